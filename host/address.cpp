@@ -1,0 +1,136 @@
+#include "host/address.hpp"
+
+#include <algorithm>
+
+namespace qmv {
+namespace {
+
+struct Part {
+  std::optional<int64_t> row;
+  std::optional<int64_t> column;
+};
+
+// Parses "$AB$12", "AB", "12" (one side of a range). Gives no value on anything else.
+std::optional<Part> parsePart(std::u16string_view s) {
+  Part part;
+  std::size_t i = 0;
+  if (i < s.size() && s[i] == u'$') ++i;
+  int64_t col = 0;
+  std::size_t letters = 0;
+  while (i < s.size()) {
+    char16_t c = s[i];
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    if (c < u'A' || c > u'Z') break;
+    col = col * 26 + (c - u'A' + 1);
+    if (++letters > 3) return std::nullopt;
+    ++i;
+  }
+  if (letters > 0) {
+    if (col > kMaxColumns) return std::nullopt;
+    part.column = col;
+  }
+  if (i < s.size() && s[i] == u'$') {
+    if (letters == 0) return std::nullopt;
+    ++i;
+  }
+  int64_t row = 0;
+  std::size_t digits = 0;
+  while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') {
+    row = row * 10 + (s[i] - u'0');
+    if (++digits > 7) return std::nullopt;
+    ++i;
+  }
+  if (i != s.size()) return std::nullopt;
+  if (digits > 0) {
+    if (row < 1 || row > kMaxRows) return std::nullopt;
+    part.row = row;
+  }
+  if (!part.row && !part.column) return std::nullopt;
+  return part;
+}
+
+std::u16string trimSpaces(std::u16string_view s) {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && s[b] == u' ') ++b;
+  while (e > b && s[e - 1] == u' ') --e;
+  return std::u16string(s.substr(b, e - b));
+}
+
+std::u16string decimal(int64_t v) {
+  std::u16string out;
+  const std::string d = std::to_string(v);
+  out.assign(d.begin(), d.end());
+  return out;
+}
+
+}  // namespace
+
+std::u16string columnLetters(int64_t column) {
+  std::u16string out;
+  while (column > 0) {
+    const int64_t rem = (column - 1) % 26;
+    out.insert(out.begin(), static_cast<char16_t>(u'A' + rem));
+    column = (column - 1) / 26;
+  }
+  return out;
+}
+
+std::u16string formatAddress(CellRef cell) {
+  return u"$" + columnLetters(cell.column) + u"$" + decimal(cell.row);
+}
+
+std::u16string formatAddress(const AreaRef& area) {
+  if (area.first == area.last) return formatAddress(area.first);
+  return formatAddress(area.first) + u":" + formatAddress(area.last);
+}
+
+std::u16string formatAddress(const std::vector<AreaRef>& areas) {
+  std::u16string out;
+  for (const auto& a : areas) {
+    if (!out.empty()) out += u',';
+    out += formatAddress(a);
+  }
+  return out;
+}
+
+std::optional<std::vector<AreaRef>> parseReference(std::u16string_view text) {
+  std::vector<AreaRef> areas;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t comma = text.find(u',', start);
+    if (comma == std::u16string_view::npos) comma = text.size();
+    const std::u16string item = trimSpaces(text.substr(start, comma - start));
+    const std::size_t colon = item.find(u':');
+    std::optional<Part> a;
+    std::optional<Part> b;
+    if (colon == std::u16string::npos) {
+      a = parsePart(item);
+      b = a;
+      if (!a || !a->row || !a->column) return std::nullopt;
+    } else {
+      a = parsePart(std::u16string_view(item).substr(0, colon));
+      b = parsePart(std::u16string_view(item).substr(colon + 1));
+      if (!a || !b) return std::nullopt;
+    }
+    AreaRef area;
+    if (a->row && a->column && b->row && b->column) {
+      area = {{*a->row, *a->column}, {*b->row, *b->column}};
+    } else if (!a->row && !b->row && a->column && b->column) {
+      area = {{1, *a->column}, {kMaxRows, *b->column}};
+    } else if (!a->column && !b->column && a->row && b->row) {
+      area = {{*a->row, 1}, {*b->row, kMaxColumns}};
+    } else {
+      return std::nullopt;
+    }
+    if (area.first.row > area.last.row) std::swap(area.first.row, area.last.row);
+    if (area.first.column > area.last.column) std::swap(area.first.column, area.last.column);
+    areas.push_back(area);
+    start = comma + 1;
+    if (comma == text.size()) break;
+  }
+  if (areas.empty()) return std::nullopt;
+  return areas;
+}
+
+}  // namespace qmv

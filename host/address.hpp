@@ -1,0 +1,53 @@
+// A1 references: formatting absolute addresses and parsing the references a user types.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmv {
+
+inline constexpr int64_t kMaxRows = 1048576;
+inline constexpr int64_t kMaxColumns = 16384;
+
+/// One cell, 1-based row and column.
+struct CellRef {
+  int64_t row = 1;
+  int64_t column = 1;
+  friend bool operator==(const CellRef&, const CellRef&) = default;
+};
+
+/// A rectangle of cells, `first` top-left and `last` bottom-right (inclusive).
+struct AreaRef {
+  CellRef first;
+  CellRef last;
+  int64_t rows() const { return last.row - first.row + 1; }
+  int64_t columns() const { return last.column - first.column + 1; }
+  int64_t count() const { return rows() * columns(); }
+  bool contains(CellRef c) const {
+    return c.row >= first.row && c.row <= last.row && c.column >= first.column &&
+           c.column <= last.column;
+  }
+  friend bool operator==(const AreaRef&, const AreaRef&) = default;
+};
+
+/// Column letters: 1 -> "A", 28 -> "AB". Precondition: 1 <= column <= kMaxColumns.
+std::u16string columnLetters(int64_t column);
+
+/// Absolute address of one cell, "$B$3".
+std::u16string formatAddress(CellRef cell);
+
+/// Absolute address of an area: "$B$3" for one cell, "$A$1:$B$2" otherwise.
+std::u16string formatAddress(const AreaRef& area);
+
+/// Absolute address of several areas joined by commas.
+std::u16string formatAddress(const std::vector<AreaRef>& areas);
+
+/// Parses references joined by commas: cells ("B3", "$B$3"), ranges ("A1:B2"), whole
+/// columns ("A:A", "A:C") and whole rows ("3:3"). Case-insensitive. Gives no value for
+/// anything else or for a reference outside the sheet (row 0, column XFE, row 1048577).
+std::optional<std::vector<AreaRef>> parseReference(std::u16string_view text);
+
+}  // namespace qmv

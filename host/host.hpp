@@ -1,0 +1,277 @@
+// The spreadsheet host as the add-in sees it: application, workbooks, worksheets, ranges,
+// worksheet functions, command bars and add-ins.
+//
+// Every call may throw HostError with the host's error number. The add-in reaches all of
+// it from one `Application` (hostApp), which the connection handler receives; handlers
+// that skip failing steps wrap each call in `tolerant` (host/tolerant.hpp).
+//
+// Platforms implement it: platform/memory (an in-memory workbook) and platform/windows
+// (Excel over IDispatch). Object handles are shared pointers; a null handle stands for
+// the host's "Nothing" (no intersection, nothing found).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/address.hpp"
+#include "host/value.hpp"
+
+namespace qmv {
+
+class Range;
+class Worksheet;
+class Workbook;
+class CommandBar;
+class CommandBarControl;
+class CommandBarControls;
+class CommandBars;
+class AddIn;
+using RangePtr = std::shared_ptr<Range>;
+using WorksheetPtr = std::shared_ptr<Worksheet>;
+using WorkbookPtr = std::shared_ptr<Workbook>;
+using CommandBarPtr = std::shared_ptr<CommandBar>;
+using CommandBarControlPtr = std::shared_ptr<CommandBarControl>;
+using CommandBarControlsPtr = std::shared_ptr<CommandBarControls>;
+using CommandBarsPtr = std::shared_ptr<CommandBars>;
+using AddInPtr = std::shared_ptr<AddIn>;
+
+/// Host constants the add-in passes.
+namespace xl {
+inline constexpr int32_t kCalculationManual = -4135;
+inline constexpr int32_t kCalculationAutomatic = -4105;
+inline constexpr int32_t kErrorHandler = 2;  ///< EnableCancelKey: the key raises a trappable error
+inline constexpr int32_t kCellTypeConstants = 2;
+inline constexpr int32_t kBarTop = 1;
+}  // namespace xl
+
+/// Values and formulas of one rectangular area, read in one host call.
+struct CellBlock {
+  AreaRef area;                    ///< absolute position on the sheet
+  std::vector<CellContent> cells;  ///< row-major, area.rows() * area.columns() entries
+  const CellContent& at(int64_t row, int64_t column) const {  ///< 0-based within the block
+    return cells[static_cast<std::size_t>(row * area.columns() + column)];
+  }
+};
+
+/// A set of cells of one worksheet: one or more rectangular areas.
+class Range {
+ public:
+  virtual ~Range() = default;
+
+  /// Number of cells in all areas (a whole sheet has 17,179,869,184).
+  virtual int64_t count() = 0;
+  /// Rows.Count and Columns.Count of the first area.
+  virtual int64_t rowsCount() = 0;
+  virtual int64_t columnsCount() = 0;
+  /// Absolute row and column of the first area's top-left cell.
+  virtual CellRef topLeft() = 0;
+  /// Columns(index) of the first area, 1-based.
+  virtual RangePtr column(int64_t index) = 0;
+  /// Cells(row, column) relative to the first area's top-left cell, 1-based.
+  virtual RangePtr cell(int64_t row, int64_t column) = 0;
+  /// The rectangular areas, in the host's order.
+  virtual std::vector<RangePtr> areas() = 0;
+  /// The areas as references (no host objects created).
+  virtual std::vector<AreaRef> areaRefs() = 0;
+  /// Address without sheet name: "$B$3", "$A$1:$A$3,$C$1".
+  virtual std::u16string address() = 0;
+  /// The worksheet the range lies on.
+  virtual WorksheetPtr worksheet() = 0;
+
+  /// Value of the first cell.
+  virtual Value value() = 0;
+  /// Assigns a value to every cell; a text is read as typed input ("007" becomes 7).
+  virtual void setValue(const Value& value) = 0;
+  /// Formula-or-value of the first cell in formula notation ("=A1+1", "1234.5", "abc").
+  virtual std::u16string formula() = 0;
+  /// Sets the formula-or-value of every cell, read as typed input.
+  virtual void setFormula(std::u16string_view formula) = 0;
+  /// Writes exactly this content into every cell: a text stays text, a formula is a formula.
+  virtual void setContent(const CellContent& content) = 0;
+  /// Values and formulas of the first area in one call.
+  virtual CellBlock readBlock() = 0;
+
+  /// SpecialCells(type) restricted to this range; throws HostError 1004 when no cell matches.
+  virtual RangePtr specialCells(int32_t type) = 0;
+  /// Clears values and formats.
+  virtual void clear() = 0;
+  /// Find with What = `what`, After = `after`, LookIn values, LookAt whole, by rows, next,
+  /// case-insensitive. Matching is literal (no wildcards). Null when nothing is found.
+  virtual RangePtr find(const std::u16string& what, Range& after) = 0;
+  /// AdvancedFilter in place with unique records: hides the rows that repeat an earlier
+  /// row's value and shows the others. Every row is compared; there is no header row.
+  virtual void advancedFilterUniqueInPlace() = 0;
+  /// EntireRow.Hidden of the first row.
+  virtual bool entireRowHidden() = 0;
+};
+
+/// A worksheet of a workbook.
+class Worksheet {
+ public:
+  virtual ~Worksheet() = default;
+  virtual std::u16string name() = 0;
+  virtual void activate() = 0;
+  /// The used range; null on an empty sheet is never returned (the host gives $A$1).
+  virtual RangePtr usedRange() = 0;
+  /// Removes a filter and shows every row; throws when no filter is applied.
+  virtual void showAllData() = 0;
+  /// A range of this sheet by A1 reference.
+  virtual RangePtr range(std::u16string_view reference) = 0;
+};
+
+/// An open workbook.
+class Workbook {
+ public:
+  virtual ~Workbook() = default;
+  virtual std::u16string name() = 0;
+  virtual void activate() = 0;
+};
+
+/// The host's worksheet functions.
+class WorksheetFunction {
+ public:
+  virtual ~WorksheetFunction() = default;
+  /// COUNTA: cells that are not empty (formulas, errors and empty texts count).
+  virtual double countA(Range& range) = 0;
+  /// COUNTIF asked for a literal, whole-value, case-insensitive match of `text`.
+  virtual double countIf(Range& range, const std::u16string& text) = 0;
+  /// CLEAN: removes characters with codes 0 to 31.
+  virtual std::u16string clean(const std::u16string& text) = 0;
+  /// TRIM: removes leading and trailing U+0020 and reduces inner runs to one.
+  virtual std::u16string trim(const std::u16string& text) = 0;
+};
+
+/// Kinds of command-bar controls.
+enum class ControlType : int32_t { Button = 1, Popup = 10 };
+
+/// Ends a Click subscription when destroyed.
+class EventSubscription {
+ public:
+  virtual ~EventSubscription() = default;
+};
+
+/// Receives a button's Click: the clicked control as the host reports it, and the
+/// CancelDefault flag that the host reads back.
+using ClickHandler = std::function<void(CommandBarControl& clicked, bool& cancelDefault)>;
+
+/// A control of a command bar (button or popup).
+class CommandBarControl {
+ public:
+  virtual ~CommandBarControl() = default;
+  virtual ControlType type() = 0;
+  virtual std::u16string caption() = 0;
+  virtual void setCaption(const std::u16string& caption) = 0;
+  virtual std::u16string tag() = 0;
+  virtual void setTag(const std::u16string& tag) = 0;
+  virtual std::u16string onAction() = 0;
+  virtual void setOnAction(const std::u16string& onAction) = 0;
+  virtual std::u16string parameter() = 0;
+  virtual void setParameter(const std::u16string& parameter) = 0;
+  virtual bool beginGroup() = 0;
+  virtual void setBeginGroup(bool beginGroup) = 0;
+  virtual std::u16string tooltipText() = 0;
+  virtual void setTooltipText(const std::u16string& text) = 0;
+  virtual bool visible() = 0;
+  virtual void setVisible(bool visible) = 0;
+  /// Buttons only.
+  virtual int32_t faceId() = 0;
+  virtual void setFaceId(int32_t faceId) = 0;
+  virtual int32_t style() = 0;
+  virtual void setStyle(int32_t style) = 0;
+  /// The controls of a popup; throws for a button.
+  virtual CommandBarControlsPtr controls() = 0;
+  /// Deletes the control.
+  virtual void remove() = 0;
+  /// Subscribes to the Click event of a button; the subscription ends with the result.
+  virtual std::unique_ptr<EventSubscription> subscribeClick(ClickHandler handler) = 0;
+};
+
+/// The controls of a bar or popup.
+class CommandBarControls {
+ public:
+  virtual ~CommandBarControls() = default;
+  virtual int32_t count() = 0;
+  /// Control by 1-based index; throws when out of range.
+  virtual CommandBarControlPtr item(int32_t index) = 0;
+  /// First control with this caption; throws when there is none.
+  virtual CommandBarControlPtr item(const std::u16string& caption) = 0;
+  /// Appends a control; `temporary` is passed only when it has a value.
+  virtual CommandBarControlPtr add(ControlType type, std::optional<bool> temporary) = 0;
+};
+
+/// A toolbar or menu bar.
+class CommandBar {
+ public:
+  virtual ~CommandBar() = default;
+  virtual std::u16string name() = 0;
+  virtual bool visible() = 0;
+  virtual void setVisible(bool visible) = 0;
+  virtual CommandBarControlsPtr controls() = 0;
+  virtual void remove() = 0;
+};
+
+/// The host's command bars.
+class CommandBars {
+ public:
+  virtual ~CommandBars() = default;
+  /// Bar by name; throws when there is none.
+  virtual CommandBarPtr item(const std::u16string& name) = 0;
+  /// Adds a bar at `position` (xl::kBarTop); not a menu bar, temporary flag not passed.
+  virtual CommandBarPtr add(const std::u16string& name, int32_t position) = 0;
+};
+
+/// An item of the host's add-ins list.
+class AddIn {
+ public:
+  virtual ~AddIn() = default;
+  virtual bool installed() = 0;
+  virtual void setInstalled(bool installed) = 0;
+};
+
+/// The object the host passes for this add-in at connection (it knows the ProgID).
+class AddInInstance {
+ public:
+  virtual ~AddInInstance() = default;
+  virtual std::u16string progId() = 0;
+};
+
+/// The host application: root of every host call.
+class Application {
+ public:
+  virtual ~Application() = default;
+  virtual int64_t workbooksCount() = 0;
+  virtual WorkbookPtr activeWorkbook() = 0;
+  virtual WorksheetPtr activeSheet() = 0;
+  /// The selection; throws HostError 13 when the selection is not cells.
+  virtual RangePtr selection() = 0;
+  /// Intersect(a, b); null when they do not overlap.
+  virtual RangePtr intersect(Range& a, Range& b) = 0;
+  /// Range(reference) on the active sheet.
+  virtual RangePtr range(std::u16string_view reference) = 0;
+  virtual WorksheetFunction& worksheetFunction() = 0;
+
+  virtual void setScreenUpdating(bool on) = 0;
+  virtual void setCalculation(int32_t mode) = 0;
+  virtual void setEnableCancelKey(int32_t mode) = 0;
+  virtual void setStatusBar(const std::u16string& text) = 0;
+  /// Binds the host's Undo entry to a macro.
+  virtual void onUndo(const std::u16string& text, const std::u16string& macro) = 0;
+  /// Binds a key ("^z") to a macro.
+  virtual void onKey(const std::u16string& key, const std::u16string& macro) = 0;
+  /// Makes `name` a macro the host can run (its Undo entry, a bound key). Returns false
+  /// when this host cannot run it; callers must then not bind anything to the name.
+  virtual bool registerMacro(const std::u16string& name, std::function<void()> macro) = 0;
+
+  virtual CommandBarsPtr commandBars() = 0;
+  /// AddIns(name); throws when there is no such item.
+  virtual AddInPtr addIn(const std::u16string& name) = 0;
+};
+
+using ApplicationPtr = std::shared_ptr<Application>;
+
+}  // namespace qmv
