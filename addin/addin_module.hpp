@@ -22,7 +22,8 @@ class frmUG;           // NOLINT(readability-identifier-naming)
 class AddinModule {
  public:
   /// The platform services outlive the module.
-  AddinModule(FormsToolkit& forms, Shell& shell) : forms(forms), shell(shell) {}
+  AddinModule(FormsToolkit& formsToolkit, Shell& platformShell)
+      : forms(formsToolkit), shell(platformShell) {}
   AddinModule(const AddinModule&) = delete;
   AddinModule& operator=(const AddinModule&) = delete;
 

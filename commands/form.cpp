@@ -86,7 +86,7 @@ void Control::setMax(float max) {
 
 void Control::setValue(float value) {
   value_ = value;
-  changed(ControlProperty::Value);
+  changed(ControlProperty::ProgressValue);
 }
 
 void Control::click() {

@@ -55,7 +55,7 @@ enum class ControlProperty {
   List,
   ListIndex,
   Max,
-  Value
+  ProgressValue
 };
 
 /// Key codes used by the key filters.
