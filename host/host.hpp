@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/address.hpp"
+#include "host/locale.hpp"
 #include "host/value.hpp"
 
 namespace qmv {
@@ -254,6 +255,8 @@ class Application {
   /// Range(reference) on the active sheet.
   virtual RangePtr range(std::u16string_view reference) = 0;
   virtual WorksheetFunction& worksheetFunction() = 0;
+  /// The user's number and date conventions.
+  virtual HostLocale locale() = 0;
 
   virtual void setScreenUpdating(bool on) = 0;
   virtual void setCalculation(int32_t mode) = 0;

@@ -1,0 +1,59 @@
+#include "engine/run_steps.hpp"
+
+#include <cfenv>
+#include <cmath>
+#include <string>
+
+#include "addin/addin_module.hpp"
+#include "host/tolerant.hpp"
+
+namespace qmv {
+
+void enterHostRunState(Application& app) {
+  app.setEnableCancelKey(xl::kErrorHandler);
+  app.setStatusBar(kProcessingText);
+  app.setScreenUpdating(false);
+  app.setCalculation(xl::kCalculationManual);
+}
+
+void leaveHostRunState(Application& app) noexcept {
+  tolerant([&] { app.setCalculation(xl::kCalculationAutomatic); });
+  tolerant([&] { app.setStatusBar(u""); });
+  tolerant([&] { app.setScreenUpdating(true); });
+}
+
+void bindUndoCommands(AddinModule& module) noexcept {
+  if (!module.hostApp || !module.undoMacroRegistered) return;
+  Application& app = *module.hostApp;
+  tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });
+  tolerant([&] { app.onKey(kUndoKey, kUndoMacro); });
+}
+
+int64_t roundHalfEven(double x) {
+  // nearbyint rounds in the current mode, which is to-nearest-even unless changed.
+  const int previous = std::fegetround();
+  std::fesetround(FE_TONEAREST);
+  const double r = std::nearbyint(x);
+  std::fesetround(previous);
+  return static_cast<int64_t>(r);
+}
+
+std::u16string percentText(float value, float max) {
+  const float ratio = max != 0.0f ? value * 100.0f / max : 0.0f;
+  const std::string digits = std::to_string(roundHalfEven(static_cast<double>(ratio)));
+  std::u16string out(digits.begin(), digits.end());
+  out += u" %";
+  return out;
+}
+
+void ProgressDisplay::setMax(float max) { bar_.setMax(max); }
+
+void ProgressDisplay::show(int64_t step, bool capAtMax) {
+  float value = static_cast<float>(step);
+  if (capAtMax && value > bar_.max()) value = bar_.max();
+  bar_.setValue(value);
+  std::u16string text = percentText(bar_.value(), bar_.max());
+  if (text != label_.caption()) label_.setCaption(std::move(text));
+}
+
+}  // namespace qmv
