@@ -1,0 +1,30 @@
+// The command entry points: one per removal command, the wizard, and the undo command's
+// home. Each removal entry point stores its operation code, prepares the confirm-and-
+// progress dialog and shows it modally; nothing changes until the user presses Yes.
+#pragma once
+
+namespace qmv {
+
+class AddinModule;
+
+void RemoveNumbers(AddinModule& module);
+void RemoveAlphas(AddinModule& module);
+void RemoveNonPrintable(AddinModule& module);
+void RemoveUserChars(AddinModule& module);
+void RemoveAllSpaces(AddinModule& module);
+void RemoveLeadTrailSpaces(AddinModule& module);
+void RemoveExcessSpaces(AddinModule& module);
+void RemoveTextBefore(AddinModule& module);
+void RemoveTextAfter(AddinModule& module);
+void RemoveCharsBefore(AddinModule& module);
+void RemoveCharsAfter(AddinModule& module);
+void RemoveUpper(AddinModule& module);
+void RemoveLower(AddinModule& module);
+void RemoveDuplicatesKeepOne(AddinModule& module);
+void RemoveAllDuplicates(AddinModule& module);
+void RemoveUniqueValues(AddinModule& module);
+
+/// Loads the wizard form and shows it modally (implemented with the wizard).
+void ShowWizard(AddinModule& module);
+
+}  // namespace qmv
