@@ -95,7 +95,9 @@ void Control::click() {
 
 Form::Form(std::string name) : name_(std::move(name)) {}
 
-Form::~Form() = default;
+Form::~Form() {
+  if (observer_) observer_->formDestroyed(*this);
+}
 
 void Form::setCaption(std::u16string caption) {
   caption_ = std::move(caption);

@@ -157,6 +157,8 @@ class FormObserver {
   virtual ~FormObserver() = default;
   virtual void controlChanged(Control& control, ControlProperty property) = 0;
   virtual void formChanged(Form& form) = 0;
+  /// The form is being destroyed; it must not be used after this call.
+  virtual void formDestroyed(Form& /*form*/) {}
 };
 
 /// A form: caption, controls in tab order, background handlers and its load state.

@@ -16,6 +16,13 @@ void enterHostRunState(Application& app) {
   app.setCalculation(xl::kCalculationManual);
 }
 
+void enterHostRunStateTolerant(Application& app) noexcept {
+  tolerant([&] { app.setEnableCancelKey(xl::kErrorHandler); });
+  tolerant([&] { app.setStatusBar(kProcessingText); });
+  tolerant([&] { app.setScreenUpdating(false); });
+  tolerant([&] { app.setCalculation(xl::kCalculationManual); });
+}
+
 void leaveHostRunState(Application& app) noexcept {
   tolerant([&] { app.setCalculation(xl::kCalculationAutomatic); });
   tolerant([&] { app.setStatusBar(u""); });

@@ -22,6 +22,9 @@ inline constexpr char16_t kUndoKey[] = u"^z";
 /// decide whether these steps are tolerant).
 void enterHostRunState(Application& app);
 
+/// The same four steps, each tolerant: a failing step is skipped and the next one runs.
+void enterHostRunStateTolerant(Application& app) noexcept;
+
 /// Restores the host after a run, each step tolerant: calculation automatic (whatever it
 /// was before), status bar empty, screen updating on. The cancel key stays at 2.
 void leaveHostRunState(Application& app) noexcept;

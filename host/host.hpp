@@ -47,6 +47,7 @@ inline constexpr int32_t kCalculationManual = -4135;
 inline constexpr int32_t kCalculationAutomatic = -4105;
 inline constexpr int32_t kErrorHandler = 2;  ///< EnableCancelKey: the key raises a trappable error
 inline constexpr int32_t kCellTypeConstants = 2;
+inline constexpr int32_t kCellTypeVisible = 12;
 inline constexpr int32_t kBarTop = 1;
 }  // namespace xl
 
@@ -96,6 +97,11 @@ class Range {
   virtual void setContent(const CellContent& content) = 0;
   /// Values and formulas of the first area in one call.
   virtual CellBlock readBlock() = 0;
+  /// Cells(row, column).Value = value for one cell of the first area (1-based, relative to
+  /// its top-left cell), a text read as typed input. Hosts override it to make it one call.
+  virtual void setCellValue(int64_t row, int64_t column, const Value& value) {
+    cell(row, column)->setValue(value);
+  }
 
   /// SpecialCells(type) restricted to this range; throws HostError 1004 when no cell matches.
   virtual RangePtr specialCells(int32_t type) = 0;

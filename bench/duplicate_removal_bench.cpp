@@ -1,0 +1,144 @@
+// Duplicate and unique value removal over long columns on the in-memory host, as a user
+// starts it (entry point, Yes on the dialog) with progress and a yield per step. The time
+// reported is the run's CPU time; its wall time is a counter. Half the
+// values occur twice, the other half once, in a scrambled order. Each size runs after
+// the smaller one of the same mode, which reports the growth factor between them.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "addin/addin_module.hpp"
+#include "commands/entry_points.hpp"
+#include "platform/memory/headless_toolkit.hpp"
+#include "platform/memory/memory_application.hpp"
+#include "platform/memory/recorded_shell.hpp"
+
+namespace {
+
+using namespace qmv;
+
+constexpr int64_t kSmallRows = 100'000;
+constexpr int64_t kLargeRows = 1'000'000;
+
+std::u16string decimal(int64_t n) {
+  const std::string s = std::to_string(n);
+  return std::u16string(s.begin(), s.end());
+}
+
+// Rows / 2 values that occur once and rows / 4 values that occur twice, scrambled.
+std::vector<Value> halfRepeated(int64_t rows) {
+  std::vector<Value> values;
+  values.reserve(static_cast<std::size_t>(rows));
+  for (int64_t i = 0; i < rows / 2; ++i) values.emplace_back(u"once-" + decimal(i));
+  for (int64_t i = 0; values.size() < static_cast<std::size_t>(rows); ++i) {
+    values.emplace_back(u"twice-" + decimal(i / 2));
+  }
+  uint64_t seed = 0x9E3779B97F4A7C15ull;
+  for (std::size_t i = values.size() - 1; i > 0; --i) {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    std::swap(values[i], values[seed % (i + 1)]);
+  }
+  return values;
+}
+
+/// CPU seconds of this thread: the machine may be shared, so wall time is only reported.
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+/// CPU seconds per run of the smaller size, by mode, for the growth factor.
+std::map<std::string, double>& smallSeconds() {
+  static std::map<std::string, double> seconds;
+  return seconds;
+}
+
+void runMode(benchmark::State& state, const std::string& mode, void (*command)(AddinModule&)) {
+  const int64_t rows = state.range(0);
+  const std::vector<Value> values = halfRepeated(rows);
+  double total = 0;
+  double wall = 0;
+  double hostCalls = 0;
+  for (auto _ : state) {
+    memory::QueuedUser user;
+    memory::HeadlessToolkit toolkit(user);
+    memory::RecordedShell shell;
+    auto host = std::make_shared<memory::MemoryApplication>();
+    AddinModule module(toolkit, shell);
+    module.hostApp = host;
+    host->addWorkbook();
+    host->setColumn({1, 1}, values);
+    host->select(u"A1:A" + decimal(rows));
+    user.press("CommandButton1");
+    const uint64_t callsBefore = host->hostCallCount();
+
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = threadSeconds();
+    command(module);
+    const double seconds = threadSeconds() - cpuStart;
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    total += seconds;
+    hostCalls =
+        static_cast<double>(host->hostCallCount() - callsBefore) / static_cast<double>(rows);
+    if (toolkit.yields() < static_cast<uint64_t>(rows)) state.SkipWithError("rows missed");
+  }
+  const double perRun = total / static_cast<double>(state.iterations());
+  state.SetItemsProcessed(state.iterations() * rows);
+  state.counters["host_calls_per_row"] = hostCalls;
+  state.counters["wall_ms"] = 1000 * wall / static_cast<double>(state.iterations());
+  if (rows == kSmallRows) {
+    smallSeconds()[mode] = perRun;
+  } else if (auto it = smallSeconds().find(mode); it != smallSeconds().end()) {
+    state.counters["x_of_100k"] = perRun / it->second;
+  }
+}
+
+void BM_AllDuplicates(benchmark::State& state) { runMode(state, "RADP", RemoveAllDuplicates); }
+void BM_UniqueValues(benchmark::State& state) { runMode(state, "RUDP", RemoveUniqueValues); }
+void BM_KeepOne(benchmark::State& state) { runMode(state, "RDPV", RemoveDuplicatesKeepOne); }
+
+BENCHMARK(BM_AllDuplicates)
+    ->Arg(kSmallRows)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AllDuplicates)
+    ->Arg(kLargeRows)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UniqueValues)
+    ->Arg(kSmallRows)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UniqueValues)
+    ->Arg(kLargeRows)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeepOne)
+    ->Arg(kSmallRows)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeepOne)
+    ->Arg(kLargeRows)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,134 @@
+#include "commands/frm_prg_bar.hpp"
+
+#include <string>
+
+#include "addin/addin_module.hpp"
+#include "commands/operation_codes.hpp"
+#include "engine/character_removal.hpp"
+#include "engine/duplicate_removal.hpp"
+#include "engine/transforms.hpp"
+
+namespace qmv {
+
+namespace {
+
+constexpr uint32_t kButtonFace = 0xC0E0FF;  // light blue
+constexpr uint32_t kStripFace = 0xFFFFC0;   // light yellow
+constexpr uint32_t kBoxFace = 0xFFFFE0;     // pale yellow
+
+Control& make(Form& form, std::string name, ControlKind kind, Geometry geometry,
+              std::string parent = {}) {
+  Control& control = form.add(std::move(name), kind, std::move(parent));
+  control.geometry = geometry;
+  return control;
+}
+
+}  // namespace
+
+void numberBoxKeyFilter(int& keyAscii) {
+  const bool digit = keyAscii >= '0' && keyAscii <= '9';
+  if (!digit && keyAscii != '.' && keyAscii != keys::kBackspace && keyAscii != keys::kEnter) {
+    keyAscii = 0;
+  }
+}
+
+frmPrgBar::frmPrgBar(AddinModule& module)
+    : Form("frmPrgBar"),
+      lblStatus(make(*this, "lblStatus", ControlKind::Label, {8, 8, 261, 32})),
+      Frame3(make(*this, "Frame3", ControlKind::Frame, {26, 38, 223, 26})),
+      Label9(make(*this, "Label9", ControlKind::Label, {4, 3, 72, 12}, "Frame3")),
+      txtUDC(make(*this, "txtUDC", ControlKind::TextBox, {79, 3, 135, 16}, "Frame3")),
+      Frame1(make(*this, "Frame1", ControlKind::Frame, {28, 40, 99, 23})),
+      Label5(make(*this, "Label5", ControlKind::Label, {4, 3, 50, 12}, "Frame1")),
+      txtSP(make(*this, "txtSP", ControlKind::TextBox, {56, 3, 37, 16}, "Frame1")),
+      Frame2(make(*this, "Frame2", ControlKind::Frame, {127, 40, 120, 23})),
+      Label8(make(*this, "Label8", ControlKind::Label, {2, 4, 64, 12}, "Frame2")),
+      txtNOC(make(*this, "txtNOC", ControlKind::TextBox, {68, 4, 45, 16}, "Frame2")),
+      Label4(make(*this, "Label4", ControlKind::Label, {26, 66, 192, 15})),
+      ProgressBar1(make(*this, "ProgressBar1", ControlKind::ProgressBar, {28, 67, 188, 11})),
+      lblPer(make(*this, "lblPer", ControlKind::Label, {218, 66, 30, 15})),
+      CommandButton1(make(*this, "CommandButton1", ControlKind::CommandButton, {83, 92, 57, 20})),
+      CommandButton2(make(*this, "CommandButton2", ControlKind::CommandButton, {138, 92, 56, 20})),
+      CommandButton3(make(*this, "CommandButton3", ControlKind::CommandButton, {80, 89, 117, 24})),
+      module_(module) {
+  setCaption(kPrgBarCaption);
+  geometry = {0, 0, 278, 124};
+  stopControl = "CommandButton3";
+
+  lblStatus.setCaption(u"#");
+  lblStatus.wordWrap = true;
+  Frame3.setVisible(false);
+  Label9.setCaption(u"Enter Characters");
+  txtUDC.setText(std::u16string(charsets::kSampleUserChars));
+  txtUDC.backColor = kBoxFace;
+  Frame1.setVisible(false);
+  Label5.setCaption(u"Start Position");
+  txtSP.setText(u"1");
+  Frame2.setVisible(false);
+  Label8.setCaption(u"No. of Characters");
+  txtNOC.setText(u"1");
+  Label4.backColor = kStripFace;
+  lblPer.setCaption(u"0%");
+  lblPer.backColor = kStripFace;
+  CommandButton1.setCaption(u"Yes");
+  CommandButton2.setCaption(u"No!");
+  CommandButton3.setCaption(u"Stop");
+  CommandButton3.setVisible(false);
+  for (Control* button : {&CommandButton1, &CommandButton2, &CommandButton3}) {
+    button->backColor = kButtonFace;
+  }
+
+  CommandButton1.onClick = [this] { CommandButton1_Click(); };
+  CommandButton2.onClick = [this] { CommandButton2_Click(); };
+  CommandButton3.onClick = [this] { CommandButton3_Click(); };
+  txtSP.onKeyPress = [this](int& key) { txtSP_KeyPress(key); };
+  txtNOC.onKeyPress = [this](int& key) { txtNOC_KeyPress(key); };
+  txtUDC.onMouseDown = [this](int button) { txtUDC_MouseDown(button); };
+  onMouseDown = [this](int button) { UserForm_MouseDown(button); };
+}
+
+void frmPrgBar::CommandButton1_Click() {
+  if (txtSP.text().empty()) txtSP.setText(u"1");
+  if (txtNOC.text().empty()) txtNOC.setText(u"1");
+  CommandButton1.setVisible(false);
+  CommandButton2.setVisible(false);
+  CommandButton3.setVisible(true);
+  lblStatus.setCaption(kRemovingNotice);
+
+  const std::optional<Operation> operation = operationFromCode(module_.runOptions.operationCode);
+  if (!operation) {
+    // No command opened the dialog: nothing to run, so close rather than leave Stop showing.
+    module_.forms.unload(*this);
+    return;
+  }
+  switch (*operation) {
+    case Operation::RDPV:
+      RunDuplicateRemoval(module_, *this, true, false, false);
+      break;
+    case Operation::RADP:
+      RunDuplicateRemoval(module_, *this, false, true, false);
+      break;
+    case Operation::RUDP:
+      RunDuplicateRemoval(module_, *this, false, false, true);
+      break;
+    default:
+      RunCharacterRemoval(module_, *this, *operation);
+      break;
+  }
+}
+
+void frmPrgBar::CommandButton2_Click() { module_.forms.unload(*this); }
+
+void frmPrgBar::CommandButton3_Click() { module_.runOptions.stopRequested = true; }
+
+void frmPrgBar::txtSP_KeyPress(int& keyAscii) { numberBoxKeyFilter(keyAscii); }
+
+void frmPrgBar::txtNOC_KeyPress(int& keyAscii) { numberBoxKeyFilter(keyAscii); }
+
+void frmPrgBar::txtUDC_MouseDown(int /*button*/) {
+  if (txtUDC.text().starts_with(u"@#$%")) txtUDC.setText(u"");
+}
+
+void frmPrgBar::UserForm_MouseDown(int /*button*/) { module_.forms.beginWindowMove(*this); }
+
+}  // namespace qmv

@@ -1,0 +1,57 @@
+// The confirm-and-progress dialog: asks a command's question, takes its inputs, starts the
+// run on Yes, shows progress and offers Stop while the engine works.
+#pragma once
+
+#include "commands/form.hpp"
+
+namespace qmv {
+
+class AddinModule;
+
+/// Texts of the dialog.
+inline constexpr char16_t kPrgBarCaption[] = u"Progress";
+inline constexpr char16_t kRemovingNotice[] =
+    u"Removing....!\r\nPress Stop to cancel the Process.";
+
+/// The dialog "Progress". Built in its designer state: only the question, the progress
+/// line and Yes and No! are visible; the entry points show the input groups they need.
+class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
+ public:
+  explicit frmPrgBar(AddinModule& module);
+
+  /// Controls, by their names on the form.
+  Control& lblStatus;
+  Control& Frame3;
+  Control& Label9;
+  Control& txtUDC;
+  Control& Frame1;
+  Control& Label5;
+  Control& txtSP;
+  Control& Frame2;
+  Control& Label8;
+  Control& txtNOC;
+  Control& Label4;
+  Control& ProgressBar1;
+  Control& lblPer;
+  Control& CommandButton1;
+  Control& CommandButton2;
+  Control& CommandButton3;
+
+  /// Handlers.
+  void CommandButton1_Click();  ///< Yes: starts the run for the current operation code
+  void CommandButton2_Click();  ///< No!: unloads the form
+  void CommandButton3_Click();  ///< Stop: requests the running engine to stop
+  void txtSP_KeyPress(int& keyAscii);
+  void txtNOC_KeyPress(int& keyAscii);
+  void txtUDC_MouseDown(int button);
+  void UserForm_MouseDown(int button);
+
+ private:
+  AddinModule& module_;
+};
+
+/// The key filter of the number boxes: digits, ".", Backspace and Enter pass; any other
+/// key is discarded (set to 0).
+void numberBoxKeyFilter(int& keyAscii);
+
+}  // namespace qmv

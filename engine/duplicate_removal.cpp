@@ -1,0 +1,334 @@
+#include "engine/duplicate_removal.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "addin/addin_module.hpp"
+#include "engine/run_steps.hpp"
+#include "host/address.hpp"
+#include "host/cell_text.hpp"
+#include "host/host.hpp"
+#include "host/tolerant.hpp"
+
+namespace qmv {
+
+namespace {
+
+constexpr char16_t kNoWorkbookText[] = u"Please add a New Workbook!";
+constexpr char16_t kSingleColumnText[] = u"Please Select Single Column!";
+constexpr char16_t kEmptySelectionText[] = u"Selection is Empty!";
+
+/// The host's COUNTIF takes criteria of at most this many characters.
+constexpr std::size_t kMaxCriterionChars = 255;
+
+/// Rows of the comparison column read from the host in one call.
+constexpr int64_t kBlockRows = 65536;
+
+/// The duties a run takes on itself; the wizard's caller takes over the host's part.
+struct RunDuties {
+  /// Refuse without a workbook, put the host into its run state and back, clear the stop
+  /// flag, count the non-empty cells and refuse an empty selection.
+  bool prepareHost = false;
+  /// Keep one clears every cell of a row the filter hid, empty or not.
+  bool clearEmptyHiddenCells = false;
+};
+
+/// The text a cell is counted and searched by. None for an error value (it has no
+/// text) and for a text longer than the host's criterion limit: its first 255
+/// characters would count other cells only, never this one, so a count cannot speak for
+/// it. An empty text marks the cell as empty.
+std::optional<std::u16string> criterionText(const Value& value, const HostLocale& locale) {
+  std::optional<std::u16string> text = cellText(value, locale);
+  if (text && text->size() > kMaxCriterionChars) return std::nullopt;
+  return text;
+}
+
+bool isError(const Value& value) { return std::holds_alternative<CellError>(value); }
+
+/// Values of the comparison column, read from the host a block of rows at a time. The
+/// walks clear only the cell they stand on, so a block read ahead stays true.
+class ColumnValues {
+ public:
+  ColumnValues(Range& column, int64_t rows) : column_(column), rows_(rows) {}
+
+  /// The value of `row` (1-based); null when the host cannot give it. Valid until the
+  /// next call.
+  const Value* at(int64_t row) {
+    const int64_t first = (row - 1) / kBlockRows * kBlockRows + 1;
+    if (first != blockFirst_) load(first);
+    if (block_) return &block_->at(row - first, 0).value;
+    std::optional<Value> single = tolerantGet([&] { return column_.cell(row, 1)->value(); });
+    if (!single) return nullptr;
+    single_ = std::move(*single);
+    return &single_;
+  }
+
+ private:
+  void load(int64_t first) {
+    blockFirst_ = first;
+    const int64_t last = std::min(rows_, first + kBlockRows - 1);
+    block_ = tolerantGet([&] { return readRows(first, last); });
+    if (block_ && (block_->area.rows() != last - first + 1 || block_->area.columns() != 1)) {
+      block_.reset();  // not the shape asked for: fall back to single cells
+    }
+  }
+
+  CellBlock readRows(int64_t first, int64_t last) {
+    if (first == 1 && last == rows_) return column_.readBlock();
+    const CellRef top = column_.topLeft();
+    const AreaRef rows{{top.row + first - 1, top.column}, {top.row + last - 1, top.column}};
+    return column_.worksheet()->range(formatAddress(rows))->readBlock();
+  }
+
+  Range& column_;
+  int64_t rows_;
+  int64_t blockFirst_ = 0;
+  std::optional<CellBlock> block_;
+  Value single_;
+};
+
+/// Whether each row of a column is hidden, as far as the host tells.
+enum class RowState : uint8_t { Visible, Hidden, Unknown };
+
+/// Row states of `column` (rows 1 to `rows`): one call for the visible cells, row by row
+/// when the host cannot answer that at once (it refuses when no cell is visible).
+std::vector<RowState> rowStates(Range& column, int64_t rows) {
+  std::vector<RowState> states(static_cast<std::size_t>(rows), RowState::Hidden);
+  const std::optional<CellRef> top = tolerantGet([&] { return column.topLeft(); });
+  const std::optional<std::vector<AreaRef>> visible =
+      tolerantGet([&] { return column.specialCells(xl::kCellTypeVisible)->areaRefs(); });
+  if (top && visible) {
+    // Hiding is by whole rows: a visible cell in any column shows its row.
+    for (const AreaRef& area : *visible) {
+      const int64_t from = std::max<int64_t>(area.first.row - top->row + 1, 1);
+      const int64_t to = std::min<int64_t>(area.last.row - top->row + 1, rows);
+      for (int64_t r = from; r <= to; ++r)
+        states[static_cast<std::size_t>(r - 1)] = RowState::Visible;
+    }
+    return states;
+  }
+  for (int64_t r = 1; r <= rows; ++r) {
+    const std::optional<bool> hidden =
+        tolerantGet([&] { return column.cell(r, 1)->entireRowHidden(); });
+    states[static_cast<std::size_t>(r - 1)] =
+        !hidden ? RowState::Unknown : (*hidden ? RowState::Hidden : RowState::Visible);
+  }
+  return states;
+}
+
+/// One run of a mode over the working range, with its step counter and progress display.
+class DuplicateRun {
+ public:
+  DuplicateRun(AddinModule& module, Application& app, Form& form, const RunDuties& duties)
+      : module_(module),
+        app_(app),
+        progress_(form.control("ProgressBar1"), form.control("lblPer")),
+        duties_(duties),
+        locale_(tolerantGet([&] { return app.locale(); }).value_or(HostLocale{})) {}
+
+  void setMax(double max) { progress_.setMax(static_cast<float>(max)); }
+
+  /// Forms the working range: the selection within the active sheet's used range.
+  void formWorkingRange(Range& selection) {
+    tolerant([&] {
+      RangePtr used = app_.activeSheet()->usedRange();
+      work_ = app_.intersect(selection, *used);
+    });
+    if (!work_) return;
+    tolerant([&] { column_ = work_->column(1); });
+    if (!column_) return;
+    rows_ = tolerantGet([&] { return work_->rowsCount(); }).value_or(0);
+  }
+
+  /// Clears every occurrence of every value that occurs more than once.
+  void allDuplicates(Range& selection, double nonEmpty) {
+    setMax(2 * nonEmpty);
+    if (!column_) return;
+    ColumnValues values(*column_, rows_);
+    std::vector<std::u16string> removed;
+    // Bottom up: the count shrinks with every cell cleared, so the top-most occurrence of
+    // each repeated value stays for the second pass.
+    for (int64_t r = rows_; r >= 1; --r) {
+      const std::optional<std::u16string> text = criterion(values.at(r));
+      if (text && !text->empty()) {
+        const std::optional<double> count =
+            tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
+        if (count && *count > 1) {
+          removed.push_back(*text);
+          clearRow(r);
+        }
+        ++step_;
+      }
+      if (progressStep()) return;
+    }
+    // Top down: the n-th step clears the occurrence left of the n-th removed value.
+    for (int64_t n = 1; n <= rows_; ++n) {
+      if (n <= static_cast<int64_t>(removed.size())) {
+        const std::u16string& what = removed[static_cast<std::size_t>(n - 1)];
+        const std::optional<RangePtr> found =
+            tolerantGet([&] { return selection.find(what, *work_->cell(n, 1)); });
+        if (found && *found) clearFound(**found);
+      }
+      ++step_;
+      if (progressStep()) return;
+    }
+  }
+
+  /// Clears the cells of the rows that the host's unique filter hides as repeats.
+  void keepOne() {
+    if (!column_) return;
+    // Rows hidden before the filter are the user's, not repeats.
+    const std::vector<RowState> before = rowStates(*column_, rows_);
+    tolerant([&] { work_->advancedFilterUniqueInPlace(); });
+    const std::vector<RowState> after = rowStates(*column_, rows_);
+    ColumnValues values(*column_, rows_);
+    for (int64_t r = 1; r <= rows_; ++r) {
+      const auto i = static_cast<std::size_t>(r - 1);
+      if (after[i] == RowState::Hidden && before[i] == RowState::Visible &&
+          keepOneClears(values.at(r))) {
+        clearRow(r);
+      }
+      ++step_;
+      if (progressStep()) break;
+    }
+    tolerant([&] { app_.activeSheet()->showAllData(); });
+  }
+
+  /// Clears every value that occurs exactly once.
+  void uniqueValues() {
+    if (!column_) return;
+    ColumnValues values(*column_, rows_);
+    for (int64_t r = rows_; r >= 1; --r) {
+      const std::optional<std::u16string> text = criterion(values.at(r));
+      if (text && !text->empty()) {
+        const std::optional<double> count =
+            tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
+        if (count && *count == 1) clearRow(r);
+      }
+      ++step_;
+      if (progressStep()) return;
+    }
+  }
+
+ private:
+  std::optional<std::u16string> criterion(const Value* value) const {
+    if (value == nullptr) return std::nullopt;
+    return criterionText(*value, locale_);
+  }
+
+  /// Whether keep one clears a cell of a hidden row: one with text, or in the wizard any
+  /// cell. An error value is never taken for a repeat of another cell's text.
+  bool keepOneClears(const Value* value) const {
+    if (value == nullptr || isError(*value)) return false;
+    if (duties_.clearEmptyHiddenCells) return true;
+    const std::optional<std::u16string> text = cellText(*value, locale_);
+    return text && !text->empty();
+  }
+
+  void clearRow(int64_t row) {
+    tolerant([&] { work_->cell(row, 1)->clear(); });
+  }
+
+  /// Clears a cell the search found, unless it holds an error value: the search may
+  /// match an error's display text, which is not the value searched for.
+  void clearFound(Range& found) {
+    const std::optional<Value> value = tolerantGet([&] { return found.value(); });
+    if (!value || isError(*value)) return;
+    tolerant([&] { found.clear(); });
+  }
+
+  /// Yields once, shows the step and tells whether Stop was pressed.
+  bool progressStep() {
+    module_.forms.doEvents();
+    progress_.show(step_, /*capAtMax=*/true);
+    return module_.runOptions.stopRequested;
+  }
+
+  AddinModule& module_;
+  Application& app_;
+  ProgressDisplay progress_;
+  RunDuties duties_;
+  HostLocale locale_;
+  RangePtr work_;
+  RangePtr column_;
+  int64_t rows_ = 0;
+  int64_t step_ = 0;
+};
+
+/// The one implementation behind both entry points. `nonEmptyCount` is the caller's
+/// count when the caller prepared the host.
+void runDuplicateRemoval(AddinModule& module, Form& form, const RunDuties& duties, bool keepOne,
+                         bool allDuplicates, bool uniqueValues, double nonEmptyCount) {
+  Application* const app = module.hostApp.get();
+  if (app == nullptr) {
+    module.forms.unload(form);
+    return;
+  }
+  if (duties.prepareHost) {
+    const std::optional<int64_t> workbooks = tolerantGet([&] { return app->workbooksCount(); });
+    if (!workbooks || *workbooks == 0) {
+      module.forms.messageBox(kNoWorkbookText);
+      module.forms.unload(form);
+      return;
+    }
+  }
+  // A selection that is not cells is no single column either.
+  const RangePtr selection = tolerantGet([&] { return app->selection(); }).value_or(nullptr);
+  const std::optional<int64_t> columns =
+      selection ? tolerantGet([&] { return selection->columnsCount(); }) : std::nullopt;
+  if (!columns || *columns != 1) {
+    module.forms.messageBox(kSingleColumnText);
+    module.forms.unload(form);
+    return;
+  }
+
+  DuplicateRun run(module, *app, form, duties);
+  double nonEmpty = nonEmptyCount;
+  if (duties.prepareHost) {
+    enterHostRunStateTolerant(*app);
+    module.runOptions.stopRequested = false;
+    nonEmpty = tolerantGet([&] { return app->worksheetFunction().countA(*selection); }).value_or(0);
+    if (nonEmpty <= 0) {
+      module.forms.messageBox(kEmptySelectionText);
+      leaveHostRunState(*app);
+      module.forms.unload(form);
+      return;
+    }
+    run.setMax(nonEmpty);
+  }
+  run.formWorkingRange(*selection);
+
+  if (allDuplicates) {
+    run.allDuplicates(*selection, nonEmpty);
+  } else if (keepOne) {
+    run.keepOne();
+  } else if (uniqueValues) {
+    run.uniqueValues();
+  }
+
+  if (duties.prepareHost) leaveHostRunState(*app);
+  module.forms.unload(form);
+}
+
+}  // namespace
+
+void RunDuplicateRemoval(AddinModule& module, Form& dialog, bool keepOne, bool allDuplicates,
+                         bool uniqueValues) {
+  runDuplicateRemoval(module, dialog,
+                      RunDuties{.prepareHost = true, .clearEmptyHiddenCells = false}, keepOne,
+                      allDuplicates, uniqueValues, 0);
+}
+
+void RunWizardDuplicateRemoval(AddinModule& module, Form& wizard, bool keepOne, bool allDuplicates,
+                               bool uniqueValues, int32_t nonEmptyCount) {
+  runDuplicateRemoval(module, wizard,
+                      RunDuties{.prepareHost = false, .clearEmptyHiddenCells = true}, keepOne,
+                      allDuplicates, uniqueValues, nonEmptyCount);
+}
+
+}  // namespace qmv

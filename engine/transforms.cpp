@@ -1,0 +1,107 @@
+#include "engine/transforms.hpp"
+
+#include <algorithm>
+
+namespace qmv {
+
+namespace {
+
+// substring(t, s, k): the characters of t from position s on, at most k of them. No value
+// when s < 1 or k < 0; empty when s lies beyond the end.
+std::optional<std::u16string_view> substring(std::u16string_view t, int32_t s, int32_t k) {
+  if (s < 1 || k < 0) return std::nullopt;
+  const auto start = static_cast<std::size_t>(s - 1);
+  if (start >= t.size()) return std::u16string_view{};
+  return t.substr(start, static_cast<std::size_t>(k));
+}
+
+// 16-bit signed arithmetic: no value when the result does not fit.
+std::optional<int16_t> fits16(int32_t v) {
+  if (v < INT16_MIN || v > INT16_MAX) return std::nullopt;
+  return static_cast<int16_t>(v);
+}
+
+int32_t toEnd(std::u16string_view t) { return static_cast<int32_t>(std::min<std::size_t>(t.size(), INT32_MAX)); }
+
+}  // namespace
+
+CharacterSet::CharacterSet(std::u16string_view members) {
+  for (char16_t c : members) {
+    if (c < 128) {
+      ascii_[c >> 6] |= uint64_t{1} << (c & 63);
+    } else if (std::find(other_.begin(), other_.end(), c) == other_.end()) {
+      other_.push_back(c);
+    }
+  }
+}
+
+std::u16string RemoveChars(std::u16string_view text, const CharacterSet& set) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    if (!set.contains(c)) out.push_back(c);
+  }
+  return out;
+}
+
+std::u16string RemoveChars(std::u16string_view text, std::u16string_view set) {
+  if (set.empty()) return std::u16string(text);
+  return RemoveChars(text, CharacterSet(set));
+}
+
+std::optional<std::u16string> CutAtPosition(std::u16string_view text, bool before, bool wholeRest,
+                                            int16_t n, int16_t x) {
+  if (before && wholeRest) {
+    auto rest = substring(text, n, toEnd(text));
+    if (!rest) return std::nullopt;
+    return std::u16string(*rest);
+  }
+  if (!before && wholeRest) {
+    auto head = substring(text, 1, n);
+    if (!head) return std::nullopt;
+    return std::u16string(*head);
+  }
+  if (before) {
+    if (n <= 0) return std::nullopt;
+    // A negative count would repeat characters instead of removing any.
+    if (x < 0) return std::u16string(text);
+    auto length = fits16(int32_t{n} - 1 - x);
+    if (!length) return std::nullopt;
+    auto prefix = substring(text, 1, *length);
+    auto suffix = substring(text, n, toEnd(text));
+    if (!prefix || !suffix) return std::nullopt;
+    std::u16string out(*prefix);
+    out.append(*suffix);
+    return out;
+  }
+  if (n < 0) return std::nullopt;
+  if (x < 0) return std::u16string(text);
+  auto prefix = substring(text, 1, n);
+  auto next = fits16(int32_t{n} + x);
+  if (!next) return std::nullopt;
+  auto start = fits16(int32_t{*next} + 1);
+  if (!start) return std::nullopt;
+  auto suffix = substring(text, *start, toEnd(text));
+  if (!prefix || !suffix) return std::nullopt;
+  std::u16string out(*prefix);
+  out.append(*suffix);
+  return out;
+}
+
+std::u16string removeSpaces(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    if (c != kSpace) out.push_back(c);
+  }
+  return out;
+}
+
+std::u16string trimEdges(std::u16string_view text) {
+  const auto first = text.find_first_not_of(kSpace);
+  if (first == std::u16string_view::npos) return {};
+  const auto last = text.find_last_not_of(kSpace);
+  return std::u16string(text.substr(first, last - first + 1));
+}
+
+}  // namespace qmv

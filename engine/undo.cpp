@@ -1,0 +1,354 @@
+#include "engine/undo.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "addin/addin_module.hpp"
+#include "engine/run_steps.hpp"
+#include "host/host_error.hpp"
+#include "host/tolerant.hpp"
+
+namespace qmv {
+
+namespace {
+
+constexpr std::size_t kFirstChunkUnits = 1024;
+constexpr std::size_t kLargestChunkUnits = std::size_t{1} << 20;
+
+// The rows of `area` that hold the entries [first, end) of a block, whose cells lie in
+// `area` in row-major order.
+AreaRef visitedPart(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block) {
+  AreaRef part = block.area;
+  part.first.row = snapshot.cell(block.first).row;
+  part.last.row = snapshot.cell(block.end - 1).row;
+  return part;
+}
+
+const CellContent& contentAt(const CellBlock& cells, CellRef cell) {
+  return cells.at(cell.row - cells.area.first.row, cell.column - cells.area.first.column);
+}
+
+}  // namespace
+
+std::u16string keptChangesText(std::size_t count) {
+  const std::string digits = std::to_string(count);
+  std::u16string text(digits.begin(), digits.end());
+  text += u" cells changed after the removal were left as they are.";
+  return text;
+}
+
+// --- UndoSnapshot -------------------------------------------------------------------------
+
+uint64_t UndoSnapshot::storeText(const std::u16string& text) {
+  if (text.empty()) return 0;
+  if (chunks_.empty() || chunkUsed_ + text.size() > chunkSizes_.back()) {
+    std::size_t size = chunkSizes_.empty()
+                           ? kFirstChunkUnits
+                           : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
+    size = std::max(size, text.size());
+    chunks_.push_back(std::make_unique<char16_t[]>(size));
+    chunkSizes_.push_back(size);
+    chunkUsed_ = 0;
+  }
+  std::memcpy(chunks_.back().get() + chunkUsed_, text.data(), text.size() * sizeof(char16_t));
+  const uint64_t location = (static_cast<uint64_t>(chunks_.size() - 1) << 32) | chunkUsed_;
+  chunkUsed_ += text.size();
+  return location;
+}
+
+std::u16string_view UndoSnapshot::storedText(uint64_t location, uint32_t length) const {
+  if (length == 0) return {};
+  return {chunks_[location >> 32].get() + (location & 0xffffffffu), length};
+}
+
+uint64_t UndoSnapshot::textHash(std::u16string_view text) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (char16_t c : text) {
+    hash ^= static_cast<uint64_t>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+void UndoSnapshot::beginBlock(const AreaRef& area) {
+  blocks_.push_back(Block{area, entries_.size(), entries_.size(), false});
+}
+
+std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
+  Packed p;
+  p.row = static_cast<uint32_t>(cell.row);
+  p.column = static_cast<uint16_t>(cell.column);
+  if (previous.isFormula()) {
+    p.before = Kind::Formula;
+    p.beforeLength = static_cast<uint32_t>(previous.formula.size());
+    p.beforePayload = storeText(previous.formula);
+  } else if (const auto* number = std::get_if<double>(&previous.value)) {
+    p.before = Kind::Number;
+    p.beforePayload = std::bit_cast<uint64_t>(*number);
+  } else if (const auto* text = std::get_if<std::u16string>(&previous.value)) {
+    p.before = Kind::Text;
+    p.beforeLength = static_cast<uint32_t>(text->size());
+    p.beforePayload = storeText(*text);
+  } else if (const auto* flag = std::get_if<bool>(&previous.value)) {
+    p.before = Kind::Boolean;
+    p.beforePayload = *flag ? 1 : 0;
+  } else if (const auto* date = std::get_if<DateTime>(&previous.value)) {
+    p.before = Kind::Date;
+    p.beforePayload = std::bit_cast<uint64_t>(date->serial);
+  } else if (const auto* error = std::get_if<CellError>(&previous.value)) {
+    p.before = Kind::Error;
+    p.beforePayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
+  }
+  entries_.push_back(p);
+  if (blocks_.empty()) beginBlock(AreaRef{cell, cell});
+  blocks_.back().end = entries_.size();
+  return entries_.size() - 1;
+}
+
+void UndoSnapshot::markWritten(std::size_t index) {
+  entries_[index].after = Kind::Unknown;
+  for (auto block = blocks_.rbegin(); block != blocks_.rend(); ++block) {
+    if (index >= block->first && index < block->end) {
+      block->anyWritten = true;
+      break;
+    }
+  }
+}
+
+void UndoSnapshot::noteResult(std::size_t index, const CellContent& after) {
+  Packed& p = entries_[index];
+  p.afterLength = 0;
+  p.afterPayload = 0;
+  if (after.isFormula()) {
+    p.after = Kind::Formula;
+    p.afterLength = static_cast<uint32_t>(after.formula.size());
+    p.afterPayload = textHash(after.formula);
+  } else if (const auto* number = std::get_if<double>(&after.value)) {
+    p.after = Kind::Number;
+    p.afterPayload = std::bit_cast<uint64_t>(*number);
+  } else if (const auto* text = std::get_if<std::u16string>(&after.value)) {
+    p.after = Kind::Text;
+    p.afterLength = static_cast<uint32_t>(text->size());
+    p.afterPayload = textHash(*text);
+  } else if (const auto* flag = std::get_if<bool>(&after.value)) {
+    p.after = Kind::Boolean;
+    p.afterPayload = *flag ? 1 : 0;
+  } else if (const auto* date = std::get_if<DateTime>(&after.value)) {
+    p.after = Kind::Date;
+    p.afterPayload = std::bit_cast<uint64_t>(date->serial);
+  } else if (const auto* error = std::get_if<CellError>(&after.value)) {
+    p.after = Kind::Error;
+    p.afterPayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
+  } else {
+    p.after = Kind::Empty;
+  }
+}
+
+CellRef UndoSnapshot::cell(std::size_t index) const {
+  const Packed& p = entries_[index];
+  return CellRef{p.row, p.column};
+}
+
+CellContent UndoSnapshot::previous(std::size_t index) const {
+  const Packed& p = entries_[index];
+  CellContent content;
+  switch (p.before) {
+    case Kind::Number:
+      content.value = std::bit_cast<double>(p.beforePayload);
+      break;
+    case Kind::Text:
+      content.value = std::u16string(storedText(p.beforePayload, p.beforeLength));
+      break;
+    case Kind::Boolean:
+      content.value = p.beforePayload != 0;
+      break;
+    case Kind::Date:
+      content.value = DateTime{std::bit_cast<double>(p.beforePayload)};
+      break;
+    case Kind::Error:
+      content.value = static_cast<CellError>(static_cast<int32_t>(p.beforePayload));
+      break;
+    case Kind::Formula:
+      content.formula = std::u16string(storedText(p.beforePayload, p.beforeLength));
+      break;
+    default:
+      break;
+  }
+  return content;
+}
+
+UndoEntry UndoSnapshot::entry(std::size_t index) const {
+  return UndoEntry{formatAddress(cell(index)), previous(index)};
+}
+
+bool UndoSnapshot::holdsPrevious(std::size_t index, const CellContent& current) const {
+  const Packed& p = entries_[index];
+  if (current.isFormula()) {
+    return p.before == Kind::Formula &&
+           storedText(p.beforePayload, p.beforeLength) == current.formula;
+  }
+  if (p.before == Kind::Formula) return false;
+  return previous(index) == current;
+}
+
+bool UndoSnapshot::holdsRunResult(std::size_t index, const CellContent& current) const {
+  const Packed& p = entries_[index];
+  switch (p.after) {
+    case Kind::Same:
+      return holdsPrevious(index, current);
+    case Kind::Unknown:
+      return true;
+    case Kind::Formula:
+      return current.isFormula() && current.formula.size() == p.afterLength &&
+             textHash(current.formula) == p.afterPayload;
+    default:
+      break;
+  }
+  if (current.isFormula()) return false;
+  if (const auto* text = std::get_if<std::u16string>(&current.value)) {
+    return p.after == Kind::Text && text->size() == p.afterLength &&
+           textHash(*text) == p.afterPayload;
+  }
+  if (const auto* number = std::get_if<double>(&current.value)) {
+    return p.after == Kind::Number && std::bit_cast<uint64_t>(*number) == p.afterPayload;
+  }
+  if (const auto* flag = std::get_if<bool>(&current.value)) {
+    return p.after == Kind::Boolean && (*flag ? 1u : 0u) == p.afterPayload;
+  }
+  if (const auto* date = std::get_if<DateTime>(&current.value)) {
+    return p.after == Kind::Date && std::bit_cast<uint64_t>(date->serial) == p.afterPayload;
+  }
+  if (const auto* error = std::get_if<CellError>(&current.value)) {
+    return p.after == Kind::Error &&
+           static_cast<uint64_t>(static_cast<int32_t>(*error)) == p.afterPayload;
+  }
+  return p.after == Kind::Empty;
+}
+
+std::size_t UndoSnapshot::entryBytes() const {
+  // A deque keeps its elements in 512-byte nodes reached through a map of pointers.
+  constexpr std::size_t kPerNode = 512 / sizeof(Packed);
+  const std::size_t nodes = entries_.size() / kPerNode + 1;
+  return nodes * 512 + nodes * sizeof(void*) + blocks_.capacity() * sizeof(Block) +
+         sizeof(UndoSnapshot);
+}
+
+std::size_t UndoSnapshot::textBytes() const {
+  std::size_t units = 0;
+  for (std::size_t size : chunkSizes_) units += size;
+  return units * sizeof(char16_t) + chunks_.capacity() * sizeof(void*) +
+         chunkSizes_.capacity() * sizeof(std::size_t);
+}
+
+// --- Recording ----------------------------------------------------------------------------
+
+UndoSnapshot& BeginUndoSnapshot(AddinModule& module) {
+  module.undoSnapshot = std::make_shared<UndoSnapshot>();
+  UndoSnapshot& snapshot = *module.undoSnapshot;
+  if (module.hostApp) {
+    Application& app = *module.hostApp;
+    tolerant([&] { snapshot.workbook = app.activeWorkbook(); });
+    tolerant([&] { snapshot.worksheet = app.activeSheet(); });
+  }
+  return snapshot;
+}
+
+std::size_t RecordUndoEntry(UndoSnapshot& snapshot, CellRef cell, const CellContent& previous) {
+  return snapshot.record(cell, previous);
+}
+
+void captureRunResults(UndoSnapshot& snapshot) noexcept {
+  if (!snapshot.worksheet) return;
+  for (const auto& block : snapshot.blocks()) {
+    if (!block.anyWritten || block.first == block.end) continue;
+    tolerant([&] {
+      const CellBlock cells =
+          snapshot.worksheet->range(formatAddress(visitedPart(snapshot, block)))->readBlock();
+      for (std::size_t i = block.first; i < block.end; ++i) {
+        const CellRef cell = snapshot.cell(i);
+        if (snapshot.written(i) && cells.area.contains(cell)) {
+          snapshot.noteResult(i, contentAt(cells, cell));
+        }
+      }
+    });
+  }
+}
+
+// --- The undo command ---------------------------------------------------------------------
+
+namespace {
+
+// Restores every recorded cell that still holds what the run left; returns the number of
+// cells left alone because they were changed after the run. Host failures propagate.
+std::size_t restoreCells(UndoSnapshot& snapshot) {
+  std::size_t kept = 0;
+  Worksheet& sheet = *snapshot.worksheet;
+  for (const auto& block : snapshot.blocks()) {
+    if (block.first == block.end) continue;
+    const CellBlock cells = sheet.range(formatAddress(visitedPart(snapshot, block)))->readBlock();
+    for (std::size_t i = block.first; i < block.end; ++i) {
+      const CellRef cell = snapshot.cell(i);
+      const CellContent& current = contentAt(cells, cell);
+      if (snapshot.holdsPrevious(i, current)) continue;
+      if (!snapshot.holdsRunResult(i, current)) {
+        ++kept;
+        continue;
+      }
+      sheet.range(formatAddress(cell))->setContent(snapshot.previous(i));
+    }
+  }
+  return kept;
+}
+
+}  // namespace
+
+void UndoLastRun(AddinModule& module) {
+  if (!module.hostApp) {
+    module.forms.messageBox(kNothingToUndoText);
+    return;
+  }
+  Application& app = *module.hostApp;
+  const std::shared_ptr<UndoSnapshot> snapshot = module.undoSnapshot;
+  const auto books = tolerantGet([&] { return app.workbooksCount(); });
+  if (books && *books == 0) {
+    module.forms.messageBox(kNothingToUndoText);
+  } else {
+    try {
+      if (!books) app.workbooksCount();  // let the failure reach the error exit
+      app.setEnableCancelKey(xl::kErrorHandler);
+      app.setScreenUpdating(false);
+      app.setCalculation(xl::kCalculationManual);
+      if (!snapshot || !snapshot->workbook || !snapshot->worksheet) {
+        throw HostError(host_errors::kObjectNotSet, "Object variable not set");
+      }
+      snapshot->workbook->activate();
+      snapshot->worksheet->activate();
+      const std::size_t kept = restoreCells(*snapshot);
+      if (kept > 0) module.forms.messageBox(keptChangesText(kept));
+    } catch (const HostError& error) {
+      if (error.number() == host_errors::kObjectNotSet) {
+        module.forms.messageBox(kNothingToUndoText);
+      } else if (error.number() != host_errors::kRefused) {
+        module.forms.messageBox(kUndoFailedText);
+      }
+    } catch (...) {
+      module.forms.messageBox(kUndoFailedText);
+    }
+  }
+  tolerant([&] { app.setCalculation(xl::kCalculationAutomatic); });
+  tolerant([&] { app.setScreenUpdating(true); });
+}
+
+bool registerUndoMacro(AddinModule& module) {
+  module.undoMacroRegistered = false;
+  if (!module.hostApp) return false;
+  AddinModule* target = &module;
+  const auto accepted = tolerantGet([&] {
+    return module.hostApp->registerMacro(kUndoMacro, [target] { UndoLastRun(*target); });
+  });
+  module.undoMacroRegistered = accepted.value_or(false);
+  return module.undoMacroRegistered;
+}
+
+}  // namespace qmv

@@ -1,0 +1,133 @@
+// Undo of the last character run: an in-memory record of the cells a run visited, what
+// each held before and what the run left in it.
+//
+// The record is compact (a fixed 32 bytes per visited cell plus the old texts), grows with
+// the cells actually visited, and restores each cell's exact content (a text "007" stays
+// a text). A cell that was changed after the run is never overwritten.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/address.hpp"
+#include "host/host.hpp"
+#include "host/value.hpp"
+
+namespace qmv {
+
+class AddinModule;
+
+/// Message texts of the undo command.
+inline constexpr char16_t kNothingToUndoText[] = u"Nothing to Undo!";
+inline constexpr char16_t kUndoFailedText[] = u"Undo Command Failed!";
+
+/// "N cells changed after the removal were left as they are."
+std::u16string keptChangesText(std::size_t count);
+
+/// One recorded cell: its address and its formula-or-value before the run.
+struct UndoEntry {
+  std::u16string address;  ///< absolute, without sheet name: "$B$3"
+  CellContent formula;     ///< the content before the run, with its type
+};
+
+/// The record of the last character run.
+struct UndoSnapshot {
+  /// The workbook and sheet that were active when the run started.
+  WorkbookPtr workbook;
+  WorksheetPtr worksheet;
+
+  /// Number of recorded cells.
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  /// Entry `index` (0-based, in visiting order).
+  UndoEntry entry(std::size_t index) const;
+  CellRef cell(std::size_t index) const;
+  /// The content the cell held before the run.
+  CellContent previous(std::size_t index) const;
+
+  /// Starts a block of visited cells that lie in `area` (the area is read and written
+  /// again in one call at the end of the run and by the undo).
+  void beginBlock(const AreaRef& area);
+  /// Appends the next visited cell; returns its index. Call beginBlock first.
+  std::size_t record(CellRef cell, const CellContent& previous);
+  /// Marks cell `index` as rewritten by the run; what it holds now is learnt by
+  /// captureResults (or given by noteResult).
+  void markWritten(std::size_t index);
+  /// True when the run rewrote cell `index`.
+  bool written(std::size_t index) const { return entries_[index].after != Kind::Same; }
+  /// Records what the run left in cell `index`.
+  void noteResult(std::size_t index, const CellContent& after);
+
+  /// True when `current` is exactly what the cell held before the run.
+  bool holdsPrevious(std::size_t index, const CellContent& current) const;
+  /// True when `current` is what the run left in the cell (a cell that the run did not
+  /// rewrite was left with its previous content).
+  bool holdsRunResult(std::size_t index, const CellContent& current) const;
+
+  /// A block of entries [first, end) lying in `area`.
+  struct Block {
+    AreaRef area;
+    std::size_t first = 0;
+    std::size_t end = 0;
+    bool anyWritten = false;
+  };
+  const std::vector<Block>& blocks() const { return blocks_; }
+
+  /// Memory held for the entries (fixed part) and for the recorded old texts.
+  std::size_t entryBytes() const;
+  std::size_t textBytes() const;
+
+ private:
+  enum class Kind : uint8_t { Empty, Number, Text, Boolean, Date, Error, Formula, Unknown, Same };
+  struct Packed {
+    uint32_t row = 0;
+    uint16_t column = 0;
+    Kind before = Kind::Empty;
+    Kind after = Kind::Same;  ///< Same: not rewritten; Unknown: rewritten, result not read
+    uint32_t beforeLength = 0;
+    uint32_t afterLength = 0;
+    uint64_t beforePayload = 0;  ///< number bits, Boolean, error code, or text location
+    uint64_t afterPayload = 0;   ///< number bits, Boolean, error code, or text hash
+  };
+  static_assert(sizeof(Packed) == 32);
+
+  uint64_t storeText(const std::u16string& text);
+  std::u16string_view storedText(uint64_t location, uint32_t length) const;
+  static uint64_t textHash(std::u16string_view text);
+
+  std::deque<Packed> entries_;
+  std::vector<Block> blocks_;
+  std::vector<std::unique_ptr<char16_t[]>> chunks_;
+  std::vector<std::size_t> chunkSizes_;
+  std::size_t chunkUsed_ = 0;
+};
+
+/// Starts a new snapshot for a run, discarding the previous one, and remembers the active
+/// workbook and sheet (each step tolerant). Call only when the selection holds a
+/// non-empty cell.
+UndoSnapshot& BeginUndoSnapshot(AddinModule& module);
+
+/// Records the next visited cell with its content before the change; returns its index.
+std::size_t RecordUndoEntry(UndoSnapshot& snapshot, CellRef cell, const CellContent& previous);
+
+/// Reads back, block by block, what the run left in the cells it rewrote (tolerant: a
+/// block that cannot be read keeps its cells unconfirmed, and undo then restores them as
+/// long as they do not hold their old content already).
+void captureRunResults(UndoSnapshot& snapshot) noexcept;
+
+/// The undo command: restores the cells of the last run on its workbook and sheet, except
+/// cells changed since the run, which it counts and reports in one message. "Nothing to
+/// Undo!" without a snapshot or without an open workbook; host failures by error number
+/// (91 "Nothing to Undo!", 1004 silent, others "Undo Command Failed!"). Calculation goes
+/// back to automatic and screen updating on in every case. Undo twice equals undo once.
+void UndoLastRun(AddinModule& module);
+
+/// Makes the host macro "undo_changes" run UndoLastRun and records in
+/// module.undoMacroRegistered whether the host accepted it. Returns that.
+bool registerUndoMacro(AddinModule& module);
+
+}  // namespace qmv

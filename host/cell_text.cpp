@@ -1,0 +1,473 @@
+#include "host/cell_text.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+namespace qmv {
+namespace {
+
+constexpr int kSignificantDigits = 15;
+
+std::u16string ascii(std::string_view s) { return {s.begin(), s.end()}; }
+
+void appendNumber(std::u16string& out, int64_t n, int minWidth) {
+  std::string digits = std::to_string(n);
+  for (int i = static_cast<int>(digits.size()); i < minWidth; ++i) out += u'0';
+  out += ascii(digits);
+}
+
+/// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2 ? 1 : 0;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+struct Civil {
+  int64_t year;
+  int64_t month;
+  int64_t day;
+};
+
+Civil civilFromDays(int64_t z) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t m = mp + (mp < 10 ? 3 : -9);
+  return {yoe + era * 400 + (m <= 2 ? 1 : 0), m, d};
+}
+
+const int64_t kSerialEpoch = daysFromCivil(1899, 12, 30);
+
+bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int64_t daysInMonth(int64_t y, int64_t m) {
+  static constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && isLeap(y) ? 29 : kDays[static_cast<std::size_t>(m - 1)];
+}
+
+bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+std::u16string_view trimSpaces(std::u16string_view s) {
+  while (!s.empty() && s.front() == u' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == u' ') s.remove_suffix(1);
+  return s;
+}
+
+/// A run of 1 to `maxDigits` digits at the start of `s`, consumed.
+std::optional<int64_t> takeDigits(std::u16string_view& s, std::size_t maxDigits,
+                                  std::size_t* count = nullptr) {
+  std::size_t n = 0;
+  int64_t v = 0;
+  while (n < s.size() && isDigit(s[n])) {
+    if (n == maxDigits) return std::nullopt;
+    v = v * 10 + (s[n] - u'0');
+    ++n;
+  }
+  if (n == 0) return std::nullopt;
+  if (count) *count = n;
+  s.remove_prefix(n);
+  return v;
+}
+
+std::optional<double> parseNumber(std::u16string_view s, const HostLocale& locale) {
+  const char16_t dec = locale.decimalSeparator;
+  const char16_t group = dec == u',' ? u'.' : u',';
+  bool negative = false;
+  bool percent = false;
+  bool parens = false;
+  if (!s.empty() && s.back() == u'%') {
+    percent = true;
+    s.remove_suffix(1);
+  }
+  if (!s.empty() && s.front() == u'(' && s.size() >= 2 && s.back() == u')') {
+    parens = true;
+    negative = true;
+    s = s.substr(1, s.size() - 2);
+  }
+  if (!parens && !s.empty() && (s.front() == u'-' || s.front() == u'+')) {
+    negative = s.front() == u'-';
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return std::nullopt;
+
+  std::string mantissa;
+  int significant = 0;
+  auto addDigit = [&](char16_t c) {
+    if (c != u'0' || significant > 0) ++significant;
+    mantissa += significant > kSignificantDigits ? '0' : static_cast<char>(c);
+  };
+  // Integer part, with thousands groups when they are written.
+  std::size_t i = 0;
+  std::size_t groupLen = 0;
+  bool grouped = false;
+  std::size_t firstGroup = 0;
+  std::size_t intDigits = 0;
+  while (i < s.size() && (isDigit(s[i]) || s[i] == group)) {
+    if (s[i] == group) {
+      if (intDigits == 0) return std::nullopt;
+      if (!grouped) {
+        firstGroup = groupLen;
+        if (firstGroup > 3) return std::nullopt;
+      } else if (groupLen != 3) {
+        return std::nullopt;
+      }
+      grouped = true;
+      groupLen = 0;
+    } else {
+      addDigit(s[i]);
+      ++groupLen;
+      ++intDigits;
+    }
+    ++i;
+  }
+  if (grouped && groupLen != 3) return std::nullopt;
+  std::size_t fracDigits = 0;
+  if (i < s.size() && s[i] == dec) {
+    mantissa += '.';
+    ++i;
+    while (i < s.size() && isDigit(s[i])) {
+      addDigit(s[i]);
+      ++fracDigits;
+      ++i;
+    }
+  }
+  if (intDigits + fracDigits == 0) return std::nullopt;
+  if (i < s.size() && (s[i] == u'e' || s[i] == u'E')) {
+    mantissa += 'e';
+    ++i;
+    if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) mantissa += static_cast<char>(s[i++]);
+    std::size_t expDigits = 0;
+    while (i < s.size() && isDigit(s[i])) {
+      if (++expDigits > 4) return std::nullopt;
+      mantissa += static_cast<char>(s[i++]);
+    }
+    if (expDigits == 0) return std::nullopt;
+  }
+  if (i != s.size()) return std::nullopt;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), value);
+  if (ec != std::errc() || end != mantissa.data() + mantissa.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  if (percent) value /= 100;
+  if (negative) value = -value;
+  return value + 0.0;  // no negative zero
+}
+
+std::optional<int64_t> yearOf(int64_t y, std::size_t digits) {
+  if (digits <= 2) return y < 30 ? 2000 + y : 1900 + y;
+  if (digits == 4 && y >= 1900 && y <= 9999) return y;
+  return std::nullopt;
+}
+
+/// A date "M/D/YYYY", "M/D/YY" or "M/D" (in the locale's order); the serial day.
+std::optional<int64_t> parseDate(std::u16string_view s, const HostLocale& locale, int currentYear) {
+  char16_t sep = 0;
+  std::array<int64_t, 3> field{};
+  std::array<std::size_t, 3> width{};
+  int fields = 0;
+  while (true) {
+    if (fields == 3) return std::nullopt;
+    auto v = takeDigits(s, 4, &width[static_cast<std::size_t>(fields)]);
+    if (!v) return std::nullopt;
+    field[static_cast<std::size_t>(fields++)] = *v;
+    if (s.empty()) break;
+    const char16_t c = s.front();
+    if (sep == 0 && (c == locale.dateSeparator || c == u'-')) sep = c;
+    if (c != sep) return std::nullopt;
+    s.remove_prefix(1);
+  }
+  if (fields < 2) return std::nullopt;
+  int64_t y = currentYear;
+  int64_t m = 0;
+  int64_t d = 0;
+  std::size_t yearWidth = 4;
+  if (fields == 2) {
+    if (width[0] > 2 || width[1] > 2) return std::nullopt;
+    const bool dayFirst = locale.dateOrder == DateOrder::DayMonthYear;
+    m = dayFirst ? field[1] : field[0];
+    d = dayFirst ? field[0] : field[1];
+  } else {
+    switch (locale.dateOrder) {
+      case DateOrder::MonthDayYear:
+        m = field[0], d = field[1], y = field[2], yearWidth = width[2];
+        if (width[0] > 2 || width[1] > 2) return std::nullopt;
+        break;
+      case DateOrder::DayMonthYear:
+        d = field[0], m = field[1], y = field[2], yearWidth = width[2];
+        if (width[0] > 2 || width[1] > 2) return std::nullopt;
+        break;
+      case DateOrder::YearMonthDay:
+        y = field[0], m = field[1], d = field[2], yearWidth = width[0];
+        if (width[1] > 2 || width[2] > 2) return std::nullopt;
+        break;
+    }
+    auto year = yearOf(y, yearWidth);
+    if (!year) return std::nullopt;
+    y = *year;
+  }
+  if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) {
+    return std::nullopt;
+  }
+  return daysFromCivil(y, m, d) - kSerialEpoch;
+}
+
+/// A time "15:04", "15:04:05", "3:04 PM", "3:04:05pm"; the fraction of a day.
+std::optional<double> parseTime(std::u16string_view s) {
+  auto h = takeDigits(s, 2);
+  if (!h || s.empty() || s.front() != u':') return std::nullopt;
+  s.remove_prefix(1);
+  std::size_t w = 0;
+  auto mi = takeDigits(s, 2, &w);
+  if (!mi || *mi > 59) return std::nullopt;
+  int64_t sec = 0;
+  if (!s.empty() && s.front() == u':') {
+    s.remove_prefix(1);
+    auto se = takeDigits(s, 2);
+    if (!se || *se > 59) return std::nullopt;
+    sec = *se;
+  }
+  s = trimSpaces(s);
+  int64_t hour = *h;
+  if (s.empty()) {
+    if (hour > 23) return std::nullopt;
+  } else {
+    const std::u16string marker = foldCase(s);
+    if (marker != u"am" && marker != u"pm") return std::nullopt;
+    if (hour > 12) return std::nullopt;
+    if (hour == 12) hour = 0;
+    if (marker == u"pm") hour += 12;
+  }
+  return static_cast<double>(hour * 3600 + *mi * 60 + sec) / 86400.0;
+}
+
+std::optional<DateTime> parseDateTime(std::u16string_view s, const HostLocale& locale,
+                                      int currentYear) {
+  if (auto time = parseTime(s)) return DateTime{*time};
+  const std::size_t space = s.find(u' ');
+  const std::u16string_view datePart = s.substr(0, space);
+  auto day = parseDate(datePart, locale, currentYear);
+  if (!day) return std::nullopt;
+  double serial = static_cast<double>(*day);
+  if (space != std::u16string_view::npos) {
+    auto time = parseTime(trimSpaces(s.substr(space + 1)));
+    if (!time) return std::nullopt;
+    serial += *time;
+  }
+  return DateTime{serial};
+}
+
+constexpr std::array<std::pair<CellError, std::u16string_view>, 7> kErrorTexts{{
+    {CellError::Null, u"#NULL!"},
+    {CellError::Div0, u"#DIV/0!"},
+    {CellError::Value, u"#VALUE!"},
+    {CellError::Ref, u"#REF!"},
+    {CellError::Name, u"#NAME?"},
+    {CellError::Num, u"#NUM!"},
+    {CellError::NA, u"#N/A"},
+}};
+
+const HostLocale kFormulaLocale{};
+
+/// True when assigning `text` as a formula would not give back the same text.
+bool needsApostrophe(const std::u16string& text) {
+  if (text.empty() || text.front() == u'=' || parseErrorText(text)) return true;
+  const Value typed = parseTypedInput(text, kFormulaLocale, 2000);
+  const auto* back = std::get_if<std::u16string>(&typed);
+  return back == nullptr || *back != text;
+}
+
+}  // namespace
+
+std::u16string numberText(double number, char16_t decimalSeparator) {
+  if (std::isnan(number)) return u"NaN";
+  if (std::isinf(number)) return number < 0 ? u"-Infinity" : u"Infinity";
+  if (number == 0) return u"0";
+  std::array<char, 64> buf{};
+  const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), number,
+                                 std::chars_format::scientific, kSignificantDigits - 1);
+  const std::string_view sci(buf.data(), static_cast<std::size_t>(res.ptr - buf.data()));
+  const bool negative = sci.front() == '-';
+  const std::size_t ePos = sci.find('e');
+  std::string digits;
+  for (char c : sci.substr(negative ? 1 : 0, ePos - (negative ? 1 : 0))) {
+    if (c != '.') digits += c;
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  int exponent = 0;
+  std::string_view expText = sci.substr(ePos + 1);
+  if (expText.front() == '+') expText.remove_prefix(1);
+  std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
+
+  std::u16string out;
+  if (negative) out += u'-';
+  if (exponent >= kSignificantDigits || exponent < -4) {
+    out += static_cast<char16_t>(digits[0]);
+    if (digits.size() > 1) {
+      out += decimalSeparator;
+      out += ascii(std::string_view(digits).substr(1));
+    }
+    out += exponent < 0 ? u"E-" : u"E+";
+    appendNumber(out, exponent < 0 ? -exponent : exponent, 2);
+    return out;
+  }
+  if (exponent < 0) {
+    out += u'0';
+    out += decimalSeparator;
+    out.append(static_cast<std::size_t>(-exponent - 1), u'0');
+    out += ascii(digits);
+    return out;
+  }
+  const std::size_t intLen = static_cast<std::size_t>(exponent) + 1;
+  for (std::size_t i = 0; i < intLen; ++i) {
+    out += i < digits.size() ? static_cast<char16_t>(digits[i]) : u'0';
+  }
+  if (digits.size() > intLen) {
+    out += decimalSeparator;
+    out += ascii(std::string_view(digits).substr(intLen));
+  }
+  return out;
+}
+
+std::u16string dateText(DateTime date, const HostLocale& locale) {
+  double whole = std::trunc(date.serial);
+  int64_t seconds = std::llround(std::fabs(date.serial - whole) * 86400.0);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    whole += date.serial < 0 ? -1 : 1;
+  }
+  std::u16string out;
+  if (whole != 0) {
+    const Civil c = civilFromDays(static_cast<int64_t>(whole) + kSerialEpoch);
+    const char16_t sep = locale.dateSeparator;
+    switch (locale.dateOrder) {
+      case DateOrder::MonthDayYear:
+        appendNumber(out, c.month, 1), out += sep, appendNumber(out, c.day, 1), out += sep;
+        appendNumber(out, c.year, 4);
+        break;
+      case DateOrder::DayMonthYear:
+        appendNumber(out, c.day, 2), out += sep, appendNumber(out, c.month, 2), out += sep;
+        appendNumber(out, c.year, 4);
+        break;
+      case DateOrder::YearMonthDay:
+        appendNumber(out, c.year, 4), out += sep, appendNumber(out, c.month, 2), out += sep;
+        appendNumber(out, c.day, 2);
+        break;
+    }
+    if (seconds == 0) return out;
+    out += u' ';
+  }
+  const int64_t h = seconds / 3600;
+  const int64_t m = seconds / 60 % 60;
+  const int64_t s = seconds % 60;
+  if (locale.dateOrder == DateOrder::MonthDayYear) {
+    appendNumber(out, h % 12 == 0 ? 12 : h % 12, 1);
+  } else {
+    appendNumber(out, h, 2);
+  }
+  out += u':';
+  appendNumber(out, m, 2);
+  out += u':';
+  appendNumber(out, s, 2);
+  if (locale.dateOrder == DateOrder::MonthDayYear) out += h < 12 ? u" AM" : u" PM";
+  return out;
+}
+
+std::optional<std::u16string> cellText(const Value& value, const HostLocale& locale) {
+  struct Visitor {
+    const HostLocale& locale;
+    std::optional<std::u16string> operator()(std::monostate) const { return std::u16string(); }
+    std::optional<std::u16string> operator()(double d) const {
+      return numberText(d, locale.decimalSeparator);
+    }
+    std::optional<std::u16string> operator()(const std::u16string& s) const { return s; }
+    std::optional<std::u16string> operator()(bool b) const {
+      return std::u16string(b ? u"True" : u"False");
+    }
+    std::optional<std::u16string> operator()(DateTime d) const { return dateText(d, locale); }
+    std::optional<std::u16string> operator()(CellError) const { return std::nullopt; }
+  };
+  return std::visit(Visitor{locale}, value);
+}
+
+std::u16string errorText(CellError error) {
+  for (const auto& [e, text] : kErrorTexts) {
+    if (e == error) return std::u16string(text);
+  }
+  return u"#VALUE!";
+}
+
+std::optional<CellError> parseErrorText(std::u16string_view text) {
+  const std::u16string folded = foldCase(text);
+  for (const auto& [e, t] : kErrorTexts) {
+    if (folded == foldCase(t)) return e;
+  }
+  return std::nullopt;
+}
+
+std::u16string formulaText(const CellContent& content) {
+  if (content.isFormula()) return content.formula;
+  struct Visitor {
+    std::u16string operator()(std::monostate) const { return {}; }
+    std::u16string operator()(double d) const { return numberText(d, u'.'); }
+    std::u16string operator()(const std::u16string& s) const {
+      return needsApostrophe(s) ? u"'" + s : s;
+    }
+    std::u16string operator()(bool b) const { return b ? u"TRUE" : u"FALSE"; }
+    std::u16string operator()(DateTime d) const { return dateText(d, kFormulaLocale); }
+    std::u16string operator()(CellError e) const { return errorText(e); }
+  };
+  return std::visit(Visitor{}, content.value);
+}
+
+Value parseTypedInput(std::u16string_view text, const HostLocale& locale, int currentYear) {
+  if (text.empty()) return Value{};
+  if (text.front() == u'\'') return std::u16string(text.substr(1));
+  if (text.front() == u'=') return std::u16string(text);
+  const std::u16string_view s = trimSpaces(text);
+  if (s.empty()) return std::u16string(text);
+  if (s.size() <= 5) {
+    const std::u16string folded = foldCase(s);
+    if (folded == u"true") return true;
+    if (folded == u"false") return false;
+  }
+  if (auto number = parseNumber(s, locale)) return *number;
+  if (auto date = parseDateTime(s, locale, currentYear)) return *date;
+  return std::u16string(text);
+}
+
+char16_t foldCase(char16_t c) {
+  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    if (c == 0x178) return 0xFF;
+    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    const bool isUpper = oddUpper ? (c % 2 == 1) : (c % 2 == 0);
+    return isUpper ? static_cast<char16_t>(c + 1) : c;
+  }
+  if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return static_cast<char16_t>(c + 32);
+  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+  return c;
+}
+
+std::u16string foldCase(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) c = foldCase(c);
+  return out;
+}
+
+}  // namespace qmv

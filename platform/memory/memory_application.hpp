@@ -1,0 +1,231 @@
+// The in-memory spreadsheet host: workbooks with sheets of cells, a selection, worksheet
+// functions, run settings, macros, command bars and add-ins. It stands behind the tests
+// and the command-line tool; besides the host interface it offers a driver API for tests
+// (cells, fills, hidden rows, selection, clicks, keys, inspection, fault injection) that
+// never counts as a host call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/cell_text.hpp"
+#include "host/host.hpp"
+
+namespace qmv::memory {
+
+using qmv::parseTypedInput;
+
+namespace detail {
+struct HostState;
+class MemoryWorksheetFunction;
+}  // namespace detail
+
+/// The host settings a run changes.
+struct RunSettings {
+  bool screenUpdating = true;
+  int32_t calculation = xl::kCalculationAutomatic;
+  int32_t enableCancelKey = 1;  ///< xlInterrupt until someone sets it
+  std::u16string statusBar;     ///< empty: the host's own text
+};
+
+/// The host's Undo entry as bound by OnUndo.
+struct UndoBinding {
+  std::u16string text;
+  std::u16string macro;
+};
+
+/// A sheet by name; an empty workbook name means the active workbook.
+struct SheetName {
+  std::u16string sheet;
+  std::u16string workbook;
+};
+
+/// A command-bar control as the host holds it, for inspection.
+struct ControlSnapshot {
+  ControlType type = ControlType::Button;
+  std::u16string caption;
+  std::u16string tag;
+  std::u16string onAction;
+  std::u16string parameter;
+  std::u16string tooltipText;
+  bool beginGroup = false;
+  bool visible = true;
+  int32_t faceId = 0;
+  int32_t style = 0;
+  bool builtIn = false;
+  std::optional<bool> temporaryArgument;  ///< the `temporary` passed to Add, if any
+  int subscriptions = 0;                  ///< live Click subscriptions on this control
+  std::vector<ControlSnapshot> controls;  ///< a popup's controls
+};
+
+/// A command bar as the host holds it, for inspection.
+struct BarSnapshot {
+  std::u16string name;
+  bool visible = false;
+  bool builtIn = false;
+  int32_t position = 0;
+  std::vector<ControlSnapshot> controls;
+};
+
+/// What a click did.
+struct ClickOutcome {
+  int handlersCalled = 0;  ///< Click subscribers that ran
+  bool cancelDefault = false;
+  std::optional<std::u16string> onActionRun;  ///< the OnAction the host ran (not cancelled)
+};
+
+/// The in-memory host application.
+class MemoryApplication final : public Application {
+ public:
+  /// A host with no workbook open, en-US locale, the current year from the clock and the
+  /// built-in "Worksheet Menu Bar".
+  MemoryApplication();
+  ~MemoryApplication() override;
+  MemoryApplication(const MemoryApplication&) = delete;
+  MemoryApplication& operator=(const MemoryApplication&) = delete;
+
+  // ---- Application -------------------------------------------------------------------
+  int64_t workbooksCount() override;
+  WorkbookPtr activeWorkbook() override;
+  WorksheetPtr activeSheet() override;
+  RangePtr selection() override;
+  RangePtr intersect(Range& a, Range& b) override;
+  RangePtr range(std::u16string_view reference) override;
+  WorksheetFunction& worksheetFunction() override;
+  HostLocale locale() override;
+  void setScreenUpdating(bool on) override;
+  void setCalculation(int32_t mode) override;
+  void setEnableCancelKey(int32_t mode) override;
+  void setStatusBar(const std::u16string& text) override;
+  void onUndo(const std::u16string& text, const std::u16string& macro) override;
+  void onKey(const std::u16string& key, const std::u16string& macro) override;
+  bool registerMacro(const std::u16string& name, std::function<void()> macro) override;
+  CommandBarsPtr commandBars() override;
+  AddInPtr addIn(const std::u16string& name) override;
+
+  // ---- Driver API: workbooks and sheets (not host calls) ------------------------------
+  /// Opens a new workbook ("Book1", "Book2", ... when `name` is empty) with one sheet
+  /// "Sheet1", makes it active and selects A1 of it. Returns its name.
+  std::u16string addWorkbook(const std::u16string& name = {});
+  /// Adds a sheet to the active workbook (opening a workbook first when none is open);
+  /// the active sheet stays active. Throws std::invalid_argument for a name in use.
+  void addSheet(const std::u16string& name);
+  /// Makes the named sheet and its workbook active. Throws std::invalid_argument.
+  void activateSheet(const SheetName& sheet);
+  /// Closes every workbook (Workbooks.Count becomes 0).
+  void closeWorkbooks();
+  /// Closes one workbook; the first remaining one becomes active.
+  void closeWorkbook(const std::u16string& name);
+  std::u16string activeWorkbookName() const;  ///< empty when none is open
+  std::u16string activeSheetName() const;     ///< empty when none is open
+
+  // ---- Driver API: cells (active sheet, or a named sheet) -----------------------------
+  /// Writes exactly this content (no typed-input reading, no length check).
+  void setCell(CellRef cell, const CellContent& content);
+  void setCell(const SheetName& sheet, CellRef cell, const CellContent& content);
+  /// Writes constants down a column from `top`.
+  void setColumn(CellRef top, const std::vector<Value>& values);
+  /// Writes text as typed input (as Range.Value would), e.g. "007" becomes 7.
+  void typeInto(CellRef cell, std::u16string_view text);
+  CellContent cell(CellRef cell) const;
+  CellContent cell(const SheetName& sheet, CellRef cell) const;
+  /// Values down a column from `top`.
+  std::vector<Value> columnValues(CellRef top, int64_t count) const;
+  /// The fill colour (an RGB number); none when the cell has no fill.
+  void setFill(CellRef cell, std::optional<uint32_t> colour);
+  void setFill(const SheetName& sheet, CellRef cell, std::optional<uint32_t> colour);
+  std::optional<uint32_t> fill(CellRef cell) const;
+  std::optional<uint32_t> fill(const SheetName& sheet, CellRef cell) const;
+  /// Hidden rows of the active sheet.
+  void setRowHidden(int64_t row, bool hidden);
+  bool rowHidden(int64_t row) const;
+  /// True while an advanced filter is applied to the active sheet.
+  bool filterActive() const;
+  /// Used range of the active sheet as a reference ("$A$1" when empty).
+  std::u16string usedRangeAddress() const;
+
+  // ---- Driver API: selection ---------------------------------------------------------
+  /// Selects cells of the active sheet by A1 reference ("A1:A10", "A1:A3,C1:C3", "B:B").
+  /// Throws std::invalid_argument for a reference that does not parse.
+  void select(std::u16string_view reference);
+  /// Selects something that is not cells (a shape): selection() then throws HostError 13.
+  void selectNonCells();
+  /// Address of the selection; empty when it is not cells.
+  std::u16string selectionAddress() const;
+
+  // ---- Driver API: settings, bindings, macros -----------------------------------------
+  const RunSettings& runSettings() const;
+  /// Every settings write in order: "ScreenUpdating=False", "Calculation=-4135",
+  /// "EnableCancelKey=2", "StatusBar=Processing...!".
+  const std::vector<std::u16string>& settingsLog() const;
+  std::optional<UndoBinding> undoBinding() const;
+  /// The macro bound to `key` by OnKey; none when the key is not bound.
+  std::optional<std::u16string> keyBinding(const std::u16string& key) const;
+  /// Runs a registered macro (names compare case-insensitively). An unknown macro or a
+  /// failing one is recorded in hostErrors(). Returns true when the macro ran through.
+  bool runMacro(const std::u16string& name);
+  /// The user presses a key: runs the macro bound by OnKey. False when nothing ran.
+  bool pressKey(const std::u16string& key);
+  /// The user chooses the host's Undo: runs the OnUndo macro. False when nothing ran.
+  bool hostUndo();
+  /// Errors the host met running macros ("Cannot run the macro 'x'.").
+  const std::vector<std::u16string>& hostErrors() const;
+
+  // ---- Driver API: locale ------------------------------------------------------------
+  void setLocale(const HostLocale& locale);
+  /// The year that a typed date without a year ("1/2") falls in.
+  void setCurrentYear(int year);
+  int currentYear() const;
+
+  // ---- Driver API: command bars ------------------------------------------------------
+  /// The user clicks a control: raises Click for every live subscriber of that control
+  /// and of every other control with the same non-empty tag, in subscription order; when
+  /// CancelDefault stayed false the host runs the control's OnAction (recorded).
+  ClickOutcome click(CommandBarControl& control);
+  /// OnAction texts the host ran, in order.
+  const std::vector<std::u16string>& onActionsRun() const;
+  std::vector<BarSnapshot> bars() const;
+  std::optional<BarSnapshot> bar(const std::u16string& name) const;
+  /// Number of bars with this name (0 or 1).
+  int barCount(const std::u16string& name) const;
+  /// First control, depth first over all bars, with this tag; null when none.
+  CommandBarControlPtr findControlByTag(const std::u16string& tag) const;
+  /// Live Click subscriptions over all controls.
+  int subscriptionCount() const;
+
+  // ---- Driver API: add-ins -----------------------------------------------------------
+  /// Adds (or replaces) an item of the add-ins list.
+  void addAddIn(const std::u16string& name, bool installed);
+  /// Installed flag of an item; none when there is no such item.
+  std::optional<bool> addInInstalled(const std::u16string& name) const;
+  /// An add-in instance whose ProgId() counts as a host call of this host.
+  std::shared_ptr<AddInInstance> makeAddInInstance(const std::u16string& progId);
+
+  // ---- Driver API: fault injection ---------------------------------------------------
+  /// Makes the `n`th host call from now (1 = the next one) throw HostError(number).
+  void armFault(uint64_t n, int32_t number);
+  void disarmFault();
+  /// Host calls made so far (every interface method of every host object counts one).
+  uint64_t hostCallCount() const;
+
+ private:
+  std::shared_ptr<detail::HostState> state_;
+  std::unique_ptr<detail::MemoryWorksheetFunction> functions_;
+};
+
+/// The add-in instance object the host passes at connection.
+class MemoryAddInInstance final : public AddInInstance {
+ public:
+  explicit MemoryAddInInstance(std::u16string progId) : progId_(std::move(progId)) {}
+  std::u16string progId() override { return progId_; }
+
+ private:
+  std::u16string progId_;
+};
+
+}  // namespace qmv::memory

@@ -1,0 +1,169 @@
+// Storage of the in-memory host's sheets: each column keeps its cells in one dense vector
+// over the rows it uses, and an index from each cell's folded text to the rows holding
+// it, kept up to date by every write and clear, so that counting and finding a value in
+// a column do not walk the column.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/address.hpp"
+#include "host/locale.hpp"
+#include "host/value.hpp"
+
+namespace qmv::memory::detail {
+
+struct Book;
+
+/// One stored cell: its value, its key in the column's index (0: none) and flags.
+struct Cell {
+  Value value;
+  uint32_t key = 0;
+  uint8_t flags = 0;
+};
+
+inline constexpr uint8_t kHasFormula = 1;
+inline constexpr uint8_t kHasFill = 2;
+
+/// The cells of one column with the index of their texts.
+class Column {
+ public:
+  const Cell* at(int64_t row) const {
+    const int64_t i = row - base_;
+    if (i < 0 || i >= static_cast<int64_t>(cells_.size())) return nullptr;
+    return &cells_[static_cast<std::size_t>(i)];
+  }
+  CellContent content(int64_t row) const;
+  std::optional<uint32_t> fill(int64_t row) const;
+  bool hasFormula(int64_t row) const {
+    const Cell* c = at(row);
+    return c && (c->flags & kHasFormula);
+  }
+
+  /// Writes the content, keeping the fill.
+  void setContent(int64_t row, const CellContent& content, const HostLocale& locale);
+  void setFill(int64_t row, std::optional<uint32_t> colour);
+  /// Removes content and fill.
+  void clear(int64_t row);
+
+  /// Rows holding content or a fill: count, first, last.
+  int64_t live() const { return live_; }
+  int64_t lo() const { return lo_; }
+  int64_t hi() const { return hi_; }
+  /// Cells with a value or a formula.
+  int64_t nonEmpty() const { return nonEmpty_; }
+  int64_t countNonEmpty(int64_t r1, int64_t r2) const;
+
+  /// Cells in rows r1..r2 whose folded text equals `folded`.
+  int64_t countKey(const std::u16string& folded, int64_t r1, int64_t r2) const;
+  /// First row in from..to whose folded text equals `folded`.
+  std::optional<int64_t> firstKeyRow(const std::u16string& folded, int64_t from, int64_t to) const;
+  /// Recomputes every key (after a change of locale).
+  void rebuildKeys(const HostLocale& locale);
+
+  /// Calls f(row, cell) for every live row in r1..r2, top to bottom.
+  template <class F>
+  void forEachLive(int64_t r1, int64_t r2, F&& f) const {
+    if (live_ == 0) return;
+    const int64_t from = std::max(r1, lo_);
+    const int64_t to = std::min(r2, hi_);
+    for (int64_t r = from; r <= to; ++r) {
+      const Cell& c = cells_[static_cast<std::size_t>(r - base_)];
+      if (isLive(c)) f(r, c);
+    }
+  }
+
+  static bool isLive(const Cell& c) { return c.flags != 0 || c.value.index() != 0; }
+
+ private:
+  struct KeyEntry {
+    int64_t count = 0;
+    std::vector<int64_t> rows;  ///< sorted; may hold stale rows, checked against the cell
+  };
+
+  Cell& ensure(int64_t row);
+  void afterChange(int64_t row, bool wasLive, bool wasNonEmpty);
+  uint32_t keyFor(const Cell& c, const HostLocale& locale);
+  void addKey(uint32_t key, int64_t row);
+  void removeKey(uint32_t key);
+  const KeyEntry* entry(const std::u16string& folded, uint32_t* id) const;
+  void releaseAll();
+
+  int64_t base_ = 1;
+  std::vector<Cell> cells_;
+  std::unordered_map<int64_t, std::u16string> formulas_;
+  std::unordered_map<int64_t, uint32_t> fills_;
+  int64_t live_ = 0;
+  int64_t lo_ = 0;
+  int64_t hi_ = -1;
+  int64_t nonEmpty_ = 0;
+  std::unordered_map<std::u16string, uint32_t> keyIds_;
+  std::vector<KeyEntry> keys_;  ///< by key - 1
+};
+
+/// One worksheet.
+class Sheet {
+ public:
+  Sheet(std::u16string sheetName, std::weak_ptr<Book> owner, const HostLocale* locale)
+      : name(std::move(sheetName)), book(std::move(owner)), locale_(locale) {}
+
+  std::u16string name;
+  std::weak_ptr<Book> book;
+  /// The sheet's own selection; `selectionIsCells` false when something else is selected.
+  std::vector<AreaRef> selection{AreaRef{{1, 1}, {1, 1}}};
+  bool selectionIsCells = true;
+  /// The rows an advanced filter works on, while one is applied.
+  std::optional<AreaRef> filterArea;
+
+  const Column* column(int64_t c) const {
+    auto it = columns_.find(c);
+    return it == columns_.end() ? nullptr : &it->second;
+  }
+  CellContent content(CellRef cell) const;
+  std::optional<uint32_t> fill(CellRef cell) const;
+  void setContent(CellRef cell, const CellContent& content);
+  void setFill(CellRef cell, std::optional<uint32_t> colour);
+  void clearCell(CellRef cell);
+  /// Removes content (or content and fill) of every stored cell of the area.
+  void clearArea(const AreaRef& area, bool formatsToo);
+
+  /// Bounding box of the cells with content or fill; none on an empty sheet.
+  std::optional<AreaRef> usedArea() const;
+
+  /// Calls f(columnNumber, column) for stored columns in c1..c2, left to right.
+  template <class F>
+  void forEachColumn(int64_t c1, int64_t c2, F&& f) const {
+    for (auto it = columns_.lower_bound(c1); it != columns_.end() && it->first <= c2; ++it) {
+      if (it->second.live() > 0) f(it->first, it->second);
+    }
+  }
+
+  bool rowHidden(int64_t row) const {
+    return row >= 0 && static_cast<std::size_t>(row) < hidden_.size() &&
+           hidden_[static_cast<std::size_t>(row)];
+  }
+  void setRowHidden(int64_t row, bool hidden);
+
+  void rebuildKeys();
+
+ private:
+  std::map<int64_t, Column> columns_;
+  std::vector<bool> hidden_;
+  const HostLocale* locale_;
+};
+
+/// An open (or closed) workbook.
+struct Book {
+  std::u16string name;
+  std::vector<std::shared_ptr<Sheet>> sheets;
+  std::size_t activeSheet = 0;
+  bool open = true;
+};
+
+}  // namespace qmv::memory::detail

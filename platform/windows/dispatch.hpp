@@ -1,0 +1,86 @@
+// Late-bound calls through IDispatch: property get and put and method calls by name, with
+// positional, named and omitted arguments. Failures become HostError with the number
+// that Visual Basic would report (Excel's own number from EXCEPINFO, 91 for Nothing).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "host/host_error.hpp"
+#include "platform/windows/com_support.hpp"
+
+namespace qmv::windows {
+
+/// One argument of a late-bound call.
+struct Arg {
+  Arg(Variant v) : value(std::move(v)) {}  // NOLINT(google-explicit-constructor)
+  Arg(bool b) : value(Variant::fromBool(b)) {}
+  Arg(int32_t i) : value(Variant::fromInt(i)) {}
+  Arg(double d) : value(Variant::fromDouble(d)) {}
+  Arg(std::u16string_view text) : value(Variant::fromText(text)) {}
+  Arg(const char16_t* text) : value(Variant::fromText(text)) {}
+  Arg(const std::u16string& text) : value(Variant::fromText(text)) {}
+  Arg(IDispatch* object) : value(Variant::fromDispatch(object)) {}
+
+  /// An optional argument left out.
+  static Arg omitted() { return Arg(Variant::omitted()); }
+  /// The same value passed by parameter name.
+  Arg named(std::wstring parameterName) && {
+    name = std::move(parameterName);
+    return std::move(*this);
+  }
+
+  Variant value;
+  std::wstring name;  ///< empty for a positional argument
+};
+
+/// What an Invoke does.
+enum class InvokeKind : WORD {
+  Get = DISPATCH_PROPERTYGET,
+  Put = DISPATCH_PROPERTYPUT,
+  PutRef = DISPATCH_PROPERTYPUTREF,
+  Call = DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+};
+
+/// Number of Invoke calls made through this helper (for tests and benchmarks).
+std::atomic<uint64_t>& invokeCounter();
+
+/// Invokes `member` on `target`. Positional arguments come first in `args`, in the order
+/// of the member's parameters, named ones after them. Throws HostError on failure
+/// (91 when `target` is null).
+Variant invoke(IDispatch* target, std::wstring_view member, InvokeKind kind,
+               std::initializer_list<Arg> args);
+
+/// Property get (with optional index arguments).
+inline Variant get(IDispatch* target, std::wstring_view property,
+                   std::initializer_list<Arg> args = {}) {
+  return invoke(target, property, InvokeKind::Get, args);
+}
+/// Property put.
+void put(IDispatch* target, std::wstring_view property, Arg value);
+/// Method call.
+inline Variant call(IDispatch* target, std::wstring_view method,
+                    std::initializer_list<Arg> args = {}) {
+  return invoke(target, method, InvokeKind::Call, args);
+}
+
+/// Visual Basic's error number for a failed call: Excel's number from EXCEPINFO for
+/// DISP_E_EXCEPTION, the matching runtime error for the common dispatch failures.
+int32_t errorNumber(HRESULT hr, const EXCEPINFO* info);
+
+/// Throws HostError for a failed HRESULT of `what`.
+[[noreturn]] void throwHostError(HRESULT hr, const EXCEPINFO* info, std::wstring_view what);
+
+/// Converts a result to an object reference: null for Nothing or Empty; throws 13 for
+/// anything else that is not an object.
+ComPtr<IDispatch> asObject(const Variant& v);
+/// Converts a result with VariantChangeType; throws 13 when it cannot be converted.
+std::u16string asText(const Variant& v);
+double asDouble(const Variant& v);
+int32_t asInt(const Variant& v);
+bool asBool(const Variant& v);
+
+}  // namespace qmv::windows

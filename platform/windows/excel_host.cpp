@@ -1,0 +1,593 @@
+#include "platform/windows/excel_host.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/windows/click_events.hpp"
+#include "platform/windows/dispatch.hpp"
+#include "platform/windows/guids.hpp"
+#include "platform/windows/variant_value.hpp"
+
+namespace qmv::windows {
+
+namespace {
+
+// Excel's constants used here.
+constexpr int32_t kXlValues = -4163;
+constexpr int32_t kXlWhole = 1;
+constexpr int32_t kXlByRows = 1;
+constexpr int32_t kXlNext = 1;
+constexpr int32_t kXlFilterInPlace = 1;
+constexpr int32_t kXlDecimalSeparator = 3;
+constexpr int32_t kXlDateSeparator = 17;
+constexpr int32_t kXlDateOrder = 32;
+
+std::u16string escapeWildcards(const std::u16string& text) {
+  std::u16string out;
+  out.reserve(text.size() + 8);
+  for (char16_t c : text) {
+    if (c == u'~' || c == u'*' || c == u'?') out.push_back(u'~');
+    out.push_back(c);
+  }
+  return out;
+}
+
+// A required object result; Nothing is the "object not set" error.
+ComPtr<IDispatch> requiredObject(const Variant& v) {
+  ComPtr<IDispatch> object = asObject(v);
+  if (!object) throw HostError(host_errors::kObjectNotSet, "Object variable not set");
+  return object;
+}
+
+// The elements of a 2-D (1-based) SAFEARRAY result, row-major; a scalar is one element.
+std::vector<Variant> arrayElements(const Variant& v, int64_t rows, int64_t columns) {
+  std::vector<Variant> out;
+  const VARIANT& raw = v.get();
+  if (!(raw.vt & VT_ARRAY)) {
+    out.push_back(Variant::copyOf(raw));
+    return out;
+  }
+  SAFEARRAY* array = (raw.vt & VT_BYREF) ? *raw.pparray : raw.parray;
+  if (!array || SafeArrayGetDim(array) != 2) throw HostError(host_errors::kTypeMismatch, "Type mismatch");
+  LONG rowLow = 0, rowHigh = -1, colLow = 0, colHigh = -1;
+  SafeArrayGetLBound(array, 1, &rowLow);
+  SafeArrayGetUBound(array, 1, &rowHigh);
+  SafeArrayGetLBound(array, 2, &colLow);
+  SafeArrayGetUBound(array, 2, &colHigh);
+  if (rowHigh - rowLow + 1 != rows || colHigh - colLow + 1 != columns) {
+    throw HostError(host_errors::kTypeMismatch, "Unexpected array shape");
+  }
+  out.reserve(static_cast<std::size_t>(rows * columns));
+  for (LONG r = rowLow; r <= rowHigh; ++r) {
+    for (LONG c = colLow; c <= colHigh; ++c) {
+      LONG index[2] = {r, c};
+      Variant element;
+      HRESULT hr = SafeArrayGetElement(array, index, element.raw());
+      if (FAILED(hr)) throwHostError(hr, nullptr, L"SafeArrayGetElement");
+      out.push_back(std::move(element));
+    }
+  }
+  return out;
+}
+
+class ExcelWorksheet;
+class ExcelRange;
+
+RangePtr wrapRange(ComPtr<IDispatch> range);
+WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet);
+
+// A range over its automation object. A cell taken with cell() is reached through its
+// parent range until an operation needs its own object, so that writing it is one call.
+class ExcelRange final : public Range {
+ public:
+  explicit ExcelRange(ComPtr<IDispatch> range) : range_(std::move(range)) {}
+  ExcelRange(ComPtr<IDispatch> parent, int64_t row, int64_t column)
+      : parent_(std::move(parent)), row_(row), column_(column) {}
+
+  IDispatch* object() {
+    if (!range_) {
+      range_ = requiredObject(
+          get(parent_.get(), L"Item", {static_cast<double>(row_), static_cast<double>(column_)}));
+    }
+    return range_.get();
+  }
+
+  int64_t count() override {
+    Variant n;
+    try {
+      n = get(object(), L"CountLarge");
+    } catch (const HostError&) {
+      n = get(object(), L"Count");
+    }
+    return static_cast<int64_t>(asDouble(n));
+  }
+  int64_t rowsCount() override {
+    return static_cast<int64_t>(asDouble(get(requiredObject(get(object(), L"Rows")).get(), L"Count")));
+  }
+  int64_t columnsCount() override {
+    return static_cast<int64_t>(
+        asDouble(get(requiredObject(get(object(), L"Columns")).get(), L"Count")));
+  }
+  CellRef topLeft() override {
+    return {static_cast<int64_t>(asDouble(get(object(), L"Row"))),
+            static_cast<int64_t>(asDouble(get(object(), L"Column")))};
+  }
+  RangePtr column(int64_t index) override {
+    return wrapRange(requiredObject(get(object(), L"Columns", {static_cast<double>(index)})));
+  }
+  RangePtr cell(int64_t row, int64_t column) override {
+    return std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), row, column);
+  }
+  std::vector<RangePtr> areas() override {
+    ComPtr<IDispatch> areas = requiredObject(get(object(), L"Areas"));
+    const int32_t n = asInt(get(areas.get(), L"Count"));
+    std::vector<RangePtr> out;
+    for (int32_t i = 1; i <= n; ++i) {
+      out.push_back(wrapRange(requiredObject(get(areas.get(), L"Item", {i}))));
+    }
+    return out;
+  }
+  std::vector<AreaRef> areaRefs() override {
+    if (auto parsed = parseReference(address())) return *parsed;
+    std::vector<AreaRef> out;
+    for (const RangePtr& area : areas()) {
+      const CellRef first = area->topLeft();
+      out.push_back({first, {first.row + area->rowsCount() - 1, first.column + area->columnsCount() - 1}});
+    }
+    return out;
+  }
+  std::u16string address() override { return asText(get(object(), L"Address")); }
+  WorksheetPtr worksheet() override {
+    return wrapWorksheet(requiredObject(get(object(), L"Worksheet")));
+  }
+
+  Value value() override {
+    Variant v = get(object(), L"Value");
+    if (v.type() & VT_ARRAY) {
+      std::vector<Variant> first = arrayElements(v, rowsCount(), columnsCount());
+      return toValue(first.front().get());
+    }
+    return toValue(v.get());
+  }
+  void setValue(const Value& value) override { write(toVariant(value)); }
+  std::u16string formula() override {
+    Variant v = get(object(), L"Formula");
+    if (v.type() & VT_ARRAY) {
+      std::vector<Variant> first = arrayElements(v, rowsCount(), columnsCount());
+      return asText(first.front());
+    }
+    return asText(v);
+  }
+  void setFormula(std::u16string_view formula) override {
+    if (isParentCell()) {
+      write(Variant::fromText(formula));  // typed input: "=..." becomes a formula
+    } else {
+      put(object(), L"Formula", formula);
+    }
+  }
+  void setContent(const CellContent& content) override {
+    if (content.isFormula()) {
+      setFormula(content.formula);
+    } else if (const auto* text = std::get_if<std::u16string>(&content.value)) {
+      // A leading apostrophe keeps a text as text, whatever it looks like.
+      std::u16string typed(1, u'\'');
+      typed.append(*text);
+      write(Variant::fromText(typed));
+    } else {
+      write(toVariant(content.value));
+    }
+  }
+  CellBlock readBlock() override;
+
+  RangePtr specialCells(int32_t type) override {
+    return wrapRange(requiredObject(call(object(), L"SpecialCells", {type})));
+  }
+  void clear() override { call(object(), L"Clear"); }
+  RangePtr find(const std::u16string& what, Range& after) override {
+    auto* afterRange = dynamic_cast<ExcelRange*>(&after);
+    if (!afterRange) throw HostError(host_errors::kObjectRequired, "Object required");
+    ComPtr<IDispatch> found = asObject(call(
+        object(), L"Find",
+        {literalFindText(what), afterRange->object(), kXlValues, kXlWhole, kXlByRows, kXlNext,
+         false, false}));
+    return found ? wrapRange(std::move(found)) : nullptr;
+  }
+  void advancedFilterUniqueInPlace() override {
+    // Excel takes the first row of the list as its header. The row above the range serves
+    // as that header when there is one, so that every row of the range is compared.
+    const CellRef first = topLeft();
+    ComPtr<IDispatch> list(object());
+    if (first.row > 1) {
+      ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
+      ComPtr<IDispatch> above =
+          requiredObject(get(object(), L"Offset", {-1, 0}));
+      list = requiredObject(get(sheet.get(), L"Range", {above.get(), object()}));
+    }
+    call(list.get(), L"AdvancedFilter",
+         {kXlFilterInPlace, Arg::omitted(), Arg::omitted(), true});
+  }
+  bool entireRowHidden() override {
+    return asBool(get(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden"));
+  }
+
+ private:
+  bool isParentCell() const { return !range_ && parent_; }
+  // Assigns a value as typed input, through the parent in one call when possible.
+  void write(const Variant& value) {
+    if (isParentCell()) {
+      invoke(parent_.get(), L"Item", InvokeKind::Put,
+             {static_cast<double>(row_), static_cast<double>(column_), value});
+      return;
+    }
+    put(object(), L"Value", value);
+  }
+
+  ComPtr<IDispatch> range_;
+  ComPtr<IDispatch> parent_;
+  int64_t row_ = 0;
+  int64_t column_ = 0;
+};
+
+CellBlock ExcelRange::readBlock() {
+  ComPtr<IDispatch> area(object());
+  Variant areas = get(object(), L"Areas");
+  ComPtr<IDispatch> areasObject = asObject(areas);
+  if (areasObject && asInt(get(areasObject.get(), L"Count")) > 1) {
+    area = requiredObject(get(areasObject.get(), L"Item", {1}));
+  }
+  const CellRef first{static_cast<int64_t>(asDouble(get(area.get(), L"Row"))),
+                      static_cast<int64_t>(asDouble(get(area.get(), L"Column")))};
+  const int64_t rows = static_cast<int64_t>(
+      asDouble(get(requiredObject(get(area.get(), L"Rows")).get(), L"Count")));
+  const int64_t columns = static_cast<int64_t>(
+      asDouble(get(requiredObject(get(area.get(), L"Columns")).get(), L"Count")));
+  CellBlock block;
+  block.area = {first, {first.row + rows - 1, first.column + columns - 1}};
+  std::vector<Variant> values = arrayElements(get(area.get(), L"Value"), rows, columns);
+  std::vector<Variant> formulas = arrayElements(get(area.get(), L"Formula"), rows, columns);
+  // HasFormula answers True, False or Null (mixed) for the whole area; only a mixed area
+  // leaves cells whose formula text could also be a constant text to ask one by one.
+  Variant hasFormula = get(area.get(), L"HasFormula");
+  block.cells.reserve(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    CellContent content;
+    content.value = toValue(values[i].get());
+    std::u16string formula = asText(formulas[i]);
+    bool isFormula = false;
+    if (!formula.empty() && formula.front() == u'=') {
+      if (hasFormula.type() == VT_BOOL) {
+        isFormula = hasFormula.get().boolVal != VARIANT_FALSE;
+      } else {
+        const auto* text = std::get_if<std::u16string>(&content.value);
+        isFormula = !text || *text != formula;
+        if (!isFormula) {
+          const auto row = static_cast<double>(static_cast<int64_t>(i) / columns + 1);
+          const auto column = static_cast<double>(static_cast<int64_t>(i) % columns + 1);
+          ComPtr<IDispatch> cell = requiredObject(get(area.get(), L"Item", {row, column}));
+          isFormula = asBool(get(cell.get(), L"HasFormula"));
+        }
+      }
+    }
+    if (isFormula) content.formula = std::move(formula);
+    block.cells.push_back(std::move(content));
+  }
+  return block;
+}
+
+RangePtr wrapRange(ComPtr<IDispatch> range) { return std::make_shared<ExcelRange>(std::move(range)); }
+
+class ExcelWorksheet final : public Worksheet {
+ public:
+  explicit ExcelWorksheet(ComPtr<IDispatch> sheet) : sheet_(std::move(sheet)) {}
+  std::u16string name() override { return asText(get(sheet_.get(), L"Name")); }
+  void activate() override { call(sheet_.get(), L"Activate"); }
+  RangePtr usedRange() override { return wrapRange(requiredObject(get(sheet_.get(), L"UsedRange"))); }
+  void showAllData() override { call(sheet_.get(), L"ShowAllData"); }
+  RangePtr range(std::u16string_view reference) override {
+    return wrapRange(requiredObject(get(sheet_.get(), L"Range", {reference})));
+  }
+
+ private:
+  ComPtr<IDispatch> sheet_;
+};
+
+WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet) {
+  return std::make_shared<ExcelWorksheet>(std::move(sheet));
+}
+
+class ExcelWorkbook final : public Workbook {
+ public:
+  explicit ExcelWorkbook(ComPtr<IDispatch> book) : book_(std::move(book)) {}
+  std::u16string name() override { return asText(get(book_.get(), L"Name")); }
+  void activate() override { call(book_.get(), L"Activate"); }
+
+ private:
+  ComPtr<IDispatch> book_;
+};
+
+IDispatch* rangeObject(Range& range) {
+  auto* excel = dynamic_cast<ExcelRange*>(&range);
+  if (!excel) throw HostError(host_errors::kObjectRequired, "Object required");
+  return excel->object();
+}
+
+class ExcelWorksheetFunction final : public WorksheetFunction {
+ public:
+  explicit ExcelWorksheetFunction(IDispatch* application) : application_(application) {}
+
+  double countA(Range& range) override {
+    return asDouble(call(functions(), L"CountA", {rangeObject(range)}));
+  }
+  double countIf(Range& range, const std::u16string& text) override {
+    const std::u16string criterion = literalCriterion(text);
+    if (criterion.size() <= kMaxCriterionLength) {
+      return asDouble(call(functions(), L"CountIf", {rangeObject(range), criterion}));
+    }
+    // COUNTIF refuses longer criteria; count whole, case-insensitive text matches here.
+    double count = 0;
+    for (const RangePtr& area : range.areas()) {
+      for (const CellContent& cell : area->readBlock().cells) {
+        const auto* cellText = std::get_if<std::u16string>(&cell.value);
+        if (cellText && cellText->size() == text.size() &&
+            CompareStringOrdinal(reinterpret_cast<const wchar_t*>(cellText->data()),
+                                 static_cast<int>(cellText->size()),
+                                 reinterpret_cast<const wchar_t*>(text.data()),
+                                 static_cast<int>(text.size()), TRUE) == CSTR_EQUAL) {
+          ++count;
+        }
+      }
+    }
+    return count;
+  }
+  std::u16string clean(const std::u16string& text) override {
+    return asText(call(functions(), L"Clean", {text}));
+  }
+  std::u16string trim(const std::u16string& text) override {
+    return asText(call(functions(), L"Trim", {text}));
+  }
+
+ private:
+  IDispatch* functions() {
+    if (!functions_) functions_ = requiredObject(get(application_, L"WorksheetFunction"));
+    return functions_.get();
+  }
+  IDispatch* application_;
+  ComPtr<IDispatch> functions_;
+};
+
+class ExcelControls;
+
+class ExcelControl final : public CommandBarControl {
+ public:
+  explicit ExcelControl(ComPtr<IDispatch> control) : control_(std::move(control)) {}
+  IDispatch* object() const { return control_.get(); }
+
+  ControlType type() override { return static_cast<ControlType>(asInt(get(object(), L"Type"))); }
+  std::u16string caption() override { return text(L"Caption"); }
+  void setCaption(const std::u16string& caption) override { put(object(), L"Caption", caption); }
+  std::u16string tag() override { return text(L"Tag"); }
+  void setTag(const std::u16string& tag) override { put(object(), L"Tag", tag); }
+  std::u16string onAction() override { return text(L"OnAction"); }
+  void setOnAction(const std::u16string& onAction) override {
+    put(object(), L"OnAction", onAction);
+  }
+  std::u16string parameter() override { return text(L"Parameter"); }
+  void setParameter(const std::u16string& parameter) override {
+    put(object(), L"Parameter", parameter);
+  }
+  bool beginGroup() override { return asBool(get(object(), L"BeginGroup")); }
+  void setBeginGroup(bool beginGroup) override { put(object(), L"BeginGroup", beginGroup); }
+  std::u16string tooltipText() override { return text(L"TooltipText"); }
+  void setTooltipText(const std::u16string& text) override { put(object(), L"TooltipText", text); }
+  bool visible() override { return asBool(get(object(), L"Visible")); }
+  void setVisible(bool visible) override { put(object(), L"Visible", visible); }
+  int32_t faceId() override { return asInt(get(object(), L"FaceId")); }
+  void setFaceId(int32_t faceId) override { put(object(), L"FaceId", faceId); }
+  int32_t style() override { return asInt(get(object(), L"Style")); }
+  void setStyle(int32_t style) override { put(object(), L"Style", style); }
+  CommandBarControlsPtr controls() override;
+  void remove() override { call(object(), L"Delete"); }
+  std::unique_ptr<EventSubscription> subscribeClick(ClickHandler handler) override {
+    return subscribeButtonClick(object(), std::move(handler));
+  }
+
+ private:
+  std::u16string text(const wchar_t* property) { return asText(get(object(), property)); }
+  ComPtr<IDispatch> control_;
+};
+
+class ExcelControls final : public CommandBarControls {
+ public:
+  explicit ExcelControls(ComPtr<IDispatch> controls) : controls_(std::move(controls)) {}
+  int32_t count() override { return asInt(get(controls_.get(), L"Count")); }
+  CommandBarControlPtr item(int32_t index) override {
+    return wrap(requiredObject(get(controls_.get(), L"Item", {index})));
+  }
+  CommandBarControlPtr item(const std::u16string& caption) override {
+    return wrap(requiredObject(get(controls_.get(), L"Item", {caption})));
+  }
+  CommandBarControlPtr add(ControlType type, std::optional<bool> temporary) override {
+    const auto kind = static_cast<int32_t>(type);
+    Variant added = temporary ? call(controls_.get(), L"Add",
+                                     {kind, Arg::omitted(), Arg::omitted(), Arg::omitted(),
+                                      *temporary})
+                              : call(controls_.get(), L"Add", {kind});
+    return wrap(requiredObject(added));
+  }
+
+ private:
+  static CommandBarControlPtr wrap(ComPtr<IDispatch> control) {
+    return std::make_shared<ExcelControl>(std::move(control));
+  }
+  ComPtr<IDispatch> controls_;
+};
+
+CommandBarControlsPtr ExcelControl::controls() {
+  return std::make_shared<ExcelControls>(requiredObject(get(object(), L"Controls")));
+}
+
+class ExcelCommandBar final : public CommandBar {
+ public:
+  explicit ExcelCommandBar(ComPtr<IDispatch> bar) : bar_(std::move(bar)) {}
+  std::u16string name() override { return asText(get(bar_.get(), L"Name")); }
+  bool visible() override { return asBool(get(bar_.get(), L"Visible")); }
+  void setVisible(bool visible) override { put(bar_.get(), L"Visible", visible); }
+  CommandBarControlsPtr controls() override {
+    return std::make_shared<ExcelControls>(requiredObject(get(bar_.get(), L"Controls")));
+  }
+  void remove() override { call(bar_.get(), L"Delete"); }
+
+ private:
+  ComPtr<IDispatch> bar_;
+};
+
+class ExcelCommandBars final : public CommandBars {
+ public:
+  explicit ExcelCommandBars(ComPtr<IDispatch> bars) : bars_(std::move(bars)) {}
+  CommandBarPtr item(const std::u16string& name) override {
+    return std::make_shared<ExcelCommandBar>(requiredObject(get(bars_.get(), L"Item", {name})));
+  }
+  CommandBarPtr add(const std::u16string& name, int32_t position) override {
+    return std::make_shared<ExcelCommandBar>(
+        requiredObject(call(bars_.get(), L"Add", {name, position})));
+  }
+
+ private:
+  ComPtr<IDispatch> bars_;
+};
+
+class ExcelAddIn final : public AddIn {
+ public:
+  explicit ExcelAddIn(ComPtr<IDispatch> addIn) : addIn_(std::move(addIn)) {}
+  bool installed() override { return asBool(get(addIn_.get(), L"Installed")); }
+  void setInstalled(bool installed) override { put(addIn_.get(), L"Installed", installed); }
+
+ private:
+  ComPtr<IDispatch> addIn_;
+};
+
+class ExcelApplication final : public Application {
+ public:
+  ExcelApplication(ComPtr<IDispatch> app, MacroRegistrar registrar)
+      : app_(std::move(app)), registrar_(std::move(registrar)), functions_(app_.get()) {}
+
+  int64_t workbooksCount() override {
+    return static_cast<int64_t>(asDouble(get(requiredObject(get(app(), L"Workbooks")).get(), L"Count")));
+  }
+  WorkbookPtr activeWorkbook() override {
+    ComPtr<IDispatch> book = asObject(get(app(), L"ActiveWorkbook"));
+    return book ? std::make_shared<ExcelWorkbook>(std::move(book)) : nullptr;
+  }
+  WorksheetPtr activeSheet() override {
+    ComPtr<IDispatch> sheet = asObject(get(app(), L"ActiveSheet"));
+    return sheet ? wrapWorksheet(std::move(sheet)) : nullptr;
+  }
+  RangePtr selection() override {
+    ComPtr<IDispatch> selected = asObject(get(app(), L"Selection"));
+    if (!selected || !selected.as<IDispatch>(kIidExcelRange)) {
+      throw HostError(host_errors::kTypeMismatch, "The selection is not a range of cells");
+    }
+    return wrapRange(std::move(selected));
+  }
+  RangePtr intersect(Range& a, Range& b) override {
+    ComPtr<IDispatch> common =
+        asObject(call(app(), L"Intersect", {rangeObject(a), rangeObject(b)}));
+    return common ? wrapRange(std::move(common)) : nullptr;
+  }
+  RangePtr range(std::u16string_view reference) override {
+    return wrapRange(requiredObject(get(app(), L"Range", {reference})));
+  }
+  WorksheetFunction& worksheetFunction() override { return functions_; }
+  HostLocale locale() override {
+    HostLocale locale;
+    std::u16string decimal = asText(get(app(), L"International", {kXlDecimalSeparator}));
+    std::u16string date = asText(get(app(), L"International", {kXlDateSeparator}));
+    if (!decimal.empty()) locale.decimalSeparator = decimal.front();
+    if (!date.empty()) locale.dateSeparator = date.front();
+    switch (asInt(get(app(), L"International", {kXlDateOrder}))) {
+      case 1:
+        locale.dateOrder = DateOrder::DayMonthYear;
+        break;
+      case 2:
+        locale.dateOrder = DateOrder::YearMonthDay;
+        break;
+      default:
+        locale.dateOrder = DateOrder::MonthDayYear;
+        break;
+    }
+    return locale;
+  }
+
+  void setScreenUpdating(bool on) override { put(app(), L"ScreenUpdating", on); }
+  void setCalculation(int32_t mode) override { put(app(), L"Calculation", mode); }
+  void setEnableCancelKey(int32_t mode) override { put(app(), L"EnableCancelKey", mode); }
+  void setStatusBar(const std::u16string& text) override { put(app(), L"StatusBar", text); }
+  void onUndo(const std::u16string& text, const std::u16string& macro) override {
+    call(app(), L"OnUndo", {text, macro});
+  }
+  void onKey(const std::u16string& key, const std::u16string& macro) override {
+    call(app(), L"OnKey", {key, macro});
+  }
+  bool registerMacro(const std::u16string& name, std::function<void()> macro) override {
+    return registrar_ && registrar_(name, std::move(macro));
+  }
+
+  CommandBarsPtr commandBars() override {
+    return std::make_shared<ExcelCommandBars>(requiredObject(get(app(), L"CommandBars")));
+  }
+  AddInPtr addIn(const std::u16string& name) override {
+    return std::make_shared<ExcelAddIn>(requiredObject(get(app(), L"AddIns", {name})));
+  }
+
+ private:
+  IDispatch* app() const { return app_.get(); }
+  ComPtr<IDispatch> app_;
+  MacroRegistrar registrar_;
+  ExcelWorksheetFunction functions_;
+};
+
+class ExcelAddInInstance final : public AddInInstance {
+ public:
+  explicit ExcelAddInInstance(ComPtr<IDispatch> addIn) : addIn_(std::move(addIn)) {}
+  std::u16string progId() override { return asText(get(addIn_.get(), L"ProgId")); }
+
+ private:
+  ComPtr<IDispatch> addIn_;
+};
+
+}  // namespace
+
+std::u16string literalCriterion(const std::u16string& text) {
+  std::u16string criterion(1, u'=');
+  criterion.append(escapeWildcards(text));
+  return criterion;
+}
+
+std::u16string literalFindText(const std::u16string& text) { return escapeWildcards(text); }
+
+ApplicationPtr makeExcelApplication(IDispatch* application, MacroRegistrar registrar) {
+  if (!application) return nullptr;
+  ComPtr<IDispatch> excel;
+  if (FAILED(application->QueryInterface(kIidExcelApplication, excel.putVoid())) || !excel) {
+    return nullptr;
+  }
+  // Late binding goes through the object's IDispatch, as Visual Basic does.
+  return std::make_shared<ExcelApplication>(ComPtr<IDispatch>(application), std::move(registrar));
+}
+
+std::unique_ptr<AddInInstance> makeAddInInstance(IDispatch* comAddIn) {
+  return std::make_unique<ExcelAddInInstance>(ComPtr<IDispatch>(comAddIn));
+}
+
+CommandBarControlPtr makeCommandBarControl(IDispatch* control) {
+  return std::make_shared<ExcelControl>(ComPtr<IDispatch>(control));
+}
+
+IDispatch* dispatchOf(CommandBarControl& control) {
+  auto* excel = dynamic_cast<ExcelControl*>(&control);
+  return excel ? excel->object() : nullptr;
+}
+
+}  // namespace qmv::windows

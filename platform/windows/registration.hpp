@@ -1,0 +1,52 @@
+// What installing the add-in writes to the registry, and writing and removing it.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace qmv::windows {
+
+/// Where the add-in is registered: for the current user (HKEY_CURRENT_USER, no
+/// administrator rights needed) or for every user of the machine (HKEY_LOCAL_MACHINE).
+enum class RegistrationScope { User, Machine };
+
+/// The scope a DllInstall command line asks for: "user" (or nothing) or "machine".
+std::optional<RegistrationScope> scopeFromCommandLine(const wchar_t* commandLine);
+
+/// The root key of a scope.
+HKEY rootKey(RegistrationScope scope);
+
+/// One value of a registry key; an empty name is the key's default value.
+struct RegistryValue {
+  std::wstring name;
+  std::variant<std::wstring, DWORD> data;
+};
+
+/// One key, relative to the scope's root, with the values registering writes.
+struct RegistryKey {
+  std::wstring path;
+  std::vector<RegistryValue> values;
+};
+
+/// Every key and value registering writes, parents before children. `dllPath` is the
+/// DLL's full path; the type library is its resource 1.
+std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath);
+
+/// The keys unregistering deletes with everything below them: the keys that belong to
+/// the add-in alone (never a shared parent such as CLSID or Addins).
+std::vector<std::wstring> ownedKeys();
+
+/// Writes every entry; on failure removes what it wrote and returns the error.
+HRESULT registerServer(RegistrationScope scope, const std::wstring& dllPath);
+
+/// Removes every owned key; keys that are already gone are no error.
+HRESULT unregisterServer(RegistrationScope scope);
+
+/// Identifier as registry text, "{XXXXXXXX-...}".
+std::wstring guidText(const GUID& guid);
+
+}  // namespace qmv::windows

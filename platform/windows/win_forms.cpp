@@ -1,0 +1,746 @@
+#include "platform/windows/win_forms.hpp"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "platform/windows/com_support.hpp"
+
+namespace qmv::windows {
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"VandrelQmvForm";
+constexpr wchar_t kContainerClass[] = L"VandrelQmvContainer";
+constexpr int kFirstControlId = 100;
+int gClassUsers = 0;
+
+HINSTANCE moduleInstance() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&moduleInstance), &module);
+  return module;
+}
+
+COLORREF colorRef(uint32_t rgb) {
+  return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+std::wstring windowText(HWND hwnd) {
+  const int length = GetWindowTextLengthW(hwnd);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+  return text;
+}
+
+bool isContainerKind(ControlKind kind) {
+  return kind == ControlKind::Frame || kind == ControlKind::Image || kind == ControlKind::Shape ||
+         kind == ControlKind::Line;
+}
+
+}  // namespace
+
+struct Win32FormsToolkit::FormWindow {
+  Win32FormsToolkit* toolkit = nullptr;
+  Form* form = nullptr;
+  HWND hwnd = nullptr;
+  HWND owner = nullptr;
+  HWND tooltip = nullptr;
+  bool modal = false;
+  bool done = false;
+  std::exception_ptr failure;
+  std::map<const Control*, HWND> controls;
+  std::map<HWND, Control*> byWindow;
+  std::map<int, Control*> byId;
+  std::map<std::pair<std::u16string, int>, HFONT> fonts;
+  std::map<uint32_t, HBRUSH> brushes;
+
+  ~FormWindow() {
+    for (auto& [key, font] : fonts) DeleteObject(font);
+    for (auto& [color, brush] : brushes) DeleteObject(brush);
+  }
+  HBRUSH brush(uint32_t rgb) {
+    auto& b = brushes[rgb];
+    if (!b) b = CreateSolidBrush(colorRef(rgb));
+    return b;
+  }
+  HFONT font(const std::u16string& name, float points, int dpi) {
+    const int height = -static_cast<int>(std::lround(points * static_cast<float>(dpi) / 72.0f));
+    auto& f = fonts[{name, height}];
+    if (!f) {
+      f = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_DONTCARE, toWide(name).c_str());
+    }
+    return f;
+  }
+  Control* controlOf(HWND child) {
+    auto it = byWindow.find(child);
+    return it == byWindow.end() ? nullptr : it->second;
+  }
+  // Runs an event handler of the form; a failure ends the form and is rethrown by showModal.
+  template <class Handler>
+  void run(Handler&& handler) {
+    try {
+      handler();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+      if (form && form->loaded()) toolkit->unload(*form);
+    }
+  }
+};
+
+Win32FormsToolkit::Win32FormsToolkit() {
+  INITCOMMONCONTROLSEX init{sizeof(init), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&init);
+  if (gClassUsers++ == 0) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.hInstance = moduleInstance();
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpfnWndProc = &Win32FormsToolkit::formProc;
+    wc.lpszClassName = kFormClass;
+    wc.style = CS_DBLCLKS;
+    RegisterClassExW(&wc);
+    wc.lpfnWndProc = &Win32FormsToolkit::containerProc;
+    wc.lpszClassName = kContainerClass;
+    RegisterClassExW(&wc);
+  }
+  HDC screen = GetDC(nullptr);
+  if (screen) {
+    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+  }
+}
+
+Win32FormsToolkit::~Win32FormsToolkit() {
+  while (!windows_.empty()) destroyWindow(*windows_.begin()->first);
+  if (--gClassUsers == 0) {
+    UnregisterClassW(kFormClass, moduleInstance());
+    UnregisterClassW(kContainerClass, moduleInstance());
+  }
+}
+
+int Win32FormsToolkit::pixels(float points) const {
+  return static_cast<int>(std::lround(points * static_cast<float>(dpi_) / 72.0f));
+}
+
+HWND Win32FormsToolkit::controlWindow(const Control& control) const {
+  auto it = windows_.find(&control.form());
+  if (it == windows_.end()) return nullptr;
+  auto c = it->second->controls.find(&control);
+  return c == it->second->controls.end() ? nullptr : c->second;
+}
+
+Win32FormsToolkit::FormWindow& Win32FormsToolkit::ensureWindow(Form& form) {
+  auto it = windows_.find(&form);
+  if (it != windows_.end() && it->second->hwnd) return *it->second;
+  auto fw = std::make_unique<FormWindow>();
+  fw->toolkit = this;
+  fw->form = &form;
+  FormWindow& ref = *fw;
+  windows_[&form] = std::move(fw);
+
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+  RECT rect{0, 0, pixels(form.geometry.width), pixels(form.geometry.height)};
+  AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+  ref.hwnd = CreateWindowExW(exStyle, kFormClass, toWide(form.caption()).c_str(), style,
+                             CW_USEDEFAULT, CW_USEDEFAULT, rect.right - rect.left,
+                             rect.bottom - rect.top, nullptr, nullptr, moduleInstance(), &ref);
+  if (!ref.hwnd) {
+    windows_.erase(&form);
+    throw std::runtime_error("The form's window could not be created");
+  }
+  ref.tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                ref.hwnd, nullptr, moduleInstance(), nullptr);
+  // Containers first, so that their children find them.
+  for (const auto& control : form.controls()) {
+    if (isContainerKind(control->kind())) createControl(ref, *control);
+  }
+  for (const auto& control : form.controls()) {
+    if (!isContainerKind(control->kind())) createControl(ref, *control);
+  }
+  form.setObserver(this);
+  return ref;
+}
+
+void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
+  HWND parent = fw.hwnd;
+  if (!control.parent().empty()) {
+    if (Control* container = fw.form->find(control.parent())) {
+      auto it = fw.controls.find(container);
+      if (it != fw.controls.end()) parent = it->second;
+    }
+  }
+  const int id = kFirstControlId + static_cast<int>(fw.byId.size());
+  const wchar_t* windowClass = L"STATIC";
+  DWORD style = WS_CHILD;
+  DWORD exStyle = 0;
+  std::wstring text;
+  switch (control.kind()) {
+    case ControlKind::Label:
+      style |= control.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+      text = toWide(control.caption());
+      break;
+    case ControlKind::TextBox:
+      windowClass = L"EDIT";
+      style |= WS_TABSTOP | ES_AUTOHSCROLL | WS_BORDER;
+      text = toWide(control.text());
+      break;
+    case ControlKind::ComboBox:
+      windowClass = L"COMBOBOX";
+      style |= WS_TABSTOP | WS_VSCROLL |
+               (control.comboStyle == ComboStyle::DropDownList ? CBS_DROPDOWNLIST : CBS_DROPDOWN) |
+               CBS_AUTOHSCROLL;
+      break;
+    case ControlKind::CheckBox:
+      windowClass = L"BUTTON";
+      style |= WS_TABSTOP | BS_CHECKBOX;
+      text = toWide(control.caption());
+      break;
+    case ControlKind::OptionButton:
+      windowClass = L"BUTTON";
+      style |= WS_TABSTOP | BS_RADIOBUTTON;
+      text = toWide(control.caption());
+      break;
+    case ControlKind::CommandButton:
+      windowClass = L"BUTTON";
+      style |= WS_TABSTOP | (control.backColor ? BS_OWNERDRAW : BS_PUSHBUTTON);
+      text = toWide(control.caption());
+      break;
+    case ControlKind::ProgressBar:
+      windowClass = PROGRESS_CLASSW;
+      break;
+    case ControlKind::Frame:
+    case ControlKind::Image:
+    case ControlKind::Shape:
+    case ControlKind::Line:
+      windowClass = kContainerClass;
+      style |= WS_CLIPSIBLINGS;
+      exStyle |= WS_EX_CONTROLPARENT;
+      text = toWide(control.caption());
+      break;
+  }
+  const Geometry& g = control.geometry;
+  int height = pixels(g.height);
+  if (control.kind() == ControlKind::ComboBox) height += pixels(120);  // room for the list
+  HWND hwnd = CreateWindowExW(exStyle, windowClass, text.c_str(), style, pixels(g.left),
+                              pixels(g.top), std::max(pixels(g.width), 1), std::max(height, 1),
+                              parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              moduleInstance(), isContainerKind(control.kind()) ? &fw : nullptr);
+  if (!hwnd) return;
+  fw.controls[&control] = hwnd;
+  fw.byWindow[hwnd] = &control;
+  fw.byId[id] = &control;
+  SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fw.font(control.fontName, control.fontSize, dpi_)), FALSE);
+
+  switch (control.kind()) {
+    case ControlKind::TextBox:
+      if (control.maxLength > 0) SendMessageW(hwnd, EM_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
+      SetWindowSubclass(hwnd, &Win32FormsToolkit::controlSubclassProc, 1, reinterpret_cast<DWORD_PTR>(&fw));
+      break;
+    case ControlKind::ComboBox: {
+      for (const auto& entry : control.list()) {
+        SendMessageW(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toWide(entry).c_str()));
+      }
+      if (control.maxLength > 0) SendMessageW(hwnd, CB_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
+      SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(control.listIndex()), 0);
+      if (control.comboStyle == ComboStyle::DropDownCombo) {
+        SetWindowTextW(hwnd, toWide(control.text()).c_str());
+        COMBOBOXINFO info{};
+        info.cbSize = sizeof(info);
+        if (GetComboBoxInfo(hwnd, &info) && info.hwndItem) {
+          fw.byWindow[info.hwndItem] = &control;
+          SetWindowSubclass(info.hwndItem, &Win32FormsToolkit::controlSubclassProc, 1,
+                            reinterpret_cast<DWORD_PTR>(&fw));
+        }
+      }
+      break;
+    }
+    case ControlKind::CheckBox:
+    case ControlKind::OptionButton:
+      SendMessageW(hwnd, BM_SETCHECK, control.checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+      break;
+    case ControlKind::ProgressBar:
+      syncControl(fw, control, ControlProperty::Max);
+      syncControl(fw, control, ControlProperty::ProgressValue);
+      break;
+    default:
+      break;
+  }
+  if (!control.tooltip().empty()) syncControl(fw, control, ControlProperty::Tooltip);
+  EnableWindow(hwnd, control.enabled());
+  ShowWindow(hwnd, control.visible() ? SW_SHOWNA : SW_HIDE);
+}
+
+void Win32FormsToolkit::syncControl(FormWindow& fw, Control& control, ControlProperty property) {
+  auto it = fw.controls.find(&control);
+  if (it == fw.controls.end()) return;
+  HWND hwnd = it->second;
+  const bool wasSyncing = std::exchange(syncing_, true);
+  switch (property) {
+    case ControlProperty::Caption:
+      SetWindowTextW(hwnd, toWide(control.caption()).c_str());
+      if (isContainerKind(control.kind())) InvalidateRect(hwnd, nullptr, TRUE);
+      break;
+    case ControlProperty::Text:
+      if (control.kind() == ControlKind::TextBox ||
+          (control.kind() == ControlKind::ComboBox && control.comboStyle == ComboStyle::DropDownCombo)) {
+        if (fromWide(windowText(hwnd)) != control.text()) {
+          SetWindowTextW(hwnd, toWide(control.text()).c_str());
+        }
+      }
+      break;
+    case ControlProperty::Visible:
+      ShowWindow(hwnd, control.visible() ? SW_SHOWNA : SW_HIDE);
+      break;
+    case ControlProperty::Enabled:
+      EnableWindow(hwnd, control.enabled());
+      break;
+    case ControlProperty::Tooltip: {
+      if (!fw.tooltip) break;
+      std::wstring tip = toWide(control.tooltip());
+      TOOLINFOW info{};
+      info.cbSize = sizeof(info);
+      info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+      info.hwnd = fw.hwnd;
+      info.uId = reinterpret_cast<UINT_PTR>(hwnd);
+      info.lpszText = tip.data();
+      if (!SendMessageW(fw.tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info)) ||
+          !SendMessageW(fw.tooltip, TTM_GETTOOLCOUNT, 0, 0)) {
+        SendMessageW(fw.tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+      }
+      SendMessageW(fw.tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
+      break;
+    }
+    case ControlProperty::Checked:
+      SendMessageW(hwnd, BM_SETCHECK, control.checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+      break;
+    case ControlProperty::List:
+      SendMessageW(hwnd, CB_RESETCONTENT, 0, 0);
+      for (const auto& entry : control.list()) {
+        SendMessageW(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toWide(entry).c_str()));
+      }
+      SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(control.listIndex()), 0);
+      break;
+    case ControlProperty::ListIndex:
+      if (SendMessageW(hwnd, CB_GETCURSEL, 0, 0) != control.listIndex()) {
+        SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(control.listIndex()), 0);
+      }
+      break;
+    case ControlProperty::Max: {
+      const float max = control.max();
+      const auto upper = static_cast<LPARAM>(max > 1 ? std::lround(max) : 1);
+      SendMessageW(hwnd, PBM_SETRANGE32, 0, upper);
+      break;
+    }
+    case ControlProperty::ProgressValue:
+      SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(std::lround(std::max(control.value(), 0.0f))), 0);
+      break;
+  }
+  syncing_ = wasSyncing;
+}
+
+void Win32FormsToolkit::controlChanged(Control& control, ControlProperty property) {
+  auto it = windows_.find(&control.form());
+  if (it != windows_.end()) syncControl(*it->second, control, property);
+}
+
+void Win32FormsToolkit::formChanged(Form& form) {
+  auto it = windows_.find(&form);
+  if (it != windows_.end() && it->second->hwnd) {
+    SetWindowTextW(it->second->hwnd, toWide(form.caption()).c_str());
+  }
+}
+
+void Win32FormsToolkit::destroyWindow(Form& form) {
+  auto it = windows_.find(&form);
+  if (it == windows_.end()) return;
+  std::unique_ptr<FormWindow> fw = std::move(it->second);
+  windows_.erase(it);
+  if (form.observer() == this) form.setObserver(nullptr);
+  if (fw->hwnd && IsWindow(fw->hwnd)) {
+    SetWindowLongPtrW(fw->hwnd, GWLP_USERDATA, 0);
+    for (auto& [control, hwnd] : fw->controls) {
+      if (isContainerKind(control->kind())) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      RemoveWindowSubclass(hwnd, &Win32FormsToolkit::controlSubclassProc, 1);
+    }
+    for (auto& [hwnd, control] : fw->byWindow) {
+      RemoveWindowSubclass(hwnd, &Win32FormsToolkit::controlSubclassProc, 1);
+    }
+    DestroyWindow(fw->hwnd);
+  }
+}
+
+std::uintptr_t Win32FormsToolkit::windowHandle(Form& form) {
+  return reinterpret_cast<std::uintptr_t>(ensureWindow(form).hwnd);
+}
+
+void Win32FormsToolkit::beginWindowMove(Form& form) {
+  auto it = windows_.find(&form);
+  if (it == windows_.end() || !it->second->hwnd) return;
+  ReleaseCapture();
+  SendMessageW(it->second->hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+void Win32FormsToolkit::showModal(Form& form) {
+  if (!form.loaded()) return;
+  FormWindow& fw = ensureWindow(form);
+  fw.modal = true;
+  fw.done = false;
+  HWND owner = GetActiveWindow();
+  if (owner == fw.hwnd) owner = nullptr;
+  fw.owner = owner;
+  SetWindowLongPtrW(fw.hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+
+  // Centre over the owner, or on the screen.
+  RECT windowRect{};
+  GetWindowRect(fw.hwnd, &windowRect);
+  RECT area{};
+  if (!owner || !GetWindowRect(owner, &area)) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const int width = windowRect.right - windowRect.left;
+  const int height = windowRect.bottom - windowRect.top;
+  SetWindowPos(fw.hwnd, nullptr, area.left + (area.right - area.left - width) / 2,
+               area.top + (area.bottom - area.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  if (owner) EnableWindow(owner, FALSE);
+  ShowWindow(fw.hwnd, SW_SHOW);
+  SetForegroundWindow(fw.hwnd);
+  HWND hwnd = fw.hwnd;
+  MSG msg;
+  while (form.loaded() && IsWindow(hwnd)) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (!dispatchDialogMessage(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  std::exception_ptr failure;
+  auto it = windows_.find(&form);
+  if (it != windows_.end()) failure = std::exchange(it->second->failure, nullptr);
+  if (owner) {
+    EnableWindow(owner, TRUE);
+    SetActiveWindow(owner);
+  }
+  destroyWindow(form);
+  if (form.loaded()) form.markUnloaded();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void Win32FormsToolkit::unload(Form& form) {
+  form.markUnloaded();
+  auto it = windows_.find(&form);
+  if (it == windows_.end()) return;
+  FormWindow& fw = *it->second;
+  fw.done = true;
+  if (fw.modal) {
+    // The modal loop ends and destroys the window; give the owner back its input now.
+    if (fw.owner) EnableWindow(fw.owner, TRUE);
+    ShowWindow(fw.hwnd, SW_HIDE);
+    return;
+  }
+  destroyWindow(form);
+}
+
+bool Win32FormsToolkit::dispatchDialogMessage(MSG& msg) {
+  for (auto& [form, fw] : windows_) {
+    if (fw->modal && fw->hwnd && (msg.hwnd == fw->hwnd || IsChild(fw->hwnd, msg.hwnd))) {
+      // Keys typed into a text box go to its KeyPress filter, not to dialog navigation.
+      if (msg.message == WM_CHAR && msg.wParam != VK_TAB) return false;
+      return IsDialogMessageW(fw->hwnd, &msg) != FALSE;
+    }
+  }
+  return false;
+}
+
+void Win32FormsToolkit::doEvents() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (!dispatchDialogMessage(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+void Win32FormsToolkit::messageBox(const std::u16string& text, MessageIcon icon) {
+  const UINT type = MB_OK | (icon == MessageIcon::Critical ? MB_ICONERROR : 0);
+  MessageBoxW(GetActiveWindow(), toWide(text).c_str(), kDefaultTitle, type);
+}
+
+std::u16string Win32FormsToolkit::inputBox(const std::u16string& prompt, const std::u16string& title) {
+  Form box("InputBox");
+  box.setCaption(title.empty() ? fromWide(kDefaultTitle) : title);
+  box.geometry = {0, 0, 270, 110};
+  Control& label = box.add("lblPrompt", ControlKind::Label);
+  label.geometry = {8, 8, 190, 60};
+  label.wordWrap = true;
+  label.setCaption(prompt);
+  Control& ok = box.add("cmdOK", ControlKind::CommandButton);
+  ok.geometry = {206, 8, 56, 20};
+  ok.setCaption(u"OK");
+  Control& cancel = box.add("cmdCancel", ControlKind::CommandButton);
+  cancel.geometry = {206, 32, 56, 20};
+  cancel.setCaption(u"Cancel");
+  Control& text = box.add("txtAnswer", ControlKind::TextBox);
+  text.geometry = {8, 80, 254, 18};
+
+  std::u16string answer;
+  auto accept = [&] {
+    answer = text.text();
+    unload(box);
+  };
+  ok.onClick = accept;
+  cancel.onClick = [&] { unload(box); };
+  text.onKeyPress = [&](int& key) {
+    if (key == keys::kEnter) {
+      key = 0;
+      accept();
+    } else if (key == VK_ESCAPE) {
+      key = 0;
+      unload(box);
+    }
+  };
+  showModal(box);
+  return answer;
+}
+
+LRESULT CALLBACK Win32FormsToolkit::formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* fw = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!fw || !fw->toolkit) return DefWindowProcW(hwnd, msg, wp, lp);
+  return fw->toolkit->handleFormMessage(*fw, hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK Win32FormsToolkit::containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* fw = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!fw || !fw->toolkit) return DefWindowProcW(hwnd, msg, wp, lp);
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_DRAWITEM:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX:
+    case WM_NOTIFY:
+      return fw->toolkit->handleFormMessage(*fw, hwnd, msg, wp, lp);
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      RECT rc;
+      GetClientRect(hwnd, &rc);
+      Control* control = fw->controlOf(hwnd);
+      const uint32_t face = control && control->backColor ? *control->backColor
+                            : fw->form->backColor       ? *fw->form->backColor
+                                                        : 0xFFFFFFFFu;
+      HBRUSH back = face != 0xFFFFFFFFu ? fw->brush(face) : GetSysColorBrush(COLOR_BTNFACE);
+      FillRect(dc, &rc, back);
+      if (control && control->kind() == ControlKind::Image) {
+        // The add-in's logo: a framed blue badge with its initials.
+        RECT badge = rc;
+        InflateRect(&badge, -2, -2);
+        HBRUSH blue = fw->brush(0x1F4E79);
+        FillRect(dc, &badge, blue);
+        DrawEdge(dc, &badge, EDGE_RAISED, BF_RECT);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0xFF, 0xD9, 0x66));
+        HGDIOBJ old = SelectObject(dc, fw->font(u"Tahoma", 14, fw->toolkit->dpi_));
+        DrawTextW(dc, L"QMV", -1, &badge, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        SelectObject(dc, old);
+      } else if (control && control->kind() == ControlKind::Line) {
+        MoveToEx(dc, rc.left, rc.top, nullptr);
+        LineTo(dc, rc.right, rc.bottom > rc.top + 1 ? rc.bottom : rc.top);
+      } else if (control && control->kind() == ControlKind::Shape) {
+        FrameRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+      } else if (control && !control->caption().empty()) {
+        RECT box = rc;
+        box.top += 6;
+        DrawEdge(dc, &box, EDGE_ETCHED, BF_RECT);
+        HGDIOBJ old = SelectObject(dc, fw->font(control->fontName, control->fontSize, fw->toolkit->dpi_));
+        SetBkColor(dc, face != 0xFFFFFFFFu ? colorRef(face) : GetSysColor(COLOR_BTNFACE));
+        std::wstring caption = L" " + toWide(control->caption()) + L" ";
+        RECT text{rc.left + 6, rc.top, rc.right, rc.top + 14};
+        DrawTextW(dc, caption.c_str(), -1, &text, DT_LEFT | DT_SINGLELINE);
+        SelectObject(dc, old);
+      }
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    default:
+      return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+}
+
+LRESULT CALLBACK Win32FormsToolkit::controlSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
+                                                        UINT_PTR, DWORD_PTR data) {
+  auto* fw = reinterpret_cast<FormWindow*>(data);
+  Control* control = fw ? fw->controlOf(hwnd) : nullptr;
+  if (!control) return DefSubclassProc(hwnd, msg, wp, lp);
+  switch (msg) {
+    case WM_CHAR: {
+      if (!control->onKeyPress) break;
+      int key = static_cast<int>(wp);
+      fw->run([&] { control->onKeyPress(key); });
+      if (key == 0) return 0;
+      return DefSubclassProc(hwnd, msg, static_cast<WPARAM>(key), lp);
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      if (control->onMouseDown) {
+        const int button = msg == WM_LBUTTONDOWN ? 1 : msg == WM_RBUTTONDOWN ? 2 : 4;
+        fw->run([&] { control->onMouseDown(button); });
+      }
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+LRESULT Win32FormsToolkit::handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  Form& form = *fw.form;
+  switch (msg) {
+    case WM_COMMAND: {
+      const int id = LOWORD(wp);
+      const int code = HIWORD(wp);
+      auto it = fw.byId.find(id);
+      if (it == fw.byId.end() || syncing_) break;
+      Control& control = *it->second;
+      HWND child = reinterpret_cast<HWND>(lp);
+      switch (control.kind()) {
+        case ControlKind::CommandButton:
+          if (code == BN_CLICKED) fw.run([&] { control.click(); });
+          break;
+        case ControlKind::CheckBox:
+          if (code == BN_CLICKED) {
+            fw.run([&] {
+              control.setChecked(!control.checked());
+              control.click();
+            });
+          }
+          break;
+        case ControlKind::OptionButton:
+          if (code == BN_CLICKED) {
+            fw.run([&] {
+              control.setChecked(true);
+              control.click();
+            });
+          }
+          break;
+        case ControlKind::TextBox:
+          if (code == EN_CHANGE) {
+            std::u16string text = fromWide(windowText(child));
+            if (text != control.text()) fw.run([&] { control.setText(std::move(text)); });
+          }
+          break;
+        case ControlKind::ComboBox:
+          if (code == CBN_SELCHANGE) {
+            const auto index = static_cast<int>(SendMessageW(child, CB_GETCURSEL, 0, 0));
+            if (index != control.listIndex() && index >= -1 && index < control.listCount()) {
+              fw.run([&] { control.setListIndex(index); });
+            }
+          } else if (code == CBN_EDITCHANGE) {
+            std::u16string text = fromWide(windowText(child));
+            if (text != control.text()) fw.run([&] { control.setText(std::move(text)); });
+          }
+          break;
+        default:
+          break;
+      }
+      return 0;
+    }
+    case WM_DRAWITEM: {
+      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+      Control* control = fw.controlOf(item->hwndItem);
+      if (!control) break;
+      RECT rc = item->rcItem;
+      const bool pressed = (item->itemState & ODS_SELECTED) != 0;
+      FillRect(item->hDC, &rc, control->backColor ? fw.brush(*control->backColor) : GetSysColorBrush(COLOR_BTNFACE));
+      DrawEdge(item->hDC, &rc, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+      SetBkMode(item->hDC, TRANSPARENT);
+      SetTextColor(item->hDC, GetSysColor((item->itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+      if (pressed) OffsetRect(&rc, 1, 1);
+      DrawTextW(item->hDC, toWide(control->caption()).c_str(), -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+      if (item->itemState & ODS_FOCUS) {
+        RECT focus = item->rcItem;
+        InflateRect(&focus, -3, -3);
+        DrawFocusRect(item->hDC, &focus);
+      }
+      return TRUE;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN: {
+      HDC dc = reinterpret_cast<HDC>(wp);
+      Control* control = fw.controlOf(reinterpret_cast<HWND>(lp));
+      std::optional<uint32_t> color = control ? control->backColor : std::nullopt;
+      if (!color && control && msg != WM_CTLCOLOREDIT) {
+        // Labels and boxes show their container's colour.
+        Control* container = control->parent().empty() ? nullptr : form.find(control->parent());
+        color = container && container->backColor ? container->backColor : form.backColor;
+      }
+      if (!color) break;
+      SetBkColor(dc, colorRef(*color));
+      return reinterpret_cast<LRESULT>(fw.brush(*color));
+    }
+    case WM_ERASEBKGND:
+      if (form.backColor) {
+        RECT rc;
+        GetClientRect(hwnd, &rc);
+        FillRect(reinterpret_cast<HDC>(wp), &rc, fw.brush(*form.backColor));
+        return 1;
+      }
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      if (hwnd == fw.hwnd && form.onMouseDown) {
+        const int button = msg == WM_LBUTTONDOWN ? 1 : msg == WM_RBUTTONDOWN ? 2 : 4;
+        fw.run([&] { form.onMouseDown(button); });
+        return 0;
+      }
+      break;
+    case WM_CLOSE: {
+      bool keepOpen = false;
+      fw.run([&] { keepOpen = form.onQueryClose && form.onQueryClose(); });
+      if (!keepOpen && form.loaded()) unload(form);
+      return 0;
+    }
+    default:
+      break;
+  }
+  if (hwnd != fw.hwnd) return DefWindowProcW(hwnd, msg, wp, lp);
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace qmv::windows

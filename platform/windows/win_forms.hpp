@@ -1,0 +1,65 @@
+// The forms toolkit as real windows: every Form becomes a modal dialog window owned by the
+// host's active window, every Control a child window, and window messages become the
+// form's handler calls (Click, KeyPress, MouseDown, QueryClose).
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "commands/forms_toolkit.hpp"
+
+namespace qmv::windows {
+
+/// Title of message boxes that have none of their own.
+inline constexpr wchar_t kDefaultTitle[] = L"Orvik";
+
+/// Forms as Win32 windows.
+class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
+ public:
+  Win32FormsToolkit();
+  ~Win32FormsToolkit() override;
+  Win32FormsToolkit(const Win32FormsToolkit&) = delete;
+  Win32FormsToolkit& operator=(const Win32FormsToolkit&) = delete;
+
+  void showModal(Form& form) override;
+  void unload(Form& form) override;
+  std::uintptr_t windowHandle(Form& form) override;
+  void beginWindowMove(Form& form) override;
+  void messageBox(const std::u16string& text, MessageIcon icon) override;
+  std::u16string inputBox(const std::u16string& prompt, const std::u16string& title) override;
+  void doEvents() override;
+
+  /// The native window of a control of a shown or created form; null when there is none.
+  HWND controlWindow(const Control& control) const;
+
+  /// Converts points to pixels at the screen's DPI.
+  int pixels(float points) const;
+
+  struct FormWindow;
+
+ private:
+  void controlChanged(Control& control, ControlProperty property) override;
+  void formChanged(Form& form) override;
+  void formDestroyed(Form& form) override { destroyWindow(form); }
+
+  FormWindow& ensureWindow(Form& form);
+  void destroyWindow(Form& form);
+  void createControl(FormWindow& fw, Control& control);
+  void syncControl(FormWindow& fw, Control& control, ControlProperty property);
+
+  static LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK controlSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
+                                              UINT_PTR id, DWORD_PTR data);
+  LRESULT handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  bool dispatchDialogMessage(MSG& msg);
+
+  std::map<Form*, std::unique_ptr<FormWindow>> windows_;
+  int dpi_ = 96;
+  bool syncing_ = false;
+};
+
+}  // namespace qmv::windows

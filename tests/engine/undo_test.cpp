@@ -1,0 +1,294 @@
+#include "engine/undo.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "commands/entry_points.hpp"
+#include "commands/frm_prg_bar.hpp"
+#include "host/host_error.hpp"
+#include "support/engine_fixture.hpp"
+
+namespace qmv {
+namespace {
+
+using testing::constant;
+using testing::EngineFixture;
+using testing::LoadedAddin;
+using testing::number;
+using testing::text;
+
+// --- The record itself ----------------------------------------------------------------------
+
+TEST(UndoSnapshotRecord, KeepsEveryKindOfContentExactly) {
+  const std::vector<CellContent> contents{
+      {Value{std::u16string(u"007")}, {}},
+      {Value{std::u16string(u"TRUE")}, {}},
+      {Value{std::u16string(u"=x")}, {}},
+      {Value{std::u16string()}, {}},
+      {Value{1234567890123456789.0}, {}},
+      {Value{-0.0}, {}},
+      {Value{true}, {}},
+      {Value{DateTime{39083.5}}, {}},
+      {Value{CellError::Div0}, {}},
+      {Value{}, {}},
+      {Value{2.0}, u"=1+1"},
+      {Value{std::u16string(40000, u'x')}, {}},
+  };
+  UndoSnapshot snapshot;
+  snapshot.beginBlock(AreaRef{{1, 1}, {static_cast<int64_t>(contents.size()), 1}});
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    EXPECT_EQ(RecordUndoEntry(snapshot, {static_cast<int64_t>(i + 1), 1}, contents[i]), i);
+  }
+  ASSERT_EQ(snapshot.size(), contents.size());
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    SCOPED_TRACE(i);
+    const UndoEntry entry = snapshot.entry(i);
+    const CellContent expected =
+        contents[i].isFormula() ? CellContent{Value{}, contents[i].formula} : contents[i];
+    EXPECT_EQ(entry.formula, expected);
+    EXPECT_TRUE(snapshot.holdsPrevious(i, contents[i]));
+    // Not rewritten: the run left the previous content.
+    EXPECT_TRUE(snapshot.holdsRunResult(i, contents[i]));
+  }
+  EXPECT_EQ(snapshot.entry(0).address, u"$A$1");
+  EXPECT_EQ(snapshot.entry(11).address, u"$A$12");
+  EXPECT_FALSE(snapshot.holdsPrevious(0, CellContent{Value{7.0}, {}}));
+  EXPECT_FALSE(snapshot.holdsPrevious(1, CellContent{Value{true}, {}}));
+  EXPECT_FALSE(snapshot.holdsPrevious(2, CellContent{Value{}, u"=x"}));
+}
+
+TEST(UndoSnapshotRecord, TellsTheRunsResultFromALaterChange) {
+  UndoSnapshot snapshot;
+  snapshot.beginBlock(AreaRef{{1, 1}, {4, 1}});
+  const CellContent before{Value{std::u16string(u"a007")}, {}};
+  for (int64_t r = 1; r <= 4; ++r) RecordUndoEntry(snapshot, {r, 1}, before);
+  snapshot.markWritten(0);
+  snapshot.noteResult(0, CellContent{Value{7.0}, {}});
+  snapshot.markWritten(1);
+  snapshot.noteResult(1, CellContent{Value{std::u16string(u"a")}, {}});
+  snapshot.markWritten(2);  // result never read
+
+  EXPECT_TRUE(snapshot.holdsRunResult(0, CellContent{Value{7.0}, {}}));
+  EXPECT_FALSE(snapshot.holdsRunResult(0, CellContent{Value{std::u16string(u"7")}, {}}));
+  EXPECT_FALSE(snapshot.holdsRunResult(0, CellContent{Value{8.0}, {}}));
+  EXPECT_TRUE(snapshot.holdsRunResult(1, CellContent{Value{std::u16string(u"a")}, {}}));
+  EXPECT_FALSE(snapshot.holdsRunResult(1, CellContent{Value{std::u16string(u"b")}, {}}));
+  EXPECT_FALSE(snapshot.holdsRunResult(1, CellContent{Value{}, {}}));
+  EXPECT_FALSE(snapshot.holdsRunResult(1, CellContent{Value{}, u"a"}));
+  EXPECT_TRUE(snapshot.holdsRunResult(2, CellContent{Value{1.0}, {}}));
+  EXPECT_TRUE(snapshot.written(2));
+  EXPECT_FALSE(snapshot.written(3));
+  EXPECT_TRUE(snapshot.holdsRunResult(3, before));
+  EXPECT_FALSE(snapshot.holdsRunResult(3, CellContent{Value{std::u16string(u"a00")}, {}}));
+}
+
+TEST(UndoSnapshotRecord, SpendsAFixedSmallAmountPerCellBeyondTheOldText) {
+  UndoSnapshot snapshot;
+  constexpr int64_t kCells = 100000;
+  snapshot.beginBlock(AreaRef{{1, 1}, {kCells, 1}});
+  const CellContent content{Value{std::u16string(u"0123456789abcdef")}, {}};
+  for (int64_t r = 1; r <= kCells; ++r) RecordUndoEntry(snapshot, {r, 1}, content);
+  const double perCell = static_cast<double>(snapshot.entryBytes()) / kCells;
+  const double textPerCell = static_cast<double>(snapshot.textBytes()) / kCells;
+  EXPECT_LE(perCell, 40.0);
+  EXPECT_LE(textPerCell, 16 * 2 * 1.5);
+  EXPECT_GE(textPerCell, 16 * 2);
+}
+
+TEST(UndoTexts, SayHowManyCellsWereKept) {
+  EXPECT_EQ(keptChangesText(3), u"3 cells changed after the removal were left as they are.");
+  EXPECT_EQ(keptChangesText(1), u"1 cells changed after the removal were left as they are.");
+}
+
+// --- The undo command ----------------------------------------------------------------------
+
+using Undo = EngineFixture;
+
+TEST_F(Undo, RestoresTheCellsOfTheLastRunWithoutAMessage) {
+  host->setColumn({1, 1}, {text(u"a1"), text(u"b2")});
+  host->select(u"A1:A2");
+  runYes(RemoveNumbers);
+  ASSERT_EQ(valueAt(1, 1), text(u"a"));
+  UndoLastRun(module);
+  EXPECT_EQ(valueAt(1, 1), text(u"a1"));
+  EXPECT_EQ(valueAt(2, 1), text(u"b2"));
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(host->runSettings().calculation, xl::kCalculationAutomatic);
+  EXPECT_TRUE(host->runSettings().screenUpdating);
+}
+
+TEST_F(Undo, SkipsTheBlankCellsThatWereNeverVisited) {
+  host->setCell({1, 1}, constant(text(u"a1")));
+  host->setCell({3, 1}, constant(text(u"c3")));
+  host->select(u"A1:A3");
+  runYes(RemoveNumbers);
+  UndoLastRun(module);
+  EXPECT_EQ(valueAt(1, 1), text(u"a1"));
+  EXPECT_EQ(valueAt(2, 1), Value{});
+  EXPECT_EQ(valueAt(3, 1), text(u"c3"));
+  EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(Undo, RightAfterLoadingThereIsNothingToUndo) {
+  UndoLastRun(module);
+  EXPECT_EQ(messages(), std::vector<std::u16string>{u"Nothing to Undo!"});
+  EXPECT_EQ(host->runSettings().calculation, xl::kCalculationAutomatic);
+  EXPECT_TRUE(host->runSettings().screenUpdating);
+}
+
+TEST_F(Undo, WithoutAnOpenWorkbookThereIsNothingToUndo) {
+  host->setColumn({1, 1}, {text(u"a1")});
+  host->select(u"A1");
+  runYes(RemoveNumbers);
+  host->closeWorkbooks();
+  UndoLastRun(module);
+  EXPECT_EQ(messages(), std::vector<std::u16string>{u"Nothing to Undo!"});
+}
+
+TEST_F(Undo, TwiceEqualsOnce) {
+  host->setColumn({1, 1}, {text(u"a1"), text(u"b2"), text(u"c3")});
+  host->select(u"A1:A3");
+  runYes(RemoveNumbers);
+  UndoLastRun(module);
+  const std::vector<Value> once = host->columnValues({1, 1}, 3);
+  UndoLastRun(module);
+  EXPECT_EQ(host->columnValues({1, 1}, 3), once);
+  EXPECT_EQ(once, (std::vector<Value>{text(u"a1"), text(u"b2"), text(u"c3")}));
+  EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(Undo, ActivatesTheRunsSheetAndRestoresThere) {
+  host->addSheet(u"Sheet2");
+  host->setColumn({1, 1}, {text(u"a1"), text(u"b2")});
+  host->select(u"A1:A2");
+  runYes(RemoveNumbers);
+  host->activateSheet({u"Sheet2", {}});
+  host->setCell({1, 1}, constant(text(u"other")));
+  host->pressKey(u"^z");
+  EXPECT_EQ(host->activeSheetName(), u"Sheet1");
+  EXPECT_EQ(host->cell({u"Sheet1", {}}, {1, 1}).value, text(u"a1"));
+  EXPECT_EQ(host->cell({u"Sheet1", {}}, {2, 1}).value, text(u"b2"));
+  EXPECT_EQ(host->cell({u"Sheet2", {}}, {1, 1}).value, text(u"other"));
+}
+
+TEST_F(Undo, RestoresTheExactContentWithItsType) {
+  host->setColumn({1, 1}, {text(u"007"), text(u"TRUE"), text(u"=x"), text(u"1/2"), number(1.5)});
+  host->select(u"A1:A5");
+  user.mouseDown("txtUDC").type("txtUDC", u"0Ex/.");
+  runYes(RemoveUserChars);
+  EXPECT_EQ(valueAt(1, 1), number(7));
+  EXPECT_EQ(valueAt(2, 1), text(u"TRU"));
+  EXPECT_EQ(valueAt(3, 1), text(u"="));
+  EXPECT_EQ(valueAt(4, 1), number(12));
+  EXPECT_EQ(valueAt(5, 1), number(15));
+  const UndoEntry first = module.undoSnapshot->entry(0);
+  EXPECT_EQ(first.address, u"$A$1");
+  EXPECT_EQ(first.formula, constant(text(u"007")));
+
+  UndoLastRun(module);
+  EXPECT_EQ(host->cell({1, 1}), constant(text(u"007")));
+  EXPECT_EQ(host->cell({2, 1}), constant(text(u"TRUE")));
+  EXPECT_EQ(host->cell({3, 1}), constant(text(u"=x")));
+  EXPECT_EQ(host->cell({4, 1}), constant(text(u"1/2")));
+  EXPECT_EQ(host->cell({5, 1}), constant(number(1.5)));
+}
+
+TEST_F(Undo, NeverOverwritesALaterChange) {
+  host->setColumn({1, 1}, {text(u"a1"), text(u"b2"), text(u"c3"), text(u"d4")});
+  host->select(u"A1:A4");
+  runYes(RemoveNumbers);
+  host->typeInto({2, 1}, u"mine");
+  host->setCell({4, 1}, constant(Value{}));
+  UndoLastRun(module);
+  EXPECT_EQ(valueAt(1, 1), text(u"a1"));
+  EXPECT_EQ(valueAt(2, 1), text(u"mine"));
+  EXPECT_EQ(valueAt(3, 1), text(u"c3"));
+  EXPECT_EQ(valueAt(4, 1), Value{});
+  EXPECT_EQ(messages(),
+            std::vector<std::u16string>{
+                u"2 cells changed after the removal were left as they are."});
+  // A second undo has nothing left to restore and says so again for the same cells.
+  UndoLastRun(module);
+  EXPECT_EQ(valueAt(2, 1), text(u"mine"));
+  EXPECT_EQ(valueAt(1, 1), text(u"a1"));
+}
+
+TEST_F(Undo, ACellTheRunLeftAloneIsNotOverwrittenEither) {
+  host->setColumn({1, 1}, {text(u"abc"), text(u"x1")});
+  host->select(u"A1:A2");
+  runYes(RemoveNumbers);  // "abc" has no digit: not rewritten
+  host->typeInto({1, 1}, u"edited");
+  UndoLastRun(module);
+  EXPECT_EQ(valueAt(1, 1), text(u"edited"));
+  EXPECT_EQ(valueAt(2, 1), text(u"x1"));
+  EXPECT_EQ(messages(),
+            std::vector<std::u16string>{
+                u"1 cells changed after the removal were left as they are."});
+}
+
+TEST_F(Undo, AnotherRunReplacesTheSnapshot) {
+  host->setColumn({1, 1}, {text(u"a1"), text(u"b2")});
+  host->select(u"A1");
+  runYes(RemoveNumbers);
+  host->select(u"A2");
+  runYes(RemoveNumbers);
+  UndoLastRun(module);
+  EXPECT_EQ(valueAt(1, 1), text(u"a"));
+  EXPECT_EQ(valueAt(2, 1), text(u"b2"));
+}
+
+struct FaultRow {
+  const char* name;
+  int32_t number;
+  std::vector<std::u16string> messages;
+};
+
+TEST(UndoFailure, AHostFailureIsClassifiedByItsErrorNumber) {
+  const FaultRow rows[] = {
+      {"1004 ends silently", host_errors::kRefused, {}},
+      {"91 means nothing to undo", host_errors::kObjectNotSet, {u"Nothing to Undo!"}},
+      {"any other number", 13, {u"Undo Command Failed!"}},
+  };
+  const auto prepare = [](LoadedAddin& addin) {
+    addin.host->setColumn({1, 1}, {text(u"a1"), text(u"b2")});
+    addin.host->select(u"A1:A2");
+    addin.runYes(RemoveNumbers);
+  };
+  // How many host calls a full undo of this run makes; the last two restore the host.
+  uint64_t calls = 0;
+  {
+    LoadedAddin probe;
+    prepare(probe);
+    const uint64_t start = probe.host->hostCallCount();
+    UndoLastRun(probe.module);
+    calls = probe.host->hostCallCount() - start;
+    ASSERT_EQ(probe.valueAt(2, 1), text(u"b2"));
+  }
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoadedAddin addin;
+    prepare(addin);
+    addin.host->armFault(calls - 2, row.number);  // the write of the second cell
+    UndoLastRun(addin.module);
+    addin.host->disarmFault();
+    EXPECT_EQ(addin.messages(), row.messages);
+    EXPECT_EQ(addin.valueAt(1, 1), text(u"a1"));
+    EXPECT_EQ(addin.valueAt(2, 1), text(u"b"));
+    EXPECT_EQ(addin.host->runSettings().calculation, xl::kCalculationAutomatic);
+    EXPECT_TRUE(addin.host->runSettings().screenUpdating);
+  }
+}
+
+TEST_F(Undo, TheMacroIsRegisteredWithTheHost) {
+  EXPECT_TRUE(module.undoMacroRegistered);
+  host->setColumn({1, 1}, {text(u"a1")});
+  host->select(u"A1");
+  runYes(RemoveNumbers);
+  EXPECT_TRUE(host->runMacro(u"undo_changes"));
+  EXPECT_EQ(valueAt(1, 1), text(u"a1"));
+}
+
+}  // namespace
+}  // namespace qmv

@@ -1,0 +1,260 @@
+#include "host/cell_text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/text.hpp"
+
+namespace qmv {
+namespace {
+
+std::string u8(const std::u16string& s) { return toUtf8(s); }
+
+/// Serial of a date-time built from the text the host shows, via the typed-input reader.
+double serialOf(std::u16string_view text) {
+  const Value v = parseTypedInput(text, HostLocale{}, 2007);
+  EXPECT_TRUE(std::holds_alternative<DateTime>(v)) << u8(std::u16string(text));
+  return std::holds_alternative<DateTime>(v) ? std::get<DateTime>(v).serial : -1;
+}
+
+TEST(NumberText, ShortestTextOfFifteenDigits) {
+  struct Row {
+    double number;
+    std::u16string text;
+  };
+  const std::vector<Row> rows{
+      {1234.5, u"1234.5"},
+      {0.1 + 0.2, u"0.3"},
+      {1e20, u"1E+20"},
+      {1.5e-7, u"1.5E-07"},
+      {-0.0, u"0"},
+      {7, u"7"},
+      {-42.25, u"-42.25"},
+      {100000000000000.0, u"100000000000000"},
+      {1e15, u"1E+15"},
+      {123456789012345678.0, u"1.23456789012346E+17"},
+      {0.0001, u"0.0001"},
+      {1.0 / 3.0, u"0.333333333333333"},
+      {2.0 / 3.0, u"0.666666666666667"},
+      {-1e-10, u"-1E-10"},
+      {1e100, u"1E+100"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(u8(row.text));
+    EXPECT_EQ(numberText(row.number), row.text);
+  }
+}
+
+TEST(NumberText, UsesTheLocaleDecimalSeparator) {
+  EXPECT_EQ(numberText(1234.5, u','), u"1234,5");
+  EXPECT_EQ(numberText(2.5e-7, u','), u"2,5E-07");
+  HostLocale german;
+  german.decimalSeparator = u',';
+  EXPECT_EQ(cellText(Value{0.5}, german), u"0,5");
+}
+
+TEST(DateText, ShortDateAndTimeOfDay) {
+  const HostLocale us;
+  struct Row {
+    std::u16string typed;
+    std::u16string shown;
+  };
+  const std::vector<Row> rows{
+      {u"1/2/2007", u"1/2/2007"},
+      {u"1/2/2007 3:04:05 PM", u"1/2/2007 3:04:05 PM"},
+      {u"12/31/1999 0:00:01", u"12/31/1999 12:00:01 AM"},
+      {u"2/29/2000 12:30", u"2/29/2000 12:30:00 PM"},
+      {u"15:04", u"3:04:00 PM"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(u8(row.typed));
+    EXPECT_EQ(dateText(DateTime{serialOf(row.typed)}, us), row.shown);
+  }
+}
+
+TEST(DateText, KnownSerials) {
+  const HostLocale us;
+  EXPECT_EQ(dateText(DateTime{39084}, us), u"1/2/2007");
+  EXPECT_EQ(dateText(DateTime{39084.5}, us), u"1/2/2007 12:00:00 PM");
+  EXPECT_EQ(dateText(DateTime{2}, us), u"1/1/1900");
+  EXPECT_EQ(dateText(DateTime{0}, us), u"12:00:00 AM");
+}
+
+TEST(DateText, OtherDateOrders) {
+  HostLocale british;
+  british.dateOrder = DateOrder::DayMonthYear;
+  EXPECT_EQ(dateText(DateTime{39084}, british), u"02/01/2007");
+  EXPECT_EQ(dateText(DateTime{39084.75}, british), u"02/01/2007 18:00:00");
+  HostLocale iso;
+  iso.dateOrder = DateOrder::YearMonthDay;
+  iso.dateSeparator = u'-';
+  EXPECT_EQ(dateText(DateTime{39084}, iso), u"2007-01-02");
+}
+
+TEST(CellText, EveryKindOfValue) {
+  const HostLocale us;
+  EXPECT_EQ(cellText(Value{u"abc"}, us), u"abc");
+  EXPECT_EQ(cellText(Value{}, us), u"");
+  EXPECT_EQ(cellText(Value{true}, us), u"True");
+  EXPECT_EQ(cellText(Value{false}, us), u"False");
+  EXPECT_EQ(cellText(Value{1234.5}, us), u"1234.5");
+  EXPECT_EQ(cellText(Value{DateTime{39084}}, us), u"1/2/2007");
+  EXPECT_FALSE(cellText(Value{CellError::Div0}, us).has_value());
+  EXPECT_FALSE(cellText(Value{CellError::NA}, us).has_value());
+}
+
+TEST(ErrorText, RoundTripsEveryError) {
+  const std::vector<std::pair<CellError, std::u16string>> rows{
+      {CellError::Div0, u"#DIV/0!"},  {CellError::NA, u"#N/A"},   {CellError::Name, u"#NAME?"},
+      {CellError::Null, u"#NULL!"},   {CellError::Num, u"#NUM!"}, {CellError::Ref, u"#REF!"},
+      {CellError::Value, u"#VALUE!"},
+  };
+  for (const auto& [error, text] : rows) {
+    SCOPED_TRACE(u8(text));
+    EXPECT_EQ(errorText(error), text);
+    EXPECT_EQ(parseErrorText(text), error);
+  }
+  EXPECT_EQ(parseErrorText(u"#n/a"), CellError::NA);
+  EXPECT_FALSE(parseErrorText(u"#N/A ").has_value());
+  EXPECT_FALSE(parseErrorText(u"N/A").has_value());
+}
+
+TEST(FormulaText, ConstantsInFormulaNotation) {
+  struct Row {
+    CellContent content;
+    std::u16string text;
+  };
+  const std::vector<Row> rows{
+      {{Value{1234.5}, {}}, u"1234.5"},
+      {{Value{true}, {}}, u"TRUE"},
+      {{Value{false}, {}}, u"FALSE"},
+      {{Value{u"abc"}, {}}, u"abc"},
+      {{Value{DateTime{39084.25}}, {}}, u"1/2/2007 6:00:00 AM"},
+      {{Value{CellError::Div0}, {}}, u"#DIV/0!"},
+      {{Value{}, {}}, u""},
+      {{Value{3.0}, u"=A1+1"}, u"=A1+1"},
+      // Texts that would be read back as something else keep their text by an apostrophe.
+      {{Value{u"007"}, {}}, u"'007"},
+      {{Value{u"=x"}, {}}, u"'=x"},
+      {{Value{u"TRUE"}, {}}, u"'TRUE"},
+      {{Value{u"1/2"}, {}}, u"'1/2"},
+      {{Value{u"'quoted"}, {}}, u"''quoted"},
+      {{Value{u""}, {}}, u"'"},
+      {{Value{u"#N/A"}, {}}, u"'#N/A"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(u8(row.text));
+    EXPECT_EQ(formulaText(row.content), row.text);
+  }
+}
+
+TEST(FormulaText, NumbersUseThePointWhateverTheLocale) {
+  EXPECT_EQ(formulaText({Value{0.5}, {}}), u"0.5");
+}
+
+TEST(TypedInput, ReadsWhatTheUserTypes) {
+  const HostLocale us;
+  struct Row {
+    std::u16string typed;
+    Value value;
+  };
+  const std::vector<Row> rows{
+      {u"007", Value{7.0}},
+      {u"1234.5", Value{1234.5}},
+      {u"1,234", Value{1234.0}},
+      {u"1,234,567.5", Value{1234567.5}},
+      {u"-1.5", Value{-1.5}},
+      {u"+3", Value{3.0}},
+      {u".5", Value{0.5}},
+      {u"1e3", Value{1000.0}},
+      {u"1.5E-07", Value{1.5e-7}},
+      {u"(5)", Value{-5.0}},
+      {u" 42 ", Value{42.0}},
+      {u"-0", Value{0.0}},
+      {u"50%", Value{0.5}},
+      {u"-5%", Value{-0.05}},
+      {u"12345678901234567", Value{12345678901234500.0}},
+      {u"TRUE", Value{true}},
+      {u"true", Value{true}},
+      {u"False", Value{false}},
+      {u"abc", Value{u"abc"}},
+      {u"=x", Value{u"=x"}},
+      {u"=A1+1", Value{u"=A1+1"}},
+      {u"'007", Value{u"007"}},
+      {u"'", Value{u""}},
+      {u"", Value{}},
+      {u"  ", Value{u"  "}},
+      {u".", Value{u"."}},
+      {u"1.2.3", Value{u"1.2.3"}},
+      {u"12,34", Value{u"12,34"}},
+      {u"1e", Value{u"1e"}},
+      {u"-", Value{u"-"}},
+      {u"1e999", Value{u"1e999"}},
+      {u"a007", Value{u"a007"}},
+      {u"2/30/2007", Value{u"2/30/2007"}},
+      {u"13/1/2007", Value{u"13/1/2007"}},
+      {u"1/2/1899", Value{u"1/2/1899"}},
+      {u"25:00", Value{u"25:00"}},
+      {u"13:00 PM", Value{u"13:00 PM"}},
+      {u"#N/A", Value{u"#N/A"}},
+      {u"1/2/2007", Value{DateTime{39084}}},
+      {u"1-2-2007", Value{DateTime{39084}}},
+      {u"1/2/07", Value{DateTime{39084}}},
+      {u"1/2", Value{DateTime{39084}}},
+      {u"15:04", Value{DateTime{(15 * 60 + 4) / 1440.0}}},
+      {u"3:04 PM", Value{DateTime{(15 * 60 + 4) / 1440.0}}},
+      {u"12:00 am", Value{DateTime{0}}},
+      {u"1/2/2007 12:00 PM", Value{DateTime{39084.5}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(u8(row.typed));
+    EXPECT_EQ(parseTypedInput(row.typed, us, 2007), row.value);
+  }
+}
+
+TEST(TypedInput, FollowsTheLocale) {
+  HostLocale german;
+  german.decimalSeparator = u',';
+  german.dateSeparator = u'.';
+  german.dateOrder = DateOrder::DayMonthYear;
+  EXPECT_EQ(parseTypedInput(u"1,5", german, 2007), Value{1.5});
+  EXPECT_EQ(parseTypedInput(u"1.234,5", german, 2007), Value{1234.5});
+  EXPECT_EQ(parseTypedInput(u"2.1.2007", german, 2007), Value{DateTime{39084}});
+  EXPECT_EQ(parseTypedInput(u"2.1", german, 2007), Value{DateTime{39084}});
+}
+
+TEST(TypedInput, YearlessDateFallsInTheCurrentYear) {
+  const Value v = parseTypedInput(u"2/29", HostLocale{}, 2008);
+  ASSERT_TRUE(std::holds_alternative<DateTime>(v));
+  EXPECT_EQ(dateText(std::get<DateTime>(v), HostLocale{}), u"2/29/2008");
+  EXPECT_EQ(parseTypedInput(u"2/29", HostLocale{}, 2007), Value{u"2/29"});
+}
+
+TEST(TypedInput, FormulaTextReadsBackToTheSameContent) {
+  const std::vector<CellContent> contents{
+      {Value{u"007"}, {}},   {Value{u"=x"}, {}},  {Value{u"abc"}, {}},
+      {Value{u"'lead"}, {}}, {Value{u"1/2"}, {}}, {Value{u"True"}, {}},
+      {Value{1234.5}, {}},   {Value{true}, {}},   {Value{DateTime{39084.5}}, {}},
+      {Value{u" 5"}, {}},    {Value{u"50%"}, {}}, {Value{-0.25}, {}},
+  };
+  for (const auto& content : contents) {
+    const std::u16string notation = formulaText(content);
+    SCOPED_TRACE(u8(notation));
+    EXPECT_EQ(parseTypedInput(notation, HostLocale{}, 2007), content.value);
+  }
+}
+
+TEST(FoldCase, LatinLettersFoldAndOthersStay) {
+  EXPECT_EQ(foldCase(u"ABC xyz"), u"abc xyz");
+  EXPECT_EQ(foldCase(u"\u00C4\u00D6\u00DC\u00C9"), u"\u00E4\u00F6\u00FC\u00E9");
+  EXPECT_EQ(foldCase(u"\u0152\u0160\u017D\u0178"), u"\u0153\u0161\u017E\u00FF");
+  EXPECT_EQ(foldCase(u"\u0141\u0139"), u"\u0142\u013A");
+  EXPECT_EQ(foldCase(u"\u00D7\u00DF"), u"\u00D7\u00DF");
+  EXPECT_EQ(foldCase(u"\u0410\u0401\u0391"), u"\u0430\u0451\u03B1");
+  EXPECT_EQ(foldCase(u"*?~<>=1"), u"*?~<>=1");
+}
+
+}  // namespace
+}  // namespace qmv

@@ -1,0 +1,226 @@
+// The host interface over Excel's automation objects, tested against the fake Excel.
+#include "platform/windows/excel_host.hpp"
+
+#include <gtest/gtest.h>
+
+#include "fake_excel.hpp"
+#include "platform/windows/dispatch.hpp"
+
+namespace qmv::windows {
+namespace {
+
+std::pair<int64_t, int64_t> cellKey(int64_t row, int64_t column) { return {row, column}; }
+
+class ExcelBridgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(apartment_.result()));
+    excel_ = std::make_unique<fake::Excel>();
+    app_ = makeExcelApplication(excel_->application.get());
+    ASSERT_TRUE(app_);
+  }
+  void TearDown() override {
+    app_.reset();
+    excel_.reset();
+  }
+  ComApartment apartment_;
+  std::unique_ptr<fake::Excel> excel_;
+  ApplicationPtr app_;
+};
+
+TEST_F(ExcelBridgeTest, AnObjectThatIsNotExcelGivesNoApplication) {
+  auto other = fake::Object::create(L"Word");
+  EXPECT_EQ(makeExcelApplication(other.get()), nullptr);
+  EXPECT_EQ(makeExcelApplication(nullptr), nullptr);
+}
+
+TEST_F(ExcelBridgeTest, ApplicationSettingsReachExcel) {
+  app_->setScreenUpdating(false);
+  app_->setCalculation(xl::kCalculationManual);
+  app_->setStatusBar(u"Processing...!");
+  EXPECT_FALSE(asBool(excel_->application->props[L"ScreenUpdating"]));
+  EXPECT_EQ(asInt(excel_->application->props[L"Calculation"]), -4135);
+  EXPECT_EQ(fake::text(excel_->application->props[L"StatusBar"]), L"Processing...!");
+  EXPECT_EQ(app_->workbooksCount(), 1);
+  EXPECT_EQ(app_->activeSheet()->name(), u"Sheet1");
+}
+
+TEST_F(ExcelBridgeTest, CountIfAsksForALiteralWholeMatch) {
+  struct Row {
+    const char* name;
+    std::u16string text;
+    std::u16string criterion;
+  };
+  const Row rows[] = {
+      {"plain", u"abc", u"=abc"},
+      {"wildcards", u"a*b?c", u"=a~*b~?c"},
+      {"tilde", u"x~y", u"=x~~y"},
+      {"comparison text", u"<5", u"=<5"},
+      {"empty", u"", u"="},
+  };
+  RangePtr range = app_->range(u"A1:A3");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    excel_->countIfCriteria.clear();
+    app_->worksheetFunction().countIf(*range, row.text);
+    ASSERT_EQ(excel_->countIfCriteria.size(), 1u);
+    EXPECT_EQ(excel_->countIfCriteria[0], row.criterion);
+  }
+}
+
+TEST_F(ExcelBridgeTest, CountIfOfALongTextCountsWithoutExcel) {
+  const std::u16string longText(300, u'x');
+  excel_->cells[{1, 1}].value = longText;
+  excel_->cells[{2, 1}].value = std::u16string(300, u'X');
+  excel_->cells[{3, 1}].value = u"x";
+  RangePtr range = app_->range(u"A1:A3");
+  EXPECT_EQ(app_->worksheetFunction().countIf(*range, longText), 2.0);
+  EXPECT_TRUE(excel_->countIfCriteria.empty());
+}
+
+TEST_F(ExcelBridgeTest, FindEscapesWildcards) {
+  RangePtr range = app_->range(u"A1:A3");
+  RangePtr after = range->cell(3, 1);
+  EXPECT_EQ(range->find(u"*a?~", *after), nullptr);
+  ASSERT_EQ(excel_->findTexts.size(), 1u);
+  EXPECT_EQ(excel_->findTexts[0], u"~*a~?~~");
+}
+
+TEST_F(ExcelBridgeTest, ReadBlockGivesValuesAndFormulas) {
+  excel_->cells[{1, 1}].value = u"abc";
+  excel_->cells[{1, 2}].value = 12.5;
+  excel_->cells[{2, 1}] = {2.0, u"=1+1"};
+  excel_->cells[{2, 2}].value = u"=not a formula";
+  CellBlock block = app_->range(u"A1:B2")->readBlock();
+  EXPECT_EQ(block.area, (AreaRef{{1, 1}, {2, 2}}));
+  ASSERT_EQ(block.cells.size(), 4u);
+  EXPECT_EQ(block.at(0, 0).value, Value(u"abc"));
+  EXPECT_FALSE(block.at(0, 0).isFormula());
+  EXPECT_EQ(block.at(0, 1).value, Value(12.5));
+  EXPECT_EQ(block.at(1, 0).formula, u"=1+1");
+  EXPECT_EQ(block.at(1, 0).value, Value(2.0));
+  EXPECT_FALSE(block.at(1, 1).isFormula());
+  EXPECT_EQ(block.at(1, 1).value, Value(u"=not a formula"));
+}
+
+TEST_F(ExcelBridgeTest, ReadBlockOfOneCell) {
+  excel_->cells[{3, 2}].value = true;
+  CellBlock block = app_->range(u"B3")->readBlock();
+  EXPECT_EQ(block.area, (AreaRef{{3, 2}, {3, 2}}));
+  ASSERT_EQ(block.cells.size(), 1u);
+  EXPECT_EQ(block.cells[0].value, Value(true));
+}
+
+TEST_F(ExcelBridgeTest, WritingACellIsOneExcelCall) {
+  RangePtr range = app_->range(u"A1:A3");
+  const uint64_t before = fake::invokeCount();
+  range->cell(2, 1)->setContent({Value(u"007"), u""});
+  EXPECT_EQ(fake::invokeCount() - before, 1u);
+  // The text stays text: the apostrophe keeps Excel from reading it as 7.
+  EXPECT_EQ(excel_->cells[cellKey(2, 1)].value, Value(u"007"));
+  range->cell(3, 1)->setValue(Value(5.0));
+  EXPECT_EQ(excel_->cells[cellKey(3, 1)].value, Value(5.0));
+  range->cell(1, 1)->setContent({Value(0.0), u"=A2&A3"});
+  EXPECT_EQ(excel_->cells[cellKey(1, 1)].formula, u"=A2&A3");
+}
+
+TEST_F(ExcelBridgeTest, RangeGeometry) {
+  RangePtr range = app_->range(u"B2:D5");
+  EXPECT_EQ(range->count(), 12);
+  EXPECT_EQ(range->rowsCount(), 4);
+  EXPECT_EQ(range->columnsCount(), 3);
+  EXPECT_EQ(range->topLeft(), (CellRef{2, 2}));
+  EXPECT_EQ(range->address(), u"$B$2:$D$5");
+  EXPECT_EQ(range->areaRefs(), (std::vector<AreaRef>{{{2, 2}, {5, 4}}}));
+  EXPECT_EQ(range->cell(2, 3)->address(), u"$D$3");
+}
+
+TEST_F(ExcelBridgeTest, SelectionMustBeCells) {
+  excel_->select(1, 1, 2, 2);
+  EXPECT_EQ(app_->selection()->address(), u"$A$1:$B$2");
+  excel_->application->members[L"Selection"] = [shape = fake::Object::create(L"Shape")](fake::Call&) {
+    return Variant::fromDispatch(shape.get());
+  };
+  try {
+    app_->selection();
+    ADD_FAILURE() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), host_errors::kTypeMismatch);
+  }
+}
+
+TEST_F(ExcelBridgeTest, MissingAddInIsAnError) {
+  EXPECT_THROW(app_->addIn(u"Other"), HostError);
+  AddInPtr addIn = app_->addIn(u"Vandrel QMV");
+  addIn->setInstalled(false);
+  EXPECT_FALSE(excel_->addInInstalled);
+}
+
+TEST_F(ExcelBridgeTest, CommandBarsBuildControls) {
+  CommandBarsPtr bars = app_->commandBars();
+  EXPECT_THROW(bars->item(u"Nope"), HostError);
+  CommandBarPtr bar = bars->add(u"Dolvanis", xl::kBarTop);
+  ASSERT_TRUE(excel_->bar(L"Dolvanis"));
+  CommandBarControlPtr button = bar->controls()->add(ControlType::Button, std::nullopt);
+  button->setCaption(u"Go");
+  button->setFaceId(65);
+  button->setTag(u"T1");
+  EXPECT_EQ(button->caption(), u"Go");
+  EXPECT_EQ(button->faceId(), 65);
+  EXPECT_EQ(bar->controls()->count(), 1);
+  EXPECT_EQ(bar->controls()->item(u"Go")->tag(), u"T1");
+  CommandBarControlPtr popup = bars->item(u"Worksheet Menu Bar")->controls()->add(ControlType::Popup, false);
+  EXPECT_EQ(popup->type(), ControlType::Popup);
+  auto menu = fake::Excel::controlsOf(*excel_->bar(L"Worksheet Menu Bar"));
+  ASSERT_EQ(menu.size(), 1u);
+  EXPECT_EQ(menu[0]->props[L"_Temporary"].type(), VT_BOOL);
+  bar->remove();
+  EXPECT_FALSE(excel_->bar(L"Dolvanis"));
+}
+
+TEST_F(ExcelBridgeTest, ClickReachesTheHandlerUntilTheSubscriptionEnds) {
+  CommandBarControlPtr button =
+      app_->commandBars()->add(u"Bar", xl::kBarTop)->controls()->add(ControlType::Button, std::nullopt);
+  button->setTag(u"QMV1");
+  int clicks = 0;
+  std::u16string clickedTag;
+  auto subscription = button->subscribeClick([&](CommandBarControl& clicked, bool& cancel) {
+    ++clicks;
+    clickedTag = clicked.tag();
+    cancel = true;
+  });
+  auto controls = fake::Excel::controlsOf(*excel_->bar(L"Bar"));
+  ASSERT_EQ(controls.size(), 1u);
+  EXPECT_EQ(controls[0]->sinks.size(), 1u);
+  EXPECT_TRUE(excel_->click(*controls[0]));
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(clickedTag, u"QMV1");
+  subscription.reset();
+  EXPECT_TRUE(controls[0]->sinks.empty());
+  EXPECT_FALSE(excel_->click(*controls[0]));
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(ExcelBridgeTest, AFailingClickHandlerIsReportedToExcel) {
+  CommandBarControlPtr button =
+      app_->commandBars()->add(u"Bar", xl::kBarTop)->controls()->add(ControlType::Button, std::nullopt);
+  auto subscription = button->subscribeClick([](CommandBarControl&, bool&) {
+    throw HostError(1004, "refused");
+  });
+  HRESULT result = S_OK;
+  excel_->click(*fake::Excel::controlsOf(*excel_->bar(L"Bar"))[0], &result);
+  EXPECT_EQ(result, DISP_E_EXCEPTION);
+}
+
+TEST_F(ExcelBridgeTest, UndoBindingsReachExcel) {
+  app_->onUndo(u"VandrelQMV_Undo", u"undo_changes");
+  app_->onKey(u"^z", u"undo_changes");
+  const std::vector<std::wstring> expected{L"OnUndo:VandrelQMV_Undo|undo_changes",
+                                           L"OnKey:^z|undo_changes"};
+  EXPECT_EQ(excel_->bindings, expected);
+  // Without an XLL registration the macro cannot be run, so it is not registered.
+  EXPECT_FALSE(app_->registerMacro(u"undo_changes", [] {}));
+}
+
+}  // namespace
+}  // namespace qmv::windows

@@ -1,0 +1,21 @@
+// Occurrence searches that give the wizard its start position from a separator.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace qmv {
+
+/// 1-based position of the nth occurrence of `separator` in `text`, comparing letters
+/// without regard to case and every other character literally; 0 when there are fewer
+/// than n occurrences, when n < 1 or when the separator is empty. Positions count UTF-16
+/// code units.
+int32_t FindNthOccurrence(std::u16string_view text, int32_t n, std::u16string_view separator);
+
+/// 1-based position of the first exact occurrence of `separator`, or 0.
+int32_t findFirstExact(std::u16string_view text, std::u16string_view separator);
+
+/// 1-based position of the last exact occurrence of `separator`, or 0.
+int32_t findLastExact(std::u16string_view text, std::u16string_view separator);
+
+}  // namespace qmv

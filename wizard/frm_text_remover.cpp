@@ -1,0 +1,235 @@
+#include "wizard/frm_text_remover.hpp"
+
+#include <array>
+
+#include "addin/addin_module.hpp"
+#include "host/tolerant.hpp"
+
+namespace qmv {
+
+namespace {
+
+constexpr std::array<const char16_t*, 5> kPositionEntries = {u"1st", u"2nd", u"3rd", u"4th",
+                                                             u"Last"};
+
+// Each entry ends in the character it stands for; the labels of the two slashes are the
+// wrong way round, the last character is what counts.
+constexpr std::array<const char16_t*, 11> kSeparatorEntries = {
+    u"Space ",          u"SemiColon ;", u"Colon :",        u"Hyphen -",
+    u"Comma ,",         u"Less than <", u"Great than >",   u"Period .",
+    u"Question Mark ?", u"BackSlash /", u"ForwardSlash \\"};
+
+constexpr std::array<const char16_t*, 12> kOperationEntries = {
+    u"All Numeric Characters",
+    u"All Alphabet Characters",
+    u"All Spaces",
+    u"Leading & Trailing Spaces",
+    u"Leading, Trailing & Excessive Spaces",
+    u"All Non-printable Characters",
+    u"All UPPER Case Characters",
+    u"All lower Case Characters",
+    u"Duplicate Values - Keep One",
+    u"All Duplicate Values",
+    u"All Unique Values",
+    u"All User Defined Character(s)"};
+
+constexpr uint32_t kFormColour = 0xC0C0FF;
+constexpr uint32_t kPaleYellow = 0xFFFFC0;
+constexpr uint32_t kPercentColour = 0xFFFF80;
+
+constexpr char16_t kPromptText[] = u"Enter Character(s): ";
+constexpr char16_t kPromptTitle[] = u"Input";
+constexpr char16_t kEmptyAnswerText[] = u"Empty String!";
+constexpr char16_t kPositionTooltipPrefix[] = u"Select or type position of ";
+
+Control& place(Control& control, Geometry geometry) {
+  control.geometry = geometry;
+  return control;
+}
+
+// Digits, the full stop, backspace and Enter pass; every other key is discarded.
+void numberKeyFilter(int& keyAscii) {
+  const bool digit = keyAscii >= '0' && keyAscii <= '9';
+  if (!digit && keyAscii != '.' && keyAscii != keys::kBackspace && keyAscii != keys::kEnter) {
+    keyAscii = 0;
+  }
+}
+
+}  // namespace
+
+frmTextRemover::frmTextRemover(AddinModule& module) : Form("frmTextRemover"), module_(module) {
+  buildControls();
+  bindHandlers();
+  UserForm_Initialize();
+}
+
+void frmTextRemover::buildControls() {
+  setCaption(u"Quintara - Wizard");
+  geometry = {0, 0, 231, 197};
+  backColor = kFormColour;
+  stopControl = "CommandButton1";
+
+  // The form.
+  place(add("Frame1", ControlKind::Frame), {9, 10, 212, 160});
+  Control& lblPer = place(add("lblPer", ControlKind::Label), {191, 171, 30, 14});
+  lblPer.setCaption(u"0%");
+  lblPer.backColor = kPercentColour;
+  Control& bar = place(add("ProgressBar1", ControlKind::ProgressBar), {10.5f, 174, 178, 11});
+  bar.setMax(100);
+  bar.setValue(0);
+  place(add("Label4", ControlKind::Label), {9, 171, 182, 14});
+
+  // The main frame.
+  place(add("Frame2", ControlKind::Frame, "Frame1"), {123, 44, 81, 46});
+  place(add("Frame3", ControlKind::Frame, "Frame1"), {4.5f, 40, 121, 50})
+      .setCaption(u"Remove Characters");
+  place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {4.5f, 134, 134, 19.5f})
+      .setCaption(kWizardRemoveCaption);
+  place(add("Frame4", ControlKind::Frame, "Frame1"), {4.5f, 92, 199, 37})
+      .setCaption(u"Conditional Start Position");
+  place(add("Frame5", ControlKind::Frame, "Frame1"), {5, 6, 199, 29}).backColor = kPaleYellow;
+  place(add("CommandButton2", ControlKind::CommandButton, "Frame1"), {141, 135, 61.5f, 19.5f})
+      .setCaption(u"Close");
+
+  // Before or after the start position.
+  Control& optRight = place(add("optRight", ControlKind::OptionButton, "Frame2"), {6, 5, 75, 15});
+  optRight.setCaption(u"Before (SP)");
+  Control& optLeft = place(add("optLeft", ControlKind::OptionButton, "Frame2"), {6, 25, 64, 15});
+  optLeft.setCaption(u"After (SP)");
+  optLeft.setChecked(true);
+
+  // All characters or a number of them, and the typed start position.
+  Control& chkAllChars =
+      place(add("chkAllChars", ControlKind::CheckBox, "Frame3"), {9, 7, 67.5f, 15});
+  chkAllChars.setCaption(u"All Characters");
+  chkAllChars.setTooltip(u"Check it for all chars or type no. of chars in box");
+  place(add("Label1", ControlKind::Label, "Frame3"), {11, 27, 87, 17})
+      .setCaption(u"Start Position (SP)");
+  Control& txtStartPos =
+      place(add("txtStartPos", ControlKind::TextBox, "Frame3"), {79.5f, 25, 35, 16});
+  txtStartPos.setText(u"1");
+  txtStartPos.maxLength = 5;
+  txtStartPos.backColor = kPaleYellow;
+  Control& txtNoOfChars =
+      place(add("txtNoOfChars", ControlKind::TextBox, "Frame3"), {79.5f, 6, 35, 16.5f});
+  txtNoOfChars.setText(u"1");
+  txtNoOfChars.setTooltip(u"Type No. of Characters");
+  txtNoOfChars.maxLength = 5;
+
+  // The start position from an occurrence of a separator.
+  Control& cmbSpChar = place(add("cmbSpChar", ControlKind::ComboBox, "Frame4"), {105, 6, 88, 19});
+  cmbSpChar.comboStyle = ComboStyle::DropDownCombo;
+  cmbSpChar.maxLength = 1;
+  cmbSpChar.setText(u"Select Character");
+  cmbSpChar.setEnabled(false);
+  Control& cmbPos = place(add("cmbPos", ControlKind::ComboBox, "Frame4"), {26, 7, 77, 18});
+  cmbPos.comboStyle = ComboStyle::DropDownCombo;
+  cmbPos.setText(u"Select Position");
+  cmbPos.setEnabled(false);
+  place(add("chkConSP", ControlKind::CheckBox, "Frame4"), {9, 8, 14, 16});
+
+  // The operation list and the mode switch.
+  Control& cmbAN = place(add("cmbAN", ControlKind::ComboBox, "Frame5"), {49.5f, 4, 142, 19});
+  cmbAN.comboStyle = ComboStyle::DropDownList;
+  cmbAN.setEnabled(false);
+  place(add("CheckBox1", ControlKind::CheckBox, "Frame5"), {3, 5, 46, 16}).setCaption(u"Remove");
+}
+
+void frmTextRemover::bindHandlers() {
+  control("CheckBox1").onClick = [this] { CheckBox1_Click(); };
+  control("chkAllChars").onClick = [this] { chkAllChars_Click(); };
+  control("chkConSP").onClick = [this] { chkConSP_Click(); };
+  control("cmbAN").onClick = [this] { cmbAN_Click(); };
+  control("cmbSpChar").onClick = [this] { cmbSpChar_Click(); };
+  control("txtStartPos").onKeyPress = [this](int& keyAscii) { txtStartPos_KeyPress(keyAscii); };
+  control("txtNoOfChars").onKeyPress = [this](int& keyAscii) { txtNoOfChars_KeyPress(keyAscii); };
+  control("CommandButton1").onClick = [this] { CommandButton1_Click(); };
+  control("CommandButton2").onClick = [this] { CommandButton2_Click(); };
+  control("Frame1").onKeyDown = [this](int& keyCode) { Frame1_KeyDown(keyCode); };
+  onMouseDown = [this](int button) { UserForm_MouseDown(button); };
+  onQueryClose = [this] { return UserForm_QueryClose(); };
+}
+
+void frmTextRemover::UserForm_Initialize() {
+  Control& cmbPos = control("cmbPos");
+  Control& cmbSpChar = control("cmbSpChar");
+  Control& cmbAN = control("cmbAN");
+  tolerant([&] {
+    for (const char16_t* entry : kPositionEntries) cmbPos.addItem(entry);
+  });
+  tolerant([&] {
+    for (const char16_t* entry : kSeparatorEntries) cmbSpChar.addItem(entry);
+  });
+  tolerant([&] {
+    for (const char16_t* entry : kOperationEntries) cmbAN.addItem(entry);
+  });
+  tolerant([&] { cmbAN.setText(cmbAN.list().at(0)); });
+}
+
+void frmTextRemover::CheckBox1_Click() {
+  const bool listMode = control("CheckBox1").checked();
+  control("Frame2").setEnabled(!listMode);
+  control("Frame3").setEnabled(!listMode);
+  control("Frame4").setEnabled(!listMode);
+  control("cmbAN").setEnabled(listMode);
+}
+
+void frmTextRemover::chkAllChars_Click() {
+  control("txtNoOfChars").setVisible(!control("chkAllChars").checked());
+}
+
+void frmTextRemover::chkConSP_Click() {
+  const bool fromSeparator = control("chkConSP").checked();
+  control("cmbPos").setEnabled(fromSeparator);
+  control("cmbSpChar").setEnabled(fromSeparator);
+  control("txtStartPos").setEnabled(!fromSeparator);
+  control("Label1").setEnabled(!fromSeparator);
+}
+
+void frmTextRemover::cmbAN_Click() {
+  Control& cmbAN = control("cmbAN");
+  if (cmbAN.listIndex() != wizard_ops::kUserDefined) return;
+  // Cancel answers with the empty text, which replaces the earlier set as well.
+  wizardUserChars = module_.forms.inputBox(kPromptText, kPromptTitle);
+  if (!wizardUserChars.empty()) {
+    cmbAN.addItem(wizardUserChars);
+    cmbAN.setListIndex(cmbAN.listCount() - 1);
+  } else {
+    module_.forms.messageBox(kEmptyAnswerText, MessageIcon::Critical);
+    cmbAN.setListIndex(wizard_ops::kDigits);
+  }
+}
+
+void frmTextRemover::cmbSpChar_Click() {
+  const Control& cmbSpChar = control("cmbSpChar");
+  // Typing that leaves every entry unselected chooses nothing.
+  if (cmbSpChar.listIndex() < 0) return;
+  control("cmbPos").setTooltip(kPositionTooltipPrefix + cmbSpChar.text());
+}
+
+void frmTextRemover::txtStartPos_KeyPress(int& keyAscii) { numberKeyFilter(keyAscii); }
+
+void frmTextRemover::txtNoOfChars_KeyPress(int& keyAscii) { numberKeyFilter(keyAscii); }
+
+void frmTextRemover::CommandButton2_Click() {
+  // The run reads this form after every cell; it unloads the form itself when it ends.
+  if (runInProgress_) {
+    requestStop();
+    return;
+  }
+  module_.forms.unload(*this);
+}
+
+void frmTextRemover::UserForm_MouseDown(int /*button*/) { module_.forms.beginWindowMove(*this); }
+
+void frmTextRemover::Frame1_KeyDown(int& /*keyCode*/) { module_.forms.beginWindowMove(*this); }
+
+bool frmTextRemover::UserForm_QueryClose() {
+  if (!runInProgress_) return false;
+  requestStop();
+  return true;
+}
+
+void frmTextRemover::requestStop() { module_.runOptions.stopRequested = true; }
+
+}  // namespace qmv
