@@ -17,6 +17,17 @@ namespace {
 
 std::u16string text(std::u16string_view view) { return std::u16string(view); }
 
+/// More copies of the popup than any sequence of connections leaves behind.
+constexpr int kMaxPopupCopies = 16;
+
+/// Deletes every popup of the add-in, one at a time until none is left, so that a copy
+/// that an earlier failure left behind does not stay in the menu bar for good.
+void removeEveryPopup(Connect& connect) noexcept {
+  for (int copies = 0; copies < kMaxPopupCopies && tolerant([&] { connect.remMenuBar(); });
+       ++copies) {
+  }
+}
+
 }  // namespace
 
 void Connect::AddinInstance_OnConnection(ApplicationPtr app, AddInInstance* addInInst) noexcept {
@@ -27,7 +38,7 @@ void Connect::AddinInstance_OnConnection(ApplicationPtr app, AddInInstance* addI
 }
 
 void Connect::AddinInstance_OnDisconnection() noexcept {
-  tolerant([&] { remMenuBar(); });
+  removeEveryPopup(*this);
   tolerant([&] { remToolBar(); });
   tolerant([&] { module_.hostApp.reset(); });
   tolerant([&] { CBarCtl.reset(); });
@@ -69,7 +80,7 @@ void Connect::txtRemoverCB_Add(AddInInstance* AddInInst_1) {
 
 void Connect::txtRemoverMB_Add() noexcept {
   tolerant([&] { hostApplication(module_).setScreenUpdating(false); });
-  tolerant([&] { remMenuBar(); });
+  removeEveryPopup(*this);
   module_.buttonHandlers = {};
 
   CommandBarPtr menuBar;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "addin/addin_module.hpp"
@@ -57,10 +58,22 @@ double threadSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-/// CPU seconds per run of the smaller size, by mode, for the growth factor.
+/// CPU seconds per run of the smaller size, by name, for the growth factor.
 std::map<std::string, double>& smallSeconds() {
   static std::map<std::string, double> seconds;
   return seconds;
+}
+
+/// Reports the per-run time and, for the larger size, its multiple of the smaller one.
+void reportGrowth(benchmark::State& state, const std::string& name, double totalSeconds) {
+  const int64_t rows = state.range(0);
+  const double perRun = totalSeconds / static_cast<double>(state.iterations());
+  state.SetItemsProcessed(state.iterations() * rows);
+  if (rows == kSmallRows) {
+    smallSeconds()[name] = perRun;
+  } else if (auto it = smallSeconds().find(name); it != smallSeconds().end()) {
+    state.counters["x_of_100k"] = perRun / it->second;
+  }
 }
 
 void runMode(benchmark::State& state, const std::string& mode, void (*command)(AddinModule&)) {
@@ -93,51 +106,70 @@ void runMode(benchmark::State& state, const std::string& mode, void (*command)(A
         static_cast<double>(host->hostCallCount() - callsBefore) / static_cast<double>(rows);
     if (toolkit.yields() < static_cast<uint64_t>(rows)) state.SkipWithError("rows missed");
   }
-  const double perRun = total / static_cast<double>(state.iterations());
-  state.SetItemsProcessed(state.iterations() * rows);
   state.counters["host_calls_per_row"] = hostCalls;
   state.counters["wall_ms"] = 1000 * wall / static_cast<double>(state.iterations());
-  if (rows == kSmallRows) {
-    smallSeconds()[mode] = perRun;
-  } else if (auto it = smallSeconds().find(mode); it != smallSeconds().end()) {
-    state.counters["x_of_100k"] = perRun / it->second;
+  reportGrowth(state, mode, total);
+}
+
+/// The host alone over the same column: `work(host, column, values)` timed.
+template <class Work>
+void runHostOnly(benchmark::State& state, const std::string& name, Work work) {
+  const int64_t rows = state.range(0);
+  const std::vector<Value> values = halfRepeated(rows);
+  double total = 0;
+  for (auto _ : state) {
+    memory::MemoryApplication host;
+    host.addWorkbook();
+    host.setColumn({1, 1}, values);
+    const RangePtr column = host.range(u"A1:A" + decimal(rows));
+    const double cpuStart = threadSeconds();
+    work(host, *column, values);
+    const double seconds = threadSeconds() - cpuStart;
+    state.SetIterationTime(seconds);
+    total += seconds;
   }
+  reportGrowth(state, name, total);
+}
+
+// One COUNTIF per row: the floor of the counting modes.
+void BM_HostCountIfPerRow(benchmark::State& state) {
+  runHostOnly(state, "COUNTIF",
+              [](memory::MemoryApplication& host, Range& column, const std::vector<Value>& values) {
+                double found = 0;
+                for (const Value& value : values) {
+                  found +=
+                      host.worksheetFunction().countIf(column, std::get<std::u16string>(value));
+                }
+                benchmark::DoNotOptimize(found);
+              });
+}
+
+// Reading every value once: the floor of keep one.
+void BM_HostReadColumn(benchmark::State& state) {
+  runHostOnly(state, "read",
+              [](memory::MemoryApplication&, Range& column, const std::vector<Value>&) {
+                CellBlock block = column.readBlock();
+                benchmark::DoNotOptimize(block);
+              });
 }
 
 void BM_AllDuplicates(benchmark::State& state) { runMode(state, "RADP", RemoveAllDuplicates); }
 void BM_UniqueValues(benchmark::State& state) { runMode(state, "RUDP", RemoveUniqueValues); }
 void BM_KeepOne(benchmark::State& state) { runMode(state, "RDPV", RemoveDuplicatesKeepOne); }
 
-BENCHMARK(BM_AllDuplicates)
-    ->Arg(kSmallRows)
-    ->Iterations(5)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AllDuplicates)
-    ->Arg(kLargeRows)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UniqueValues)
-    ->Arg(kSmallRows)
-    ->Iterations(5)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UniqueValues)
-    ->Arg(kLargeRows)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeepOne)
-    ->Arg(kSmallRows)
-    ->Iterations(5)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeepOne)
-    ->Arg(kLargeRows)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+/// Each size after the smaller one, so that the larger reports the growth factor.
+void sizes(benchmark::internal::Benchmark* b) { b->UseManualTime()->Unit(benchmark::kMillisecond); }
+
+BENCHMARK(BM_HostCountIfPerRow)->Apply(sizes)->Arg(kSmallRows)->Iterations(5);
+BENCHMARK(BM_HostCountIfPerRow)->Apply(sizes)->Arg(kLargeRows)->Iterations(1);
+BENCHMARK(BM_HostReadColumn)->Apply(sizes)->Arg(kSmallRows)->Iterations(5);
+BENCHMARK(BM_HostReadColumn)->Apply(sizes)->Arg(kLargeRows)->Iterations(1);
+BENCHMARK(BM_AllDuplicates)->Apply(sizes)->Arg(kSmallRows)->Iterations(5);
+BENCHMARK(BM_AllDuplicates)->Apply(sizes)->Arg(kLargeRows)->Iterations(1);
+BENCHMARK(BM_UniqueValues)->Apply(sizes)->Arg(kSmallRows)->Iterations(5);
+BENCHMARK(BM_UniqueValues)->Apply(sizes)->Arg(kLargeRows)->Iterations(1);
+BENCHMARK(BM_KeepOne)->Apply(sizes)->Arg(kSmallRows)->Iterations(5);
+BENCHMARK(BM_KeepOne)->Apply(sizes)->Arg(kLargeRows)->Iterations(1);
 
 }  // namespace
 

@@ -10,8 +10,7 @@ class AddinModule;
 
 /// Texts of the dialog.
 inline constexpr char16_t kPrgBarCaption[] = u"Progress";
-inline constexpr char16_t kRemovingNotice[] =
-    u"Removing....!\r\nPress Stop to cancel the Process.";
+inline constexpr char16_t kRemovingNotice[] = u"Removing....!\r\nPress Stop to cancel the Process.";
 
 /// The dialog "Progress". Built in its designer state: only the question, the progress
 /// line and Yes and No! are visible; the entry points show the input groups they need.

@@ -37,8 +37,7 @@ std::optional<std::u16string> cut(std::u16string_view text, bool before, bool wh
 
 }  // namespace
 
-std::optional<std::u16string> applyCharacterOperation(Operation operation,
-                                                      std::u16string_view text,
+std::optional<std::u16string> applyCharacterOperation(Operation operation, std::u16string_view text,
                                                       const CharacterInputs& inputs,
                                                       WorksheetFunction* functions) {
   switch (operation) {
@@ -88,8 +87,7 @@ void RunCharacterRemoval(AddinModule& module, Form& dialog, Operation operation)
   // The host's worksheet functions are fetched once, on first use.
   WorksheetFunction* functions = nullptr;
   // The boxes are read again for every cell.
-  const CellTransform transform =
-      [&](const std::u16string& text) -> std::optional<std::u16string> {
+  const CellTransform transform = [&](const std::u16string& text) -> std::optional<std::u16string> {
     CharacterInputs inputs;
     if (readsStart) inputs.startPosition = boxNumber(startBox.text());
     if (readsCount) inputs.charCount = boxNumber(countBox.text());
@@ -99,9 +97,8 @@ void RunCharacterRemoval(AddinModule& module, Form& dialog, Operation operation)
     }
     return applyCharacterOperation(operation, text, inputs, functions);
   };
-  runCharacterCells(module,
-                    RunForm{dialog, dialog.control("ProgressBar1"), dialog.control("lblPer")},
-                    transform);
+  runCharacterCells(
+      module, RunForm{dialog, dialog.control("ProgressBar1"), dialog.control("lblPer")}, transform);
 }
 
 }  // namespace qmv

@@ -26,8 +26,7 @@ struct CharacterInputs {
 /// transform fails (a box that does not convert, a position outside the text's rules, a
 /// failing host TRIM or CLEAN). RNPC and RLTE ask the host's `functions` (they fail when
 /// it is null); the other operations never touch it.
-std::optional<std::u16string> applyCharacterOperation(Operation operation,
-                                                      std::u16string_view text,
+std::optional<std::u16string> applyCharacterOperation(Operation operation, std::u16string_view text,
                                                       const CharacterInputs& inputs,
                                                       WorksheetFunction* functions);
 

@@ -84,6 +84,8 @@ void visitCells(AddinModule& module, Application& app, Range& selection,
                 const CellTransform& transform, ProgressDisplay& progress) {
   UndoSnapshot& snapshot = BeginUndoSnapshot(module);
   const std::shared_ptr<UndoSnapshot> keep = module.undoSnapshot;
+  // Without its workbook and sheet the record could not be restored: change nothing.
+  if (!snapshot.workbook || !snapshot.worksheet) return;
   RangePtr visit;
   tolerant([&] {
     RangePtr constants = selection.specialCells(xl::kCellTypeConstants);
@@ -106,15 +108,15 @@ void visitCells(AddinModule& module, Application& app, Range& selection,
 
 }  // namespace
 
-void runCharacterCells(AddinModule& module, const RunForm& runForm,
-                       const CellTransform& transform, const CharacterRunSteps& steps) {
+void runCharacterCells(AddinModule& module, const RunForm& runForm, const CellTransform& transform,
+                       const CharacterRunSteps& steps) {
   FormsToolkit& forms = module.forms;
   const auto unloadForm = [&] {
     if (runForm.form.loaded()) tolerant([&] { forms.unload(runForm.form); });
   };
   const ApplicationPtr hostApp = module.hostApp;
-  const auto books = hostApp ? tolerantGet([&] { return hostApp->workbooksCount(); })
-                             : std::optional<int64_t>{0};
+  const auto books =
+      hostApp ? tolerantGet([&] { return hostApp->workbooksCount(); }) : std::optional<int64_t>{0};
   if (books && *books == 0) {
     forms.messageBox(kNoWorkbookText);
     unloadForm();

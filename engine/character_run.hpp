@@ -54,7 +54,7 @@ struct CharacterRunSteps {
 };
 
 /// Runs the character loop over the selection of module.hostApp with `transform`.
-void runCharacterCells(AddinModule& module, const RunForm& runForm,
-                       const CellTransform& transform, const CharacterRunSteps& steps = {});
+void runCharacterCells(AddinModule& module, const RunForm& runForm, const CellTransform& transform,
+                       const CharacterRunSteps& steps = {});
 
 }  // namespace qmv

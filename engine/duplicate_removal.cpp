@@ -27,7 +27,7 @@ constexpr char16_t kEmptySelectionText[] = u"Selection is Empty!";
 constexpr std::size_t kMaxCriterionChars = 255;
 
 /// Rows of the comparison column read from the host in one call.
-constexpr int64_t kBlockRows = 65536;
+constexpr int64_t kBlockRows = 4096;
 
 /// The duties a run takes on itself; the wizard's caller takes over the host's part.
 struct RunDuties {
@@ -38,14 +38,28 @@ struct RunDuties {
   bool clearEmptyHiddenCells = false;
 };
 
-/// The text a cell is counted and searched by. None for an error value (it has no
-/// text) and for a text longer than the host's criterion limit: its first 255
+/// The text a cell is counted and searched by: a text value as it stands (not copied),
+/// anything else through the cell-text rule into `scratch`. Null for an error value (it
+/// has no text) and for a text longer than the host's criterion limit: its first 255
 /// characters would count other cells only, never this one, so a count cannot speak for
 /// it. An empty text marks the cell as empty.
-std::optional<std::u16string> criterionText(const Value& value, const HostLocale& locale) {
-  std::optional<std::u16string> text = cellText(value, locale);
-  if (text && text->size() > kMaxCriterionChars) return std::nullopt;
-  return text;
+const std::u16string* criterionText(const Value& value, const HostLocale& locale,
+                                    std::u16string& scratch) {
+  const std::u16string* text = std::get_if<std::u16string>(&value);
+  if (text == nullptr) {
+    std::optional<std::u16string> converted = cellText(value, locale);
+    if (!converted) return nullptr;
+    scratch = std::move(*converted);
+    text = &scratch;
+  }
+  return text->size() > kMaxCriterionChars ? nullptr : text;
+}
+
+/// Whether the value's cell text is not the empty text.
+bool hasText(const Value& value, const HostLocale& locale) {
+  if (const auto* text = std::get_if<std::u16string>(&value)) return !text->empty();
+  const std::optional<std::u16string> converted = cellText(value, locale);
+  return converted && !converted->empty();
 }
 
 bool isError(const Value& value) { return std::holds_alternative<CellError>(value); }
@@ -107,8 +121,9 @@ std::vector<RowState> rowStates(Range& column, int64_t rows) {
     for (const AreaRef& area : *visible) {
       const int64_t from = std::max<int64_t>(area.first.row - top->row + 1, 1);
       const int64_t to = std::min<int64_t>(area.last.row - top->row + 1, rows);
-      for (int64_t r = from; r <= to; ++r)
+      for (int64_t r = from; r <= to; ++r) {
         states[static_cast<std::size_t>(r - 1)] = RowState::Visible;
+      }
     }
     return states;
   }
@@ -154,7 +169,7 @@ class DuplicateRun {
     // Bottom up: the count shrinks with every cell cleared, so the top-most occurrence of
     // each repeated value stays for the second pass.
     for (int64_t r = rows_; r >= 1; --r) {
-      const std::optional<std::u16string> text = criterion(values.at(r));
+      const std::u16string* text = criterion(values.at(r));
       if (text && !text->empty()) {
         const std::optional<double> count =
             tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
@@ -204,7 +219,7 @@ class DuplicateRun {
     if (!column_) return;
     ColumnValues values(*column_, rows_);
     for (int64_t r = rows_; r >= 1; --r) {
-      const std::optional<std::u16string> text = criterion(values.at(r));
+      const std::u16string* text = criterion(values.at(r));
       if (text && !text->empty()) {
         const std::optional<double> count =
             tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
@@ -216,9 +231,8 @@ class DuplicateRun {
   }
 
  private:
-  std::optional<std::u16string> criterion(const Value* value) const {
-    if (value == nullptr) return std::nullopt;
-    return criterionText(*value, locale_);
+  const std::u16string* criterion(const Value* value) {
+    return value == nullptr ? nullptr : criterionText(*value, locale_, scratch_);
   }
 
   /// Whether keep one clears a cell of a hidden row: one with text, or in the wizard any
@@ -226,8 +240,7 @@ class DuplicateRun {
   bool keepOneClears(const Value* value) const {
     if (value == nullptr || isError(*value)) return false;
     if (duties_.clearEmptyHiddenCells) return true;
-    const std::optional<std::u16string> text = cellText(*value, locale_);
-    return text && !text->empty();
+    return hasText(*value, locale_);
   }
 
   void clearRow(int64_t row) {
@@ -254,6 +267,7 @@ class DuplicateRun {
   ProgressDisplay progress_;
   RunDuties duties_;
   HostLocale locale_;
+  std::u16string scratch_;
   RangePtr work_;
   RangePtr column_;
   int64_t rows_ = 0;
@@ -287,7 +301,6 @@ void runDuplicateRemoval(AddinModule& module, Form& form, const RunDuties& dutie
     return;
   }
 
-  DuplicateRun run(module, *app, form, duties);
   double nonEmpty = nonEmptyCount;
   if (duties.prepareHost) {
     enterHostRunStateTolerant(*app);
@@ -299,8 +312,10 @@ void runDuplicateRemoval(AddinModule& module, Form& form, const RunDuties& dutie
       module.forms.unload(form);
       return;
     }
-    run.setMax(nonEmpty);
   }
+
+  DuplicateRun run(module, *app, form, duties);
+  if (duties.prepareHost) run.setMax(nonEmpty);
   run.formWorkingRange(*selection);
 
   if (allDuplicates) {

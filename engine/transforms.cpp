@@ -21,7 +21,9 @@ std::optional<int16_t> fits16(int32_t v) {
   return static_cast<int16_t>(v);
 }
 
-int32_t toEnd(std::u16string_view t) { return static_cast<int32_t>(std::min<std::size_t>(t.size(), INT32_MAX)); }
+int32_t toEnd(std::u16string_view t) {
+  return static_cast<int32_t>(std::min<std::size_t>(t.size(), INT32_MAX));
+}
 
 }  // namespace
 
@@ -36,11 +38,14 @@ CharacterSet::CharacterSet(std::u16string_view members) {
 }
 
 std::u16string RemoveChars(std::u16string_view text, const CharacterSet& set) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Every character is copied and the write position advances past the kept ones only.
+  std::u16string out(text.size(), u'\0');
+  char16_t* write = out.data();
   for (char16_t c : text) {
-    if (!set.contains(c)) out.push_back(c);
+    *write = c;
+    write += set.contains(c) ? 0 : 1;
   }
+  out.resize(static_cast<std::size_t>(write - out.data()));
   return out;
 }
 

@@ -57,8 +57,8 @@ std::u16string RemoveChars(std::u16string_view text, const CharacterSet& set);
 ///                           n + x reaches 32767.
 /// x is ignored when wholeRest. A negative x (with !wholeRest) leaves the text unchanged.
 /// No value on failure.
-std::optional<std::u16string> CutAtPosition(std::u16string_view text, bool before,
-                                            bool wholeRest, int16_t n, int16_t x);
+std::optional<std::u16string> CutAtPosition(std::u16string_view text, bool before, bool wholeRest,
+                                            int16_t n, int16_t x);
 
 /// The text with every U+0020 removed.
 std::u16string removeSpaces(std::u16string_view text);

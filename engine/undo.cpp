@@ -43,9 +43,8 @@ std::u16string keptChangesText(std::size_t count) {
 uint64_t UndoSnapshot::storeText(const std::u16string& text) {
   if (text.empty()) return 0;
   if (chunks_.empty() || chunkUsed_ + text.size() > chunkSizes_.back()) {
-    std::size_t size = chunkSizes_.empty()
-                           ? kFirstChunkUnits
-                           : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
+    std::size_t size = chunkSizes_.empty() ? kFirstChunkUnits
+                                           : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
     size = std::max(size, text.size());
     chunks_.push_back(std::make_unique<char16_t[]>(size));
     chunkSizes_.push_back(size);
@@ -286,7 +285,9 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
   Worksheet& sheet = *snapshot.worksheet;
   for (const auto& block : snapshot.blocks()) {
     if (block.first == block.end) continue;
-    const CellBlock cells = sheet.range(formatAddress(visitedPart(snapshot, block)))->readBlock();
+    const AreaRef part = visitedPart(snapshot, block);
+    const RangePtr range = sheet.range(formatAddress(part));
+    const CellBlock cells = range->readBlock();
     for (std::size_t i = block.first; i < block.end; ++i) {
       const CellRef cell = snapshot.cell(i);
       const CellContent& current = contentAt(cells, cell);
@@ -295,7 +296,8 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
         ++kept;
         continue;
       }
-      sheet.range(formatAddress(cell))->setContent(snapshot.previous(i));
+      range->cell(cell.row - part.first.row + 1, cell.column - part.first.column + 1)
+          ->setContent(snapshot.previous(i));
     }
   }
   return kept;

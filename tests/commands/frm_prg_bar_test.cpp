@@ -195,12 +195,9 @@ TEST_F(PrgBarDialog, TheNumberBoxesTakeDigitsPointBackspaceAndEnterOnly) {
     std::u16string expected;
   };
   const KeyRow rows[] = {
-      {"a letter inserts nothing", u"a", u"1"},
-      {"a minus inserts nothing", u"-", u"1"},
-      {"digit, point and backspace", u"3.\b", u"3"},
-      {"digits and point", u"12.5", u"12.5"},
-      {"enter inserts nothing", u"7\r", u"7"},
-      {"a space inserts nothing", u" ", u"1"},
+      {"a letter inserts nothing", u"a", u"1"},      {"a minus inserts nothing", u"-", u"1"},
+      {"digit, point and backspace", u"3.\b", u"3"}, {"digits and point", u"12.5", u"12.5"},
+      {"enter inserts nothing", u"7\r", u"7"},       {"a space inserts nothing", u" ", u"1"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -208,9 +205,7 @@ TEST_F(PrgBarDialog, TheNumberBoxesTakeDigitsPointBackspaceAndEnterOnly) {
       SCOPED_TRACE(box);
       std::u16string seen;
       user.type(box, row.keys)
-          .then([&, box](memory::HeadlessToolkit&, Form& form) {
-            seen = form.control(box).text();
-          })
+          .then([&, box](memory::HeadlessToolkit&, Form& form) { seen = form.control(box).text(); })
           .press("CommandButton2");
       RemoveCharsAfter(module);
       EXPECT_EQ(seen, row.expected);
@@ -232,9 +227,8 @@ TEST_F(PrgBarDialog, TheFirstClickIntoTheCharactersBoxClearsTheSample) {
   std::u16string afterFirst;
   std::u16string afterSecond;
   user.mouseDown("txtUDC")
-      .then([&](memory::HeadlessToolkit&, Form& form) {
-        afterFirst = form.control("txtUDC").text();
-      })
+      .then(
+          [&](memory::HeadlessToolkit&, Form& form) { afterFirst = form.control("txtUDC").text(); })
       .type("txtUDC", u"-/")
       .mouseDown("txtUDC")
       .then([&](memory::HeadlessToolkit&, Form& form) {
@@ -264,6 +258,15 @@ TEST_F(PrgBarDialog, UserCharactersRunRemovesTypedCharacters) {
   RemoveUserChars(module);
   EXPECT_EQ(valueAt(1, 1), testing::number(20070102));
   EXPECT_EQ(valueAt(2, 1), text(u"a@b"));
+}
+
+TEST_F(PrgBarDialog, ReachingTheCharactersBoxByKeyKeepsTheSample) {
+  host->setColumn({1, 1}, {text(u"a@b#c$d%e,f\"g")});
+  host->select(u"A1");
+  constexpr int kTab = 9;
+  user.keyDown("txtUDC", kTab).press("CommandButton1");
+  RemoveUserChars(module);
+  EXPECT_EQ(valueAt(1, 1), text(u"abcdefg"));
 }
 
 TEST_F(PrgBarDialog, AnEmptyCharactersBoxLeavesTheTextUnchanged) {

@@ -41,9 +41,14 @@ void fillAndSelect(LoadedAddin& addin, const std::vector<Value>& values) {
 /// Records what the dialog's progress controls show, and the yield each caption came in.
 class ProgressTrace : public FormObserver {
  public:
-  ProgressTrace(Form& form, memory::HeadlessToolkit& toolkit) : toolkit_(toolkit) {
+  ProgressTrace(Form& form, memory::HeadlessToolkit& toolkit) : form_(&form), toolkit_(toolkit) {
     form.setObserver(this);
   }
+  ~ProgressTrace() override {
+    if (form_ != nullptr) form_->setObserver(nullptr);
+  }
+  ProgressTrace(const ProgressTrace&) = delete;
+  ProgressTrace& operator=(const ProgressTrace&) = delete;
   void controlChanged(Control& control, ControlProperty property) override {
     if (control.name() == "lblPer" && property == ControlProperty::Caption) {
       captions.push_back(control.caption());
@@ -55,6 +60,7 @@ class ProgressTrace : public FormObserver {
     }
   }
   void formChanged(Form&) override {}
+  void formDestroyed(Form&) override { form_ = nullptr; }
 
   std::vector<std::u16string> captions;
   std::vector<uint64_t> captionYields;
@@ -62,6 +68,7 @@ class ProgressTrace : public FormObserver {
   bool valueAboveMax = false;
 
  private:
+  Form* form_;
   memory::HeadlessToolkit& toolkit_;
 };
 

@@ -206,9 +206,8 @@ TEST_F(Undo, NeverOverwritesALaterChange) {
   EXPECT_EQ(valueAt(2, 1), text(u"mine"));
   EXPECT_EQ(valueAt(3, 1), text(u"c3"));
   EXPECT_EQ(valueAt(4, 1), Value{});
-  EXPECT_EQ(messages(),
-            std::vector<std::u16string>{
-                u"2 cells changed after the removal were left as they are."});
+  EXPECT_EQ(messages(), std::vector<std::u16string>{
+                            u"2 cells changed after the removal were left as they are."});
   // A second undo has nothing left to restore and says so again for the same cells.
   UndoLastRun(module);
   EXPECT_EQ(valueAt(2, 1), text(u"mine"));
@@ -223,9 +222,8 @@ TEST_F(Undo, ACellTheRunLeftAloneIsNotOverwrittenEither) {
   UndoLastRun(module);
   EXPECT_EQ(valueAt(1, 1), text(u"edited"));
   EXPECT_EQ(valueAt(2, 1), text(u"x1"));
-  EXPECT_EQ(messages(),
-            std::vector<std::u16string>{
-                u"1 cells changed after the removal were left as they are."});
+  EXPECT_EQ(messages(), std::vector<std::u16string>{
+                            u"1 cells changed after the removal were left as they are."});
 }
 
 TEST_F(Undo, AnotherRunReplacesTheSnapshot) {

@@ -1,0 +1,113 @@
+#include "tools/qmv/cli.hpp"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <sstream>
+
+#include "tools/qmv/apply.hpp"
+#include "tools/qmv/player.hpp"
+
+#ifndef QMV_VERSION
+#define QMV_VERSION "unknown"
+#endif
+
+namespace qmv::cli {
+namespace {
+
+std::string operationsHelp() {
+  std::ostringstream out;
+  out << "OPERATION is one of (any case):\n";
+  for (const auto& name : operationNames()) {
+    out << "  " << name.name << std::string(name.name.size() < 14 ? 14 - name.name.size() : 1, ' ')
+        << name.meaning << '\n';
+  }
+  out << "\nExit status: 0 done, 1 the file could not be read or written or the add-in refused\n"
+         "the run, 2 a bad option (nothing is written).\n";
+  return out.str();
+}
+
+// Keeps an option's text when it was given at all.
+std::optional<std::string> given(const CLI::Option* option, const std::string& value) {
+  if (option->count() == 0) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err, bool errIsTerminal, std::function<void(int)> finish) {
+  CLI::App app{
+      "Vandrel QMV: removes text from the cells of CSV files and replays sessions of the add-in "
+      "on an in-memory workbook.",
+      "qmv"};
+  app.set_version_flag("--version", QMV_VERSION);
+  app.require_subcommand(0, 1);
+
+  ApplyRequest request;
+  std::string range, start, count, chars, separator, occurrence, output;
+  CLI::App* apply = app.add_subcommand("apply", "Run one removal over a CSV file");
+  apply->footer(operationsHelp());
+  apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
+      ->required();
+  apply->add_option("FILE", request.file, "CSV file (UTF-8, RFC 4180)")->required();
+  auto* rangeOption =
+      apply->add_option("--range", range, "Cells to work on, like B2:B6 or B:B (default: the used range)");
+  auto* startOption = apply->add_option("--start", start, "Start position N, 1 to 32767");
+  auto* countOption = apply->add_option("--count", count, "Number of characters X, 0 to 32767");
+  auto* charsOption = apply->add_option("--chars", chars, "Characters to remove (RUDC)");
+  auto* separatorOption = apply->add_option(
+      "--separator", separator, "Start position at a separator character C (runs the wizard)");
+  auto* occurrenceOption = apply->add_option(
+      "--occurrence", occurrence, "Which separator: 1st, 2nd, 3rd, 4th, Last or N (default 1st)");
+  apply->add_flag("--before", request.before, "Remove before the start position");
+  apply->add_flag("--after", request.after, "Remove after the start position");
+  apply->add_flag("--all", request.all, "Remove all the text before or after the start position");
+  auto* outputOption = apply->add_option("-o,--output", output, "Write the result to OUT");
+  apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
+
+  std::string script;
+  bool echo = false;
+  CLI::App* play = app.add_subcommand("play", "Replay a session script against the add-in");
+  play->footer(
+      "Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.");
+  play->add_option("SCRIPT", script, "Session script, or - for standard input")->required();
+  play->add_flag("--echo", echo, "Echo every command into the transcript");
+
+  std::vector<const char*> argv;
+  argv.reserve(args.size());
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::CallForHelp&) {
+    const CLI::App* target = apply->parsed() ? apply : play->parsed() ? play : &app;
+    out << target->help();
+    return 0;
+  } catch (const CLI::CallForVersion&) {
+    out << QMV_VERSION << '\n';
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    const std::string where = apply->parsed() ? "qmv apply: " : play->parsed() ? "qmv play: " : "qmv: ";
+    err << where << e.what() << " (see --help)\n";
+    return 2;
+  }
+
+  if (apply->parsed()) {
+    request.range = given(rangeOption, range);
+    request.start = given(startOption, start);
+    request.count = given(countOption, count);
+    request.chars = given(charsOption, chars);
+    request.separator = given(separatorOption, separator);
+    request.occurrence = given(occurrenceOption, occurrence);
+    request.output = given(outputOption, output);
+    ApplyStreams streams{out, err, errIsTerminal, std::move(finish)};
+    return runApply(request, streams);
+  }
+  if (play->parsed()) {
+    PlayStreams streams{out, err};
+    return runPlay(script, echo, in, streams);
+  }
+  out << app.help();
+  return 0;
+}
+
+}  // namespace qmv::cli

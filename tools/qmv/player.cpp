@@ -1,0 +1,616 @@
+#include "tools/qmv/player.hpp"
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "about/frm_ug.hpp"
+#include "addin/addin_module.hpp"
+#include "addin/connect.hpp"
+#include "commands/frm_prg_bar.hpp"
+#include "host/text.hpp"
+#include "platform/memory/headless_toolkit.hpp"
+#include "platform/memory/memory_application.hpp"
+#include "platform/memory/recorded_shell.hpp"
+#include "tools/qmv/files.hpp"
+#include "tools/qmv/script.hpp"
+#include "tools/qmv/sheet_csv.hpp"
+#include "tools/qmv/values.hpp"
+#include "wizard/frm_text_remover.hpp"
+
+namespace qmv::cli {
+namespace {
+
+// Thrown after a script error has been recorded, to leave the forms that are shown.
+struct ScriptAbort {};
+
+std::string cellName(CellRef cell) {
+  return toUtf8(columnLetters(cell.column)) + std::to_string(cell.row);
+}
+
+std::string colourText(std::optional<uint32_t> colour) {
+  if (!colour) return "none";
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "%06X", static_cast<unsigned>(*colour & 0xFFFFFF));
+  return buffer;
+}
+
+std::string quoted(std::u16string_view text) { return quoteText(text); }
+
+class Player final : public memory::HeadlessUser {
+ public:
+  Player(std::vector<Command> commands, const PlayOptions& options, PlayStreams& streams)
+      : options_(options), streams_(streams), commands_(std::move(commands)) {
+    toolkit_.setListener([this](const memory::HeadlessEvent& event) {
+      if (event.kind == memory::HeadlessEventKind::ScriptEnded) endedForm_ = event.form;
+      streams_.out << memory::describe(event) << '\n';
+    });
+  }
+
+  int run() {
+    while (next_ < commands_.size() && !error_) {
+      const Command& command = commands_[next_++];
+      try {
+        runTop(command);
+      } catch (const ScriptAbort&) {
+      } catch (const ScriptError& e) {
+        record(e);
+      } catch (const std::exception& e) {
+        record(ScriptError(command.line, command.name + ": " + e.what()));
+      }
+      reportHostErrors();
+      if (!error_ && toolkit_.scriptEnded()) {
+        record(ScriptError(command.line,
+                           "the script ended while the form " + endedForm_ + " was shown"));
+      }
+    }
+    streams_.out.flush();
+    if (error_) {
+      streams_.err << "qmv play: " << options_.scriptName << ": " << error_->what() << '\n';
+      return 2;
+    }
+    if (failures_ > 0) {
+      streams_.err << "qmv play: " << options_.scriptName << ": " << failures_ << " of "
+                   << checks_ << (checks_ == 1 ? " expectation" : " expectations") << " failed\n";
+      return 1;
+    }
+    return 0;
+  }
+
+  bool act(memory::HeadlessToolkit& /*toolkit*/, Form& shown) override {
+    while (next_ < commands_.size()) {
+      if (error_) throw ScriptAbort{};
+      const Command& command = commands_[next_++];
+      try {
+        echo(command);
+        if (isFormAction(command.op)) {
+          formAction(command);
+          reportHostErrors();
+          return true;
+        }
+        if (!allowedWhileShown(command.op)) {
+          throw ScriptError(command.line, command.name + " cannot run while the form " +
+                                              shown.name() +
+                                              " is shown; it takes the user's input until it "
+                                              "closes");
+        }
+        queuedOrCheck(command);
+      } catch (const ScriptError& e) {
+        record(e);
+        throw ScriptAbort{};
+      } catch (const std::exception& e) {
+        record(ScriptError(command.line, command.name + ": " + e.what()));
+        throw ScriptAbort{};
+      }
+    }
+    if (error_) throw ScriptAbort{};
+    return false;
+  }
+
+ private:
+  void record(const ScriptError& error) {
+    if (!error_) error_ = error;
+  }
+
+  void echo(const Command& command) {
+    if (options_.echo) streams_.out << "> " << command.source << '\n';
+  }
+
+  void reportHostErrors() {
+    const auto& errors = app_->hostErrors();
+    for (; hostErrorsSeen_ < errors.size(); ++hostErrorsSeen_) {
+      streams_.out << "host error: " << toUtf8(errors[hostErrorsSeen_]) << '\n';
+    }
+  }
+
+  std::string pathOf(const std::u16string& file) const {
+    std::string path = toUtf8(file);
+    if (path.empty() || path.front() == '/' || options_.baseFolder.empty()) return path;
+    return options_.baseFolder + "/" + path;
+  }
+
+  void runTop(const Command& command) {
+    echo(command);
+    if (isFormAction(command.op)) {
+      throw ScriptError(command.line, command.name + ": no form is shown");
+    }
+    switch (command.op) {
+      case Op::Workbook:
+        app_->addWorkbook();
+        break;
+      case Op::CloseWorkbooks:
+        app_->closeWorkbooks();
+        break;
+      case Op::Sheet:
+        if (app_->workbooksCount() == 0) {
+          throw ScriptError(command.line, "sheet: no workbook is open (start with workbook)");
+        }
+        try {
+          app_->activateSheet({command.text, {}});
+        } catch (const std::invalid_argument&) {
+          app_->addSheet(command.text);
+          app_->activateSheet({command.text, {}});
+        }
+        break;
+      case Op::Set:
+        app_->setCell(command.cell, command.values.front());
+        break;
+      case Op::Column:
+        for (std::size_t i = 0; i < command.values.size(); ++i) {
+          app_->setCell({command.cell.row + static_cast<int64_t>(i), command.cell.column},
+                        command.values[i]);
+        }
+        break;
+      case Op::Fill:
+        app_->setFill(command.cell, command.none ? std::nullopt : command.colour);
+        break;
+      case Op::HideRow:
+        app_->setRowHidden(command.number, true);
+        break;
+      case Op::Select:
+        app_->select(command.text);
+        break;
+      case Op::Load:
+        load(command);
+        break;
+      case Op::Save:
+        save(command);
+        break;
+      case Op::AddinItem:
+        app_->addAddIn(command.text, command.flag);
+        break;
+      case Op::Connect:
+        connect_.AddinInstance_OnConnection(app_, instance_.get());
+        break;
+      case Op::Disconnect:
+        connect_.AddinInstance_OnDisconnection();
+        break;
+      case Op::Click: {
+        const CommandBarControlPtr control = app_->findControlByTag(command.text);
+        if (!control) {
+          throw ScriptError(command.line,
+                            "click: no command-bar button has the tag " + toUtf8(command.text));
+        }
+        app_->click(*control);
+        break;
+      }
+      case Op::Key:
+        if (!app_->keyBinding(command.text)) {
+          streams_.out << "key " << toUtf8(command.text) << ": no macro is bound to it\n";
+          break;
+        }
+        app_->pressKey(command.text);
+        break;
+      case Op::HostUndo:
+        if (!app_->undoBinding()) {
+          streams_.out << "host-undo: the host's Undo entry is not bound\n";
+          break;
+        }
+        app_->hostUndo();
+        break;
+      default:
+        queuedOrCheck(command);
+        break;
+    }
+  }
+
+  void load(const Command& command) {
+    const std::string path = pathOf(command.text);
+    std::string text;
+    try {
+      text = readWholeFile(path);
+    } catch (const FileError& e) {
+      throw ScriptError(command.line, std::string("load: ") + e.what());
+    }
+    if (app_->workbooksCount() == 0) app_->addWorkbook();
+    app_->activeSheet()->usedRange()->clear();
+    try {
+      loadCsv(*app_, text);
+    } catch (const CsvLoadError& e) {
+      throw ScriptError(command.line, "load: " + path + ": " + e.what());
+    }
+  }
+
+  void save(const Command& command) {
+    if (app_->workbooksCount() == 0) {
+      throw ScriptError(command.line, "save: no workbook is open");
+    }
+    const std::string path = pathOf(command.text);
+    try {
+      replaceFile(path, sheetCsv(*app_, nullptr, CsvWriteOptions{}));
+    } catch (const FileError& e) {
+      throw ScriptError(command.line, std::string("save: ") + e.what());
+    }
+  }
+
+  void formAction(const Command& command) {
+    memory::HeadlessToolkit& tk = toolkit_;
+    try {
+      switch (command.op) {
+        case Op::Type:
+          tk.type(tk.shownControl(command.control), command.text);
+          break;
+        case Op::Paste:
+          tk.paste(tk.shownControl(command.control), command.text);
+          break;
+        case Op::Clear:
+          tk.clear(tk.shownControl(command.control));
+          break;
+        case Op::Press:
+          tk.press(tk.shownControl(command.control));
+          break;
+        case Op::Toggle:
+          tk.toggle(tk.shownControl(command.control));
+          break;
+        case Op::Pick:
+          tk.pick(tk.shownControl(command.control));
+          break;
+        case Op::ChooseIndex:
+          tk.choose(tk.shownControl(command.control), static_cast<int>(command.number));
+          break;
+        case Op::ChooseEntry:
+          tk.choose(tk.shownControl(command.control), std::u16string_view(command.text));
+          break;
+        case Op::MouseDown:
+          if (command.control.empty()) {
+            tk.mouseDown(*tk.topForm());
+          } else {
+            tk.mouseDown(tk.shownControl(command.control));
+          }
+          break;
+        case Op::Close:
+          tk.close();
+          break;
+        default:
+          break;
+      }
+    } catch (const memory::UserActionRefused& e) {
+      throw ScriptError(command.line, command.name + ": " + e.what());
+    }
+  }
+
+  void queuedOrCheck(const Command& command) {
+    switch (command.op) {
+      case Op::Answer:
+        toolkit_.queueAnswer(command.text);
+        return;
+      case Op::AnswerCancel:
+        toolkit_.queueCancel();
+        return;
+      case Op::StopAt:
+        toolkit_.scheduleStop(static_cast<uint64_t>(command.number));
+        return;
+      case Op::Print:
+        print(command);
+        return;
+      default:
+        check(command);
+        return;
+    }
+  }
+
+  void failed(const Command& command, const std::string& expected, const std::string& actual) {
+    ++failures_;
+    streams_.out << "line " << command.line << ": expected " << expected << " but was " << actual
+                 << '\n';
+  }
+
+  void requireWorkbook(const Command& command) {
+    if (app_->workbooksCount() == 0) {
+      throw ScriptError(command.line, command.name + ": no workbook is open");
+    }
+  }
+
+  // The form of that name: the shown one, else the add-in's default instance.
+  Form* formNamed(const Command& command) {
+    if (Form* shown = toolkit_.shownForm(command.form)) return shown;
+    if (command.form == "frmPrgBar") return module_.prgBar.get();
+    if (command.form == "frmTextRemover") return module_.textRemover.get();
+    if (command.form == "frmUG") return module_.ug.get();
+    throw ScriptError(command.line, command.name + ": there is no form " + command.form +
+                                        " (frmPrgBar, frmTextRemover, frmUG)");
+  }
+
+  Value controlProperty(const Command& command, const Control& control) {
+    const std::string& p = command.property;
+    if (p == "caption") return control.caption();
+    if (p == "text") return control.text();
+    if (p == "visible") return control.visible();
+    if (p == "enabled") return control.enabled();
+    if (p == "tooltip") return control.tooltip();
+    if (p == "listindex") return static_cast<double>(control.listIndex());
+    if (p == "listcount") return static_cast<double>(control.listCount());
+    if (p == "max") return static_cast<double>(control.max());
+    if (p == "list") {
+      if (command.number >= control.listCount()) return Value{};
+      return control.list()[static_cast<std::size_t>(command.number)];
+    }
+    switch (control.kind()) {  // value
+      case ControlKind::CheckBox:
+      case ControlKind::OptionButton:
+        return control.checked();
+      case ControlKind::ProgressBar:
+        return static_cast<double>(control.value());
+      case ControlKind::TextBox:
+      case ControlKind::ComboBox:
+        return control.text();
+      default:
+        return control.caption();
+    }
+  }
+
+  void check(const Command& command) {
+    ++checks_;
+    switch (command.op) {
+      case Op::ExpectCell:
+      case Op::ExpectColumn: {
+        requireWorkbook(command);
+        for (std::size_t i = 0; i < command.values.size(); ++i) {
+          const CellRef at{command.cell.row + static_cast<int64_t>(i), command.cell.column};
+          const CellContent actual = app_->cell(at);
+          if (!sameContent(actual, command.values[i])) {
+            failed(command, cellName(at) + " " + formatContent(command.values[i]),
+                   formatContent(actual));
+          }
+        }
+        return;
+      }
+      case Op::ExpectFill: {
+        requireWorkbook(command);
+        const auto actual = app_->fill(command.cell);
+        const auto expected = command.none ? std::nullopt : command.colour;
+        if (actual != expected) {
+          failed(command, "fill " + cellName(command.cell) + " " + colourText(expected),
+                 colourText(actual));
+        }
+        return;
+      }
+      case Op::ExpectMessage: {
+        const auto& messages = toolkit_.messages();
+        if (messagesChecked_ >= messages.size()) {
+          failed(command, "message " + quoted(command.text), "no message");
+          return;
+        }
+        const auto& message = messages[messagesChecked_++];
+        if (message.text != command.text) {
+          failed(command, "message " + quoted(command.text), "message " + quoted(message.text));
+        }
+        return;
+      }
+      case Op::ExpectNoMessage: {
+        const auto& messages = toolkit_.messages();
+        if (messagesChecked_ < messages.size()) {
+          failed(command, "no message", "message " + quoted(messages[messagesChecked_].text));
+          messagesChecked_ = messages.size();
+        }
+        return;
+      }
+      case Op::ExpectControl: {
+        Form* form = formNamed(command);
+        const std::string what = command.form + "." + command.control + " " + command.property +
+                                 (command.property == "list" ? " " + std::to_string(command.number)
+                                                             : std::string());
+        if (form == nullptr) {
+          failed(command, what + " " + formatValue(command.values.front().value),
+                 "no such form loaded yet");
+          return;
+        }
+        const Control* control = form->find(command.control);
+        if (control == nullptr) {
+          throw ScriptError(command.line, command.name + ": the form " + command.form +
+                                              " has no control " + command.control);
+        }
+        const Value actual = controlProperty(command, *control);
+        if (!sameValue(actual, command.values.front().value)) {
+          failed(command, what + " " + formatValue(command.values.front().value),
+                 isEmpty(actual) ? "no such entry" : formatValue(actual));
+        }
+        return;
+      }
+      case Op::ExpectForm: {
+        Form* form = formNamed(command);
+        std::string state = "unloaded";
+        if (toolkit_.shownForm(command.form) != nullptr) {
+          state = "shown";
+        } else if (form != nullptr && form->loaded()) {
+          state = "loaded";
+        }
+        const bool holds = command.property == state ||
+                           (command.property == "loaded" && state == "shown");
+        if (!holds) failed(command, "form " + command.form + " " + command.property, state);
+        return;
+      }
+      case Op::ExpectHost: {
+        const auto& settings = app_->runSettings();
+        Value actual;
+        if (command.property == "statusbar") actual = settings.statusBar;
+        if (command.property == "screenupdating") actual = settings.screenUpdating;
+        if (command.property == "calculation") actual = static_cast<double>(settings.calculation);
+        if (command.property == "cancelkey") actual = static_cast<double>(settings.enableCancelKey);
+        if (!sameValue(actual, command.values.front().value)) {
+          failed(command, "host " + command.property + " " + formatValue(command.values.front().value),
+                 formatValue(actual));
+        }
+        return;
+      }
+      case Op::ExpectOnUndo: {
+        const auto binding = app_->undoBinding();
+        const std::string actual =
+            binding ? quoted(binding->text) + " " + quoted(binding->macro) : std::string("none");
+        const std::string expected =
+            command.none ? std::string("none") : quoted(command.text) + " " + quoted(command.text2);
+        if (actual != expected) failed(command, "host onundo " + expected, actual);
+        return;
+      }
+      case Op::ExpectOnKey: {
+        const std::u16string& key = command.text;
+        const auto binding = app_->keyBinding(key);
+        const std::string actual = binding ? quoted(*binding) : std::string("none");
+        const std::string expected = command.none ? std::string("none") : quoted(command.text2);
+        if (actual != expected) {
+          failed(command, "host onkey " + quoted(key) + " " + expected, actual);
+        }
+        return;
+      }
+      case Op::ExpectBar: {
+        const std::string actual = app_->barCount(command.text) > 0 ? "present" : "absent";
+        if (actual != command.property) {
+          failed(command, "bar " + quoted(command.text) + " " + command.property, actual);
+        }
+        return;
+      }
+      case Op::ExpectPopup: {
+        const auto popup = findPopup(command.text);
+        const int64_t count = popup ? static_cast<int64_t>(popup->controls.size()) : 0;
+        if (count != command.number) {
+          failed(command,
+                 "popup " + quoted(command.text) + " count " + std::to_string(command.number),
+                 popup ? std::to_string(count) : "no such popup");
+        }
+        return;
+      }
+      case Op::ExpectAddin: {
+        const auto installed = app_->addInInstalled(command.text);
+        const std::string expected = command.flag ? "TRUE" : "FALSE";
+        if (!installed || *installed != command.flag) {
+          failed(command, "addin " + quoted(command.text) + " installed " + expected,
+                 installed ? (*installed ? "TRUE" : "FALSE") : "no such add-in item");
+        }
+        return;
+      }
+      case Op::ExpectBrowsed: {
+        const auto& opened = shell_.opened();
+        if (browsedChecked_ >= opened.size()) {
+          failed(command, "browsed " + quoted(command.text), "nothing browsed");
+          return;
+        }
+        const auto& address = opened[browsedChecked_++];
+        if (address != command.text) {
+          failed(command, "browsed " + quoted(command.text), "browsed " + quoted(address));
+        }
+        return;
+      }
+      default:
+        --checks_;
+        return;
+    }
+  }
+
+  std::optional<memory::ControlSnapshot> findPopup(const std::u16string& caption) const {
+    std::optional<memory::ControlSnapshot> found;
+    const auto search = [&](const auto& self, const std::vector<memory::ControlSnapshot>& list) {
+      for (const auto& control : list) {
+        if (found) return;
+        if (control.type == ControlType::Popup && control.caption == caption) {
+          found = control;
+          return;
+        }
+        self(self, control.controls);
+      }
+    };
+    for (const auto& bar : app_->bars()) search(search, bar.controls);
+    return found;
+  }
+
+  void print(const Command& command) {
+    requireWorkbook(command);
+    const auto used = parseReference(app_->usedRangeAddress());
+    const AreaRef limit = used ? used->front() : AreaRef{};
+    for (const AreaRef& area : command.areas) {
+      AreaRef shown = area;
+      // Whole rows and columns stop at the used cells.
+      if (area.rows() == kMaxRows) {
+        shown.first.row = std::max(area.first.row, limit.first.row);
+        shown.last.row = std::min(area.last.row, limit.last.row);
+      }
+      if (area.columns() == kMaxColumns) {
+        shown.first.column = std::max(area.first.column, limit.first.column);
+        shown.last.column = std::min(area.last.column, limit.last.column);
+      }
+      for (int64_t r = shown.first.row; r <= shown.last.row; ++r) {
+        for (int64_t c = shown.first.column; c <= shown.last.column; ++c) {
+          streams_.out << cellName({r, c}) << ": " << formatContent(app_->cell({r, c})) << '\n';
+        }
+      }
+    }
+  }
+
+  const PlayOptions& options_;
+  PlayStreams& streams_;
+  std::shared_ptr<memory::MemoryApplication> app_ = std::make_shared<memory::MemoryApplication>();
+  memory::HeadlessToolkit toolkit_{*this};
+  memory::RecordedShell shell_;
+  AddinModule module_{toolkit_, shell_};
+  Connect connect_{module_};
+  std::shared_ptr<AddInInstance> instance_ = app_->makeAddInInstance(u"Orvik.Connect");
+
+  std::vector<Command> commands_;
+  std::size_t next_ = 0;
+  std::size_t messagesChecked_ = 0;
+  std::size_t browsedChecked_ = 0;
+  std::size_t hostErrorsSeen_ = 0;
+  int failures_ = 0;
+  int checks_ = 0;
+  std::optional<ScriptError> error_;
+  std::string endedForm_;
+};
+
+}  // namespace
+
+int playScript(std::string_view script, const PlayOptions& options, PlayStreams& streams) {
+  std::vector<Command> commands;
+  try {
+    commands = parseScript(script);
+  } catch (const ScriptError& e) {
+    streams.err << "qmv play: " << options.scriptName << ": " << e.what() << '\n';
+    return 2;
+  }
+  Player player(std::move(commands), options, streams);
+  return player.run();
+}
+
+int runPlay(const std::string& path, bool echo, std::istream& in, PlayStreams& streams) {
+  PlayOptions options;
+  options.echo = echo;
+  options.scriptName = path;
+  std::string script;
+  if (path == "-") {
+    script.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } else {
+    try {
+      script = readWholeFile(path);
+    } catch (const FileError& e) {
+      streams.err << "qmv play: " << e.what() << '\n';
+      return 2;
+    }
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos) options.baseFolder = path.substr(0, slash == 0 ? 1 : slash);
+  }
+  return playScript(script, options, streams);
+}
+
+}  // namespace qmv::cli

@@ -1,0 +1,221 @@
+#include "tools/qmv/values.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "host/cell_text.hpp"
+#include "host/text.hpp"
+
+namespace qmv::cli {
+namespace {
+
+// Days from 1970-01-01 to a proleptic Gregorian date.
+int64_t daysFromCivil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void civilFromDays(int64_t days, int& year, int& month, int& day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t mp = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+const int64_t kSerialEpoch = daysFromCivil(1899, 12, 30);
+
+bool leapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && leapYear(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
+}
+
+// Reads exactly `width` digits at `pos`.
+std::optional<int> digits(std::string_view text, std::size_t pos, std::size_t width) {
+  if (pos + width > text.size()) return std::nullopt;
+  int value = 0;
+  for (std::size_t i = pos; i < pos + width; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+double serialOf(const CivilDateTime& when) {
+  const auto days = static_cast<double>(daysFromCivil(when.year, when.month, when.day) -
+                                        kSerialEpoch);
+  const int seconds = when.hour * 3600 + when.minute * 60 + when.second;
+  return days + seconds / 86400.0;
+}
+
+CivilDateTime civilOf(double serial) {
+  double whole = std::floor(serial);
+  auto seconds = static_cast<int64_t>(std::llround((serial - whole) * 86400.0));
+  if (seconds >= 86400) {
+    whole += 1;
+    seconds -= 86400;
+  }
+  CivilDateTime when;
+  civilFromDays(static_cast<int64_t>(whole) + kSerialEpoch, when.year, when.month, when.day);
+  when.hour = static_cast<int>(seconds / 3600);
+  when.minute = static_cast<int>(seconds / 60 % 60);
+  when.second = static_cast<int>(seconds % 60);
+  return when;
+}
+
+std::optional<CivilDateTime> parseIsoDateTime(std::string_view text) {
+  if (text.size() != 10 && text.size() != 19) return std::nullopt;
+  if (text[4] != '-' || text[7] != '-') return std::nullopt;
+  const auto year = digits(text, 0, 4);
+  const auto month = digits(text, 5, 2);
+  const auto day = digits(text, 8, 2);
+  if (!year || !month || !day || *year < 1900 || *month < 1 || *month > 12 || *day < 1 ||
+      *day > daysInMonth(*year, *month)) {
+    return std::nullopt;
+  }
+  CivilDateTime when{*year, *month, *day, 0, 0, 0};
+  if (text.size() == 19) {
+    if (text[10] != 'T' || text[13] != ':' || text[16] != ':') return std::nullopt;
+    const auto hour = digits(text, 11, 2);
+    const auto minute = digits(text, 14, 2);
+    const auto second = digits(text, 17, 2);
+    if (!hour || !minute || !second || *hour > 23 || *minute > 59 || *second > 59) {
+      return std::nullopt;
+    }
+    when.hour = *hour;
+    when.minute = *minute;
+    when.second = *second;
+  }
+  return when;
+}
+
+std::optional<double> parseScriptNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return std::nullopt;
+  // Only the plain decimal forms: no "inf", "nan" or hexadecimal.
+  for (const char c : text) {
+    const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' ||
+                         c == 'E';
+    if (!allowed) return std::nullopt;
+  }
+  double value = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string quoteText(std::u16string_view text) {
+  std::u16string body;
+  body.reserve(text.size() + 2);
+  std::string out = "\"";
+  const auto flush = [&] {
+    out += toUtf8(body);
+    body.clear();
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      body += unit;
+      body += text[++i];
+      continue;
+    }
+    switch (unit) {
+      case u'"':
+        body += u"\\\"";
+        continue;
+      case u'\\':
+        body += u"\\\\";
+        continue;
+      case u'\t':
+        body += u"\\t";
+        continue;
+      case u'\n':
+        body += u"\\n";
+        continue;
+      case u'\r':
+        body += u"\\r";
+        continue;
+      default:
+        break;
+    }
+    if (unit < 0x20 || unit == 0x7F || high || low) {
+      flush();
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(unit));
+      out += buffer;
+      continue;
+    }
+    body += unit;
+  }
+  flush();
+  out += '"';
+  return out;
+}
+
+std::string formatValue(const Value& value) {
+  if (std::holds_alternative<std::monostate>(value)) return "empty";
+  if (const auto* text = std::get_if<std::u16string>(&value)) return quoteText(*text);
+  if (const auto* number = std::get_if<double>(&value)) {
+    if (*number == 0) return "0";
+    std::array<char, 64> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), *number);
+    return std::string(buffer.data(), result.ptr);
+  }
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "TRUE" : "FALSE";
+  if (const auto* date = std::get_if<DateTime>(&value)) {
+    const CivilDateTime when = civilOf(date->serial);
+    char buffer[48];
+    if (when.hour != 0 || when.minute != 0 || when.second != 0) {
+      std::snprintf(buffer, sizeof buffer, "date:%04d-%02d-%02dT%02d:%02d:%02d", when.year,
+                    when.month, when.day, when.hour, when.minute, when.second);
+    } else {
+      std::snprintf(buffer, sizeof buffer, "date:%04d-%02d-%02d", when.year, when.month, when.day);
+    }
+    return buffer;
+  }
+  if (const auto* error = std::get_if<CellError>(&value)) {
+    std::string out = "error:";
+    out += toUtf8(errorText(*error));
+    return out;
+  }
+  return "?";
+}
+
+std::string formatContent(const CellContent& content) {
+  if (!content.isFormula()) return formatValue(content.value);
+  return "formula " + quoteText(content.formula) + " " + formatValue(content.value);
+}
+
+bool sameValue(const Value& a, const Value& b) {
+  if (a.index() != b.index()) return false;
+  if (const auto* x = std::get_if<DateTime>(&a)) {
+    return std::fabs(x->serial - std::get<DateTime>(b).serial) < 0.5 / 86400.0;
+  }
+  return a == b;
+}
+
+bool sameContent(const CellContent& a, const CellContent& b) {
+  return a.formula == b.formula && sameValue(a.value, b.value);
+}
+
+}  // namespace qmv::cli
