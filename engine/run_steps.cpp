@@ -45,9 +45,13 @@ int64_t roundHalfEven(double x) {
   return static_cast<int64_t>(r);
 }
 
-std::u16string percentText(float value, float max) {
+int64_t percentOf(float value, float max) {
   const float ratio = max != 0.0f ? value * 100.0f / max : 0.0f;
-  const std::string digits = std::to_string(roundHalfEven(static_cast<double>(ratio)));
+  return roundHalfEven(static_cast<double>(ratio));
+}
+
+std::u16string percentText(float value, float max) {
+  const std::string digits = std::to_string(percentOf(value, max));
   std::u16string out(digits.begin(), digits.end());
   out += u" %";
   return out;
@@ -59,8 +63,11 @@ void ProgressDisplay::show(int64_t step, bool capAtMax) {
   float value = static_cast<float>(step);
   if (capAtMax && value > bar_.max()) value = bar_.max();
   bar_.setValue(value);
-  std::u16string text = percentText(bar_.value(), bar_.max());
-  if (text != label_.caption()) label_.setCaption(std::move(text));
+  // Formatting the label costs more than the arithmetic: only a new percentage is written.
+  const int64_t percent = percentOf(bar_.value(), bar_.max());
+  if (percent == shownPercent_) return;
+  shownPercent_ = percent;
+  label_.setCaption(percentText(bar_.value(), bar_.max()));
 }
 
 }  // namespace qmv

@@ -37,7 +37,10 @@ void bindUndoCommands(AddinModule& module) noexcept;
 /// Rounds to the nearest whole number, a half going to the even neighbour.
 int64_t roundHalfEven(double x);
 
-/// Percentage label text: round(value * 100 / max) in single precision, then " %".
+/// round(value * 100 / max) in single precision, halves to even; 0 when max is 0.
+int64_t percentOf(float value, float max);
+
+/// Percentage label text: percentOf(value, max) followed by " %".
 std::u16string percentText(float value, float max);
 
 /// The progress bar and percentage label of a running form.
@@ -53,6 +56,7 @@ class ProgressDisplay {
  private:
   Control& bar_;
   Control& label_;
+  int64_t shownPercent_ = -1;  ///< the percentage the label shows, -1 before the first step
 };
 
 }  // namespace qmv

@@ -341,7 +341,21 @@ std::u16string numberText(double number, char16_t decimalSeparator) {
   return out;
 }
 
+namespace {
+
+/// The host's calendar runs from 1 January 100 to 31 December 9999.
+constexpr double kFirstDateSerial = -657434;
+constexpr double kLastDateSerial = 2958466;  // exclusive: the day after 31 December 9999
+
+bool inCalendar(DateTime date) {
+  return date.serial >= kFirstDateSerial && date.serial < kLastDateSerial;
+}
+
+}  // namespace
+
 std::u16string dateText(DateTime date, const HostLocale& locale) {
+  // A serial outside the calendar has no date form; its number is all there is to show.
+  if (!inCalendar(date)) return numberText(date.serial, locale.decimalSeparator);
   double whole = std::trunc(date.serial);
   int64_t seconds = std::llround(std::fabs(date.serial - whole) * 86400.0);
   if (seconds >= 86400) {
@@ -396,7 +410,11 @@ std::optional<std::u16string> cellText(const Value& value, const HostLocale& loc
     std::optional<std::u16string> operator()(bool b) const {
       return std::u16string(b ? u"True" : u"False");
     }
-    std::optional<std::u16string> operator()(DateTime d) const { return dateText(d, locale); }
+    std::optional<std::u16string> operator()(DateTime d) const {
+      // Like an error value, a date outside the calendar has no text: it is left alone.
+      if (!inCalendar(d)) return std::nullopt;
+      return dateText(d, locale);
+    }
     std::optional<std::u16string> operator()(CellError) const { return std::nullopt; }
   };
   return std::visit(Visitor{locale}, value);

@@ -56,7 +56,8 @@ class ClickSink final : public ComObject<IDispatch> {
     if (!names || !ids) return E_POINTER;
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
-      if (i == 0 && names[0] && CompareStringOrdinal(names[0], -1, L"Click", -1, TRUE) == CSTR_EQUAL) {
+      if (i == 0 && names[0] &&
+          CompareStringOrdinal(names[0], -1, L"Click", -1, TRUE) == CSTR_EQUAL) {
         ids[0] = kDispidClick;
       } else {
         ids[i] = DISPID_UNKNOWN;

@@ -144,8 +144,7 @@ Variant invoke(IDispatch* target, std::wstring_view member, InvokeKind kind,
 
 void put(IDispatch* target, std::wstring_view property, Arg value) {
   // Objects are assigned by reference, every other value by value.
-  const InvokeKind kind =
-      value.value.type() == VT_DISPATCH ? InvokeKind::PutRef : InvokeKind::Put;
+  const InvokeKind kind = value.value.type() == VT_DISPATCH ? InvokeKind::PutRef : InvokeKind::Put;
   invoke(target, property, kind, {std::move(value)});
 }
 
@@ -174,8 +173,8 @@ namespace {
 
 Variant converted(const Variant& v, VARTYPE type) {
   Variant out;
-  HRESULT hr = VariantChangeTypeEx(out.raw(), const_cast<VARIANT*>(&v.get()),
-                                   LOCALE_USER_DEFAULT, 0, type);
+  HRESULT hr =
+      VariantChangeTypeEx(out.raw(), const_cast<VARIANT*>(&v.get()), LOCALE_USER_DEFAULT, 0, type);
   if (FAILED(hr)) throwHostError(hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH, nullptr, L"");
   return out;
 }

@@ -50,7 +50,8 @@ std::vector<Variant> arrayElements(const Variant& v, int64_t rows, int64_t colum
     return out;
   }
   SAFEARRAY* array = (raw.vt & VT_BYREF) ? *raw.pparray : raw.parray;
-  if (!array || SafeArrayGetDim(array) != 2) throw HostError(host_errors::kTypeMismatch, "Type mismatch");
+  if (!array || SafeArrayGetDim(array) != 2)
+    throw HostError(host_errors::kTypeMismatch, "Type mismatch");
   LONG rowLow = 0, rowHigh = -1, colLow = 0, colHigh = -1;
   SafeArrayGetLBound(array, 1, &rowLow);
   SafeArrayGetUBound(array, 1, &rowHigh);
@@ -104,7 +105,8 @@ class ExcelRange final : public Range {
     return static_cast<int64_t>(asDouble(n));
   }
   int64_t rowsCount() override {
-    return static_cast<int64_t>(asDouble(get(requiredObject(get(object(), L"Rows")).get(), L"Count")));
+    return static_cast<int64_t>(
+        asDouble(get(requiredObject(get(object(), L"Rows")).get(), L"Count")));
   }
   int64_t columnsCount() override {
     return static_cast<int64_t>(
@@ -134,7 +136,8 @@ class ExcelRange final : public Range {
     std::vector<AreaRef> out;
     for (const RangePtr& area : areas()) {
       const CellRef first = area->topLeft();
-      out.push_back({first, {first.row + area->rowsCount() - 1, first.column + area->columnsCount() - 1}});
+      out.push_back(
+          {first, {first.row + area->rowsCount() - 1, first.column + area->columnsCount() - 1}});
     }
     return out;
   }
@@ -188,10 +191,9 @@ class ExcelRange final : public Range {
   RangePtr find(const std::u16string& what, Range& after) override {
     auto* afterRange = dynamic_cast<ExcelRange*>(&after);
     if (!afterRange) throw HostError(host_errors::kObjectRequired, "Object required");
-    ComPtr<IDispatch> found = asObject(call(
-        object(), L"Find",
-        {literalFindText(what), afterRange->object(), kXlValues, kXlWhole, kXlByRows, kXlNext,
-         false, false}));
+    ComPtr<IDispatch> found = asObject(call(object(), L"Find",
+                                            {literalFindText(what), afterRange->object(), kXlValues,
+                                             kXlWhole, kXlByRows, kXlNext, false, false}));
     return found ? wrapRange(std::move(found)) : nullptr;
   }
   void advancedFilterUniqueInPlace() override {
@@ -201,12 +203,10 @@ class ExcelRange final : public Range {
     ComPtr<IDispatch> list(object());
     if (first.row > 1) {
       ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
-      ComPtr<IDispatch> above =
-          requiredObject(get(object(), L"Offset", {-1, 0}));
+      ComPtr<IDispatch> above = requiredObject(get(object(), L"Offset", {-1, 0}));
       list = requiredObject(get(sheet.get(), L"Range", {above.get(), object()}));
     }
-    call(list.get(), L"AdvancedFilter",
-         {kXlFilterInPlace, Arg::omitted(), Arg::omitted(), true});
+    call(list.get(), L"AdvancedFilter", {kXlFilterInPlace, Arg::omitted(), Arg::omitted(), true});
   }
   bool entireRowHidden() override {
     return asBool(get(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden"));
@@ -239,8 +239,8 @@ CellBlock ExcelRange::readBlock() {
   }
   const CellRef first{static_cast<int64_t>(asDouble(get(area.get(), L"Row"))),
                       static_cast<int64_t>(asDouble(get(area.get(), L"Column")))};
-  const int64_t rows = static_cast<int64_t>(
-      asDouble(get(requiredObject(get(area.get(), L"Rows")).get(), L"Count")));
+  const int64_t rows =
+      static_cast<int64_t>(asDouble(get(requiredObject(get(area.get(), L"Rows")).get(), L"Count")));
   const int64_t columns = static_cast<int64_t>(
       asDouble(get(requiredObject(get(area.get(), L"Columns")).get(), L"Count")));
   CellBlock block;
@@ -276,14 +276,18 @@ CellBlock ExcelRange::readBlock() {
   return block;
 }
 
-RangePtr wrapRange(ComPtr<IDispatch> range) { return std::make_shared<ExcelRange>(std::move(range)); }
+RangePtr wrapRange(ComPtr<IDispatch> range) {
+  return std::make_shared<ExcelRange>(std::move(range));
+}
 
 class ExcelWorksheet final : public Worksheet {
  public:
   explicit ExcelWorksheet(ComPtr<IDispatch> sheet) : sheet_(std::move(sheet)) {}
   std::u16string name() override { return asText(get(sheet_.get(), L"Name")); }
   void activate() override { call(sheet_.get(), L"Activate"); }
-  RangePtr usedRange() override { return wrapRange(requiredObject(get(sheet_.get(), L"UsedRange"))); }
+  RangePtr usedRange() override {
+    return wrapRange(requiredObject(get(sheet_.get(), L"UsedRange")));
+  }
   void showAllData() override { call(sheet_.get(), L"ShowAllData"); }
   RangePtr range(std::u16string_view reference) override {
     return wrapRange(requiredObject(get(sheet_.get(), L"Range", {reference})));
@@ -410,10 +414,10 @@ class ExcelControls final : public CommandBarControls {
   }
   CommandBarControlPtr add(ControlType type, std::optional<bool> temporary) override {
     const auto kind = static_cast<int32_t>(type);
-    Variant added = temporary ? call(controls_.get(), L"Add",
-                                     {kind, Arg::omitted(), Arg::omitted(), Arg::omitted(),
-                                      *temporary})
-                              : call(controls_.get(), L"Add", {kind});
+    Variant added = temporary
+                        ? call(controls_.get(), L"Add",
+                               {kind, Arg::omitted(), Arg::omitted(), Arg::omitted(), *temporary})
+                        : call(controls_.get(), L"Add", {kind});
     return wrap(requiredObject(added));
   }
 
@@ -474,7 +478,8 @@ class ExcelApplication final : public Application {
       : app_(std::move(app)), registrar_(std::move(registrar)), functions_(app_.get()) {}
 
   int64_t workbooksCount() override {
-    return static_cast<int64_t>(asDouble(get(requiredObject(get(app(), L"Workbooks")).get(), L"Count")));
+    return static_cast<int64_t>(
+        asDouble(get(requiredObject(get(app(), L"Workbooks")).get(), L"Count")));
   }
   WorkbookPtr activeWorkbook() override {
     ComPtr<IDispatch> book = asObject(get(app(), L"ActiveWorkbook"));

@@ -36,7 +36,12 @@ struct IOrvikCbEvents : public IDispatch {
 
 /// How the host loaded the add-in (ext_ConnectMode) and why it unloads it
 /// (ext_DisconnectMode).
-enum ExtConnectMode : int { ext_cm_AfterStartup = 0, ext_cm_Startup = 1, ext_cm_External = 2, ext_cm_CommandLine = 3 };
+enum ExtConnectMode : int {
+  ext_cm_AfterStartup = 0,
+  ext_cm_Startup = 1,
+  ext_cm_External = 2,
+  ext_cm_CommandLine = 3
+};
 enum ExtDisconnectMode : int { ext_dm_HostShutdown = 0, ext_dm_UserClosed = 1 };
 
 /// Office's add-in connection interface.

@@ -25,15 +25,14 @@ constexpr wchar_t kTypeLibPlatform[] = L"win64";
 constexpr wchar_t kTypeLibPlatform[] = L"win32";
 #endif
 
-std::wstring libVersion() {
-  return std::to_wstring(kLibMajor) + L"." + std::to_wstring(kLibMinor);
-}
+std::wstring libVersion() { return std::to_wstring(kLibMajor) + L"." + std::to_wstring(kLibMinor); }
 
 void addClass(std::vector<RegistryKey>& keys, const GUID& clsid, const std::wstring& progId,
               const std::wstring& dllPath) {
   const std::wstring clsidKey = std::wstring(kClasses) + L"CLSID\\" + guidText(clsid);
   keys.push_back({clsidKey, {{L"", progId}}});
-  keys.push_back({clsidKey + L"\\InprocServer32", {{L"", dllPath}, {L"ThreadingModel", L"Apartment"}}});
+  keys.push_back(
+      {clsidKey + L"\\InprocServer32", {{L"", dllPath}, {L"ThreadingModel", L"Apartment"}}});
   keys.push_back({clsidKey + L"\\ProgID", {{L"", progId}}});
   keys.push_back({clsidKey + L"\\TypeLib", {{L"", guidText(kLibId)}}});
   keys.push_back({clsidKey + L"\\Version", {{L"", libVersion()}}});
@@ -87,7 +86,8 @@ std::wstring guidText(const GUID& guid) {
 }
 
 std::optional<RegistrationScope> scopeFromCommandLine(const wchar_t* commandLine) {
-  if (!commandLine || !*commandLine || CompareStringOrdinal(commandLine, -1, L"user", -1, TRUE) == CSTR_EQUAL) {
+  if (!commandLine || !*commandLine ||
+      CompareStringOrdinal(commandLine, -1, L"user", -1, TRUE) == CSTR_EQUAL) {
     return RegistrationScope::User;
   }
   if (CompareStringOrdinal(commandLine, -1, L"machine", -1, TRUE) == CSTR_EQUAL) {

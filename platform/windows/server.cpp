@@ -63,7 +63,18 @@ HRESULT loadTypeInfo(const GUID& iid, ComPtr<ITypeInfo>& out) {
   const std::wstring path = dllPath();
   HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put());
   if (FAILED(hr)) return hr;
-  return lib->GetTypeInfoOfGuid(iid, out.put());
+  ComPtr<ITypeInfo> info;
+  hr = lib->GetTypeInfoOfGuid(iid, info.put());
+  if (FAILED(hr)) return hr;
+  // Invoke must go through the vtable view of a dual interface.
+  HREFTYPE vtableRef = 0;
+  ComPtr<ITypeInfo> vtableView;
+  if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &vtableRef)) &&
+      SUCCEEDED(info->GetRefTypeInfo(vtableRef, vtableView.put()))) {
+    info = vtableView;
+  }
+  out = info;
+  return S_OK;
 }
 
 // IDispatch over the type information of interface `Iid`, implemented by `Self`.
@@ -135,8 +146,8 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
   }
 
   // IDTExtensibility2. Neither handler reports a failure to the host.
-  HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* application, ExtConnectMode, IDispatch* addInInst,
-                                         SAFEARRAY**) override {
+  HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* application, ExtConnectMode,
+                                         IDispatch* addInInst, SAFEARRAY**) override {
     guarded([&] {
       ApplicationPtr app = makeExcelApplication(application, registerUndoMacro);
       std::unique_ptr<AddInInstance> instance;
@@ -176,8 +187,9 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
 };
 
 // A menu-button wrapper: its cbBtn's Click runs the command of the clicked button's tag.
-class CbEventsObject final : public ComObject<IOrvikCbEvents>,
-                            private TypeInfoDispatch<CbEventsObject, IOrvikCbEvents, kIidCbEvents> {
+class CbEventsObject final
+    : public ComObject<IOrvikCbEvents>,
+      private TypeInfoDispatch<CbEventsObject, IOrvikCbEvents, kIidCbEvents> {
  public:
   explicit CbEventsObject(std::shared_ptr<AddinState> state)
       : state_(std::move(state)), wrapper_(cbEvents::create(state_->module)) {}

@@ -30,8 +30,8 @@ Value toValue(const VARIANT& v) {
     case VT_NULL:
       return std::monostate{};
     case VT_BSTR:
-      return fromWide(std::wstring_view(v.bstrVal ? v.bstrVal : L"",
-                                        v.bstrVal ? SysStringLen(v.bstrVal) : 0));
+      return fromWide(
+          std::wstring_view(v.bstrVal ? v.bstrVal : L"", v.bstrVal ? SysStringLen(v.bstrVal) : 0));
     case VT_BOOL:
       return v.boolVal != VARIANT_FALSE;
     case VT_DATE:

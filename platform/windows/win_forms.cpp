@@ -23,15 +23,13 @@ int gClassUsers = 0;
 
 HINSTANCE moduleInstance() {
   HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&moduleInstance), &module);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&moduleInstance), &module);
   return module;
 }
 
-COLORREF colorRef(uint32_t rgb) {
-  return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
+COLORREF colorRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
 std::wstring windowText(HWND hwnd) {
   const int length = GetWindowTextLengthW(hwnd);
@@ -99,7 +97,8 @@ struct Win32FormsToolkit::FormWindow {
 };
 
 Win32FormsToolkit::Win32FormsToolkit() {
-  INITCOMMONCONTROLSEX init{sizeof(init), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  INITCOMMONCONTROLSEX init{sizeof(init),
+                            ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&init);
   if (gClassUsers++ == 0) {
     WNDCLASSEXW wc{};
@@ -243,18 +242,22 @@ void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
   fw.controls[&control] = hwnd;
   fw.byWindow[hwnd] = &control;
   fw.byId[id] = &control;
-  SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fw.font(control.fontName, control.fontSize, dpi_)), FALSE);
+  SendMessageW(hwnd, WM_SETFONT,
+               reinterpret_cast<WPARAM>(fw.font(control.fontName, control.fontSize, dpi_)), FALSE);
 
   switch (control.kind()) {
     case ControlKind::TextBox:
-      if (control.maxLength > 0) SendMessageW(hwnd, EM_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
-      SetWindowSubclass(hwnd, &Win32FormsToolkit::controlSubclassProc, 1, reinterpret_cast<DWORD_PTR>(&fw));
+      if (control.maxLength > 0)
+        SendMessageW(hwnd, EM_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
+      SetWindowSubclass(hwnd, &Win32FormsToolkit::controlSubclassProc, 1,
+                        reinterpret_cast<DWORD_PTR>(&fw));
       break;
     case ControlKind::ComboBox: {
       for (const auto& entry : control.list()) {
         SendMessageW(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toWide(entry).c_str()));
       }
-      if (control.maxLength > 0) SendMessageW(hwnd, CB_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
+      if (control.maxLength > 0)
+        SendMessageW(hwnd, CB_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
       SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(control.listIndex()), 0);
       if (control.comboStyle == ComboStyle::DropDownCombo) {
         SetWindowTextW(hwnd, toWide(control.text()).c_str());
@@ -296,7 +299,8 @@ void Win32FormsToolkit::syncControl(FormWindow& fw, Control& control, ControlPro
       break;
     case ControlProperty::Text:
       if (control.kind() == ControlKind::TextBox ||
-          (control.kind() == ControlKind::ComboBox && control.comboStyle == ComboStyle::DropDownCombo)) {
+          (control.kind() == ControlKind::ComboBox &&
+           control.comboStyle == ComboStyle::DropDownCombo)) {
         if (fromWide(windowText(hwnd)) != control.text()) {
           SetWindowTextW(hwnd, toWide(control.text()).c_str());
         }
@@ -346,7 +350,8 @@ void Win32FormsToolkit::syncControl(FormWindow& fw, Control& control, ControlPro
       break;
     }
     case ControlProperty::ProgressValue:
-      SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(std::lround(std::max(control.value(), 0.0f))), 0);
+      SendMessageW(hwnd, PBM_SETPOS,
+                   static_cast<WPARAM>(std::lround(std::max(control.value(), 0.0f))), 0);
       break;
   }
   syncing_ = wasSyncing;
@@ -488,7 +493,8 @@ void Win32FormsToolkit::messageBox(const std::u16string& text, MessageIcon icon)
   MessageBoxW(GetActiveWindow(), toWide(text).c_str(), kDefaultTitle, type);
 }
 
-std::u16string Win32FormsToolkit::inputBox(const std::u16string& prompt, const std::u16string& title) {
+std::u16string Win32FormsToolkit::inputBox(const std::u16string& prompt,
+                                           const std::u16string& title) {
   Form box("InputBox");
   box.setCaption(title.empty() ? fromWide(kDefaultTitle) : title);
   box.geometry = {0, 0, 270, 110};
@@ -560,8 +566,8 @@ LRESULT CALLBACK Win32FormsToolkit::containerProc(HWND hwnd, UINT msg, WPARAM wp
       GetClientRect(hwnd, &rc);
       Control* control = fw->controlOf(hwnd);
       const uint32_t face = control && control->backColor ? *control->backColor
-                            : fw->form->backColor       ? *fw->form->backColor
-                                                        : 0xFFFFFFFFu;
+                            : fw->form->backColor         ? *fw->form->backColor
+                                                          : 0xFFFFFFFFu;
       HBRUSH back = face != 0xFFFFFFFFu ? fw->brush(face) : GetSysColorBrush(COLOR_BTNFACE);
       FillRect(dc, &rc, back);
       if (control && control->kind() == ControlKind::Image) {
@@ -585,7 +591,8 @@ LRESULT CALLBACK Win32FormsToolkit::containerProc(HWND hwnd, UINT msg, WPARAM wp
         RECT box = rc;
         box.top += 6;
         DrawEdge(dc, &box, EDGE_ETCHED, BF_RECT);
-        HGDIOBJ old = SelectObject(dc, fw->font(control->fontName, control->fontSize, fw->toolkit->dpi_));
+        HGDIOBJ old =
+            SelectObject(dc, fw->font(control->fontName, control->fontSize, fw->toolkit->dpi_));
         SetBkColor(dc, face != 0xFFFFFFFFu ? colorRef(face) : GetSysColor(COLOR_BTNFACE));
         std::wstring caption = L" " + toWide(control->caption()) + L" ";
         RECT text{rc.left + 6, rc.top, rc.right, rc.top + 14};
@@ -627,7 +634,8 @@ LRESULT CALLBACK Win32FormsToolkit::controlSubclassProc(HWND hwnd, UINT msg, WPA
   return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
-LRESULT Win32FormsToolkit::handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT Win32FormsToolkit::handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg, WPARAM wp,
+                                             LPARAM lp) {
   Form& form = *fw.form;
   switch (msg) {
     case WM_COMMAND: {
@@ -685,12 +693,16 @@ LRESULT Win32FormsToolkit::handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg
       if (!control) break;
       RECT rc = item->rcItem;
       const bool pressed = (item->itemState & ODS_SELECTED) != 0;
-      FillRect(item->hDC, &rc, control->backColor ? fw.brush(*control->backColor) : GetSysColorBrush(COLOR_BTNFACE));
+      FillRect(
+          item->hDC, &rc,
+          control->backColor ? fw.brush(*control->backColor) : GetSysColorBrush(COLOR_BTNFACE));
       DrawEdge(item->hDC, &rc, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
       SetBkMode(item->hDC, TRANSPARENT);
-      SetTextColor(item->hDC, GetSysColor((item->itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+      SetTextColor(item->hDC,
+                   GetSysColor((item->itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
       if (pressed) OffsetRect(&rc, 1, 1);
-      DrawTextW(item->hDC, toWide(control->caption()).c_str(), -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+      DrawTextW(item->hDC, toWide(control->caption()).c_str(), -1, &rc,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE);
       if (item->itemState & ODS_FOCUS) {
         RECT focus = item->rcItem;
         InflateRect(&focus, -3, -3);

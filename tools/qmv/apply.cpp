@@ -48,7 +48,8 @@ const std::vector<NameEntry>& nameTable() {
       {"RUPC", Family::Fixed, Operation::RUPC, "upper-case letters A-Z"},
       {"RLOC", Family::Fixed, Operation::RLOC, "lower-case letters a-z"},
       {"RDPV", Family::Fixed, Operation::RDPV, "duplicate values, keeping the first (one column)"},
-      {"RADP", Family::Fixed, Operation::RADP, "every value that occurs more than once (one column)"},
+      {"RADP", Family::Fixed, Operation::RADP,
+       "every value that occurs more than once (one column)"},
       {"RUDP", Family::Fixed, Operation::RUDP, "every value that occurs once (one column)"},
       {"digits", Family::Fixed, Operation::RNUM, "RNUM"},
       {"letters", Family::Fixed, Operation::RALP, "RALP"},
@@ -64,8 +65,7 @@ const std::vector<NameEntry>& nameTable() {
       {"unique", Family::Fixed, Operation::RUDP, "RUDP"},
       {"before", Family::Before, Operation::RBSP, "RBSP with --all, RNBP with --count"},
       {"after", Family::After, Operation::RASP, "RASP with --all, RNAP with --count"},
-      {"position", Family::Position, Operation::RASP,
-       "--before or --after, with --all or --count"},
+      {"position", Family::Position, Operation::RASP, "--before or --after, with --all or --count"},
   };
   return table;
 }
@@ -99,9 +99,8 @@ std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\
 // A whole number in [low, high] given to `option`.
 int bounded(const char* option, const std::string& text, int low, int high, const char* what) {
   const std::string range = std::to_string(low) + " to " + std::to_string(high);
-  const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= '0' && c <= '9';
-  });
+  const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
   if (!digitsOnly) {
     throw UsageError(std::string(option) + ": " + quoted(text) + " is not a whole number; the " +
                      what + " is " + range);
@@ -131,8 +130,10 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
     before = removesBefore(entry.operation);
     whole = removesAll(entry.operation);
     const char* side = before ? "before" : "after";
-    if (request.before && !before) throw UsageError("--before: " + name + " removes text after the start position");
-    if (request.after && before) throw UsageError("--after: " + name + " removes text before the start position");
+    if (request.before && !before)
+      throw UsageError("--before: " + name + " removes text after the start position");
+    if (request.after && before)
+      throw UsageError("--after: " + name + " removes text before the start position");
     if (whole && request.count) {
       throw UsageError("--count: " + name + " removes all the text " + side +
                        " the start position; " + (before ? "RNBP" : "RNAP") +
@@ -153,29 +154,35 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
       before = request.before;
     } else {
       before = entry.family == Family::Before;
-      if (request.before && !before) throw UsageError("--before: " + name + " removes text after the start position");
-      if (request.after && before) throw UsageError("--after: " + name + " removes text before the start position");
+      if (request.before && !before)
+        throw UsageError("--before: " + name + " removes text after the start position");
+      if (request.after && before)
+        throw UsageError("--after: " + name + " removes text before the start position");
     }
     if (request.all && request.count) throw UsageError("--all and --count exclude each other");
     if (!request.all && !request.count) {
-      throw UsageError(name + ": give --all (all the text) or --count X (that many characters, 0 to " +
+      throw UsageError(name +
+                       ": give --all (all the text) or --count X (that many characters, 0 to " +
                        std::to_string(kMaxPosition) + ")");
     }
     whole = request.all;
   }
   plan.operation = whole ? (before ? Operation::RBSP : Operation::RASP)
                          : (before ? Operation::RNBP : Operation::RNAP);
-  if (!whole) plan.count = bounded("--count", *request.count, 0, kMaxPosition, "number of characters");
+  if (!whole)
+    plan.count = bounded("--count", *request.count, 0, kMaxPosition, "number of characters");
 
   if (request.start && request.separator) {
-    throw UsageError("--start and --separator exclude each other (the separator gives the start position)");
+    throw UsageError(
+        "--start and --separator exclude each other (the separator gives the start position)");
   }
   if (!request.start && !request.separator) {
     throw UsageError(name + ": give the start position with --start N (1 to " +
                      std::to_string(kMaxPosition) + ") or with --separator C");
   }
   if (request.occurrence && !request.separator) {
-    throw UsageError("--occurrence: give it with --separator (it picks an occurrence of the separator)");
+    throw UsageError(
+        "--occurrence: give it with --separator (it picks an occurrence of the separator)");
   }
   if (request.start) {
     plan.start = bounded("--start", *request.start, 1, kMaxPosition, "start position");
@@ -197,8 +204,9 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
       return;
     }
   }
-  const bool digitsOnly = !occurrence.empty() && std::all_of(occurrence.begin(), occurrence.end(),
-                                                             [](char c) { return c >= '0' && c <= '9'; });
+  const bool digitsOnly =
+      !occurrence.empty() && std::all_of(occurrence.begin(), occurrence.end(),
+                                         [](char c) { return c >= '0' && c <= '9'; });
   if (!digitsOnly) {
     throw UsageError("--occurrence: " + quoted(*request.occurrence) +
                      " is not an occurrence; give 1st, 2nd, 3rd, 4th, Last or a number from 1 to " +
@@ -426,7 +434,8 @@ ApplyPlan planApply(const ApplyRequest& request) {
     if (request.start) throw UsageError("--start: " + takes);
     if (request.separator) throw UsageError("--separator: " + takes);
     if (request.occurrence) throw UsageError("--occurrence: " + takes);
-    if (request.count) throw UsageError("--count: " + request.operation + " takes no number of characters");
+    if (request.count)
+      throw UsageError("--count: " + request.operation + " takes no number of characters");
     if (request.before) throw UsageError("--before: " + takes);
     if (request.after) throw UsageError("--after: " + takes);
     if (request.all) throw UsageError("--all: " + takes);

@@ -76,8 +76,8 @@ ApplyPlan planApply(const ApplyRequest& request);
 
 /// Where `qmv apply` reports.
 struct ApplyStreams {
-  std::ostream& out;  ///< the result when no output file is given
-  std::ostream& err;  ///< errors, the add-in's messages, progress and the summary
+  std::ostream& out;      ///< the result when no output file is given
+  std::ostream& err;      ///< errors, the add-in's messages, progress and the summary
   bool progress = false;  ///< show the run's progress (standard error is a terminal)
   /// Called with the exit status once everything is written, before the workbook is
   /// freed; a command-line process ends here (freeing a million cells one by one takes

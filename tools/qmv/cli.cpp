@@ -1,6 +1,7 @@
 #include "tools/qmv/cli.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 
@@ -14,12 +15,33 @@
 namespace qmv::cli {
 namespace {
 
+bool isCode(std::string_view name) {
+  return name.size() == 4 &&
+         std::all_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+// The codes with their readable names, then the names that pick a code by their options.
 std::string operationsHelp() {
+  const auto& names = operationNames();
   std::ostringstream out;
-  out << "OPERATION is one of (any case):\n";
-  for (const auto& name : operationNames()) {
-    out << "  " << name.name << std::string(name.name.size() < 14 ? 14 - name.name.size() : 1, ' ')
-        << name.meaning << '\n';
+  out << "OPERATION (any case):\n";
+  for (const auto& code : names) {
+    if (!isCode(code.name)) continue;
+    std::string aliases;
+    for (const auto& alias : names) {
+      if (!isCode(alias.name) && alias.meaning == code.name) {
+        aliases += (aliases.empty() ? "" : ", ") + std::string(alias.name);
+      }
+    }
+    std::string line = "  " + std::string(code.name) + "  " + aliases;
+    line.resize(std::max<std::size_t>(line.size() + 1, 22), ' ');
+    out << line << code.meaning << '\n';
+  }
+  for (const auto& name : names) {
+    if (isCode(name.name) || isCode(name.meaning)) continue;
+    std::string line = "  " + std::string(name.name);
+    line.resize(22, ' ');
+    out << line << name.meaning << '\n';
   }
   out << "\nExit status: 0 done, 1 the file could not be read or written or the add-in refused\n"
          "the run, 2 a bad option (nothing is written).\n";
@@ -50,8 +72,8 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
       ->required();
   apply->add_option("FILE", request.file, "CSV file (UTF-8, RFC 4180)")->required();
-  auto* rangeOption =
-      apply->add_option("--range", range, "Cells to work on, like B2:B6 or B:B (default: the used range)");
+  auto* rangeOption = apply->add_option(
+      "--range", range, "Cells to work on, like B2:B6 or B:B (default: the used range)");
   auto* startOption = apply->add_option("--start", start, "Start position N, 1 to 32767");
   auto* countOption = apply->add_option("--count", count, "Number of characters X, 0 to 32767");
   auto* charsOption = apply->add_option("--chars", chars, "Characters to remove (RUDC)");
@@ -68,8 +90,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   std::string script;
   bool echo = false;
   CLI::App* play = app.add_subcommand("play", "Replay a session script against the add-in");
-  play->footer(
-      "Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.");
+  play->footer("Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.");
   play->add_option("SCRIPT", script, "Session script, or - for standard input")->required();
   play->add_flag("--echo", echo, "Echo every command into the transcript");
 
@@ -86,28 +107,40 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     out << QMV_VERSION << '\n';
     return 0;
   } catch (const CLI::ParseError& e) {
-    const std::string where = apply->parsed() ? "qmv apply: " : play->parsed() ? "qmv play: " : "qmv: ";
+    const std::string where = apply->parsed()  ? "qmv apply: "
+                              : play->parsed() ? "qmv play: "
+                                               : "qmv: ";
     err << where << e.what() << " (see --help)\n";
     return 2;
   }
 
-  if (apply->parsed()) {
-    request.range = given(rangeOption, range);
-    request.start = given(startOption, start);
-    request.count = given(countOption, count);
-    request.chars = given(charsOption, chars);
-    request.separator = given(separatorOption, separator);
-    request.occurrence = given(occurrenceOption, occurrence);
-    request.output = given(outputOption, output);
-    ApplyStreams streams{out, err, errIsTerminal, std::move(finish)};
-    return runApply(request, streams);
+  const auto dispatch = [&]() -> int {
+    if (apply->parsed()) {
+      request.range = given(rangeOption, range);
+      request.start = given(startOption, start);
+      request.count = given(countOption, count);
+      request.chars = given(charsOption, chars);
+      request.separator = given(separatorOption, separator);
+      request.occurrence = given(occurrenceOption, occurrence);
+      request.output = given(outputOption, output);
+      ApplyStreams streams{out, err, errIsTerminal, std::move(finish)};
+      return runApply(request, streams);
+    }
+    if (play->parsed()) {
+      PlayStreams streams{out, err};
+      return runPlay(script, echo, in, streams);
+    }
+    out << app.help();
+    return 0;
+  };
+  try {
+    return dispatch();
+  } catch (const std::bad_alloc&) {
+    err << (apply->parsed() ? "qmv apply: " : "qmv play: ") << "not enough memory\n";
+  } catch (const std::exception& e) {
+    err << (apply->parsed() ? "qmv apply: " : "qmv play: ") << "failed: " << e.what() << '\n';
   }
-  if (play->parsed()) {
-    PlayStreams streams{out, err};
-    return runPlay(script, echo, in, streams);
-  }
-  out << app.help();
-  return 0;
+  return 1;
 }
 
 }  // namespace qmv::cli

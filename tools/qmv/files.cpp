@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -27,7 +28,9 @@ struct TemporaryFile {
 }  // namespace
 
 std::string readWholeFile(const std::string& path) {
-  const auto fail = [&](int error) { return FileError("cannot read " + path + ": " + reason(error)); };
+  const auto fail = [&](int error) {
+    return FileError("cannot read " + path + ": " + reason(error));
+  };
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw fail(errno);
   struct Closer {
@@ -54,10 +57,21 @@ std::string readWholeFile(const std::string& path) {
   return content;
 }
 
-void replaceFile(const std::string& path, std::string_view content) {
-  const auto fail = [&](int error) { return FileError("cannot write " + path + ": " + reason(error)); };
+void replaceFile(const std::string& given, std::string_view content) {
+  const auto fail = [&](int error) {
+    return FileError("cannot write " + given + ": " + reason(error));
+  };
+  // A link is followed, so that the file it names is replaced and the link stays.
+  std::string path = given;
+  struct stat linkInfo {};
+  if (::lstat(given.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+    char* resolved = ::realpath(given.c_str(), nullptr);
+    if (resolved == nullptr) throw fail(errno);
+    path = resolved;
+    std::free(resolved);
+  }
   const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   if (base.empty()) throw fail(EISDIR);
 
@@ -66,8 +80,7 @@ void replaceFile(const std::string& path, std::string_view content) {
   if (exists && S_ISDIR(target.st_mode)) throw fail(EISDIR);
 
   TemporaryFile temporary;
-  std::string pattern = (slash == std::string::npos ? std::string() : folder) + "." + base +
-                        ".qmv-XXXXXX";
+  const std::string pattern = folder + "." + base + ".qmv-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   temporary.fd = ::mkstemp(name.data());

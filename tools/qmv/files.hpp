@@ -19,8 +19,8 @@ std::string readWholeFile(const std::string& path);
 
 /// Replaces (or creates) `path` with `content`: writes a temporary file in the same folder,
 /// flushes it to disk, gives it the permissions of the file it replaces, and renames it
-/// over `path`. On failure the temporary file is removed and `path` is untouched. Throws
-/// FileError ("cannot write F: reason").
+/// over `path` (over the file a link names, when `path` is a link). On failure the temporary
+/// file is removed and `path` is untouched. Throws FileError ("cannot write F: reason").
 void replaceFile(const std::string& path, std::string_view content);
 
 }  // namespace qmv::cli

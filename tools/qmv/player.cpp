@@ -25,6 +25,9 @@
 namespace qmv::cli {
 namespace {
 
+// Areas up to this many cells are printed cell by cell, empty ones included.
+constexpr int64_t kPrintedInFull = 10000;
+
 // Thrown after a script error has been recorded, to leave the forms that are shown.
 struct ScriptAbort {};
 
@@ -62,11 +65,12 @@ class Player final : public memory::HeadlessUser {
       } catch (const std::exception& e) {
         record(ScriptError(command.line, command.name + ": " + e.what()));
       }
-      reportHostErrors();
       if (!error_ && toolkit_.scriptEnded()) {
         record(ScriptError(command.line,
                            "the script ended while the form " + endedForm_ + " was shown"));
       }
+      // After a script error the host's note of the aborted click handler is noise.
+      if (!error_) reportHostErrors();
     }
     streams_.out.flush();
     if (error_) {
@@ -74,8 +78,8 @@ class Player final : public memory::HeadlessUser {
       return 2;
     }
     if (failures_ > 0) {
-      streams_.err << "qmv play: " << options_.scriptName << ": " << failures_ << " of "
-                   << checks_ << (checks_ == 1 ? " expectation" : " expectations") << " failed\n";
+      streams_.err << "qmv play: " << options_.scriptName << ": " << failures_ << " of " << checks_
+                   << (checks_ == 1 ? " expectation" : " expectations") << " failed\n";
       return 1;
     }
     return 0;
@@ -411,9 +415,9 @@ class Player final : public memory::HeadlessUser {
       }
       case Op::ExpectControl: {
         Form* form = formNamed(command);
-        const std::string what = command.form + "." + command.control + " " + command.property +
-                                 (command.property == "list" ? " " + std::to_string(command.number)
-                                                             : std::string());
+        const std::string what =
+            command.form + "." + command.control + " " + command.property +
+            (command.property == "list" ? " " + std::to_string(command.number) : std::string());
         if (form == nullptr) {
           failed(command, what + " " + formatValue(command.values.front().value),
                  "no such form loaded yet");
@@ -439,8 +443,8 @@ class Player final : public memory::HeadlessUser {
         } else if (form != nullptr && form->loaded()) {
           state = "loaded";
         }
-        const bool holds = command.property == state ||
-                           (command.property == "loaded" && state == "shown");
+        const bool holds =
+            command.property == state || (command.property == "loaded" && state == "shown");
         if (!holds) failed(command, "form " + command.form + " " + command.property, state);
         return;
       }
@@ -452,7 +456,8 @@ class Player final : public memory::HeadlessUser {
         if (command.property == "calculation") actual = static_cast<double>(settings.calculation);
         if (command.property == "cancelkey") actual = static_cast<double>(settings.enableCancelKey);
         if (!sameValue(actual, command.values.front().value)) {
-          failed(command, "host " + command.property + " " + formatValue(command.values.front().value),
+          failed(command,
+                 "host " + command.property + " " + formatValue(command.values.front().value),
                  formatValue(actual));
         }
         return;
@@ -542,12 +547,10 @@ class Player final : public memory::HeadlessUser {
     const AreaRef limit = used ? used->front() : AreaRef{};
     for (const AreaRef& area : command.areas) {
       AreaRef shown = area;
-      // Whole rows and columns stop at the used cells.
-      if (area.rows() == kMaxRows) {
+      // Large areas (whole rows and columns) stop at the used cells.
+      if (area.count() > kPrintedInFull) {
         shown.first.row = std::max(area.first.row, limit.first.row);
         shown.last.row = std::min(area.last.row, limit.last.row);
-      }
-      if (area.columns() == kMaxColumns) {
         shown.first.column = std::max(area.first.column, limit.first.column);
         shown.last.column = std::min(area.last.column, limit.last.column);
       }

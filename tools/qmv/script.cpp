@@ -27,9 +27,7 @@ Token readString(std::string_view line, std::size_t& pos, std::size_t number) {
   token.column = pos + 1;
   const std::size_t opening = pos++;
   std::size_t runStart = pos;
-  const auto flushRun = [&] {
-    token.text += toUtf16(line.substr(runStart, pos - runStart));
-  };
+  const auto flushRun = [&] { token.text += toUtf16(line.substr(runStart, pos - runStart)); };
   while (true) {
     if (pos >= line.size()) {
       throw ScriptError(number, "the string that opens in column " + std::to_string(opening + 1) +
@@ -111,8 +109,7 @@ std::vector<Token> tokenize(std::string_view line, std::size_t number) {
     while (pos < line.size() && !isBlank(line[pos])) {
       if (line[pos] == '"') {
         throw ScriptError(number, "a quote inside the word that starts in column " +
-                                      std::to_string(start + 1) +
-                                      " (put a blank before a string)");
+                                      std::to_string(start + 1) + " (put a blank before a string)");
       }
       ++pos;
     }
@@ -281,8 +278,8 @@ void readControlValue(Args& args, Command& command) {
   if (p == "listindex" || p == "listcount" || p == "max") fits = fits && number;
   if (p == "value") fits = fits && (text || number || flag);
   if (!fits) {
-    throw ScriptError(line, command.name + ": " + describeToken(token) +
-                                " is not a value for the property " + p);
+    throw ScriptError(
+        line, command.name + ": " + describeToken(token) + " is not a value for the property " + p);
   }
   command.values.push_back(std::move(value));
 }
@@ -344,7 +341,8 @@ void parseExpect(Args& args, Command& command) {
       break;
     case Op::ExpectHost: {
       const std::string setting = args.keyword(
-          "SETTING", {"statusbar", "screenupdating", "calculation", "cancelkey", "onundo", "onkey"});
+          "SETTING",
+          {"statusbar", "screenupdating", "calculation", "cancelkey", "onundo", "onkey"});
       command.property = setting;
       if (setting == "onundo" || setting == "onkey") {
         // onundo "TEXT" "MACRO" | onundo none; onkey "KEY" "MACRO" | onkey "KEY" none
@@ -362,10 +360,11 @@ void parseExpect(Args& args, Command& command) {
       }
       const Token& token = args.peek("VALUE");
       CellContent value = args.value();
-      const bool fits = !value.isFormula() &&
-                        (setting == "statusbar"       ? std::holds_alternative<std::u16string>(value.value)
-                         : setting == "screenupdating" ? std::holds_alternative<bool>(value.value)
-                                                       : std::holds_alternative<double>(value.value));
+      const bool fits =
+          !value.isFormula() &&
+          (setting == "statusbar"        ? std::holds_alternative<std::u16string>(value.value)
+           : setting == "screenupdating" ? std::holds_alternative<bool>(value.value)
+                                         : std::holds_alternative<double>(value.value));
       if (!fits) {
         args.fail(describeToken(token) + " is not a value for " + setting +
                   (setting == "statusbar"        ? " (a string)"
@@ -637,7 +636,8 @@ CellContent parseValue(const std::vector<Token>& tokens, std::size_t& index, std
   if (low.rfind("date:", 0) == 0) {
     const auto when = parseIsoDateTime(std::string_view(word).substr(5));
     if (!when) {
-      throw ScriptError(line, word + " is not a date (date:2007-01-02 or date:2007-01-02T15:04:05)");
+      throw ScriptError(line,
+                        word + " is not a date (date:2007-01-02 or date:2007-01-02T15:04:05)");
     }
     return CellContent{DateTime{serialOf(*when)}, {}};
   }

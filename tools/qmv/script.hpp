@@ -35,8 +35,8 @@ class ScriptError : public std::runtime_error {
 /// One word or string of a line.
 struct Token {
   bool quoted = false;
-  std::string word;      ///< a word as written (UTF-8); empty for a string
-  std::u16string text;   ///< a string's content after its escapes; a word's text too
+  std::string word;        ///< a word as written (UTF-8); empty for a string
+  std::u16string text;     ///< a string's content after its escapes; a word's text too
   std::size_t column = 0;  ///< 1-based, in bytes
 };
 
@@ -119,11 +119,11 @@ struct Command {
   std::string control;   ///< a control's name
   std::string property;  ///< expect control: property; expect host: setting; expect form/bar: state
   CellRef cell;
-  std::vector<AreaRef> areas;         ///< select, print
-  std::vector<CellContent> values;    ///< set, column, expect cell / column / control / host
-  int64_t number = 0;                 ///< hide-row, stop-at, choose index, list index, count
-  std::optional<uint32_t> colour;     ///< fill
-  bool flag = true;                   ///< addin-item: installed
+  std::vector<AreaRef> areas;       ///< select, print
+  std::vector<CellContent> values;  ///< set, column, expect cell / column / control / host
+  int64_t number = 0;               ///< hide-row, stop-at, choose index, list index, count
+  std::optional<uint32_t> colour;   ///< fill
+  bool flag = true;                 ///< addin-item: installed
 };
 
 /// True for the commands that act on the shown form.

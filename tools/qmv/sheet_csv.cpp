@@ -128,12 +128,15 @@ std::string sheetCsv(memory::MemoryApplication& app, const CsvLayout* layout,
   if (layout != nullptr) {
     counts = layout->fieldCounts;
   } else if (app.workbooksCount() > 0) {
+    // An empty sheet reports $A$1 as its used range.
     const auto used = parseReference(app.usedRangeAddress());
-    const bool blank = app.cell({1, 1}) == CellContent{} && used && used->front().count() == 1;
-    if (used && !blank) {
+    if (used && !used->empty()) {
       const AreaRef& area = used->front();
-      counts.assign(static_cast<std::size_t>(area.last.row),
-                    static_cast<uint32_t>(area.last.column));
+      const bool blank = area.count() == 1 && app.cell(area.first) == CellContent{};
+      if (!blank) {
+        counts.assign(static_cast<std::size_t>(area.last.row),
+                      static_cast<uint32_t>(area.last.column));
+      }
     }
   }
   std::string out;

@@ -57,8 +57,8 @@ std::optional<int> digits(std::string_view text, std::size_t pos, std::size_t wi
 }  // namespace
 
 double serialOf(const CivilDateTime& when) {
-  const auto days = static_cast<double>(daysFromCivil(when.year, when.month, when.day) -
-                                        kSerialEpoch);
+  const auto days =
+      static_cast<double>(daysFromCivil(when.year, when.month, when.day) - kSerialEpoch);
   const int seconds = when.hour * 3600 + when.minute * 60 + when.second;
   return days + seconds / 86400.0;
 }
@@ -109,8 +109,8 @@ std::optional<double> parseScriptNumber(std::string_view text) {
   if (text.empty() || text.front() == '+') return std::nullopt;
   // Only the plain decimal forms: no "inf", "nan" or hexadecimal.
   for (const char c : text) {
-    const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' ||
-                         c == 'E';
+    const bool allowed =
+        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
     if (!allowed) return std::nullopt;
   }
   double value = 0;

@@ -29,17 +29,23 @@ const std::vector<MenuRow>& expectedMenu() {
       {L"Undo Changes", L"QMV16", L"UndoTextRemoval", 128, L"", false},
       {L"Remove all &Numeric in Selection", L"QMV1", L"Remove_Numbers", 11, L"", true},
       {L"Remove all &Alphabets in Selection", L"QMV2", L"Remove_Alphas", 219, L"", false},
-      {L"Remove Non-&Printable Characters in Selection", L"QMV3", L"Remove_Nonpc", 1500, L"", false},
+      {L"Remove Non-&Printable Characters in Selection", L"QMV3", L"Remove_Nonpc", 1500, L"",
+       false},
       {L"Remove &User-defined Characters in Selection", L"QMV4", L"Remove_Ausdc", 304, L"", false},
       {L"Remove all &Spaces in Selection", L"QMV5", L"Remove_Alsps", 241, L"1", true},
       {L"Remove all &Leading and Trailing Spaces", L"QMV6", L"Remove_Alts", 6, L"1", false},
-      {L"Remove all Leading, Trailing and &Excessive Spaces", L"QMV7", L"Remove_Altes", 175, L"1", false},
+      {L"Remove all Leading, Trailing and &Excessive Spaces", L"QMV7", L"Remove_Altes", 175, L"1",
+       false},
       {L"Remove all Text before nth Characters", L"QMV8", L"Remove_Altbsp", 315, L"1", true},
       {L"Remove all Text after nth Characters", L"QMV9", L"Remove_Altasp", 314, L"1", false},
-      {L"Remove x no. of Chars before nth Characters", L"QMV10", L"Remove_Noftbsp", 295, L"1", false},
-      {L"Remove x no. of Chars after nth Characters", L"QMV11", L"Remove_Noftasp", 292, L"1", false},
-      {L"Remove all 'UPPER' Case Characters in Selection", L"QMV12", L"Remove_Aupcs", 291, L"1", true},
-      {L"Remove all 'lower' Case Characters in Selection", L"QMV13", L"Remove_Alocs", 290, L"1", false},
+      {L"Remove x no. of Chars before nth Characters", L"QMV10", L"Remove_Noftbsp", 295, L"1",
+       false},
+      {L"Remove x no. of Chars after nth Characters", L"QMV11", L"Remove_Noftasp", 292, L"1",
+       false},
+      {L"Remove all 'UPPER' Case Characters in Selection", L"QMV12", L"Remove_Aupcs", 291, L"1",
+       true},
+      {L"Remove all 'lower' Case Characters in Selection", L"QMV13", L"Remove_Alocs", 290, L"1",
+       false},
       {L"Remove Duplicates in Selection - Keep One", L"QMV18", L"Remove_Aldpv", 450, L"1", true},
       {L"Remove all Duplicates Values in Selection", L"QMV19", L"Remove_Aldpvl", 486, L"1", false},
       {L"Remove all Unique Values in Selection", L"QMV20", L"Remove_Aluvl", 452, L"1", false},
@@ -102,7 +108,9 @@ TEST_F(ComServerTest, ConnectionBuildsTheToolbarAndTheMenu) {
   ComPtr<IDTExtensibility2> addin = createConnect();
   ASSERT_TRUE(addin);
   SAFEARRAY* custom = nullptr;
-  ASSERT_EQ(addin->OnConnection(excel_.application.get(), ext_cm_Startup, excel_.comAddIn.get(), &custom), S_OK);
+  ASSERT_EQ(
+      addin->OnConnection(excel_.application.get(), ext_cm_Startup, excel_.comAddIn.get(), &custom),
+      S_OK);
 
   ComPtr<fake::Object> toolbar = excel_.bar(L"Dolvanis");
   ASSERT_TRUE(toolbar);
@@ -155,8 +163,10 @@ TEST_F(ComServerTest, TwoConnectionsLeaveOneToolbarAndOnePopup) {
   ComPtr<IDTExtensibility2> addin = createConnect();
   ASSERT_TRUE(addin);
   SAFEARRAY* custom = nullptr;
-  addin->OnConnection(excel_.application.get(), ext_cm_AfterStartup, excel_.comAddIn.get(), &custom);
-  addin->OnConnection(excel_.application.get(), ext_cm_AfterStartup, excel_.comAddIn.get(), &custom);
+  addin->OnConnection(excel_.application.get(), ext_cm_AfterStartup, excel_.comAddIn.get(),
+                      &custom);
+  addin->OnConnection(excel_.application.get(), ext_cm_AfterStartup, excel_.comAddIn.get(),
+                      &custom);
   EXPECT_EQ(popupCount(), 1);
   int toolbars = 0;
   for (const wchar_t* name : {L"Dolvanis"}) toolbars += excel_.bar(name) ? 1 : 0;
@@ -220,8 +230,11 @@ TEST_F(ComServerTest, CbEventsHoldsAButtonAndItsClick) {
                              wrapper.putVoid()),
             S_OK);
   ComPtr<IDispatch> button(static_cast<IDispatch*>(
-      asObject(call(asObject(get(asObject(call(excel_.commandBars.get(), L"Add", {u"Bar"})).get(), L"Controls")).get(),
-                    L"Add", {1})).get()));
+      asObject(call(asObject(get(asObject(call(excel_.commandBars.get(), L"Add", {u"Bar"})).get(),
+                                 L"Controls"))
+                        .get(),
+                    L"Add", {1}))
+          .get()));
   ASSERT_TRUE(button);
   put(wrapper.get(), L"cbBtn", button.get());
   EXPECT_EQ(asObject(get(wrapper.get(), L"cbBtn")).get(), button.get());
@@ -242,7 +255,9 @@ TEST_F(ComServerTest, UnknownClassesAndAggregationAreRefused) {
   ASSERT_EQ(dll_->getClassObject(kClsidConnect, IID_IClassFactory, factory.putVoid()), S_OK);
   ComPtr<IUnknown> object;
   auto outer = fake::Object::create(L"Outer");
-  EXPECT_EQ(factory->CreateInstance(static_cast<IDispatch*>(outer.get()), IID_IUnknown, object.putVoid()), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(
+      factory->CreateInstance(static_cast<IDispatch*>(outer.get()), IID_IUnknown, object.putVoid()),
+      CLASS_E_NOAGGREGATION);
   factory->LockServer(TRUE);
   factory.reset();
   EXPECT_EQ(dll_->canUnloadNow(), S_FALSE);

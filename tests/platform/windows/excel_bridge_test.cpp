@@ -1,10 +1,9 @@
 // The host interface over Excel's automation objects, tested against the fake Excel.
-#include "platform/windows/excel_host.hpp"
-
 #include <gtest/gtest.h>
 
 #include "fake_excel.hpp"
 #include "platform/windows/dispatch.hpp"
+#include "platform/windows/excel_host.hpp"
 
 namespace qmv::windows {
 namespace {
@@ -52,10 +51,8 @@ TEST_F(ExcelBridgeTest, CountIfAsksForALiteralWholeMatch) {
     std::u16string criterion;
   };
   const Row rows[] = {
-      {"plain", u"abc", u"=abc"},
-      {"wildcards", u"a*b?c", u"=a~*b~?c"},
-      {"tilde", u"x~y", u"=x~~y"},
-      {"comparison text", u"<5", u"=<5"},
+      {"plain", u"abc", u"=abc"},  {"wildcards", u"a*b?c", u"=a~*b~?c"},
+      {"tilde", u"x~y", u"=x~~y"}, {"comparison text", u"<5", u"=<5"},
       {"empty", u"", u"="},
   };
   RangePtr range = app_->range(u"A1:A3");
@@ -138,7 +135,8 @@ TEST_F(ExcelBridgeTest, RangeGeometry) {
 TEST_F(ExcelBridgeTest, SelectionMustBeCells) {
   excel_->select(1, 1, 2, 2);
   EXPECT_EQ(app_->selection()->address(), u"$A$1:$B$2");
-  excel_->application->members[L"Selection"] = [shape = fake::Object::create(L"Shape")](fake::Call&) {
+  excel_->application->members[L"Selection"] = [shape =
+                                                    fake::Object::create(L"Shape")](fake::Call&) {
     return Variant::fromDispatch(shape.get());
   };
   try {
@@ -169,7 +167,8 @@ TEST_F(ExcelBridgeTest, CommandBarsBuildControls) {
   EXPECT_EQ(button->faceId(), 65);
   EXPECT_EQ(bar->controls()->count(), 1);
   EXPECT_EQ(bar->controls()->item(u"Go")->tag(), u"T1");
-  CommandBarControlPtr popup = bars->item(u"Worksheet Menu Bar")->controls()->add(ControlType::Popup, false);
+  CommandBarControlPtr popup =
+      bars->item(u"Worksheet Menu Bar")->controls()->add(ControlType::Popup, false);
   EXPECT_EQ(popup->type(), ControlType::Popup);
   auto menu = fake::Excel::controlsOf(*excel_->bar(L"Worksheet Menu Bar"));
   ASSERT_EQ(menu.size(), 1u);
@@ -179,8 +178,10 @@ TEST_F(ExcelBridgeTest, CommandBarsBuildControls) {
 }
 
 TEST_F(ExcelBridgeTest, ClickReachesTheHandlerUntilTheSubscriptionEnds) {
-  CommandBarControlPtr button =
-      app_->commandBars()->add(u"Bar", xl::kBarTop)->controls()->add(ControlType::Button, std::nullopt);
+  CommandBarControlPtr button = app_->commandBars()
+                                    ->add(u"Bar", xl::kBarTop)
+                                    ->controls()
+                                    ->add(ControlType::Button, std::nullopt);
   button->setTag(u"QMV1");
   int clicks = 0;
   std::u16string clickedTag;
@@ -202,11 +203,12 @@ TEST_F(ExcelBridgeTest, ClickReachesTheHandlerUntilTheSubscriptionEnds) {
 }
 
 TEST_F(ExcelBridgeTest, AFailingClickHandlerIsReportedToExcel) {
-  CommandBarControlPtr button =
-      app_->commandBars()->add(u"Bar", xl::kBarTop)->controls()->add(ControlType::Button, std::nullopt);
-  auto subscription = button->subscribeClick([](CommandBarControl&, bool&) {
-    throw HostError(1004, "refused");
-  });
+  CommandBarControlPtr button = app_->commandBars()
+                                    ->add(u"Bar", xl::kBarTop)
+                                    ->controls()
+                                    ->add(ControlType::Button, std::nullopt);
+  auto subscription =
+      button->subscribeClick([](CommandBarControl&, bool&) { throw HostError(1004, "refused"); });
   HRESULT result = S_OK;
   excel_->click(*fake::Excel::controlsOf(*excel_->bar(L"Bar"))[0], &result);
   EXPECT_EQ(result, DISP_E_EXCEPTION);

@@ -1,7 +1,6 @@
 #include "fake_excel.hpp"
 
 #include <ocidl.h>
-
 #include <olectl.h>
 
 #include <algorithm>
@@ -45,13 +44,15 @@ Variant number(double d) { return Variant::fromDouble(d); }
 
 int64_t toInt(const Variant& v) {
   Variant out;
-  if (FAILED(VariantChangeType(out.raw(), const_cast<VARIANT*>(&v.get()), 0, VT_R8))) throw Failure{13};
+  if (FAILED(VariantChangeType(out.raw(), const_cast<VARIANT*>(&v.get()), 0, VT_R8)))
+    throw Failure{13};
   return static_cast<int64_t>(out.get().dblVal);
 }
 
 bool toBool(const Variant& v) {
   Variant out;
-  if (FAILED(VariantChangeType(out.raw(), const_cast<VARIANT*>(&v.get()), 0, VT_BOOL))) throw Failure{13};
+  if (FAILED(VariantChangeType(out.raw(), const_cast<VARIANT*>(&v.get()), 0, VT_BOOL)))
+    throw Failure{13};
   return out.get().boolVal != VARIANT_FALSE;
 }
 
@@ -389,7 +390,8 @@ Excel::~Excel() {
 
 ComPtr<Object> Excel::bar(const std::wstring& name) const {
   for (const auto& b : bars_) {
-    if (CompareStringOrdinal(text(b->props.at(L"Name")).c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL) {
+    if (CompareStringOrdinal(text(b->props.at(L"Name")).c_str(), -1, name.c_str(), -1, TRUE) ==
+        CSTR_EQUAL) {
       return b;
     }
   }
@@ -437,12 +439,15 @@ ComPtr<Object> Excel::makeBar(const std::wstring& name) {
 ComPtr<Object> Excel::makeControls(Object& owner) {
   auto controls = Object::create(L"CommandBarControls");
   Object* o = &owner;
-  controls->members[L"Count"] = [o](Call&) { return Variant::fromInt(static_cast<int32_t>(o->children.size())); };
+  controls->members[L"Count"] = [o](Call&) {
+    return Variant::fromInt(static_cast<int32_t>(o->children.size()));
+  };
   controls->members[L"Item"] = [o](Call& c) {
     Variant index = c.arg(0, L"Index");
     if (index.type() == VT_BSTR) {
       for (auto& child : o->children) {
-        if (text(child->props[L"Caption"]) == text(index)) return Variant::fromDispatch(child.get());
+        if (text(child->props[L"Caption"]) == text(index))
+          return Variant::fromDispatch(child.get());
       }
       throw Failure{5};
     }

@@ -28,9 +28,9 @@ struct NoCase {
 /// One Invoke as the object sees it.
 struct Call {
   WORD flags = 0;
-  std::vector<Variant> args;                       ///< positional, in parameter order
-  std::map<std::wstring, Variant, NoCase> named;   ///< by parameter name
-  Variant value;                                   ///< the assigned value of a put
+  std::vector<Variant> args;                      ///< positional, in parameter order
+  std::map<std::wstring, Variant, NoCase> named;  ///< by parameter name
+  Variant value;                                  ///< the assigned value of a put
   bool isPut() const { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0; }
   /// Positional argument i, or the named one; Empty when absent or omitted.
   Variant arg(std::size_t i, const wchar_t* name = nullptr) const;
@@ -98,7 +98,7 @@ class Excel {
   ~Excel();
 
   ComPtr<Object> application;
-  ComPtr<Object> comAddIn;       ///< the COMAddIn passed as AddInInst
+  ComPtr<Object> comAddIn;  ///< the COMAddIn passed as AddInInst
   ComPtr<Object> commandBars;
 
   /// Cells of the only sheet, by (row, column).

@@ -27,7 +27,8 @@ std::optional<std::wstring> readText(HKEY root, const std::wstring& key, const w
 std::optional<DWORD> readNumber(HKEY root, const std::wstring& key, const wchar_t* name) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   return value;
@@ -61,16 +62,19 @@ std::vector<Expected> expectedTexts(const std::wstring& dll) {
       {"server path", clsid + L"\\InprocServer32", nullptr, dll},
       {"threading model", clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
       {"class ProgID", clsid + L"\\ProgID", nullptr, L"Orvik.Connect"},
-      {"ProgID class", L"Software\\Classes\\Orvik.Connect\\CLSID", nullptr, guidText(kClsidConnect)},
+      {"ProgID class", L"Software\\Classes\\Orvik.Connect\\CLSID", nullptr,
+       guidText(kClsidConnect)},
       {"cbEvents ProgID class", L"Software\\Classes\\Orvik.cbEvents\\CLSID", nullptr,
        guidText(kClsidCbEvents)},
       {"class type library", clsid + L"\\TypeLib", nullptr, guidText(kLibId)},
       {"type library help string", lib, nullptr,
        L"Powerful Excel Add-In to Remove Cells Text Conditionally"},
       {"type library file", lib + L"\\0\\" + platform, nullptr, dll},
-      {"interface name", L"Software\\Classes\\Interface\\" + guidText(kIidConnect), nullptr, L"_Connect"},
-      {"interface marshaler", L"Software\\Classes\\Interface\\" + guidText(kIidCbEvents) + L"\\ProxyStubClsid32",
-       nullptr, kPsOaInterface},
+      {"interface name", L"Software\\Classes\\Interface\\" + guidText(kIidConnect), nullptr,
+       L"_Connect"},
+      {"interface marshaler",
+       L"Software\\Classes\\Interface\\" + guidText(kIidCbEvents) + L"\\ProxyStubClsid32", nullptr,
+       kPsOaInterface},
       {"friendly name", kAddinKey, L"FriendlyName", L"Orvik"},
       {"description", kAddinKey, L"Description",
        L"Vandrel QMV is a valuable addin to automate text removing task for Excel with quality and "
@@ -86,7 +90,8 @@ class RegistrationTest : public ::testing::Test {
     // A neighbour in the shared keys must survive unregistering.
     const std::wstring neighbour = L"Software\\Microsoft\\Office\\Excel\\Addins\\Other.Addin";
     HKEY created = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(root, neighbour.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &created, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(root, neighbour.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &created,
+                              nullptr),
               ERROR_SUCCESS);
     RegCloseKey(created);
 
@@ -115,7 +120,8 @@ class RegistrationTest : public ::testing::Test {
 
 TEST_F(RegistrationTest, PerUserByDefault) {
   checkScope(
-      HKEY_CURRENT_USER, [&] { return dll_.registerServer(); }, [&] { return dll_.unregisterServer(); });
+      HKEY_CURRENT_USER, [&] { return dll_.registerServer(); },
+      [&] { return dll_.unregisterServer(); });
 }
 
 TEST_F(RegistrationTest, MachineWideThroughDllInstall) {
@@ -149,7 +155,9 @@ TEST_F(RegistrationTest, TypeLibraryNamesItsClassesAndMethods) {
   const Row rows[] = {
       {"Connect", &kClsidConnect, u"Connect", {}},
       {"cbEvents", &kClsidCbEvents, u"cbEvents", {}},
-      {"_Connect", &kIidConnect, u"_Connect",
+      {"_Connect",
+       &kIidConnect,
+       u"_Connect",
        {u"txtRemoverCB_Add", u"remMenuBar", u"remToolBar", u"txtRemoverMB_Add"}},
       {"_cbEvents", &kIidCbEvents, u"_cbEvents", {u"cbBtn", u"cbBtn"}},
   };
@@ -160,16 +168,22 @@ TEST_F(RegistrationTest, TypeLibraryNamesItsClassesAndMethods) {
     Bstr typeName;
     info->GetDocumentation(MEMBERID_NIL, typeName.put(), nullptr, nullptr, nullptr);
     EXPECT_EQ(typeName.text(), row.typeName);
+    // A dual interface lists its own methods in its vtable view.
+    HREFTYPE vtableRef = 0;
+    ComPtr<ITypeInfo> vtableView;
+    if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &vtableRef)) &&
+        SUCCEEDED(info->GetRefTypeInfo(vtableRef, vtableView.put()))) {
+      info = vtableView;
+    }
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     std::vector<std::u16string> members;
-    // A dual interface's own functions follow the 7 of IDispatch.
     for (UINT i = 0; i < attr->cFuncs; ++i) {
       FUNCDESC* func = nullptr;
       if (FAILED(info->GetFuncDesc(i, &func))) continue;
       Bstr member;
       info->GetDocumentation(func->memid, member.put(), nullptr, nullptr, nullptr);
-      if (func->memid >= 0x40000000) members.push_back(member.text());
+      members.push_back(member.text());
       info->ReleaseFuncDesc(func);
     }
     info->ReleaseTypeAttr(attr);
@@ -183,7 +197,8 @@ TEST_F(RegistrationTest, TypeLibraryNamesItsClassesAndMethods) {
   ComPtr<ITypeInfo> baseInfo;
   ComPtr<ITypeInfo> dual;
   HREFTYPE dualRef = 0;
-  if (SUCCEEDED(connect->GetRefTypeOfImplType(-1, &dualRef))) connect->GetRefTypeInfo(dualRef, dual.put());
+  if (SUCCEEDED(connect->GetRefTypeOfImplType(-1, &dualRef)))
+    connect->GetRefTypeInfo(dualRef, dual.put());
   ITypeInfo* iface = dual ? dual.get() : connect.get();
   ASSERT_EQ(iface->GetRefTypeOfImplType(0, &base), S_OK);
   ASSERT_EQ(iface->GetRefTypeInfo(base, baseInfo.put()), S_OK);

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Times `qmv apply RNUM` against Debian's python3-pandas doing the same job on the same
+# 1,000,000-row CSV: read the file, remove every digit, write the result. Both results
+# must be the same bytes; the script prints both times, wall clock and CPU (on a shared
+# machine the CPU time is the steadier of the two).
+#
+# Usage: bench/qmv_vs_pandas.sh [path/to/qmv] [rows]
+# The default qmv is build/tools/qmv/qmv (build it with the default preset first).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+qmv=${1:-build/tools/qmv/qmv}
+rows=${2:-1000000}
+python=/usr/bin/python3  # Debian's interpreter, the one python3-pandas installs into
+
+if [ ! -x "$qmv" ]; then
+  echo "qmv_vs_pandas: $qmv is not built (cmake --preset default && cmake --build --preset default --target qmv)" >&2
+  exit 2
+fi
+if ! "$python" -c 'import pandas' 2>/dev/null; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  echo "qmv_vs_pandas: installing python3-pandas" >&2
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends python3-pandas >/dev/null
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# One column of phone-number-like texts under a header.
+awk -v rows="$rows" 'BEGIN {
+  print "phone"
+  for (i = 1; i <= rows; i++) {
+    n = (i * 7919) % 10000000
+    printf "+%d (%03d) %03d-%04d\n", i % 90 + 1, n % 1000, int(n / 1000) % 1000, (i * 31) % 10000
+  }
+}' > "$work/in.csv"
+
+cat > "$work/digits.py" <<'EOF'
+import sys
+import pandas as pd
+
+df = pd.read_csv(sys.argv[1], dtype=str, keep_default_na=False)
+for column in df.columns:
+    df[column] = df[column].str.replace(r"[0-9]", "", regex=True)
+df.to_csv(sys.argv[2], index=False)
+EOF
+
+measure() {  # measure COMMAND...: prints "wall cpu" seconds (cpu = user + system)
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }'
+}
+
+echo "input: $rows rows, $(wc -c < "$work/in.csv") bytes"
+read -r qmv_time qmv_cpu < <(measure "$qmv" apply RNUM "$work/in.csv" -o "$work/qmv.csv")
+read -r pandas_time pandas_cpu < <(measure "$python" "$work/digits.py" "$work/in.csv" "$work/pandas.csv")
+
+if ! cmp -s "$work/qmv.csv" "$work/pandas.csv"; then
+  echo "qmv_vs_pandas: the two results differ" >&2
+  diff <(head -5 "$work/qmv.csv") <(head -5 "$work/pandas.csv") >&2 || true
+  exit 1
+fi
+echo "qmv apply RNUM:                        ${qmv_time} s (CPU ${qmv_cpu} s)"
+echo "pandas read_csv, str.replace, to_csv:  ${pandas_time} s (CPU ${pandas_cpu} s)"
+awk -v q="$qmv_time" -v p="$pandas_time" 'BEGIN {
+  if (q > 0) printf "qmv takes %.0f%% of the time pandas takes\n", 100 * q / p
+}'

@@ -1,0 +1,147 @@
+#include "platform/memory/key_index.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "host/cell_text.hpp"
+
+namespace qmv::memory::detail {
+
+namespace {
+
+constexpr std::size_t kFirstSlots = 16;
+
+/// Spreads a hash over 64 bits (the finaliser of MurmurHash3), so that the slot takes the
+/// low bits and the tag the high ones even where std::size_t has 32 bits.
+uint64_t mix(std::size_t hash) {
+  uint64_t h = hash;
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  h ^= h >> 33;
+  return h;
+}
+
+uint32_t tagOf(uint64_t mixed) { return static_cast<uint32_t>(mixed >> 32); }
+
+}  // namespace
+
+KeyText keyText(std::u16string_view folded) {
+  return KeyText{folded, std::hash<std::u16string_view>{}(folded)};
+}
+
+void foldInto(std::u16string& out, std::u16string_view text) {
+  out.assign(text.begin(), text.end());
+  for (char16_t& c : out) {
+    if (c < 0x80) {
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    } else {
+      c = foldCase(c);
+    }
+  }
+}
+
+void KeyIndex::reserve(std::size_t keys) {
+  std::size_t slots = kFirstSlots;
+  while (slots < 2 * keys) slots *= 2;
+  if (slots > slots_.size()) rehash(slots);
+  keys_.reserve(keys);
+}
+
+bool KeyIndex::sameText(const Key& k, std::u16string_view folded) const {
+  return k.textLength == folded.size() &&
+         (folded.empty() ||
+          std::memcmp(texts_.data() + k.textAt, folded.data(), folded.size() * sizeof(char16_t)) ==
+              0);
+}
+
+uint32_t KeyIndex::find(const KeyText& text) const {
+  if (slots_.empty()) return 0;
+  const uint64_t mixed = mix(text.hash);
+  const uint32_t tag = tagOf(mixed);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = mixed & mask;; i = (i + 1) & mask) {
+    const uint64_t slot = slots_[i];
+    if (slot == 0) return 0;
+    const auto key = static_cast<uint32_t>(slot);
+    if (static_cast<uint32_t>(slot >> 32) == tag && sameText(keys_[key - 1], text.folded)) {
+      return key;
+    }
+  }
+}
+
+uint32_t KeyIndex::intern(const KeyText& text) {
+  if (const uint32_t key = find(text)) return key;
+  // At most half the slots are taken, so probe sequences stay short.
+  if (2 * (keys_.size() + 1) > slots_.size()) {
+    rehash(std::max(kFirstSlots, 2 * slots_.size()));
+  }
+  Key k;
+  k.textAt = texts_.size();
+  k.textLength = static_cast<uint32_t>(text.folded.size());
+  texts_.append(text.folded);
+  keys_.push_back(k);
+  const auto key = static_cast<uint32_t>(keys_.size());
+  place(key, mix(text.hash));
+  return key;
+}
+
+void KeyIndex::place(uint32_t key, uint64_t mixed) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = mixed & mask;
+  while (slots_[i] != 0) i = (i + 1) & mask;
+  slots_[i] = (static_cast<uint64_t>(tagOf(mixed)) << 32) | key;
+}
+
+void KeyIndex::rehash(std::size_t slots) {
+  slots_.assign(slots, 0);
+  for (std::size_t i = 0; i < keys_.size(); ++i) {
+    place(static_cast<uint32_t>(i + 1), mix(keyText(textOf(keys_[i])).hash));
+  }
+}
+
+void KeyIndex::add(uint32_t key, uint32_t row) {
+  Key& k = keys_[key - 1];
+  if (k.count++ == 0) ++liveKeys_;
+  const uint32_t* first = rows_.data() + k.rowsAt;
+  const uint32_t* last = first + k.rowsSize;
+  // Rows mostly arrive in ascending order: check the end before searching.
+  const uint32_t* pos =
+      (k.rowsSize == 0 || last[-1] < row) ? last : std::lower_bound(first, last, row);
+  if (pos != last && *pos == row) return;  // a stale row that is current again
+  const auto at = static_cast<std::size_t>(pos - first);
+  if (k.rowsSize == k.rowsCapacity) {
+    const uint32_t capacity = std::max<uint32_t>(4, 2 * k.rowsCapacity);
+    if (static_cast<std::size_t>(k.rowsAt) + k.rowsCapacity == rows_.size()) {
+      // The last slice of the pool grows in place.
+      rows_.resize(static_cast<std::size_t>(k.rowsAt) + capacity);
+    } else {
+      const std::size_t moved = rows_.size();
+      rows_.resize(moved + capacity);
+      std::copy_n(rows_.begin() + k.rowsAt, k.rowsSize, rows_.begin() + moved);
+      deadRows_ += k.rowsCapacity;
+      k.rowsAt = static_cast<uint32_t>(moved);
+    }
+    k.rowsCapacity = capacity;
+  }
+  uint32_t* slice = rows_.data() + k.rowsAt;
+  std::copy_backward(slice + at, slice + k.rowsSize, slice + k.rowsSize + 1);
+  slice[at] = row;
+  ++k.rowsSize;
+}
+
+void KeyIndex::layOutRows() {
+  std::size_t total = 0;
+  for (Key& k : keys_) {
+    k.rowsAt = static_cast<uint32_t>(total);
+    k.rowsSize = 0;
+    k.rowsCapacity = k.count;
+    total += k.count;
+  }
+  rows_.assign(total, 0);
+  deadRows_ = 0;
+}
+
+}  // namespace qmv::memory::detail

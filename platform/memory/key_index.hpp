@@ -1,0 +1,108 @@
+// The index of one column's cell texts for counting and finding: each distinct folded
+// text becomes a key, kept in a flat open-addressing table with the texts in one buffer
+// and, per key, the number of cells holding it and their rows in one shared pool.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmv::memory::detail {
+
+/// A folded text with its hash, computed once per lookup.
+struct KeyText {
+  std::u16string_view folded;
+  std::size_t hash = 0;
+};
+
+/// The text as the index hashes it.
+KeyText keyText(std::u16string_view folded);
+
+/// Writes `text` folded (as foldCase does) into `out`, reusing its storage.
+void foldInto(std::u16string& out, std::u16string_view text);
+
+/// Keys of folded texts (numbered from 1; 0 is no key), their live counts and rows.
+class KeyIndex {
+ public:
+  /// Prepares the table for about `keys` keys.
+  void reserve(std::size_t keys);
+
+  /// The key of `text`; 0 when the index has none.
+  uint32_t find(const KeyText& text) const;
+  /// The key of `text`, made (with no cells) when the index has none.
+  uint32_t intern(const KeyText& text);
+
+  /// Keys made so far, including those no cell holds any more.
+  std::size_t size() const { return keys_.size(); }
+  /// Keys that no cell holds any more.
+  std::size_t deadKeys() const { return keys_.size() - liveKeys_; }
+  /// Row slots no key uses any more (left behind when a key's rows moved).
+  std::size_t deadRows() const { return deadRows_; }
+
+  /// Cells holding `key`.
+  uint32_t count(uint32_t key) const { return keys_[key - 1].count; }
+  /// Rows recorded for `key`, ascending; a row may be stale (its cell holds another key).
+  std::span<const uint32_t> rows(uint32_t key) const {
+    const Key& k = keys_[key - 1];
+    return {rows_.data() + k.rowsAt, k.rowsSize};
+  }
+
+  /// One more cell holds `key`, in `row`.
+  void add(uint32_t key, uint32_t row);
+  /// One cell fewer holds `key`. Its row stays until `isCurrent` sweeps the stale rows.
+  template <class IsCurrent>
+  void remove(uint32_t key, IsCurrent&& isCurrent) {
+    Key& k = keys_[key - 1];
+    if (--k.count == 0) --liveKeys_;
+    // Stale rows are dropped in one sweep once they outnumber the live ones.
+    if (k.rowsSize > 2 * static_cast<std::size_t>(k.count) + 16) {
+      uint32_t* first = rows_.data() + k.rowsAt;
+      uint32_t* out = first;
+      for (uint32_t* r = first; r != first + k.rowsSize; ++r) {
+        if (isCurrent(*r, key)) *out++ = *r;
+      }
+      k.rowsSize = static_cast<uint32_t>(out - first);
+    }
+  }
+
+  /// Lays out the rows of every key after `count`s were set by `countCell`: room for
+  /// exactly `count` rows per key, filled by `placeRow` in ascending row order.
+  void countCell(uint32_t key) {
+    if (keys_[key - 1].count++ == 0) ++liveKeys_;
+  }
+  void layOutRows();
+  void placeRow(uint32_t key, uint32_t row) {
+    Key& k = keys_[key - 1];
+    rows_[k.rowsAt + k.rowsSize++] = row;
+  }
+
+ private:
+  struct Key {
+    uint64_t textAt = 0;  ///< in texts_
+    uint32_t textLength = 0;
+    uint32_t count = 0;  ///< cells holding the key
+    uint32_t rowsAt = 0;
+    uint32_t rowsSize = 0;
+    uint32_t rowsCapacity = 0;
+  };
+  static_assert(sizeof(Key) == 32);
+
+  bool sameText(const Key& k, std::u16string_view folded) const;
+  std::u16string_view textOf(const Key& k) const { return {texts_.data() + k.textAt, k.textLength}; }
+  /// Resizes the table to `slots` (a power of 2) and places every key again.
+  void rehash(std::size_t slots);
+  /// Puts `key` into the first free slot of its probe sequence.
+  void place(uint32_t key, uint64_t mixed);
+
+  std::vector<uint64_t> slots_;  ///< (hash tag << 32) | key; 0 is empty; size a power of 2
+  std::vector<Key> keys_;
+  std::u16string texts_;
+  std::vector<uint32_t> rows_;
+  std::size_t liveKeys_ = 0;
+  std::size_t deadRows_ = 0;
+};
+
+}  // namespace qmv::memory::detail

@@ -1,0 +1,164 @@
+// The Win32 forms toolkit: forms become windows, window messages become the form's
+// handler calls, and property changes made by the code reach the windows.
+#include "platform/windows/win_forms.hpp"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+namespace qmv::windows {
+namespace {
+
+// A small form: a text box with a digit filter, a Yes button that unloads the form, a
+// Stop button, a progress bar and a label.
+struct TestForm {
+  Form form{"frmTest"};
+  Control& text;
+  Control& yes;
+  Control& stop;
+  Control& bar;
+  Control& label;
+  int yesClicks = 0;
+  int stopClicks = 0;
+
+  explicit TestForm(FormsToolkit& toolkit)
+      : text(form.add("txtSP", ControlKind::TextBox)),
+        yes(form.add("CommandButton1", ControlKind::CommandButton)),
+        stop(form.add("CommandButton3", ControlKind::CommandButton)),
+        bar(form.add("ProgressBar1", ControlKind::ProgressBar)),
+        label(form.add("lblPer", ControlKind::Label)) {
+    form.setCaption(u"Progress");
+    form.geometry = {0, 0, 278, 124};
+    text.geometry = {8, 8, 40, 16};
+    text.setText(u"1");
+    yes.geometry = {83, 92, 57, 20};
+    yes.setCaption(u"Yes");
+    yes.backColor = 0xC0E0FF;
+    stop.geometry = {8, 92, 57, 20};
+    stop.setCaption(u"Stop");
+    bar.geometry = {28, 67, 188, 11};
+    label.geometry = {218, 66, 30, 15};
+    label.setCaption(u"0%");
+    text.onKeyPress = [](int& key) {
+      if (!((key >= '0' && key <= '9') || key == '.' || key == keys::kBackspace)) key = 0;
+    };
+    yes.onClick = [this, &toolkit] {
+      ++yesClicks;
+      toolkit.unload(form);
+    };
+    stop.onClick = [this] { ++stopClicks; };
+  }
+};
+
+std::wstring windowText(HWND hwnd) {
+  wchar_t buffer[256] = {};
+  GetWindowTextW(hwnd, buffer, 256);
+  return buffer;
+}
+
+TEST(Win32FormsToolkitTest, KeyFilterDecidesWhatIsTyped) {
+  Win32FormsToolkit toolkit;
+  TestForm t(toolkit);
+  const auto window = reinterpret_cast<HWND>(toolkit.windowHandle(t.form));
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
+  HWND edit = toolkit.controlWindow(t.text);
+  ASSERT_TRUE(edit);
+  SendMessageW(edit, EM_SETSEL, 1, 1);
+  struct Row {
+    const char* name;
+    wchar_t key;
+    std::u16string after;
+  };
+  const Row rows[] = {
+      {"digit", L'3', u"13"},  {"letter", L'a', u"13"},     {"minus", L'-', u"13"},
+      {"point", L'.', u"13."}, {"backspace", L'\b', u"13"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SendMessageW(edit, WM_CHAR, row.key, 0);
+    EXPECT_EQ(t.text.text(), row.after);
+  }
+  toolkit.unload(t.form);
+  EXPECT_FALSE(IsWindow(window));
+}
+
+TEST(Win32FormsToolkitTest, PropertyChangesReachTheWindows) {
+  Win32FormsToolkit toolkit;
+  TestForm t(toolkit);
+  toolkit.windowHandle(t.form);
+  t.label.setCaption(u"40 %");
+  EXPECT_EQ(windowText(toolkit.controlWindow(t.label)), L"40 %");
+  t.bar.setMax(250);
+  t.bar.setValue(100);
+  HWND bar = toolkit.controlWindow(t.bar);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 250);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 100);
+  t.stop.setVisible(false);
+  EXPECT_FALSE(GetWindowLongW(toolkit.controlWindow(t.stop), GWL_STYLE) & WS_VISIBLE);
+  t.text.setText(u"7");
+  EXPECT_EQ(windowText(toolkit.controlWindow(t.text)), L"7");
+  // Sizes follow the screen's DPI: 72 points are one inch.
+  EXPECT_EQ(toolkit.pixels(72), GetDeviceCaps(GetDC(nullptr), LOGPIXELSY));
+  toolkit.unload(t.form);
+}
+
+TEST(Win32FormsToolkitTest, ShowModalReturnsWhenAHandlerUnloads) {
+  Win32FormsToolkit toolkit;
+  TestForm t(toolkit);
+  toolkit.windowHandle(t.form);
+  // The clicks wait in the queue until the modal loop runs.
+  PostMessageW(toolkit.controlWindow(t.stop), BM_CLICK, 0, 0);
+  PostMessageW(toolkit.controlWindow(t.yes), BM_CLICK, 0, 0);
+  toolkit.showModal(t.form);
+  EXPECT_EQ(t.stopClicks, 1);
+  EXPECT_EQ(t.yesClicks, 1);
+  EXPECT_FALSE(t.form.loaded());
+}
+
+TEST(Win32FormsToolkitTest, DoEventsDeliversAPendingClick) {
+  Win32FormsToolkit toolkit;
+  TestForm t(toolkit);
+  toolkit.windowHandle(t.form);
+  PostMessageW(toolkit.controlWindow(t.stop), BM_CLICK, 0, 0);
+  EXPECT_EQ(t.stopClicks, 0);
+  toolkit.doEvents();
+  EXPECT_EQ(t.stopClicks, 1);
+  toolkit.unload(t.form);
+}
+
+TEST(Win32FormsToolkitTest, TheCloseBoxUnloadsUnlessTheFormKeepsItselfOpen) {
+  Win32FormsToolkit toolkit;
+  TestForm t(toolkit);
+  int asked = 0;
+  t.form.onQueryClose = [&] { return ++asked == 1; };  // refuse once, then close
+  const auto window = reinterpret_cast<HWND>(toolkit.windowHandle(t.form));
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  toolkit.showModal(t.form);
+  EXPECT_EQ(asked, 2);
+  EXPECT_FALSE(t.form.loaded());
+}
+
+TEST(Win32FormsToolkitTest, AFailingHandlerEndsTheFormAndReachesTheCaller) {
+  Win32FormsToolkit toolkit;
+  TestForm t(toolkit);
+  t.stop.onClick = [] { throw std::runtime_error("handler failed"); };
+  toolkit.windowHandle(t.form);
+  PostMessageW(toolkit.controlWindow(t.stop), BM_CLICK, 0, 0);
+  EXPECT_THROW(toolkit.showModal(t.form), std::runtime_error);
+  EXPECT_FALSE(t.form.loaded());
+}
+
+TEST(Win32FormsToolkitTest, DestroyingAFormDestroysItsWindow) {
+  Win32FormsToolkit toolkit;
+  HWND window = nullptr;
+  {
+    TestForm t(toolkit);
+    window = reinterpret_cast<HWND>(toolkit.windowHandle(t.form));
+    ASSERT_TRUE(IsWindow(window));
+  }
+  EXPECT_FALSE(IsWindow(window));
+}
+
+}  // namespace
+}  // namespace qmv::windows

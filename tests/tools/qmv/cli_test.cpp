@@ -1,0 +1,96 @@
+// The command line: help, usage errors as one line with status 2, and both commands.
+#include "tools/qmv/cli.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qmv::cli {
+namespace {
+
+struct Ran {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+Ran run(std::vector<std::string> args, const std::string& input = {}) {
+  args.insert(args.begin(), "qmv");
+  std::istringstream in(input);
+  std::ostringstream out;
+  std::ostringstream err;
+  Ran ran;
+  ran.status = runQmv(args, in, out, err, false);
+  ran.out = out.str();
+  ran.err = err.str();
+  return ran;
+}
+
+long lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+TEST(CliTest, HelpListsTheOperationsAndEndsWell) {
+  const Ran ran = run({"apply", "--help"});
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_NE(ran.out.find("--separator"), std::string::npos);
+  EXPECT_NE(ran.out.find("RNUM"), std::string::npos);
+  EXPECT_NE(ran.out.find("digits"), std::string::npos);
+  EXPECT_EQ(run({"--help"}).status, 0);
+  EXPECT_EQ(run({}).status, 0);
+  const Ran version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_FALSE(version.out.empty());
+}
+
+struct UsageRow {
+  const char* name;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+TEST(CliTest, UsageErrorsAreOneLineWithStatusTwo) {
+  const std::vector<UsageRow> rows = {
+      {"unknown command", {"frob"}, "qmv: "},
+      {"unknown option", {"apply", "digits", "x.csv", "--bogus"}, "qmv apply: "},
+      {"missing file", {"apply", "digits"}, "qmv apply: "},
+      {"option without value", {"apply", "RBSP", "x.csv", "--start"}, "qmv apply: "},
+      {"negative start",
+       {"apply", "RBSP", "x.csv", "--start", "-1"},
+       "qmv apply: --start: \"-1\" is not a whole number"},
+      {"play without script", {"play"}, "qmv play: "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Ran ran = run(row.args);
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.err.rfind(row.message, 0), 0u) << ran.err;
+    EXPECT_EQ(lines(ran.err), 1) << ran.err;
+    EXPECT_EQ(ran.out, "");
+  }
+}
+
+TEST(CliTest, AppliesAndPlays) {
+  namespace fs = std::filesystem;
+  const fs::path file =
+      fs::temp_directory_path() / ("qmv_cli_" + std::to_string(::getpid()) + ".csv");
+  std::ofstream(file, std::ios::binary) << "abc-def-ghi\n";
+  Ran ran =
+      run({"apply", "after", file.string(), "--separator", "-", "--occurrence", "Last", "--all"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(ran.out, "abc-def-\n");
+  ran = run({"apply", "RBSP", file.string(), "--start=5"});
+  EXPECT_EQ(ran.out, "def-ghi\n");
+  fs::remove(file);
+
+  ran = run({"play", "-"}, "workbook\nset A1 1\nexpect A1 2\n");
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.out, "line 3: expected A1 2 but was 1\n");
+}
+
+}  // namespace
+}  // namespace qmv::cli
