@@ -1,6 +1,5 @@
 #include "engine/run_steps.hpp"
 
-#include <cfenv>
 #include <cmath>
 #include <string>
 
@@ -36,12 +35,36 @@ void bindUndoCommands(AddinModule& module) noexcept {
   tolerant([&] { app.onKey(kUndoKey, kUndoMacro); });
 }
 
+namespace {
+
+// Whether `caption` is the percentage text of `percent`, compared without building it.
+bool showsPercent(const std::u16string& caption, int64_t percent) {
+  char16_t digits[24];  // backwards
+  std::size_t length = 0;
+  uint64_t rest = percent < 0 ? 0 - static_cast<uint64_t>(percent) : static_cast<uint64_t>(percent);
+  do {
+    digits[length++] = static_cast<char16_t>(u'0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  if (percent < 0) digits[length++] = u'-';
+  if (caption.size() != length + 2 || caption[length] != u' ' || caption[length + 1] != u'%') {
+    return false;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    if (caption[i] != digits[length - 1 - i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int64_t roundHalfEven(double x) {
-  // nearbyint rounds in the current mode, which is to-nearest-even unless changed.
-  const int previous = std::fegetround();
-  std::fesetround(FE_TONEAREST);
-  const double r = std::nearbyint(x);
-  std::fesetround(previous);
+  // Exact without touching the rounding mode: x - floor(x) loses no bits, and a double
+  // of 2^52 or more is whole already.
+  const double whole = std::floor(x);
+  const double fraction = x - whole;
+  double r = whole;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0)) r = whole + 1.0;
   return static_cast<int64_t>(r);
 }
 
@@ -63,11 +86,13 @@ void ProgressDisplay::show(int64_t step, bool capAtMax) {
   float value = static_cast<float>(step);
   if (capAtMax && value > bar_.max()) value = bar_.max();
   bar_.setValue(value);
-  // Formatting the label costs more than the arithmetic: only a new percentage is written.
+  // Formatting the label costs more than the arithmetic: the text is made only when the
+  // label does not show this percentage already.
   const int64_t percent = percentOf(bar_.value(), bar_.max());
-  if (percent == shownPercent_) return;
+  if (percent == shownPercent_ && showsPercent(label_.caption(), percent)) return;
+  std::u16string text = percentText(bar_.value(), bar_.max());
   shownPercent_ = percent;
-  label_.setCaption(percentText(bar_.value(), bar_.max()));
+  if (text != label_.caption()) label_.setCaption(std::move(text));
 }
 
 }  // namespace qmv

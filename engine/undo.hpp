@@ -25,7 +25,7 @@ class AddinModule;
 inline constexpr char16_t kNothingToUndoText[] = u"Nothing to Undo!";
 inline constexpr char16_t kUndoFailedText[] = u"Undo Command Failed!";
 
-/// "N cells changed after the removal were left as they are."
+/// "N cells changed after the removal were left as they are." ("1 cell ... was ... it is.")
 std::u16string keptChangesText(std::size_t count);
 
 /// One recorded cell: its address and its formula-or-value before the run.

@@ -407,14 +407,14 @@ class MemoryRange final : public Range {
 
   /// First cell in `area` between `from` and `to` (row-major, inclusive) whose folded
   /// text is `key`.
-  std::optional<CellRef> firstMatch(const AreaRef& area, const std::u16string& key, CellRef from,
+  std::optional<CellRef> firstMatch(const AreaRef& area, const KeyText& key, CellRef from,
                                     CellRef to) const {
     std::optional<CellRef> best;
     sheet_->forEachColumn(area.first.column, area.last.column, [&](int64_t c, const Column& col) {
       const int64_t r1 = c >= from.column ? from.row : from.row + 1;
       const int64_t r2 = c <= to.column ? to.row : to.row - 1;
       if (r1 > r2) return;
-      auto r = col.firstKeyRow(key, r1, r2);
+      auto r = col.firstKeyRow(key, r1, r2, st_->locale);
       if (r && (!best || *r < best->row)) best = CellRef{*r, c};
     });
     return best;
@@ -428,7 +428,8 @@ class MemoryRange final : public Range {
 RangePtr MemoryRange::find(const std::u16string& what, Range& after) {
   enter();
   if (what.empty()) return nullptr;
-  const std::u16string key = foldCase(what);
+  const std::u16string folded = foldCase(what);
+  const KeyText key = keyText(folded);
   std::optional<CellRef> start;
   if (auto* a = dynamic_cast<MemoryRange*>(&after); a && a->sheet_ == sheet_) {
     start = a->areas_[0].first;
@@ -487,12 +488,15 @@ void MemoryRange::advancedFilterUniqueInPlace() {
   // Every row is a record; the first row is data like any other.
   if (area.columns() == 1) {
     const Column* col = sheet_->column(area.first.column);
-    std::unordered_set<uint32_t> seen;
+    // Keys are small numbers: a flag per key tells which were seen.
+    std::vector<bool> seen(col ? col->keyLimit(st_->locale) : 1, false);
     for (int64_t r = rows->first.row; r <= rows->last.row; ++r) {
       const Cell* c = col ? col->at(r) : nullptr;
       bool repeat = false;
       if (!c || !std::holds_alternative<CellError>(c->value)) {
-        repeat = !seen.insert(c ? c->key : 0).second;
+        const uint32_t key = c ? col->keyAt(r, st_->locale) : 0;
+        repeat = seen[key];
+        seen[key] = true;
       }
       sheet_->setRowHidden(r, repeat);
     }
@@ -644,10 +648,11 @@ double MemoryWorksheetFunction::countIf(Range& range, const std::u16string& text
     }
     return static_cast<double>(n);
   }
-  const std::u16string key = foldCase(text);
+  foldInto(scratch_, text);
+  const KeyText key = keyText(scratch_);
   for (const auto& a : r.refs()) {
     r.sheet()->forEachColumn(a.first.column, a.last.column, [&](int64_t, const Column& col) {
-      n += col.countKey(key, a.first.row, a.last.row);
+      n += col.countKey(key, a.first.row, a.last.row, st_->locale);
     });
   }
   return static_cast<double>(n);
@@ -1095,7 +1100,7 @@ const std::vector<std::u16string>& MemoryApplication::hostErrors() const {
 void MemoryApplication::setLocale(const HostLocale& locale) {
   state_->locale = locale;
   for (const auto& book : state_->books) {
-    for (const auto& sheet : book->sheets) sheet->rebuildKeys();
+    for (const auto& sheet : book->sheets) sheet->dropIndexes();
   }
 }
 

@@ -6,6 +6,40 @@
 
 namespace qmv::memory::detail {
 
+/// A column's index: the keys of the folded texts and the key of every cell.
+struct Column::Index {
+  KeyIndex keys;
+  std::vector<uint32_t> cellKeys;  ///< by row - base_; 0 for no key
+  std::u16string scratch;          ///< the folded text being looked up
+
+  /// The key of the cell's folded text, made when new; 0 for an empty cell and for an
+  /// error value (it has no text, so it matches nothing).
+  uint32_t internCell(const Cell& c, const HostLocale& locale) {
+    if (c.value.index() == 0 && !(c.flags & kHasFormula)) return 0;
+    if (const auto* text = std::get_if<std::u16string>(&c.value)) {
+      foldInto(scratch, *text);
+    } else {
+      const auto converted = cellText(c.value, locale);
+      if (!converted) return 0;
+      foldInto(scratch, *converted);
+    }
+    return keys.intern(keyText(scratch));
+  }
+};
+
+namespace {
+
+/// Dead keys or row slots beyond this many more than the column's cells make the index
+/// be rebuilt, so that its size stays proportional to the column.
+constexpr std::size_t kIndexSlack = 4096;
+
+}  // namespace
+
+Column::Column() = default;
+Column::~Column() = default;
+
+void Column::dropIndex() { index_.reset(); }
+
 CellContent Column::content(int64_t row) const {
   const Cell* c = at(row);
   if (!c) return {};
@@ -24,15 +58,19 @@ Cell& Column::ensure(int64_t row) {
   if (cells_.empty()) {
     base_ = row;
     cells_.resize(1);
+    if (index_) index_->cellKeys.assign(1, 0);
   } else if (row < base_) {
     // Grow towards the top by at least the current size, so that writing upwards
     // costs amortised constant time per cell.
     const int64_t size = static_cast<int64_t>(cells_.size());
     const int64_t newBase = std::max<int64_t>(1, std::min(row, base_ - size));
-    cells_.insert(cells_.begin(), static_cast<std::size_t>(base_ - newBase), Cell{});
+    const auto added = static_cast<std::size_t>(base_ - newBase);
+    cells_.insert(cells_.begin(), added, Cell{});
+    if (index_) index_->cellKeys.insert(index_->cellKeys.begin(), added, 0);
     base_ = newBase;
   } else if (row - base_ >= static_cast<int64_t>(cells_.size())) {
     cells_.resize(static_cast<std::size_t>(row - base_ + 1));
+    if (index_) index_->cellKeys.resize(cells_.size(), 0);
   }
   return cells_[static_cast<std::size_t>(row - base_)];
 }
@@ -41,8 +79,7 @@ void Column::releaseAll() {
   cells_ = {};
   formulas_ = {};
   fills_ = {};
-  keyIds_ = {};
-  keys_ = {};
+  index_.reset();
   live_ = 0;
   nonEmpty_ = 0;
   lo_ = 0;
@@ -73,37 +110,47 @@ void Column::afterChange(int64_t row, bool wasLive, bool wasNonEmpty) {
   }
 }
 
-uint32_t Column::keyFor(const Cell& c, const HostLocale& locale) {
-  if (c.value.index() == 0 && !(c.flags & kHasFormula)) return 0;
-  const auto text = cellText(c.value, locale);
-  if (!text) return 0;  // an error value matches nothing
-  std::u16string folded = foldCase(*text);
-  auto [it, inserted] = keyIds_.try_emplace(std::move(folded), 0);
-  if (inserted) {
-    keys_.emplace_back();
-    it->second = static_cast<uint32_t>(keys_.size());
+Column::Index& Column::index(const HostLocale& locale) const {
+  if (index_) return *index_;
+  auto index = std::make_unique<Index>();
+  index->cellKeys.assign(cells_.size(), 0);
+  index->keys.reserve(static_cast<std::size_t>(nonEmpty_));
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    const uint32_t key = index->internCell(cells_[i], locale);
+    index->cellKeys[i] = key;
+    if (key != 0) index->keys.countCell(key);
   }
-  return it->second;
+  // Rows go in top to bottom, so every key's rows come out ascending.
+  index->keys.layOutRows();
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    if (const uint32_t key = index->cellKeys[i]) {
+      index->keys.placeRow(key, static_cast<uint32_t>(base_ + static_cast<int64_t>(i)));
+    }
+  }
+  index_ = std::move(index);
+  return *index_;
 }
 
-void Column::addKey(uint32_t key, int64_t row) {
-  if (key == 0) return;
-  KeyEntry& e = keys_[key - 1];
-  ++e.count;
-  auto pos = std::lower_bound(e.rows.begin(), e.rows.end(), row);
-  if (pos == e.rows.end() || *pos != row) e.rows.insert(pos, row);
-}
-
-void Column::removeKey(uint32_t key) {
-  if (key == 0) return;
-  KeyEntry& e = keys_[key - 1];
-  --e.count;
-  // Stale rows are dropped in one sweep once they outnumber the live ones.
-  if (e.rows.size() > static_cast<std::size_t>(2 * e.count + 16)) {
-    std::erase_if(e.rows, [&](int64_t r) {
-      const Cell* c = at(r);
-      return !c || c->key != key;
+void Column::reindex(int64_t row, const HostLocale& locale) {
+  Index& ix = *index_;
+  const auto i = static_cast<std::size_t>(row - base_);
+  const uint32_t oldKey = ix.cellKeys[i];
+  const uint32_t newKey = ix.internCell(cells_[i], locale);
+  if (oldKey == newKey) return;
+  ix.cellKeys[i] = newKey;
+  if (oldKey != 0) {
+    ix.keys.remove(oldKey, [&](uint32_t r, uint32_t key) {
+      const int64_t at = static_cast<int64_t>(r) - base_;
+      return at >= 0 && at < static_cast<int64_t>(ix.cellKeys.size()) &&
+             ix.cellKeys[static_cast<std::size_t>(at)] == key;
     });
+  }
+  if (newKey != 0) ix.keys.add(newKey, static_cast<uint32_t>(row));
+  // Keys no cell holds any more, and rows left behind, pile up under churn: past a
+  // bound proportional to the column the index is dropped and built afresh when needed.
+  if (ix.keys.deadKeys() > cells_.size() + kIndexSlack ||
+      ix.keys.deadRows() > cells_.size() + kIndexSlack) {
+    index_.reset();
   }
 }
 
@@ -121,14 +168,7 @@ void Column::setContent(int64_t row, const CellContent& content, const HostLocal
     formulas_.erase(row);
     c.flags &= static_cast<uint8_t>(~kHasFormula);
   }
-  const uint32_t oldKey = c.key;
-  const uint32_t newKey = keyFor(c, locale);
-  // keyFor may grow keys_, never cells_, so `c` stays valid.
-  c.key = newKey;
-  if (oldKey != newKey) {
-    removeKey(oldKey);
-    addKey(newKey, row);
-  }
+  if (index_) reindex(row, locale);
   afterChange(row, wasLive, wasNonEmpty);
 }
 
@@ -156,9 +196,8 @@ void Column::clear(int64_t row) {
   if (c.flags & kHasFill) fills_.erase(row);
   c.flags = 0;
   c.value = Value{};
-  const uint32_t oldKey = c.key;
-  c.key = 0;
-  removeKey(oldKey);
+  // An empty cell has no key: no locale is needed to find that out.
+  if (index_) reindex(row, HostLocale{});
   afterChange(row, true, wasNonEmpty);
 }
 
@@ -172,53 +211,55 @@ int64_t Column::countNonEmpty(int64_t r1, int64_t r2) const {
   return n;
 }
 
-const Column::KeyEntry* Column::entry(const std::u16string& folded, uint32_t* id) const {
-  auto it = keyIds_.find(folded);
-  if (it == keyIds_.end()) return nullptr;
-  *id = it->second;
-  return &keys_[it->second - 1];
-}
-
-int64_t Column::countKey(const std::u16string& folded, int64_t r1, int64_t r2) const {
-  uint32_t id = 0;
-  const KeyEntry* e = entry(folded, &id);
-  if (!e || e->count == 0) return 0;
-  if (r1 <= lo_ && r2 >= hi_) return e->count;
-  auto isCurrent = [&](int64_t r) {
-    const Cell* c = at(r);
-    return c && c->key == id;
+int64_t Column::countKey(const KeyText& key, int64_t r1, int64_t r2,
+                         const HostLocale& locale) const {
+  if (live_ == 0) return 0;
+  const Index& ix = index(locale);
+  const uint32_t id = ix.keys.find(key);
+  if (id == 0 || ix.keys.count(id) == 0) return 0;
+  if (r1 <= lo_ && r2 >= hi_) return ix.keys.count(id);
+  auto isCurrent = [&](uint32_t r) {
+    const int64_t i = static_cast<int64_t>(r) - base_;
+    return i >= 0 && i < static_cast<int64_t>(ix.cellKeys.size()) &&
+           ix.cellKeys[static_cast<std::size_t>(i)] == id;
   };
-  const auto first = std::lower_bound(e->rows.begin(), e->rows.end(), r1);
-  const auto last = std::upper_bound(first, e->rows.end(), r2);
+  const auto rows = ix.keys.rows(id);
+  const auto first = std::lower_bound(rows.begin(), rows.end(), r1);
+  const auto last = std::upper_bound(first, rows.end(), r2);
   const auto inside = last - first;
-  const auto outside = static_cast<std::ptrdiff_t>(e->rows.size()) - inside;
+  const auto outside = static_cast<std::ptrdiff_t>(rows.size()) - inside;
   if (inside <= outside) return std::count_if(first, last, isCurrent);
-  const auto outsideCount = std::count_if(e->rows.begin(), first, isCurrent) +
-                            std::count_if(last, e->rows.end(), isCurrent);
-  return e->count - outsideCount;
+  const auto outsideCount =
+      std::count_if(rows.begin(), first, isCurrent) + std::count_if(last, rows.end(), isCurrent);
+  return static_cast<int64_t>(ix.keys.count(id)) - outsideCount;
 }
 
-std::optional<int64_t> Column::firstKeyRow(const std::u16string& folded, int64_t from,
-                                           int64_t to) const {
-  uint32_t id = 0;
-  const KeyEntry* e = entry(folded, &id);
-  if (!e || e->count == 0) return std::nullopt;
-  for (auto it = std::lower_bound(e->rows.begin(), e->rows.end(), from);
-       it != e->rows.end() && *it <= to; ++it) {
-    const Cell* c = at(*it);
-    if (c && c->key == id) return *it;
+std::optional<int64_t> Column::firstKeyRow(const KeyText& key, int64_t from, int64_t to,
+                                           const HostLocale& locale) const {
+  if (live_ == 0) return std::nullopt;
+  const Index& ix = index(locale);
+  const uint32_t id = ix.keys.find(key);
+  if (id == 0 || ix.keys.count(id) == 0) return std::nullopt;
+  const auto rows = ix.keys.rows(id);
+  for (auto it = std::lower_bound(rows.begin(), rows.end(), from);
+       it != rows.end() && static_cast<int64_t>(*it) <= to; ++it) {
+    const int64_t i = static_cast<int64_t>(*it) - base_;
+    if (i >= 0 && i < static_cast<int64_t>(ix.cellKeys.size()) &&
+        ix.cellKeys[static_cast<std::size_t>(i)] == id) {
+      return static_cast<int64_t>(*it);
+    }
   }
   return std::nullopt;
 }
 
-void Column::rebuildKeys(const HostLocale& locale) {
-  keyIds_.clear();
-  keys_.clear();
-  for (std::size_t i = 0; i < cells_.size(); ++i) {
-    Cell& c = cells_[i];
-    c.key = keyFor(c, locale);
-    if (c.key != 0) addKey(c.key, base_ + static_cast<int64_t>(i));
-  }
+uint32_t Column::keyAt(int64_t row, const HostLocale& locale) const {
+  if (!at(row)) return 0;
+  return index(locale).cellKeys[static_cast<std::size_t>(row - base_)];
+}
+
+std::size_t Column::keyLimit(const HostLocale& locale) const {
+  if (live_ == 0) return 1;
+  return index(locale).keys.size() + 1;
 }
 
 CellContent Sheet::content(CellRef cell) const {
@@ -259,10 +300,12 @@ void Sheet::clearArea(const AreaRef& area, bool formatsToo) {
        it != columns_.end() && it->first <= area.last.column; ++it) {
     Column& col = it->second;
     if (col.live() == 0) continue;
-    std::vector<int64_t> rows;
-    col.forEachLive(area.first.row, area.last.row,
-                    [&](int64_t r, const Cell&) { rows.push_back(r); });
-    for (int64_t r : rows) {
+    // Clearing a cell changes no other cell, so the live rows are visited as they stand.
+    const int64_t from = std::max(area.first.row, col.lo());
+    const int64_t to = std::min(area.last.row, col.hi());
+    for (int64_t r = from; r <= to; ++r) {
+      const Cell* c = col.at(r);
+      if (!c || !Column::isLive(*c)) continue;
       if (formatsToo) {
         col.clear(r);
       } else {
@@ -296,8 +339,8 @@ void Sheet::setRowHidden(int64_t row, bool hidden) {
   hidden_[static_cast<std::size_t>(row)] = hidden;
 }
 
-void Sheet::rebuildKeys() {
-  for (auto& [c, col] : columns_) col.rebuildKeys(*locale_);
+void Sheet::dropIndexes() {
+  for (auto& [c, col] : columns_) col.dropIndex();
 }
 
 }  // namespace qmv::memory::detail

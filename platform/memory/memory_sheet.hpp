@@ -1,7 +1,8 @@
 // Storage of the in-memory host's sheets: each column keeps its cells in one dense vector
-// over the rows it uses, and an index from each cell's folded text to the rows holding
-// it, kept up to date by every write and clear, so that counting and finding a value in
-// a column do not walk the column.
+// over the rows it uses. Counting and finding a value in a column use an index from each
+// cell's folded text to the rows holding it; a column builds its index on the first such
+// question and from then on keeps it up to date with every write and clear, so that a
+// column nobody counts in costs no index work on a write.
 #pragma once
 
 #include <algorithm>
@@ -16,15 +17,15 @@
 #include "host/address.hpp"
 #include "host/locale.hpp"
 #include "host/value.hpp"
+#include "platform/memory/key_index.hpp"
 
 namespace qmv::memory::detail {
 
 struct Book;
 
-/// One stored cell: its value, its key in the column's index (0: none) and flags.
+/// One stored cell: its value and flags.
 struct Cell {
   Value value;
-  uint32_t key = 0;
   uint8_t flags = 0;
 };
 
@@ -34,6 +35,11 @@ inline constexpr uint8_t kHasFill = 2;
 /// The cells of one column with the index of their texts.
 class Column {
  public:
+  Column();
+  Column(const Column&) = delete;
+  Column& operator=(const Column&) = delete;
+  ~Column();
+
   const Cell* at(int64_t row) const {
     const int64_t i = row - base_;
     if (i < 0 || i >= static_cast<int64_t>(cells_.size())) return nullptr;
@@ -60,12 +66,20 @@ class Column {
   int64_t nonEmpty() const { return nonEmpty_; }
   int64_t countNonEmpty(int64_t r1, int64_t r2) const;
 
-  /// Cells in rows r1..r2 whose folded text equals `folded`.
-  int64_t countKey(const std::u16string& folded, int64_t r1, int64_t r2) const;
-  /// First row in from..to whose folded text equals `folded`.
-  std::optional<int64_t> firstKeyRow(const std::u16string& folded, int64_t from, int64_t to) const;
-  /// Recomputes every key (after a change of locale).
-  void rebuildKeys(const HostLocale& locale);
+  /// Cells in rows r1..r2 whose folded text equals `key`; builds the index when absent.
+  int64_t countKey(const KeyText& key, int64_t r1, int64_t r2, const HostLocale& locale) const;
+  /// First row in from..to whose folded text equals `key`; builds the index when absent.
+  std::optional<int64_t> firstKeyRow(const KeyText& key, int64_t from, int64_t to,
+                                     const HostLocale& locale) const;
+  /// The key of the cell's folded text, the same for cells with the same folded text; 0
+  /// for an empty cell and for an error value. Builds the index when absent.
+  uint32_t keyAt(int64_t row, const HostLocale& locale) const;
+  /// Every key of keyAt is below this. Builds the index when absent.
+  std::size_t keyLimit(const HostLocale& locale) const;
+  /// Drops the index (its keys depend on the locale); the next question builds it anew.
+  void dropIndex();
+  /// True while the column keeps an index.
+  bool indexed() const { return index_ != nullptr; }
 
   /// Calls f(row, cell) for every live row in r1..r2, top to bottom.
   template <class F>
@@ -82,17 +96,13 @@ class Column {
   static bool isLive(const Cell& c) { return c.flags != 0 || c.value.index() != 0; }
 
  private:
-  struct KeyEntry {
-    int64_t count = 0;
-    std::vector<int64_t> rows;  ///< sorted; may hold stale rows, checked against the cell
-  };
+  struct Index;
 
   Cell& ensure(int64_t row);
   void afterChange(int64_t row, bool wasLive, bool wasNonEmpty);
-  uint32_t keyFor(const Cell& c, const HostLocale& locale);
-  void addKey(uint32_t key, int64_t row);
-  void removeKey(uint32_t key);
-  const KeyEntry* entry(const std::u16string& folded, uint32_t* id) const;
+  /// Moves the cell's entry in the index after its content changed.
+  void reindex(int64_t row, const HostLocale& locale);
+  Index& index(const HostLocale& locale) const;
   void releaseAll();
 
   int64_t base_ = 1;
@@ -103,8 +113,8 @@ class Column {
   int64_t lo_ = 0;
   int64_t hi_ = -1;
   int64_t nonEmpty_ = 0;
-  std::unordered_map<std::u16string, uint32_t> keyIds_;
-  std::vector<KeyEntry> keys_;  ///< by key - 1
+  /// Built on the first count or search, then kept up to date; null until then.
+  mutable std::unique_ptr<Index> index_;
 };
 
 /// One worksheet.
@@ -150,7 +160,8 @@ class Sheet {
   }
   void setRowHidden(int64_t row, bool hidden);
 
-  void rebuildKeys();
+  /// Drops every column's index (after a change of locale).
+  void dropIndexes();
 
  private:
   std::map<int64_t, Column> columns_;

@@ -113,6 +113,7 @@ class MemoryWorksheetFunction final : public WorksheetFunction {
 
  private:
   std::shared_ptr<HostState> st_;
+  std::u16string scratch_;  ///< the folded criterion, its storage reused from call to call
 };
 
 /// Handles for command bars (memory_command_bars.cpp).

@@ -99,7 +99,7 @@ TEST(UndoSnapshotRecord, SpendsAFixedSmallAmountPerCellBeyondTheOldText) {
 
 TEST(UndoTexts, SayHowManyCellsWereKept) {
   EXPECT_EQ(keptChangesText(3), u"3 cells changed after the removal were left as they are.");
-  EXPECT_EQ(keptChangesText(1), u"1 cells changed after the removal were left as they are.");
+  EXPECT_EQ(keptChangesText(1), u"1 cell changed after the removal was left as it is.");
 }
 
 // --- The undo command ----------------------------------------------------------------------
@@ -223,7 +223,7 @@ TEST_F(Undo, ACellTheRunLeftAloneIsNotOverwrittenEither) {
   EXPECT_EQ(valueAt(1, 1), text(u"edited"));
   EXPECT_EQ(valueAt(2, 1), text(u"x1"));
   EXPECT_EQ(messages(), std::vector<std::u16string>{
-                            u"1 cells changed after the removal were left as they are."});
+                            u"1 cell changed after the removal was left as it is."});
 }
 
 TEST_F(Undo, AnotherRunReplacesTheSnapshot) {

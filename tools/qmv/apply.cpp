@@ -393,6 +393,81 @@ std::string withThousands(int64_t number) {
   return out;
 }
 
+// What a run through the add-in came to.
+struct RunOutcome {
+  bool refused = false;  ///< the add-in refused the run or the form could not be answered
+  RunCount count;
+};
+
+// Connects the add-in to `app` as the host connects it, runs the plan's command over the
+// selection with a headless user answering its form, and disconnects.
+RunOutcome runThroughAddin(const std::shared_ptr<memory::MemoryApplication>& app,
+                           const ApplyPlan& plan, const std::u16string& range,
+                           ApplyStreams& streams) {
+  memory::QueuedUser answers;
+  if (plan.usesWizard()) {
+    answerWizard(plan, answers);
+  } else {
+    answerDialog(plan, answers);
+  }
+  ProgressReporter progress(streams.err);
+  ApplyUser user(answers, streams.progress ? &progress : nullptr);
+  memory::HeadlessToolkit toolkit(user);
+  memory::RecordedShell shell;
+  AddinModule module(toolkit, shell);
+  Connect connect(module);
+  const auto instance = app->makeAddInInstance(u"Orvik.Connect");
+  connect.AddinInstance_OnConnection(app, instance.get());
+
+  const bool values = isValueOperation(plan.operation);
+  const int64_t nonEmptyBefore = values ? countNonEmpty(*app, range) : 0;
+  std::string failure;
+  try {
+    if (plan.usesWizard()) {
+      ShowWizard(module);
+    } else {
+      entryPointOf(plan.operation)(module);
+    }
+  } catch (const memory::ScriptEndedWhileShown& e) {
+    failure = "the form " + e.formName() + " stayed open after its inputs were given";
+  } catch (const std::exception& e) {
+    failure = std::string("the form could not be answered: ") + e.what();
+  }
+  progress.detachAll();
+  if (failure.empty() && answers.pending() > 0) {
+    failure = "the form closed before its inputs were given";
+  }
+
+  RunOutcome outcome;
+  outcome.refused = !failure.empty();
+  for (const auto& message : toolkit.messages()) {
+    streams.err << "qmv apply: the add-in says: " << toUtf8(message.text) << '\n';
+    if (message.text != kEmptySelectionText) outcome.refused = true;
+  }
+  if (!failure.empty()) streams.err << "qmv apply: " << failure << '\n';
+  if (values) {
+    outcome.count.visited = nonEmptyBefore;
+    outcome.count.changed = nonEmptyBefore - countNonEmpty(*app, range);
+  } else {
+    outcome.count = countCharacterRun(*app, module);
+  }
+  connect.AddinInstance_OnDisconnection();
+  return outcome;
+}
+
+// Writes the result where the request asks. Throws FileError.
+void writeResult(const ApplyRequest& request, const std::string& result, std::ostream& out) {
+  if (request.inPlace) {
+    replaceFile(request.file, result);
+  } else if (request.output) {
+    replaceFile(*request.output, result);
+  } else {
+    out.write(result.data(), static_cast<std::streamsize>(result.size()));
+    out.flush();
+    if (!out) throw FileError("cannot write the result to standard output");
+  }
+}
+
 }  // namespace
 
 const std::vector<OperationName>& operationNames() {
@@ -474,8 +549,7 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
   app->addWorkbook();
   CsvLayout layout;
   try {
-    std::string input = readWholeFile(request.file);
-    layout = loadCsv(*app, input);
+    layout = loadCsv(*app, readWholeFile(request.file));
   } catch (const FileError& e) {
     err << "qmv apply: " << e.what() << '\n';
     return 1;
@@ -490,83 +564,26 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
     if (used && used->front().columns() != 1) {
       err << "qmv apply: --range: " << request.operation
           << " works on a single column, and the cells of " << request.file << " span "
-          << used->front().columns() << " (" << toUtf8(range)
+          << used->front().columns() << " columns (" << toUtf8(range)
           << "); pick one with --range, say B:B\n";
       return 2;
     }
   }
   app->select(range);
 
-  // The add-in, connected as the host connects it, answered by a headless user.
-  memory::QueuedUser answers;
-  if (plan.usesWizard()) {
-    answerWizard(plan, answers);
-  } else {
-    answerDialog(plan, answers);
-  }
-  ProgressReporter progress(err);
-  ApplyUser user(answers, streams.progress ? &progress : nullptr);
-  memory::HeadlessToolkit toolkit(user);
-  memory::RecordedShell shell;
-  AddinModule module(toolkit, shell);
-  Connect connect(module);
-  const auto instance = app->makeAddInInstance(u"Orvik.Connect");
-  connect.AddinInstance_OnConnection(app, instance.get());
-
-  const int64_t nonEmptyBefore = isValueOperation(plan.operation) ? countNonEmpty(*app, range) : 0;
-  std::string failure;
-  try {
-    if (plan.usesWizard()) {
-      ShowWizard(module);
-    } else {
-      entryPointOf(plan.operation)(module);
-    }
-  } catch (const memory::ScriptEndedWhileShown& e) {
-    failure = "the form " + e.formName() + " stayed open after its inputs were given";
-  } catch (const std::exception& e) {
-    failure = std::string("the form could not be answered: ") + e.what();
-  }
-  progress.detachAll();
-  if (failure.empty() && answers.pending() > 0) {
-    failure = "the form closed before its inputs were given";
-  }
-
-  bool refused = !failure.empty();
-  for (const auto& message : toolkit.messages()) {
-    err << "qmv apply: the add-in says: " << toUtf8(message.text) << '\n';
-    if (message.text != kEmptySelectionText) refused = true;
-  }
-  if (!failure.empty()) err << "qmv apply: " << failure << '\n';
-  if (refused) {
+  const RunOutcome outcome = runThroughAddin(app, plan, range, streams);
+  if (outcome.refused) {
     err << "qmv apply: nothing written\n";
     return 1;
   }
-
-  RunCount count;
-  if (isValueOperation(plan.operation)) {
-    count.visited = nonEmptyBefore;
-    count.changed = nonEmptyBefore - countNonEmpty(*app, range);
-  } else {
-    count = countCharacterRun(*app, module);
-  }
-  connect.AddinInstance_OnDisconnection();
-
-  const CsvWriteOptions options{',', layout.lineBreak, layout.byteOrderMark};
-  const std::string result = sheetCsv(*app, &layout, options);
   try {
-    if (request.inPlace) {
-      replaceFile(request.file, result);
-    } else if (request.output) {
-      replaceFile(*request.output, result);
-    } else {
-      streams.out.write(result.data(), static_cast<std::streamsize>(result.size()));
-      streams.out.flush();
-      if (!streams.out) throw FileError("cannot write the result to standard output");
-    }
+    const CsvWriteOptions options{',', layout.lineBreak, layout.byteOrderMark};
+    writeResult(request, sheetCsv(*app, &layout, options), streams.out);
   } catch (const FileError& e) {
     err << "qmv apply: " << e.what() << '\n';
     return 1;
   }
+  const RunCount& count = outcome.count;
   err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range) << ": "
       << withThousands(count.visited) << (count.visited == 1 ? " cell" : " cells") << " visited, "
       << withThousands(count.changed) << " changed\n";

@@ -15,6 +15,32 @@
 namespace qmv::cli {
 namespace {
 
+constexpr const char* kPlayHelp =
+    R"(One command per line; blank lines and lines starting with # are ignored.
+Strings are in double quotes with \" \\ \t \n \r and \uXXXX. A VALUE is "text", a number,
+TRUE, FALSE, empty, date:2007-01-02[T15:04:05], error:#N/A or formula "=A1+1" VALUE.
+
+Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL VALUE...
+        fill CELL RRGGBB|none | hide-row N | select REF | load FILE.csv | save FILE.csv
+        addin-item "NAME" [TRUE|FALSE] | connect | disconnect
+User:   click TAG | key ^z | host-undo
+        while a form is shown: type CONTROL "TEXT" | paste CONTROL "TEXT" | clear CONTROL
+        press CONTROL | toggle CONTROL | pick CONTROL | choose CONTROL INDEX|"ENTRY"
+        mousedown [CONTROL] | close
+Queued: answer "TEXT" | answer-cancel | stop-at N (the Nth yield from now)
+Checks: expect CELL VALUE | expect column CELL VALUE... | expect fill CELL RRGGBB|none
+        expect message "TEXT" | expect no-message
+        expect control FORM.CONTROL caption|text|visible|enabled|value|listindex|
+                       listcount|tooltip|max VALUE, or ... list INDEX VALUE
+        expect form FORM shown|loaded|unloaded
+        expect host statusbar|screenupdating|calculation|cancelkey VALUE
+        expect host onundo "TEXT" "MACRO"|none | expect host onkey "KEY" "MACRO"|none
+        expect bar "NAME" present|absent | expect popup "CAPTION" count N
+        expect addin "NAME" installed VALUE | expect browsed "ADDRESS" | print REF
+load and save find relative paths beside the script.
+
+Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.)";
+
 bool isCode(std::string_view name) {
   return name.size() == 4 &&
          std::all_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
@@ -90,7 +116,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   std::string script;
   bool echo = false;
   CLI::App* play = app.add_subcommand("play", "Replay a session script against the add-in");
-  play->footer("Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.");
+  play->footer(kPlayHelp);
   play->add_option("SCRIPT", script, "Session script, or - for standard input")->required();
   play->add_flag("--echo", echo, "Echo every command into the transcript");
 

@@ -202,7 +202,10 @@ bool csvNeedsQuotes(std::string_view field, char delimiter) {
 }
 
 void appendCsvField(std::string& out, std::string_view field, char delimiter) {
-  if (!csvNeedsQuotes(field, delimiter)) {
+  // At the very start of the text an unquoted U+FEFF would read back as a byte-order mark
+  // and be lost.
+  const bool readsAsMark = out.empty() && field.starts_with(kByteOrderMark);
+  if (!csvNeedsQuotes(field, delimiter) && !readsAsMark) {
     out.append(field);
     return;
   }
