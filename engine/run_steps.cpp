@@ -59,13 +59,13 @@ bool showsPercent(const std::u16string& caption, int64_t percent) {
 }  // namespace
 
 int64_t roundHalfEven(double x) {
-  // Exact without touching the rounding mode: x - floor(x) loses no bits, and a double
-  // of 2^52 or more is whole already.
+  // Exact without touching the rounding mode: x - floor(x) loses no bits, and a half
+  // only occurs below 2^52, where the whole part fits the integer.
   const double whole = std::floor(x);
   const double fraction = x - whole;
-  double r = whole;
-  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0)) r = whole + 1.0;
-  return static_cast<int64_t>(r);
+  const bool up =
+      fraction > 0.5 || (fraction == 0.5 && (static_cast<int64_t>(whole) & 1) != 0);
+  return static_cast<int64_t>(up ? whole + 1.0 : whole);
 }
 
 int64_t percentOf(float value, float max) {

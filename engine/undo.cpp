@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 
 #include "addin/addin_module.hpp"
 #include "engine/run_steps.hpp"
@@ -47,7 +48,7 @@ uint64_t UndoSnapshot::storeText(const std::u16string& text) {
     std::size_t size = chunkSizes_.empty() ? kFirstChunkUnits
                                            : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
     size = std::max(size, text.size());
-    chunks_.push_back(std::make_unique<char16_t[]>(size));
+    chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
     chunkSizes_.push_back(size);
     chunkUsed_ = 0;
   }
@@ -63,12 +64,8 @@ std::u16string_view UndoSnapshot::storedText(uint64_t location, uint32_t length)
 }
 
 uint64_t UndoSnapshot::textHash(std::u16string_view text) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (char16_t c : text) {
-    hash ^= static_cast<uint64_t>(c);
-    hash *= 1099511628211ull;
-  }
-  return hash;
+  // The hash only lives as long as the process, so the library's (word at a time) will do.
+  return std::hash<std::u16string_view>{}(text);
 }
 
 void UndoSnapshot::beginBlock(const AreaRef& area) {
@@ -76,7 +73,8 @@ void UndoSnapshot::beginBlock(const AreaRef& area) {
 }
 
 std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
-  Packed p;
+  // Filled in place: a copy of a half-written entry would stall on the partial stores.
+  Packed& p = entries_.emplace_back();
   p.row = static_cast<uint32_t>(cell.row);
   p.column = static_cast<uint16_t>(cell.column);
   if (previous.isFormula()) {
@@ -100,7 +98,6 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
     p.before = Kind::Error;
     p.beforePayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
   }
-  entries_.push_back(p);
   if (blocks_.empty()) beginBlock(AreaRef{cell, cell});
   blocks_.back().end = entries_.size();
   return entries_.size() - 1;

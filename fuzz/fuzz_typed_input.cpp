@@ -92,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     require(std::get<std::u16string>(value) == typed.substr(1));
   }
   if (const auto* text = std::get_if<std::u16string>(&value)) {
-    require(*text == typed || (!typed.empty() && typed.front() == u'\'' && *text == typed.substr(1)));
+    require(*text == typed ||
+            (!typed.empty() && typed.front() == u'\'' && *text == typed.substr(1)));
   }
   if (const auto* number = std::get_if<double>(&value)) require(std::isfinite(*number));
   if (const auto* date = std::get_if<DateTime>(&value)) {

@@ -340,6 +340,7 @@ std::u16string HeadlessToolkit::inputBox(const std::u16string& prompt,
 
 void HeadlessToolkit::doEvents() {
   const uint64_t now = ++yields_;
+  if (schedule_.empty()) return;  // the usual case, once per cell of a run
   std::vector<std::function<void(HeadlessToolkit&)>> due;
   for (auto it = schedule_.begin(); it != schedule_.end();) {
     if (it->atYield == now) {

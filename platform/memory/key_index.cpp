@@ -1,7 +1,6 @@
 #include "platform/memory/key_index.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 
 #include "host/cell_text.hpp"
@@ -48,13 +47,13 @@ void KeyIndex::reserve(std::size_t keys) {
   while (slots < 2 * keys) slots *= 2;
   if (slots > slots_.size()) rehash(slots);
   keys_.reserve(keys);
+  counts_.reserve(keys);
 }
 
 bool KeyIndex::sameText(const Key& k, std::u16string_view folded) const {
-  return k.textLength == folded.size() &&
-         (folded.empty() ||
-          std::memcmp(texts_.data() + k.textAt, folded.data(), folded.size() * sizeof(char16_t)) ==
-              0);
+  if (k.textLength != folded.size()) return false;
+  const std::u16string_view text = textOf(k);
+  return std::equal(text.begin(), text.end(), folded.begin());
 }
 
 uint32_t KeyIndex::find(const KeyText& text) const {
@@ -72,17 +71,43 @@ uint32_t KeyIndex::find(const KeyText& text) const {
   }
 }
 
+void KeyIndex::prefetch(const KeyText& text) const {
+#if defined(__GNUC__) || defined(__clang__)
+  if (!slots_.empty()) __builtin_prefetch(&slots_[mix(text.hash) & (slots_.size() - 1)]);
+#else
+  (void)text;
+#endif
+}
+
+void KeyIndex::prefetchKey(const KeyText& text) const {
+#if defined(__GNUC__) || defined(__clang__)
+  if (slots_.empty()) return;
+  const uint64_t mixed = mix(text.hash);
+  const uint64_t slot = slots_[mixed & (slots_.size() - 1)];
+  if (slot != 0 && static_cast<uint32_t>(slot >> 32) == tagOf(mixed)) {
+    __builtin_prefetch(&keys_[static_cast<uint32_t>(slot) - 1]);
+    __builtin_prefetch(&counts_[static_cast<uint32_t>(slot) - 1]);
+  }
+#else
+  (void)text;
+#endif
+}
+
 uint32_t KeyIndex::intern(const KeyText& text) {
   if (const uint32_t key = find(text)) return key;
   // At most half the slots are taken, so probe sequences stay short.
   if (2 * (keys_.size() + 1) > slots_.size()) {
     rehash(std::max(kFirstSlots, 2 * slots_.size()));
   }
-  Key k;
-  k.textAt = texts_.size();
+  Key& k = keys_.emplace_back();
+  counts_.push_back(0);
   k.textLength = static_cast<uint32_t>(text.folded.size());
-  texts_.append(text.folded);
-  keys_.push_back(k);
+  if (text.folded.size() <= kInlineUnits) {
+    std::copy(text.folded.begin(), text.folded.end(), k.text);
+  } else {
+    k.textAt = texts_.size();
+    texts_.append(text.folded);
+  }
   const auto key = static_cast<uint32_t>(keys_.size());
   place(key, mix(text.hash));
   return key;
@@ -104,7 +129,8 @@ void KeyIndex::rehash(std::size_t slots) {
 
 void KeyIndex::add(uint32_t key, uint32_t row) {
   Key& k = keys_[key - 1];
-  if (k.count++ == 0) ++liveKeys_;
+  uint32_t& count = counts_[key - 1];
+  if ((count++ & ~kManyRows) == 0) ++liveKeys_;
   const uint32_t* first = rows_.data() + k.rowsAt;
   const uint32_t* last = first + k.rowsSize;
   // Rows mostly arrive in ascending order: check the end before searching.
@@ -129,16 +155,19 @@ void KeyIndex::add(uint32_t key, uint32_t row) {
   uint32_t* slice = rows_.data() + k.rowsAt;
   std::copy_backward(slice + at, slice + k.rowsSize, slice + k.rowsSize + 1);
   slice[at] = row;
-  ++k.rowsSize;
+  if (++k.rowsSize > kFewRows) count |= kManyRows;
 }
 
 void KeyIndex::layOutRows() {
   std::size_t total = 0;
-  for (Key& k : keys_) {
+  for (std::size_t i = 0; i < keys_.size(); ++i) {
+    Key& k = keys_[i];
+    const uint32_t count = counts_[i] & ~kManyRows;
     k.rowsAt = static_cast<uint32_t>(total);
     k.rowsSize = 0;
-    k.rowsCapacity = k.count;
-    total += k.count;
+    k.rowsCapacity = count;
+    if (count > kFewRows) counts_[i] |= kManyRows;
+    total += count;
   }
   rows_.assign(total, 0);
   deadRows_ = 0;

@@ -290,6 +290,20 @@ class MemoryRange final : public Range {
     const AreaRef& a = areas_[0];
     if (a.count() > kMaxCellsPerCall) refuse("Not enough memory to read the area");
     CellBlock block{a, {}};
+    if (a.columns() == 1) {
+      // One column, the usual case: each cell is built in place, top to bottom.
+      block.cells.reserve(static_cast<std::size_t>(a.count()));
+      const Column* col = sheet_->column(a.first.column);
+      for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+        const Cell* c = col ? col->at(r) : nullptr;
+        if (c && Column::isLive(*c)) {
+          block.cells.push_back(col->content(r));
+        } else {
+          block.cells.emplace_back();
+        }
+      }
+      return block;
+    }
     block.cells.resize(static_cast<std::size_t>(a.count()));
     sheet_->forEachColumn(a.first.column, a.last.column, [&](int64_t c, const Column& col) {
       col.forEachLive(a.first.row, a.last.row, [&](int64_t r, const Cell&) {
@@ -649,10 +663,9 @@ double MemoryWorksheetFunction::countIf(Range& range, const std::u16string& text
     return static_cast<double>(n);
   }
   foldInto(scratch_, text);
-  const KeyText key = keyText(scratch_);
   for (const auto& a : r.refs()) {
     r.sheet()->forEachColumn(a.first.column, a.last.column, [&](int64_t, const Column& col) {
-      n += col.countKey(key, a.first.row, a.last.row, st_->locale);
+      n += col.countKey(scratch_, a.first.row, a.last.row, st_->locale);
     });
   }
   return static_cast<double>(n);

@@ -1,29 +1,90 @@
 #include "platform/memory/memory_sheet.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 
 #include "host/cell_text.hpp"
 
 namespace qmv::memory::detail {
+
+namespace {
+
+/// Whether `text` folded is `folded`.
+bool foldsTo(std::u16string_view text, std::u16string_view folded) {
+  if (text.size() != folded.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const char16_t f = c < 0x80 ? (c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c)
+                                : foldCase(c);
+    if (f != folded[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 /// A column's index: the keys of the folded texts and the key of every cell.
 struct Column::Index {
   KeyIndex keys;
   std::vector<uint32_t> cellKeys;  ///< by row - base_; 0 for no key
   std::u16string scratch;          ///< the folded text being looked up
+  /// The row whose cell matched the last lookup: callers mostly walk a column and look up
+  /// each cell's own text, so the next lookup usually matches a neighbouring cell.
+  int64_t cursor = 0;
 
-  /// The key of the cell's folded text, made when new; 0 for an empty cell and for an
-  /// error value (it has no text, so it matches nothing).
-  uint32_t internCell(const Cell& c, const HostLocale& locale) {
-    if (c.value.index() == 0 && !(c.flags & kHasFormula)) return 0;
+  /// Folds the cell's text into `out`; false for an empty cell and for an error value
+  /// (it has no text, so it matches nothing).
+  static bool foldedText(const Cell& c, const HostLocale& locale, std::u16string& out) {
+    if (c.value.index() == 0 && !(c.flags & kHasFormula)) return false;
     if (const auto* text = std::get_if<std::u16string>(&c.value)) {
-      foldInto(scratch, *text);
-    } else {
-      const auto converted = cellText(c.value, locale);
-      if (!converted) return 0;
-      foldInto(scratch, *converted);
+      foldInto(out, *text);
+      return true;
     }
-    return keys.intern(keyText(scratch));
+    const auto converted = cellText(c.value, locale);
+    if (!converted) return false;
+    foldInto(out, *converted);
+    return true;
+  }
+
+  /// The key of the cell's folded text, made when new; 0 when it has none.
+  uint32_t internCell(const Cell& c, const HostLocale& locale) {
+    return foldedText(c, locale, scratch) ? keys.intern(keyText(scratch)) : 0;
+  }
+
+  /// The key of the folded text, 0 when there is none. The cells next to the cursor are
+  /// tried first, compared by their own text: a walk down or up the column then reads
+  /// only memory it reads anyway.
+  uint32_t find(std::u16string_view folded, const std::vector<Cell>& cells, int64_t base) {
+    for (const int64_t row : {cursor - 1, cursor + 1, cursor}) {
+      const int64_t i = row - base;
+      if (i < 0 || i >= static_cast<int64_t>(cellKeys.size())) continue;
+      const uint32_t key = cellKeys[static_cast<std::size_t>(i)];
+      if (key == 0) continue;
+      const auto* text = std::get_if<std::u16string>(&cells[static_cast<std::size_t>(i)].value);
+      if (text ? foldsTo(*text, folded) : keys.isKeyOf(key, folded)) {
+        cursor = row;
+        return key;
+      }
+    }
+    const uint32_t key = keys.find(keyText(folded));
+    if (key != 0) {
+      // Move the cursor to the key's row nearest to it, when the key has few rows.
+      const auto rows = keys.rows(key);
+      if (rows.size() <= 8) {
+        int64_t best = -1;
+        for (const uint32_t r : rows) {
+          const int64_t i = static_cast<int64_t>(r) - base;
+          if (i < 0 || i >= static_cast<int64_t>(cellKeys.size()) ||
+              cellKeys[static_cast<std::size_t>(i)] != key) {
+            continue;
+          }
+          if (best < 0 || std::abs(r - cursor) < std::abs(best - cursor)) best = r;
+        }
+        if (best >= 0) cursor = best;
+      }
+    }
+    return key;
   }
 };
 
@@ -115,10 +176,35 @@ Column::Index& Column::index(const HostLocale& locale) const {
   auto index = std::make_unique<Index>();
   index->cellKeys.assign(cells_.size(), 0);
   index->keys.reserve(static_cast<std::size_t>(nonEmpty_));
-  for (std::size_t i = 0; i < cells_.size(); ++i) {
-    const uint32_t key = index->internCell(cells_[i], locale);
-    index->cellKeys[i] = key;
-    if (key != 0) index->keys.countCell(key);
+  // Lookups of a large column miss the cache: the texts of the next cells are folded and
+  // their slots fetched ahead, so that those misses overlap.
+  constexpr std::size_t kAhead = 16;
+  std::array<std::u16string, kAhead> folded;
+  std::array<std::size_t, kAhead> hashes{};
+  std::array<bool, kAhead> hasText{};
+  for (std::size_t i = 0; i < cells_.size() + kAhead; ++i) {
+    // Cell i - kAhead is interned, the key of cell i - kAhead / 2 fetched, then cell i
+    // takes the place of the first in the ring and its slot is fetched.
+    const std::size_t slot = i % kAhead;
+    if (i >= kAhead && hasText[slot]) {
+      const uint32_t key = index->keys.intern(KeyText{folded[slot], hashes[slot]});
+      index->cellKeys[i - kAhead] = key;
+      index->keys.countCell(key);
+    }
+    const std::size_t middle = (i + kAhead / 2) % kAhead;
+    if (i >= kAhead / 2 && hasText[middle]) {
+      index->keys.prefetchKey(KeyText{folded[middle], hashes[middle]});
+    }
+    if (i < cells_.size()) {
+      hasText[slot] = Index::foldedText(cells_[i], locale, folded[slot]);
+      if (hasText[slot]) {
+        const KeyText text = keyText(folded[slot]);
+        hashes[slot] = text.hash;
+        index->keys.prefetch(text);
+      }
+    } else {
+      hasText[slot] = false;
+    }
   }
   // Rows go in top to bottom, so every key's rows come out ascending.
   index->keys.layOutRows();
@@ -211,11 +297,11 @@ int64_t Column::countNonEmpty(int64_t r1, int64_t r2) const {
   return n;
 }
 
-int64_t Column::countKey(const KeyText& key, int64_t r1, int64_t r2,
+int64_t Column::countKey(std::u16string_view folded, int64_t r1, int64_t r2,
                          const HostLocale& locale) const {
   if (live_ == 0) return 0;
-  const Index& ix = index(locale);
-  const uint32_t id = ix.keys.find(key);
+  Index& ix = index(locale);
+  const uint32_t id = ix.find(folded, cells_, base_);
   if (id == 0 || ix.keys.count(id) == 0) return 0;
   if (r1 <= lo_ && r2 >= hi_) return ix.keys.count(id);
   auto isCurrent = [&](uint32_t r) {

@@ -66,8 +66,9 @@ class Column {
   int64_t nonEmpty() const { return nonEmpty_; }
   int64_t countNonEmpty(int64_t r1, int64_t r2) const;
 
-  /// Cells in rows r1..r2 whose folded text equals `key`; builds the index when absent.
-  int64_t countKey(const KeyText& key, int64_t r1, int64_t r2, const HostLocale& locale) const;
+  /// Cells in rows r1..r2 whose folded text is `folded`; builds the index when absent.
+  int64_t countKey(std::u16string_view folded, int64_t r1, int64_t r2,
+                   const HostLocale& locale) const;
   /// First row in from..to whose folded text equals `key`; builds the index when absent.
   std::optional<int64_t> firstKeyRow(const KeyText& key, int64_t from, int64_t to,
                                      const HostLocale& locale) const;

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/cell_text.hpp"
 #include "platform/windows/click_events.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
@@ -32,6 +33,13 @@ std::u16string escapeWildcards(const std::u16string& text) {
     out.push_back(c);
   }
   return out;
+}
+
+// The text by which the advanced filter compares a cell of a record: its value's text,
+// case folded; none for an error value, which repeats nothing.
+std::optional<std::u16string> recordKey(const CellContent& cell) {
+  if (std::holds_alternative<CellError>(cell.value)) return std::nullopt;
+  return foldCase(cellText(cell.value, HostLocale{}).value_or(u""));
 }
 
 // A required object result; Nothing is the "object not set" error.
@@ -197,16 +205,32 @@ class ExcelRange final : public Range {
     return found ? wrapRange(std::move(found)) : nullptr;
   }
   void advancedFilterUniqueInPlace() override {
-    // Excel takes the first row of the list as its header. The row above the range serves
-    // as that header when there is one, so that every row of the range is compared.
-    const CellRef first = topLeft();
-    ComPtr<IDispatch> list(object());
-    if (first.row > 1) {
-      ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
-      ComPtr<IDispatch> above = requiredObject(get(object(), L"Offset", {-1, 0}));
-      list = requiredObject(get(sheet.get(), L"Range", {above.get(), object()}));
+    // Excel takes the first row of the list as its header: shown, and never compared with
+    // the rows below. Excel filters those rows; then the one repeat of the first row that
+    // it leaves shown (the first below it) is hidden here, so that every row of the range
+    // counts as a record and a repeat of the first value goes like any other repeat.
+    const int64_t rows = rowsCount();
+    if (rows < 2) return;  // a single record repeats nothing
+    call(object(), L"AdvancedFilter",
+         {kXlFilterInPlace, Arg::omitted(), Arg::omitted(), true});
+    const CellBlock block = readBlock();
+    const int64_t columns = block.area.columns();
+    std::vector<std::u16string> first;
+    for (int64_t c = 0; c < columns; ++c) {
+      const std::optional<std::u16string> key = recordKey(block.at(0, c));
+      if (!key) return;  // an error value is never a repeat
+      first.push_back(*key);
     }
-    call(list.get(), L"AdvancedFilter", {kXlFilterInPlace, Arg::omitted(), Arg::omitted(), true});
+    for (int64_t r = 1; r < block.area.rows(); ++r) {
+      bool same = true;
+      for (int64_t c = 0; c < columns && same; ++c) same = recordKey(block.at(r, c)) == first[c];
+      if (same) {
+        ComPtr<IDispatch> repeat = requiredObject(
+            get(object(), L"Item", {static_cast<double>(r + 1), 1.0}));
+        put(requiredObject(get(repeat.get(), L"EntireRow")).get(), L"Hidden", true);
+        return;
+      }
+    }
   }
   bool entireRowHidden() override {
     return asBool(get(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden"));
@@ -474,8 +498,15 @@ class ExcelAddIn final : public AddIn {
 
 class ExcelApplication final : public Application {
  public:
-  ExcelApplication(ComPtr<IDispatch> app, MacroRegistrar registrar)
-      : app_(std::move(app)), registrar_(std::move(registrar)), functions_(app_.get()) {}
+  ExcelApplication(ComPtr<IDispatch> app, XllCommandLibrary* commands)
+      : app_(std::move(app)), commands_(commands), functions_(app_.get()) {}
+  ExcelApplication(const ExcelApplication&) = delete;
+  ExcelApplication& operator=(const ExcelApplication&) = delete;
+  ~ExcelApplication() override {
+    // Excel keeps the XLL loaded and may still run the command: it must no longer reach
+    // an add-in state that is going away.
+    for (const auto& [name, token] : offered_) commands_->withdraw(name, token);
+  }
 
   int64_t workbooksCount() override {
     return static_cast<int64_t>(
@@ -536,7 +567,15 @@ class ExcelApplication final : public Application {
     call(app(), L"OnKey", {key, macro});
   }
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override {
-    return registrar_ && registrar_(name, std::move(macro));
+    if (!commands_) return false;
+    const uint64_t token = commands_->offer(name, std::move(macro));
+    if (token == 0) return false;
+    offered_.emplace_back(name, token);
+    // Excel loads the library as an XLL (again, if it has already) and its xlAutoOpen
+    // registers the command; only a registered name may be bound to Undo and Control+Z.
+    const std::u16string path = fromWide(commands_->path());
+    call(app(), L"RegisterXLL", {path});
+    return commands_->registered(name);
   }
 
   CommandBarsPtr commandBars() override {
@@ -549,7 +588,8 @@ class ExcelApplication final : public Application {
  private:
   IDispatch* app() const { return app_.get(); }
   ComPtr<IDispatch> app_;
-  MacroRegistrar registrar_;
+  XllCommandLibrary* commands_;
+  std::vector<std::pair<std::u16string, uint64_t>> offered_;
   ExcelWorksheetFunction functions_;
 };
 
@@ -572,14 +612,14 @@ std::u16string literalCriterion(const std::u16string& text) {
 
 std::u16string literalFindText(const std::u16string& text) { return escapeWildcards(text); }
 
-ApplicationPtr makeExcelApplication(IDispatch* application, MacroRegistrar registrar) {
+ApplicationPtr makeExcelApplication(IDispatch* application, XllCommandLibrary* commands) {
   if (!application) return nullptr;
   ComPtr<IDispatch> excel;
   if (FAILED(application->QueryInterface(kIidExcelApplication, excel.putVoid())) || !excel) {
     return nullptr;
   }
   // Late binding goes through the object's IDispatch, as Visual Basic does.
-  return std::make_shared<ExcelApplication>(ComPtr<IDispatch>(application), std::move(registrar));
+  return std::make_shared<ExcelApplication>(ComPtr<IDispatch>(application), commands);
 }
 
 std::unique_ptr<AddInInstance> makeAddInInstance(IDispatch* comAddIn) {

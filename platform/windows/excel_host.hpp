@@ -1,6 +1,7 @@
 // The host interface over Excel's automation objects, reached by IDispatch late binding.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,13 +11,28 @@
 
 namespace qmv::windows {
 
-/// Makes a macro name runnable by Excel (see Application::registerMacro); false when it
-/// cannot be made so.
-using MacroRegistrar = std::function<bool(const std::u16string& name, std::function<void()> macro)>;
+/// Commands that Excel can run by name once it has loaded a library as an XLL
+/// (Application.RegisterXLL): the library registers them in its xlAutoOpen.
+class XllCommandLibrary {
+ public:
+  virtual ~XllCommandLibrary() = default;
+  /// Full path of the library, as RegisterXLL takes it.
+  virtual std::wstring path() const = 0;
+  /// Makes the command `name` run `macro`; returns a token for withdraw, or 0 when the
+  /// library has no command of that name.
+  virtual uint64_t offer(const std::u16string& name, std::function<void()> macro) = 0;
+  /// Makes the command do nothing again, unless a later offer replaced `token`'s macro.
+  virtual void withdraw(const std::u16string& name, uint64_t token) = 0;
+  /// True when Excel has registered the command (xlfRegister answered with its id).
+  virtual bool registered(const std::u16string& name) const = 0;
+};
 
 /// The host application over Excel's Application object; null when `application` is not
 /// an Excel application (it does not answer for Excel's _Application interface).
-ApplicationPtr makeExcelApplication(IDispatch* application, MacroRegistrar registrar = {});
+/// registerMacro goes through `commands` (none: no macro can be registered); a macro
+/// offered through it is withdrawn when the application object goes.
+ApplicationPtr makeExcelApplication(IDispatch* application,
+                                    XllCommandLibrary* commands = nullptr);
 
 /// The add-in instance object Excel passes at connection (a COMAddIn).
 std::unique_ptr<AddInInstance> makeAddInInstance(IDispatch* comAddIn);

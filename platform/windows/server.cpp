@@ -18,7 +18,7 @@
 #include "platform/windows/guids.hpp"
 #include "platform/windows/interfaces.hpp"
 #include "platform/windows/registration.hpp"
-#include "platform/windows/undo_macro.hpp"
+#include "platform/windows/xll_commands.hpp"
 
 namespace qmv::windows {
 
@@ -149,7 +149,7 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
   HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* application, ExtConnectMode,
                                          IDispatch* addInInst, SAFEARRAY**) override {
     guarded([&] {
-      ApplicationPtr app = makeExcelApplication(application, registerUndoMacro);
+      ApplicationPtr app = makeExcelApplication(application, &xllCommands());
       std::unique_ptr<AddInInstance> instance;
       if (addInInst) instance = makeAddInInstance(addInInst);
       state_->connect.AddinInstance_OnConnection(std::move(app), instance.get());

@@ -39,6 +39,21 @@ std::wstring windowText(HWND hwnd) {
   return text;
 }
 
+// Gives a window its name (see kWindowNameProperty).
+void nameWindow(HWND hwnd, const std::string& name) {
+  const ATOM atom = AddAtomW(toWide(std::u16string(name.begin(), name.end())).c_str());
+  if (atom) SetPropW(hwnd, kWindowNameProperty, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(atom)));
+}
+
+// Takes the name away again once the window is gone.
+void releaseName(ATOM atom) {
+  if (atom) DeleteAtom(atom);
+}
+
+ATOM nameAtom(HWND hwnd) {
+  return static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(GetPropW(hwnd, kWindowNameProperty)));
+}
+
 bool isContainerKind(ControlKind kind) {
   return kind == ControlKind::Frame || kind == ControlKind::Image || kind == ControlKind::Shape ||
          kind == ControlKind::Line;
@@ -160,6 +175,7 @@ Win32FormsToolkit::FormWindow& Win32FormsToolkit::ensureWindow(Form& form) {
     windows_.erase(&form);
     throw std::runtime_error("The form's window could not be created");
   }
+  nameWindow(ref.hwnd, form.name());
   ref.tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                 ref.hwnd, nullptr, moduleInstance(), nullptr);
@@ -239,6 +255,7 @@ void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
                               parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                               moduleInstance(), isContainerKind(control.kind()) ? &fw : nullptr);
   if (!hwnd) return;
+  nameWindow(hwnd, control.name());
   fw.controls[&control] = hwnd;
   fw.byWindow[hwnd] = &control;
   fw.byId[id] = &control;
@@ -384,7 +401,10 @@ void Win32FormsToolkit::destroyWindow(Form& form) {
     for (auto& [hwnd, control] : fw->byWindow) {
       RemoveWindowSubclass(hwnd, &Win32FormsToolkit::controlSubclassProc, 1);
     }
+    std::vector<ATOM> names{nameAtom(fw->hwnd)};
+    for (auto& [control, hwnd] : fw->controls) names.push_back(nameAtom(hwnd));
     DestroyWindow(fw->hwnd);
+    for (ATOM name : names) releaseName(name);
   }
 }
 

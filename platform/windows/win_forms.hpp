@@ -16,6 +16,10 @@ namespace qmv::windows {
 /// Title of message boxes that have none of their own.
 inline constexpr wchar_t kDefaultTitle[] = L"Orvik";
 
+/// Window property that carries the name of a form's or control's window as a local atom
+/// (GetAtomNameW), so that accessibility tools and tests can find controls by name.
+inline constexpr wchar_t kWindowNameProperty[] = L"VandrelQmv.Name";
+
 /// Forms as Win32 windows.
 class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
  public:

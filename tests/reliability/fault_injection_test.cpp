@@ -118,9 +118,9 @@ std::function<void(Trial&)> loaded(std::function<void(Trial&)> sheet) {
 // ---- Acts -----------------------------------------------------------------------------
 
 /// A removal command whose dialog the user answers with Yes after typing `inputs`.
-std::function<void(Trial&)> dialogRun(void (*command)(AddinModule&),
-                                      std::vector<std::pair<std::string, std::u16string>> inputs =
-                                          {}) {
+std::function<void(Trial&)> dialogRun(
+    void (*command)(AddinModule&),
+    std::vector<std::pair<std::string, std::u16string>> inputs = {}) {
   return [command, inputs](Trial& t) {
     for (const auto& [box, text] : inputs) t.user.type(box, text);
     t.user.press("CommandButton1");
@@ -239,8 +239,7 @@ std::vector<Scenario> undoScenarios() {
       {"undo after RNUM", Kind::Undo, afterRun(RemoveNumbers), undo},
       {"undo after RLTE", Kind::Undo, afterRun(RemoveExcessSpaces), undo},
       {"undo with nothing recorded", Kind::Other, loaded(characterSheet), undo},
-      {"undo through Control+Z", Kind::Undo,
-       [afterRun](Trial& t) { afterRun(RemoveAlphas)(t); },
+      {"undo through Control+Z", Kind::Undo, [afterRun](Trial& t) { afterRun(RemoveAlphas)(t); },
        [](Trial& t) { t.host->pressKey(u"^z"); }},
   };
 }
@@ -318,8 +317,7 @@ std::vector<Scenario> clickScenarios() {
 // ---- Checks ---------------------------------------------------------------------------
 
 /// The settings writes made since `from`.
-std::vector<std::u16string> settingsSince(const memory::MemoryApplication& host,
-                                          std::size_t from) {
+std::vector<std::u16string> settingsSince(const memory::MemoryApplication& host, std::size_t from) {
   const auto& log = host.settingsLog();
   return {log.begin() + static_cast<std::ptrdiff_t>(std::min(from, log.size())), log.end()};
 }

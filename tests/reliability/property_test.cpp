@@ -38,9 +38,11 @@ const T& pick(Rng& rng, const std::vector<T>& items) {
 /// Texts of every kind the host may read differently when typed back.
 std::u16string randomText(Rng& rng) {
   static const std::vector<std::u16string> shaped = {
-      u"007",   u"1/2",    u"12:30", u"TRUE", u"false", u"50%",  u"1e3",        u"(5)",
-      u"'abc",  u"=A1",    u"",      u" ",    u"-",     u"1.5",  u"1/2/2007 3:04 PM", u"#N/A",
-      u"a1/2",  u"x-12",   u"Ab 1",  u"9 9",  u"1,234", u"$5",   u"\t1\t",      u"1 1/2"};
+      u"007",   u"1/2",  u"12:30", u"TRUE", u"false",
+      u"50%",   u"1e3",  u"(5)",   u"'abc", u"=A1",
+      u"",      u" ",    u"-",     u"1.5",  u"1/2/2007 3:04 PM",
+      u"#N/A",  u"a1/2", u"x-12",  u"Ab 1", u"9 9",
+      u"1,234", u"$5",   u"\t1\t", u"1 1/2"};
   static const std::u16string units =
       u"aAbBzZ019 5-@,.?/\\\t\n:%\u00e9\u00c9\u03a9\u0416\u3042\xFF0F";
   if (chance(rng, 0.3)) return pick(rng, shaped);
@@ -146,7 +148,8 @@ void load(World& w, const RandomSheet& sheet) {
 }
 
 bool inSelection(const std::vector<AreaRef>& areas, CellRef cell) {
-  return std::any_of(areas.begin(), areas.end(), [&](const AreaRef& a) { return a.contains(cell); });
+  return std::any_of(areas.begin(), areas.end(),
+                     [&](const AreaRef& a) { return a.contains(cell); });
 }
 
 bool areasOverlap(const std::vector<AreaRef>& areas) {
@@ -191,8 +194,8 @@ struct CharacterRun {
 
 /// Box texts, well-formed or not.
 std::u16string randomBoxText(Rng& rng) {
-  static const std::vector<std::u16string> odd = {u"", u".", u"1.2.3", u"-1", u"2.5", u"3.5",
-                                                  u"40000", u"0", u"x"};
+  static const std::vector<std::u16string> odd = {u"",    u".",     u"1.2.3", u"-1", u"2.5",
+                                                  u"3.5", u"40000", u"0",     u"x"};
   if (chance(rng, 0.2)) return pick(rng, odd);
   return toUtf16(std::to_string(uniform(rng, 0, 14)));
 }
@@ -268,8 +271,9 @@ CharacterRun randomWizardRun(Rng& rng) {
               w.user.clear("txtNoOfChars").paste("txtNoOfChars", count);
             }
             if (separator) {
-              w.user.toggle("chkConSP").choose("cmbSpChar", separatorEntry).choose("cmbPos",
-                                                                                   occurrence);
+              w.user.toggle("chkConSP")
+                  .choose("cmbSpChar", separatorEntry)
+                  .choose("cmbPos", occurrence);
             } else {
               w.user.clear("txtStartPos").paste("txtStartPos", start);
             }
@@ -278,8 +282,8 @@ CharacterRun randomWizardRun(Rng& rng) {
           }};
 }
 
-void expectSame(const CellContent& expected, const CellContent& actual, int64_t row,
-                int64_t column, const char* what) {
+void expectSame(const CellContent& expected, const CellContent& actual, int64_t row, int64_t column,
+                const char* what) {
   EXPECT_TRUE(expected == actual) << what << ": " << cellName(row, column) << " holds "
                                   << describe(actual) << ", expected " << describe(expected);
 }
@@ -460,9 +464,9 @@ TEST(ValueRunProperties, RandomColumnsRandomModesRandomStops) {
       if (r < top && chance(rng, 0.5)) cells.push_back({{r, column}, randomPoolContent(rng)});
     }
     // The selection: the cells, or the column from `top` down to the end of the sheet.
-    const std::u16string selection =
-        chance(rng, 0.2) ? formatAddress(AreaRef{{top, column}, {kMaxRows, column}})
-                         : formatAddress(AreaRef{{top, column}, {bottom, column}});
+    const std::u16string selection = chance(rng, 0.2)
+                                         ? formatAddress(AreaRef{{top, column}, {kMaxRows, column}})
+                                         : formatAddress(AreaRef{{top, column}, {bottom, column}});
     const int stopAt = chance(rng, 0.4) ? uniform(rng, 1, 25) : 0;
     SCOPED_TRACE("seed " + std::to_string(seed) + ": " + mode.name + ", selection " +
                  toUtf8(selection) +
@@ -515,8 +519,7 @@ TEST(ValueRunProperties, RandomColumnsRandomModesRandomStops) {
       }
       const bool cleared = now == CellContent{} && !(old == CellContent{});
       if (clears && stopAt == 0) {
-        EXPECT_TRUE(cleared) << cellName(at.first, at.second) << " still holds "
-                             << describe(now);
+        EXPECT_TRUE(cleared) << cellName(at.first, at.second) << " still holds " << describe(now);
       } else if (!clears) {
         // Cells without a key (errors, blanks, empty texts) and cells outside stay; a
         // blank cell may lose only its formats.

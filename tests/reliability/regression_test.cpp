@@ -55,8 +55,8 @@ TEST(DatesOutsideTheCalendar, HaveNoCellTextAndAreShownAsTheirNumber) {
 
 TEST(DatesOutsideTheCalendar, AreLeftAloneByEveryRun) {
   const CellContent impossible{Value{DateTime{1e20}}, {}};
-  for (void (*command)(AddinModule&) : {RemoveNumbers, RemoveAllDuplicates, RemoveUniqueValues,
-                                        RemoveDuplicatesKeepOne}) {
+  for (void (*command)(AddinModule&) :
+       {RemoveNumbers, RemoveAllDuplicates, RemoveUniqueValues, RemoveDuplicatesKeepOne}) {
     World w;
     loadAddin(w);
     w.host->setCell({1, 1}, impossible);

@@ -610,10 +610,23 @@ std::vector<Command> parseScript(std::string_view text) {
   return commands;
 }
 
+namespace {
+
+// A text longer than a cell holds is refused like such a field of a loaded file.
+const std::u16string& fitting(const std::u16string& text, std::size_t line) {
+  if (text.size() > kMaxCellChars) {
+    throw ScriptError(line, "a text of " + std::to_string(text.size()) +
+                                " characters, more than the 32767 a cell holds");
+  }
+  return text;
+}
+
+}  // namespace
+
 CellContent parseValue(const std::vector<Token>& tokens, std::size_t& index, std::size_t line) {
   if (index >= tokens.size()) throw ScriptError(line, "missing VALUE");
   const Token& token = tokens[index++];
-  if (token.quoted) return CellContent{token.text, {}};
+  if (token.quoted) return CellContent{fitting(token.text, line), {}};
   const std::string& word = token.word;
   const std::string low = lowered(word);
   if (low == "true") return CellContent{true, {}};
@@ -623,7 +636,7 @@ CellContent parseValue(const std::vector<Token>& tokens, std::size_t& index, std
     if (index >= tokens.size() || !tokens[index].quoted) {
       throw ScriptError(line, "formula needs the formula in double quotes, then its value");
     }
-    std::u16string formula = tokens[index++].text;
+    std::u16string formula = fitting(tokens[index++].text, line);
     if (formula.size() < 2 || formula.front() != u'=') {
       throw ScriptError(line, "a formula starts with = and has something after it");
     }

@@ -5,6 +5,7 @@
 
 #include "dll_under_test.hpp"
 #include "fake_excel.hpp"
+#include "message_boxes.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/interfaces.hpp"
@@ -246,6 +247,84 @@ TEST_F(ComServerTest, CbEventsHoldsAButtonAndItsClick) {
   wrapper.reset();
   EXPECT_TRUE(controls[0]->sinks.empty());
   EXPECT_EQ(dll_->canUnloadNow(), S_OK);
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+TEST_F(ComServerTest, ConnectionRegistersTheUndoCommandThroughTheXllInterface) {
+  ComPtr<IDTExtensibility2> addin = createConnect();
+  ASSERT_TRUE(addin);
+  SAFEARRAY* custom = nullptr;
+  ASSERT_EQ(
+      addin->OnConnection(excel_.application.get(), ext_cm_Startup, excel_.comAddIn.get(), &custom),
+      S_OK);
+  // Excel is asked to load the DLL itself as an XLL; its xlAutoOpen registers one command.
+  ASSERT_EQ(excel_.xllPaths.size(), 1u);
+  EXPECT_TRUE(samePath(excel_.xllPaths[0], test::dllUnderTest()));
+  EXPECT_EQ(excel_.xll.opens, 1);
+  ASSERT_EQ(excel_.xll.registrations.size(), 1u);
+  const fake::Registration& r = excel_.xll.registrations[0];
+  EXPECT_EQ(r.argumentCount, 6);
+  EXPECT_TRUE(samePath(r.module, test::dllUnderTest()));
+  EXPECT_EQ(r.procedure, L"VandrelQmvUndoChanges");
+  EXPECT_EQ(r.typeText, L"J");
+  EXPECT_EQ(r.functionText, L"undo_changes");
+  EXPECT_EQ(r.argumentText, L"");
+  EXPECT_EQ(r.macroType, 2.0);
+  ASSERT_EQ(excel_.xll.commands.count(L"undo_changes"), 1u);
+
+  // Running the command reaches the add-in's undo: with no run to undo, it says so.
+  {
+    test::MessageBoxWatcher boxes;
+    EXPECT_TRUE(excel_.xll.run(L"undo_changes"));
+    EXPECT_EQ(boxes.texts, std::vector<std::wstring>{L"Nothing to Undo!"});
+    EXPECT_EQ(boxes.captions, std::vector<std::wstring>{L"Orvik"});
+  }
+
+  // After disconnection the command stays registered in Excel but does nothing.
+  EXPECT_EQ(addin->OnDisconnection(ext_dm_UserClosed, &custom), S_OK);
+  addin.reset();
+  EXPECT_EQ(dll_->canUnloadNow(), S_OK);
+  {
+    test::MessageBoxWatcher boxes;
+    EXPECT_TRUE(excel_.xll.run(L"undo_changes"));
+    EXPECT_TRUE(boxes.texts.empty());
+  }
+
+  // Excel closing the XLL unregisters the command and deletes its name.
+  const double id = excel_.xll.commands.at(L"undo_changes").id;
+  excel_.xll.closeAll();
+  EXPECT_EQ(excel_.xll.unregistered, std::vector<double>{id});
+  EXPECT_EQ(excel_.xll.namesDeleted, std::vector<std::wstring>{L"undo_changes"});
+}
+
+TEST_F(ComServerTest, ARefusedRegistrationLeavesTheCommandUnknown) {
+  excel_.xll.acceptRegistrations = false;
+  ComPtr<IDTExtensibility2> addin = createConnect();
+  ASSERT_TRUE(addin);
+  SAFEARRAY* custom = nullptr;
+  ASSERT_EQ(
+      addin->OnConnection(excel_.application.get(), ext_cm_Startup, excel_.comAddIn.get(), &custom),
+      S_OK);
+  EXPECT_EQ(excel_.xll.registrations.size(), 1u);
+  EXPECT_TRUE(excel_.xll.commands.empty());
+  EXPECT_FALSE(excel_.xll.run(L"undo_changes"));
+  // The menu is built all the same.
+  EXPECT_TRUE(popup());
+  addin->OnDisconnection(ext_dm_HostShutdown, &custom);
+  addin.reset();
+  EXPECT_EQ(dll_->canUnloadNow(), S_OK);
+}
+
+TEST_F(ComServerTest, TheDllExportsTheXllEntryPoints) {
+  HMODULE module = GetModuleHandleW(test::dllUnderTest().c_str());
+  ASSERT_TRUE(module);
+  for (const char* name : {"xlAutoOpen", "xlAutoClose", "VandrelQmvUndoChanges"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(GetProcAddress(module, name));
+  }
 }
 
 TEST_F(ComServerTest, UnknownClassesAndAggregationAreRefused) {

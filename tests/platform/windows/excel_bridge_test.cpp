@@ -220,8 +220,79 @@ TEST_F(ExcelBridgeTest, UndoBindingsReachExcel) {
   const std::vector<std::wstring> expected{L"OnUndo:VandrelQMV_Undo|undo_changes",
                                            L"OnKey:^z|undo_changes"};
   EXPECT_EQ(excel_->bindings, expected);
-  // Without an XLL registration the macro cannot be run, so it is not registered.
+  // Without a command library the macro cannot be run, so it is not registered.
   EXPECT_FALSE(app_->registerMacro(u"undo_changes", [] {}));
+  EXPECT_TRUE(excel_->xllPaths.empty());
+}
+
+// A command library whose registration the fake Excel's RegisterXLL decides.
+class TestLibrary final : public XllCommandLibrary {
+ public:
+  std::wstring path() const override { return L"C:\\addins\\commands.xll"; }
+  uint64_t offer(const std::u16string& name, std::function<void()> macro) override {
+    if (name != u"undo_changes") return 0;
+    macro_ = std::move(macro);
+    return ++token_;
+  }
+  void withdraw(const std::u16string&, uint64_t token) override {
+    if (token == token_) macro_ = nullptr;
+  }
+  bool registered(const std::u16string& name) const override {
+    return name == u"undo_changes" && registered_;
+  }
+  bool registered_ = false;
+  std::function<void()> macro_;
+  uint64_t token_ = 0;
+};
+
+TEST_F(ExcelBridgeTest, RegisterMacroLoadsTheLibraryAsAnXll) {
+  struct Row {
+    const char* name;
+    std::u16string macro;
+    bool excelLoads;  // RegisterXLL answers True and xlAutoOpen registers the command
+    bool expected;
+    std::size_t loads;
+  };
+  const Row rows[] = {
+      {"registered", u"undo_changes", true, true, 1},
+      {"Excel refuses", u"undo_changes", false, false, 1},
+      {"no such command", u"other", true, false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto excel = std::make_unique<fake::Excel>();
+    TestLibrary library;
+    excel->registerXll = [&](const std::wstring& path) {
+      library.registered_ = row.excelLoads && path == library.path();
+      return row.excelLoads;
+    };
+    int runs = 0;
+    ApplicationPtr app = makeExcelApplication(excel->application.get(), &library);
+    EXPECT_EQ(app->registerMacro(row.macro, [&] { ++runs; }), row.expected);
+    EXPECT_EQ(excel->xllPaths.size(), row.loads);
+    if (row.loads > 0) {
+      EXPECT_EQ(excel->xllPaths[0], library.path());
+    }
+    if (library.macro_) library.macro_();
+    EXPECT_EQ(runs, row.loads > 0 ? 1 : 0);
+    // The application object withdraws its macro when it goes.
+    app.reset();
+    EXPECT_FALSE(library.macro_);
+  }
+}
+
+TEST_F(ExcelBridgeTest, AFailingRegisterXllIsAHostError) {
+  TestLibrary library;
+  excel_->application->members[L"RegisterXLL"] = [](fake::Call&) -> Variant {
+    throw fake::Failure{1004};
+  };
+  ApplicationPtr app = makeExcelApplication(excel_->application.get(), &library);
+  try {
+    app->registerMacro(u"undo_changes", [] {});
+    ADD_FAILURE() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), 1004);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "host/host_error.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/variant_value.hpp"
 
@@ -34,7 +35,7 @@ DISPID dispidOf(const std::wstring& name) {
 HRESULT fail(EXCEPINFO* info, int32_t number) {
   if (info) {
     *info = EXCEPINFO{};
-    info->scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number);
+    info->scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, static_cast<WORD>(number));
     info->bstrDescription = SysAllocString(L"Fake Excel error");
   }
   return DISP_E_EXCEPTION;
@@ -193,6 +194,10 @@ HRESULT Object::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, 
     return S_OK;
   } catch (const Failure& f) {
     return fail(info, f.number);
+  } catch (const HostError& e) {
+    return fail(info, e.number());
+  } catch (...) {
+    return fail(info, 5);
   }
 }
 
@@ -228,10 +233,14 @@ class ClickPoint final : public ComObject<IConnectionPoint> {
     }
     *cookie = button_->nextCookie++;
     button_->sinks[*cookie] = events;
+    if (button_->onAdvise) button_->onAdvise(*cookie, events.get());
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
-    return button_->sinks.erase(cookie) ? S_OK : CONNECT_E_NOCONNECTION;
+    if (!button_->sinks.count(cookie)) return CONNECT_E_NOCONNECTION;
+    if (button_->onUnadvise) button_->onUnadvise(cookie);
+    button_->sinks.erase(cookie);
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
     *out = nullptr;
@@ -318,6 +327,12 @@ Excel::Excel() {
   app->members[L"OnUndo"] = [this](Call& c) {
     bindings.push_back(L"OnUndo:" + text(c.arg(0, L"Text")) + L"|" + text(c.arg(1, L"Procedure")));
     return Variant();
+  };
+  registerXll = [this](const std::wstring& path) { return xll.registerXll(path); };
+  app->members[L"RegisterXLL"] = [this](Call& c) {
+    const std::wstring path = text(c.arg(0, L"Filename"));
+    xllPaths.push_back(path);
+    return Variant::fromBool(registerXll && registerXll(path));
   };
   app->members[L"OnKey"] = [this](Call& c) {
     bindings.push_back(L"OnKey:" + text(c.arg(0, L"Key")) + L"|" + text(c.arg(1, L"Procedure")));

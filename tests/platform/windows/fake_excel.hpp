@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_xll.hpp"
 #include "host/value.hpp"
 #include "platform/windows/com_object.hpp"
 #include "platform/windows/com_support.hpp"
@@ -70,6 +71,11 @@ class Object final : public ComObject<IDispatch, IConnectionPointContainer> {
   bool clickEvents = false;
   /// Advised Click sinks by cookie.
   std::map<DWORD, ComPtr<IDispatch>> sinks;
+  /// Told of every Advise after it succeeded and of every Unadvise before it is done.
+  std::function<void(DWORD cookie, IDispatch* sink)> onAdvise;
+  std::function<void(DWORD cookie)> onUnadvise;
+  /// What the object stands for, for hosts that map objects back to their own handles.
+  std::shared_ptr<void> payload;
   DWORD nextCookie = 1;
   /// The controls of a bar or popup; the bar or popup a control belongs to.
   std::vector<ComPtr<Object>> children;
@@ -100,6 +106,12 @@ class Excel {
   ComPtr<Object> application;
   ComPtr<Object> comAddIn;  ///< the COMAddIn passed as AddInInst
   ComPtr<Object> commandBars;
+  /// Loads libraries for Application.RegisterXLL and runs their registered commands.
+  XllHost xll;
+  /// Paths that Application.RegisterXLL was called with.
+  std::vector<std::wstring> xllPaths;
+  /// Answers RegisterXLL (by default the XLL host loads the library).
+  std::function<bool(const std::wstring& path)> registerXll;
 
   /// Cells of the only sheet, by (row, column).
   std::map<std::pair<int64_t, int64_t>, Cell> cells;

@@ -1,0 +1,739 @@
+#include "com_session.hpp"
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <atomic>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "host/text.hpp"
+#include "memory_excel.hpp"
+#include "platform/windows/com_support.hpp"
+#include "platform/windows/guids.hpp"
+#include "platform/windows/interfaces.hpp"
+#include "platform/windows/win_forms.hpp"
+#include "tools/qmv/script.hpp"
+#include "tools/qmv/values.hpp"
+
+namespace qmv::windows::test {
+
+namespace {
+
+using cli::Command;
+using cli::Op;
+
+constexpr UINT kRunTask = WM_APP + 1;   // wParam 0, lParam: std::function<void()>* (sent)
+constexpr UINT kPostTask = WM_APP + 2;  // lParam: std::function<void()>* (posted, owned)
+constexpr UINT kFinish = WM_APP + 3;
+constexpr DWORD kTaskTimeoutMs = 60000;
+constexpr int kQuietTries = 4000;  // 5 ms apart: 20 s
+
+std::wstring className(HWND hwnd) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  return name;
+}
+
+std::wstring windowText(HWND hwnd) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// The name a form or control window carries.
+std::wstring nameOf(HWND hwnd) {
+  const auto atom = static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(GetPropW(hwnd, kWindowNameProperty)));
+  if (atom == 0) return {};
+  wchar_t name[128] = {};
+  GetAtomNameW(atom, name, 128);
+  return name;
+}
+
+std::wstring wide(const std::string& utf8) { return toWide(toUtf16(utf8)); }
+
+// A control as its window shows it.
+struct ControlState {
+  std::wstring windowClass;
+  LONG style = 0;
+  std::u16string text;
+  bool checked = false;
+  double position = 0;
+  double max = 0;
+  std::vector<std::u16string> list;
+  int listIndex = -1;
+};
+
+ControlState readControl(HWND hwnd) {
+  ControlState s;
+  s.windowClass = className(hwnd);
+  s.style = GetWindowLongW(hwnd, GWL_STYLE);
+  s.text = fromWide(windowText(hwnd));
+  if (CompareStringOrdinal(s.windowClass.c_str(), -1, L"Button", -1, TRUE) == CSTR_EQUAL) {
+    s.checked = SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  } else if (s.windowClass == PROGRESS_CLASSW) {
+    s.position = static_cast<double>(SendMessageW(hwnd, PBM_GETPOS, 0, 0));
+    s.max = static_cast<double>(SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0));
+  } else if (CompareStringOrdinal(s.windowClass.c_str(), -1, L"ComboBox", -1, TRUE) == CSTR_EQUAL) {
+    const auto n = static_cast<int>(SendMessageW(hwnd, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+      std::wstring entry(static_cast<std::size_t>(SendMessageW(hwnd, CB_GETLBTEXTLEN, i, 0)) + 1,
+                         L'\0');
+      const auto length =
+          SendMessageW(hwnd, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry.data()));
+      entry.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+      s.list.push_back(fromWide(entry));
+    }
+    s.listIndex = static_cast<int>(SendMessageW(hwnd, CB_GETCURSEL, 0, 0));
+  }
+  return s;
+}
+
+bool isClass(const ControlState& s, const wchar_t* name) {
+  return CompareStringOrdinal(s.windowClass.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+// The value of a property as the player names it, read from the window.
+Value propertyOf(const ControlState& s, const Command& command) {
+  const std::string& p = command.property;
+  if (p == "caption" || p == "text") return s.text;
+  if (p == "visible") return (s.style & WS_VISIBLE) != 0;
+  if (p == "enabled") return (s.style & WS_DISABLED) == 0;
+  if (p == "listindex") return static_cast<double>(s.listIndex);
+  if (p == "listcount") return static_cast<double>(s.list.size());
+  if (p == "max") return s.max;
+  if (p == "list") {
+    if (command.number < 0 || command.number >= static_cast<int64_t>(s.list.size())) return Value{};
+    return s.list[static_cast<std::size_t>(command.number)];
+  }
+  if (p == "value") {
+    if (isClass(s, L"Button")) return s.checked;
+    if (s.windowClass == PROGRESS_CLASSW) return s.position;
+    return s.text;
+  }
+  throw std::runtime_error("the property " + p + " cannot be read from a window");
+}
+
+struct ScriptFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class ComSession;
+thread_local ComSession* tSession = nullptr;
+
+class ComSession {
+ public:
+  explicit ComSession(const ComSessionOptions& options) : options_(options) {}
+
+  ComSessionResult play(std::vector<Command> commands) {
+    commands_ = std::move(commands);
+    tSession = this;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &ComSession::taskProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QmvComSessionTasks";
+    RegisterClassW(&wc);
+    tasks_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             wc.hInstance, nullptr);
+    hook_ = SetWindowsHookExW(WH_CBT, &ComSession::cbtHook, nullptr, GetCurrentThreadId());
+    host_ = std::make_shared<memory::MemoryApplication>();
+    host_->addAddIn(u"Vandrel QMV", true);
+    excel_ = std::make_unique<fake::MemoryExcel>(host_);
+    excel_->xll.acceptRegistrations = options_.xllRegistrations;
+
+    std::thread user([this] { userThread(); });
+    MSG msg;
+    while (!finished_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    user.join();
+
+    // The add-in goes as Excel lets it go; then no object of the DLL may stay alive.
+    disconnect();
+    HMODULE dll = GetModuleHandleW(L"VandrelQMV.dll");
+    auto canUnload = dll ? reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(
+                               GetProcAddress(dll, "DllCanUnloadNow")))
+                         : nullptr;
+    result_.unloadable = canUnload && canUnload() == S_OK;
+    excel_.reset();
+    host_.reset();
+    UnhookWindowsHookEx(hook_);
+    DestroyWindow(tasks_);
+    tSession = nullptr;
+    return result_;
+  }
+
+ private:
+  // ---- The user-interface thread ------------------------------------------------------
+
+  static LRESULT CALLBACK taskProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    ComSession* self = tSession;
+    if (self && msg == kRunTask) {
+      (*reinterpret_cast<std::function<void()>*>(lp))();
+      return 0;
+    }
+    if (self && msg == kPostTask) {
+      std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lp));
+      try {
+        (*task)();
+      } catch (const std::exception& e) {
+        self->taskError_ = e.what();
+      }
+      self->pending_ = false;
+      return 0;
+    }
+    if (self && msg == kFinish) {
+      self->finished_ = true;
+      return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+
+  static LRESULT CALLBACK cbtHook(int code, WPARAM wp, LPARAM lp) {
+    ComSession* self = tSession;
+    if (self && code == HCBT_ACTIVATE) self->activated(reinterpret_cast<HWND>(wp));
+    if (self && code == HCBT_DESTROYWND) self->destroying(reinterpret_cast<HWND>(wp));
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+
+  // A message box is read and answered; an input box gets the next queued answer.
+  void activated(HWND hwnd) {
+    const std::wstring windowClass = className(hwnd);
+    if (windowClass == L"#32770") {
+      std::wstring text;
+      EnumChildWindows(
+          hwnd,
+          [](HWND child, LPARAM lp) -> BOOL {
+            auto* best = reinterpret_cast<std::wstring*>(lp);
+            if (CompareStringOrdinal(className(child).c_str(), -1, L"Static", -1, TRUE) ==
+                CSTR_EQUAL) {
+              std::wstring t = windowText(child);
+              if (t.size() > best->size()) *best = std::move(t);
+            }
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(&text));
+      messages_.push_back(fromWide(text));
+      PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      return;
+    }
+    if (windowClass == L"VandrelQmvForm" && nameOf(hwnd) == L"InputBox") {
+      std::optional<std::u16string> answer;
+      {
+        std::lock_guard lock(answersLock_);
+        if (!answers_.empty()) {
+          answer = answers_.front();
+          answers_.pop_front();
+        }
+      }
+      HWND box = findControl(hwnd, L"txtAnswer");
+      if (answer && box) {
+        SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(toWide(*answer).c_str()));
+      }
+      HWND button = findControl(hwnd, answer ? L"cmdOK" : L"cmdCancel");
+      if (button) PostMessageW(button, BM_CLICK, 0, 0);
+    }
+  }
+
+  // A form that goes keeps what its controls showed last, for checks after it closed.
+  void destroying(HWND hwnd) {
+    if (className(hwnd) != L"VandrelQmvForm") return;
+    const std::wstring form = nameOf(hwnd);
+    if (form.empty() || form == L"InputBox") return;
+    auto& kept = lastSeen_[form];
+    kept.clear();
+    EnumChildWindows(
+        hwnd,
+        [](HWND child, LPARAM lp) -> BOOL {
+          const std::wstring name = nameOf(child);
+          if (!name.empty()) {
+            (*reinterpret_cast<std::map<std::wstring, ControlState>*>(lp))[name] =
+                readControl(child);
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&kept));
+  }
+
+  static HWND findControl(HWND form, const std::wstring& name) {
+    struct Search {
+      const std::wstring* name;
+      HWND found;
+    } search{&name, nullptr};
+    EnumChildWindows(
+        form,
+        [](HWND child, LPARAM lp) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(lp);
+          if (nameOf(child) == *s->name) {
+            s->found = child;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+
+  // A form window of this thread by name (any, or only a shown one); the topmost shown
+  // form when `name` is empty: the one that is visible and enabled.
+  static HWND findForm(const std::wstring& name, bool shownOnly) {
+    struct Search {
+      const std::wstring* name;
+      bool shownOnly;
+      HWND found;
+    } search{&name, shownOnly, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(lp);
+          if (className(hwnd) != L"VandrelQmvForm") return TRUE;
+          const bool shown = IsWindowVisible(hwnd) != FALSE;
+          if (s->name->empty()) {
+            if (shown && IsWindowEnabled(hwnd)) s->found = hwnd;
+          } else if (nameOf(hwnd) == *s->name && (shown || !s->shownOnly)) {
+            s->found = hwnd;
+          }
+          return s->found ? FALSE : TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+
+  // ---- The user's thread --------------------------------------------------------------
+
+  // Runs `task` on the user-interface thread and waits for it.
+  template <class F>
+  auto onUi(F&& task) -> decltype(task()) {
+    using R = decltype(task());
+    std::exception_ptr failure;
+    std::optional<std::conditional_t<std::is_void_v<R>, int, R>> value;
+    std::function<void()> wrapped = [&] {
+      try {
+        if constexpr (std::is_void_v<R>) {
+          task();
+          value = 0;
+        } else {
+          value = task();
+        }
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    };
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(tasks_, kRunTask, 0, reinterpret_cast<LPARAM>(&wrapped), SMTO_NORMAL,
+                             kTaskTimeoutMs, &ignored)) {
+      throw std::runtime_error("the user-interface thread did not answer");
+    }
+    if (failure) std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<R>) return std::move(*value);
+  }
+
+  // Starts `task` on the user-interface thread (a click: it may show a form) and waits
+  // until it has ended or a form waits for the user.
+  void start(std::function<void()> task) {
+    pending_ = true;
+    PostMessageW(tasks_, kPostTask, 0,
+                 reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
+    waitQuiet();
+  }
+
+  void waitQuiet() {
+    for (int i = 0; i < kQuietTries; ++i) {
+      const HWND shown = onUi([] { return findForm(L"", true); });
+      if (!pending_) break;
+      if (shown) {
+        picture(shown);
+        return;
+      }
+      Sleep(5);
+    }
+    if (pending_) throw std::runtime_error("the add-in did not come back");
+    if (!taskError_.empty()) throw std::runtime_error(std::exchange(taskError_, {}));
+  }
+
+  void picture(HWND form) {
+    if (options_.screenshotFolder.empty()) return;
+    const std::wstring name = onUi([form] { return nameOf(form); });
+    if (name.empty() || pictured_.count(name)) return;
+    pictured_.insert({name, true});
+    const bool saved = onUi([&] {
+      RedrawWindow(form, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+      GdiFlush();
+      Sleep(200);  // the X server shows what was drawn
+      return saveWindowPicture(form, options_.screenshotFolder + L"\\" + name + L".bmp");
+    });
+    if (saved) result_.screenshots.push_back(toUtf8(fromWide(name)));
+  }
+
+  void userThread() {
+    try {
+      for (const Command& command : commands_) run(command);
+      if (pending_) throw ScriptFailure("the script ended while a form was shown");
+    } catch (const std::exception& e) {
+      result_.error = e.what();
+      // A form may still be shown: close every form so that the thread comes back.
+      for (int i = 0; i < 20 && pending_; ++i) {
+        onUi([] {
+          if (HWND form = findForm(L"", true)) PostMessageW(form, WM_CLOSE, 0, 0);
+        });
+        Sleep(50);
+      }
+    }
+    PostMessageW(tasks_, kFinish, 0, 0);
+  }
+
+  [[noreturn]] static void unsupported(const Command& command) {
+    throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
+                        " is not played through COM");
+  }
+
+  void failed(const Command& command, const std::string& expected, const std::string& actual) {
+    result_.failures.push_back("line " + std::to_string(command.line) + ": expected " + expected +
+                               " but was " + actual);
+  }
+
+  void run(const Command& command) {
+    if (cli::isFormAction(command.op)) {
+      formAction(command);
+      return;
+    }
+    if (command.op >= Op::ExpectCell && command.op <= Op::ExpectBrowsed) {
+      ++result_.checks;
+      onUi([&] { check(command); });
+      return;
+    }
+    switch (command.op) {
+      case Op::Answer:
+      case Op::AnswerCancel: {
+        std::lock_guard lock(answersLock_);
+        answers_.push_back(command.op == Op::Answer ? std::optional(command.text) : std::nullopt);
+        return;
+      }
+      case Op::Print:
+        return;
+      default:
+        break;
+    }
+    if (pending_) {
+      throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
+                          ": a form is still shown");
+    }
+    switch (command.op) {
+      case Op::Workbook:
+        onUi([&] { host_->addWorkbook(); });
+        break;
+      case Op::Set:
+        onUi([&] { host_->setCell(command.cell, command.values.front()); });
+        break;
+      case Op::Column:
+        onUi([&] {
+          for (std::size_t i = 0; i < command.values.size(); ++i) {
+            host_->setCell({command.cell.row + static_cast<int64_t>(i), command.cell.column},
+                           command.values[i]);
+          }
+        });
+        break;
+      case Op::Fill:
+        onUi([&] { host_->setFill(command.cell, command.none ? std::nullopt : command.colour); });
+        break;
+      case Op::Select:
+        onUi([&] { host_->select(command.text); });
+        break;
+      case Op::AddinItem:
+        onUi([&] { host_->addAddIn(command.text, command.flag); });
+        break;
+      case Op::Connect:
+        onUi([&] { connect(); });
+        break;
+      case Op::Disconnect:
+        onUi([&] { disconnect(); });
+        break;
+      case Op::Click: {
+        const std::u16string tag = command.text;
+        start([this, tag] {
+          CommandBarControlPtr control = host_->findControlByTag(tag);
+          if (!control) throw std::runtime_error("no button has the tag " + toUtf8(tag));
+          host_->click(*control);
+        });
+        break;
+      }
+      case Op::Key: {
+        const std::u16string key = command.text;
+        start([this, key] { host_->pressKey(key); });
+        break;
+      }
+      case Op::HostUndo:
+        start([this] { host_->hostUndo(); });
+        break;
+      default:
+        unsupported(command);
+    }
+  }
+
+  void formAction(const Command& command) {
+    if (!pending_) {
+      throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
+                          ": no form is shown");
+    }
+    const std::wstring controlName = wide(command.control);
+    onUi([&] {
+      HWND form = findForm(L"", true);
+      if (!form) throw ScriptFailure(command.name + ": no form is shown");
+      if (command.op == Op::Close) {
+        SendMessageW(form, WM_CLOSE, 0, 0);
+        return;
+      }
+      HWND control = findControl(form, controlName);
+      if (!control) {
+        throw ScriptFailure("line " + std::to_string(command.line) + ": the form " +
+                            toUtf8(fromWide(nameOf(form))) + " has no control " + command.control);
+      }
+      switch (command.op) {
+        case Op::Press:
+        case Op::Toggle:
+          SendMessageW(control, BM_CLICK, 0, 0);
+          break;
+        case Op::ChooseIndex:
+        case Op::ChooseEntry: {
+          const LRESULT index =
+              command.op == Op::ChooseIndex
+                  ? static_cast<LRESULT>(command.number)
+                  : SendMessageW(control, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(toWide(command.text).c_str()));
+          if (index < 0 || SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0) < 0) {
+            throw ScriptFailure("line " + std::to_string(command.line) + ": no such entry");
+          }
+          // What the combo box tells its parent when the user picks an entry.
+          SendMessageW(GetParent(control), WM_COMMAND,
+                       MAKEWPARAM(GetDlgCtrlID(control), CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(control));
+          break;
+        }
+        default:
+          unsupported(command);
+      }
+    });
+    waitQuiet();
+  }
+
+  // ---- Connection, on the user-interface thread ---------------------------------------
+
+  void connect() {
+    CLSID clsid{};
+    if (FAILED(CLSIDFromProgID(L"Orvik.Connect", &clsid))) {
+      throw std::runtime_error("Orvik.Connect is not registered");
+    }
+    addin_.reset();
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidDTExtensibility2,
+                                addin_.putVoid()))) {
+      throw std::runtime_error("Orvik.Connect could not be created");
+    }
+    SAFEARRAY* custom = nullptr;
+    addin_->OnConnection(excel_->application.get(), ext_cm_Startup, excel_->comAddIn.get(),
+                         &custom);
+  }
+
+  void disconnect() {
+    if (!addin_) return;
+    SAFEARRAY* custom = nullptr;
+    addin_->OnDisconnection(ext_dm_HostShutdown, &custom);
+    addin_.reset();
+  }
+
+  // ---- Checks, on the user-interface thread -------------------------------------------
+
+  void check(const Command& command) {
+    switch (command.op) {
+      case Op::ExpectCell:
+      case Op::ExpectColumn:
+        for (std::size_t i = 0; i < command.values.size(); ++i) {
+          const CellRef at{command.cell.row + static_cast<int64_t>(i), command.cell.column};
+          const CellContent actual = host_->cell(at);
+          if (!cli::sameContent(actual, command.values[i])) {
+            failed(command, toUtf8(formatAddress(at)) + " " + cli::formatContent(command.values[i]),
+                   cli::formatContent(actual));
+          }
+        }
+        return;
+      case Op::ExpectFill: {
+        const auto actual = host_->fill(command.cell);
+        const auto expected = command.none ? std::nullopt : command.colour;
+        if (actual != expected) failed(command, "fill", actual ? "a fill" : "none");
+        return;
+      }
+      case Op::ExpectMessage:
+        if (messagesChecked_ >= messages_.size()) {
+          failed(command, "message " + cli::quoteText(command.text), "no message");
+        } else if (messages_[messagesChecked_++] != command.text) {
+          failed(command, "message " + cli::quoteText(command.text),
+                 "message " + cli::quoteText(messages_[messagesChecked_ - 1]));
+        }
+        return;
+      case Op::ExpectNoMessage:
+        if (messagesChecked_ < messages_.size()) {
+          failed(command, "no message", "message " + cli::quoteText(messages_[messagesChecked_]));
+          messagesChecked_ = messages_.size();
+        }
+        return;
+      case Op::ExpectControl: {
+        const std::wstring form = wide(command.form);
+        const std::wstring control = wide(command.control);
+        std::optional<ControlState> state;
+        if (HWND window = findForm(form, false)) {
+          if (HWND child = findControl(window, control)) state = readControl(child);
+        } else if (auto kept = lastSeen_.find(form); kept != lastSeen_.end()) {
+          if (auto c = kept->second.find(control); c != kept->second.end()) state = c->second;
+        }
+        const std::string what = command.form + "." + command.control + " " + command.property;
+        if (!state) {
+          failed(command, what, "no such window");
+          return;
+        }
+        const Value actual = propertyOf(*state, command);
+        if (!cli::sameValue(actual, command.values.front().value)) {
+          failed(command, what + " " + cli::formatValue(command.values.front().value),
+                 cli::formatValue(actual));
+        }
+        return;
+      }
+      case Op::ExpectForm: {
+        const std::wstring form = wide(command.form);
+        std::string state = "unloaded";
+        if (findForm(form, true)) {
+          state = "shown";
+        } else if (findForm(form, false)) {
+          state = "loaded";
+        }
+        const bool holds =
+            command.property == state || (command.property == "loaded" && state == "shown");
+        if (!holds) failed(command, "form " + command.form + " " + command.property, state);
+        return;
+      }
+      case Op::ExpectHost: {
+        const auto& settings = host_->runSettings();
+        Value actual;
+        if (command.property == "statusbar") actual = settings.statusBar;
+        if (command.property == "screenupdating") actual = settings.screenUpdating;
+        if (command.property == "calculation") actual = static_cast<double>(settings.calculation);
+        if (command.property == "cancelkey") actual = static_cast<double>(settings.enableCancelKey);
+        if (!cli::sameValue(actual, command.values.front().value)) {
+          failed(command, "host " + command.property, cli::formatValue(actual));
+        }
+        return;
+      }
+      case Op::ExpectOnUndo: {
+        const auto binding = host_->undoBinding();
+        const std::string actual =
+            binding ? cli::quoteText(binding->text) + " " + cli::quoteText(binding->macro) : "none";
+        const std::string expected = command.none ? std::string("none")
+                                                  : cli::quoteText(command.text) + " " +
+                                                        cli::quoteText(command.text2);
+        if (actual != expected) failed(command, "onundo " + expected, actual);
+        return;
+      }
+      case Op::ExpectOnKey: {
+        const auto binding = host_->keyBinding(command.text);
+        const std::string actual = binding ? cli::quoteText(*binding) : "none";
+        const std::string expected =
+            command.none ? std::string("none") : cli::quoteText(command.text2);
+        if (actual != expected) failed(command, "onkey " + expected, actual);
+        return;
+      }
+      default:
+        unsupported(command);
+    }
+  }
+
+  ComSessionOptions options_;
+  std::vector<Command> commands_;
+  ComSessionResult result_;
+
+  HWND tasks_ = nullptr;
+  HHOOK hook_ = nullptr;
+  bool finished_ = false;
+  std::atomic<bool> pending_{false};
+  std::string taskError_;
+
+  std::shared_ptr<memory::MemoryApplication> host_;
+  std::unique_ptr<fake::MemoryExcel> excel_;
+  ComPtr<IDTExtensibility2> addin_;
+
+  std::vector<std::u16string> messages_;
+  std::size_t messagesChecked_ = 0;
+  std::mutex answersLock_;
+  std::deque<std::optional<std::u16string>> answers_;
+  std::map<std::wstring, std::map<std::wstring, ControlState>> lastSeen_;
+  std::map<std::wstring, bool> pictured_;
+};
+
+}  // namespace
+
+bool saveWindowPicture(void* window, const std::wstring& path) {
+  RECT rect{};
+  if (!GetWindowRect(static_cast<HWND>(window), &rect)) return false;
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  SelectObject(memory, old);
+
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof(info);
+  info.biWidth = width;
+  info.biHeight = height;  // bottom-up rows, as BMP files keep them
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  const DWORD stride = static_cast<DWORD>((width * 3 + 3) & ~3);
+  std::vector<BYTE> pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof(file) + sizeof(info);
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(out, &file, sizeof(file), &written, nullptr) &&
+            WriteFile(out, &info, sizeof(info), &written, nullptr) &&
+            WriteFile(out, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+  CloseHandle(out);
+  return ok;
+}
+
+ComSessionResult playThroughCom(std::string_view script, const ComSessionOptions& options) {
+  std::vector<Command> commands;
+  try {
+    commands = cli::parseScript(script);
+  } catch (const cli::ScriptError& e) {
+    ComSessionResult result;
+    result.error = e.what();
+    return result;
+  }
+  ComSession session(options);
+  return session.play(std::move(commands));
+}
+
+}  // namespace qmv::windows::test

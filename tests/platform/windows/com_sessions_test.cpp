@@ -1,0 +1,116 @@
+// Session scripts played through the add-in's COM path: the in-memory workbook behind the
+// test automation object, Orvik.Connect created through COM, its forms driven by window
+// messages. The example sessions of `qmv play` that run a character command, a duplicate
+// command, the wizard and undo pass here as they pass against the in-memory host.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "com_session.hpp"
+#include "dll_under_test.hpp"
+#include "platform/windows/com_support.hpp"
+
+namespace qmv::windows {
+namespace {
+
+std::string readScript(const std::string& relative) {
+  std::ifstream in(std::string(QMV_SOURCE_DIR) + "/" + relative, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Where the pictures of the forms go: the folder named by QMV_SCREENSHOTS, if any.
+std::wstring screenshotFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableW(L"QMV_SCREENSHOTS", folder, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(folder, n) : std::wstring();
+}
+
+class ComSessionsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dll_ = new test::LoadedDll();
+    // Wine finds only machine-wide classes.
+    if (*dll_) dll_->install(true, L"machine");
+  }
+  static void TearDownTestSuite() {
+    if (*dll_) dll_->install(false, L"machine");
+    delete dll_;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(*dll_) << "VandrelQMV.dll did not load";
+    ASSERT_TRUE(SUCCEEDED(apartment_.result()));
+  }
+
+  static test::LoadedDll* dll_;
+  ComApartment apartment_;
+};
+
+test::LoadedDll* ComSessionsTest::dll_ = nullptr;
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& line : lines) out += line + "\n";
+  return out;
+}
+
+TEST_F(ComSessionsTest, SessionsPassThroughCom) {
+  struct Row {
+    const char* script;
+    std::set<std::string> forms;  // forms the session shows
+  };
+  const Row rows[] = {
+      {"examples/character_run.qmv", {"frmPrgBar"}},
+      {"examples/duplicates.qmv", {"frmPrgBar"}},
+      {"examples/wizard_list.qmv", {"frmTextRemover"}},
+      {"tests/platform/windows/sessions/undo.qmv", {"frmPrgBar"}},
+      {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},
+      {"tests/platform/windows/sessions/about.qmv", {"frmUG"}},
+  };
+  test::ComSessionOptions options;
+  options.screenshotFolder = screenshotFolder();
+  std::set<std::string> pictured;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.script);
+    const std::string script = readScript(row.script);
+    ASSERT_FALSE(script.empty());
+    const test::ComSessionResult result = test::playThroughCom(script, options);
+    EXPECT_EQ(result.error, "");
+    EXPECT_TRUE(result.failures.empty()) << joined(result.failures);
+    EXPECT_GT(result.checks, 0);
+    EXPECT_TRUE(result.unloadable) << "a COM object of the DLL stayed alive";
+    pictured.insert(result.screenshots.begin(), result.screenshots.end());
+  }
+  if (!options.screenshotFolder.empty()) {
+    EXPECT_EQ(pictured, (std::set<std::string>{"frmPrgBar", "frmTextRemover", "frmUG"}));
+  }
+}
+
+TEST_F(ComSessionsTest, AWrongExpectationIsReported) {
+  const test::ComSessionResult result = test::playThroughCom(
+      "workbook\ncolumn A1 \"a1\"\nselect A1\nconnect\nclick QMV1\n  press CommandButton1\n"
+      "expect A1 \"a1\"\nexpect control frmPrgBar.lblPer caption \"99 %\"\n");
+  EXPECT_EQ(result.error, "");
+  ASSERT_EQ(result.failures.size(), 2u) << joined(result.failures);
+  EXPECT_NE(result.failures[0].find("line 7"), std::string::npos);
+  EXPECT_NE(result.failures[1].find("\"100 %\""), std::string::npos) << result.failures[1];
+}
+
+TEST_F(ComSessionsTest, ARefusedXllRegistrationLeavesUndoAndControlZUnbound) {
+  // Excel refuses the command: the run works, and nothing is bound to a macro it cannot run.
+  test::ComSessionOptions options;
+  options.xllRegistrations = false;
+  const test::ComSessionResult result = test::playThroughCom(
+      "workbook\ncolumn A1 \"a1\"\nselect A1\nconnect\nclick QMV1\n  press CommandButton1\n"
+      "expect A1 \"a\"\nexpect host onundo none\nexpect host onkey \"^z\" none\n",
+      options);
+  EXPECT_EQ(result.error, "");
+  EXPECT_TRUE(result.failures.empty()) << joined(result.failures);
+  EXPECT_EQ(result.checks, 3);
+}
+
+}  // namespace
+}  // namespace qmv::windows

@@ -1,0 +1,68 @@
+// Excel's side of the XLL interface as the tests play it: RegisterXLL loads a library and
+// calls its xlAutoOpen; the library calls back through MdCallBack12, which the test
+// program exports as Excel's executable does; xlfRegister calls are recorded, and a
+// registered command can be run by name as Excel runs a macro.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/windows/xll_api.hpp"
+
+namespace qmv::windows::fake {
+
+/// One xlfRegister call as the library made it.
+struct Registration {
+  int argumentCount = 0;
+  std::wstring module;
+  std::wstring procedure;
+  std::wstring typeText;
+  std::wstring functionText;
+  std::wstring argumentText;
+  double macroType = -1;
+};
+
+/// The XLL host of one fake Excel. While it exists, MdCallBack12 answers for it.
+class XllHost {
+ public:
+  XllHost();
+  ~XllHost();
+  XllHost(const XllHost&) = delete;
+  XllHost& operator=(const XllHost&) = delete;
+
+  /// Application.RegisterXLL: loads the library and calls its xlAutoOpen; false when it
+  /// cannot be loaded or has no xlAutoOpen.
+  bool registerXll(const std::wstring& path);
+  /// Runs a registered command as Excel runs a macro; false when no such command is
+  /// registered or its procedure is missing.
+  bool run(const std::wstring& name);
+  /// Calls xlAutoClose of every loaded library and frees them.
+  void closeAll();
+
+  /// When false, xlfRegister answers #VALUE! (Excel refused the registration).
+  bool acceptRegistrations = true;
+  /// Every xlfRegister, xlfUnregister and xlfSetName call, in order.
+  std::vector<Registration> registrations;
+  std::vector<double> unregistered;
+  std::vector<std::wstring> namesDeleted;
+  /// Registered commands by name: the procedure's address and the registration id.
+  struct Registered {
+    FARPROC procedure = nullptr;
+    double id = 0;
+  };
+  std::map<std::wstring, Registered> commands;
+  /// Number of xlAutoOpen calls.
+  int opens = 0;
+
+  /// The callback's work for the active host.
+  int callback(int function, int count, xll::XLOPER12** args, xll::XLOPER12* result);
+
+ private:
+  std::vector<HMODULE> loaded_;
+  double nextId_ = 1;
+};
+
+}  // namespace qmv::windows::fake

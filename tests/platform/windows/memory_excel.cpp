@@ -1,0 +1,528 @@
+#include "memory_excel.hpp"
+
+#include <map>
+#include <optional>
+#include <utility>
+
+#include "host/cell_text.hpp"
+#include "host/host_error.hpp"
+#include "platform/windows/dispatch.hpp"
+#include "platform/windows/guids.hpp"
+#include "platform/windows/variant_value.hpp"
+
+namespace qmv::windows::fake {
+
+namespace {
+
+constexpr int32_t kXlWhole = 1;
+constexpr int32_t kXlValues = -4163;
+constexpr int32_t kXlFilterInPlace = 1;
+
+Variant number(double d) { return Variant::fromDouble(d); }
+Variant textVariant(const std::u16string& s) { return Variant::fromText(s); }
+std::u16string textOf(const Variant& v) { return fromWide(text(v)); }
+
+int64_t intOf(const Variant& v) { return static_cast<int64_t>(asDouble(v)); }
+
+bool isOmitted(const Variant& v) { return v.type() == VT_EMPTY; }
+
+template <class T>
+std::shared_ptr<T> payloadOf(const Variant& v) {
+  ComPtr<IDispatch> object = asObject(v);
+  auto* fakeObject = object ? dynamic_cast<Object*>(object.get()) : nullptr;
+  if (!fakeObject || !fakeObject->payload) throw Failure{424};  // object required
+  return std::static_pointer_cast<T>(fakeObject->payload);
+}
+
+// A counter object: just a Count.
+ComPtr<Object> counter(int64_t n) {
+  auto o = Object::create(L"Counter");
+  o->props[L"Count"] = number(static_cast<double>(n));
+  return o;
+}
+
+// Writes a value as Excel takes a typed input: "=..." is a formula, a leading apostrophe
+// keeps the rest as text, any other text is read as the user would type it.
+void writeTyped(Range& cell, const Variant& v) {
+  if (v.type() == VT_BSTR) {
+    const std::u16string s = textOf(v);
+    if (!s.empty() && s.front() == u'=') {
+      cell.setFormula(s);
+      return;
+    }
+    if (!s.empty() && s.front() == u'\'') {
+      cell.setContent({Value(s.substr(1)), u""});
+      return;
+    }
+    cell.setValue(Value(s));
+    return;
+  }
+  cell.setValue(toValue(v.get()));
+}
+
+// A 2-D array over a block's cells (or the one value of a single cell).
+Variant gridOf(const CellBlock& block, bool formulas) {
+  auto at = [&](const CellContent& content) {
+    return formulas ? textVariant(formulaText(content)) : toVariant(content.value);
+  };
+  const int64_t rows = block.area.rows();
+  const int64_t columns = block.area.columns();
+  if (rows * columns == 1) return at(block.cells.front());
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows), 1}, {static_cast<ULONG>(columns), 1}};
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  for (int64_t i = 0; i < rows; ++i) {
+    for (int64_t j = 0; j < columns; ++j) {
+      LONG index[2] = {static_cast<LONG>(i + 1), static_cast<LONG>(j + 1)};
+      Variant v = at(block.cells[static_cast<std::size_t>(i * columns + j)]);
+      SafeArrayPutElement(array, index, v.raw());
+    }
+  }
+  Variant out;
+  out.raw()->vt = VT_ARRAY | VT_VARIANT;
+  out.raw()->parray = array;
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::u16string> literalOf(std::u16string_view criterion, bool withEquals) {
+  if (withEquals) {
+    if (criterion.empty() || criterion.front() != u'=') return std::nullopt;
+    criterion.remove_prefix(1);
+  }
+  std::u16string out;
+  for (std::size_t i = 0; i < criterion.size(); ++i) {
+    const char16_t c = criterion[i];
+    if (c == u'~') {
+      if (i + 1 >= criterion.size()) return std::nullopt;
+      out.push_back(criterion[++i]);
+    } else if (c == u'*' || c == u'?') {
+      return std::nullopt;  // a wildcard: not a literal
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+struct MemoryExcel::Wrappers {
+  MemoryExcel& excel;
+  memory::MemoryApplication& host;
+
+  ComPtr<Object> range(RangePtr r);
+  ComPtr<Object> sheet(WorksheetPtr s);
+  ComPtr<Object> book(WorkbookPtr b);
+  ComPtr<Object> bars(CommandBarsPtr b);
+  ComPtr<Object> bar(CommandBarPtr b);
+  ComPtr<Object> controls(CommandBarControlsPtr c);
+  ComPtr<Object> control(CommandBarControlPtr c);
+  ComPtr<Object> addIn(AddInPtr a);
+  ComPtr<Object> functions();
+  void filterUnique(const RangePtr& list);
+};
+
+ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
+  if (!r) return {};
+  auto o = Object::create(L"Range");
+  o->interfaces.push_back(kIidExcelRange);
+  o->payload = std::make_shared<RangePtr>(r);
+  auto& m = o->members;
+  m[L"Count"] = [r](Call&) { return number(static_cast<double>(r->count())); };
+  m[L"CountLarge"] = m[L"Count"];
+  m[L"Row"] = [r](Call&) { return number(static_cast<double>(r->topLeft().row)); };
+  m[L"Column"] = [r](Call&) { return number(static_cast<double>(r->topLeft().column)); };
+  m[L"Rows"] = [r](Call&) { return Variant::fromDispatch(counter(r->rowsCount()).get()); };
+  m[L"Columns"] = [this, r](Call& c) {
+    const Variant index = c.arg(0, L"Index");
+    if (isOmitted(index)) return Variant::fromDispatch(counter(r->columnsCount()).get());
+    return Variant::fromDispatch(range(r->column(intOf(index))).get());
+  };
+  m[L"Item"] = [this, r](Call& c) {
+    RangePtr cell = r->cell(intOf(c.arg(0, L"RowIndex")), intOf(c.arg(1, L"ColumnIndex")));
+    if (c.isPut()) {
+      writeTyped(*cell, c.value);
+      return Variant();
+    }
+    return Variant::fromDispatch(range(cell).get());
+  };
+  m[L"Areas"] = [this, r](Call&) {
+    auto areas = Object::create(L"Areas");
+    const std::vector<RangePtr> list = r->areas();
+    areas->props[L"Count"] = Variant::fromInt(static_cast<int32_t>(list.size()));
+    areas->members[L"Item"] = [this, list](Call& c) {
+      const int64_t i = intOf(c.arg(0, L"Index"));
+      if (i < 1 || i > static_cast<int64_t>(list.size())) throw Failure{9};
+      return Variant::fromDispatch(range(list[static_cast<std::size_t>(i - 1)]).get());
+    };
+    return Variant::fromDispatch(areas.get());
+  };
+  m[L"Address"] = [r](Call&) { return textVariant(r->address()); };
+  m[L"Worksheet"] = [this, r](Call&) { return Variant::fromDispatch(sheet(r->worksheet()).get()); };
+  m[L"Value"] = [r](Call& c) {
+    if (c.isPut()) {
+      for (const RangePtr& area : r->areas()) {
+        for (int64_t i = 1; i <= area->rowsCount(); ++i) {
+          for (int64_t j = 1; j <= area->columnsCount(); ++j) writeTyped(*area->cell(i, j), c.value);
+        }
+      }
+      return Variant();
+    }
+    return gridOf(r->readBlock(), false);
+  };
+  m[L"Formula"] = [r](Call& c) {
+    if (c.isPut()) {
+      r->setFormula(textOf(c.value));
+      return Variant();
+    }
+    return gridOf(r->readBlock(), true);
+  };
+  m[L"HasFormula"] = [r](Call&) {
+    const CellBlock block = r->readBlock();
+    std::size_t formulas = 0;
+    for (const CellContent& cell : block.cells) formulas += cell.isFormula() ? 1 : 0;
+    if (formulas == 0) return Variant::fromBool(false);
+    if (formulas == block.cells.size()) return Variant::fromBool(true);
+    Variant mixed;
+    mixed.raw()->vt = VT_NULL;
+    return mixed;
+  };
+  m[L"SpecialCells"] = [this, r](Call& c) {
+    return Variant::fromDispatch(
+        range(r->specialCells(static_cast<int32_t>(intOf(c.arg(0, L"Type"))))).get());
+  };
+  m[L"Clear"] = [r](Call&) {
+    r->clear();
+    return Variant();
+  };
+  m[L"Find"] = [this, r](Call& c) {
+    // Only a literal, whole-value search of values can be answered like Excel.
+    const std::optional<std::u16string> what = literalOf(textOf(c.arg(0, L"What")), false);
+    if (!what || intOf(c.arg(2, L"LookIn")) != kXlValues || intOf(c.arg(3, L"LookAt")) != kXlWhole)
+      throw Failure{5};
+    RangePtr after = *payloadOf<RangePtr>(c.arg(1, L"After"));
+    RangePtr found = r->find(*what, *after);
+    return found ? Variant::fromDispatch(range(found).get()) : Variant();
+  };
+  m[L"AdvancedFilter"] = [this, r](Call& c) {
+    if (intOf(c.arg(0, L"Action")) != kXlFilterInPlace || !asBool(c.arg(3, L"Unique")))
+      throw Failure{5};
+    filterUnique(r);
+    return Variant();
+  };
+  m[L"EntireRow"] = [this, r](Call&) {
+    auto row = Object::create(L"Range");
+    const int64_t first = r->topLeft().row;
+    const int64_t last = first + r->rowsCount() - 1;
+    row->members[L"Hidden"] = [this, first, last](Call& c) {
+      if (c.isPut()) {
+        for (int64_t i = first; i <= last; ++i) host.setRowHidden(i, asBool(c.value));
+        return Variant();
+      }
+      return Variant::fromBool(host.rowHidden(first));
+    };
+    return Variant::fromDispatch(row.get());
+  };
+  return o;
+}
+
+// Excel's advanced filter in place with unique records: the first row of the list is its
+// header, shown and never compared; of the rows below, repeats are hidden.
+void MemoryExcel::Wrappers::filterUnique(const RangePtr& list) {
+  excel.filteredLists.push_back(list->address());
+  const CellRef first = list->topLeft();
+  const int64_t rows = list->rowsCount();
+  if (rows < 2) throw Failure{1004};
+  const CellRef last{first.row + rows - 1, first.column + list->columnsCount() - 1};
+  RangePtr records = list->worksheet()->range(formatAddress(AreaRef{{first.row + 1, first.column}, last}));
+  records->advancedFilterUniqueInPlace();
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
+  if (!s) return {};
+  auto o = Object::create(L"Worksheet");
+  o->payload = std::make_shared<WorksheetPtr>(s);
+  o->members[L"Name"] = [s](Call&) { return textVariant(s->name()); };
+  o->members[L"Activate"] = [s](Call&) {
+    s->activate();
+    return Variant();
+  };
+  o->members[L"UsedRange"] = [this, s](Call&) { return Variant::fromDispatch(range(s->usedRange()).get()); };
+  o->members[L"ShowAllData"] = [s](Call&) {
+    s->showAllData();
+    return Variant();
+  };
+  o->members[L"Range"] = [this, s](Call& c) {
+    return Variant::fromDispatch(range(s->range(textOf(c.arg(0, L"Cell1")))).get());
+  };
+  return o;
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::book(WorkbookPtr b) {
+  if (!b) return {};
+  auto o = Object::create(L"Workbook");
+  o->members[L"Name"] = [b](Call&) { return textVariant(b->name()); };
+  o->members[L"Activate"] = [b](Call&) {
+    b->activate();
+    return Variant();
+  };
+  return o;
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::functions() {
+  auto o = Object::create(L"WorksheetFunction");
+  WorksheetFunction* f = &host.worksheetFunction();
+  o->members[L"CountA"] = [f](Call& c) {
+    return number(f->countA(**payloadOf<RangePtr>(c.arg(0, L"Arg1"))));
+  };
+  o->members[L"CountIf"] = [f](Call& c) {
+    // The add-in must ask for a literal, whole-value match ("=" and escaped wildcards).
+    const std::u16string criterion = textOf(c.arg(1, L"Criteria"));
+    if (criterion.size() > 255) throw Failure{1004};
+    const std::optional<std::u16string> literal = literalOf(criterion, true);
+    if (!literal) throw Failure{5};
+    return number(f->countIf(**payloadOf<RangePtr>(c.arg(0, L"Range")), *literal));
+  };
+  o->members[L"Clean"] = [f](Call& c) { return textVariant(f->clean(textOf(c.arg(0, L"Arg1")))); };
+  o->members[L"Trim"] = [f](Call& c) { return textVariant(f->trim(textOf(c.arg(0, L"Arg1")))); };
+  return o;
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::bars(CommandBarsPtr b) {
+  auto o = Object::create(L"CommandBars");
+  o->members[L"Item"] = [this, b](Call& c) {
+    return Variant::fromDispatch(bar(b->item(textOf(c.arg(0, L"Index")))).get());
+  };
+  o->members[L"Add"] = [this, b](Call& c) {
+    const Variant position = c.arg(1, L"Position");
+    return Variant::fromDispatch(
+        bar(b->add(textOf(c.arg(0, L"Name")),
+                   isOmitted(position) ? xl::kBarTop : static_cast<int32_t>(intOf(position))))
+            .get());
+  };
+  return o;
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::bar(CommandBarPtr b) {
+  auto o = Object::create(L"CommandBar");
+  o->members[L"Name"] = [b](Call&) { return textVariant(b->name()); };
+  o->members[L"Visible"] = [b](Call& c) {
+    if (c.isPut()) {
+      b->setVisible(asBool(c.value));
+      return Variant();
+    }
+    return Variant::fromBool(b->visible());
+  };
+  o->members[L"Controls"] = [this, b](Call&) { return Variant::fromDispatch(controls(b->controls()).get()); };
+  o->members[L"Delete"] = [b](Call&) {
+    b->remove();
+    return Variant();
+  };
+  return o;
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::controls(CommandBarControlsPtr list) {
+  auto o = Object::create(L"CommandBarControls");
+  o->members[L"Count"] = [list](Call&) { return Variant::fromInt(list->count()); };
+  o->members[L"Item"] = [this, list](Call& c) {
+    const Variant index = c.arg(0, L"Index");
+    CommandBarControlPtr found = index.type() == VT_BSTR
+                                     ? list->item(textOf(index))
+                                     : list->item(static_cast<int32_t>(intOf(index)));
+    return Variant::fromDispatch(control(found).get());
+  };
+  o->members[L"Add"] = [this, list](Call& c) {
+    const Variant type = c.arg(0, L"Type");
+    const Variant temporary = c.arg(4, L"Temporary");
+    const auto kind = static_cast<ControlType>(isOmitted(type) ? 1 : intOf(type));
+    std::optional<bool> temp;
+    if (!isOmitted(temporary)) temp = asBool(temporary);
+    return Variant::fromDispatch(control(list->add(kind, temp)).get());
+  };
+  return o;
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::control(CommandBarControlPtr ctl) {
+  auto o = Object::create(L"CommandBarControl");
+  o->payload = std::make_shared<CommandBarControlPtr>(ctl);
+  auto& m = o->members;
+  auto textProperty = [&m, ctl](const wchar_t* name, std::u16string (CommandBarControl::*get)(),
+                                void (CommandBarControl::*set)(const std::u16string&)) {
+    m[name] = [ctl, get, set](Call& c) {
+      if (c.isPut()) {
+        ((*ctl).*set)(textOf(c.value));
+        return Variant();
+      }
+      return textVariant(((*ctl).*get)());
+    };
+  };
+  textProperty(L"Caption", &CommandBarControl::caption, &CommandBarControl::setCaption);
+  textProperty(L"Tag", &CommandBarControl::tag, &CommandBarControl::setTag);
+  textProperty(L"OnAction", &CommandBarControl::onAction, &CommandBarControl::setOnAction);
+  textProperty(L"Parameter", &CommandBarControl::parameter, &CommandBarControl::setParameter);
+  textProperty(L"TooltipText", &CommandBarControl::tooltipText,
+               &CommandBarControl::setTooltipText);
+  m[L"Type"] = [ctl](Call&) { return Variant::fromInt(static_cast<int32_t>(ctl->type())); };
+  m[L"BeginGroup"] = [ctl](Call& c) {
+    if (c.isPut()) {
+      ctl->setBeginGroup(asBool(c.value));
+      return Variant();
+    }
+    return Variant::fromBool(ctl->beginGroup());
+  };
+  m[L"Visible"] = [ctl](Call& c) {
+    if (c.isPut()) {
+      ctl->setVisible(asBool(c.value));
+      return Variant();
+    }
+    return Variant::fromBool(ctl->visible());
+  };
+  m[L"FaceId"] = [ctl](Call& c) {
+    if (c.isPut()) {
+      ctl->setFaceId(asInt(c.value));
+      return Variant();
+    }
+    return Variant::fromInt(ctl->faceId());
+  };
+  m[L"Style"] = [ctl](Call& c) {
+    if (c.isPut()) {
+      ctl->setStyle(asInt(c.value));
+      return Variant();
+    }
+    return Variant::fromInt(ctl->style());
+  };
+  m[L"Controls"] = [this, ctl](Call&) { return Variant::fromDispatch(controls(ctl->controls()).get()); };
+  m[L"Delete"] = [ctl](Call&) {
+    ctl->remove();
+    return Variant();
+  };
+  // Click events: every advised sink becomes a subscription of the host control.
+  o->clickEvents = ctl->type() == ControlType::Button;
+  auto subscriptions = std::make_shared<std::map<DWORD, std::unique_ptr<EventSubscription>>>();
+  o->onAdvise = [this, ctl, subscriptions](DWORD cookie, IDispatch* sink) {
+    ComPtr<IDispatch> events(sink);
+    (*subscriptions)[cookie] =
+        ctl->subscribeClick([this, events](CommandBarControl& clicked, bool& cancelDefault) {
+          // The clicked control as the sink sees it, valid while the event runs.
+          ComPtr<Object> wrapper =
+              control(CommandBarControlPtr(&clicked, [](CommandBarControl*) {}));
+          VARIANT_BOOL cancel = cancelDefault ? VARIANT_TRUE : VARIANT_FALSE;
+          VARIANT args[2];
+          args[1].vt = VT_DISPATCH;
+          args[1].pdispVal = static_cast<IDispatch*>(wrapper.get());
+          args[0].vt = VT_BOOL | VT_BYREF;
+          args[0].pboolVal = &cancel;
+          DISPPARAMS params{args, nullptr, 2, 0};
+          EXCEPINFO info{};
+          events->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                         &info, nullptr);
+          SysFreeString(info.bstrDescription);
+          SysFreeString(info.bstrSource);
+          SysFreeString(info.bstrHelpFile);
+          cancelDefault = cancel != VARIANT_FALSE;
+        });
+  };
+  o->onUnadvise = [subscriptions](DWORD cookie) { subscriptions->erase(cookie); };
+  return o;
+}
+
+ComPtr<Object> MemoryExcel::Wrappers::addIn(AddInPtr a) {
+  auto o = Object::create(L"AddIn");
+  o->members[L"Installed"] = [a](Call& c) {
+    if (c.isPut()) {
+      a->setInstalled(asBool(c.value));
+      return Variant();
+    }
+    return Variant::fromBool(a->installed());
+  };
+  return o;
+}
+
+MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
+    : host_(std::move(host)), wrappers_(new Wrappers{*this, *host_}) {
+  application = Object::create(L"Application");
+  application->interfaces.push_back(kIidExcelApplication);
+  Wrappers* w = wrappers_.get();
+  memory::MemoryApplication* h = host_.get();
+  auto& m = application->members;
+  m[L"Workbooks"] = [h](Call&) { return Variant::fromDispatch(counter(h->workbooksCount()).get()); };
+  m[L"ActiveWorkbook"] = [w, h](Call&) { return Variant::fromDispatch(w->book(h->activeWorkbook()).get()); };
+  m[L"ActiveSheet"] = [w, h](Call&) { return Variant::fromDispatch(w->sheet(h->activeSheet()).get()); };
+  m[L"Selection"] = [w, h](Call&) {
+    try {
+      return Variant::fromDispatch(w->range(h->selection()).get());
+    } catch (const HostError&) {
+      // Something that is not cells, such as a shape.
+      return Variant::fromDispatch(Object::create(L"Shape").get());
+    }
+  };
+  m[L"Intersect"] = [w, h](Call& c) {
+    RangePtr a = *payloadOf<RangePtr>(c.arg(0, L"Arg1"));
+    RangePtr b = *payloadOf<RangePtr>(c.arg(1, L"Arg2"));
+    RangePtr common = h->intersect(*a, *b);
+    return common ? Variant::fromDispatch(w->range(common).get()) : Variant();
+  };
+  m[L"Range"] = [w, h](Call& c) {
+    return Variant::fromDispatch(w->range(h->range(textOf(c.arg(0, L"Cell1")))).get());
+  };
+  auto functions = w->functions();
+  m[L"WorksheetFunction"] = [functions](Call&) { return Variant::fromDispatch(functions.get()); };
+  m[L"International"] = [h](Call& c) {
+    const HostLocale locale = h->locale();
+    switch (intOf(c.arg(0, L"Index"))) {
+      case 3:
+        return textVariant(std::u16string(1, locale.decimalSeparator));
+      case 17:
+        return textVariant(std::u16string(1, locale.dateSeparator));
+      case 32:
+        return Variant::fromInt(locale.dateOrder == DateOrder::DayMonthYear   ? 1
+                                : locale.dateOrder == DateOrder::YearMonthDay ? 2
+                                                                              : 0);
+      default:
+        throw Failure{5};
+    }
+  };
+  m[L"ScreenUpdating"] = [h](Call& c) {
+    if (c.isPut()) h->setScreenUpdating(asBool(c.value));
+    return c.isPut() ? Variant() : Variant::fromBool(h->runSettings().screenUpdating);
+  };
+  m[L"Calculation"] = [h](Call& c) {
+    if (c.isPut()) h->setCalculation(asInt(c.value));
+    return c.isPut() ? Variant() : Variant::fromInt(h->runSettings().calculation);
+  };
+  m[L"EnableCancelKey"] = [h](Call& c) {
+    if (c.isPut()) h->setEnableCancelKey(asInt(c.value));
+    return c.isPut() ? Variant() : Variant::fromInt(h->runSettings().enableCancelKey);
+  };
+  m[L"StatusBar"] = [h](Call& c) {
+    if (c.isPut()) h->setStatusBar(c.value.type() == VT_BOOL ? u"" : textOf(c.value));
+    return c.isPut() ? Variant() : textVariant(h->runSettings().statusBar);
+  };
+  m[L"OnUndo"] = [h](Call& c) {
+    h->onUndo(textOf(c.arg(0, L"Text")), textOf(c.arg(1, L"Procedure")));
+    return Variant();
+  };
+  m[L"OnKey"] = [h](Call& c) {
+    h->onKey(textOf(c.arg(0, L"Key")), textOf(c.arg(1, L"Procedure")));
+    return Variant();
+  };
+  m[L"CommandBars"] = [w, h](Call&) { return Variant::fromDispatch(w->bars(h->commandBars()).get()); };
+  m[L"AddIns"] = [w, h](Call& c) {
+    return Variant::fromDispatch(w->addIn(h->addIn(textOf(c.arg(0, L"Index")))).get());
+  };
+  // The library's commands become macros of the host, which runs them through the XLL.
+  m[L"RegisterXLL"] = [this, h](Call& c) {
+    if (!xll.registerXll(text(c.arg(0, L"Filename")))) return Variant::fromBool(false);
+    for (const auto& [name, command] : xll.commands) {
+      const std::wstring macro = name;
+      h->registerMacro(fromWide(name), [this, macro] { xll.run(macro); });
+    }
+    return Variant::fromBool(true);
+  };
+
+  comAddIn = Object::create(L"COMAddIn");
+  comAddIn->props[L"ProgId"] = Variant::fromText(u"Orvik.Connect");
+}
+
+MemoryExcel::~MemoryExcel() = default;
+
+}  // namespace qmv::windows::fake

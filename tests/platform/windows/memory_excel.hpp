@@ -1,0 +1,45 @@
+// The in-memory workbook behind automation objects with Excel's and Office's names: the
+// test automation object through which the add-in, created as a COM object, reaches a
+// whole host (application, workbooks, sheets, ranges, worksheet functions, command bars
+// with Click connection points, add-ins, the COMAddIn and XLL loading). Every member
+// answers as Excel does where Excel's behaviour differs from the host interface (typed
+// input, literal COUNTIF criteria, the advanced filter's header row).
+#pragma once
+
+#include <memory>
+
+#include "fake_excel.hpp"
+#include "fake_xll.hpp"
+#include "platform/memory/memory_application.hpp"
+
+namespace qmv::windows::fake {
+
+/// Excel over an in-memory host.
+class MemoryExcel {
+ public:
+  explicit MemoryExcel(std::shared_ptr<memory::MemoryApplication> host);
+  ~MemoryExcel();
+  MemoryExcel(const MemoryExcel&) = delete;
+  MemoryExcel& operator=(const MemoryExcel&) = delete;
+
+  memory::MemoryApplication& host() { return *host_; }
+
+  /// The Application object to pass at connection, and the COMAddIn.
+  ComPtr<Object> application;
+  ComPtr<Object> comAddIn;
+  /// RegisterXLL loads libraries here; their commands become the host's macros.
+  XllHost xll;
+  /// Ranges that AdvancedFilter was called on, as their addresses.
+  std::vector<std::u16string> filteredLists;
+
+ private:
+  struct Wrappers;
+  std::shared_ptr<memory::MemoryApplication> host_;
+  std::unique_ptr<Wrappers> wrappers_;
+};
+
+/// Text of a COUNTIF criterion or Find text as the literal it matches: "=" and "~"
+/// escapes removed; none when the text would not be matched literally.
+std::optional<std::u16string> literalOf(std::u16string_view criterion, bool withEquals);
+
+}  // namespace qmv::windows::fake
