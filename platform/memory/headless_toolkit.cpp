@@ -488,6 +488,12 @@ void HeadlessToolkit::clear(Control& control) {
 
 void HeadlessToolkit::press(Control& button) {
   requireActionable(button);
+  if (button.kind() == ControlKind::Label || button.kind() == ControlKind::Image) {
+    // A clickable label or picture (the About form's footer and logo) takes no focus.
+    if (!button.onClick) refuse(qualified(button) + " is not clickable");
+    button.click();
+    return;
+  }
   requireKind(button, ControlKind::CommandButton, "a command button");
   focus(button, false);
   button.click();

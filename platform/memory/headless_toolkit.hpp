@@ -176,7 +176,7 @@ class HeadlessToolkit : public FormsToolkit {
   void paste(Control& control, std::u16string_view text);
   /// Empties a text box or an editable combo box.
   void clear(Control& control);
-  /// Clicks a command button.
+  /// Clicks a command button, or a label or picture that has a Click handler.
   void press(Control& button);
   /// Flips a check box, then raises its Click.
   void toggle(Control& checkBox);

@@ -278,6 +278,17 @@ TEST_F(HeadlessToolkitTest, PressTogglePickRaiseClickAfterTheChange) {
   EXPECT_FALSE(dialog.form.loaded());
 }
 
+TEST_F(HeadlessToolkitTest, PressClicksALabelOnlyWhenItHasAClickHandler) {
+  int clicked = 0;
+  user.press("lblStatus");
+  EXPECT_THROW(tk.showModal(dialog.form), UserActionRefused) << "a plain label is not clickable";
+  Dialog again(tk);
+  again.label.onClick = [&] { ++clicked; };
+  user.press("lblStatus").press("CommandButton2");
+  tk.showModal(again.form);
+  EXPECT_EQ(clicked, 1);
+}
+
 TEST_F(HeadlessToolkitTest, ChooseByIndexOrTextClicksOnlyOnAChange) {
   user.choose("cmbAN", 1)
       .choose("cmbAN", 1)
