@@ -285,6 +285,19 @@ void HeadlessToolkit::unload(Form& form) {
   handles_.erase(&form);
   states_[form.name()] = FormState::Unloaded;
   emit(eventOf(HeadlessEventKind::FormUnloaded, form.name()));
+  // A run that yielded and ended before a scheduled stop's yield takes the stop with it, so
+  // it never lands in a later run.
+  for (auto it = schedule_.begin(); it != schedule_.end();) {
+    if (it->endsWithRun && yields_ > it->fromYield) {
+      HeadlessEvent event =
+          eventOf(HeadlessEventKind::StopMissed, form.name(), u"the run ended before its yield");
+      event.yield = yields_;
+      emit(std::move(event));
+      it = schedule_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 std::uintptr_t HeadlessToolkit::windowHandle(Form& form) {
@@ -585,6 +598,8 @@ void HeadlessToolkit::queueCancel() { answers_.emplace_back(std::nullopt); }
 
 void HeadlessToolkit::scheduleStop(uint64_t n) {
   scheduleDuringYield(n, [](HeadlessToolkit& tk) { tk.pressStop(); });
+  schedule_.back().fromYield = yields_;
+  schedule_.back().endsWithRun = true;
 }
 
 void HeadlessToolkit::scheduleDuringYield(uint64_t n,

@@ -208,8 +208,8 @@ class HeadlessToolkit : public FormsToolkit {
   // Yields.
   /// Yields so far.
   uint64_t yields() const { return yields_; }
-  /// During the nth yield from now (n >= 1), presses the stop control of the topmost shown
-  /// form, as a user clicking Stop.
+  /// During the nth yield of the next run (n >= 1), presses the stop control of the topmost
+  /// shown form, as a user clicking Stop. A run that ends sooner drops the request.
   void scheduleStop(uint64_t n);
   /// During the nth yield from now (n >= 1), runs `action`.
   void scheduleDuringYield(uint64_t n, std::function<void(HeadlessToolkit&)> action);
@@ -250,6 +250,8 @@ class HeadlessToolkit : public FormsToolkit {
   struct Scheduled {
     uint64_t atYield;
     std::function<void(HeadlessToolkit&)> action;
+    uint64_t fromYield = 0;    ///< yields when it was scheduled
+    bool endsWithRun = false;  ///< dropped when the next run ends before its yield
   };
 
   void emit(HeadlessEvent event);
