@@ -61,23 +61,27 @@ struct Visit {
     tolerant([&] { band.setCellValue(r + 1, c + 1, Value{std::move(**next)}); });
   }
 
-  // Visits one area of the visit range, a band of rows at a time.
+  // Visits one area of the visit range, a band of rows at a time. The bands are read
+  // into one block, whose texts keep their storage from band to band.
   bool area(Worksheet& sheet, const AreaRef& ref) {
     const int64_t bandRows = std::max<int64_t>(1, kBlockCells / ref.columns());
     for (int64_t top = ref.first.row; top <= ref.last.row; top += bandRows) {
       const AreaRef band{{top, ref.first.column},
                          {std::min(ref.last.row, top + bandRows - 1), ref.last.column}};
       RangePtr range;
-      std::optional<CellBlock> block;
+      bool read = false;
       tolerant([&] {
         range = sheet.range(formatAddress(band));
-        block = range->readBlock();
+        range->readBlockInto(bandCells);
+        read = true;
       });
-      if (!range || !block) continue;
-      if (!cells(*range, *block)) return false;
+      if (!range || !read) continue;
+      if (!cells(*range, bandCells)) return false;
     }
     return true;
   }
+
+  CellBlock bandCells;  // the band being visited
 };
 
 void visitCells(AddinModule& module, Application& app, Range& selection,
@@ -98,7 +102,7 @@ void visitCells(AddinModule& module, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{module, app, transform, progress, snapshot, HostLocale{}, 0};
+  Visit run{module, app, transform, progress, snapshot, HostLocale{}, 0, {}};
   tolerant([&] { run.locale = app.locale(); });
   for (const AreaRef& ref : areas) {
     if (!run.area(*sheet, ref)) break;

@@ -64,8 +64,9 @@ bool hasText(const Value& value, const HostLocale& locale) {
 
 bool isError(const Value& value) { return std::holds_alternative<CellError>(value); }
 
-/// Values of the comparison column, read from the host a block of rows at a time. The
-/// walks clear only the cell they stand on, so a block read ahead stays true.
+/// Values of the comparison column, read from the host a block of rows at a time into
+/// one block, whose texts keep their storage from block to block. The walks clear only
+/// the cell they stand on, so a block read ahead stays true.
 class ColumnValues {
  public:
   ColumnValues(Range& column, int64_t rows) : column_(column), rows_(rows) {}
@@ -75,7 +76,7 @@ class ColumnValues {
   const Value* at(int64_t row) {
     const int64_t first = (row - 1) / kBlockRows * kBlockRows + 1;
     if (first != blockFirst_) load(first);
-    if (block_) return &block_->at(row - first, 0).value;
+    if (blockValid_) return &block_.at(row - first, 0).value;
     std::optional<Value> single = tolerantGet([&] { return column_.cell(row, 1)->value(); });
     if (!single) return nullptr;
     single_ = std::move(*single);
@@ -86,23 +87,28 @@ class ColumnValues {
   void load(int64_t first) {
     blockFirst_ = first;
     const int64_t last = std::min(rows_, first + kBlockRows - 1);
-    block_ = tolerantGet([&] { return readRows(first, last); });
-    if (block_ && (block_->area.rows() != last - first + 1 || block_->area.columns() != 1)) {
-      block_.reset();  // not the shape asked for: fall back to single cells
+    blockValid_ = tolerant([&] { readRows(first, last); });
+    if (blockValid_ && (block_.area.rows() != last - first + 1 || block_.area.columns() != 1 ||
+                        block_.cells.size() != static_cast<std::size_t>(last - first + 1))) {
+      blockValid_ = false;  // not the shape asked for: fall back to single cells
     }
   }
 
-  CellBlock readRows(int64_t first, int64_t last) {
-    if (first == 1 && last == rows_) return column_.readBlock();
+  void readRows(int64_t first, int64_t last) {
+    if (first == 1 && last == rows_) {
+      column_.readBlockInto(block_);
+      return;
+    }
     const CellRef top = column_.topLeft();
     const AreaRef rows{{top.row + first - 1, top.column}, {top.row + last - 1, top.column}};
-    return column_.worksheet()->range(formatAddress(rows))->readBlock();
+    column_.worksheet()->range(formatAddress(rows))->readBlockInto(block_);
   }
 
   Range& column_;
   int64_t rows_;
   int64_t blockFirst_ = 0;
-  std::optional<CellBlock> block_;
+  CellBlock block_;
+  bool blockValid_ = false;
   Value single_;
 };
 

@@ -59,13 +59,14 @@ bool showsPercent(const std::u16string& caption, int64_t percent) {
 }  // namespace
 
 int64_t roundHalfEven(double x) {
-  // Exact without touching the rounding mode: x - floor(x) loses no bits, and a half
-  // only occurs below 2^52, where the whole part fits the integer.
-  const double whole = std::floor(x);
-  const double fraction = x - whole;
-  const bool up =
-      fraction > 0.5 || (fraction == 0.5 && (static_cast<int64_t>(whole) & 1) != 0);
-  return static_cast<int64_t>(up ? whole + 1.0 : whole);
+  // Exact without touching the rounding mode. From 2^52 on every double is whole; below
+  // it the whole part fits the integer and x - whole loses no bits.
+  if (!(std::fabs(x) < 4503599627370496.0)) return static_cast<int64_t>(x);
+  auto whole = static_cast<int64_t>(x);  // towards zero
+  if (static_cast<double>(whole) > x) --whole;
+  const double fraction = x - static_cast<double>(whole);
+  const bool up = fraction > 0.5 || (fraction == 0.5 && (whole & 1) != 0);
+  return up ? whole + 1 : whole;
 }
 
 int64_t percentOf(float value, float max) {

@@ -97,6 +97,10 @@ class Range {
   virtual void setContent(const CellContent& content) = 0;
   /// Values and formulas of the first area in one call.
   virtual CellBlock readBlock() = 0;
+  /// readBlock into `block`, reusing its storage: a caller that reads area after area
+  /// allocates nothing once its block and texts are large enough. Hosts override it to
+  /// spare the copies; on failure `block` holds no meaningful content.
+  virtual void readBlockInto(CellBlock& block) { block = readBlock(); }
   /// Cells(row, column).Value = value for one cell of the first area (1-based, relative to
   /// its top-left cell), a text read as typed input. Hosts override it to make it one call.
   virtual void setCellValue(int64_t row, int64_t column, const Value& value) {

@@ -25,6 +25,15 @@ uint64_t mix(std::size_t hash) {
 
 uint32_t tagOf(uint64_t mixed) { return static_cast<uint32_t>(mixed >> 32); }
 
+/// The first slot of a probe sequence: the low half of the hash scaled to the table, so
+/// that the table can have any size.
+std::size_t homeOf(uint64_t mixed, std::size_t slots) {
+  return static_cast<std::size_t>(((mixed & 0xffffffffu) * slots) >> 32);
+}
+
+/// Slots for `keys` keys: at most three quarters are taken, so probe sequences stay short.
+std::size_t slotsFor(std::size_t keys) { return std::max(kFirstSlots, keys + keys / 3 + 1); }
+
 }  // namespace
 
 KeyText keyText(std::u16string_view folded) {
@@ -43,8 +52,7 @@ void foldInto(std::u16string& out, std::u16string_view text) {
 }
 
 void KeyIndex::reserve(std::size_t keys) {
-  std::size_t slots = kFirstSlots;
-  while (slots < 2 * keys) slots *= 2;
+  const std::size_t slots = slotsFor(keys);
   if (slots > slots_.size()) rehash(slots);
   keys_.reserve(keys);
   counts_.reserve(keys);
@@ -60,8 +68,8 @@ uint32_t KeyIndex::find(const KeyText& text) const {
   if (slots_.empty()) return 0;
   const uint64_t mixed = mix(text.hash);
   const uint32_t tag = tagOf(mixed);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = mixed & mask;; i = (i + 1) & mask) {
+  const std::size_t size = slots_.size();
+  for (std::size_t i = homeOf(mixed, size);; i = i + 1 == size ? 0 : i + 1) {
     const uint64_t slot = slots_[i];
     if (slot == 0) return 0;
     const auto key = static_cast<uint32_t>(slot);
@@ -73,7 +81,7 @@ uint32_t KeyIndex::find(const KeyText& text) const {
 
 void KeyIndex::prefetch(const KeyText& text) const {
 #if defined(__GNUC__) || defined(__clang__)
-  if (!slots_.empty()) __builtin_prefetch(&slots_[mix(text.hash) & (slots_.size() - 1)]);
+  if (!slots_.empty()) __builtin_prefetch(&slots_[homeOf(mix(text.hash), slots_.size())]);
 #else
   (void)text;
 #endif
@@ -83,7 +91,7 @@ void KeyIndex::prefetchKey(const KeyText& text) const {
 #if defined(__GNUC__) || defined(__clang__)
   if (slots_.empty()) return;
   const uint64_t mixed = mix(text.hash);
-  const uint64_t slot = slots_[mixed & (slots_.size() - 1)];
+  const uint64_t slot = slots_[homeOf(mixed, slots_.size())];
   if (slot != 0 && static_cast<uint32_t>(slot >> 32) == tagOf(mixed)) {
     __builtin_prefetch(&keys_[static_cast<uint32_t>(slot) - 1]);
     __builtin_prefetch(&counts_[static_cast<uint32_t>(slot) - 1]);
@@ -95,10 +103,7 @@ void KeyIndex::prefetchKey(const KeyText& text) const {
 
 uint32_t KeyIndex::intern(const KeyText& text) {
   if (const uint32_t key = find(text)) return key;
-  // At most half the slots are taken, so probe sequences stay short.
-  if (2 * (keys_.size() + 1) > slots_.size()) {
-    rehash(std::max(kFirstSlots, 2 * slots_.size()));
-  }
+  if (slotsFor(keys_.size() + 1) > slots_.size()) rehash(slotsFor(2 * keys_.size() + 1));
   Key& k = keys_.emplace_back();
   counts_.push_back(0);
   k.textLength = static_cast<uint32_t>(text.folded.size());
@@ -114,9 +119,9 @@ uint32_t KeyIndex::intern(const KeyText& text) {
 }
 
 void KeyIndex::place(uint32_t key, uint64_t mixed) {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = mixed & mask;
-  while (slots_[i] != 0) i = (i + 1) & mask;
+  const std::size_t size = slots_.size();
+  std::size_t i = homeOf(mixed, size);
+  while (slots_[i] != 0) i = i + 1 == size ? 0 : i + 1;
   slots_[i] = (static_cast<uint64_t>(tagOf(mixed)) << 32) | key;
 }
 
@@ -131,6 +136,8 @@ void KeyIndex::add(uint32_t key, uint32_t row) {
   Key& k = keys_[key - 1];
   uint32_t& count = counts_[key - 1];
   if ((count++ & ~kManyRows) == 0) ++liveKeys_;
+  k.recentRow = row;
+  if (!hasRows_) return;
   const uint32_t* first = rows_.data() + k.rowsAt;
   const uint32_t* last = first + k.rowsSize;
   // Rows mostly arrive in ascending order: check the end before searching.
@@ -171,6 +178,7 @@ void KeyIndex::layOutRows() {
   }
   rows_.assign(total, 0);
   deadRows_ = 0;
+  hasRows_ = true;
 }
 
 }  // namespace qmv::memory::detail

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/memory/large_allocator.hpp"
+
 namespace qmv::memory::detail {
 
 /// A folded text with its hash, computed once per lookup.
@@ -58,7 +60,13 @@ class KeyIndex {
 
   /// Cells holding `key`.
   uint32_t count(uint32_t key) const { return counts_[key - 1] & ~kManyRows; }
+  /// A row that held `key` when it was last given to a cell (it may have let go since).
+  uint32_t recentRow(uint32_t key) const { return keys_[key - 1].recentRow; }
+
+  /// True once the rows of every key are recorded (see layOutRows).
+  bool hasRows() const { return hasRows_; }
   /// Rows recorded for `key`, ascending; a row may be stale (its cell holds another key).
+  /// Only while hasRows().
   std::span<const uint32_t> rows(uint32_t key) const {
     const Key& k = keys_[key - 1];
     return {rows_.data() + k.rowsAt, k.rowsSize};
@@ -87,11 +95,14 @@ class KeyIndex {
     }
   }
 
-  /// Building: `countCell` once per cell holding the key, then `layOutRows` makes room
-  /// for exactly that many rows per key, filled by `placeRow` in ascending row order.
-  void countCell(uint32_t key) {
+  /// Building: `countCell` once per cell holding the key, top to bottom.
+  void countCell(uint32_t key, uint32_t row) {
     if (counts_[key - 1]++ == 0) ++liveKeys_;
+    keys_[key - 1].recentRow = row;
   }
+  /// Recording the rows, which only searches and partial counts need: `layOutRows` makes
+  /// room for exactly count(key) rows per key, filled by `placeRow` in ascending row
+  /// order; from then on add and remove keep them.
   void layOutRows();
   void placeRow(uint32_t key, uint32_t row) {
     Key& k = keys_[key - 1];
@@ -101,18 +112,19 @@ class KeyIndex {
  private:
   /// Texts of up to this many units are kept in the key itself, so that a lookup reads
   /// one slot and one key (one cache line) and no text buffer.
-  static constexpr std::size_t kInlineUnits = 20;
+  static constexpr std::size_t kInlineUnits = 18;
   /// Keys with more recorded rows than this carry kManyRows in their count: only they
   /// may need a sweep of stale rows when a cell lets go of them.
   static constexpr std::size_t kFewRows = 16;
   static constexpr uint32_t kManyRows = uint32_t{1} << 31;
 
   struct alignas(64) Key {
+    uint64_t textAt = 0;  ///< in texts_, for a longer text
     uint32_t textLength = 0;
     uint32_t rowsAt = 0;
     uint32_t rowsSize = 0;
     uint32_t rowsCapacity = 0;
-    uint64_t textAt = 0;  ///< in texts_, for a longer text
+    uint32_t recentRow = 0;
     char16_t text[kInlineUnits] = {};
   };
   static_assert(sizeof(Key) == 64);
@@ -121,18 +133,19 @@ class KeyIndex {
   std::u16string_view textOf(const Key& k) const {
     return {k.textLength <= kInlineUnits ? k.text : texts_.data() + k.textAt, k.textLength};
   }
-  /// Resizes the table to `slots` (a power of 2) and places every key again.
+  /// Resizes the table to `slots` and places every key again.
   void rehash(std::size_t slots);
   /// Puts `key` into the first free slot of its probe sequence.
   void place(uint32_t key, uint64_t mixed);
 
-  std::vector<uint64_t> slots_;  ///< (hash tag << 32) | key; 0 is empty; size a power of 2
-  std::vector<Key> keys_;
-  std::vector<uint32_t> counts_;  ///< by key - 1: cells holding it, and kManyRows
+  LargeVector<uint64_t> slots_;  ///< (hash tag << 32) | key; 0 is empty
+  LargeVector<Key> keys_;
+  LargeVector<uint32_t> counts_;  ///< by key - 1: cells holding it, and kManyRows
   std::u16string texts_;          ///< the texts too long to keep in their key
-  std::vector<uint32_t> rows_;
+  LargeVector<uint32_t> rows_;
   std::size_t liveKeys_ = 0;
   std::size_t deadRows_ = 0;
+  bool hasRows_ = false;
 };
 
 }  // namespace qmv::memory::detail

@@ -20,8 +20,9 @@ namespace {
 constexpr int64_t kMaxCellsPerCall = int64_t{1} << 24;
 
 void checkOpen(const Sheet& sheet) {
-  auto book = sheet.book.lock();
-  if (!book || !book->open) throw HostError(kDisconnected, "The workbook was closed");
+  if (sheet.bookClosed || sheet.book.expired()) {
+    throw HostError(kDisconnected, "The workbook was closed");
+  }
 }
 
 [[noreturn]] void refuse(const char* what) { throw HostError(host_errors::kRefused, what); }
@@ -145,6 +146,18 @@ class MemoryWorkbook final : public Workbook {
   std::shared_ptr<Book> book_;
 };
 
+/// True when typed input reads `text` as this very text, told by its first unit alone:
+/// an ASCII letter other than t and f (TRUE, FALSE) starts no number, date, time or
+/// Boolean, unless the locale makes it a separator. Any other text is read by
+/// parseTypedInput.
+bool readsAsItself(std::u16string_view text, const HostLocale& locale) {
+  if (text.empty()) return false;
+  const char16_t c = text.front();
+  const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+  return letter && c != u't' && c != u'T' && c != u'f' && c != u'F' &&
+         c != locale.decimalSeparator && c != locale.dateSeparator;
+}
+
 /// Cells of `areas` for which `pick` holds, as areas: area by area, and inside each row
 /// by row, left to right (a column block that is alone in its rows stays one area).
 template <class Pick>
@@ -159,6 +172,22 @@ std::vector<AreaRef> matchingAreas(const Sheet& sheet, const std::vector<AreaRef
     std::vector<std::pair<int64_t, const Column*>> cols;
     sheet.forEachColumn(clipped->first.column, clipped->last.column,
                         [&](int64_t c, const Column& col) { cols.emplace_back(c, &col); });
+    if (cols.size() == 1) {
+      // One column: the matching cells form runs of rows, each one area.
+      const auto [c, col] = cols.front();
+      int64_t start = 0;  // first row of the current run; 0 outside one
+      for (int64_t r = clipped->first.row; r <= clipped->last.row; ++r) {
+        const Cell* cell = col->at(r);
+        const bool hit = cell && pick(*cell);
+        if (hit && start == 0) start = r;
+        if (!hit && start != 0) {
+          out.push_back({{start, c}, {r - 1, c}});
+          start = 0;
+        }
+      }
+      if (start != 0) out.push_back({{start, c}, {clipped->last.row, c}});
+      continue;
+    }
     std::optional<AreaRef> pending;  // a single-run block that may grow downwards
     std::vector<AreaRef> runs;
     for (int64_t r = clipped->first.row; r <= clipped->last.row; ++r) {
@@ -287,32 +316,13 @@ class MemoryRange final : public Range {
   }
   CellBlock readBlock() override {
     enter();
-    const AreaRef& a = areas_[0];
-    if (a.count() > kMaxCellsPerCall) refuse("Not enough memory to read the area");
-    CellBlock block{a, {}};
-    if (a.columns() == 1) {
-      // One column, the usual case: each cell is built in place, top to bottom.
-      block.cells.reserve(static_cast<std::size_t>(a.count()));
-      const Column* col = sheet_->column(a.first.column);
-      for (int64_t r = a.first.row; r <= a.last.row; ++r) {
-        const Cell* c = col ? col->at(r) : nullptr;
-        if (c && Column::isLive(*c)) {
-          block.cells.push_back(col->content(r));
-        } else {
-          block.cells.emplace_back();
-        }
-      }
-      return block;
-    }
-    block.cells.resize(static_cast<std::size_t>(a.count()));
-    sheet_->forEachColumn(a.first.column, a.last.column, [&](int64_t c, const Column& col) {
-      col.forEachLive(a.first.row, a.last.row, [&](int64_t r, const Cell&) {
-        block
-            .cells[static_cast<std::size_t>((r - a.first.row) * a.columns() + c - a.first.column)] =
-            col.content(r);
-      });
-    });
+    CellBlock block;
+    fillBlock(block);
     return block;
+  }
+  void readBlockInto(CellBlock& block) override {
+    enter();
+    fillBlock(block);
   }
 
   RangePtr specialCells(int32_t type) override {
@@ -342,6 +352,13 @@ class MemoryRange final : public Range {
     const CellRef at{areas_[0].first.row + row - 1, areas_[0].first.column + column - 1};
     if (at.row < 1 || at.row > kMaxRows || at.column < 1 || at.column > kMaxColumns) {
       refuse("Application-defined or object-defined error");
+    }
+    if (const auto* text = std::get_if<std::u16string>(&value);
+        text != nullptr && readsAsItself(*text, st_->locale)) {
+      // The text is stored as it stands, straight from the caller's value.
+      if (text->size() > kMaxCellChars) refuse("A cell holds at most 32,767 characters");
+      sheet_->setConstant(at, value);
+      return;
     }
     const CellContent content = typedContent(value);
     checkLength(content);
@@ -384,6 +401,40 @@ class MemoryRange final : public Range {
     if ((text && text->size() > kMaxCellChars) || content.formula.size() > kMaxCellChars) {
       refuse("A cell holds at most 32,767 characters");
     }
+  }
+
+  /// The values and formulas of the first area into `block`; the strings it holds keep
+  /// their storage wherever a text replaces a text.
+  void fillBlock(CellBlock& block) const {
+    const AreaRef& a = areas_[0];
+    if (a.count() > kMaxCellsPerCall) refuse("Not enough memory to read the area");
+    block.area = a;
+    block.cells.resize(static_cast<std::size_t>(a.count()));
+    if (a.columns() == 1) {
+      const Column* col = sheet_->column(a.first.column);
+      for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+        CellContent& out = block.cells[static_cast<std::size_t>(r - a.first.row)];
+        const Cell* c = col ? col->at(r) : nullptr;
+        if (c && Column::isLive(*c)) {
+          col->contentInto(r, out);
+        } else {
+          out.value = Value{};
+          out.formula.clear();
+        }
+      }
+      return;
+    }
+    for (CellContent& out : block.cells) {
+      out.value = Value{};
+      out.formula.clear();
+    }
+    sheet_->forEachColumn(a.first.column, a.last.column, [&](int64_t c, const Column& col) {
+      col.forEachLive(a.first.row, a.last.row, [&](int64_t r, const Cell&) {
+        col.contentInto(
+            r, block.cells[static_cast<std::size_t>((r - a.first.row) * a.columns() + c -
+                                                    a.first.column)]);
+      });
+    });
   }
 
   /// The cells of rows that are not hidden, as row blocks of each area.
@@ -503,12 +554,14 @@ void MemoryRange::advancedFilterUniqueInPlace() {
   if (area.columns() == 1) {
     const Column* col = sheet_->column(area.first.column);
     // Keys are small numbers: a flag per key tells which were seen.
-    std::vector<bool> seen(col ? col->keyLimit(st_->locale) : 1, false);
+    std::vector<uint32_t> keys(static_cast<std::size_t>(rows->rows()), 0);
+    const std::size_t limit = col ? col->keysOf(rows->first.row, rows->last.row, st_->locale, keys) : 1;
+    std::vector<bool> seen(limit, false);
     for (int64_t r = rows->first.row; r <= rows->last.row; ++r) {
       const Cell* c = col ? col->at(r) : nullptr;
       bool repeat = false;
       if (!c || !std::holds_alternative<CellError>(c->value)) {
-        const uint32_t key = c ? col->keyAt(r, st_->locale) : 0;
+        const uint32_t key = keys[static_cast<std::size_t>(r - rows->first.row)];
         repeat = seen[key];
         seen[key] = true;
       }
@@ -936,14 +989,14 @@ void MemoryApplication::activateSheet(const SheetName& sheet) {
 }
 
 void MemoryApplication::closeWorkbooks() {
-  for (const auto& b : state_->books) b->open = false;
+  for (const auto& b : state_->books) detail::markClosed(*b);
   state_->books.clear();
   state_->activeBook.reset();
 }
 
 void MemoryApplication::closeWorkbook(const std::u16string& name) {
   auto book = findBook(*state_, name);
-  book->open = false;
+  detail::markClosed(*book);
   std::erase(state_->books, book);
   if (state_->activeBook == book) {
     state_->activeBook = state_->books.empty() ? nullptr : state_->books.front();

@@ -10,6 +10,18 @@ namespace qmv::memory::detail {
 
 namespace {
 
+/// to = from, with the common case of a text over a text done without the variant's
+/// general dispatch (the text keeps its storage either way).
+void assignValue(Value& to, const Value& from) {
+  auto* target = std::get_if<std::u16string>(&to);
+  const auto* source = std::get_if<std::u16string>(&from);
+  if (target != nullptr && source != nullptr) {
+    target->assign(*source);
+  } else {
+    to = from;
+  }
+}
+
 /// Whether `text` folded is `folded`.
 bool foldsTo(std::u16string_view text, std::u16string_view folded) {
   if (text.size() != folded.size()) return false;
@@ -27,7 +39,7 @@ bool foldsTo(std::u16string_view text, std::u16string_view folded) {
 /// A column's index: the keys of the folded texts and the key of every cell.
 struct Column::Index {
   KeyIndex keys;
-  std::vector<uint32_t> cellKeys;  ///< by row - base_; 0 for no key
+  LargeVector<uint32_t> cellKeys;  ///< by row - base_; 0 for no key
   std::u16string scratch;          ///< the folded text being looked up
   /// The row whose cell matched the last lookup: callers mostly walk a column and look up
   /// each cell's own text, so the next lookup usually matches a neighbouring cell.
@@ -55,7 +67,7 @@ struct Column::Index {
   /// The key of the folded text, 0 when there is none. The cells next to the cursor are
   /// tried first, compared by their own text: a walk down or up the column then reads
   /// only memory it reads anyway.
-  uint32_t find(std::u16string_view folded, const std::vector<Cell>& cells, int64_t base) {
+  uint32_t find(std::u16string_view folded, const LargeVector<Cell>& cells, int64_t base) {
     for (const int64_t row : {cursor - 1, cursor + 1, cursor}) {
       const int64_t i = row - base;
       if (i < 0 || i >= static_cast<int64_t>(cellKeys.size())) continue;
@@ -68,23 +80,42 @@ struct Column::Index {
       }
     }
     const uint32_t key = keys.find(keyText(folded));
-    if (key != 0) {
-      // Move the cursor to the key's row nearest to it, when the key has few rows.
-      const auto rows = keys.rows(key);
-      if (rows.size() <= 8) {
-        int64_t best = -1;
-        for (const uint32_t r : rows) {
-          const int64_t i = static_cast<int64_t>(r) - base;
-          if (i < 0 || i >= static_cast<int64_t>(cellKeys.size()) ||
-              cellKeys[static_cast<std::size_t>(i)] != key) {
-            continue;
-          }
-          if (best < 0 || std::abs(r - cursor) < std::abs(best - cursor)) best = r;
+    if (key != 0) resync(key, base);
+    return key;
+  }
+
+  /// Puts the cursor on a cell holding `key`: one near the cursor (a walk that skipped a
+  /// few cells), else the key's most recent row if it still holds the key.
+  void resync(uint32_t key, int64_t base) {
+    constexpr int64_t kNear = 8;
+    for (int64_t step = 2; step <= kNear; ++step) {
+      for (const int64_t row : {cursor - step, cursor + step}) {
+        if (holds(row, key, base)) {
+          cursor = row;
+          return;
         }
-        if (best >= 0) cursor = best;
       }
     }
-    return key;
+    const int64_t recent = keys.recentRow(key);
+    if (holds(recent, key, base)) cursor = recent;
+  }
+
+  bool holds(int64_t row, uint32_t key, int64_t base) const {
+    const int64_t i = row - base;
+    return i >= 0 && i < static_cast<int64_t>(cellKeys.size()) &&
+           cellKeys[static_cast<std::size_t>(i)] == key;
+  }
+
+  /// Records the rows of every key, once a search or a partial count needs them.
+  void ensureRows(int64_t base) {
+    if (keys.hasRows()) return;
+    // Rows go in top to bottom, so every key's rows come out ascending.
+    keys.layOutRows();
+    for (std::size_t i = 0; i < cellKeys.size(); ++i) {
+      if (const uint32_t key = cellKeys[i]) {
+        keys.placeRow(key, static_cast<uint32_t>(base + static_cast<int64_t>(i)));
+      }
+    }
   }
 };
 
@@ -107,6 +138,21 @@ CellContent Column::content(int64_t row) const {
   CellContent out{c->value, {}};
   if (c->flags & kHasFormula) out.formula = formulas_.at(row);
   return out;
+}
+
+void Column::contentInto(int64_t row, CellContent& out) const {
+  const Cell* c = at(row);
+  if (!c) {
+    out.value = Value{};
+    out.formula.clear();
+    return;
+  }
+  assignValue(out.value, c->value);
+  if (c->flags & kHasFormula) {
+    out.formula = formulas_.at(row);
+  } else {
+    out.formula.clear();
+  }
 }
 
 std::optional<uint32_t> Column::fill(int64_t row) const {
@@ -171,50 +217,68 @@ void Column::afterChange(int64_t row, bool wasLive, bool wasNonEmpty) {
   }
 }
 
+void Column::internCells(std::size_t first, std::size_t end, const HostLocale& locale,
+                         KeyIndex& keys, uint32_t* cellKeys) const {
+  // Lookups in a large column miss the cache: the texts of the next cells are folded and
+  // their slots fetched ahead, then their keys, so that those misses overlap.
+  constexpr std::size_t kAhead = 16;
+  std::array<std::u16string, kAhead> folded;
+  std::array<std::size_t, kAhead> hashes{};
+  std::array<bool, kAhead> hasText{};
+  const std::size_t count = end - first;
+  for (std::size_t i = 0; i < count + kAhead; ++i) {
+    // Cell i - kAhead is interned, the key of cell i - kAhead / 2 fetched, then cell i
+    // takes the place of the first in the ring and its slot is fetched.
+    const std::size_t slot = i % kAhead;
+    if (i >= kAhead && hasText[slot]) {
+      const std::size_t at = first + i - kAhead;
+      const uint32_t key = keys.intern(KeyText{folded[slot], hashes[slot]});
+      cellKeys[i - kAhead] = key;
+      keys.countCell(key, static_cast<uint32_t>(base_ + static_cast<int64_t>(at)));
+    }
+    const std::size_t middle = (i + kAhead / 2) % kAhead;
+    if (i >= kAhead / 2 && hasText[middle]) {
+      keys.prefetchKey(KeyText{folded[middle], hashes[middle]});
+    }
+    hasText[slot] = i < count && Index::foldedText(cells_[first + i], locale, folded[slot]);
+    if (hasText[slot]) {
+      const KeyText text = keyText(folded[slot]);
+      hashes[slot] = text.hash;
+      keys.prefetch(text);
+    }
+  }
+}
+
 Column::Index& Column::index(const HostLocale& locale) const {
   if (index_) return *index_;
   auto index = std::make_unique<Index>();
   index->cellKeys.assign(cells_.size(), 0);
   index->keys.reserve(static_cast<std::size_t>(nonEmpty_));
-  // Lookups of a large column miss the cache: the texts of the next cells are folded and
-  // their slots fetched ahead, so that those misses overlap.
-  constexpr std::size_t kAhead = 16;
-  std::array<std::u16string, kAhead> folded;
-  std::array<std::size_t, kAhead> hashes{};
-  std::array<bool, kAhead> hasText{};
-  for (std::size_t i = 0; i < cells_.size() + kAhead; ++i) {
-    // Cell i - kAhead is interned, the key of cell i - kAhead / 2 fetched, then cell i
-    // takes the place of the first in the ring and its slot is fetched.
-    const std::size_t slot = i % kAhead;
-    if (i >= kAhead && hasText[slot]) {
-      const uint32_t key = index->keys.intern(KeyText{folded[slot], hashes[slot]});
-      index->cellKeys[i - kAhead] = key;
-      index->keys.countCell(key);
-    }
-    const std::size_t middle = (i + kAhead / 2) % kAhead;
-    if (i >= kAhead / 2 && hasText[middle]) {
-      index->keys.prefetchKey(KeyText{folded[middle], hashes[middle]});
-    }
-    if (i < cells_.size()) {
-      hasText[slot] = Index::foldedText(cells_[i], locale, folded[slot]);
-      if (hasText[slot]) {
-        const KeyText text = keyText(folded[slot]);
-        hashes[slot] = text.hash;
-        index->keys.prefetch(text);
-      }
-    } else {
-      hasText[slot] = false;
-    }
-  }
-  // Rows go in top to bottom, so every key's rows come out ascending.
-  index->keys.layOutRows();
-  for (std::size_t i = 0; i < cells_.size(); ++i) {
-    if (const uint32_t key = index->cellKeys[i]) {
-      index->keys.placeRow(key, static_cast<uint32_t>(base_ + static_cast<int64_t>(i)));
-    }
-  }
+  internCells(0, cells_.size(), locale, index->keys, index->cellKeys.data());
   index_ = std::move(index);
   return *index_;
+}
+
+std::size_t Column::keysOf(int64_t r1, int64_t r2, const HostLocale& locale,
+                           std::vector<uint32_t>& keys) const {
+  keys.assign(static_cast<std::size_t>(std::max<int64_t>(0, r2 - r1 + 1)), 0);
+  const int64_t from = std::max(r1, base_);
+  const int64_t to = std::min(r2, base_ + static_cast<int64_t>(cells_.size()) - 1);
+  if (live_ == 0 || from > to) return 1;
+  uint32_t* out = keys.data() + (from - r1);
+  const auto first = static_cast<std::size_t>(from - base_);
+  const auto end = static_cast<std::size_t>(to - base_ + 1);
+  if (index_) {
+    std::copy(index_->cellKeys.begin() + static_cast<std::ptrdiff_t>(first),
+              index_->cellKeys.begin() + static_cast<std::ptrdiff_t>(end), out);
+    return index_->keys.size() + 1;
+  }
+  // Without an index the keys come from one made for this call only: keeping it would
+  // make every later write and clear pay for its upkeep.
+  KeyIndex scratchKeys;
+  scratchKeys.reserve(end - first);
+  internCells(first, end, locale, scratchKeys, out);
+  return scratchKeys.size() + 1;
 }
 
 void Column::reindex(int64_t row, const HostLocale& locale) {
@@ -241,14 +305,23 @@ void Column::reindex(int64_t row, const HostLocale& locale) {
 }
 
 void Column::setContent(int64_t row, const CellContent& content, const HostLocale& locale) {
-  const bool empty = content.value.index() == 0 && !content.isFormula();
+  write(row, content.value, content.isFormula() ? &content.formula : nullptr, locale);
+}
+
+void Column::setConstant(int64_t row, const Value& value, const HostLocale& locale) {
+  write(row, value, nullptr, locale);
+}
+
+void Column::write(int64_t row, const Value& value, const std::u16string* formula,
+                   const HostLocale& locale) {
+  const bool empty = value.index() == 0 && formula == nullptr;
   if (empty && !at(row)) return;
   Cell& c = ensure(row);
   const bool wasLive = isLive(c);
   const bool wasNonEmpty = (c.flags & kHasFormula) || c.value.index() != 0;
-  c.value = content.value;
-  if (content.isFormula()) {
-    formulas_[row] = content.formula;
+  assignValue(c.value, value);
+  if (formula != nullptr) {
+    formulas_[row] = *formula;
     c.flags |= kHasFormula;
   } else if (c.flags & kHasFormula) {
     formulas_.erase(row);
@@ -304,6 +377,7 @@ int64_t Column::countKey(std::u16string_view folded, int64_t r1, int64_t r2,
   const uint32_t id = ix.find(folded, cells_, base_);
   if (id == 0 || ix.keys.count(id) == 0) return 0;
   if (r1 <= lo_ && r2 >= hi_) return ix.keys.count(id);
+  ix.ensureRows(base_);
   auto isCurrent = [&](uint32_t r) {
     const int64_t i = static_cast<int64_t>(r) - base_;
     return i >= 0 && i < static_cast<int64_t>(ix.cellKeys.size()) &&
@@ -323,9 +397,10 @@ int64_t Column::countKey(std::u16string_view folded, int64_t r1, int64_t r2,
 std::optional<int64_t> Column::firstKeyRow(const KeyText& key, int64_t from, int64_t to,
                                            const HostLocale& locale) const {
   if (live_ == 0) return std::nullopt;
-  const Index& ix = index(locale);
+  Index& ix = index(locale);
   const uint32_t id = ix.keys.find(key);
   if (id == 0 || ix.keys.count(id) == 0) return std::nullopt;
+  ix.ensureRows(base_);
   const auto rows = ix.keys.rows(id);
   for (auto it = std::lower_bound(rows.begin(), rows.end(), from);
        it != rows.end() && static_cast<int64_t>(*it) <= to; ++it) {
@@ -336,16 +411,6 @@ std::optional<int64_t> Column::firstKeyRow(const KeyText& key, int64_t from, int
     }
   }
   return std::nullopt;
-}
-
-uint32_t Column::keyAt(int64_t row, const HostLocale& locale) const {
-  if (!at(row)) return 0;
-  return index(locale).cellKeys[static_cast<std::size_t>(row - base_)];
-}
-
-std::size_t Column::keyLimit(const HostLocale& locale) const {
-  if (live_ == 0) return 1;
-  return index(locale).keys.size() + 1;
 }
 
 CellContent Sheet::content(CellRef cell) const {
@@ -364,7 +429,25 @@ void Sheet::setContent(CellRef cell, const CellContent& content) {
     if (it != columns_.end()) it->second.setContent(cell.row, content, *locale_);
     return;
   }
-  columns_[cell.column].setContent(cell.row, content, *locale_);
+  // A run writes cell after cell of one column: the last column is kept at hand.
+  if (lastColumn_ == nullptr || lastColumnNumber_ != cell.column) {
+    lastColumn_ = &columns_[cell.column];
+    lastColumnNumber_ = cell.column;
+  }
+  lastColumn_->setContent(cell.row, content, *locale_);
+}
+
+void Sheet::setConstant(CellRef cell, const Value& value) {
+  if (value.index() == 0) {
+    auto it = columns_.find(cell.column);
+    if (it != columns_.end()) it->second.setConstant(cell.row, value, *locale_);
+    return;
+  }
+  if (lastColumn_ == nullptr || lastColumnNumber_ != cell.column) {
+    lastColumn_ = &columns_[cell.column];
+    lastColumnNumber_ = cell.column;
+  }
+  lastColumn_->setConstant(cell.row, value, *locale_);
 }
 
 void Sheet::setFill(CellRef cell, std::optional<uint32_t> colour) {

@@ -46,6 +46,8 @@ class Column {
     return &cells_[static_cast<std::size_t>(i)];
   }
   CellContent content(int64_t row) const;
+  /// The content into `out`, whose strings keep their storage when a text replaces a text.
+  void contentInto(int64_t row, CellContent& out) const;
   std::optional<uint32_t> fill(int64_t row) const;
   bool hasFormula(int64_t row) const {
     const Cell* c = at(row);
@@ -54,6 +56,8 @@ class Column {
 
   /// Writes the content, keeping the fill.
   void setContent(int64_t row, const CellContent& content, const HostLocale& locale);
+  /// Writes a constant, keeping the fill (the same as setContent with no formula).
+  void setConstant(int64_t row, const Value& value, const HostLocale& locale);
   void setFill(int64_t row, std::optional<uint32_t> colour);
   /// Removes content and fill.
   void clear(int64_t row);
@@ -72,11 +76,11 @@ class Column {
   /// First row in from..to whose folded text equals `key`; builds the index when absent.
   std::optional<int64_t> firstKeyRow(const KeyText& key, int64_t from, int64_t to,
                                      const HostLocale& locale) const;
-  /// The key of the cell's folded text, the same for cells with the same folded text; 0
-  /// for an empty cell and for an error value. Builds the index when absent.
-  uint32_t keyAt(int64_t row, const HostLocale& locale) const;
-  /// Every key of keyAt is below this. Builds the index when absent.
-  std::size_t keyLimit(const HostLocale& locale) const;
+  /// Into `keys`, for each row of r1..r2, a number for the cell's folded text, the same
+  /// for cells with the same folded text; 0 for an empty cell and for an error value.
+  /// Returns a bound that every number is below.
+  std::size_t keysOf(int64_t r1, int64_t r2, const HostLocale& locale,
+                     std::vector<uint32_t>& keys) const;
   /// Drops the index (its keys depend on the locale); the next question builds it anew.
   void dropIndex();
   /// True while the column keeps an index.
@@ -100,14 +104,20 @@ class Column {
   struct Index;
 
   Cell& ensure(int64_t row);
+  void write(int64_t row, const Value& value, const std::u16string* formula,
+             const HostLocale& locale);
   void afterChange(int64_t row, bool wasLive, bool wasNonEmpty);
   /// Moves the cell's entry in the index after its content changed.
   void reindex(int64_t row, const HostLocale& locale);
   Index& index(const HostLocale& locale) const;
+  /// Interns the cells [first, end) (positions in cells_) into `keys`, their keys into
+  /// `cellKeys` (one per cell).
+  void internCells(std::size_t first, std::size_t end, const HostLocale& locale,
+                   KeyIndex& keys, uint32_t* cellKeys) const;
   void releaseAll();
 
   int64_t base_ = 1;
-  std::vector<Cell> cells_;
+  LargeVector<Cell> cells_;
   std::unordered_map<int64_t, std::u16string> formulas_;
   std::unordered_map<int64_t, uint32_t> fills_;
   int64_t live_ = 0;
@@ -126,6 +136,8 @@ class Sheet {
 
   std::u16string name;
   std::weak_ptr<Book> book;
+  /// Set when its workbook is closed: checked on every call without touching the book.
+  bool bookClosed = false;
   /// The sheet's own selection; `selectionIsCells` false when something else is selected.
   std::vector<AreaRef> selection{AreaRef{{1, 1}, {1, 1}}};
   bool selectionIsCells = true;
@@ -139,6 +151,8 @@ class Sheet {
   CellContent content(CellRef cell) const;
   std::optional<uint32_t> fill(CellRef cell) const;
   void setContent(CellRef cell, const CellContent& content);
+  /// The same for a constant.
+  void setConstant(CellRef cell, const Value& value);
   void setFill(CellRef cell, std::optional<uint32_t> colour);
   void clearCell(CellRef cell);
   /// Removes content (or content and fill) of every stored cell of the area.
@@ -165,7 +179,9 @@ class Sheet {
   void dropIndexes();
 
  private:
-  std::map<int64_t, Column> columns_;
+  std::map<int64_t, Column> columns_;  ///< never erased from, so addresses stay valid
+  Column* lastColumn_ = nullptr;        ///< the column setContent wrote to last
+  int64_t lastColumnNumber_ = 0;
   std::vector<bool> hidden_;
   const HostLocale* locale_;
 };
@@ -177,5 +193,11 @@ struct Book {
   std::size_t activeSheet = 0;
   bool open = true;
 };
+
+/// Closes a workbook: it and its sheets refuse every further call.
+inline void markClosed(Book& book) {
+  book.open = false;
+  for (const auto& sheet : book.sheets) sheet->bookClosed = true;
+}
 
 }  // namespace qmv::memory::detail

@@ -211,8 +211,7 @@ class ExcelRange final : public Range {
     // counts as a record and a repeat of the first value goes like any other repeat.
     const int64_t rows = rowsCount();
     if (rows < 2) return;  // a single record repeats nothing
-    call(object(), L"AdvancedFilter",
-         {kXlFilterInPlace, Arg::omitted(), Arg::omitted(), true});
+    call(object(), L"AdvancedFilter", {kXlFilterInPlace, Arg::omitted(), Arg::omitted(), true});
     const CellBlock block = readBlock();
     const int64_t columns = block.area.columns();
     std::vector<std::u16string> first;
@@ -225,8 +224,8 @@ class ExcelRange final : public Range {
       bool same = true;
       for (int64_t c = 0; c < columns && same; ++c) same = recordKey(block.at(r, c)) == first[c];
       if (same) {
-        ComPtr<IDispatch> repeat = requiredObject(
-            get(object(), L"Item", {static_cast<double>(r + 1), 1.0}));
+        ComPtr<IDispatch> repeat =
+            requiredObject(get(object(), L"Item", {static_cast<double>(r + 1), 1.0}));
         put(requiredObject(get(repeat.get(), L"EntireRow")).get(), L"Hidden", true);
         return;
       }

@@ -31,8 +31,7 @@ class XllCommandLibrary {
 /// an Excel application (it does not answer for Excel's _Application interface).
 /// registerMacro goes through `commands` (none: no macro can be registered); a macro
 /// offered through it is withdrawn when the application object goes.
-ApplicationPtr makeExcelApplication(IDispatch* application,
-                                    XllCommandLibrary* commands = nullptr);
+ApplicationPtr makeExcelApplication(IDispatch* application, XllCommandLibrary* commands = nullptr);
 
 /// The add-in instance object Excel passes at connection (a COMAddIn).
 std::unique_ptr<AddInInstance> makeAddInInstance(IDispatch* comAddIn);

@@ -42,7 +42,8 @@ std::wstring windowText(HWND hwnd) {
 // Gives a window its name (see kWindowNameProperty).
 void nameWindow(HWND hwnd, const std::string& name) {
   const ATOM atom = AddAtomW(toWide(std::u16string(name.begin(), name.end())).c_str());
-  if (atom) SetPropW(hwnd, kWindowNameProperty, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(atom)));
+  if (atom)
+    SetPropW(hwnd, kWindowNameProperty, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(atom)));
 }
 
 // Takes the name away again once the window is gone.
@@ -55,8 +56,13 @@ ATOM nameAtom(HWND hwnd) {
 }
 
 bool isContainerKind(ControlKind kind) {
-  return kind == ControlKind::Frame || kind == ControlKind::Image || kind == ControlKind::Shape ||
-         kind == ControlKind::Line;
+  return kind == ControlKind::Frame || kind == ControlKind::Image;
+}
+
+// Shapes and lines have no window: their container draws them on its background, under
+// every control, as lightweight controls are drawn.
+bool isWindowless(ControlKind kind) {
+  return kind == ControlKind::Shape || kind == ControlKind::Line;
 }
 
 }  // namespace
@@ -94,6 +100,12 @@ struct Win32FormsToolkit::FormWindow {
                       DEFAULT_PITCH | FF_DONTCARE, toWide(name).c_str());
     }
     return f;
+  }
+  // The background of a container window: its own colour, else the form's; none for the
+  // system's dialog colour.
+  std::optional<uint32_t> faceOf(const Control* control) const {
+    if (control && control->backColor) return control->backColor;
+    return form->backColor;
   }
   Control* controlOf(HWND child) {
     auto it = byWindow.find(child);
@@ -184,7 +196,18 @@ Win32FormsToolkit::FormWindow& Win32FormsToolkit::ensureWindow(Form& form) {
     if (isContainerKind(control->kind())) createControl(ref, *control);
   }
   for (const auto& control : form.controls()) {
-    if (!isContainerKind(control->kind())) createControl(ref, *control);
+    if (!isContainerKind(control->kind()) && !isWindowless(control->kind())) {
+      createControl(ref, *control);
+    }
+  }
+  // Labels are backdrops and captions: under the controls they overlap.
+  for (const auto& control : form.controls()) {
+    if (control->kind() != ControlKind::Label) continue;
+    auto label = ref.controls.find(control.get());
+    if (label != ref.controls.end()) {
+      SetWindowPos(label->second, HWND_BOTTOM, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
   }
   form.setObserver(this);
   return ref;
@@ -200,12 +223,13 @@ void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
   }
   const int id = kFirstControlId + static_cast<int>(fw.byId.size());
   const wchar_t* windowClass = L"STATIC";
-  DWORD style = WS_CHILD;
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   DWORD exStyle = 0;
   std::wstring text;
   switch (control.kind()) {
     case ControlKind::Label:
-      style |= control.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+      style |= (control.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP) | SS_NOPREFIX;
+      if (control.onClick) style |= SS_NOTIFY;  // a clickable label reports its clicks
       text = toWide(control.caption());
       break;
     case ControlKind::TextBox:
@@ -239,13 +263,14 @@ void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
       break;
     case ControlKind::Frame:
     case ControlKind::Image:
-    case ControlKind::Shape:
-    case ControlKind::Line:
       windowClass = kContainerClass;
-      style |= WS_CLIPSIBLINGS;
+      style |= WS_CLIPCHILDREN;
       exStyle |= WS_EX_CONTROLPARENT;
       text = toWide(control.caption());
       break;
+    case ControlKind::Shape:
+    case ControlKind::Line:
+      return;
   }
   const Geometry& g = control.geometry;
   int height = pixels(g.height);
@@ -376,7 +401,19 @@ void Win32FormsToolkit::syncControl(FormWindow& fw, Control& control, ControlPro
 
 void Win32FormsToolkit::controlChanged(Control& control, ControlProperty property) {
   auto it = windows_.find(&control.form());
-  if (it != windows_.end()) syncControl(*it->second, control, property);
+  if (it == windows_.end()) return;
+  FormWindow& fw = *it->second;
+  if (isWindowless(control.kind())) {
+    // Redraw the background it is drawn on.
+    HWND parent = fw.hwnd;
+    if (Control* container = control.parent().empty() ? nullptr : fw.form->find(control.parent())) {
+      auto c = fw.controls.find(container);
+      if (c != fw.controls.end()) parent = c->second;
+    }
+    if (parent) InvalidateRect(parent, nullptr, TRUE);
+    return;
+  }
+  syncControl(fw, control, property);
 }
 
 void Win32FormsToolkit::formChanged(Form& form) {
@@ -478,6 +515,9 @@ void Win32FormsToolkit::unload(Form& form) {
     // The modal loop ends and destroys the window; give the owner back its input now.
     if (fw.owner) EnableWindow(fw.owner, TRUE);
     ShowWindow(fw.hwnd, SW_HIDE);
+    // A handler reached through a sent message (an accessibility tool pressing a button)
+    // runs inside GetMessage, which returns only for a posted message: wake the loop.
+    PostMessageW(fw.hwnd, WM_NULL, 0, 0);
     return;
   }
   destroyWindow(form);
@@ -551,6 +591,79 @@ std::u16string Win32FormsToolkit::inputBox(const std::u16string& prompt,
   return answer;
 }
 
+// Draws the shapes and lines whose container is `parent` (empty: the form itself).
+void Win32FormsToolkit::paintDecorations(FormWindow& fw, HDC dc, const std::string& parent) {
+  HPEN pen = CreatePen(PS_SOLID, 1, RGB(0x40, 0x40, 0x40));
+  HGDIOBJ oldPen = SelectObject(dc, pen);
+  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+  for (const auto& control : fw.form->controls()) {
+    if (!isWindowless(control->kind()) || control->parent() != parent || !control->visible()) {
+      continue;
+    }
+    const Geometry& g = control->geometry;
+    const int left = fw.toolkit->pixels(g.left);
+    const int top = fw.toolkit->pixels(g.top);
+    const int right = fw.toolkit->pixels(g.left + g.width);
+    const int bottom = fw.toolkit->pixels(g.top + g.height);
+    if (control->kind() == ControlKind::Line) {
+      MoveToEx(dc, left, top, nullptr);
+      LineTo(dc, right, bottom);
+    } else {
+      Rectangle(dc, left, top, std::max(right, left + 1), std::max(bottom, top + 1));
+    }
+  }
+  SelectObject(dc, oldBrush);
+  SelectObject(dc, oldPen);
+  DeleteObject(pen);
+}
+
+// The add-in's logo, drawn to fill `rc`: a navy tile with a gold stroke cutting through
+// its lower corner, the letters "QMV" and the maker's name.
+void Win32FormsToolkit::paintLogo(FormWindow& fw, HDC dc, RECT rc) {
+  const int w = rc.right - rc.left;
+  const int h = rc.bottom - rc.top;
+  const int radius = std::max(4, std::min(w, h) / 5);
+  HBRUSH navy = fw.brush(0x1F3A68);
+  HPEN edge = CreatePen(PS_SOLID, 1, RGB(0x10, 0x20, 0x40));
+  HGDIOBJ oldPen = SelectObject(dc, edge);
+  HGDIOBJ oldBrush = SelectObject(dc, navy);
+  RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
+  // The gold stroke: text being cut away.
+  HRGN clip = CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + 1, radius, radius);
+  SelectClipRgn(dc, clip);
+  POINT stroke[4] = {{rc.left, rc.top + h * 3 / 4},
+                     {rc.left + w * 3 / 4, rc.bottom},
+                     {rc.left + w * 3 / 4 + w / 8, rc.bottom},
+                     {rc.left, rc.top + h * 3 / 4 - h / 8}};
+  HBRUSH gold = fw.brush(0xF2B705);
+  SelectObject(dc, gold);
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  Polygon(dc, stroke, 4);
+  SelectClipRgn(dc, nullptr);
+  DeleteObject(clip);
+  SelectObject(dc, oldBrush);
+  SelectObject(dc, oldPen);
+  DeleteObject(edge);
+
+  SetBkMode(dc, TRANSPARENT);
+  const float smallPoints =
+      std::max(static_cast<float>(h) * 0.15f * 72.0f / static_cast<float>(fw.toolkit->dpi_), 6.0f);
+  HFONT big =
+      CreateFontW(-static_cast<int>(std::lround(static_cast<float>(h) * 0.36f)), 0, 0, 0, FW_BOLD,
+                  FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                  ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+  HGDIOBJ oldFont = SelectObject(dc, big);
+  SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
+  RECT top{rc.left, rc.top + h / 8, rc.right, rc.top + h * 5 / 8};
+  DrawTextW(dc, L"QMV", -1, &top, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, fw.font(u"Tahoma", smallPoints, fw.toolkit->dpi_));
+  SetTextColor(dc, RGB(0xF2, 0xB7, 0x05));
+  RECT bottom{rc.left, rc.top + h * 9 / 16, rc.right, rc.top + h * 13 / 16};
+  DrawTextW(dc, L"Vandrel", -1, &bottom, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, oldFont);
+  DeleteObject(big);
+}
+
 LRESULT CALLBACK Win32FormsToolkit::formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
@@ -585,43 +698,47 @@ LRESULT CALLBACK Win32FormsToolkit::containerProc(HWND hwnd, UINT msg, WPARAM wp
       RECT rc;
       GetClientRect(hwnd, &rc);
       Control* control = fw->controlOf(hwnd);
-      const uint32_t face = control && control->backColor ? *control->backColor
-                            : fw->form->backColor         ? *fw->form->backColor
-                                                          : 0xFFFFFFFFu;
-      HBRUSH back = face != 0xFFFFFFFFu ? fw->brush(face) : GetSysColorBrush(COLOR_BTNFACE);
-      FillRect(dc, &rc, back);
+      const std::optional<uint32_t> color = fw->faceOf(control);
+      FillRect(dc, &rc, color ? fw->brush(*color) : GetSysColorBrush(COLOR_BTNFACE));
       if (control && control->kind() == ControlKind::Image) {
-        // The add-in's logo: a framed blue badge with its initials.
-        RECT badge = rc;
-        InflateRect(&badge, -2, -2);
-        HBRUSH blue = fw->brush(0x1F4E79);
-        FillRect(dc, &badge, blue);
-        DrawEdge(dc, &badge, EDGE_RAISED, BF_RECT);
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(0xFF, 0xD9, 0x66));
-        HGDIOBJ old = SelectObject(dc, fw->font(u"Tahoma", 14, fw->toolkit->dpi_));
-        DrawTextW(dc, L"QMV", -1, &badge, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        SelectObject(dc, old);
-      } else if (control && control->kind() == ControlKind::Line) {
-        MoveToEx(dc, rc.left, rc.top, nullptr);
-        LineTo(dc, rc.right, rc.bottom > rc.top + 1 ? rc.bottom : rc.top);
-      } else if (control && control->kind() == ControlKind::Shape) {
-        FrameRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        paintLogo(*fw, dc, rc);
       } else if (control && !control->caption().empty()) {
         RECT box = rc;
-        box.top += 6;
+        box.top += fw->toolkit->pixels(4.5f);
         DrawEdge(dc, &box, EDGE_ETCHED, BF_RECT);
         HGDIOBJ old =
             SelectObject(dc, fw->font(control->fontName, control->fontSize, fw->toolkit->dpi_));
-        SetBkColor(dc, face != 0xFFFFFFFFu ? colorRef(face) : GetSysColor(COLOR_BTNFACE));
+        SetBkColor(dc, color ? colorRef(*color) : GetSysColor(COLOR_BTNFACE));
         std::wstring caption = L" " + toWide(control->caption()) + L" ";
-        RECT text{rc.left + 6, rc.top, rc.right, rc.top + 14};
-        DrawTextW(dc, caption.c_str(), -1, &text, DT_LEFT | DT_SINGLELINE);
+        RECT text{rc.left + fw->toolkit->pixels(4.5f), rc.top, rc.right, rc.bottom};
+        DrawTextW(dc, caption.c_str(), -1, &text, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc, old);
       }
+      if (control) paintDecorations(*fw, dc, control->name());
       EndPaint(hwnd, &ps);
       return 0;
     }
+    case WM_LBUTTONDOWN:
+      // A frame that handles keys takes the focus when clicked, as a frame of a form does.
+      if (Control* control = fw->controlOf(hwnd); control && control->onKeyDown) SetFocus(hwnd);
+      return 0;
+    case WM_LBUTTONUP:
+      if (Control* control = fw->controlOf(hwnd); control && control->onClick) {
+        fw->run([&] { control->click(); });
+      }
+      return 0;
+    case WM_GETDLGCODE:
+      if (Control* control = fw->controlOf(hwnd); control && control->onKeyDown) {
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
+      }
+      return DefWindowProcW(hwnd, msg, wp, lp);
+    case WM_KEYDOWN:
+      if (Control* control = fw->controlOf(hwnd); control && control->onKeyDown) {
+        int keyCode = static_cast<int>(wp);
+        fw->run([&] { control->onKeyDown(keyCode); });
+        if (keyCode == 0) return 0;
+      }
+      return DefWindowProcW(hwnd, msg, wp, lp);
     default:
       return DefWindowProcW(hwnd, msg, wp, lp);
   }
@@ -668,6 +785,9 @@ LRESULT Win32FormsToolkit::handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg
       switch (control.kind()) {
         case ControlKind::CommandButton:
           if (code == BN_CLICKED) fw.run([&] { control.click(); });
+          break;
+        case ControlKind::Label:
+          if (code == STN_CLICKED) fw.run([&] { control.click(); });
           break;
         case ControlKind::CheckBox:
           if (code == BN_CLICKED) {
@@ -745,6 +865,15 @@ LRESULT Win32FormsToolkit::handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg
       SetBkColor(dc, colorRef(*color));
       return reinterpret_cast<LRESULT>(fw.brush(*color));
     }
+    case WM_PAINT:
+      if (hwnd == fw.hwnd) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        paintDecorations(fw, dc, {});
+        EndPaint(hwnd, &ps);
+        return 0;
+      }
+      break;
     case WM_ERASEBKGND:
       if (form.backColor) {
         RECT rc;

@@ -36,8 +36,7 @@ Command* findCommand(const std::u16string& name) {
     if (name.size() == std::char_traits<char16_t>::length(c.name) &&
         CompareStringOrdinal(reinterpret_cast<const wchar_t*>(name.c_str()),
                              static_cast<int>(name.size()),
-                             reinterpret_cast<const wchar_t*>(c.name), -1,
-                             TRUE) == CSTR_EQUAL) {
+                             reinterpret_cast<const wchar_t*>(c.name), -1, TRUE) == CSTR_EQUAL) {
       return &c;
     }
   }
@@ -71,8 +70,8 @@ XLOPER12 number(double value) {
 
 // Excel's callback in the host process; null outside Excel.
 Excel12Proc excelCallback() {
-  return reinterpret_cast<Excel12Proc>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(nullptr), kCallbackExport)));
+  return reinterpret_cast<Excel12Proc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), kCallbackExport)));
 }
 
 // Calls Excel; the result is freed by Excel when it owns memory in it.
@@ -82,8 +81,7 @@ int excel12(Excel12Proc excel, int function, XLOPER12* result,
   std::size_t n = 0;
   for (XLOPER12* a : args) list[n++] = a;
   const int code = excel(function, static_cast<int>(n), list.data(), result);
-  if (code == xlretSuccess && result &&
-      (result->xltype & (xltypeStr | xltypeMulti | xltypeRef))) {
+  if (code == xlretSuccess && result && (result->xltype & (xltypeStr | xltypeMulti | xltypeRef))) {
     XLOPER12* owned[1] = {result};
     excel(xlFree, 1, owned, nullptr);
   }

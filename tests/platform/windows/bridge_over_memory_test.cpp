@@ -49,6 +49,7 @@ TEST_F(BridgeOverMemoryTest, ACharacterRunCostsAtMostOneAndAHalfExcelCallsPerCel
   const uint64_t before = fake::invokeCount();
   RunCharacterRemoval(module, dialog, Operation::RNUM);
   const uint64_t calls = fake::invokeCount() - before;
+  RecordProperty("excel_calls", std::to_string(calls));
 
   EXPECT_EQ(host_->cell({1, 1}).value, Value(u"a"));
   EXPECT_EQ(host_->cell({kCells, 1}).value, Value(u"a"));
@@ -64,7 +65,9 @@ TEST_F(BridgeOverMemoryTest, TheAdvancedFilterComparesTheFirstRowToo) {
     std::vector<Value> values;
   };
   const Row rows[] = {
-      {"first value repeats", u"A1:A5", {Value(u"x"), Value(u"y"), Value(u"X"), Value(u"x"), Value(u"z")}},
+      {"first value repeats",
+       u"A1:A5",
+       {Value(u"x"), Value(u"y"), Value(u"X"), Value(u"x"), Value(u"z")}},
       {"first value alone", u"A1:A4", {Value(u"x"), Value(u"y"), Value(u"y"), Value(u"z")}},
       {"below the first row", u"A3:A6", {Value(u"p"), Value(u"q"), Value(u"p"), Value(12.0)}},
       {"numbers and their text", u"A1:A3", {Value(12.0), Value(u"12"), Value(u"a")}},

@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <atomic>
+#include <cstdio>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -46,14 +47,15 @@ std::wstring className(HWND hwnd) {
 
 std::wstring windowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
 // The name a form or control window carries.
 std::wstring nameOf(HWND hwnd) {
-  const auto atom = static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(GetPropW(hwnd, kWindowNameProperty)));
+  const auto atom =
+      static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(GetPropW(hwnd, kWindowNameProperty)));
   if (atom == 0) return {};
   wchar_t name[128] = {};
   GetAtomNameW(atom, name, 128);
@@ -162,8 +164,8 @@ class ComSession {
     // The add-in goes as Excel lets it go; then no object of the DLL may stay alive.
     disconnect();
     HMODULE dll = GetModuleHandleW(L"VandrelQMV.dll");
-    auto canUnload = dll ? reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(
-                               GetProcAddress(dll, "DllCanUnloadNow")))
+    auto canUnload = dll ? reinterpret_cast<HRESULT(WINAPI*)()>(
+                               reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")))
                          : nullptr;
     result_.unloadable = canUnload && canUnload() == S_OK;
     excel_.reset();
@@ -358,7 +360,21 @@ class ComSession {
       }
       Sleep(5);
     }
-    if (pending_) throw std::runtime_error("the add-in did not come back");
+    if (pending_) {
+      // What the windows of the stuck thread show, for the one reading the failure.
+      onUi([] {
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND h, LPARAM) -> BOOL {
+              std::fwprintf(stderr, L"window %ls \"%ls\" name=%ls visible=%d enabled=%d\n",
+                            className(h).c_str(), windowText(h).c_str(), nameOf(h).c_str(),
+                            IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0);
+              return TRUE;
+            },
+            0);
+      });
+      throw std::runtime_error("the add-in did not come back");
+    }
     if (!taskError_.empty()) throw std::runtime_error(std::exchange(taskError_, {}));
   }
 
@@ -367,13 +383,19 @@ class ComSession {
     const std::wstring name = onUi([form] { return nameOf(form); });
     if (name.empty() || pictured_.count(name)) return;
     pictured_.insert({name, true});
-    const bool saved = onUi([&] {
+    // The first session that shows a form pictures it.
+    const std::wstring path = options_.screenshotFolder + L"\\" + name + L".bmp";
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      result_.screenshots.push_back(toUtf8(fromWide(name)));
+      return;
+    }
+    onUi([form] {
       RedrawWindow(form, nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
       GdiFlush();
-      Sleep(200);  // the X server shows what was drawn
-      return saveWindowPicture(form, options_.screenshotFolder + L"\\" + name + L".bmp");
     });
+    Sleep(500);  // the form's thread handles the display's events meanwhile
+    const bool saved = onUi([&] { return saveWindowPicture(form, path); });
     if (saved) result_.screenshots.push_back(toUtf8(fromWide(name)));
   }
 
@@ -637,9 +659,9 @@ class ComSession {
         const auto binding = host_->undoBinding();
         const std::string actual =
             binding ? cli::quoteText(binding->text) + " " + cli::quoteText(binding->macro) : "none";
-        const std::string expected = command.none ? std::string("none")
-                                                  : cli::quoteText(command.text) + " " +
-                                                        cli::quoteText(command.text2);
+        const std::string expected =
+            command.none ? std::string("none")
+                         : cli::quoteText(command.text) + " " + cli::quoteText(command.text2);
         if (actual != expected) failed(command, "onundo " + expected, actual);
         return;
       }

@@ -141,9 +141,9 @@ int XllHost::callback(int function, int count, XLOPER12** args, XLOPER12* result
 
 /// Excel's callback entry, exported from the test program as Excel exports it from its
 /// executable.
-extern "C" __declspec(dllexport) int WINAPI MdCallBack12(int function, int count,
-                                                         qmv::windows::xll::XLOPER12** args,
-                                                         qmv::windows::xll::XLOPER12* result) {
+extern "C" __declspec(dllexport) int WINAPI
+    MdCallBack12(int function, int count, qmv::windows::xll::XLOPER12** args,
+                 qmv::windows::xll::XLOPER12* result) {
   using qmv::windows::fake::gActive;
   if (!gActive) return qmv::windows::xll::xlretFailed;
   return gActive->callback(function, count, args, result);

@@ -162,7 +162,8 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
     if (c.isPut()) {
       for (const RangePtr& area : r->areas()) {
         for (int64_t i = 1; i <= area->rowsCount(); ++i) {
-          for (int64_t j = 1; j <= area->columnsCount(); ++j) writeTyped(*area->cell(i, j), c.value);
+          for (int64_t j = 1; j <= area->columnsCount(); ++j)
+            writeTyped(*area->cell(i, j), c.value);
         }
       }
       return Variant();
@@ -233,7 +234,8 @@ void MemoryExcel::Wrappers::filterUnique(const RangePtr& list) {
   const int64_t rows = list->rowsCount();
   if (rows < 2) throw Failure{1004};
   const CellRef last{first.row + rows - 1, first.column + list->columnsCount() - 1};
-  RangePtr records = list->worksheet()->range(formatAddress(AreaRef{{first.row + 1, first.column}, last}));
+  RangePtr records =
+      list->worksheet()->range(formatAddress(AreaRef{{first.row + 1, first.column}, last}));
   records->advancedFilterUniqueInPlace();
 }
 
@@ -246,7 +248,9 @@ ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
     s->activate();
     return Variant();
   };
-  o->members[L"UsedRange"] = [this, s](Call&) { return Variant::fromDispatch(range(s->usedRange()).get()); };
+  o->members[L"UsedRange"] = [this, s](Call&) {
+    return Variant::fromDispatch(range(s->usedRange()).get());
+  };
   o->members[L"ShowAllData"] = [s](Call&) {
     s->showAllData();
     return Variant();
@@ -312,7 +316,9 @@ ComPtr<Object> MemoryExcel::Wrappers::bar(CommandBarPtr b) {
     }
     return Variant::fromBool(b->visible());
   };
-  o->members[L"Controls"] = [this, b](Call&) { return Variant::fromDispatch(controls(b->controls()).get()); };
+  o->members[L"Controls"] = [this, b](Call&) {
+    return Variant::fromDispatch(controls(b->controls()).get());
+  };
   o->members[L"Delete"] = [b](Call&) {
     b->remove();
     return Variant();
@@ -359,8 +365,7 @@ ComPtr<Object> MemoryExcel::Wrappers::control(CommandBarControlPtr ctl) {
   textProperty(L"Tag", &CommandBarControl::tag, &CommandBarControl::setTag);
   textProperty(L"OnAction", &CommandBarControl::onAction, &CommandBarControl::setOnAction);
   textProperty(L"Parameter", &CommandBarControl::parameter, &CommandBarControl::setParameter);
-  textProperty(L"TooltipText", &CommandBarControl::tooltipText,
-               &CommandBarControl::setTooltipText);
+  textProperty(L"TooltipText", &CommandBarControl::tooltipText, &CommandBarControl::setTooltipText);
   m[L"Type"] = [ctl](Call&) { return Variant::fromInt(static_cast<int32_t>(ctl->type())); };
   m[L"BeginGroup"] = [ctl](Call& c) {
     if (c.isPut()) {
@@ -390,7 +395,9 @@ ComPtr<Object> MemoryExcel::Wrappers::control(CommandBarControlPtr ctl) {
     }
     return Variant::fromInt(ctl->style());
   };
-  m[L"Controls"] = [this, ctl](Call&) { return Variant::fromDispatch(controls(ctl->controls()).get()); };
+  m[L"Controls"] = [this, ctl](Call&) {
+    return Variant::fromDispatch(controls(ctl->controls()).get());
+  };
   m[L"Delete"] = [ctl](Call&) {
     ctl->remove();
     return Variant();
@@ -413,8 +420,8 @@ ComPtr<Object> MemoryExcel::Wrappers::control(CommandBarControlPtr ctl) {
           args[0].pboolVal = &cancel;
           DISPPARAMS params{args, nullptr, 2, 0};
           EXCEPINFO info{};
-          events->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
-                         &info, nullptr);
+          events->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, &info,
+                         nullptr);
           SysFreeString(info.bstrDescription);
           SysFreeString(info.bstrSource);
           SysFreeString(info.bstrHelpFile);
@@ -444,9 +451,15 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
   Wrappers* w = wrappers_.get();
   memory::MemoryApplication* h = host_.get();
   auto& m = application->members;
-  m[L"Workbooks"] = [h](Call&) { return Variant::fromDispatch(counter(h->workbooksCount()).get()); };
-  m[L"ActiveWorkbook"] = [w, h](Call&) { return Variant::fromDispatch(w->book(h->activeWorkbook()).get()); };
-  m[L"ActiveSheet"] = [w, h](Call&) { return Variant::fromDispatch(w->sheet(h->activeSheet()).get()); };
+  m[L"Workbooks"] = [h](Call&) {
+    return Variant::fromDispatch(counter(h->workbooksCount()).get());
+  };
+  m[L"ActiveWorkbook"] = [w, h](Call&) {
+    return Variant::fromDispatch(w->book(h->activeWorkbook()).get());
+  };
+  m[L"ActiveSheet"] = [w, h](Call&) {
+    return Variant::fromDispatch(w->sheet(h->activeSheet()).get());
+  };
   m[L"Selection"] = [w, h](Call&) {
     try {
       return Variant::fromDispatch(w->range(h->selection()).get());
@@ -505,7 +518,9 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     h->onKey(textOf(c.arg(0, L"Key")), textOf(c.arg(1, L"Procedure")));
     return Variant();
   };
-  m[L"CommandBars"] = [w, h](Call&) { return Variant::fromDispatch(w->bars(h->commandBars()).get()); };
+  m[L"CommandBars"] = [w, h](Call&) {
+    return Variant::fromDispatch(w->bars(h->commandBars()).get());
+  };
   m[L"AddIns"] = [w, h](Call& c) {
     return Variant::fromDispatch(w->addIn(h->addIn(textOf(c.arg(0, L"Index")))).get());
   };

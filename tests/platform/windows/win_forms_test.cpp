@@ -160,5 +160,103 @@ TEST(Win32FormsToolkitTest, DestroyingAFormDestroysItsWindow) {
   EXPECT_FALSE(IsWindow(window));
 }
 
+// A form with a frame that handles keys, a clickable label, a clickable image and two
+// decorations.
+struct DecoratedForm {
+  Form form{"frmDecorated"};
+  Control& frame = form.add("Frame1", ControlKind::Frame);
+  Control& inner = form.add("txtInner", ControlKind::TextBox, "Frame1");
+  Control& link = form.add("Label21", ControlKind::Label);
+  Control& logo = form.add("Image1", ControlKind::Image);
+  Control& shape = form.add("Shape1", ControlKind::Shape);
+  Control& line = form.add("Line1", ControlKind::Line);
+  std::vector<int> keys;
+  int linkClicks = 0;
+  int logoClicks = 0;
+
+  DecoratedForm() {
+    form.geometry = {0, 0, 240, 160};
+    frame.geometry = {8, 8, 120, 60};
+    inner.geometry = {8, 8, 60, 16};
+    link.geometry = {8, 80, 120, 14};
+    link.setCaption(u"vandrel-qmv.example");
+    logo.geometry = {150, 8, 60, 54};
+    shape.geometry = {4, 4, 232, 100};
+    line.geometry = {4, 110, 232, 0};
+    frame.onKeyDown = [this](int& keyCode) { keys.push_back(keyCode); };
+    link.onClick = [this] { ++linkClicks; };
+    logo.onClick = [this] { ++logoClicks; };
+  }
+};
+
+std::wstring nameOf(HWND hwnd) {
+  const auto atom =
+      static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(GetPropW(hwnd, kWindowNameProperty)));
+  wchar_t name[64] = {};
+  if (atom) GetAtomNameW(atom, name, 64);
+  return name;
+}
+
+TEST(Win32FormsToolkitTest, AFrameWithAKeyHandlerTakesTheFocusAndItsKeys) {
+  Win32FormsToolkit toolkit;
+  DecoratedForm t;
+  toolkit.windowHandle(t.form);
+  HWND frame = toolkit.controlWindow(t.frame);
+  ASSERT_TRUE(frame);
+  SendMessageW(frame, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  EXPECT_EQ(GetFocus(), frame);
+  EXPECT_TRUE(SendMessageW(frame, WM_GETDLGCODE, 0, 0) & DLGC_WANTCHARS);
+  SendMessageW(frame, WM_KEYDOWN, 'A', 0);
+  SendMessageW(frame, WM_KEYDOWN, VK_F2, 0);
+  EXPECT_EQ(t.keys, (std::vector<int>{'A', VK_F2}));
+  // A key of the text box inside it is the text box's.
+  SendMessageW(toolkit.controlWindow(t.inner), WM_KEYDOWN, 'B', 0);
+  EXPECT_EQ(t.keys.size(), 2u);
+  toolkit.unload(t.form);
+}
+
+TEST(Win32FormsToolkitTest, ClickableLabelsAndImagesReportClicks) {
+  Win32FormsToolkit toolkit;
+  DecoratedForm t;
+  toolkit.windowHandle(t.form);
+  HWND link = toolkit.controlWindow(t.link);
+  HWND logo = toolkit.controlWindow(t.logo);
+  ASSERT_TRUE(link && logo);
+  EXPECT_TRUE(GetWindowLongW(link, GWL_STYLE) & SS_NOTIFY);
+  SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_EQ(t.linkClicks, 1);
+  SendMessageW(logo, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  SendMessageW(logo, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_EQ(t.logoClicks, 1);
+  toolkit.unload(t.form);
+}
+
+TEST(Win32FormsToolkitTest, WindowsCarryTheirNamesAndDecorationsHaveNone) {
+  Win32FormsToolkit toolkit;
+  DecoratedForm t;
+  const auto window = reinterpret_cast<HWND>(toolkit.windowHandle(t.form));
+  EXPECT_EQ(nameOf(window), L"frmDecorated");
+  struct Row {
+    const Control* control;
+    const wchar_t* name;  // null: drawn by its container, no window
+  };
+  const Row rows[] = {{&t.frame, L"Frame1"}, {&t.inner, L"txtInner"}, {&t.link, L"Label21"},
+                      {&t.logo, L"Image1"},  {&t.shape, nullptr},     {&t.line, nullptr}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.control->name());
+    HWND hwnd = toolkit.controlWindow(*row.control);
+    if (!row.name) {
+      EXPECT_FALSE(hwnd);
+      continue;
+    }
+    ASSERT_TRUE(hwnd);
+    EXPECT_EQ(nameOf(hwnd), row.name);
+  }
+  // The label overlaps the shape's area but lies under the other controls it meets.
+  EXPECT_EQ(GetWindow(toolkit.controlWindow(t.link), GW_HWNDNEXT), nullptr);
+  toolkit.unload(t.form);
+}
+
 }  // namespace
 }  // namespace qmv::windows
