@@ -128,7 +128,7 @@ void runCharacterCells(AddinModule& module, const RunForm& runForm, const CellTr
   }
   Application& app = *hostApp;
 
-  tolerant([&] { enterHostRunState(app); });
+  enterHostRunStateTolerant(app);
   module.runOptions.stopRequested = false;
   RangePtr selection;
   int64_t nonEmpty = 0;

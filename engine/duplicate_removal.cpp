@@ -175,7 +175,8 @@ class DuplicateRun {
     // Bottom up: the count shrinks with every cell cleared, so the top-most occurrence of
     // each repeated value stays for the second pass.
     for (int64_t r = rows_; r >= 1; --r) {
-      const std::u16string* text = criterion(values.at(r));
+      const Value* value = values.at(r);
+      const std::u16string* text = criterion(value);
       if (text && !text->empty()) {
         const std::optional<double> count =
             tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
@@ -183,8 +184,10 @@ class DuplicateRun {
           removed.push_back(*text);
           clearRow(r);
         }
-        ++step_;
       }
+      // Every cell that COUNTA counted is a step, also one without a usable criterion (an
+      // error value, an over-long text), so the bar still stands at half after this pass.
+      if (text ? !text->empty() : value != nullptr && !isEmpty(*value)) ++step_;
       if (progressStep()) return;
     }
     // Top down: the n-th step clears the occurrence left of the n-th removed value.

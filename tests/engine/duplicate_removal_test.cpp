@@ -319,6 +319,23 @@ TEST_F(DuplicateRun, HalfwayAfterTheFirstPassOfAllDuplicates) {
   EXPECT_EQ(max, 10.0f);
 }
 
+TEST_F(DuplicateRun, CellsWithoutACriterionStillCountAsStepsOfTheFirstPass) {
+  // An error value and an over-long text are never compared, but COUNTA counts them in the
+  // maximum, so the first pass still ends at half and the run at 100 %.
+  const std::u16string p255(255, u'p');
+  fillAndSelect(*this, {x, Value{CellError::NA}, text(p255 + u"-tail"), x});
+  std::optional<std::u16string> halfway;
+  toolkit.scheduleDuringYield(5, [&](memory::HeadlessToolkit&) {  // first yield of pass two
+    halfway = dialog().lblPer.caption();
+  });
+  dialog();
+  runYes(RemoveAllDuplicates);
+  EXPECT_EQ(halfway, u"50 %");
+  EXPECT_EQ(module.prgBar->lblPer.caption(), u"100 %");
+  EXPECT_EQ(columnA(4),
+            (std::vector<Value>{kEmpty, Value{CellError::NA}, text(p255 + u"-tail"), kEmpty}));
+}
+
 TEST_F(DuplicateRun, PercentagesRoundHalvesToEven) {
   fillAndSelect(*this, {text(u"a"), text(u"b"), text(u"c"), text(u"d"), text(u"e"), text(u"f"),
                         text(u"g"), text(u"h")});

@@ -56,6 +56,7 @@ struct SeparatorRow {
   std::u16string expected;
 };
 
+constexpr int kSpace = 0;
 constexpr int kHyphen = 3;
 constexpr int kQuestion = 8;
 constexpr int kSlash = 9;       // labelled "BackSlash /"
@@ -88,6 +89,9 @@ TEST_F(WizardRun, StartPositionFromASeparatorOccurrence) {
       {"typed x, 1st", u"AxBXc", typed(u"x"), at(k1st), false, kAll, u"Ax"},
       {"typed x, 2nd ignores case", u"AxBXc", typed(u"x"), at(k2nd), false, kAll, u"AxBX"},
       {"typed x, last respects case", u"AxBXc", typed(u"x"), at(kLast), false, kAll, u"Ax"},
+      {"typed x, typed occurrence 2 ignores case", u"AxBXc", typed(u"x"), typedAt(u"2"), false,
+       kAll, u"AxBX"},
+      {"Space entry is the space", u"ab cd ef", entry(kSpace), at(kLast), true, kAll, u" ef"},
       {"Select Character gives r", u"barber", untouched(), at(k1st), false, kAll, u"bar"},
       {"BackSlash entry is the slash", u"a/b\\c", entry(kSlash), at(k1st), false, kAll, u"a/"},
       {"ForwardSlash entry is the backslash", u"a/b\\c", entry(kBackslash), at(k1st), false, kAll,
@@ -362,9 +366,11 @@ TEST_F(WizardRun, RunsInTheHostRunStateAndRenewsTheUndoBindings) {
   EXPECT_EQ(host->undoBinding()->macro, u"undo_changes");
   EXPECT_EQ(host->keyBinding(u"^z"), u"undo_changes");
   EXPECT_TRUE(toolkit.messages().empty());
-  const std::vector<std::u16string>& log = host->settingsLog();
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.front(), u"EnableCancelKey=2");
+  const std::vector<std::u16string> expected{u"EnableCancelKey=2",    u"StatusBar=Processing...!",
+                                             u"ScreenUpdating=False", u"Calculation=-4135",
+                                             u"Calculation=-4105",    u"StatusBar=",
+                                             u"ScreenUpdating=True"};
+  EXPECT_EQ(host->settingsLog(), expected);
 }
 
 TEST_F(WizardRun, NoOpenWorkbook) {
