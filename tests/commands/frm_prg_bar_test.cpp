@@ -16,7 +16,6 @@ namespace {
 
 using testing::EngineFixture;
 using PrgBarDialog = EngineFixture;
-using testing::text;
 
 /// True when the control and every frame around it are visible.
 bool shown(const Form& form, std::string_view name) {

@@ -15,10 +15,7 @@
 namespace qmv {
 namespace {
 
-using testing::constant;
 using testing::EngineFixture;
-using testing::number;
-using testing::text;
 
 class CharacterRun : public EngineFixture {
  protected:

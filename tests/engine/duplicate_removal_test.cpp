@@ -19,10 +19,8 @@
 namespace qmv {
 namespace {
 
-using testing::constant;
 using testing::EngineFixture;
 using testing::LoadedAddin;
-using testing::number;
 using testing::text;
 
 constexpr uint32_t kYellow = 0xFFFF00;

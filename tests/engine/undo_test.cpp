@@ -13,10 +13,8 @@
 namespace qmv {
 namespace {
 
-using testing::constant;
 using testing::EngineFixture;
 using testing::LoadedAddin;
-using testing::number;
 using testing::text;
 
 // --- The record itself ----------------------------------------------------------------------

@@ -8,8 +8,6 @@
 namespace qmv::testing {
 namespace {
 
-using memory::HeadlessToolkit;
-
 class WizardDuplicates : public WizardFixture {
  protected:
   /// Queues list mode with the value operation `index` (8, 9 or 10) and the run.

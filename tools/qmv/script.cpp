@@ -210,7 +210,7 @@ class Args {
   // One of the listed words, in any case.
   std::string keyword(const char* what, std::initializer_list<const char*> choices) {
     const Token& token = next(what);
-    const std::string word = lowered(token.word);
+    std::string word = lowered(token.word);
     if (!token.quoted) {
       for (const char* choice : choices) {
         if (word == choice) return word;

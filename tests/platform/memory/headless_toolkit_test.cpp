@@ -439,6 +439,7 @@ TEST_F(HeadlessToolkitTest, NestedModalFormsAndMessageBoxesFromAHandler) {
                               "form shown: frmTest",
                               "message: Opening",
                               "form shown: frmSecond",
+                              // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one long line
                               "refused: the form frmTest is not the active form (frmSecond is "
                               "shown over it): frmTest.CommandButton2",
                               "form unloaded: frmSecond",

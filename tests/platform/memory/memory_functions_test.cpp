@@ -18,7 +18,7 @@ class MemoryFunctionsTest : public MemoryHostTest {
     auto found = range(where)->find(what, *range(after));
     return found ? found->address() : std::u16string();
   }
-  void column(std::vector<Value> values) { host->setColumn({1, 1}, values); }
+  void column(const std::vector<Value>& values) { host->setColumn({1, 1}, values); }
 };
 
 TEST_F(MemoryFunctionsTest, CountACountsEverythingButBlanks) {
