@@ -35,7 +35,7 @@ std::u16string keptChangesText(std::size_t count) {
   const std::string digits = std::to_string(count);
   std::u16string text(digits.begin(), digits.end());
   text += count == 1 ? u" cell changed after the removal was left as it is."
-                    : u" cells changed after the removal were left as they are.";
+                     : u" cells changed after the removal were left as they are.";
   return text;
 }
 

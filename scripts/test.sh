@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 
+# Format and clang-tidy over the files of the latest commit, warnings as errors.
+./scripts/lint.sh
+
 cmake --preset default
 cmake --build --preset default -j"$jobs"
 ctest --preset default -j"$jobs" --label-exclude fuzz

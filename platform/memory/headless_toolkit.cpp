@@ -609,7 +609,7 @@ void HeadlessToolkit::scheduleDuringYield(uint64_t n,
 }
 
 void HeadlessToolkit::pressStop() {
-  const auto missed = [this](std::string why) {
+  const auto missed = [this](const std::string& why) {
     HeadlessEvent event = eventOf(HeadlessEventKind::StopMissed, {}, toUtf16(why));
     event.yield = yields_;
     emit(std::move(event));

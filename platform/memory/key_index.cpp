@@ -11,25 +11,7 @@ namespace {
 
 constexpr std::size_t kFirstSlots = 16;
 
-/// Spreads a hash over 64 bits (the finaliser of MurmurHash3), so that the slot takes the
-/// low bits and the tag the high ones even where std::size_t has 32 bits.
-uint64_t mix(std::size_t hash) {
-  uint64_t h = hash;
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdull;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ull;
-  h ^= h >> 33;
-  return h;
-}
-
 uint32_t tagOf(uint64_t mixed) { return static_cast<uint32_t>(mixed >> 32); }
-
-/// The first slot of a probe sequence: the low half of the hash scaled to the table, so
-/// that the table can have any size.
-std::size_t homeOf(uint64_t mixed, std::size_t slots) {
-  return static_cast<std::size_t>(((mixed & 0xffffffffu) * slots) >> 32);
-}
 
 /// Slots for `keys` keys: at most three quarters are taken, so probe sequences stay short.
 std::size_t slotsFor(std::size_t keys) { return std::max(kFirstSlots, keys + keys / 3 + 1); }
@@ -55,28 +37,13 @@ void KeyIndex::reserve(std::size_t keys) {
   const std::size_t slots = slotsFor(keys);
   if (slots > slots_.size()) rehash(slots);
   keys_.reserve(keys);
-  counts_.reserve(keys);
+  tallies_.reserve(keys);
 }
 
 bool KeyIndex::sameText(const Key& k, std::u16string_view folded) const {
   if (k.textLength != folded.size()) return false;
   const std::u16string_view text = textOf(k);
   return std::equal(text.begin(), text.end(), folded.begin());
-}
-
-uint32_t KeyIndex::find(const KeyText& text) const {
-  if (slots_.empty()) return 0;
-  const uint64_t mixed = mix(text.hash);
-  const uint32_t tag = tagOf(mixed);
-  const std::size_t size = slots_.size();
-  for (std::size_t i = homeOf(mixed, size);; i = i + 1 == size ? 0 : i + 1) {
-    const uint64_t slot = slots_[i];
-    if (slot == 0) return 0;
-    const auto key = static_cast<uint32_t>(slot);
-    if (static_cast<uint32_t>(slot >> 32) == tag && sameText(keys_[key - 1], text.folded)) {
-      return key;
-    }
-  }
 }
 
 void KeyIndex::prefetch(const KeyText& text) const {
@@ -94,7 +61,7 @@ void KeyIndex::prefetchKey(const KeyText& text) const {
   const uint64_t slot = slots_[homeOf(mixed, slots_.size())];
   if (slot != 0 && static_cast<uint32_t>(slot >> 32) == tagOf(mixed)) {
     __builtin_prefetch(&keys_[static_cast<uint32_t>(slot) - 1]);
-    __builtin_prefetch(&counts_[static_cast<uint32_t>(slot) - 1]);
+    __builtin_prefetch(&tallies_[static_cast<uint32_t>(slot) - 1]);
   }
 #else
   (void)text;
@@ -105,7 +72,7 @@ uint32_t KeyIndex::intern(const KeyText& text) {
   if (const uint32_t key = find(text)) return key;
   if (slotsFor(keys_.size() + 1) > slots_.size()) rehash(slotsFor(2 * keys_.size() + 1));
   Key& k = keys_.emplace_back();
-  counts_.push_back(0);
+  tallies_.emplace_back();
   k.textLength = static_cast<uint32_t>(text.folded.size());
   if (text.folded.size() <= kInlineUnits) {
     std::copy(text.folded.begin(), text.folded.end(), k.text);
@@ -134,8 +101,10 @@ void KeyIndex::rehash(std::size_t slots) {
 
 void KeyIndex::add(uint32_t key, uint32_t row) {
   Key& k = keys_[key - 1];
-  uint32_t& count = counts_[key - 1];
+  Tally& t = tallies_[key - 1];
+  uint32_t& count = t.count;
   if ((count++ & ~kManyRows) == 0) ++liveKeys_;
+  t.rowXor ^= row;
   k.recentRow = row;
   if (!hasRows_) return;
   const uint32_t* first = rows_.data() + k.rowsAt;
@@ -169,11 +138,11 @@ void KeyIndex::layOutRows() {
   std::size_t total = 0;
   for (std::size_t i = 0; i < keys_.size(); ++i) {
     Key& k = keys_[i];
-    const uint32_t count = counts_[i] & ~kManyRows;
+    const uint32_t count = tallies_[i].count & ~kManyRows;
     k.rowsAt = static_cast<uint32_t>(total);
     k.rowsSize = 0;
     k.rowsCapacity = count;
-    if (count > kFewRows) counts_[i] |= kManyRows;
+    if (count > kFewRows) tallies_[i].count |= kManyRows;
     total += count;
   }
   rows_.assign(total, 0);

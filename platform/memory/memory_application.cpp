@@ -430,9 +430,8 @@ class MemoryRange final : public Range {
     }
     sheet_->forEachColumn(a.first.column, a.last.column, [&](int64_t c, const Column& col) {
       col.forEachLive(a.first.row, a.last.row, [&](int64_t r, const Cell&) {
-        col.contentInto(
-            r, block.cells[static_cast<std::size_t>((r - a.first.row) * a.columns() + c -
-                                                    a.first.column)]);
+        col.contentInto(r, block.cells[static_cast<std::size_t>((r - a.first.row) * a.columns() +
+                                                                c - a.first.column)]);
       });
     });
   }
@@ -555,7 +554,8 @@ void MemoryRange::advancedFilterUniqueInPlace() {
     const Column* col = sheet_->column(area.first.column);
     // Keys are small numbers: a flag per key tells which were seen.
     std::vector<uint32_t> keys(static_cast<std::size_t>(rows->rows()), 0);
-    const std::size_t limit = col ? col->keysOf(rows->first.row, rows->last.row, st_->locale, keys) : 1;
+    const std::size_t limit =
+        col ? col->keysOf(rows->first.row, rows->last.row, st_->locale, keys) : 1;
     std::vector<bool> seen(limit, false);
     for (int64_t r = rows->first.row; r <= rows->last.row; ++r) {
       const Cell* c = col ? col->at(r) : nullptr;

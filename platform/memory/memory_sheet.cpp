@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 
 #include "host/cell_text.hpp"
 
@@ -27,8 +26,8 @@ bool foldsTo(std::u16string_view text, std::u16string_view folded) {
   if (text.size() != folded.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
-    const char16_t f = c < 0x80 ? (c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c)
-                                : foldCase(c);
+    const char16_t f =
+        c < 0x80 ? (c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c) : foldCase(c);
     if (f != folded[i]) return false;
   }
   return true;
@@ -96,8 +95,8 @@ struct Column::Index {
         }
       }
     }
-    const int64_t recent = keys.recentRow(key);
-    if (holds(recent, key, base)) cursor = recent;
+    const int64_t known = keys.soleRow(key) != 0 ? keys.soleRow(key) : keys.recentRow(key);
+    if (holds(known, key, base)) cursor = known;
   }
 
   bool holds(int64_t row, uint32_t key, int64_t base) const {
@@ -289,7 +288,7 @@ void Column::reindex(int64_t row, const HostLocale& locale) {
   if (oldKey == newKey) return;
   ix.cellKeys[i] = newKey;
   if (oldKey != 0) {
-    ix.keys.remove(oldKey, [&](uint32_t r, uint32_t key) {
+    ix.keys.remove(oldKey, static_cast<uint32_t>(row), [&](uint32_t r, uint32_t key) {
       const int64_t at = static_cast<int64_t>(r) - base_;
       return at >= 0 && at < static_cast<int64_t>(ix.cellKeys.size()) &&
              ix.cellKeys[static_cast<std::size_t>(at)] == key;
@@ -377,6 +376,7 @@ int64_t Column::countKey(std::u16string_view folded, int64_t r1, int64_t r2,
   const uint32_t id = ix.find(folded, cells_, base_);
   if (id == 0 || ix.keys.count(id) == 0) return 0;
   if (r1 <= lo_ && r2 >= hi_) return ix.keys.count(id);
+  if (const int64_t sole = ix.keys.soleRow(id); sole != 0) return sole >= r1 && sole <= r2 ? 1 : 0;
   ix.ensureRows(base_);
   auto isCurrent = [&](uint32_t r) {
     const int64_t i = static_cast<int64_t>(r) - base_;
@@ -398,8 +398,22 @@ std::optional<int64_t> Column::firstKeyRow(const KeyText& key, int64_t from, int
                                            const HostLocale& locale) const {
   if (live_ == 0) return std::nullopt;
   Index& ix = index(locale);
-  const uint32_t id = ix.keys.find(key);
+  // A key held by one cell is told by that cell's text, which the caller reads next.
+  const uint32_t id = ix.keys.findBy(key, [&](uint32_t candidate) {
+    if (const uint32_t sole = ix.keys.soleRow(candidate); sole != 0) {
+      if (const Cell* c = at(sole)) {
+        if (const auto* text = std::get_if<std::u16string>(&c->value)) {
+          return foldsTo(*text, key.folded);
+        }
+      }
+    }
+    return ix.keys.isKeyOf(candidate, key.folded);
+  });
   if (id == 0 || ix.keys.count(id) == 0) return std::nullopt;
+  // One cell holds the key: its row is known without a row list.
+  if (const int64_t sole = ix.keys.soleRow(id); sole != 0) {
+    return sole >= from && sole <= to ? std::optional<int64_t>(sole) : std::nullopt;
+  }
   ix.ensureRows(base_);
   const auto rows = ix.keys.rows(id);
   for (auto it = std::lower_bound(rows.begin(), rows.end(), from);

@@ -112,8 +112,8 @@ class Column {
   Index& index(const HostLocale& locale) const;
   /// Interns the cells [first, end) (positions in cells_) into `keys`, their keys into
   /// `cellKeys` (one per cell).
-  void internCells(std::size_t first, std::size_t end, const HostLocale& locale,
-                   KeyIndex& keys, uint32_t* cellKeys) const;
+  void internCells(std::size_t first, std::size_t end, const HostLocale& locale, KeyIndex& keys,
+                   uint32_t* cellKeys) const;
   void releaseAll();
 
   int64_t base_ = 1;
@@ -180,7 +180,7 @@ class Sheet {
 
  private:
   std::map<int64_t, Column> columns_;  ///< never erased from, so addresses stay valid
-  Column* lastColumn_ = nullptr;        ///< the column setContent wrote to last
+  Column* lastColumn_ = nullptr;       ///< the column setContent wrote to last
   int64_t lastColumnNumber_ = 0;
   std::vector<bool> hidden_;
   const HostLocale* locale_;

@@ -14,7 +14,6 @@ namespace {
 
 using testing::EngineFixture;
 using EntryPoints = EngineFixture;
-using testing::text;
 
 struct QuestionRow {
   const char* name;

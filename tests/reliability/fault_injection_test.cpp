@@ -107,7 +107,7 @@ void valueSheet(Trial& t) {
 
 /// The add-in loaded on the host without a connection: the host stored, the undo macro
 /// registered; then `sheet`.
-std::function<void(Trial&)> loaded(std::function<void(Trial&)> sheet) {
+std::function<void(Trial&)> loaded(const std::function<void(Trial&)>& sheet) {
   return [sheet](Trial& t) {
     t.module.hostApp = t.host;
     registerUndoMacro(t.module);
@@ -120,7 +120,7 @@ std::function<void(Trial&)> loaded(std::function<void(Trial&)> sheet) {
 /// A removal command whose dialog the user answers with Yes after typing `inputs`.
 std::function<void(Trial&)> dialogRun(
     void (*command)(AddinModule&),
-    std::vector<std::pair<std::string, std::u16string>> inputs = {}) {
+    const std::vector<std::pair<std::string, std::u16string>>& inputs = {}) {
   return [command, inputs](Trial& t) {
     for (const auto& [box, text] : inputs) t.user.type(box, text);
     t.user.press("CommandButton1");
