@@ -75,7 +75,7 @@ void Connect::txtRemoverCB_Add(AddInInstance* AddInInst_1) {
     if (AddInInst_1 == nullptr) throw HostError(host_errors::kObjectNotSet, "No add-in instance");
     required(button).setOnAction(u"!<" + AddInInst_1->progId() + u">");
   });
-  tolerant([&] { app.setScreenUpdating(true); });
+  tolerantRetry([&] { app.setScreenUpdating(true); });
 }
 
 void Connect::txtRemoverMB_Add() noexcept {
@@ -115,7 +115,7 @@ void Connect::txtRemoverMB_Add() noexcept {
     module_.buttonHandlers.push_back(std::move(wrapper));
   }
 
-  tolerant([&] { hostApplication(module_).setScreenUpdating(true); });
+  tolerantRetry([&] { hostApplication(module_).setScreenUpdating(true); });
 }
 
 void Connect::remToolBar() {

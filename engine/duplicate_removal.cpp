@@ -220,7 +220,7 @@ class DuplicateRun {
       ++step_;
       if (progressStep()) break;
     }
-    tolerant([&] { app_.activeSheet()->showAllData(); });
+    tolerantRetry([&] { app_.activeSheet()->showAllData(); });
   }
 
   /// Clears every value that occurs exactly once.

@@ -23,9 +23,9 @@ void enterHostRunStateTolerant(Application& app) noexcept {
 }
 
 void leaveHostRunState(Application& app) noexcept {
-  tolerant([&] { app.setCalculation(xl::kCalculationAutomatic); });
-  tolerant([&] { app.setStatusBar(u""); });
-  tolerant([&] { app.setScreenUpdating(true); });
+  tolerantRetry([&] { app.setCalculation(xl::kCalculationAutomatic); });
+  tolerantRetry([&] { app.setStatusBar(u""); });
+  tolerantRetry([&] { app.setScreenUpdating(true); });
 }
 
 void bindUndoCommands(AddinModule& module) noexcept {

@@ -358,8 +358,8 @@ void UndoLastRun(AddinModule& module) {
       module.forms.messageBox(kUndoFailedText);
     }
   }
-  tolerant([&] { app.setCalculation(xl::kCalculationAutomatic); });
-  tolerant([&] { app.setScreenUpdating(true); });
+  tolerantRetry([&] { app.setCalculation(xl::kCalculationAutomatic); });
+  tolerantRetry([&] { app.setScreenUpdating(true); });
 }
 
 bool registerUndoMacro(AddinModule& module) {

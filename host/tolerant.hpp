@@ -21,6 +21,13 @@ bool tolerant(Step&& step) noexcept {
   }
 }
 
+/// Runs a step that puts the host back into its normal state: a failure is retried once
+/// (a transient refusal must not leave screen updating off), then skipped.
+template <class Step>
+bool tolerantRetry(Step&& step) noexcept {
+  return tolerant(step) || tolerant(step);
+}
+
 /// Runs one step that yields a value; a failure gives no value.
 template <class Step>
 auto tolerantGet(Step&& step) noexcept -> std::optional<std::decay_t<decltype(step())>> {
