@@ -31,6 +31,16 @@ struct RunSettings {
   int32_t calculation = xl::kCalculationAutomatic;
   int32_t enableCancelKey = 1;  ///< xlInterrupt until someone sets it
   std::u16string statusBar;     ///< empty: the host's own text
+
+  /// A setting by its script name ("statusbar", "screenupdating", "calculation",
+  /// "cancelkey") as a cell value; empty for any other name.
+  Value byName(std::string_view name) const {
+    if (name == "statusbar") return statusBar;
+    if (name == "screenupdating") return screenUpdating;
+    if (name == "calculation") return static_cast<double>(calculation);
+    if (name == "cancelkey") return static_cast<double>(enableCancelKey);
+    return {};
+  }
 };
 
 /// The host's Undo entry as bound by OnUndo.

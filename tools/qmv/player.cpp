@@ -449,12 +449,7 @@ class Player final : public memory::HeadlessUser {
         return;
       }
       case Op::ExpectHost: {
-        const auto& settings = app_->runSettings();
-        Value actual;
-        if (command.property == "statusbar") actual = settings.statusBar;
-        if (command.property == "screenupdating") actual = settings.screenUpdating;
-        if (command.property == "calculation") actual = static_cast<double>(settings.calculation);
-        if (command.property == "cancelkey") actual = static_cast<double>(settings.enableCancelKey);
+        const Value actual = app_->runSettings().byName(command.property);
         if (!sameValue(actual, command.values.front().value)) {
           failed(command,
                  "host " + command.property + " " + formatValue(command.values.front().value),

@@ -644,12 +644,7 @@ class ComSession {
         return;
       }
       case Op::ExpectHost: {
-        const auto& settings = host_->runSettings();
-        Value actual;
-        if (command.property == "statusbar") actual = settings.statusBar;
-        if (command.property == "screenupdating") actual = settings.screenUpdating;
-        if (command.property == "calculation") actual = static_cast<double>(settings.calculation);
-        if (command.property == "cancelkey") actual = static_cast<double>(settings.enableCancelKey);
+        const Value actual = host_->runSettings().byName(command.property);
         if (!cli::sameValue(actual, command.values.front().value)) {
           failed(command, "host " + command.property, cli::formatValue(actual));
         }
