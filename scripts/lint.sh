@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 base=${1:-HEAD~1}
 git rev-parse --verify -q "$base" >/dev/null || base=$(git rev-list --max-parents=0 HEAD)
 mapfile -t files < <(git diff --name-only --diff-filter=AM "$base" -- '*.cpp' '*.hpp' |
-  grep -v -E '^(platform/windows|fuzz)/' || true)
+  grep -v -E '^(platform/windows|tests/platform/windows|fuzz)/' || true)
 if [ ${#files[@]} -eq 0 ]; then
   echo "lint: no changed C++ files"
   exit 0
