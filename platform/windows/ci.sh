@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
-# Builds VandrelQMV.dll with MinGW-w64 and tests it under Wine: registration with
-# regsvr32 checked by reg query, the unit and COM tests, the session scripts played
-# through COM with the forms as windows, and the 32-bit build.
+# Builds VandrelQMV.dll with MinGW-w64, 64-bit and 32-bit, and tests both under Wine:
+# registration with regsvr32 checked by reg query, the unit and COM tests, and the session
+# scripts played through COM with the forms as windows.
 # QMV_SCREENSHOT_OUT=docs/screenshots platform/windows/ci.sh also renews the pictures of the
 # forms that the README shows (as PNG; needs imagemagick's convert).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-packages=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb xauth
-          googletest fonts-wine)
+# wine32 runs the 32-bit programs: it comes from Debian's i386 architecture.
+packages=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 wine32:i386
+          xvfb xauth googletest fonts-wine)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
@@ -25,7 +27,7 @@ build32=${QMV_WIN32_BUILD:-$root/build-win-x86}
 cmake --preset windows-x64 -B "$build64" >/dev/null
 cmake --build "$build64" --target VandrelQMV test_platform_windows test_com_sessions -j2
 cmake --preset windows-x86 -B "$build32" >/dev/null
-cmake --build "$build32" --target VandrelQMV -j2
+cmake --build "$build32" --target VandrelQMV test_platform_windows test_com_sessions -j2
 
 # Only Windows system DLLs may be imported.
 for dll in "$build64/platform/windows/VandrelQMV.dll" "$build32/platform/windows/VandrelQMV.dll"; do
@@ -53,61 +55,85 @@ if [[ ! -f $wineboot_done ]]; then
   touch "$wineboot_done"
 fi
 
-dll=$(winepath -w "$build64/platform/windows/VandrelQMV.dll" 2>/dev/null)
 clsid='{5B78BF42-A4CC-419B-81A5-7C8E1EE643F1}'
 passed=0
 failed=0
 check() {  # check NAME COMMAND...: one numbered check
   if "${@:2}" >/dev/null 2>&1; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1"; fi
 }
-query() { "$wine64" reg query "$@"; }
-absent() { ! "$wine64" reg query "$@"; }
+# The registry as the DLL of $bits bits sees it: a 32-bit DLL registered for the machine
+# writes to the 32-bit view, where 32-bit Excel looks.
+query() { "$wine64" reg query "$@" "/reg:$bits"; }
+absent() { ! query "$@"; }
 has_value() {  # has_value KEY NAME TEXT (an empty NAME is the default value)
   local value=(/ve)
   [[ -n $2 ]] && value=(/v "$2")
-  "$wine64" reg query "$1" "${value[@]}" 2>/dev/null | tr -d '\r' | grep -qF -- "$3"
+  query "$1" "${value[@]}" 2>/dev/null | tr -d '\r' | grep -qF -- "$3"
 }
 
-for scope in user machine; do
-  if [[ $scope == user ]]; then
-    root='HKCU\Software'; args=(/s); uargs=(/u /s)
-  else
-    root='HKLM\Software'; args=(/s /n /i:machine); uargs=(/u /s /n /i:machine)
-  fi
-  check "regsvr32 ($scope)" "$wine64" regsvr32 "${args[@]}" "$dll"
-  check "class server path ($scope)" has_value "$root\\Classes\\CLSID\\$clsid\\InprocServer32" "" "VandrelQMV.dll"
-  check "threading model ($scope)" has_value "$root\\Classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel Apartment
-  check "ProgID ($scope)" has_value "$root\\Classes\\Orvik.Connect\\CLSID" "" "$clsid"
-  check "friendly name ($scope)" has_value "$root\\Microsoft\\Office\\Excel\\Addins\\Orvik.Connect" FriendlyName Orvik
-  check "description ($scope)" has_value "$root\\Microsoft\\Office\\Excel\\Addins\\Orvik.Connect" Description \
-    "Vandrel QMV is a valuable addin to automate text removing task for Excel with quality and speed."
-  check "load behaviour ($scope)" has_value "$root\\Microsoft\\Office\\Excel\\Addins\\Orvik.Connect" LoadBehavior 0x3
-  check "type library ($scope)" query "$root\\Classes\\TypeLib\\{E112FEC0-89B6-4778-9F38-486F95ECF72B}\\1.0\\0\\win64"
-  check "regsvr32 /u ($scope)" "$wine64" regsvr32 "${uargs[@]}" "$dll"
-  check "class removed ($scope)" absent "$root\\Classes\\CLSID\\$clsid"
-  check "ProgID removed ($scope)" absent "$root\\Classes\\Orvik.Connect"
-  check "add-in key removed ($scope)" absent "$root\\Microsoft\\Office\\Excel\\Addins\\Orvik.Connect"
-  check "type library removed ($scope)" absent "$root\\Classes\\TypeLib\\{E112FEC0-89B6-4778-9F38-486F95ECF72B}"
+for bits in 64 32; do
+  build=$build64
+  [[ $bits == 32 ]] && build=$build32
+  dll=$(winepath -w "$build/platform/windows/VandrelQMV.dll" 2>/dev/null)
+  for scope in user machine; do
+    if [[ $scope == user ]]; then
+      root='HKCU\Software'; args=(/s); uargs=(/u /s)
+    else
+      root='HKLM\Software'; args=(/s /n /i:machine); uargs=(/u /s /n /i:machine)
+    fi
+    where="$bits-bit, $scope"
+    addin="$root\\Microsoft\\Office\\Excel\\Addins\\Orvik.Connect"
+    typelib="$root\\Classes\\TypeLib\\{E112FEC0-89B6-4778-9F38-486F95ECF72B}"
+    check "regsvr32 ($where)" "$wine64" regsvr32 "${args[@]}" "$dll"
+    check "class server path ($where)" has_value "$root\\Classes\\CLSID\\$clsid\\InprocServer32" "" "VandrelQMV.dll"
+    check "threading model ($where)" has_value "$root\\Classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel Apartment
+    check "ProgID ($where)" has_value "$root\\Classes\\Orvik.Connect\\CLSID" "" "$clsid"
+    check "friendly name ($where)" has_value "$addin" FriendlyName Orvik
+    check "description ($where)" has_value "$addin" Description \
+      "Vandrel QMV is a valuable addin to automate text removing task for Excel with quality and speed."
+    check "load behaviour ($where)" has_value "$addin" LoadBehavior 0x3
+    check "type library ($where)" query "$typelib\\1.0\\0\\win$bits"
+    if [[ $bits == 32 && $scope == machine ]]; then
+      # 64-bit Excel must not load a 32-bit add-in: its view holds no trace of it.
+      check "not in the 64-bit view ($where)" bash -c '! "$0" reg query "$1" /reg:64' "$wine64" "$addin"
+    fi
+    check "regsvr32 /u ($where)" "$wine64" regsvr32 "${uargs[@]}" "$dll"
+    check "class removed ($where)" absent "$root\\Classes\\CLSID\\$clsid"
+    check "ProgID removed ($where)" absent "$root\\Classes\\Orvik.Connect"
+    check "add-in key removed ($where)" absent "$addin"
+    check "type library removed ($where)" absent "$typelib"
+  done
 done
 echo "registry: $passed passed, $failed failed"
 
-# The unit and COM tests. Their windows need a display: the Wine server started by the
-# registry checks has none, so a new one starts under Xvfb.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
-set +e
-(cd "$build64/platform/windows" && xvfb-run -a "$wine64" test_platform_windows.exe 2>&1 | tr -d '\r')
-tests_status=${PIPESTATUS[0]}
-# The sessions through COM, with a picture of each form they show; again a new Wine
-# server for the new display.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+# The unit and COM tests of each build. Their windows need a display: the Wine server
+# started by the registry checks has none, so each program gets a new server under Xvfb.
+new_server() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+wine32=$(command -v wine)
+tests_status=0
+sessions_status=0
 shots=$(mktemp -d /tmp/qmv-shots.XXXXXX)
-(cd "$build64/platform/windows" &&
-  QMV_SCREENSHOTS="Z:${shots//\//\\}" xvfb-run -a -s '-screen 0 1280x1024x24' \
-    "$wine64" test_com_sessions.exe 2>&1 | tr -d '\r')
-sessions_status=${PIPESTATUS[0]}
-set -e
+for bits in 64 32; do
+  build=$build64 loader=$wine64 pictures=("QMV_SCREENSHOTS=Z:${shots//\//\\}")
+  [[ $bits == 32 ]] && build=$build32 loader=$wine32 pictures=()
+  echo "== $bits-bit"
+  new_server
+  set +e
+  (cd "$build/platform/windows" && xvfb-run -a "$loader" test_platform_windows.exe 2>&1 | tr -d '\r')
+  status=$?
+  ((status == 0)) || tests_status=$status
+  # The sessions through COM; the 64-bit ones take a picture of each form they show.
+  new_server
+  (cd "$build/platform/windows" &&
+    env "${pictures[@]}" xvfb-run -a -s '-screen 0 1280x1024x24' \
+      "$loader" test_com_sessions.exe 2>&1 | tr -d '\r')
+  status=$?
+  ((status == 0)) || sessions_status=$status
+  set -e
+done
 for form in frmPrgBar frmTextRemover frmUG; do
   if [[ ! -s $shots/$form.bmp ]]; then echo "FAIL: no picture of $form"; sessions_status=1; fi
 done

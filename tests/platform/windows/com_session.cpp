@@ -52,6 +52,21 @@ std::wstring windowText(HWND hwnd) {
   return text;
 }
 
+// Calls `visit(hwnd)` for each window until it returns false. Win32 takes a CALLBACK
+// (stdcall on 32-bit Windows) function, which a lambda does not convert to there.
+template <class Visit>
+BOOL CALLBACK visitWindow(HWND hwnd, LPARAM visit) {
+  return (*reinterpret_cast<Visit*>(visit))(hwnd) ? TRUE : FALSE;
+}
+template <class Visit>
+void forEachChild(HWND parent, Visit visit) {
+  EnumChildWindows(parent, &visitWindow<Visit>, reinterpret_cast<LPARAM>(&visit));
+}
+template <class Visit>
+void forEachThreadWindow(Visit visit) {
+  EnumThreadWindows(GetCurrentThreadId(), &visitWindow<Visit>, reinterpret_cast<LPARAM>(&visit));
+}
+
 // The name a form or control window carries.
 std::wstring nameOf(HWND hwnd) {
   const auto atom =
@@ -214,18 +229,14 @@ class ComSession {
     const std::wstring windowClass = className(hwnd);
     if (windowClass == L"#32770") {
       std::wstring text;
-      EnumChildWindows(
-          hwnd,
-          [](HWND child, LPARAM lp) -> BOOL {
-            auto* best = reinterpret_cast<std::wstring*>(lp);
-            if (CompareStringOrdinal(className(child).c_str(), -1, L"Static", -1, TRUE) ==
-                CSTR_EQUAL) {
-              std::wstring t = windowText(child);
-              if (t.size() > best->size()) *best = std::move(t);
-            }
-            return TRUE;
-          },
-          reinterpret_cast<LPARAM>(&text));
+      forEachChild(hwnd, [&](HWND child) {
+        if (CompareStringOrdinal(className(child).c_str(), -1, L"Static", -1, TRUE) ==
+            CSTR_EQUAL) {
+          std::wstring t = windowText(child);
+          if (t.size() > text.size()) text = std::move(t);
+        }
+        return true;
+      });
       messages_.push_back(fromWide(text));
       PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
       return;
@@ -255,61 +266,37 @@ class ComSession {
     if (form.empty() || form == L"InputBox") return;
     auto& kept = lastSeen_[form];
     kept.clear();
-    EnumChildWindows(
-        hwnd,
-        [](HWND child, LPARAM lp) -> BOOL {
-          const std::wstring name = nameOf(child);
-          if (!name.empty()) {
-            (*reinterpret_cast<std::map<std::wstring, ControlState>*>(lp))[name] =
-                readControl(child);
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&kept));
+    forEachChild(hwnd, [&](HWND child) {
+      const std::wstring name = nameOf(child);
+      if (!name.empty()) kept[name] = readControl(child);
+      return true;
+    });
   }
 
   static HWND findControl(HWND form, const std::wstring& name) {
-    struct Search {
-      const std::wstring* name;
-      HWND found;
-    } search{&name, nullptr};
-    EnumChildWindows(
-        form,
-        [](HWND child, LPARAM lp) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lp);
-          if (nameOf(child) == *s->name) {
-            s->found = child;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND found = nullptr;
+    forEachChild(form, [&](HWND child) {
+      if (nameOf(child) == name) found = child;
+      return found == nullptr;
+    });
+    return found;
   }
 
   // A form window of this thread by name (any, or only a shown one); the topmost shown
   // form when `name` is empty: the one that is visible and enabled.
   static HWND findForm(const std::wstring& name, bool shownOnly) {
-    struct Search {
-      const std::wstring* name;
-      bool shownOnly;
-      HWND found;
-    } search{&name, shownOnly, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lp);
-          if (className(hwnd) != L"VandrelQmvForm") return TRUE;
-          const bool shown = IsWindowVisible(hwnd) != FALSE;
-          if (s->name->empty()) {
-            if (shown && IsWindowEnabled(hwnd)) s->found = hwnd;
-          } else if (nameOf(hwnd) == *s->name && (shown || !s->shownOnly)) {
-            s->found = hwnd;
-          }
-          return s->found ? FALSE : TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND found = nullptr;
+    forEachThreadWindow([&](HWND hwnd) {
+      if (className(hwnd) != L"VandrelQmvForm") return true;
+      const bool shown = IsWindowVisible(hwnd) != FALSE;
+      if (name.empty()) {
+        if (shown && IsWindowEnabled(hwnd)) found = hwnd;
+      } else if (nameOf(hwnd) == name && (shown || !shownOnly)) {
+        found = hwnd;
+      }
+      return found == nullptr;
+    });
+    return found;
   }
 
   // ---- The user's thread --------------------------------------------------------------
@@ -363,15 +350,12 @@ class ComSession {
     if (pending_) {
       // What the windows of the stuck thread show, for the one reading the failure.
       onUi([] {
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND h, LPARAM) -> BOOL {
-              std::fwprintf(stderr, L"window %ls \"%ls\" name=%ls visible=%d enabled=%d\n",
-                            className(h).c_str(), windowText(h).c_str(), nameOf(h).c_str(),
-                            IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0);
-              return TRUE;
-            },
-            0);
+        forEachThreadWindow([](HWND h) {
+          std::fwprintf(stderr, L"window %ls \"%ls\" name=%ls visible=%d enabled=%d\n",
+                        className(h).c_str(), windowText(h).c_str(), nameOf(h).c_str(),
+                        IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0);
+          return true;
+        });
       });
       throw std::runtime_error("the add-in did not come back");
     }
