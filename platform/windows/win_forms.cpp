@@ -59,6 +59,21 @@ bool isContainerKind(ControlKind kind) {
   return kind == ControlKind::Frame || kind == ControlKind::Image;
 }
 
+/// Whether `upper` comes before `lower` among their siblings, that is lies over it.
+bool liesOver(HWND upper, HWND lower) {
+  for (HWND w = GetWindow(upper, GW_HWNDNEXT); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+    if (w == lower) return true;
+  }
+  return false;
+}
+
+/// Places `upper` just over `lower`, moving nothing else.
+void placeJustOver(HWND upper, HWND lower) {
+  const HWND above = GetWindow(lower, GW_HWNDPREV);
+  SetWindowPos(upper, above != nullptr ? above : HWND_TOP, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 // Shapes and lines have no window: their container draws them on its background, under
 // every control, as lightweight controls are drawn.
 bool isWindowless(ControlKind kind) {
@@ -195,6 +210,7 @@ Win32FormsToolkit::FormWindow& Win32FormsToolkit::ensureWindow(Form& form) {
   for (const auto& control : form.controls()) {
     if (isContainerKind(control->kind())) createControl(ref, *control);
   }
+  stackContainers(ref);
   for (const auto& control : form.controls()) {
     if (!isContainerKind(control->kind()) && !isWindowless(control->kind())) {
       createControl(ref, *control);
@@ -211,6 +227,31 @@ Win32FormsToolkit::FormWindow& Win32FormsToolkit::ensureWindow(Form& form) {
   }
   form.setObserver(this);
   return ref;
+}
+
+void Win32FormsToolkit::stackContainers(FormWindow& fw) {
+  // A form draws a container declared later over an earlier one it overlaps (a group of
+  // inputs over the strip behind it), whereas Windows puts the first-created sibling on
+  // top. Only overlapping pairs move, so the tab order stays the order of declaration.
+  std::vector<HWND> earlier;
+  for (const auto& control : fw.form->controls()) {
+    if (!isContainerKind(control->kind())) continue;
+    const auto it = fw.controls.find(control.get());
+    if (it == fw.controls.end()) continue;
+    const HWND upper = it->second;
+    RECT upperRect{};
+    GetWindowRect(upper, &upperRect);
+    for (const HWND lower : earlier) {
+      RECT lowerRect{};
+      RECT overlap{};
+      GetWindowRect(lower, &lowerRect);
+      if (GetParent(lower) == GetParent(upper) && IntersectRect(&overlap, &upperRect, &lowerRect) &&
+          !liesOver(upper, lower)) {
+        placeJustOver(upper, lower);
+      }
+    }
+    earlier.push_back(upper);
+  }
 }
 
 void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {

@@ -52,6 +52,8 @@ class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
   FormWindow& ensureWindow(Form& form);
   void destroyWindow(Form& form);
   void createControl(FormWindow& fw, Control& control);
+  /// Stacks overlapping containers so that one declared later lies over an earlier one.
+  void stackContainers(FormWindow& fw);
   void syncControl(FormWindow& fw, Control& control, ControlProperty property);
 
   static LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

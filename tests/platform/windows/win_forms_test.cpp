@@ -232,6 +232,60 @@ TEST(Win32FormsToolkitTest, ClickableLabelsAndImagesReportClicks) {
   toolkit.unload(t.form);
 }
 
+// Whether `upper` lies over `lower`: it comes first among their siblings.
+bool liesOver(HWND upper, HWND lower) {
+  for (HWND w = GetWindow(upper, GW_HWNDNEXT); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+    if (w == lower) return true;
+  }
+  return false;
+}
+
+TEST(Win32FormsToolkitTest, AFrameDeclaredLaterLiesOverTheFrameItOverlaps) {
+  // The confirm dialog's layout: the start-position and count groups over the outer strip,
+  // and two frames elsewhere that overlap nothing.
+  Win32FormsToolkit toolkit;
+  Form form{"frmFrames"};
+  form.geometry = {0, 0, 278, 124};
+  Control& strip = form.add("Frame3", ControlKind::Frame);
+  strip.geometry = {26, 38, 223, 26};
+  Control& start = form.add("Frame1", ControlKind::Frame);
+  start.geometry = {28, 40, 99, 23};
+  Control& startBox = form.add("txtSP", ControlKind::TextBox, "Frame1");
+  startBox.geometry = {56, 3, 37, 16};
+  Control& count = form.add("Frame2", ControlKind::Frame);
+  count.geometry = {127, 40, 120, 23};
+  Control& countBox = form.add("txtNOC", ControlKind::TextBox, "Frame2");
+  countBox.geometry = {68, 4, 45, 16};
+  Control& first = form.add("FrameA", ControlKind::Frame);
+  first.geometry = {2, 90, 20, 20};
+  Control& second = form.add("FrameB", ControlKind::Frame);
+  second.geometry = {250, 90, 20, 20};
+  const auto window = reinterpret_cast<HWND>(toolkit.windowHandle(form));
+  ASSERT_TRUE(IsWindow(window));
+
+  EXPECT_TRUE(liesOver(toolkit.controlWindow(start), toolkit.controlWindow(strip)));
+  EXPECT_TRUE(liesOver(toolkit.controlWindow(count), toolkit.controlWindow(strip)));
+  // Frames that overlap nothing keep the order they were made in, and so the tab order.
+  EXPECT_TRUE(liesOver(toolkit.controlWindow(start), toolkit.controlWindow(count)));
+  EXPECT_TRUE(liesOver(toolkit.controlWindow(first), toolkit.controlWindow(second)));
+  // What a click on the middle of each box reaches.
+  struct Row {
+    const char* name;
+    Control& box;
+    Control& frame;
+  };
+  const Row rows[] = {{"start position", startBox, start}, {"count", countBox, count}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RECT box{};
+    GetWindowRect(toolkit.controlWindow(row.box), &box);
+    POINT middle{(box.left + box.right) / 2, (box.top + box.bottom) / 2};
+    ScreenToClient(window, &middle);
+    EXPECT_EQ(ChildWindowFromPointEx(window, middle, CWP_ALL), toolkit.controlWindow(row.frame));
+  }
+  toolkit.unload(form);
+}
+
 TEST(Win32FormsToolkitTest, WindowsCarryTheirNamesAndDecorationsHaveNone) {
   Win32FormsToolkit toolkit;
   DecoratedForm t;
