@@ -37,6 +37,9 @@ class AddinModule {
   std::shared_ptr<UndoSnapshot> undoSnapshot;
   /// True once the host can run the undo macro; bindings are made only then.
   bool undoMacroRegistered = false;
+  /// True while Control+Z is bound to the undo macro, so that disconnecting gives the key
+  /// back to the host instead of leaving it on a macro that no longer does anything.
+  bool undoKeyBound = false;
 
   /// Menu button wrappers (keep their Click subscriptions alive) and the latest one.
   std::vector<std::shared_ptr<cbEvents>> buttonHandlers;

@@ -8,6 +8,7 @@
 #include "addin/command_table.hpp"
 #include "addin/host_object.hpp"
 #include "commands/entry_points.hpp"
+#include "engine/run_steps.hpp"
 #include "engine/undo.hpp"
 #include "host/tolerant.hpp"
 
@@ -40,6 +41,7 @@ void Connect::AddinInstance_OnConnection(ApplicationPtr app, AddInInstance* addI
 void Connect::AddinInstance_OnDisconnection() noexcept {
   removeEveryPopup(*this);
   tolerant([&] { remToolBar(); });
+  releaseUndoKey(module_);
   tolerant([&] { module_.hostApp.reset(); });
   tolerant([&] { CBarCtl.reset(); });
   tolerant([&] { module_.buttonHandlers = {}; });

@@ -32,7 +32,12 @@ void bindUndoCommands(AddinModule& module) noexcept {
   if (!module.hostApp || !module.undoMacroRegistered) return;
   Application& app = *module.hostApp;
   tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });
-  tolerant([&] { app.onKey(kUndoKey, kUndoMacro); });
+  if (tolerant([&] { app.onKey(kUndoKey, kUndoMacro); })) module.undoKeyBound = true;
+}
+
+void releaseUndoKey(AddinModule& module) noexcept {
+  if (!module.hostApp || !module.undoKeyBound) return;
+  if (tolerant([&] { module.hostApp->resetKey(kUndoKey); })) module.undoKeyBound = false;
 }
 
 namespace {

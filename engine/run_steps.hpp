@@ -34,6 +34,9 @@ void leaveHostRunState(Application& app) noexcept;
 /// every Control+Z fail).
 void bindUndoCommands(AddinModule& module) noexcept;
 
+/// Gives Control+Z back to the host if the add-in bound it; tolerant.
+void releaseUndoKey(AddinModule& module) noexcept;
+
 /// Rounds to the nearest whole number, a half going to the even neighbour.
 int64_t roundHalfEven(double x);
 

@@ -276,6 +276,8 @@ class Application {
   virtual void onUndo(const std::u16string& text, const std::u16string& macro) = 0;
   /// Binds a key ("^z") to a macro.
   virtual void onKey(const std::u16string& key, const std::u16string& macro) = 0;
+  /// Gives a key bound by onKey back its own action in the host.
+  virtual void resetKey(const std::u16string& key) = 0;
   /// Makes `name` a macro the host can run (its Undo entry, a bound key). Returns false
   /// when this host cannot run it; callers must then not bind anything to the name.
   virtual bool registerMacro(const std::u16string& name, std::function<void()> macro) = 0;

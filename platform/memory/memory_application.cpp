@@ -923,6 +923,12 @@ void MemoryApplication::onKey(const std::u16string& key, const std::u16string& m
   state_->keys[key] = macro;
 }
 
+void MemoryApplication::resetKey(const std::u16string& key) {
+  state_->hostCall();
+  if (key.empty()) throw HostError(host_errors::kRefused, "Method 'OnKey' failed");
+  state_->keys.erase(key);
+}
+
 bool MemoryApplication::registerMacro(const std::u16string& name, std::function<void()> macro) {
   state_->hostCall();
   for (auto& [n, m] : state_->macros) {

@@ -114,6 +114,7 @@ class MemoryApplication final : public Application {
   void setStatusBar(const std::u16string& text) override;
   void onUndo(const std::u16string& text, const std::u16string& macro) override;
   void onKey(const std::u16string& key, const std::u16string& macro) override;
+  void resetKey(const std::u16string& key) override;
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override;
   CommandBarsPtr commandBars() override;
   AddInPtr addIn(const std::u16string& name) override;

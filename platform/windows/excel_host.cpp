@@ -565,6 +565,8 @@ class ExcelApplication final : public Application {
   void onKey(const std::u16string& key, const std::u16string& macro) override {
     call(app(), L"OnKey", {key, macro});
   }
+  // OnKey without a procedure restores the key; an empty procedure would disable it.
+  void resetKey(const std::u16string& key) override { call(app(), L"OnKey", {key}); }
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override {
     if (!commands_) return false;
     const uint64_t token = commands_->offer(name, std::move(macro));

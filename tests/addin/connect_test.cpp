@@ -1,10 +1,12 @@
 // Connection, disconnection and the menu and toolbar they build and remove.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <string>
 
 #include "addin/cb_events.hpp"
+#include "engine/run_steps.hpp"
 #include "engine/undo.hpp"
 #include "host/host_error.hpp"
 #include "tests/addin/surface_fixture.hpp"
@@ -168,6 +170,61 @@ TEST_F(SurfaceTest, DisconnectionRemovesBarsAndReleasesEverything) {
   EXPECT_TRUE(module.buttonHandlers.empty());
   EXPECT_FALSE(module.currentHandler);
   EXPECT_EQ(app->subscriptionCount(), 0);
+}
+
+TEST_F(SurfaceTest, DisconnectionGivesControlZBackOnlyIfTheAddinTookIt) {
+  struct Row {
+    const char* name;
+    bool boundBefore;  // another macro held Control+Z before the connection
+    bool run;          // a run bound Control+Z to the undo macro
+    std::optional<std::u16string> afterwards;
+  };
+  const Row rows[] = {
+      {"bound by a run", false, true, std::nullopt},
+      {"bound by a run over another binding", true, true, std::nullopt},
+      {"another binding and no run", true, false, u"their_macro"},
+      {"nothing bound", false, false, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    app = std::make_shared<memory::MemoryApplication>();
+    if (row.boundBefore) app->onKey(u"^z", u"their_macro");
+    connectHost();
+    if (row.run) bindUndoCommands(module);
+    connect.AddinInstance_OnDisconnection();
+    EXPECT_EQ(app->keyBinding(u"^z"), row.afterwards);
+    EXPECT_FALSE(module.undoKeyBound);
+  }
+}
+
+TEST_F(SurfaceTest, ARefusedKeyResetIsTriedAgainAtTheNextDisconnection) {
+  connectHost();
+  bindUndoCommands(module);
+  // Which host call of a disconnection is the reset: the one whose failure keeps the key.
+  uint64_t failing = 0;
+  for (uint64_t n = 1; n <= 100 && failing == 0; ++n) {
+    auto probe = std::make_shared<memory::MemoryApplication>();
+    AddinModule probeModule{toolkit, shell};
+    Connect probeConnect{probeModule};
+    const auto probeInstance = probe->makeAddInInstance(u"Orvik.Connect");
+    probeConnect.AddinInstance_OnConnection(probe, probeInstance.get());
+    bindUndoCommands(probeModule);
+    probe->armFault(n, host_errors::kRefused);
+    probeConnect.AddinInstance_OnDisconnection();
+    probe->disarmFault();
+    if (probe->keyBinding(u"^z")) failing = n;
+  }
+  ASSERT_NE(failing, 0u) << "no single failing call kept the binding";
+  app->armFault(failing, host_errors::kRefused);
+  connect.AddinInstance_OnDisconnection();
+  app->disarmFault();
+  EXPECT_EQ(app->keyBinding(u"^z"), std::optional<std::u16string>(u"undo_changes"));
+  EXPECT_TRUE(module.undoKeyBound);
+
+  connectHost();
+  connect.AddinInstance_OnDisconnection();
+  EXPECT_EQ(app->keyBinding(u"^z"), std::nullopt);
+  EXPECT_FALSE(module.undoKeyBound);
 }
 
 TEST_F(SurfaceTest, DisconnectionCopesWithBarsDeletedByHand) {

@@ -515,7 +515,12 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     return Variant();
   };
   m[L"OnKey"] = [h](Call& c) {
-    h->onKey(textOf(c.arg(0, L"Key")), textOf(c.arg(1, L"Procedure")));
+    const Variant procedure = c.arg(1, L"Procedure");
+    if (procedure.type() == VT_EMPTY) {
+      h->resetKey(textOf(c.arg(0, L"Key")));
+    } else {
+      h->onKey(textOf(c.arg(0, L"Key")), textOf(procedure));
+    }
     return Variant();
   };
   m[L"CommandBars"] = [w, h](Call&) {
