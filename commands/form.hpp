@@ -36,6 +36,9 @@ enum class ControlKind {
 /// A combo box that allows typing, or a drop-down list without typing.
 enum class ComboStyle { DropDownCombo, DropDownList };
 
+/// Where a label's caption stands across its width.
+enum class TextAlign { Left, Center };
+
 /// Position and size in points, relative to the container.
 struct Geometry {
   float left = 0;
@@ -125,6 +128,8 @@ class Control {
   std::u16string fontName = u"Tahoma";
   float fontSize = 8.25f;
   bool wordWrap = false;
+  TextAlign textAlign = TextAlign::Left;  ///< a label's caption
+  bool etched = false;                    ///< a label drawn with an etched border
 
   /// Event handlers (absent ones do nothing).
   std::function<void()> onClick;

@@ -74,10 +74,12 @@ void frmTextRemover::buildControls() {
   Control& lblPer = place(add("lblPer", ControlKind::Label), {191, 171, 30, 14});
   lblPer.setCaption(u"0%");
   lblPer.backColor = kPercentColour;
+  lblPer.textAlign = TextAlign::Center;
+  lblPer.etched = true;
   Control& bar = place(add("ProgressBar1", ControlKind::ProgressBar), {10.5f, 174, 178, 11});
   bar.setMax(100);
   bar.setValue(0);
-  place(add("Label4", ControlKind::Label), {9, 171, 182, 14});
+  place(add("Label4", ControlKind::Label), {9, 171, 182, 14}).etched = true;
 
   // The main frame.
   place(add("Frame2", ControlKind::Frame, "Frame1"), {123, 44, 81, 46});

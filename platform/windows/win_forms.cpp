@@ -269,7 +269,10 @@ void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
   std::wstring text;
   switch (control.kind()) {
     case ControlKind::Label:
-      style |= (control.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP) | SS_NOPREFIX;
+      style |= (control.textAlign == TextAlign::Center ? SS_CENTER
+                : control.wordWrap                     ? SS_LEFT
+                                                       : SS_LEFTNOWORDWRAP) |
+               SS_NOPREFIX;
       if (control.onClick) style |= SS_NOTIFY;  // a clickable label reports its clicks
       text = toWide(control.caption());
       break;
@@ -329,6 +332,12 @@ void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
                reinterpret_cast<WPARAM>(fw.font(control.fontName, control.fontSize, dpi_)), FALSE);
 
   switch (control.kind()) {
+    case ControlKind::Label:
+      if (control.etched) {
+        SetWindowSubclass(hwnd, &Win32FormsToolkit::controlSubclassProc, 1,
+                          reinterpret_cast<DWORD_PTR>(&fw));
+      }
+      break;
     case ControlKind::TextBox:
       if (control.maxLength > 0)
         SendMessageW(hwnd, EM_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
@@ -791,6 +800,19 @@ LRESULT CALLBACK Win32FormsToolkit::controlSubclassProc(HWND hwnd, UINT msg, WPA
   Control* control = fw ? fw->controlOf(hwnd) : nullptr;
   if (!control) return DefSubclassProc(hwnd, msg, wp, lp);
   switch (msg) {
+    case WM_PAINT:
+      if (control->kind() == ControlKind::Label && control->etched) {
+        // The static control draws its caption; the etched edge goes over its border.
+        const LRESULT painted = DefSubclassProc(hwnd, msg, wp, lp);
+        if (HDC dc = GetDC(hwnd)) {
+          RECT rc;
+          GetClientRect(hwnd, &rc);
+          DrawEdge(dc, &rc, EDGE_ETCHED, BF_RECT);
+          ReleaseDC(hwnd, dc);
+        }
+        return painted;
+      }
+      break;
     case WM_CHAR: {
       if (!control->onKeyPress) break;
       int key = static_cast<int>(wp);

@@ -111,6 +111,9 @@ TEST_F(WizardForm, KeepsTheReferenceLayoutAndColours) {
   EXPECT_FLOAT_EQ(form.geometry.height, 197);
   EXPECT_EQ(form.backColor, 0xC0C0FFu);
   EXPECT_EQ(form.control("lblPer").backColor, 0xFFFF80u);
+  EXPECT_EQ(form.control("lblPer").textAlign, TextAlign::Center);
+  EXPECT_TRUE(form.control("lblPer").etched);
+  EXPECT_TRUE(form.control("Label4").etched);
   EXPECT_EQ(form.control("Frame5").backColor, 0xFFFFC0u);
   EXPECT_EQ(form.control("txtStartPos").backColor, 0xFFFFC0u);
   const Geometry bar = form.control("ProgressBar1").geometry;

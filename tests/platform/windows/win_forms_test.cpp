@@ -286,6 +286,32 @@ TEST(Win32FormsToolkitTest, AFrameDeclaredLaterLiesOverTheFrameItOverlaps) {
   toolkit.unload(form);
 }
 
+TEST(Win32FormsToolkitTest, LabelsStandWhereTheirAlignmentSays) {
+  Win32FormsToolkit toolkit;
+  Form form{"frmLabels"};
+  Control& centred = form.add("lblPer", ControlKind::Label);
+  centred.textAlign = TextAlign::Center;
+  centred.etched = true;
+  Control& left = form.add("Label1", ControlKind::Label);
+  Control& wrapped = form.add("Label2", ControlKind::Label);
+  wrapped.wordWrap = true;
+  ASSERT_TRUE(IsWindow(reinterpret_cast<HWND>(toolkit.windowHandle(form))));
+  struct Row {
+    const char* name;
+    Control& label;
+    LONG_PTR alignment;
+  };
+  const Row rows[] = {{"centred", centred, SS_CENTER},
+                      {"left, one line", left, SS_LEFTNOWORDWRAP},
+                      {"left, wrapped", wrapped, SS_LEFT}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const LONG_PTR style = GetWindowLongPtrW(toolkit.controlWindow(row.label), GWL_STYLE);
+    EXPECT_EQ(style & SS_TYPEMASK, row.alignment);
+  }
+  toolkit.unload(form);
+}
+
 TEST(Win32FormsToolkitTest, WindowsCarryTheirNamesAndDecorationsHaveNone) {
   Win32FormsToolkit toolkit;
   DecoratedForm t;
