@@ -503,7 +503,7 @@ void Win32FormsToolkit::beginWindowMove(Form& form) {
   auto it = windows_.find(&form);
   if (it == windows_.end() || !it->second->hwnd) return;
   ReleaseCapture();
-  SendMessageW(it->second->hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+  SendMessageA(it->second->hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
 void Win32FormsToolkit::showModal(Form& form) {
