@@ -89,13 +89,35 @@ struct ControlState {
   double max = 0;
   std::vector<std::u16string> list;
   int listIndex = -1;
+  std::u16string tooltip;
 };
+
+// The tip the form's tooltip window holds for `control`; empty when it holds none.
+std::u16string tooltipOf(HWND control) {
+  const HWND form = GetAncestor(control, GA_ROOT);
+  HWND tips = nullptr;
+  forEachThreadWindow([&](HWND w) {
+    if (className(w) == TOOLTIPS_CLASSW && GetWindow(w, GW_OWNER) == form) tips = w;
+    return tips == nullptr;
+  });
+  if (!tips) return {};
+  std::wstring text(1024, L'\0');
+  TOOLINFOW info{};
+  info.cbSize = sizeof(info);
+  info.hwnd = form;
+  info.uId = reinterpret_cast<UINT_PTR>(control);
+  info.lpszText = text.data();
+  SendMessageW(tips, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&info));
+  text.resize(wcslen(text.c_str()));
+  return fromWide(text);
+}
 
 ControlState readControl(HWND hwnd) {
   ControlState s;
   s.windowClass = className(hwnd);
   s.style = GetWindowLongW(hwnd, GWL_STYLE);
   s.text = fromWide(windowText(hwnd));
+  s.tooltip = tooltipOf(hwnd);
   if (CompareStringOrdinal(s.windowClass.c_str(), -1, L"Button", -1, TRUE) == CSTR_EQUAL) {
     s.checked = SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
   } else if (s.windowClass == PROGRESS_CLASSW) {
@@ -124,6 +146,7 @@ bool isClass(const ControlState& s, const wchar_t* name) {
 Value propertyOf(const ControlState& s, const Command& command) {
   const std::string& p = command.property;
   if (p == "caption" || p == "text") return s.text;
+  if (p == "tooltip") return s.tooltip;
   if (p == "visible") return (s.style & WS_VISIBLE) != 0;
   if (p == "enabled") return (s.style & WS_DISABLED) == 0;
   if (p == "listindex") return static_cast<double>(s.listIndex);
@@ -230,8 +253,7 @@ class ComSession {
     if (windowClass == L"#32770") {
       std::wstring text;
       forEachChild(hwnd, [&](HWND child) {
-        if (CompareStringOrdinal(className(child).c_str(), -1, L"Static", -1, TRUE) ==
-            CSTR_EQUAL) {
+        if (CompareStringOrdinal(className(child).c_str(), -1, L"Static", -1, TRUE) == CSTR_EQUAL) {
           std::wstring t = windowText(child);
           if (t.size() > text.size()) text = std::move(t);
         }
@@ -271,6 +293,15 @@ class ComSession {
       if (!name.empty()) kept[name] = readControl(child);
       return true;
     });
+  }
+
+  // The edit window of a text box or of a combo box that takes typing; null otherwise.
+  static HWND editOf(HWND control) {
+    if (className(control) == L"Edit") return control;
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof(info);
+    if (className(control) == L"ComboBox" && GetComboBoxInfo(control, &info)) return info.hwndItem;
+    return nullptr;
   }
 
   static HWND findControl(HWND form, const std::wstring& name) {
@@ -501,6 +532,8 @@ class ComSession {
         SendMessageW(form, WM_CLOSE, 0, 0);
         return;
       }
+      // A press on the form itself starts the system's move loop, which waits for a mouse.
+      if (command.op == Op::MouseDown && command.control.empty()) unsupported(command);
       HWND control = findControl(form, controlName);
       if (!control) {
         throw ScriptFailure("line " + std::to_string(command.line) + ": the form " +
@@ -509,8 +542,34 @@ class ComSession {
       switch (command.op) {
         case Op::Press:
         case Op::Toggle:
+        case Op::Pick:
           SendMessageW(control, BM_CLICK, 0, 0);
           break;
+        case Op::MouseDown:
+          SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 1));
+          SendMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(1, 1));
+          break;
+        case Op::Type:
+        case Op::Clear: {
+          HWND edit = editOf(control);
+          if (!edit) {
+            throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.control +
+                                " takes no typing");
+          }
+          // A box entered from elsewhere has its whole text selected, as after Tab.
+          if (GetFocus() != edit) {
+            SetFocus(edit);
+            SendMessageW(edit, EM_SETSEL, 0, -1);
+          }
+          if (command.op == Op::Clear) {
+            SendMessageW(edit, EM_SETSEL, 0, -1);
+            SendMessageW(edit, WM_CLEAR, 0, 0);
+            break;
+          }
+          // The keys one by one, through the box's key filter as the keyboard sends them.
+          for (const char16_t unit : command.text) SendMessageW(edit, WM_CHAR, unit, 0);
+          break;
+        }
         case Op::ChooseIndex:
         case Op::ChooseEntry: {
           const LRESULT index =

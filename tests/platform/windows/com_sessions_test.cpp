@@ -65,7 +65,10 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
   const Row rows[] = {
       {"examples/character_run.qmv", {"frmPrgBar"}},
       {"examples/duplicates.qmv", {"frmPrgBar"}},
+      {"examples/dialog_inputs.qmv", {"frmPrgBar"}},
+      {"examples/spaces_and_case.qmv", {"frmPrgBar"}},
       {"examples/wizard_list.qmv", {"frmTextRemover"}},
+      {"examples/wizard_position.qmv", {"frmTextRemover"}},
       {"tests/platform/windows/sessions/undo.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/about.qmv", {"frmUG"}},
