@@ -17,6 +17,7 @@
 #include "platform/memory/memory_application.hpp"
 #include "platform/memory/recorded_shell.hpp"
 #include "tools/qmv/files.hpp"
+#include "tools/qmv/host_script.hpp"
 #include "tools/qmv/script.hpp"
 #include "tools/qmv/sheet_csv.hpp"
 #include "tools/qmv/values.hpp"
@@ -142,50 +143,13 @@ class Player final : public memory::HeadlessUser {
     if (isFormAction(command.op)) {
       throw ScriptError(command.line, command.name + ": no form is shown");
     }
+    if (applyHostCommand(*app_, command)) return;
     switch (command.op) {
-      case Op::Workbook:
-        app_->addWorkbook();
-        break;
-      case Op::CloseWorkbooks:
-        app_->closeWorkbooks();
-        break;
-      case Op::Sheet:
-        if (app_->workbooksCount() == 0) {
-          throw ScriptError(command.line, "sheet: no workbook is open (start with workbook)");
-        }
-        try {
-          app_->activateSheet({command.text, {}});
-        } catch (const std::invalid_argument&) {
-          app_->addSheet(command.text);
-          app_->activateSheet({command.text, {}});
-        }
-        break;
-      case Op::Set:
-        app_->setCell(command.cell, command.values.front());
-        break;
-      case Op::Column:
-        for (std::size_t i = 0; i < command.values.size(); ++i) {
-          app_->setCell({command.cell.row + static_cast<int64_t>(i), command.cell.column},
-                        command.values[i]);
-        }
-        break;
-      case Op::Fill:
-        app_->setFill(command.cell, command.none ? std::nullopt : command.colour);
-        break;
-      case Op::HideRow:
-        app_->setRowHidden(command.number, true);
-        break;
-      case Op::Select:
-        app_->select(command.text);
-        break;
       case Op::Load:
         load(command);
         break;
       case Op::Save:
         save(command);
-        break;
-      case Op::AddinItem:
-        app_->addAddIn(command.text, command.flag);
         break;
       case Op::Connect:
         connect_.AddinInstance_OnConnection(app_, instance_.get());
@@ -448,60 +412,16 @@ class Player final : public memory::HeadlessUser {
         if (!holds) failed(command, "form " + command.form + " " + command.property, state);
         return;
       }
-      case Op::ExpectHost: {
-        const Value actual = app_->runSettings().byName(command.property);
-        if (!sameValue(actual, command.values.front().value)) {
-          failed(command,
-                 "host " + command.property + " " + formatValue(command.values.front().value),
-                 formatValue(actual));
+      case Op::ExpectHost:
+      case Op::ExpectOnUndo:
+      case Op::ExpectOnKey:
+      case Op::ExpectBar:
+      case Op::ExpectPopup:
+      case Op::ExpectAddin:
+        if (const auto mismatch = checkHost(*app_, command)) {
+          failed(command, mismatch->expected, mismatch->actual);
         }
         return;
-      }
-      case Op::ExpectOnUndo: {
-        const auto binding = app_->undoBinding();
-        const std::string actual =
-            binding ? quoted(binding->text) + " " + quoted(binding->macro) : std::string("none");
-        const std::string expected =
-            command.none ? std::string("none") : quoted(command.text) + " " + quoted(command.text2);
-        if (actual != expected) failed(command, "host onundo " + expected, actual);
-        return;
-      }
-      case Op::ExpectOnKey: {
-        const std::u16string& key = command.text;
-        const auto binding = app_->keyBinding(key);
-        const std::string actual = binding ? quoted(*binding) : std::string("none");
-        const std::string expected = command.none ? std::string("none") : quoted(command.text2);
-        if (actual != expected) {
-          failed(command, "host onkey " + quoted(key) + " " + expected, actual);
-        }
-        return;
-      }
-      case Op::ExpectBar: {
-        const std::string actual = app_->barCount(command.text) > 0 ? "present" : "absent";
-        if (actual != command.property) {
-          failed(command, "bar " + quoted(command.text) + " " + command.property, actual);
-        }
-        return;
-      }
-      case Op::ExpectPopup: {
-        const auto popup = findPopup(command.text);
-        const int64_t count = popup ? static_cast<int64_t>(popup->controls.size()) : 0;
-        if (count != command.number) {
-          failed(command,
-                 "popup " + quoted(command.text) + " count " + std::to_string(command.number),
-                 popup ? std::to_string(count) : "no such popup");
-        }
-        return;
-      }
-      case Op::ExpectAddin: {
-        const auto installed = app_->addInInstalled(command.text);
-        const std::string expected = command.flag ? "TRUE" : "FALSE";
-        if (!installed || *installed != command.flag) {
-          failed(command, "addin " + quoted(command.text) + " installed " + expected,
-                 installed ? (*installed ? "TRUE" : "FALSE") : "no such add-in item");
-        }
-        return;
-      }
       case Op::ExpectBrowsed: {
         const auto& opened = shell_.opened();
         if (browsedChecked_ >= opened.size()) {
@@ -518,22 +438,6 @@ class Player final : public memory::HeadlessUser {
         --checks_;
         return;
     }
-  }
-
-  std::optional<memory::ControlSnapshot> findPopup(const std::u16string& caption) const {
-    std::optional<memory::ControlSnapshot> found;
-    const auto search = [&](const auto& self, const std::vector<memory::ControlSnapshot>& list) {
-      for (const auto& control : list) {
-        if (found) return;
-        if (control.type == ControlType::Popup && control.caption == caption) {
-          found = control;
-          return;
-        }
-        self(self, control.controls);
-      }
-    };
-    for (const auto& bar : app_->bars()) search(search, bar.controls);
-    return found;
   }
 
   void print(const Command& command) {

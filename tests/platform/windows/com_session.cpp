@@ -23,6 +23,7 @@
 #include "platform/windows/guids.hpp"
 #include "platform/windows/interfaces.hpp"
 #include "platform/windows/win_forms.hpp"
+#include "tools/qmv/host_script.hpp"
 #include "tools/qmv/script.hpp"
 #include "tools/qmv/values.hpp"
 
@@ -467,30 +468,8 @@ class ComSession {
       throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
                           ": a form is still shown");
     }
+    if (onUi([&] { return cli::applyHostCommand(*host_, command); })) return;
     switch (command.op) {
-      case Op::Workbook:
-        onUi([&] { host_->addWorkbook(); });
-        break;
-      case Op::Set:
-        onUi([&] { host_->setCell(command.cell, command.values.front()); });
-        break;
-      case Op::Column:
-        onUi([&] {
-          for (std::size_t i = 0; i < command.values.size(); ++i) {
-            host_->setCell({command.cell.row + static_cast<int64_t>(i), command.cell.column},
-                           command.values[i]);
-          }
-        });
-        break;
-      case Op::Fill:
-        onUi([&] { host_->setFill(command.cell, command.none ? std::nullopt : command.colour); });
-        break;
-      case Op::Select:
-        onUi([&] { host_->select(command.text); });
-        break;
-      case Op::AddinItem:
-        onUi([&] { host_->addAddIn(command.text, command.flag); });
-        break;
       case Op::Connect:
         onUi([&] { connect(); });
         break;
@@ -686,31 +665,16 @@ class ComSession {
         if (!holds) failed(command, "form " + command.form + " " + command.property, state);
         return;
       }
-      case Op::ExpectHost: {
-        const Value actual = host_->runSettings().byName(command.property);
-        if (!cli::sameValue(actual, command.values.front().value)) {
-          failed(command, "host " + command.property, cli::formatValue(actual));
+      case Op::ExpectHost:
+      case Op::ExpectOnUndo:
+      case Op::ExpectOnKey:
+      case Op::ExpectBar:
+      case Op::ExpectPopup:
+      case Op::ExpectAddin:
+        if (const auto mismatch = cli::checkHost(*host_, command)) {
+          failed(command, mismatch->expected, mismatch->actual);
         }
         return;
-      }
-      case Op::ExpectOnUndo: {
-        const auto binding = host_->undoBinding();
-        const std::string actual =
-            binding ? cli::quoteText(binding->text) + " " + cli::quoteText(binding->macro) : "none";
-        const std::string expected =
-            command.none ? std::string("none")
-                         : cli::quoteText(command.text) + " " + cli::quoteText(command.text2);
-        if (actual != expected) failed(command, "onundo " + expected, actual);
-        return;
-      }
-      case Op::ExpectOnKey: {
-        const auto binding = host_->keyBinding(command.text);
-        const std::string actual = binding ? cli::quoteText(*binding) : "none";
-        const std::string expected =
-            command.none ? std::string("none") : cli::quoteText(command.text2);
-        if (actual != expected) failed(command, "onkey " + expected, actual);
-        return;
-      }
       default:
         unsupported(command);
     }

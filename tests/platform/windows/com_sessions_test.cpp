@@ -64,6 +64,9 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
   };
   const Row rows[] = {
       {"examples/character_run.qmv", {"frmPrgBar"}},
+      {"examples/connection.qmv", {"frmPrgBar"}},
+      {"examples/empty_selection.qmv", {"frmPrgBar"}},
+      {"examples/sheets.qmv", {"frmPrgBar"}},
       {"examples/duplicates.qmv", {"frmPrgBar"}},
       {"examples/dialog_inputs.qmv", {"frmPrgBar"}},
       {"examples/spaces_and_case.qmv", {"frmPrgBar"}},

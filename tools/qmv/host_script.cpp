@@ -1,0 +1,132 @@
+#include "tools/qmv/host_script.hpp"
+
+#include <stdexcept>
+#include <vector>
+
+#include "tools/qmv/values.hpp"
+
+namespace qmv::cli {
+
+namespace {
+
+/// The first popup with this caption on any bar, searched depth first.
+std::optional<memory::ControlSnapshot> findPopup(const memory::MemoryApplication& app,
+                                                 const std::u16string& caption) {
+  std::optional<memory::ControlSnapshot> found;
+  const auto search = [&](const auto& self, const std::vector<memory::ControlSnapshot>& list) {
+    for (const auto& control : list) {
+      if (found) return;
+      if (control.type == ControlType::Popup && control.caption == caption) {
+        found = control;
+        return;
+      }
+      self(self, control.controls);
+    }
+  };
+  for (const auto& bar : app.bars()) search(search, bar.controls);
+  return found;
+}
+
+}  // namespace
+
+bool applyHostCommand(memory::MemoryApplication& app, const Command& command) {
+  switch (command.op) {
+    case Op::Workbook:
+      app.addWorkbook();
+      return true;
+    case Op::CloseWorkbooks:
+      app.closeWorkbooks();
+      return true;
+    case Op::Sheet:
+      if (app.workbooksCount() == 0) {
+        throw std::runtime_error("no workbook is open (start with workbook)");
+      }
+      try {
+        app.activateSheet({command.text, {}});
+      } catch (const std::invalid_argument&) {
+        app.addSheet(command.text);
+        app.activateSheet({command.text, {}});
+      }
+      return true;
+    case Op::Set:
+      app.setCell(command.cell, command.values.front());
+      return true;
+    case Op::Column:
+      for (std::size_t i = 0; i < command.values.size(); ++i) {
+        app.setCell({command.cell.row + static_cast<int64_t>(i), command.cell.column},
+                    command.values[i]);
+      }
+      return true;
+    case Op::Fill:
+      app.setFill(command.cell, command.none ? std::nullopt : command.colour);
+      return true;
+    case Op::HideRow:
+      app.setRowHidden(command.number, true);
+      return true;
+    case Op::Select:
+      app.select(command.text);
+      return true;
+    case Op::AddinItem:
+      app.addAddIn(command.text, command.flag);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isHostCheck(Op op) {
+  return op == Op::ExpectHost || op == Op::ExpectOnUndo || op == Op::ExpectOnKey ||
+         op == Op::ExpectBar || op == Op::ExpectPopup || op == Op::ExpectAddin;
+}
+
+std::optional<Mismatch> checkHost(const memory::MemoryApplication& app, const Command& command) {
+  switch (command.op) {
+    case Op::ExpectHost: {
+      const Value actual = app.runSettings().byName(command.property);
+      if (sameValue(actual, command.values.front().value)) return std::nullopt;
+      return Mismatch{"host " + command.property + " " + formatValue(command.values.front().value),
+                      formatValue(actual)};
+    }
+    case Op::ExpectOnUndo: {
+      const auto binding = app.undoBinding();
+      std::string actual = binding ? quoteText(binding->text) + " " + quoteText(binding->macro)
+                                   : std::string("none");
+      std::string expected = command.none
+                                 ? std::string("none")
+                                 : quoteText(command.text) + " " + quoteText(command.text2);
+      if (actual == expected) return std::nullopt;
+      return Mismatch{"host onundo " + expected, std::move(actual)};
+    }
+    case Op::ExpectOnKey: {
+      const auto binding = app.keyBinding(command.text);
+      std::string actual = binding ? quoteText(*binding) : std::string("none");
+      const std::string expected = command.none ? std::string("none") : quoteText(command.text2);
+      if (actual == expected) return std::nullopt;
+      return Mismatch{"host onkey " + quoteText(command.text) + " " + expected, std::move(actual)};
+    }
+    case Op::ExpectBar: {
+      std::string actual = app.barCount(command.text) > 0 ? "present" : "absent";
+      if (actual == command.property) return std::nullopt;
+      return Mismatch{"bar " + quoteText(command.text) + " " + command.property, std::move(actual)};
+    }
+    case Op::ExpectPopup: {
+      const auto popup = findPopup(app, command.text);
+      const int64_t count = popup ? static_cast<int64_t>(popup->controls.size()) : 0;
+      if (count == command.number) return std::nullopt;
+      return Mismatch{
+          "popup " + quoteText(command.text) + " count " + std::to_string(command.number),
+          popup ? std::to_string(count) : "no such popup"};
+    }
+    case Op::ExpectAddin: {
+      const auto installed = app.addInInstalled(command.text);
+      if (installed && *installed == command.flag) return std::nullopt;
+      return Mismatch{
+          "addin " + quoteText(command.text) + " installed " + (command.flag ? "TRUE" : "FALSE"),
+          installed ? (*installed ? "TRUE" : "FALSE") : "no such add-in item"};
+    }
+    default:
+      throw std::invalid_argument(command.name + " is no check of the host");
+  }
+}
+
+}  // namespace qmv::cli
