@@ -40,6 +40,10 @@ constexpr UINT kFinish = WM_APP + 3;
 constexpr DWORD kTaskTimeoutMs = 60000;
 constexpr int kQuietTries = 4000;  // 5 ms apart: 20 s
 
+// The button that stops a run on each form that runs one.
+const std::map<std::wstring, std::wstring> kStopControls = {{L"frmPrgBar", L"CommandButton3"},
+                                                            {L"frmTextRemover", L"CommandButton1"}};
+
 std::wstring className(HWND hwnd) {
   wchar_t name[64] = {};
   GetClassNameW(hwnd, name, 64);
@@ -187,6 +191,8 @@ class ComSession {
     tasks_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                              wc.hInstance, nullptr);
     hook_ = SetWindowsHookExW(WH_CBT, &ComSession::cbtHook, nullptr, GetCurrentThreadId());
+    callHook_ =
+        SetWindowsHookExW(WH_CALLWNDPROC, &ComSession::callHook, nullptr, GetCurrentThreadId());
     host_ = std::make_shared<memory::MemoryApplication>();
     host_->addAddIn(u"Vandrel QMV", true);
     excel_ = std::make_unique<fake::MemoryExcel>(host_);
@@ -210,6 +216,7 @@ class ComSession {
     excel_.reset();
     host_.reset();
     UnhookWindowsHookEx(hook_);
+    UnhookWindowsHookEx(callHook_);
     DestroyWindow(tasks_);
     tSession = nullptr;
     return result_;
@@ -232,6 +239,7 @@ class ComSession {
         self->taskError_ = e.what();
       }
       self->pending_ = false;
+      self->stopAt_ = 0;  // a scheduled stop ends with the run it was meant for
       return 0;
     }
     if (self && msg == kFinish) {
@@ -246,6 +254,28 @@ class ComSession {
     if (self && code == HCBT_ACTIVATE) self->activated(reinterpret_cast<HWND>(wp));
     if (self && code == HCBT_DESTROYWND) self->destroying(reinterpret_cast<HWND>(wp));
     return CallNextHookEx(nullptr, code, wp, lp);
+  }
+
+  static LRESULT CALLBACK callHook(int code, WPARAM wp, LPARAM lp) {
+    ComSession* self = tSession;
+    if (self && code == HC_ACTION) {
+      const auto* call = reinterpret_cast<const CWPSTRUCT*>(lp);
+      if (call->message == PBM_SETPOS) self->progressed(static_cast<int64_t>(call->wParam));
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+
+  // A run shows step n on its bar after the n-th yield: a Stop click posted then is taken
+  // by the next yield, so that the user presses Stop during yield n + 1, as stop-at says.
+  void progressed(int64_t step) {
+    const int64_t at = stopAt_;
+    if (at < 2 || step != at - 1) return;
+    stopAt_ = 0;
+    const HWND form = findForm(L"", true);
+    if (!form) return;
+    const auto stop = kStopControls.find(nameOf(form));
+    if (stop == kStopControls.end()) return;
+    if (HWND button = findControl(form, stop->second)) PostMessageW(button, BM_CLICK, 0, 0);
   }
 
   // A message box is read and answered; an input box gets the next queued answer.
@@ -460,6 +490,11 @@ class ComSession {
         return;
       }
       case Op::Print:
+        return;
+      case Op::StopAt:
+        // Stop during the first yield would need a hook before the run's first step.
+        if (command.number < 2) unsupported(command);
+        stopAt_ = command.number;
         return;
       default:
         break;
@@ -688,6 +723,8 @@ class ComSession {
   HHOOK hook_ = nullptr;
   bool finished_ = false;
   std::atomic<bool> pending_{false};
+  std::atomic<int64_t> stopAt_{0};  ///< the yield a scheduled stop falls in; 0 for none
+  HHOOK callHook_ = nullptr;
   std::string taskError_;
 
   std::shared_ptr<memory::MemoryApplication> host_;
