@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "platform/windows/click_events.hpp"
 #include "platform/windows/dispatch.hpp"
@@ -40,6 +41,17 @@ std::u16string escapeWildcards(const std::u16string& text) {
 std::optional<std::u16string> recordKey(const CellContent& cell) {
   if (std::holds_alternative<CellError>(cell.value)) return std::nullopt;
   return foldCase(cellText(cell.value, HostLocale{}).value_or(u""));
+}
+
+// Whether a cell holds the text `text`, letter case aside: how the bridge compares values
+// itself where Excel refuses a text that long.
+bool holdsText(const CellContent& cell, const std::u16string& text) {
+  const auto* held = std::get_if<std::u16string>(&cell.value);
+  return held && held->size() == text.size() &&
+         CompareStringOrdinal(reinterpret_cast<const wchar_t*>(held->data()),
+                              static_cast<int>(held->size()),
+                              reinterpret_cast<const wchar_t*>(text.data()),
+                              static_cast<int>(text.size()), TRUE) == CSTR_EQUAL;
 }
 
 // A required object result; Nothing is the "object not set" error.
@@ -140,12 +152,20 @@ class ExcelRange final : public Range {
     return out;
   }
   std::vector<AreaRef> areaRefs() override {
-    if (auto parsed = parseReference(address())) return *parsed;
+    // Address stops short of 255 characters after the last area that fits, and says
+    // nothing of it: it speaks for the range only when it names every area.
+    ComPtr<IDispatch> areas = requiredObject(get(object(), L"Areas"));
+    const int32_t n = asInt(get(areas.get(), L"Count"));
+    if (auto parsed = parseReference(address());
+        parsed && parsed->size() == static_cast<std::size_t>(n)) {
+      return *parsed;
+    }
     std::vector<AreaRef> out;
-    for (const RangePtr& area : areas()) {
-      const CellRef first = area->topLeft();
+    for (int32_t i = 1; i <= n; ++i) {
+      ExcelRange area(requiredObject(get(areas.get(), L"Item", {i})));
+      const CellRef first = area.topLeft();
       out.push_back(
-          {first, {first.row + area->rowsCount() - 1, first.column + area->columnsCount() - 1}});
+          {first, {first.row + area.rowsCount() - 1, first.column + area.columnsCount() - 1}});
     }
     return out;
   }
@@ -199,9 +219,11 @@ class ExcelRange final : public Range {
   RangePtr find(const std::u16string& what, Range& after) override {
     auto* afterRange = dynamic_cast<ExcelRange*>(&after);
     if (!afterRange) throw HostError(host_errors::kObjectRequired, "Object required");
-    ComPtr<IDispatch> found = asObject(call(object(), L"Find",
-                                            {literalFindText(what), afterRange->object(), kXlValues,
-                                             kXlWhole, kXlByRows, kXlNext, false, false}));
+    const std::u16string literal = literalFindText(what);
+    if (literal.size() > kMaxFindLength) return findHere(what, after.topLeft());
+    ComPtr<IDispatch> found = asObject(call(
+        object(), L"Find",
+        {literal, afterRange->object(), kXlValues, kXlWhole, kXlByRows, kXlNext, false, false}));
     return found ? wrapRange(std::move(found)) : nullptr;
   }
   void advancedFilterUniqueInPlace() override {
@@ -237,6 +259,30 @@ class ExcelRange final : public Range {
 
  private:
   bool isParentCell() const { return !range_ && parent_; }
+  // The search Find makes, done here over the values for a text Find refuses as too long:
+  // the first cell holding `what` after `after`, row by row, around to `after` itself.
+  RangePtr findHere(const std::u16string& what, CellRef after) {
+    std::optional<CellRef> first;  // the first match of the range
+    std::optional<CellRef> next;   // the first match after `after`
+    bool passedAfter = false;
+    for (const RangePtr& area : areas()) {
+      const CellBlock block = area->readBlock();
+      for (int64_t r = 0; r < block.area.rows() && !next; ++r) {
+        for (int64_t c = 0; c < block.area.columns() && !next; ++c) {
+          const CellRef at{block.area.first.row + r, block.area.first.column + c};
+          const bool match = holdsText(block.at(r, c), what);
+          if (match && !first) first = at;
+          if (match && passedAfter) next = at;
+          if (at == after) passedAfter = true;
+        }
+      }
+      if (next) break;
+    }
+    const std::optional<CellRef> found = next ? next : first;
+    if (!found) return nullptr;
+    return worksheet()->range(formatAddress(AreaRef{*found, *found}));
+  }
+
   // Assigns a value as typed input, through the parent in one call when possible.
   void write(const Variant& value) {
     if (isParentCell()) {
@@ -355,16 +401,8 @@ class ExcelWorksheetFunction final : public WorksheetFunction {
     // COUNTIF refuses longer criteria; count whole, case-insensitive text matches here.
     double count = 0;
     for (const RangePtr& area : range.areas()) {
-      for (const CellContent& cell : area->readBlock().cells) {
-        const auto* cellText = std::get_if<std::u16string>(&cell.value);
-        if (cellText && cellText->size() == text.size() &&
-            CompareStringOrdinal(reinterpret_cast<const wchar_t*>(cellText->data()),
-                                 static_cast<int>(cellText->size()),
-                                 reinterpret_cast<const wchar_t*>(text.data()),
-                                 static_cast<int>(text.size()), TRUE) == CSTR_EQUAL) {
-          ++count;
-        }
-      }
+      for (const CellContent& cell : area->readBlock().cells)
+        count += holdsText(cell, text) ? 1 : 0;
     }
     return count;
   }

@@ -51,5 +51,7 @@ std::u16string literalFindText(const std::u16string& text);
 
 /// Longest criterion COUNTIF accepts.
 inline constexpr std::size_t kMaxCriterionLength = 255;
+/// The longest text Range.Find searches for.
+inline constexpr std::size_t kMaxFindLength = 255;
 
 }  // namespace qmv::windows

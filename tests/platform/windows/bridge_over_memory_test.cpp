@@ -1,11 +1,13 @@
 // The Excel bridge over the in-memory workbook behind the test automation object: the
-// number of Excel calls a character run makes, and the advanced filter's header row.
+// number of Excel calls a character run makes, the advanced filter's header row, and the
+// limits of Excel's Address and Find that the bridge works around.
 #include <gtest/gtest.h>
 
 #include "addin/addin_module.hpp"
 #include "commands/frm_prg_bar.hpp"
 #include "commands/operation_codes.hpp"
 #include "engine/character_removal.hpp"
+#include "engine/duplicate_removal.hpp"
 #include "host/text.hpp"
 #include "memory_excel.hpp"
 #include "platform/memory/headless_toolkit.hpp"
@@ -25,6 +27,17 @@ class BridgeOverMemoryTest : public ::testing::Test {
     ASSERT_TRUE(app_);
   }
 
+  /// Runs a value-level removal over the selection through the bridge, confirmed.
+  void runDuplicates(bool keepOne, bool allDuplicates) {
+    memory::QueuedUser user;
+    memory::HeadlessToolkit toolkit{user};
+    memory::RecordedShell shell;
+    AddinModule module{toolkit, shell};
+    module.hostApp = app_;
+    frmPrgBar dialog(module);
+    RunDuplicateRemoval(module, dialog, keepOne, allDuplicates, !keepOne && !allDuplicates);
+  }
+
   ComApartment apartment_;
   std::shared_ptr<memory::MemoryApplication> host_ = std::make_shared<memory::MemoryApplication>();
   fake::MemoryExcel excel_{host_};
@@ -34,7 +47,11 @@ class BridgeOverMemoryTest : public ::testing::Test {
 TEST_F(BridgeOverMemoryTest, ACharacterRunCostsAtMostOneAndAHalfExcelCallsPerCell) {
   constexpr int64_t kCells = 10000;
   std::vector<Value> column;
-  for (int64_t i = 0; i < kCells; ++i) column.push_back(Value(u"a" + toUtf16(std::to_string(i))));
+  for (int64_t i = 0; i < kCells; ++i) {
+    std::u16string text = toUtf16(std::to_string(i));
+    text.insert(text.begin(), u'a');
+    column.emplace_back(std::move(text));
+  }
   host_->setColumn({1, 1}, column);
   host_->select(u"A1:A10000");
 
@@ -94,6 +111,66 @@ TEST_F(BridgeOverMemoryTest, TheAdvancedFilterComparesTheFirstRowToo) {
       EXPECT_EQ(host_->rowHidden(r), expected->rowHidden(r));
     }
   }
+}
+
+// A range of many areas: Excel's Address names only the areas that fit in 255 characters,
+// so the bridge must not take it for the whole range.
+TEST_F(BridgeOverMemoryTest, KeepOneLeavesEveryRowTheFilterShowsAcrossManyAreas) {
+  constexpr int64_t kPairs = 100;
+  std::vector<Value> column(2 * kPairs);
+  for (int64_t k = 1; k <= kPairs; ++k) {
+    column[static_cast<std::size_t>(2 * k - 2)] = static_cast<double>(k);
+    column[static_cast<std::size_t>(2 * k - 1)] = static_cast<double>(k);
+  }
+  host_->setColumn({1, 1}, column);
+  host_->select(u"A1:A" + toUtf16(std::to_string(2 * kPairs)));
+  ASSERT_GT(app_->range(u"A1,A3,A5,A7")->areaRefs().size(), 1u);
+
+  runDuplicates(/*keepOne=*/true, /*allDuplicates=*/false);
+
+  for (int64_t k = 1; k <= kPairs; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(host_->cell({2 * k - 1, 1}).value, Value(static_cast<double>(k)));
+    EXPECT_EQ(host_->cell({2 * k, 1}).value, Value{});
+  }
+}
+
+TEST_F(BridgeOverMemoryTest, ACharacterRunReachesEveryAreaOfConstants) {
+  // Constants between formulas: every constant is an area of its own.
+  constexpr int64_t kRows = 200;
+  for (int64_t r = 1; r <= kRows; ++r) {
+    host_->setCell(
+        {r, 1}, r % 2 == 1 ? CellContent{Value(u"a1x"), {}} : CellContent{Value(u"f"), u"=\"f\""});
+  }
+  host_->select(u"A1:A" + toUtf16(std::to_string(kRows)));
+  memory::QueuedUser user;
+  memory::HeadlessToolkit toolkit{user};
+  memory::RecordedShell shell;
+  AddinModule module{toolkit, shell};
+  module.hostApp = app_;
+  frmPrgBar dialog(module);
+  module.runOptions.operationCode = u"RNUM";
+
+  RunCharacterRemoval(module, dialog, Operation::RNUM);
+
+  for (int64_t r = 1; r <= kRows; r += 2) {
+    SCOPED_TRACE(r);
+    EXPECT_EQ(host_->cell({r, 1}).value, Value(u"ax"));
+  }
+}
+
+TEST_F(BridgeOverMemoryTest, AllDuplicatesFindsATextTooLongForExcelsSearch) {
+  // 200 characters, but 300 once its wildcards are escaped for Find.
+  std::u16string text;
+  for (int i = 0; i < 100; ++i) text += u"a*";
+  host_->setColumn({1, 1}, {Value(text), Value(u"y"), Value(text)});
+  host_->select(u"A1:A3");
+
+  runDuplicates(/*keepOne=*/false, /*allDuplicates=*/true);
+
+  EXPECT_EQ(host_->cell({1, 1}).value, Value{});
+  EXPECT_EQ(host_->cell({2, 1}).value, Value(u"y"));
+  EXPECT_EQ(host_->cell({3, 1}).value, Value{});
 }
 
 TEST_F(BridgeOverMemoryTest, TheFakeExcelTakesTheFirstRowAsAHeader) {

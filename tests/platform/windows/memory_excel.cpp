@@ -20,6 +20,15 @@ constexpr int32_t kXlFilterInPlace = 1;
 
 Variant number(double d) { return Variant::fromDouble(d); }
 Variant textVariant(const std::u16string& s) { return Variant::fromText(s); }
+
+// A range's address as Excel gives it: a list of areas longer than 255 characters stops,
+// without an error, after the last area that fits.
+std::u16string excelAddress(const std::u16string& full) {
+  constexpr std::size_t kLongest = 255;
+  if (full.size() <= kLongest) return full;
+  const std::size_t cut = full.rfind(u',', kLongest);
+  return cut == std::u16string::npos ? full : full.substr(0, cut);
+}
 std::u16string textOf(const Variant& v) { return fromWide(text(v)); }
 
 int64_t intOf(const Variant& v) { return static_cast<int64_t>(asDouble(v)); }
@@ -156,7 +165,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
     };
     return Variant::fromDispatch(areas.get());
   };
-  m[L"Address"] = [r](Call&) { return textVariant(r->address()); };
+  m[L"Address"] = [r](Call&) { return textVariant(excelAddress(r->address())); };
   m[L"Worksheet"] = [this, r](Call&) { return Variant::fromDispatch(sheet(r->worksheet()).get()); };
   m[L"Value"] = [r](Call& c) {
     if (c.isPut()) {
@@ -197,6 +206,8 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
   };
   m[L"Find"] = [this, r](Call& c) {
     // Only a literal, whole-value search of values can be answered like Excel.
+    // Excel refuses to search for a text longer than 255 characters.
+    if (textOf(c.arg(0, L"What")).size() > 255) throw Failure{13};
     const std::optional<std::u16string> what = literalOf(textOf(c.arg(0, L"What")), false);
     if (!what || intOf(c.arg(2, L"LookIn")) != kXlValues || intOf(c.arg(3, L"LookAt")) != kXlWhole)
       throw Failure{5};
