@@ -136,8 +136,11 @@ class ExcelRange final : public Range {
     return {static_cast<int64_t>(asDouble(get(object(), L"Row"))),
             static_cast<int64_t>(asDouble(get(object(), L"Column")))};
   }
+  // Collections are indexed through their Item member, which every automation client
+  // reaches, rather than through arguments given to the property itself.
   RangePtr column(int64_t index) override {
-    return wrapRange(requiredObject(get(object(), L"Columns", {static_cast<double>(index)})));
+    ComPtr<IDispatch> columns = requiredObject(get(object(), L"Columns"));
+    return wrapRange(requiredObject(get(columns.get(), L"Item", {static_cast<double>(index)})));
   }
   RangePtr cell(int64_t row, int64_t column) override {
     return std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), row, column);
@@ -621,7 +624,8 @@ class ExcelApplication final : public Application {
     return std::make_shared<ExcelCommandBars>(requiredObject(get(app(), L"CommandBars")));
   }
   AddInPtr addIn(const std::u16string& name) override {
-    return std::make_shared<ExcelAddIn>(requiredObject(get(app(), L"AddIns", {name})));
+    ComPtr<IDispatch> addIns = requiredObject(get(app(), L"AddIns"));
+    return std::make_shared<ExcelAddIn>(requiredObject(get(addIns.get(), L"Item", {name})));
   }
 
  private:

@@ -363,10 +363,12 @@ Excel::Excel() {
     }
     return Variant::fromBool(addInInstalled);
   };
-  app->members[L"AddIns"] = [addIn = addIn.get()](Call& c) {
-    if (text(c.arg(0)) != L"Vandrel QMV") throw Failure{9};
+  auto addIns = Object::create(L"AddIns");
+  addIns->members[L"Item"] = [addIn = addIn.get()](Call& c) {
+    if (text(c.arg(0, L"Index")) != L"Vandrel QMV") throw Failure{9};
     return Variant::fromDispatch(addIn);
   };
+  app->props[L"AddIns"] = Variant::fromDispatch(addIns.get());
   app->props[L"_AddIn"] = Variant::fromDispatch(addIn.get());
 
   commandBars = Object::create(L"CommandBars");

@@ -143,8 +143,13 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
   m[L"Rows"] = [r](Call&) { return Variant::fromDispatch(counter(r->rowsCount()).get()); };
   m[L"Columns"] = [this, r](Call& c) {
     const Variant index = c.arg(0, L"Index");
-    if (isOmitted(index)) return Variant::fromDispatch(counter(r->columnsCount()).get());
-    return Variant::fromDispatch(range(r->column(intOf(index))).get());
+    if (!isOmitted(index)) return Variant::fromDispatch(range(r->column(intOf(index))).get());
+    // The columns as a collection: their count, and each column by its number.
+    ComPtr<Object> columns = counter(r->columnsCount());
+    columns->members[L"Item"] = [this, r](Call& item) {
+      return Variant::fromDispatch(range(r->column(intOf(item.arg(0, L"RowIndex")))).get());
+    };
+    return Variant::fromDispatch(columns.get());
   };
   m[L"Item"] = [this, r](Call& c) {
     RangePtr cell = r->cell(intOf(c.arg(0, L"RowIndex")), intOf(c.arg(1, L"ColumnIndex")));
@@ -538,7 +543,13 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     return Variant::fromDispatch(w->bars(h->commandBars()).get());
   };
   m[L"AddIns"] = [w, h](Call& c) {
-    return Variant::fromDispatch(w->addIn(h->addIn(textOf(c.arg(0, L"Index")))).get());
+    const Variant index = c.arg(0, L"Index");
+    if (!isOmitted(index)) return Variant::fromDispatch(w->addIn(h->addIn(textOf(index))).get());
+    auto addIns = Object::create(L"AddIns");
+    addIns->members[L"Item"] = [w, h](Call& item) {
+      return Variant::fromDispatch(w->addIn(h->addIn(textOf(item.arg(0, L"Index")))).get());
+    };
+    return Variant::fromDispatch(addIns.get());
   };
   // The library's commands become macros of the host, which runs them through the XLL.
   m[L"RegisterXLL"] = [this, h](Call& c) {
