@@ -333,6 +333,12 @@ class Player final : public memory::HeadlessUser {
 
   void check(const Command& command) {
     ++checks_;
+    if (isHostCheck(command.op)) {
+      if (const auto mismatch = checkHost(*app_, command)) {
+        failed(command, mismatch->expected, mismatch->actual);
+      }
+      return;
+    }
     switch (command.op) {
       case Op::ExpectCell:
       case Op::ExpectColumn: {
@@ -412,16 +418,6 @@ class Player final : public memory::HeadlessUser {
         if (!holds) failed(command, "form " + command.form + " " + command.property, state);
         return;
       }
-      case Op::ExpectHost:
-      case Op::ExpectOnUndo:
-      case Op::ExpectOnKey:
-      case Op::ExpectBar:
-      case Op::ExpectPopup:
-      case Op::ExpectAddin:
-        if (const auto mismatch = checkHost(*app_, command)) {
-          failed(command, mismatch->expected, mismatch->actual);
-        }
-        return;
       case Op::ExpectBrowsed: {
         const auto& opened = shell_.opened();
         if (browsedChecked_ >= opened.size()) {

@@ -27,15 +27,31 @@ class BridgeOverMemoryTest : public ::testing::Test {
     ASSERT_TRUE(app_);
   }
 
-  /// Runs a value-level removal over the selection through the bridge, confirmed.
-  void runDuplicates(bool keepOne, bool allDuplicates) {
+  /// Runs `run(module, dialog)` with the add-in on the bridge, as the confirmed dialog does.
+  template <class Run>
+  void withDialog(Run run) {
     memory::QueuedUser user;
     memory::HeadlessToolkit toolkit{user};
     memory::RecordedShell shell;
     AddinModule module{toolkit, shell};
     module.hostApp = app_;
     frmPrgBar dialog(module);
-    RunDuplicateRemoval(module, dialog, keepOne, allDuplicates, !keepOne && !allDuplicates);
+    run(module, dialog);
+  }
+
+  /// Removes digits from the selection through the bridge.
+  void runDigits() {
+    withDialog([](AddinModule& module, frmPrgBar& dialog) {
+      module.runOptions.operationCode = u"RNUM";
+      RunCharacterRemoval(module, dialog, Operation::RNUM);
+    });
+  }
+
+  /// Runs a value-level removal over the selection through the bridge.
+  void runDuplicates(bool keepOne, bool allDuplicates) {
+    withDialog([&](AddinModule& module, frmPrgBar& dialog) {
+      RunDuplicateRemoval(module, dialog, keepOne, allDuplicates, !keepOne && !allDuplicates);
+    });
   }
 
   ComApartment apartment_;
@@ -55,16 +71,8 @@ TEST_F(BridgeOverMemoryTest, ACharacterRunCostsAtMostOneAndAHalfExcelCallsPerCel
   host_->setColumn({1, 1}, column);
   host_->select(u"A1:A10000");
 
-  memory::QueuedUser user;
-  memory::HeadlessToolkit toolkit{user};
-  memory::RecordedShell shell;
-  AddinModule module{toolkit, shell};
-  module.hostApp = app_;
-  frmPrgBar dialog(module);
-  module.runOptions.operationCode = u"RNUM";
-
   const uint64_t before = fake::invokeCount();
-  RunCharacterRemoval(module, dialog, Operation::RNUM);
+  runDigits();
   const uint64_t calls = fake::invokeCount() - before;
   RecordProperty("excel_calls", std::to_string(calls));
 
@@ -143,15 +151,8 @@ TEST_F(BridgeOverMemoryTest, ACharacterRunReachesEveryAreaOfConstants) {
         {r, 1}, r % 2 == 1 ? CellContent{Value(u"a1x"), {}} : CellContent{Value(u"f"), u"=\"f\""});
   }
   host_->select(u"A1:A" + toUtf16(std::to_string(kRows)));
-  memory::QueuedUser user;
-  memory::HeadlessToolkit toolkit{user};
-  memory::RecordedShell shell;
-  AddinModule module{toolkit, shell};
-  module.hostApp = app_;
-  frmPrgBar dialog(module);
-  module.runOptions.operationCode = u"RNUM";
 
-  RunCharacterRemoval(module, dialog, Operation::RNUM);
+  runDigits();
 
   for (int64_t r = 1; r <= kRows; r += 2) {
     SCOPED_TRACE(r);

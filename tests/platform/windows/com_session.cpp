@@ -634,6 +634,12 @@ class ComSession {
   // ---- Checks, on the user-interface thread -------------------------------------------
 
   void check(const Command& command) {
+    if (cli::isHostCheck(command.op)) {
+      if (const auto mismatch = cli::checkHost(*host_, command)) {
+        failed(command, mismatch->expected, mismatch->actual);
+      }
+      return;
+    }
     switch (command.op) {
       case Op::ExpectCell:
       case Op::ExpectColumn:
@@ -700,16 +706,6 @@ class ComSession {
         if (!holds) failed(command, "form " + command.form + " " + command.property, state);
         return;
       }
-      case Op::ExpectHost:
-      case Op::ExpectOnUndo:
-      case Op::ExpectOnKey:
-      case Op::ExpectBar:
-      case Op::ExpectPopup:
-      case Op::ExpectAddin:
-        if (const auto mismatch = cli::checkHost(*host_, command)) {
-          failed(command, mismatch->expected, mismatch->actual);
-        }
-        return;
       default:
         unsupported(command);
     }
