@@ -57,22 +57,8 @@ const std::vector<MenuRow>& expectedMenu() {
   return rows;
 }
 
-class ComServerTest : public ::testing::Test {
+class ComServerTest : public test::InstalledDllTest {
  protected:
-  static void SetUpTestSuite() {
-    dll_ = new test::LoadedDll();
-    // Wine finds only machine-wide classes.
-    if (*dll_) dll_->install(true, L"machine");
-  }
-  static void TearDownTestSuite() {
-    if (*dll_) dll_->install(false, L"machine");
-    delete dll_;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(*dll_) << "VandrelQMV.dll did not load";
-    ASSERT_TRUE(SUCCEEDED(apartment_.result()));
-  }
-
   ComPtr<IDTExtensibility2> createConnect() {
     CLSID clsid{};
     EXPECT_EQ(CLSIDFromProgID(L"Orvik.Connect", &clsid), S_OK);
@@ -98,12 +84,8 @@ class ComServerTest : public ::testing::Test {
     return n;
   }
 
-  static test::LoadedDll* dll_;
-  ComApartment apartment_;
   fake::Excel excel_;
 };
-
-test::LoadedDll* ComServerTest::dll_ = nullptr;
 
 TEST_F(ComServerTest, ConnectionBuildsTheToolbarAndTheMenu) {
   ComPtr<IDTExtensibility2> addin = createConnect();

@@ -30,27 +30,7 @@ std::wstring screenshotFolder() {
   return n > 0 && n < MAX_PATH ? std::wstring(folder, n) : std::wstring();
 }
 
-class ComSessionsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dll_ = new test::LoadedDll();
-    // Wine finds only machine-wide classes.
-    if (*dll_) dll_->install(true, L"machine");
-  }
-  static void TearDownTestSuite() {
-    if (*dll_) dll_->install(false, L"machine");
-    delete dll_;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(*dll_) << "VandrelQMV.dll did not load";
-    ASSERT_TRUE(SUCCEEDED(apartment_.result()));
-  }
-
-  static test::LoadedDll* dll_;
-  ComApartment apartment_;
-};
-
-test::LoadedDll* ComSessionsTest::dll_ = nullptr;
+class ComSessionsTest : public test::InstalledDllTest {};
 
 std::string joined(const std::vector<std::string>& lines) {
   std::string out;

@@ -1,9 +1,12 @@
 // VandrelQMV.dll as the tests load it: from the test program's own folder.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
+
+#include "platform/windows/com_support.hpp"
 
 namespace qmv::windows::test {
 
@@ -44,6 +47,28 @@ class LoadedDll {
     return reinterpret_cast<F>(reinterpret_cast<void*>(proc));
   }
   HMODULE module_;
+};
+
+/// Tests of the installed DLL: loaded and registered for the machine (Wine finds only
+/// machine-wide classes) once per suite, each test in a COM apartment.
+class InstalledDllTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dll_ = new LoadedDll();
+    if (*dll_) dll_->install(true, L"machine");
+  }
+  static void TearDownTestSuite() {
+    if (*dll_) dll_->install(false, L"machine");
+    delete dll_;
+    dll_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(*dll_) << "VandrelQMV.dll did not load";
+    ASSERT_TRUE(SUCCEEDED(apartment_.result()));
+  }
+
+  static inline LoadedDll* dll_ = nullptr;
+  ComApartment apartment_;
 };
 
 }  // namespace qmv::windows::test
