@@ -1,7 +1,5 @@
 #include "about/frm_ug.hpp"
 
-#include "addin/addin_module.hpp"
-
 namespace qmv {
 
 namespace {
@@ -51,7 +49,7 @@ std::u16string aboutText() {
   return text;
 }
 
-frmUG::frmUG(AddinModule& module)
+frmUG::frmUG(FormsSession& session)
     : Form("frmUG"),
       Label2(label(*this, "Label2", {12, 84, 336, 150}, about::kDescription)),
       Shape1(decoration(*this, "Shape1", ControlKind::Shape, {6, 78, 348, 162})),
@@ -60,7 +58,7 @@ frmUG::frmUG(AddinModule& module)
       Label1(label(*this, "Label1", {84, 18, 264, 48}, about::kDescription)),
       Shape2(decoration(*this, "Shape2", ControlKind::Shape, {6, 6, 348, 66})),
       Image1(decoration(*this, "Image1", ControlKind::Image, {12, 12, 60, 54})),
-      module_(module) {
+      session_(session) {
   setCaption(std::u16string(about::kCaption));
   geometry = {0, 0, 360, 274};
   Label1.fontSize = 9.75f;
@@ -73,22 +71,12 @@ frmUG::frmUG(AddinModule& module)
 void frmUG::Form_Load() { Label2.setCaption(aboutText()); }
 
 void frmUG::BrowseTo(const std::u16string& address) {
-  const std::uintptr_t window = module_.forms.windowHandle(*this);
-  module_.shell.openAddress(window, address);
+  const std::uintptr_t window = session_.forms.windowHandle(*this);
+  session_.shell.openAddress(window, address);
 }
 
 void frmUG::Image1_Click() { BrowseTo(std::u16string(about::kUserGuideAddress)); }
 
 void frmUG::Label21_Click() { BrowseTo(std::u16string(about::kHomeAddress)); }
-
-void showAbout(AddinModule& module) {
-  // Kept alive here until the modal display returns.
-  const auto form = defaultInstance(module.ug, module);
-  module.forms.showModal(*form);
-}
-
-void openUserGuide(AddinModule& module) {
-  defaultInstance(module.ug, module)->BrowseTo(std::u16string(about::kUserGuideAddress));
-}
 
 }  // namespace qmv

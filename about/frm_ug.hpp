@@ -4,11 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "commands/form.hpp"
+#include "ui/form.hpp"
+#include "ui/session.hpp"
 
 namespace qmv {
-
-class AddinModule;
 
 /// Addresses the About form opens and names.
 namespace about {
@@ -26,7 +25,7 @@ inline constexpr std::u16string_view kDescription =
 /// The About form. Constructing it loads it (Form_Load runs); it is shown by the toolkit.
 class frmUG : public Form {  // NOLINT(readability-identifier-naming): the add-in's name
  public:
-  explicit frmUG(AddinModule& module);
+  explicit frmUG(FormsSession& session);
 
   Control& Label2;
   Control& Shape1;
@@ -47,16 +46,10 @@ class frmUG : public Form {  // NOLINT(readability-identifier-naming): the add-i
   void Label21_Click();
 
  private:
-  AddinModule& module_;
+  FormsSession& session_;
 };
 
 /// The long text Form_Load puts into Label2.
 std::u16string aboutText();
-
-/// About: shows the default instance modally; returns when the user has closed it.
-void showAbout(AddinModule& module);
-
-/// Online user guide: opens the guide through the default instance without showing it.
-void openUserGuide(AddinModule& module);
 
 }  // namespace qmv

@@ -5,41 +5,22 @@
 #include <memory>
 #include <vector>
 
-#include "commands/forms_toolkit.hpp"
-#include "commands/run_options.hpp"
-#include "host/host.hpp"
-#include "host/shell.hpp"
+#include "ui/session.hpp"
 
 namespace qmv {
 
-struct UndoSnapshot;
 class cbEvents;        // NOLINT(readability-identifier-naming): the add-in's own name
 class frmPrgBar;       // NOLINT(readability-identifier-naming)
 class frmTextRemover;  // NOLINT(readability-identifier-naming)
 class frmUG;           // NOLINT(readability-identifier-naming)
 
-/// Module-level state of the loaded add-in.
-class AddinModule {
+/// Module-level state of the loaded add-in: the forms session (host, undo record, toolkit,
+/// shell, run options) and what only the add-in holds.
+class AddinModule : public FormsSession {
  public:
   /// The platform services outlive the module.
   AddinModule(FormsToolkit& formsToolkit, Shell& platformShell)
-      : forms(formsToolkit), shell(platformShell) {}
-  AddinModule(const AddinModule&) = delete;
-  AddinModule& operator=(const AddinModule&) = delete;
-
-  FormsToolkit& forms;
-  Shell& shell;
-
-  /// The host's application; empty while disconnected.
-  ApplicationPtr hostApp;
-  RunOptions runOptions;
-  /// The record of the last character run; null until a run recorded one.
-  std::shared_ptr<UndoSnapshot> undoSnapshot;
-  /// True once the host can run the undo macro; bindings are made only then.
-  bool undoMacroRegistered = false;
-  /// True while Control+Z is bound to the undo macro, so that disconnecting gives the key
-  /// back to the host instead of leaving it on a macro that no longer does anything.
-  bool undoKeyBound = false;
+      : FormsSession(formsToolkit, platformShell) {}
 
   /// Menu button wrappers (keep their Click subscriptions alive) and the latest one.
   std::vector<std::shared_ptr<cbEvents>> buttonHandlers;

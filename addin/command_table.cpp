@@ -2,8 +2,8 @@
 
 #include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
+#include "addin/entry_points.hpp"
 #include "addin/host_object.hpp"
-#include "commands/entry_points.hpp"
 #include "engine/undo.hpp"
 #include "host/tolerant.hpp"
 

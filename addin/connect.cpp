@@ -6,9 +6,9 @@
 #include "addin/addin_module.hpp"
 #include "addin/cb_events.hpp"
 #include "addin/command_table.hpp"
+#include "addin/entry_points.hpp"
 #include "addin/host_object.hpp"
-#include "commands/entry_points.hpp"
-#include "engine/run_steps.hpp"
+#include "engine/host_run_state.hpp"
 #include "engine/undo.hpp"
 #include "host/tolerant.hpp"
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "addin/addin_module.hpp"
-#include "commands/entry_points.hpp"
+#include "addin/entry_points.hpp"
 #include "engine/transforms.hpp"
 #include "engine/undo.hpp"
 #include "platform/memory/headless_toolkit.hpp"

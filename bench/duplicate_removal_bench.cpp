@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "addin/addin_module.hpp"
-#include "commands/entry_points.hpp"
+#include "addin/entry_points.hpp"
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "platform/memory/recorded_shell.hpp"

@@ -1,11 +1,13 @@
-#include "engine/character_run.hpp"
-
+// The character run behind runRemoval: start checks, the host's run state, the cells to
+// visit, undo recording, the cell text, the operation's transform, the write, one yield,
+// progress and the stop test, and the end steps.
 #include <algorithm>
 #include <vector>
 
-#include "addin/addin_module.hpp"
-#include "engine/run_steps.hpp"
+#include "engine/host_run_state.hpp"
+#include "engine/run.hpp"
 #include "engine/undo.hpp"
+#include "engine/value_run.hpp"
 #include "host/cell_text.hpp"
 #include "host/tolerant.hpp"
 
@@ -17,10 +19,9 @@ namespace {
 constexpr int64_t kBlockCells = 1 << 16;
 
 struct Visit {
-  AddinModule& module;
   Application& app;
-  const CellTransform& transform;
-  ProgressDisplay& progress;
+  const RunRequest& request;
+  RunObserver& observer;
   UndoSnapshot& snapshot;
   HostLocale locale;
   int64_t visited = 0;
@@ -37,9 +38,9 @@ struct Visit {
         const CellRef cell{block.area.first.row + r, block.area.first.column + c};
         const std::size_t index = RecordUndoEntry(snapshot, cell, content);
         rewrite(band, r, c, content, index);
-        tolerant([&] { module.forms.doEvents(); });
-        tolerant([&] { progress.show(visited); });
-        if (module.runOptions.stopRequested) return false;
+        tolerant([&] { observer.yield(); });
+        tolerant([&] { observer.progress(static_cast<float>(visited)); });
+        if (observer.stopRequested()) return false;
       }
     }
     return true;
@@ -81,13 +82,29 @@ struct Visit {
     return true;
   }
 
+  // The new text of one cell text under the request; no value leaves the cell.
+  std::optional<std::u16string> transform(const std::u16string& text) {
+    CellRequest cell{request.operation, {}};
+    if (request.inputs) {
+      std::optional<CellRequest> asked = request.inputs(text);
+      if (!asked) return std::nullopt;
+      cell = *asked;
+    }
+    // The host's worksheet functions are fetched once, on first use.
+    if (!functions && operationRow(cell.operation).usesHostFunctions) {
+      functions = &app.worksheetFunction();
+    }
+    return transformText(cell.operation, text, cell.inputs, functions);
+  }
+
   CellBlock bandCells;  // the band being visited
+  WorksheetFunction* functions = nullptr;
 };
 
-void visitCells(AddinModule& module, Application& app, Range& selection,
-                const CellTransform& transform, ProgressDisplay& progress) {
-  UndoSnapshot& snapshot = BeginUndoSnapshot(module);
-  const std::shared_ptr<UndoSnapshot> keep = module.undoSnapshot;
+void visitCells(RemovalSession& session, Application& app, Range& selection,
+                const RunRequest& request, RunObserver& observer) {
+  UndoSnapshot& snapshot = BeginUndoSnapshot(session);
+  const std::shared_ptr<UndoSnapshot> keep = session.undoSnapshot;
   // Without its workbook and sheet the record could not be restored: change nothing.
   if (!snapshot.workbook || !snapshot.worksheet) return;
   RangePtr visit;
@@ -102,7 +119,7 @@ void visitCells(AddinModule& module, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{module, app, transform, progress, snapshot, HostLocale{}, 0, {}};
+  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, nullptr};
   tolerant([&] { run.locale = app.locale(); });
   for (const AreaRef& ref : areas) {
     if (!run.area(*sheet, ref)) break;
@@ -110,26 +127,21 @@ void visitCells(AddinModule& module, Application& app, Range& selection,
   captureRunResults(snapshot);
 }
 
-}  // namespace
-
-void runCharacterCells(AddinModule& module, const RunForm& runForm, const CellTransform& transform,
-                       const CharacterRunSteps& steps) {
-  FormsToolkit& forms = module.forms;
-  const auto unloadForm = [&] {
-    if (runForm.form.loaded()) tolerant([&] { forms.unload(runForm.form); });
-  };
-  const ApplicationPtr hostApp = module.hostApp;
+// The whole character run; `beforeCells` may hand it to the value removal.
+void runCharacters(RemovalSession& session, const RunRequest& request, RunObserver& observer) {
+  const auto finish = [&] { tolerant([&] { observer.finish(); }); };
+  const ApplicationPtr hostApp = session.hostApp;
   const auto books =
       hostApp ? tolerantGet([&] { return hostApp->workbooksCount(); }) : std::optional<int64_t>{0};
   if (books && *books == 0) {
-    forms.messageBox(kNoWorkbookText);
-    unloadForm();
+    observer.message(kNoWorkbookText);
+    finish();
     return;
   }
   Application& app = *hostApp;
 
   enterHostRunStateTolerant(app);
-  module.runOptions.stopRequested = false;
+  observer.started();
   RangePtr selection;
   int64_t nonEmpty = 0;
   tolerant([&] { selection = app.selection(); });
@@ -137,22 +149,36 @@ void runCharacterCells(AddinModule& module, const RunForm& runForm, const CellTr
     if (selection) nonEmpty = static_cast<int64_t>(app.worksheetFunction().countA(*selection));
   });
 
-  ProgressDisplay progress(runForm.progressBar, runForm.percentLabel);
   if (nonEmpty <= 0) {
-    tolerant([&] { forms.messageBox(kEmptySelectionText); });
+    tolerant([&] { observer.message(kEmptySelectionText); });
   } else {
-    tolerant([&] { progress.setMax(static_cast<float>(nonEmpty)); });
+    tolerant([&] { observer.setMaximum(static_cast<float>(nonEmpty)); });
     bool goOn = true;
-    if (steps.beforeCells) {
+    if (request.beforeCells) {
       const auto count = static_cast<int32_t>(std::min<int64_t>(nonEmpty, INT32_MAX));
-      goOn = tolerantGet([&] { return steps.beforeCells(count); }).value_or(false);
+      const auto mode = tolerantGet([&] { return request.beforeCells(); });
+      goOn = mode && !*mode;
+      if (mode && *mode) {
+        tolerant([&] { runPreparedValueRemoval(session, **mode, count, observer); });
+      }
     }
-    if (goOn) visitCells(module, app, *selection, transform, progress);
+    if (goOn) visitCells(session, app, *selection, request, observer);
   }
 
-  bindUndoCommands(module);
+  bindUndoCommands(session);
   leaveHostRunState(app);
-  unloadForm();
+  finish();
+}
+
+}  // namespace
+
+void runRemoval(RemovalSession& session, const RunRequest& request, RunObserver& observer) {
+  const OperationRow& row = operationRow(request.operation);
+  if (row.kind == OperationKind::ValueLevel) {
+    runValueRemoval(session, row.valueMode, observer);
+  } else {
+    runCharacters(session, request, observer);
+  }
 }
 
 }  // namespace qmv

@@ -109,4 +109,29 @@ std::u16string trimEdges(std::u16string_view text) {
   return std::u16string(text.substr(first, last - first + 1));
 }
 
+std::u16string trimExcessSpaces(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  bool pendingSpace = false;
+  for (char16_t c : text) {
+    if (c == kSpace) {
+      pendingSpace = !out.empty();
+      continue;
+    }
+    if (pendingSpace) out += kSpace;
+    pendingSpace = false;
+    out += c;
+  }
+  return out;
+}
+
+std::u16string removeNonPrintable(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    if (c >= 32) out += c;
+  }
+  return out;
+}
+
 }  // namespace qmv

@@ -66,4 +66,11 @@ std::u16string removeSpaces(std::u16string_view text);
 /// The text without its leading and trailing U+0020; inner spaces stay.
 std::u16string trimEdges(std::u16string_view text);
 
+/// The host's TRIM rule: no U+0020 at either end, and every inner run of them reduced to
+/// one. Other space characters stay.
+std::u16string trimExcessSpaces(std::u16string_view text);
+
+/// The host's CLEAN rule: the text without the characters of codes 0 to 31.
+std::u16string removeNonPrintable(std::u16string_view text);
+
 }  // namespace qmv

@@ -4,8 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#include "addin/addin_module.hpp"
-#include "engine/run_steps.hpp"
+#include "engine/host_run_state.hpp"
+#include "engine/session.hpp"
 #include "host/host_error.hpp"
 #include "host/tolerant.hpp"
 
@@ -262,11 +262,11 @@ std::size_t UndoSnapshot::textBytes() const {
 
 // --- Recording ----------------------------------------------------------------------------
 
-UndoSnapshot& BeginUndoSnapshot(AddinModule& module) {
-  module.undoSnapshot = std::make_shared<UndoSnapshot>();
-  UndoSnapshot& snapshot = *module.undoSnapshot;
-  if (module.hostApp) {
-    Application& app = *module.hostApp;
+UndoSnapshot& BeginUndoSnapshot(RemovalSession& session) {
+  session.undoSnapshot = std::make_shared<UndoSnapshot>();
+  UndoSnapshot& snapshot = *session.undoSnapshot;
+  if (session.hostApp) {
+    Application& app = *session.hostApp;
     tolerant([&] { snapshot.workbook = app.activeWorkbook(); });
     tolerant([&] { snapshot.worksheet = app.activeSheet(); });
   }
@@ -325,16 +325,16 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
 
 }  // namespace
 
-void UndoLastRun(AddinModule& module) {
-  if (!module.hostApp) {
-    module.forms.messageBox(kNothingToUndoText);
+void UndoLastRun(RemovalSession& session) {
+  if (!session.hostApp) {
+    session.tellUser(kNothingToUndoText);
     return;
   }
-  Application& app = *module.hostApp;
-  const std::shared_ptr<UndoSnapshot> snapshot = module.undoSnapshot;
+  Application& app = *session.hostApp;
+  const std::shared_ptr<UndoSnapshot> snapshot = session.undoSnapshot;
   const auto books = tolerantGet([&] { return app.workbooksCount(); });
   if (books && *books == 0) {
-    module.forms.messageBox(kNothingToUndoText);
+    session.tellUser(kNothingToUndoText);
   } else {
     try {
       if (!books) app.workbooksCount();  // let the failure reach the error exit
@@ -347,30 +347,30 @@ void UndoLastRun(AddinModule& module) {
       snapshot->workbook->activate();
       snapshot->worksheet->activate();
       const std::size_t kept = restoreCells(*snapshot);
-      if (kept > 0) module.forms.messageBox(keptChangesText(kept));
+      if (kept > 0) session.tellUser(keptChangesText(kept));
     } catch (const HostError& error) {
       if (error.number() == host_errors::kObjectNotSet) {
-        module.forms.messageBox(kNothingToUndoText);
+        session.tellUser(kNothingToUndoText);
       } else if (error.number() != host_errors::kRefused) {
-        module.forms.messageBox(kUndoFailedText);
+        session.tellUser(kUndoFailedText);
       }
     } catch (...) {
-      module.forms.messageBox(kUndoFailedText);
+      session.tellUser(kUndoFailedText);
     }
   }
   tolerantRetry([&] { app.setCalculation(xl::kCalculationAutomatic); });
   tolerantRetry([&] { app.setScreenUpdating(true); });
 }
 
-bool registerUndoMacro(AddinModule& module) {
-  module.undoMacroRegistered = false;
-  if (!module.hostApp) return false;
-  AddinModule* target = &module;
+bool registerUndoMacro(RemovalSession& session) {
+  session.undoMacroRegistered = false;
+  if (!session.hostApp) return false;
+  RemovalSession* target = &session;
   const auto accepted = tolerantGet([&] {
-    return module.hostApp->registerMacro(kUndoMacro, [target] { UndoLastRun(*target); });
+    return session.hostApp->registerMacro(kUndoMacro, [target] { UndoLastRun(*target); });
   });
-  module.undoMacroRegistered = accepted.value_or(false);
-  return module.undoMacroRegistered;
+  session.undoMacroRegistered = accepted.value_or(false);
+  return session.undoMacroRegistered;
 }
 
 }  // namespace qmv

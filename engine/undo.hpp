@@ -19,7 +19,7 @@
 
 namespace qmv {
 
-class AddinModule;
+class RemovalSession;
 
 /// Message texts of the undo command.
 inline constexpr char16_t kNothingToUndoText[] = u"Nothing to Undo!";
@@ -109,7 +109,7 @@ struct UndoSnapshot {
 /// Starts a new snapshot for a run, discarding the previous one, and remembers the active
 /// workbook and sheet (each step tolerant). Call only when the selection holds a
 /// non-empty cell.
-UndoSnapshot& BeginUndoSnapshot(AddinModule& module);
+UndoSnapshot& BeginUndoSnapshot(RemovalSession& session);
 
 /// Records the next visited cell with its content before the change; returns its index.
 std::size_t RecordUndoEntry(UndoSnapshot& snapshot, CellRef cell, const CellContent& previous);
@@ -124,10 +124,10 @@ void captureRunResults(UndoSnapshot& snapshot) noexcept;
 /// Undo!" without a snapshot or without an open workbook; host failures by error number
 /// (91 "Nothing to Undo!", 1004 silent, others "Undo Command Failed!"). Calculation goes
 /// back to automatic and screen updating on in every case. Undo twice equals undo once.
-void UndoLastRun(AddinModule& module);
+void UndoLastRun(RemovalSession& session);
 
 /// Makes the host macro "undo_changes" run UndoLastRun and records in
-/// module.undoMacroRegistered whether the host accepted it. Returns that.
-bool registerUndoMacro(AddinModule& module);
+/// session.undoMacroRegistered whether the host accepted it. Returns that.
+bool registerUndoMacro(RemovalSession& session);
 
 }  // namespace qmv

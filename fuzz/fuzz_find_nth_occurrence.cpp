@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "engine/find_nth_occurrence.hpp"
 #include "engine/transforms.hpp"
 #include "host/cell_text.hpp"
 #include "host/value.hpp"
-#include "wizard/find_nth_occurrence.hpp"
 
 namespace {
 

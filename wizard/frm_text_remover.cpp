@@ -1,8 +1,9 @@
 #include "wizard/frm_text_remover.hpp"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
-#include "addin/addin_module.hpp"
 #include "host/tolerant.hpp"
 
 namespace qmv {
@@ -18,20 +19,6 @@ constexpr std::array<const char16_t*, 11> kSeparatorEntries = {
     u"Space ",          u"SemiColon ;", u"Colon :",        u"Hyphen -",
     u"Comma ,",         u"Less than <", u"Great than >",   u"Period .",
     u"Question Mark ?", u"BackSlash /", u"ForwardSlash \\"};
-
-constexpr std::array<const char16_t*, 12> kOperationEntries = {
-    u"All Numeric Characters",
-    u"All Alphabet Characters",
-    u"All Spaces",
-    u"Leading & Trailing Spaces",
-    u"Leading, Trailing & Excessive Spaces",
-    u"All Non-printable Characters",
-    u"All UPPER Case Characters",
-    u"All lower Case Characters",
-    u"Duplicate Values - Keep One",
-    u"All Duplicate Values",
-    u"All Unique Values",
-    u"All User Defined Character(s)"};
 
 constexpr uint32_t kFormColour = 0xC0C0FF;
 constexpr uint32_t kPaleYellow = 0xFFFFC0;
@@ -57,7 +44,7 @@ void numberKeyFilter(int& keyAscii) {
 
 }  // namespace
 
-frmTextRemover::frmTextRemover(AddinModule& module) : Form("frmTextRemover"), module_(module) {
+frmTextRemover::frmTextRemover(FormsSession& session) : Form("frmTextRemover"), session_(session) {
   buildControls();
   bindHandlers();
   UserForm_Initialize();
@@ -163,7 +150,15 @@ void frmTextRemover::UserForm_Initialize() {
     for (const char16_t* entry : kSeparatorEntries) cmbSpChar.addItem(entry);
   });
   tolerant([&] {
-    for (const char16_t* entry : kOperationEntries) cmbAN.addItem(entry);
+    // The table's wizard entries, by their index in the list.
+    std::vector<const OperationRow*> entries;
+    for (const OperationRow& row : operationTable()) {
+      if (row.wizardIndex >= 0) entries.push_back(&row);
+    }
+    std::sort(entries.begin(), entries.end(), [](const OperationRow* a, const OperationRow* b) {
+      return a->wizardIndex < b->wizardIndex;
+    });
+    for (const OperationRow* row : entries) cmbAN.addItem(std::u16string(row->wizardEntry));
   });
   tolerant([&] { cmbAN.setText(cmbAN.list().at(0)); });
 }
@@ -190,15 +185,15 @@ void frmTextRemover::chkConSP_Click() {
 
 void frmTextRemover::cmbAN_Click() {
   Control& cmbAN = control("cmbAN");
-  if (cmbAN.listIndex() != wizard_ops::kUserDefined) return;
+  if (cmbAN.listIndex() != wizardIndexOf(Operation::RUDC)) return;
   // Cancel answers with the empty text, which replaces the earlier set as well.
-  wizardUserChars = module_.forms.inputBox(kPromptText, kPromptTitle);
+  wizardUserChars = session_.forms.inputBox(kPromptText, kPromptTitle);
   if (!wizardUserChars.empty()) {
     cmbAN.addItem(wizardUserChars);
     cmbAN.setListIndex(cmbAN.listCount() - 1);
   } else {
-    module_.forms.messageBox(kEmptyAnswerText, MessageIcon::Critical);
-    cmbAN.setListIndex(wizard_ops::kDigits);
+    session_.forms.messageBox(kEmptyAnswerText, MessageIcon::Critical);
+    cmbAN.setListIndex(wizardIndexOf(Operation::RNUM));
   }
 }
 
@@ -219,12 +214,12 @@ void frmTextRemover::CommandButton2_Click() {
     requestStop();
     return;
   }
-  module_.forms.unload(*this);
+  session_.forms.unload(*this);
 }
 
-void frmTextRemover::UserForm_MouseDown(int /*button*/) { module_.forms.beginWindowMove(*this); }
+void frmTextRemover::UserForm_MouseDown(int /*button*/) { session_.forms.beginWindowMove(*this); }
 
-void frmTextRemover::Frame1_KeyDown(int& /*keyCode*/) { module_.forms.beginWindowMove(*this); }
+void frmTextRemover::Frame1_KeyDown(int& /*keyCode*/) { session_.forms.beginWindowMove(*this); }
 
 bool frmTextRemover::UserForm_QueryClose() {
   if (!runInProgress_) return false;
@@ -232,6 +227,6 @@ bool frmTextRemover::UserForm_QueryClose() {
   return true;
 }
 
-void frmTextRemover::requestStop() { module_.runOptions.stopRequested = true; }
+void frmTextRemover::requestStop() { session_.runOptions.stopRequested = true; }
 
 }  // namespace qmv

@@ -5,27 +5,16 @@
 #include <optional>
 #include <string>
 
-#include "commands/form.hpp"
+#include "engine/operations.hpp"
+#include "engine/run.hpp"
+#include "ui/form.hpp"
+#include "ui/session.hpp"
 
 namespace qmv {
 
-class AddinModule;
-
-/// Entries of the operation list `cmbAN`, by index.
-namespace wizard_ops {
-inline constexpr int kDigits = 0;
-inline constexpr int kLetters = 1;
-inline constexpr int kAllSpaces = 2;
-inline constexpr int kEdgeSpaces = 3;
-inline constexpr int kExcessSpaces = 4;
-inline constexpr int kNonPrintable = 5;
-inline constexpr int kUpper = 6;
-inline constexpr int kLower = 7;
-inline constexpr int kKeepOne = 8;
-inline constexpr int kAllDuplicates = 9;
-inline constexpr int kUniqueValues = 10;
-inline constexpr int kUserDefined = 11;
-}  // namespace wizard_ops
+/// The index of an operation's entry in the operation list `cmbAN` (the operation table's
+/// wizard index; -1 when the wizard does not offer it).
+inline int wizardIndexOf(Operation operation) { return operationRow(operation).wizardIndex; }
 
 /// Captions of the run button while idle and while a run is in progress.
 inline constexpr char16_t kWizardRemoveCaption[] = u"Remove";
@@ -35,7 +24,7 @@ inline constexpr char16_t kWizardStopCaption[] = u"Stop!";
 /// `UserForm_Initialize` fills the lists.
 class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
  public:
-  explicit frmTextRemover(AddinModule& module);
+  explicit frmTextRemover(FormsSession& session);
 
   /// The characters most recently typed at the user-defined prompt; removed by every
   /// user-defined entry of the operation list.
@@ -68,10 +57,12 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
   /// The run button: starts a run, or requests a stop while one is in progress.
   void CommandButton1_Click();
 
-  /// New text of a cell in list mode; no value when the transform fails.
-  std::optional<std::u16string> remAN(const std::u16string& text);
-  /// New text of a cell in position mode; no value when the transform fails.
-  std::optional<std::u16string> charRemoval(const std::u16string& text);
+  /// The request for one cell in list mode: the selected entry's operation (the typed
+  /// characters for a user-defined entry or none).
+  CellRequest remAN() const;
+  /// The request for one cell in position mode: a position cut with the start position
+  /// and count from the boxes or the separator; no value leaves the cell as it is.
+  std::optional<CellRequest> charRemoval(std::u16string_view text);
 
   /// True from the start of a run until its end unloads the form.
   bool runInProgress() const { return runInProgress_; }
@@ -80,11 +71,11 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
   void buildControls();
   void bindHandlers();
   /// The start position given by the separator options; no value when it does not fit.
-  std::optional<int> separatorPosition(const std::u16string& text);
+  std::optional<int> separatorPosition(std::u16string_view text);
   /// Requests a stop of the run in progress.
   void requestStop();
 
-  AddinModule& module_;
+  FormsSession& session_;
   bool runInProgress_ = false;
 };
 

@@ -2,14 +2,11 @@
 #include <cstdint>
 #include <limits>
 
-#include "addin/addin_module.hpp"
 #include "engine/box_number.hpp"
-#include "engine/character_run.hpp"
-#include "engine/duplicate_removal.hpp"
-#include "engine/transforms.hpp"
-#include "host/host_error.hpp"
+#include "engine/find_nth_occurrence.hpp"
+#include "engine/run.hpp"
 #include "host/tolerant.hpp"
-#include "wizard/find_nth_occurrence.hpp"
+#include "ui/form_run_observer.hpp"
 #include "wizard/frm_text_remover.hpp"
 
 namespace qmv {
@@ -54,63 +51,42 @@ void frmTextRemover::CommandButton1_Click() {
     return;
   }
 
-  const CellTransform transform = [this](const std::u16string& text) {
-    return control("CheckBox1").checked() ? remAN(text) : charRemoval(text);
+  RunRequest request;
+  // Both methods read the form's controls again for every cell.
+  request.inputs = [this](std::u16string_view text) -> std::optional<CellRequest> {
+    if (control("CheckBox1").checked()) return remAN();
+    return charRemoval(text);
   };
-  CharacterRunSteps steps;
-  steps.beforeCells = [this, &runButton](int32_t nonEmptyCount) {
+  request.beforeCells = [this, &runButton]() -> std::optional<ValueMode> {
     runButton.setCaption(kWizardStopCaption);
     // The value operations run whatever the mode switch says.
-    const int operation = control("cmbAN").listIndex();
-    if (operation < wizard_ops::kKeepOne || operation > wizard_ops::kUniqueValues) return true;
-    tolerant([&] {
-      RunWizardDuplicateRemoval(module_, *this, operation == wizard_ops::kKeepOne,
-                                operation == wizard_ops::kAllDuplicates,
-                                operation == wizard_ops::kUniqueValues, nonEmptyCount);
-    });
-    return false;
+    const std::optional<Operation> chosen = wizardOperation(control("cmbAN").listIndex());
+    if (!chosen || isCharacterOperation(*chosen)) return std::nullopt;
+    return operationRow(*chosen).valueMode;
   };
 
   // Closing the form during the run only requests a stop; the end of the run
   // unloads the form.
   runInProgress_ = true;
   tolerant([&] {
-    runCharacterCells(module_, RunForm{*this, control("ProgressBar1"), control("lblPer")},
-                      transform, steps);
+    FormRunObserver observer(session_, *this, control("ProgressBar1"), control("lblPer"));
+    runRemoval(session_, request, observer);
   });
   runInProgress_ = false;
-  if (loaded()) tolerant([&] { module_.forms.unload(*this); });
+  if (loaded()) tolerant([&] { session_.forms.unload(*this); });
 }
 
-std::optional<std::u16string> frmTextRemover::remAN(const std::u16string& text) {
-  const auto functions = [this]() -> WorksheetFunction& {
-    if (!module_.hostApp) throw HostError(host_errors::kObjectNotSet, "no host");
-    return module_.hostApp->worksheetFunction();
-  };
-  switch (control("cmbAN").listIndex()) {
-    case wizard_ops::kDigits:
-      return RemoveChars(text, charsets::kDigits);
-    case wizard_ops::kLetters:
-      return RemoveChars(text, charsets::kLetters);
-    case wizard_ops::kAllSpaces:
-      return removeSpaces(text);
-    case wizard_ops::kEdgeSpaces:
-      return trimEdges(text);
-    case wizard_ops::kExcessSpaces:
-      return tolerantGet([&] { return functions().trim(text); });
-    case wizard_ops::kNonPrintable:
-      return tolerantGet([&] { return functions().clean(text); });
-    case wizard_ops::kUpper:
-      return RemoveChars(text, charsets::kUpperCase);
-    case wizard_ops::kLower:
-      return RemoveChars(text, charsets::kLowerCase);
-    default:
-      // Whichever typed entry is selected, the latest typed set is removed.
-      return RemoveChars(text, wizardUserChars);
-  }
+CellRequest frmTextRemover::remAN() const {
+  // Every entry the table does not fill (typed entries, none selected) removes the latest
+  // typed characters.
+  const Operation operation =
+      wizardOperation(control("cmbAN").listIndex()).value_or(Operation::RUDC);
+  CellRequest cell{operation, {}};
+  if (operation == Operation::RUDC) cell.inputs.userChars = wizardUserChars;
+  return cell;
 }
 
-std::optional<std::u16string> frmTextRemover::charRemoval(const std::u16string& text) {
+std::optional<CellRequest> frmTextRemover::charRemoval(std::u16string_view text) {
   Control& txtStartPos = control("txtStartPos");
   Control& txtNoOfChars = control("txtNoOfChars");
   if (txtStartPos.text().empty()) txtStartPos.setText(u"1");
@@ -128,12 +104,14 @@ std::optional<std::u16string> frmTextRemover::charRemoval(const std::u16string& 
   } else {
     position = boxNumber(txtStartPos.text());
   }
-  if (!position) return std::nullopt;
-  if (*position == 0) return text;
-  return CutAtPosition(text, before, whole, static_cast<int16_t>(*position), *count);
+  // No position, or position 0: the text stays as it is.
+  if (!position || *position == 0) return std::nullopt;
+  const Operation operation = whole ? (before ? Operation::RBSP : Operation::RASP)
+                                    : (before ? Operation::RNBP : Operation::RNAP);
+  return CellRequest{operation, {static_cast<int16_t>(*position), *count, {}}};
 }
 
-std::optional<int> frmTextRemover::separatorPosition(const std::u16string& text) {
+std::optional<int> frmTextRemover::separatorPosition(std::u16string_view text) {
   const std::u16string& separatorText = control("cmbSpChar").text();
   // An emptied separator box names no separator.
   if (separatorText.empty()) return 0;

@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "commands/form.hpp"
-#include "commands/forms_toolkit.hpp"
+#include "ui/form.hpp"
+#include "ui/forms_toolkit.hpp"
 
 namespace qmv::memory {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "commands/forms_toolkit.hpp"
+#include "ui/forms_toolkit.hpp"
 
 namespace qmv::windows {
 

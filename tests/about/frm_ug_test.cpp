@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "addin/addin_module.hpp"
+#include "addin/entry_points.hpp"
 #include "platform/memory/headless_toolkit.hpp"
 
 namespace qmv {

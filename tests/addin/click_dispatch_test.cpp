@@ -8,7 +8,7 @@
 #include "about/frm_ug.hpp"
 #include "addin/cb_events.hpp"
 #include "addin/command_table.hpp"
-#include "commands/frm_prg_bar.hpp"
+#include "dialog/frm_prg_bar.hpp"
 #include "host/host_error.hpp"
 #include "tests/addin/surface_fixture.hpp"
 
@@ -58,7 +58,7 @@ TEST_F(ClickTest, EveryRemovalButtonOpensTheDialogForItsOperation) {
   int shown = 0;
   for (const RemovalRow& row : kRemovals) {
     SCOPED_TRACE(std::string(row.code, row.code + 4));
-    module.runOptions.operationCode.clear();
+    module.runOptions.operation.reset();
     user.expectForm("frmPrgBar").press("CommandButton2");  // No!
 
     const memory::ClickOutcome outcome = clickMenu(row.caption);
@@ -66,7 +66,7 @@ TEST_F(ClickTest, EveryRemovalButtonOpensTheDialogForItsOperation) {
     EXPECT_EQ(outcome.handlersCalled, 1);
     EXPECT_TRUE(outcome.cancelDefault);
     EXPECT_FALSE(outcome.onActionRun.has_value());
-    EXPECT_EQ(module.runOptions.operationCode, row.code);
+    EXPECT_EQ(testing::chosenCode(module), row.code);
     EXPECT_EQ(timesShown("frmPrgBar"), ++shown);
     EXPECT_EQ(user.pending(), 0u);
   }
@@ -85,7 +85,7 @@ TEST_F(ClickTest, QMV10StartsItsOwnCommandAndNeverQMV1) {
   const auto outcome = clickMenu(u"Remove x no. of Chars before nth Characters");
 
   EXPECT_TRUE(outcome.cancelDefault);
-  EXPECT_EQ(module.runOptions.operationCode, u"RNBP");
+  EXPECT_EQ(testing::chosenCode(module), u"RNBP");
   EXPECT_EQ(question,
             u"Do You want to remove No. of Characters before Start Position in Selection?");
   EXPECT_EQ(timesShown("frmPrgBar"), 1);
@@ -104,7 +104,7 @@ TEST_F(ClickTest, UnknownTagsRunNothingAndStillCancelTheDefault) {
   }
   EXPECT_TRUE(toolkit.events().empty());
   EXPECT_TRUE(toolkit.messages().empty());
-  EXPECT_TRUE(module.runOptions.operationCode.empty());
+  EXPECT_FALSE(module.runOptions.operation.has_value());
   EXPECT_TRUE(shell.opened().empty());
 }
 
@@ -116,7 +116,7 @@ TEST_F(ClickTest, TheClickedControlsTagDecidesNotTheWrappersButton) {
   bool cancelDefault = false;
   numericWrapper->cbBtn_Click(*menuButton(u"Remove all &Alphabets in Selection"), cancelDefault);
   EXPECT_TRUE(cancelDefault);
-  EXPECT_EQ(module.runOptions.operationCode, u"RALP");
+  EXPECT_EQ(testing::chosenCode(module), u"RALP");
 }
 
 TEST_F(ClickTest, ToolbarTagIsNoMenuCommand) {
@@ -135,7 +135,7 @@ TEST_F(ClickTest, ToolbarButtonStartsTheWizardOnceThroughItsOwnHandler) {
   EXPECT_EQ(outcome.handlersCalled, 1);
   EXPECT_EQ(timesShown("frmTextRemover"), 1);
   EXPECT_EQ(timesShown("frmPrgBar"), 0);
-  EXPECT_TRUE(module.runOptions.operationCode.empty());
+  EXPECT_FALSE(module.runOptions.operation.has_value());
   // The toolbar handler leaves CancelDefault alone, so the host runs the on-action.
   EXPECT_FALSE(outcome.cancelDefault);
   EXPECT_EQ(outcome.onActionRun, std::optional<std::u16string>(u"!<Orvik.Connect>"));
@@ -177,7 +177,7 @@ TEST_F(ClickTest, FailingCommandStillCancelsTheDefault) {
   // The menu keeps working afterwards.
   user.press("CommandButton2");
   EXPECT_TRUE(clickMenu(u"Remove all &Alphabets in Selection").cancelDefault);
-  EXPECT_EQ(module.runOptions.operationCode, u"RALP");
+  EXPECT_EQ(testing::chosenCode(module), u"RALP");
 }
 
 TEST_F(ClickTest, FailingHostCallInACommandStillCancelsTheDefault) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "addin/cb_events.hpp"
-#include "engine/run_steps.hpp"
+#include "engine/host_run_state.hpp"
 #include "engine/undo.hpp"
 #include "host/host_error.hpp"
 #include "tests/addin/surface_fixture.hpp"

@@ -36,7 +36,7 @@ TEST_F(SurfaceTest, NumericButtonRemovesDigitsFromTheSelectedCells) {
   EXPECT_TRUE(outcome.cancelDefault);
   EXPECT_FALSE(outcome.onActionRun.has_value());
   EXPECT_EQ(question, u"Do You want to remove all Numeric (Numbers) in Selection?");
-  EXPECT_EQ(module.runOptions.operationCode, u"RNUM");
+  EXPECT_EQ(testing::chosenCode(module), u"RNUM");
   EXPECT_EQ(user.pending(), 0u);
   EXPECT_TRUE(toolkit.shownForms().empty());
 

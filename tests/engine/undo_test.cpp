@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/entry_points.hpp"
-#include "commands/frm_prg_bar.hpp"
+#include "addin/entry_points.hpp"
+#include "dialog/frm_prg_bar.hpp"
 #include "host/host_error.hpp"
 #include "support/engine_fixture.hpp"
 
@@ -220,8 +220,8 @@ TEST_F(Undo, ACellTheRunLeftAloneIsNotOverwrittenEither) {
   UndoLastRun(module);
   EXPECT_EQ(valueAt(1, 1), text(u"edited"));
   EXPECT_EQ(valueAt(2, 1), text(u"x1"));
-  EXPECT_EQ(messages(), std::vector<std::u16string>{
-                            u"1 cell changed after the removal was left as it is."});
+  EXPECT_EQ(messages(),
+            std::vector<std::u16string>{u"1 cell changed after the removal was left as it is."});
 }
 
 TEST_F(Undo, AnotherRunReplacesTheSnapshot) {

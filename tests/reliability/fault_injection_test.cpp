@@ -17,9 +17,9 @@
 
 #include "addin/cb_events.hpp"
 #include "addin/command_table.hpp"
-#include "commands/entry_points.hpp"
-#include "commands/frm_prg_bar.hpp"
-#include "engine/run_steps.hpp"
+#include "addin/entry_points.hpp"
+#include "dialog/frm_prg_bar.hpp"
+#include "engine/host_run_state.hpp"
 #include "engine/undo.hpp"
 #include "host/host_error.hpp"
 #include "tests/reliability/reliability_world.hpp"
@@ -180,17 +180,17 @@ std::vector<Scenario> valueScenarios() {
       {"dialog RUDP", Kind::ValueRun, loaded(valueSheet), dialogRun(RemoveUniqueValues)},
       {"wizard keep one", Kind::ValueRun, loaded(valueSheet),
        [](Trial& t) {
-         queueWizardList(t, wizard_ops::kKeepOne);
+         queueWizardList(t, wizardIndexOf(Operation::RDPV));
          ShowWizard(t.module);
        }},
       {"wizard all duplicates", Kind::ValueRun, loaded(valueSheet),
        [](Trial& t) {
-         queueWizardList(t, wizard_ops::kAllDuplicates);
+         queueWizardList(t, wizardIndexOf(Operation::RADP));
          ShowWizard(t.module);
        }},
       {"wizard unique values", Kind::ValueRun, loaded(valueSheet),
        [](Trial& t) {
-         queueWizardList(t, wizard_ops::kUniqueValues);
+         queueWizardList(t, wizardIndexOf(Operation::RUDP));
          ShowWizard(t.module);
        }},
   };
@@ -200,17 +200,17 @@ std::vector<Scenario> wizardScenarios() {
   return {
       {"wizard list digits", Kind::CharacterRun, loaded(characterSheet),
        [](Trial& t) {
-         queueWizardList(t, wizard_ops::kDigits);
+         queueWizardList(t, wizardIndexOf(Operation::RNUM));
          ShowWizard(t.module);
        }},
       {"wizard list excess spaces", Kind::CharacterRun, loaded(characterSheet),
        [](Trial& t) {
-         queueWizardList(t, wizard_ops::kExcessSpaces);
+         queueWizardList(t, wizardIndexOf(Operation::RLTE));
          ShowWizard(t.module);
        }},
       {"wizard list non-printable", Kind::CharacterRun, loaded(characterSheet),
        [](Trial& t) {
-         queueWizardList(t, wizard_ops::kNonPrintable);
+         queueWizardList(t, wizardIndexOf(Operation::RNPC));
          ShowWizard(t.module);
        }},
       {"wizard position fixed", Kind::CharacterRun, loaded(characterSheet),
@@ -272,7 +272,7 @@ std::vector<Scenario> clickScenarios() {
     std::function<void(Trial&)> sheet = characterSheet;
     if (tag == u"QMV0") {
       s.kind = Kind::CharacterRun;
-      queue = [](Trial& t) { queueWizardList(t, wizard_ops::kLetters); };
+      queue = [](Trial& t) { queueWizardList(t, wizardIndexOf(Operation::RALP)); };
     } else if (tag == u"QMV16") {
       s.kind = Kind::Undo;
       queue = [](Trial&) {};
@@ -308,7 +308,7 @@ std::vector<Scenario> clickScenarios() {
                    characterSheet(t);
                  },
                  [](Trial& t) {
-                   queueWizardList(t, wizard_ops::kUpper);
+                   queueWizardList(t, wizardIndexOf(Operation::RUPC));
                    clickTag(t, u"Text_Remover");
                  }});
   return out;

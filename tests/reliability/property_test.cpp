@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/entry_points.hpp"
+#include "addin/entry_points.hpp"
 #include "engine/undo.hpp"
 #include "host/cell_text.hpp"
 #include "tests/reliability/reliability_world.hpp"
@@ -242,8 +242,8 @@ CharacterRun randomWizardRun(Rng& rng) {
   if (chance(rng, 0.4)) {
     // List mode, a character entry (the value entries are the other test's).
     int index = uniform(rng, 0, 8);
-    if (index == 8) index = wizard_ops::kUserDefined;
-    const std::u16string chars = index == wizard_ops::kUserDefined ? u"a1 " : u"";
+    if (index == 8) index = wizardIndexOf(Operation::RUDC);
+    const std::u16string chars = index == wizardIndexOf(Operation::RUDC) ? u"a1 " : u"";
     return {"wizard list " + std::to_string(index), [index, chars](World& w) {
               if (!chars.empty()) w.toolkit.queueAnswer(chars);
               w.user.toggle("CheckBox1").choose("cmbAN", index).press("CommandButton1");
@@ -422,21 +422,21 @@ const std::vector<ValueMode>& valueModes() {
        ValueMode::Rule::KeepOne},
       {"wizard all duplicates",
        [](World& w) {
-         w.user.toggle("CheckBox1").choose("cmbAN", wizard_ops::kAllDuplicates);
+         w.user.toggle("CheckBox1").choose("cmbAN", wizardIndexOf(Operation::RADP));
          w.user.press("CommandButton1");
          ShowWizard(w.module);
        },
        ValueMode::Rule::AllDuplicates},
       {"wizard unique values",
        [](World& w) {
-         w.user.toggle("CheckBox1").choose("cmbAN", wizard_ops::kUniqueValues);
+         w.user.toggle("CheckBox1").choose("cmbAN", wizardIndexOf(Operation::RUDP));
          w.user.press("CommandButton1");
          ShowWizard(w.module);
        },
        ValueMode::Rule::UniqueValues},
       {"wizard keep one",
        [](World& w) {
-         w.user.toggle("CheckBox1").choose("cmbAN", wizard_ops::kKeepOne);
+         w.user.toggle("CheckBox1").choose("cmbAN", wizardIndexOf(Operation::RDPV));
          w.user.press("CommandButton1");
          ShowWizard(w.module);
        },

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "commands/entry_points.hpp"
+#include "addin/entry_points.hpp"
+#include "engine/find_nth_occurrence.hpp"
 #include "engine/transforms.hpp"
 #include "engine/undo.hpp"
 #include "host/cell_text.hpp"
 #include "tests/reliability/reliability_world.hpp"
 #include "tools/qmv/csv.hpp"
-#include "wizard/find_nth_occurrence.hpp"
 #include "wizard/frm_text_remover.hpp"
 
 namespace qmv::reliability {

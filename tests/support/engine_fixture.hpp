@@ -13,6 +13,7 @@
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "platform/memory/recorded_shell.hpp"
+#include "support/recording_observer.hpp"
 
 namespace qmv::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/entry_points.hpp"
+#include "addin/entry_points.hpp"
 #include "host/cell_text.hpp"
 #include "support/engine_fixture.hpp"
 #include "wizard/frm_text_remover.hpp"

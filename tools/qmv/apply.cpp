@@ -7,8 +7,8 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/connect.hpp"
-#include "commands/entry_points.hpp"
-#include "engine/character_run.hpp"
+#include "addin/entry_points.hpp"
+#include "engine/run.hpp"
 #include "engine/undo.hpp"
 #include "host/text.hpp"
 #include "platform/memory/headless_toolkit.hpp"

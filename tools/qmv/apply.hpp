@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "commands/operation_codes.hpp"
+#include "engine/operations.hpp"
 #include "host/address.hpp"
 
 namespace qmv::cli {

@@ -11,7 +11,7 @@
 #include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
 #include "addin/connect.hpp"
-#include "commands/frm_prg_bar.hpp"
+#include "dialog/frm_prg_bar.hpp"
 #include "host/text.hpp"
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"

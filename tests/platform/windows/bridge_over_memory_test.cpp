@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "addin/addin_module.hpp"
-#include "commands/frm_prg_bar.hpp"
-#include "commands/operation_codes.hpp"
-#include "engine/character_removal.hpp"
-#include "engine/duplicate_removal.hpp"
+#include "dialog/frm_prg_bar.hpp"
+#include "engine/operations.hpp"
+#include "engine/run.hpp"
+#include "engine/value_run.hpp"
 #include "host/text.hpp"
 #include "memory_excel.hpp"
 #include "platform/memory/headless_toolkit.hpp"

@@ -1,44 +1,9 @@
-#include "engine/run_steps.hpp"
+#include "ui/progress_display.hpp"
 
 #include <cmath>
 #include <string>
 
-#include "addin/addin_module.hpp"
-#include "host/tolerant.hpp"
-
 namespace qmv {
-
-void enterHostRunState(Application& app) {
-  app.setEnableCancelKey(xl::kErrorHandler);
-  app.setStatusBar(kProcessingText);
-  app.setScreenUpdating(false);
-  app.setCalculation(xl::kCalculationManual);
-}
-
-void enterHostRunStateTolerant(Application& app) noexcept {
-  tolerant([&] { app.setEnableCancelKey(xl::kErrorHandler); });
-  tolerant([&] { app.setStatusBar(kProcessingText); });
-  tolerant([&] { app.setScreenUpdating(false); });
-  tolerant([&] { app.setCalculation(xl::kCalculationManual); });
-}
-
-void leaveHostRunState(Application& app) noexcept {
-  tolerantRetry([&] { app.setCalculation(xl::kCalculationAutomatic); });
-  tolerantRetry([&] { app.setStatusBar(u""); });
-  tolerantRetry([&] { app.setScreenUpdating(true); });
-}
-
-void bindUndoCommands(AddinModule& module) noexcept {
-  if (!module.hostApp || !module.undoMacroRegistered) return;
-  Application& app = *module.hostApp;
-  tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });
-  if (tolerant([&] { app.onKey(kUndoKey, kUndoMacro); })) module.undoKeyBound = true;
-}
-
-void releaseUndoKey(AddinModule& module) noexcept {
-  if (!module.hostApp || !module.undoKeyBound) return;
-  if (tolerant([&] { module.hostApp->resetKey(kUndoKey); })) module.undoKeyBound = false;
-}
 
 namespace {
 
@@ -88,9 +53,7 @@ std::u16string percentText(float value, float max) {
 
 void ProgressDisplay::setMax(float max) { bar_.setMax(max); }
 
-void ProgressDisplay::show(int64_t step, bool capAtMax) {
-  float value = static_cast<float>(step);
-  if (capAtMax && value > bar_.max()) value = bar_.max();
+void ProgressDisplay::show(float value) {
   bar_.setValue(value);
   // Formatting the label costs more than the arithmetic: the text is made only when the
   // label does not show this percentage already.

@@ -1,4 +1,4 @@
-#include "wizard/find_nth_occurrence.hpp"
+#include "engine/find_nth_occurrence.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "commands/operation_codes.hpp"
+#include "engine/operations.hpp"
 
 #include <gtest/gtest.h>
 

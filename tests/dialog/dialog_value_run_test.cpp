@@ -1,8 +1,6 @@
 // Duplicate and unique value removal driven as a user would: the menu command, Yes on the
 // dialog and Stop during the run, over the in-memory host; and the wizard's variant on a
 // form with its own progress bar.
-#include "engine/duplicate_removal.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,9 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "commands/entry_points.hpp"
-#include "commands/frm_prg_bar.hpp"
+#include "addin/entry_points.hpp"
+#include "dialog/frm_prg_bar.hpp"
+#include "engine/value_run.hpp"
 #include "support/engine_fixture.hpp"
+#include "ui/form_run_observer.hpp"
 
 namespace qmv {
 namespace {
@@ -440,7 +440,13 @@ class WizardDuplicateRun : public EngineFixture {
   }
   void run(bool keepOne, bool allDuplicates, bool uniqueValues, int32_t nonEmptyCount) {
     wizard.control("ProgressBar1").setMax(static_cast<float>(nonEmptyCount));
-    RunWizardDuplicateRemoval(module, wizard, keepOne, allDuplicates, uniqueValues, nonEmptyCount);
+    const ValueMode mode = keepOne         ? ValueMode::KeepFirst
+                           : allDuplicates ? ValueMode::AllRepeated
+                                           : ValueMode::AllUnique;
+    EXPECT_TRUE(keepOne || allDuplicates || uniqueValues);
+    FormRunObserver observer(module, wizard, wizard.control("ProgressBar1"),
+                             wizard.control("lblPer"));
+    runPreparedValueRemoval(module, mode, nonEmptyCount, observer);
   }
   std::vector<Value> columnA(int64_t rows) const { return host->columnValues({1, 1}, rows); }
 

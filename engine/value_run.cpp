@@ -1,4 +1,4 @@
-#include "engine/duplicate_removal.hpp"
+#include "engine/value_run.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -8,8 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "addin/addin_module.hpp"
-#include "engine/run_steps.hpp"
+#include "engine/host_run_state.hpp"
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
@@ -18,10 +17,6 @@
 namespace qmv {
 
 namespace {
-
-constexpr char16_t kNoWorkbookText[] = u"Please add a New Workbook!";
-constexpr char16_t kSingleColumnText[] = u"Please Select Single Column!";
-constexpr char16_t kEmptySelectionText[] = u"Selection is Empty!";
 
 /// The host's COUNTIF takes criteria of at most this many characters.
 constexpr std::size_t kMaxCriterionChars = 255;
@@ -145,14 +140,17 @@ std::vector<RowState> rowStates(Range& column, int64_t rows) {
 /// One run of a mode over the working range, with its step counter and progress display.
 class DuplicateRun {
  public:
-  DuplicateRun(AddinModule& module, Application& app, Form& form, const RunDuties& duties)
-      : module_(module),
-        app_(app),
-        progress_(form.control("ProgressBar1"), form.control("lblPer")),
+  DuplicateRun(Application& app, RunObserver& observer, const RunDuties& duties, double max)
+      : app_(app),
+        observer_(observer),
         duties_(duties),
-        locale_(tolerantGet([&] { return app.locale(); }).value_or(HostLocale{})) {}
+        locale_(tolerantGet([&] { return app.locale(); }).value_or(HostLocale{})),
+        max_(static_cast<float>(max)) {}
 
-  void setMax(double max) { progress_.setMax(static_cast<float>(max)); }
+  void setMax(double max) {
+    max_ = static_cast<float>(max);
+    observer_.setMaximum(max_);
+  }
 
   /// Forms the working range: the selection within the active sheet's used range.
   void formWorkingRange(Range& selection) {
@@ -264,18 +262,19 @@ class DuplicateRun {
     tolerant([&] { found.clear(); });
   }
 
-  /// Yields once, shows the step and tells whether Stop was pressed.
+  /// Yields once, shows the step (never above the maximum) and tells whether Stop was
+  /// pressed.
   bool progressStep() {
-    module_.forms.doEvents();
-    progress_.show(step_, /*capAtMax=*/true);
-    return module_.runOptions.stopRequested;
+    observer_.yield();
+    observer_.progress(std::min(static_cast<float>(step_), max_));
+    return observer_.stopRequested();
   }
 
-  AddinModule& module_;
   Application& app_;
-  ProgressDisplay progress_;
+  RunObserver& observer_;
   RunDuties duties_;
   HostLocale locale_;
+  float max_;  ///< the progress maximum as last set
   std::u16string scratch_;
   RangePtr work_;
   RangePtr column_;
@@ -285,18 +284,18 @@ class DuplicateRun {
 
 /// The one implementation behind both entry points. `nonEmptyCount` is the caller's
 /// count when the caller prepared the host.
-void runDuplicateRemoval(AddinModule& module, Form& form, const RunDuties& duties, bool keepOne,
-                         bool allDuplicates, bool uniqueValues, double nonEmptyCount) {
-  Application* const app = module.hostApp.get();
+void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& observer,
+                         const RunDuties& duties, double nonEmptyCount) {
+  Application* const app = session.hostApp.get();
   if (app == nullptr) {
-    module.forms.unload(form);
+    observer.finish();
     return;
   }
   if (duties.prepareHost) {
     const std::optional<int64_t> workbooks = tolerantGet([&] { return app->workbooksCount(); });
     if (!workbooks || *workbooks == 0) {
-      module.forms.messageBox(kNoWorkbookText);
-      module.forms.unload(form);
+      observer.message(kNoWorkbookText);
+      observer.finish();
       return;
     }
   }
@@ -305,54 +304,56 @@ void runDuplicateRemoval(AddinModule& module, Form& form, const RunDuties& dutie
   const std::optional<int64_t> columns =
       selection ? tolerantGet([&] { return selection->columnsCount(); }) : std::nullopt;
   if (!columns || *columns != 1) {
-    module.forms.messageBox(kSingleColumnText);
-    module.forms.unload(form);
+    observer.message(kSingleColumnText);
+    observer.finish();
     return;
   }
 
   double nonEmpty = nonEmptyCount;
   if (duties.prepareHost) {
     enterHostRunStateTolerant(*app);
-    module.runOptions.stopRequested = false;
+    observer.started();
     nonEmpty = tolerantGet([&] { return app->worksheetFunction().countA(*selection); }).value_or(0);
     if (nonEmpty <= 0) {
-      module.forms.messageBox(kEmptySelectionText);
+      observer.message(kEmptySelectionText);
       leaveHostRunState(*app);
-      module.forms.unload(form);
+      observer.finish();
       return;
     }
   }
 
-  DuplicateRun run(module, *app, form, duties);
+  DuplicateRun run(*app, observer, duties, nonEmpty);
   if (duties.prepareHost) run.setMax(nonEmpty);
   run.formWorkingRange(*selection);
 
-  if (allDuplicates) {
-    run.allDuplicates(*selection, nonEmpty);
-  } else if (keepOne) {
-    run.keepOne();
-  } else if (uniqueValues) {
-    run.uniqueValues();
+  switch (mode) {
+    case ValueMode::AllRepeated:
+      run.allDuplicates(*selection, nonEmpty);
+      break;
+    case ValueMode::KeepFirst:
+      run.keepOne();
+      break;
+    case ValueMode::AllUnique:
+      run.uniqueValues();
+      break;
   }
 
   if (duties.prepareHost) leaveHostRunState(*app);
-  module.forms.unload(form);
+  observer.finish();
 }
 
 }  // namespace
 
-void RunDuplicateRemoval(AddinModule& module, Form& dialog, bool keepOne, bool allDuplicates,
-                         bool uniqueValues) {
-  runDuplicateRemoval(module, dialog,
-                      RunDuties{.prepareHost = true, .clearEmptyHiddenCells = false}, keepOne,
-                      allDuplicates, uniqueValues, 0);
+void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& observer) {
+  runDuplicateRemoval(session, mode, observer,
+                      RunDuties{.prepareHost = true, .clearEmptyHiddenCells = false}, 0);
 }
 
-void RunWizardDuplicateRemoval(AddinModule& module, Form& wizard, bool keepOne, bool allDuplicates,
-                               bool uniqueValues, int32_t nonEmptyCount) {
-  runDuplicateRemoval(module, wizard,
-                      RunDuties{.prepareHost = false, .clearEmptyHiddenCells = true}, keepOne,
-                      allDuplicates, uniqueValues, nonEmptyCount);
+void runPreparedValueRemoval(RemovalSession& session, ValueMode mode, int32_t nonEmptyCount,
+                             RunObserver& observer) {
+  runDuplicateRemoval(session, mode, observer,
+                      RunDuties{.prepareHost = false, .clearEmptyHiddenCells = true},
+                      nonEmptyCount);
 }
 
 }  // namespace qmv

@@ -2,21 +2,25 @@
 // run on Yes, shows progress and offers Stop while the engine works.
 #pragma once
 
-#include "commands/form.hpp"
+#include "engine/operations.hpp"
+#include "ui/form.hpp"
+#include "ui/session.hpp"
 
 namespace qmv {
-
-class AddinModule;
 
 /// Texts of the dialog.
 inline constexpr char16_t kPrgBarCaption[] = u"Progress";
 inline constexpr char16_t kRemovingNotice[] = u"Removing....!\r\nPress Stop to cancel the Process.";
 
 /// The dialog "Progress". Built in its designer state: only the question, the progress
-/// line and Yes and No! are visible; the entry points show the input groups they need.
+/// line and Yes and No! are visible; askFor shows the input groups an operation needs.
 class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
  public:
-  explicit frmPrgBar(AddinModule& module);
+  explicit frmPrgBar(FormsSession& session);
+
+  /// Puts the operation's question on the dialog and shows the input groups it reads
+  /// (the operation table's inputs). Yes runs the operation in session.runOptions.
+  void askFor(Operation operation);
 
   /// Controls, by their names on the form.
   Control& lblStatus;
@@ -46,7 +50,7 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   void UserForm_MouseDown(int button);
 
  private:
-  AddinModule& module_;
+  FormsSession& session_;
 };
 
 /// The key filter of the number boxes: digits, ".", Backspace and Enter pass; any other

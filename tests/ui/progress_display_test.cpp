@@ -1,10 +1,10 @@
-#include "engine/run_steps.hpp"
+#include "ui/progress_display.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "commands/form.hpp"
+#include "ui/form.hpp"
 
 namespace qmv {
 namespace {
@@ -89,10 +89,10 @@ TEST_F(ProgressDisplayTest, ShowsTheStepAndItsPercentage) {
   EXPECT_EQ(label.caption(), u"50 %");
 }
 
-TEST_F(ProgressDisplayTest, NeverGoesAboveTheMaximumWhenCapped) {
+TEST_F(ProgressDisplayTest, ShowsTheFullBarAtTheMaximum) {
   ProgressDisplay progress(bar, label);
   progress.setMax(4);
-  progress.show(6, /*capAtMax=*/true);
+  progress.show(4);
   EXPECT_FLOAT_EQ(bar.value(), 4);
   EXPECT_EQ(label.caption(), u"100 %");
 }

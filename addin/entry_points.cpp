@@ -1,45 +1,23 @@
-#include "commands/entry_points.hpp"
+#include "addin/entry_points.hpp"
 
 #include <string>
 
+#include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
-#include "commands/frm_prg_bar.hpp"
-#include "commands/operation_codes.hpp"
+#include "dialog/frm_prg_bar.hpp"
+#include "engine/operations.hpp"
+#include "wizard/frm_text_remover.hpp"
 
 namespace qmv {
 
 namespace {
 
-// Stores the code, puts the question and the needed input groups on the dialog and shows
-// it; returns when the dialog has been closed (No! or the end of the run).
+// Stores the operation, puts its question and input groups on the dialog and shows it;
+// returns when the dialog has been closed (No! or the end of the run).
 void confirmAndRun(AddinModule& module, Operation operation) {
-  module.runOptions.operationCode = std::u16string(operationCode(operation));
+  module.runOptions.operation = operation;
   const std::shared_ptr<frmPrgBar> dialog = defaultInstance(module.prgBar, module);
-  dialog->lblStatus.setCaption(std::u16string(operationQuestion(operation)));
-  switch (operation) {
-    case Operation::RBSP:
-    case Operation::RASP:
-      dialog->Frame1.setVisible(true);
-      dialog->Frame3.setVisible(true);
-      dialog->txtUDC.setVisible(false);
-      break;
-    case Operation::RNBP:
-    case Operation::RNAP:
-      dialog->Frame1.setVisible(true);
-      dialog->Frame2.setVisible(true);
-      dialog->Frame3.setVisible(true);
-      dialog->txtUDC.setVisible(false);
-      dialog->Label9.setVisible(false);
-      break;
-    case Operation::RUDC:
-      dialog->Frame1.setVisible(false);
-      dialog->Frame2.setVisible(false);
-      dialog->Frame3.setVisible(true);
-      dialog->txtUDC.setVisible(true);
-      break;
-    default:
-      break;
-  }
+  dialog->askFor(operation);
   module.forms.showModal(*dialog);
 }
 
@@ -61,5 +39,21 @@ void RemoveLower(AddinModule& module) { confirmAndRun(module, Operation::RLOC); 
 void RemoveDuplicatesKeepOne(AddinModule& module) { confirmAndRun(module, Operation::RDPV); }
 void RemoveAllDuplicates(AddinModule& module) { confirmAndRun(module, Operation::RADP); }
 void RemoveUniqueValues(AddinModule& module) { confirmAndRun(module, Operation::RUDP); }
+
+void ShowWizard(AddinModule& module) {
+  // Held here so the form outlives its modal display even if the slot is replaced.
+  const std::shared_ptr<frmTextRemover> form = defaultInstance(module.textRemover, module);
+  module.forms.showModal(*form);
+}
+
+void showAbout(AddinModule& module) {
+  // Kept alive here until the modal display returns.
+  const auto form = defaultInstance(module.ug, module);
+  module.forms.showModal(*form);
+}
+
+void openUserGuide(AddinModule& module) {
+  defaultInstance(module.ug, module)->BrowseTo(std::u16string(about::kUserGuideAddress));
+}
 
 }  // namespace qmv

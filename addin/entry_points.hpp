@@ -24,7 +24,13 @@ void RemoveDuplicatesKeepOne(AddinModule& module);
 void RemoveAllDuplicates(AddinModule& module);
 void RemoveUniqueValues(AddinModule& module);
 
-/// Loads the wizard form and shows it modally (implemented with the wizard).
+/// Loads the wizard form and shows it modally.
 void ShowWizard(AddinModule& module);
+
+/// Shows the About form modally.
+void showAbout(AddinModule& module);
+
+/// Opens the online user guide in the default browser, through the About form.
+void openUserGuide(AddinModule& module);
 
 }  // namespace qmv

@@ -1,15 +1,14 @@
 // Character runs driven as a user would: the command's entry point, the dialog's inputs
 // and its Yes / Stop buttons, over the in-memory host.
-#include "engine/character_removal.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "commands/entry_points.hpp"
-#include "commands/frm_prg_bar.hpp"
-#include "engine/run_steps.hpp"
+#include "addin/entry_points.hpp"
+#include "dialog/frm_prg_bar.hpp"
+#include "engine/host_run_state.hpp"
+#include "engine/run.hpp"
 #include "support/engine_fixture.hpp"
 
 namespace qmv {

@@ -1,5 +1,5 @@
 // Forms as plain objects: a form owns named controls with properties and event handlers
-// named after control and event. The platform's FormsToolkit (commands/forms_toolkit.hpp)
+// named after control and event. The platform's FormsToolkit (ui/forms_toolkit.hpp)
 // shows and unloads them; form logic never knows which toolkit runs it.
 //
 // A toolkit that mirrors controls as real windows attaches a FormObserver and hears of

@@ -1,4 +1,4 @@
-#include "commands/form.hpp"
+#include "ui/form.hpp"
 
 #include <stdexcept>
 #include <utility>

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "commands/form.hpp"
+#include "ui/form.hpp"
 
 namespace qmv {
 

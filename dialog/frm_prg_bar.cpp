@@ -1,12 +1,11 @@
-#include "commands/frm_prg_bar.hpp"
+#include "dialog/frm_prg_bar.hpp"
 
 #include <string>
 
-#include "addin/addin_module.hpp"
-#include "commands/operation_codes.hpp"
-#include "engine/character_removal.hpp"
-#include "engine/duplicate_removal.hpp"
+#include "engine/box_number.hpp"
+#include "engine/run.hpp"
 #include "engine/transforms.hpp"
+#include "ui/form_run_observer.hpp"
 
 namespace qmv {
 
@@ -32,7 +31,7 @@ void numberBoxKeyFilter(int& keyAscii) {
   }
 }
 
-frmPrgBar::frmPrgBar(AddinModule& module)
+frmPrgBar::frmPrgBar(FormsSession& session)
     : Form("frmPrgBar"),
       lblStatus(make(*this, "lblStatus", ControlKind::Label, {8, 8, 261, 32})),
       Frame3(make(*this, "Frame3", ControlKind::Frame, {26, 38, 223, 26})),
@@ -50,7 +49,7 @@ frmPrgBar::frmPrgBar(AddinModule& module)
       CommandButton1(make(*this, "CommandButton1", ControlKind::CommandButton, {83, 92, 57, 20})),
       CommandButton2(make(*this, "CommandButton2", ControlKind::CommandButton, {138, 92, 56, 20})),
       CommandButton3(make(*this, "CommandButton3", ControlKind::CommandButton, {80, 89, 117, 24})),
-      module_(module) {
+      session_(session) {
   setCaption(kPrgBarCaption);
   geometry = {0, 0, 278, 124};
   stopControl = "CommandButton3";
@@ -95,31 +94,60 @@ void frmPrgBar::CommandButton1_Click() {
   CommandButton3.setVisible(true);
   lblStatus.setCaption(kRemovingNotice);
 
-  const std::optional<Operation> operation = operationFromCode(module_.runOptions.operationCode);
+  const std::optional<Operation> operation = session_.runOptions.operation;
   if (!operation) {
     // No command opened the dialog: nothing to run, so close rather than leave Stop showing.
-    module_.forms.unload(*this);
+    session_.forms.unload(*this);
     return;
   }
-  switch (*operation) {
-    case Operation::RDPV:
-      RunDuplicateRemoval(module_, *this, true, false, false);
+  RunRequest request;
+  request.operation = *operation;
+  const Operation op = *operation;
+  if (operationRow(op).inputs != OperationInputs::None) {
+    // The boxes are read again for every cell.
+    request.inputs = [this, op](std::u16string_view) -> std::optional<CellRequest> {
+      CellRequest cell{op, {}};
+      if (usesStartPosition(op)) cell.inputs.startPosition = boxNumber(txtSP.text());
+      if (usesCharCount(op)) cell.inputs.charCount = boxNumber(txtNOC.text());
+      if (operationRow(op).inputs == OperationInputs::Characters) {
+        cell.inputs.userChars = txtUDC.text();
+      }
+      return cell;
+    };
+  }
+  FormRunObserver observer(session_, *this, ProgressBar1, lblPer);
+  runRemoval(session_, request, observer);
+}
+
+void frmPrgBar::askFor(Operation operation) {
+  lblStatus.setCaption(std::u16string(operationQuestion(operation)));
+  switch (operationRow(operation).inputs) {
+    case OperationInputs::StartPosition:
+      Frame1.setVisible(true);
+      Frame3.setVisible(true);
+      txtUDC.setVisible(false);
       break;
-    case Operation::RADP:
-      RunDuplicateRemoval(module_, *this, false, true, false);
+    case OperationInputs::StartAndCount:
+      Frame1.setVisible(true);
+      Frame2.setVisible(true);
+      Frame3.setVisible(true);
+      txtUDC.setVisible(false);
+      Label9.setVisible(false);
       break;
-    case Operation::RUDP:
-      RunDuplicateRemoval(module_, *this, false, false, true);
+    case OperationInputs::Characters:
+      Frame1.setVisible(false);
+      Frame2.setVisible(false);
+      Frame3.setVisible(true);
+      txtUDC.setVisible(true);
       break;
-    default:
-      RunCharacterRemoval(module_, *this, *operation);
+    case OperationInputs::None:
       break;
   }
 }
 
-void frmPrgBar::CommandButton2_Click() { module_.forms.unload(*this); }
+void frmPrgBar::CommandButton2_Click() { session_.forms.unload(*this); }
 
-void frmPrgBar::CommandButton3_Click() { module_.runOptions.stopRequested = true; }
+void frmPrgBar::CommandButton3_Click() { session_.runOptions.stopRequested = true; }
 
 void frmPrgBar::txtSP_KeyPress(int& keyAscii) { numberBoxKeyFilter(keyAscii); }
 
@@ -129,6 +157,6 @@ void frmPrgBar::txtUDC_MouseDown(int /*button*/) {
   if (txtUDC.text().starts_with(u"@#$%")) txtUDC.setText(u"");
 }
 
-void frmPrgBar::UserForm_MouseDown(int /*button*/) { module_.forms.beginWindowMove(*this); }
+void frmPrgBar::UserForm_MouseDown(int /*button*/) { session_.forms.beginWindowMove(*this); }
 
 }  // namespace qmv

@@ -1,14 +1,14 @@
 // The confirm-and-progress dialog and the entry points that open it, driven through the
 // headless toolkit.
-#include "commands/frm_prg_bar.hpp"
+#include "dialog/frm_prg_bar.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "commands/entry_points.hpp"
-#include "commands/operation_codes.hpp"
+#include "addin/entry_points.hpp"
+#include "engine/operations.hpp"
 #include "support/engine_fixture.hpp"
 
 namespace qmv {
@@ -117,7 +117,7 @@ TEST_F(PrgBarDialog, EachEntryPointAsksItsQuestionAndShowsItsInputs) {
     user.then([&](memory::HeadlessToolkit&, Form& form) {
       checked = true;
       EXPECT_EQ(form.name(), "frmPrgBar");
-      EXPECT_EQ(module.runOptions.operationCode, row.code);
+      EXPECT_EQ(testing::chosenCode(module), row.code);
       EXPECT_EQ(form.control("lblStatus").caption(),
                 operationQuestion(*operationFromCode(row.code)));
       EXPECT_EQ(shown(form, "txtSP"), row.startBox);
@@ -148,7 +148,7 @@ TEST_F(PrgBarDialog, NoChangesNothingAndKeepsTheCode) {
   user.press("CommandButton2");
   RemoveNumbers(module);
   EXPECT_EQ(valueAt(1, 1), text(u"a1"));
-  EXPECT_EQ(module.runOptions.operationCode, u"RNUM");
+  EXPECT_EQ(testing::chosenCode(module), u"RNUM");
   EXPECT_TRUE(host->settingsLog().empty()) << "no engine ran";
   EXPECT_FALSE(module.undoSnapshot);
   EXPECT_FALSE(host->undoBinding().has_value());
@@ -292,7 +292,7 @@ TEST_F(PrgBarDialog, StopOnlySetsTheFlag) {
 
 TEST_F(PrgBarDialog, YesWithoutACommandClosesTheDialog) {
   frmPrgBar dialog(module);
-  module.runOptions.operationCode.clear();
+  module.runOptions.operation.reset();
   dialog.CommandButton1_Click();
   EXPECT_FALSE(dialog.loaded());
   EXPECT_TRUE(host->settingsLog().empty());

@@ -1,0 +1,186 @@
+#include "engine/operations.hpp"
+
+#include <array>
+
+#include "engine/transforms.hpp"
+#include "host/host.hpp"
+
+namespace qmv {
+
+namespace {
+
+const CharacterSet& digitSet() {
+  static const CharacterSet set(charsets::kDigits);
+  return set;
+}
+const CharacterSet& letterSet() {
+  static const CharacterSet set(charsets::kLetters);
+  return set;
+}
+const CharacterSet& upperSet() {
+  static const CharacterSet set(charsets::kUpperCase);
+  return set;
+}
+const CharacterSet& lowerSet() {
+  static const CharacterSet set(charsets::kLowerCase);
+  return set;
+}
+
+using Result = std::optional<std::u16string>;
+
+Result digits(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  return RemoveChars(t, digitSet());
+}
+Result letters(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  return RemoveChars(t, letterSet());
+}
+Result upper(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  return RemoveChars(t, upperSet());
+}
+Result lower(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  return RemoveChars(t, lowerSet());
+}
+Result userChars(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  return RemoveChars(t, in.userChars);
+}
+Result spaces(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  return removeSpaces(t);
+}
+Result edges(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  return trimEdges(t);
+}
+Result excess(std::u16string_view t, const CharacterInputs&, WorksheetFunction* functions) {
+  if (functions) return functions->trim(std::u16string(t));
+  return trimExcessSpaces(t);
+}
+Result nonPrintable(std::u16string_view t, const CharacterInputs&, WorksheetFunction* functions) {
+  if (functions) return functions->clean(std::u16string(t));
+  return removeNonPrintable(t);
+}
+
+// The position cuts: all text or a number of characters, before or after the start.
+template <bool kBefore, bool kWholeRest>
+Result cut(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  if (!in.startPosition) return std::nullopt;
+  if (kWholeRest) return CutAtPosition(t, kBefore, true, *in.startPosition, 0);
+  if (!in.charCount) return std::nullopt;
+  return CutAtPosition(t, kBefore, false, *in.startPosition, *in.charCount);
+}
+
+using enum OperationInputs;
+constexpr OperationKind kChar = OperationKind::CharacterLevel;
+constexpr OperationKind kValue = OperationKind::ValueLevel;
+constexpr ValueMode kNoMode = ValueMode::KeepFirst;
+
+constexpr std::array<OperationRow, kOperationCount> kOperations{{
+    {Operation::RNUM, u"RNUM", u"Do You want to remove all Numeric (Numbers) in Selection?", None,
+     kChar, digits, kNoMode, false, "digits", "all digits 0-9", u"All Numeric Characters", 0},
+    {Operation::RALP, u"RALP", u"Do You want to remove Text Characters (Alphabets) in Selection?",
+     None, kChar, letters, kNoMode, false, "letters", "all letters A-Z, a-z",
+     u"All Alphabet Characters", 1},
+    {Operation::RNPC, u"RNPC",
+     u"Do You want to remove all Non Printable Characters (Tab, Return Carriage etc.) in "
+     u"Selection?",
+     None, kChar, nonPrintable, kNoMode, true, "nonprintable",
+     "non-printable characters (codes 0-31)", u"All Non-printable Characters", 5},
+    {Operation::RUDC, u"RUDC",
+     u"Do You want to remove all User Defined Characters (entered below) in Selection?", Characters,
+     kChar, userChars, kNoMode, false, "chars", "the characters of --chars",
+     u"All User Defined Character(s)", 11},
+    {Operation::RALS, u"RALS", u"Do You want to remove all Spaces in Selection?", None, kChar,
+     spaces, kNoMode, false, "spaces", "every space", u"All Spaces", 2},
+    {Operation::RLTS, u"RLTS",
+     u"Do You want to remove all Leading and Trailing Spaces in Selection?", None, kChar, edges,
+     kNoMode, false, "trim", "leading and trailing spaces", u"Leading & Trailing Spaces", 3},
+    {Operation::RLTE, u"RLTE",
+     u"Do You want to remove all Leading, Trailing and Excessive Spaces in Selection?", None, kChar,
+     excess, kNoMode, true, "squeeze", "leading, trailing and excessive spaces",
+     u"Leading, Trailing & Excessive Spaces", 4},
+    {Operation::RBSP, u"RBSP",
+     u"Do You want to remove all Text before Start Position in Selection?", StartPosition, kChar,
+     cut<true, true>, kNoMode, false, "", "all text before the start position", u"", -1},
+    {Operation::RASP, u"RASP", u"Do You want to remove all Text after Start Position in Selection?",
+     StartPosition, kChar, cut<false, true>, kNoMode, false, "",
+     "all text after the start position", u"", -1},
+    {Operation::RNBP, u"RNBP",
+     u"Do You want to remove No. of Characters before Start Position in Selection?", StartAndCount,
+     kChar, cut<true, false>, kNoMode, false, "", "--count characters before the start position",
+     u"", -1},
+    {Operation::RNAP, u"RNAP",
+     u"Do You want to remove No. of Characters after Start Position in Selection?", StartAndCount,
+     kChar, cut<false, false>, kNoMode, false, "", "--count characters after the start position",
+     u"", -1},
+    {Operation::RUPC, u"RUPC", u"Do You want to remove all 'UPPER' charcters in Selection?", None,
+     kChar, upper, kNoMode, false, "upper", "upper-case letters A-Z", u"All UPPER Case Characters",
+     6},
+    {Operation::RLOC, u"RLOC", u"Do You want to remove all 'lower' charcters in Selection?", None,
+     kChar, lower, kNoMode, false, "lower", "lower-case letters a-z", u"All lower Case Characters",
+     7},
+    {Operation::RDPV, u"RDPV",
+     u"Do You want to remove 'Duplicate' Value (Keep First Value) in Selection?", None, kValue,
+     nullptr, ValueMode::KeepFirst, false, "keep-one",
+     "duplicate values, keeping the first (one column)", u"Duplicate Values - Keep One", 8},
+    {Operation::RADP, u"RADP", u"Do You want to remove All 'Duplicate' Values in Selection?", None,
+     kValue, nullptr, ValueMode::AllRepeated, false, "duplicates",
+     "every value that occurs more than once (one column)", u"All Duplicate Values", 9},
+    {Operation::RUDP, u"RUDP", u"Do You want to remove All 'Unique' Values in Selection?", None,
+     kValue, nullptr, ValueMode::AllUnique, false, "unique",
+     "every value that occurs once (one column)", u"All Unique Values", 10},
+}};
+
+constexpr bool rowsInEnumOrder() {
+  for (std::size_t i = 0; i < kOperations.size(); ++i) {
+    if (static_cast<std::size_t>(kOperations[i].operation) != i) return false;
+  }
+  return true;
+}
+static_assert(rowsInEnumOrder(), "one row per operation, in the order of Operation");
+
+}  // namespace
+
+std::span<const OperationRow> operationTable() { return kOperations; }
+
+const OperationRow& operationRow(Operation operation) {
+  return kOperations[static_cast<std::size_t>(operation)];
+}
+
+std::u16string_view operationCode(Operation operation) { return operationRow(operation).code; }
+
+std::optional<Operation> operationFromCode(std::u16string_view code) {
+  for (const OperationRow& row : kOperations) {
+    if (row.code == code) return row.operation;
+  }
+  return std::nullopt;
+}
+
+bool isCharacterOperation(Operation operation) {
+  return operationRow(operation).kind == OperationKind::CharacterLevel;
+}
+
+std::u16string_view operationQuestion(Operation operation) {
+  return operationRow(operation).question;
+}
+
+bool usesStartPosition(Operation operation) {
+  const OperationInputs inputs = operationRow(operation).inputs;
+  return inputs == StartPosition || inputs == StartAndCount;
+}
+
+bool usesCharCount(Operation operation) { return operationRow(operation).inputs == StartAndCount; }
+
+std::optional<Operation> wizardOperation(int index) {
+  for (const OperationRow& row : kOperations) {
+    if (row.wizardIndex >= 0 && row.wizardIndex == index) return row.operation;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
+                                            const CharacterInputs& inputs,
+                                            WorksheetFunction* functions) {
+  const TextTransform transform = operationRow(operation).transform;
+  if (transform == nullptr) return std::nullopt;
+  return transform(text, inputs, functions);
+}
+
+}  // namespace qmv

@@ -1,0 +1,128 @@
+// The operation table: the sixteen removals, one row each, with everything the rest of the
+// program derives from an operation (its code, its question, the inputs it reads, its kind,
+// its text transform or value mode, its command-line name and its wizard entry).
+//
+// Adding an operation means adding its enumerator, its row in operations.cpp and, for a
+// character operation, its transform; the dialog, the wizard's list, the engine's dispatch
+// and the command-line names all read the table.
+//
+// transformText works on one text without any host or form: a file tool may call it per
+// cell value. RLTE and RNPC use the host's TRIM and CLEAN when given the host's worksheet
+// functions, and the same rules computed here otherwise.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qmv {
+
+class WorksheetFunction;
+
+/// The sixteen removals, in the order of their entry points.
+enum class Operation {
+  RNUM,  ///< all digits
+  RALP,  ///< all letters
+  RNPC,  ///< non-printable characters
+  RUDC,  ///< user-defined characters
+  RALS,  ///< all spaces
+  RLTS,  ///< leading and trailing spaces
+  RLTE,  ///< leading, trailing and excessive spaces
+  RBSP,  ///< all text before the start position
+  RASP,  ///< all text after the start position
+  RNBP,  ///< a number of characters before the start position
+  RNAP,  ///< a number of characters after the start position
+  RUPC,  ///< upper-case letters
+  RLOC,  ///< lower-case letters
+  RDPV,  ///< duplicate values, keeping the first
+  RADP,  ///< every value that occurs more than once
+  RUDP,  ///< every value that occurs once
+};
+
+inline constexpr int kOperationCount = 16;
+
+/// Whether an operation rewrites the text of each cell or clears whole values.
+enum class OperationKind { CharacterLevel, ValueLevel };
+
+/// The inputs an operation reads besides the cell text.
+enum class OperationInputs {
+  None,
+  Characters,     ///< the characters to remove
+  StartPosition,  ///< the start position
+  StartAndCount,  ///< the start position and the number of characters
+};
+
+/// How a value removal picks the cells it clears (one column).
+enum class ValueMode {
+  KeepFirst,    ///< every repeat of a value; its first occurrence stays
+  AllRepeated,  ///< every occurrence of every value that occurs more than once
+  AllUnique,    ///< every value that occurs exactly once
+};
+
+/// The inputs of the position and user-character operations. An absent number did not
+/// convert; the operations that need it then fail.
+struct CharacterInputs {
+  std::optional<int16_t> startPosition;
+  std::optional<int16_t> charCount;
+  std::u16string_view userChars;
+};
+
+/// The new text of one cell text; no value when the operation fails for it.
+using TextTransform = std::optional<std::u16string> (*)(std::u16string_view text,
+                                                        const CharacterInputs& inputs,
+                                                        WorksheetFunction* functions);
+
+/// One row of the table.
+struct OperationRow {
+  Operation operation;
+  std::u16string_view code;      ///< "RNUM"
+  std::u16string_view question;  ///< asked by the confirm-and-progress dialog
+  OperationInputs inputs;
+  OperationKind kind;
+  TextTransform transform;          ///< character operations; null for value operations
+  ValueMode valueMode;              ///< value operations; KeepFirst for character operations
+  bool usesHostFunctions;           ///< asks the host's TRIM or CLEAN when it can
+  std::string_view name;            ///< command-line name ("digits"); empty for none
+  std::string_view meaning;         ///< what it removes, for help texts
+  std::u16string_view wizardEntry;  ///< caption in the wizard's list; empty for none
+  int wizardIndex;                  ///< place in the wizard's list; -1 for none
+};
+
+/// The rows, in the order of Operation.
+std::span<const OperationRow> operationTable();
+
+/// The row of an operation.
+const OperationRow& operationRow(Operation operation);
+
+/// The four-letter code: "RNUM" ... "RUDP".
+std::u16string_view operationCode(Operation operation);
+
+/// The operation named by a code, compared as a whole; no value for anything else.
+std::optional<Operation> operationFromCode(std::u16string_view code);
+
+/// True for the thirteen character-level removals (RNUM ... RLOC).
+bool isCharacterOperation(Operation operation);
+
+/// The question the dialog asks before the operation runs.
+std::u16string_view operationQuestion(Operation operation);
+
+/// True when the operation reads the start position (RBSP, RASP, RNBP, RNAP).
+bool usesStartPosition(Operation operation);
+/// True when the operation reads the number of characters (RNBP, RNAP).
+bool usesCharCount(Operation operation);
+
+/// The operation at `index` of the wizard's list; no value for an index the table does
+/// not fill.
+std::optional<Operation> wizardOperation(int index);
+
+/// The new text of `text` under a character operation; no value when the operation fails
+/// for it (a number that did not convert, a position outside the text's rules, a failing
+/// host function) and for a value operation. With `functions`, RLTE and RNPC ask the host;
+/// without, they apply the same rules here.
+std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
+                                            const CharacterInputs& inputs,
+                                            WorksheetFunction* functions = nullptr);
+
+}  // namespace qmv

@@ -1,0 +1,85 @@
+// The run API: one removal over the selection of the host, reporting to an observer.
+//
+// Call order:
+//   1. Build a RunRequest: the operation and, for the character operations that read
+//      inputs, an InputSource asked once per visited cell (a form reads its boxes again
+//      each time; a tool gives fixed numbers).
+//   2. Call runRemoval(session, request, observer). It returns when the run has ended; the
+//      observer hears, in this order:
+//        - message(...) then finish() when the run is refused (no open workbook; for a
+//          value operation also a selection that is not one column);
+//        - started(): a stop requested before this point does not count;
+//        - message("Selection is Empty!") when the selection holds no non-empty cell;
+//        - setMaximum(T) with T the non-empty cells (2T for AllRepeated, set again);
+//        - per step: yield() once, progress(step) and stopRequested(); a true answer ends
+//          the loop after the step that is in progress;
+//        - finish() once at the end, also after a stop and after an empty selection.
+//   3. After a character run session.undoSnapshot holds the visited cells for undo and the
+//      host's undo entry and Control+Z are bound (when the session registered the macro).
+//
+// Character runs visit the constants of the selection, area by area, row by row; a cell is
+// written only when its new text differs, as typed input. Every host failure after the
+// start is skipped and the run goes on. Value runs clear whole cells of one column.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "engine/operations.hpp"
+#include "engine/session.hpp"
+
+namespace qmv {
+
+/// Messages of a run.
+inline constexpr char16_t kNoWorkbookText[] = u"Please add a New Workbook!";
+inline constexpr char16_t kEmptySelectionText[] = u"Selection is Empty!";
+inline constexpr char16_t kSingleColumnText[] = u"Please Select Single Column!";
+
+/// Hears of a run: its progress and its messages, and answers whether to stop.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  /// The run has started; forget any earlier stop request.
+  virtual void started() = 0;
+  /// The progress maximum (single precision, as a progress bar holds it).
+  virtual void setMaximum(float maximum) = 0;
+  /// Lets the user act once (a Stop click lands here).
+  virtual void yield() = 0;
+  /// Steps done so far; never above the maximum in a value run.
+  virtual void progress(float step) = 0;
+  /// True when the user asked the run to stop.
+  virtual bool stopRequested() = 0;
+  /// Tells the user something (a refusal or an empty selection).
+  virtual void message(const std::u16string& text) = 0;
+  /// The run has ended; its form closes.
+  virtual void finish() = 0;
+};
+
+/// What one cell is rewritten by: a character operation and its inputs.
+struct CellRequest {
+  Operation operation = Operation::RNUM;
+  CharacterInputs inputs;
+};
+
+/// The request for one cell, from the cell's text; no value leaves the cell as it is.
+/// Asked once per visited cell.
+using InputSource = std::function<std::optional<CellRequest>(std::u16string_view text)>;
+
+/// One run.
+struct RunRequest {
+  Operation operation = Operation::RNUM;
+  /// Character operations: the inputs per cell. Absent: `operation` without inputs.
+  InputSource inputs;
+  /// Character operations: asked once after the maximum is set and before any cell; a
+  /// value mode hands the run to the value removal over the same selection, with the
+  /// host already prepared and every cell of a row the filter hid cleared, empty or not.
+  std::function<std::optional<ValueMode>()> beforeCells;
+};
+
+/// Runs the request over the selection of session.hostApp (character or value removal by
+/// the operation's kind).
+void runRemoval(RemovalSession& session, const RunRequest& request, RunObserver& observer);
+
+}  // namespace qmv

@@ -1,0 +1,37 @@
+// The progress display of a running form: a progress bar and a percentage label, and the
+// percentage arithmetic they share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ui/form.hpp"
+
+namespace qmv {
+
+/// Rounds to the nearest whole number, a half going to the even neighbour.
+int64_t roundHalfEven(double x);
+
+/// round(value * 100 / max) in single precision, halves to even; 0 when max is 0.
+int64_t percentOf(float value, float max);
+
+/// Percentage label text: percentOf(value, max) followed by " %".
+std::u16string percentText(float value, float max);
+
+/// The progress bar and percentage label of a running form.
+class ProgressDisplay {
+ public:
+  ProgressDisplay(Control& bar, Control& label) : bar_(bar), label_(label) {}
+  /// Sets the bar's maximum.
+  void setMax(float max);
+  /// Sets the bar's value, reads value and maximum back and writes the percentage label
+  /// when its text changes.
+  void show(float value);
+
+ private:
+  Control& bar_;
+  Control& label_;
+  int64_t shownPercent_ = -1;  ///< the percentage the label shows, -1 before the first step
+};
+
+}  // namespace qmv
