@@ -36,4 +36,22 @@ int32_t findLastExact(std::u16string_view text, std::u16string_view separator) {
   return at == std::u16string_view::npos ? 0 : position(at);
 }
 
+std::optional<int16_t> separatorStart(std::u16string_view text, std::u16string_view separator,
+                                      Occurrence occurrence) {
+  int32_t found = 0;
+  switch (occurrence.kind) {
+    case Occurrence::Kind::First:
+      found = findFirstExact(text, separator);
+      break;
+    case Occurrence::Kind::Nth:
+      found = FindNthOccurrence(text, occurrence.n, separator);
+      break;
+    case Occurrence::Kind::Last:
+      found = findLastExact(text, separator);
+      break;
+  }
+  if (found > INT16_MAX) return std::nullopt;
+  return static_cast<int16_t>(found);
+}
+
 }  // namespace qmv

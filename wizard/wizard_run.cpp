@@ -1,6 +1,5 @@
 // The wizard's run: the run button, and the per-cell methods of its two modes.
 #include <cstdint>
-#include <limits>
 
 #include "engine/box_number.hpp"
 #include "engine/find_nth_occurrence.hpp"
@@ -33,12 +32,6 @@ bool readsAsNumber(std::u16string_view text) {
     }
   }
   return anyDigit;
-}
-
-// A position found in a cell text as the wizard's 16-bit start position.
-std::optional<int> startPosition(int32_t found) {
-  if (found > std::numeric_limits<int16_t>::max()) return std::nullopt;
-  return found;
 }
 
 }  // namespace
@@ -119,18 +112,18 @@ std::optional<int> frmTextRemover::separatorPosition(std::u16string_view text) {
       std::u16string_view(separatorText).substr(separatorText.size() - 1);
 
   const Control& cmbPos = control("cmbPos");
-  const int occurrence = cmbPos.listIndex();
-  if (occurrence == 0) return startPosition(findFirstExact(text, separator));
-  if (occurrence >= 1 && occurrence <= 3) {
-    return startPosition(FindNthOccurrence(text, occurrence + 1, separator));
+  const int index = cmbPos.listIndex();
+  if (index == 0) return separatorStart(text, separator, {Occurrence::Kind::First, 1});
+  if (index >= 1 && index <= 3) {
+    return separatorStart(text, separator, {Occurrence::Kind::Nth, index + 1});
   }
-  if (occurrence == 4) return startPosition(findLastExact(text, separator));
+  if (index == 4) return separatorStart(text, separator, {Occurrence::Kind::Last, 1});
 
   // A typed occurrence: a number names the nth occurrence, anything else none.
   if (!readsAsNumber(cmbPos.text())) return 0;
   const std::optional<int16_t> n = boxNumber(cmbPos.text());
   if (!n) return std::nullopt;
-  return startPosition(FindNthOccurrence(text, *n, separator));
+  return separatorStart(text, separator, {Occurrence::Kind::Nth, *n});
 }
 
 }  // namespace qmv

@@ -5,17 +5,15 @@
 #include <memory>
 #include <ostream>
 
-#include "addin/addin_module.hpp"
-#include "addin/connect.hpp"
-#include "addin/entry_points.hpp"
+#include "engine/find_nth_occurrence.hpp"
+#include "engine/operations.hpp"
 #include "engine/run.hpp"
 #include "engine/undo.hpp"
 #include "host/text.hpp"
-#include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
-#include "platform/memory/recorded_shell.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/sheet_csv.hpp"
+#include "ui/progress_display.hpp"
 
 namespace qmv::cli {
 namespace {
@@ -217,148 +215,97 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
   plan.occurrenceIsEntry = false;
 }
 
-using EntryPoint = void (*)(AddinModule&);
-
-EntryPoint entryPointOf(Operation operation) {
-  switch (operation) {
-    case Operation::RNUM:
-      return RemoveNumbers;
-    case Operation::RALP:
-      return RemoveAlphas;
-    case Operation::RNPC:
-      return RemoveNonPrintable;
-    case Operation::RUDC:
-      return RemoveUserChars;
-    case Operation::RALS:
-      return RemoveAllSpaces;
-    case Operation::RLTS:
-      return RemoveLeadTrailSpaces;
-    case Operation::RLTE:
-      return RemoveExcessSpaces;
-    case Operation::RBSP:
-      return RemoveTextBefore;
-    case Operation::RASP:
-      return RemoveTextAfter;
-    case Operation::RNBP:
-      return RemoveCharsBefore;
-    case Operation::RNAP:
-      return RemoveCharsAfter;
-    case Operation::RUPC:
-      return RemoveUpper;
-    case Operation::RLOC:
-      return RemoveLower;
-    case Operation::RDPV:
-      return RemoveDuplicatesKeepOne;
-    case Operation::RADP:
-      return RemoveAllDuplicates;
-    case Operation::RUDP:
-      return RemoveUniqueValues;
+// The start position of one cell: the fixed --start, or the occurrence of --separator.
+std::optional<int16_t> startOf(const ApplyPlan& plan, std::u16string_view text) {
+  if (plan.start) return static_cast<int16_t>(*plan.start);
+  const std::u16string_view separator(&*plan.separator, 1);
+  if (!plan.occurrenceIsEntry) {
+    return separatorStart(text, separator,
+                          {Occurrence::Kind::Nth, std::stoi(toUtf8(plan.occurrence))});
   }
-  return RemoveNumbers;
-}
-
-bool hasControlCharacters(std::u16string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
-}
-
-// Typed key by key like a user; text with control characters, which no key types, is
-// pasted instead.
-void enter(memory::QueuedUser& user, const char* control, const std::u16string& text) {
-  if (hasControlCharacters(text)) {
-    user.paste(control, text);
-  } else {
-    user.type(control, text);
+  static const std::vector<std::pair<std::u16string, Occurrence>> kEntries = {
+      {u"1st", {Occurrence::Kind::First, 1}},
+      {u"2nd", {Occurrence::Kind::Nth, 2}},
+      {u"3rd", {Occurrence::Kind::Nth, 3}},
+      {u"4th", {Occurrence::Kind::Nth, 4}},
+      {u"Last", {Occurrence::Kind::Last, 1}}};
+  for (const auto& [entry, occurrence] : kEntries) {
+    if (entry == plan.occurrence) return separatorStart(text, separator, occurrence);
   }
+  return std::nullopt;
 }
 
-std::u16string digitsOf(int number) { return toUtf16(std::to_string(number)); }
-
-// The dialog's answers: the inputs its operation shows, then Yes.
-void answerDialog(const ApplyPlan& plan, memory::QueuedUser& user) {
-  user.expectForm("frmPrgBar");
-  if (plan.start) user.type("txtSP", digitsOf(*plan.start));
-  if (plan.count) user.type("txtNOC", digitsOf(*plan.count));
-  if (plan.operation == Operation::RUDC) enter(user, "txtUDC", plan.chars);
-  user.press("CommandButton1");
+// The run request of a plan: the operation and, for those that read them, the inputs the
+// options gave (the start position found again in every cell when a separator gives it).
+RunRequest requestOf(const ApplyPlan& plan) {
+  RunRequest request;
+  request.operation = plan.operation;
+  const OperationInputs inputs = operationRow(plan.operation).inputs;
+  if (inputs == OperationInputs::None) return request;
+  request.inputs = [&plan, inputs](std::u16string_view text) -> std::optional<CellRequest> {
+    CellRequest cell{plan.operation, {}};
+    if (inputs == OperationInputs::Characters) {
+      cell.inputs.userChars = plan.chars;
+      return cell;
+    }
+    cell.inputs.startPosition = startOf(plan, text);
+    // No occurrence of the separator leaves the text as it is.
+    if (!cell.inputs.startPosition || *cell.inputs.startPosition == 0) return std::nullopt;
+    if (inputs == OperationInputs::StartAndCount) {
+      cell.inputs.charCount = static_cast<int16_t>(plan.count.value_or(1));
+    }
+    return cell;
+  };
+  return request;
 }
 
-// The wizard's answers in position mode with the start position at a separator.
-void answerWizard(const ApplyPlan& plan, memory::QueuedUser& user) {
-  user.expectForm("frmTextRemover");
-  user.pick(removesBefore(plan.operation) ? "optRight" : "optLeft");
-  if (removesAll(plan.operation)) {
-    user.toggle("chkAllChars");
-  } else {
-    user.type("txtNoOfChars", digitsOf(plan.count.value_or(1)));
-  }
-  user.toggle("chkConSP");
-  enter(user, "cmbSpChar", std::u16string(1, *plan.separator));
-  if (plan.occurrenceIsEntry) {
-    user.choose("cmbPos", plan.occurrence);
-  } else {
-    user.type("cmbPos", plan.occurrence);
-  }
-  user.press("CommandButton1");
-}
-
-// Shows the run's progress on a terminal once the run has taken a moment: the progress
-// bar's value and maximum and the percentage label, as the form shows them.
-class ProgressReporter : public FormObserver {
+// A session without forms: what the engine tells the user is kept for the report.
+class ApplySession : public RemovalSession {
  public:
-  explicit ProgressReporter(std::ostream& err) : err_(err) {}
-  ProgressReporter(const ProgressReporter&) = delete;
-  ProgressReporter& operator=(const ProgressReporter&) = delete;
-  ~ProgressReporter() override { detachAll(); }
+  void tellUser(const std::u16string& text) override { told.push_back(text); }
+  std::vector<std::u16string> told;
+};
 
-  void attach(Form& form) {
-    if (std::find(forms_.begin(), forms_.end(), &form) != forms_.end()) return;
-    form.setObserver(this);
-    forms_.push_back(&form);
+// Hears the run: keeps its messages and, once the run has taken a moment, shows its
+// progress on a terminal (steps done, the maximum and the percentage).
+class ApplyObserver : public RunObserver {
+ public:
+  ApplyObserver(std::ostream& err, bool showProgress) : err_(err), showProgress_(showProgress) {}
+  ApplyObserver(const ApplyObserver&) = delete;
+  ApplyObserver& operator=(const ApplyObserver&) = delete;
+
+  void started() override {}
+  void setMaximum(float maximum) override { max_ = maximum; }
+  void yield() override {}
+  void progress(float step) override {
+    if (!showProgress_) return;
+    const int64_t percent = percentOf(step, max_);
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    if (!shown_ && std::chrono::steady_clock::now() - started_ < std::chrono::milliseconds(300)) {
+      return;
+    }
+    err_ << "\rqmv apply: " << static_cast<long long>(step) << " of "
+         << static_cast<long long>(max_) << " (" << toUtf8(percentText(step, max_)) << ")   "
+         << std::flush;
+    shown_ = true;
   }
-  void detachAll() {
-    for (Form* form : forms_) form->setObserver(nullptr);
-    forms_.clear();
+  bool stopRequested() override { return false; }
+  void message(const std::u16string& text) override { messages.push_back(text); }
+  void finish() override {
     if (shown_) err_ << '\n' << std::flush;
     shown_ = false;
   }
 
-  void controlChanged(Control& control, ControlProperty property) override {
-    if (property != ControlProperty::Caption || control.name() != "lblPer") return;
-    if (control.caption() == last_) return;
-    last_ = control.caption();
-    if (!shown_ && std::chrono::steady_clock::now() - started_ < std::chrono::milliseconds(300)) {
-      return;
-    }
-    const Control* bar = control.form().find("ProgressBar1");
-    if (bar == nullptr) return;
-    err_ << "\rqmv apply: " << static_cast<long long>(bar->value()) << " of "
-         << static_cast<long long>(bar->max()) << " (" << toUtf8(last_) << ")   " << std::flush;
-    shown_ = true;
-  }
-  void formChanged(Form&) override {}
-  void formDestroyed(Form& form) override { std::erase(forms_, &form); }
+  std::vector<std::u16string> messages;
 
  private:
   std::ostream& err_;
-  std::vector<Form*> forms_;
-  std::u16string last_;
+  bool showProgress_;
+  float max_ = 0;
+  int64_t lastPercent_ = -1;
   bool shown_ = false;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-};
-
-// Answers the forms from a queue; attaches the progress display to every form it sees.
-class ApplyUser : public memory::HeadlessUser {
- public:
-  ApplyUser(memory::QueuedUser& queue, ProgressReporter* progress)
-      : queue_(queue), progress_(progress) {}
-  bool act(memory::HeadlessToolkit& toolkit, Form& shown) override {
-    if (progress_ != nullptr) progress_->attach(shown);
-    return queue_.act(toolkit, shown);
-  }
-
- private:
-  memory::QueuedUser& queue_;
-  ProgressReporter* progress_;
 };
 
 // Cells the run visited and changed.
@@ -371,10 +318,10 @@ int64_t countNonEmpty(memory::MemoryApplication& app, const std::u16string& rang
   return static_cast<int64_t>(app.worksheetFunction().countA(*app.range(range)));
 }
 
-RunCount countCharacterRun(memory::MemoryApplication& app, const AddinModule& module) {
+RunCount countCharacterRun(memory::MemoryApplication& app, const RemovalSession& session) {
   RunCount count;
-  if (!module.undoSnapshot) return count;
-  const UndoSnapshot& snapshot = *module.undoSnapshot;
+  if (!session.undoSnapshot) return count;
+  const UndoSnapshot& snapshot = *session.undoSnapshot;
   count.visited = static_cast<int64_t>(snapshot.size());
   for (std::size_t i = 0; i < snapshot.size(); ++i) {
     if (!snapshot.holdsPrevious(i, app.cell(snapshot.cell(i)))) ++count.changed;
@@ -393,65 +340,35 @@ std::string withThousands(int64_t number) {
   return out;
 }
 
-// What a run through the add-in came to.
+// What a run came to.
 struct RunOutcome {
-  bool refused = false;  ///< the add-in refused the run or the form could not be answered
+  bool refused = false;  ///< the engine refused the run
   RunCount count;
 };
 
-// Connects the add-in to `app` as the host connects it, runs the plan's command over the
-// selection with a headless user answering its form, and disconnects.
-RunOutcome runThroughAddin(const std::shared_ptr<memory::MemoryApplication>& app,
-                           const ApplyPlan& plan, const std::u16string& range,
-                           ApplyStreams& streams) {
-  memory::QueuedUser answers;
-  if (plan.usesWizard()) {
-    answerWizard(plan, answers);
-  } else {
-    answerDialog(plan, answers);
-  }
-  ProgressReporter progress(streams.err);
-  ApplyUser user(answers, streams.progress ? &progress : nullptr);
-  memory::HeadlessToolkit toolkit(user);
-  memory::RecordedShell shell;
-  AddinModule module(toolkit, shell);
-  Connect connect(module);
-  const auto instance = app->makeAddInInstance(u"Orvik.Connect");
-  connect.AddinInstance_OnConnection(app, instance.get());
+// Runs the plan's removal over the selection of `app` through the run API, as the
+// add-in's dialog or wizard runs it, without forms.
+RunOutcome runRemovalOn(const std::shared_ptr<memory::MemoryApplication>& app,
+                        const ApplyPlan& plan, const std::u16string& range, ApplyStreams& streams) {
+  ApplySession session;
+  session.hostApp = app;
+  ApplyObserver observer(streams.err, streams.progress);
 
   const bool values = isValueOperation(plan.operation);
   const int64_t nonEmptyBefore = values ? countNonEmpty(*app, range) : 0;
-  std::string failure;
-  try {
-    if (plan.usesWizard()) {
-      ShowWizard(module);
-    } else {
-      entryPointOf(plan.operation)(module);
-    }
-  } catch (const memory::ScriptEndedWhileShown& e) {
-    failure = "the form " + e.formName() + " stayed open after its inputs were given";
-  } catch (const std::exception& e) {
-    failure = std::string("the form could not be answered: ") + e.what();
-  }
-  progress.detachAll();
-  if (failure.empty() && answers.pending() > 0) {
-    failure = "the form closed before its inputs were given";
-  }
+  runRemoval(session, requestOf(plan), observer);
 
   RunOutcome outcome;
-  outcome.refused = !failure.empty();
-  for (const auto& message : toolkit.messages()) {
-    streams.err << "qmv apply: the add-in says: " << toUtf8(message.text) << '\n';
-    if (message.text != kEmptySelectionText) outcome.refused = true;
+  for (const auto& message : observer.messages) {
+    streams.err << "qmv apply: the add-in says: " << toUtf8(message) << '\n';
+    if (message != kEmptySelectionText) outcome.refused = true;
   }
-  if (!failure.empty()) streams.err << "qmv apply: " << failure << '\n';
   if (values) {
     outcome.count.visited = nonEmptyBefore;
     outcome.count.changed = nonEmptyBefore - countNonEmpty(*app, range);
   } else {
-    outcome.count = countCharacterRun(*app, module);
+    outcome.count = countCharacterRun(*app, session);
   }
-  connect.AddinInstance_OnDisconnection();
   return outcome;
 }
 
@@ -571,7 +488,7 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
   }
   app->select(range);
 
-  const RunOutcome outcome = runThroughAddin(app, plan, range, streams);
+  const RunOutcome outcome = runRemovalOn(app, plan, range, streams);
   if (outcome.refused) {
     err << "qmv apply: nothing written\n";
     return 1;

@@ -14,6 +14,7 @@
 #include "platform/memory/recorded_shell.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_host.hpp"
+#include "ui/form_run_observer.hpp"
 
 namespace qmv::windows {
 namespace {
@@ -42,15 +43,21 @@ class BridgeOverMemoryTest : public ::testing::Test {
   /// Removes digits from the selection through the bridge.
   void runDigits() {
     withDialog([](AddinModule& module, frmPrgBar& dialog) {
-      module.runOptions.operationCode = u"RNUM";
-      RunCharacterRemoval(module, dialog, Operation::RNUM);
+      RunRequest request;
+      request.operation = Operation::RNUM;
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runRemoval(module, request, observer);
     });
   }
 
   /// Runs a value-level removal over the selection through the bridge.
   void runDuplicates(bool keepOne, bool allDuplicates) {
     withDialog([&](AddinModule& module, frmPrgBar& dialog) {
-      RunDuplicateRemoval(module, dialog, keepOne, allDuplicates, !keepOne && !allDuplicates);
+      const ValueMode mode = keepOne         ? ValueMode::KeepFirst
+                             : allDuplicates ? ValueMode::AllRepeated
+                                             : ValueMode::AllUnique;
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runValueRemoval(module, mode, observer);
     });
   }
 
