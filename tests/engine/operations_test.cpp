@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace qmv {
 namespace {
@@ -66,6 +69,63 @@ TEST(OperationCodes, AskTheExactQuestions) {
             u"Do You want to remove 'Duplicate' Value (Keep First Value) in Selection?");
   EXPECT_NE(operationQuestion(Operation::RUDC).find(u"User Defined Characters"),
             std::u16string_view::npos);
+}
+
+TEST(OperationTable, EveryRowHasWhatItsKindNeeds) {
+  ASSERT_EQ(operationTable().size(), static_cast<std::size_t>(kOperationCount));
+  std::vector<int> wizardIndices;
+  for (const OperationRow& row : operationTable()) {
+    SCOPED_TRACE(std::string(row.code.begin(), row.code.end()));
+    EXPECT_EQ(&operationRow(row.operation), &row);
+    EXPECT_EQ(operationFromCode(row.code), row.operation);
+    EXPECT_FALSE(row.question.empty());
+    EXPECT_FALSE(row.meaning.empty());
+    const bool character = row.kind == OperationKind::CharacterLevel;
+    EXPECT_EQ(row.transform != nullptr, character);
+    if (!character) {
+      EXPECT_EQ(row.inputs, OperationInputs::None);
+    }
+    if (row.wizardIndex >= 0) {
+      EXPECT_FALSE(row.wizardEntry.empty());
+      EXPECT_EQ(wizardOperation(row.wizardIndex), row.operation);
+      wizardIndices.push_back(row.wizardIndex);
+    }
+  }
+  std::sort(wizardIndices.begin(), wizardIndices.end());
+  for (std::size_t i = 0; i < wizardIndices.size(); ++i) {
+    EXPECT_EQ(wizardIndices[i], static_cast<int>(i)) << "the wizard's list has no gaps";
+  }
+  EXPECT_FALSE(wizardOperation(static_cast<int>(wizardIndices.size())));
+  EXPECT_FALSE(wizardOperation(-1));
+}
+
+TEST(OperationTable, TransformTextWorksWithoutAHost) {
+  const struct Row {
+    const char* name;
+    Operation operation;
+    std::u16string_view text;
+    CharacterInputs inputs;
+    std::optional<std::u16string> expected;
+  } rows[] = {
+      {"RNUM", Operation::RNUM, u"a1b2", {}, u"ab"},
+      {"RLTE by the host's TRIM rule", Operation::RLTE, u"  a   b  ", {}, u"a b"},
+      {"RLTE leaves other spaces", Operation::RLTE, u"\u00a0a\u00a0", {}, u"\u00a0a\u00a0"},
+      {"RNPC by the host's CLEAN rule", Operation::RNPC, u"a\tb\r\n\u007f", {}, u"ab\u007f"},
+      {"RUDC", Operation::RUDC, u"a-b_c", {{}, {}, u"-_"}, u"abc"},
+      {"RASP", Operation::RASP, u"abcdef", {int16_t{3}, {}, {}}, u"abc"},
+      {"RNBP", Operation::RNBP, u"abcdef", {int16_t{3}, int16_t{1}, {}}, u"acdef"},
+      {"RNBP without a count fails",
+       Operation::RNBP,
+       u"abcdef",
+       {int16_t{3}, {}, {}},
+       std::nullopt},
+      {"RBSP without a start fails", Operation::RBSP, u"abcdef", {}, std::nullopt},
+      {"a value operation has no text transform", Operation::RDPV, u"abc", {}, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(transformText(row.operation, row.text, row.inputs), row.expected);
+  }
 }
 
 }  // namespace
