@@ -24,47 +24,31 @@ constexpr int kMaxPosition = 32767;
 enum class Family { Fixed, Before, After, Position };
 
 struct NameEntry {
-  std::string_view name;
+  std::string name;
   Family family;
   Operation operation;
-  std::string_view meaning;
+  std::string meaning;
 };
 
+// The operation table's codes and names, then the names that pick a position removal by
+// their options.
 const std::vector<NameEntry>& nameTable() {
-  static const std::vector<NameEntry> table = {
-      {"RNUM", Family::Fixed, Operation::RNUM, "all digits 0-9"},
-      {"RALP", Family::Fixed, Operation::RALP, "all letters A-Z, a-z"},
-      {"RNPC", Family::Fixed, Operation::RNPC, "non-printable characters (codes 0-31)"},
-      {"RUDC", Family::Fixed, Operation::RUDC, "the characters of --chars"},
-      {"RALS", Family::Fixed, Operation::RALS, "every space"},
-      {"RLTS", Family::Fixed, Operation::RLTS, "leading and trailing spaces"},
-      {"RLTE", Family::Fixed, Operation::RLTE, "leading, trailing and excessive spaces"},
-      {"RBSP", Family::Fixed, Operation::RBSP, "all text before the start position"},
-      {"RASP", Family::Fixed, Operation::RASP, "all text after the start position"},
-      {"RNBP", Family::Fixed, Operation::RNBP, "--count characters before the start position"},
-      {"RNAP", Family::Fixed, Operation::RNAP, "--count characters after the start position"},
-      {"RUPC", Family::Fixed, Operation::RUPC, "upper-case letters A-Z"},
-      {"RLOC", Family::Fixed, Operation::RLOC, "lower-case letters a-z"},
-      {"RDPV", Family::Fixed, Operation::RDPV, "duplicate values, keeping the first (one column)"},
-      {"RADP", Family::Fixed, Operation::RADP,
-       "every value that occurs more than once (one column)"},
-      {"RUDP", Family::Fixed, Operation::RUDP, "every value that occurs once (one column)"},
-      {"digits", Family::Fixed, Operation::RNUM, "RNUM"},
-      {"letters", Family::Fixed, Operation::RALP, "RALP"},
-      {"nonprintable", Family::Fixed, Operation::RNPC, "RNPC"},
-      {"chars", Family::Fixed, Operation::RUDC, "RUDC"},
-      {"spaces", Family::Fixed, Operation::RALS, "RALS"},
-      {"trim", Family::Fixed, Operation::RLTS, "RLTS"},
-      {"squeeze", Family::Fixed, Operation::RLTE, "RLTE"},
-      {"upper", Family::Fixed, Operation::RUPC, "RUPC"},
-      {"lower", Family::Fixed, Operation::RLOC, "RLOC"},
-      {"keep-one", Family::Fixed, Operation::RDPV, "RDPV"},
-      {"duplicates", Family::Fixed, Operation::RADP, "RADP"},
-      {"unique", Family::Fixed, Operation::RUDP, "RUDP"},
-      {"before", Family::Before, Operation::RBSP, "RBSP with --all, RNBP with --count"},
-      {"after", Family::After, Operation::RASP, "RASP with --all, RNAP with --count"},
-      {"position", Family::Position, Operation::RASP, "--before or --after, with --all or --count"},
-  };
+  static const std::vector<NameEntry> table = [] {
+    std::vector<NameEntry> out;
+    for (const OperationRow& row : operationTable()) {
+      out.push_back({toUtf8(row.code), Family::Fixed, row.operation, std::string(row.meaning)});
+    }
+    for (const OperationRow& row : operationTable()) {
+      if (row.name.empty()) continue;
+      out.push_back({std::string(row.name), Family::Fixed, row.operation, toUtf8(row.code)});
+    }
+    out.push_back(
+        {"before", Family::Before, Operation::RBSP, "RBSP with --all, RNBP with --count"});
+    out.push_back({"after", Family::After, Operation::RASP, "RASP with --all, RNAP with --count"});
+    out.push_back({"position", Family::Position, Operation::RASP,
+                   "--before or --after, with --all or --count"});
+    return out;
+  }();
   return table;
 }
 
