@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "engine/transforms.hpp"
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host_error.hpp"
@@ -724,31 +725,18 @@ double MemoryWorksheetFunction::countIf(Range& range, const std::u16string& text
   return static_cast<double>(n);
 }
 
+// CLEAN removes the characters of codes 0 to 31 ("CLEAN function", support.microsoft.com);
+// TRIM removes the ASCII space (32) at both ends and reduces inner runs of it to one, and
+// leaves the non-breaking space (160) alone ("WorksheetFunction.Trim Method (Excel)",
+// learn.microsoft.com). The engine computes the same rules without a host.
 std::u16string MemoryWorksheetFunction::clean(const std::u16string& text) {
   st_->hostCall();
-  std::u16string out;
-  out.reserve(text.size());
-  for (char16_t c : text) {
-    if (c >= 32) out += c;
-  }
-  return out;
+  return removeNonPrintable(text);
 }
 
 std::u16string MemoryWorksheetFunction::trim(const std::u16string& text) {
   st_->hostCall();
-  std::u16string out;
-  out.reserve(text.size());
-  bool pendingSpace = false;
-  for (char16_t c : text) {
-    if (c == u' ') {
-      pendingSpace = !out.empty();
-      continue;
-    }
-    if (pendingSpace) out += u' ';
-    pendingSpace = false;
-    out += c;
-  }
-  return out;
+  return trimExcessSpaces(text);
 }
 
 }  // namespace detail
