@@ -9,36 +9,13 @@ namespace qmv {
 
 namespace {
 
-const CharacterSet& digitSet() {
-  static const CharacterSet set(charsets::kDigits);
-  return set;
-}
-const CharacterSet& letterSet() {
-  static const CharacterSet set(charsets::kLetters);
-  return set;
-}
-const CharacterSet& upperSet() {
-  static const CharacterSet set(charsets::kUpperCase);
-  return set;
-}
-const CharacterSet& lowerSet() {
-  static const CharacterSet set(charsets::kLowerCase);
-  return set;
-}
-
 using Result = std::optional<std::u16string>;
 
-Result digits(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return RemoveChars(t, digitSet());
-}
-Result letters(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return RemoveChars(t, letterSet());
-}
-Result upper(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return RemoveChars(t, upperSet());
-}
-Result lower(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return RemoveChars(t, lowerSet());
+// Removes a fixed character set, prepared once per set.
+template <const std::u16string_view* kMembers>
+Result fixedSet(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  static const CharacterSet set(*kMembers);
+  return RemoveChars(t, set);
 }
 Result userChars(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
   return RemoveChars(t, in.userChars);
@@ -74,9 +51,10 @@ constexpr ValueMode kNoMode = ValueMode::KeepFirst;
 
 constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {Operation::RNUM, u"RNUM", u"Do You want to remove all Numeric (Numbers) in Selection?", None,
-     kChar, digits, kNoMode, false, "digits", "all digits 0-9", u"All Numeric Characters", 0},
+     kChar, fixedSet<&charsets::kDigits>, kNoMode, false, "digits", "all digits 0-9",
+     u"All Numeric Characters", 0},
     {Operation::RALP, u"RALP", u"Do You want to remove Text Characters (Alphabets) in Selection?",
-     None, kChar, letters, kNoMode, false, "letters", "all letters A-Z, a-z",
+     None, kChar, fixedSet<&charsets::kLetters>, kNoMode, false, "letters", "all letters A-Z, a-z",
      u"All Alphabet Characters", 1},
     {Operation::RNPC, u"RNPC",
      u"Do You want to remove all Non Printable Characters (Tab, Return Carriage etc.) in "
@@ -111,11 +89,11 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
      kChar, cut<false, false>, kNoMode, false, "", "--count characters after the start position",
      u"", -1},
     {Operation::RUPC, u"RUPC", u"Do You want to remove all 'UPPER' charcters in Selection?", None,
-     kChar, upper, kNoMode, false, "upper", "upper-case letters A-Z", u"All UPPER Case Characters",
-     6},
+     kChar, fixedSet<&charsets::kUpperCase>, kNoMode, false, "upper", "upper-case letters A-Z",
+     u"All UPPER Case Characters", 6},
     {Operation::RLOC, u"RLOC", u"Do You want to remove all 'lower' charcters in Selection?", None,
-     kChar, lower, kNoMode, false, "lower", "lower-case letters a-z", u"All lower Case Characters",
-     7},
+     kChar, fixedSet<&charsets::kLowerCase>, kNoMode, false, "lower", "lower-case letters a-z",
+     u"All lower Case Characters", 7},
     {Operation::RDPV, u"RDPV",
      u"Do You want to remove 'Duplicate' Value (Keep First Value) in Selection?", None, kValue,
      nullptr, ValueMode::KeepFirst, false, "keep-one",
