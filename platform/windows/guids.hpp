@@ -39,6 +39,11 @@ inline constexpr GUID kIidExcelApplication = {
 inline constexpr GUID kIidExcelRange = {
     0x00020846, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+/// ProgID of class Connect: the COM add-in as Excel's COMAddIns collection names it.
+inline constexpr wchar_t kConnectProgId[] = L"Orvik.Connect";
+/// The name by which the add-in asks the host for its own add-ins item.
+inline constexpr char16_t kAddInItemName[] = u"Vandrel QMV";
+
 /// Proxy/stub class of automation interfaces (the universal marshaler).
 inline constexpr wchar_t kPsOaInterface[] = L"{00020424-0000-0000-C000-000000000046}";
 
