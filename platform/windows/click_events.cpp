@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "host/text.hpp"
+#include "platform/windows/com_boundary.hpp"
 #include "platform/windows/com_object.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_host.hpp"
@@ -14,17 +15,6 @@
 namespace qmv::windows {
 
 namespace {
-
-// Fills EXCEPINFO for a handler that failed, so the host sees the error.
-HRESULT reportFailure(EXCEPINFO* info, int32_t number, const std::string& description) {
-  if (info) {
-    *info = EXCEPINFO{};
-    info->bstrSource = SysAllocString(L"VandrelQMV");
-    info->bstrDescription = Bstr(toUtf16(description)).detach();
-    info->scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number & 0xFFFF);
-  }
-  return DISP_E_EXCEPTION;
-}
 
 // Receives _CommandBarButtonEvents for one button.
 class ClickSink final : public ComObject<IDispatch> {
@@ -97,12 +87,8 @@ class ClickSink final : public ComObject<IDispatch> {
     try {
       CommandBarControlPtr clicked = makeCommandBarControl(control);
       handler_(*clicked, cancelDefault);
-    } catch (const HostError& e) {
-      hr = reportFailure(info, e.number(), e.what());
-    } catch (const std::exception& e) {
-      hr = reportFailure(info, 5, e.what());
     } catch (...) {
-      hr = reportFailure(info, 5, "Click handler failed");
+      hr = caughtInvokeResult(info);
     }
     if (cancelRef) *cancelRef = cancelDefault ? VARIANT_TRUE : VARIANT_FALSE;
     return hr;

@@ -3,6 +3,8 @@
 // limits of Excel's Address and Find that the bridge works around.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "addin/addin_module.hpp"
 #include "commands/frm_prg_bar.hpp"
 #include "commands/operation_codes.hpp"
@@ -264,6 +266,35 @@ TEST_F(BridgeOverMemoryTest, AValueRemovalCostsAtMostOneAndAFifthExcelCallsPerRo
     EXPECT_LE(static_cast<double>(calls), 1.2 * kRows + 2.0 * static_cast<double>(row.cleared))
         << calls << " Excel calls";
     EXPECT_LE(static_cast<double>(calls - 2 * row.cleared), 0.2 * kRows) << calls;
+  }
+}
+
+// A benchmark, not a test: how a value removal's time and Excel calls grow with the rows.
+// Run it with --gtest_also_run_disabled_tests --gtest_filter=*Benchmark*.
+TEST_F(BridgeOverMemoryTest, DISABLED_BenchmarkValueRemovalsThroughTheBridge) {
+  for (const int64_t rows : {int64_t{10000}, int64_t{100000}}) {
+    std::vector<Value> column;
+    for (int64_t i = 0; i < rows; ++i) {
+      column.emplace_back(u"id" + toUtf16(std::to_string(i % 10 == 9 ? i - 5 : i)));
+    }
+    for (const bool allDuplicates : {true, false}) {
+      host_->closeWorkbooks();
+      host_->addWorkbook();
+      host_->setColumn({1, 1}, column);
+      host_->select(u"A1:A" + toUtf16(std::to_string(rows)));
+      const uint64_t calls = fake::invokeCount();
+      LARGE_INTEGER frequency, start, end;
+      QueryPerformanceFrequency(&frequency);
+      QueryPerformanceCounter(&start);
+      runDuplicates(/*keepOne=*/false, allDuplicates);
+      QueryPerformanceCounter(&end);
+      const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                        static_cast<double>(frequency.QuadPart);
+      std::printf("%s over %lld rows: %.0f ms, %llu Excel calls (%.2f per row)\n",
+                  allDuplicates ? "RADP" : "RUDP", static_cast<long long>(rows), ms,
+                  static_cast<unsigned long long>(fake::invokeCount() - calls),
+                  static_cast<double>(fake::invokeCount() - calls) / static_cast<double>(rows));
+    }
   }
 }
 
