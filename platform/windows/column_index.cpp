@@ -23,7 +23,8 @@ ColumnIndex::ColumnIndex(std::u16string sheet, AreaRef column, std::vector<Value
   keys_.reserve(values_.size());
   for (std::size_t i = 0; i < values_.size(); ++i) {
     keys_.push_back(keyOf(values_[i], locale_));
-    if (!keys_.back().empty()) rows_[keys_.back()].insert(column_.first.row + static_cast<int64_t>(i));
+    if (!keys_.back().empty())
+      rows_[keys_.back()].insert(column_.first.row + static_cast<int64_t>(i));
   }
 }
 

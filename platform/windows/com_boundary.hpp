@@ -10,8 +10,8 @@
 //   anything else          -> E_UNEXPECTED
 #pragma once
 
-#include <windows.h>
 #include <oaidl.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>

@@ -51,8 +51,8 @@ enum class InvokeKind : WORD {
 /// TYPE_E_INVDATAREAD (0x80028018, "Old format or invalid type library"); with 1033 member
 /// names, argument texts, dates and numbers follow the en-US conventions on every
 /// installation.
-inline constexpr LCID kAutomationLocale = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                                   SORT_DEFAULT);
+inline constexpr LCID kAutomationLocale =
+    MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
 
 /// Number of Invoke calls made through this helper (for tests and benchmarks).
 std::atomic<uint64_t>& invokeCounter();

@@ -225,9 +225,8 @@ class ExcelRange final : public Range {
   }
   RangePtr cell(int64_t row, int64_t column) override {
     // A cell of a cell has a place of its own.
-    return std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()),
-                                        parent_ ? std::make_shared<PlaceSlot>() : slot_, row,
-                                        column);
+    return std::make_shared<ExcelRange>(
+        ComPtr<IDispatch>(object()), parent_ ? std::make_shared<PlaceSlot>() : slot_, row, column);
   }
   std::vector<RangePtr> areas() override {
     ComPtr<IDispatch> areas = requiredObject(get(object(), L"Areas"));
@@ -405,7 +404,8 @@ class ExcelRange final : public Range {
   std::optional<AreaRef> usedArea() {
     if (!used_) {
       ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
-      const std::optional<Place> used = placeOf(requiredObject(get(sheet.get(), L"UsedRange")).get());
+      const std::optional<Place> used =
+          placeOf(requiredObject(get(sheet.get(), L"UsedRange")).get());
       used_ = used ? std::optional<AreaRef>(used->areas.front()) : std::nullopt;
     }
     return *used_;
@@ -495,8 +495,8 @@ class ExcelRange final : public Range {
   std::shared_ptr<PlaceSlot> slot_ = std::make_shared<PlaceSlot>();
   int64_t row_ = 0;
   int64_t column_ = 0;
-  std::shared_ptr<ColumnIndex> index_;       ///< the values of this range, while it counts
-  std::optional<Value> known_;               ///< the value an index gave at Find
+  std::shared_ptr<ColumnIndex> index_;          ///< the values of this range, while it counts
+  std::optional<Value> known_;                  ///< the value an index gave at Find
   std::optional<std::optional<AreaRef>> used_;  ///< the sheet's used range, once asked
 };
 

@@ -1,4 +1,6 @@
 // The one conversion of failures into HRESULTs at the DLL's COM boundaries.
+#include "platform/windows/com_boundary.hpp"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -6,7 +8,6 @@
 #include <stdexcept>
 
 #include "host/host_error.hpp"
-#include "platform/windows/com_boundary.hpp"
 #include "platform/windows/com_support.hpp"
 
 namespace qmv::windows {

@@ -101,13 +101,11 @@ TEST_F(ExcelBridgeTest, CurrencyCellsReadExactlyAndDatesStayDates) {
     Value read;
   };
   const Row rows[] = {
-      {"currency with five decimals", Value(1.23456), fake::NumberFormat::Currency,
-       Value(1.23456)},
+      {"currency with five decimals", Value(1.23456), fake::NumberFormat::Currency, Value(1.23456)},
       {"currency beyond Currency's precision", Value(0.00001), fake::NumberFormat::Currency,
        Value(0.00001)},
       {"a general number", Value(2.5), fake::NumberFormat::General, Value(2.5)},
-      {"a date", Value(DateTime{45000.25}), fake::NumberFormat::General,
-       Value(DateTime{45000.25})},
+      {"a date", Value(DateTime{45000.25}), fake::NumberFormat::General, Value(DateTime{45000.25})},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -131,8 +129,7 @@ TEST_F(ExcelBridgeTest, EveryCallIsMadeInEnglishUnitedStates) {
   DISPID id = 0;
   wchar_t name[] = L"ScreenUpdating";
   LPOLESTR names[] = {name};
-  ASSERT_EQ(excel_->application->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id),
-            S_OK);
+  ASSERT_EQ(excel_->application->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
   DISPPARAMS none{};
   VARIANT result;
   VariantInit(&result);

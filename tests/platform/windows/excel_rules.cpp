@@ -56,8 +56,8 @@ bool wildcardMatch(std::u16string_view pattern, std::u16string_view text) {
     if (t < tokens.size() && tokens[t].kind == Token::Any) {
       star = t++;
       mark = s;
-    } else if (t < tokens.size() && (tokens[t].kind == Token::One ||
-                                     tokens[t].unit == foldCase(text[s]))) {
+    } else if (t < tokens.size() &&
+               (tokens[t].kind == Token::One || tokens[t].unit == foldCase(text[s]))) {
       ++t;
       ++s;
     } else if (star != std::u16string_view::npos) {

@@ -670,7 +670,8 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
   auto grid = [this, r1, c1, rows, columns](Reading reading) {
     auto at = [this, reading](int64_t row, int64_t column) {
       auto it = cells.find({row, column});
-      if (it == cells.end()) return reading == Reading::Formula ? Variant::fromText(u"") : Variant();
+      if (it == cells.end())
+        return reading == Reading::Formula ? Variant::fromText(u"") : Variant();
       const Cell& cell = it->second;
       switch (reading) {
         case Reading::Formula:
@@ -760,8 +761,8 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
     const AreaRef after = areaOf(c.arg(1, L"After"));
     const int64_t width = area.columns();
     const int64_t total = area.rows() * width;
-    const int64_t start = (after.first.row - area.first.row) * width +
-                          (after.first.column - area.first.column);
+    const int64_t start =
+        (after.first.row - area.first.row) * width + (after.first.column - area.first.column);
     for (int64_t k = 1; k <= total; ++k) {
       const int64_t i = (start + k) % total;
       const int64_t row = area.first.row + i / width;

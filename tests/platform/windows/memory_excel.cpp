@@ -79,7 +79,8 @@ enum class Reading { Value, Value2, Formula };
 // A 2-D array over a block's cells (or the one value of a single cell). Range.Value gives
 // the numbers of the cells in `currency` as Currency (currencyOf); Value2 gives dates as
 // serial numbers.
-Variant gridOf(const CellBlock& block, Reading reading, const std::set<std::pair<int64_t, int64_t>>& currency = {}) {
+Variant gridOf(const CellBlock& block, Reading reading,
+               const std::set<std::pair<int64_t, int64_t>>& currency = {}) {
   auto at = [&](const CellContent& content) {
     const std::size_t i = static_cast<std::size_t>(&content - block.cells.data());
     const int64_t columns = block.area.columns();
@@ -93,7 +94,8 @@ Variant gridOf(const CellBlock& block, Reading reading, const std::set<std::pair
       case Reading::Value:
         break;
     }
-    if (const auto* d = std::get_if<double>(&content.value); d && currency.count({where.row, where.column})) {
+    if (const auto* d = std::get_if<double>(&content.value);
+        d && currency.count({where.row, where.column})) {
       return currencyOf(*d);
     }
     return toVariant(content.value);
@@ -228,9 +230,8 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
         const CellRef at{block.area.first.row + static_cast<int64_t>(i / columns),
                          block.area.first.column + static_cast<int64_t>(i % columns)};
         const auto shown = excel.shownTexts.find({at.row, at.column});
-        order.emplace_back(at, shown != excel.shownTexts.end()
-                                   ? shown->second
-                                   : generalText(block.cells[i].value));
+        order.emplace_back(at, shown != excel.shownTexts.end() ? shown->second
+                                                               : generalText(block.cells[i].value));
       }
     }
     std::size_t start = 0;

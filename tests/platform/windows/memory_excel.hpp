@@ -44,5 +44,4 @@ class MemoryExcel {
   std::unique_ptr<Wrappers> wrappers_;
 };
 
-
 }  // namespace qmv::windows::fake
