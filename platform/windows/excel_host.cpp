@@ -7,6 +7,7 @@
 
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
+#include "host/tolerant.hpp"
 #include "platform/windows/click_events.hpp"
 #include "platform/windows/column_index.hpp"
 #include "platform/windows/dispatch.hpp"
@@ -318,16 +319,15 @@ class ExcelRange final : public Range {
   }
   void clear() override {
     call(object(), L"Clear");
+    known_.reset();
     if (liveIndexes().empty()) return;
     const std::optional<Place> here = place();
+    if (!here) {
+      dropIndexes();  // a clear the indexes cannot place
+      return;
+    }
     for (const auto& weak : liveIndexes()) {
-      const std::shared_ptr<ColumnIndex> index = weak.lock();
-      if (here) {
-        for (const AreaRef& area : here->areas) index->cleared(here->sheet, area);
-      } else {
-        dropIndexes();  // a clear the indexes cannot place
-        return;
-      }
+      for (const AreaRef& area : here->areas) weak.lock()->cleared(here->sheet, area);
     }
   }
   // The index of this range's values, read now in one call unless the range keeps one;
@@ -391,7 +391,10 @@ class ExcelRange final : public Range {
   // Where this range lies; a cell taken from a range is placed from its parent's place.
   std::optional<Place> place() {
     if (!slot_->asked) {
-      slot_->place = placeOf(parent_ ? parent_.get() : object());
+      // A range Excel cannot place is left to Excel's own counting and searching.
+      slot_->place = tolerantGet([&] {
+                       return placeOf(parent_ ? parent_.get() : object());
+                     }).value_or(std::nullopt);
       slot_->asked = true;
     }
     if (!slot_->place || !parent_) return slot_->place;
@@ -403,9 +406,12 @@ class ExcelRange final : public Range {
   // The used range of this range's sheet, once asked; none when it cannot be placed.
   std::optional<AreaRef> usedArea() {
     if (!used_) {
-      ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
+      // Unknown when Excel cannot tell: the search is then left to Excel.
       const std::optional<Place> used =
-          placeOf(requiredObject(get(sheet.get(), L"UsedRange")).get());
+          tolerantGet([&] {
+            ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
+            return placeOf(requiredObject(get(sheet.get(), L"UsedRange")).get());
+          }).value_or(std::nullopt);
       used_ = used ? std::optional<AreaRef>(used->areas.front()) : std::nullopt;
     }
     return *used_;
@@ -752,26 +758,20 @@ class ExcelCommandBars final : public CommandBars {
   ComPtr<IDispatch> bars_;
 };
 
+// An add-in as Excel lists it: an item of Application.AddIns, installed while its
+// "Installed" is True; or a COM add-in of Application.COMAddIns, installed while its
+// "Connect" is True, and unloaded by setting it False
+// (https://learn.microsoft.com/office/vba/api/office.comaddin.connect).
 class ExcelAddIn final : public AddIn {
  public:
-  explicit ExcelAddIn(ComPtr<IDispatch> addIn) : addIn_(std::move(addIn)) {}
-  bool installed() override { return asBool(get(addIn_.get(), L"Installed")); }
-  void setInstalled(bool installed) override { put(addIn_.get(), L"Installed", installed); }
+  ExcelAddIn(ComPtr<IDispatch> addIn, const wchar_t* flag)
+      : addIn_(std::move(addIn)), flag_(flag) {}
+  bool installed() override { return asBool(get(addIn_.get(), flag_)); }
+  void setInstalled(bool installed) override { put(addIn_.get(), flag_, installed); }
 
  private:
   ComPtr<IDispatch> addIn_;
-};
-
-// This add-in as a COM add-in: installed while connected. Setting COMAddIn.Connect to
-// False unloads it (https://learn.microsoft.com/office/vba/api/office.comaddin.connect).
-class ExcelComAddIn final : public AddIn {
- public:
-  explicit ExcelComAddIn(ComPtr<IDispatch> addIn) : addIn_(std::move(addIn)) {}
-  bool installed() override { return asBool(get(addIn_.get(), L"Connect")); }
-  void setInstalled(bool installed) override { put(addIn_.get(), L"Connect", installed); }
-
- private:
-  ComPtr<IDispatch> addIn_;
+  const wchar_t* flag_;
 };
 
 class ExcelApplication final : public Application {
@@ -846,14 +846,15 @@ class ExcelApplication final : public Application {
   AddInPtr addIn(const std::u16string& name) override {
     ComPtr<IDispatch> addIns = requiredObject(get(app(), L"AddIns"));
     try {
-      return std::make_shared<ExcelAddIn>(requiredObject(get(addIns.get(), L"Item", {name})));
+      return std::make_shared<ExcelAddIn>(requiredObject(get(addIns.get(), L"Item", {name})),
+                                          L"Installed");
     } catch (const HostError&) {
       // Application.AddIns lists only the Add-Ins dialog's add-ins; this add-in, a COM
       // add-in, is in Application.COMAddIns under its ProgID.
       if (name != kAddInItemName) throw;
       ComPtr<IDispatch> comAddIns = requiredObject(get(app(), L"COMAddIns"));
-      return std::make_shared<ExcelComAddIn>(
-          requiredObject(get(comAddIns.get(), L"Item", {fromWide(kConnectProgId)})));
+      return std::make_shared<ExcelAddIn>(
+          requiredObject(get(comAddIns.get(), L"Item", {fromWide(kConnectProgId)})), L"Connect");
     }
   }
 

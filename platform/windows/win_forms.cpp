@@ -499,25 +499,26 @@ void Win32FormsToolkit::destroyWindow(Form& form) {
 
 namespace {
 
+struct ThreadWindowsWalk {
+  HWND dialog;
+  std::vector<HWND> disabled;
+};
+
+BOOL CALLBACK disableThreadWindow(HWND hwnd, LPARAM data) {
+  auto* walk = reinterpret_cast<ThreadWindowsWalk*>(data);
+  if (hwnd != walk->dialog && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+    EnableWindow(hwnd, FALSE);
+    walk->disabled.push_back(hwnd);
+  }
+  return TRUE;
+}
+
 // Disables every enabled, visible top-level window of this thread but `dialog`, as a
 // modal dialog must: Excel 2013 and later show each workbook in a window of its own, all
 // on one thread, and none may be edited or closed while the form runs.
 std::vector<HWND> disableThreadWindows(HWND dialog) {
-  struct Walk {
-    HWND dialog;
-    std::vector<HWND> disabled;
-  } walk{dialog, {}};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM data) -> BOOL {
-        auto* w = reinterpret_cast<Walk*>(data);
-        if (hwnd != w->dialog && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
-          EnableWindow(hwnd, FALSE);
-          w->disabled.push_back(hwnd);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&walk));
+  ThreadWindowsWalk walk{dialog, {}};
+  EnumThreadWindows(GetCurrentThreadId(), &disableThreadWindow, reinterpret_cast<LPARAM>(&walk));
   return walk.disabled;
 }
 

@@ -90,6 +90,17 @@ bool parseArea(std::wstring ref, int64_t& r1, int64_t& c1, int64_t& r2, int64_t&
   return cellRef(ref.substr(0, colon), r1, c1) && cellRef(ref.substr(colon + 1), r2, c2);
 }
 
+// A read/write Boolean property kept in `flag`.
+Member booleanProperty(bool& flag) {
+  return [&flag](Call& c) {
+    if (c.isPut()) {
+      flag = toBool(c.value);
+      return Variant();
+    }
+    return Variant::fromBool(flag);
+  };
+}
+
 // The cells a fake range object stands for.
 AreaRef areaOf(const Variant& v) {
   auto* object = v.type() == VT_DISPATCH ? dynamic_cast<Object*>(v.get().pdispVal) : nullptr;
@@ -136,7 +147,7 @@ HRESULT Object::QueryInterface(REFIID iid, void** out) {
   *out = nullptr;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
     *out = static_cast<IDispatch*>(this);
-  } else if (IsEqualIID(iid, IID_IConnectionPointContainer) && clickEvents) {
+  } else if (IsEqualIID(iid, IID_IConnectionPointContainer) && (clickEvents || applicationEvents)) {
     *out = static_cast<IConnectionPointContainer*>(this);
   } else {
     for (const GUID& g : interfaces) {
@@ -426,13 +437,7 @@ Excel::Excel() {
   app->props[L"WorksheetFunction"] = Variant::fromDispatch(functions.get());
 
   auto addIn = Object::create(L"AddIn");
-  addIn->members[L"Installed"] = [this](Call& c) {
-    if (c.isPut()) {
-      addInInstalled = toBool(c.value);
-      return Variant();
-    }
-    return Variant::fromBool(addInInstalled);
-  };
+  addIn->members[L"Installed"] = booleanProperty(addInInstalled);
   // Application.AddIns lists the add-ins of the Add-Ins dialog
   // (https://learn.microsoft.com/office/vba/api/excel.application.addins); a COM add-in is
   // only in Application.COMAddIns
@@ -464,13 +469,7 @@ Excel::Excel() {
   comAddIn->props[L"ProgId"] = Variant::fromText(u"Orvik.Connect");
   // COMAddIn.Connect (https://learn.microsoft.com/office/vba/api/office.comaddin.connect):
   // True while the add-in is loaded; setting False unloads it.
-  comAddIn->members[L"Connect"] = [this](Call& c) {
-    if (c.isPut()) {
-      comAddInConnected = toBool(c.value);
-      return Variant();
-    }
-    return Variant::fromBool(comAddInConnected);
-  };
+  comAddIn->members[L"Connect"] = booleanProperty(comAddInConnected);
   // COMAddIns.Item takes a position or the ProgID
   // (https://learn.microsoft.com/office/vba/api/office.comaddins.item).
   auto comAddIns = Object::create(L"COMAddIns");
