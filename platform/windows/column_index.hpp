@@ -1,5 +1,5 @@
-// The values of one column of a sheet, kept in the add-in's process while a value removal
-// runs, so that counting a value and finding its next cell take no call into Excel.
+// The values of one column of a sheet, kept in process: counting a value and finding its
+// next cell take no call into Excel, and clearing cells keeps them true.
 //
 // Matching is literal and ignores letter case: a cell matches a text when its cell text
 // (cellText in the locale given) folded by foldCase equals the text folded. Empty cells

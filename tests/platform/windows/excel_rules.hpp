@@ -33,8 +33,8 @@ std::optional<CellContent> typedEntry(std::u16string_view text);
 /// COUNTIF function page (support.microsoft.com, "COUNTIF function"): "?" matches one
 /// character, "*" any sequence, "~" makes the next character literal; matching ignores
 /// letter case; a criterion that reads as a number (or date) compares as a number, with
-/// Excel's 15 significant digits ("Excel specifications and limits": number precision 15
-/// digits), so it also counts texts that read as that number. Only "=" and no operator
+/// Excel's 15 significant digits (the number precision that Microsoft's page of Excel's
+/// limits gives), so it also counts texts that read as that number. Only "=" and no operator
 /// are modelled; any other comparison throws Failure 5.
 bool countIfMatches(const Value& value, std::u16string_view criterion);
 
