@@ -33,6 +33,12 @@ inline constexpr GUID kDiidCommandBarButtonEvents = {
     0x000C0351, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr DISPID kDispidClick = 1;
 
+/// Excel's AppEvents dispatch interface, the Application object's events. SheetChange is
+/// DISPID 0x61C in Excel's type library.
+inline constexpr GUID kDiidAppEvents = {
+    0x00024413, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr DISPID kDispidSheetChange = 0x61C;
+
 /// Excel's _Application and Range interfaces (answered by QueryInterface on Excel's objects).
 inline constexpr GUID kIidExcelApplication = {
     0x000208D5, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

@@ -1,9 +1,8 @@
 // The host interface over Excel's automation objects, tested against the fake Excel.
 #include <gtest/gtest.h>
-#include <ocidl.h>
 
 #include "fake_excel.hpp"
-#include "platform/windows/com_object.hpp"
+#include "platform/windows/click_events.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_host.hpp"
 
@@ -140,66 +139,34 @@ TEST_F(ExcelBridgeTest, EveryCallIsMadeInEnglishUnitedStates) {
             static_cast<HRESULT>(0x80028018));
 }
 
-// Counts AppEvents.SheetChange raised on it.
-class SheetChangeSink final : public ComObject<IDispatch> {
- public:
-  int changes = 0;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    static constexpr GUID kAppEvents = {
-        0x00024413, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
-        !IsEqualIID(iid, kAppEvents)) {
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                                   EXCEPINFO*, UINT*) override {
-    if (id == fake::kSheetChangeDispid && params && params->cArgs == 2) ++changes;
-    return S_OK;
-  }
-};
-
 TEST_F(ExcelBridgeTest, TheFakeExcelKeepsKeysButNotTheUndoEntryPastTheNextChange) {
   // OnKey binds a key for the session; a later change replaces the OnUndo entry, and every
   // change raises SheetChange on the application's event sinks.
-  auto sink = ComPtr<SheetChangeSink>::adopt(new SheetChangeSink());
-  ComPtr<IConnectionPointContainer> points =
-      ComPtr<IDispatch>(excel_->application.get())
-          .as<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  ASSERT_TRUE(points);
-  ComPtr<IConnectionPoint> point;
-  const GUID appEvents = {
-      0x00024413, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-  ASSERT_EQ(points->FindConnectionPoint(appEvents, point.put()), S_OK);
-  DWORD cookie = 0;
-  ASSERT_EQ(point->Advise(static_cast<IDispatch*>(sink.get()), &cookie), S_OK);
+  std::vector<std::wstring> changed;
+  std::unique_ptr<EventSubscription> subscription =
+      subscribeSheetChange(excel_->application.get(), [&](IDispatch* sheet, IDispatch* target) {
+        changed.push_back(fake::text(get(sheet, L"Name")) + L"!" +
+                          fake::text(get(target, L"Address")));
+      });
 
   app_->onUndo(u"Undo Text Removal", u"undo_changes");
   app_->onKey(u"^z", u"undo_changes");
   app_->range(u"A1:A2")->cell(1, 1)->setValue(Value(u"by the add-in"));
-  EXPECT_EQ(sink->changes, 1);
+  EXPECT_EQ(changed, std::vector<std::wstring>{L"Sheet1!$A$1"});
   app_->onUndo(u"Undo Text Removal", u"undo_changes");
   EXPECT_EQ(excel_->undoEntry, L"Undo Text Removal|undo_changes");
 
   excel_->userEdits(3, 1, u"typed");
-  EXPECT_EQ(sink->changes, 2);
+  EXPECT_EQ(changed.back(), L"Sheet1!$A$3");
   EXPECT_EQ(excel_->undoEntry, L"");
   EXPECT_EQ(excel_->keys[L"^z"], L"undo_changes");
   app_->resetKey(u"^z");
   EXPECT_EQ(excel_->keys.count(L"^z"), 0u);
-  EXPECT_EQ(point->Unadvise(cookie), S_OK);
+  // The subscription ends with its object.
+  subscription.reset();
+  EXPECT_TRUE(excel_->application->sinks.empty());
+  excel_->userEdits(4, 1, u"again");
+  EXPECT_EQ(changed.size(), 2u);
 }
 
 TEST_F(ExcelBridgeTest, CountIfOfALongTextCountsWithoutExcel) {

@@ -283,10 +283,6 @@ class EventPoint final : public ComObject<IConnectionPoint> {
   GUID events_;
 };
 
-// Excel's AppEvents dispinterface.
-constexpr GUID kDiidAppEvents = {
-    0x00024413, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
 }  // namespace
 
 HRESULT Object::EnumConnectionPoints(IEnumConnectionPoints** out) {
@@ -314,7 +310,7 @@ void Object::raiseSheetChange(IDispatch* sheet, IDispatch* target) {
     args[0].pdispVal = target;
     DISPPARAMS params{args, nullptr, 2, 0};
     EXCEPINFO info{};
-    sink->Invoke(kSheetChangeDispid, IID_NULL, kEnglishLocale, DISPATCH_METHOD, &params, nullptr,
+    sink->Invoke(kDispidSheetChange, IID_NULL, kEnglishLocale, DISPATCH_METHOD, &params, nullptr,
                  &info, nullptr);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrSource);
@@ -662,9 +658,13 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
   };
   // After a change made through the object model: Excel's undo list no longer holds the
   // add-in's entry, and SheetChange is raised for the changed range.
-  auto changed = [this, self](const AreaRef&) {
+  auto changed = [this, self, r1, c1, r2, c2](const AreaRef& where) {
     undoEntry.clear();
-    application->raiseSheetChange(sheet_.get(), self);
+    const ComPtr<Object> target =
+        where == AreaRef{{r1, c1}, {r2, c2}}
+            ? ComPtr<Object>(self)
+            : range(where.first.row, where.first.column, where.last.row, where.last.column);
+    application->raiseSheetChange(sheet_.get(), target.get());
   };
   auto grid = [this, r1, c1, rows, columns](Reading reading) {
     auto at = [this, reading](int64_t row, int64_t column) {

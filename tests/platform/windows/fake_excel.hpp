@@ -97,9 +97,6 @@ class Object final : public ComObject<IDispatch, IConnectionPointContainer> {
 /// Every Invoke made on any fake object (to count Excel calls).
 uint64_t& invokeCount();
 
-/// DISPID of AppEvents.SheetChange in Excel's type library (0x61C).
-inline constexpr DISPID kSheetChangeDispid = 0x61C;
-
 /// How a cell's number is formatted, as far as Excel's answers depend on it.
 enum class NumberFormat { General, Currency };
 
