@@ -8,7 +8,6 @@ namespace qmv::windows {
 
 namespace {
 
-constexpr wchar_t kConnectProgId[] = L"Orvik.Connect";
 constexpr wchar_t kCbEventsProgId[] = L"Orvik.cbEvents";
 constexpr wchar_t kClasses[] = L"Software\\Classes\\";
 constexpr wchar_t kExcelAddins[] = L"Software\\Microsoft\\Office\\Excel\\Addins\\";

@@ -12,6 +12,7 @@
 #include "host/host_error.hpp"
 #include "host/text.hpp"
 #include "platform/windows/addin_state.hpp"
+#include "platform/windows/com_boundary.hpp"
 #include "platform/windows/com_object.hpp"
 #include "platform/windows/com_support.hpp"
 #include "platform/windows/excel_host.hpp"
@@ -27,35 +28,6 @@ namespace {
 HINSTANCE gInstance = nullptr;
 
 // Sets the thread's error object and gives the HRESULT Visual Basic shows as `number`.
-HRESULT failure(int32_t number, const std::string& description) {
-  ComPtr<ICreateErrorInfo> create;
-  if (SUCCEEDED(CreateErrorInfo(create.put()))) {
-    const std::wstring text = toWide(toUtf16(description));
-    create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
-    create->SetSource(const_cast<LPOLESTR>(L"Orvik"));
-    ComPtr<IErrorInfo> info = create.as<IErrorInfo>(IID_IErrorInfo);
-    SetErrorInfo(0, info.get());
-  }
-  return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, static_cast<WORD>(number));
-}
-
-// Runs `body`, turning any exception into a failure HRESULT.
-template <class Body>
-HRESULT guarded(Body&& body) noexcept {
-  try {
-    body();
-    return S_OK;
-  } catch (const HostError& e) {
-    return failure(e.number(), e.what());
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (const std::exception& e) {
-    return failure(host_errors::kInvalidCall, e.what());
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
-
 // The type information of one of the DLL's interfaces, from its embedded type library.
 HRESULT loadTypeInfo(const GUID& iid, ComPtr<ITypeInfo>& out) {
   if (out) return S_OK;
@@ -148,7 +120,7 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
   // IDTExtensibility2. Neither handler reports a failure to the host.
   HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* application, ExtConnectMode,
                                          IDispatch* addInInst, SAFEARRAY**) override {
-    guarded([&] {
+    comBoundary([&] {
       ApplicationPtr app = makeExcelApplication(application, &xllCommands());
       std::unique_ptr<AddInInstance> instance;
       if (addInInst) instance = makeAddInInstance(addInInst);
@@ -157,7 +129,7 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnDisconnection(ExtDisconnectMode, SAFEARRAY**) override {
-    guarded([&] { state_->connect.AddinInstance_OnDisconnection(); });
+    comBoundary([&] { state_->connect.AddinInstance_OnDisconnection(); });
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY**) override { return S_OK; }
@@ -166,20 +138,20 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
 
   // _Connect
   HRESULT STDMETHODCALLTYPE txtRemoverCB_Add(IDispatch* addInInst) override {
-    return guarded([&] {
+    return comBoundary([&] {
       std::unique_ptr<AddInInstance> instance;
       if (addInInst) instance = makeAddInInstance(addInInst);
       state_->connect.txtRemoverCB_Add(instance.get());
     });
   }
   HRESULT STDMETHODCALLTYPE remMenuBar() override {
-    return guarded([&] { state_->connect.remMenuBar(); });
+    return comBoundary([&] { state_->connect.remMenuBar(); });
   }
   HRESULT STDMETHODCALLTYPE remToolBar() override {
-    return guarded([&] { state_->connect.remToolBar(); });
+    return comBoundary([&] { state_->connect.remToolBar(); });
   }
   HRESULT STDMETHODCALLTYPE txtRemoverMB_Add() override {
-    return guarded([&] { state_->connect.txtRemoverMB_Add(); });
+    return comBoundary([&] { state_->connect.txtRemoverMB_Add(); });
   }
 
  private:
@@ -226,7 +198,7 @@ class CbEventsObject final
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE putref_cbBtn(IDispatch* cbBtn) override {
-    return guarded([&] {
+    return comBoundary([&] {
       button_ = ComPtr<IDispatch>(cbBtn);
       wrapper_->setButton(cbBtn ? makeCommandBarControl(cbBtn) : nullptr);
     });
@@ -256,14 +228,10 @@ class ClassFactory final : public ComObject<IClassFactory> {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    try {
+    return comBoundary([&] {
       auto object = ComPtr<Object>::adopt(new Object(sharedAddinState()));
       return object->QueryInterface(iid, out);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
+    });
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
@@ -319,7 +287,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  try {
+  return comBoundary([&] {
     ComPtr<IClassFactory> factory;
     if (IsEqualCLSID(clsid, kClsidConnect)) {
       factory = ComPtr<IClassFactory>::adopt(new ClassFactory<ConnectObject>());
@@ -329,35 +297,27 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
       return CLASS_E_CLASSNOTAVAILABLE;
     }
     return factory->QueryInterface(iid, out);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 STDAPI DllCanUnloadNow() { return serverCanUnload() ? S_OK : S_FALSE; }
 
 STDAPI DllRegisterServer() {
-  try {
+  return comBoundary([&] {
     const std::wstring path = dllPath();
     // The embedded type library must load before anything is written.
     ComPtr<ITypeLib> lib;
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()))) return SELFREG_E_TYPELIB;
     return registerServer(RegistrationScope::User, path);
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 STDAPI DllUnregisterServer() {
-  try {
-    return unregisterServer(RegistrationScope::User);
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return comBoundary([&] { return unregisterServer(RegistrationScope::User); });
 }
 
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
-  try {
+  return comBoundary([&] {
     const auto scope = scopeFromCommandLine(commandLine);
     if (!scope) return E_INVALIDARG;
     if (!install) return unregisterServer(*scope);
@@ -365,9 +325,7 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     ComPtr<ITypeLib> lib;
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()))) return SELFREG_E_TYPELIB;
     return registerServer(*scope, path);
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 }  // extern "C"

@@ -87,6 +87,8 @@ struct Win32FormsToolkit::FormWindow {
   Form* form = nullptr;
   HWND hwnd = nullptr;
   HWND owner = nullptr;
+  /// The thread's windows the modal form disabled, to enable again when it ends.
+  std::vector<HWND> disabled;
   HWND tooltip = nullptr;
   bool modal = false;
   bool done = false;
@@ -495,6 +497,40 @@ void Win32FormsToolkit::destroyWindow(Form& form) {
   }
 }
 
+namespace {
+
+struct ThreadWindowsWalk {
+  HWND dialog;
+  std::vector<HWND> disabled;
+};
+
+BOOL CALLBACK disableThreadWindow(HWND hwnd, LPARAM data) {
+  auto* walk = reinterpret_cast<ThreadWindowsWalk*>(data);
+  if (hwnd != walk->dialog && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+    EnableWindow(hwnd, FALSE);
+    walk->disabled.push_back(hwnd);
+  }
+  return TRUE;
+}
+
+// Disables every enabled, visible top-level window of this thread but `dialog`, as a
+// modal dialog must: Excel 2013 and later show each workbook in a window of its own, all
+// on one thread, and none may be edited or closed while the form runs.
+std::vector<HWND> disableThreadWindows(HWND dialog) {
+  ThreadWindowsWalk walk{dialog, {}};
+  EnumThreadWindows(GetCurrentThreadId(), &disableThreadWindow, reinterpret_cast<LPARAM>(&walk));
+  return walk.disabled;
+}
+
+void enableWindows(std::vector<HWND>& windows) {
+  for (HWND hwnd : windows) {
+    if (IsWindow(hwnd)) EnableWindow(hwnd, TRUE);
+  }
+  windows.clear();
+}
+
+}  // namespace
+
 std::uintptr_t Win32FormsToolkit::windowHandle(Form& form) {
   return reinterpret_cast<std::uintptr_t>(ensureWindow(form).hwnd);
 }
@@ -527,7 +563,7 @@ void Win32FormsToolkit::showModal(Form& form) {
                area.top + (area.bottom - area.top - height) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  if (owner) EnableWindow(owner, FALSE);
+  fw.disabled = disableThreadWindows(fw.hwnd);
   ShowWindow(fw.hwnd, SW_SHOW);
   SetForegroundWindow(fw.hwnd);
   HWND hwnd = fw.hwnd;
@@ -545,11 +581,11 @@ void Win32FormsToolkit::showModal(Form& form) {
   }
   std::exception_ptr failure;
   auto it = windows_.find(&form);
-  if (it != windows_.end()) failure = std::exchange(it->second->failure, nullptr);
-  if (owner) {
-    EnableWindow(owner, TRUE);
-    SetActiveWindow(owner);
+  if (it != windows_.end()) {
+    failure = std::exchange(it->second->failure, nullptr);
+    enableWindows(it->second->disabled);
   }
+  if (owner) SetActiveWindow(owner);
   destroyWindow(form);
   if (form.loaded()) form.markUnloaded();
   if (failure) std::rethrow_exception(failure);
@@ -562,8 +598,9 @@ void Win32FormsToolkit::unload(Form& form) {
   FormWindow& fw = *it->second;
   fw.done = true;
   if (fw.modal) {
-    // The modal loop ends and destroys the window; give the owner back its input now.
-    if (fw.owner) EnableWindow(fw.owner, TRUE);
+    // The modal loop ends and destroys the window; give the other windows back their input
+    // now.
+    enableWindows(fw.disabled);
     ShowWindow(fw.hwnd, SW_HIDE);
     // A handler reached through a sent message (an accessibility tool pressing a button)
     // runs inside GetMessage, which returns only for a posted message: wake the loop.
