@@ -152,9 +152,22 @@ for form in frmPrgBar frmTextRemover frmUG; do
   if [[ ! -s $shots/$form.bmp ]]; then echo "FAIL: no picture of $form"; sessions_status=1; fi
 done
 if [[ -n ${QMV_SCREENSHOT_OUT:-} ]] && command -v convert >/dev/null; then
-  mkdir -p "$QMV_SCREENSHOT_OUT"
+  mkdir -p "$QMV_SCREENSHOT_OUT/150"
   for form in frmPrgBar frmTextRemover frmUG; do
     convert "$shots/$form.bmp" "$QMV_SCREENSHOT_OUT/$form.png"
+  done
+  # The same forms at 150 % display scale (144 DPI), as Wine's Tahoma draws them.
+  new_server
+  "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+  rm -f "$shots"/*.bmp
+  new_server
+  (cd "$build64/platform/windows" &&
+    env "QMV_SCREENSHOTS=Z:${shots//\//\\}" xvfb-run -a -s '-screen 0 1280x1024x24' \
+      "$wine64" test_com_sessions.exe >/dev/null 2>&1) || sessions_status=1
+  new_server
+  "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  for form in frmPrgBar frmTextRemover frmUG; do
+    convert "$shots/$form.bmp" "$QMV_SCREENSHOT_OUT/150/$form.png"
   done
 fi
 rm -rf "$shots"
