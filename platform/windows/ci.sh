@@ -7,22 +7,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
+repo=$root  # (the registry checks reuse $root for a registry path)
 
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture.
-packages=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 wine32:i386
-          xvfb xauth googletest fonts-wine wixl msitools osslsigncode openssl)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
+  mingw-w64-tools wine wine64 wine32:i386 xvfb xauth googletest fonts-wine wixl msitools \
+  osslsigncode openssl
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}
@@ -46,6 +36,18 @@ for dll in "$build64/platform/windows/VandrelQMV.dll" "$build32/platform/windows
   done
 done
 echo "imports: system DLLs only"
+
+# A Linux path as Wine's Z: drive names it (winepath itself needs Wine's 32-bit loader).
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+wine32=$(command -v wine)
+# A kernel without 32-bit support cannot start Wine's 32-bit loader: the 32-bit programs are
+# then skipped, and reported, unless QMV_REQUIRE_32BIT=1 makes that a failure.
+run32=no
+"$wine32" --version >/dev/null 2>&1 && run32=yes
+if [[ $run32 == no ]]; then
+  echo "SKIP: this machine cannot run 32-bit programs; the 32-bit Wine runs are left out"
+  [[ ${QMV_REQUIRE_32BIT:-0} == 1 ]] && exit 1
+fi
 
 export WINEPREFIX=${WINEPREFIX:-$(mktemp -d /tmp/qmv-wine.XXXXXX)}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -79,7 +81,8 @@ has_value() {  # has_value KEY NAME TEXT (an empty NAME is the default value)
 for bits in 64 32; do
   build=$build64
   [[ $bits == 32 ]] && build=$build32
-  dll=$(winepath -w "$build/platform/windows/VandrelQMV.dll" 2>/dev/null)
+  [[ $bits == 32 && $run32 == no ]] && continue
+  dll=$(winpath "$build/platform/windows/VandrelQMV.dll")
   for scope in user machine; do
     if [[ $scope == user ]]; then
       root='HKCU\Software'; args=(/s); uargs=(/u /s)
@@ -117,20 +120,11 @@ new_server() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
 }
-wine32=$(command -v wine)
-# A kernel without 32-bit support cannot start Wine's 32-bit loader: the 32-bit programs are
-# then skipped, and reported, unless QMV_REQUIRE_32BIT=1 makes that a failure.
-run32=no
-"$wine32" --version >/dev/null 2>&1 && run32=yes
-if [[ $run32 == no ]]; then
-  echo "SKIP: this machine cannot run 32-bit programs; the 32-bit Wine runs are left out"
-  [[ ${QMV_REQUIRE_32BIT:-0} == 1 ]] && exit 1
-fi
 tests_status=0
 sessions_status=0
 shots=$(mktemp -d /tmp/qmv-shots.XXXXXX)
 for bits in 64 32; do
-  build=$build64 loader=$wine64 pictures=("QMV_SCREENSHOTS=Z:${shots//\//\\}")
+  build=$build64 loader=$wine64 pictures=("QMV_SCREENSHOTS=$(winpath "$shots")")
   [[ $bits == 32 ]] && build=$build32 loader=$wine32 pictures=()
   [[ $bits == 32 && $run32 == no ]] && continue
   echo "== $bits-bit"
@@ -162,7 +156,7 @@ if [[ -n ${QMV_SCREENSHOT_OUT:-} ]] && command -v convert >/dev/null; then
   rm -f "$shots"/*.bmp
   new_server
   (cd "$build64/platform/windows" &&
-    env "QMV_SCREENSHOTS=Z:${shots//\//\\}" xvfb-run -a -s '-screen 0 1280x1024x24' \
+    env "QMV_SCREENSHOTS=$(winpath "$shots")" xvfb-run -a -s '-screen 0 1280x1024x24' \
       "$wine64" test_com_sessions.exe >/dev/null 2>&1) || sessions_status=1
   new_server
   "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
@@ -176,7 +170,7 @@ rm -rf "$shots"
 # msiexec as the user, every entry of its Registry table read back, the add-in loaded from
 # its installed path and connected to the fake Excel, then uninstalled with nothing left.
 new_server
-QMV_WIN64_BUILD=$build64 QMV_WIN32_BUILD=$build32 "$root/scripts/package-windows.sh" >/dev/null
+QMV_WIN64_BUILD=$build64 QMV_WIN32_BUILD=$build32 "$repo/scripts/package-windows.sh" >/dev/null
 version=$(tr -d '[:space:]' <"$build64/platform/windows/version.txt")
 user_name=$(id -un)
 msi_passed=0
@@ -200,12 +194,12 @@ has_entry() {
   esac
 }
 lacks_entry() { ! has_entry "$@"; }
-signed() { osslsigncode verify -CAfile "$root/dist/test-signing-cert.pem" -in "$1"; }
+signed() { osslsigncode verify -CAfile "$repo/dist/test-signing-cert.pem" -in "$1"; }
 for arch in x64 x86; do
   bits=64 build=$build64 loader=$wine64
   [[ $arch == x86 ]] && bits=32 build=$build32 loader=$wine32
-  msi=$root/dist/VandrelQMV-$version-$arch.msi
-  msi_win="Z:${msi//\//\\}"
+  msi=$repo/dist/VandrelQMV-$version-$arch.msi
+  msi_win=$(winpath "$msi")
   extracted=$(mktemp -d /tmp/qmv-msi.XXXXXX)
   msi_check "MSI signature ($arch)" signed "$msi"
   msiextract -C "$extracted" "$msi" >/dev/null
@@ -245,6 +239,27 @@ for arch in x64 x86; do
     msi_check "installed file removed ($where)" test ! -e "$unix_folder"
   done
 done
+# Upgrades: an older package (this one made 0.9.0, with product and package codes of its
+# own, as a former release has) is replaced by the current one, which removes it first.
+bits=64
+newguid() { tr '[:lower:]' '[:upper:]' </proc/sys/kernel/random/uuid; }
+older_dir=$(mktemp -d /tmp/qmv-older.XXXXXX)
+older=$older_dir/VandrelQMV-0.9.0-x64.msi
+current=$repo/dist/VandrelQMV-$version-x64.msi
+cp "$current" "$older"
+msibuild "$older" -q "UPDATE \`Property\` SET \`Value\` = '0.9.0' WHERE \`Property\` = 'ProductVersion'"
+msibuild "$older" -q "UPDATE \`Property\` SET \`Value\` = '{$(newguid)}' WHERE \`Property\` = 'ProductCode'"
+msibuild "$older" -s "Vandrel QMV 0.9.0" Vandrel "x64;1033" "{$(newguid)}"
+msi_check "older package installs" "$wine64" msiexec /i "$(winpath "$older")" /qn
+msi_check "current package installs over it" "$wine64" msiexec /i "$(winpath "$current")" /qn
+msi_check "the older package was removed" bash -c '! "$0" msiexec /x "$1" /qn' "$wine64" \
+  "$(winpath "$older")"
+msi_check "current package uninstalls" "$wine64" msiexec /x "$(winpath "$current")" /qn
+msi_check "nothing left after the upgrade" test ! -e \
+  "$WINEPREFIX/drive_c/users/$user_name/AppData/Local/Programs/Vandrel QMV"
+msi_check "no add-in key left after the upgrade" lacks_entry HKCU \
+  'Software\Microsoft\Office\Excel\Addins\Orvik.Connect' '*'
+rm -rf "$older_dir"
 echo "MSI packages: $msi_passed passed, $msi_failed failed"
 
 # Stop this prefix's Wine server.

@@ -5,6 +5,7 @@
 #include "host/text.hpp"
 #include "platform/windows/com_support.hpp"
 #include "platform/windows/registration.hpp"
+#include "platform/windows/xml_text.hpp"
 
 namespace qmv::windows {
 
@@ -19,34 +20,17 @@ constexpr wchar_t kFolderMark[] = L"\x2";
 std::wstring attribute(const std::wstring& text, const std::wstring& fileRef,
                        const std::wstring& folderRef) {
   std::wstring out;
-  for (const wchar_t c : text) {
-    switch (c) {
-      case L'&':
-        out += L"&amp;";
-        break;
-      case L'<':
-        out += L"&lt;";
-        break;
-      case L'>':
-        out += L"&gt;";
-        break;
-      case L'"':
-        out += L"&quot;";
-        break;
-      case L'[':
-        out += L"[\\[]";
-        break;
-      case L']':
-        out += L"[\\]]";
-        break;
-      case L'\x1':
-        out += fileRef;
-        break;
-      case L'\x2':
-        out += folderRef;
-        break;
-      default:
-        out += c;
+  for (const wchar_t c : xmlAttributeText(text)) {
+    if (c == L'[') {
+      out += L"[\\[]";
+    } else if (c == L']') {
+      out += L"[\\]]";
+    } else if (c == kFileMark[0]) {
+      out += fileRef;
+    } else if (c == kFolderMark[0]) {
+      out += folderRef;
+    } else {
+      out += c;
     }
   }
   return out;

@@ -11,6 +11,7 @@
 #include "host/tolerant.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/gdi_handles.hpp"
+#include "platform/windows/xml_text.hpp"
 
 namespace qmv::windows {
 
@@ -72,29 +73,6 @@ const CommandRow* rowOf(std::u16string_view tag) {
   return nullptr;
 }
 
-std::wstring escaped(std::wstring_view text) {
-  std::wstring out;
-  for (const wchar_t c : text) {
-    switch (c) {
-      case L'&':
-        out += L"&amp;";
-        break;
-      case L'<':
-        out += L"&lt;";
-        break;
-      case L'>':
-        out += L"&gt;";
-        break;
-      case L'"':
-        out += L"&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // A menu caption as a Ribbon label: the accelerator mark goes (keytips replace it) and a
 // doubled mark stays as one literal '&'.
 std::wstring withoutAccelerator(std::u16string_view caption) {
@@ -113,13 +91,14 @@ std::wstring withoutAccelerator(std::u16string_view caption) {
 }
 
 std::wstring button(const CommandRow& row, const Placement& place) {
-  const std::wstring label = escaped(withoutAccelerator(row.caption));
-  // The wizard is the toolbar's button: it keeps the toolbar's tooltip as its description.
-  const bool wizard = row.tag == surface::kToolbarTag || row.tag == u"QMV0";
+  const std::wstring label = xmlAttributeText(withoutAccelerator(row.caption));
+  // The menu's wizard button runs what the toolbar's button does (its on-action is the
+  // toolbar button's tag): it keeps the toolbar's tooltip as its description.
+  const bool wizard = row.onAction == surface::kToolbarTag;
   std::wstring xml = L"          <button id=\"" + std::wstring(kButtonPrefix) + toWide(row.tag) +
                      L"\" tag=\"" + toWide(row.tag) + L"\" label=\"" + label + L"\" screentip=\"" +
                      label + L"\"";
-  if (wizard) xml += L" supertip=\"" + escaped(toWide(surface::kToolbarTooltip)) + L"\"";
+  if (wizard) xml += L" supertip=\"" + xmlAttributeText(toWide(surface::kToolbarTooltip)) + L"\"";
   xml += L" keytip=\"" + keytipOf(place) + L"\" size=\"" +
          (place.group->tags[1].empty() ? L"large" : L"normal") + L"\" getImage=\"" +
          std::wstring(ribbon_callbacks::kGetImage) + L"\" onAction=\"" +
