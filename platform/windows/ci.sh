@@ -247,13 +247,20 @@ older_dir=$(mktemp -d /tmp/qmv-older.XXXXXX)
 older=$older_dir/VandrelQMV-0.9.0-x64.msi
 current=$repo/dist/VandrelQMV-$version-x64.msi
 cp "$current" "$older"
+older_code="{$(newguid)}"
 msibuild "$older" -q "UPDATE \`Property\` SET \`Value\` = '0.9.0' WHERE \`Property\` = 'ProductVersion'"
-msibuild "$older" -q "UPDATE \`Property\` SET \`Value\` = '{$(newguid)}' WHERE \`Property\` = 'ProductCode'"
+msibuild "$older" -q "UPDATE \`Property\` SET \`Value\` = '$older_code' WHERE \`Property\` = 'ProductCode'"
 msibuild "$older" -s "Vandrel QMV 0.9.0" Vandrel "x64;1033" "{$(newguid)}"
+# Installed products are listed under Uninstall (per user or, under Wine, per machine).
+listed() {
+  local key="Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"
+  query "HKCU\\$key" || query "HKLM\\$key"
+}
+unlisted() { ! listed "$1"; }
 msi_check "older package installs" "$wine64" msiexec /i "$(winpath "$older")" /qn
+msi_check "older package is listed" listed "$older_code"
 msi_check "current package installs over it" "$wine64" msiexec /i "$(winpath "$current")" /qn
-msi_check "the older package was removed" bash -c '! "$0" msiexec /x "$1" /qn' "$wine64" \
-  "$(winpath "$older")"
+msi_check "the older package was removed" unlisted "$older_code"
 msi_check "current package uninstalls" "$wine64" msiexec /x "$(winpath "$current")" /qn
 msi_check "nothing left after the upgrade" test ! -e \
   "$WINEPREFIX/drive_c/users/$user_name/AppData/Local/Programs/Vandrel QMV"

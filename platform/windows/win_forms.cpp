@@ -291,7 +291,8 @@ void Win32FormsToolkit::layout(FormWindow& fw) {
 // into the free room of its container (never over a control beside it), as AutoSize
 // would; a combo box's list is made wide enough for its longest entry.
 void Win32FormsToolkit::fitText(FormWindow& fw, const Control& control, HWND hwnd) {
-  if (!showsText(control.kind())) return;
+  // A hidden control may share its place with another that is shown instead of it.
+  if (!showsText(control.kind()) || !control.visible()) return;
   std::vector<std::u16string> texts;
   if (control.kind() == ControlKind::ComboBox) {
     texts = control.list();
@@ -316,26 +317,36 @@ void Win32FormsToolkit::fitText(FormWindow& fw, const Control& control, HWND hwn
     SendMessageW(hwnd, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(need), 0);
   }
   RECT r = rectInParent(hwnd);
-  if (need <= r.right - r.left) return;
   const HWND parent = GetParent(hwnd);
   RECT room{};
   GetClientRect(parent, &room);
   const int margin = fw.pixels(1.5f);
-  // Labels lie under the controls they overlap; every other sibling is a wall when it
-  // stands beside the control, on the same row.
-  const auto wallsRightOf = [&](HWND self, const RECT& row) {
+  // The siblings that stand on `row` and start right of its left edge: labels lie under
+  // the controls they overlap, so any such sibling that is not a label hides what lies
+  // under it, and is a wall to the text.
+  const auto wallsOf = [&](HWND self, const RECT& row) {
     std::vector<HWND> walls;
     for (const auto& [other, sibling] : fw.controls) {
-      if (sibling == self || GetParent(sibling) != parent || other->kind() == ControlKind::Label) {
+      if (sibling == self || GetParent(sibling) != parent || other->kind() == ControlKind::Label ||
+          !other->visible()) {
         continue;
       }
       const RECT w = rectInParent(sibling);
-      if (w.left >= row.right && w.top < row.bottom && w.bottom > row.top) walls.push_back(sibling);
+      if (w.left > row.left && w.top < row.bottom && w.bottom > row.top) walls.push_back(sibling);
     }
     return walls;
   };
-  // A centred caption grows on both sides; any other to the right.
-  if (control.textAlign == TextAlign::Center && control.kind() == ControlKind::Label) {
+  // How far right the text may reach: the container's edge or the nearest wall.
+  const auto reach = [&](HWND self, const RECT& row) {
+    int limit = static_cast<int>(room.right) - margin;
+    for (const HWND wall : wallsOf(self, row)) {
+      limit = std::min(limit, static_cast<int>(rectInParent(wall).left) - margin);
+    }
+    return limit;
+  };
+  // A centred caption grows on both sides, into free room.
+  if (control.textAlign == TextAlign::Center && control.kind() == ControlKind::Label &&
+      need > r.right - r.left) {
     const int grow = std::min(need - static_cast<int>(r.right - r.left),
                               2 * std::min(static_cast<int>(r.left) - margin,
                                            static_cast<int>(room.right - r.right) - margin));
@@ -344,32 +355,24 @@ void Win32FormsToolkit::fitText(FormWindow& fw, const Control& control, HWND hwn
       r.right += grow - grow / 2;
     }
   }
-  int deficit = need - static_cast<int>(r.right - r.left);
+  if (need <= std::min(static_cast<int>(r.right), reach(hwnd, r)) - static_cast<int>(r.left)) {
+    return;
+  }
   // A wall with free room on its own right moves over, as far as the text needs.
-  for (const HWND wall : wallsRightOf(hwnd, r)) {
-    RECT w = rectInParent(wall);
-    int free = static_cast<int>(room.right) - margin - static_cast<int>(w.right);
-    for (const HWND beyond : wallsRightOf(wall, w)) {
-      free = std::min(
-          free, static_cast<int>(rectInParent(beyond).left) - margin - static_cast<int>(w.right));
-    }
-    const int gap = static_cast<int>(w.left) - static_cast<int>(r.right);
-    const int shift = std::min(deficit - std::max(gap - margin, 0), free);
+  const int wanted = static_cast<int>(r.left) + need + margin;
+  for (const HWND wall : wallsOf(hwnd, r)) {
+    const RECT w = rectInParent(wall);
+    const int shift =
+        std::min(wanted - static_cast<int>(w.left), reach(wall, w) - static_cast<int>(w.right));
     if (shift > 0) {
       SetWindowPos(wall, nullptr, w.left + shift, w.top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
-  int limit = static_cast<int>(room.right) - margin;
-  for (const HWND wall : wallsRightOf(hwnd, r)) {
-    limit = std::min(limit, static_cast<int>(rectInParent(wall).left) - margin);
-  }
-  deficit = need - (limit - static_cast<int>(r.left));
-  const int width = std::min(need, limit - static_cast<int>(r.left));
-  if (width > r.right - r.left || r.left != rectInParent(hwnd).left) {
-    SetWindowPos(hwnd, nullptr, r.left, r.top, std::max(width, static_cast<int>(r.right - r.left)),
-                 r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  const int width = std::max(static_cast<int>(r.right - r.left),
+                             std::min(need, reach(hwnd, r) - static_cast<int>(r.left)));
+  SetWindowPos(hwnd, nullptr, r.left, r.top, width, r.bottom - r.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND Win32FormsToolkit::controlWindow(const Control& control) const {

@@ -39,6 +39,14 @@ int textRoom(ControlKind kind, int clientWidth, int dpi) {
   }
 }
 
+// A child window's rectangle in its parent's client coordinates.
+RECT rectOf(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
 struct Clip {
   std::string control;
   std::string text;
@@ -57,18 +65,47 @@ std::vector<Clip> clippedTexts(Win32FormsToolkit& toolkit, Form& form) {
       continue;
     }
     HWND hwnd = toolkit.controlWindow(*control);
-    if (!hwnd) continue;
+    if (!hwnd || !control->visible()) continue;
     std::vector<std::u16string> texts;
     RECT client{};
     GetClientRect(hwnd, &client);
+    // What the user sees of the control: up to the first sibling that lies over it (labels
+    // lie under every other control).
+    const RECT own = rectOf(hwnd);
+    for (const auto& other : form.controls()) {
+      HWND sibling = toolkit.controlWindow(*other);
+      if (!sibling || sibling == hwnd || GetParent(sibling) != GetParent(hwnd) ||
+          other->kind() == ControlKind::Label || !other->visible()) {
+        continue;
+      }
+      const RECT s = rectOf(sibling);
+      if (s.left > own.left && s.left < own.right && s.top < own.bottom && s.bottom > own.top) {
+        client.right = std::min(client.right, s.left - own.left);
+      }
+    }
     int room = textRoom(kind, client.right, dpi);
     if (kind == ControlKind::ComboBox) {
-      // A combo box shows every entry in its open list, as wide as CB_GETDROPPEDWIDTH;
-      // the edit part is the control's own height.
-      texts = control->list();
+      // The closed box shows the chosen entry; the open list, as wide as
+      // CB_GETDROPPEDWIDTH, shows every entry. The edit part is the control's own height.
       client.bottom = MulDiv(static_cast<int>(control->geometry.height), dpi, 72);
-      room = std::max(room, static_cast<int>(SendMessageW(hwnd, CB_GETDROPPEDWIDTH, 0, 0)) -
-                                MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 3, dpi, 96));
+      const int index = control->listIndex();
+      if (index >= 0 && index < static_cast<int>(control->list().size())) {
+        texts.push_back(control->list()[static_cast<std::size_t>(index)]);
+      }
+      const int listRoom = static_cast<int>(SendMessageW(hwnd, CB_GETDROPPEDWIDTH, 0, 0)) -
+                           MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 3, dpi, 96);
+      const WindowDc listDc(hwnd);
+      const SelectionRestorer listFont(
+          listDc.get(), reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+      for (const std::u16string& entry : control->list()) {
+        const std::wstring wide = toWide(entry);
+        RECT need{0, 0, 0, 0};
+        DrawTextW(listDc.get(), wide.c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        if (need.right > std::max(listRoom, room)) {
+          clipped.push_back({control->name() + " list", narrow(entry),
+                             static_cast<int>(need.right) - std::max(listRoom, room)});
+        }
+      }
     } else if (!control->caption().empty()) {
       texts.push_back(control->caption());
     }
