@@ -138,6 +138,7 @@ const std::set<std::string>& boundedCaptions() {
       "frmPrgBar.Label5",          // "Start Position", in a frame beside the start box
       "frmPrgBar.Label8",          // "No. of Characters", in a frame beside the count box
       "frmTextRemover.CheckBox1",  // "Remove", beside the full-width option list
+      "frmTextRemover.Label1",     // "Start Position (SP)", under the start box beside it
       "frmUG.Label21",             // the footer, one line across the whole form
   };
   return names;
