@@ -137,7 +137,7 @@ int textChrome(ControlKind kind, int dpi) {
     case ControlKind::CommandButton:
       return MulDiv(2 * 3, dpi, 96);
     case ControlKind::ComboBox:
-      return MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 3, dpi, 96);
+      return MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 5, dpi, 96);
     default:
       return 0;
   }

@@ -33,7 +33,7 @@ int textRoom(ControlKind kind, int clientWidth, int dpi) {
     case ControlKind::CommandButton:
       return clientWidth - MulDiv(2 * 3, dpi, 96);
     case ControlKind::ComboBox:
-      return clientWidth - MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 3, dpi, 96);
+      return clientWidth - MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 5, dpi, 96);
     default:
       return clientWidth;
   }
@@ -91,9 +91,11 @@ std::vector<Clip> clippedTexts(Win32FormsToolkit& toolkit, Form& form) {
       const int index = control->listIndex();
       if (index >= 0 && index < static_cast<int>(control->list().size())) {
         texts.push_back(control->list()[static_cast<std::size_t>(index)]);
+      } else if (!control->text().empty()) {
+        texts.push_back(control->text());
       }
       const int listRoom = static_cast<int>(SendMessageW(hwnd, CB_GETDROPPEDWIDTH, 0, 0)) -
-                           MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 3, dpi, 96);
+                           MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 5, dpi, 96);
       const WindowDc listDc(hwnd);
       const SelectionRestorer listFont(
           listDc.get(), reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
@@ -139,6 +141,8 @@ const std::set<std::string>& boundedCaptions() {
       "frmPrgBar.Label8",          // "No. of Characters", in a frame beside the count box
       "frmTextRemover.CheckBox1",  // "Remove", beside the full-width option list
       "frmTextRemover.Label1",     // "Start Position (SP)", under the start box beside it
+      "frmTextRemover.cmbPos",     // "Select Position", beside the character list
+      "frmTextRemover.cmbSpChar",  // "Select Character", at its frame's edge
       "frmUG.Label21",             // the footer, one line across the whole form
   };
   return names;
