@@ -19,6 +19,7 @@
 #include "platform/windows/guids.hpp"
 #include "platform/windows/interfaces.hpp"
 #include "platform/windows/registration.hpp"
+#include "platform/windows/ribbon.hpp"
 #include "platform/windows/xll_commands.hpp"
 
 namespace qmv::windows {
@@ -83,9 +84,11 @@ class TypeInfoDispatch {
   ComPtr<ITypeInfo> typeInfo_;
 };
 
-// The add-in class: Excel's connection interface and the public methods of _Connect.
-class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
-                            private TypeInfoDispatch<ConnectObject, IOrvikConnect, kIidConnect> {
+// The add-in class: Excel's connection interface, the public methods of _Connect, and the
+// Ribbon's interface with its callbacks (reached by name through IDispatch).
+class ConnectObject final
+    : public ComObject<IOrvikConnect, IDTExtensibility2, IRibbonExtensibility>,
+      private TypeInfoDispatch<ConnectObject, IOrvikConnect, kIidConnect> {
  public:
   explicit ConnectObject(std::shared_ptr<AddinState> state) : state_(std::move(state)) {}
 
@@ -96,6 +99,8 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
       *out = static_cast<IOrvikConnect*>(this);
     } else if (IsEqualIID(iid, kIidDTExtensibility2)) {
       *out = static_cast<IDTExtensibility2*>(this);
+    } else if (IsEqualIID(iid, kIidRibbonExtensibility)) {
+      *out = static_cast<IRibbonExtensibility*>(this);
     } else {
       *out = nullptr;
       return E_NOINTERFACE;
@@ -110,11 +115,35 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
+    if (names && ids && count == 1) {
+      const DISPID callback = ribbonDispid(names[0]);
+      if (callback != DISPID_UNKNOWN) {
+        ids[0] = callback;
+        return S_OK;
+      }
+    }
     return idsOfNames(names, count, ids);
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* argError) override {
+    if (isRibbonDispid(id)) {
+      HRESULT hr = S_OK;
+      const HRESULT thrown =
+          guarded([&] { hr = invokeRibbon(state_->module, id, params, result); });
+      return FAILED(thrown) ? thrown : hr;
+    }
     return invoke(static_cast<IOrvikConnect*>(this), id, flags, params, result, excep, argError);
+  }
+
+  // IRibbonExtensibility: the tab for Excel's workbook ribbon, nothing for any other.
+  HRESULT STDMETHODCALLTYPE GetCustomUI(BSTR ribbonId, BSTR* ribbonXml) override {
+    if (!ribbonXml) return E_POINTER;
+    *ribbonXml = nullptr;
+    return guarded([&] {
+      const std::wstring xml = customUiFor(
+          ribbonId ? std::wstring_view(ribbonId, SysStringLen(ribbonId)) : std::wstring_view());
+      if (!xml.empty()) *ribbonXml = Bstr(std::wstring_view(xml)).detach();
+    });
   }
 
   // IDTExtensibility2. Neither handler reports a failure to the host.
