@@ -80,13 +80,19 @@ ApplyRequest elementRequest(const ApplyRequest& request, const std::string& name
   element.inPlace = false;
   element.range.reset();
   if (!chain) return element;
-  ApplyRequest probe;
-  probe.operation = name;
+  // An element that plans without options (RUDC with some characters) takes none of the
+  // position options.
   std::optional<ApplyPlan> bare;
-  try {
-    bare = planApply(probe);
-  } catch (const UsageError&) {
-    // A position removal: it needs its options.
+  for (const bool withChars : {false, true}) {
+    ApplyRequest probe;
+    probe.operation = name;
+    if (withChars) probe.chars = "x";
+    try {
+      bare = planApply(probe);
+      break;
+    } catch (const UsageError&) {
+      // A position removal needs its options; RUDC its characters.
+    }
   }
   if (bare) {
     const bool takesChars = bare->operation == Operation::RUDC;
