@@ -219,7 +219,9 @@ void OutputFile::commit() {
     }
   }
   if (::fchmod(fd_, mode_) != 0) fail(errno);
-  if (::fsync(fd_) != 0) fail(errno);
+  // The new content reaches the disk before it replaces a file, so that a crash cannot
+  // leave the name with neither version; a new name loses nothing it had.
+  if (exists_ && ::fsync(fd_) != 0) fail(errno);
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) fail(errno);

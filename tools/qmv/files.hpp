@@ -58,8 +58,9 @@ class InputFile {
 
 /// An output written as it is produced. A character device, a FIFO, a socket or a path
 /// under /dev or /proc is opened and written in place; any other path gets a new file in
-/// its folder, which commit() flushes to disk, gives the permissions and owner of the file
-/// it replaces, and renames over it (over the file a link names, when `path` is a link).
+/// its folder, which commit() gives the permissions and owner of the file it replaces,
+/// flushes to disk when it replaces one, and renames over it (over the file a link names,
+/// when `path` is a link).
 /// Without commit() the new file is removed and the target is untouched.
 class OutputFile {
  public:

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -16,6 +14,7 @@
 #include "tools/qmv/csv_stream.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/text_encoding.hpp"
+#include "tools/qmv/value_counts.hpp"
 
 namespace qmv::cli {
 namespace {
@@ -472,8 +471,8 @@ class TextRun {
   std::string record_;
   std::u16string key_;
   // Value removals: the count of each key, and the keys met so far in the second pass.
-  std::unordered_map<std::u16string, int64_t> counts_;
-  std::unordered_set<std::u16string> seen_;
+  ValueCounts counts_;
+  ValueCounts seen_;
   bool counting_ = false;
   // Where the field being decided stands, for messages.
   int64_t row_ = 0;
@@ -510,17 +509,22 @@ std::optional<std::string_view> TextRun::removeCharacters(std::string_view value
 
 void TextRun::countValue(std::string_view value) {
   valueKey(value, key_);
-  if (*plan_.value != Operation::RDPV && key_.size() > kMaxCriterionUnits) return;
-  ++counts_[key_];
+  if (key_.size() > CellRemover::kMaxCellUnits) {
+    throw CsvFormatError(CsvError{line_, static_cast<std::size_t>(column_),
+                                  "a field of the cells worked on holds more than 32,767 "
+                                  "characters, the most a cell holds"});
+  }
+  // Keep one decides in the second pass, from the texts met before.
+  if (*plan_.value != Operation::RDPV && key_.size() <= kMaxCriterionUnits) counts_.add(key_);
 }
 
 std::optional<std::string_view> TextRun::clearValue(std::string_view value) {
   valueKey(value, key_);
   bool clear = false;
   if (*plan_.value == Operation::RDPV) {
-    clear = !seen_.insert(key_).second;
+    clear = seen_.add(key_) > 0;
   } else if (key_.size() <= kMaxCriterionUnits) {
-    const int64_t count = counts_[key_];
+    const uint32_t count = counts_.count(key_);
     clear = *plan_.value == Operation::RADP ? count > 1 : count == 1;
   }
   if (!clear) return std::nullopt;
