@@ -540,8 +540,10 @@ ApplyPlan planApply(const ApplyRequest& request) {
 // The options of the text path that the typed path does not take.
 void checkTypedOptions(const ApplyRequest& request) {
   const auto refuse = [](bool given, const char* option) {
-    if (given) throw UsageError(std::string(option) + ": --typed reads UTF-8 comma-separated "
-                                "files and runs one removal over a sheet; leave it out");
+    if (given)
+      throw UsageError(std::string(option) +
+                       ": --typed reads UTF-8 comma-separated "
+                       "files and runs one removal over a sheet; leave it out");
   };
   refuse(request.delimiter || request.tabs, "-d/-t");
   refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom");
@@ -605,9 +607,10 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
     return 1;
   }
   const RunCount& count = outcome.count;
-  if (!request.quiet) err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range) << ": "
-      << withThousands(count.visited) << (count.visited == 1 ? " cell" : " cells") << " visited, "
-      << withThousands(count.changed) << " changed\n";
+  if (!request.quiet)
+    err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range)
+        << ": " << withThousands(count.visited) << (count.visited == 1 ? " cell" : " cells")
+        << " visited, " << withThousands(count.changed) << " changed\n";
   if (streams.finish) streams.finish(0);
   return 0;
 }

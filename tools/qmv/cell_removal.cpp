@@ -91,8 +91,8 @@ struct CellRemover::Mapped {
   std::unordered_map<char32_t, char16_t> slotOf;
   std::vector<char32_t> codeOf;
   std::size_t fixedSlots = 0;
-  std::vector<std::u16string> chars;        ///< each step's --chars, mapped
-  std::vector<std::u16string> separators;   ///< each step's separator, mapped
+  std::vector<std::u16string> chars;       ///< each step's --chars, mapped
+  std::vector<std::u16string> separators;  ///< each step's separator, mapped
   std::u16string text;
   memory::MemoryApplication host;
   WorksheetFunction* functions = nullptr;
@@ -174,9 +174,9 @@ CellRemover::Outcome CellRemover::apply(std::string_view text, std::string& out)
                 : entry == 4 ? findLastExact(m.text, separator)
                              : FindNthOccurrence(m.text, entry + 1, separator);
       } else {
-        found = FindNthOccurrence(m.text, std::stoi(std::string(step.occurrence.begin(),
-                                                                 step.occurrence.end())),
-                                  separator);
+        found = FindNthOccurrence(
+            m.text, std::stoi(std::string(step.occurrence.begin(), step.occurrence.end())),
+            separator);
       }
       if (found == 0 || found > INT16_MAX) continue;
       inputs.startPosition = static_cast<int16_t>(found);

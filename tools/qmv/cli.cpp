@@ -140,16 +140,17 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
   apply->add_flag("--force", request.force,
                   "Replace a read-only OUT, or one whose owner cannot be kept");
-  auto* columnsOption = apply->add_option(
-      "-c,--columns", columns, "Whole columns by header name (row 1) or letter: zip,C");
+  auto* columnsOption = apply->add_option("-c,--columns", columns,
+                                          "Whole columns by header name (row 1) or letter: zip,C");
   apply->add_flag("--no-header", request.noHeader, "With -c: row 1 is data, not a header");
   auto* delimiterOption = apply->add_option("-d,--delimiter", delimiter, "Field delimiter C");
   apply->add_flag("-t,--tabs", request.tabs, "Tab-separated input (-d '\\t')");
   auto* encodingOption = apply->add_option(
       "-e,--encoding", encoding, "Input encoding (default UTF-8, or as its byte-order mark says)");
-  auto* outputEncodingOption = apply->add_option(
-      "--output-encoding", outputEncoding, "Output encoding (default: the input's)");
-  auto* bomOption = apply->add_option("--bom", bom, "Byte-order mark: yes or no (default: the input's)");
+  auto* outputEncodingOption = apply->add_option("--output-encoding", outputEncoding,
+                                                 "Output encoding (default: the input's)");
+  auto* bomOption =
+      apply->add_option("--bom", bom, "Byte-order mark: yes or no (default: the input's)");
   apply->add_flag("--dry-run", request.dryRun,
                   "Write nothing; print the changes as B2: \"before\" -> \"after\"");
   auto* limitOption =

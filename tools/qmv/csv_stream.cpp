@@ -61,16 +61,15 @@ bool CsvStreamReader::refill() {
   return got > 0;
 }
 
-void CsvStreamReader::fail(const RawRecord& record, std::size_t offset,
-                           std::string message) const {
+void CsvStreamReader::fail(const RawRecord& record, std::size_t offset, std::string message) const {
   const std::string_view before = std::string_view(buffer_).substr(start_, offset);
   CsvError error;
   error.line = record.line + lineBreaksIn(before);
   std::size_t lineStart = before.find_last_of("\r\n");
   lineStart = lineStart == std::string_view::npos ? 0 : lineStart + 1;
-  error.column = 1 + static_cast<std::size_t>(std::count_if(
-                         before.begin() + static_cast<std::ptrdiff_t>(lineStart), before.end(),
-                         [](char c) { return !isContinuation(c); }));
+  error.column = 1 + static_cast<std::size_t>(
+                         std::count_if(before.begin() + static_cast<std::ptrdiff_t>(lineStart),
+                                       before.end(), [](char c) { return !isContinuation(c); }));
   error.message = std::move(message);
   throw CsvFormatError(error);
 }
@@ -127,9 +126,8 @@ bool CsvStreamReader::parse(RawRecord& record) {
       continue;
     }
     if (data[pos] == '\r' && pos + 1 >= size && !ended_) return false;  // CR, then LF?
-    const std::size_t breakLength = data[pos] == '\r' && pos + 1 < size && data[pos + 1] == '\n'
-                                        ? 2
-                                        : 1;
+    const std::size_t breakLength =
+        data[pos] == '\r' && pos + 1 < size && data[pos + 1] == '\n' ? 2 : 1;
     record.text = std::string_view(data, pos);
     record.lineBreak = std::string_view(data + pos, breakLength);
     pos += breakLength;

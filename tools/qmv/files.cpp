@@ -154,7 +154,8 @@ OutputFile::OutputFile(const std::string& path, Overwrite overwrite)
     std::free(resolved);
   }
   const std::size_t slash = path_.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   if (base.empty() || (found && S_ISDIR(info.st_mode))) fail(EISDIR);
   if (found) {
@@ -212,8 +213,8 @@ void OutputFile::commit() {
   if (exists_) {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) fail(errno);
-    if ((info.st_uid != owner_ || info.st_gid != group_) &&
-        ::fchown(fd_, owner_, group_) != 0 && overwrite_ == Overwrite::Refuse) {
+    if ((info.st_uid != owner_ || info.st_gid != group_) && ::fchown(fd_, owner_, group_) != 0 &&
+        overwrite_ == Overwrite::Refuse) {
       throw FileError("cannot write " + given_ + ": its owner cannot be kept (" + reason(errno) +
                       "; give --force to replace it all the same)");
     }

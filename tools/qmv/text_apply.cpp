@@ -1,8 +1,8 @@
 #include "tools/qmv/text_apply.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <ostream>
 #include <utility>
@@ -196,8 +196,8 @@ TextPlan planText(const ApplyRequest& request) {
   if (request.limit) {
     const std::string& l = *request.limit;
     const bool digits = !l.empty() && l.size() <= 9 && std::all_of(l.begin(), l.end(), [](char c) {
-                          return c >= '0' && c <= '9';
-                        });
+      return c >= '0' && c <= '9';
+    });
     if (!digits) throw UsageError("--limit: " + quoted(l) + " is not a whole number of changes");
     plan.limit = std::stoll(l);
   }
@@ -354,7 +354,8 @@ class Selection {
 };
 
 // The columns `names` picks in the header `record`: a header's text, else column letters.
-std::vector<int64_t> resolveColumns(const std::vector<std::string>& names, const RawRecord* header) {
+std::vector<int64_t> resolveColumns(const std::vector<std::string>& names,
+                                    const RawRecord* header) {
   std::vector<int64_t> out;
   std::string scratch;
   for (const std::string& name : names) {
@@ -426,8 +427,7 @@ std::string shown(std::string_view text) {
 }
 
 bool formulaStart(std::string_view text) {
-  return !text.empty() &&
-         (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
+  return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
 }
 
 struct Tally {
@@ -532,8 +532,7 @@ std::optional<std::string_view> TextRun::clearValue(std::string_view value) {
   return result_;
 }
 
-void TextRun::report(int64_t row, int64_t column, std::string_view before,
-                     std::string_view after) {
+void TextRun::report(int64_t row, int64_t column, std::string_view before, std::string_view after) {
   if (!request_.dryRun || tally_.changed > plan_.limit) return;
   streams_.out << toUtf8(columnLetters(column)) << row << ": " << shown(before) << " -> "
                << shown(after) << '\n';
@@ -599,8 +598,8 @@ void TextRun::pass(InputFile& input, Decide decide) {
             } else {
               record_ += plan_.delimiter;
             }
-            const bool keepQuotes = record.fields[i].quoted || (row == 1 && i == 0 &&
-                                                                 after->starts_with("\xEF\xBB\xBF"));
+            const bool keepQuotes = record.fields[i].quoted ||
+                                    (row == 1 && i == 0 && after->starts_with("\xEF\xBB\xBF"));
             appendField(record_, *after, plan_.delimiter, keepQuotes);
             continue;
           }
@@ -657,8 +656,9 @@ int TextRun::run() {
     pass(input, nullptr);
     counting_ = false;
     if (!plan_.range && !plan_.columns && tally_.widest > 1) {
-      throw UsageError("--range: " + plan_.codes + " works on a single column, and the records of " +
-                       request_.file + " have " + std::to_string(tally_.widest) +
+      throw UsageError("--range: " + plan_.codes +
+                       " works on a single column, and the records of " + request_.file + " have " +
+                       std::to_string(tally_.widest) +
                        " fields; pick one with -c or --range, say -c B");
     }
     input.rewind();
@@ -691,10 +691,10 @@ int TextRun::run() {
     if (over.empty()) {
       over = tally_.records == 0 || tally_.widest == 0
                  ? "an empty file"
-                 : toUtf8(formatAddress(AreaRef{
-                       {1, 1}, {std::min(tally_.records, kMaxRows), tally_.widest}}));
-      if (tally_.records > kMaxRows) over += " and " + withThousands(tally_.records - kMaxRows) +
-                                             " more rows";
+                 : toUtf8(formatAddress(
+                       AreaRef{{1, 1}, {std::min(tally_.records, kMaxRows), tally_.widest}}));
+      if (tally_.records > kMaxRows)
+        over += " and " + withThousands(tally_.records - kMaxRows) + " more rows";
     }
     streams_.err << "qmv apply: " << plan_.codes << " over " << over << ": "
                  << withThousands(tally_.visited) << (tally_.visited == 1 ? " cell" : " cells")

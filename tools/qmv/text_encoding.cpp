@@ -46,8 +46,8 @@ Encoding namedEncoding(const std::string& option, const std::string& name) {
   if (canonical == "UTF16LE") canonical = "UTF-16LE";
   if (canonical == "UTF16BE") canonical = "UTF-16BE";
   // Whether iconv knows the name at all, in both directions.
-  for (const auto& [from, to] : {std::pair{canonical, std::string("UTF-8")},
-                                 std::pair{std::string("UTF-8"), canonical}}) {
+  for (const auto& [from, to] :
+       {std::pair{canonical, std::string("UTF-8")}, std::pair{std::string("UTF-8"), canonical}}) {
     const iconv_t handle = ::iconv_open(to.c_str(), from.c_str());
     if (handle == badHandle()) {
       throw EncodingError(option + ": \"" + name +
@@ -107,8 +107,7 @@ void Converter::convert(std::string_view in, std::string& out) {
   while (left > 0) {
     char* target = buffer.data();
     std::size_t room = buffer.size();
-    const std::size_t done =
-        ::iconv(static_cast<iconv_t>(handle_), &source, &left, &target, &room);
+    const std::size_t done = ::iconv(static_cast<iconv_t>(handle_), &source, &left, &target, &room);
     out.append(buffer.data(), buffer.size() - room);
     if (done != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) continue;

@@ -92,8 +92,7 @@ TEST_F(TextApplyTest, FieldsOutsideTheRemovalKeepTheirBytes) {
        "x1,,4111111111111111111,1/2,12:30,3-4,50%,\"1,234.50\",yes,1e5,(5)\n"},
       {"CRLF and a byte-order mark", "\xEF\xBB\xBFname,n\r\nab1,\"q\"\"1\"\r\nc,2\r\n", "A:A",
        "\xEF\xBB\xBFname,n\r\nab,\"q\"\"1\"\r\nc,2\r\n"},
-      {"mixed line breaks and no break at the end", "a1\r\nb2\nc3\rd4", "A2:A3",
-       "a1\r\nb\nc\rd4"},
+      {"mixed line breaks and no break at the end", "a1\r\nb2\nc3\rd4", "A2:A3", "a1\r\nb\nc\rd4"},
       {"quoted fields with line breaks", "\"x1\ny1\",\"k\r\n2\"\nz,\"3\"\n", "A:A",
        "\"x\ny\",\"k\r\n2\"\nz,\"3\"\n"},
       {"a changed quoted field keeps its quotes", "\"a1\",\"b1\"\n", "A1", "\"a\",\"b1\"\n"},
@@ -118,17 +117,34 @@ TEST_F(TextApplyTest, EachEncodingRoundTrips) {
     std::string output;  ///< RNUM over every cell
   };
   const std::vector<Row> rows = {
-      {"UTF-8 with a mark", "", "\xEF\xBB\xBF\xC3\xA9" "1;x\r\n", "\xEF\xBB\xBF\xC3\xA9;x\r\n"},
-      {"UTF-16LE with a mark", "", "\xFF\xFE\xE9\0" "1\0;\0x\0\r\0\n\0"s,
+      {"UTF-8 with a mark", "",
+       "\xEF\xBB\xBF\xC3\xA9"
+       "1;x\r\n",
+       "\xEF\xBB\xBF\xC3\xA9;x\r\n"},
+      {"UTF-16LE with a mark", "",
+       "\xFF\xFE\xE9\0"
+       "1\0;\0x\0\r\0\n\0"s,
        "\xFF\xFE\xE9\0;\0x\0\r\0\n\0"s},
-      {"UTF-16BE with a mark", "", "\xFE\xFF\0\xE9\0" "1\0;\0x\0\r\0\n"s,
+      {"UTF-16BE with a mark", "",
+       "\xFE\xFF\0\xE9\0"
+       "1\0;\0x\0\r\0\n"s,
        "\xFE\xFF\0\xE9\0;\0x\0\r\0\n"s},
-      {"UTF-16 named, its mark read", "utf-16", "\xFF\xFE" "2\0;\0\r\0\n\0"s,
+      {"UTF-16 named, its mark read", "utf-16",
+       "\xFF\xFE"
+       "2\0;\0\r\0\n\0"s,
        "\xFF\xFE;\0\r\0\n\0"s},
       {"UTF-16LE named, a character beyond U+FFFF", "UTF-16LE",
-       "\x3D\xD8\x00\xDE" "7\0;\0\n\0"s, "\x3D\xD8\x00\xDE;\0\n\0"s},
-      {"Windows-1252", "windows-1252", "\x80" "1;\x9C\xE9\n", "\x80;\x9C\xE9\n"},
-      {"ISO-8859-1", "ISO-8859-1", "M\xFC" "5;\xA0\n", "M\xFC;\xA0\n"},
+       "\x3D\xD8\x00\xDE"
+       "7\0;\0\n\0"s,
+       "\x3D\xD8\x00\xDE;\0\n\0"s},
+      {"Windows-1252", "windows-1252",
+       "\x80"
+       "1;\x9C\xE9\n",
+       "\x80;\x9C\xE9\n"},
+      {"ISO-8859-1", "ISO-8859-1",
+       "M\xFC"
+       "5;\xA0\n",
+       "M\xFC;\xA0\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -148,7 +164,9 @@ TEST_F(TextApplyTest, EachEncodingRoundTrips) {
 }
 
 TEST_F(TextApplyTest, OutputEncodingAndMarkAreChosen) {
-  ApplyRequest r = request("RNUM", "\xC3\xA9" "1\n");
+  ApplyRequest r = request("RNUM",
+                           "\xC3\xA9"
+                           "1\n");
   r.outputEncoding = "UTF-16LE";
   r.bom = "yes";
   EXPECT_EQ(run(r).out, "\xFF\xFE\xE9\0\n\0"s);
@@ -156,7 +174,9 @@ TEST_F(TextApplyTest, OutputEncodingAndMarkAreChosen) {
   r.bom = "no";
   EXPECT_EQ(run(r).out, "\xE9\n");
   // Text the output encoding cannot hold: an error, nothing written to the file.
-  ApplyRequest wide = request("RNUM", "\xE2\x82\xAC" "1\n");
+  ApplyRequest wide = request("RNUM",
+                              "\xE2\x82\xAC"
+                              "1\n");
   wide.outputEncoding = "ISO-8859-1";
   wide.output = path("out.csv");
   const Ran ran = run(wide);
@@ -164,7 +184,9 @@ TEST_F(TextApplyTest, OutputEncodingAndMarkAreChosen) {
   EXPECT_NE(ran.err.find("ISO-8859-1"), std::string::npos) << ran.err;
   EXPECT_FALSE(fs::exists(path("out.csv")));
   // Bytes that are not the named encoding, and an unknown name.
-  ApplyRequest bad = request("RNUM", "\xFF\xFE" "a"s);
+  ApplyRequest bad = request("RNUM",
+                             "\xFF\xFE"
+                             "a"s);
   bad.encoding = "UTF-16LE";
   EXPECT_EQ(run(bad).status, 1);
   ApplyRequest unknown = request("RNUM", "a\n");
@@ -184,7 +206,8 @@ TEST_F(TextApplyTest, AListOfRemovalsEqualsSuccessiveRuns) {
   const std::vector<Row> rows = {
       {"digits,squeeze", {"digits", "squeeze"}, [](ApplyRequest&) {}},
       {"squeeze,RALS", {"squeeze", "RALS"}, [](ApplyRequest&) {}},
-      {"chars,before", {"chars", "before"},
+      {"chars,before",
+       {"chars", "before"},
        [](ApplyRequest& r) {
          r.chars = "q";
          r.start = "2";

@@ -39,9 +39,9 @@ std::vector<std::u16string> alphabet() {
   longer.push_back(u'q');
   std::u16string longerUpper = p255;
   longerUpper.push_back(u'Q');
-  return {u"",    u"x",   u"X",         u"y",    u" x",        u"\u00E9",
-          u"\u00C9", u"\u03A3", u"\u03C3",   u"\U0001F600", p255,       upper,
-          longer, longerUpper, u"*",   u"?x",       u"=1",   u"007"};
+  return {u"",       u"x",        u"X",      u"y",          u" x", u"\u00E9",
+          u"\u00C9", u"\u03A3",   u"\u03C3", u"\U0001F600", p255,  upper,
+          longer,    longerUpper, u"*",      u"?x",         u"=1", u"007"};
 }
 
 std::string csvOf(const std::vector<std::u16string>& column) {
