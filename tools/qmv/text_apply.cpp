@@ -369,7 +369,10 @@ std::vector<int64_t> resolveColumns(const std::vector<std::string>& names,
                        toUtf8(columnLetters(matches[1])) + "; give the column's letter");
     }
     if (matches.empty()) {
-      const auto areas = parseReference(toUtf16(name + ":" + name));
+      std::string whole = name;
+      whole += ':';
+      whole += name;
+      const auto areas = parseReference(toUtf16(whole));
       const bool letters = std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
       });

@@ -50,9 +50,11 @@ Encoding namedEncoding(const std::string& option, const std::string& name) {
        {std::pair{canonical, std::string("UTF-8")}, std::pair{std::string("UTF-8"), canonical}}) {
     const iconv_t handle = ::iconv_open(to.c_str(), from.c_str());
     if (handle == badHandle()) {
-      throw EncodingError(option + ": \"" + name +
-                          "\" is not an encoding this system converts; give, say, UTF-8, "
-                          "UTF-16LE, UTF-16BE, WINDOWS-1252 or ISO-8859-1");
+      std::string message = option;
+      message += ": \"" + name +
+                 "\" is not an encoding this system converts; give, say, UTF-8, UTF-16LE, "
+                 "UTF-16BE, WINDOWS-1252 or ISO-8859-1";
+      throw EncodingError(message);
     }
     ::iconv_close(handle);
   }

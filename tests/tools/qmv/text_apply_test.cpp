@@ -45,7 +45,7 @@ class TextApplyTest : public ::testing::Test {
     std::string out;
     std::string err;
   };
-  static Ran run(ApplyRequest request) {
+  static Ran run(const ApplyRequest& request) {
     std::ostringstream out;
     std::ostringstream err;
     ApplyStreams streams{out, err, false, {}};
