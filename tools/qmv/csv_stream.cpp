@@ -1,7 +1,6 @@
 #include "tools/qmv/csv_stream.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace qmv::cli {
@@ -10,12 +9,6 @@ namespace {
 constexpr std::size_t kReadBytes = 1 << 16;
 
 bool isContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
-
-std::string hexByte(unsigned char byte) {
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, "0x%02X", byte);
-  return buffer;
-}
 
 // Line breaks inside `text`; CRLF counts once.
 std::size_t lineBreaksIn(std::string_view text) {
@@ -159,12 +152,7 @@ void appendField(std::string& out, std::string_view value, char delimiter, bool 
     out.append(value);
     return;
   }
-  out += '"';
-  for (const char c : value) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
+  appendQuotedCsvField(out, value);
 }
 
 }  // namespace qmv::cli

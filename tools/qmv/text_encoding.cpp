@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <vector>
+
+#include "tools/qmv/csv.hpp"
+
+#include "tools/qmv/csv.hpp"
 
 namespace qmv::cli {
 namespace {
@@ -21,12 +24,6 @@ std::string upper(std::string text) {
 }
 
 iconv_t badHandle() { return reinterpret_cast<iconv_t>(-1); }
-
-std::string hexByte(unsigned char byte) {
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, "0x%02X", byte);
-  return buffer;
-}
 
 }  // namespace
 
