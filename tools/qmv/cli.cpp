@@ -124,12 +124,13 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   apply->add_option("FILE", request.file, "CSV file (RFC 4180), or - for standard input")
       ->required();
   auto* rangeOption = apply->add_option(
-      "--range", range, "Cells to work on, like B2:B6 or B:B (default: the used range)");
+      "--range", range, "Cells to work on, like B2:B6 or B:B (default: every field)");
   auto* startOption = apply->add_option("--start", start, "Start position N, 1 to 32767");
   auto* countOption = apply->add_option("--count", count, "Number of characters X, 0 to 32767");
   auto* charsOption = apply->add_option("--chars", chars, "Characters to remove (RUDC)");
-  auto* separatorOption = apply->add_option(
-      "--separator", separator, "Start position at a separator character C (runs the wizard)");
+  auto* separatorOption =
+      apply->add_option("--separator", separator,
+                        "Start position at a separator character C, as the wizard takes it");
   auto* occurrenceOption = apply->add_option(
       "--occurrence", occurrence, "Which separator: 1st, 2nd, 3rd, 4th, Last or N (default 1st)");
   apply->add_flag("--before", request.before, "Remove before the start position");
@@ -143,7 +144,8 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   auto* columnsOption = apply->add_option("-c,--columns", columns,
                                           "Whole columns by header name (row 1) or letter: zip,C");
   apply->add_flag("--no-header", request.noHeader, "With -c: row 1 is data, not a header");
-  auto* delimiterOption = apply->add_option("-d,--delimiter", delimiter, "Field delimiter C");
+  auto* delimiterOption = apply->add_option("-d,--delimiter", delimiter,
+                                            "Field delimiter: one ASCII character (default ,)");
   apply->add_flag("-t,--tabs", request.tabs, "Tab-separated input (-d '\\t')");
   auto* encodingOption = apply->add_option(
       "-e,--encoding", encoding, "Input encoding (default UTF-8, or as its byte-order mark says)");
