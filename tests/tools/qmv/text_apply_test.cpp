@@ -371,6 +371,19 @@ TEST_F(TextApplyTest, TargetsAreWrittenSafely) {
   EXPECT_EQ(info.st_mode & 07777, 0444u);
   EXPECT_EQ(info.st_uid, ::geteuid());
 
+  // The replaced file keeps its owner (only the superuser can give a file away).
+  if (::geteuid() == 0) {
+    ApplyRequest owned = request("RNUM", "");
+    owned.file = write("owned.csv", "e5\n");
+    owned.inPlace = true;
+    ASSERT_EQ(::chown(owned.file.c_str(), 4321, 4321), 0);
+    EXPECT_EQ(run(owned).status, 0);
+    ASSERT_EQ(::stat(owned.file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 4321u);
+    EXPECT_EQ(info.st_gid, 4321u);
+    EXPECT_EQ(readWholeFile(owned.file), "e\n");
+  }
+
   // A FIFO is written, not renamed over.
   const std::string fifo = path("pipe");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
