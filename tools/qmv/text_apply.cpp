@@ -119,7 +119,8 @@ CharacterStep stepOf(const ApplyRequest& element, const ApplyPlan& plan) {
 void planRemovals(const ApplyRequest& request, TextPlan& plan) {
   const std::vector<std::string> names = splitList(request.operation);
   const bool chain = names.size() > 1;
-  bool startUsed = false, countUsed = false, charsUsed = false, separatorUsed = false;
+  // Which options some element of a list takes.
+  ApplyRequest used;
   for (const std::string& name : names) {
     ApplyRequest element = elementRequest(request, name, chain);
     // The add-in's wizard takes one UTF-16 unit as separator; here a character beyond
@@ -136,24 +137,38 @@ void planRemovals(const ApplyRequest& request, TextPlan& plan) {
     } else {
       plan.steps.push_back(stepOf(element, one));
     }
-    startUsed = startUsed || element.start;
-    countUsed = countUsed || element.count;
-    charsUsed = charsUsed || element.chars;
-    separatorUsed = separatorUsed || element.separator;
+    if (element.start) used.start = element.start;
+    if (element.count) used.count = element.count;
+    if (element.chars) used.chars = element.chars;
+    if (element.separator) used.separator = element.separator;
+    if (element.occurrence) used.occurrence = element.occurrence;
+    used.before = used.before || element.before;
+    used.after = used.after || element.after;
+    used.all = used.all || element.all;
     if (!plan.codes.empty()) plan.codes += ',';
     plan.codes += toUtf8(operationCode(one.operation));
   }
   if (!chain) return;
-  const auto unused = [&](bool given, bool used, const char* option) {
-    if (given && !used) {
-      throw UsageError(std::string(option) + ": no removal of " + quoted(request.operation) +
+  const struct {
+    bool given;
+    bool taken;
+    const char* option;
+  } options[] = {
+      {request.start.has_value(), used.start.has_value(), "--start"},
+      {request.count.has_value(), used.count.has_value(), "--count"},
+      {request.chars.has_value(), used.chars.has_value(), "--chars"},
+      {request.separator.has_value(), used.separator.has_value(), "--separator"},
+      {request.occurrence.has_value(), used.occurrence.has_value(), "--occurrence"},
+      {request.before, used.before, "--before"},
+      {request.after, used.after, "--after"},
+      {request.all, used.all, "--all"},
+  };
+  for (const auto& option : options) {
+    if (option.given && !option.taken) {
+      throw UsageError(std::string(option.option) + ": no removal of " + quoted(request.operation) +
                        " takes it");
     }
-  };
-  unused(request.start.has_value(), startUsed, "--start");
-  unused(request.count.has_value(), countUsed, "--count");
-  unused(request.chars.has_value(), charsUsed, "--chars");
-  unused(request.separator.has_value(), separatorUsed, "--separator");
+  }
 }
 
 char planDelimiter(const ApplyRequest& request) {

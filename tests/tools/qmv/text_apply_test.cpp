@@ -239,6 +239,12 @@ TEST_F(TextApplyTest, AListOfRemovalsEqualsSuccessiveRuns) {
   ApplyRequest unused = request("digits,squeeze", input);
   unused.start = "2";
   EXPECT_EQ(run(unused).status, 2);
+  unused.start.reset();
+  unused.all = true;
+  const Ran all = run(unused);
+  EXPECT_EQ(all.status, 2);
+  EXPECT_NE(all.err.find("--all: no removal of \"digits,squeeze\" takes it"), std::string::npos)
+      << all.err;
 }
 
 TEST_F(TextApplyTest, ACharacterBeyondTheBasicPlaneStaysWholeOrGoesWhole) {
