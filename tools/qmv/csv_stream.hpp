@@ -19,6 +19,7 @@ namespace qmv::cli {
 class CsvFormatError : public std::runtime_error {
  public:
   explicit CsvFormatError(const CsvError& error) : std::runtime_error(error.describe()) {}
+  explicit CsvFormatError(const std::string& message) : std::runtime_error(message) {}
 };
 
 /// Supplies bytes; read() returns 0 at the end.

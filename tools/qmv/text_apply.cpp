@@ -472,6 +472,7 @@ class TextRun {
   std::optional<std::string_view> clearValue(std::string_view value);
   void countValue(std::string_view value);
   void selectFrom(const RawRecord& first);
+  CsvFormatError tooLong() const;
   void report(int64_t row, int64_t column, std::string_view before, std::string_view after);
   void progress(bool last);
 
@@ -498,6 +499,12 @@ class TextRun {
   std::size_t line_ = 0;
 };
 
+CsvFormatError TextRun::tooLong() const {
+  return CsvFormatError("line " + std::to_string(line_) + ", cell " +
+                        toUtf8(columnLetters(column_)) + std::to_string(row_) +
+                        ": the field holds more than 32,767 characters, the most a cell holds");
+}
+
 void TextRun::selectFrom(const RawRecord& first) {
   selectionKnown_ = true;
   if (plan_.range) {
@@ -516,9 +523,7 @@ std::optional<std::string_view> TextRun::removeCharacters(std::string_view value
     case CellRemover::Outcome::Unchanged:
       return std::nullopt;
     case CellRemover::Outcome::TooLong:
-      throw CsvFormatError(CsvError{line_, static_cast<std::size_t>(column_),
-                                    "a field of the cells worked on holds more than 32,767 "
-                                    "characters, the most a cell holds"});
+      throw tooLong();
     case CellRemover::Outcome::Changed:
       break;
   }
@@ -528,9 +533,7 @@ std::optional<std::string_view> TextRun::removeCharacters(std::string_view value
 void TextRun::countValue(std::string_view value) {
   valueKey(value, key_);
   if (key_.size() > CellRemover::kMaxCellUnits) {
-    throw CsvFormatError(CsvError{line_, static_cast<std::size_t>(column_),
-                                  "a field of the cells worked on holds more than 32,767 "
-                                  "characters, the most a cell holds"});
+    throw tooLong();
   }
   // Keep one decides in the second pass, from the texts met before.
   if (*plan_.value != Operation::RDPV && key_.size() <= kMaxCriterionUnits) counts_.add(key_);

@@ -8,8 +8,6 @@
 
 #include "tools/qmv/csv.hpp"
 
-#include "tools/qmv/csv.hpp"
-
 namespace qmv::cli {
 namespace {
 
