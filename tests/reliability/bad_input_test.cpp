@@ -432,6 +432,9 @@ TEST(BadInputThroughApply, StandardStreamsDevicesAndReadOnlyTargets) {
   expectOneLineError(outcome, "apply", "--in-place");
 
   writeFile(dir.path() / "in.csv", "a1\n");
+  outcome = runQmv(dir.path(), {"apply", "RNUM", "in.csv", "-o", "/dev/stdout"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "a\n");
   outcome = runQmv(dir.path(), {"apply", "RNUM", "in.csv", "-o", "/dev/null"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(fs::is_character_file("/dev/null")) << "the device was replaced";
