@@ -444,6 +444,8 @@ std::string shown(std::string_view text) {
   return out + "\"";
 }
 
+// The characters that make a spreadsheet read a cell as a formula (CWE-1236, "Improper
+// Neutralization of Formula Elements in a CSV File"); a leading apostrophe makes it text.
 bool formulaStart(std::string_view text) {
   return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
 }
