@@ -45,11 +45,9 @@ bool CsvStreamReader::refill() {
     buffer_.erase(0, start_);
     start_ = 0;
   }
-  const std::size_t had = buffer_.size();
-  const std::size_t want = std::max(kReadBytes, had);
-  buffer_.resize(had + want);
-  const std::size_t got = source_.read(buffer_.data() + had, want);
-  buffer_.resize(had + got);
+  chunk_.resize(kReadBytes);
+  const std::size_t got = source_.read(chunk_.data(), chunk_.size());
+  buffer_.append(chunk_.data(), got);
   if (got == 0) ended_ = true;
   return got > 0;
 }
@@ -143,7 +141,12 @@ bool CsvStreamReader::next(RawRecord& record) {
   for (;;) {
     if (start_ >= buffer_.size() && !refill()) return false;
     if (parse(record)) return true;
-    refill();
+    // The record goes on past the buffer: at least double what is held before parsing it
+    // again, so that a long record read in small pieces is parsed a few times, not once a
+    // piece.
+    const std::size_t held = buffer_.size() - start_;
+    while (refill() && buffer_.size() - start_ < 2 * held) {
+    }
   }
 }
 

@@ -70,7 +70,8 @@ class CsvStreamReader {
   char delimiter_;
   bool checkUtf8_;
   std::string buffer_;
-  std::size_t start_ = 0;  ///< where the next record begins in buffer_
+  std::vector<char> chunk_;  ///< one read's bytes, before they join buffer_
+  std::size_t start_ = 0;    ///< where the next record begins in buffer_
   bool ended_ = false;
   std::size_t line_ = 1;
 };
