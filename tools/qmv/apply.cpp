@@ -13,6 +13,7 @@
 #include "platform/memory/memory_application.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/sheet_csv.hpp"
+#include "tools/qmv/text_apply.hpp"
 #include "ui/progress_display.hpp"
 
 namespace qmv::cli {
@@ -358,10 +359,11 @@ RunOutcome runRemovalOn(const std::shared_ptr<memory::MemoryApplication>& app,
 
 // Writes the result where the request asks. Throws FileError.
 void writeResult(const ApplyRequest& request, const std::string& result, std::ostream& out) {
+  const Overwrite overwrite = request.force ? Overwrite::Force : Overwrite::Refuse;
   if (request.inPlace) {
-    replaceFile(request.file, result);
-  } else if (request.output) {
-    replaceFile(*request.output, result);
+    replaceFile(request.file, result, overwrite);
+  } else if (request.output && *request.output != "-") {
+    replaceFile(*request.output, result, overwrite);
   } else {
     out.write(result.data(), static_cast<std::streamsize>(result.size()));
     out.flush();
@@ -436,10 +438,31 @@ ApplyPlan planApply(const ApplyRequest& request) {
   return plan;
 }
 
+// The options of the text path that the typed path does not take.
+void checkTypedOptions(const ApplyRequest& request) {
+  const auto refuse = [](bool given, const char* option) {
+    if (given)
+      throw UsageError(std::string(option) +
+                       ": --typed reads UTF-8 comma-separated "
+                       "files and runs one removal over a sheet; leave it out");
+  };
+  refuse(request.delimiter || request.tabs, "-d/-t");
+  refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom");
+  refuse(request.columns || request.noHeader, "-c");
+  refuse(request.dryRun || request.limit, "--dry-run");
+  refuse(request.guardFormulas, "--guard-formulas");
+  refuse(request.operation.find(',') != std::string::npos, "OPERATION");
+  if (request.inPlace && request.file == "-") {
+    throw UsageError("--in-place: standard input cannot be replaced; give -o OUT");
+  }
+}
+
 int runApply(const ApplyRequest& request, ApplyStreams& streams) {
+  if (!request.typed) return runTextApply(request, streams);
   std::ostream& err = streams.err;
   ApplyPlan plan;
   try {
+    checkTypedOptions(request);
     plan = planApply(request);
   } catch (const UsageError& e) {
     err << "qmv apply: " << e.what() << '\n';
@@ -485,9 +508,10 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
     return 1;
   }
   const RunCount& count = outcome.count;
-  err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range) << ": "
-      << withThousands(count.visited) << (count.visited == 1 ? " cell" : " cells") << " visited, "
-      << withThousands(count.changed) << " changed\n";
+  if (!request.quiet)
+    err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range)
+        << ": " << withThousands(count.visited) << (count.visited == 1 ? " cell" : " cells")
+        << " visited, " << withThousands(count.changed) << " changed\n";
   if (streams.finish) streams.finish(0);
   return 0;
 }

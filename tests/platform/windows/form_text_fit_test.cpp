@@ -10,7 +10,7 @@
 
 #include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
-#include "commands/frm_prg_bar.hpp"
+#include "dialog/frm_prg_bar.hpp"
 #include "platform/windows/com_support.hpp"
 #include "platform/windows/gdi_handles.hpp"
 #include "platform/windows/win_forms.hpp"
