@@ -16,6 +16,7 @@
 #include "platform/memory/recorded_shell.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/sheet_csv.hpp"
+#include "tools/qmv/workbook_file.hpp"
 
 namespace qmv::cli {
 namespace {
@@ -542,6 +543,24 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
     plan = planApply(request);
   } catch (const UsageError& e) {
     err << "qmv apply: " << e.what() << '\n';
+    return 2;
+  }
+
+  switch (fileKindOf(request.file)) {
+    case FileKind::Refused:
+      err << "qmv apply: " << refusalOf(request.file) << '\n';
+      return 1;
+    case FileKind::Workbook:
+      return runApplyWorkbook(
+          request, plan, streams,
+          [&](const std::shared_ptr<memory::MemoryApplication>& book, const std::u16string& range) {
+            return runThroughAddin(book, plan, range, streams).refused;
+          });
+    case FileKind::Csv:
+      break;
+  }
+  if (request.sheet) {
+    err << "qmv apply: --sheet: " << request.file << " is CSV, which has one sheet\n";
     return 2;
   }
 
