@@ -90,6 +90,7 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
     if (code == ZIP_ER_OPEN || code == ZIP_ER_READ) {
       throw XlsxError("cannot read " + path + ": " + std::strerror(errno));
     }
+    if (code == ZIP_ER_EXISTS) throw XlsxError(path + ": the package holds a part twice");
     throw XlsxError(path + ": not an .xlsx workbook (" + zipMessage(code) + ")");
   }
   std::unique_ptr<Package> package(new Package(path, std::move(archive), limits));
