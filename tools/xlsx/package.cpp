@@ -87,6 +87,7 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
   auto archive = std::make_unique<Archive>();
   archive->zip = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
   if (archive->zip == nullptr) {
+    if (code == ZIP_ER_NOENT) throw XlsxError("cannot read " + path + ": no such file");
     if (code == ZIP_ER_OPEN || code == ZIP_ER_READ) {
       throw XlsxError("cannot read " + path + ": " + std::strerror(errno));
     }

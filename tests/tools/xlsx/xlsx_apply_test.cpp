@@ -222,5 +222,97 @@ TEST(XlsxApply, RefusesBadRequestsWithoutWriting) {
   }
 }
 
+// A sheet as other writers and older files have it: rich text with phonetic runs, a cell
+// without a reference, characters outside the BMP, an escaped carriage return, errors,
+// formulas with string results and shared formulas, numbers in exponent form, -0.
+constexpr char kAwkwardSheet[] =
+    R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>
+<row r="1"><c r="A1" t="inlineStr"><is><r><t>Ab</t></r><r><rPr><b/></rPr><t>c1</t></r><rPh sb="0" eb="1"><t>zz</t></rPh></is></c><c t="inlineStr"><is><t>no ref 2</t></is></c></row>
+<row r="2"><c r="A2" t="inlineStr"><is><t>x)"
+    "\xF0\x9F\x98\x80"
+    R"(1</t></is></c><c r="B2" t="inlineStr"><is><t>a_x000D_1</t></is></c></row>
+<row r="3"><c r="A3" t="e"><v>#DIV/0!</v></c><c r="B3" t="str"><f>"a"&amp;1</f><v>a1</v></c></row>
+<row r="4"><c r="A4"><f t="shared" ref="A4:A5" si="0">ROW()</f><v>4</v></c></row>
+<row r="5"><c r="A5"><f t="shared" si="0"/><v>5</v></c><c r="B5"><v>1E+20</v></c></row>
+<row r="6"><c r="A6"><v>-0</v></c><c r="B6" t="inlineStr"><is><t xml:space="preserve">   </t></is></c></row>
+<row r="7"><c r="A7" t="n"><v>0.30000000000000004</v></c><c r="B7" t="b"><v>0</v></c></row>
+</sheetData></worksheet>)";
+
+TEST(XlsxApply, RewritesAwkwardCellsExactly) {
+  TempFolder folder;
+  const std::string sheetFile = folder.write("sheet.xml", kAwkwardSheet);
+  const std::string input = folder.file("awkward.xlsx");
+  alterPackage(folder, buildWorkbook(folder, "book.xlsx"), input,
+               "parts = [[n, open('" + sheetFile +
+                   "', 'rb').read() if n == 'xl/worksheets/sheet1.xml' else b] for n, b in "
+                   "parts]");
+  const Ran ran = qmv({"apply", "RNUM", input, "--sheet", "Data", "-o", folder.file("out.xlsx")});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_NE(ran.err.find("10 cells visited, 7 changed"), std::string::npos) << ran.err;
+  struct Row {
+    const char* cell;
+    const char* element;
+  };
+  const std::vector<Row> rows = {
+      {"A1", R"(<c r="A1" t="inlineStr"><is><t>Abc</t></is></c>)"},
+      {"B1", R"(<c r="B1" t="inlineStr"><is><t xml:space="preserve">no ref </t></is></c>)"},
+      {"A2", "<c r=\"A2\" t=\"inlineStr\"><is><t>x\xF0\x9F\x98\x80</t></is></c>"},
+      {"B2", R"(<c r="B2" t="inlineStr"><is><t>a_x000D_</t></is></c>)"},
+      {"B5", R"(<c r="B5" t="inlineStr"><is><t>E+</t></is></c>)"},
+      {"A6", R"(<c r="A6"/>)"},
+      {"A7", R"(<c r="A7" t="inlineStr"><is><t>.</t></is></c>)"},
+  };
+  const std::string written = zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
+  std::set<std::string> refs = {"A1", "A2", "B2", "B5", "A6", "A7"};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.cell);
+    EXPECT_NE(written.find(row.element), std::string::npos) << written;
+  }
+  // The cell without a reference is matched by its position in the original.
+  std::string original = kAwkwardSheet;
+  const std::string noRef = R"(<c t="inlineStr"><is><t>no ref 2</t></is></c>)";
+  original.replace(original.find(noRef), noRef.size(), "");
+  std::string result = written;
+  const std::string newB1 = rows[1].element;
+  result.replace(result.find(newB1), newB1.size(), "");
+  EXPECT_EQ(withoutCells(result, refs), withoutCells(original, refs));
+}
+
+// A sheet of about 1 MB is read in many chunks; cells straddle their borders.
+TEST(XlsxApply, RewritesCellsAcrossTheReadChunks) {
+  TempFolder folder;
+  const std::string input = folder.file("long.xlsx");
+  lxw_workbook* book = workbook_new(input.c_str());
+  lxw_worksheet* sheet = workbook_add_worksheet(book, "Long");
+  constexpr int kRows = 20000;
+  for (int row = 0; row < kRows; ++row) {
+    std::string text = "item ";
+    text += std::to_string(row * 7);
+    worksheet_write_string(sheet, row, 0, text.c_str(), nullptr);
+    worksheet_write_number(sheet, row, 1, row, nullptr);
+  }
+  ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);
+  const Ran ran = qmv({"apply", "RNUM", input, "--range", "A:A", "-o", folder.file("out.xlsx")});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  std::set<std::string> refs;
+  for (int row = 1; row <= kRows; ++row) {
+    std::string ref = "A";
+    ref += std::to_string(row);
+    refs.insert(ref);
+  }
+  const std::string before = zipParts(folder, input).at("xl/worksheets/sheet1.xml");
+  const std::string after = zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
+  ASSERT_GT(before.size(), std::size_t{1} << 19);
+  EXPECT_EQ(withoutCells(after, refs), withoutCells(before, refs));
+  const std::string element = R"(<c r="A1" t="inlineStr"><is><t xml:space="preserve">item </t></is></c>)";
+  std::size_t count = 0;
+  for (std::size_t at = 0; (at = after.find("<is><t xml:space=\"preserve\">item </t></is>", at)) != std::string::npos; ++at) {
+    ++count;
+  }
+  EXPECT_EQ(count, std::size_t{kRows});
+  EXPECT_NE(after.find(element), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qmv::xlsx::testing
