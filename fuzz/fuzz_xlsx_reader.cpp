@@ -92,10 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     for (std::size_t sheet = 0; sheet < book->sheets().size(); ++sheet) {
       if (!book->sheets()[sheet].worksheet) continue;
       const Cells before = constants(*book, sheet);
-      book->save(output, {{sheet, [&](const qmv::xlsx::SheetCell& cell) -> std::optional<std::string> {
-                             if (cell.formula) return std::nullopt;
-                             return qmv::xlsx::cellXml(cell.ref, cell.style, book->valueOf(cell));
-                           }}});
+      book->save(output,
+                 {{sheet, [&](const qmv::xlsx::SheetCell& cell) -> std::optional<std::string> {
+                     if (cell.formula) return std::nullopt;
+                     return qmv::xlsx::cellXml(cell.ref, cell.style, book->valueOf(cell));
+                   }}});
       const auto written = qmv::xlsx::Workbook::open(output, limits);
       require(constants(*written, sheet) == before);
     }

@@ -94,11 +94,13 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
 
   ApplyRequest request;
   std::string range, start, count, chars, separator, occurrence, output, sheet;
-  CLI::App* apply = app.add_subcommand("apply", "Run one removal over a CSV file or an .xlsx/.xlsm workbook");
+  CLI::App* apply =
+      app.add_subcommand("apply", "Run one removal over a CSV file or an .xlsx/.xlsm workbook");
   apply->footer(operationsHelp());
   apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
       ->required();
-  apply->add_option("FILE", request.file, "CSV file (UTF-8, RFC 4180), or workbook (.xlsx, .xlsm)")->required();
+  apply->add_option("FILE", request.file, "CSV file (UTF-8, RFC 4180), or workbook (.xlsx, .xlsm)")
+      ->required();
   auto* rangeOption = apply->add_option(
       "--range", range, "Cells to work on, like B2:B6 or B:B (default: the used range)");
   auto* sheetOption = apply->add_option(

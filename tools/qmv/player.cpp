@@ -20,9 +20,9 @@
 #include "tools/qmv/host_script.hpp"
 #include "tools/qmv/script.hpp"
 #include "tools/qmv/sheet_csv.hpp"
+#include "tools/qmv/values.hpp"
 #include "tools/qmv/workbook_file.hpp"
 #include "tools/xlsx/package.hpp"
-#include "tools/qmv/values.hpp"
 #include "wizard/frm_text_remover.hpp"
 
 namespace qmv::cli {
@@ -243,8 +243,8 @@ class Player final : public memory::HeadlessUser {
       throw ScriptError(command.line, "save: " + refusalOf(path));
     }
     if (!workbook_) {
-      throw ScriptError(command.line,
-                        "save: " + path + ": load a workbook first (its cells are written back "
+      throw ScriptError(command.line, "save: " + path +
+                                          ": load a workbook first (its cells are written back "
                                           "into a copy of it)");
     }
     try {

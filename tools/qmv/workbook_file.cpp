@@ -160,8 +160,8 @@ int applyValues(const xlsx::Workbook& book, std::size_t sheet, const ApplyReques
                         if (!cleared.contains(keyOf(cell.ref))) return std::nullopt;
                         return xlsx::cellXml(cell.ref, std::nullopt, std::monostate{});
                       }}});
-  streams.err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over "
-              << toUtf8(range) << " of " << sheetLabel(book, sheet) << ": " << loaded.size()
+  streams.err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range)
+              << " of " << sheetLabel(book, sheet) << ": " << loaded.size()
               << (loaded.size() == 1 ? " cell" : " cells") << " visited, " << cleared.size()
               << " changed\n";
   return 0;

@@ -129,9 +129,9 @@ std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& val
     return out + " t=\"e\"><v>" + xmlEscape(toUtf8(errorText(*error))) + "</v></c>";
   }
   const std::u16string& text = std::get<std::u16string>(value);
-  const bool edgeSpace = !text.empty() && (text.front() == u' ' || text.back() == u' ' ||
-                                           text.front() == u'\t' || text.back() == u'\t' ||
-                                           text.front() == u'\n' || text.back() == u'\n');
+  const bool edgeSpace =
+      !text.empty() && (text.front() == u' ' || text.back() == u' ' || text.front() == u'\t' ||
+                        text.back() == u'\t' || text.front() == u'\n' || text.back() == u'\n');
   out += " t=\"inlineStr\"><is><t";
   if (edgeSpace) out += " xml:space=\"preserve\"";
   return out + ">" + escapeStringText(text) + "</t></is></c>";

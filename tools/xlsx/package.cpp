@@ -119,8 +119,8 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
       throw XlsxError(describe(path, name) + " unpacks to " + std::to_string(entry.size) +
                       " bytes, more than the limit of " + std::to_string(limits.maxPartBytes));
     }
-    if (entry.size >= limits.ratioFrom && entry.size / std::max<uint64_t>(entry.packedSize, 1) >
-                                              limits.maxRatio) {
+    if (entry.size >= limits.ratioFrom &&
+        entry.size / std::max<uint64_t>(entry.packedSize, 1) > limits.maxRatio) {
       throw XlsxError(describe(path, name) + " unpacks " +
                       std::to_string(entry.size / std::max<uint64_t>(entry.packedSize, 1)) +
                       " times its packed size (a zip bomb?); the limit is " +
@@ -145,8 +145,7 @@ const PartEntry* Package::find(std::string_view name) const {
   return found == byName_.end() ? nullptr : &parts_[found->second];
 }
 
-void Package::read(const PartEntry& part,
-                   const std::function<void(std::string_view)>& sink) const {
+void Package::read(const PartEntry& part, const std::function<void(std::string_view)>& sink) const {
   zip_file_t* file = zip_fopen_index(archive_->zip, part.index, 0);
   if (file == nullptr) {
     throw XlsxError(describe(path_, part.name) +

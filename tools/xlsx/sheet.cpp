@@ -47,7 +47,8 @@ class Output {
   void close() {
     std::FILE* file = file_;
     file_ = nullptr;
-    if (std::fclose(file) != 0) throw XlsxError("cannot write " + path_ + ": " + std::strerror(errno));
+    if (std::fclose(file) != 0)
+      throw XlsxError("cannot write " + path_ + ": " + std::strerror(errno));
   }
 
  private:
@@ -58,7 +59,8 @@ class Output {
 class SheetStream : public XmlHandler {
  public:
   SheetStream(const Workbook& book, std::size_t sheet)
-      : book_(book), where_(book.package().path() + ": sheet \"" + toUtf8(book.sheets()[sheet].name) + "\"") {
+      : book_(book),
+        where_(book.package().path() + ": sheet \"" + toUtf8(book.sheets()[sheet].name) + "\"") {
     const SheetEntry& entry = book.sheets().at(sheet);
     if (!entry.worksheet) {
       throw XlsxError(where_ + " is a chart or dialog sheet, which holds no cells");
@@ -168,8 +170,8 @@ class SheetStream : public XmlHandler {
     }
     int64_t row = 0;
     const auto result = std::from_chars(text.data() + i, text.data() + text.size(), row);
-    if (i == 0 || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
-        row < 1 || row > kMaxRows) {
+    if (i == 0 || result.ec != std::errc() || result.ptr != text.data() + text.size() || row < 1 ||
+        row > kMaxRows) {
       outside(text);
     }
     return {row, column};
@@ -254,9 +256,9 @@ class SheetStream : public XmlHandler {
     std::size_t done = 0;
     for (; done < edits_.size() && edits_[done].start < limit; ++done) {
       const Edit& edit = edits_[done];
-      output_->write(std::string_view(pending_).substr(
-          static_cast<std::size_t>(cursor - pendingStart_),
-          static_cast<std::size_t>(edit.start - cursor)));
+      output_->write(
+          std::string_view(pending_).substr(static_cast<std::size_t>(cursor - pendingStart_),
+                                            static_cast<std::size_t>(edit.start - cursor)));
       output_->write(edit.xml);
       cursor = edit.end;
     }
@@ -264,9 +266,9 @@ class SheetStream : public XmlHandler {
     const int64_t available = pendingStart_ + static_cast<int64_t>(pending_.size());
     const int64_t until = std::min(limit, available);
     if (until > cursor) {
-      output_->write(std::string_view(pending_).substr(
-          static_cast<std::size_t>(cursor - pendingStart_),
-          static_cast<std::size_t>(until - cursor)));
+      output_->write(
+          std::string_view(pending_).substr(static_cast<std::size_t>(cursor - pendingStart_),
+                                            static_cast<std::size_t>(until - cursor)));
       cursor = until;
     }
     pending_.erase(0, static_cast<std::size_t>(cursor - pendingStart_));

@@ -35,9 +35,9 @@ std::string folderOf(std::string_view part) {
 // above the package root.
 std::string resolveTarget(std::string_view sourcePart, std::string_view target,
                           const std::string& path) {
-  std::string joined =
-      !target.empty() && target.front() == '/' ? std::string(target.substr(1))
-                                               : folderOf(sourcePart) + std::string(target);
+  std::string joined = !target.empty() && target.front() == '/'
+                           ? std::string(target.substr(1))
+                           : folderOf(sourcePart) + std::string(target);
   std::vector<std::string> segments;
   std::size_t start = 0;
   while (start <= joined.size()) {
@@ -202,8 +202,8 @@ std::optional<double> isoDateSerial(std::string_view text) {
     }
     if (text.size() > 16 && text[16] == ':') {
       std::size_t end = 17;
-      while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) ||
-                                   text[end] == '.')) {
+      while (end < text.size() &&
+             (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) {
         ++end;
       }
       std::from_chars(text.data() + 17, text.data() + end, second);
@@ -264,11 +264,12 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
   parseXml(listing, path + ": " + workbookPart, package.readAll(workbookEntry));
   const std::vector<Relationship> relationships = readRelationships(package, workbookPart, true);
   for (const SheetListing& sheet : listing.sheets) {
-    const auto found = std::find_if(relationships.begin(), relationships.end(),
-                                    [&](const Relationship& r) { return r.id == sheet.relationship; });
+    const auto found =
+        std::find_if(relationships.begin(), relationships.end(),
+                     [&](const Relationship& r) { return r.id == sheet.relationship; });
     if (found == relationships.end()) {
-      throw XlsxError(path + ": the sheet \"" + toUtf8(sheet.name) +
-                      "\" names the relationship " + sheet.relationship + ", which is missing");
+      throw XlsxError(path + ": the sheet \"" + toUtf8(sheet.name) + "\" names the relationship " +
+                      sheet.relationship + ", which is missing");
     }
     const bool worksheet = typeIs(found->type, "worksheet");
     if (worksheet) requirePart(package, found->target, "worksheet");
@@ -289,9 +290,8 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
       parseXml(styles, path + ": " + r.target,
                package.readAll(requirePart(package, r.target, "styles")));
       for (uint32_t id : styles.formats) {
-        const auto custom =
-            std::find_if(styles.custom.begin(), styles.custom.end(),
-                         [&](const auto& entry) { return entry.first == id; });
+        const auto custom = std::find_if(styles.custom.begin(), styles.custom.end(),
+                                         [&](const auto& entry) { return entry.first == id; });
         book->dateStyles_.push_back(
             isDateFormat(id, custom == styles.custom.end() ? std::string_view() : custom->second));
       }
@@ -357,8 +357,8 @@ void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edi
   for (const SheetEdit& edit : edits) {
     contents.push_back(std::make_unique<TemporaryFile>(target));
     if (rewriteSheet(*this, edit.sheet, edit.editor, contents.back()->path())) {
-      replacements.push_back({package_->find(sheets_[edit.sheet].part)->index,
-                              contents.back()->path()});
+      replacements.push_back(
+          {package_->find(sheets_[edit.sheet].part)->index, contents.back()->path()});
     }
   }
   writePackage(package_->path(), target, replacements);

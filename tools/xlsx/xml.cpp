@@ -78,8 +78,8 @@ void XmlParser::onText(void* self, const char* text, int length) {
 
 void XmlParser::onDoctype(void* self, const char*, const char*, const char*, int) {
   auto* me = static_cast<XmlParser*>(self);
-  me->stopWith(std::make_exception_ptr(
-      XlsxError(me->document_ + ": a document type declaration is not allowed in a workbook part")));
+  me->stopWith(std::make_exception_ptr(XlsxError(
+      me->document_ + ": a document type declaration is not allowed in a workbook part")));
 }
 
 void XmlParser::feed(std::string_view chunk, bool last) {

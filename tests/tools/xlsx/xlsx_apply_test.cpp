@@ -176,8 +176,8 @@ TEST(XlsxApply, KeepsTheMacroPartOfAnXlsmAndWritesInPlace) {
 TEST(XlsxApply, ARunThatChangesNothingCopiesTheFile) {
   TempFolder folder;
   const std::string input = buildWorkbook(folder, "book.xlsx");
-  const Ran ran = qmv({"apply", "RALP", input, "--sheet", "Data", "--range", "A2", "-o",
-                       folder.file("out.xlsx")});
+  const Ran ran = qmv(
+      {"apply", "RALP", input, "--sheet", "Data", "--range", "A2", "-o", folder.file("out.xlsx")});
   ASSERT_EQ(ran.status, 0) << ran.err;
   std::ifstream a(input, std::ios::binary), b(folder.file("out.xlsx"), std::ios::binary);
   const std::string left((std::istreambuf_iterator<char>(a)), {});
@@ -196,8 +196,13 @@ struct RefusalRow {
 TEST(XlsxApply, RefusesBadRequestsWithoutWriting) {
   const std::vector<RefusalRow> rows = {
       {"no output", {}, 2, "give -o FILE or --in-place"},
-      {"unknown sheet", {"--sheet", "Nope", "-o", "out.xlsx"}, 2, "its sheets are \"Data\", \"Other\""},
-      {"a value removal over two columns", {"RDPV", "--sheet", "Data", "-o", "out.xlsx"}, 2,
+      {"unknown sheet",
+       {"--sheet", "Nope", "-o", "out.xlsx"},
+       2,
+       "its sheets are \"Data\", \"Other\""},
+      {"a value removal over two columns",
+       {"RDPV", "--sheet", "Data", "-o", "out.xlsx"},
+       2,
        "works on a single column"},
       {"separator", {"RBSP", "--separator", "-", "-o", "out.xlsx"}, 2, "--separator"},
   };
@@ -263,7 +268,8 @@ TEST(XlsxApply, RewritesAwkwardCellsExactly) {
       {"A6", R"(<c r="A6"/>)"},
       {"A7", R"(<c r="A7" t="inlineStr"><is><t>.</t></is></c>)"},
   };
-  const std::string written = zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
+  const std::string written =
+      zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
   std::set<std::string> refs = {"A1", "A2", "B2", "B5", "A6", "A7"};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.cell);
@@ -302,12 +308,16 @@ TEST(XlsxApply, RewritesCellsAcrossTheReadChunks) {
     refs.insert(ref);
   }
   const std::string before = zipParts(folder, input).at("xl/worksheets/sheet1.xml");
-  const std::string after = zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
+  const std::string after =
+      zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
   ASSERT_GT(before.size(), std::size_t{1} << 19);
   EXPECT_EQ(withoutCells(after, refs), withoutCells(before, refs));
-  const std::string element = R"(<c r="A1" t="inlineStr"><is><t xml:space="preserve">item </t></is></c>)";
+  const std::string element =
+      R"(<c r="A1" t="inlineStr"><is><t xml:space="preserve">item </t></is></c>)";
   std::size_t count = 0;
-  for (std::size_t at = 0; (at = after.find("<is><t xml:space=\"preserve\">item </t></is>", at)) != std::string::npos; ++at) {
+  for (std::size_t at = 0;
+       (at = after.find("<is><t xml:space=\"preserve\">item </t></is>", at)) != std::string::npos;
+       ++at) {
     ++count;
   }
   EXPECT_EQ(count, std::size_t{kRows});

@@ -120,16 +120,17 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 /// statements over `parts`, an ordered list of [name, bytes] pairs) in between.
 inline void alterPackage(const TempFolder& folder, const std::string& from, const std::string& to,
                          const std::string& edit) {
-  const std::string script = folder.write("alter.py", "import sys, zipfile, warnings\n"
-                                                      "warnings.simplefilter('ignore')\n"
-                                                      "with zipfile.ZipFile(sys.argv[1]) as z:\n"
-                                                      "    parts = [[n, z.read(n)] for n in "
-                                                      "z.namelist()]\n" +
-                                                          edit +
-                                                          "\nwith zipfile.ZipFile(sys.argv[2], "
-                                                          "'w', zipfile.ZIP_DEFLATED) as z:\n"
-                                                          "    for n, b in parts:\n"
-                                                          "        z.writestr(n, b)\n");
+  const std::string script = folder.write("alter.py",
+                                          "import sys, zipfile, warnings\n"
+                                          "warnings.simplefilter('ignore')\n"
+                                          "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+                                          "    parts = [[n, z.read(n)] for n in "
+                                          "z.namelist()]\n" +
+                                              edit +
+                                              "\nwith zipfile.ZipFile(sys.argv[2], "
+                                              "'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                              "    for n, b in parts:\n"
+                                              "        z.writestr(n, b)\n");
   run(python() + " " + script + " " + from + " " + to);
 }
 

@@ -2,8 +2,8 @@
 // cells it streams, and its refusal of hostile or foreign packages.
 #include <gtest/gtest.h>
 
-#include "tests/tools/xlsx/xlsx_fixture.hpp"
 #include "host/text.hpp"
+#include "tests/tools/xlsx/xlsx_fixture.hpp"
 #include "tools/xlsx/workbook.hpp"
 
 namespace qmv::xlsx::testing {
@@ -45,12 +45,17 @@ TEST(XlsxReader, EscapesWhatXmlCannotCarry) {
   const std::vector<Row> rows = {
       {"plain", u"abc", "abc"},
       {"markup", u"a<b>&c", "a&lt;b&gt;&amp;c"},
-      {"control characters", std::u16string(u"a\x01" u"b\rc\td\n"), "a_x0001_b_x000D_c\td\n"},
+      {"control characters",
+       std::u16string(u"a\x01"
+                      u"b\rc\td\n"),
+       "a_x0001_b_x000D_c\td\n"},
       {"a literal escape form", u"x_x0041_y", "x_x005F_x0041_y"},
       {"almost an escape form", u"_x12G4_", "_x12G4_"},
       {"a lone surrogate", std::u16string(1, char16_t(0xD800)), "_xD800_"},
       {"a surrogate pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
-      {"umlaut", u"Stra\u00dfe", "Stra\xC3\x9F" "e"},
+      {"umlaut", u"Stra\u00dfe",
+       "Stra\xC3\x9F"
+       "e"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -145,14 +150,13 @@ TEST(XlsxReader, RefusesHostileAndForeignFilesWithOneLine) {
       {"a legacy .xls", "", ole, "xls", "legacy .xls"},
       {"a binary .xlsb", "", "PK", "xlsb", "binary .xlsb"},
       {"not a zip at all", "", "name,value\n", "xlsx", "not an .xlsx workbook"},
-      {"a zip bomb", "parts.append(['xl/media/pad.bin', bytes(8 << 20)])", "", "xlsx",
-       "zip bomb"},
+      {"a zip bomb", "parts.append(['xl/media/pad.bin', bytes(8 << 20)])", "", "xlsx", "zip bomb"},
       {"a climbing entry", "parts.append(['../evil.txt', b'x'])", "", "xlsx", "climbs out"},
       {"an absolute entry", "parts.append(['/etc/evil', b'x'])", "", "xlsx", "absolute path"},
       {"a duplicate entry", "parts.append(['xl/worksheets/sheet1.xml', b'<x/>'])", "", "xlsx",
        "twice"},
-      {"a duplicate entry in other case",
-       "parts.append(['XL/Worksheets/Sheet1.xml', b'<x/>'])", "", "xlsx", "twice"},
+      {"a duplicate entry in other case", "parts.append(['XL/Worksheets/Sheet1.xml', b'<x/>'])", "",
+       "xlsx", "twice"},
       {"a missing sheet part", "parts = [p for p in parts if p[0] != 'xl/worksheets/sheet1.xml']",
        "", "xlsx", "is missing"},
       {"a missing workbook part", "parts = [p for p in parts if p[0] != 'xl/workbook.xml']", "",
@@ -189,8 +193,7 @@ TEST(XlsxReader, RefusesHostileAndForeignFilesWithOneLine) {
       alterPackage(folder, buildWorkbook(folder, "good.xlsx"), file, row.edit);
     }
     const std::size_t files = folder.count();
-    const Ran ran =
-        qmv({"apply", "RNUM", file, "--sheet", "Data", "-o", folder.file("out.xlsx")});
+    const Ran ran = qmv({"apply", "RNUM", file, "--sheet", "Data", "-o", folder.file("out.xlsx")});
     EXPECT_EQ(ran.status, 1);
     EXPECT_NE(ran.err.find(row.message), std::string::npos) << ran.err;
     EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
