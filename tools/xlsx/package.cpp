@@ -63,6 +63,27 @@ std::string describe(const std::string& path, const std::string& part) {
   return path + ": part " + part;
 }
 
+// "PATH: BEFORE"NAME"AFTER", for an entry named in the middle of a message.
+XlsxError entryError(const std::string& path, std::string_view before, const std::string& name,
+                     std::string_view after) {
+  std::string message = path;
+  message += ": ";
+  message += before;
+  message += '"';
+  message += name;
+  message += '"';
+  message += after;
+  return XlsxError(message);
+}
+
+XlsxError writeError(const std::string& target, const std::string& reason) {
+  std::string message = "cannot write ";
+  message += target;
+  message += ": ";
+  message += reason;
+  return XlsxError(message);
+}
+
 }  // namespace
 
 struct Package::Archive {
@@ -107,8 +128,8 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
     }
     const std::string name = stat.name;
     if (unsafeName(name)) {
-      throw XlsxError(path + ": the entry \"" + name +
-                      "\" has an absolute path or climbs out of the package with \"..\"");
+      throw entryError(path, "the entry ", name,
+                       " has an absolute path or climbs out of the package with \"..\"");
     }
     if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE) {
       throw XlsxError(describe(path, name) + " is encrypted; qmv reads unprotected workbooks");
@@ -132,7 +153,7 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
                       std::to_string(limits.maxTotalBytes) + " bytes");
     }
     if (!package->byName_.emplace(lowerAscii(name), package->parts_.size()).second) {
-      throw XlsxError(path + ": the package holds the part \"" + name + "\" twice");
+      throw entryError(path, "the package holds the part ", name, " twice");
     }
     package->parts_.push_back(std::move(entry));
   }
@@ -215,7 +236,7 @@ void writePackage(const std::string& source, const std::string& target,
   if (!replacements.empty()) {
     int code = 0;
     zip_t* zip = zip_open(result.path().c_str(), 0, &code);
-    if (zip == nullptr) throw XlsxError("cannot write " + target + ": " + zipMessage(code));
+    if (zip == nullptr) throw writeError(target, zipMessage(code));
     for (const PartReplacement& part : replacements) {
       zip_source_t* content = zip_source_file(zip, part.contentPath.c_str(), 0, -1);
       if (content == nullptr || zip_file_replace(zip, part.index, content, 0) != 0 ||
@@ -223,14 +244,14 @@ void writePackage(const std::string& source, const std::string& target,
         const std::string reason = zip_strerror(zip);
         if (content != nullptr) zip_source_free(content);
         zip_discard(zip);
-        throw XlsxError("cannot write " + target + ": " + reason);
+        throw writeError(target, reason);
       }
     }
     // Entries that were not replaced are copied in their packed form.
     if (zip_close(zip) != 0) {
       const std::string reason = zip_strerror(zip);
       zip_discard(zip);
-      throw XlsxError("cannot write " + target + ": " + reason);
+      throw writeError(target, reason);
     }
   }
   struct stat existing;
@@ -239,7 +260,7 @@ void writePackage(const std::string& source, const std::string& target,
     ::chmod(result.path().c_str(), existing.st_mode & 07777);
   }
   if (::rename(result.path().c_str(), target.c_str()) != 0) {
-    throw XlsxError("cannot write " + target + ": " + std::strerror(errno));
+    throw writeError(target, std::strerror(errno));
   }
   result.release();
 }
