@@ -76,15 +76,15 @@ XlsxError entryError(const std::string& path, std::string_view before, const std
   return XlsxError(message);
 }
 
-XlsxError writeError(const std::string& target, const std::string& reason) {
+}  // namespace
+
+XlsxError writeError(const std::string& path, const std::string& reason) {
   std::string message = "cannot write ";
-  message += target;
+  message += path;
   message += ": ";
   message += reason;
   return XlsxError(message);
 }
-
-}  // namespace
 
 struct Package::Archive {
   zip_t* zip = nullptr;
@@ -206,7 +206,7 @@ TemporaryFile::TemporaryFile(const std::string& near) {
   std::string name = near + ".qmv-XXXXXX";
   const int fd = ::mkstemp(name.data());
   if (fd < 0) {
-    throw XlsxError("cannot write " + near + ": " + std::strerror(errno));
+    throw writeError(near, std::strerror(errno));
   }
   ::close(fd);
   path_ = name;
@@ -224,7 +224,7 @@ void copyFile(const std::string& from, const std::string& to) {
   if (!in) throw XlsxError("cannot read " + from + ": " + std::strerror(errno));
   out << in.rdbuf();
   out.flush();
-  if (!out) throw XlsxError("cannot write " + to + ": " + std::strerror(errno));
+  if (!out) throw writeError(to, std::strerror(errno));
 }
 
 }  // namespace

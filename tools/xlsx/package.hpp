@@ -20,6 +20,9 @@ class XlsxError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// "cannot write PATH: REASON".
+XlsxError writeError(const std::string& path, const std::string& reason);
+
 /// Bounds on what reading a package may unpack. A part beyond them is refused before or
 /// while it is inflated.
 struct Limits {

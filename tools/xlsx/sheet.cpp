@@ -30,7 +30,7 @@ CellType typeOf(const char* t) {
 class Output {
  public:
   explicit Output(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-    if (file_ == nullptr) throw XlsxError("cannot write " + path + ": " + std::strerror(errno));
+    if (file_ == nullptr) throw writeError(path, std::strerror(errno));
     std::setvbuf(file_, nullptr, _IOFBF, std::size_t{1} << 20);
   }
   ~Output() {
@@ -41,14 +41,13 @@ class Output {
 
   void write(std::string_view bytes) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-      throw XlsxError("cannot write " + path_ + ": " + std::strerror(errno));
+      throw writeError(path_, std::strerror(errno));
     }
   }
   void close() {
     std::FILE* file = file_;
     file_ = nullptr;
-    if (std::fclose(file) != 0)
-      throw XlsxError("cannot write " + path_ + ": " + std::strerror(errno));
+    if (std::fclose(file) != 0) throw writeError(path_, std::strerror(errno));
   }
 
  private:

@@ -172,17 +172,6 @@ class StylesReader : public XmlHandler {
   bool inCellFormats = false;
 };
 
-// Days from 1899-12-30 to a civil date (proleptic Gregorian).
-int64_t serialDay(int64_t year, int64_t month, int64_t day) {
-  // Days from 1970-01-01 (Howard Hinnant's days_from_civil), then shifted.
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yoe = year - era * 400;
-  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + 25569;
-}
-
 std::optional<double> isoDateSerial(std::string_view text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0;
   double second = 0;
@@ -209,8 +198,14 @@ std::optional<double> isoDateSerial(std::string_view text) {
       std::from_chars(text.data() + 17, text.data() + end, second);
     }
   }
-  return static_cast<double>(serialDay(year, month, day)) +
-         (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  // The host's own reading of a typed date-time (en-US order) gives the serial number.
+  const std::string typed = std::to_string(month) + "/" + std::to_string(day) + "/" +
+                            std::to_string(year) + " " + std::to_string(hour) + ":" +
+                            std::to_string(minute) + ":" +
+                            std::to_string(static_cast<int>(std::lround(second)));
+  const Value value = parseTypedInput(toUtf16(typed), HostLocale{}, year);
+  if (const auto* date = std::get_if<DateTime>(&value)) return date->serial;
+  return std::nullopt;
 }
 
 }  // namespace

@@ -229,7 +229,8 @@ TEST(XlsxApply, RefusesBadRequestsWithoutWriting) {
 
 // A sheet as other writers and older files have it: rich text with phonetic runs, a cell
 // without a reference, characters outside the BMP, an escaped carriage return, errors,
-// formulas with string results and shared formulas, numbers in exponent form, -0.
+// formulas with string results and shared formulas, numbers in exponent form, -0, an ISO
+// 8601 date.
 constexpr char kAwkwardSheet[] =
     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>
@@ -241,7 +242,7 @@ constexpr char kAwkwardSheet[] =
 <row r="4"><c r="A4"><f t="shared" ref="A4:A5" si="0">ROW()</f><v>4</v></c></row>
 <row r="5"><c r="A5"><f t="shared" si="0"/><v>5</v></c><c r="B5"><v>1E+20</v></c></row>
 <row r="6"><c r="A6"><v>-0</v></c><c r="B6" t="inlineStr"><is><t xml:space="preserve">   </t></is></c></row>
-<row r="7"><c r="A7" t="n"><v>0.30000000000000004</v></c><c r="B7" t="b"><v>0</v></c></row>
+<row r="7"><c r="A7" t="n"><v>0.30000000000000004</v></c><c r="B7" t="b"><v>0</v></c><c r="C7" t="d"><v>2007-01-02T15:04:05</v></c></row>
 </sheetData></worksheet>)";
 
 TEST(XlsxApply, RewritesAwkwardCellsExactly) {
@@ -254,7 +255,7 @@ TEST(XlsxApply, RewritesAwkwardCellsExactly) {
                    "parts]");
   const Ran ran = qmv({"apply", "RNUM", input, "--sheet", "Data", "-o", folder.file("out.xlsx")});
   ASSERT_EQ(ran.status, 0) << ran.err;
-  EXPECT_NE(ran.err.find("10 cells visited, 7 changed"), std::string::npos) << ran.err;
+  EXPECT_NE(ran.err.find("11 cells visited, 8 changed"), std::string::npos) << ran.err;
   struct Row {
     const char* cell;
     const char* element;
@@ -267,10 +268,11 @@ TEST(XlsxApply, RewritesAwkwardCellsExactly) {
       {"B5", R"(<c r="B5" t="inlineStr"><is><t>E+</t></is></c>)"},
       {"A6", R"(<c r="A6"/>)"},
       {"A7", R"(<c r="A7" t="inlineStr"><is><t>.</t></is></c>)"},
+      {"C7", R"(<c r="C7" t="inlineStr"><is><t>// :: PM</t></is></c>)"},
   };
   const std::string written =
       zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
-  std::set<std::string> refs = {"A1", "A2", "B2", "B5", "A6", "A7"};
+  std::set<std::string> refs = {"A1", "A2", "B2", "B5", "A6", "A7", "C7"};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.cell);
     EXPECT_NE(written.find(row.element), std::string::npos) << written;

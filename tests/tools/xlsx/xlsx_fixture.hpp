@@ -15,35 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.hpp"
 #include "tools/qmv/cli.hpp"
 
 namespace qmv::xlsx::testing {
 
 namespace fs = std::filesystem;
 
-/// A folder of its own for each test, removed afterwards.
-class TempFolder {
+/// A folder of its own for each test.
+class TempFolder : public qmv::testing::TempFolder {
  public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            ("qmv_xlsx_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::string write(const std::string& name, const std::string& content) const {
-    std::ofstream(file(name), std::ios::binary) << content;
-    return file(name);
-  }
-  std::size_t count() const {
-    return static_cast<std::size_t>(
-        std::distance(fs::directory_iterator(path_), fs::directory_iterator()));
-  }
-
- private:
-  fs::path path_;
+  TempFolder() : qmv::testing::TempFolder("qmv_xlsx_") {}
 };
 
 /// The Debian interpreter, which has python3-openpyxl (another python3 may come first on
