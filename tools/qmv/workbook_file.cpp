@@ -47,12 +47,11 @@ std::size_t chosenSheet(const xlsx::Workbook& book, const ApplyRequest& request)
   return *found;
 }
 
-// The areas of the selection holding `ref`: the run visits a cell once per area that
-// holds it, as the host enumerates overlapping areas.
-int visitsOf(const std::optional<std::vector<AreaRef>>& areas, CellRef ref) {
-  if (!areas) return 1;
-  return static_cast<int>(std::count_if(areas->begin(), areas->end(),
-                                        [&](const AreaRef& area) { return area.contains(ref); }));
+// True when the selection holds `ref`. A cell in two overlapping areas is still one cell of
+// the selection's constants and is visited once.
+bool selects(const std::optional<std::vector<AreaRef>>& areas, CellRef ref) {
+  return !areas || std::any_of(areas->begin(), areas->end(),
+                               [&](const AreaRef& area) { return area.contains(ref); });
 }
 
 // A cell as the in-memory workbook holds it: a formula keeps its cached value.
@@ -92,18 +91,13 @@ Counts applyCharacters(const xlsx::Workbook& book, std::size_t sheet, const Appl
     if (cell.formula) return std::nullopt;
     const Value before = book.valueOf(cell);
     if (isEmpty(before)) return std::nullopt;
-    const int visits = visitsOf(plan.range, cell.ref);
-    if (visits == 0) return std::nullopt;
-    counts.visited += visits;
-    Value value = before;
-    for (int i = 0; i < visits; ++i) {
-      auto next = rewrittenValue(rule, value);
-      if (!next) break;
-      value = std::move(*next);
-    }
-    if (value == before) return std::nullopt;
+    if (!selects(plan.range, cell.ref)) return std::nullopt;
+    ++counts.visited;
+    const std::optional<Value> value = rewrittenValue(rule, before);
+    if (!value) return std::nullopt;
+    if (*value == before) return std::nullopt;
     ++counts.changed;
-    return xlsx::cellXml(cell.ref, cell.style, value);
+    return xlsx::cellXml(cell.ref, cell.style, *value);
   };
   book.save(target, {{sheet, editor}});
   return counts;

@@ -78,8 +78,9 @@ std::string escapeStringText(std::u16string_view text) {
       plain += text[++i];
       continue;
     }
-    // Tab and line feed travel as they are; a carriage return would be read back as a line
-    // feed, and the other control characters are not allowed in XML.
+    // Tab and line feed travel as they are; a carriage return is escaped, as are the
+    // characters XML cannot carry and the lead underscore of a literal _xHHHH_ ([MS-OI29500]
+    // 2.1.1747, ST_Xstring).
     const bool control = (c < 0x20 && c != u'\t' && c != u'\n') || c == 0xFFFE || c == 0xFFFF;
     if (control || high || low || escapedAt(text, i)) {
       flushPlain();
@@ -119,6 +120,8 @@ std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& val
   if (const auto* number = std::get_if<double>(&value)) {
     return out + "><v>" + numberXml(*number) + "</v></c>";
   }
+  // A date goes in as its serial number in the cell's own format: the date cell type t="d"
+  // is only read from Office 2010 on (Open XML SDK, CellValues enumeration).
   if (const auto* date = std::get_if<DateTime>(&value)) {
     return out + "><v>" + numberXml(date->serial) + "</v></c>";
   }
@@ -128,6 +131,8 @@ std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& val
   if (const auto* error = std::get_if<CellError>(&value)) {
     return out + " t=\"e\"><v>" + xmlEscape(toUtf8(errorText(*error))) + "</v></c>";
   }
+  // An inline string keeps the shared strings part as it was ([MS-OI29500] 2.1.660: a
+  // spreadsheet application may use inline strings to bypass the shared string table).
   const std::u16string& text = std::get<std::u16string>(value);
   const bool edgeSpace =
       !text.empty() && (text.front() == u' ' || text.back() == u' ' || text.front() == u'\t' ||

@@ -85,6 +85,8 @@ class SheetStream : public XmlHandler {
   void start(std::string_view name, const XmlAttributes& attributes) override {
     if (name == "sheetData") {
       inSheetData_ = true;
+    } else if (name == "sheetProtection" && !inSheetData_) {
+      refuseProtected(attributes);
     } else if (!inSheetData_) {
       return;
     } else if (name == "row") {
@@ -140,6 +142,17 @@ class SheetStream : public XmlHandler {
     });
     parser.feed({}, true);
     parser_ = nullptr;
+  }
+
+  // Excel refuses to change the cells of a protected sheet; so does qmv, rather than
+  // write past the protection.
+  void refuseProtected(const XmlAttributes& attributes) const {
+    const char* on = attributes.find("sheet");
+    if (on == nullptr) return;
+    const std::string_view value(on);
+    if (value == "1" || value == "true") {
+      throw XlsxError(where_ + " is protected; unprotect it in Excel first");
+    }
   }
 
   [[noreturn]] void outside(std::string_view reference) const {

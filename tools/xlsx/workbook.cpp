@@ -330,6 +330,8 @@ Value Workbook::valueOf(const SheetCell& cell) const {
     throw XlsxError("cell " + cellReference(cell.ref) + ": \"" + std::string(cell.raw) +
                     "\" is not a number");
   }
+  // Range.Value reports a number in a date format as a Date (Range.Value2 property (Excel):
+  // only Value2 does without the Date type).
   if (cell.style && *cell.style < dateStyles_.size() && dateStyles_[*cell.style]) {
     return DateTime{number};
   }

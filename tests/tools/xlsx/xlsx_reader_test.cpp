@@ -178,6 +178,10 @@ TEST(XlsxReader, RefusesHostileAndForeignFilesWithOneLine) {
        "parts = [[n, b.replace(b'r=\"B1\"', b'r=\"XFE1\"') if n == "
        "'xl/worksheets/sheet1.xml' else b] for n, b in parts]",
        "", "xlsx", "outside the sheet"},
+      {"a protected sheet",
+       "parts = [[n, b.replace(b'</sheetData>', b'</sheetData><sheetProtection sheet=\"1\" "
+       "objects=\"1\"/>') if n == 'xl/worksheets/sheet1.xml' else b] for n, b in parts]",
+       "", "xlsx", "is protected"},
       {"a missing shared string",
        "parts = [[n, b.replace(b'<v>4</v>', b'<v>999</v>') if n == "
        "'xl/worksheets/sheet1.xml' else b] for n, b in parts]",
