@@ -10,7 +10,7 @@ namespace {
 
 // One column of every kind of value the removals meet.
 std::string buildMixedWorkbook(const TempFolder& folder) {
-  const std::string path = folder.file("mixed.xlsx");
+  std::string path = folder.file("mixed.xlsx");
   lxw_workbook* book = workbook_new(path.c_str());
   lxw_format* date = workbook_add_format(book);
   format_set_num_format(date, "m/d/yyyy h:mm");

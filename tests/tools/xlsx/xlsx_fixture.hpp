@@ -121,7 +121,7 @@ inline void alterPackage(const TempFolder& folder, const std::string& from, cons
 /// active one.
 inline std::string buildWorkbook(const TempFolder& folder, const std::string& name,
                                  const std::string& vbaProject = {}) {
-  const std::string path = folder.file(name);
+  std::string path = folder.file(name);
   lxw_workbook* book = workbook_new(path.c_str());
   lxw_format* bold = workbook_add_format(book);
   format_set_bold(bold);
