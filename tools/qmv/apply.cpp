@@ -14,6 +14,7 @@
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/sheet_csv.hpp"
 #include "tools/qmv/text_apply.hpp"
+#include "tools/qmv/workbook_file.hpp"
 #include "ui/progress_display.hpp"
 
 namespace qmv::cli {
@@ -438,13 +439,11 @@ ApplyPlan planApply(const ApplyRequest& request) {
   return plan;
 }
 
-// The options of the text path that the typed path does not take.
-void checkTypedOptions(const ApplyRequest& request) {
-  const auto refuse = [](bool given, const char* option) {
-    if (given)
-      throw UsageError(std::string(option) +
-                       ": --typed reads UTF-8 comma-separated "
-                       "files and runs one removal over a sheet; leave it out");
+// Refuses the options of the text path that a run over a sheet does not take; `why` says
+// what that run reads instead.
+void refuseTextOptions(const ApplyRequest& request, const std::string& why) {
+  const auto refuse = [&why](bool given, const char* option) {
+    if (given) throw UsageError(std::string(option) + ": " + why + "; leave it out");
   };
   refuse(request.delimiter || request.tabs, "-d/-t");
   refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom");
@@ -458,15 +457,36 @@ void checkTypedOptions(const ApplyRequest& request) {
 }
 
 int runApply(const ApplyRequest& request, ApplyStreams& streams) {
-  if (!request.typed) return runTextApply(request, streams);
   std::ostream& err = streams.err;
+  const FileKind kind = fileKindOf(request.file);
+  if (kind == FileKind::Refused) {
+    err << "qmv apply: " << refusalOf(request.file) << '\n';
+    return 1;
+  }
+  if (request.sheet && kind != FileKind::Workbook) {
+    err << "qmv apply: --sheet: " << request.file << " is CSV, which has one sheet\n";
+    return 2;
+  }
+  if (kind == FileKind::Csv && !request.typed) return runTextApply(request, streams);
+
   ApplyPlan plan;
   try {
-    checkTypedOptions(request);
+    refuseTextOptions(request, kind == FileKind::Workbook
+                                   ? "a workbook's cells are read as Excel stores them, one "
+                                     "removal at a time"
+                                   : "--typed reads UTF-8 comma-separated files and runs one "
+                                     "removal over a sheet");
     plan = planApply(request);
   } catch (const UsageError& e) {
     err << "qmv apply: " << e.what() << '\n';
     return 2;
+  }
+  if (kind == FileKind::Workbook) {
+    return runApplyWorkbook(
+        request, plan, streams,
+        [&](const std::shared_ptr<memory::MemoryApplication>& book, const std::u16string& range) {
+          return runRemovalOn(book, plan, range, streams).refused;
+        });
   }
 
   auto app = std::make_shared<memory::MemoryApplication>();

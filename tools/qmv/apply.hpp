@@ -29,6 +29,7 @@ struct ApplyRequest {
   std::string operation;
   std::string file;
   std::optional<std::string> range;
+  std::optional<std::string> sheet;  ///< workbooks only
   std::optional<std::string> start;
   std::optional<std::string> count;
   std::optional<std::string> chars;

@@ -21,7 +21,7 @@ Strings are in double quotes with \" \\ \t \n \r and \uXXXX. A VALUE is "text", 
 TRUE, FALSE, empty, date:2007-01-02[T15:04:05], error:#N/A or formula "=A1+1" VALUE.
 
 Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL VALUE...
-        fill CELL RRGGBB|none | hide-row N | select REF | load FILE.csv | save FILE.csv
+        fill CELL RRGGBB|none | hide-row N | select REF | load FILE | save FILE
         addin-item "NAME" [TRUE|FALSE] | connect | disconnect
 User:   click TAG | key ^z | host-undo
         while a form is shown: type CONTROL "TEXT" | paste CONTROL "TEXT" | clear CONTROL
@@ -37,7 +37,8 @@ Checks: expect CELL VALUE | expect column CELL VALUE... | expect fill CELL RRGGB
         expect host onundo "TEXT" "MACRO"|none | expect host onkey "KEY" "MACRO"|none
         expect bar "NAME" present|absent | expect popup "CAPTION" count N
         expect addin "NAME" installed VALUE | expect browsed "ADDRESS" | print REF
-load and save find relative paths beside the script.
+load and save find relative paths beside the script. FILE is CSV, or an .xlsx/.xlsm
+workbook: load reads its active sheet, save writes that workbook with the changed cells.
 
 Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.)";
 
@@ -114,17 +115,22 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   app.require_subcommand(0, 1);
 
   ApplyRequest request;
-  std::string range, start, count, chars, separator, occurrence, output;
+  std::string range, start, count, chars, separator, occurrence, output, sheet;
   std::string columns, delimiter, encoding, outputEncoding, bom, limit;
-  CLI::App* apply = app.add_subcommand(
-      "apply", "Run a removal (or a comma list of them, in order) over a CSV file");
+  CLI::App* apply = app.add_subcommand("apply",
+                                       "Run a removal (or a comma list of them, in order) over a "
+                                       "CSV file or an .xlsx/.xlsm workbook");
   apply->footer(operationsHelp());
   apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
       ->required();
-  apply->add_option("FILE", request.file, "CSV file (RFC 4180), or - for standard input")
+  apply
+      ->add_option("FILE", request.file,
+                   "CSV file (RFC 4180), - for standard input, or a workbook (.xlsx, .xlsm)")
       ->required();
   auto* rangeOption = apply->add_option(
       "--range", range, "Cells to work on, like B2:B6 or B:B (default: every field)");
+  auto* sheetOption = apply->add_option(
+      "--sheet", sheet, "Workbook only: the sheet to work on (default: the active sheet)");
   auto* startOption = apply->add_option("--start", start, "Start position N, 1 to 32767");
   auto* countOption = apply->add_option("--count", count, "Number of characters X, 0 to 32767");
   auto* charsOption = apply->add_option("--chars", chars, "Characters to remove (RUDC)");
@@ -205,6 +211,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       request.outputEncoding = given(outputEncodingOption, outputEncoding);
       request.bom = given(bomOption, bom);
       request.limit = given(limitOption, limit);
+      request.sheet = given(sheetOption, sheet);
       ApplyStreams streams{out, err, errIsTerminal, std::move(finish)};
       return runApply(request, streams);
     }
