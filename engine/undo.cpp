@@ -18,12 +18,16 @@ constexpr std::size_t kLargestChunkUnits = std::size_t{1} << 20;
 
 // The rows of `area` that hold the entries [first, end) of a block, whose cells lie in
 // `area` in row-major order.
-AreaRef visitedPart(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block) {
+AreaRef visitedPart(const UndoSnapshot::Block& block) {
   AreaRef part = block.area;
-  part.first.row = snapshot.cell(block.first).row;
-  part.last.row = snapshot.cell(block.end - 1).row;
+  part.first.row = block.topRow;
+  part.last.row = block.bottomRow;
   return part;
 }
+
+constexpr uint32_t kFillSet = 1u << 31;
+constexpr uint32_t kFontColorSet = 1u << 30;
+constexpr uint32_t kFormatIdMask = kFontColorSet - 1;
 
 const CellContent& contentAt(const CellBlock& cells, CellRef cell) {
   return cells.at(cell.row - cells.area.first.row, cell.column - cells.area.first.column);
@@ -91,7 +95,7 @@ uint64_t UndoSnapshot::textHash(std::u16string_view text) {
 }
 
 void UndoSnapshot::beginBlock(const AreaRef& area) {
-  blocks_.push_back(Block{area, entries_.size(), entries_.size(), false});
+  blocks_.push_back(Block{area, entries_.size(), entries_.size(), false, 0, 0});
 }
 
 std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
@@ -121,7 +125,15 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
     p.beforePayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
   }
   if (blocks_.empty()) beginBlock(AreaRef{cell, cell});
-  blocks_.back().end = entries_.size();
+  Block& block = blocks_.back();
+  if (block.first == block.end) {
+    block.topRow = cell.row;
+    block.bottomRow = cell.row;
+  } else {
+    block.topRow = std::min(block.topRow, cell.row);
+    block.bottomRow = std::max(block.bottomRow, cell.row);
+  }
+  block.end = entries_.size();
   return entries_.size() - 1;
 }
 
@@ -162,6 +174,35 @@ void UndoSnapshot::noteResult(std::size_t index, const CellContent& after) {
   } else {
     p.after = Kind::Empty;
   }
+}
+
+void UndoSnapshot::recordFormats(std::size_t index, const CellFormats& formats) {
+  auto [id, added] = numberFormatIds_.try_emplace(formats.numberFormat,
+                                                  static_cast<uint32_t>(numberFormats_.size()));
+  if (added) numberFormats_.push_back(formats.numberFormat);
+  PackedFormats& p = formats_.emplace_back();
+  p.index = static_cast<uint32_t>(index);
+  p.numberFormat = id->second & kFormatIdMask;
+  if (formats.fill) {
+    p.numberFormat |= kFillSet;
+    p.fill = *formats.fill;
+  }
+  if (formats.fontColor) {
+    p.numberFormat |= kFontColorSet;
+    p.fontColor = *formats.fontColor;
+  }
+}
+
+std::optional<CellFormats> UndoSnapshot::formats(std::size_t index) const {
+  const auto it = std::lower_bound(
+      formats_.begin(), formats_.end(), index,
+      [](const PackedFormats& p, std::size_t wanted) { return p.index < wanted; });
+  if (it == formats_.end() || it->index != index) return std::nullopt;
+  CellFormats formats;
+  formats.numberFormat = numberFormats_[it->numberFormat & kFormatIdMask];
+  if (it->numberFormat & kFillSet) formats.fill = it->fill;
+  if (it->numberFormat & kFontColorSet) formats.fontColor = it->fontColor;
+  return formats;
 }
 
 CellRef UndoSnapshot::cell(std::size_t index) const {
@@ -249,15 +290,21 @@ std::size_t UndoSnapshot::entryBytes() const {
   // A deque keeps its elements in 512-byte nodes reached through a map of pointers.
   constexpr std::size_t kPerNode = 512 / sizeof(Packed);
   const std::size_t nodes = entries_.size() / kPerNode + 1;
-  return nodes * 512 + nodes * sizeof(void*) + blocks_.capacity() * sizeof(Block) +
-         sizeof(UndoSnapshot);
+  const std::size_t formatNodes = formats_.empty() ? 0 : formats_.size() / kPerNode + 1;
+  return nodes * 512 + nodes * sizeof(void*) + formatNodes * (512 + sizeof(void*)) +
+         blocks_.capacity() * sizeof(Block) + sizeof(UndoSnapshot);
 }
 
 std::size_t UndoSnapshot::textBytes() const {
   std::size_t units = 0;
   for (std::size_t size : chunkSizes_) units += size;
+  std::size_t formatTexts = numberFormats_.capacity() * sizeof(std::u16string);
+  for (const std::u16string& format : numberFormats_) {
+    // Each distinct format is held twice: in the list and as the key of its position.
+    formatTexts += 2 * (format.capacity() + 1) * sizeof(char16_t) + 4 * sizeof(void*);
+  }
   return units * sizeof(char16_t) + chunks_.capacity() * sizeof(void*) +
-         chunkSizes_.capacity() * sizeof(std::size_t);
+         chunkSizes_.capacity() * sizeof(std::size_t) + formatTexts;
 }
 
 // --- Recording ----------------------------------------------------------------------------
@@ -277,6 +324,18 @@ std::size_t RecordUndoEntry(UndoSnapshot& snapshot, CellRef cell, const CellCont
   return snapshot.record(cell, previous);
 }
 
+std::size_t RecordClearedCell(UndoSnapshot& snapshot, CellRef cell, const CellContent& previous,
+                              const std::optional<CellFormats>& formats) {
+  const std::size_t index = snapshot.record(cell, previous);
+  if (formats) snapshot.recordFormats(index, *formats);
+  return index;
+}
+
+void markCleared(UndoSnapshot& snapshot, std::size_t index) {
+  snapshot.markWritten(index);
+  snapshot.noteResult(index, CellContent{});
+}
+
 void captureRunResults(UndoSnapshot& snapshot) noexcept {
   if (!snapshot.worksheet) return;
   // One block read into again and again: its texts keep their storage.
@@ -284,7 +343,7 @@ void captureRunResults(UndoSnapshot& snapshot) noexcept {
   for (const auto& block : snapshot.blocks()) {
     if (!block.anyWritten || block.first == block.end) continue;
     tolerant([&] {
-      snapshot.worksheet->range(formatAddress(visitedPart(snapshot, block)))->readBlockInto(cells);
+      snapshot.worksheet->range(formatAddress(visitedPart(block)))->readBlockInto(cells);
       for (std::size_t i = block.first; i < block.end; ++i) {
         if (!snapshot.written(i)) continue;
         const CellRef cell = snapshot.cell(i);
@@ -305,19 +364,26 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
   Worksheet& sheet = *snapshot.worksheet;
   for (const auto& block : snapshot.blocks()) {
     if (block.first == block.end) continue;
-    const AreaRef part = visitedPart(snapshot, block);
+    const AreaRef part = visitedPart(block);
     const RangePtr range = sheet.range(formatAddress(part));
     const CellBlock cells = range->readBlock();
     for (std::size_t i = block.first; i < block.end; ++i) {
       const CellRef cell = snapshot.cell(i);
       const CellContent& current = contentAt(cells, cell);
-      if (snapshot.holdsPrevious(i, current)) continue;
-      if (!snapshot.holdsRunResult(i, current)) {
+      const std::optional<CellFormats> formats =
+          snapshot.written(i) ? snapshot.formats(i) : std::nullopt;
+      const bool wasBlank = isEmpty(current.value) && !current.isFormula();
+      if (snapshot.holdsPrevious(i, current)) {
+        // A cleared cell that was blank before still has its formats to get back.
+        if (!formats || !wasBlank) continue;
+      } else if (!snapshot.holdsRunResult(i, current)) {
         ++kept;
         continue;
       }
-      range->cell(cell.row - part.first.row + 1, cell.column - part.first.column + 1)
-          ->setContent(snapshot.previous(i));
+      const RangePtr target =
+          range->cell(cell.row - part.first.row + 1, cell.column - part.first.column + 1);
+      target->setContent(snapshot.previous(i));
+      if (formats) target->setFormats(*formats);
     }
   }
   return kept;

@@ -1,16 +1,20 @@
-// Undo of the last character run: an in-memory record of the cells a run visited, what
+// Undo of the last run: an in-memory record of the cells a run visited or cleared, what
 // each held before and what the run left in it.
 //
-// The record is compact (a fixed 32 bytes per visited cell plus the old texts), grows with
-// the cells actually visited, and restores each cell's exact content (a text "007" stays
-// a text). A cell that was changed after the run is never overwritten.
+// The record is compact (a fixed 32 bytes per visited cell plus the old texts, and for a
+// cleared cell its formats in 16 bytes more, with each distinct number format kept once),
+// grows with the cells actually visited, and restores each cell's exact content (a text
+// "007" stays a text) and recorded formats. A cell that was changed after the run is
+// never overwritten.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/address.hpp"
@@ -34,7 +38,7 @@ struct UndoEntry {
   CellContent formula;     ///< the content before the run, with its type
 };
 
-/// The record of the last character run.
+/// The record of the last run.
 struct UndoSnapshot {
   /// The workbook and sheet that were active when the run started.
   WorkbookPtr workbook;
@@ -61,6 +65,11 @@ struct UndoSnapshot {
   bool written(std::size_t index) const { return entries_[index].after != Kind::Same; }
   /// Records what the run left in cell `index`.
   void noteResult(std::size_t index, const CellContent& after);
+  /// Records the formats cell `index` had before the run, for undo to put back. Call in
+  /// ascending order of `index`, at most once per entry.
+  void recordFormats(std::size_t index, const CellFormats& formats);
+  /// The formats recorded for cell `index`; none when none were recorded.
+  std::optional<CellFormats> formats(std::size_t index) const;
 
   /// True when `current` is exactly what the cell held before the run.
   bool holdsPrevious(std::size_t index, const CellContent& current) const;
@@ -74,6 +83,8 @@ struct UndoSnapshot {
     std::size_t first = 0;
     std::size_t end = 0;
     bool anyWritten = false;
+    int64_t topRow = 0;     ///< the highest row of its entries (they may come in any order)
+    int64_t bottomRow = 0;  ///< the lowest
   };
   const std::vector<Block>& blocks() const { return blocks_; }
 
@@ -94,12 +105,23 @@ struct UndoSnapshot {
     uint64_t afterPayload = 0;   ///< number bits, Boolean, error code, or text hash
   };
   static_assert(sizeof(Packed) == 32);
+  struct PackedFormats {
+    uint32_t index = 0;         ///< the entry
+    uint32_t numberFormat = 0;  ///< position in numberFormats_
+    uint32_t fill = 0;
+    uint32_t fontColor = 0;
+    // Whether fill and font colour are set rides in the top bits of numberFormat.
+  };
+  static_assert(sizeof(PackedFormats) == 16);
 
   uint64_t storeText(const std::u16string& text);
   std::u16string_view storedText(uint64_t location, uint32_t length) const;
   static uint64_t textHash(std::u16string_view text);
 
   std::deque<Packed> entries_;
+  std::deque<PackedFormats> formats_;
+  std::vector<std::u16string> numberFormats_;
+  std::unordered_map<std::u16string, uint32_t> numberFormatIds_;
   std::vector<Block> blocks_;
   std::vector<std::unique_ptr<char16_t[]>> chunks_;
   std::vector<std::size_t> chunkSizes_;
@@ -113,6 +135,13 @@ UndoSnapshot& BeginUndoSnapshot(RemovalSession& session);
 
 /// Records the next visited cell with its content before the change; returns its index.
 std::size_t RecordUndoEntry(UndoSnapshot& snapshot, CellRef cell, const CellContent& previous);
+
+/// Records a cell that a value run is about to clear: its content and, when `formats`
+/// holds them, its formats. Returns its index; markCleared after the clear succeeded.
+std::size_t RecordClearedCell(UndoSnapshot& snapshot, CellRef cell, const CellContent& previous,
+                              const std::optional<CellFormats>& formats);
+/// Notes that cell `index` was cleared: it now holds nothing.
+void markCleared(UndoSnapshot& snapshot, std::size_t index);
 
 /// Reads back, block by block, what the run left in the cells it rewrote (tolerant: a
 /// block that cannot be read keeps its cells unconfirmed, and undo then restores them as

@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
 #include "engine/host_run_state.hpp"
+#include "engine/undo.hpp"
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
@@ -59,6 +62,25 @@ bool hasText(const Value& value, const HostLocale& locale) {
 
 bool isError(const Value& value) { return std::holds_alternative<CellError>(value); }
 
+/// The key a value is compared by in process: its text folded to one letter case. None
+/// for an error value (it repeats no other cell) and for the empty text (nothing to
+/// compare). `limit` cuts nothing: a longer text has no key at all.
+std::optional<std::u16string> valueKey(const Value& value, const HostLocale& locale,
+                                       std::size_t limit) {
+  std::u16string scratch;
+  const std::u16string* text = nullptr;
+  if (const auto* own = std::get_if<std::u16string>(&value)) {
+    text = own;
+  } else {
+    std::optional<std::u16string> converted = cellText(value, locale);
+    if (!converted) return std::nullopt;
+    scratch = std::move(*converted);
+    text = &scratch;
+  }
+  if (text->empty() || text->size() > limit) return std::nullopt;
+  return foldCase(*text);
+}
+
 /// Values of the comparison column, read from the host a block of rows at a time into
 /// one block, whose texts keep their storage from block to block. The walks clear only
 /// the cell they stand on, so a block read ahead stays true.
@@ -66,15 +88,16 @@ class ColumnValues {
  public:
   ColumnValues(Range& column, int64_t rows) : column_(column), rows_(rows) {}
 
-  /// The value of `row` (1-based); null when the host cannot give it. Valid until the
+  /// The content of `row` (1-based); null when the host cannot give it. Valid until the
   /// next call.
-  const Value* at(int64_t row) {
+  const CellContent* at(int64_t row) {
     const int64_t first = (row - 1) / kBlockRows * kBlockRows + 1;
     if (first != blockFirst_) load(first);
-    if (blockValid_) return &block_.at(row - first, 0).value;
-    std::optional<Value> single = tolerantGet([&] { return column_.cell(row, 1)->value(); });
-    if (!single) return nullptr;
-    single_ = std::move(*single);
+    if (blockValid_) return &block_.at(row - first, 0);
+    std::optional<CellBlock> single =
+        tolerantGet([&] { return column_.cell(row, 1)->readBlock(); });
+    if (!single || single->cells.size() != 1) return nullptr;
+    single_ = std::move(single->cells[0]);
     return &single_;
   }
 
@@ -104,7 +127,7 @@ class ColumnValues {
   int64_t blockFirst_ = 0;
   CellBlock block_;
   bool blockValid_ = false;
-  Value single_;
+  CellContent single_;
 };
 
 /// Whether each row of a column is hidden, as far as the host tells.
@@ -137,15 +160,28 @@ std::vector<RowState> rowStates(Range& column, int64_t rows) {
   return states;
 }
 
-/// One run of a mode over the working range, with its step counter and progress display.
+/// Counts of the values of a list, by key.
+using KeyCounts = std::unordered_map<std::u16string, int64_t>;
+
+/// One cell of a list of several areas: where it is and what it held.
+struct ListCell {
+  CellRef cell;
+  CellContent content;
+  bool cleared = false;
+};
+
+/// One run of a mode over the working range, with its step counter, progress display and
+/// the undo record of the cells it clears.
 class DuplicateRun {
  public:
-  DuplicateRun(Application& app, RunObserver& observer, const RunDuties& duties, double max)
+  DuplicateRun(Application& app, RunObserver& observer, const RunDuties& duties, double max,
+               UndoSnapshot* snapshot)
       : app_(app),
         observer_(observer),
         duties_(duties),
         locale_(tolerantGet([&] { return app.locale(); }).value_or(HostLocale{})),
-        max_(static_cast<float>(max)) {}
+        max_(static_cast<float>(max)),
+        snapshot_(snapshot) {}
 
   void setMax(double max) {
     max_ = static_cast<float>(max);
@@ -162,6 +198,10 @@ class DuplicateRun {
     tolerant([&] { column_ = work_->column(1); });
     if (!column_) return;
     rows_ = tolerantGet([&] { return work_->rowsCount(); }).value_or(0);
+    top_ = tolerantGet([&] { return column_->topLeft(); });
+    if (top_ && snapshot_ != nullptr && rows_ > 0) {
+      snapshot_->beginBlock(AreaRef{*top_, {top_->row + rows_ - 1, top_->column}});
+    }
   }
 
   /// Clears every occurrence of every value that occurs more than once.
@@ -173,19 +213,19 @@ class DuplicateRun {
     // Bottom up: the count shrinks with every cell cleared, so the top-most occurrence of
     // each repeated value stays for the second pass.
     for (int64_t r = rows_; r >= 1; --r) {
-      const Value* value = values.at(r);
-      const std::u16string* text = criterion(value);
+      const CellContent* content = values.at(r);
+      const std::u16string* text = criterion(content);
       if (text && !text->empty()) {
         const std::optional<double> count =
             tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
         if (count && *count > 1) {
           removed.push_back(*text);
-          clearRow(r);
+          clearRow(r, *content);
         }
       }
       // Every cell that COUNTA counted is a step, also one without a usable criterion (an
       // error value, an over-long text), so the bar still stands at half after this pass.
-      if (text ? !text->empty() : value != nullptr && !isEmpty(*value)) ++step_;
+      if (text ? !text->empty() : content != nullptr && !isEmpty(content->value)) ++step_;
       if (progressStep()) return;
     }
     // Top down: the n-th step clears the occurrence left of the n-th removed value.
@@ -201,24 +241,35 @@ class DuplicateRun {
     }
   }
 
-  /// Clears the cells of the rows that the host's unique filter hides as repeats.
+  /// Clears every cell whose value repeats an earlier value of the working range. The
+  /// host's unique filter is applied and removed as before, but the repeats are decided
+  /// from the values read here: a row the user had hidden is no repeat for being hidden,
+  /// and a repeat in it is cleared all the same. Rows the user had hidden stay hidden.
   void keepOne() {
     if (!column_) return;
-    // Rows hidden before the filter are the user's, not repeats.
     const std::vector<RowState> before = rowStates(*column_, rows_);
     tolerant([&] { work_->advancedFilterUniqueInPlace(); });
-    const std::vector<RowState> after = rowStates(*column_, rows_);
+    // The wizard also clears the blank cells of the rows the filter hid.
+    const std::vector<RowState> after =
+        duties_.clearEmptyHiddenCells ? rowStates(*column_, rows_) : std::vector<RowState>{};
     ColumnValues values(*column_, rows_);
+    std::unordered_set<std::u16string> seen;
     for (int64_t r = 1; r <= rows_; ++r) {
       const auto i = static_cast<std::size_t>(r - 1);
-      if (after[i] == RowState::Hidden && before[i] == RowState::Visible &&
-          keepOneClears(values.at(r))) {
-        clearRow(r);
+      const CellContent* content = values.at(r);
+      if (content != nullptr) {
+        const std::optional<std::u16string> key = valueKey(content->value, locale_, SIZE_MAX);
+        const bool repeat = key && !seen.insert(*key).second;
+        const bool hiddenBlank = !after.empty() && after[i] == RowState::Hidden &&
+                                 before[i] == RowState::Visible && !isError(content->value) &&
+                                 !hasText(content->value, locale_);
+        if (repeat || hiddenBlank) clearRow(r, *content);
       }
       ++step_;
       if (progressStep()) break;
     }
     tolerantRetry([&] { app_.activeSheet()->showAllData(); });
+    hideAgain(before);
   }
 
   /// Clears every value that occurs exactly once.
@@ -226,40 +277,146 @@ class DuplicateRun {
     if (!column_) return;
     ColumnValues values(*column_, rows_);
     for (int64_t r = rows_; r >= 1; --r) {
-      const std::u16string* text = criterion(values.at(r));
+      const CellContent* content = values.at(r);
+      const std::u16string* text = criterion(content);
       if (text && !text->empty()) {
         const std::optional<double> count =
             tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
-        if (count && *count == 1) clearRow(r);
+        if (count && *count == 1) clearRow(r, *content);
       }
       ++step_;
       if (progressStep()) return;
     }
   }
 
+  /// A mode over the cells of several areas of one column, taken as one list (every row
+  /// once, top to bottom) and compared in process, since the host's counting and search
+  /// work on one area. Clears what the mode clears on a single area holding the list.
+  void list(ValueMode mode, Range& selection, double nonEmpty) {
+    std::vector<ListCell> cells = readList(selection);
+    KeyCounts counts;
+    std::vector<std::optional<std::u16string>> keys;
+    keys.reserve(cells.size());
+    for (const ListCell& c : cells) {
+      keys.push_back(valueKey(c.content.value, locale_, kMaxCriterionChars));
+      if (keys.back()) ++counts[*keys.back()];
+    }
+    const auto step = [&](ListCell& c, bool clear) {
+      if (clear) clearListCell(c);
+      ++step_;
+      return progressStep();
+    };
+    switch (mode) {
+      case ValueMode::AllRepeated: {
+        setMax(2 * nonEmpty);
+        for (std::size_t i = cells.size(); i-- > 0;) {
+          // The lower occurrences first, as on one area; the top-most one in the second pass.
+          const bool clear = keys[i] && counts[*keys[i]]-- > 1;
+          if (!keys[i] && isEmpty(cells[i].content.value)) continue;
+          if (step(cells[i], clear)) return;
+        }
+        KeyCounts repeated;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          if (cells[i].cleared && keys[i]) repeated[*keys[i]] = 1;
+        }
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          const bool clear = keys[i] && !cells[i].cleared && repeated.contains(*keys[i]);
+          if (step(cells[i], clear)) return;
+        }
+        break;
+      }
+      case ValueMode::AllUnique:
+        for (std::size_t i = cells.size(); i-- > 0;) {
+          if (step(cells[i], keys[i] && counts[*keys[i]] == 1)) return;
+        }
+        break;
+      case ValueMode::KeepFirst: {
+        std::unordered_set<std::u16string> seen;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          if (step(cells[i], keys[i] && !seen.insert(*keys[i]).second)) return;
+        }
+        break;
+      }
+    }
+  }
+
  private:
-  const std::u16string* criterion(const Value* value) {
-    return value == nullptr ? nullptr : criterionText(*value, locale_, scratch_);
+  const std::u16string* criterion(const CellContent* content) {
+    return content == nullptr ? nullptr : criterionText(content->value, locale_, scratch_);
   }
 
-  /// Whether keep one clears a cell of a hidden row: one with text, or in the wizard any
-  /// cell. An error value is never taken for a repeat of another cell's text.
-  bool keepOneClears(const Value* value) const {
-    if (value == nullptr || isError(*value)) return false;
-    if (duties_.clearEmptyHiddenCells) return true;
-    return hasText(*value, locale_);
-  }
-
-  void clearRow(int64_t row) {
-    tolerant([&] { work_->cell(row, 1)->clear(); });
+  /// Clears the cell in `row` of the working range, recording it for undo first.
+  void clearRow(int64_t row, const CellContent& before) {
+    const RangePtr cell = tolerantGet([&] { return work_->cell(row, 1); }).value_or(nullptr);
+    if (!cell) return;
+    clearRecorded(*cell, top_ ? std::optional<CellRef>(CellRef{top_->row + row - 1, top_->column})
+                              : std::nullopt,
+                  before);
   }
 
   /// Clears a cell the search found, unless it holds an error value: the search may
   /// match an error's display text, which is not the value searched for.
   void clearFound(Range& found) {
-    const std::optional<Value> value = tolerantGet([&] { return found.value(); });
-    if (!value || isError(*value)) return;
-    tolerant([&] { found.clear(); });
+    const std::optional<CellBlock> read = tolerantGet([&] { return found.readBlock(); });
+    if (!read || read->cells.size() != 1 || isError(read->cells[0].value)) return;
+    clearRecorded(found, read->area.first, read->cells[0]);
+  }
+
+  void clearListCell(ListCell& c) {
+    const RangePtr cell =
+        tolerantGet([&] { return sheet_->range(formatAddress(c.cell)); }).value_or(nullptr);
+    if (!cell) return;
+    c.cleared = clearRecorded(*cell, c.cell, c.content);
+  }
+
+  /// The full clear of one cell, recorded for undo (content and formats) when its place
+  /// is known. True when the host cleared it.
+  bool clearRecorded(Range& cell, std::optional<CellRef> at, const CellContent& before) {
+    std::optional<std::size_t> index;
+    if (at && snapshot_ != nullptr) {
+      const std::optional<CellFormats> formats = tolerantGet([&] { return cell.formats(); });
+      index = RecordClearedCell(*snapshot_, *at, before, formats);
+    }
+    const bool cleared = tolerant([&] { cell.clear(); });
+    if (cleared && index) markCleared(*snapshot_, *index);
+    return cleared;
+  }
+
+  /// The cells of the working range's areas, every row once, top to bottom.
+  std::vector<ListCell> readList(Range& selection) {
+    std::vector<ListCell> cells;
+    std::vector<AreaRef> areas = tolerantGet([&] { return work_->areaRefs(); }).value_or(std::vector<AreaRef>{});
+    sheet_ = tolerantGet([&] { return selection.worksheet(); }).value_or(nullptr);
+    if (!sheet_ || areas.empty()) return cells;
+    std::sort(areas.begin(), areas.end(),
+              [](const AreaRef& a, const AreaRef& b) { return a.first.row < b.first.row; });
+    if (snapshot_ != nullptr) {
+      snapshot_->beginBlock(
+          AreaRef{areas.front().first, {areas.back().last.row, areas.front().first.column}});
+    }
+    int64_t done = 0;  // the last row taken: areas may overlap
+    for (const AreaRef& area : areas) {
+      if (area.last.row <= done) continue;
+      const AreaRef rows{{std::max(area.first.row, done + 1), area.first.column}, area.last};
+      const std::optional<CellBlock> block =
+          tolerantGet([&] { return sheet_->range(formatAddress(rows))->readBlock(); });
+      if (!block || block->cells.size() != static_cast<std::size_t>(rows.rows())) continue;
+      for (int64_t r = 0; r < rows.rows(); ++r) {
+        cells.push_back(ListCell{{rows.first.row + r, rows.first.column}, block->at(r, 0)});
+      }
+      done = area.last.row;
+    }
+    return cells;
+  }
+
+  /// Hides again the rows that were hidden before the filter showed them.
+  void hideAgain(const std::vector<RowState>& before) {
+    for (int64_t r = 1; r <= rows_; ++r) {
+      if (before[static_cast<std::size_t>(r - 1)] != RowState::Hidden) continue;
+      const bool hidden = tolerantGet([&] { return column_->cell(r, 1)->entireRowHidden(); })
+                              .value_or(true);
+      if (!hidden) tolerant([&] { column_->cell(r, 1)->setEntireRowHidden(true); });
+    }
   }
 
   /// Yields once, shows the step (never above the maximum) and tells whether Stop was
@@ -275,12 +432,28 @@ class DuplicateRun {
   RunDuties duties_;
   HostLocale locale_;
   float max_;  ///< the progress maximum as last set
+  UndoSnapshot* snapshot_;
   std::u16string scratch_;
   RangePtr work_;
   RangePtr column_;
+  std::optional<CellRef> top_;
+  WorksheetPtr sheet_;
   int64_t rows_ = 0;
   int64_t step_ = 0;
 };
+
+/// The areas of a selection when they all lie in one and the same column; none otherwise
+/// (also when the host cannot tell).
+std::optional<std::vector<AreaRef>> singleColumnAreas(Range& selection) {
+  std::optional<std::vector<AreaRef>> areas = tolerantGet([&] { return selection.areaRefs(); });
+  if (!areas || areas->empty()) return std::nullopt;
+  for (const AreaRef& area : *areas) {
+    if (area.columns() != 1 || area.first.column != areas->front().first.column) {
+      return std::nullopt;
+    }
+  }
+  return areas;
+}
 
 /// The one implementation behind both entry points. `nonEmptyCount` is the caller's
 /// count when the caller prepared the host.
@@ -299,11 +472,13 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
       return;
     }
   }
-  // A selection that is not cells is no single column either.
+  // A selection that is not cells is no single column either; nor are areas side by side.
   const RangePtr selection = tolerantGet([&] { return app->selection(); }).value_or(nullptr);
   const std::optional<int64_t> columns =
       selection ? tolerantGet([&] { return selection->columnsCount(); }) : std::nullopt;
-  if (!columns || *columns != 1) {
+  const std::optional<std::vector<AreaRef>> areas =
+      selection ? singleColumnAreas(*selection) : std::nullopt;
+  if (!columns || *columns != 1 || !areas) {
     observer.message(kSingleColumnText);
     observer.finish();
     return;
@@ -322,23 +497,33 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
     }
   }
 
-  DuplicateRun run(*app, observer, duties, nonEmpty);
+  // The cleared cells are recorded for undo; this record replaces the previous run's.
+  BeginUndoSnapshot(session);
+  const std::shared_ptr<UndoSnapshot> snapshot = session.undoSnapshot;
+  DuplicateRun run(*app, observer, duties, nonEmpty, snapshot.get());
   if (duties.prepareHost) run.setMax(nonEmpty);
   run.formWorkingRange(*selection);
 
-  switch (mode) {
-    case ValueMode::AllRepeated:
-      run.allDuplicates(*selection, nonEmpty);
-      break;
-    case ValueMode::KeepFirst:
-      run.keepOne();
-      break;
-    case ValueMode::AllUnique:
-      run.uniqueValues();
-      break;
+  if (areas->size() > 1) {
+    run.list(mode, *selection, nonEmpty);
+  } else {
+    switch (mode) {
+      case ValueMode::AllRepeated:
+        run.allDuplicates(*selection, nonEmpty);
+        break;
+      case ValueMode::KeepFirst:
+        run.keepOne();
+        break;
+      case ValueMode::AllUnique:
+        run.uniqueValues();
+        break;
+    }
   }
 
-  if (duties.prepareHost) leaveHostRunState(*app);
+  if (duties.prepareHost) {
+    bindUndoCommands(session);
+    leaveHostRunState(*app);
+  }
   observer.finish();
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/address.hpp"
+#include "host/host_error.hpp"
 #include "host/locale.hpp"
 #include "host/value.hpp"
 
@@ -111,6 +112,16 @@ class Range {
   virtual RangePtr specialCells(int32_t type) = 0;
   /// Clears values and formats.
   virtual void clear() = 0;
+  /// Number format, fill colour and font colour of the first cell. Throws HostError when
+  /// the host cannot tell them (callers then keep no formats).
+  virtual CellFormats formats() {
+    throw HostError(host_errors::kRefused, "Formats are not available");
+  }
+  /// Gives every cell these formats.
+  virtual void setFormats(const CellFormats& formats) {
+    (void)formats;
+    throw HostError(host_errors::kRefused, "Formats are not available");
+  }
   /// Find with What = `what`, After = `after`, LookIn values, LookAt whole, by rows, next,
   /// case-insensitive. Matching is literal (no wildcards). Null when nothing is found.
   virtual RangePtr find(const std::u16string& what, Range& after) = 0;
@@ -119,6 +130,11 @@ class Range {
   virtual void advancedFilterUniqueInPlace() = 0;
   /// EntireRow.Hidden of the first row.
   virtual bool entireRowHidden() = 0;
+  /// Hides or shows the entire rows of the range. Throws HostError when the host cannot.
+  virtual void setEntireRowHidden(bool hidden) {
+    (void)hidden;
+    throw HostError(host_errors::kRefused, "Rows cannot be hidden");
+  }
 };
 
 /// A worksheet of a workbook.

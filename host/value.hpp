@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -37,6 +38,14 @@ struct CellContent {
   std::u16string formula;  ///< empty for a constant
   bool isFormula() const { return !formula.empty(); }
   friend bool operator==(const CellContent&, const CellContent&) = default;
+};
+
+/// The formats of a cell that a full clear removes and the add-in can put back.
+struct CellFormats {
+  std::u16string numberFormat = u"General";  ///< the format code, in the host's notation
+  std::optional<uint32_t> fill;              ///< RGB fill colour; none: no fill
+  std::optional<uint32_t> fontColor;         ///< RGB font colour; none: automatic
+  friend bool operator==(const CellFormats&, const CellFormats&) = default;
 };
 
 /// Maximum number of characters a cell holds.

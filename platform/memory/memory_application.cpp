@@ -348,6 +348,18 @@ class MemoryRange final : public Range {
     enter();
     for (const auto& a : areas_) sheet_->clearArea(a, true);
   }
+  CellFormats formats() override {
+    enter();
+    return sheet_->formats(areas_[0].first);
+  }
+  void setFormats(const CellFormats& formats) override {
+    enter();
+    for (const auto& a : areas_) {
+      for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+        for (int64_t c = a.first.column; c <= a.last.column; ++c) sheet_->setFormats({r, c}, formats);
+      }
+    }
+  }
   void setCellValue(int64_t row, int64_t column, const Value& value) override {
     enter();
     const CellRef at{areas_[0].first.row + row - 1, areas_[0].first.column + column - 1};
@@ -370,6 +382,12 @@ class MemoryRange final : public Range {
   bool entireRowHidden() override {
     enter();
     return sheet_->rowHidden(areas_[0].first.row);
+  }
+  void setEntireRowHidden(bool hidden) override {
+    enter();
+    for (const auto& a : areas_) {
+      for (int64_t r = a.first.row; r <= a.last.row; ++r) sheet_->setRowHidden(r, hidden);
+    }
   }
 
   RangePtr make(std::vector<AreaRef> areas) const {
@@ -1069,6 +1087,16 @@ std::optional<uint32_t> MemoryApplication::fill(CellRef cell) const {
 std::optional<uint32_t> MemoryApplication::fill(const SheetName& sheet, CellRef cell) const {
   checkCell(cell);
   return findSheet(*state_, sheet)->fill(cell);
+}
+
+void MemoryApplication::setFormats(CellRef cell, const CellFormats& formats) {
+  checkCell(cell);
+  activeSheetOrThrow(*state_)->setFormats(cell, formats);
+}
+
+CellFormats MemoryApplication::formats(CellRef cell) const {
+  checkCell(cell);
+  return activeSheetOrThrow(*state_)->formats(cell);
 }
 
 void MemoryApplication::setRowHidden(int64_t row, bool hidden) {

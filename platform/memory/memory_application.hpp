@@ -152,6 +152,9 @@ class MemoryApplication final : public Application {
   void setFill(const SheetName& sheet, CellRef cell, std::optional<uint32_t> colour);
   std::optional<uint32_t> fill(CellRef cell) const;
   std::optional<uint32_t> fill(const SheetName& sheet, CellRef cell) const;
+  /// Number format, fill and font colour of a cell of the active sheet.
+  void setFormats(CellRef cell, const CellFormats& formats);
+  CellFormats formats(CellRef cell) const;
   /// Hidden rows of the active sheet.
   void setRowHidden(int64_t row, bool hidden);
   bool rowHidden(int64_t row) const;

@@ -154,9 +154,11 @@ void Column::contentInto(int64_t row, CellContent& out) const {
   }
 }
 
-std::optional<uint32_t> Column::fill(int64_t row) const {
+std::optional<uint32_t> Column::fill(int64_t row) const { return formats(row).fill; }
+
+CellFormats Column::formats(int64_t row) const {
   const Cell* c = at(row);
-  if (!c || !(c->flags & kHasFill)) return std::nullopt;
+  if (!c || !(c->flags & kHasFill)) return CellFormats{};
   return fills_.at(row);
 }
 
@@ -331,12 +333,19 @@ void Column::write(int64_t row, const Value& value, const std::u16string* formul
 }
 
 void Column::setFill(int64_t row, std::optional<uint32_t> colour) {
-  if (!colour && !at(row)) return;
+  CellFormats changed = formats(row);
+  changed.fill = colour;
+  setFormats(row, changed);
+}
+
+void Column::setFormats(int64_t row, const CellFormats& formats) {
+  const bool plain = formats == CellFormats{};
+  if (plain && !at(row)) return;
   Cell& c = ensure(row);
   const bool wasLive = isLive(c);
   const bool wasNonEmpty = (c.flags & kHasFormula) || c.value.index() != 0;
-  if (colour) {
-    fills_[row] = *colour;
+  if (!plain) {
+    fills_[row] = formats;
     c.flags |= kHasFill;
   } else if (c.flags & kHasFill) {
     fills_.erase(row);
@@ -435,6 +444,20 @@ CellContent Sheet::content(CellRef cell) const {
 std::optional<uint32_t> Sheet::fill(CellRef cell) const {
   const Column* col = column(cell.column);
   return col ? col->fill(cell.row) : std::nullopt;
+}
+
+CellFormats Sheet::formats(CellRef cell) const {
+  const Column* col = column(cell.column);
+  return col ? col->formats(cell.row) : CellFormats{};
+}
+
+void Sheet::setFormats(CellRef cell, const CellFormats& formats) {
+  if (formats == CellFormats{}) {
+    auto it = columns_.find(cell.column);
+    if (it != columns_.end()) it->second.setFormats(cell.row, formats);
+    return;
+  }
+  columns_[cell.column].setFormats(cell.row, formats);
 }
 
 void Sheet::setContent(CellRef cell, const CellContent& content) {

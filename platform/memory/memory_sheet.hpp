@@ -30,7 +30,7 @@ struct Cell {
 };
 
 inline constexpr uint8_t kHasFormula = 1;
-inline constexpr uint8_t kHasFill = 2;
+inline constexpr uint8_t kHasFill = 2;  ///< formats other than the plain ones (fill and others)
 
 /// The cells of one column with the index of their texts.
 class Column {
@@ -49,6 +49,7 @@ class Column {
   /// The content into `out`, whose strings keep their storage when a text replaces a text.
   void contentInto(int64_t row, CellContent& out) const;
   std::optional<uint32_t> fill(int64_t row) const;
+  CellFormats formats(int64_t row) const;
   bool hasFormula(int64_t row) const {
     const Cell* c = at(row);
     return c && (c->flags & kHasFormula);
@@ -59,6 +60,7 @@ class Column {
   /// Writes a constant, keeping the fill (the same as setContent with no formula).
   void setConstant(int64_t row, const Value& value, const HostLocale& locale);
   void setFill(int64_t row, std::optional<uint32_t> colour);
+  void setFormats(int64_t row, const CellFormats& formats);
   /// Removes content and fill.
   void clear(int64_t row);
 
@@ -119,7 +121,7 @@ class Column {
   int64_t base_ = 1;
   LargeVector<Cell> cells_;
   std::unordered_map<int64_t, std::u16string> formulas_;
-  std::unordered_map<int64_t, uint32_t> fills_;
+  std::unordered_map<int64_t, CellFormats> fills_;
   int64_t live_ = 0;
   int64_t lo_ = 0;
   int64_t hi_ = -1;
@@ -154,6 +156,8 @@ class Sheet {
   /// The same for a constant.
   void setConstant(CellRef cell, const Value& value);
   void setFill(CellRef cell, std::optional<uint32_t> colour);
+  CellFormats formats(CellRef cell) const;
+  void setFormats(CellRef cell, const CellFormats& formats);
   void clearCell(CellRef cell);
   /// Removes content (or content and fill) of every stored cell of the area.
   void clearArea(const AreaRef& area, bool formatsToo);
