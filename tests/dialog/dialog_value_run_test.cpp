@@ -276,19 +276,32 @@ TEST_F(DuplicateRun, KeepOneShowsEveryRowAgain) {
   EXPECT_FALSE(host->filterActive());
 }
 
-TEST_F(DuplicateRun, KeepOneLeavesRowsTheUserHidBeforeTheRun) {
-  fillAndSelect(*this, {y, x, z, x, x});
-  host->setRowHidden(4, true);
-  runYes(RemoveDuplicatesKeepOne);
-  EXPECT_EQ(columnA(5), (std::vector<Value>{y, x, z, x, kEmpty}));
-}
-
-TEST_F(DuplicateRun, KeepOneWithEveryRowHiddenClearsNothing) {
-  fillAndSelect(*this, {y, x, x});
-  for (int64_t r = 1; r <= 3; ++r) host->setRowHidden(r, true);
-  runYes(RemoveDuplicatesKeepOne);
-  EXPECT_EQ(columnA(3), (std::vector<Value>{y, x, x}));
-  EXPECT_FALSE(host->filterActive());
+TEST_F(DuplicateRun, KeepOneClearsRepeatsInRowsTheUserHidAndKeepsThemHidden) {
+  struct Row {
+    const char* name;
+    std::vector<Value> before;
+    std::vector<int64_t> hidden;
+    std::vector<Value> after;
+  };
+  const Row rows[] = {
+      {"a hidden repeat is cleared", {y, x, z, x, x}, {4}, {y, x, z, kEmpty, kEmpty}},
+      {"every row hidden", {y, x, x}, {1, 2, 3}, {y, x, kEmpty}},
+      {"a hidden first occurrence stays, its repeat goes", {x, y, x}, {1}, {x, y, kEmpty}},
+      {"a hidden value that occurs once stays", {x, y, z}, {2}, {x, y, z}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (int64_t r = 1; r <= 5; ++r) host->setRowHidden(r, false);
+    fillAndSelect(*this, row.before);
+    for (int64_t r : row.hidden) host->setRowHidden(r, true);
+    runYes(RemoveDuplicatesKeepOne);
+    EXPECT_EQ(columnA(static_cast<int64_t>(row.before.size())), row.after);
+    for (int64_t r = 1; r <= static_cast<int64_t>(row.before.size()); ++r) {
+      const bool hid = std::find(row.hidden.begin(), row.hidden.end(), r) != row.hidden.end();
+      EXPECT_EQ(host->rowHidden(r), hid) << "row " << r;
+    }
+    EXPECT_FALSE(host->filterActive());
+  }
 }
 
 TEST_F(DuplicateRun, KeepOneFromTheMenuLeavesEmptyCellsOfHiddenRows) {

@@ -9,6 +9,7 @@
 
 #include "addin/entry_points.hpp"
 #include "engine/operations.hpp"
+#include "engine/undo.hpp"
 #include "support/engine_fixture.hpp"
 
 namespace qmv {
@@ -326,7 +327,9 @@ TEST_F(PrgBarDialog, YesHandsTheValueCodesToTheDuplicateEngine) {
     row.command(module);
     EXPECT_EQ(host->columnValues({1, 1}, 3), row.after);
     EXPECT_FALSE(module.prgBar->loaded());
-    EXPECT_FALSE(module.undoSnapshot) << "value removals record no undo";
+    ASSERT_TRUE(module.undoSnapshot) << "value removals record what they clear";
+    UndoLastRun(module);
+    EXPECT_EQ(host->columnValues({1, 1}, 3), (std::vector<Value>{a, b, a})) << "undone";
   }
 }
 

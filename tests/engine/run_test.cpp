@@ -205,7 +205,8 @@ TEST_F(RunApi, BeforeCellsHandsTheRunToTheValueRemoval) {
   EXPECT_EQ(valueAt(1, 1), text(u"a"));
   EXPECT_EQ(valueAt(2, 1), Value{}) << "the value that occurs once is cleared";
   EXPECT_EQ(valueAt(3, 1), text(u"a"));
-  EXPECT_FALSE(session.undoSnapshot) << "the value path takes no snapshot";
+  ASSERT_TRUE(session.undoSnapshot) << "the value path records what it cleared";
+  EXPECT_EQ(session.undoSnapshot->size(), 1u);
   EXPECT_EQ(observer.count("started"), 1);
   EXPECT_GE(observer.count("finish"), 1);
 }

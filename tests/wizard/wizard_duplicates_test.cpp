@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/undo.hpp"
 #include "wizard/wizard_fixture.hpp"
 
 namespace qmv::testing {
@@ -68,7 +69,7 @@ TEST_F(WizardDuplicates, ClearsAsTheMenuCommandsDo) {
     EXPECT_EQ(texts(static_cast<int64_t>(row.column.size())), row.expected);
     EXPECT_FALSE(wizard().loaded());
     EXPECT_TRUE(toolkit.messages().empty());
-    EXPECT_EQ(module.undoSnapshot, nullptr);
+    EXPECT_NE(module.undoSnapshot, nullptr) << "the cleared cells are recorded";
     // The wizard's end renews the bindings and restores the host on this path too.
     EXPECT_TRUE(host->undoBinding().has_value());
     EXPECT_EQ(host->runSettings().calculation, xl::kCalculationAutomatic);
@@ -129,6 +130,27 @@ TEST_F(WizardDuplicates, EmptySingleColumnEndsAsEmpty) {
   ASSERT_EQ(toolkit.messages().size(), 1u);
   EXPECT_EQ(toolkit.messages()[0].text, u"Selection is Empty!");
   EXPECT_FALSE(wizard().loaded());
+}
+
+TEST_F(WizardDuplicates, UndoPutsBackWhatEachModeCleared) {
+  const CellFormats dressed{u"0.00", 0xFFFF00, 0xFF0000};
+  const ModeRow rows[] = {
+      {"keep one", kKeepOne, {u"y", u"x", u"z", u"x"}, {u"y", u"x", u"z", u""}},
+      {"all duplicates", kAllDuplicates, {u"x", u"y", u"x", u"z"}, {u"", u"y", u"", u"z"}},
+      {"unique values", kUniqueValues, {u"x", u"y", u"x", u"z"}, {u"x", u"", u"x", u""}},
+  };
+  for (const ModeRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<Value> values(row.column.begin(), row.column.end());
+    host->setColumn({1, 1}, values);
+    for (int64_t r = 1; r <= 4; ++r) host->setFormats({r, 1}, r == 4 ? dressed : CellFormats{});
+    host->select(u"A1:A4");
+    runOperation(row.operation);
+    ASSERT_EQ(texts(4), row.expected);
+    UndoLastRun(module);
+    EXPECT_EQ(texts(4), row.column);
+    EXPECT_EQ(host->formats({4, 1}), dressed);
+  }
 }
 
 }  // namespace
