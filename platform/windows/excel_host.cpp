@@ -24,6 +24,11 @@ constexpr int32_t kXlWhole = 1;
 constexpr int32_t kXlByRows = 1;
 constexpr int32_t kXlNext = 1;
 constexpr int32_t kXlFilterInPlace = 1;
+// XlColorIndex: Interior.ColorIndex reads xlColorIndexNone for a cell without fill (its
+// Color then reads white), Font.ColorIndex xlColorIndexAutomatic for the automatic colour
+// (https://learn.microsoft.com/office/vba/api/excel.xlcolorindex).
+constexpr int32_t kXlColorIndexAutomatic = -4105;
+constexpr int32_t kXlColorIndexNone = -4142;
 constexpr int32_t kXlDecimalSeparator = 3;
 constexpr int32_t kXlDateSeparator = 17;
 constexpr int32_t kXlDateOrder = 32;
@@ -175,6 +180,16 @@ std::vector<Value> readValues(IDispatch* area, int64_t rows, int64_t columns) {
   }
   return out;
 }
+
+// Excel's colours are RGB numbers with red in the low byte (the RGB function of VBA):
+// 0xRRGGBB in the host contract is 0xBBGGRR to Excel.
+uint32_t swapRedBlue(uint32_t colour) {
+  return ((colour & 0xFFu) << 16) | (colour & 0xFF00u) | ((colour >> 16) & 0xFFu);
+}
+uint32_t rgbOfExcelColor(double colour) {
+  return swapRedBlue(static_cast<uint32_t>(colour) & 0xFFFFFFu);
+}
+double excelColorOfRgb(uint32_t rgb) { return static_cast<double>(swapRedBlue(rgb)); }
 
 RangePtr wrapRange(ComPtr<IDispatch> range);
 WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet);
@@ -383,6 +398,41 @@ class ExcelRange final : public Range {
   }
   bool entireRowHidden() override {
     return asBool(get(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden"));
+  }
+  void setEntireRowHidden(bool hidden) override {
+    put(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden", hidden);
+  }
+  // Range.NumberFormat (Null when the cells differ: a failure here), Interior and Font
+  // with their ColorIndex telling "no fill" and "automatic" apart from a colour.
+  CellFormats formats() override {
+    CellFormats out;
+    const Variant format = get(object(), L"NumberFormat");
+    if (format.type() != VT_BSTR) throw HostError(host_errors::kTypeMismatch, "Mixed number formats");
+    out.numberFormat = asText(format);
+    const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
+    if (asDouble(get(interior.get(), L"ColorIndex")) != kXlColorIndexNone) {
+      out.fill = rgbOfExcelColor(asDouble(get(interior.get(), L"Color")));
+    }
+    const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
+    if (asDouble(get(font.get(), L"ColorIndex")) != kXlColorIndexAutomatic) {
+      out.fontColor = rgbOfExcelColor(asDouble(get(font.get(), L"Color")));
+    }
+    return out;
+  }
+  void setFormats(const CellFormats& formats) override {
+    put(object(), L"NumberFormat", formats.numberFormat);
+    const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
+    if (formats.fill) {
+      put(interior.get(), L"Color", excelColorOfRgb(*formats.fill));
+    } else {
+      put(interior.get(), L"ColorIndex", kXlColorIndexNone);
+    }
+    const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
+    if (formats.fontColor) {
+      put(font.get(), L"Color", excelColorOfRgb(*formats.fontColor));
+    } else {
+      put(font.get(), L"ColorIndex", kXlColorIndexAutomatic);
+    }
   }
 
  private:
