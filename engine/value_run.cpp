@@ -199,6 +199,8 @@ class DuplicateRun {
     if (!column_) return;
     rows_ = tolerantGet([&] { return work_->rowsCount(); }).value_or(0);
     top_ = tolerantGet([&] { return column_->topLeft(); });
+    // Formats shared by the whole range are read once; cells are asked only when they differ.
+    if (snapshot_ != nullptr) sharedFormats_ = tolerantGet([&] { return work_->formats(); });
     if (top_ && snapshot_ != nullptr && rows_ > 0) {
       snapshot_->beginBlock(AreaRef{*top_, {top_->row + rows_ - 1, top_->column}});
     }
@@ -374,7 +376,8 @@ class DuplicateRun {
   bool clearRecorded(Range& cell, std::optional<CellRef> at, const CellContent& before) {
     std::optional<std::size_t> index;
     if (at && snapshot_ != nullptr) {
-      const std::optional<CellFormats> formats = tolerantGet([&] { return cell.formats(); });
+      const std::optional<CellFormats> formats =
+          sharedFormats_ ? sharedFormats_ : tolerantGet([&] { return cell.formats(); });
       index = RecordClearedCell(*snapshot_, *at, before, formats);
     }
     const bool cleared = tolerant([&] { cell.clear(); });
@@ -437,6 +440,7 @@ class DuplicateRun {
   RangePtr work_;
   RangePtr column_;
   std::optional<CellRef> top_;
+  std::optional<CellFormats> sharedFormats_;
   WorksheetPtr sheet_;
   int64_t rows_ = 0;
   int64_t step_ = 0;

@@ -112,8 +112,8 @@ class Range {
   virtual RangePtr specialCells(int32_t type) = 0;
   /// Clears values and formats.
   virtual void clear() = 0;
-  /// Number format, fill colour and font colour of the first cell. Throws HostError when
-  /// the host cannot tell them (callers then keep no formats).
+  /// Number format, fill colour and font colour shared by every cell of the range. Throws
+  /// HostError when the cells differ or the host cannot tell them.
   virtual CellFormats formats() {
     throw HostError(host_errors::kRefused, "Formats are not available");
   }

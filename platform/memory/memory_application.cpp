@@ -350,7 +350,15 @@ class MemoryRange final : public Range {
   }
   CellFormats formats() override {
     enter();
-    return sheet_->formats(areas_[0].first);
+    const CellFormats first = sheet_->formats(areas_[0].first);
+    for (const auto& a : areas_) {
+      for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+        for (int64_t c = a.first.column; c <= a.last.column; ++c) {
+          if (!(sheet_->formats({r, c}) == first)) refuse("The cells' formats differ");
+        }
+      }
+    }
+    return first;
   }
   void setFormats(const CellFormats& formats) override {
     enter();

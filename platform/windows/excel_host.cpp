@@ -191,6 +191,12 @@ uint32_t rgbOfExcelColor(double colour) {
 }
 double excelColorOfRgb(uint32_t rgb) { return static_cast<double>(swapRedBlue(rgb)); }
 
+// A format property of a range: Null when its cells differ, which is no answer.
+Variant shared(Variant value) {
+  if (value.type() == VT_NULL) throw HostError(host_errors::kTypeMismatch, "The formats differ");
+  return value;
+}
+
 RangePtr wrapRange(ComPtr<IDispatch> range);
 WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet);
 
@@ -402,20 +408,18 @@ class ExcelRange final : public Range {
   void setEntireRowHidden(bool hidden) override {
     put(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden", hidden);
   }
-  // Range.NumberFormat (Null when the cells differ: a failure here), Interior and Font
-  // with their ColorIndex telling "no fill" and "automatic" apart from a colour.
+  // Range.NumberFormat, Interior and Font, each Null when the cells differ (a failure
+  // here), with ColorIndex telling "no fill" and "automatic" apart from a colour.
   CellFormats formats() override {
     CellFormats out;
-    const Variant format = get(object(), L"NumberFormat");
-    if (format.type() != VT_BSTR) throw HostError(host_errors::kTypeMismatch, "Mixed number formats");
-    out.numberFormat = asText(format);
+    out.numberFormat = asText(shared(get(object(), L"NumberFormat")));
     const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
-    if (asDouble(get(interior.get(), L"ColorIndex")) != kXlColorIndexNone) {
-      out.fill = rgbOfExcelColor(asDouble(get(interior.get(), L"Color")));
+    if (asDouble(shared(get(interior.get(), L"ColorIndex"))) != kXlColorIndexNone) {
+      out.fill = rgbOfExcelColor(asDouble(shared(get(interior.get(), L"Color"))));
     }
     const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
-    if (asDouble(get(font.get(), L"ColorIndex")) != kXlColorIndexAutomatic) {
-      out.fontColor = rgbOfExcelColor(asDouble(get(font.get(), L"Color")));
+    if (asDouble(shared(get(font.get(), L"ColorIndex"))) != kXlColorIndexAutomatic) {
+      out.fontColor = rgbOfExcelColor(asDouble(shared(get(font.get(), L"Color"))));
     }
     return out;
   }

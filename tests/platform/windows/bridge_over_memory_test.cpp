@@ -9,6 +9,7 @@
 #include "dialog/frm_prg_bar.hpp"
 #include "engine/operations.hpp"
 #include "engine/run.hpp"
+#include "engine/undo.hpp"
 #include "engine/value_run.hpp"
 #include "host/text.hpp"
 #include "memory_excel.hpp"
@@ -313,6 +314,58 @@ TEST_F(BridgeOverMemoryTest, TheFakeExcelTakesTheFirstRowAsAHeader) {
   EXPECT_FALSE(host_->rowHidden(1));
   EXPECT_FALSE(host_->rowHidden(2));
   EXPECT_FALSE(host_->rowHidden(3));
+}
+
+TEST_F(BridgeOverMemoryTest, UndoOfAValueRunPutsBackFormatsThroughExcel) {
+  // Formats travel as Excel has them: NumberFormat, Interior and Font with Color in
+  // Excel's byte order and ColorIndex for "no fill" and "automatic".
+  const CellFormats dressed{u"0.00%", 0xFFC000, 0x0070C0};
+  struct Row {
+    const char* name;
+    CellFormats row2;  ///< the other rows are plain
+  };
+  const Row rows[] = {{"mixed formats are read cell by cell", dressed},
+                      {"shared formats are read once", CellFormats{}}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, {Value(u"x"), Value(u"x"), Value(u"y")});
+    host_->setFormats({2, 1}, row.row2);
+    host_->select(u"A1:A3");
+    withDialog([&](AddinModule& module, frmPrgBar& dialog) {
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runValueRemoval(module, ValueMode::AllRepeated, observer);
+      EXPECT_EQ(host_->cell({2, 1}).value, Value{});
+      EXPECT_EQ(host_->formats({2, 1}), CellFormats{}) << "the full clear";
+      UndoLastRun(module);
+    });
+    EXPECT_EQ(host_->columnValues({1, 1}, 3),
+              (std::vector<Value>{Value(u"x"), Value(u"x"), Value(u"y")}));
+    EXPECT_EQ(host_->formats({2, 1}), row.row2);
+    EXPECT_EQ(host_->formats({1, 1}), CellFormats{});
+  }
+}
+
+TEST_F(BridgeOverMemoryTest, KeepOneClearsARepeatInARowTheUserHidAndHidesItAgain) {
+  host_->setColumn({1, 1}, {Value(u"x"), Value(u"y"), Value(u"x"), Value(u"z")});
+  host_->setRowHidden(3, true);
+  host_->select(u"A1:A4");
+  runDuplicates(/*keepOne=*/true, false);
+  EXPECT_EQ(host_->columnValues({1, 1}, 4),
+            (std::vector<Value>{Value(u"x"), Value(u"y"), Value{}, Value(u"z")}));
+  EXPECT_TRUE(host_->rowHidden(3));
+  EXPECT_FALSE(host_->rowHidden(1));
+  EXPECT_FALSE(host_->rowHidden(4));
+}
+
+TEST_F(BridgeOverMemoryTest, AreasOfOneColumnAreOneListThroughExcel) {
+  host_->setColumn({1, 1}, {Value(u"x"), Value(u"y"), Value(u"-"), Value(u"y"), Value(u"x")});
+  host_->select(u"A1:A2,A4:A5");
+  runDuplicates(false, /*allDuplicates=*/false);
+  EXPECT_EQ(host_->columnValues({1, 1}, 5),
+            (std::vector<Value>{Value(u"x"), Value(u"y"), Value(u"-"), Value(u"y"), Value(u"x")}))
+      << "no value occurs once in the two areas together";
 }
 
 }  // namespace

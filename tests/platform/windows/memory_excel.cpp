@@ -18,6 +18,8 @@ namespace {
 constexpr int32_t kXlWhole = 1;
 constexpr int32_t kXlValues = -4163;
 constexpr int32_t kXlFilterInPlace = 1;
+constexpr int32_t kXlColorIndexAutomatic = -4105;
+constexpr int32_t kXlColorIndexNone = -4142;
 
 Variant number(double d) { return Variant::fromDouble(d); }
 Variant textVariant(const std::u16string& s) { return Variant::fromText(s); }
@@ -116,6 +118,78 @@ Variant gridOf(const CellBlock& block, Reading reading,
   out.raw()->vt = VT_ARRAY | VT_VARIANT;
   out.raw()->parray = array;
   return out;
+}
+
+
+// Every cell of a range, area by area, row by row.
+std::vector<RangePtr> cellsOf(const RangePtr& r) {
+  std::vector<RangePtr> cells;
+  for (const RangePtr& area : r->areas()) {
+    for (int64_t i = 1; i <= area->rowsCount(); ++i) {
+      for (int64_t j = 1; j <= area->columnsCount(); ++j) cells.push_back(area->cell(i, j));
+    }
+  }
+  return cells;
+}
+
+// Null: what a property of several cells reads when they differ.
+Variant nullVariant() {
+  Variant null;
+  null.raw()->vt = VT_NULL;
+  return null;
+}
+
+// The colour every cell of the range has (none: no colour); none when they differ.
+std::optional<std::optional<uint32_t>> sharedColour(const RangePtr& r,
+                                                    std::optional<uint32_t> CellFormats::*colour) {
+  const std::vector<RangePtr> cells = cellsOf(r);
+  const std::optional<uint32_t> first = cells.front()->formats().*colour;
+  for (const RangePtr& cell : cells) {
+    if (cell->formats().*colour != first) return std::nullopt;
+  }
+  return first;
+}
+
+uint32_t swapRedBlue(uint32_t colour) {
+  return ((colour & 0xFFu) << 16) | (colour & 0xFF00u) | ((colour >> 16) & 0xFFu);
+}
+
+// An Interior or Font object over one colour of the range's formats: Color (Excel's byte
+// order) and ColorIndex, whose `unset` index removes the colour. `shownUnset` is what Color
+// reads while no colour is set.
+ComPtr<Object> colourObject(const RangePtr& r, const wchar_t* type,
+                            std::optional<uint32_t> CellFormats::*colour, int32_t unset,
+                            uint32_t shownUnset) {
+  auto o = Object::create(type);
+  o->members[L"Color"] = [r, colour, shownUnset](Call& c) {
+    if (c.isPut()) {
+      for (const RangePtr& cell : cellsOf(r)) {
+        CellFormats formats = cell->formats();
+        formats.*colour = swapRedBlue(static_cast<uint32_t>(asDouble(c.value)) & 0xFFFFFFu);
+        cell->setFormats(formats);
+      }
+      return Variant();
+    }
+    const std::optional<std::optional<uint32_t>> set = sharedColour(r, colour);
+    if (!set) return nullVariant();
+    return number(static_cast<double>(swapRedBlue(set->value_or(shownUnset))));
+  };
+  o->members[L"ColorIndex"] = [r, colour, unset](Call& c) {
+    if (c.isPut()) {
+      if (intOf(c.value) != unset) throw Failure{1004};  // palette indexes: not modelled
+      for (const RangePtr& cell : cellsOf(r)) {
+        CellFormats formats = cell->formats();
+        formats.*colour = std::nullopt;
+        cell->setFormats(formats);
+      }
+      return Variant();
+    }
+    // A set colour reads as the nearest palette entry; any index but `unset` tells it apart.
+    const std::optional<std::optional<uint32_t>> set = sharedColour(r, colour);
+    if (!set) return nullVariant();
+    return Variant::fromInt(*set ? 1 : unset);
+  };
+  return o;
 }
 
 }  // namespace
@@ -252,6 +326,42 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
       throw Failure{5};
     filterUnique(r);
     return Variant();
+  };
+  // Range.NumberFormat: the format code; Null when the cells' formats differ
+  // (https://learn.microsoft.com/office/vba/api/excel.range.numberformat).
+  m[L"NumberFormat"] = [r](Call& c) {
+    if (c.isPut()) {
+      for (const RangePtr& cell : cellsOf(r)) {
+        CellFormats formats = cell->formats();
+        formats.numberFormat = textOf(c.value);
+        cell->setFormats(formats);
+      }
+      return Variant();
+    }
+    const std::vector<RangePtr> cells = cellsOf(r);
+    const std::u16string first = cells.front()->formats().numberFormat;
+    for (const RangePtr& cell : cells) {
+      if (cell->formats().numberFormat != first) return nullVariant();
+    }
+    return textVariant(first);
+  };
+  // Range.Interior and Range.Font: Color is an RGB number with red in the low byte
+  // (https://learn.microsoft.com/office/vba/api/excel.interior.color,
+  // https://learn.microsoft.com/office/vba/api/excel.font.color); ColorIndex reads
+  // xlColorIndexNone (-4142) for no fill and xlColorIndexAutomatic (-4105) for the automatic
+  // font colour, and takes them to remove a colour
+  // (https://learn.microsoft.com/office/vba/api/excel.interior.colorindex,
+  // https://learn.microsoft.com/office/vba/api/excel.font.colorindex). A cell without fill
+  // reads white through Interior.Color; the automatic font colour reads black.
+  m[L"Interior"] = [r](Call&) {
+    return Variant::fromDispatch(colourObject(r, L"Interior", &CellFormats::fill,
+                                              kXlColorIndexNone, 0xFFFFFF)
+                                     .get());
+  };
+  m[L"Font"] = [r](Call&) {
+    return Variant::fromDispatch(colourObject(r, L"Font", &CellFormats::fontColor,
+                                              kXlColorIndexAutomatic, 0x000000)
+                                     .get());
   };
   m[L"EntireRow"] = [this, r](Call&) {
     auto row = Object::create(L"Range");
