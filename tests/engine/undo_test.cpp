@@ -95,6 +95,47 @@ TEST(UndoSnapshotRecord, SpendsAFixedSmallAmountPerCellBeyondTheOldText) {
   EXPECT_GE(textPerCell, 16 * 2);
 }
 
+TEST(UndoSnapshotRecord, ACellClearedWithItsFormatsCostsAtMost64BytesBeyondItsText) {
+  UndoSnapshot snapshot;
+  constexpr int64_t kCells = 100000;
+  snapshot.beginBlock(AreaRef{{1, 1}, {kCells, 1}});
+  const CellContent content{Value{std::u16string(u"0123456789abcdef")}, {}};
+  const std::u16string formats[] = {u"General", u"0.00%", u"dd/mm/yyyy"};
+  for (int64_t r = kCells; r >= 1; --r) {  // cleared bottom up, as the value runs do
+    const CellFormats cellFormats{formats[r % 3], static_cast<uint32_t>(r), std::nullopt};
+    markCleared(snapshot, RecordClearedCell(snapshot, {r, 1}, content, cellFormats));
+  }
+  const double perCell = static_cast<double>(snapshot.entryBytes()) / kCells;
+  const double textPerCell = static_cast<double>(snapshot.textBytes()) / kCells;
+  EXPECT_LE(perCell, 64.0);
+  EXPECT_LE(textPerCell, 16 * 2 * 1.5) << "each number format is kept once";
+  EXPECT_EQ(snapshot.formats(0), (CellFormats{u"0.00%", kCells, std::nullopt}));
+  EXPECT_EQ(snapshot.formats(kCells - 1), (CellFormats{u"0.00%", 1, std::nullopt}));
+  EXPECT_EQ(snapshot.blocks().front().topRow, 1);
+  EXPECT_EQ(snapshot.blocks().front().bottomRow, kCells);
+}
+
+TEST(UndoSnapshotRecord, FormatsAreKeptOnlyForTheCellsGivenThem) {
+  UndoSnapshot snapshot;
+  const CellContent content{Value{1.5}, {}};
+  const CellFormats plain{};
+  const CellFormats dressed{u"0.0", 0x112233, 0x445566};
+  const struct {
+    const char* name;
+    std::optional<CellFormats> formats;
+  } rows[] = {{"none read", std::nullopt}, {"plain", plain}, {"dressed", dressed}};
+  for (const auto& row : rows) RecordClearedCell(snapshot, {1, 1}, content, row.formats);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(rows[i].name);
+    EXPECT_EQ(snapshot.formats(i), rows[i].formats);
+    EXPECT_FALSE(snapshot.written(i)) << "not cleared until markCleared";
+  }
+  markCleared(snapshot, 1);
+  EXPECT_TRUE(snapshot.written(1));
+  EXPECT_TRUE(snapshot.holdsRunResult(1, CellContent{}));
+  EXPECT_FALSE(snapshot.holdsRunResult(1, content));
+}
+
 TEST(UndoTexts, SayHowManyCellsWereKept) {
   EXPECT_EQ(keptChangesText(3), u"3 cells changed after the removal were left as they are.");
   EXPECT_EQ(keptChangesText(1), u"1 cell changed after the removal was left as it is.");
