@@ -290,7 +290,8 @@ std::size_t UndoSnapshot::entryBytes() const {
   // A deque keeps its elements in 512-byte nodes reached through a map of pointers.
   constexpr std::size_t kPerNode = 512 / sizeof(Packed);
   const std::size_t nodes = entries_.size() / kPerNode + 1;
-  const std::size_t formatNodes = formats_.empty() ? 0 : formats_.size() / kPerNode + 1;
+  constexpr std::size_t kFormatsPerNode = 512 / sizeof(PackedFormats);
+  const std::size_t formatNodes = formats_.empty() ? 0 : formats_.size() / kFormatsPerNode + 1;
   return nodes * 512 + nodes * sizeof(void*) + formatNodes * (512 + sizeof(void*)) +
          blocks_.capacity() * sizeof(Block) + sizeof(UndoSnapshot);
 }
