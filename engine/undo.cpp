@@ -194,9 +194,9 @@ void UndoSnapshot::recordFormats(std::size_t index, const CellFormats& formats) 
 }
 
 std::optional<CellFormats> UndoSnapshot::formats(std::size_t index) const {
-  const auto it = std::lower_bound(
-      formats_.begin(), formats_.end(), index,
-      [](const PackedFormats& p, std::size_t wanted) { return p.index < wanted; });
+  const auto it =
+      std::lower_bound(formats_.begin(), formats_.end(), index,
+                       [](const PackedFormats& p, std::size_t wanted) { return p.index < wanted; });
   if (it == formats_.end() || it->index != index) return std::nullopt;
   CellFormats formats;
   formats.numberFormat = numberFormats_[it->numberFormat & kFormatIdMask];

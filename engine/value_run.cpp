@@ -351,9 +351,10 @@ class DuplicateRun {
   void clearRow(int64_t row, const CellContent& before) {
     const RangePtr cell = tolerantGet([&] { return work_->cell(row, 1); }).value_or(nullptr);
     if (!cell) return;
-    clearRecorded(*cell, top_ ? std::optional<CellRef>(CellRef{top_->row + row - 1, top_->column})
-                              : std::nullopt,
-                  before);
+    clearRecorded(
+        *cell,
+        top_ ? std::optional<CellRef>(CellRef{top_->row + row - 1, top_->column}) : std::nullopt,
+        before);
   }
 
   /// Clears a cell the search found, unless it holds an error value: the search may
@@ -388,7 +389,8 @@ class DuplicateRun {
   /// The cells of the working range's areas, every row once, top to bottom.
   std::vector<ListCell> readList(Range& selection) {
     std::vector<ListCell> cells;
-    std::vector<AreaRef> areas = tolerantGet([&] { return work_->areaRefs(); }).value_or(std::vector<AreaRef>{});
+    std::vector<AreaRef> areas =
+        tolerantGet([&] { return work_->areaRefs(); }).value_or(std::vector<AreaRef>{});
     sheet_ = tolerantGet([&] { return selection.worksheet(); }).value_or(nullptr);
     if (!sheet_ || areas.empty()) return cells;
     std::sort(areas.begin(), areas.end(),
@@ -416,8 +418,8 @@ class DuplicateRun {
   void hideAgain(const std::vector<RowState>& before) {
     for (int64_t r = 1; r <= rows_; ++r) {
       if (before[static_cast<std::size_t>(r - 1)] != RowState::Hidden) continue;
-      const bool hidden = tolerantGet([&] { return column_->cell(r, 1)->entireRowHidden(); })
-                              .value_or(true);
+      const bool hidden =
+          tolerantGet([&] { return column_->cell(r, 1)->entireRowHidden(); }).value_or(true);
       if (!hidden) tolerant([&] { column_->cell(r, 1)->setEntireRowHidden(true); });
     }
   }

@@ -364,7 +364,8 @@ class MemoryRange final : public Range {
     enter();
     for (const auto& a : areas_) {
       for (int64_t r = a.first.row; r <= a.last.row; ++r) {
-        for (int64_t c = a.first.column; c <= a.last.column; ++c) sheet_->setFormats({r, c}, formats);
+        for (int64_t c = a.first.column; c <= a.last.column; ++c)
+          sheet_->setFormats({r, c}, formats);
       }
     }
   }

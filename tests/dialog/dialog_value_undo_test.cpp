@@ -127,8 +127,10 @@ TEST_F(ValueRunUndo, UndoPutsBackValuesAndFormats) {
   const UndoRow rows[] = {
       {"keep one", RemoveDuplicatesKeepOne, {y, x, z, x, y}, {y, x, z, kEmpty, kEmpty}},
       {"all duplicates", RemoveAllDuplicates, {x, y, x, z, x}, {kEmpty, y, kEmpty, z, kEmpty}},
-      {"unique values", RemoveUniqueValues, {x, y, x, z, Value{12.5}}, {x, kEmpty, x, kEmpty,
-                                                                       kEmpty}},
+      {"unique values",
+       RemoveUniqueValues,
+       {x, y, x, z, Value{12.5}},
+       {x, kEmpty, x, kEmpty, kEmpty}},
   };
   for (const UndoRow& row : rows) {
     SCOPED_TRACE(row.name);

@@ -120,7 +120,6 @@ Variant gridOf(const CellBlock& block, Reading reading,
   return out;
 }
 
-
 // Every cell of a range, area by area, row by row.
 std::vector<RangePtr> cellsOf(const RangePtr& r) {
   std::vector<RangePtr> cells;
@@ -354,14 +353,12 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
   // https://learn.microsoft.com/office/vba/api/excel.font.colorindex). A cell without fill
   // reads white through Interior.Color; the automatic font colour reads black.
   m[L"Interior"] = [r](Call&) {
-    return Variant::fromDispatch(colourObject(r, L"Interior", &CellFormats::fill,
-                                              kXlColorIndexNone, 0xFFFFFF)
-                                     .get());
+    return Variant::fromDispatch(
+        colourObject(r, L"Interior", &CellFormats::fill, kXlColorIndexNone, 0xFFFFFF).get());
   };
   m[L"Font"] = [r](Call&) {
-    return Variant::fromDispatch(colourObject(r, L"Font", &CellFormats::fontColor,
-                                              kXlColorIndexAutomatic, 0x000000)
-                                     .get());
+    return Variant::fromDispatch(
+        colourObject(r, L"Font", &CellFormats::fontColor, kXlColorIndexAutomatic, 0x000000).get());
   };
   m[L"EntireRow"] = [this, r](Call&) {
     auto row = Object::create(L"Range");
