@@ -350,7 +350,7 @@ class MemoryRange final : public Range {
   }
   CellFormats formats() override {
     enter();
-    const CellFormats first = sheet_->formats(areas_[0].first);
+    CellFormats first = sheet_->formats(areas_[0].first);
     for (const auto& a : areas_) {
       for (int64_t r = a.first.row; r <= a.last.row; ++r) {
         for (int64_t c = a.first.column; c <= a.last.column; ++c) {
