@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/transforms.hpp"
+#include "engine/unicode_transforms.hpp"
 #include "host/host.hpp"
 
 namespace qmv {
@@ -156,6 +157,11 @@ std::optional<Operation> wizardOperation(int index) {
 std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
                                             const CharacterInputs& inputs,
                                             WorksheetFunction* functions) {
+  if (inputs.rules == TextRules::Unicode) {
+    if (const TextTransform unicode = unicodeTransform(operation)) {
+      return unicode(text, inputs, functions);
+    }
+  }
   const TextTransform transform = operationRow(operation).transform;
   if (transform == nullptr) return std::nullopt;
   return transform(text, inputs, functions);

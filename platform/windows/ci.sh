@@ -10,7 +10,7 @@ root=$(pwd)
 
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture.
 packages=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 wine32:i386
-          xvfb xauth googletest fonts-wine)
+          xvfb xauth googletest fonts-wine python3 unicode-data)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
