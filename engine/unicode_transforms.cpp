@@ -94,9 +94,8 @@ std::u16string removeCodePoints(std::u16string_view text, std::u16string_view se
     at += cp.units;
   }
   std::sort(members.begin(), members.end());
-  return keepUnless(text, [&](char32_t cp) {
-    return std::binary_search(members.begin(), members.end(), cp);
-  });
+  return keepUnless(
+      text, [&](char32_t cp) { return std::binary_search(members.begin(), members.end(), cp); });
 }
 
 std::u16string trimSpaceClass(std::u16string_view text) {
@@ -135,8 +134,8 @@ std::u16string squeezeSpaceClass(std::u16string_view text) {
   return out;
 }
 
-std::optional<std::u16string> cutAtCodePoint(std::u16string_view text, bool before,
-                                             bool wholeRest, int16_t n, int16_t x) {
+std::optional<std::u16string> cutAtCodePoint(std::u16string_view text, bool before, bool wholeRest,
+                                             int16_t n, int16_t x) {
   const auto keep = cutKeep(codePointCount(text), before, wholeRest, n, x);
   if (!keep) return std::nullopt;
   const std::size_t prefixEnd = unitOffset(text, keep->prefixEnd);

@@ -34,8 +34,8 @@ std::u16string trimSpaceClass(std::u16string_view text);
 std::u16string squeezeSpaceClass(std::u16string_view text);
 
 /// CutAtPosition with positions and counts in code points: a pair is never split.
-std::optional<std::u16string> cutAtCodePoint(std::u16string_view text, bool before,
-                                             bool wholeRest, int16_t n, int16_t x);
+std::optional<std::u16string> cutAtCodePoint(std::u16string_view text, bool before, bool wholeRest,
+                                             int16_t n, int16_t x);
 
 /// The 1-based position in code points of the character at the 1-based code-unit position
 /// `unitPosition`; 0 stays 0.
