@@ -1,5 +1,6 @@
 #include "engine/text_rules.hpp"
 
+#include "engine/session.hpp"
 #include "host/host.hpp"
 #include "host/tolerant.hpp"
 
@@ -12,6 +13,10 @@ TextRules textRulesSetting(Application& app) {
 
 TextRules tryTextRulesSetting(Application& app) noexcept {
   return tolerantGet([&] { return textRulesSetting(app); }).value_or(TextRules::Classic);
+}
+
+TextRules sessionTextRules(const RemovalSession& session) noexcept {
+  return session.hostApp ? tryTextRulesSetting(*session.hostApp) : TextRules::Classic;
 }
 
 void setTextRulesSetting(Application& app, TextRules rules) {

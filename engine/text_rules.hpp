@@ -16,6 +16,7 @@
 namespace qmv {
 
 class Application;
+class RemovalSession;
 
 /// The rules the character removals apply.
 enum class TextRules { Classic, Unicode };
@@ -30,6 +31,9 @@ inline constexpr char16_t kTextRulesOff[] = u"0";
 TextRules textRulesSetting(Application& app);
 /// The same, Classic when the host fails.
 TextRules tryTextRulesSetting(Application& app) noexcept;
+
+/// The stored rules of the session's host; Classic while disconnected or when the host fails.
+TextRules sessionTextRules(const RemovalSession& session) noexcept;
 
 /// Stores the rules; throws what the host throws.
 void setTextRulesSetting(Application& app, TextRules rules);

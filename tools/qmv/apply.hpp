@@ -39,6 +39,7 @@ struct ApplyRequest {
   bool all = false;
   std::optional<std::string> output;
   bool inPlace = false;
+  bool unicode = false;
 };
 
 /// One name `qmv apply` accepts for an operation.
@@ -66,6 +67,7 @@ struct ApplyPlan {
   /// The occurrence: an entry of the wizard's list ("1st" ... "Last") or a typed number.
   std::u16string occurrence = u"1st";
   bool occurrenceIsEntry = true;
+  TextRules rules = TextRules::Classic;
 
   bool usesWizard() const { return separator.has_value(); }
 };

@@ -23,6 +23,7 @@ TRUE, FALSE, empty, date:2007-01-02[T15:04:05], error:#N/A or formula "=A1+1" VA
 Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL VALUE...
         fill CELL RRGGBB|none | hide-row N | select REF | load FILE.csv | save FILE.csv
         addin-item "NAME" [TRUE|FALSE] | connect | disconnect
+        unicode on|off (the user's stored choice of Unicode text rules)
 User:   click TAG | key ^z | host-undo
         while a form is shown: type CONTROL "TEXT" | paste CONTROL "TEXT" | clear CONTROL
         press CONTROL | toggle CONTROL | pick CONTROL | choose CONTROL INDEX|"ENTRY"
@@ -112,6 +113,9 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   apply->add_flag("--all", request.all, "Remove all the text before or after the start position");
   auto* outputOption = apply->add_option("-o,--output", output, "Write the result to OUT");
   apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
+  apply->add_flag("--unicode", request.unicode,
+                  "Unicode text: every kind of space, invisible character and letter counts; "
+                  "an emoji is one character");
 
   std::string script;
   bool echo = false;
