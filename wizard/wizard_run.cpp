@@ -72,10 +72,10 @@ void frmTextRemover::CommandButton1_Click() {
 }
 
 CellRequest frmTextRemover::remAN() const {
-  // Every entry the table does not fill (typed entries, none selected) removes the latest
-  // typed characters.
-  const Operation operation =
-      wizardOperation(control("cmbAN").listIndex()).value_or(Operation::RUDC);
+  // Every other entry (typed entries, none selected, and a value entry chosen while the
+  // run goes on) removes the latest typed characters.
+  const std::optional<Operation> chosen = wizardOperation(control("cmbAN").listIndex());
+  const Operation operation = chosen && isCharacterOperation(*chosen) ? *chosen : Operation::RUDC;
   CellRequest cell{operation, {}};
   if (operation == Operation::RUDC) cell.inputs.userChars = wizardUserChars;
   return cell;
