@@ -36,13 +36,15 @@ Result nonPrintable(std::u16string_view t, const CharacterInputs&, WorksheetFunc
   return removeNonPrintable(t);
 }
 
-// The position cuts: all text or a number of characters, before or after the start.
+// The position cuts: all text or a number of characters, before or after the start,
+// counted in code units or, under the Unicode rules, in code points.
 template <bool kBefore, bool kWholeRest>
 Result cut(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  const auto cutter = in.rules == TextRules::Unicode ? cutAtCodePoint : CutAtPosition;
   if (!in.startPosition) return std::nullopt;
-  if (kWholeRest) return CutAtPosition(t, kBefore, true, *in.startPosition, 0);
+  if (kWholeRest) return cutter(t, kBefore, true, *in.startPosition, 0);
   if (!in.charCount) return std::nullopt;
-  return CutAtPosition(t, kBefore, false, *in.startPosition, *in.charCount);
+  return cutter(t, kBefore, false, *in.startPosition, *in.charCount);
 }
 
 using enum OperationInputs;

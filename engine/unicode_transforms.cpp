@@ -40,14 +40,6 @@ Result edges(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) 
 Result excess(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
   return squeezeSpaceClass(t);
 }
-template <bool kBefore, bool kWholeRest>
-Result cut(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
-  if (!in.startPosition) return std::nullopt;
-  if (kWholeRest) return cutAtCodePoint(t, kBefore, true, *in.startPosition, 0);
-  if (!in.charCount) return std::nullopt;
-  return cutAtCodePoint(t, kBefore, false, *in.startPosition, *in.charCount);
-}
-
 }  // namespace
 
 TextTransform unicodeTransform(Operation operation) {
@@ -64,14 +56,6 @@ TextTransform unicodeTransform(Operation operation) {
       return edges;
     case Operation::RLTE:
       return excess;
-    case Operation::RBSP:
-      return cut<true, true>;
-    case Operation::RASP:
-      return cut<false, true>;
-    case Operation::RNBP:
-      return cut<true, false>;
-    case Operation::RNAP:
-      return cut<false, false>;
     case Operation::RUPC:
       return classRemoval<CharClass::Upper>;
     case Operation::RLOC:

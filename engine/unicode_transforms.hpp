@@ -15,7 +15,8 @@
 namespace qmv {
 
 /// The transform of a character operation under the Unicode rules; null when the operation
-/// has none of its own (RNUM removes the digits 0-9 under both rules; value operations).
+/// has none of its own (RNUM removes the digits 0-9 under both rules; the position cuts
+/// read the rules of their inputs; value operations).
 TextTransform unicodeTransform(Operation operation);
 
 /// The text without every character of the class.
