@@ -75,7 +75,7 @@ void frmTextRemover::buildControls() {
   place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {70, 134, 68.5f, 19.5f})
       .setCaption(kWizardRemoveCaption);
   Control& chkUnicode = place(add("chkUnicode", ControlKind::CheckBox, "Frame1"), {6, 136, 62, 16});
-  chkUnicode.setCaption(u"Unicode text");
+  chkUnicode.setCaption(u"Unicode");
   chkUnicode.setTooltip(
       u"Count every kind of space, invisible character and letter; an emoji is one character");
   place(add("Frame4", ControlKind::Frame, "Frame1"), {4.5f, 92, 199, 37})

@@ -30,7 +30,7 @@ TEST_F(WizardForm, HoldsEveryControlInItsContainerWithItsCaptionAndTooltip) {
       {"Frame2", ControlKind::Frame, "Frame1", u"", u""},
       {"Frame3", ControlKind::Frame, "Frame1", u"Remove Characters", u""},
       {"CommandButton1", ControlKind::CommandButton, "Frame1", u"Remove", u""},
-      {"chkUnicode", ControlKind::CheckBox, "Frame1", u"Unicode text",
+      {"chkUnicode", ControlKind::CheckBox, "Frame1", u"Unicode",
        u"Count every kind of space, invisible character and letter; an emoji is one character"},
       {"Frame4", ControlKind::Frame, "Frame1", u"Conditional Start Position", u""},
       {"Frame5", ControlKind::Frame, "Frame1", u"", u""},
