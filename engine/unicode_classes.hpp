@@ -8,6 +8,7 @@
 //   Letter        the letters of every script (categories Lu, Ll, Lt, Lm, Lo)
 //   Upper, Lower  the upper-case (Lu) and lower-case (Ll) letters; title-case and
 //                 case-less letters are neither
+//   Mark          the combining marks (categories Mn, Mc, Me), as in a decomposed e acute
 // A lone surrogate is a code point of its own and belongs to no class.
 #pragma once
 
@@ -19,9 +20,9 @@
 namespace qmv {
 
 /// One class of characters.
-enum class CharClass : uint8_t { Space, NonPrintable, Letter, Upper, Lower };
+enum class CharClass : uint8_t { Space, NonPrintable, Letter, Upper, Lower, Mark };
 
-inline constexpr int kCharClassCount = 5;
+inline constexpr int kCharClassCount = 6;
 
 /// A closed range of code points.
 struct CodeRange {

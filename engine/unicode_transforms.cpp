@@ -11,14 +11,21 @@ namespace {
 
 using Result = std::optional<std::u16string>;
 
+// Whether the combining marks after a removed character go with it.
+enum class Marks { Stay, FollowTheirBase };
+
 // Copies the code points of `text` for which `drop` is false.
 template <class Drop>
-std::u16string keepUnless(std::u16string_view text, Drop drop) {
+std::u16string keepUnless(std::u16string_view text, Drop drop, Marks marks = Marks::Stay) {
   std::u16string out;
   out.reserve(text.size());
+  bool dropped = false;  // the last base character was removed
   for (std::size_t at = 0; at < text.size();) {
     const CodePoint cp = codePointAt(text, at);
-    if (!drop(cp.value)) out.append(text.substr(at, cp.units));
+    if (!(marks == Marks::FollowTheirBase && dropped && inClass(cp.value, CharClass::Mark))) {
+      dropped = drop(cp.value);
+    }
+    if (!dropped) out.append(text.substr(at, cp.units));
     at += cp.units;
   }
   return out;
@@ -66,7 +73,10 @@ TextTransform unicodeTransform(Operation operation) {
 }
 
 std::u16string removeClass(std::u16string_view text, CharClass c) {
-  return keepUnless(text, [c](char32_t cp) { return inClass(cp, c); });
+  const bool letters = c == CharClass::Letter || c == CharClass::Upper || c == CharClass::Lower;
+  return keepUnless(
+      text, [c](char32_t cp) { return inClass(cp, c); },
+      letters ? Marks::FollowTheirBase : Marks::Stay);
 }
 
 std::u16string removeCodePoints(std::u16string_view text, std::u16string_view set) {

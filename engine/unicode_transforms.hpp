@@ -19,7 +19,9 @@ namespace qmv {
 /// read the rules of their inputs; value operations).
 TextTransform unicodeTransform(Operation operation);
 
-/// The text without every character of the class.
+/// The text without every character of the class. A removed letter (Letter, Upper, Lower)
+/// takes the combining marks that follow it along, so a decomposed e acute goes whole
+/// instead of leaving its accent on the character before.
 std::u16string removeClass(std::u16string_view text, CharClass c);
 
 /// The text without every code point that occurs in `set` (a pair in the set removes that

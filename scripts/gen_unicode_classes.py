@@ -12,9 +12,9 @@ import sys
 MAX_CODE_POINT = 0x10FFFF
 
 # Class bits, in the order of the C++ enum CharClass.
-SPACE, NON_PRINTABLE, LETTER, UPPER, LOWER = 1, 2, 4, 8, 16
+SPACE, NON_PRINTABLE, LETTER, UPPER, LOWER, MARK = 1, 2, 4, 8, 16, 32
 CLASS_NAMES = [(SPACE, "Space"), (NON_PRINTABLE, "NonPrintable"), (LETTER, "Letter"),
-               (UPPER, "Upper"), (LOWER, "Lower")]
+               (UPPER, "Upper"), (LOWER, "Lower"), (MARK, "Mark")]
 
 # Invisible format characters that break or join words without showing: counted as
 # non-printable besides the controls. Named, so a renamed or missing one stops the build.
@@ -73,6 +73,8 @@ def classify(records):
             mark(first, last, UPPER)
         if category == "Ll":
             mark(first, last, LOWER)
+        if category.startswith("M"):
+            mark(first, last, MARK)
     missing = set(INVISIBLE_NAMES + [TAB_NAME]) - found
     if missing:
         raise SystemExit(f"not in the character data: {sorted(missing)}")

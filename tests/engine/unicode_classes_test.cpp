@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace qmv {
 namespace {
@@ -68,6 +69,26 @@ TEST(UnicodeClasses, ClassifiesTheCharactersUsersMeet) {
     EXPECT_EQ(inClass(row.codePoint, CharClass::Letter), row.letter);
     EXPECT_EQ(inClass(row.codePoint, CharClass::Upper), row.upper);
     EXPECT_EQ(inClass(row.codePoint, CharClass::Lower), row.lower);
+  }
+}
+
+TEST(UnicodeClasses, TellsCombiningMarks) {
+  const std::pair<const char*, char32_t> marks[] = {
+      {"combining acute", U'\u0301'},
+      {"Devanagari vowel sign aa", U'\u093E'},
+      {"combining enclosing circle", U'\u20DD'},
+      {"variation selector 16", U'\uFE0F'},
+  };
+  for (const auto& [name, cp] : marks) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(inClass(cp, CharClass::Mark));
+    EXPECT_FALSE(inClass(cp, CharClass::Letter));
+  }
+  const std::pair<const char*, char32_t> others[] = {
+      {"e acute", U'\u00E9'}, {"acute accent", U'\u00B4'}, {"zero width joiner", U'\u200D'}};
+  for (const auto& [name, cp] : others) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(inClass(cp, CharClass::Mark));
   }
 }
 

@@ -59,6 +59,14 @@ TEST(UnicodeRules, EachOperationUnderBothRules) {
       {"RLOC e acute and omega", Operation::RLOC, u"\u00C9t\u00E9 \u03A9\u03C9",
        u"\u00C9\u00E9 \u03A9\u03C9", u"\u00C9 \u03A9"},
       {"RLOC title case stays", Operation::RLOC, u"\u01C5a", u"\u01C5", u"\u01C5"},
+      // A decomposed letter goes with its combining marks.
+      {"RALP decomposed e acute", Operation::RALP, u"Cafe\u0301 1\u0301", u"\u0301 1\u0301",
+       u" 1\u0301"},
+      {"RUPC decomposed E acute", Operation::RUPC, u"E\u0301te\u0301", u"\u0301te\u0301",
+       u"te\u0301"},
+      {"RLOC keeps the marks of a kept letter", Operation::RLOC, u"E\u0301te\u0301",
+       u"E\u0301\u0301", u"E\u0301"},
+      {"RALS leaves marks alone", Operation::RALS, u"a \u0301b", u"a\u0301b", u"a\u0301b"},
       // Digits are 0-9 under both rules.
       {"RNUM full-width digits stay", Operation::RNUM, u"1\uFF12" + pair, u"\uFF12" + pair,
        u"\uFF12" + pair},
