@@ -14,8 +14,17 @@ fi
 clang-format --dry-run --Werror "${files[@]}"
 [ -f build/compile_commands.json ] || cmake --preset default >/dev/null
 sources=()
-for f in "${files[@]}"; do [[ $f == *.cpp ]] && sources+=("$f"); done
+benches=()
+for f in "${files[@]}"; do
+  [[ $f == *.cpp ]] || continue
+  # The benchmarks are only in the bench preset's compile database.
+  if [[ $f == bench/* ]]; then benches+=("$f"); else sources+=("$f"); fi
+done
 if [ ${#sources[@]} -gt 0 ]; then
   clang-tidy -p build --quiet "${sources[@]}"
+fi
+if [ ${#benches[@]} -gt 0 ]; then
+  [ -f build-bench/compile_commands.json ] || cmake --preset bench >/dev/null
+  clang-tidy -p build-bench --quiet "${benches[@]}"
 fi
 echo "lint: ${#files[@]} files clean"

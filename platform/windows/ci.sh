@@ -7,29 +7,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
+repo=$root  # (the registry checks reuse $root for a registry path)
 
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture.
-packages=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 wine32:i386
-          xvfb xauth googletest fonts-wine python3 unicode-data)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
+  mingw-w64-tools wine wine64 wine32:i386 xvfb xauth googletest fonts-wine wixl msitools \
+  osslsigncode openssl python3 unicode-data
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}
 cmake --preset windows-x64 -B "$build64" >/dev/null
-cmake --build "$build64" --target VandrelQMV test_platform_windows test_com_sessions -j2
+cmake --build "$build64" --target VandrelQMV test_platform_windows test_com_sessions \
+  installed_addin_check -j2
 cmake --preset windows-x86 -B "$build32" >/dev/null
-cmake --build "$build32" --target VandrelQMV test_platform_windows test_com_sessions -j2
+cmake --build "$build32" --target VandrelQMV test_platform_windows test_com_sessions \
+  installed_addin_check -j2
 
 # Only Windows system DLLs may be imported.
 for dll in "$build64/platform/windows/VandrelQMV.dll" "$build32/platform/windows/VandrelQMV.dll"; do
@@ -45,9 +37,22 @@ for dll in "$build64/platform/windows/VandrelQMV.dll" "$build32/platform/windows
 done
 echo "imports: system DLLs only"
 
+# A Linux path as Wine's Z: drive names it (winepath itself needs Wine's 32-bit loader).
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+wine32=$(command -v wine)
+# A kernel without 32-bit support cannot start Wine's 32-bit loader: the 32-bit programs are
+# then skipped, and reported, unless QMV_REQUIRE_32BIT=1 makes that a failure.
+run32=no
+"$wine32" --version >/dev/null 2>&1 && run32=yes
+if [[ $run32 == no ]]; then
+  echo "SKIP: this machine cannot run 32-bit programs; the 32-bit Wine runs are left out"
+  [[ ${QMV_REQUIRE_32BIT:-0} == 1 ]] && exit 1
+fi
+
 export WINEPREFIX=${WINEPREFIX:-$(mktemp -d /tmp/qmv-wine.XXXXXX)}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine64=$(command -v wine64 || command -v wine)
+wine64=$(command -v wine64 || { [[ -x /usr/lib/wine/wine64 ]] && echo /usr/lib/wine/wine64; } ||
+         command -v wine)
 wineboot_done=$WINEPREFIX/.qmv-ready
 if [[ ! -f $wineboot_done ]]; then
   "$wine64" wineboot --init >/dev/null 2>&1 || true
@@ -76,7 +81,8 @@ has_value() {  # has_value KEY NAME TEXT (an empty NAME is the default value)
 for bits in 64 32; do
   build=$build64
   [[ $bits == 32 ]] && build=$build32
-  dll=$(winepath -w "$build/platform/windows/VandrelQMV.dll" 2>/dev/null)
+  [[ $bits == 32 && $run32 == no ]] && continue
+  dll=$(winpath "$build/platform/windows/VandrelQMV.dll")
   for scope in user machine; do
     if [[ $scope == user ]]; then
       root='HKCU\Software'; args=(/s); uargs=(/u /s)
@@ -114,13 +120,13 @@ new_server() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
 }
-wine32=$(command -v wine)
 tests_status=0
 sessions_status=0
 shots=$(mktemp -d /tmp/qmv-shots.XXXXXX)
 for bits in 64 32; do
-  build=$build64 loader=$wine64 pictures=("QMV_SCREENSHOTS=Z:${shots//\//\\}")
+  build=$build64 loader=$wine64 pictures=("QMV_SCREENSHOTS=$(winpath "$shots")")
   [[ $bits == 32 ]] && build=$build32 loader=$wine32 pictures=()
+  [[ $bits == 32 && $run32 == no ]] && continue
   echo "== $bits-bit"
   new_server
   set +e
@@ -140,12 +146,129 @@ for form in frmPrgBar frmTextRemover frmUG; do
   if [[ ! -s $shots/$form.bmp ]]; then echo "FAIL: no picture of $form"; sessions_status=1; fi
 done
 if [[ -n ${QMV_SCREENSHOT_OUT:-} ]] && command -v convert >/dev/null; then
-  mkdir -p "$QMV_SCREENSHOT_OUT"
+  mkdir -p "$QMV_SCREENSHOT_OUT/150"
   for form in frmPrgBar frmTextRemover frmUG; do
     convert "$shots/$form.bmp" "$QMV_SCREENSHOT_OUT/$form.png"
   done
+  # The same forms at 150 % display scale (144 DPI), as Wine's Tahoma draws them.
+  new_server
+  "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+  rm -f "$shots"/*.bmp
+  new_server
+  (cd "$build64/platform/windows" &&
+    env "QMV_SCREENSHOTS=$(winpath "$shots")" xvfb-run -a -s '-screen 0 1280x1024x24' \
+      "$wine64" test_com_sessions.exe >/dev/null 2>&1) || sessions_status=1
+  new_server
+  "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  for form in frmPrgBar frmTextRemover frmUG; do
+    convert "$shots/$form.bmp" "$QMV_SCREENSHOT_OUT/150/$form.png"
+  done
 fi
 rm -rf "$shots"
+
+# The MSI packages, built and signed by scripts/package-windows.sh: each installed with
+# msiexec as the user, every entry of its Registry table read back, the add-in loaded from
+# its installed path and connected to the fake Excel, then uninstalled with nothing left.
+new_server
+QMV_WIN64_BUILD=$build64 QMV_WIN32_BUILD=$build32 "$repo/scripts/package-windows.sh" >/dev/null
+version=$(tr -d '[:space:]' <"$build64/platform/windows/version.txt")
+user_name=$(id -un)
+msi_passed=0
+msi_failed=0
+msi_check() {  # msi_check NAME COMMAND...
+  if "${@:2}" >/dev/null 2>&1; then
+    msi_passed=$((msi_passed + 1))
+  else
+    msi_failed=$((msi_failed + 1))
+    echo "FAIL: $1"
+  fi
+}
+# The entries of an MSI's Registry table: root, key, name (one per line, tab-separated).
+registry_rows() { msiinfo export "$1" Registry | tail -n +4 | awk -F'\t' '{print $2 "\t" $3 "\t" $4}'; }
+# has_entry HIVE KEY NAME: the key ("*": the key itself), the default value ("") or a value.
+has_entry() {
+  case $3 in
+    '*') query "$1\\$2" ;;
+    '') query "$1\\$2" /ve ;;
+    *) query "$1\\$2" /v "$3" ;;
+  esac
+}
+lacks_entry() { ! has_entry "$@"; }
+signed() { osslsigncode verify -CAfile "$repo/dist/test-signing-cert.pem" -in "$1"; }
+for arch in x64 x86; do
+  bits=64 build=$build64 loader=$wine64
+  [[ $arch == x86 ]] && bits=32 build=$build32 loader=$wine32
+  msi=$repo/dist/VandrelQMV-$version-$arch.msi
+  msi_win=$(winpath "$msi")
+  extracted=$(mktemp -d /tmp/qmv-msi.XXXXXX)
+  msi_check "MSI signature ($arch)" signed "$msi"
+  msiextract -C "$extracted" "$msi" >/dev/null
+  msi_check "DLL signature inside the MSI ($arch)" signed "$(find "$extracted" -name VandrelQMV.dll)"
+  rm -rf "$extracted"
+  for scope in user machine; do
+    hive=HKCU folder="C:\\users\\$user_name\\AppData\\Local\\Programs\\Vandrel QMV" props=()
+    unix_folder="$WINEPREFIX/drive_c/users/$user_name/AppData/Local/Programs/Vandrel QMV"
+    if [[ $scope == machine ]]; then
+      hive=HKLM props=(ALLUSERS=1)
+      program_files="Program Files"
+      [[ $arch == x86 ]] && program_files="Program Files (x86)"
+      folder="C:\\$program_files\\Vandrel QMV" unix_folder="$WINEPREFIX/drive_c/$program_files/Vandrel QMV"
+    fi
+    where="$arch, $scope"
+    msi_check "msiexec /i ($where)" "$wine64" msiexec /i "$msi_win" /qn "${props[@]}"
+    msi_check "installed file ($where)" test -f "$unix_folder/VandrelQMV.dll"
+    rows=0
+    while IFS=$'\t' read -r _ key name; do
+      rows=$((rows + 1))
+      msi_check "registry entry $key [$name] ($where)" has_entry "$hive" "$key" "$name"
+    done < <(registry_rows "$msi")
+    msi_check "registry table read ($where)" test "$rows" -gt 30
+    msi_check "class server path ($where)" has_value \
+      "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" "" "$folder\\VandrelQMV.dll"
+    if [[ $bits == 64 || $run32 == yes ]]; then
+      msi_check "the installed add-in connects to the fake Excel ($where)" \
+        xvfb-run -a "$loader" "$build/platform/windows/installed_addin_check.exe" \
+        "$folder\\VandrelQMV.dll"
+    else
+      echo "SKIP: installed add-in check ($where): this machine cannot run 32-bit programs"
+    fi
+    msi_check "msiexec /x ($where)" "$wine64" msiexec /x "$msi_win" /qn "${props[@]}"
+    while IFS=$'\t' read -r _ key name; do
+      msi_check "registry entry removed: $key [$name] ($where)" lacks_entry "$hive" "$key" "$name"
+    done < <(registry_rows "$msi")
+    msi_check "installed file removed ($where)" test ! -e "$unix_folder"
+  done
+done
+# Upgrades: an older package (this one made 0.9.0, with product and package codes of its
+# own, as a former release has) is replaced by the current one, which removes it first.
+bits=64
+newguid() { tr '[:lower:]' '[:upper:]' </proc/sys/kernel/random/uuid; }
+older_dir=$(mktemp -d /tmp/qmv-older.XXXXXX)
+older=$older_dir/VandrelQMV-0.9.0-x64.msi
+current=$repo/dist/VandrelQMV-$version-x64.msi
+cp "$current" "$older"
+older_code="{$(newguid)}"
+msibuild "$older" -q "UPDATE \`Property\` SET \`Value\` = '0.9.0' WHERE \`Property\` = 'ProductVersion'"
+msibuild "$older" -q "UPDATE \`Property\` SET \`Value\` = '$older_code' WHERE \`Property\` = 'ProductCode'"
+msibuild "$older" -s "Vandrel QMV 0.9.0" Vandrel "x64;1033" "{$(newguid)}"
+# Installed products are listed under Uninstall (per user or, under Wine, per machine).
+listed() {
+  local key="Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"
+  query "HKCU\\$key" || query "HKLM\\$key"
+}
+unlisted() { ! listed "$1"; }
+msi_check "older package installs" "$wine64" msiexec /i "$(winpath "$older")" /qn
+msi_check "older package is listed" listed "$older_code"
+msi_check "current package installs over it" "$wine64" msiexec /i "$(winpath "$current")" /qn
+msi_check "the older package was removed" unlisted "$older_code"
+msi_check "current package uninstalls" "$wine64" msiexec /x "$(winpath "$current")" /qn
+msi_check "nothing left after the upgrade" test ! -e \
+  "$WINEPREFIX/drive_c/users/$user_name/AppData/Local/Programs/Vandrel QMV"
+msi_check "no add-in key left after the upgrade" lacks_entry HKCU \
+  'Software\Microsoft\Office\Excel\Addins\Orvik.Connect' '*'
+rm -rf "$older_dir"
+echo "MSI packages: $msi_passed passed, $msi_failed failed"
+
 # Stop this prefix's Wine server.
 wineserver -k 2>/dev/null || true
-if ((failed > 0 || tests_status != 0 || sessions_status != 0)); then exit 1; fi
+if ((failed > 0 || msi_failed > 0 || tests_status != 0 || sessions_status != 0)); then exit 1; fi

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "host/text.hpp"
+#include "platform/windows/com_boundary.hpp"
 #include "platform/windows/com_object.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_host.hpp"
@@ -15,26 +16,17 @@ namespace qmv::windows {
 
 namespace {
 
-// Fills EXCEPINFO for a handler that failed, so the host sees the error.
-HRESULT reportFailure(EXCEPINFO* info, int32_t number, const std::string& description) {
-  if (info) {
-    *info = EXCEPINFO{};
-    info->bstrSource = SysAllocString(L"VandrelQMV");
-    info->bstrDescription = Bstr(toUtf16(description)).detach();
-    info->scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number & 0xFFFF);
-  }
-  return DISP_E_EXCEPTION;
-}
-
-// Receives _CommandBarButtonEvents for one button.
-class ClickSink final : public ComObject<IDispatch> {
+// The IDispatch of a sink for one events interface, whose one member of interest is
+// `member` with DISPID `id`.
+class EventSink : public ComObject<IDispatch> {
  public:
-  explicit ClickSink(ClickHandler handler) : handler_(std::move(handler)) {}
+  EventSink(const GUID& events, const wchar_t* member, DISPID id)
+      : events_(events), member_(member), id_(id) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, kDiidCommandBarButtonEvents)) {
+        IsEqualIID(iid, events_)) {
       *out = static_cast<IDispatch*>(this);
       AddRef();
       return S_OK;
@@ -57,8 +49,8 @@ class ClickSink final : public ComObject<IDispatch> {
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
       if (i == 0 && names[0] &&
-          CompareStringOrdinal(names[0], -1, L"Click", -1, TRUE) == CSTR_EQUAL) {
-        ids[0] = kDispidClick;
+          CompareStringOrdinal(names[0], -1, member_, -1, TRUE) == CSTR_EQUAL) {
+        ids[0] = id_;
       } else {
         ids[i] = DISPID_UNKNOWN;
         hr = DISP_E_UNKNOWNNAME;
@@ -66,6 +58,20 @@ class ClickSink final : public ComObject<IDispatch> {
     }
     return hr;
   }
+
+ private:
+  GUID events_;
+  const wchar_t* member_;
+  DISPID id_;
+};
+
+// Receives _CommandBarButtonEvents for one button.
+class ClickSink final : public EventSink {
+ public:
+  explicit ClickSink(ClickHandler handler)
+      : EventSink(kDiidCommandBarButtonEvents, L"Click", kDispidClick),
+        handler_(std::move(handler)) {}
+
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* info, UINT* argError) override {
     if (result) VariantInit(result);
@@ -97,12 +103,8 @@ class ClickSink final : public ComObject<IDispatch> {
     try {
       CommandBarControlPtr clicked = makeCommandBarControl(control);
       handler_(*clicked, cancelDefault);
-    } catch (const HostError& e) {
-      hr = reportFailure(info, e.number(), e.what());
-    } catch (const std::exception& e) {
-      hr = reportFailure(info, 5, e.what());
     } catch (...) {
-      hr = reportFailure(info, 5, "Click handler failed");
+      hr = caughtInvokeResult(info);
     }
     if (cancelRef) *cancelRef = cancelDefault ? VARIANT_TRUE : VARIANT_FALSE;
     return hr;
@@ -112,11 +114,43 @@ class ClickSink final : public ComObject<IDispatch> {
   ClickHandler handler_;
 };
 
-class ClickSubscription final : public EventSubscription {
+// Receives AppEvents: SheetChange(Sh, Target) goes to the handler.
+class SheetChangeSink final : public EventSink {
  public:
-  ClickSubscription(ComPtr<IConnectionPoint> point, DWORD cookie)
+  explicit SheetChangeSink(SheetChangeHandler handler)
+      : EventSink(kDiidAppEvents, L"SheetChange", kDispidSheetChange),
+        handler_(std::move(handler)) {}
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT*) override {
+    if (result) VariantInit(result);
+    if (id != kDispidSheetChange) return S_OK;  // the application's other events
+    if (!params || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
+    // Arguments arrive in reverse order: rgvarg[1] is Sh, rgvarg[0] is Target.
+    auto object = [](const VARIANT& v) -> IDispatch* {
+      if (v.vt == VT_DISPATCH) return v.pdispVal;
+      if (v.vt == (VT_DISPATCH | VT_BYREF) && v.ppdispVal) return *v.ppdispVal;
+      return nullptr;
+    };
+    ComPtr<IDispatch> self(this);
+    try {
+      handler_(object(params->rgvarg[1]), object(params->rgvarg[0]));
+    } catch (...) {
+      return caughtInvokeResult(info);
+    }
+    return S_OK;
+  }
+
+ private:
+  SheetChangeHandler handler_;
+};
+
+// An advised sink, unadvised when destroyed.
+class Advice final : public EventSubscription {
+ public:
+  Advice(ComPtr<IConnectionPoint> point, DWORD cookie)
       : point_(std::move(point)), cookie_(cookie) {}
-  ~ClickSubscription() override {
+  ~Advice() override {
     if (point_) point_->Unadvise(cookie_);
   }
 
@@ -127,19 +161,35 @@ class ClickSubscription final : public EventSubscription {
 
 }  // namespace
 
-std::unique_ptr<EventSubscription> subscribeButtonClick(IDispatch* button, ClickHandler handler) {
-  if (!button) throw HostError(host_errors::kObjectNotSet, "Object variable not set");
+namespace {
+
+// Advises `sink` on `source`'s connection point for `events`.
+std::unique_ptr<EventSubscription> advise(IDispatch* source, const GUID& events,
+                                          ComPtr<IDispatch> sink) {
+  if (!source) throw HostError(host_errors::kObjectNotSet, "Object variable not set");
   ComPtr<IConnectionPointContainer> container;
-  HRESULT hr = button->QueryInterface(IID_IConnectionPointContainer, container.putVoid());
+  HRESULT hr = source->QueryInterface(IID_IConnectionPointContainer, container.putVoid());
   if (FAILED(hr)) throwHostError(hr, nullptr, L"IConnectionPointContainer");
   ComPtr<IConnectionPoint> point;
-  hr = container->FindConnectionPoint(kDiidCommandBarButtonEvents, point.put());
+  hr = container->FindConnectionPoint(events, point.put());
   if (FAILED(hr)) throwHostError(hr, nullptr, L"FindConnectionPoint");
-  auto sink = ComPtr<IDispatch>::adopt(new ClickSink(std::move(handler)));
   DWORD cookie = 0;
   hr = point->Advise(sink.get(), &cookie);
   if (FAILED(hr)) throwHostError(hr, nullptr, L"Advise");
-  return std::make_unique<ClickSubscription>(std::move(point), cookie);
+  return std::make_unique<Advice>(std::move(point), cookie);
+}
+
+}  // namespace
+
+std::unique_ptr<EventSubscription> subscribeButtonClick(IDispatch* button, ClickHandler handler) {
+  return advise(button, kDiidCommandBarButtonEvents,
+                ComPtr<IDispatch>::adopt(new ClickSink(std::move(handler))));
+}
+
+std::unique_ptr<EventSubscription> subscribeSheetChange(IDispatch* application,
+                                                        SheetChangeHandler handler) {
+  return advise(application, kDiidAppEvents,
+                ComPtr<IDispatch>::adopt(new SheetChangeSink(std::move(handler))));
 }
 
 }  // namespace qmv::windows

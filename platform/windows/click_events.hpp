@@ -1,7 +1,9 @@
-// Click events of Office command-bar buttons, received through the button's connection
-// point for _CommandBarButtonEvents.
+// Events of Office and Excel objects, received through their connection points: the Click
+// of command-bar buttons (_CommandBarButtonEvents) and the application's SheetChange
+// (AppEvents).
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "host/host.hpp"
@@ -12,5 +14,15 @@ namespace qmv::windows {
 /// Advises a sink for `button`'s Click events that calls `handler`; the subscription
 /// unadvises when destroyed. Throws HostError when the button offers no such events.
 std::unique_ptr<EventSubscription> subscribeButtonClick(IDispatch* button, ClickHandler handler);
+
+/// Receives Application.SheetChange: the worksheet and the range of cells that changed.
+/// Excel raises it for changes by the user, by external links and by code alike.
+using SheetChangeHandler = std::function<void(IDispatch* sheet, IDispatch* target)>;
+
+/// Advises a sink for Excel's application events that calls `handler` on every SheetChange
+/// (other application events are ignored); the subscription unadvises when destroyed.
+/// Throws HostError when `application` offers no such events.
+std::unique_ptr<EventSubscription> subscribeSheetChange(IDispatch* application,
+                                                        SheetChangeHandler handler);
 
 }  // namespace qmv::windows

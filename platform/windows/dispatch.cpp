@@ -94,7 +94,7 @@ Variant invoke(IDispatch* target, std::wstring_view member, InvokeKind kind,
   for (auto& n : names) namePtrs.push_back(n.data());
   std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
   HRESULT hr = target->GetIDsOfNames(IID_NULL, namePtrs.data(), static_cast<UINT>(names.size()),
-                                     LOCALE_USER_DEFAULT, ids.data());
+                                     kAutomationLocale, ids.data());
   if (FAILED(hr)) throwHostError(hr, nullptr, member);
 
   // rgvarg holds the named arguments first (paired with their DISPIDs), then the
@@ -133,7 +133,7 @@ Variant invoke(IDispatch* target, std::wstring_view member, InvokeKind kind,
   ExcepInfoGuard excep;
   UINT argError = 0;
   ++invokeCounter();
-  hr = target->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, static_cast<WORD>(kind), &params,
+  hr = target->Invoke(ids[0], IID_NULL, kAutomationLocale, static_cast<WORD>(kind), &params,
                       isPut ? nullptr : result.raw(), &excep.info, &argError);
   if (hr == DISP_E_EXCEPTION && excep.info.pfnDeferredFillIn) {
     excep.info.pfnDeferredFillIn(&excep.info);

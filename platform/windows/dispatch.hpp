@@ -45,6 +45,15 @@ enum class InvokeKind : WORD {
   Call = DISPATCH_METHOD | DISPATCH_PROPERTYGET,
 };
 
+/// The locale every late-bound call passes to GetIDsOfNames and Invoke: English (United
+/// States), as Visual Basic for Applications does. An English Excel asked in another user
+/// locale looks for that language's resources and, without them, fails the call with
+/// TYPE_E_INVDATAREAD (0x80028018, "Old format or invalid type library"); with 1033 member
+/// names, argument texts, dates and numbers follow the en-US conventions on every
+/// installation.
+inline constexpr LCID kAutomationLocale =
+    MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
+
 /// Number of Invoke calls made through this helper (for tests and benchmarks).
 std::atomic<uint64_t>& invokeCounter();
 

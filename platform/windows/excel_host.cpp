@@ -7,7 +7,9 @@
 
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
+#include "host/tolerant.hpp"
 #include "platform/windows/click_events.hpp"
+#include "platform/windows/column_index.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/variant_value.hpp"
@@ -25,6 +27,10 @@ constexpr int32_t kXlFilterInPlace = 1;
 constexpr int32_t kXlDecimalSeparator = 3;
 constexpr int32_t kXlDateSeparator = 17;
 constexpr int32_t kXlDateOrder = 32;
+constexpr int32_t kXlA1 = 1;
+
+// Excel's Address stops at 255 characters: a text this long may not name the whole range.
+constexpr std::size_t kTrustedAddressLength = 250;
 
 std::u16string escapeWildcards(const std::u16string& text) {
   std::u16string out;
@@ -52,6 +58,61 @@ bool holdsText(const CellContent& cell, const std::u16string& text) {
                               static_cast<int>(held->size()),
                               reinterpret_cast<const wchar_t*>(text.data()),
                               static_cast<int>(text.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether Excel would take `text`, assigned as a cell's value, for a formula: "=...", or
+// "+", "-" or "@" followed by anything that does not read as a number or a date (see
+// Range.Formula and the implicit intersection operator "@" in Excel's documentation).
+// Such a text is written with the apostrophe prefix, so that it stays the text it is.
+bool readsAsFormula(const std::u16string& text) {
+  if (text.empty()) return false;
+  const char16_t first = text.front();
+  if (first == u'=') return true;
+  if (first != u'+' && first != u'-' && first != u'@') return false;
+  // Assigned values are read in en-US, the locale of every call (kAutomationLocale).
+  return std::holds_alternative<std::u16string>(parseTypedInput(text, HostLocale{}, 2000));
+}
+
+// Where a range lies: its sheet as Excel's external address names it ("[Book1]Sheet1")
+// and its areas.
+struct Place {
+  std::u16string sheet;
+  std::vector<AreaRef> areas;
+};
+
+// A range's place, once asked: shared by the range and the cells taken from it.
+struct PlaceSlot {
+  bool asked = false;
+  std::optional<Place> place;
+};
+
+// The place of a range object from its external address (one call); none for a range of
+// several areas or an address too long to trust, which the bridge then leaves to Excel.
+std::optional<Place> placeOf(IDispatch* range) {
+  const std::u16string address = asText(get(range, L"Address", {true, true, kXlA1, true}));
+  if (address.size() >= kTrustedAddressLength || address.find(u',') != std::u16string::npos) {
+    return std::nullopt;
+  }
+  const std::size_t bang = address.rfind(u'!');
+  Place place;
+  std::u16string_view refs = address;
+  if (bang != std::u16string::npos) {
+    place.sheet = address.substr(0, bang);
+    refs.remove_prefix(bang + 1);
+  }
+  std::optional<std::vector<AreaRef>> areas = parseReference(refs);
+  if (!areas || areas->size() != 1) return std::nullopt;
+  place.areas = std::move(*areas);
+  return place;
+}
+
+// The value indexes alive in this thread: Excel calls an add-in on its one (single-
+// threaded apartment) thread. A run's index lives as long as the range it counts in, and
+// every clear or write through the bridge keeps it true meanwhile.
+std::vector<std::weak_ptr<ColumnIndex>>& liveIndexes() {
+  thread_local std::vector<std::weak_ptr<ColumnIndex>> indexes;
+  std::erase_if(indexes, [](const std::weak_ptr<ColumnIndex>& i) { return i.expired(); });
+  return indexes;
 }
 
 // A required object result; Nothing is the "object not set" error.
@@ -96,6 +157,25 @@ std::vector<Variant> arrayElements(const Variant& v, int64_t rows, int64_t colum
 class ExcelWorksheet;
 class ExcelRange;
 
+// The values of an area in one call: Range.Value, which keeps dates; where it gives
+// Currency, rounded to four decimal places, Range.Value2 (one more call) gives the exact
+// number (https://learn.microsoft.com/office/vba/api/excel.range.value2).
+std::vector<Value> readValues(IDispatch* area, int64_t rows, int64_t columns) {
+  const std::vector<Variant> values = arrayElements(get(area, L"Value"), rows, columns);
+  std::vector<Variant> exact;
+  std::vector<Value> out;
+  out.reserve(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (values[i].type() == VT_CY) {
+      if (exact.empty()) exact = arrayElements(get(area, L"Value2"), rows, columns);
+      out.push_back(toValue(exact[i].get()));
+    } else {
+      out.push_back(toValue(values[i].get()));
+    }
+  }
+  return out;
+}
+
 RangePtr wrapRange(ComPtr<IDispatch> range);
 WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet);
 
@@ -104,8 +184,10 @@ WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet);
 class ExcelRange final : public Range {
  public:
   explicit ExcelRange(ComPtr<IDispatch> range) : range_(std::move(range)) {}
-  ExcelRange(ComPtr<IDispatch> parent, int64_t row, int64_t column)
-      : parent_(std::move(parent)), row_(row), column_(column) {}
+  // Cells(row, column) of `parent`, whose place `parentPlace` holds once asked.
+  ExcelRange(ComPtr<IDispatch> parent, std::shared_ptr<PlaceSlot> parentPlace, int64_t row,
+             int64_t column)
+      : parent_(std::move(parent)), slot_(std::move(parentPlace)), row_(row), column_(column) {}
 
   IDispatch* object() {
     if (!range_) {
@@ -143,7 +225,9 @@ class ExcelRange final : public Range {
     return wrapRange(requiredObject(get(columns.get(), L"Item", {static_cast<double>(index)})));
   }
   RangePtr cell(int64_t row, int64_t column) override {
-    return std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), row, column);
+    // A cell of a cell has a place of its own.
+    return std::make_shared<ExcelRange>(
+        ComPtr<IDispatch>(object()), parent_ ? std::make_shared<PlaceSlot>() : slot_, row, column);
   }
   std::vector<RangePtr> areas() override {
     ComPtr<IDispatch> areas = requiredObject(get(object(), L"Areas"));
@@ -178,14 +262,28 @@ class ExcelRange final : public Range {
   }
 
   Value value() override {
+    if (known_) return *known_;
     Variant v = get(object(), L"Value");
+    if (v.type() & VT_ARRAY) {
+      std::vector<Variant> first = arrayElements(v, rowsCount(), columnsCount());
+      v = std::move(first.front());
+    }
+    // Value2 keeps the digits that Currency rounds away.
+    if (v.type() == VT_CY) v = get(object(), L"Value2");
     if (v.type() & VT_ARRAY) {
       std::vector<Variant> first = arrayElements(v, rowsCount(), columnsCount());
       return toValue(first.front().get());
     }
     return toValue(v.get());
   }
-  void setValue(const Value& value) override { write(toVariant(value)); }
+  void setValue(const Value& value) override {
+    const auto* text = std::get_if<std::u16string>(&value);
+    if (text && readsAsFormula(*text)) {
+      write(Variant::fromText(u"'" + *text));
+    } else {
+      write(toVariant(value));
+    }
+  }
   std::u16string formula() override {
     Variant v = get(object(), L"Formula");
     if (v.type() & VT_ARRAY) {
@@ -199,6 +297,7 @@ class ExcelRange final : public Range {
       write(Variant::fromText(formula));  // typed input: "=..." becomes a formula
     } else {
       put(object(), L"Formula", formula);
+      changed();
     }
   }
   void setContent(const CellContent& content) override {
@@ -218,10 +317,36 @@ class ExcelRange final : public Range {
   RangePtr specialCells(int32_t type) override {
     return wrapRange(requiredObject(call(object(), L"SpecialCells", {type})));
   }
-  void clear() override { call(object(), L"Clear"); }
+  void clear() override {
+    call(object(), L"Clear");
+    known_.reset();
+    if (liveIndexes().empty()) return;
+    const std::optional<Place> here = place();
+    if (!here) {
+      dropIndexes();  // a clear the indexes cannot place
+      return;
+    }
+    for (const auto& weak : liveIndexes()) {
+      for (const AreaRef& area : here->areas) weak.lock()->cleared(here->sheet, area);
+    }
+  }
+  // The index of this range's values, read now in one call unless the range keeps one;
+  // null for a range that is not one column of one area.
+  ColumnIndex* valueIndex(const std::function<HostLocale()>& locale) {
+    if (index_ && !index_->stale()) return index_.get();
+    index_.reset();
+    const std::optional<Place> here = place();
+    if (!here || here->areas.front().columns() != 1) return nullptr;
+    const AreaRef column = here->areas.front();
+    index_ = std::make_shared<ColumnIndex>(here->sheet, column,
+                                           readValues(object(), column.rows(), 1), locale());
+    liveIndexes().push_back(index_);
+    return index_.get();
+  }
   RangePtr find(const std::u16string& what, Range& after) override {
     auto* afterRange = dynamic_cast<ExcelRange*>(&after);
     if (!afterRange) throw HostError(host_errors::kObjectRequired, "Object required");
+    if (std::optional<RangePtr> found = findIndexed(what, *afterRange)) return *found;
     const std::u16string literal = literalFindText(what);
     if (literal.size() > kMaxFindLength) return findHere(what, after.topLeft());
     ComPtr<IDispatch> found = asObject(call(
@@ -262,6 +387,80 @@ class ExcelRange final : public Range {
 
  private:
   bool isParentCell() const { return !range_ && parent_; }
+
+  // Where this range lies; a cell taken from a range is placed from its parent's place.
+  std::optional<Place> place() {
+    if (!slot_->asked) {
+      // A range Excel cannot place is left to Excel's own counting and searching.
+      slot_->place = tolerantGet([&] {
+                       return placeOf(parent_ ? parent_.get() : object());
+                     }).value_or(std::nullopt);
+      slot_->asked = true;
+    }
+    if (!slot_->place || !parent_) return slot_->place;
+    const CellRef first = slot_->place->areas.front().first;
+    const CellRef at{first.row + row_ - 1, first.column + column_ - 1};
+    return Place{slot_->place->sheet, {AreaRef{at, at}}};
+  }
+
+  // The used range of this range's sheet, once asked; none when it cannot be placed.
+  std::optional<AreaRef> usedArea() {
+    if (!used_) {
+      // Unknown when Excel cannot tell: the search is then left to Excel.
+      const std::optional<Place> used =
+          tolerantGet([&] {
+            ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
+            return placeOf(requiredObject(get(sheet.get(), L"UsedRange")).get());
+          }).value_or(std::nullopt);
+      used_ = used ? std::optional<AreaRef>(used->areas.front()) : std::nullopt;
+    }
+    return *used_;
+  }
+
+  // Find answered from a live index that holds every value this one-column range can
+  // match: the cells of the range outside the index lie outside the sheet's used range,
+  // so they are empty. None when no index can answer; a null range when nothing matches.
+  std::optional<RangePtr> findIndexed(const std::u16string& what, ExcelRange& after) {
+    if (what.empty() || liveIndexes().empty()) return std::nullopt;
+    const std::optional<Place> here = place();
+    const std::optional<Place> start = after.place();
+    if (!here || !start || start->sheet != here->sheet) return std::nullopt;
+    const AreaRef area = here->areas.front();
+    if (area.columns() != 1) return std::nullopt;
+    const std::optional<AreaRef> used = usedArea();
+    if (!used) return std::nullopt;
+    const AreaRef clip{{std::max(area.first.row, used->first.row), area.first.column},
+                       {std::min(area.last.row, used->last.row), area.first.column}};
+    for (const auto& weak : liveIndexes()) {
+      const std::shared_ptr<ColumnIndex> index = weak.lock();
+      const AreaRef& column = index->column();
+      if (index->stale() || index->sheet() != here->sheet ||
+          column.first.column != area.first.column || column.first.row < area.first.row ||
+          column.last.row > area.last.row ||
+          (clip.first.row <= clip.last.row &&
+           (clip.first.row < column.first.row || clip.last.row > column.last.row))) {
+        continue;
+      }
+      const std::optional<int64_t> row = index->next(what, start->areas.front().first.row);
+      if (!row) return RangePtr{};
+      auto found = std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), slot_,
+                                                *row - area.first.row + 1, 1);
+      found->known_ = index->valueAt(*row);
+      return found;
+    }
+    return std::nullopt;
+  }
+
+  // After a write: the value known from an index no longer holds, and the live indexes
+  // may no longer hold either.
+  void changed() {
+    known_.reset();
+    dropIndexes();
+  }
+  static void dropIndexes() {
+    for (const auto& weak : liveIndexes()) weak.lock()->markStale();
+    liveIndexes().clear();
+  }
   // The search Find makes, done here over the values for a text Find refuses as too long:
   // the first cell holding `what` after `after`, row by row, around to `after` itself.
   RangePtr findHere(const std::u16string& what, CellRef after) {
@@ -291,15 +490,20 @@ class ExcelRange final : public Range {
     if (isParentCell()) {
       invoke(parent_.get(), L"Item", InvokeKind::Put,
              {static_cast<double>(row_), static_cast<double>(column_), value});
-      return;
+    } else {
+      put(object(), L"Value", value);
     }
-    put(object(), L"Value", value);
+    changed();
   }
 
   ComPtr<IDispatch> range_;
   ComPtr<IDispatch> parent_;
+  std::shared_ptr<PlaceSlot> slot_ = std::make_shared<PlaceSlot>();
   int64_t row_ = 0;
   int64_t column_ = 0;
+  std::shared_ptr<ColumnIndex> index_;          ///< the values of this range, while it counts
+  std::optional<Value> known_;                  ///< the value an index gave at Find
+  std::optional<std::optional<AreaRef>> used_;  ///< the sheet's used range, once asked
 };
 
 CellBlock ExcelRange::readBlock() {
@@ -317,7 +521,7 @@ CellBlock ExcelRange::readBlock() {
       asDouble(get(requiredObject(get(area.get(), L"Columns")).get(), L"Count")));
   CellBlock block;
   block.area = {first, {first.row + rows - 1, first.column + columns - 1}};
-  std::vector<Variant> values = arrayElements(get(area.get(), L"Value"), rows, columns);
+  std::vector<Value> values = readValues(area.get(), rows, columns);
   std::vector<Variant> formulas = arrayElements(get(area.get(), L"Formula"), rows, columns);
   // HasFormula answers True, False or Null (mixed) for the whole area; only a mixed area
   // leaves cells whose formula text could also be a constant text to ask one by one.
@@ -325,7 +529,7 @@ CellBlock ExcelRange::readBlock() {
   block.cells.reserve(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
     CellContent content;
-    content.value = toValue(values[i].get());
+    content.value = std::move(values[i]);
     std::u16string formula = asText(formulas[i]);
     bool isFormula = false;
     if (!formula.empty() && formula.front() == u'=') {
@@ -389,6 +593,27 @@ IDispatch* rangeObject(Range& range) {
   return excel->object();
 }
 
+// The user's number and date conventions as Excel reports them.
+HostLocale excelLocale(IDispatch* app) {
+  HostLocale locale;
+  std::u16string decimal = asText(get(app, L"International", {kXlDecimalSeparator}));
+  std::u16string date = asText(get(app, L"International", {kXlDateSeparator}));
+  if (!decimal.empty()) locale.decimalSeparator = decimal.front();
+  if (!date.empty()) locale.dateSeparator = date.front();
+  switch (asInt(get(app, L"International", {kXlDateOrder}))) {
+    case 1:
+      locale.dateOrder = DateOrder::DayMonthYear;
+      break;
+    case 2:
+      locale.dateOrder = DateOrder::YearMonthDay;
+      break;
+    default:
+      locale.dateOrder = DateOrder::MonthDayYear;
+      break;
+  }
+  return locale;
+}
+
 class ExcelWorksheetFunction final : public WorksheetFunction {
  public:
   explicit ExcelWorksheetFunction(IDispatch* application) : application_(application) {}
@@ -397,6 +622,13 @@ class ExcelWorksheetFunction final : public WorksheetFunction {
     return asDouble(call(functions(), L"CountA", {rangeObject(range)}));
   }
   double countIf(Range& range, const std::u16string& text) override {
+    // A literal count over one column is answered from the values read once in bulk:
+    // COUNTIF would compare numeric texts to 15 digits only and walk the whole range for
+    // every count.
+    if (auto* excel = dynamic_cast<ExcelRange*>(&range); excel && !text.empty()) {
+      if (ColumnIndex* index = excel->valueIndex([this] { return excelLocale(application_); }))
+        return index->count(text);
+    }
     const std::u16string criterion = literalCriterion(text);
     if (criterion.size() <= kMaxCriterionLength) {
       return asDouble(call(functions(), L"CountIf", {rangeObject(range), criterion}));
@@ -526,14 +758,20 @@ class ExcelCommandBars final : public CommandBars {
   ComPtr<IDispatch> bars_;
 };
 
+// An add-in as Excel lists it: an item of Application.AddIns, installed while its
+// "Installed" is True; or a COM add-in of Application.COMAddIns, installed while its
+// "Connect" is True, and unloaded by setting it False
+// (https://learn.microsoft.com/office/vba/api/office.comaddin.connect).
 class ExcelAddIn final : public AddIn {
  public:
-  explicit ExcelAddIn(ComPtr<IDispatch> addIn) : addIn_(std::move(addIn)) {}
-  bool installed() override { return asBool(get(addIn_.get(), L"Installed")); }
-  void setInstalled(bool installed) override { put(addIn_.get(), L"Installed", installed); }
+  ExcelAddIn(ComPtr<IDispatch> addIn, const wchar_t* flag)
+      : addIn_(std::move(addIn)), flag_(flag) {}
+  bool installed() override { return asBool(get(addIn_.get(), flag_)); }
+  void setInstalled(bool installed) override { put(addIn_.get(), flag_, installed); }
 
  private:
   ComPtr<IDispatch> addIn_;
+  const wchar_t* flag_;
 };
 
 class ExcelApplication final : public Application {
@@ -576,25 +814,7 @@ class ExcelApplication final : public Application {
     return wrapRange(requiredObject(get(app(), L"Range", {reference})));
   }
   WorksheetFunction& worksheetFunction() override { return functions_; }
-  HostLocale locale() override {
-    HostLocale locale;
-    std::u16string decimal = asText(get(app(), L"International", {kXlDecimalSeparator}));
-    std::u16string date = asText(get(app(), L"International", {kXlDateSeparator}));
-    if (!decimal.empty()) locale.decimalSeparator = decimal.front();
-    if (!date.empty()) locale.dateSeparator = date.front();
-    switch (asInt(get(app(), L"International", {kXlDateOrder}))) {
-      case 1:
-        locale.dateOrder = DateOrder::DayMonthYear;
-        break;
-      case 2:
-        locale.dateOrder = DateOrder::YearMonthDay;
-        break;
-      default:
-        locale.dateOrder = DateOrder::MonthDayYear;
-        break;
-    }
-    return locale;
-  }
+  HostLocale locale() override { return excelLocale(app()); }
 
   void setScreenUpdating(bool on) override { put(app(), L"ScreenUpdating", on); }
   void setCalculation(int32_t mode) override { put(app(), L"Calculation", mode); }
@@ -625,7 +845,17 @@ class ExcelApplication final : public Application {
   }
   AddInPtr addIn(const std::u16string& name) override {
     ComPtr<IDispatch> addIns = requiredObject(get(app(), L"AddIns"));
-    return std::make_shared<ExcelAddIn>(requiredObject(get(addIns.get(), L"Item", {name})));
+    try {
+      return std::make_shared<ExcelAddIn>(requiredObject(get(addIns.get(), L"Item", {name})),
+                                          L"Installed");
+    } catch (const HostError&) {
+      // Application.AddIns lists only the Add-Ins dialog's add-ins; this add-in, a COM
+      // add-in, is in Application.COMAddIns under its ProgID.
+      if (name != kAddInItemName) throw;
+      ComPtr<IDispatch> comAddIns = requiredObject(get(app(), L"COMAddIns"));
+      return std::make_shared<ExcelAddIn>(
+          requiredObject(get(comAddIns.get(), L"Item", {fromWide(kConnectProgId)})), L"Connect");
+    }
   }
 
  private:

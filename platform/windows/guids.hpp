@@ -33,11 +33,22 @@ inline constexpr GUID kDiidCommandBarButtonEvents = {
     0x000C0351, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr DISPID kDispidClick = 1;
 
+/// Excel's AppEvents dispatch interface, the Application object's events. SheetChange is
+/// DISPID 0x61C in Excel's type library.
+inline constexpr GUID kDiidAppEvents = {
+    0x00024413, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr DISPID kDispidSheetChange = 0x61C;
+
 /// Excel's _Application and Range interfaces (answered by QueryInterface on Excel's objects).
 inline constexpr GUID kIidExcelApplication = {
     0x000208D5, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr GUID kIidExcelRange = {
     0x00020846, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+/// ProgID of class Connect: the COM add-in as Excel's COMAddIns collection names it.
+inline constexpr wchar_t kConnectProgId[] = L"Orvik.Connect";
+/// The name by which the add-in asks the host for its own add-ins item.
+inline constexpr char16_t kAddInItemName[] = u"Vandrel QMV";
 
 /// Proxy/stub class of automation interfaces (the universal marshaler).
 inline constexpr wchar_t kPsOaInterface[] = L"{00020424-0000-0000-C000-000000000046}";

@@ -8,7 +8,6 @@ namespace qmv::windows {
 
 namespace {
 
-constexpr wchar_t kConnectProgId[] = L"Orvik.Connect";
 constexpr wchar_t kCbEventsProgId[] = L"Orvik.cbEvents";
 constexpr wchar_t kClasses[] = L"Software\\Classes\\";
 constexpr wchar_t kExcelAddins[] = L"Software\\Microsoft\\Office\\Excel\\Addins\\";
@@ -19,11 +18,9 @@ constexpr wchar_t kDescription[] =
 constexpr wchar_t kLibHelpString[] = L"Powerful Excel Add-In to Remove Cells Text Conditionally";
 constexpr DWORD kLoadAtStartup = 3;
 
-#ifdef _WIN64
-constexpr wchar_t kTypeLibPlatform[] = L"win64";
-#else
-constexpr wchar_t kTypeLibPlatform[] = L"win32";
-#endif
+const wchar_t* typeLibPlatform(DllBitness bitness) {
+  return bitness == DllBitness::Bits64 ? L"win64" : L"win32";
+}
 
 std::wstring libVersion() { return std::to_wstring(kLibMajor) + L"." + std::to_wstring(kLibMinor); }
 
@@ -100,7 +97,20 @@ HKEY rootKey(RegistrationScope scope) {
   return scope == RegistrationScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
+DllBitness builtBitness() {
+#ifdef _WIN64
+  return DllBitness::Bits64;
+#else
+  return DllBitness::Bits32;
+#endif
+}
+
 std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath) {
+  return registrationKeys(dllPath, directoryOf(dllPath), builtBitness());
+}
+
+std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath,
+                                          const std::wstring& dllFolder, DllBitness bitness) {
   std::vector<RegistryKey> keys;
   addClass(keys, kClsidConnect, kConnectProgId, dllPath);
   addClass(keys, kClsidCbEvents, kCbEventsProgId, dllPath);
@@ -110,9 +120,9 @@ std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath) {
   keys.push_back({lib, {}});
   keys.push_back({version, {{L"", kLibHelpString}}});
   keys.push_back({version + L"\\FLAGS", {{L"", L"0"}}});
-  keys.push_back({version + L"\\HELPDIR", {{L"", directoryOf(dllPath)}}});
+  keys.push_back({version + L"\\HELPDIR", {{L"", dllFolder}}});
   keys.push_back({version + L"\\0", {}});
-  keys.push_back({version + L"\\0\\" + kTypeLibPlatform, {{L"", dllPath}}});
+  keys.push_back({version + L"\\0\\" + typeLibPlatform(bitness), {{L"", dllPath}}});
 
   addInterface(keys, kIidConnect, L"_Connect");
   addInterface(keys, kIidCbEvents, L"_cbEvents");

@@ -36,6 +36,18 @@ struct RegistryKey {
 /// DLL's full path; the type library is its resource 1.
 std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath);
 
+/// The bitness of a DLL, which names the type library's platform key (win32 or win64).
+enum class DllBitness { Bits32, Bits64 };
+
+/// The bitness of this build of the DLL.
+DllBitness builtBitness();
+
+/// The same keys for a DLL of `bitness`, with its path and folder given as text of their
+/// own (an installer writes them with its own placeholders for the installed file and
+/// folder).
+std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath,
+                                          const std::wstring& dllFolder, DllBitness bitness);
+
 /// The keys unregistering deletes with everything below them: the keys that belong to
 /// the add-in alone (never a shared parent such as CLSID or Addins).
 std::vector<std::wstring> ownedKeys();

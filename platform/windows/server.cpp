@@ -12,12 +12,14 @@
 #include "host/host_error.hpp"
 #include "host/text.hpp"
 #include "platform/windows/addin_state.hpp"
+#include "platform/windows/com_boundary.hpp"
 #include "platform/windows/com_object.hpp"
 #include "platform/windows/com_support.hpp"
 #include "platform/windows/excel_host.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/interfaces.hpp"
 #include "platform/windows/registration.hpp"
+#include "platform/windows/ribbon.hpp"
 #include "platform/windows/xll_commands.hpp"
 
 namespace qmv::windows {
@@ -27,35 +29,6 @@ namespace {
 HINSTANCE gInstance = nullptr;
 
 // Sets the thread's error object and gives the HRESULT Visual Basic shows as `number`.
-HRESULT failure(int32_t number, const std::string& description) {
-  ComPtr<ICreateErrorInfo> create;
-  if (SUCCEEDED(CreateErrorInfo(create.put()))) {
-    const std::wstring text = toWide(toUtf16(description));
-    create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
-    create->SetSource(const_cast<LPOLESTR>(L"Orvik"));
-    ComPtr<IErrorInfo> info = create.as<IErrorInfo>(IID_IErrorInfo);
-    SetErrorInfo(0, info.get());
-  }
-  return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, static_cast<WORD>(number));
-}
-
-// Runs `body`, turning any exception into a failure HRESULT.
-template <class Body>
-HRESULT guarded(Body&& body) noexcept {
-  try {
-    body();
-    return S_OK;
-  } catch (const HostError& e) {
-    return failure(e.number(), e.what());
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (const std::exception& e) {
-    return failure(host_errors::kInvalidCall, e.what());
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
-
 // The type information of one of the DLL's interfaces, from its embedded type library.
 HRESULT loadTypeInfo(const GUID& iid, ComPtr<ITypeInfo>& out) {
   if (out) return S_OK;
@@ -111,9 +84,11 @@ class TypeInfoDispatch {
   ComPtr<ITypeInfo> typeInfo_;
 };
 
-// The add-in class: Excel's connection interface and the public methods of _Connect.
-class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
-                            private TypeInfoDispatch<ConnectObject, IOrvikConnect, kIidConnect> {
+// The add-in class: Excel's connection interface, the public methods of _Connect, and the
+// Ribbon's interface with its callbacks (reached by name through IDispatch).
+class ConnectObject final
+    : public ComObject<IOrvikConnect, IDTExtensibility2, IRibbonExtensibility>,
+      private TypeInfoDispatch<ConnectObject, IOrvikConnect, kIidConnect> {
  public:
   explicit ConnectObject(std::shared_ptr<AddinState> state) : state_(std::move(state)) {}
 
@@ -124,6 +99,8 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
       *out = static_cast<IOrvikConnect*>(this);
     } else if (IsEqualIID(iid, kIidDTExtensibility2)) {
       *out = static_cast<IDTExtensibility2*>(this);
+    } else if (IsEqualIID(iid, kIidRibbonExtensibility)) {
+      *out = static_cast<IRibbonExtensibility*>(this);
     } else {
       *out = nullptr;
       return E_NOINTERFACE;
@@ -138,17 +115,41 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
+    if (names && ids && count == 1) {
+      const DISPID callback = ribbonDispid(names[0]);
+      if (callback != DISPID_UNKNOWN) {
+        ids[0] = callback;
+        return S_OK;
+      }
+    }
     return idsOfNames(names, count, ids);
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* argError) override {
+    if (isRibbonDispid(id)) {
+      HRESULT hr = S_OK;
+      const HRESULT thrown =
+          guarded([&] { hr = invokeRibbon(state_->module, id, params, result); });
+      return FAILED(thrown) ? thrown : hr;
+    }
     return invoke(static_cast<IOrvikConnect*>(this), id, flags, params, result, excep, argError);
+  }
+
+  // IRibbonExtensibility: the tab for Excel's workbook ribbon, nothing for any other.
+  HRESULT STDMETHODCALLTYPE GetCustomUI(BSTR ribbonId, BSTR* ribbonXml) override {
+    if (!ribbonXml) return E_POINTER;
+    *ribbonXml = nullptr;
+    return guarded([&] {
+      const std::wstring xml = customUiFor(
+          ribbonId ? std::wstring_view(ribbonId, SysStringLen(ribbonId)) : std::wstring_view());
+      if (!xml.empty()) *ribbonXml = Bstr(std::wstring_view(xml)).detach();
+    });
   }
 
   // IDTExtensibility2. Neither handler reports a failure to the host.
   HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* application, ExtConnectMode,
                                          IDispatch* addInInst, SAFEARRAY**) override {
-    guarded([&] {
+    comBoundary([&] {
       ApplicationPtr app = makeExcelApplication(application, &xllCommands());
       std::unique_ptr<AddInInstance> instance;
       if (addInInst) instance = makeAddInInstance(addInInst);
@@ -157,7 +158,7 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnDisconnection(ExtDisconnectMode, SAFEARRAY**) override {
-    guarded([&] { state_->connect.AddinInstance_OnDisconnection(); });
+    comBoundary([&] { state_->connect.AddinInstance_OnDisconnection(); });
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY**) override { return S_OK; }
@@ -166,20 +167,20 @@ class ConnectObject final : public ComObject<IOrvikConnect, IDTExtensibility2>,
 
   // _Connect
   HRESULT STDMETHODCALLTYPE txtRemoverCB_Add(IDispatch* addInInst) override {
-    return guarded([&] {
+    return comBoundary([&] {
       std::unique_ptr<AddInInstance> instance;
       if (addInInst) instance = makeAddInInstance(addInInst);
       state_->connect.txtRemoverCB_Add(instance.get());
     });
   }
   HRESULT STDMETHODCALLTYPE remMenuBar() override {
-    return guarded([&] { state_->connect.remMenuBar(); });
+    return comBoundary([&] { state_->connect.remMenuBar(); });
   }
   HRESULT STDMETHODCALLTYPE remToolBar() override {
-    return guarded([&] { state_->connect.remToolBar(); });
+    return comBoundary([&] { state_->connect.remToolBar(); });
   }
   HRESULT STDMETHODCALLTYPE txtRemoverMB_Add() override {
-    return guarded([&] { state_->connect.txtRemoverMB_Add(); });
+    return comBoundary([&] { state_->connect.txtRemoverMB_Add(); });
   }
 
  private:
@@ -226,7 +227,7 @@ class CbEventsObject final
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE putref_cbBtn(IDispatch* cbBtn) override {
-    return guarded([&] {
+    return comBoundary([&] {
       button_ = ComPtr<IDispatch>(cbBtn);
       wrapper_->setButton(cbBtn ? makeCommandBarControl(cbBtn) : nullptr);
     });
@@ -256,14 +257,10 @@ class ClassFactory final : public ComObject<IClassFactory> {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    try {
+    return comBoundary([&] {
       auto object = ComPtr<Object>::adopt(new Object(sharedAddinState()));
       return object->QueryInterface(iid, out);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
+    });
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
@@ -319,7 +316,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  try {
+  return comBoundary([&] {
     ComPtr<IClassFactory> factory;
     if (IsEqualCLSID(clsid, kClsidConnect)) {
       factory = ComPtr<IClassFactory>::adopt(new ClassFactory<ConnectObject>());
@@ -329,35 +326,27 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
       return CLASS_E_CLASSNOTAVAILABLE;
     }
     return factory->QueryInterface(iid, out);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 STDAPI DllCanUnloadNow() { return serverCanUnload() ? S_OK : S_FALSE; }
 
 STDAPI DllRegisterServer() {
-  try {
+  return comBoundary([&] {
     const std::wstring path = dllPath();
     // The embedded type library must load before anything is written.
     ComPtr<ITypeLib> lib;
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()))) return SELFREG_E_TYPELIB;
     return registerServer(RegistrationScope::User, path);
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 STDAPI DllUnregisterServer() {
-  try {
-    return unregisterServer(RegistrationScope::User);
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return comBoundary([&] { return unregisterServer(RegistrationScope::User); });
 }
 
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
-  try {
+  return comBoundary([&] {
     const auto scope = scopeFromCommandLine(commandLine);
     if (!scope) return E_INVALIDARG;
     if (!install) return unregisterServer(*scope);
@@ -365,9 +354,7 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     ComPtr<ITypeLib> lib;
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()))) return SELFREG_E_TYPELIB;
     return registerServer(*scope, path);
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 }  // extern "C"

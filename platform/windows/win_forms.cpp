@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/windows/com_support.hpp"
+#include "platform/windows/gdi_handles.hpp"
 
 namespace qmv::windows {
 
@@ -80,6 +81,82 @@ bool isWindowless(ControlKind kind) {
   return kind == ControlKind::Shape || kind == ControlKind::Line;
 }
 
+// Per-monitor DPI (Windows 10 1607 and later; Wine has them too). The functions are looked
+// up at run time so that the DLL still loads where they are missing; there the forms use
+// the system DPI, as before.
+using SetThreadDpiAwarenessContextFn = HANDLE(WINAPI*)(HANDLE);
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+template <class F>
+F user32Function(const char* name) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  return user32 ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+                : nullptr;
+}
+// DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2.
+const HANDLE kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+constexpr UINT kWmDpiChanged = 0x02E0;
+
+// While alive, windows the thread creates are per-monitor DPI aware: Windows sends them
+// WM_DPICHANGED instead of stretching their bitmaps, whatever the host process's own
+// awareness (mixed-mode DPI).
+class PerMonitorDpiScope {
+ public:
+  PerMonitorDpiScope() {
+    if (set_) previous_ = set_(kPerMonitorAwareV2);
+  }
+  PerMonitorDpiScope(const PerMonitorDpiScope&) = delete;
+  PerMonitorDpiScope& operator=(const PerMonitorDpiScope&) = delete;
+  ~PerMonitorDpiScope() {
+    if (set_ && previous_) set_(previous_);
+  }
+
+ private:
+  SetThreadDpiAwarenessContextFn set_ =
+      user32Function<SetThreadDpiAwarenessContextFn>("SetThreadDpiAwarenessContext");
+  HANDLE previous_ = nullptr;
+};
+
+// The DPI a window is shown at, or `fallback` where Windows cannot tell.
+int dpiOfWindow(HWND hwnd, int fallback) {
+  static const auto get = user32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  const UINT dpi = get && hwnd ? get(hwnd) : 0;
+  return dpi ? static_cast<int>(dpi) : fallback;
+}
+
+int pointsToPixels(float points, int dpi) {
+  return static_cast<int>(std::lround(points * static_cast<float>(dpi) / 72.0f));
+}
+
+// What a control draws beside its text, in pixels at `dpi`: the check box or radio circle
+// and its gap, a button's edge, a combo box's border and drop-down arrow.
+int textChrome(ControlKind kind, int dpi) {
+  switch (kind) {
+    case ControlKind::CheckBox:
+    case ControlKind::OptionButton:
+      return MulDiv(13 + 4, dpi, 96);
+    case ControlKind::CommandButton:
+      return MulDiv(2 * 3, dpi, 96);
+    case ControlKind::ComboBox:
+      return MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 5, dpi, 96);
+    default:
+      return 0;
+  }
+}
+
+bool showsText(ControlKind kind) {
+  return kind == ControlKind::Label || kind == ControlKind::CheckBox ||
+         kind == ControlKind::OptionButton || kind == ControlKind::CommandButton ||
+         kind == ControlKind::ComboBox;
+}
+
+// The rectangle of a child window in its parent's client coordinates.
+RECT rectInParent(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
 }  // namespace
 
 struct Win32FormsToolkit::FormWindow {
@@ -87,6 +164,8 @@ struct Win32FormsToolkit::FormWindow {
   Form* form = nullptr;
   HWND hwnd = nullptr;
   HWND owner = nullptr;
+  /// The thread's windows the modal form disabled, to enable again when it ends.
+  std::vector<HWND> disabled;
   HWND tooltip = nullptr;
   bool modal = false;
   bool done = false;
@@ -94,27 +173,27 @@ struct Win32FormsToolkit::FormWindow {
   std::map<const Control*, HWND> controls;
   std::map<HWND, Control*> byWindow;
   std::map<int, Control*> byId;
-  std::map<std::pair<std::u16string, int>, HFONT> fonts;
-  std::map<uint32_t, HBRUSH> brushes;
+  /// The DPI the form is laid out for: its monitor's, updated on WM_DPICHANGED.
+  int dpi = 96;
+  std::map<std::pair<std::u16string, int>, UniqueFont> fonts;
+  std::map<uint32_t, UniqueBrush> brushes;
 
-  ~FormWindow() {
-    for (auto& [key, font] : fonts) DeleteObject(font);
-    for (auto& [color, brush] : brushes) DeleteObject(brush);
-  }
+  int pixels(float points) const { return pointsToPixels(points, dpi); }
   HBRUSH brush(uint32_t rgb) {
     auto& b = brushes[rgb];
-    if (!b) b = CreateSolidBrush(colorRef(rgb));
-    return b;
+    if (!b) b.reset(CreateSolidBrush(colorRef(rgb)));
+    return b.get();
   }
-  HFONT font(const std::u16string& name, float points, int dpi) {
-    const int height = -static_cast<int>(std::lround(points * static_cast<float>(dpi) / 72.0f));
+  /// The font of `points` at the form's DPI, made once and kept while the form lives.
+  HFONT font(const std::u16string& name, float points) {
+    const int height = -pixels(points);
     auto& f = fonts[{name, height}];
     if (!f) {
-      f = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, toWide(name).c_str());
+      f.reset(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, toWide(name).c_str()));
     }
-    return f;
+    return f.get();
   }
   // The background of a container window: its own colour, else the form's; none for the
   // system's dialog colour.
@@ -156,11 +235,8 @@ Win32FormsToolkit::Win32FormsToolkit() {
     wc.lpszClassName = kContainerClass;
     RegisterClassExW(&wc);
   }
-  HDC screen = GetDC(nullptr);
-  if (screen) {
-    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-  }
+  const WindowDc screen(nullptr);
+  if (screen) dpi_ = GetDeviceCaps(screen.get(), LOGPIXELSY);
 }
 
 Win32FormsToolkit::~Win32FormsToolkit() {
@@ -171,8 +247,134 @@ Win32FormsToolkit::~Win32FormsToolkit() {
   }
 }
 
-int Win32FormsToolkit::pixels(float points) const {
-  return static_cast<int>(std::lround(points * static_cast<float>(dpi_) / 72.0f));
+int Win32FormsToolkit::pixels(float points) const { return pointsToPixels(points, dpi_); }
+
+int Win32FormsToolkit::formDpi(const Form& form) const {
+  auto it = windows_.find(const_cast<Form*>(&form));
+  return it == windows_.end() ? dpi_ : it->second->dpi;
+}
+
+void Win32FormsToolkit::changeDpi(Form& form, int dpi) {
+  auto it = windows_.find(&form);
+  if (it == windows_.end() || !it->second->hwnd) return;
+  FormWindow& fw = *it->second;
+  RECT rc{};
+  GetWindowRect(fw.hwnd, &rc);
+  rc.right = rc.left + MulDiv(rc.right - rc.left, dpi, fw.dpi);
+  rc.bottom = rc.top + MulDiv(rc.bottom - rc.top, dpi, fw.dpi);
+  SendMessageW(fw.hwnd, kWmDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&rc));
+}
+
+// Sizes the form and places and sizes every control for the form's DPI, with fonts of
+// that DPI: on creation and whenever the form moves to a monitor of another DPI.
+void Win32FormsToolkit::layout(FormWindow& fw) {
+  const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(fw.hwnd, GWL_STYLE));
+  const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(fw.hwnd, GWL_EXSTYLE));
+  RECT frame{0, 0, fw.pixels(fw.form->geometry.width), fw.pixels(fw.form->geometry.height)};
+  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  SetWindowPos(fw.hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  for (const auto& [control, hwnd] : fw.controls) {
+    const Geometry& g = control->geometry;
+    int height = fw.pixels(g.height);
+    if (control->kind() == ControlKind::ComboBox) height += fw.pixels(120);  // room for the list
+    SetWindowPos(hwnd, nullptr, fw.pixels(g.left), fw.pixels(g.top),
+                 std::max(fw.pixels(g.width), 1), std::max(height, 1),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(hwnd, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(fw.font(control->fontName, control->fontSize)), TRUE);
+  }
+  for (const auto& [control, hwnd] : fw.controls) fitText(fw, *control, hwnd);
+  InvalidateRect(fw.hwnd, nullptr, TRUE);
+}
+
+// Font metrics differ between systems and do not scale exactly with the DPI, so a caption
+// measured for one may not fit its control on another. Such a control grows to the right
+// into the free room of its container (never over a control beside it), as AutoSize
+// would; a combo box's list is made wide enough for its longest entry.
+void Win32FormsToolkit::fitText(FormWindow& fw, const Control& control, HWND hwnd) {
+  // A hidden control may share its place with another that is shown instead of it.
+  if (!showsText(control.kind()) || !control.visible()) return;
+  std::vector<std::u16string> texts;
+  if (control.kind() == ControlKind::ComboBox) {
+    texts = control.list();
+  } else if (!control.caption().empty()) {
+    texts.push_back(control.caption());
+  }
+  if (texts.empty()) return;
+  int need = 0;
+  {
+    const WindowDc dc(hwnd);
+    if (!dc) return;
+    const SelectionRestorer withFont(dc.get(), fw.font(control.fontName, control.fontSize));
+    for (const std::u16string& text : texts) {
+      const std::wstring wide = toWide(text);
+      RECT extent{0, 0, 0, 0};
+      DrawTextW(dc.get(), wide.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+      need = std::max(need, static_cast<int>(extent.right));
+    }
+  }
+  need += textChrome(control.kind(), fw.dpi);
+  if (control.kind() == ControlKind::ComboBox) {
+    SendMessageW(hwnd, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(need), 0);
+  }
+  RECT r = rectInParent(hwnd);
+  const HWND parent = GetParent(hwnd);
+  RECT room{};
+  GetClientRect(parent, &room);
+  const int margin = fw.pixels(1.5f);
+  // The siblings that stand on `row` and start right of its left edge: labels lie under
+  // the controls they overlap, so any such sibling that is not a label hides what lies
+  // under it, and is a wall to the text.
+  const auto wallsOf = [&](HWND self, const RECT& row) {
+    std::vector<HWND> walls;
+    for (const auto& [other, sibling] : fw.controls) {
+      if (sibling == self || GetParent(sibling) != parent || other->kind() == ControlKind::Label ||
+          !other->visible()) {
+        continue;
+      }
+      const RECT w = rectInParent(sibling);
+      if (w.left > row.left && w.top < row.bottom && w.bottom > row.top) walls.push_back(sibling);
+    }
+    return walls;
+  };
+  // How far right the text may reach: the container's edge or the nearest wall.
+  const auto reach = [&](HWND self, const RECT& row) {
+    int limit = static_cast<int>(room.right) - margin;
+    for (const HWND wall : wallsOf(self, row)) {
+      limit = std::min(limit, static_cast<int>(rectInParent(wall).left) - margin);
+    }
+    return limit;
+  };
+  // A centred caption grows on both sides, into free room.
+  if (control.textAlign == TextAlign::Center && control.kind() == ControlKind::Label &&
+      need > r.right - r.left) {
+    const int grow = std::min(need - static_cast<int>(r.right - r.left),
+                              2 * std::min(static_cast<int>(r.left) - margin,
+                                           static_cast<int>(room.right - r.right) - margin));
+    if (grow > 0) {
+      r.left -= grow / 2;
+      r.right += grow - grow / 2;
+    }
+  }
+  if (need <= std::min(static_cast<int>(r.right), reach(hwnd, r)) - static_cast<int>(r.left)) {
+    return;
+  }
+  // A wall with free room on its own right moves over, as far as the text needs.
+  const int wanted = static_cast<int>(r.left) + need + margin;
+  for (const HWND wall : wallsOf(hwnd, r)) {
+    const RECT w = rectInParent(wall);
+    const int shift =
+        std::min(wanted - static_cast<int>(w.left), reach(wall, w) - static_cast<int>(w.right));
+    if (shift > 0) {
+      SetWindowPos(wall, nullptr, w.left + shift, w.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  const int width = std::max(static_cast<int>(r.right - r.left),
+                             std::min(need, reach(hwnd, r) - static_cast<int>(r.left)));
+  SetWindowPos(hwnd, nullptr, r.left, r.top, width, r.bottom - r.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND Win32FormsToolkit::controlWindow(const Control& control) const {
@@ -193,8 +395,10 @@ Win32FormsToolkit::FormWindow& Win32FormsToolkit::ensureWindow(Form& form) {
 
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT rect{0, 0, pixels(form.geometry.width), pixels(form.geometry.height)};
+  ref.dpi = dpi_;
+  RECT rect{0, 0, ref.pixels(form.geometry.width), ref.pixels(form.geometry.height)};
   AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+  const PerMonitorDpiScope perMonitor;
   ref.hwnd = CreateWindowExW(exStyle, kFormClass, toWide(form.caption()).c_str(), style,
                              CW_USEDEFAULT, CW_USEDEFAULT, rect.right - rect.left,
                              rect.bottom - rect.top, nullptr, nullptr, moduleInstance(), &ref);
@@ -225,6 +429,9 @@ Win32FormsToolkit::FormWindow& Win32FormsToolkit::ensureWindow(Form& form) {
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
   }
+  // Laid out for the DPI of the monitor it is on, which may differ from the system's.
+  ref.dpi = dpiOfWindow(ref.hwnd, dpi_);
+  layout(ref);
   form.setObserver(this);
   return ref;
 }
@@ -317,19 +524,20 @@ void Win32FormsToolkit::createControl(FormWindow& fw, Control& control) {
       return;
   }
   const Geometry& g = control.geometry;
-  int height = pixels(g.height);
-  if (control.kind() == ControlKind::ComboBox) height += pixels(120);  // room for the list
-  HWND hwnd = CreateWindowExW(exStyle, windowClass, text.c_str(), style, pixels(g.left),
-                              pixels(g.top), std::max(pixels(g.width), 1), std::max(height, 1),
-                              parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                              moduleInstance(), isContainerKind(control.kind()) ? &fw : nullptr);
+  int height = fw.pixels(g.height);
+  if (control.kind() == ControlKind::ComboBox) height += fw.pixels(120);  // room for the list
+  HWND hwnd =
+      CreateWindowExW(exStyle, windowClass, text.c_str(), style, fw.pixels(g.left),
+                      fw.pixels(g.top), std::max(fw.pixels(g.width), 1), std::max(height, 1),
+                      parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), moduleInstance(),
+                      isContainerKind(control.kind()) ? &fw : nullptr);
   if (!hwnd) return;
   nameWindow(hwnd, control.name());
   fw.controls[&control] = hwnd;
   fw.byWindow[hwnd] = &control;
   fw.byId[id] = &control;
   SendMessageW(hwnd, WM_SETFONT,
-               reinterpret_cast<WPARAM>(fw.font(control.fontName, control.fontSize, dpi_)), FALSE);
+               reinterpret_cast<WPARAM>(fw.font(control.fontName, control.fontSize)), FALSE);
 
   switch (control.kind()) {
     case ControlKind::Label:
@@ -495,6 +703,40 @@ void Win32FormsToolkit::destroyWindow(Form& form) {
   }
 }
 
+namespace {
+
+struct ThreadWindowsWalk {
+  HWND dialog;
+  std::vector<HWND> disabled;
+};
+
+BOOL CALLBACK disableThreadWindow(HWND hwnd, LPARAM data) {
+  auto* walk = reinterpret_cast<ThreadWindowsWalk*>(data);
+  if (hwnd != walk->dialog && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+    EnableWindow(hwnd, FALSE);
+    walk->disabled.push_back(hwnd);
+  }
+  return TRUE;
+}
+
+// Disables every enabled, visible top-level window of this thread but `dialog`, as a
+// modal dialog must: Excel 2013 and later show each workbook in a window of its own, all
+// on one thread, and none may be edited or closed while the form runs.
+std::vector<HWND> disableThreadWindows(HWND dialog) {
+  ThreadWindowsWalk walk{dialog, {}};
+  EnumThreadWindows(GetCurrentThreadId(), &disableThreadWindow, reinterpret_cast<LPARAM>(&walk));
+  return walk.disabled;
+}
+
+void enableWindows(std::vector<HWND>& windows) {
+  for (HWND hwnd : windows) {
+    if (IsWindow(hwnd)) EnableWindow(hwnd, TRUE);
+  }
+  windows.clear();
+}
+
+}  // namespace
+
 std::uintptr_t Win32FormsToolkit::windowHandle(Form& form) {
   return reinterpret_cast<std::uintptr_t>(ensureWindow(form).hwnd);
 }
@@ -527,7 +769,7 @@ void Win32FormsToolkit::showModal(Form& form) {
                area.top + (area.bottom - area.top - height) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  if (owner) EnableWindow(owner, FALSE);
+  fw.disabled = disableThreadWindows(fw.hwnd);
   ShowWindow(fw.hwnd, SW_SHOW);
   SetForegroundWindow(fw.hwnd);
   HWND hwnd = fw.hwnd;
@@ -545,11 +787,11 @@ void Win32FormsToolkit::showModal(Form& form) {
   }
   std::exception_ptr failure;
   auto it = windows_.find(&form);
-  if (it != windows_.end()) failure = std::exchange(it->second->failure, nullptr);
-  if (owner) {
-    EnableWindow(owner, TRUE);
-    SetActiveWindow(owner);
+  if (it != windows_.end()) {
+    failure = std::exchange(it->second->failure, nullptr);
+    enableWindows(it->second->disabled);
   }
+  if (owner) SetActiveWindow(owner);
   destroyWindow(form);
   if (form.loaded()) form.markUnloaded();
   if (failure) std::rethrow_exception(failure);
@@ -562,8 +804,9 @@ void Win32FormsToolkit::unload(Form& form) {
   FormWindow& fw = *it->second;
   fw.done = true;
   if (fw.modal) {
-    // The modal loop ends and destroys the window; give the owner back its input now.
-    if (fw.owner) EnableWindow(fw.owner, TRUE);
+    // The modal loop ends and destroys the window; give the other windows back their input
+    // now.
+    enableWindows(fw.disabled);
     ShowWindow(fw.hwnd, SW_HIDE);
     // A handler reached through a sent message (an accessibility tool pressing a button)
     // runs inside GetMessage, which returns only for a posted message: wake the loop.
@@ -643,18 +886,18 @@ std::u16string Win32FormsToolkit::inputBox(const std::u16string& prompt,
 
 // Draws the shapes and lines whose container is `parent` (empty: the form itself).
 void Win32FormsToolkit::paintDecorations(FormWindow& fw, HDC dc, const std::string& parent) {
-  HPEN pen = CreatePen(PS_SOLID, 1, RGB(0x40, 0x40, 0x40));
-  HGDIOBJ oldPen = SelectObject(dc, pen);
-  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+  const UniquePen pen(CreatePen(PS_SOLID, 1, RGB(0x40, 0x40, 0x40)));
+  const SelectionRestorer withPen(dc, pen.get());
+  const SelectionRestorer hollow(dc, GetStockObject(NULL_BRUSH));
   for (const auto& control : fw.form->controls()) {
     if (!isWindowless(control->kind()) || control->parent() != parent || !control->visible()) {
       continue;
     }
     const Geometry& g = control->geometry;
-    const int left = fw.toolkit->pixels(g.left);
-    const int top = fw.toolkit->pixels(g.top);
-    const int right = fw.toolkit->pixels(g.left + g.width);
-    const int bottom = fw.toolkit->pixels(g.top + g.height);
+    const int left = fw.pixels(g.left);
+    const int top = fw.pixels(g.top);
+    const int right = fw.pixels(g.left + g.width);
+    const int bottom = fw.pixels(g.top + g.height);
     if (control->kind() == ControlKind::Line) {
       MoveToEx(dc, left, top, nullptr);
       LineTo(dc, right, bottom);
@@ -662,9 +905,6 @@ void Win32FormsToolkit::paintDecorations(FormWindow& fw, HDC dc, const std::stri
       Rectangle(dc, left, top, std::max(right, left + 1), std::max(bottom, top + 1));
     }
   }
-  SelectObject(dc, oldBrush);
-  SelectObject(dc, oldPen);
-  DeleteObject(pen);
 }
 
 // The add-in's logo, drawn to fill `rc`: a navy tile with a gold stroke cutting through
@@ -673,45 +913,44 @@ void Win32FormsToolkit::paintLogo(FormWindow& fw, HDC dc, RECT rc) {
   const int w = rc.right - rc.left;
   const int h = rc.bottom - rc.top;
   const int radius = std::max(4, std::min(w, h) / 5);
-  HBRUSH navy = fw.brush(0x1F3A68);
-  HPEN edge = CreatePen(PS_SOLID, 1, RGB(0x10, 0x20, 0x40));
-  HGDIOBJ oldPen = SelectObject(dc, edge);
-  HGDIOBJ oldBrush = SelectObject(dc, navy);
-  RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
-  // The gold stroke: text being cut away.
-  HRGN clip = CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + 1, radius, radius);
-  SelectClipRgn(dc, clip);
-  POINT stroke[4] = {{rc.left, rc.top + h * 3 / 4},
-                     {rc.left + w * 3 / 4, rc.bottom},
-                     {rc.left + w * 3 / 4 + w / 8, rc.bottom},
-                     {rc.left, rc.top + h * 3 / 4 - h / 8}};
-  HBRUSH gold = fw.brush(0xF2B705);
-  SelectObject(dc, gold);
-  SelectObject(dc, GetStockObject(NULL_PEN));
-  Polygon(dc, stroke, 4);
-  SelectClipRgn(dc, nullptr);
-  DeleteObject(clip);
-  SelectObject(dc, oldBrush);
-  SelectObject(dc, oldPen);
-  DeleteObject(edge);
+  {
+    const UniquePen edge(CreatePen(PS_SOLID, 1, RGB(0x10, 0x20, 0x40)));
+    const SelectionRestorer withEdge(dc, edge.get());
+    const SelectionRestorer withNavy(dc, fw.brush(0x1F3A68));
+    RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
+  }
+  {
+    // The gold stroke: text being cut away.
+    const UniqueRegion clip(
+        CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + 1, radius, radius));
+    SelectClipRgn(dc, clip.get());
+    POINT stroke[4] = {{rc.left, rc.top + h * 3 / 4},
+                       {rc.left + w * 3 / 4, rc.bottom},
+                       {rc.left + w * 3 / 4 + w / 8, rc.bottom},
+                       {rc.left, rc.top + h * 3 / 4 - h / 8}};
+    const SelectionRestorer withGold(dc, fw.brush(0xF2B705));
+    const SelectionRestorer noEdge(dc, GetStockObject(NULL_PEN));
+    Polygon(dc, stroke, 4);
+    SelectClipRgn(dc, nullptr);
+  }
 
   SetBkMode(dc, TRANSPARENT);
   const float smallPoints =
-      std::max(static_cast<float>(h) * 0.15f * 72.0f / static_cast<float>(fw.toolkit->dpi_), 6.0f);
-  HFONT big =
-      CreateFontW(-static_cast<int>(std::lround(static_cast<float>(h) * 0.36f)), 0, 0, 0, FW_BOLD,
-                  FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                  ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
-  HGDIOBJ oldFont = SelectObject(dc, big);
-  SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
-  RECT top{rc.left, rc.top + h / 8, rc.right, rc.top + h * 5 / 8};
-  DrawTextW(dc, L"QMV", -1, &top, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, fw.font(u"Tahoma", smallPoints, fw.toolkit->dpi_));
+      std::max(static_cast<float>(h) * 0.15f * 72.0f / static_cast<float>(fw.dpi), 6.0f);
+  const UniqueFont big(CreateFontW(-static_cast<int>(std::lround(static_cast<float>(h) * 0.36f)), 0,
+                                   0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                                   DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
+  {
+    const SelectionRestorer withBig(dc, big.get());
+    SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
+    RECT top{rc.left, rc.top + h / 8, rc.right, rc.top + h * 5 / 8};
+    DrawTextW(dc, L"QMV", -1, &top, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+  const SelectionRestorer withSmall(dc, fw.font(u"Tahoma", smallPoints));
   SetTextColor(dc, RGB(0xF2, 0xB7, 0x05));
   RECT bottom{rc.left, rc.top + h * 9 / 16, rc.right, rc.top + h * 13 / 16};
   DrawTextW(dc, L"Vandrel", -1, &bottom, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, oldFont);
-  DeleteObject(big);
 }
 
 LRESULT CALLBACK Win32FormsToolkit::formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -754,15 +993,13 @@ LRESULT CALLBACK Win32FormsToolkit::containerProc(HWND hwnd, UINT msg, WPARAM wp
         paintLogo(*fw, dc, rc);
       } else if (control && !control->caption().empty()) {
         RECT box = rc;
-        box.top += fw->toolkit->pixels(4.5f);
+        box.top += fw->pixels(4.5f);
         DrawEdge(dc, &box, EDGE_ETCHED, BF_RECT);
-        HGDIOBJ old =
-            SelectObject(dc, fw->font(control->fontName, control->fontSize, fw->toolkit->dpi_));
+        const SelectionRestorer withFont(dc, fw->font(control->fontName, control->fontSize));
         SetBkColor(dc, color ? colorRef(*color) : GetSysColor(COLOR_BTNFACE));
         std::wstring caption = L" " + toWide(control->caption()) + L" ";
-        RECT text{rc.left + fw->toolkit->pixels(4.5f), rc.top, rc.right, rc.bottom};
+        RECT text{rc.left + fw->pixels(4.5f), rc.top, rc.right, rc.bottom};
         DrawTextW(dc, caption.c_str(), -1, &text, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
-        SelectObject(dc, old);
       }
       if (control) paintDecorations(*fw, dc, control->name());
       EndPaint(hwnd, &ps);
@@ -804,11 +1041,10 @@ LRESULT CALLBACK Win32FormsToolkit::controlSubclassProc(HWND hwnd, UINT msg, WPA
       if (control->kind() == ControlKind::Label && control->etched) {
         // The static control draws its caption; the etched edge goes over its border.
         const LRESULT painted = DefSubclassProc(hwnd, msg, wp, lp);
-        if (HDC dc = GetDC(hwnd)) {
+        if (const WindowDc dc(hwnd); dc) {
           RECT rc;
           GetClientRect(hwnd, &rc);
-          DrawEdge(dc, &rc, EDGE_ETCHED, BF_RECT);
-          ReleaseDC(hwnd, dc);
+          DrawEdge(dc.get(), &rc, EDGE_ETCHED, BF_RECT);
         }
         return painted;
       }
@@ -838,6 +1074,17 @@ LRESULT Win32FormsToolkit::handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg
                                              LPARAM lp) {
   Form& form = *fw.form;
   switch (msg) {
+    case kWmDpiChanged: {
+      // Moved to a monitor of another DPI (or its scale changed): take Windows' suggested
+      // position and lay the form out again at the new DPI.
+      fw.dpi = LOWORD(wp) ? LOWORD(wp) : fw.dpi;
+      if (const auto* suggested = reinterpret_cast<const RECT*>(lp)) {
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      layout(fw);
+      return 0;
+    }
     case WM_COMMAND: {
       const int id = LOWORD(wp);
       const int code = HIWORD(wp);

@@ -42,6 +42,14 @@ class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
   /// Converts points to pixels at the screen's DPI.
   int pixels(float points) const;
 
+  /// The DPI a form's window is laid out for (its monitor's); the screen's when the form
+  /// has no window.
+  int formDpi(const Form& form) const;
+
+  /// Tells a form's window that its DPI is now `dpi`, as Windows does with WM_DPICHANGED
+  /// when the window moves to a monitor of another scale; the form is laid out again.
+  void changeDpi(Form& form, int dpi);
+
   struct FormWindow;
 
  private:
@@ -52,6 +60,8 @@ class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
   FormWindow& ensureWindow(Form& form);
   void destroyWindow(Form& form);
   void createControl(FormWindow& fw, Control& control);
+  void layout(FormWindow& fw);
+  void fitText(FormWindow& fw, const Control& control, HWND hwnd);
   /// Stacks overlapping containers so that one declared later lies over an earlier one.
   void stackContainers(FormWindow& fw);
   void syncControl(FormWindow& fw, Control& control, ControlProperty property);

@@ -201,12 +201,82 @@ std::vector<ApplyCase> applyCases() {
       {"invalid UTF-8", "a,\xFF\n", {"RNUM"}, 1, "not valid UTF-8", std::nullopt},
       {"UTF-8 cut short at the end", "ab\xE2\x82", {"RNUM"}, 1, "not valid UTF-8", std::nullopt},
       {"an encoded surrogate", "a\xED\xA0\x80", {"RNUM"}, 1, "not valid UTF-8", std::nullopt},
-      {"a UTF-16 file",
+      {"a UTF-16 file, read by its mark",
        "\xFF\xFE"
        "a\0"s,
        {"RNUM"},
+       0,
+       "",
+       "\xFF\xFE"
+       "a\0"s},
+      {"a UTF-16 file, typed",
+       "\xFF\xFE"
+       "a\0"s,
+       {"RNUM", "--typed"},
        1,
        "UTF-16",
+       std::nullopt},
+      {"UTF-16 with a lone surrogate",
+       "\x3D\xD8"
+       "a\0"s,
+       {"RNUM", "-e", "UTF-16LE"},
+       1,
+       "UTF-16LE",
+       std::nullopt},
+      {"UTF-16 cut short",
+       "\xFF\xFE"
+       "a"s,
+       {"RNUM"},
+       1,
+       "ends inside",
+       std::nullopt},
+      {"an encoding iconv does not know", "a\n", {"RNUM", "-e", "KLINGON"}, 2, "-e", std::nullopt},
+      {"a quote as delimiter", "a\n", {"RNUM", "-d", "\""}, 2, "-d", std::nullopt},
+      {"a two-character delimiter", "a\n", {"RNUM", "-d", ";;"}, 2, "-d", std::nullopt},
+      {"Latin-1 read as UTF-8", "M\xFCller1\n", {"RNUM"}, 1, "-e", std::nullopt},
+      {"typed fields untouched outside the range",
+       "x1,007,4111111111111111111,1/2,12:30,3-4,50%,\"1,234.50\",yes,1e5,(5)\n",
+       {"RNUM", "--range", "Z:Z"},
+       0,
+       "",
+       "x1,007,4111111111111111111,1/2,12:30,3-4,50%,\"1,234.50\",yes,1e5,(5)\n"},
+      {"half a surrogate pair removed",
+       "a\xF0\x9F\x98\x80"
+       "b\xF0\x9F\x98\x81"
+       "c\n",
+       {"RUDC", "--chars", "\xF0\x9F\x98\x80"},
+       0,
+       "",
+       "ab\xF0\x9F\x98\x81"
+       "c\n"},
+      {"a start inside a pair",
+       "a\xF0\x9F\x98\x80"
+       "b\n",
+       {"RBSP", "--start", "2"},
+       0,
+       "",
+       "\xF0\x9F\x98\x80"
+       "b\n"},
+      {"a removal that makes a formula, guarded",
+       "a=1+1\n",
+       {"RALP", "--guard-formulas"},
+       0,
+       "",
+       "'=1+1\n"},
+      {"a column name that is not in the header",
+       "a,b\n1,2\n",
+       {"RNUM", "-c", "c d"},
+       2,
+       "-c",
+       std::nullopt},
+      {"a value removal in a list", "a\n", {"digits,RADP"}, 2, "OPERATION", std::nullopt},
+      {"an empty name in a list", "a\n", {"digits,"}, 2, "OPERATION", std::nullopt},
+      {"a limit without a dry run", "a\n", {"RNUM", "--limit", "3"}, 2, "--limit", std::nullopt},
+      {"a byte-order mark in a single-byte encoding",
+       "a\n",
+       {"RNUM", "--output-encoding", "ISO-8859-1", "--bom", "yes"},
+       2,
+       "--bom",
        std::nullopt},
       {"a 32,767-character cell", longest + "\n", {"RNUM"}, 0, "", repeated("a", 16383) + "\n"},
       {"a 33,000-character cell", "x," + tooLong + "\n", {"RNUM"}, 1, "32,767", std::nullopt},
@@ -266,9 +336,15 @@ std::vector<ApplyCase> applyCases() {
        2,
        "--before",
        std::nullopt},
-      {"more rows than a sheet has",
-       repeated("a\n", 1048577),
+      {"more rows than a sheet has, streamed",
+       repeated("a1\n", 1048577),
        {"RNUM"},
+       0,
+       "",
+       repeated("a\n", 1048577)},
+      {"more rows than a sheet has, typed",
+       repeated("a\n", 1048577),
+       {"RNUM", "--typed"},
        1,
        "1,048,576",
        std::nullopt},
@@ -338,6 +414,41 @@ TEST(BadInputThroughApply, FilesThatCannotBeReadOrWritten) {
   EXPECT_EQ(outcome.status, 1);
   expectOneLineError(outcome, "apply", "folder.csv");
   EXPECT_FALSE(fs::exists(dir.path() / "out.csv"));
+}
+
+TEST(BadInputThroughApply, StandardStreamsDevicesAndReadOnlyTargets) {
+  ASSERT_TRUE(fs::exists(kQmv)) << kQmv;
+  Scratch dir("streams");
+  Outcome outcome = runQmv(dir.path(), {"apply", "RNUM", "-"}, "a1\r\n\"b2\"\r\n");
+  expectNoCrashOrHang(outcome);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "a\r\n\"b\"\r\n");
+  // A value removal reads standard input twice, from a copy.
+  outcome = runQmv(dir.path(), {"apply", "RADP", "-", "-o", "-"}, "x\nX\ny\n");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "\n\ny\n");
+  outcome = runQmv(dir.path(), {"apply", "RNUM", "-", "--in-place"}, "a1\n");
+  EXPECT_EQ(outcome.status, 2);
+  expectOneLineError(outcome, "apply", "--in-place");
+
+  writeFile(dir.path() / "in.csv", "a1\n");
+  outcome = runQmv(dir.path(), {"apply", "RNUM", "in.csv", "-o", "/dev/stdout"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "a\n");
+  outcome = runQmv(dir.path(), {"apply", "RNUM", "in.csv", "-o", "/dev/null"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(fs::is_character_file("/dev/null")) << "the device was replaced";
+
+  writeFile(dir.path() / "locked.csv", "old\n");
+  fs::permissions(dir.path() / "locked.csv", fs::perms::owner_read | fs::perms::group_read);
+  outcome = runQmv(dir.path(), {"apply", "RNUM", "in.csv", "-o", "locked.csv"});
+  EXPECT_EQ(outcome.status, 1);
+  expectOneLineError(outcome, "apply", "read-only");
+  EXPECT_EQ(readFile(dir.path() / "locked.csv"), "old\n");
+  EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.csv", "locked.csv"}));
+  outcome = runQmv(dir.path(), {"apply", "RNUM", "in.csv", "-o", "locked.csv", "--force"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(readFile(dir.path() / "locked.csv"), "a\n");
 }
 
 // ---- qmv play -------------------------------------------------------------------------

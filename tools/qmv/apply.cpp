@@ -14,6 +14,8 @@
 #include "platform/memory/memory_application.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/sheet_csv.hpp"
+#include "tools/qmv/text_apply.hpp"
+#include "tools/qmv/workbook_file.hpp"
 #include "ui/progress_display.hpp"
 
 namespace qmv::cli {
@@ -364,10 +366,11 @@ RunOutcome runRemovalOn(const std::shared_ptr<memory::MemoryApplication>& app,
 
 // Writes the result where the request asks. Throws FileError.
 void writeResult(const ApplyRequest& request, const std::string& result, std::ostream& out) {
+  const Overwrite overwrite = request.force ? Overwrite::Force : Overwrite::Refuse;
   if (request.inPlace) {
-    replaceFile(request.file, result);
-  } else if (request.output) {
-    replaceFile(*request.output, result);
+    replaceFile(request.file, result, overwrite);
+  } else if (request.output && *request.output != "-") {
+    replaceFile(*request.output, result, overwrite);
   } else {
     out.write(result.data(), static_cast<std::streamsize>(result.size()));
     out.flush();
@@ -443,14 +446,54 @@ ApplyPlan planApply(const ApplyRequest& request) {
   return plan;
 }
 
+// Refuses the options of the text path that a run over a sheet does not take; `why` says
+// what that run reads instead.
+void refuseTextOptions(const ApplyRequest& request, const std::string& why) {
+  const auto refuse = [&why](bool given, const char* option) {
+    if (given) throw UsageError(std::string(option) + ": " + why + "; leave it out");
+  };
+  refuse(request.delimiter || request.tabs, "-d/-t");
+  refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom");
+  refuse(request.columns || request.noHeader, "-c");
+  refuse(request.dryRun || request.limit, "--dry-run");
+  refuse(request.guardFormulas, "--guard-formulas");
+  refuse(request.operation.find(',') != std::string::npos, "OPERATION");
+  if (request.inPlace && request.file == "-") {
+    throw UsageError("--in-place: standard input cannot be replaced; give -o OUT");
+  }
+}
+
 int runApply(const ApplyRequest& request, ApplyStreams& streams) {
   std::ostream& err = streams.err;
+  const FileKind kind = fileKindOf(request.file);
+  if (kind == FileKind::Refused) {
+    err << "qmv apply: " << refusalOf(request.file) << '\n';
+    return 1;
+  }
+  if (request.sheet && kind != FileKind::Workbook) {
+    err << "qmv apply: --sheet: " << request.file << " is CSV, which has one sheet\n";
+    return 2;
+  }
+  if (kind == FileKind::Csv && !request.typed) return runTextApply(request, streams);
+
   ApplyPlan plan;
   try {
+    refuseTextOptions(request, kind == FileKind::Workbook
+                                   ? "a workbook's cells are read as Excel stores them, one "
+                                     "removal at a time"
+                                   : "--typed reads UTF-8 comma-separated files and runs one "
+                                     "removal over a sheet");
     plan = planApply(request);
   } catch (const UsageError& e) {
     err << "qmv apply: " << e.what() << '\n';
     return 2;
+  }
+  if (kind == FileKind::Workbook) {
+    return runApplyWorkbook(
+        request, plan, streams,
+        [&](const std::shared_ptr<memory::MemoryApplication>& book, const std::u16string& range) {
+          return runRemovalOn(book, plan, range, streams).refused;
+        });
   }
 
   auto app = std::make_shared<memory::MemoryApplication>();
@@ -492,9 +535,10 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
     return 1;
   }
   const RunCount& count = outcome.count;
-  err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range) << ": "
-      << withThousands(count.visited) << (count.visited == 1 ? " cell" : " cells") << " visited, "
-      << withThousands(count.changed) << " changed\n";
+  if (!request.quiet)
+    err << "qmv apply: " << toUtf8(operationCode(plan.operation)) << " over " << toUtf8(range)
+        << ": " << withThousands(count.visited) << (count.visited == 1 ? " cell" : " cells")
+        << " visited, " << withThousands(count.changed) << " changed\n";
   if (streams.finish) streams.finish(0);
   return 0;
 }

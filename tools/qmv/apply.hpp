@@ -29,6 +29,7 @@ struct ApplyRequest {
   std::string operation;
   std::string file;
   std::optional<std::string> range;
+  std::optional<std::string> sheet;  ///< workbooks only
   std::optional<std::string> start;
   std::optional<std::string> count;
   std::optional<std::string> chars;
@@ -39,6 +40,20 @@ struct ApplyRequest {
   bool all = false;
   std::optional<std::string> output;
   bool inPlace = false;
+  /// Read fields as typed input and run through the add-in on a sheet (the workbook path).
+  bool typed = false;
+  std::optional<std::string> delimiter;
+  bool tabs = false;
+  std::optional<std::string> encoding;
+  std::optional<std::string> outputEncoding;
+  std::optional<std::string> bom;
+  std::optional<std::string> columns;
+  bool noHeader = false;
+  bool force = false;
+  bool dryRun = false;
+  std::optional<std::string> limit;
+  bool quiet = false;
+  bool guardFormulas = false;
   bool unicode = false;
 };
 

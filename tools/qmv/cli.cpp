@@ -21,7 +21,7 @@ Strings are in double quotes with \" \\ \t \n \r and \uXXXX. A VALUE is "text", 
 TRUE, FALSE, empty, date:2007-01-02[T15:04:05], error:#N/A or formula "=A1+1" VALUE.
 
 Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL VALUE...
-        fill CELL RRGGBB|none | hide-row N | select REF | load FILE.csv | save FILE.csv
+        fill CELL RRGGBB|none | hide-row N | select REF | load FILE | save FILE
         addin-item "NAME" [TRUE|FALSE] | connect | disconnect
         unicode on|off (the user's stored choice of Unicode text rules)
 User:   click TAG | key ^z | host-undo
@@ -38,9 +38,31 @@ Checks: expect CELL VALUE | expect column CELL VALUE... | expect fill CELL RRGGB
         expect host onundo "TEXT" "MACRO"|none | expect host onkey "KEY" "MACRO"|none
         expect bar "NAME" present|absent | expect popup "CAPTION" count N
         expect addin "NAME" installed VALUE | expect browsed "ADDRESS" | print REF
-load and save find relative paths beside the script.
+load and save find relative paths beside the script. FILE is CSV, or an .xlsx/.xlsm
+workbook: load reads its active sheet, save writes that workbook with the changed cells.
 
 Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.)";
+
+constexpr const char* kApplyNotes = R"(
+Fields are text: a field the removal leaves alone is written back byte for byte (quotes,
+line breaks, byte-order mark), and a result is written as the text the removal produced.
+The result goes to standard output unless -o or --in-place is given. A list such as
+digits,squeeze runs the removals in order on each cell, as separate runs would.
+Characters: a character beyond U+FFFF (an emoji, say) counts as one character for --start,
+--count, --chars and --separator, so it is always kept or removed whole.
+Value removals (RDPV, RADP, RUDP) work on one column, compare texts without regard to case,
+never clear an empty field, and read the file twice (standard input is kept in a temporary
+file); RADP and RUDP count texts of up to 255 characters only, as Excel's COUNTIF does.
+Results that start with =, +, - or @ where the field did not are counted on standard error.
+Encodings: UTF-8, UTF-16LE, UTF-16BE, WINDOWS-1252, ISO-8859-1 and whatever else iconv
+converts; the output keeps the input's encoding and byte-order mark unless told otherwise.
+Targets: a regular file is replaced only when the whole result is written; a device or
+FIFO (and standard output) is written as the result is produced.
+--typed reads each field as Excel reads what is typed into a cell (12 a number, 1/2 a date
+of this year, 50% 0.5, TRUE a Boolean; a leading apostrophe or = keeps text), runs the
+removal through the add-in on a sheet of at most 1,048,576 rows, and writes the typed
+values back; it takes one removal of a UTF-8 comma-separated file.
+)";
 
 bool isCode(std::string_view name) {
   return name.size() == 4 &&
@@ -70,6 +92,7 @@ std::string operationsHelp() {
     line.resize(22, ' ');
     out << line << name.meaning << '\n';
   }
+  out << kApplyNotes;
   out << "\nExit status: 0 done, 1 the file could not be read or written or the add-in refused\n"
          "the run, 2 a bad option (nothing is written).\n";
   return out.str();
@@ -93,26 +116,59 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   app.require_subcommand(0, 1);
 
   ApplyRequest request;
-  std::string range, start, count, chars, separator, occurrence, output;
-  CLI::App* apply = app.add_subcommand("apply", "Run one removal over a CSV file");
+  std::string range, start, count, chars, separator, occurrence, output, sheet;
+  std::string columns, delimiter, encoding, outputEncoding, bom, limit;
+  CLI::App* apply = app.add_subcommand("apply",
+                                       "Run a removal (or a comma list of them, in order) over a "
+                                       "CSV file or an .xlsx/.xlsm workbook");
   apply->footer(operationsHelp());
   apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
       ->required();
-  apply->add_option("FILE", request.file, "CSV file (UTF-8, RFC 4180)")->required();
+  apply
+      ->add_option("FILE", request.file,
+                   "CSV file (RFC 4180), - for standard input, or a workbook (.xlsx, .xlsm)")
+      ->required();
   auto* rangeOption = apply->add_option(
-      "--range", range, "Cells to work on, like B2:B6 or B:B (default: the used range)");
+      "--range", range, "Cells to work on, like B2:B6 or B:B (default: every field)");
+  auto* sheetOption = apply->add_option(
+      "--sheet", sheet, "Workbook only: the sheet to work on (default: the active sheet)");
   auto* startOption = apply->add_option("--start", start, "Start position N, 1 to 32767");
   auto* countOption = apply->add_option("--count", count, "Number of characters X, 0 to 32767");
   auto* charsOption = apply->add_option("--chars", chars, "Characters to remove (RUDC)");
-  auto* separatorOption = apply->add_option(
-      "--separator", separator, "Start position at a separator character C (runs the wizard)");
+  auto* separatorOption =
+      apply->add_option("--separator", separator,
+                        "Start position at a separator character C, as the wizard takes it");
   auto* occurrenceOption = apply->add_option(
       "--occurrence", occurrence, "Which separator: 1st, 2nd, 3rd, 4th, Last or N (default 1st)");
   apply->add_flag("--before", request.before, "Remove before the start position");
   apply->add_flag("--after", request.after, "Remove after the start position");
   apply->add_flag("--all", request.all, "Remove all the text before or after the start position");
-  auto* outputOption = apply->add_option("-o,--output", output, "Write the result to OUT");
+  auto* outputOption =
+      apply->add_option("-o,--output", output, "Write the result to OUT (- for standard output)");
   apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
+  apply->add_flag("--force", request.force,
+                  "Replace a read-only OUT, or one whose owner cannot be kept");
+  auto* columnsOption = apply->add_option("-c,--columns", columns,
+                                          "Whole columns by header name (row 1) or letter: zip,C");
+  apply->add_flag("--no-header", request.noHeader, "With -c: row 1 is data, not a header");
+  auto* delimiterOption = apply->add_option("-d,--delimiter", delimiter,
+                                            "Field delimiter: one ASCII character (default ,)");
+  apply->add_flag("-t,--tabs", request.tabs, "Tab-separated input (-d '\\t')");
+  auto* encodingOption = apply->add_option(
+      "-e,--encoding", encoding, "Input encoding (default UTF-8, or as its byte-order mark says)");
+  auto* outputEncodingOption = apply->add_option("--output-encoding", outputEncoding,
+                                                 "Output encoding (default: the input's)");
+  auto* bomOption =
+      apply->add_option("--bom", bom, "Byte-order mark: yes or no (default: the input's)");
+  apply->add_flag("--dry-run", request.dryRun,
+                  "Write nothing; print the changes as B2: \"before\" -> \"after\"");
+  auto* limitOption =
+      apply->add_option("--limit", limit, "With --dry-run: print the first N changes (default 20)");
+  apply->add_flag("--guard-formulas", request.guardFormulas,
+                  "Write results that start with = + - @ with a leading apostrophe");
+  apply->add_flag("-q,--quiet", request.quiet, "No summary line");
+  apply->add_flag("--typed", request.typed,
+                  "Read fields as Excel reads typed input and run through the add-in (below)");
   apply->add_flag("--unicode", request.unicode,
                   "Unicode text: every kind of space, invisible character and letter counts; "
                   "an emoji is one character");
@@ -153,6 +209,13 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       request.separator = given(separatorOption, separator);
       request.occurrence = given(occurrenceOption, occurrence);
       request.output = given(outputOption, output);
+      request.columns = given(columnsOption, columns);
+      request.delimiter = given(delimiterOption, delimiter);
+      request.encoding = given(encodingOption, encoding);
+      request.outputEncoding = given(outputEncodingOption, outputEncoding);
+      request.bom = given(bomOption, bom);
+      request.limit = given(limitOption, limit);
+      request.sheet = given(sheetOption, sheet);
       ApplyStreams streams{out, err, errIsTerminal, std::move(finish)};
       return runApply(request, streams);
     }

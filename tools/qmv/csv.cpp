@@ -13,13 +13,22 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+}  // namespace
+
 std::string hexByte(unsigned char byte) {
   char buffer[8];
   std::snprintf(buffer, sizeof buffer, "0x%02X", byte);
   return buffer;
 }
 
-}  // namespace
+void appendQuotedCsvField(std::string& out, std::string_view field) {
+  out += '"';
+  for (const char c : field) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
 
 std::optional<std::size_t> firstInvalidUtf8(std::string_view bytes) {
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -209,12 +218,7 @@ void appendCsvField(std::string& out, std::string_view field, char delimiter) {
     out.append(field);
     return;
   }
-  out += '"';
-  for (const char c : field) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
+  appendQuotedCsvField(out, field);
 }
 
 void appendCsvRecord(std::string& out, const CsvRecord& fields, const CsvWriteOptions& options) {

@@ -83,6 +83,10 @@ struct CsvWriteOptions {
 
 /// True when the field must be quoted: it holds the delimiter, a quote or a line break.
 bool csvNeedsQuotes(std::string_view field, char delimiter = ',');
+/// Appends one field in quotes, its quotes doubled.
+void appendQuotedCsvField(std::string& out, std::string_view field);
+/// "0xFF": a byte as messages name it.
+std::string hexByte(unsigned char byte);
 /// Appends one field, quoted (with its quotes doubled) when it needs quotes.
 void appendCsvField(std::string& out, std::string_view field, char delimiter = ',');
 /// Appends one record and its line break. Fields are UTF-8.

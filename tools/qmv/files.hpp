@@ -1,7 +1,9 @@
-// Reading whole files and replacing files safely: a result is written to a new file next
-// to its target and renamed over it, so that a failure never leaves a half-written file.
+// Reading files and standard input, and writing results safely: a regular file is replaced
+// by a new file written beside it and renamed over it, so that a failure never leaves a
+// half-written file; devices and FIFOs are written directly, never renamed over.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,10 +19,82 @@ class FileError : public std::runtime_error {
 /// The whole content of a regular file. Throws FileError ("cannot read F: reason").
 std::string readWholeFile(const std::string& path);
 
-/// Replaces (or creates) `path` with `content`: writes a temporary file in the same folder,
-/// flushes it to disk, gives it the permissions of the file it replaces, and renames it
-/// over `path` (over the file a link names, when `path` is a link). On failure the temporary
-/// file is removed and `path` is untouched. Throws FileError ("cannot write F: reason").
-void replaceFile(const std::string& path, std::string_view content);
+/// Whether a read-only target may be replaced, and one whose owner cannot be kept.
+enum class Overwrite { Refuse, Force };
+
+/// Replaces (or creates) `path` with `content`, as OutputFile does. Throws FileError.
+void replaceFile(const std::string& path, std::string_view content,
+                 Overwrite overwrite = Overwrite::Refuse);
+
+/// Input read piece by piece: a file, or standard input for "-". Owns its descriptor.
+class InputFile {
+ public:
+  /// Opens `path`. Throws FileError ("cannot read F: reason"), also for a folder.
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  /// Reads up to `capacity` bytes; 0 at the end. Throws FileError.
+  std::size_t read(char* out, std::size_t capacity);
+  /// Makes the input readable a second time with rewind(): standard input, a FIFO or a
+  /// device is first copied to an unnamed temporary file. Call before the first read.
+  void makeRereadable();
+  /// Reads again from the start (after makeRereadable, or of a regular file).
+  void rewind();
+  /// The name errors give: the path, or "standard input".
+  const std::string& name() const { return name_; }
+  /// Whether it is a regular file (one that --in-place can replace).
+  bool regular() const { return regular_; }
+
+ private:
+  [[noreturn]] void fail(int error) const;
+
+  std::string name_;
+  int fd_ = -1;
+  bool ownsFd_ = false;
+  bool regular_ = false;
+};
+
+/// An output written as it is produced. A character device, a FIFO, a socket or a path
+/// under /dev or /proc is opened and written in place; any other path gets a new file in
+/// its folder, which commit() gives the permissions and owner of the file it replaces,
+/// flushes to disk when it replaces one, and renames over it (over the file a link names,
+/// when `path` is a link).
+/// Without commit() the new file is removed and the target is untouched.
+class OutputFile {
+ public:
+  /// Throws FileError ("cannot write F: reason"): a folder, a missing folder, or an
+  /// existing read-only file unless `overwrite` is Force.
+  OutputFile(const std::string& path, Overwrite overwrite);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// Throws FileError.
+  void write(std::string_view bytes);
+  /// Finishes the output. Throws FileError, also when the owner of the replaced file
+  /// cannot be kept and `overwrite` is Refuse.
+  void commit();
+  /// Whether the target is written in place (a device or a FIFO).
+  bool direct() const { return direct_; }
+
+ private:
+  [[noreturn]] void fail(int error) const;
+  void flushBuffer();
+
+  std::string given_;
+  std::string path_;  ///< the file replaced, links followed
+  Overwrite overwrite_;
+  bool direct_ = false;
+  bool exists_ = false;
+  unsigned mode_ = 0;
+  unsigned owner_ = 0;
+  unsigned group_ = 0;
+  std::string temporary_;
+  int fd_ = -1;
+  bool committed_ = false;
+  std::string buffer_;
+};
 
 }  // namespace qmv::cli

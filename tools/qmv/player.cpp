@@ -21,6 +21,8 @@
 #include "tools/qmv/script.hpp"
 #include "tools/qmv/sheet_csv.hpp"
 #include "tools/qmv/values.hpp"
+#include "tools/qmv/workbook_file.hpp"
+#include "tools/xlsx/package.hpp"
 #include "wizard/frm_text_remover.hpp"
 
 namespace qmv::cli {
@@ -188,6 +190,10 @@ class Player final : public memory::HeadlessUser {
 
   void load(const Command& command) {
     const std::string path = pathOf(command.text);
+    if (fileKindOf(path) != FileKind::Csv) {
+      loadWorkbook(command, path);
+      return;
+    }
     std::string text;
     try {
       text = readWholeFile(path);
@@ -208,9 +214,42 @@ class Player final : public memory::HeadlessUser {
       throw ScriptError(command.line, "save: no workbook is open");
     }
     const std::string path = pathOf(command.text);
+    if (fileKindOf(path) != FileKind::Csv) {
+      saveWorkbook(command, path);
+      return;
+    }
     try {
       replaceFile(path, sheetCsv(*app_, nullptr, CsvWriteOptions{}));
     } catch (const FileError& e) {
+      throw ScriptError(command.line, std::string("save: ") + e.what());
+    }
+  }
+
+  void loadWorkbook(const Command& command, const std::string& path) {
+    if (fileKindOf(path) == FileKind::Refused) {
+      throw ScriptError(command.line, "load: " + refusalOf(path));
+    }
+    try {
+      workbook_ = loadWorkbookSheet(*app_, path);
+    } catch (const xlsx::XlsxError& e) {
+      throw ScriptError(command.line, std::string("load: ") + e.what());
+    }
+  }
+
+  // A workbook is saved over a copy of the one it was loaded from, so that everything but
+  // the changed cells stays as it was.
+  void saveWorkbook(const Command& command, const std::string& path) {
+    if (fileKindOf(path) == FileKind::Refused) {
+      throw ScriptError(command.line, "save: " + refusalOf(path));
+    }
+    if (!workbook_) {
+      throw ScriptError(command.line, "save: " + path +
+                                          ": load a workbook first (its cells are written back "
+                                          "into a copy of it)");
+    }
+    try {
+      saveWorkbookSheet(*app_, *workbook_, path);
+    } catch (const xlsx::XlsxError& e) {
       throw ScriptError(command.line, std::string("save: ") + e.what());
     }
   }
@@ -474,6 +513,7 @@ class Player final : public memory::HeadlessUser {
   int failures_ = 0;
   int checks_ = 0;
   std::optional<ScriptError> error_;
+  std::optional<WorkbookSource> workbook_;  ///< the workbook the last load read
   std::string endedForm_;
 };
 

@@ -3,6 +3,8 @@
 // limits of Excel's Address and Find that the bridge works around.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "addin/addin_module.hpp"
 #include "dialog/frm_prg_bar.hpp"
 #include "engine/operations.hpp"
@@ -179,6 +181,128 @@ TEST_F(BridgeOverMemoryTest, AllDuplicatesFindsATextTooLongForExcelsSearch) {
   EXPECT_EQ(host_->cell({1, 1}).value, Value{});
   EXPECT_EQ(host_->cell({2, 1}).value, Value(u"y"));
   EXPECT_EQ(host_->cell({3, 1}).value, Value{});
+}
+
+// The value removals judge values by their own text, not by COUNTIF's numeric reading or
+// by the text a number format shows, which Excel's Find matches.
+TEST_F(BridgeOverMemoryTest, ValueRemovalsCompareTheValuesThemselves) {
+  struct Row {
+    const char* name;
+    bool allDuplicates;  // RADP, else RUDP
+    std::vector<Value> column;
+    std::vector<std::pair<int64_t, std::u16string>> shown;  // rows with a formatted text
+    std::vector<Value> after;
+  };
+  const Row rows[] = {
+      {"16-digit card numbers differing in the last digit are unique",
+       true,
+       {Value(u"4111111111111111"), Value(u"4111111111111112"), Value(u"x"), Value(u"x")},
+       {},
+       {Value(u"4111111111111111"), Value(u"4111111111111112"), Value{}, Value{}}},
+      {"unique card numbers are cleared as unique",
+       false,
+       {Value(u"4111111111111111"), Value(u"4111111111111112"), Value(u"x"), Value(u"x")},
+       {},
+       {Value{}, Value{}, Value(u"x"), Value(u"x")}},
+      {"a formatted number repeated is cleared in every copy",
+       true,
+       {Value(1234.5), Value(u"y"), Value(1234.5)},
+       {{1, u"1,234.50"}, {3, u"1,234.50"}},
+       {Value{}, Value(u"y"), Value{}}},
+      {"a date shown in another format repeated is cleared in every copy",
+       true,
+       {Value(DateTime{45000}), Value(DateTime{45000}), Value(u"z")},
+       {{1, u"15-Mar-2023"}, {2, u"15-Mar-2023"}},
+       {Value{}, Value{}, Value(u"z")}},
+      {"wildcard characters are literal",
+       true,
+       {Value(u"a*"), Value(u"ab"), Value(u"a?"), Value(u"a*")},
+       {},
+       {Value{}, Value(u"ab"), Value(u"a?"), Value{}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, row.column);
+    excel_.shownTexts.clear();
+    for (const auto& [r, text] : row.shown) excel_.shownTexts[{r, 1}] = text;
+    host_->select(u"A1:A" + toUtf16(std::to_string(row.column.size())));
+
+    runDuplicates(/*keepOne=*/false, row.allDuplicates);
+
+    for (std::size_t r = 0; r < row.after.size(); ++r) {
+      SCOPED_TRACE(r + 1);
+      EXPECT_EQ(host_->cell({static_cast<int64_t>(r + 1), 1}).value, row.after[r]);
+    }
+  }
+}
+
+TEST_F(BridgeOverMemoryTest, AValueRemovalCostsAtMostOneAndAFifthExcelCallsPerRow) {
+  // 10,000 rows, one value in ten repeated once further down: every way of clearing runs.
+  constexpr int64_t kRows = 10000;
+  std::vector<Value> column;
+  for (int64_t i = 0; i < kRows; ++i) {
+    const int64_t id = i % 10 == 9 ? i - 5 : i;
+    column.emplace_back(u"id" + toUtf16(std::to_string(id)));
+  }
+  struct Row {
+    const char* name;
+    bool allDuplicates;
+    int64_t cleared;
+  };
+  const Row rows[] = {{"every repeated value", true, 2 * kRows / 10},
+                      {"every unique value", false, kRows - 2 * kRows / 10}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, column);
+    host_->select(u"A1:A10000");
+
+    const uint64_t before = fake::invokeCount();
+    runDuplicates(/*keepOne=*/false, row.allDuplicates);
+    const uint64_t calls = fake::invokeCount() - before;
+    RecordProperty(std::string("excel_calls_") + (row.allDuplicates ? "radp" : "rudp"),
+                   std::to_string(calls));
+
+    int64_t cleared = 0;
+    for (int64_t r = 1; r <= kRows; ++r) cleared += isEmpty(host_->cell({r, 1}).value) ? 1 : 0;
+    EXPECT_EQ(cleared, row.cleared);
+    // Clearing a cell takes two calls (the cell, its Clear); all else is a constant.
+    EXPECT_LE(static_cast<double>(calls), 1.2 * kRows + 2.0 * static_cast<double>(row.cleared))
+        << calls << " Excel calls";
+    EXPECT_LE(static_cast<double>(calls - 2 * row.cleared), 0.2 * kRows) << calls;
+  }
+}
+
+// A benchmark, not a test: how a value removal's time and Excel calls grow with the rows.
+// Run it with --gtest_also_run_disabled_tests --gtest_filter=*Benchmark*.
+TEST_F(BridgeOverMemoryTest, DISABLED_BenchmarkValueRemovalsThroughTheBridge) {
+  for (const int64_t rows : {int64_t{10000}, int64_t{100000}}) {
+    std::vector<Value> column;
+    for (int64_t i = 0; i < rows; ++i) {
+      column.emplace_back(u"id" + toUtf16(std::to_string(i % 10 == 9 ? i - 5 : i)));
+    }
+    for (const bool allDuplicates : {true, false}) {
+      host_->closeWorkbooks();
+      host_->addWorkbook();
+      host_->setColumn({1, 1}, column);
+      host_->select(u"A1:A" + toUtf16(std::to_string(rows)));
+      const uint64_t calls = fake::invokeCount();
+      LARGE_INTEGER frequency, start, end;
+      QueryPerformanceFrequency(&frequency);
+      QueryPerformanceCounter(&start);
+      runDuplicates(/*keepOne=*/false, allDuplicates);
+      QueryPerformanceCounter(&end);
+      const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                        static_cast<double>(frequency.QuadPart);
+      std::printf("%s over %lld rows: %.0f ms, %llu Excel calls (%.2f per row)\n",
+                  allDuplicates ? "RADP" : "RUDP", static_cast<long long>(rows), ms,
+                  static_cast<unsigned long long>(fake::invokeCount() - calls),
+                  static_cast<double>(fake::invokeCount() - calls) / static_cast<double>(rows));
+    }
+  }
 }
 
 TEST_F(BridgeOverMemoryTest, TheFakeExcelTakesTheFirstRowAsAHeader) {

@@ -127,9 +127,10 @@ TEST_F(ComServerTest, ConnectionBuildsTheToolbarAndTheMenu) {
     EXPECT_EQ(b.sinks.size(), 1u);
   }
 
-  // "Exit Vandrel &QMV" clears the add-in item's Installed flag and cancels the default.
+  // "Exit Vandrel &QMV" disconnects the COM add-in (Excel's AddIns does not list it) and
+  // cancels the default.
   EXPECT_TRUE(excel_.click(*buttons[20]));
-  EXPECT_FALSE(excel_.addInInstalled);
+  EXPECT_FALSE(excel_.comAddInConnected);
 
   EXPECT_EQ(addin->OnDisconnection(ext_dm_UserClosed, &custom), S_OK);
   EXPECT_FALSE(excel_.bar(L"Dolvanis"));

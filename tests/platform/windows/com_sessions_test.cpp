@@ -3,6 +3,9 @@
 // messages. The example sessions of `qmv play` pass here as they pass against the in-memory
 // host, all but the one that loads a CSV file and the one that opens the guide in a browser
 // (the About form has a session of its own here).
+//
+// Given session files on its command line, the program plays only those:
+//   test_com_sessions.exe ..\..\..\examples\duplicates.qmv my_session.qmv
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -16,11 +19,21 @@
 namespace qmv::windows {
 namespace {
 
-std::string readScript(const std::string& relative) {
-  std::ifstream in(std::string(QMV_SOURCE_DIR) + "/" + relative, std::ios::binary);
+// Session files named on the command line; none plays the compiled-in list.
+std::vector<std::string>& sessionFiles() {
+  static std::vector<std::string> files;
+  return files;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string readScript(const std::string& relative) {
+  return readFile(std::string(QMV_SOURCE_DIR) + "/" + relative);
 }
 
 // Where the pictures of the forms go: the folder named by QMV_SCREENSHOTS, if any.
@@ -36,6 +49,20 @@ std::string joined(const std::vector<std::string>& lines) {
   std::string out;
   for (const auto& line : lines) out += line + "\n";
   return out;
+}
+
+TEST_F(ComSessionsTest, SessionsFromTheCommandLinePassThroughCom) {
+  if (sessionFiles().empty()) GTEST_SKIP() << "no session files given";
+  for (const std::string& file : sessionFiles()) {
+    SCOPED_TRACE(file);
+    const std::string script = readFile(file);
+    ASSERT_FALSE(script.empty()) << "cannot read " << file;
+    const test::ComSessionResult result = test::playThroughCom(script);
+    EXPECT_EQ(result.error, "");
+    EXPECT_TRUE(result.failures.empty()) << joined(result.failures);
+    EXPECT_GT(result.checks, 0);
+    EXPECT_TRUE(result.unloadable) << "a COM object of the DLL stayed alive";
+  }
 }
 
 TEST_F(ComSessionsTest, SessionsPassThroughCom) {
@@ -57,6 +84,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"tests/platform/windows/sessions/undo.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/about.qmv", {"frmUG"}},
+      {"tests/platform/windows/sessions/formula_like_results.qmv", {"frmPrgBar"}},
   };
   test::ComSessionOptions options;
   options.screenshotFolder = screenshotFolder();
@@ -102,3 +130,12 @@ TEST_F(ComSessionsTest, ARefusedXllRegistrationLeavesUndoAndControlZUnbound) {
 
 }  // namespace
 }  // namespace qmv::windows
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) qmv::windows::sessionFiles().emplace_back(argv[i]);
+  if (!qmv::windows::sessionFiles().empty()) {
+    GTEST_FLAG_SET(filter, "ComSessionsTest.SessionsFromTheCommandLinePassThroughCom");
+  }
+  return RUN_ALL_TESTS();
+}

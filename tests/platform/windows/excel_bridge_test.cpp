@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_excel.hpp"
+#include "platform/windows/click_events.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_host.hpp"
 
@@ -55,7 +56,8 @@ TEST_F(ExcelBridgeTest, CountIfAsksForALiteralWholeMatch) {
       {"tilde", u"x~y", u"=x~~y"}, {"comparison text", u"<5", u"=<5"},
       {"empty", u"", u"="},
   };
-  RangePtr range = app_->range(u"A1:A3");
+  // Two columns: a count the bridge leaves to Excel's COUNTIF.
+  RangePtr range = app_->range(u"A1:B3");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     excel_->countIfCriteria.clear();
@@ -63,6 +65,108 @@ TEST_F(ExcelBridgeTest, CountIfAsksForALiteralWholeMatch) {
     ASSERT_EQ(excel_->countIfCriteria.size(), 1u);
     EXPECT_EQ(excel_->countIfCriteria[0], row.criterion);
   }
+}
+
+TEST_F(ExcelBridgeTest, TextsExcelWouldTakeForFormulasStayText) {
+  struct Row {
+    const char* name;
+    std::u16string written;
+    Value stored;
+  };
+  const Row rows[] = {
+      {"minus and letters", u"-abc", Value(u"-abc")},
+      {"plus and letters", u"+x1", Value(u"+x1")},
+      {"at sign", u"@abc", Value(u"@abc")},
+      {"a live formula", u"=HYPERLINK(\"http://x\")", Value(u"=HYPERLINK(\"http://x\")")},
+      {"a lone minus", u"-", Value(u"-")},
+      {"a negative number converts", u"-12.5", Value(-12.5)},
+      {"a signed number converts", u"+7", Value(7.0)},
+      {"a plain text", u"abc", Value(u"abc")},
+      {"digits convert", u"007", Value(7.0)},
+  };
+  RangePtr range = app_->range(u"A1:A3");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    range->cell(2, 1)->setValue(Value(row.written));
+    const fake::Cell& cell = excel_->cells[cellKey(2, 1)];
+    EXPECT_EQ(cell.formula, u"");
+    EXPECT_EQ(cell.value, row.stored);
+  }
+}
+
+TEST_F(ExcelBridgeTest, CurrencyCellsReadExactlyAndDatesStayDates) {
+  struct Row {
+    const char* name;
+    Value held;
+    fake::NumberFormat format;
+    Value read;
+  };
+  const Row rows[] = {
+      {"currency with five decimals", Value(1.23456), fake::NumberFormat::Currency, Value(1.23456)},
+      {"currency beyond Currency's precision", Value(0.00001), fake::NumberFormat::Currency,
+       Value(0.00001)},
+      {"a general number", Value(2.5), fake::NumberFormat::General, Value(2.5)},
+      {"a date", Value(DateTime{45000.25}), fake::NumberFormat::General, Value(DateTime{45000.25})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    excel_->cells.clear();
+    excel_->cells[cellKey(1, 1)].value = row.held;
+    excel_->cells[cellKey(1, 1)].format = row.format;
+    excel_->cells[cellKey(2, 1)].value = u"x";
+    EXPECT_EQ(app_->range(u"A1:A2")->readBlock().cells[0].value, row.read);
+    EXPECT_EQ(app_->range(u"A1")->value(), row.read);
+    EXPECT_EQ(app_->range(u"A1:A2")->cell(1, 1)->value(), row.read);
+  }
+}
+
+TEST_F(ExcelBridgeTest, EveryCallIsMadeInEnglishUnitedStates) {
+  app_->range(u"A1:A2")->readBlock();
+  app_->setScreenUpdating(false);
+  app_->locale();
+  ASSERT_FALSE(excel_->application->locales.empty());
+  for (LCID lcid : excel_->application->locales) EXPECT_EQ(lcid, 1033u);
+  // The fake is an English Excel without the user's language pack: any other locale fails.
+  DISPID id = 0;
+  wchar_t name[] = L"ScreenUpdating";
+  LPOLESTR names[] = {name};
+  ASSERT_EQ(excel_->application->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  DISPPARAMS none{};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(excel_->application->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                                        &none, &result, nullptr, nullptr),
+            static_cast<HRESULT>(0x80028018));
+}
+
+TEST_F(ExcelBridgeTest, TheFakeExcelKeepsKeysButNotTheUndoEntryPastTheNextChange) {
+  // OnKey binds a key for the session; a later change replaces the OnUndo entry, and every
+  // change raises SheetChange on the application's event sinks.
+  std::vector<std::wstring> changed;
+  std::unique_ptr<EventSubscription> subscription =
+      subscribeSheetChange(excel_->application.get(), [&](IDispatch* sheet, IDispatch* target) {
+        changed.push_back(fake::text(get(sheet, L"Name")) + L"!" +
+                          fake::text(get(target, L"Address")));
+      });
+
+  app_->onUndo(u"Undo Text Removal", u"undo_changes");
+  app_->onKey(u"^z", u"undo_changes");
+  app_->range(u"A1:A2")->cell(1, 1)->setValue(Value(u"by the add-in"));
+  EXPECT_EQ(changed, std::vector<std::wstring>{L"Sheet1!$A$1"});
+  app_->onUndo(u"Undo Text Removal", u"undo_changes");
+  EXPECT_EQ(excel_->undoEntry, L"Undo Text Removal|undo_changes");
+
+  excel_->userEdits(3, 1, u"typed");
+  EXPECT_EQ(changed.back(), L"Sheet1!$A$3");
+  EXPECT_EQ(excel_->undoEntry, L"");
+  EXPECT_EQ(excel_->keys[L"^z"], L"undo_changes");
+  app_->resetKey(u"^z");
+  EXPECT_EQ(excel_->keys.count(L"^z"), 0u);
+  // The subscription ends with its object.
+  subscription.reset();
+  EXPECT_TRUE(excel_->application->sinks.empty());
+  excel_->userEdits(4, 1, u"again");
+  EXPECT_EQ(changed.size(), 2u);
 }
 
 TEST_F(ExcelBridgeTest, CountIfOfALongTextCountsWithoutExcel) {
@@ -86,7 +190,8 @@ TEST_F(ExcelBridgeTest, FindEscapesWildcards) {
 TEST_F(ExcelBridgeTest, ReadBlockGivesValuesAndFormulas) {
   excel_->cells[{1, 1}].value = u"abc";
   excel_->cells[{1, 2}].value = 12.5;
-  excel_->cells[{2, 1}] = {2.0, u"=1+1"};
+  excel_->cells[{2, 1}].value = 2.0;
+  excel_->cells[{2, 1}].formula = u"=1+1";
   excel_->cells[{2, 2}].value = u"=not a formula";
   CellBlock block = app_->range(u"A1:B2")->readBlock();
   EXPECT_EQ(block.area, (AreaRef{{1, 1}, {2, 2}}));
@@ -148,10 +253,23 @@ TEST_F(ExcelBridgeTest, SelectionMustBeCells) {
 }
 
 TEST_F(ExcelBridgeTest, MissingAddInIsAnError) {
+  excel_->addInListed = true;
   EXPECT_THROW(app_->addIn(u"Other"), HostError);
   AddInPtr addIn = app_->addIn(u"Vandrel QMV");
   addIn->setInstalled(false);
   EXPECT_FALSE(excel_->addInInstalled);
+  EXPECT_TRUE(excel_->comAddInConnected);
+}
+
+TEST_F(ExcelBridgeTest, TheAddInMissingFromAddInsIsReachedAsACOMAddIn) {
+  // Excel lists a COM add-in in COMAddIns only: clearing "Installed" disconnects it.
+  ASSERT_FALSE(excel_->addInListed);
+  AddInPtr addIn = app_->addIn(u"Vandrel QMV");
+  EXPECT_TRUE(addIn->installed());
+  addIn->setInstalled(false);
+  EXPECT_FALSE(excel_->comAddInConnected);
+  EXPECT_TRUE(excel_->addInInstalled);
+  EXPECT_THROW(app_->addIn(u"Other"), HostError);
 }
 
 TEST_F(ExcelBridgeTest, CommandBarsBuildControls) {

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 
+#include "excel_rules.hpp"
+#include "host/address.hpp"
+#include "host/cell_text.hpp"
 #include "host/host_error.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/variant_value.hpp"
@@ -87,6 +90,27 @@ bool parseArea(std::wstring ref, int64_t& r1, int64_t& c1, int64_t& r2, int64_t&
   return cellRef(ref.substr(0, colon), r1, c1) && cellRef(ref.substr(colon + 1), r2, c2);
 }
 
+// A read/write Boolean property kept in `flag`.
+Member booleanProperty(bool& flag) {
+  return [&flag](Call& c) {
+    if (c.isPut()) {
+      flag = toBool(c.value);
+      return Variant();
+    }
+    return Variant::fromBool(flag);
+  };
+}
+
+// The cells a fake range object stands for.
+AreaRef areaOf(const Variant& v) {
+  auto* object = v.type() == VT_DISPATCH ? dynamic_cast<Object*>(v.get().pdispVal) : nullptr;
+  if (!object || !object->payload) throw Failure{424};  // object required
+  return *std::static_pointer_cast<AreaRef>(object->payload);
+}
+
+// What a grid of cells is read as.
+enum class Reading { Value, Value2, Formula };
+
 }  // namespace
 
 uint64_t& invokeCount() {
@@ -123,7 +147,7 @@ HRESULT Object::QueryInterface(REFIID iid, void** out) {
   *out = nullptr;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
     *out = static_cast<IDispatch*>(this);
-  } else if (IsEqualIID(iid, IID_IConnectionPointContainer) && clickEvents) {
+  } else if (IsEqualIID(iid, IID_IConnectionPointContainer) && (clickEvents || applicationEvents)) {
     *out = static_cast<IConnectionPointContainer*>(this);
   } else {
     for (const GUID& g : interfaces) {
@@ -145,7 +169,8 @@ HRESULT Object::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
   return E_NOTIMPL;
 }
 
-HRESULT Object::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+HRESULT Object::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+  locales.push_back(lcid);
   HRESULT hr = S_OK;
   for (UINT i = 0; i < count; ++i) {
     const std::wstring name = names[i];
@@ -159,9 +184,12 @@ HRESULT Object::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID*
   return hr;
 }
 
-HRESULT Object::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                       EXCEPINFO* info, UINT*) {
+HRESULT Object::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                       VARIANT* result, EXCEPINFO* info, UINT*) {
   ++invokeCount();
+  locales.push_back(lcid);
+  // An English Excel whose user locale has no language pack answers only in en-US.
+  if (lcid != kEnglishLocale) return kInvalidTypeLibrary;
   auto nameIt = nameTable().find(id);
   if (nameIt == nameTable().end()) return DISP_E_MEMBERNOTFOUND;
   const std::wstring& name = nameIt->second;
@@ -203,11 +231,14 @@ HRESULT Object::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, 
 
 namespace {
 
-// The connection point of one button for _CommandBarButtonEvents.
-class ClickPoint final : public ComObject<IConnectionPoint> {
+// The connection point of an object for one events interface (a button's
+// _CommandBarButtonEvents, the application's AppEvents).
+class EventPoint final : public ComObject<IConnectionPoint> {
  public:
-  explicit ClickPoint(Object* button) : button_(button) { button_->AddRef(); }
-  ~ClickPoint() override { button_->Release(); }
+  EventPoint(Object* button, const GUID& events) : button_(button), events_(events) {
+    button_->AddRef();
+  }
+  ~EventPoint() override { button_->Release(); }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
       *out = static_cast<IConnectionPoint*>(this);
@@ -218,7 +249,7 @@ class ClickPoint final : public ComObject<IConnectionPoint> {
     return E_NOINTERFACE;
   }
   HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
-    *iid = kDiidCommandBarButtonEvents;
+    *iid = events_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
@@ -228,7 +259,7 @@ class ClickPoint final : public ComObject<IConnectionPoint> {
   }
   HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
     ComPtr<IDispatch> events;
-    if (FAILED(sink->QueryInterface(kDiidCommandBarButtonEvents, events.putVoid()))) {
+    if (FAILED(sink->QueryInterface(events_, events.putVoid()))) {
       return CONNECT_E_CANNOTCONNECT;
     }
     *cookie = button_->nextCookie++;
@@ -249,6 +280,7 @@ class ClickPoint final : public ComObject<IConnectionPoint> {
 
  private:
   Object* button_;
+  GUID events_;
 };
 
 }  // namespace
@@ -260,9 +292,30 @@ HRESULT Object::EnumConnectionPoints(IEnumConnectionPoints** out) {
 
 HRESULT Object::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
   *out = nullptr;
-  if (!clickEvents || !IsEqualIID(iid, kDiidCommandBarButtonEvents)) return CONNECT_E_NOCONNECTION;
-  *out = new ClickPoint(this);
-  return S_OK;
+  if ((clickEvents && IsEqualIID(iid, kDiidCommandBarButtonEvents)) ||
+      (applicationEvents && IsEqualIID(iid, kDiidAppEvents))) {
+    *out = new EventPoint(this, iid);
+    return S_OK;
+  }
+  return CONNECT_E_NOCONNECTION;
+}
+
+void Object::raiseSheetChange(IDispatch* sheet, IDispatch* target) {
+  auto current = sinks;
+  for (auto& [cookie, sink] : current) {
+    VARIANT args[2];
+    args[1].vt = VT_DISPATCH;
+    args[1].pdispVal = sheet;
+    args[0].vt = VT_DISPATCH;
+    args[0].pdispVal = target;
+    DISPPARAMS params{args, nullptr, 2, 0};
+    EXCEPINFO info{};
+    sink->Invoke(kDispidSheetChange, IID_NULL, kEnglishLocale, DISPATCH_METHOD, &params, nullptr,
+                 &info, nullptr);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrHelpFile);
+  }
 }
 
 bool Object::raiseClick(IDispatch* control, bool cancelDefault, HRESULT* result) {
@@ -290,6 +343,7 @@ bool Object::raiseClick(IDispatch* control, bool cancelDefault, HRESULT* result)
 Excel::Excel() {
   application = Object::create(L"Application");
   application->interfaces.push_back(kIidExcelApplication);
+  application->applicationEvents = true;
   Object* app = application.get();
   app->props[L"ScreenUpdating"] = Variant::fromBool(true);
   app->props[L"Calculation"] = Variant::fromInt(-4105);
@@ -324,8 +378,11 @@ Excel::Excel() {
         return Variant::fromInt(0);
     }
   };
+  // Application.OnUndo (https://learn.microsoft.com/office/vba/api/excel.application.onundo):
+  // the Undo entry runs the procedure until a later action overwrites it.
   app->members[L"OnUndo"] = [this](Call& c) {
     bindings.push_back(L"OnUndo:" + text(c.arg(0, L"Text")) + L"|" + text(c.arg(1, L"Procedure")));
+    undoEntry = text(c.arg(0, L"Text")) + L"|" + text(c.arg(1, L"Procedure"));
     return Variant();
   };
   registerXll = [this](const std::wstring& path) { return xll.registerXll(path); };
@@ -334,17 +391,37 @@ Excel::Excel() {
     xllPaths.push_back(path);
     return Variant::fromBool(registerXll && registerXll(path));
   };
+  // Application.OnKey (https://learn.microsoft.com/office/vba/api/excel.application.onkey):
+  // a key stays bound for the session; "" disables it; without Procedure it does what Excel
+  // normally does again.
   app->members[L"OnKey"] = [this](Call& c) {
-    bindings.push_back(L"OnKey:" + text(c.arg(0, L"Key")) + L"|" + text(c.arg(1, L"Procedure")));
+    const std::wstring key = text(c.arg(0, L"Key"));
+    const Variant procedure = c.arg(1, L"Procedure");
+    bindings.push_back(L"OnKey:" + key + L"|" + text(procedure));
+    if (procedure.type() == VT_EMPTY) {
+      keys.erase(key);
+    } else {
+      keys[key] = text(procedure);
+    }
     return Variant();
   };
 
   auto functions = Object::create(L"WorksheetFunction");
+  // COUNTIF refuses criteria longer than 255 characters (#VALUE!, which WorksheetFunction
+  // raises as error 1004) and matches as countIfMatches says.
   functions->members[L"CountIf"] = [this](Call& c) {
     const std::wstring criterion = text(c.arg(1, L"Criteria"));
     countIfCriteria.push_back(fromWide(criterion));
     if (criterion.size() > 255) throw Failure{1004};
-    return number(0);
+    const AreaRef area = areaOf(c.arg(0, L"Arg1"));
+    double n = 0;
+    for (int64_t r = area.first.row; r <= area.last.row; ++r) {
+      for (int64_t col = area.first.column; col <= area.last.column; ++col) {
+        auto it = cells.find({r, col});
+        n += countIfMatches(it == cells.end() ? Value{} : it->second.value, fromWide(criterion));
+      }
+    }
+    return number(n);
   };
   functions->members[L"CountA"] = [this](Call&) {
     double n = 0;
@@ -356,16 +433,14 @@ Excel::Excel() {
   app->props[L"WorksheetFunction"] = Variant::fromDispatch(functions.get());
 
   auto addIn = Object::create(L"AddIn");
-  addIn->members[L"Installed"] = [this](Call& c) {
-    if (c.isPut()) {
-      addInInstalled = toBool(c.value);
-      return Variant();
-    }
-    return Variant::fromBool(addInInstalled);
-  };
+  addIn->members[L"Installed"] = booleanProperty(addInInstalled);
+  // Application.AddIns lists the add-ins of the Add-Ins dialog
+  // (https://learn.microsoft.com/office/vba/api/excel.application.addins); a COM add-in is
+  // only in Application.COMAddIns
+  // (https://learn.microsoft.com/office/vba/api/excel.application.comaddins).
   auto addIns = Object::create(L"AddIns");
-  addIns->members[L"Item"] = [addIn = addIn.get()](Call& c) {
-    if (text(c.arg(0, L"Index")) != L"Vandrel QMV") throw Failure{9};
+  addIns->members[L"Item"] = [this, addIn = addIn.get()](Call& c) {
+    if (!addInListed || text(c.arg(0, L"Index")) != L"Vandrel QMV") throw Failure{9};
     return Variant::fromDispatch(addIn);
   };
   app->props[L"AddIns"] = Variant::fromDispatch(addIns.get());
@@ -388,6 +463,19 @@ Excel::Excel() {
 
   comAddIn = Object::create(L"COMAddIn");
   comAddIn->props[L"ProgId"] = Variant::fromText(u"Orvik.Connect");
+  // COMAddIn.Connect (https://learn.microsoft.com/office/vba/api/office.comaddin.connect):
+  // True while the add-in is loaded; setting False unloads it.
+  comAddIn->members[L"Connect"] = booleanProperty(comAddInConnected);
+  // COMAddIns.Item takes a position or the ProgID
+  // (https://learn.microsoft.com/office/vba/api/office.comaddins.item).
+  auto comAddIns = Object::create(L"COMAddIns");
+  comAddIns->members[L"Item"] = [this](Call& c) {
+    const Variant index = c.arg(0, L"Index");
+    if (text(index) != L"Orvik.Connect" && text(index) != L"1") throw Failure{9};
+    return Variant::fromDispatch(comAddIn.get());
+  };
+  comAddIns->props[L"Count"] = Variant::fromInt(1);
+  app->props[L"COMAddIns"] = Variant::fromDispatch(comAddIns.get());
   select(1, 1, 1, 1);
 }
 
@@ -510,6 +598,19 @@ ComPtr<Object> Excel::makeControl(int32_t type, Object& owner) {
   return control;
 }
 
+void Excel::userEdits(int64_t row, int64_t column, const std::u16string& typed) {
+  const std::optional<CellContent> content = typedEntry(typed);
+  if (!content) return;  // Excel keeps the cell as it was
+  Cell& cell = cells[{row, column}];
+  cell.value = content->value;
+  cell.formula = content->formula;
+  cell.shown.clear();
+  // Excel's own entry for the typing replaces whatever OnUndo had bound.
+  undoEntry.clear();
+  ComPtr<Object> target = range(row, column, row, column);
+  application->raiseSheetChange(sheet_.get(), target.get());
+}
+
 void Excel::select(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
   selection_ = range(r1, c1, r2, c2);
 }
@@ -540,32 +641,50 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
   areas->members[L"Item"] = [self](Call&) { return Variant::fromDispatch(self); };
   r->props[L"Areas"] = Variant::fromDispatch(areas.get());
 
-  // Writes a value as typed input: "=..." is a formula, "'..." a text.
+  // Writes a value as Excel takes it: a text as typed input (typedEntry), refused with
+  // 1004 where Excel refuses it; the cell keeps its number format.
   auto assign = [this](int64_t row, int64_t column, const Variant& v) {
     Cell& cell = cells[{row, column}];
-    cell.formula.clear();
     if (v.type() == VT_BSTR) {
-      std::u16string s = fromWide(text(v));
-      if (!s.empty() && s.front() == u'=') {
-        cell.formula = s;
-        cell.value = 0.0;
-        return;
-      }
-      if (!s.empty() && s.front() == u'\'') s.erase(0, 1);
-      cell.value = s;
-      return;
+      const std::optional<CellContent> typed = typedEntry(fromWide(text(v)));
+      if (!typed) throw Failure{1004};
+      cell.value = typed->value;
+      cell.formula = typed->formula;
+    } else {
+      cell.value = toValue(v.get());
+      cell.formula.clear();
     }
-    cell.value = toValue(v.get());
+    cell.shown.clear();
   };
-  auto grid = [this, r1, c1, rows, columns](bool formulas) {
-    auto at = [this, formulas](int64_t row, int64_t column) {
+  // After a change made through the object model: Excel's undo list no longer holds the
+  // add-in's entry, and SheetChange is raised for the changed range.
+  auto changed = [this, self, r1, c1, r2, c2](const AreaRef& where) {
+    undoEntry.clear();
+    const ComPtr<Object> target =
+        where == AreaRef{{r1, c1}, {r2, c2}}
+            ? ComPtr<Object>(self)
+            : range(where.first.row, where.first.column, where.last.row, where.last.column);
+    application->raiseSheetChange(sheet_.get(), target.get());
+  };
+  auto grid = [this, r1, c1, rows, columns](Reading reading) {
+    auto at = [this, reading](int64_t row, int64_t column) {
       auto it = cells.find({row, column});
-      if (it == cells.end()) return formulas ? Variant::fromText(u"") : Variant();
-      if (formulas) {
-        if (!it->second.formula.empty()) return Variant::fromText(it->second.formula);
-        return Variant::fromText(fromWide(text(toVariant(it->second.value))));
+      if (it == cells.end())
+        return reading == Reading::Formula ? Variant::fromText(u"") : Variant();
+      const Cell& cell = it->second;
+      switch (reading) {
+        case Reading::Formula:
+          return Variant::fromText(formulaOf({cell.value, cell.formula}));
+        case Reading::Value2:
+          return value2Of(cell.value);
+        case Reading::Value:
+          break;
       }
-      return toVariant(it->second.value);
+      if (const auto* d = std::get_if<double>(&cell.value);
+          d && cell.format == NumberFormat::Currency) {
+        return currencyOf(*d);
+      }
+      return toVariant(cell.value);
     };
     if (rows * columns == 1) return at(r1, c1);
     SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows), 1}, {static_cast<ULONG>(columns), 1}};
@@ -582,25 +701,23 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
     out.raw()->parray = array;
     return out;
   };
-  r->members[L"Value"] = [assign, grid, r1, c1, r2, c2](Call& c) {
-    if (c.isPut()) {
-      for (int64_t i = r1; i <= r2; ++i) {
-        for (int64_t j = c1; j <= c2; ++j) assign(i, j, c.value);
+  const AreaRef area{{r1, c1}, {r2, c2}};
+  r->payload = std::make_shared<AreaRef>(area);
+  auto putOrGet = [assign, grid, changed, area](Reading reading) {
+    return [assign, grid, changed, area, reading](Call& c) {
+      if (c.isPut()) {
+        for (int64_t i = area.first.row; i <= area.last.row; ++i) {
+          for (int64_t j = area.first.column; j <= area.last.column; ++j) assign(i, j, c.value);
+        }
+        changed(area);
+        return Variant();
       }
-      return Variant();
-    }
-    return grid(false);
+      return grid(reading);
+    };
   };
-  r->members[L"Formula"] = r->members[L"Value"];
-  r->members[L"Formula"] = [assign, grid, r1, c1, r2, c2](Call& c) {
-    if (c.isPut()) {
-      for (int64_t i = r1; i <= r2; ++i) {
-        for (int64_t j = c1; j <= c2; ++j) assign(i, j, c.value);
-      }
-      return Variant();
-    }
-    return grid(true);
-  };
+  r->members[L"Value"] = putOrGet(Reading::Value);
+  r->members[L"Value2"] = putOrGet(Reading::Value2);
+  r->members[L"Formula"] = putOrGet(Reading::Formula);
   r->members[L"HasFormula"] = [this, r1, c1, r2, c2](Call&) {
     int formulas = 0;
     for (int64_t i = r1; i <= r2; ++i) {
@@ -615,23 +732,47 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
     mixed.raw()->vt = VT_NULL;
     return mixed;
   };
-  r->members[L"Item"] = [this, assign, r1, c1](Call& c) {
+  r->members[L"Item"] = [this, assign, changed, r1, c1](Call& c) {
     const int64_t row = r1 + toInt(c.arg(0)) - 1;
     const int64_t column = c1 + toInt(c.arg(1)) - 1;
     if (c.isPut()) {
       assign(row, column, c.value);
+      changed({{row, column}, {row, column}});
       return Variant();
     }
     return Variant::fromDispatch(range(row, column, row, column).get());
   };
-  r->members[L"Clear"] = [this, r1, c1, r2, c2](Call&) {
-    for (int64_t i = r1; i <= r2; ++i) {
-      for (int64_t j = c1; j <= c2; ++j) cells.erase({i, j});
+  r->members[L"Clear"] = [this, changed, area](Call&) {
+    for (int64_t i = area.first.row; i <= area.last.row; ++i) {
+      for (int64_t j = area.first.column; j <= area.last.column; ++j) cells.erase({i, j});
     }
+    changed(area);
     return Variant();
   };
-  r->members[L"Find"] = [this](Call& c) {
-    findTexts.push_back(fromWide(text(c.arg(0, L"What"))));
+  // Range.Find with LookIn:=xlValues, LookAt:=xlWhole, by rows, next: the first cell after
+  // After whose shown text matches What, wrapping round to the range's start; After itself
+  // is searched last. Nothing found is Nothing.
+  r->members[L"Find"] = [this, area](Call& c) {
+    const std::u16string what = fromWide(text(c.arg(0, L"What")));
+    findTexts.push_back(what);
+    if (what.size() > 255) throw Failure{13};
+    if (toInt(c.arg(2, L"LookIn")) != -4163 || toInt(c.arg(3, L"LookAt")) != 1) throw Failure{5};
+    const AreaRef after = areaOf(c.arg(1, L"After"));
+    const int64_t width = area.columns();
+    const int64_t total = area.rows() * width;
+    const int64_t start =
+        (after.first.row - area.first.row) * width + (after.first.column - area.first.column);
+    for (int64_t k = 1; k <= total; ++k) {
+      const int64_t i = (start + k) % total;
+      const int64_t row = area.first.row + i / width;
+      const int64_t column = area.first.column + i % width;
+      auto it = cells.find({row, column});
+      if (it == cells.end()) continue;
+      const Cell& cell = it->second;
+      if (findMatches(what, cell.shown.empty() ? generalText(cell.value) : cell.shown)) {
+        return Variant::fromDispatch(range(row, column, row, column).get());
+      }
+    }
     return Variant();
   };
   return r;

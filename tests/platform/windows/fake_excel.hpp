@@ -69,6 +69,8 @@ class Object final : public ComObject<IDispatch, IConnectionPointContainer> {
   std::vector<GUID> interfaces;
   /// Offers _CommandBarButtonEvents through a connection point.
   bool clickEvents = false;
+  /// Offers Excel's AppEvents (the application's events) through a connection point.
+  bool applicationEvents = false;
   /// Advised Click sinks by cookie.
   std::map<DWORD, ComPtr<IDispatch>> sinks;
   /// Told of every Advise after it succeeded and of every Unadvise before it is done.
@@ -83,6 +85,10 @@ class Object final : public ComObject<IDispatch, IConnectionPointContainer> {
 
   /// Raises Click on every advised sink; returns the CancelDefault the sinks left.
   bool raiseClick(IDispatch* control, bool cancelDefault, HRESULT* result = nullptr);
+  /// Raises AppEvents.SheetChange(Sh, Target) on every advised sink.
+  void raiseSheetChange(IDispatch* sheet, IDispatch* target);
+  /// Locales that GetIDsOfNames and Invoke were called with.
+  std::vector<LCID> locales;
 
  private:
   std::wstring typeName_;
@@ -91,10 +97,17 @@ class Object final : public ComObject<IDispatch, IConnectionPointContainer> {
 /// Every Invoke made on any fake object (to count Excel calls).
 uint64_t& invokeCount();
 
+/// How a cell's number is formatted, as far as Excel's answers depend on it.
+enum class NumberFormat { General, Currency };
+
 /// A cell of the fake sheet.
 struct Cell {
   Value value;
   std::u16string formula;
+  NumberFormat format = NumberFormat::General;
+  /// The text the cell shows when its format shows more than the General text (a number
+  /// shown as "1,234.50", a date as "15-Mar-2026"); empty for the General text.
+  std::u16string shown;
 };
 
 /// The fake Excel: build it, then hand `application` to the add-in.
@@ -120,8 +133,21 @@ class Excel {
   std::vector<std::u16string> findTexts;
   /// Calls of OnUndo and OnKey, as "name:arg1|arg2".
   std::vector<std::wstring> bindings;
-  /// The "Vandrel QMV" add-in item's Installed flag.
+  /// Whether "Vandrel QMV" is an item of Application.AddIns, which lists only the add-ins
+  /// of the Add-Ins dialog (workbook add-ins and XLLs), never a COM add-in: by default it
+  /// is not. Its Installed flag.
+  bool addInListed = false;
   bool addInInstalled = true;
+  /// COMAddIns("Orvik.Connect").Connect; setting it False is how a COM add-in is unloaded.
+  bool comAddInConnected = true;
+  /// The Undo entry bound by OnUndo ("text|procedure"), empty when Excel's own; the keys
+  /// bound by OnKey with their procedures ("" disables the key).
+  std::wstring undoEntry;
+  std::map<std::wstring, std::wstring> keys;
+
+  /// A user's typing into a cell: the cell reads it as typed input, Excel's own undo entry
+  /// replaces any OnUndo binding, and SheetChange is raised.
+  void userEdits(int64_t row, int64_t column, const std::u16string& typed);
 
   /// A range object over rows r1..r2 and columns c1..c2 of the sheet.
   ComPtr<Object> range(int64_t r1, int64_t c1, int64_t r2, int64_t c2);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "excel_rules.hpp"
 #include "host/cell_text.hpp"
 #include "host/host_error.hpp"
 #include "platform/windows/dispatch.hpp"
@@ -50,13 +51,16 @@ ComPtr<Object> counter(int64_t n) {
   return o;
 }
 
-// Writes a value as Excel takes a typed input: "=..." is a formula, a leading apostrophe
-// keeps the rest as text, any other text is read as the user would type it.
+// Writes a value as Excel takes a typed input (typedEntry): a formula goes to the host as
+// a formula, a leading apostrophe keeps the rest as text, any other text is read as the
+// user would type it.
 void writeTyped(Range& cell, const Variant& v) {
   if (v.type() == VT_BSTR) {
     const std::u16string s = textOf(v);
-    if (!s.empty() && s.front() == u'=') {
-      cell.setFormula(s);
+    const std::optional<CellContent> typed = typedEntry(s);
+    if (!typed) throw Failure{1004};
+    if (typed->isFormula()) {
+      cell.setFormula(typed->formula);
       return;
     }
     if (!s.empty() && s.front() == u'\'') {
@@ -69,10 +73,32 @@ void writeTyped(Range& cell, const Variant& v) {
   cell.setValue(toValue(v.get()));
 }
 
-// A 2-D array over a block's cells (or the one value of a single cell).
-Variant gridOf(const CellBlock& block, bool formulas) {
+// What a grid of cells is read as.
+enum class Reading { Value, Value2, Formula };
+
+// A 2-D array over a block's cells (or the one value of a single cell). Range.Value gives
+// the numbers of the cells in `currency` as Currency (currencyOf); Value2 gives dates as
+// serial numbers.
+Variant gridOf(const CellBlock& block, Reading reading,
+               const std::set<std::pair<int64_t, int64_t>>& currency = {}) {
   auto at = [&](const CellContent& content) {
-    return formulas ? textVariant(formulaText(content)) : toVariant(content.value);
+    const std::size_t i = static_cast<std::size_t>(&content - block.cells.data());
+    const int64_t columns = block.area.columns();
+    const CellRef where{block.area.first.row + static_cast<int64_t>(i) / columns,
+                        block.area.first.column + static_cast<int64_t>(i) % columns};
+    switch (reading) {
+      case Reading::Formula:
+        return textVariant(formulaOf(content));
+      case Reading::Value2:
+        return value2Of(content.value);
+      case Reading::Value:
+        break;
+    }
+    if (const auto* d = std::get_if<double>(&content.value);
+        d && currency.count({where.row, where.column})) {
+      return currencyOf(*d);
+    }
+    return toVariant(content.value);
   };
   const int64_t rows = block.area.rows();
   const int64_t columns = block.area.columns();
@@ -93,26 +119,6 @@ Variant gridOf(const CellBlock& block, bool formulas) {
 }
 
 }  // namespace
-
-std::optional<std::u16string> literalOf(std::u16string_view criterion, bool withEquals) {
-  if (withEquals) {
-    if (criterion.empty() || criterion.front() != u'=') return std::nullopt;
-    criterion.remove_prefix(1);
-  }
-  std::u16string out;
-  for (std::size_t i = 0; i < criterion.size(); ++i) {
-    const char16_t c = criterion[i];
-    if (c == u'~') {
-      if (i + 1 >= criterion.size()) return std::nullopt;
-      out.push_back(criterion[++i]);
-    } else if (c == u'*' || c == u'?') {
-      return std::nullopt;  // a wildcard: not a literal
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
 
 struct MemoryExcel::Wrappers {
   MemoryExcel& excel;
@@ -172,25 +178,23 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
   };
   m[L"Address"] = [r](Call&) { return textVariant(excelAddress(r->address())); };
   m[L"Worksheet"] = [this, r](Call&) { return Variant::fromDispatch(sheet(r->worksheet()).get()); };
-  m[L"Value"] = [r](Call& c) {
-    if (c.isPut()) {
-      for (const RangePtr& area : r->areas()) {
-        for (int64_t i = 1; i <= area->rowsCount(); ++i) {
-          for (int64_t j = 1; j <= area->columnsCount(); ++j)
-            writeTyped(*area->cell(i, j), c.value);
+  auto putOrGet = [this, r](Reading reading) {
+    return [this, r, reading](Call& c) {
+      if (c.isPut()) {
+        for (const RangePtr& area : r->areas()) {
+          for (int64_t i = 1; i <= area->rowsCount(); ++i) {
+            for (int64_t j = 1; j <= area->columnsCount(); ++j)
+              writeTyped(*area->cell(i, j), c.value);
+          }
         }
+        return Variant();
       }
-      return Variant();
-    }
-    return gridOf(r->readBlock(), false);
+      return gridOf(r->readBlock(), reading, excel.currencyCells);
+    };
   };
-  m[L"Formula"] = [r](Call& c) {
-    if (c.isPut()) {
-      r->setFormula(textOf(c.value));
-      return Variant();
-    }
-    return gridOf(r->readBlock(), true);
-  };
+  m[L"Value"] = putOrGet(Reading::Value);
+  m[L"Value2"] = putOrGet(Reading::Value2);
+  m[L"Formula"] = putOrGet(Reading::Formula);
   m[L"HasFormula"] = [r](Call&) {
     const CellBlock block = r->readBlock();
     std::size_t formulas = 0;
@@ -209,16 +213,39 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
     r->clear();
     return Variant();
   };
+  // Range.Find with LookIn:=xlValues and LookAt:=xlWhole matches the shown text of a cell
+  // (findMatches), by rows from the cell after After, wrapping round; After comes last.
+  // Excel refuses to search for a text longer than 255 characters.
   m[L"Find"] = [this, r](Call& c) {
-    // Only a literal, whole-value search of values can be answered like Excel.
-    // Excel refuses to search for a text longer than 255 characters.
-    if (textOf(c.arg(0, L"What")).size() > 255) throw Failure{13};
-    const std::optional<std::u16string> what = literalOf(textOf(c.arg(0, L"What")), false);
-    if (!what || intOf(c.arg(2, L"LookIn")) != kXlValues || intOf(c.arg(3, L"LookAt")) != kXlWhole)
+    const std::u16string what = textOf(c.arg(0, L"What"));
+    if (what.size() > 255) throw Failure{13};
+    if (intOf(c.arg(2, L"LookIn")) != kXlValues || intOf(c.arg(3, L"LookAt")) != kXlWhole)
       throw Failure{5};
-    RangePtr after = *payloadOf<RangePtr>(c.arg(1, L"After"));
-    RangePtr found = r->find(*what, *after);
-    return found ? Variant::fromDispatch(range(found).get()) : Variant();
+    const CellRef after = (*payloadOf<RangePtr>(c.arg(1, L"After")))->topLeft();
+    std::vector<std::pair<CellRef, std::u16string>> order;
+    for (const RangePtr& area : r->areas()) {
+      const CellBlock block = area->readBlock();
+      for (std::size_t i = 0; i < block.cells.size(); ++i) {
+        const auto columns = static_cast<std::size_t>(block.area.columns());
+        const CellRef at{block.area.first.row + static_cast<int64_t>(i / columns),
+                         block.area.first.column + static_cast<int64_t>(i % columns)};
+        const auto shown = excel.shownTexts.find({at.row, at.column});
+        order.emplace_back(at, shown != excel.shownTexts.end() ? shown->second
+                                                               : generalText(block.cells[i].value));
+      }
+    }
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      if (order[i].first == after) start = i;
+    }
+    for (std::size_t k = 1; k <= order.size(); ++k) {
+      const auto& [at, shown] = order[(start + k) % order.size()];
+      if (findMatches(what, shown)) {
+        return Variant::fromDispatch(
+            range(r->worksheet()->range(formatAddress(AreaRef{at, at}))).get());
+      }
+    }
+    return Variant();
   };
   m[L"AdvancedFilter"] = [this, r](Call& c) {
     if (intOf(c.arg(0, L"Action")) != kXlFilterInPlace || !asBool(c.arg(3, L"Unique")))
@@ -294,13 +321,17 @@ ComPtr<Object> MemoryExcel::Wrappers::functions() {
   o->members[L"CountA"] = [f](Call& c) {
     return number(f->countA(**payloadOf<RangePtr>(c.arg(0, L"Arg1"))));
   };
-  o->members[L"CountIf"] = [f](Call& c) {
-    // The add-in must ask for a literal, whole-value match ("=" and escaped wildcards).
+  // COUNTIF as Excel counts (countIfMatches): cell by cell over the range, numbers to 15
+  // significant digits; a criterion over 255 characters is refused.
+  o->members[L"CountIf"] = [](Call& c) {
     const std::u16string criterion = textOf(c.arg(1, L"Criteria"));
     if (criterion.size() > 255) throw Failure{1004};
-    const std::optional<std::u16string> literal = literalOf(criterion, true);
-    if (!literal) throw Failure{5};
-    return number(f->countIf(**payloadOf<RangePtr>(c.arg(0, L"Range")), *literal));
+    double n = 0;
+    for (const RangePtr& area : (*payloadOf<RangePtr>(c.arg(0, L"Range")))->areas()) {
+      for (const CellContent& cell : area->readBlock().cells)
+        n += countIfMatches(cell.value, criterion) ? 1 : 0;
+    }
+    return number(n);
   };
   o->members[L"Clean"] = [f](Call& c) { return textVariant(f->clean(textOf(c.arg(0, L"Arg1")))); };
   o->members[L"Trim"] = [f](Call& c) { return textVariant(f->trim(textOf(c.arg(0, L"Arg1")))); };

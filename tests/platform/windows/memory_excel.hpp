@@ -6,7 +6,9 @@
 // input, literal COUNTIF criteria, the advanced filter's header row).
 #pragma once
 
+#include <map>
 #include <memory>
+#include <set>
 
 #include "fake_excel.hpp"
 #include "fake_xll.hpp"
@@ -31,15 +33,15 @@ class MemoryExcel {
   XllHost xll;
   /// Ranges that AdvancedFilter was called on, as their addresses.
   std::vector<std::u16string> filteredLists;
+  /// Cells of the sheets formatted as currency: Range.Value gives their numbers as Currency.
+  std::set<std::pair<int64_t, int64_t>> currencyCells;
+  /// The texts cells show where their number format shows more than the General text.
+  std::map<std::pair<int64_t, int64_t>, std::u16string> shownTexts;
 
  private:
   struct Wrappers;
   std::shared_ptr<memory::MemoryApplication> host_;
   std::unique_ptr<Wrappers> wrappers_;
 };
-
-/// Text of a COUNTIF criterion or Find text as the literal it matches: "=" and "~"
-/// escapes removed; none when the text would not be matched literally.
-std::optional<std::u16string> literalOf(std::u16string_view criterion, bool withEquals);
 
 }  // namespace qmv::windows::fake

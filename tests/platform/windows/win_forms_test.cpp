@@ -115,6 +115,41 @@ TEST(Win32FormsToolkitTest, ShowModalReturnsWhenAHandlerUnloads) {
   EXPECT_FALSE(t.form.loaded());
 }
 
+TEST(Win32FormsToolkitTest, AModalFormDisablesEveryWindowOfItsThread) {
+  // Two workbook windows of one Excel: the form owns neither, and both wait for it.
+  struct Row {
+    const char* name;
+    bool visible;
+    bool disabledDuring;
+  };
+  const Row rows[] = {{"the active workbook window", true, true},
+                      {"another workbook window", true, true},
+                      {"a hidden window", false, false}};
+  std::vector<HWND> windows;
+  for (const Row& row : rows) {
+    windows.push_back(CreateWindowExW(0, L"STATIC", L"Book", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                      nullptr, nullptr, nullptr, nullptr));
+    if (row.visible) ShowWindow(windows.back(), SW_SHOWNOACTIVATE);
+  }
+  Win32FormsToolkit toolkit;
+  TestForm t(toolkit);
+  std::vector<bool> enabledDuring;
+  t.yes.onClick = [&] {
+    for (HWND hwnd : windows) enabledDuring.push_back(IsWindowEnabled(hwnd) != FALSE);
+    toolkit.unload(t.form);
+  };
+  toolkit.windowHandle(t.form);
+  PostMessageW(toolkit.controlWindow(t.yes), BM_CLICK, 0, 0);
+  toolkit.showModal(t.form);
+  ASSERT_EQ(enabledDuring.size(), windows.size());
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    EXPECT_EQ(enabledDuring[i], !rows[i].disabledDuring);
+    EXPECT_TRUE(IsWindowEnabled(windows[i]));
+    DestroyWindow(windows[i]);
+  }
+}
+
 TEST(Win32FormsToolkitTest, DoEventsDeliversAPendingClick) {
   Win32FormsToolkit toolkit;
   TestForm t(toolkit);

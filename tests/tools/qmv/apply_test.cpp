@@ -290,8 +290,14 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
        "abcdef\n", "abef\n"},
       {"user characters", "chars", [](ApplyRequest& r) { r.chars = "#%"; }, "a#b%c,@x\n",
        "abc,@x\n"},
-      {"user control characters", "RUDC", [](ApplyRequest& r) { r.chars = "\t"; }, "\"a\tb\"\n",
-       "ab\n"},
+      {"user control characters, the field's quotes kept", "RUDC",
+       [](ApplyRequest& r) { r.chars = "\t"; }, "\"a\tb\"\n", "\"ab\"\n"},
+      {"user control characters, typed", "RUDC",
+       [](ApplyRequest& r) {
+         r.chars = "\t";
+         r.typed = true;
+       },
+       "\"a\tb\"\n", "ab\n"},
       {"separator, last, after all", "after",
        [](ApplyRequest& r) {
          r.all = true;
@@ -311,11 +317,17 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
       {"all duplicates", "duplicates", [](ApplyRequest&) {}, "x\ny\nx\nz\n", "\ny\n\nz\n"},
       {"unique", "RUDP", [](ApplyRequest& r) { r.range = "A:A"; }, "x,1\ny,2\nx,3\n",
        "x,1\n,2\nx,3\n"},
-      {"numbers read as typed input", "RALP", [](ApplyRequest&) {}, "a007,TRUE,x1\n", "7,,1\n"},
-      {"a rewritten text is read as typed; an unchanged one stays", "RALS", [](ApplyRequest&) {},
-       "'007,1 2 3,'=x\n", "'007,123,=x\n"},
+      {"numbers read as typed input", "RALP", [](ApplyRequest& r) { r.typed = true; },
+       "a007,TRUE,x1\n", "7,,1\n"},
+      {"fields are text by default", "RALP", [](ApplyRequest&) {}, "a007,TRUE,x1\n", "007,,1\n"},
+      {"a rewritten text is read as typed; an unchanged one stays", "RALS",
+       [](ApplyRequest& r) { r.typed = true; }, "'007,1 2 3,'=x\n", "'007,123,=x\n"},
       {"texts outside the range keep their apostrophe", "RNUM",
-       [](ApplyRequest& r) { r.range = "B1"; }, "'007,a1\n", "'007,a\n"},
+       [](ApplyRequest& r) {
+         r.range = "B1";
+         r.typed = true;
+       },
+       "'007,a1\n", "'007,a\n"},
       {"empty selection", "RNUM", [](ApplyRequest& r) { r.range = "D1:D3"; }, "a1\n", "a1\n"},
   };
   for (const auto& row : rows) {
@@ -331,6 +343,11 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
 TEST_F(ApplyRunTest, AnEmptySelectionIsReportedAndChangesNothing) {
   ApplyRequest r = request("RNUM", folder.write("in.csv", "a1\n"));
   r.range = "C1:C2";
+  const Outcome text = apply(r);
+  EXPECT_EQ(text.status, 0);
+  EXPECT_EQ(text.out, "a1\n");
+  EXPECT_NE(text.err.find("0 cells visited, 0 changed"), std::string::npos) << text.err;
+  r.typed = true;
   const Outcome outcome = apply(r);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_NE(outcome.err.find("the add-in says: Selection is Empty!"), std::string::npos);
@@ -473,14 +490,14 @@ TEST_F(ApplyRunTest, UnicodeOptionWidensSpacesLettersAndCharacters) {
        "\xC3\x89t\xC3\xA9,\xCE\xA9\n", "t\xC3\xA9,\n"},
       {"an emoji is one character", "RNAP",
        [](ApplyRequest& r) {
-         r.start = "1";
-         r.count = "1";
+         r.start = "2";
+         r.count = "2";
        },
-       "a\xF0\x9F\x98\x80"
-       "b\n",
-       "a\xEF\xBF\xBD"
-       "b\n",
-       "ab\n"},
+       "\xF0\x9F\x98\x80\xF0\x9F\x98\x80-b\n", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\n",
+       "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\n"},
+      {"a letter beyond U+FFFF", "letters", [](ApplyRequest&) {},
+       "x\xF0\x9D\x90\x80\xF0\x9F\x98\x80-\n", "\xF0\x9D\x90\x80\xF0\x9F\x98\x80-\n",
+       "\xF0\x9F\x98\x80-\n"},
       {"a separator after an emoji", "position",
        [](ApplyRequest& r) {
          r.before = true;

@@ -40,6 +40,11 @@ TEST(CliTest, HelpListsTheOperationsAndEndsWell) {
   EXPECT_NE(ran.out.find("--separator"), std::string::npos);
   EXPECT_NE(ran.out.find("RNUM"), std::string::npos);
   EXPECT_NE(ran.out.find("digits"), std::string::npos);
+  // The conventions a CSV user looks for, and how wide characters count.
+  for (const char* option : {"--delimiter", "--tabs", "--encoding", "--columns", "--dry-run",
+                             "--quiet", "--typed", "--guard-formulas", "U+FFFF"}) {
+    EXPECT_NE(ran.out.find(option), std::string::npos) << option;
+  }
   EXPECT_EQ(run({"--help"}).status, 0);
   EXPECT_EQ(run({}).status, 0);
   const Ran version = run({"--version"});

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the named Debian packages that are missing, with apt-get (through sudo when not
+# run as root). A name ending in :i386 adds Debian's i386 architecture first.
+# Usage: scripts/install-packages.sh PACKAGE...
+set -euo pipefail
+missing=()
+for p in "$@"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+((${#missing[@]})) || exit 0
+export DEBIAN_FRONTEND=noninteractive
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

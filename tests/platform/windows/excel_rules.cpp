@@ -1,0 +1,160 @@
+#include "excel_rules.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "fake_excel.hpp"
+#include "host/cell_text.hpp"
+#include "platform/windows/variant_value.hpp"
+
+namespace qmv::windows::fake {
+
+namespace {
+
+// Typed input and formula notation follow the en-US conventions in the fakes.
+constexpr int kYear = 2026;
+
+bool isNumeric(const Value& v) {
+  return std::holds_alternative<double>(v) || std::holds_alternative<DateTime>(v);
+}
+
+double numberOf(const Value& v) {
+  if (const auto* d = std::get_if<double>(&v)) return *d;
+  return std::get<DateTime>(v).serial;
+}
+
+// One element of a wildcard pattern: a literal unit, "?" or "*".
+struct Token {
+  enum Kind { Literal, One, Any } kind;
+  char16_t unit;
+};
+
+std::vector<Token> tokensOf(std::u16string_view pattern) {
+  std::vector<Token> out;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char16_t c = pattern[i];
+    if (c == u'~' && i + 1 < pattern.size()) {
+      out.push_back({Token::Literal, foldCase(pattern[++i])});
+    } else if (c == u'?') {
+      out.push_back({Token::One, 0});
+    } else if (c == u'*') {
+      out.push_back({Token::Any, 0});
+    } else {
+      out.push_back({Token::Literal, foldCase(c)});
+    }
+  }
+  return out;
+}
+
+// Whole-text wildcard match, letter case ignored (greedy with one backtrack point).
+bool wildcardMatch(std::u16string_view pattern, std::u16string_view text) {
+  const std::vector<Token> tokens = tokensOf(pattern);
+  std::size_t t = 0, s = 0, star = std::u16string_view::npos, mark = 0;
+  while (s < text.size()) {
+    if (t < tokens.size() && tokens[t].kind == Token::Any) {
+      star = t++;
+      mark = s;
+    } else if (t < tokens.size() &&
+               (tokens[t].kind == Token::One || tokens[t].unit == foldCase(text[s]))) {
+      ++t;
+      ++s;
+    } else if (star != std::u16string_view::npos) {
+      t = star + 1;
+      s = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (t < tokens.size() && tokens[t].kind == Token::Any) ++t;
+  return t == tokens.size();
+}
+
+}  // namespace
+
+std::optional<CellContent> typedEntry(std::u16string_view text) {
+  CellContent content;
+  if (text.empty()) return content;
+  const char16_t first = text.front();
+  if (first == u'\'') {
+    content.value = std::u16string(text.substr(1));
+    return content;
+  }
+  if (first == u'=') {
+    if (text.size() == 1) return std::nullopt;  // an incomplete formula is refused
+    content.formula = std::u16string(text);
+    content.value = CellError::Name;
+    return content;
+  }
+  const Value typed = parseTypedInput(text, HostLocale{}, kYear);
+  if ((first == u'+' || first == u'-' || first == u'@') &&
+      std::holds_alternative<std::u16string>(typed)) {
+    if (text.size() == 1) return std::nullopt;
+    content.formula = u"=" + std::u16string(text);
+    content.value = CellError::Name;
+    return content;
+  }
+  content.value = typed;
+  return content;
+}
+
+double significant15(double number) {
+  if (number == 0 || !std::isfinite(number)) return number;
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.14e", number);
+  return std::strtod(buffer, nullptr);
+}
+
+bool countIfMatches(const Value& value, std::u16string_view criterion) {
+  if (!criterion.empty() && (criterion.front() == u'<' || criterion.front() == u'>')) {
+    throw Failure{5};  // comparisons are not modelled
+  }
+  if (!criterion.empty() && criterion.front() == u'=') criterion.remove_prefix(1);
+  if (criterion.empty()) return isEmpty(value);
+  const Value wanted = parseTypedInput(criterion, HostLocale{}, kYear);
+  if (isNumeric(wanted)) {
+    const double target = significant15(numberOf(wanted));
+    if (isNumeric(value)) return significant15(numberOf(value)) == target;
+    if (const auto* text = std::get_if<std::u16string>(&value)) {
+      const Value read = parseTypedInput(*text, HostLocale{}, kYear);
+      return isNumeric(read) && significant15(numberOf(read)) == target;
+    }
+    return false;
+  }
+  if (const auto* b = std::get_if<bool>(&wanted)) {
+    const auto* held = std::get_if<bool>(&value);
+    return held && *held == *b;
+  }
+  const auto* text = std::get_if<std::u16string>(&value);
+  return text && wildcardMatch(criterion, *text);
+}
+
+bool findMatches(std::u16string_view what, std::u16string_view shown) {
+  return !what.empty() && wildcardMatch(what, shown);
+}
+
+std::u16string formulaOf(const CellContent& content) {
+  if (content.isFormula()) return content.formula;
+  if (const auto* text = std::get_if<std::u16string>(&content.value)) return *text;
+  return formulaText(content);
+}
+
+std::u16string generalText(const Value& value) {
+  if (const auto* e = std::get_if<CellError>(&value)) return errorText(*e);
+  return cellText(value, HostLocale{}).value_or(u"");
+}
+
+Variant currencyOf(double number) {
+  Variant out;
+  out.raw()->vt = VT_CY;
+  if (FAILED(VarCyFromR8(number, &out.raw()->cyVal))) throw Failure{6};  // overflow
+  return out;
+}
+
+Variant value2Of(const Value& value) {
+  if (const auto* d = std::get_if<DateTime>(&value)) return Variant::fromDouble(d->serial);
+  return toVariant(value);
+}
+
+}  // namespace qmv::windows::fake

@@ -1,0 +1,76 @@
+// Excel's documented behaviour that the fake Excel objects share: what a text assigned to
+// a cell becomes, how COUNTIF criteria and Find texts match, the Currency of Range.Value
+// and the locale Excel's automation answers in. Each rule names its documentation page.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/locale.hpp"
+#include "host/value.hpp"
+#include "platform/windows/com_support.hpp"
+
+namespace qmv::windows::fake {
+
+/// What Excel makes of a text assigned to Range.Value or Range.Formula: the cell's new
+/// content, or none when Excel refuses the text (run-time error 1004).
+///
+/// Range.Formula (https://learn.microsoft.com/office/vba/api/excel.range.formula) and
+/// Range.Value (https://learn.microsoft.com/office/vba/api/excel.range.value) read an
+/// assigned text as typed input: "=..." is a formula; a text starting with "+", "-" or "@"
+/// that does not read as a number or date is a formula as well ("=-abc"; Excel's Lotus
+/// entry rule and the implicit intersection operator "@", documented in "Implicit
+/// intersection operator: @" on support.microsoft.com); numbers, percentages, dates and
+/// TRUE/FALSE convert; a leading apostrophe keeps the rest as text. A formula that is
+/// only "=" is refused. The fake gives a formula it cannot compute the value #NAME?.
+std::optional<CellContent> typedEntry(std::u16string_view text);
+
+/// Whether COUNTIF's criterion "=..." or "..." counts a cell holding `value`.
+///
+/// WorksheetFunction.CountIf
+/// (https://learn.microsoft.com/office/vba/api/excel.worksheetfunction.countif) and the
+/// COUNTIF function page (support.microsoft.com, "COUNTIF function"): "?" matches one
+/// character, "*" any sequence, "~" makes the next character literal; matching ignores
+/// letter case; a criterion that reads as a number (or date) compares as a number, with
+/// Excel's 15 significant digits (the number precision that Microsoft's page of Excel's
+/// limits gives), so it also counts texts that read as that number. Only "=" and no operator
+/// are modelled; any other comparison throws Failure 5.
+bool countIfMatches(const Value& value, std::u16string_view criterion);
+
+/// Whether Find's `what` (wildcards and "~" as in COUNTIF, letter case ignored) matches the
+/// whole of `shown`. Range.Find (https://learn.microsoft.com/office/vba/api/excel.range.find)
+/// with LookIn:=xlValues searches the cells' displayed text: a number shown as "1,234.50"
+/// is not found by "1234.5".
+bool findMatches(std::u16string_view what, std::u16string_view shown);
+
+/// Range.Formula of a cell (https://learn.microsoft.com/office/vba/api/excel.range.formula):
+/// its formula, or for a constant the constant in en-US notation; a text as it stands,
+/// without the apostrophe that may have made it text.
+std::u16string formulaOf(const CellContent& content);
+
+/// The text a cell shows in the General format (en-US): its value's cell text, or the
+/// error's text.
+std::u16string generalText(const Value& value);
+
+/// `number` rounded to 15 significant digits, as Excel keeps and compares numbers.
+double significant15(double number);
+
+/// Range.Value of a currency-formatted cell: the Currency data type (VT_CY, four decimal
+/// places), which Range.Value2 does not use
+/// (https://learn.microsoft.com/office/vba/api/excel.range.value2).
+Variant currencyOf(double number);
+
+/// Range.Value2 of a value: dates as their serial number
+/// (https://learn.microsoft.com/office/vba/api/excel.range.value2); everything else as
+/// Range.Value gives it.
+Variant value2Of(const Value& value);
+
+/// The only locale an English Excel answers in when the user's locale has no language
+/// pack: any other LCID fails with TYPE_E_INVDATAREAD 0x80028018 ("BUG: Old format or
+/// invalid type library error when automating Excel", support.microsoft.com, and
+/// ExcelLocale1033Attribute on learn.microsoft.com).
+inline constexpr LCID kEnglishLocale = 1033;
+inline constexpr HRESULT kInvalidTypeLibrary = static_cast<HRESULT>(0x80028018);
+
+}  // namespace qmv::windows::fake

@@ -1,0 +1,180 @@
+// The add-in's forms at 100 %, 150 % and 200 % display scale: each form is told of the new
+// DPI as Windows tells a per-monitor aware window, and every caption and list entry is
+// measured with the font its control draws it in against the room the control gives it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "about/frm_ug.hpp"
+#include "addin/addin_module.hpp"
+#include "dialog/frm_prg_bar.hpp"
+#include "platform/windows/com_support.hpp"
+#include "platform/windows/gdi_handles.hpp"
+#include "platform/windows/win_forms.hpp"
+#include "platform/windows/win_shell.hpp"
+#include "wizard/frm_text_remover.hpp"
+
+namespace qmv::windows {
+namespace {
+
+std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+
+// Room for the text inside a control: its client width less what the control draws
+// besides the text (the check box or radio circle and its gap, a button's edge, a combo
+// box's border and drop-down arrow), scaled to the DPI.
+int textRoom(ControlKind kind, int clientWidth, int dpi) {
+  switch (kind) {
+    case ControlKind::CheckBox:
+    case ControlKind::OptionButton:
+      return clientWidth - MulDiv(13 + 4, dpi, 96);
+    case ControlKind::CommandButton:
+      return clientWidth - MulDiv(2 * 3, dpi, 96);
+    case ControlKind::ComboBox:
+      return clientWidth - MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 5, dpi, 96);
+    default:
+      return clientWidth;
+  }
+}
+
+// A child window's rectangle in its parent's client coordinates.
+RECT rectOf(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+struct Clip {
+  std::string control;
+  std::string text;
+  int missing;  ///< pixels the text needs beyond its room
+};
+
+// Every text of `form` that does not fit its control at the form's DPI.
+std::vector<Clip> clippedTexts(Win32FormsToolkit& toolkit, Form& form) {
+  std::vector<Clip> clipped;
+  const int dpi = toolkit.formDpi(form);
+  for (const auto& control : form.controls()) {
+    const ControlKind kind = control->kind();
+    if (kind != ControlKind::Label && kind != ControlKind::CheckBox &&
+        kind != ControlKind::OptionButton && kind != ControlKind::CommandButton &&
+        kind != ControlKind::ComboBox) {
+      continue;
+    }
+    HWND hwnd = toolkit.controlWindow(*control);
+    if (!hwnd || !control->visible()) continue;
+    std::vector<std::u16string> texts;
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    // What the user sees of the control: up to the first sibling that lies over it (labels
+    // lie under every other control).
+    const RECT own = rectOf(hwnd);
+    for (const auto& other : form.controls()) {
+      HWND sibling = toolkit.controlWindow(*other);
+      if (!sibling || sibling == hwnd || GetParent(sibling) != GetParent(hwnd) ||
+          other->kind() == ControlKind::Label || !other->visible()) {
+        continue;
+      }
+      const RECT s = rectOf(sibling);
+      if (s.left > own.left && s.left < own.right && s.top < own.bottom && s.bottom > own.top) {
+        client.right = std::min(client.right, s.left - own.left);
+      }
+    }
+    int room = textRoom(kind, client.right, dpi);
+    if (kind == ControlKind::ComboBox) {
+      // The closed box shows the chosen entry; the open list, as wide as
+      // CB_GETDROPPEDWIDTH, shows every entry. The edit part is the control's own height.
+      client.bottom = MulDiv(static_cast<int>(control->geometry.height), dpi, 72);
+      const int index = control->listIndex();
+      if (index >= 0 && index < static_cast<int>(control->list().size())) {
+        texts.push_back(control->list()[static_cast<std::size_t>(index)]);
+      } else if (!control->text().empty()) {
+        texts.push_back(control->text());
+      }
+      const int listRoom = static_cast<int>(SendMessageW(hwnd, CB_GETDROPPEDWIDTH, 0, 0)) -
+                           MulDiv(GetSystemMetrics(SM_CXVSCROLL) + 2 * 5, dpi, 96);
+      const WindowDc listDc(hwnd);
+      const SelectionRestorer listFont(
+          listDc.get(), reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+      for (const std::u16string& entry : control->list()) {
+        const std::wstring wide = toWide(entry);
+        RECT need{0, 0, 0, 0};
+        DrawTextW(listDc.get(), wide.c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        if (need.right > std::max(listRoom, room)) {
+          clipped.push_back({control->name() + " list", narrow(entry),
+                             static_cast<int>(need.right) - std::max(listRoom, room)});
+        }
+      }
+    } else if (!control->caption().empty()) {
+      texts.push_back(control->caption());
+    }
+    const WindowDc dc(hwnd);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0));
+    const SelectionRestorer withFont(dc.get(), font);
+    const bool wraps = kind == ControlKind::Label &&
+                       (control->wordWrap || control->textAlign == TextAlign::Center);
+    for (const std::u16string& text : texts) {
+      const std::wstring wide = toWide(text);
+      RECT need{0, 0, room, 0};
+      const UINT flags = DT_CALCRECT | DT_NOPREFIX | (wraps ? DT_WORDBREAK : DT_SINGLELINE);
+      DrawTextW(dc.get(), wide.c_str(), -1, &need, flags);
+      if (need.right > room || need.bottom > client.bottom) {
+        clipped.push_back({control->name(), narrow(text),
+                           std::max(static_cast<int>(need.right) - room,
+                                    static_cast<int>(need.bottom - client.bottom))});
+      }
+    }
+  }
+  return clipped;
+}
+
+// Captions whose room is bounded by their container or by a neighbour that cannot move
+// (the forms' declared geometry leaves them no more space) and that Tahoma's metrics do not
+// fit at some scale. Every other caption must fit; these are known and listed so that a
+// new clip anywhere else fails.
+const std::set<std::string>& boundedCaptions() {
+  static const std::set<std::string> names = {
+      "frmPrgBar.Label5",          // "Start Position", in a frame beside the start box
+      "frmPrgBar.Label8",          // "No. of Characters", in a frame beside the count box
+      "frmTextRemover.CheckBox1",  // "Remove", beside the full-width option list
+      "frmTextRemover.Label1",     // "Start Position (SP)", under the start box beside it
+      "frmTextRemover.cmbPos",     // "Select Position", beside the character list
+      "frmTextRemover.cmbSpChar",  // "Select Character", at its frame's edge
+      "frmUG.Label21",             // the footer, one line across the whole form
+  };
+  return names;
+}
+
+template <class F>
+void expectNoClippedText(const char* name) {
+  for (const int dpi : {96, 144, 192}) {
+    SCOPED_TRACE(std::string(name) + " at " + std::to_string(dpi * 100 / 96) + " %");
+    Win32FormsToolkit toolkit;
+    Win32Shell shell;
+    AddinModule module(toolkit, shell);
+    auto form = std::make_shared<F>(module);
+    ASSERT_TRUE(IsWindow(reinterpret_cast<HWND>(toolkit.windowHandle(*form))));
+    toolkit.changeDpi(*form, dpi);
+    EXPECT_EQ(toolkit.formDpi(*form), dpi);
+    // The form's client area follows the DPI.
+    RECT client{};
+    GetClientRect(reinterpret_cast<HWND>(toolkit.windowHandle(*form)), &client);
+    EXPECT_EQ(client.right, std::lround(form->geometry.width * static_cast<float>(dpi) / 72.0f));
+    for (const Clip& clip : clippedTexts(toolkit, *form)) {
+      if (boundedCaptions().count(std::string(name) + "." + clip.control)) continue;
+      ADD_FAILURE() << clip.control << " clips \"" << clip.text << "\" by " << clip.missing
+                    << " px";
+    }
+    toolkit.unload(*form);
+  }
+}
+
+TEST(FormTextFitTest, ConfirmAndProgressDialog) { expectNoClippedText<frmPrgBar>("frmPrgBar"); }
+TEST(FormTextFitTest, Wizard) { expectNoClippedText<frmTextRemover>("frmTextRemover"); }
+TEST(FormTextFitTest, About) { expectNoClippedText<frmUG>("frmUG"); }
+
+}  // namespace
+}  // namespace qmv::windows

@@ -1,0 +1,368 @@
+// The add-in's Ribbon as Office reaches it: IRibbonExtensibility on the add-in object, the
+// custom UI XML read by an XML parser (MSXML), every callback name looked up with
+// GetIDsOfNames, and every button's onAction invoked with an IRibbonControl, compared with
+// a click on the menu button of the same tag.
+#include "platform/windows/ribbon.hpp"
+
+#include <gtest/gtest.h>
+#include <olectl.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dll_under_test.hpp"
+#include "fake_excel.hpp"
+#include "platform/windows/dispatch.hpp"
+#include "platform/windows/guids.hpp"
+#include "platform/windows/interfaces.hpp"
+
+namespace qmv::windows {
+namespace {
+
+using fake::text;
+
+constexpr wchar_t kCustomUiNamespace[] = L"http://schemas.microsoft.com/office/2009/07/customui";
+
+std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+std::wstring wide(const Variant& v) {
+  return v.type() == VT_NULL || v.type() == VT_EMPTY ? std::wstring() : toWide(asText(v));
+}
+
+// One element of the parsed XML.
+struct Element {
+  std::wstring name;
+  std::wstring namespaceUri;
+  std::map<std::wstring, std::wstring> attributes;
+  std::vector<Element> children;
+};
+
+Element readElement(IDispatch* node) {
+  Element e;
+  e.name = wide(get(node, L"baseName"));
+  e.namespaceUri = wide(get(node, L"namespaceURI"));
+  ComPtr<IDispatch> attributes = asObject(get(node, L"attributes"));
+  for (ComPtr<IDispatch> a = asObject(call(attributes.get(), L"nextNode")); a;
+       a = asObject(call(attributes.get(), L"nextNode"))) {
+    e.attributes[wide(get(a.get(), L"nodeName"))] = wide(get(a.get(), L"nodeValue"));
+  }
+  for (ComPtr<IDispatch> child = asObject(get(node, L"firstChild")); child;
+       child = asObject(get(child.get(), L"nextSibling"))) {
+    if (asInt(get(child.get(), L"nodeType")) == 1) e.children.push_back(readElement(child.get()));
+  }
+  return e;
+}
+
+// Parses with MSXML; a document that is not well-formed fails the test.
+Element parse(const std::wstring& xml) {
+  CLSID clsid{};
+  EXPECT_EQ(CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &clsid), S_OK);
+  ComPtr<IDispatch> doc;
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, doc.putVoid()),
+            S_OK);
+  if (!doc) return {};
+  put(doc.get(), L"async", false);
+  const bool loaded = asBool(call(doc.get(), L"loadXML", {fromWide(xml)}));
+  if (!loaded) {
+    ComPtr<IDispatch> error = asObject(get(doc.get(), L"parseError"));
+    ADD_FAILURE() << "not well-formed: " << narrow(wide(get(error.get(), L"reason")));
+    return {};
+  }
+  return readElement(asObject(get(doc.get(), L"documentElement")).get());
+}
+
+void collect(const Element& e, std::vector<const Element*>& out) {
+  out.push_back(&e);
+  for (const Element& c : e.children) collect(c, out);
+}
+
+// Text without the menu's accelerator marks.
+std::wstring withoutMarks(const std::wstring& caption) {
+  std::wstring out;
+  for (wchar_t c : caption) {
+    if (c != L'&') out += c;
+  }
+  return out;
+}
+
+// Windows a command shows, recorded as "caption: texts" and dismissed: message boxes with
+// No when they ask, OK otherwise; forms are closed.
+class WindowRecorder {
+ public:
+  WindowRecorder() : previous_(active_) {
+    active_ = this;
+    hook_ = SetWindowsHookExW(WH_CBT, &WindowRecorder::hook, nullptr, GetCurrentThreadId());
+  }
+  ~WindowRecorder() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    active_ = previous_;
+  }
+  WindowRecorder(const WindowRecorder&) = delete;
+  WindowRecorder& operator=(const WindowRecorder&) = delete;
+
+  std::vector<std::wstring> seen;
+
+ private:
+  static std::wstring windowText(HWND hwnd) {
+    wchar_t buffer[512] = {};
+    GetWindowTextW(hwnd, buffer, 512);
+    return buffer;
+  }
+  static BOOL CALLBACK childText(HWND child, LPARAM lp) {
+    const std::wstring t = windowText(child);
+    if (!t.empty()) *reinterpret_cast<std::wstring*>(lp) += L"|" + t;
+    return TRUE;
+  }
+  static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE && active_) {
+      const auto hwnd = reinterpret_cast<HWND>(wp);
+      std::wstring record = windowText(hwnd) + L":";
+      EnumChildWindows(hwnd, &childText, reinterpret_cast<LPARAM>(&record));
+      active_->seen.push_back(record);
+      wchar_t cls[64] = {};
+      GetClassNameW(hwnd, cls, 64);
+      if (std::wstring(cls) == L"#32770") {
+        const int answer = GetDlgItem(hwnd, IDNO) ? IDNO : IDOK;
+        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+      } else {
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+      }
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+
+  static inline WindowRecorder* active_ = nullptr;
+  WindowRecorder* previous_;
+  HHOOK hook_ = nullptr;
+};
+
+class RibbonTest : public test::InstalledDllTest {
+ protected:
+  void SetUp() override {
+    test::InstalledDllTest::SetUp();
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(L"Orvik.Connect", &clsid), S_OK);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidDTExtensibility2,
+                               addin_.putVoid()),
+              S_OK);
+    SAFEARRAY* custom = nullptr;
+    ASSERT_EQ(addin_->OnConnection(excel_.application.get(), ext_cm_Startup, excel_.comAddIn.get(),
+                                   &custom),
+              S_OK);
+    // Office asks the add-in object for the interface, then for the XML.
+    ribbon_ = addin_.as<IRibbonExtensibility>(kIidRibbonExtensibility);
+    ASSERT_TRUE(ribbon_);
+    dispatch_ = addin_.as<IDispatch>(IID_IDispatch);
+    ASSERT_TRUE(dispatch_);
+  }
+  void TearDown() override {
+    if (addin_) {
+      SAFEARRAY* custom = nullptr;
+      addin_->OnDisconnection(ext_dm_HostShutdown, &custom);
+    }
+    dispatch_.reset();
+    ribbon_.reset();
+    addin_.reset();
+  }
+
+  std::wstring customUi(const wchar_t* ribbonId) {
+    Bstr xml;
+    EXPECT_EQ(ribbon_->GetCustomUI(Bstr(std::wstring_view(ribbonId)).get(), xml.put()), S_OK);
+    return xml.get() ? std::wstring(xml.get(), SysStringLen(xml.get())) : std::wstring();
+  }
+
+  // Invokes a callback by name, as Office does, with a control whose Id and Tag it sets.
+  HRESULT invokeCallback(const std::wstring& name, const std::wstring& id, Variant* result) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
+    if (FAILED(hr)) return hr;
+    auto control = fake::Object::create(L"IRibbonControl");
+    control->props[L"Id"] = Variant::fromText(fromWide(id));
+    control->props[L"Tag"] = Variant::fromText(fromWide(id));
+    Variant arg = Variant::fromDispatch(control.get());
+    VARIANT args[] = {arg.get()};
+    DISPPARAMS params{args, nullptr, 1, 0};
+    EXCEPINFO info{};
+    UINT argError = 0;
+    return dispatch_->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                             result ? result->put() : nullptr, &info, &argError);
+  }
+
+  ComPtr<fake::Object> menuButton(const std::wstring& tag) {
+    for (auto& control : fake::Excel::controlsOf(*excel_.bar(L"Worksheet Menu Bar"))) {
+      if (text(control->props[L"Caption"]) != L"&Vandrel QMV") continue;
+      for (auto& b : fake::Excel::controlsOf(*control)) {
+        if (text(b->props[L"Tag"]) == tag) return b;
+      }
+    }
+    return {};
+  }
+
+  fake::Excel excel_;
+  ComPtr<IDTExtensibility2> addin_;
+  ComPtr<IRibbonExtensibility> ribbon_;
+  ComPtr<IDispatch> dispatch_;
+};
+
+TEST_F(RibbonTest, OnlyTheWorkbookRibbonIsCustomized) {
+  EXPECT_FALSE(customUi(L"Microsoft.Excel.Workbook").empty());
+  EXPECT_TRUE(customUi(L"Microsoft.Word.Document").empty());
+  EXPECT_TRUE(customUi(L"").empty());
+  EXPECT_EQ(ribbon_->GetCustomUI(nullptr, nullptr), E_POINTER);
+}
+
+TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
+  const Element root = parse(customUi(L"Microsoft.Excel.Workbook"));
+  EXPECT_EQ(root.name, L"customUI");
+  EXPECT_EQ(root.namespaceUri, kCustomUiNamespace);
+  ASSERT_EQ(root.children.size(), 1u);
+  const Element& ribbon = root.children[0];
+  EXPECT_EQ(ribbon.name, L"ribbon");
+  ASSERT_EQ(ribbon.children.size(), 1u);
+  EXPECT_EQ(ribbon.children[0].name, L"tabs");
+  ASSERT_EQ(ribbon.children[0].children.size(), 1u);
+  const Element& tab = ribbon.children[0].children[0];
+  EXPECT_EQ(tab.name, L"tab");
+  EXPECT_EQ(tab.attributes.at(L"label"), L"Vandrel QMV");
+
+  // Every group and button, with ids and keytips unique across the document.
+  std::vector<const Element*> all;
+  collect(root, all);
+  std::set<std::wstring> ids;
+  std::set<std::wstring> keytips;
+  std::set<std::wstring> groupLabels;
+  std::map<std::wstring, const Element*> buttonsByTag;
+  for (const Element* e : all) {
+    EXPECT_EQ(e->namespaceUri, kCustomUiNamespace);
+    if (e->attributes.count(L"id")) {
+      EXPECT_TRUE(ids.insert(e->attributes.at(L"id")).second) << narrow(e->attributes.at(L"id"));
+    }
+    if (e->attributes.count(L"keytip")) {
+      const std::wstring& k = e->attributes.at(L"keytip");
+      EXPECT_TRUE(k.size() >= 1 && k.size() <= 3) << narrow(k);
+      EXPECT_TRUE(keytips.insert(k).second) << narrow(k);
+    }
+    if (e->name == L"group") groupLabels.insert(e->attributes.at(L"label"));
+    if (e->name == L"button") {
+      EXPECT_TRUE(buttonsByTag.emplace(e->attributes.at(L"tag"), e).second);
+      EXPECT_EQ(e->attributes.at(L"id"), L"btn" + e->attributes.at(L"tag"));
+    }
+  }
+  EXPECT_EQ(groupLabels, (std::set<std::wstring>{L"Characters", L"Spaces", L"Case", L"Positions",
+                                                 L"Values", L"Wizard", L"Undo", L"Help"}));
+
+  // The same commands as the menu, with the menu's captions.
+  std::vector<ComPtr<fake::Object>> menu;
+  for (auto& control : fake::Excel::controlsOf(*excel_.bar(L"Worksheet Menu Bar"))) {
+    if (text(control->props[L"Caption"]) == L"&Vandrel QMV") {
+      menu = fake::Excel::controlsOf(*control);
+    }
+  }
+  ASSERT_EQ(menu.size(), 21u);
+  EXPECT_EQ(buttonsByTag.size(), menu.size());
+  for (auto& item : menu) {
+    const std::wstring tag = text(item->props[L"Tag"]);
+    SCOPED_TRACE(narrow(tag));
+    ASSERT_EQ(buttonsByTag.count(tag), 1u);
+    const Element& button = *buttonsByTag.at(tag);
+    const std::wstring caption = withoutMarks(text(item->props[L"Caption"]));
+    EXPECT_EQ(button.attributes.at(L"label"), caption);
+    EXPECT_EQ(button.attributes.at(L"screentip"), caption);
+  }
+  EXPECT_EQ(buttonsByTag.at(L"QMV0")->attributes.at(L"supertip"),
+            L"Conditionally Removes Text From Cells");
+}
+
+TEST_F(RibbonTest, EveryCallbackNameResolvesThroughGetIDsOfNames) {
+  const Element root = parse(customUi(L"Microsoft.Excel.Workbook"));
+  std::vector<const Element*> all;
+  collect(root, all);
+  std::set<std::wstring> callbacks;
+  for (const Element* e : all) {
+    for (const auto& [name, value] : e->attributes) {
+      if (name.rfind(L"on", 0) == 0 || name.rfind(L"get", 0) == 0 || name == L"loadImage") {
+        callbacks.insert(value);
+      }
+    }
+  }
+  EXPECT_EQ(callbacks, (std::set<std::wstring>{L"OnRibbonAction", L"GetRibbonImage"}));
+  for (const std::wstring& name : callbacks) {
+    SCOPED_TRACE(narrow(name));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_NE(id, DISPID_UNKNOWN);
+  }
+  // The add-in's own methods still resolve; unknown names do not.
+  LPOLESTR own[] = {const_cast<LPOLESTR>(L"remMenuBar")};
+  DISPID id = DISPID_UNKNOWN;
+  EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, own, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_EQ(id, dispids::kRemMenuBar);
+  LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"NoSuchCallback")};
+  EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, unknown, 1, LOCALE_USER_DEFAULT, &id),
+            DISP_E_UNKNOWNNAME);
+}
+
+TEST_F(RibbonTest, EveryButtonHasAPictureDrawnByTheAddin) {
+  for (auto& item : fake::Excel::controlsOf(*menuButton(L"QMV1")->owner)) {
+    const std::wstring tag = text(item->props[L"Tag"]);
+    SCOPED_TRACE(narrow(tag));
+    Variant result;
+    ASSERT_EQ(invokeCallback(L"GetRibbonImage", L"btn" + tag, &result), S_OK);
+    ASSERT_EQ(result.type(), VT_DISPATCH);
+    ComPtr<IPicture> picture = ComPtr<IDispatch>(result.get().pdispVal).as<IPicture>(IID_IPicture);
+    ASSERT_TRUE(picture);
+    SHORT type = PICTYPE_UNINITIALIZED;
+    picture->get_Type(&type);
+    EXPECT_EQ(type, PICTYPE_BITMAP);
+    OLE_XSIZE_HIMETRIC width = 0;
+    picture->get_Width(&width);
+    EXPECT_GT(width, 0);
+  }
+  Variant none;
+  EXPECT_NE(invokeCallback(L"GetRibbonImage", L"btnNoSuchTag", &none), S_OK);
+}
+
+TEST_F(RibbonTest, EveryOnActionRunsTheCommandOfTheMenuButtonWithThatTag) {
+  excel_.cells[{1, 1}].value = Value(std::u16string(u"Ab 12 cd"));
+  std::set<std::vector<std::wstring>> distinct;
+  const auto buttons = fake::Excel::controlsOf(*menuButton(L"QMV1")->owner);
+  for (auto& item : buttons) {
+    const std::wstring tag = text(item->props[L"Tag"]);
+    SCOPED_TRACE(narrow(tag));
+    // The menu's click first, then the Ribbon's button, from the same state.
+    excel_.addInInstalled = true;
+    std::vector<std::wstring> byMenu;
+    {
+      WindowRecorder recorder;
+      excel_.click(*item);
+      byMenu = recorder.seen;
+    }
+    byMenu.push_back(excel_.addInInstalled ? L"installed" : L"exit");
+    excel_.addInInstalled = true;
+    std::vector<std::wstring> byRibbon;
+    {
+      WindowRecorder recorder;
+      EXPECT_EQ(invokeCallback(L"OnRibbonAction", L"btn" + tag, nullptr), S_OK);
+      byRibbon = recorder.seen;
+    }
+    byRibbon.push_back(excel_.addInInstalled ? L"installed" : L"exit");
+    EXPECT_EQ(byRibbon, byMenu);
+    distinct.insert(byMenu);
+  }
+  excel_.addInInstalled = true;
+  // The commands differ in what they show, so a Ribbon button that ran another command
+  // than its menu button would be seen.
+  EXPECT_GE(distinct.size(), 10u);
+  // A control whose id names no button fails the call and runs nothing.
+  WindowRecorder recorder;
+  EXPECT_NE(invokeCallback(L"OnRibbonAction", L"btnQMV99", nullptr), S_OK);
+  EXPECT_NE(invokeCallback(L"OnRibbonAction", L"QMV1", nullptr), S_OK);
+  EXPECT_TRUE(recorder.seen.empty());
+}
+
+}  // namespace
+}  // namespace qmv::windows

@@ -1,0 +1,330 @@
+// `qmv apply` over workbooks, checked by an independent reader: openpyxl reads every
+// written file, the changed cells hold the expected values, every other cell equals the
+// input, every untouched part is byte for byte the same, and inside the changed sheet only
+// the changed <c> elements differ.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "tests/tools/xlsx/xlsx_fixture.hpp"
+
+namespace qmv::xlsx::testing {
+namespace {
+
+enum class Format { Kept, Cleared };
+
+struct Change {
+  std::string cell;   ///< Sheet!A1
+  std::string value;  ///< as openpyxl shows it: type:repr
+  Format format = Format::Kept;
+};
+
+// The value part and the format part of a cell line.
+std::pair<std::string, std::string> split(const std::string& line) {
+  const std::size_t tab = line.find('\t');
+  return {line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1)};
+}
+
+// The sheet part without the <c> elements of the given references.
+std::string withoutCells(const std::string& xml, const std::set<std::string>& refs) {
+  static const std::regex cell(R"re(<c r="([A-Z]+[0-9]+)"[^>]*?(/>|>.*?</c>))re");
+  std::string out;
+  auto last = xml.cbegin();
+  for (std::sregex_iterator it(xml.begin(), xml.end(), cell), end; it != end; ++it) {
+    if (!refs.contains((*it)[1].str())) continue;
+    out.append(last, xml.cbegin() + it->position());
+    last = xml.cbegin() + it->position() + it->length();
+  }
+  out.append(last, xml.cend());
+  return out;
+}
+
+// Checks the result against the input: the changes, and nothing else.
+void expectOnly(const TempFolder& folder, const std::string& input, const std::string& output,
+                const std::vector<Change>& changes, const std::string& changedPart) {
+  const auto before = openpyxlCells(folder, input);
+  const auto after = openpyxlCells(folder, output);
+  std::map<std::string, const Change*> expected;
+  for (const Change& change : changes) expected[change.cell] = &change;
+  std::set<std::string> keys;
+  for (const auto& [key, line] : before) keys.insert(key);
+  for (const auto& [key, line] : after) keys.insert(key);
+  for (const std::string& key : keys) {
+    SCOPED_TRACE(key);
+    const std::string was = before.contains(key) ? before.at(key) : "";
+    const std::string now = after.contains(key) ? after.at(key) : "";
+    const auto found = expected.find(key);
+    if (found == expected.end()) {
+      EXPECT_EQ(now, was);
+      continue;
+    }
+    const Change& change = *found->second;
+    if (change.format == Format::Cleared) {
+      EXPECT_EQ(now, "") << "a full clear leaves neither value nor format";
+    } else {
+      EXPECT_EQ(split(now).first, change.value);
+      EXPECT_EQ(split(now).second, split(was).second) << "the cell keeps its format";
+    }
+  }
+
+  const auto partsBefore = zipParts(folder, input);
+  const auto partsAfter = zipParts(folder, output);
+  ASSERT_EQ(partsAfter.size(), partsBefore.size());
+  std::set<std::string> refs;
+  for (const Change& change : changes) refs.insert(change.cell.substr(change.cell.find('!') + 1));
+  for (const auto& [name, bytes] : partsBefore) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(partsAfter.contains(name));
+    if (name == changedPart) {
+      EXPECT_EQ(withoutCells(partsAfter.at(name), refs), withoutCells(bytes, refs));
+      EXPECT_NE(partsAfter.at(name), bytes);
+    } else {
+      EXPECT_EQ(partsAfter.at(name), bytes);
+    }
+  }
+}
+
+struct ApplyRow {
+  const char* name;
+  std::vector<std::string> options;
+  std::vector<Change> changes;
+  const char* changedPart;
+};
+
+TEST(XlsxApply, ChangesOnlyTheCellsTheRemovalChanges) {
+  const std::vector<ApplyRow> rows = {
+      {"digits over a column of every type",
+       {"RNUM", "--sheet", "Data", "--range", "A1:A9"},
+       {{"Data!A1", "str:'Order '"},
+        {"Data!A2", "str:'.'"},
+        {"Data!A3", "str:'a'"},
+        {"Data!A5", "str:'//'"},
+        {"Data!A7", "str:'  spaced   '"},
+        {"Data!A8", "NoneType:None"},
+        {"Data!A9", "NoneType:None"}},
+       "xl/worksheets/sheet1.xml"},
+      {"letters: a007 becomes the number 7, the date keeps its value",
+       {"letters", "--sheet", "data", "--range", "A3,A5"},
+       {{"Data!A3", "int:7"}},
+       "xl/worksheets/sheet1.xml"},
+      {"letters: TRUE loses every letter and the cell empties",
+       {"RALP", "--sheet", "Data", "--range", "A4"},
+       {{"Data!A4", "", Format::Cleared}},
+       "xl/worksheets/sheet1.xml"},
+      {"upper case: TRUE becomes the text rue",
+       {"RUPC", "--sheet", "Data", "--range", "A4"},
+       {{"Data!A4", "str:'rue'"}},
+       "xl/worksheets/sheet1.xml"},
+      {"without --sheet, the active sheet",
+       {"RNUM"},
+       {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
+       "xl/worksheets/sheet2.xml"},
+      {"text before a start position, two areas",
+       {"RBSP", "--sheet", "Data", "--range", "A1,B1", "--start", "3"},
+       {{"Data!A1", "str:'der 123'"}, {"Data!B1", "str:'ep 42'"}},
+       "xl/worksheets/sheet1.xml"},
+      {"excess spaces through the host's TRIM",
+       {"RLTE", "--sheet", "Data", "--range", "A7"},
+       {{"Data!A7", "str:'spaced 9'"}},
+       "xl/worksheets/sheet1.xml"},
+      {"duplicates keeping the first: the repeat is fully cleared",
+       {"RDPV", "--sheet", "Data", "--range", "B2:B6"},
+       {{"Data!B4", "", Format::Cleared}},
+       "xl/worksheets/sheet1.xml"},
+      {"every duplicate",
+       {"RADP", "--sheet", "Data", "--range", "B2:B5"},
+       {{"Data!B2", "", Format::Cleared}, {"Data!B4", "", Format::Cleared}},
+       "xl/worksheets/sheet1.xml"},
+      {"every unique value, formulas included",
+       {"RUDP", "--sheet", "Data", "--range", "B2:B6"},
+       {{"Data!B3", "", Format::Cleared},
+        {"Data!B5", "", Format::Cleared},
+        {"Data!B6", "", Format::Cleared}},
+       "xl/worksheets/sheet1.xml"},
+  };
+  for (const ApplyRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string input = buildWorkbook(folder, "book.xlsx");
+    std::vector<std::string> args = {"apply"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.insert(args.begin() + 2, input);
+    args.push_back("-o");
+    args.push_back(folder.file("out.xlsx"));
+    const Ran ran = qmv(args);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out, "");
+    expectOnly(folder, input, folder.file("out.xlsx"), row.changes, row.changedPart);
+  }
+}
+
+TEST(XlsxApply, KeepsTheMacroPartOfAnXlsmAndWritesInPlace) {
+  TempFolder folder;
+  std::string macro = "macro bytes \x01\x02";
+  macro.append(4096, '\x7f');
+  const std::string input = buildWorkbook(folder, "book.xlsm", macro);
+  const std::string copy = folder.file("copy.xlsm");
+  std::filesystem::copy_file(input, copy);
+  const Ran ran = qmv({"apply", "RNUM", copy, "--sheet", "Other", "--in-place"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  expectOnly(folder, input, copy, {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
+             "xl/worksheets/sheet2.xml");
+  EXPECT_EQ(zipParts(folder, copy).at("xl/vbaProject.bin"), macro);
+}
+
+TEST(XlsxApply, ARunThatChangesNothingCopiesTheFile) {
+  TempFolder folder;
+  const std::string input = buildWorkbook(folder, "book.xlsx");
+  const Ran ran = qmv(
+      {"apply", "RALP", input, "--sheet", "Data", "--range", "A2", "-o", folder.file("out.xlsx")});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  std::ifstream a(input, std::ios::binary), b(folder.file("out.xlsx"), std::ios::binary);
+  const std::string left((std::istreambuf_iterator<char>(a)), {});
+  const std::string right((std::istreambuf_iterator<char>(b)), {});
+  EXPECT_EQ(left, right);
+  EXPECT_NE(ran.err.find("1 cell visited, 0 changed"), std::string::npos) << ran.err;
+}
+
+struct RefusalRow {
+  const char* name;
+  std::vector<std::string> options;  ///< after the file
+  int status;
+  const char* message;
+};
+
+TEST(XlsxApply, RefusesBadRequestsWithoutWriting) {
+  const std::vector<RefusalRow> rows = {
+      {"no output", {}, 2, "give -o FILE or --in-place"},
+      {"unknown sheet",
+       {"--sheet", "Nope", "-o", "out.xlsx"},
+       2,
+       "its sheets are \"Data\", \"Other\""},
+      {"a value removal over two columns",
+       {"RDPV", "--sheet", "Data", "-o", "out.xlsx"},
+       2,
+       "works on a single column"},
+      {"separator", {"RBSP", "--separator", "-", "-o", "out.xlsx"}, 2, "--separator"},
+  };
+  for (const RefusalRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string input = buildWorkbook(folder, "book.xlsx");
+    std::vector<std::string> args = {"apply", "RNUM", input};
+    std::size_t at = 0;
+    if (!row.options.empty() && row.options[0].size() == 4 && row.options[0] != "-o") {
+      args[1] = row.options[0];
+      at = 1;
+    }
+    for (; at < row.options.size(); ++at) {
+      args.push_back(row.options[at] == "out.xlsx" ? folder.file("out.xlsx") : row.options[at]);
+    }
+    const Ran ran = qmv(args);
+    EXPECT_EQ(ran.status, row.status);
+    EXPECT_NE(ran.err.find(row.message), std::string::npos) << ran.err;
+    EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.file("out.xlsx")));
+  }
+}
+
+// A sheet as other writers and older files have it: rich text with phonetic runs, a cell
+// without a reference, characters outside the BMP, an escaped carriage return, errors,
+// formulas with string results and shared formulas, numbers in exponent form, -0, an ISO
+// 8601 date.
+constexpr char kAwkwardSheet[] =
+    R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>
+<row r="1"><c r="A1" t="inlineStr"><is><r><t>Ab</t></r><r><rPr><b/></rPr><t>c1</t></r><rPh sb="0" eb="1"><t>zz</t></rPh></is></c><c t="inlineStr"><is><t>no ref 2</t></is></c></row>
+<row r="2"><c r="A2" t="inlineStr"><is><t>x)"
+    "\xF0\x9F\x98\x80"
+    R"(1</t></is></c><c r="B2" t="inlineStr"><is><t>a_x000D_1</t></is></c></row>
+<row r="3"><c r="A3" t="e"><v>#DIV/0!</v></c><c r="B3" t="str"><f>"a"&amp;1</f><v>a1</v></c></row>
+<row r="4"><c r="A4"><f t="shared" ref="A4:A5" si="0">ROW()</f><v>4</v></c></row>
+<row r="5"><c r="A5"><f t="shared" si="0"/><v>5</v></c><c r="B5"><v>1E+20</v></c></row>
+<row r="6"><c r="A6"><v>-0</v></c><c r="B6" t="inlineStr"><is><t xml:space="preserve">   </t></is></c></row>
+<row r="7"><c r="A7" t="n"><v>0.30000000000000004</v></c><c r="B7" t="b"><v>0</v></c><c r="C7" t="d"><v>2007-01-02T15:04:05</v></c></row>
+</sheetData></worksheet>)";
+
+TEST(XlsxApply, RewritesAwkwardCellsExactly) {
+  TempFolder folder;
+  const std::string sheetFile = folder.write("sheet.xml", kAwkwardSheet);
+  const std::string input = folder.file("awkward.xlsx");
+  alterPackage(folder, buildWorkbook(folder, "book.xlsx"), input,
+               "parts = [[n, open('" + sheetFile +
+                   "', 'rb').read() if n == 'xl/worksheets/sheet1.xml' else b] for n, b in "
+                   "parts]");
+  const Ran ran = qmv({"apply", "RNUM", input, "--sheet", "Data", "-o", folder.file("out.xlsx")});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_NE(ran.err.find("11 cells visited, 8 changed"), std::string::npos) << ran.err;
+  struct Row {
+    const char* cell;
+    const char* element;
+  };
+  const std::vector<Row> rows = {
+      {"A1", R"(<c r="A1" t="inlineStr"><is><t>Abc</t></is></c>)"},
+      {"B1", R"(<c r="B1" t="inlineStr"><is><t xml:space="preserve">no ref </t></is></c>)"},
+      {"A2", "<c r=\"A2\" t=\"inlineStr\"><is><t>x\xF0\x9F\x98\x80</t></is></c>"},
+      {"B2", R"(<c r="B2" t="inlineStr"><is><t>a_x000D_</t></is></c>)"},
+      {"B5", R"(<c r="B5" t="inlineStr"><is><t>E+</t></is></c>)"},
+      {"A6", R"(<c r="A6"/>)"},
+      {"A7", R"(<c r="A7" t="inlineStr"><is><t>.</t></is></c>)"},
+      {"C7", R"(<c r="C7" t="inlineStr"><is><t>// :: PM</t></is></c>)"},
+  };
+  const std::string written =
+      zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
+  std::set<std::string> refs = {"A1", "A2", "B2", "B5", "A6", "A7", "C7"};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.cell);
+    EXPECT_NE(written.find(row.element), std::string::npos) << written;
+  }
+  // The cell without a reference is matched by its position in the original.
+  std::string original = kAwkwardSheet;
+  const std::string noRef = R"(<c t="inlineStr"><is><t>no ref 2</t></is></c>)";
+  original.replace(original.find(noRef), noRef.size(), "");
+  std::string result = written;
+  const std::string newB1 = rows[1].element;
+  result.replace(result.find(newB1), newB1.size(), "");
+  EXPECT_EQ(withoutCells(result, refs), withoutCells(original, refs));
+}
+
+// A sheet of about 1 MB is read in many chunks; cells straddle their borders.
+TEST(XlsxApply, RewritesCellsAcrossTheReadChunks) {
+  TempFolder folder;
+  const std::string input = folder.file("long.xlsx");
+  lxw_workbook* book = workbook_new(input.c_str());
+  lxw_worksheet* sheet = workbook_add_worksheet(book, "Long");
+  constexpr int kRows = 20000;
+  for (int row = 0; row < kRows; ++row) {
+    std::string text = "item ";
+    text += std::to_string(row * 7);
+    worksheet_write_string(sheet, row, 0, text.c_str(), nullptr);
+    worksheet_write_number(sheet, row, 1, row, nullptr);
+  }
+  ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);
+  const Ran ran = qmv({"apply", "RNUM", input, "--range", "A:A", "-o", folder.file("out.xlsx")});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  std::set<std::string> refs;
+  for (int row = 1; row <= kRows; ++row) {
+    std::string ref = "A";
+    ref += std::to_string(row);
+    refs.insert(ref);
+  }
+  const std::string before = zipParts(folder, input).at("xl/worksheets/sheet1.xml");
+  const std::string after =
+      zipParts(folder, folder.file("out.xlsx")).at("xl/worksheets/sheet1.xml");
+  ASSERT_GT(before.size(), std::size_t{1} << 19);
+  EXPECT_EQ(withoutCells(after, refs), withoutCells(before, refs));
+  const std::string element =
+      R"(<c r="A1" t="inlineStr"><is><t xml:space="preserve">item </t></is></c>)";
+  std::size_t count = 0;
+  for (std::size_t at = 0;
+       (at = after.find("<is><t xml:space=\"preserve\">item </t></is>", at)) != std::string::npos;
+       ++at) {
+    ++count;
+  }
+  EXPECT_EQ(count, std::size_t{kRows});
+  EXPECT_NE(after.find(element), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qmv::xlsx::testing

@@ -1,0 +1,268 @@
+#include "tools/xlsx/package.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace qmv::xlsx {
+namespace {
+
+// The signature of an OLE compound file: what encrypted OOXML workbooks and legacy .xls
+// files are.
+constexpr std::array<unsigned char, 8> kOleSignature = {0xD0, 0xCF, 0x11, 0xE0,
+                                                        0xA1, 0xB1, 0x1A, 0xE1};
+
+std::string lowerAscii(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  });
+  return out;
+}
+
+std::string zipMessage(int code) {
+  zip_error_t error;
+  zip_error_init_with_code(&error, code);
+  std::string text = zip_error_strerror(&error);
+  zip_error_fini(&error);
+  return text;
+}
+
+bool startsWithOleSignature(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::array<char, kOleSignature.size()> head{};
+  if (!in.read(head.data(), head.size())) return false;
+  return std::equal(head.begin(), head.end(), kOleSignature.begin(),
+                    [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
+}
+
+// A name that points outside the package: absolute, a drive, a backslash path, or a ".."
+// segment.
+bool unsafeName(std::string_view name) {
+  if (name.empty() || name.front() == '/' || name.front() == '\\') return true;
+  if (name.size() >= 2 && name[1] == ':') return true;
+  if (name.find('\\') != std::string_view::npos) return true;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string describe(const std::string& path, const std::string& part) {
+  return path + ": part " + part;
+}
+
+// "PATH: BEFORE"NAME"AFTER", for an entry named in the middle of a message.
+XlsxError entryError(const std::string& path, std::string_view before, const std::string& name,
+                     std::string_view after) {
+  std::string message = path;
+  message += ": ";
+  message += before;
+  message += '"';
+  message += name;
+  message += '"';
+  message += after;
+  return XlsxError(message);
+}
+
+}  // namespace
+
+XlsxError writeError(const std::string& path, const std::string& reason) {
+  std::string message = "cannot write ";
+  message += path;
+  message += ": ";
+  message += reason;
+  return XlsxError(message);
+}
+
+struct Package::Archive {
+  zip_t* zip = nullptr;
+  ~Archive() {
+    if (zip != nullptr) zip_discard(zip);
+  }
+};
+
+Package::Package(std::string path, std::unique_ptr<Archive> archive, const Limits& limits)
+    : path_(std::move(path)), archive_(std::move(archive)), limits_(limits) {}
+
+Package::~Package() = default;
+
+std::unique_ptr<Package> Package::open(const std::string& path, const Limits& limits) {
+  if (startsWithOleSignature(path)) {
+    throw XlsxError(path +
+                    ": an encrypted or password-protected workbook, or a legacy .xls file (an OLE "
+                    "compound file); qmv reads unprotected .xlsx and .xlsm workbooks");
+  }
+  int code = 0;
+  auto archive = std::make_unique<Archive>();
+  archive->zip = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  if (archive->zip == nullptr) {
+    if (code == ZIP_ER_NOENT) throw XlsxError("cannot read " + path + ": no such file");
+    if (code == ZIP_ER_OPEN || code == ZIP_ER_READ) {
+      throw XlsxError("cannot read " + path + ": " + std::strerror(errno));
+    }
+    if (code == ZIP_ER_EXISTS) throw XlsxError(path + ": the package holds a part twice");
+    throw XlsxError(path + ": not an .xlsx workbook (" + zipMessage(code) + ")");
+  }
+  std::unique_ptr<Package> package(new Package(path, std::move(archive), limits));
+  zip_t* zip = package->archive_->zip;
+  const zip_int64_t count = zip_get_num_entries(zip, 0);
+  uint64_t total = 0;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &stat) != 0 ||
+        stat.name == nullptr) {
+      throw XlsxError(path + ": entry " + std::to_string(i) + " of the zip directory is damaged");
+    }
+    const std::string name = stat.name;
+    if (unsafeName(name)) {
+      throw entryError(path, "the entry ", name,
+                       " has an absolute path or climbs out of the package with \"..\"");
+    }
+    if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE) {
+      throw XlsxError(describe(path, name) + " is encrypted; qmv reads unprotected workbooks");
+    }
+    if (!name.empty() && name.back() == '/') continue;  // a folder entry
+    PartEntry entry{name, static_cast<uint64_t>(i), stat.size, stat.comp_size};
+    if (entry.size > limits.maxPartBytes) {
+      throw XlsxError(describe(path, name) + " unpacks to " + std::to_string(entry.size) +
+                      " bytes, more than the limit of " + std::to_string(limits.maxPartBytes));
+    }
+    if (entry.size >= limits.ratioFrom &&
+        entry.size / std::max<uint64_t>(entry.packedSize, 1) > limits.maxRatio) {
+      throw XlsxError(describe(path, name) + " unpacks " +
+                      std::to_string(entry.size / std::max<uint64_t>(entry.packedSize, 1)) +
+                      " times its packed size (a zip bomb?); the limit is " +
+                      std::to_string(limits.maxRatio));
+    }
+    total += entry.size;
+    if (total > limits.maxTotalBytes) {
+      throw XlsxError(path + ": the parts unpack to more than " +
+                      std::to_string(limits.maxTotalBytes) + " bytes");
+    }
+    if (!package->byName_.emplace(lowerAscii(name), package->parts_.size()).second) {
+      throw entryError(path, "the package holds the part ", name, " twice");
+    }
+    package->parts_.push_back(std::move(entry));
+  }
+  return package;
+}
+
+const PartEntry* Package::find(std::string_view name) const {
+  if (!name.empty() && name.front() == '/') name.remove_prefix(1);
+  const auto found = byName_.find(lowerAscii(name));
+  return found == byName_.end() ? nullptr : &parts_[found->second];
+}
+
+void Package::read(const PartEntry& part, const std::function<void(std::string_view)>& sink) const {
+  zip_file_t* file = zip_fopen_index(archive_->zip, part.index, 0);
+  if (file == nullptr) {
+    throw XlsxError(describe(path_, part.name) +
+                    " cannot be opened: " + zip_strerror(archive_->zip));
+  }
+  struct Closer {
+    zip_file_t* file;
+    ~Closer() { zip_fclose(file); }
+  } closer{file};
+  std::vector<char> buffer(std::size_t{1} << 16);
+  uint64_t total = 0;
+  for (;;) {
+    const zip_int64_t got = zip_fread(file, buffer.data(), buffer.size());
+    if (got < 0) {
+      throw XlsxError(describe(path_, part.name) + " is damaged: " + zip_file_strerror(file));
+    }
+    if (got == 0) break;
+    total += static_cast<uint64_t>(got);
+    // The directory's size is what the limits were checked against; a stream that inflates
+    // past it is lying.
+    if (total > part.size || total > limits_.maxPartBytes) {
+      throw XlsxError(describe(path_, part.name) + " inflates past its declared size of " +
+                      std::to_string(part.size) + " bytes");
+    }
+    sink(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+  }
+}
+
+std::string Package::readAll(const PartEntry& part) const {
+  std::string out;
+  out.reserve(static_cast<std::size_t>(std::min<uint64_t>(part.size, uint64_t{1} << 26)));
+  read(part, [&](std::string_view chunk) { out.append(chunk); });
+  return out;
+}
+
+TemporaryFile::TemporaryFile(const std::string& near) {
+  std::string name = near + ".qmv-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    throw writeError(near, std::strerror(errno));
+  }
+  ::close(fd);
+  path_ = name;
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+namespace {
+
+void copyFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  if (!in) throw XlsxError("cannot read " + from + ": " + std::strerror(errno));
+  out << in.rdbuf();
+  out.flush();
+  if (!out) throw writeError(to, std::strerror(errno));
+}
+
+}  // namespace
+
+void writePackage(const std::string& source, const std::string& target,
+                  const std::vector<PartReplacement>& replacements) {
+  TemporaryFile result(target);
+  copyFile(source, result.path());
+  if (!replacements.empty()) {
+    int code = 0;
+    zip_t* zip = zip_open(result.path().c_str(), 0, &code);
+    if (zip == nullptr) throw writeError(target, zipMessage(code));
+    for (const PartReplacement& part : replacements) {
+      zip_source_t* content = zip_source_file(zip, part.contentPath.c_str(), 0, -1);
+      if (content == nullptr || zip_file_replace(zip, part.index, content, 0) != 0 ||
+          zip_set_file_compression(zip, part.index, ZIP_CM_DEFLATE, 0) != 0) {
+        const std::string reason = zip_strerror(zip);
+        if (content != nullptr) zip_source_free(content);
+        zip_discard(zip);
+        throw writeError(target, reason);
+      }
+    }
+    // Entries that were not replaced are copied in their packed form.
+    if (zip_close(zip) != 0) {
+      const std::string reason = zip_strerror(zip);
+      zip_discard(zip);
+      throw writeError(target, reason);
+    }
+  }
+  struct stat existing;
+  const std::string& modeOf = ::stat(target.c_str(), &existing) == 0 ? target : source;
+  if (::stat(modeOf.c_str(), &existing) == 0) {
+    ::chmod(result.path().c_str(), existing.st_mode & 07777);
+  }
+  if (::rename(result.path().c_str(), target.c_str()) != 0) {
+    throw writeError(target, std::strerror(errno));
+  }
+  result.release();
+}
+
+}  // namespace qmv::xlsx

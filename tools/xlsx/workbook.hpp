@@ -1,0 +1,126 @@
+// An .xlsx or .xlsm workbook read from its package: the sheets and the active one, the
+// cells of a sheet streamed in file order, and a new package in which only the changed
+// cells of the changed sheets differ.
+//
+// Changed text goes into the sheet as an inline string (t="inlineStr"), so the shared
+// strings part and every other part of the package stay byte for byte as they were; inside
+// a changed sheet only the changed <c> elements differ.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/address.hpp"
+#include "host/value.hpp"
+#include "tools/xlsx/package.hpp"
+
+namespace qmv::xlsx {
+
+/// What a cell's t attribute says it holds.
+enum class CellType {
+  Number,         ///< no t, or t="n"
+  SharedString,   ///< t="s": an index into the shared strings
+  InlineString,   ///< t="inlineStr": the text is in the cell
+  Boolean,        ///< t="b"
+  Error,          ///< t="e"
+  FormulaString,  ///< t="str": a formula's text result
+  IsoDate,        ///< t="d": an ISO 8601 date-time
+};
+
+/// One cell as the sheet holds it. The views live until the visitor returns.
+struct SheetCell {
+  CellRef ref;
+  CellType type = CellType::Number;
+  std::string_view raw;             ///< the text of <v> (empty when absent)
+  std::optional<uint32_t> style;    ///< the s attribute, an index into the cell formats
+  bool formula = false;             ///< the cell has an <f> element
+  std::u16string_view text;         ///< string types: the text (shared, inline or result)
+  std::u16string_view formulaText;  ///< the text of <f> (empty for a shared formula's copy)
+};
+
+/// A sheet listed in the workbook part.
+struct SheetEntry {
+  std::u16string name;
+  std::string part;        ///< the part name, such as xl/worksheets/sheet1.xml
+  bool worksheet = false;  ///< false for chart and dialog sheets
+};
+
+using CellVisitor = std::function<void(const SheetCell&)>;
+/// The new <c> element for a cell, or nothing to keep the cell's bytes.
+using CellEditor = std::function<std::optional<std::string>(const SheetCell&)>;
+
+/// A sheet to rewrite and the edit of its cells.
+struct SheetEdit {
+  std::size_t sheet = 0;
+  CellEditor editor;
+};
+
+class Workbook {
+ public:
+  /// Opens the package and reads its structure, shared strings and cell formats.
+  /// Throws XlsxError (missing parts, malformed XML, hostile archives).
+  static std::unique_ptr<Workbook> open(const std::string& path, const Limits& limits = {});
+  ~Workbook();
+  Workbook(const Workbook&) = delete;
+  Workbook& operator=(const Workbook&) = delete;
+
+  const Package& package() const { return *package_; }
+  const std::vector<SheetEntry>& sheets() const { return sheets_; }
+  /// The sheet the workbook opens on (the first when the workbook names none).
+  std::size_t activeSheet() const { return active_; }
+  /// The sheet called `name`, compared without case as the host does.
+  std::optional<std::size_t> findSheet(std::u16string_view name) const;
+
+  /// A cell's value as the host reports it: numbers in a date format are dates, an error
+  /// cell its error, a string type its text, a cell without a value the empty value.
+  Value valueOf(const SheetCell& cell) const;
+
+  /// Visits every cell of a worksheet in file order. Throws XlsxError (a chart sheet, a
+  /// malformed part, a cell outside the host's 1,048,576 rows and 16,384 columns).
+  void forEachCell(std::size_t sheet, const CellVisitor& visit) const;
+
+  /// Writes `target`: the package with each edited sheet streamed through its editor.
+  /// Throws XlsxError; `target` is then untouched.
+  void save(const std::string& target, const std::vector<SheetEdit>& edits) const;
+
+  /// The shared string `index` (precondition: below sharedStringCount()).
+  std::u16string sharedString(std::size_t index) const;
+  std::size_t sharedStringCount() const;
+
+ private:
+  Workbook() = default;
+  struct Strings;
+
+  std::unique_ptr<Package> package_;
+  std::vector<SheetEntry> sheets_;
+  std::size_t active_ = 0;
+  std::unique_ptr<Strings> strings_;
+  std::vector<bool> dateStyles_;
+};
+
+/// The <c> element for a cell at `ref` with style `style` holding `value`: a number or a
+/// date as <v>, a Boolean as t="b", a text as an inline string, the empty value as a cell
+/// without value. An error value is written as t="e".
+std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& value);
+
+/// The cell reference text, "B3".
+std::string cellReference(CellRef ref);
+
+/// A string as an XML text node of a string item: &, < and > escaped, and the characters
+/// XML cannot carry (control characters, lone surrogates) and a literal "_xHHHH_" written in
+/// the _xHHHH_ form the format uses.
+std::string escapeStringText(std::u16string_view text);
+
+/// The reverse of the _xHHHH_ form, applied to a string item's text.
+std::u16string decodeStringText(std::u16string_view text);
+
+/// True for a number format that shows a date or a time (built-in id or format code).
+bool isDateFormat(uint32_t id, std::string_view code);
+
+}  // namespace qmv::xlsx

@@ -1,0 +1,112 @@
+#include "tools/xlsx/xml.hpp"
+
+#include <expat.h>
+
+#include <cstring>
+
+#include "tools/xlsx/package.hpp"
+
+namespace qmv::xlsx {
+namespace {
+
+// Separates a namespace from the local name in the names expat reports.
+constexpr char kNamespaceSeparator = '\x1f';
+
+std::string_view localName(std::string_view name) {
+  const std::size_t mark = name.rfind(kNamespaceSeparator);
+  return mark == std::string_view::npos ? name : name.substr(mark + 1);
+}
+
+XML_Parser parserOf(void* parser) { return static_cast<XML_Parser>(parser); }
+
+}  // namespace
+
+const char* XmlAttributes::find(std::string_view local, bool qualified) const {
+  for (const char** a = attributes_; a[0] != nullptr; a += 2) {
+    const std::string_view name(a[0]);
+    const bool hasNamespace = name.find(kNamespaceSeparator) != std::string_view::npos;
+    if (hasNamespace == qualified && localName(name) == local) return a[1];
+  }
+  return nullptr;
+}
+
+XmlParser::XmlParser(XmlHandler& handler, std::string document)
+    : parser_(XML_ParserCreateNS(nullptr, kNamespaceSeparator)),
+      handler_(handler),
+      document_(std::move(document)) {
+  if (parser_ == nullptr) throw std::bad_alloc();
+  XML_Parser parser = parserOf(parser_);
+  XML_SetUserData(parser, this);
+  XML_SetElementHandler(parser, &XmlParser::onStart, &XmlParser::onEnd);
+  XML_SetCharacterDataHandler(parser, &XmlParser::onText);
+  XML_SetStartDoctypeDeclHandler(parser, &XmlParser::onDoctype);
+}
+
+XmlParser::~XmlParser() { XML_ParserFree(parserOf(parser_)); }
+
+void XmlParser::stopWith(std::exception_ptr error) {
+  if (!error_) error_ = std::move(error);
+  XML_StopParser(parserOf(parser_), XML_FALSE);
+}
+
+void XmlParser::onStart(void* self, const char* name, const char** attributes) {
+  auto* me = static_cast<XmlParser*>(self);
+  try {
+    me->handler_.start(localName(name), XmlAttributes(attributes));
+  } catch (...) {
+    me->stopWith(std::current_exception());
+  }
+}
+
+void XmlParser::onEnd(void* self, const char* name) {
+  auto* me = static_cast<XmlParser*>(self);
+  try {
+    me->handler_.end(localName(name));
+  } catch (...) {
+    me->stopWith(std::current_exception());
+  }
+}
+
+void XmlParser::onText(void* self, const char* text, int length) {
+  auto* me = static_cast<XmlParser*>(self);
+  try {
+    me->handler_.text(std::string_view(text, static_cast<std::size_t>(length)));
+  } catch (...) {
+    me->stopWith(std::current_exception());
+  }
+}
+
+void XmlParser::onDoctype(void* self, const char*, const char*, const char*, int) {
+  auto* me = static_cast<XmlParser*>(self);
+  me->stopWith(std::make_exception_ptr(XlsxError(
+      me->document_ + ": a document type declaration is not allowed in a workbook part")));
+}
+
+void XmlParser::feed(std::string_view chunk, bool last) {
+  XML_Parser parser = parserOf(parser_);
+  if (error_) std::rethrow_exception(error_);
+  // Chunks are at most the reader's buffer size, far below INT_MAX.
+  const XML_Status status =
+      XML_Parse(parser, chunk.data(), static_cast<int>(chunk.size()), last ? XML_TRUE : XML_FALSE);
+  if (error_) std::rethrow_exception(error_);
+  if (status != XML_STATUS_OK) {
+    throw XlsxError(document_ + ": malformed XML at line " +
+                    std::to_string(XML_GetCurrentLineNumber(parser)) + ": " +
+                    XML_ErrorString(XML_GetErrorCode(parser)));
+  }
+}
+
+int64_t XmlParser::eventOffset() const { return XML_GetCurrentByteIndex(parserOf(parser_)); }
+int64_t XmlParser::eventLength() const { return XML_GetCurrentByteCount(parserOf(parser_)); }
+
+void parseXml(XmlHandler& handler, const std::string& document, std::string_view content) {
+  XmlParser parser(handler, document);
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  do {
+    const std::string_view piece = content.substr(0, kChunk);
+    content.remove_prefix(piece.size());
+    parser.feed(piece, content.empty());
+  } while (!content.empty());
+}
+
+}  // namespace qmv::xlsx
