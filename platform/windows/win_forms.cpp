@@ -127,6 +127,32 @@ int pointsToPixels(float points, int dpi) {
   return static_cast<int>(std::lround(points * static_cast<float>(dpi) / 72.0f));
 }
 
+// The em height of a font of `points` at `dpi` (LOGFONT's lfHeight is -points * dpi / 72).
+// A half pixel rounds down: the forms' 8.25 pt is 16.5 px at 150 %, and a 17 px font would
+// grow its text faster than the geometry around it.
+int fontPixels(float points, int dpi) {
+  return static_cast<int>(std::ceil(points * static_cast<float>(dpi) / 72.0f - 0.5f));
+}
+
+int CALLBACK noteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+// Whether a typeface of that name is installed. Where it is not, Windows (and Wine) map
+// the name to some other face, often a far wider one, and the design's captions no longer
+// fit; the forms then use their own Tahoma instead.
+bool faceInstalled(const std::wstring& face) {
+  LOGFONTW query{};
+  query.lfCharSet = DEFAULT_CHARSET;
+  face.copy(query.lfFaceName, LF_FACESIZE - 1);
+  bool found = false;
+  const WindowDc screen(nullptr);
+  if (!screen) return true;
+  EnumFontFamiliesExW(screen.get(), &query, &noteFace, reinterpret_cast<LPARAM>(&found), 0);
+  return found;
+}
+
 // What a control draws beside its text, in pixels at `dpi`: the check box or radio circle
 // and its gap, a button's edge, a combo box's border and drop-down arrow.
 int textChrome(ControlKind kind, int dpi) {
@@ -186,12 +212,14 @@ struct Win32FormsToolkit::FormWindow {
   }
   /// The font of `points` at the form's DPI, made once and kept while the form lives.
   HFONT font(const std::u16string& name, float points) {
-    const int height = -pixels(points);
+    const int height = -fontPixels(points, dpi);
     auto& f = fonts[{name, height}];
     if (!f) {
+      std::wstring face = toWide(name);
+      if (!faceInstalled(face)) face = kFallbackFace;
       f.reset(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, toWide(name).c_str()));
+                          DEFAULT_PITCH | FF_DONTCARE, face.c_str()));
     }
     return f.get();
   }

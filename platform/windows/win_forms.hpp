@@ -16,6 +16,10 @@ namespace qmv::windows {
 /// Title of message boxes that have none of their own.
 inline constexpr wchar_t kDefaultTitle[] = L"Orvik";
 
+/// The face a control's text is drawn in when its own font is not installed (the forms
+/// are designed for Tahoma).
+inline constexpr wchar_t kFallbackFace[] = L"Tahoma";
+
 /// Window property that carries the name of a form's or control's window as a local atom
 /// (GetAtomNameW), so that accessibility tools and tests can find controls by name.
 inline constexpr wchar_t kWindowNameProperty[] = L"VandrelQmv.Name";
