@@ -66,6 +66,11 @@ class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
   void createControl(FormWindow& fw, Control& control);
   void layout(FormWindow& fw);
   void fitText(FormWindow& fw, const Control& control, HWND hwnd);
+  /// Moves the controls of a captioned frame below its caption, growing the frame.
+  void clearCaption(FormWindow& fw, const Control& frame, HWND hwnd);
+  /// Grows a container's window `dy` pixels at its bottom: what lies below it in its parent
+  /// moves down with it, and the parent grows in turn, up to the form's window.
+  void growDown(FormWindow& fw, HWND container, int dy);
   /// Stacks overlapping containers so that one declared later lies over an earlier one.
   void stackContainers(FormWindow& fw);
   void syncControl(FormWindow& fw, Control& control, ControlProperty property);

@@ -138,6 +138,36 @@ std::vector<Clip> clippedTexts(Win32FormsToolkit& toolkit, Form& form) {
   return clipped;
 }
 
+// A frame draws its caption across its top edge: every control in the frame must start
+// below the caption's line, or it covers the caption's lower half.
+void expectCaptionsClear(Win32FormsToolkit& toolkit, Form& form) {
+  for (const auto& frame : form.controls()) {
+    HWND frameWindow = toolkit.controlWindow(*frame);
+    if (frame->kind() != ControlKind::Frame || frame->caption().empty() || !frameWindow) continue;
+    // The frame's own window keeps no font: any control of the same font shows its height.
+    HFONT font = nullptr;
+    for (const auto& other : form.controls()) {
+      HWND window = toolkit.controlWindow(*other);
+      if (window && other->kind() != ControlKind::Frame && other->fontName == frame->fontName &&
+          other->fontSize == frame->fontSize) {
+        font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+        break;
+      }
+    }
+    ASSERT_NE(font, nullptr) << frame->name();
+    const WindowDc dc(frameWindow);
+    const SelectionRestorer withFont(dc.get(), font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc.get(), &metrics);
+    for (const auto& child : form.controls()) {
+      HWND window = toolkit.controlWindow(*child);
+      if (!window || GetParent(window) != frameWindow) continue;
+      EXPECT_GE(rectOf(window).top, metrics.tmHeight)
+          << child->name() << " covers the caption of " << frame->name();
+    }
+  }
+}
+
 template <class F>
 void expectNoClippedText(const char* name) {
   for (const int dpi : {96, 144, 192}) {
@@ -153,6 +183,7 @@ void expectNoClippedText(const char* name) {
     RECT client{};
     GetClientRect(reinterpret_cast<HWND>(toolkit.windowHandle(*form)), &client);
     EXPECT_EQ(client.right, std::lround(form->geometry.width * static_cast<float>(dpi) / 72.0f));
+    expectCaptionsClear(toolkit, *form);
     for (const Clip& clip : clippedTexts(toolkit, *form)) {
       ADD_FAILURE() << clip.control << " clips \"" << clip.text << "\" by " << clip.missing
                     << " px";
