@@ -65,7 +65,7 @@ fi
 # file is in the prefix's Fonts folder; otherwise the forms are drawn and measured in a far
 # wider face (DejaVu Sans), and neither the pictures nor the text-fit test show Tahoma.
 mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-cp -n /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
+cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
   "$WINEPREFIX/drive_c/windows/Fonts/"
 
 clsid='{5B78BF42-A4CC-419B-81A5-7C8E1EE643F1}'

@@ -46,6 +46,16 @@ RECT rectOf(HWND hwnd) {
   return r;
 }
 
+// The face a control's window draws in, as the test measures it.
+std::wstring drawnFace(HWND hwnd) {
+  const WindowDc dc(hwnd);
+  const SelectionRestorer withFont(dc.get(),
+                                   reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+  wchar_t face[LF_FACESIZE] = {};
+  GetTextFaceW(dc.get(), LF_FACESIZE, face);
+  return face;
+}
+
 struct Clip {
   std::string control;
   std::string text;
@@ -116,9 +126,8 @@ std::vector<Clip> clippedTexts(Win32FormsToolkit& toolkit, Form& form) {
     // Measured in the face the control asks for, or in the forms' own where that one is
     // not installed: a substitute chosen by the system (under Wine, DejaVu Sans) says
     // nothing about the text on a user's screen.
-    wchar_t face[LF_FACESIZE] = {};
-    GetTextFaceW(dc.get(), LF_FACESIZE, face);
-    if (face != toWide(control->fontName) && std::wstring(face) != kFallbackFace) {
+    const std::wstring face = drawnFace(hwnd);
+    if (face != toWide(control->fontName) && face != kFallbackFace) {
       ADD_FAILURE() << control->name() << " is drawn in " << narrow(fromWide(face));
     }
     const bool wraps = kind == ControlKind::Label &&
@@ -192,16 +201,6 @@ void expectNoClippedText(const char* name) {
   }
 }
 
-// The face a control's window draws in, as the test measures it.
-std::wstring drawnFace(HWND hwnd) {
-  const WindowDc dc(hwnd);
-  const SelectionRestorer withFont(dc.get(),
-                                   reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
-  wchar_t face[LF_FACESIZE] = {};
-  GetTextFaceW(dc.get(), LF_FACESIZE, face);
-  return face;
-}
-
 TEST(FormTextFitTest, FaceThatIsNotInstalledFallsBackToTahoma) {
   struct Row {
     const char* name;
@@ -223,6 +222,36 @@ TEST(FormTextFitTest, FaceThatIsNotInstalledFallsBackToTahoma) {
     label.setCaption(u"Start Position (SP)");
     ASSERT_TRUE(IsWindow(reinterpret_cast<HWND>(toolkit.windowHandle(form))));
     EXPECT_EQ(drawnFace(toolkit.controlWindow(label)), row.drawn);
+    toolkit.unload(form);
+  }
+}
+
+// The design's 8.25 pt is 11 px at 96 DPI; at 150 % the 16.5 px rounds down, so that
+// text does not grow faster than the geometry around it.
+TEST(FormTextFitTest, FontHeightFollowsTheScaleRoundingHalfPixelsDown) {
+  struct Row {
+    int dpi;
+    float points;
+    LONG height;
+  };
+  const Row rows[] = {{96, 8.25f, -11}, {144, 8.25f, -16}, {192, 8.25f, -22},
+                      {96, 9.75f, -13}, {144, 9.75f, -19}, {120, 8.25f, -14}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.points) + " pt at " + std::to_string(row.dpi) + " DPI");
+    Win32FormsToolkit toolkit;
+    Form form("frmHeight");
+    form.geometry = {0, 0, 200, 60};
+    Control& label = form.add("lblText", ControlKind::Label);
+    label.geometry = {6, 6, 180, 14};
+    label.fontSize = row.points;
+    label.setCaption(u"No. of Characters");
+    ASSERT_TRUE(IsWindow(reinterpret_cast<HWND>(toolkit.windowHandle(form))));
+    toolkit.changeDpi(form, row.dpi);
+    LOGFONTW font{};
+    GetObjectW(
+        reinterpret_cast<HFONT>(SendMessageW(toolkit.controlWindow(label), WM_GETFONT, 0, 0)),
+        sizeof(font), &font);
+    EXPECT_EQ(font.lfHeight, row.height);
     toolkit.unload(form);
   }
 }
