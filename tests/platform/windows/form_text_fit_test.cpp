@@ -201,6 +201,24 @@ void expectNoClippedText(const char* name) {
   }
 }
 
+// A form of one label in `face` at `points`, its window made by `toolkit` at `dpi`.
+struct OneLabel {
+  OneLabel(Win32FormsToolkit& toolkit, const std::u16string& face, float points, int dpi)
+      : form("frmOneLabel"), label(form.add("lblText", ControlKind::Label)) {
+    form.geometry = {0, 0, 200, 60};
+    label.geometry = {6, 6, 180, 14};
+    label.fontName = face;
+    label.fontSize = points;
+    label.setCaption(u"Start Position (SP)");
+    toolkit.windowHandle(form);
+    toolkit.changeDpi(form, dpi);
+    window = toolkit.controlWindow(label);
+  }
+  Form form;
+  Control& label;
+  HWND window = nullptr;
+};
+
 TEST(FormTextFitTest, FaceThatIsNotInstalledFallsBackToTahoma) {
   struct Row {
     const char* name;
@@ -214,15 +232,10 @@ TEST(FormTextFitTest, FaceThatIsNotInstalledFallsBackToTahoma) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Win32FormsToolkit toolkit;
-    Form form("frmFace");
-    form.geometry = {0, 0, 200, 60};
-    Control& label = form.add("lblText", ControlKind::Label);
-    label.geometry = {6, 6, 180, 14};
-    label.fontName = row.face;
-    label.setCaption(u"Start Position (SP)");
-    ASSERT_TRUE(IsWindow(reinterpret_cast<HWND>(toolkit.windowHandle(form))));
-    EXPECT_EQ(drawnFace(toolkit.controlWindow(label)), row.drawn);
-    toolkit.unload(form);
+    OneLabel one(toolkit, row.face, 8.25f, 96);
+    ASSERT_TRUE(IsWindow(one.window));
+    EXPECT_EQ(drawnFace(one.window), row.drawn);
+    toolkit.unload(one.form);
   }
 }
 
@@ -239,20 +252,13 @@ TEST(FormTextFitTest, FontHeightFollowsTheScaleRoundingHalfPixelsDown) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.points) + " pt at " + std::to_string(row.dpi) + " DPI");
     Win32FormsToolkit toolkit;
-    Form form("frmHeight");
-    form.geometry = {0, 0, 200, 60};
-    Control& label = form.add("lblText", ControlKind::Label);
-    label.geometry = {6, 6, 180, 14};
-    label.fontSize = row.points;
-    label.setCaption(u"No. of Characters");
-    ASSERT_TRUE(IsWindow(reinterpret_cast<HWND>(toolkit.windowHandle(form))));
-    toolkit.changeDpi(form, row.dpi);
+    OneLabel one(toolkit, u"Tahoma", row.points, row.dpi);
+    ASSERT_TRUE(IsWindow(one.window));
     LOGFONTW font{};
-    GetObjectW(
-        reinterpret_cast<HFONT>(SendMessageW(toolkit.controlWindow(label), WM_GETFONT, 0, 0)),
-        sizeof(font), &font);
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(one.window, WM_GETFONT, 0, 0)), sizeof(font),
+               &font);
     EXPECT_EQ(font.lfHeight, row.height);
-    toolkit.unload(form);
+    toolkit.unload(one.form);
   }
 }
 
