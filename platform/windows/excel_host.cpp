@@ -861,8 +861,9 @@ class ExcelApplication final : public Application {
     return commands_->registered(name);
   }
 
-  // Application.SheetChange (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange)
-  // is raised for changes by the user and by code alike.
+  // Application.SheetChange
+  // (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange) is raised for
+  // changes by the user and by code alike.
   std::unique_ptr<EventSubscription> subscribeSheetChange(CellsChangedHandler handler) override {
     return windows::subscribeSheetChange(
         app(), [handler = std::move(handler)](IDispatch*, IDispatch*) { handler(); });

@@ -59,6 +59,24 @@ class LeftoverControls : public SurfaceTest {
   }
 };
 
+/// One row on a fresh host.
+class LeftoverCase : public LeftoverControls {
+ public:
+  void TestBody() override {}
+  void play(const Row& row) {
+    app->addWorkbook();
+    row.leave(*app);
+    connectHost();
+    expectOneOfEach();
+    // The host's own controls stay as they were.
+    const auto edit = app->bar(kMenuBar)->controls[1];
+    EXPECT_EQ(edit.caption, u"&Edit");
+    EXPECT_EQ(edit.controls.size(), 2u);
+    EXPECT_TRUE(app->bar(u"Standard")->controls.empty());
+    EXPECT_EQ(app->bar(kMenuBar)->controls.size(), 10u);
+  }
+};
+
 TEST(LeftoverControlRows, ANewSessionBuildsOneMenuWhateverWasLeft) {
   const std::vector<Row> rows = {
       {"nothing left", [](Application&) {}},
@@ -67,7 +85,8 @@ TEST(LeftoverControlRows, ANewSessionBuildsOneMenuWhateverWasLeft) {
          leavePopup(app, commandTable().size());
          leaveToolbar(app);
        }},
-      {"two menus", [](Application& app) {
+      {"two menus",
+       [](Application& app) {
          leavePopup(app, commandTable().size());
          leavePopup(app, 3);
        }},
@@ -85,19 +104,8 @@ TEST(LeftoverControlRows, ANewSessionBuildsOneMenuWhateverWasLeft) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    struct Case : LeftoverControls {
-      void TestBody() override {}
-    } t;
-    t.app->addWorkbook();
-    row.leave(*t.app);
-    t.connectHost();
-    t.expectOneOfEach();
-    // The host's own controls stay as they were.
-    const auto edit = t.app->bar(kMenuBar)->controls[1];
-    EXPECT_EQ(edit.caption, u"&Edit");
-    EXPECT_EQ(edit.controls.size(), 2u);
-    EXPECT_TRUE(t.app->bar(u"Standard")->controls.empty());
-    EXPECT_EQ(t.app->bar(kMenuBar)->controls.size(), 10u);
+    LeftoverCase t;
+    t.play(row);
   }
 }
 

@@ -100,13 +100,11 @@ std::vector<Scenario> scenarios() {
          r.beforeCells = [] { return std::optional<ValueMode>(ValueMode::AllRepeated); };
          return r;
        }},
-      {"empty selection",
-       [](memory::MemoryApplication& host) { host.select(u"C1:C3"); },
+      {"empty selection", [](memory::MemoryApplication& host) { host.select(u"C1:C3"); },
        [] { return plain(Operation::RNUM); }},
       {"no workbook", [](memory::MemoryApplication& host) { host.closeWorkbooks(); },
        [] { return plain(Operation::RNUM); }},
-      {"value run over two columns",
-       [](memory::MemoryApplication& host) { host.select(u"A1:B2"); },
+      {"value run over two columns", [](memory::MemoryApplication& host) { host.select(u"A1:B2"); },
        [] { return plain(Operation::RADP); }},
   };
 }
@@ -154,8 +152,7 @@ TEST(RunExit, EveryObserverCallThatThrowsStillEndsTheRun) {
       EXPECT_EQ(settings.statusBar, u"");
       // A run that put the host into its run state leaves calculation automatic, as every
       // run does; one that never got there leaves the user's setting alone.
-      EXPECT_EQ(settings.calculation,
-                entered ? xl::kCalculationAutomatic : xl::kCalculationManual);
+      EXPECT_EQ(settings.calculation, entered ? xl::kCalculationAutomatic : xl::kCalculationManual);
       // The form closes: finish() is heard, and never more often than in a clean run (a
       // wizard run handed to a value run hears it twice).
       EXPECT_GE(attempt->observer.finishCalls, 1);

@@ -187,8 +187,8 @@ TEST_F(ComServerTest, ConnectionRemovesWhatAnEarlierSessionLeft) {
   EXPECT_EQ(popupCount(), 1);
   EXPECT_TRUE(fake::Excel::controlsOf(*excel_.bar(L"Standard")).empty());
   auto tagged = [&](const std::u16string& tag) {
-    ComPtr<IDispatch> found = asObject(call(excel_.commandBars.get(), L"FindControls",
-                                            {Arg::omitted(), Arg::omitted(), tag}));
+    ComPtr<IDispatch> found = asObject(
+        call(excel_.commandBars.get(), L"FindControls", {Arg::omitted(), Arg::omitted(), tag}));
     return found ? asInt(get(found.get(), L"Count")) : 0;
   };
   for (const MenuRow& row : expectedMenu()) {
