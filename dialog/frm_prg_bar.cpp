@@ -102,6 +102,7 @@ void frmPrgBar::CommandButton1_Click() {
   }
   RunRequest request;
   request.operation = *operation;
+  request.rules = sessionTextRules(session_);
   const Operation op = *operation;
   if (operationRow(op).inputs != OperationInputs::None) {
     // The boxes are read again for every cell.
