@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "addin/addin_module.hpp"
 #include "addin/cb_events.hpp"
@@ -29,11 +30,21 @@ void removeEveryPopup(Connect& connect) noexcept {
   }
 }
 
+/// Deletes every control of any bar whose tag is `tag`.
+void removeTagged(CommandBars& bars, std::u16string_view tag) noexcept {
+  std::vector<CommandBarControlPtr> found;
+  tolerant([&] { found = bars.findControls(text(tag)); });
+  for (const CommandBarControlPtr& control : found) {
+    tolerant([&] { required(control).remove(); });
+  }
+}
+
 }  // namespace
 
 void Connect::AddinInstance_OnConnection(ApplicationPtr app, AddInInstance* addInInst) noexcept {
   tolerant([&] { module_.hostApp = std::move(app); });
   tolerant([&] { registerUndoMacro(module_); });
+  tolerant([&] { removeLeftControls(); });
   tolerant([&] { txtRemoverCB_Add(addInInst); });
   tolerant([&] { txtRemoverMB_Add(); });
 }
@@ -41,7 +52,7 @@ void Connect::AddinInstance_OnConnection(ApplicationPtr app, AddInInstance* addI
 void Connect::AddinInstance_OnDisconnection() noexcept {
   removeEveryPopup(*this);
   tolerant([&] { remToolBar(); });
-  releaseUndoKey(module_);
+  releaseUndoCommands(module_);
   tolerant([&] { module_.hostApp.reset(); });
   tolerant([&] { CBarCtl.reset(); });
   tolerant([&] { module_.buttonHandlers = {}; });
@@ -118,6 +129,14 @@ void Connect::txtRemoverMB_Add() noexcept {
   }
 
   tolerantRetry([&] { hostApplication(module_).setScreenUpdating(true); });
+}
+
+void Connect::removeLeftControls() {
+  const CommandBarsPtr bars = hostApplication(module_).commandBars();
+  removeEveryPopup(*this);
+  tolerant([&] { remToolBar(); });
+  removeTagged(required(bars), surface::kToolbarTag);
+  for (const CommandRow& row : commandTable()) removeTagged(required(bars), row.tag);
 }
 
 void Connect::remToolBar() {

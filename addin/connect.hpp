@@ -17,8 +17,9 @@ class Connect {
   Connect& operator=(const Connect&) = delete;
 
   /// Stores the host application (null when the host object is not a spreadsheet
-  /// application), makes the undo macro runnable, builds the toolbar and then the menu.
-  /// Every step is skipped on failure; nothing is raised.
+  /// application), makes the undo macro runnable, removes what an earlier session left
+  /// (removeLeftControls), builds the toolbar and then the menu. Every step is skipped on
+  /// failure; nothing is raised.
   void AddinInstance_OnConnection(ApplicationPtr app, AddInInstance* addInInst) noexcept;
 
   /// Deletes the menu and the toolbar, then releases the host application, the toolbar
@@ -33,6 +34,14 @@ class Connect {
   /// Builds the popup "&Vandrel QMV" with its 21 buttons and their wrappers; every failing
   /// step is skipped.
   void txtRemoverMB_Add() noexcept;
+
+  /// Deletes every control an earlier session may have left: the popups "&Vandrel QMV" of
+  /// the worksheet menu bar, the toolbar "Dolvanis", and every control of any bar that
+  /// carries the toolbar button's tag or a menu button's tag (a copy the user moved, a
+  /// button of a popup whose build failed half way). Permanent controls outlive a crash of
+  /// the host, so without this a new session would build a second menu. Each deletion is
+  /// tolerant; a host without command bars propagates.
+  void removeLeftControls();
 
   /// Deletes the toolbar "Dolvanis"; the first failure propagates (no toolbar, no host).
   void remToolBar();

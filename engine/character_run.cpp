@@ -2,6 +2,7 @@
 // visit, undo recording, the cell text, the operation's transform, the write, one yield,
 // progress and the stop test, and the end steps.
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "engine/host_run_state.hpp"
@@ -171,14 +172,55 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
   finish();
 }
 
+// The observer of one run, as the run sees it: marks the run's changes of cells as the
+// add-in's own and, when the run leaves by an exception (out of memory for a huge undo
+// record, a failing form), ends it as its own end steps would have: the host back from
+// its run state if the run had put it there (a run enters it just before started()), and
+// finish() if it was not called yet. The exception then goes on to the caller.
+class GuardedObserver final : public RunObserver {
+ public:
+  GuardedObserver(RemovalSession& session, RunObserver& observer)
+      : own_(session), session_(session), observer_(observer) {}
+  GuardedObserver(const GuardedObserver&) = delete;
+  GuardedObserver& operator=(const GuardedObserver&) = delete;
+  ~GuardedObserver() override {
+    if (std::uncaught_exceptions() <= exceptions_) return;
+    if (const ApplicationPtr app = session_.hostApp; app && started_) leaveHostRunState(*app);
+    if (!finished_) tolerant([&] { observer_.finish(); });
+  }
+
+  void started() override {
+    started_ = true;
+    observer_.started();
+  }
+  void setMaximum(float maximum) override { observer_.setMaximum(maximum); }
+  void yield() override { observer_.yield(); }
+  void progress(float step) override { observer_.progress(step); }
+  bool stopRequested() override { return observer_.stopRequested(); }
+  void message(const std::u16string& text) override { observer_.message(text); }
+  void finish() override {
+    finished_ = true;
+    observer_.finish();
+  }
+
+ private:
+  OwnChanges own_;
+  RemovalSession& session_;
+  RunObserver& observer_;
+  int exceptions_ = std::uncaught_exceptions();
+  bool started_ = false;
+  bool finished_ = false;
+};
+
 }  // namespace
 
 void runRemoval(RemovalSession& session, const RunRequest& request, RunObserver& observer) {
+  GuardedObserver guarded(session, observer);
   const OperationRow& row = operationRow(request.operation);
   if (row.kind == OperationKind::ValueLevel) {
-    runValueRemoval(session, row.valueMode, observer);
+    runValueRemoval(session, row.valueMode, guarded);
   } else {
-    runCharacters(session, request, observer);
+    runCharacters(session, request, guarded);
   }
 }
 

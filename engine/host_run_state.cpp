@@ -24,16 +24,38 @@ void leaveHostRunState(Application& app) noexcept {
   tolerantRetry([&] { app.setScreenUpdating(true); });
 }
 
+namespace {
+
+// Control+Z back to the host's own action, when a run bound it.
+void resetUndoKey(RemovalSession& session) noexcept {
+  if (!session.hostApp || !session.undoKeyBound) return;
+  if (tolerant([&] { session.hostApp->resetKey(kUndoKey); })) session.undoKeyBound = false;
+}
+
+}  // namespace
+
 void bindUndoCommands(RemovalSession& session) noexcept {
   if (!session.hostApp || !session.undoMacroRegistered) return;
   Application& app = *session.hostApp;
   tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });
   if (tolerant([&] { app.onKey(kUndoKey, kUndoMacro); })) session.undoKeyBound = true;
+  if (!session.undoKeyBound || session.cellWatch) return;
+  tolerant([&] {
+    // The watch ends before the session does, so `session` outlives every notice. It is
+    // kept after the key went back: ending it inside its own notice would free the
+    // handler that is running.
+    session.cellWatch = app.subscribeSheetChange([&session] {
+      if (session.ownChanges == 0) resetUndoKey(session);
+    });
+  });
 }
 
-void releaseUndoKey(RemovalSession& session) noexcept {
-  if (!session.hostApp || !session.undoKeyBound) return;
-  if (tolerant([&] { session.hostApp->resetKey(kUndoKey); })) session.undoKeyBound = false;
+void releaseUndoCommands(RemovalSession& session) noexcept {
+  tolerant([&] { session.cellWatch.reset(); });
+  resetUndoKey(session);
+  if (session.hostApp && session.undoMacroRegistered) {
+    tolerant([&] { session.hostApp->clearOnUndo(); });
+  }
 }
 
 }  // namespace qmv

@@ -24,12 +24,16 @@ void enterHostRunStateTolerant(Application& app) noexcept;
 /// was before), status bar empty, screen updating on. The cancel key stays at 2.
 void leaveHostRunState(Application& app) noexcept;
 
-/// Binds the host's Undo entry and Control+Z to the undo macro, each step tolerant.
-/// Does nothing when the host could not register the macro (an unbound name would make
-/// every Control+Z fail).
+/// Binds the host's Undo entry and Control+Z to the undo macro, each step tolerant, and
+/// watches the host's cell changes: the first change made outside OwnChanges gives both
+/// back to the host. Does nothing when the host could not register
+/// the macro (an unbound name would make every Control+Z fail). Without the watch (a host
+/// that cannot report changes) the key stays bound until disconnection.
 void bindUndoCommands(RemovalSession& session) noexcept;
 
-/// Gives Control+Z back to the host if a run bound it; tolerant.
-void releaseUndoKey(RemovalSession& session) noexcept;
+/// At disconnection: ends the watch of cell changes, gives Control+Z back to the host if a
+/// run bound it, and the Undo entry back to the host's own list now rather than at the
+/// next change of cells; each step tolerant.
+void releaseUndoCommands(RemovalSession& session) noexcept;
 
 }  // namespace qmv

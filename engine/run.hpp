@@ -14,8 +14,14 @@
 //        - per step: yield() once, progress(step) and stopRequested(); a true answer ends
 //          the loop after the step that is in progress;
 //        - finish() once at the end, also after a stop and after an empty selection.
+//      An exception that leaves the run (out of memory for the undo record, a failing
+//      observer) still puts the host back (calculation automatic, status bar empty, screen
+//      updating on) and calls finish() before it propagates.
 //   3. After a character run session.undoSnapshot holds the visited cells for undo and the
 //      host's undo entry and Control+Z are bound (when the session registered the macro).
+//
+// The changes of cells a run makes are the add-in's own (OwnChanges): they never give
+// Control+Z back to the host.
 //
 // Character runs visit the constants of the selection, area by area, row by row; a cell is
 // written only when its new text differs, as typed input. Every host failure after the

@@ -29,10 +29,28 @@ class RemovalSession {
   /// True while Control+Z is bound to the undo macro, so that disconnecting gives the key
   /// back to the host instead of leaving it on a macro that no longer does anything.
   bool undoKeyBound = false;
+  /// The host's sheet-change notices while the undo commands are bound, so that the first
+  /// change the add-in did not make gives Control+Z back to the host; null otherwise.
+  std::unique_ptr<EventSubscription> cellWatch;
+  /// Above zero while a run or the undo command changes cells: the host reports those
+  /// changes like any other, and they must not count as the user's.
+  int ownChanges = 0;
 
   /// Tells the user `text` (a message box with an OK button and the default title, or
   /// whatever stands for one). May throw what the platform throws.
   virtual void tellUser(const std::u16string& text) = 0;
+};
+
+/// Marks the changes of cells made during its lifetime as the add-in's own.
+class OwnChanges {
+ public:
+  explicit OwnChanges(RemovalSession& session) : session_(session) { ++session_.ownChanges; }
+  ~OwnChanges() { --session_.ownChanges; }
+  OwnChanges(const OwnChanges&) = delete;
+  OwnChanges& operator=(const OwnChanges&) = delete;
+
+ private:
+  RemovalSession& session_;
 };
 
 }  // namespace qmv

@@ -393,6 +393,7 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
 }  // namespace
 
 void UndoLastRun(RemovalSession& session) {
+  const OwnChanges own(session);
   if (!session.hostApp) {
     session.tellUser(kNothingToUndoText);
     return;

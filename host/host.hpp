@@ -176,11 +176,15 @@ class WorksheetFunction {
 /// Kinds of command-bar controls.
 enum class ControlType : int32_t { Button = 1, Popup = 10 };
 
-/// Ends a Click subscription when destroyed.
+/// Ends an event subscription (Click, sheet change) when destroyed.
 class EventSubscription {
  public:
   virtual ~EventSubscription() = default;
 };
+
+/// Receives the host's notice that cells of a worksheet changed: typed by the user, pasted,
+/// or written by any program, this add-in's own runs included.
+using CellsChangedHandler = std::function<void()>;
 
 /// Receives a button's Click: the clicked control as the host reports it, and the
 /// CancelDefault flag that the host reads back.
@@ -250,6 +254,10 @@ class CommandBars {
   virtual CommandBarPtr item(const std::u16string& name) = 0;
   /// Adds a bar at `position` (xl::kBarTop); not a menu bar, temporary flag not passed.
   virtual CommandBarPtr add(const std::u16string& name, int32_t position) = 0;
+  /// Every control of every bar, popups included at any depth, whose tag is `tag`; empty
+  /// when there is none (the host's "Nothing") and for an empty `tag` (which would
+  /// otherwise stand for every untagged control).
+  virtual std::vector<CommandBarControlPtr> findControls(const std::u16string& tag) = 0;
 };
 
 /// An item of the host's add-ins list.
@@ -290,6 +298,9 @@ class Application {
   virtual void setStatusBar(const std::u16string& text) = 0;
   /// Binds the host's Undo entry to a macro.
   virtual void onUndo(const std::u16string& text, const std::u16string& macro) = 0;
+  /// Gives the Undo entry bound by onUndo back to the host's own list now. Throws HostError
+  /// where the host offers no such call; the entry then goes at the next change of cells.
+  virtual void clearOnUndo() = 0;
   /// Binds a key ("^z") to a macro.
   virtual void onKey(const std::u16string& key, const std::u16string& macro) = 0;
   /// Gives a key bound by onKey back its own action in the host.
@@ -297,6 +308,10 @@ class Application {
   /// Makes `name` a macro the host can run (its Undo entry, a bound key). Returns false
   /// when this host cannot run it; callers must then not bind anything to the name.
   virtual bool registerMacro(const std::u16string& name, std::function<void()> macro) = 0;
+
+  /// Calls `handler` after every change of cells on any sheet until the result is destroyed.
+  /// The host gives the Undo entry bound by onUndo back to its own list at such a change.
+  virtual std::unique_ptr<EventSubscription> subscribeSheetChange(CellsChangedHandler handler) = 0;
 
   virtual CommandBarsPtr commandBars() = 0;
   /// AddIns(name); throws when there is no such item.

@@ -13,6 +13,7 @@ inline constexpr int32_t kInvalidCall = 5;       ///< invalid procedure call or 
 inline constexpr int32_t kTypeMismatch = 13;     ///< a value of the wrong kind
 inline constexpr int32_t kObjectNotSet = 91;     ///< object variable not set
 inline constexpr int32_t kObjectRequired = 424;  ///< the object is not what the call needs
+inline constexpr int32_t kNotSupported = 438;    ///< the object has no such property or method
 inline constexpr int32_t kRefused = 1004;        ///< the host refused a method or property
 }  // namespace host_errors
 

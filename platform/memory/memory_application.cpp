@@ -347,6 +347,7 @@ class MemoryRange final : public Range {
   void clear() override {
     enter();
     for (const auto& a : areas_) sheet_->clearArea(a, true);
+    st_->cellsChanged();
   }
   CellFormats formats() override {
     enter();
@@ -380,11 +381,13 @@ class MemoryRange final : public Range {
       // The text is stored as it stands, straight from the caller's value.
       if (text->size() > kMaxCellChars) refuse("A cell holds at most 32,767 characters");
       sheet_->setConstant(at, value);
+      st_->cellsChanged();
       return;
     }
     const CellContent content = typedContent(value);
     checkLength(content);
     sheet_->setContent(at, content);
+    st_->cellsChanged();
   }
   RangePtr find(const std::u16string& what, Range& after) override;
   void advancedFilterUniqueInPlace() override;
@@ -485,6 +488,7 @@ class MemoryRange final : public Range {
     checkLength(content);
     if (content.value.index() == 0 && !content.isFormula()) {
       for (const auto& a : areas_) sheet_->clearArea(a, false);
+      st_->cellsChanged();
       return;
     }
     if (totalCount(areas_) > kMaxCellsPerCall) refuse("Not enough memory to write the range");
@@ -495,6 +499,7 @@ class MemoryRange final : public Range {
         }
       }
     }
+    st_->cellsChanged();
   }
 
   /// First cell in `area` between `from` and `to` (row-major, inclusive) whose folded
@@ -696,14 +701,6 @@ BarSnapshot snapshotOf(const BarNode& bar) {
   return out;
 }
 
-template <class F>
-void forEachControl(const std::vector<std::shared_ptr<ControlNode>>& list, F&& f) {
-  for (const auto& c : list) {
-    f(c);
-    forEachControl(c->controls, f);
-  }
-}
-
 int yearNow() {
   const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
   return static_cast<int>(std::chrono::year_month_day{today}.year());
@@ -764,6 +761,23 @@ std::u16string MemoryWorksheetFunction::clean(const std::u16string& text) {
 std::u16string MemoryWorksheetFunction::trim(const std::u16string& text) {
   st_->hostCall();
   return trimExcessSpaces(text);
+}
+
+void HostState::cellsChanged() {
+  // Excel drops the procedure bound by OnUndo at the next change of cells, whoever makes it.
+  undo.reset();
+  if (cellWatchers.empty()) return;
+  // A copy, so that a subscriber may end its own or another subscription.
+  const auto watchers = cellWatchers;
+  for (const auto& [id, handler] : watchers) {
+    try {
+      (*handler)();
+    } catch (const std::exception& e) {
+      hostErrors.push_back(u"The SheetChange handler failed: " + toUtf16(e.what()));
+    } catch (...) {
+      hostErrors.push_back(u"The SheetChange handler failed.");
+    }
+  }
 }
 
 }  // namespace detail
@@ -932,6 +946,11 @@ void MemoryApplication::onUndo(const std::u16string& text, const std::u16string&
   state_->undo = UndoBinding{text, macro};
 }
 
+void MemoryApplication::clearOnUndo() {
+  state_->hostCall();
+  state_->undo.reset();
+}
+
 void MemoryApplication::onKey(const std::u16string& key, const std::u16string& macro) {
   state_->hostCall();
   if (key.empty()) throw HostError(host_errors::kRefused, "Method 'OnKey' failed");
@@ -942,6 +961,32 @@ void MemoryApplication::resetKey(const std::u16string& key) {
   state_->hostCall();
   if (key.empty()) throw HostError(host_errors::kRefused, "Method 'OnKey' failed");
   state_->keys.erase(key);
+}
+
+namespace {
+
+class CellWatch final : public EventSubscription {
+ public:
+  CellWatch(std::weak_ptr<HostState> state, uint64_t id) : state_(std::move(state)), id_(id) {}
+  ~CellWatch() override {
+    if (auto state = state_.lock()) {
+      std::erase_if(state->cellWatchers, [&](const auto& w) { return w.first == id_; });
+    }
+  }
+
+ private:
+  std::weak_ptr<HostState> state_;
+  uint64_t id_;
+};
+
+}  // namespace
+
+std::unique_ptr<EventSubscription> MemoryApplication::subscribeSheetChange(
+    CellsChangedHandler handler) {
+  state_->hostCall();
+  const uint64_t id = state_->nextCellWatcher++;
+  state_->cellWatchers.emplace_back(id, std::make_shared<CellsChangedHandler>(std::move(handler)));
+  return std::make_unique<CellWatch>(state_, id);
 }
 
 bool MemoryApplication::registerMacro(const std::u16string& name, std::function<void()> macro) {
@@ -1036,11 +1081,13 @@ std::u16string MemoryApplication::activeSheetName() const {
 void MemoryApplication::setCell(CellRef cell, const CellContent& content) {
   checkCell(cell);
   activeSheetOrThrow(*state_)->setContent(cell, content);
+  state_->cellsChanged();
 }
 
 void MemoryApplication::setCell(const SheetName& sheet, CellRef cell, const CellContent& content) {
   checkCell(cell);
   findSheet(*state_, sheet)->setContent(cell, content);
+  state_->cellsChanged();
 }
 
 void MemoryApplication::setColumn(CellRef top, const std::vector<Value>& values) {
@@ -1050,6 +1097,7 @@ void MemoryApplication::setColumn(CellRef top, const std::vector<Value>& values)
     checkCell(at);
     sheet->setContent(at, CellContent{values[i], {}});
   }
+  state_->cellsChanged();
 }
 
 void MemoryApplication::typeInto(CellRef cell, std::u16string_view text) {

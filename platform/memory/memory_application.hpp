@@ -113,9 +113,11 @@ class MemoryApplication final : public Application {
   void setEnableCancelKey(int32_t mode) override;
   void setStatusBar(const std::u16string& text) override;
   void onUndo(const std::u16string& text, const std::u16string& macro) override;
+  void clearOnUndo() override;
   void onKey(const std::u16string& key, const std::u16string& macro) override;
   void resetKey(const std::u16string& key) override;
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override;
+  std::unique_ptr<EventSubscription> subscribeSheetChange(CellsChangedHandler handler) override;
   CommandBarsPtr commandBars() override;
   AddInPtr addIn(const std::u16string& name) override;
   std::optional<std::u16string> addinSetting(const std::u16string& name) override;
@@ -138,6 +140,8 @@ class MemoryApplication final : public Application {
   std::u16string activeSheetName() const;     ///< empty when none is open
 
   // ---- Driver API: cells (active sheet, or a named sheet) -----------------------------
+  // The writes below stand for the user's own edits: like every change of cells they give
+  // the Undo entry back to the host and call the sheet-change subscribers.
   /// Writes exactly this content (no typed-input reading, no length check).
   void setCell(CellRef cell, const CellContent& content);
   void setCell(const SheetName& sheet, CellRef cell, const CellContent& content);

@@ -217,6 +217,18 @@ class MemoryBars final : public CommandBars {
     st_->bars.push_back(node);
     return std::make_shared<MemoryBar>(st_, node);
   }
+  std::vector<CommandBarControlPtr> findControls(const std::u16string& tag) override {
+    st_->hostCall();
+    std::vector<CommandBarControlPtr> found;
+    if (tag.empty()) return found;
+    // Tags compare exactly; FindControls searches every bar, popups included.
+    for (const auto& b : st_->bars) {
+      forEachControl(b->controls, [&](const std::shared_ptr<ControlNode>& c) {
+        if (!c->deleted && c->tag == tag) found.push_back(makeControlHandle(st_, c));
+      });
+    }
+    return found;
+  }
 
  private:
   std::shared_ptr<HostState> st_;

@@ -90,6 +90,14 @@ struct HostState {
   std::vector<std::pair<std::u16string, std::function<void()>>> macros;
   std::vector<std::u16string> hostErrors;
 
+  /// Sheet-change subscribers, in subscription order.
+  std::vector<std::pair<uint64_t, std::shared_ptr<CellsChangedHandler>>> cellWatchers;
+  uint64_t nextCellWatcher = 1;
+  /// After cells changed, by a host call or by the user: the Undo entry bound by onUndo
+  /// goes back to the host's own list, and every sheet-change subscriber is called (a
+  /// failing one is recorded in hostErrors).
+  void cellsChanged();
+
   std::vector<std::shared_ptr<BarNode>> bars;
   uint64_t nextSubscriber = 1;
   std::vector<std::u16string> onActionsRun;
@@ -103,6 +111,15 @@ struct HostState {
     return activeBook->sheets[activeBook->activeSheet];
   }
 };
+
+/// Calls `f` for every control of `list` and, depth first, for the controls of its popups.
+template <class F>
+void forEachControl(const std::vector<std::shared_ptr<ControlNode>>& list, F&& f) {
+  for (const auto& c : list) {
+    f(c);
+    forEachControl(c->controls, f);
+  }
+}
 
 /// The worksheet functions of one host.
 class MemoryWorksheetFunction final : public WorksheetFunction {

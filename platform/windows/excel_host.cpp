@@ -807,6 +807,22 @@ class ExcelCommandBars final : public CommandBars {
     return std::make_shared<ExcelCommandBar>(
         requiredObject(call(bars_.get(), L"Add", {name, position})));
   }
+  // CommandBars.FindControls(Type, Id, Tag, Visible) gives Nothing when no control fits
+  // (https://learn.microsoft.com/office/vba/api/office.commandbars.findcontrols); the
+  // handles are all taken before the caller deletes any of them.
+  std::vector<CommandBarControlPtr> findControls(const std::u16string& tag) override {
+    std::vector<CommandBarControlPtr> found;
+    if (tag.empty()) return found;
+    ComPtr<IDispatch> controls =
+        asObject(call(bars_.get(), L"FindControls", {Arg::omitted(), Arg::omitted(), tag}));
+    if (!controls) return found;
+    const int32_t count = asInt(get(controls.get(), L"Count"));
+    for (int32_t i = 1; i <= count; ++i) {
+      found.push_back(
+          std::make_shared<ExcelControl>(requiredObject(get(controls.get(), L"Item", {i}))));
+    }
+    return found;
+  }
 
  private:
   ComPtr<IDispatch> bars_;
@@ -880,6 +896,11 @@ class ExcelApplication final : public Application {
   void onKey(const std::u16string& key, const std::u16string& macro) override {
     call(app(), L"OnKey", {key, macro});
   }
+  // Excel documents no call that takes back an OnUndo binding; its entry goes at the user's
+  // next action (https://learn.microsoft.com/office/vba/api/excel.application.onundo).
+  void clearOnUndo() override {
+    throw HostError(host_errors::kNotSupported, "Excel cannot take back an OnUndo entry");
+  }
   // OnKey without a procedure restores the key; an empty procedure would disable it.
   void resetKey(const std::u16string& key) override { call(app(), L"OnKey", {key}); }
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override {
@@ -892,6 +913,14 @@ class ExcelApplication final : public Application {
     const std::u16string path = fromWide(commands_->path());
     call(app(), L"RegisterXLL", {path});
     return commands_->registered(name);
+  }
+
+  // Application.SheetChange
+  // (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange) is raised for
+  // changes by the user and by code alike.
+  std::unique_ptr<EventSubscription> subscribeSheetChange(CellsChangedHandler handler) override {
+    return windows::subscribeSheetChange(
+        app(), [handler = std::move(handler)](IDispatch*, IDispatch*) { handler(); });
   }
 
   CommandBarsPtr commandBars() override {

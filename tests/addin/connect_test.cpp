@@ -320,8 +320,10 @@ TEST_F(SurfaceTest, ConnectionGoesOnWithTheMenuWhenTheToolbarCannotStart) {
   auto probeApp = std::make_shared<memory::MemoryApplication>();
   AddinModule probe{toolkit, shell};
   probe.hostApp = probeApp;
+  Connect probeConnect{probe};
   const uint64_t before = probeApp->hostCallCount();
   registerUndoMacro(probe);
+  probeConnect.removeLeftControls();
   const uint64_t preceding = probeApp->hostCallCount() - before;
 
   app->armFault(preceding + 1, host_errors::kRefused);

@@ -161,6 +161,46 @@ TEST_F(ComServerTest, TwoConnectionsLeaveOneToolbarAndOnePopup) {
   EXPECT_EQ(dll_->canUnloadNow(), S_OK);
 }
 
+TEST_F(ComServerTest, ConnectionRemovesWhatAnEarlierSessionLeft) {
+  // Permanent controls outlive a crash of Excel: a half-built popup, the toolbar, and a menu
+  // button the user copied onto the Standard toolbar.
+  auto addControl = [](IDispatch* owner, int32_t type, const std::u16string& caption,
+                       const std::u16string& tag) {
+    ComPtr<IDispatch> controls = asObject(get(owner, L"Controls"));
+    ComPtr<IDispatch> control = asObject(call(controls.get(), L"Add", {type}));
+    put(control.get(), L"Caption", caption);
+    put(control.get(), L"Tag", tag);
+    return control;
+  };
+  ComPtr<IDispatch> leftPopup =
+      addControl(excel_.bar(L"Worksheet Menu Bar").get(), 10, u"&Vandrel QMV", u"");
+  addControl(leftPopup.get(), 1, u"Remove all &Numeric in Selection", u"QMV1");
+  ComPtr<IDispatch> leftBar =
+      asObject(call(excel_.commandBars.get(), L"Add", {std::u16string(u"Dolvanis")}));
+  addControl(leftBar.get(), 1, u"Dolvani - Wizard", u"Text_Remover");
+  addControl(excel_.bar(L"Standard").get(), 1, u"Remove all &Spaces in Selection", u"QMV5");
+
+  ComPtr<IDTExtensibility2> addin = createConnect();
+  ASSERT_TRUE(addin);
+  SAFEARRAY* custom = nullptr;
+  addin->OnConnection(excel_.application.get(), ext_cm_Startup, excel_.comAddIn.get(), &custom);
+  EXPECT_EQ(popupCount(), 1);
+  EXPECT_TRUE(fake::Excel::controlsOf(*excel_.bar(L"Standard")).empty());
+  auto tagged = [&](const std::u16string& tag) {
+    ComPtr<IDispatch> found = asObject(
+        call(excel_.commandBars.get(), L"FindControls", {Arg::omitted(), Arg::omitted(), tag}));
+    return found ? asInt(get(found.get(), L"Count")) : 0;
+  };
+  for (const MenuRow& row : expectedMenu()) {
+    SCOPED_TRACE(std::string(row.tag.begin(), row.tag.end()));
+    EXPECT_EQ(tagged(fromWide(row.tag)), 1);
+  }
+  EXPECT_EQ(tagged(u"Text_Remover"), 1);
+  addin->OnDisconnection(ext_dm_HostShutdown, &custom);
+  addin.reset();
+  EXPECT_EQ(dll_->canUnloadNow(), S_OK);
+}
+
 TEST_F(ComServerTest, DisconnectionAfterTheUserDeletedTheToolbar) {
   ComPtr<IDTExtensibility2> addin = createConnect();
   ASSERT_TRUE(addin);

@@ -128,6 +128,17 @@ TEST_F(ComSessionsTest, ARefusedXllRegistrationLeavesUndoAndControlZUnbound) {
   EXPECT_EQ(result.checks, 3);
 }
 
+TEST_F(ComSessionsTest, TheUsersFirstEditGivesControlZBackToExcel) {
+  // The add-in's own writes raise SheetChange too; only the user's edit gives the key back.
+  const test::ComSessionResult result = test::playThroughCom(
+      "workbook\ncolumn A1 \"a1\"\nselect A1\nconnect\nclick QMV1\n  press CommandButton1\n"
+      "expect host onkey \"^z\" \"undo_changes\"\nset B1 \"typed\"\n"
+      "expect host onundo none\nexpect host onkey \"^z\" none\nexpect A1 \"a\"\n");
+  EXPECT_EQ(result.error, "");
+  EXPECT_TRUE(result.failures.empty()) << joined(result.failures);
+  EXPECT_EQ(result.checks, 4);
+}
+
 }  // namespace
 }  // namespace qmv::windows
 

@@ -169,6 +169,51 @@ TEST_F(ExcelBridgeTest, TheFakeExcelKeepsKeysButNotTheUndoEntryPastTheNextChange
   EXPECT_EQ(changed.size(), 2u);
 }
 
+TEST_F(ExcelBridgeTest, TheApplicationsSheetChangeReachesTheHostContract) {
+  int changes = 0;
+  std::unique_ptr<EventSubscription> subscription =
+      app_->subscribeSheetChange([&changes] { ++changes; });
+  // Excel raises SheetChange for the add-in's own writes and for the user's alike.
+  app_->range(u"A1")->setValue(Value(u"by the add-in"));
+  EXPECT_EQ(changes, 1);
+  excel_->userEdits(2, 1, u"typed");
+  EXPECT_EQ(changes, 2);
+  subscription.reset();
+  EXPECT_TRUE(excel_->application->sinks.empty());
+  excel_->userEdits(3, 1, u"again");
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(ExcelBridgeTest, FindControlsReachesEveryBarAndGivesNothingForNoMatch) {
+  const CommandBarsPtr bars = app_->commandBars();
+  const CommandBarControlPtr popup =
+      bars->item(u"Worksheet Menu Bar")->controls()->add(ControlType::Popup, false);
+  popup->controls()->add(ControlType::Button, std::nullopt)->setTag(u"QMV1");
+  bars->item(u"Standard")->controls()->add(ControlType::Button, std::nullopt)->setTag(u"QMV1");
+  bars->item(u"Standard")->controls()->add(ControlType::Button, std::nullopt)->setTag(u"QMV2");
+
+  std::vector<CommandBarControlPtr> found = bars->findControls(u"QMV1");
+  ASSERT_EQ(found.size(), 2u);
+  for (const CommandBarControlPtr& control : found) control->remove();
+  EXPECT_TRUE(bars->findControls(u"QMV1").empty());
+  EXPECT_EQ(bars->findControls(u"QMV2").size(), 1u);
+  // An empty tag is never sent: it would stand for every untagged control.
+  EXPECT_TRUE(bars->findControls(u"").empty());
+}
+
+TEST_F(ExcelBridgeTest, ExcelHasNoCallToTakeBackAnUndoEntry) {
+  app_->onUndo(u"VandrelQMV_Undo", u"undo_changes");
+  try {
+    app_->clearOnUndo();
+    ADD_FAILURE() << "clearOnUndo reported success";
+  } catch (const HostError& error) {
+    EXPECT_EQ(error.number(), host_errors::kNotSupported);
+  }
+  // The entry goes at the user's next change, as Excel does it.
+  excel_->userEdits(1, 1, u"typed");
+  EXPECT_EQ(excel_->undoEntry, L"");
+}
+
 TEST_F(ExcelBridgeTest, CountIfOfALongTextCountsWithoutExcel) {
   const std::u16string longText(300, u'x');
   excel_->cells[{1, 1}].value = longText;

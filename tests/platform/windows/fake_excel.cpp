@@ -457,6 +457,24 @@ Excel::Excel() {
     if (bar(name)) throw Failure{5};
     return Variant::fromDispatch(makeBar(name).get());
   };
+  // CommandBars.FindControls(Type, Id, Tag, Visible): the controls of every bar, popups
+  // included, that fit; Nothing when none does
+  // (https://learn.microsoft.com/office/vba/api/office.commandbars.findcontrols).
+  commandBars->members[L"FindControls"] = [this](Call& c) {
+    const std::wstring tag = text(c.arg(2, L"Tag"));
+    auto found = Object::create(L"FoundControls");
+    for (auto& b : bars_) {
+      std::vector<ComPtr<Object>> all;
+      allControls(*b, all);
+      for (auto& control : all) {
+        if (text(control->props[L"Tag"]) == tag) found->children.push_back(control);
+      }
+    }
+    if (found->children.empty()) return Variant::fromDispatch(nullptr);
+    ComPtr<Object> list = makeControls(*found);
+    list->payload = std::make_shared<ComPtr<Object>>(found);
+    return Variant::fromDispatch(list.get());
+  };
   app->props[L"CommandBars"] = Variant::fromDispatch(commandBars.get());
   makeBar(L"Worksheet Menu Bar");
   makeBar(L"Standard");

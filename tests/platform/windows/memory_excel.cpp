@@ -457,6 +457,22 @@ ComPtr<Object> MemoryExcel::Wrappers::bars(CommandBarsPtr b) {
                    isOmitted(position) ? xl::kBarTop : static_cast<int32_t>(intOf(position))))
             .get());
   };
+  // CommandBars.FindControls(Type, Id, Tag, Visible) gives Nothing when no control fits
+  // (https://learn.microsoft.com/office/vba/api/office.commandbars.findcontrols).
+  o->members[L"FindControls"] = [this, b](Call& c) {
+    const std::vector<CommandBarControlPtr> found = b->findControls(textOf(c.arg(2, L"Tag")));
+    if (found.empty()) return Variant::fromDispatch(nullptr);
+    auto list = Object::create(L"CommandBarControls");
+    list->members[L"Count"] = [found](Call&) {
+      return Variant::fromInt(static_cast<int32_t>(found.size()));
+    };
+    list->members[L"Item"] = [this, found](Call& item) {
+      const int64_t index = intOf(item.arg(0, L"Index"));
+      if (index < 1 || index > static_cast<int64_t>(found.size())) throw Failure{5};
+      return Variant::fromDispatch(control(found[static_cast<std::size_t>(index - 1)]).get());
+    };
+    return Variant::fromDispatch(list.get());
+  };
   return o;
 }
 
@@ -605,6 +621,28 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
   Wrappers* w = wrappers_.get();
   memory::MemoryApplication* h = host_.get();
   auto& m = application->members;
+  // Application.SheetChange for every change of cells in the host
+  // (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange); the host
+  // does not say which cells, so Target is the sheet's used range.
+  application->applicationEvents = true;
+  auto watch = std::make_shared<std::unique_ptr<EventSubscription>>();
+  Object* app = application.get();
+  application->onAdvise = [w, h, watch, app](DWORD, IDispatch*) {
+    if (*watch) return;  // one watch of the host raises the event on every sink
+    *watch = h->subscribeSheetChange([w, h, app] {
+      ComPtr<Object> sheet;
+      ComPtr<Object> target;
+      if (const WorksheetPtr active = h->activeSheet()) {
+        sheet = w->sheet(active);
+        target = w->range(active->usedRange());
+      }
+      app->raiseSheetChange(sheet.get(), target.get());
+    });
+  };
+  // Told before the sink goes: the last one ends the watch.
+  application->onUnadvise = [watch, app](DWORD) {
+    if (app->sinks.size() <= 1) watch->reset();
+  };
   m[L"Workbooks"] = [h](Call&) {
     return Variant::fromDispatch(counter(h->workbooksCount()).get());
   };
