@@ -297,7 +297,8 @@ TEST_F(TextApplyTest, ADryRunShowsTheChangesAndLeavesTheFileAlone) {
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(ran.out,
             "A2: \"a1\" -> \"a\"\nA3: \"b\\\"2\" -> \"b\\\"\"\n... and 2 more\n"
-            "4 cells would change (nothing written)\n");
+            "4 cells would change: \"a1\" -> \"a\"; \"b\"2\" -> \"b\"\"; \"c3\" -> \"c\" "
+            "(nothing written)\n");
   EXPECT_EQ(readWholeFile(r.file), input);
   EXPECT_EQ(fs::last_write_time(r.file), before);
   r.quiet = true;
