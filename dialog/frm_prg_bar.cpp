@@ -50,10 +50,10 @@ frmPrgBar::frmPrgBar(FormsSession& session)
       CommandButton1(make(*this, "CommandButton1", ControlKind::CommandButton, {83, 92, 57, 20})),
       CommandButton2(make(*this, "CommandButton2", ControlKind::CommandButton, {138, 92, 56, 20})),
       CommandButton3(make(*this, "CommandButton3", ControlKind::CommandButton, {80, 89, 117, 24})),
-      lblPreview(make(*this, "lblPreview", ControlKind::Label, {8, 118, 261, 32})),
+      lblPreview(make(*this, "lblPreview", ControlKind::Label, {8, 118, 261, 40})),
       session_(session) {
   setCaption(kPrgBarCaption);
-  geometry = {0, 0, 278, 156};
+  geometry = {0, 0, 278, 164};
   stopControl = "CommandButton3";
 
   lblStatus.setCaption(u"#");

@@ -32,7 +32,7 @@ inline constexpr int64_t kPreviewCap = 200000;
 /// Changes shown as examples.
 inline constexpr std::size_t kPreviewSamples = 3;
 /// Characters of a text shown in an example before it is cut short with "...".
-inline constexpr std::size_t kPreviewSampleChars = 24;
+inline constexpr std::size_t kPreviewSampleChars = 16;
 
 /// One change: a cell's text before and after (after is empty for a cleared value).
 struct PreviewSample {

@@ -52,35 +52,35 @@ frmTextRemover::frmTextRemover(FormsSession& session) : Form("frmTextRemover"), 
 
 void frmTextRemover::buildControls() {
   setCaption(u"Quintara - Wizard");
-  geometry = {0, 0, 231, 227};
+  geometry = {0, 0, 231, 241};
   backColor = kFormColour;
   stopControl = "CommandButton1";
 
   // The form.
-  place(add("Frame1", ControlKind::Frame), {9, 10, 212, 190});
-  Control& lblPer = place(add("lblPer", ControlKind::Label), {191, 201, 30, 14});
+  place(add("Frame1", ControlKind::Frame), {9, 10, 212, 204});
+  Control& lblPer = place(add("lblPer", ControlKind::Label), {191, 215, 30, 14});
   lblPer.setCaption(u"0%");
   lblPer.backColor = kPercentColour;
   lblPer.textAlign = TextAlign::Center;
   lblPer.etched = true;
-  Control& bar = place(add("ProgressBar1", ControlKind::ProgressBar), {10.5f, 204, 178, 11});
+  Control& bar = place(add("ProgressBar1", ControlKind::ProgressBar), {10.5f, 218, 178, 11});
   bar.setMax(100);
   bar.setValue(0);
-  place(add("Label4", ControlKind::Label), {9, 201, 182, 14}).etched = true;
+  place(add("Label4", ControlKind::Label), {9, 215, 182, 14}).etched = true;
 
   // The main frame.
   place(add("Frame2", ControlKind::Frame, "Frame1"), {123, 44, 81, 46});
   place(add("Frame3", ControlKind::Frame, "Frame1"), {4.5f, 40, 121, 50})
       .setCaption(u"Remove Characters");
-  place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {4.5f, 164, 134, 19.5f})
+  place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {4.5f, 178, 134, 19.5f})
       .setCaption(kWizardRemoveCaption);
   place(add("Frame4", ControlKind::Frame, "Frame1"), {4.5f, 92, 199, 37})
       .setCaption(u"Conditional Start Position");
   place(add("Frame5", ControlKind::Frame, "Frame1"), {5, 6, 199, 29}).backColor = kPaleYellow;
-  place(add("CommandButton2", ControlKind::CommandButton, "Frame1"), {141, 165, 61.5f, 19.5f})
+  place(add("CommandButton2", ControlKind::CommandButton, "Frame1"), {141, 179, 61.5f, 19.5f})
       .setCaption(u"Close");
   // What the run button would change, above it.
-  place(add("lblPreview", ControlKind::Label, "Frame1"), {4.5f, 132, 199, 29}).wordWrap = true;
+  place(add("lblPreview", ControlKind::Label, "Frame1"), {4.5f, 132, 199, 42}).wordWrap = true;
 
   // Before or after the start position.
   Control& optRight = place(add("optRight", ControlKind::OptionButton, "Frame2"), {6, 5, 75, 15});

@@ -108,7 +108,7 @@ TEST_F(WizardForm, OpensInItsDesignState) {
 TEST_F(WizardForm, KeepsTheReferenceLayoutAndColours) {
   frmTextRemover form(module);
   EXPECT_FLOAT_EQ(form.geometry.width, 231);
-  EXPECT_FLOAT_EQ(form.geometry.height, 227);  // with the preview line
+  EXPECT_FLOAT_EQ(form.geometry.height, 241);  // with the preview line
   EXPECT_EQ(form.backColor, 0xC0C0FFu);
   EXPECT_EQ(form.control("lblPer").backColor, 0xFFFF80u);
   EXPECT_EQ(form.control("lblPer").textAlign, TextAlign::Center);
@@ -118,7 +118,7 @@ TEST_F(WizardForm, KeepsTheReferenceLayoutAndColours) {
   EXPECT_EQ(form.control("txtStartPos").backColor, 0xFFFFC0u);
   const Geometry bar = form.control("ProgressBar1").geometry;
   EXPECT_FLOAT_EQ(bar.left, 10.5f);
-  EXPECT_FLOAT_EQ(bar.top, 204);
+  EXPECT_FLOAT_EQ(bar.top, 218);
   EXPECT_FLOAT_EQ(bar.width, 178);
   EXPECT_FLOAT_EQ(bar.height, 11);
   const Geometry run = form.control("CommandButton1").geometry;
