@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/mixed_texts.hpp"
 #include "engine/preview.hpp"
 #include "engine/run.hpp"
 #include "engine/session.hpp"
@@ -27,23 +28,8 @@ using namespace qmv;
 constexpr int64_t kRows = 1'000'000;
 
 std::vector<Value> mixedColumn() {
-  static constexpr char16_t kAlphabet[] = u"ABCxyz0123456789 -./#Qq";
-  constexpr std::size_t kAlphabetSize = sizeof(kAlphabet) / sizeof(kAlphabet[0]) - 1;
-  std::vector<Value> values;
-  values.reserve(static_cast<std::size_t>(kRows));
-  uint64_t seed = 0x9E3779B97F4A7C15ull;
-  for (int64_t i = 0; i < kRows; ++i) {
-    std::u16string text(16, u' ');
-    for (auto& c : text) {
-      seed ^= seed << 13;
-      seed ^= seed >> 7;
-      seed ^= seed << 17;
-      c = kAlphabet[seed % kAlphabetSize];
-    }
-    text[0] = u'K';  // never a number or a date
-    values.emplace_back(std::move(text));
-  }
-  return values;
+  const std::vector<std::u16string> texts = bench::mixedTexts(kRows, true);
+  return {texts.begin(), texts.end()};
 }
 
 double threadSeconds() {

@@ -64,15 +64,21 @@ TEST_F(DialogPreview, AnEmptiedNumberBoxPreviewsAsOneAndIsLeftEmpty) {
   EXPECT_EQ(dialog.lblPreview.caption(), u"1 cell would change: \"abc\" -> \"ac\"");
 }
 
-TEST_F(DialogPreview, YesRunsWhatThePreviewShowedAndStopsRefreshing) {
-  column({u"a1", u"b2"});
-  user.type("txtNOC", u"").press("CommandButton1");
-  RemoveNumbers(module);
-  EXPECT_EQ(textAt(1), u"a");
-  EXPECT_EQ(textAt(2), u"b");
-  EXPECT_EQ(module.prgBar->lblPreview.caption(),
-            u"2 cells would change: \"a1\" -> \"a\"; \"b2\" -> \"b\"")
-      << "the line is left as it stood when Yes was pressed";
+TEST_F(DialogPreview, YesRunsWhatThePreviewShowed) {
+  column({u"abc", u"xyz"});
+  std::u16string shownBeforeYes;
+  user.clear("txtNOC")
+      .then([&](memory::HeadlessToolkit&, Form& form) {
+        shownBeforeYes = form.control("lblPreview").caption();
+      })
+      .press("CommandButton1");
+  RemoveCharsAfter(module);
+  EXPECT_EQ(shownBeforeYes, u"2 cells would change: \"abc\" -> \"ac\"; \"xyz\" -> \"xz\"");
+  EXPECT_EQ(textAt(1), u"ac");
+  EXPECT_EQ(textAt(2), u"xz");
+  EXPECT_EQ(module.prgBar->txtNOC.text(), u"1") << "Yes fills the emptied box";
+  EXPECT_EQ(module.prgBar->lblPreview.caption(), shownBeforeYes)
+      << "the line stays as it was when Yes was pressed";
 }
 
 TEST_F(DialogPreview, WizardShowsTheLineAboveItsRunButtonAndFollowsItsOptions) {
@@ -104,7 +110,7 @@ TEST_F(DialogPreview, WizardPreviewsItsListAndValueEntries) {
   openWizard();
   const std::vector<std::u16string> expected = {
       // Position mode, after position 1, one character.
-      u"2 cells would change: \"Ab\" -> \"A\"; \"ab\" -> \"a\"",
+      u"3 cells would change: \"Ab\" -> \"A\"; \"ab\" -> \"a\"; \"c1\" -> \"c\"",
       // List mode, the first entry: digits.
       u"1 cell would change: \"c1\" -> \"c\"",
       u"2 cells would be cleared: \"Ab\", \"ab\"",

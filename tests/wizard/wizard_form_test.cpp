@@ -33,6 +33,8 @@ TEST_F(WizardForm, HoldsEveryControlInItsContainerWithItsCaptionAndTooltip) {
       {"Frame4", ControlKind::Frame, "Frame1", u"Conditional Start Position", u""},
       {"Frame5", ControlKind::Frame, "Frame1", u"", u""},
       {"CommandButton2", ControlKind::CommandButton, "Frame1", u"Close", u""},
+      {"lblPreview", ControlKind::Label, "Frame1", u"The selection is empty: nothing would change.",
+       u""},
       {"optRight", ControlKind::OptionButton, "Frame2", u"Before (SP)", u""},
       {"optLeft", ControlKind::OptionButton, "Frame2", u"After (SP)", u""},
       {"chkAllChars", ControlKind::CheckBox, "Frame3", u"All Characters",
