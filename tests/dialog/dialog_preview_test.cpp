@@ -31,8 +31,7 @@ TEST_F(DialogPreview, FollowsTheBoxesAsTheUserTypes) {
       {"RBSP with X = 2", Operation::RBSP, "txtSP", u"2", u"No cell would change.",
        u"3 cells would change: \"ab1\" -> \"b1\"; \"cd22\" -> \"d22\"; \"e333\" -> \"333\""},
       {"RUDC with the characters 2 and 3", Operation::RUDC, "txtUDC", u"23",
-       u"No cell would change.",
-       u"2 cells would change: \"cd22\" -> \"cd\"; \"e333\" -> \"e\""},
+       u"No cell would change.", u"2 cells would change: \"cd22\" -> \"cd\"; \"e333\" -> \"e\""},
       {"RADP", Operation::RADP, nullptr, u"", u"No cell would be cleared.",
        u"No cell would be cleared."},
   };

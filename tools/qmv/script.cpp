@@ -291,10 +291,9 @@ void parseExpect(Args& args, Command& command) {
       {"column", Op::ExpectColumn},   {"fill", Op::ExpectFill},
       {"message", Op::ExpectMessage}, {"no-message", Op::ExpectNoMessage},
       {"control", Op::ExpectControl}, {"form", Op::ExpectForm},
-      {"preview", Op::ExpectPreview},
-      {"host", Op::ExpectHost},       {"bar", Op::ExpectBar},
-      {"popup", Op::ExpectPopup},     {"addin", Op::ExpectAddin},
-      {"browsed", Op::ExpectBrowsed}};
+      {"preview", Op::ExpectPreview}, {"host", Op::ExpectHost},
+      {"bar", Op::ExpectBar},         {"popup", Op::ExpectPopup},
+      {"addin", Op::ExpectAddin},     {"browsed", Op::ExpectBrowsed}};
   const auto kind = kKinds.find(what);
   if (kind == kKinds.end()) {
     // expect CELL VALUE
