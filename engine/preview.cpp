@@ -139,7 +139,11 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
 // Shows a text in an example: quoted, cut short, control characters as a middle dot.
 std::u16string shownSample(std::u16string_view text) {
   std::u16string out = u"\"";
-  const std::size_t shown = std::min(text.size(), kPreviewSampleChars);
+  std::size_t shown = std::min(text.size(), kPreviewSampleChars);
+  // Never cut a surrogate pair in two: a lone half is no character at all.
+  if (shown < text.size() && shown > 0 && text[shown - 1] >= 0xD800 && text[shown - 1] <= 0xDBFF) {
+    --shown;
+  }
   for (std::size_t i = 0; i < shown; ++i) {
     const char16_t c = text[i];
     out += c < u' ' || c == 0x7F ? u'\u00B7' : c;
