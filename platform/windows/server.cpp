@@ -129,7 +129,7 @@ class ConnectObject final
     if (isRibbonDispid(id)) {
       HRESULT hr = S_OK;
       const HRESULT thrown =
-          guarded([&] { hr = invokeRibbon(state_->module, id, params, result); });
+          comBoundary([&] { hr = invokeRibbon(state_->module, id, params, result); });
       return FAILED(thrown) ? thrown : hr;
     }
     return invoke(static_cast<IOrvikConnect*>(this), id, flags, params, result, excep, argError);
@@ -139,7 +139,7 @@ class ConnectObject final
   HRESULT STDMETHODCALLTYPE GetCustomUI(BSTR ribbonId, BSTR* ribbonXml) override {
     if (!ribbonXml) return E_POINTER;
     *ribbonXml = nullptr;
-    return guarded([&] {
+    return comBoundary([&] {
       const std::wstring xml = customUiFor(
           ribbonId ? std::wstring_view(ribbonId, SysStringLen(ribbonId)) : std::wstring_view());
       if (!xml.empty()) *ribbonXml = Bstr(std::wstring_view(xml)).detach();
