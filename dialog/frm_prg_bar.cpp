@@ -107,6 +107,7 @@ void frmPrgBar::CommandButton1_Click() {
   }
   RunRequest request;
   request.operation = *operation;
+  request.rules = sessionTextRules(session_);
   request.inputs = boxInputs(*operation, EmptyBox::AsTyped);
   FormRunObserver observer(session_, *this, ProgressBar1, lblPer);
   runRemoval(session_, request, observer);

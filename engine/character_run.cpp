@@ -90,6 +90,7 @@ struct Visit {
       if (!asked) return std::nullopt;
       cell = *asked;
     }
+    cell.inputs.rules = request.rules;
     // The host's worksheet functions are fetched once, on first use.
     if (!functions && operationRow(cell.operation).usesHostFunctions) {
       functions = &app.worksheetFunction();

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/transforms.hpp"
+#include "engine/unicode_transforms.hpp"
 #include "host/host.hpp"
 
 namespace qmv {
@@ -35,13 +36,15 @@ Result nonPrintable(std::u16string_view t, const CharacterInputs&, WorksheetFunc
   return removeNonPrintable(t);
 }
 
-// The position cuts: all text or a number of characters, before or after the start.
+// The position cuts: all text or a number of characters, before or after the start,
+// counted in code units or, under the Unicode rules, in code points.
 template <bool kBefore, bool kWholeRest>
 Result cut(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  const auto cutter = in.rules == TextRules::Unicode ? cutAtCodePoint : CutAtPosition;
   if (!in.startPosition) return std::nullopt;
-  if (kWholeRest) return CutAtPosition(t, kBefore, true, *in.startPosition, 0);
+  if (kWholeRest) return cutter(t, kBefore, true, *in.startPosition, 0);
   if (!in.charCount) return std::nullopt;
-  return CutAtPosition(t, kBefore, false, *in.startPosition, *in.charCount);
+  return cutter(t, kBefore, false, *in.startPosition, *in.charCount);
 }
 
 using enum OperationInputs;
@@ -156,6 +159,11 @@ std::optional<Operation> wizardOperation(int index) {
 std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
                                             const CharacterInputs& inputs,
                                             WorksheetFunction* functions) {
+  if (inputs.rules == TextRules::Unicode) {
+    if (const TextTransform unicode = unicodeTransform(operation)) {
+      return unicode(text, inputs, functions);
+    }
+  }
   const TextTransform transform = operationRow(operation).transform;
   if (transform == nullptr) return std::nullopt;
   return transform(text, inputs, functions);

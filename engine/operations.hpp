@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/text_rules.hpp"
+
 namespace qmv {
 
 class WorksheetFunction;
@@ -67,6 +69,8 @@ struct CharacterInputs {
   std::optional<int16_t> startPosition;
   std::optional<int16_t> charCount;
   std::u16string_view userChars;
+  /// What counts as a character, a space, a letter; Classic unless the run asks otherwise.
+  TextRules rules = TextRules::Classic;
 };
 
 /// The new text of one cell text; no value when the operation fails for it.
@@ -120,7 +124,9 @@ std::optional<Operation> wizardOperation(int index);
 /// The new text of `text` under a character operation; no value when the operation fails
 /// for it (a number that did not convert, a position outside the text's rules, a failing
 /// host function) and for a value operation. With `functions`, RLTE and RNPC ask the host;
-/// without, they apply the same rules here.
+/// without, they apply the same rules here. Under the Unicode rules of `inputs` every
+/// operation that has a Unicode transform (engine/unicode_transforms.hpp) applies it and
+/// never asks the host.
 std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
                                             const CharacterInputs& inputs,
                                             WorksheetFunction* functions = nullptr);

@@ -76,6 +76,8 @@ struct RunRequest {
   /// value mode hands the run to the value removal over the same selection, with the
   /// host already prepared and every cell of a row the filter hid cleared, empty or not.
   std::function<std::optional<ValueMode>()> beforeCells;
+  /// Character operations: the text rules of every cell, whatever the inputs say.
+  TextRules rules = TextRules::Classic;
 };
 
 /// Runs the request over the selection of session.hostApp (character or value removal by

@@ -6,13 +6,18 @@ namespace qmv {
 
 namespace {
 
-// substring(t, s, k): the characters of t from position s on, at most k of them. No value
-// when s < 1 or k < 0; empty when s lies beyond the end.
-std::optional<std::u16string_view> substring(std::u16string_view t, int32_t s, int32_t k) {
+// substring(t, s, k) over a text of `length` characters: the 0-based range [begin, end) of
+// the characters from position s on, at most k of them. No value when s < 1 or k < 0; an
+// empty range at the end when s lies beyond it.
+struct Span {
+  std::size_t begin;
+  std::size_t end;
+};
+std::optional<Span> substring(std::size_t length, int32_t s, int32_t k) {
   if (s < 1 || k < 0) return std::nullopt;
   const auto start = static_cast<std::size_t>(s - 1);
-  if (start >= t.size()) return std::u16string_view{};
-  return t.substr(start, static_cast<std::size_t>(k));
+  if (start >= length) return Span{length, length};
+  return Span{start, start + std::min(length - start, static_cast<std::size_t>(k))};
 }
 
 // 16-bit signed arithmetic: no value when the result does not fit.
@@ -21,8 +26,8 @@ std::optional<int16_t> fits16(int32_t v) {
   return static_cast<int16_t>(v);
 }
 
-int32_t toEnd(std::u16string_view t) {
-  return static_cast<int32_t>(std::min<std::size_t>(t.size(), INT32_MAX));
+int32_t toEnd(std::size_t length) {
+  return static_cast<int32_t>(std::min<std::size_t>(length, INT32_MAX));
 }
 
 }  // namespace
@@ -54,42 +59,48 @@ std::u16string RemoveChars(std::u16string_view text, std::u16string_view set) {
   return RemoveChars(text, CharacterSet(set));
 }
 
-std::optional<std::u16string> CutAtPosition(std::u16string_view text, bool before, bool wholeRest,
-                                            int16_t n, int16_t x) {
+std::optional<CutKeep> cutKeep(std::size_t length, bool before, bool wholeRest, int16_t n,
+                               int16_t x) {
+  const CutKeep all{length, length};
   if (before && wholeRest) {
-    auto rest = substring(text, n, toEnd(text));
+    auto rest = substring(length, n, toEnd(length));
     if (!rest) return std::nullopt;
-    return std::u16string(*rest);
+    return CutKeep{0, rest->begin};
   }
   if (!before && wholeRest) {
-    auto head = substring(text, 1, n);
+    auto head = substring(length, 1, n);
     if (!head) return std::nullopt;
-    return std::u16string(*head);
+    return CutKeep{head->end, length};
   }
   if (before) {
     if (n <= 0) return std::nullopt;
     // A negative count would repeat characters instead of removing any.
-    if (x < 0) return std::u16string(text);
-    auto length = fits16(int32_t{n} - 1 - x);
-    if (!length) return std::nullopt;
-    auto prefix = substring(text, 1, *length);
-    auto suffix = substring(text, n, toEnd(text));
+    if (x < 0) return all;
+    auto prefixLength = fits16(int32_t{n} - 1 - x);
+    if (!prefixLength) return std::nullopt;
+    auto prefix = substring(length, 1, *prefixLength);
+    auto suffix = substring(length, n, toEnd(length));
     if (!prefix || !suffix) return std::nullopt;
-    std::u16string out(*prefix);
-    out.append(*suffix);
-    return out;
+    return CutKeep{prefix->end, suffix->begin};
   }
   if (n < 0) return std::nullopt;
-  if (x < 0) return std::u16string(text);
-  auto prefix = substring(text, 1, n);
+  if (x < 0) return all;
+  auto prefix = substring(length, 1, n);
   auto next = fits16(int32_t{n} + x);
   if (!next) return std::nullopt;
   auto start = fits16(int32_t{*next} + 1);
   if (!start) return std::nullopt;
-  auto suffix = substring(text, *start, toEnd(text));
+  auto suffix = substring(length, *start, toEnd(length));
   if (!prefix || !suffix) return std::nullopt;
-  std::u16string out(*prefix);
-  out.append(*suffix);
+  return CutKeep{prefix->end, suffix->begin};
+}
+
+std::optional<std::u16string> CutAtPosition(std::u16string_view text, bool before, bool wholeRest,
+                                            int16_t n, int16_t x) {
+  const auto keep = cutKeep(text.size(), before, wholeRest, n, x);
+  if (!keep) return std::nullopt;
+  std::u16string out(text.substr(0, keep->prefixEnd));
+  out.append(text.substr(keep->suffixStart));
   return out;
 }
 

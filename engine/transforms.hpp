@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,6 +49,18 @@ class CharacterSet {
 std::u16string RemoveChars(std::u16string_view text, std::u16string_view set);
 /// The same with a prepared set.
 std::u16string RemoveChars(std::u16string_view text, const CharacterSet& set);
+
+/// What a position cut keeps of a text of `length` characters: those before the 0-based
+/// index `prefixEnd` and those from `suffixStart` on (prefixEnd <= suffixStart <= length).
+struct CutKeep {
+  std::size_t prefixEnd;
+  std::size_t suffixStart;
+};
+
+/// The characters CutAtPosition keeps, counted in whatever unit the caller counts
+/// characters in, under the same rules and failures.
+std::optional<CutKeep> cutKeep(std::size_t length, bool before, bool wholeRest, int16_t n,
+                               int16_t x);
 
 /// Cuts text at the 1-based position n, in 16-bit arithmetic:
 ///   before, wholeRest:      all text before n goes (n stays); fails for n <= 0.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/address.hpp"
+#include "host/host_error.hpp"
 #include "host/locale.hpp"
 #include "host/value.hpp"
 
@@ -285,6 +286,20 @@ class Application {
   virtual CommandBarsPtr commandBars() = 0;
   /// AddIns(name); throws when there is no such item.
   virtual AddInPtr addIn(const std::u16string& name) = 0;
+
+  /// The add-in's per-user setting `name`, kept by the host between sessions; no value
+  /// when it was never stored. A host that keeps no settings has none.
+  virtual std::optional<std::u16string> addinSetting(const std::u16string& name) {
+    (void)name;
+    return std::nullopt;
+  }
+  /// Stores the add-in's per-user setting `name`; throws HostError when the host cannot
+  /// keep it (a host that keeps no settings always throws).
+  virtual void setAddinSetting(const std::u16string& name, const std::u16string& value) {
+    (void)name;
+    (void)value;
+    throw HostError(host_errors::kRefused, "this host keeps no add-in settings");
+  }
 };
 
 using ApplicationPtr = std::shared_ptr<Application>;

@@ -72,8 +72,12 @@ void frmTextRemover::buildControls() {
   place(add("Frame2", ControlKind::Frame, "Frame1"), {123, 44, 81, 46});
   place(add("Frame3", ControlKind::Frame, "Frame1"), {4.5f, 40, 121, 50})
       .setCaption(u"Remove Characters");
-  place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {4.5f, 178, 134, 19.5f})
+  place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {70, 178, 68.5f, 19.5f})
       .setCaption(kWizardRemoveCaption);
+  Control& chkUnicode = place(add("chkUnicode", ControlKind::CheckBox, "Frame1"), {6, 180, 62, 16});
+  chkUnicode.setCaption(u"Unicode");
+  chkUnicode.setTooltip(
+      u"Count every kind of space, invisible character and letter; an emoji is one character");
   place(add("Frame4", ControlKind::Frame, "Frame1"), {4.5f, 92, 199, 37})
       .setCaption(u"Conditional Start Position");
   place(add("Frame5", ControlKind::Frame, "Frame1"), {5, 6, 199, 29}).backColor = kPaleYellow;
@@ -130,6 +134,7 @@ void frmTextRemover::bindHandlers() {
   control("CheckBox1").onClick = [this] { CheckBox1_Click(); };
   control("chkAllChars").onClick = [this] { chkAllChars_Click(); };
   control("chkConSP").onClick = [this] { chkConSP_Click(); };
+  control("chkUnicode").onClick = [this] { chkUnicode_Click(); };
   control("cmbAN").onClick = [this] { cmbAN_Click(); };
   control("cmbSpChar").onClick = [this] { cmbSpChar_Click(); };
   control("txtStartPos").onKeyPress = [this](int& keyAscii) { txtStartPos_KeyPress(keyAscii); };
@@ -176,8 +181,17 @@ void frmTextRemover::UserForm_Initialize() {
     for (const OperationRow* row : entries) cmbAN.addItem(std::u16string(row->wizardEntry));
   });
   tolerant([&] { cmbAN.setText(cmbAN.list().at(0)); });
+  control("chkUnicode").setChecked(sessionTextRules(session_) == TextRules::Unicode);
   previewLive_ = true;
   refreshPreview();
+}
+
+void frmTextRemover::chkUnicode_Click() {
+  if (session_.hostApp) trySetTextRulesSetting(*session_.hostApp, textRules());
+}
+
+TextRules frmTextRemover::textRules() const {
+  return control("chkUnicode").checked() ? TextRules::Unicode : TextRules::Classic;
 }
 
 void frmTextRemover::CheckBox1_Click() {

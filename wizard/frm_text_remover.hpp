@@ -39,6 +39,10 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
   void chkAllChars_Click();
   /// Start position from a separator occurrence (checked) or typed (clear).
   void chkConSP_Click();
+  /// Unicode text rules (checked) or classic ones (clear); stored as the user's setting.
+  void chkUnicode_Click();
+  /// The rules the check box names.
+  TextRules textRules() const;
   /// Prompts for user-defined characters when that entry is chosen.
   void cmbAN_Click();
   /// Names the chosen separator in the occurrence list's tooltip.

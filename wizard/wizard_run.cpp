@@ -5,6 +5,7 @@
 #include "engine/find_nth_occurrence.hpp"
 #include "engine/preview.hpp"
 #include "engine/run.hpp"
+#include "engine/unicode_transforms.hpp"
 #include "host/tolerant.hpp"
 #include "ui/form_run_observer.hpp"
 #include "wizard/frm_text_remover.hpp"
@@ -51,6 +52,7 @@ void frmTextRemover::CommandButton1_Click() {
     if (control("CheckBox1").checked()) return remAN();
     return charRemoval(text);
   };
+  request.rules = textRules();
   request.beforeCells = [this, &runButton]() -> std::optional<ValueMode> {
     runButton.setCaption(kWizardStopCaption);
     // The value operations run whatever the mode switch says.
@@ -137,22 +139,30 @@ std::optional<int> frmTextRemover::separatorPosition(std::u16string_view text) {
   const std::u16string& separatorText = control("cmbSpChar").text();
   // An emptied separator box names no separator.
   if (separatorText.empty()) return 0;
-  const std::u16string_view separator =
-      std::u16string_view(separatorText).substr(separatorText.size() - 1);
+  const bool unicode = textRules() == TextRules::Unicode;
+  // The box's last character: its last code point under the Unicode rules.
+  std::size_t last = separatorText.size() - 1;
+  if (unicode && last > 0 && codePointAt(separatorText, last - 1).units == 2) --last;
+  const std::u16string_view separator = std::u16string_view(separatorText).substr(last);
+  const auto start = [&](Occurrence occurrence) -> std::optional<int> {
+    const std::optional<int16_t> unitStart = separatorStart(text, separator, occurrence);
+    if (!unitStart || !unicode) return unitStart;
+    return codePointPosition(text, *unitStart);
+  };
 
   const Control& cmbPos = control("cmbPos");
   const int index = cmbPos.listIndex();
-  if (index == 0) return separatorStart(text, separator, {Occurrence::Kind::First, 1});
+  if (index == 0) return start({Occurrence::Kind::First, 1});
   if (index >= 1 && index <= 3) {
-    return separatorStart(text, separator, {Occurrence::Kind::Nth, index + 1});
+    return start({Occurrence::Kind::Nth, index + 1});
   }
-  if (index == 4) return separatorStart(text, separator, {Occurrence::Kind::Last, 1});
+  if (index == 4) return start({Occurrence::Kind::Last, 1});
 
   // A typed occurrence: a number names the nth occurrence, anything else none.
   if (!readsAsNumber(cmbPos.text())) return 0;
   const std::optional<int16_t> n = boxNumber(cmbPos.text());
   if (!n) return std::nullopt;
-  return separatorStart(text, separator, {Occurrence::Kind::Nth, *n});
+  return start({Occurrence::Kind::Nth, *n});
 }
 
 }  // namespace qmv

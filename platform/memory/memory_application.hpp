@@ -118,6 +118,8 @@ class MemoryApplication final : public Application {
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override;
   CommandBarsPtr commandBars() override;
   AddInPtr addIn(const std::u16string& name) override;
+  std::optional<std::u16string> addinSetting(const std::u16string& name) override;
+  void setAddinSetting(const std::u16string& name, const std::u16string& value) override;
 
   // ---- Driver API: workbooks and sheets (not host calls) ------------------------------
   /// Opens a new workbook ("Book1", "Book2", ... when `name` is empty) with one sheet

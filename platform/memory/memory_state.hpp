@@ -95,6 +95,8 @@ struct HostState {
   std::vector<std::u16string> onActionsRun;
 
   std::vector<std::shared_ptr<AddInItem>> addIns;
+  /// The add-in's per-user settings, by name.
+  std::map<std::u16string, std::u16string> addinSettings;
 
   std::shared_ptr<Sheet> activeSheet() const {
     if (!activeBook || activeBook->sheets.empty()) return nullptr;

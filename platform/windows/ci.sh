@@ -12,7 +12,7 @@ repo=$root  # (the registry checks reuse $root for a registry path)
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture.
 "$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
   mingw-w64-tools wine wine64 wine32:i386 xvfb xauth googletest fonts-wine wixl msitools \
-  osslsigncode openssl
+  osslsigncode openssl python3 unicode-data
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}
@@ -61,6 +61,12 @@ if [[ ! -f $wineboot_done ]]; then
   "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   touch "$wineboot_done"
 fi
+# Wine's own Tahoma (fonts-wine), the forms' font: Wine maps the name to it only when the
+# file is in the prefix's Fonts folder; otherwise the forms are drawn and measured in a far
+# wider face (DejaVu Sans), and neither the pictures nor the text-fit test show Tahoma.
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
+  "$WINEPREFIX/drive_c/windows/Fonts/"
 
 clsid='{5B78BF42-A4CC-419B-81A5-7C8E1EE643F1}'
 passed=0

@@ -127,10 +127,7 @@ class ConnectObject final
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* argError) override {
     if (isRibbonDispid(id)) {
-      HRESULT hr = S_OK;
-      const HRESULT thrown =
-          comBoundary([&] { hr = invokeRibbon(state_->module, id, params, result); });
-      return FAILED(thrown) ? thrown : hr;
+      return comBoundary([&] { return invokeRibbon(state_->module, id, params, result); });
     }
     return invoke(static_cast<IOrvikConnect*>(this), id, flags, params, result, excep, argError);
   }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -127,6 +128,32 @@ int pointsToPixels(float points, int dpi) {
   return static_cast<int>(std::lround(points * static_cast<float>(dpi) / 72.0f));
 }
 
+// The em height of a font of `points` at `dpi` (LOGFONT's lfHeight is -points * dpi / 72).
+// A half pixel rounds down: the forms' 8.25 pt is 16.5 px at 150 %, and a 17 px font would
+// grow its text faster than the geometry around it.
+int fontPixels(float points, int dpi) {
+  return static_cast<int>(std::ceil(points * static_cast<float>(dpi) / 72.0f - 0.5f));
+}
+
+int CALLBACK noteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+// Whether a typeface of that name is installed. Where it is not, Windows (and Wine) map
+// the name to some other face, often a far wider one, and the design's captions no longer
+// fit; the forms then use their own Tahoma instead.
+bool faceInstalled(const std::wstring& face) {
+  LOGFONTW query{};
+  query.lfCharSet = DEFAULT_CHARSET;
+  face.copy(query.lfFaceName, LF_FACESIZE - 1);
+  bool found = false;
+  const WindowDc screen(nullptr);
+  if (!screen) return true;
+  EnumFontFamiliesExW(screen.get(), &query, &noteFace, reinterpret_cast<LPARAM>(&found), 0);
+  return found;
+}
+
 // What a control draws beside its text, in pixels at `dpi`: the check box or radio circle
 // and its gap, a button's edge, a combo box's border and drop-down arrow.
 int textChrome(ControlKind kind, int dpi) {
@@ -186,12 +213,14 @@ struct Win32FormsToolkit::FormWindow {
   }
   /// The font of `points` at the form's DPI, made once and kept while the form lives.
   HFONT font(const std::u16string& name, float points) {
-    const int height = -pixels(points);
+    const int height = -fontPixels(points, dpi);
     auto& f = fonts[{name, height}];
     if (!f) {
+      std::wstring face = toWide(name);
+      if (!faceInstalled(face)) face = kFallbackFace;
       f.reset(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, toWide(name).c_str()));
+                          DEFAULT_PITCH | FF_DONTCARE, face.c_str()));
     }
     return f.get();
   }
@@ -284,8 +313,63 @@ void Win32FormsToolkit::layout(FormWindow& fw) {
     SendMessageW(hwnd, WM_SETFONT,
                  reinterpret_cast<WPARAM>(fw.font(control->fontName, control->fontSize)), TRUE);
   }
+  for (const auto& control : fw.form->controls()) {
+    const auto it = fw.controls.find(control.get());
+    if (it != fw.controls.end() && control->kind() == ControlKind::Frame) {
+      clearCaption(fw, *control, it->second);
+    }
+  }
   for (const auto& [control, hwnd] : fw.controls) fitText(fw, *control, hwnd);
   InvalidateRect(fw.hwnd, nullptr, TRUE);
+}
+
+// A frame draws its caption across its top edge; a control placed near that edge would
+// cover the caption's lower half (at 150 % a Tahoma line is 20 px, the frame's first row
+// of controls 11 px down). Its controls move down below the caption and the frame grows
+// by as much.
+void Win32FormsToolkit::clearCaption(FormWindow& fw, const Control& frame, HWND hwnd) {
+  if (frame.caption().empty()) return;
+  std::vector<HWND> children;
+  int top = std::numeric_limits<int>::max();
+  for (const auto& [control, child] : fw.controls) {
+    if (GetParent(child) != hwnd) continue;
+    children.push_back(child);
+    top = std::min(top, static_cast<int>(rectInParent(child).top));
+  }
+  int captionHeight = 0;
+  if (const WindowDc dc(hwnd); dc) {
+    const SelectionRestorer withFont(dc.get(), fw.font(frame.fontName, frame.fontSize));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc.get(), &metrics);
+    captionHeight = static_cast<int>(metrics.tmHeight);
+  }
+  const int dy = captionHeight - top;
+  if (children.empty() || dy <= 0) return;
+  for (const HWND child : children) {
+    const RECT r = rectInParent(child);
+    SetWindowPos(child, nullptr, r.left, r.top + dy, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  growDown(fw, hwnd, dy);
+}
+
+void Win32FormsToolkit::growDown(FormWindow& fw, HWND container, int dy) {
+  RECT r{};
+  GetWindowRect(container, &r);
+  SetWindowPos(container, nullptr, 0, 0, r.right - r.left, r.bottom - r.top + dy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (container == fw.hwnd) return;
+  const HWND parent = GetParent(container);
+  const int bottom = static_cast<int>(rectInParent(container).bottom) - dy;
+  for (const auto& [control, sibling] : fw.controls) {
+    if (sibling == container || GetParent(sibling) != parent) continue;
+    const RECT s = rectInParent(sibling);
+    if (s.top >= bottom) {
+      SetWindowPos(sibling, nullptr, s.left, s.top + dy, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  growDown(fw, parent, dy);
 }
 
 // Font metrics differ between systems and do not scale exactly with the DPI, so a caption

@@ -16,6 +16,10 @@ namespace qmv::windows {
 /// Title of message boxes that have none of their own.
 inline constexpr wchar_t kDefaultTitle[] = L"Orvik";
 
+/// The face a control's text is drawn in when its own font is not installed (the forms
+/// are designed for Tahoma).
+inline constexpr wchar_t kFallbackFace[] = L"Tahoma";
+
 /// Window property that carries the name of a form's or control's window as a local atom
 /// (GetAtomNameW), so that accessibility tools and tests can find controls by name.
 inline constexpr wchar_t kWindowNameProperty[] = L"VandrelQmv.Name";
@@ -62,6 +66,11 @@ class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
   void createControl(FormWindow& fw, Control& control);
   void layout(FormWindow& fw);
   void fitText(FormWindow& fw, const Control& control, HWND hwnd);
+  /// Moves the controls of a captioned frame below its caption, growing the frame.
+  void clearCaption(FormWindow& fw, const Control& frame, HWND hwnd);
+  /// Grows a container's window `dy` pixels at its bottom: what lies below it in its parent
+  /// moves down with it, and the parent grows in turn, up to the form's window.
+  void growDown(FormWindow& fw, HWND container, int dy);
   /// Stacks overlapping containers so that one declared later lies over an earlier one.
   void stackContainers(FormWindow& fw);
   void syncControl(FormWindow& fw, Control& control, ControlProperty property);

@@ -220,5 +220,67 @@ TEST_F(RunApi, TheHostIsRestoredAfterTheRun) {
   EXPECT_FALSE(host->keyBinding(u"^z")) << "no bindings without a registered undo macro";
 }
 
+TEST_F(RunApi, TheRequestsRulesReachEveryCellWhateverItsInputsSay) {
+  struct Row {
+    const char* name;
+    TextRules rules;
+    std::u16string expected;
+  };
+  const Row rows[] = {
+      {"classic", TextRules::Classic, u"\u00A0a\u00A0b\u2003"},
+      {"unicode", TextRules::Unicode, u"a\u00A0b"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host->setColumn({1, 1}, {text(u"\u00A0a\u00A0b\u2003")});
+    host->select(u"A1");
+    RunRequest r = request(Operation::RLTS);
+    r.rules = row.rules;
+    // The inputs ask for the other rules: the request decides.
+    r.inputs = [&row](std::u16string_view) -> std::optional<CellRequest> {
+      CellRequest cell{Operation::RLTS, {}};
+      cell.inputs.rules = row.rules == TextRules::Unicode ? TextRules::Classic : TextRules::Unicode;
+      return cell;
+    };
+    runRemoval(session, r, observer);
+    EXPECT_EQ(valueAt(1, 1), text(row.expected));
+  }
+}
+
+TEST_F(RunApi, TheStoredSettingIsReadThroughTheHost) {
+  struct Row {
+    const char* name;
+    bool store;
+    TextRules stored;
+    TextRules expected;
+  };
+  const Row rows[] = {
+      {"never stored", false, TextRules::Classic, TextRules::Classic},
+      {"stored on", true, TextRules::Unicode, TextRules::Unicode},
+      {"stored off", true, TextRules::Classic, TextRules::Classic},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto fresh = std::make_shared<memory::MemoryApplication>();
+    if (row.store) {
+      EXPECT_TRUE(trySetTextRulesSetting(*fresh, row.stored));
+    }
+    session.hostApp = fresh;
+    EXPECT_EQ(sessionTextRules(session), row.expected);
+  }
+  session.hostApp = nullptr;
+  EXPECT_EQ(sessionTextRules(session), TextRules::Classic);
+}
+
+TEST_F(RunApi, AFailingHostGivesClassicRulesAndAFailedStore) {
+  host->armFault(1, host_errors::kRefused);
+  EXPECT_EQ(tryTextRulesSetting(*host), TextRules::Classic);
+  host->armFault(1, host_errors::kRefused);
+  EXPECT_FALSE(trySetTextRulesSetting(*host, TextRules::Unicode));
+  host->armFault(1, host_errors::kRefused);
+  EXPECT_THROW(setTextRulesSetting(*host, TextRules::Unicode), HostError);
+  EXPECT_EQ(textRulesSetting(*host), TextRules::Classic);
+}
+
 }  // namespace
 }  // namespace qmv

@@ -30,6 +30,8 @@ TEST_F(WizardForm, HoldsEveryControlInItsContainerWithItsCaptionAndTooltip) {
       {"Frame2", ControlKind::Frame, "Frame1", u"", u""},
       {"Frame3", ControlKind::Frame, "Frame1", u"Remove Characters", u""},
       {"CommandButton1", ControlKind::CommandButton, "Frame1", u"Remove", u""},
+      {"chkUnicode", ControlKind::CheckBox, "Frame1", u"Unicode",
+       u"Count every kind of space, invisible character and letter; an emoji is one character"},
       {"Frame4", ControlKind::Frame, "Frame1", u"Conditional Start Position", u""},
       {"Frame5", ControlKind::Frame, "Frame1", u"", u""},
       {"CommandButton2", ControlKind::CommandButton, "Frame1", u"Close", u""},
@@ -124,8 +126,13 @@ TEST_F(WizardForm, KeepsTheReferenceLayoutAndColours) {
   EXPECT_FLOAT_EQ(bar.width, 178);
   EXPECT_FLOAT_EQ(bar.height, 11);
   const Geometry run = form.control("CommandButton1").geometry;
-  EXPECT_FLOAT_EQ(run.left, 4.5f);
+  // The run button makes room on its left for the Unicode text box, level with it.
+  EXPECT_FLOAT_EQ(run.left, 70);
   EXPECT_FLOAT_EQ(run.height, 19.5f);
+  const Geometry unicode = form.control("chkUnicode").geometry;
+  EXPECT_LE(unicode.left + unicode.width, run.left);
+  EXPECT_GE(unicode.top, run.top);
+  EXPECT_LE(unicode.top + unicode.height, run.top + run.height);
 }
 
 TEST_F(WizardForm, FillsTheThreeListsInOrder) {

@@ -9,6 +9,7 @@
 #include "engine/operations.hpp"
 #include "engine/run.hpp"
 #include "engine/undo.hpp"
+#include "engine/unicode_transforms.hpp"
 #include "host/text.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "tools/qmv/files.hpp"
@@ -226,6 +227,7 @@ std::optional<int16_t> startOf(const ApplyPlan& plan, std::u16string_view text) 
 RunRequest requestOf(const ApplyPlan& plan) {
   RunRequest request;
   request.operation = plan.operation;
+  request.rules = plan.rules;
   const OperationInputs inputs = operationRow(plan.operation).inputs;
   if (inputs == OperationInputs::None) return request;
   request.inputs = [&plan, inputs](std::u16string_view text) -> std::optional<CellRequest> {
@@ -235,6 +237,10 @@ RunRequest requestOf(const ApplyPlan& plan) {
       return cell;
     }
     cell.inputs.startPosition = startOf(plan, text);
+    if (plan.separator && plan.rules == TextRules::Unicode && cell.inputs.startPosition) {
+      cell.inputs.startPosition =
+          static_cast<int16_t>(codePointPosition(text, *cell.inputs.startPosition));
+    }
     // No occurrence of the separator leaves the text as it is.
     if (!cell.inputs.startPosition || *cell.inputs.startPosition == 0) return std::nullopt;
     if (inputs == OperationInputs::StartAndCount) {
@@ -394,6 +400,7 @@ ApplyPlan planApply(const ApplyRequest& request) {
   if (request.output && request.output->empty()) throw UsageError("-o: give a file name");
 
   ApplyPlan plan;
+  plan.rules = request.unicode ? TextRules::Unicode : TextRules::Classic;
   plan.operation = entry->operation;
   if (request.range) {
     auto areas = parseReference(utf16Option("--range", *request.range));

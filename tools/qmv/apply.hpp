@@ -54,6 +54,7 @@ struct ApplyRequest {
   std::optional<std::string> limit;
   bool quiet = false;
   bool guardFormulas = false;
+  bool unicode = false;
 };
 
 /// One name `qmv apply` accepts for an operation.
@@ -81,6 +82,7 @@ struct ApplyPlan {
   /// The occurrence: an entry of the wizard's list ("1st" ... "Last") or a typed number.
   std::u16string occurrence = u"1st";
   bool occurrenceIsEntry = true;
+  TextRules rules = TextRules::Classic;
 
   bool usesWizard() const { return separator.has_value(); }
 };

@@ -6,6 +6,7 @@
 
 #include "engine/find_nth_occurrence.hpp"
 #include "engine/operations.hpp"
+#include "engine/unicode_transforms.hpp"
 #include "host/cell_text.hpp"
 #include "platform/memory/memory_application.hpp"
 
@@ -94,6 +95,9 @@ struct CellRemover::Mapped {
   std::vector<std::u16string> chars;       ///< each step's --chars, mapped
   std::vector<std::u16string> separators;  ///< each step's separator, mapped
   std::u16string text;
+  /// Under the Unicode text rules the transforms see real surrogate pairs (they count a
+  /// pair as one character and classify the code point), so no slots are used.
+  bool pairs = false;
   memory::MemoryApplication host;
   WorksheetFunction* functions = nullptr;
 
@@ -104,6 +108,11 @@ struct CellRemover::Mapped {
       const char32_t c = nextCodePoint(utf8, i);
       if (c < 0x10000) {
         out += static_cast<char16_t>(c);
+        continue;
+      }
+      if (pairs) {
+        out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
         continue;
       }
       auto found = slotOf.find(c);
@@ -120,6 +129,15 @@ struct CellRemover::Mapped {
 
   void unmap(std::u16string_view units, std::string& out) const {
     out.clear();
+    if (pairs) {
+      for (std::size_t at = 0; at < units.size();) {
+        const CodePoint cp = codePointAt(units, at);
+        appendUtf8(out,
+                   cp.units == 1 && cp.value >= 0xD800 && cp.value < 0xE000 ? 0xFFFD : cp.value);
+        at += cp.units;
+      }
+      return;
+    }
     for (const char16_t u : units) {
       const bool slot = u >= kFirstSlot && u < kFirstSlot + kSlots;
       appendUtf8(out, slot ? codeOf[static_cast<std::size_t>(u - kFirstSlot)] : u);
@@ -136,6 +154,7 @@ struct CellRemover::Mapped {
 CellRemover::CellRemover(std::vector<CharacterStep> steps)
     : steps_(std::move(steps)), mapped_(std::make_unique<Mapped>()) {
   Mapped& m = *mapped_;
+  m.pairs = !steps_.empty() && steps_.front().rules == TextRules::Unicode;
   for (const CharacterStep& step : steps_) {
     m.chars.emplace_back();
     m.separators.emplace_back();
@@ -163,6 +182,7 @@ CellRemover::Outcome CellRemover::apply(std::string_view text, std::string& out)
     const CharacterStep& step = steps_[i];
     CharacterInputs inputs;
     inputs.userChars = m.chars[i];
+    inputs.rules = step.rules;
     if (step.count) inputs.charCount = static_cast<int16_t>(*step.count);
     if (step.separator) {
       // The wizard's start position: the separator's occurrence, none leaving the text.
@@ -178,6 +198,7 @@ CellRemover::Outcome CellRemover::apply(std::string_view text, std::string& out)
             m.text, std::stoi(std::string(step.occurrence.begin(), step.occurrence.end())),
             separator);
       }
+      if (step.rules == TextRules::Unicode) found = codePointPosition(m.text, found);
       if (found == 0 || found > INT16_MAX) continue;
       inputs.startPosition = static_cast<int16_t>(found);
       // The wizard's box for the number of characters holds 1 unless one is given.

@@ -35,6 +35,7 @@ struct CharacterStep {
   std::optional<std::string> separator;
   std::u16string occurrence = u"1st";
   bool occurrenceIsEntry = true;
+  TextRules rules = TextRules::Classic;  ///< positions count code points under Unicode
 };
 
 /// Applies a chain of character removals to field texts, in order.
@@ -43,6 +44,7 @@ class CellRemover {
   /// Text longer than a cell holds (in UTF-16 units).
   static constexpr std::size_t kMaxCellUnits = 32767;
 
+  /// The steps run under the text rules of the first.
   explicit CellRemover(std::vector<CharacterStep> steps);
   ~CellRemover();
   CellRemover(const CellRemover&) = delete;

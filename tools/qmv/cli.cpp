@@ -23,6 +23,7 @@ TRUE, FALSE, empty, date:2007-01-02[T15:04:05], error:#N/A or formula "=A1+1" VA
 Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL VALUE...
         fill CELL RRGGBB|none | hide-row N | select REF | load FILE | save FILE
         addin-item "NAME" [TRUE|FALSE] | connect | disconnect
+        unicode on|off (the user's stored choice of Unicode text rules)
 User:   click TAG | key ^z | host-undo
         while a form is shown: type CONTROL "TEXT" | paste CONTROL "TEXT" | clear CONTROL
         press CONTROL | toggle CONTROL | pick CONTROL | choose CONTROL INDEX|"ENTRY"
@@ -169,6 +170,9 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   apply->add_flag("-q,--quiet", request.quiet, "No summary line");
   apply->add_flag("--typed", request.typed,
                   "Read fields as Excel reads typed input and run through the add-in (below)");
+  apply->add_flag("--unicode", request.unicode,
+                  "Unicode text: every kind of space, invisible character and letter counts; "
+                  "an emoji is one character");
 
   std::string script;
   bool echo = false;

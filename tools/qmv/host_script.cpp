@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "engine/text_rules.hpp"
 #include "tools/qmv/values.hpp"
 
 namespace qmv::cli {
@@ -68,6 +69,10 @@ bool applyHostCommand(memory::MemoryApplication& app, const Command& command) {
       return true;
     case Op::AddinItem:
       app.addAddIn(command.text, command.flag);
+      return true;
+    case Op::Unicode:
+      // The user's stored choice of text rules, as an earlier session left it.
+      setTextRulesSetting(app, command.flag ? TextRules::Unicode : TextRules::Classic);
       return true;
     default:
       return false;

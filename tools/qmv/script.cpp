@@ -421,6 +421,7 @@ Command parseCommand(const ScriptLine& line) {
       {"load", Op::Load},
       {"save", Op::Save},
       {"addin-item", Op::AddinItem},
+      {"unicode", Op::Unicode},
       {"connect", Op::Connect},
       {"disconnect", Op::Disconnect},
       {"click", Op::Click},
@@ -492,6 +493,9 @@ Command parseCommand(const ScriptLine& line) {
     case Op::AddinItem:
       command.text = args.name("NAME");
       if (args.more()) command.flag = args.keyword("INSTALLED", {"true", "false"}) == "true";
+      break;
+    case Op::Unicode:
+      command.flag = args.keyword("STATE", {"on", "off"}) == "on";
       break;
     case Op::Click:
       command.text = args.name("TAG");

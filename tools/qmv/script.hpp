@@ -66,6 +66,7 @@ enum class Op {
   Load,
   Save,
   AddinItem,
+  Unicode,
   Connect,
   Disconnect,
   // User, outside forms

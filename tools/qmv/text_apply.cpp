@@ -114,6 +114,7 @@ CharacterStep stepOf(const ApplyRequest& element, const ApplyPlan& plan) {
   if (element.separator) step.separator = *element.separator;
   step.occurrence = plan.occurrence;
   step.occurrenceIsEntry = plan.occurrenceIsEntry;
+  step.rules = plan.rules;
   return step;
 }
 

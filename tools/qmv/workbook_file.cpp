@@ -79,6 +79,7 @@ CellRule ruleOf(const ApplyPlan& plan, memory::MemoryApplication& host) {
   rule.locale = host.locale();
   rule.currentYear = host.currentYear();
   rule.functions = &host.worksheetFunction();
+  rule.rules = plan.rules;
   return rule;
 }
 
@@ -181,7 +182,7 @@ std::string refusalOf(const std::string& path) {
 std::optional<Value> rewrittenValue(const CellRule& rule, const Value& value) {
   const std::optional<std::u16string> text = cellText(value, rule.locale);
   if (!text) return std::nullopt;
-  const CharacterInputs inputs{rule.startPosition, rule.charCount, rule.userChars};
+  const CharacterInputs inputs{rule.startPosition, rule.charCount, rule.userChars, rule.rules};
   const auto result = transformText(rule.operation, *text, inputs, rule.functions);
   if (!result) return std::nullopt;
   return parseTypedInput(*result, rule.locale, rule.currentYear);

@@ -38,6 +38,7 @@ struct CellRule {
   HostLocale locale;
   int currentYear = 2000;
   WorksheetFunction* functions = nullptr;  ///< the host's TRIM and CLEAN (RLTE, RNPC)
+  TextRules rules = TextRules::Classic;
 };
 std::optional<Value> rewrittenValue(const CellRule& rule, const Value& value);
 

@@ -459,5 +459,68 @@ TEST(ReplaceFileTest, WritesANewFileWithTheUsualPermissions) {
   EXPECT_EQ(folder.names(), std::vector<std::string>{"new.csv"});
 }
 
+struct UnicodeRow {
+  const char* name;
+  const char* operation;
+  void (*options)(ApplyRequest&);
+  std::string input;
+  std::string classic;
+  std::string unicode;
+};
+
+TEST_F(ApplyRunTest, UnicodeOptionWidensSpacesLettersAndCharacters) {
+  const std::vector<UnicodeRow> rows = {
+      {"no-break spaces squeezed", "squeeze", [](ApplyRequest&) {},
+       "\xC2\xA0"
+       "a \xC2\xA0"
+       "b\n",
+       "\xC2\xA0"
+       "a \xC2\xA0"
+       "b\n",
+       "a b\n"},
+      {"zero width and C1 are non-printable", "nonprintable", [](ApplyRequest&) {},
+       "a\xE2\x80\x8B"
+       "b\xC2\x85"
+       "c\n",
+       "a\xE2\x80\x8B"
+       "b\xC2\x85"
+       "c\n",
+       "abc\n"},
+      {"accented capitals", "upper", [](ApplyRequest&) {}, "\xC3\x89t\xC3\xA9,\xCE\xA9\n",
+       "\xC3\x89t\xC3\xA9,\xCE\xA9\n", "t\xC3\xA9,\n"},
+      {"an emoji is one character", "RNAP",
+       [](ApplyRequest& r) {
+         r.start = "2";
+         r.count = "2";
+       },
+       "\xF0\x9F\x98\x80\xF0\x9F\x98\x80-b\n", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\n",
+       "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\n"},
+      {"a letter beyond U+FFFF", "letters", [](ApplyRequest&) {},
+       "x\xF0\x9D\x90\x80\xF0\x9F\x98\x80-\n", "\xF0\x9D\x90\x80\xF0\x9F\x98\x80-\n",
+       "\xF0\x9F\x98\x80-\n"},
+      {"a separator after an emoji", "position",
+       [](ApplyRequest& r) {
+         r.before = true;
+         r.count = "1";
+         r.separator = "-";
+       },
+       "\xF0\x9F\x98\x80"
+       "a-b\n",
+       "\xF0\x9F\x98\x80-b\n", "\xF0\x9F\x98\x80-b\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (bool unicode : {false, true}) {
+      SCOPED_TRACE(unicode ? "--unicode" : "classic");
+      ApplyRequest r = request(row.operation, folder.write("in.csv", row.input));
+      row.options(r);
+      r.unicode = unicode;
+      const Outcome outcome = apply(r);
+      EXPECT_EQ(outcome.status, 0) << outcome.err;
+      EXPECT_EQ(outcome.out, unicode ? row.unicode : row.classic) << outcome.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qmv::cli

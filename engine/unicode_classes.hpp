@@ -1,0 +1,75 @@
+// The character classes of the Unicode text rules, and walking UTF-16 text by code point.
+//
+// The classes come from the Unicode character data at build time (one generated table for
+// every platform):
+//   Space         the space separators (category Zs) and the tab
+//   NonPrintable  the controls (category Cc: U+0000-U+001F, U+007F-U+009F) and the
+//                 zero-width characters U+200B-U+200D, U+2060 and U+FEFF
+//   Letter        the letters of every script (categories Lu, Ll, Lt, Lm, Lo)
+//   Upper, Lower  the upper-case (Lu) and lower-case (Ll) letters; title-case and
+//                 case-less letters are neither
+//   Mark          the combining marks (categories Mn, Mc, Me), as in a decomposed e acute
+// A lone surrogate is a code point of its own and belongs to no class.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace qmv {
+
+/// One class of characters.
+enum class CharClass : uint8_t { Space, NonPrintable, Letter, Upper, Lower, Mark };
+
+inline constexpr int kCharClassCount = 6;
+
+/// A closed range of code points.
+struct CodeRange {
+  char32_t first;
+  char32_t last;
+};
+
+/// True when the code point belongs to the class; false above U+10FFFF.
+bool inClass(char32_t codePoint, CharClass c);
+
+/// The digest of the whole classification as this program computes it (FNV-1a over one
+/// byte of class bits per code point, U+0000 to U+10FFFF, bit i for CharClass i).
+uint32_t classificationDigest();
+
+/// The same digest, computed from the character data when the tables were generated.
+uint32_t generatedClassificationDigest();
+
+/// One code point of UTF-16 text and the code units it takes.
+struct CodePoint {
+  char32_t value;
+  std::size_t units;  ///< 1, or 2 for a surrogate pair
+};
+
+/// The code point that starts at `at` (< text.size()): a surrogate pair gives one code
+/// point of two units; a lone surrogate stands for itself.
+inline CodePoint codePointAt(std::u16string_view text, std::size_t at) {
+  const char16_t high = text[at];
+  if (high >= 0xD800 && high <= 0xDBFF && at + 1 < text.size()) {
+    const char16_t low = text[at + 1];
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      return {0x10000 + ((char32_t{high} - 0xD800) << 10) + (char32_t{low} - 0xDC00), 2};
+    }
+  }
+  return {high, 1};
+}
+
+/// The number of code points of the text.
+std::size_t codePointCount(std::u16string_view text);
+
+/// The offset in code units where the code point of 0-based index `index` starts; the text's
+/// size when the text has no more than `index` code points.
+std::size_t unitOffset(std::u16string_view text, std::size_t index);
+
+namespace unicode_data {
+/// The generated ranges of a class, sorted and disjoint.
+std::span<const CodeRange> ranges(CharClass c);
+extern const uint32_t kDigest;
+}  // namespace unicode_data
+
+}  // namespace qmv

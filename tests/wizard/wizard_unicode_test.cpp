@@ -1,0 +1,88 @@
+// The wizard's Unicode text box: it shows the stored rules, stores a change, and its run
+// counts code points and Unicode classes.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "engine/text_rules.hpp"
+#include "wizard/wizard_fixture.hpp"
+
+namespace qmv::testing {
+namespace {
+
+class WizardUnicode : public WizardFixture {};
+
+TEST_F(WizardUnicode, TheBoxShowsAndStoresTheSetting) {
+  struct Row {
+    const char* name;
+    std::optional<std::u16string> stored;
+    bool toggled;
+    bool shown;
+    TextRules after;
+  };
+  const Row rows[] = {
+      {"never stored: clear", std::nullopt, false, false, TextRules::Classic},
+      {"stored on: checked", u"1", false, true, TextRules::Unicode},
+      {"stored off: clear", u"0", false, false, TextRules::Classic},
+      {"something else: clear", u"yes", false, false, TextRules::Classic},
+      {"checking it stores on", u"0", true, false, TextRules::Unicode},
+      {"clearing it stores off", u"1", true, true, TextRules::Classic},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.stored) host->setAddinSetting(kTextRulesSetting, *row.stored);
+    if (row.toggled) user.toggle("chkUnicode");
+    user.close();
+    openWizard();
+    // The box as it was shown, before the queued toggle: the toggle flips it.
+    EXPECT_EQ(control("chkUnicode").checked(), row.shown != row.toggled);
+    EXPECT_EQ(textRulesSetting(*host), row.after);
+  }
+}
+
+struct ListRow {
+  const char* name;
+  int operation;
+  std::u16string text;
+  std::u16string classic;
+  std::u16string unicode;
+};
+
+TEST_F(WizardUnicode, ListModeUnderBothRules) {
+  const ListRow rows[] = {
+      {"all alphabet", 1, u"\u00C9t\u00E9 1-", u"\u00C9\u00E9 1-", u" 1-"},
+      {"all spaces", 2, u"a\u00A0b\u3000c", u"a\u00A0b\u3000c", u"abc"},
+      {"non-printable", 5, u"a\u200Bb\u0085c", u"a\u200Bb\u0085c", u"abc"},
+      {"upper case", 6, u"\u03A9\u03C9", u"\u03A9\u03C9", u"\u03C9"},
+  };
+  for (const ListRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (bool unicode : {false, true}) {
+      SCOPED_TRACE(unicode ? "unicode" : "classic");
+      column({row.text});
+      if (unicode) user.toggle("chkUnicode");
+      user.toggle("CheckBox1").choose("cmbAN", row.operation).press("CommandButton1");
+      openWizard();
+      EXPECT_EQ(textAt(1), unicode ? row.unicode : row.classic);
+      setTextRulesSetting(*host, TextRules::Classic);
+    }
+  }
+}
+
+TEST_F(WizardUnicode, ASeparatorAfterAPairGivesACharacterPosition) {
+  // Two characters before the first hyphen; the pair is one of them under Unicode rules.
+  for (bool unicode : {false, true}) {
+    SCOPED_TRACE(unicode ? "unicode" : "classic");
+    column({u"a\U0001F600-bc"});
+    if (unicode) user.toggle("chkUnicode");
+    separatorMode().choose("cmbSpChar", 3).choose("cmbPos", 0);
+    cut(true, u"2").press("CommandButton1");
+    openWizard();
+    EXPECT_EQ(textAt(1), unicode ? u"-bc" : u"a-bc");
+    setTextRulesSetting(*host, TextRules::Classic);
+  }
+}
+
+}  // namespace
+}  // namespace qmv::testing
