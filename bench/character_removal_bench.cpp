@@ -23,6 +23,7 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/entry_points.hpp"
+#include "bench/mixed_texts.hpp"
 #include "engine/transforms.hpp"
 #include "engine/undo.hpp"
 #include "platform/memory/headless_toolkit.hpp"
@@ -35,32 +36,9 @@ using namespace qmv;
 
 constexpr int64_t kRows = 1'000'000;
 
-// Mixed 16-character texts: letters, digits, spaces and punctuation in varying order,
-// starting with a letter so that none reads as a number or a date.
-std::vector<std::u16string> mixedTexts(bool withDigits) {
-  static constexpr char16_t kAlphabet[] = u"ABCxyz0123456789 -./#Qq";
-  constexpr std::size_t kAlphabetSize = sizeof(kAlphabet) / sizeof(kAlphabet[0]) - 1;
-  std::vector<std::u16string> texts;
-  texts.reserve(static_cast<std::size_t>(kRows));
-  uint64_t seed = 0x9E3779B97F4A7C15ull;
-  for (int64_t i = 0; i < kRows; ++i) {
-    std::u16string text(16, u' ');
-    for (auto& c : text) {
-      seed ^= seed << 13;
-      seed ^= seed >> 7;
-      seed ^= seed << 17;
-      c = kAlphabet[seed % kAlphabetSize];
-      if (!withDigits && c >= u'0' && c <= u'9') c = static_cast<char16_t>(u'a' + (c - u'0'));
-    }
-    text[0] = u'K';
-    texts.push_back(std::move(text));
-  }
-  return texts;
-}
-
 const std::vector<std::u16string>& texts(bool withDigits) {
-  static const std::vector<std::u16string> with = mixedTexts(true);
-  static const std::vector<std::u16string> without = mixedTexts(false);
+  static const std::vector<std::u16string> with = bench::mixedTexts(kRows, true);
+  static const std::vector<std::u16string> without = bench::mixedTexts(kRows, false);
   return withDigits ? with : without;
 }
 

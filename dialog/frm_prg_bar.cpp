@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/box_number.hpp"
+#include "engine/preview.hpp"
 #include "engine/run.hpp"
 #include "engine/transforms.hpp"
 #include "ui/form_run_observer.hpp"
@@ -49,9 +50,10 @@ frmPrgBar::frmPrgBar(FormsSession& session)
       CommandButton1(make(*this, "CommandButton1", ControlKind::CommandButton, {83, 92, 57, 20})),
       CommandButton2(make(*this, "CommandButton2", ControlKind::CommandButton, {138, 92, 56, 20})),
       CommandButton3(make(*this, "CommandButton3", ControlKind::CommandButton, {80, 89, 117, 24})),
+      lblPreview(make(*this, "lblPreview", ControlKind::Label, {8, 118, 261, 40})),
       session_(session) {
   setCaption(kPrgBarCaption);
-  geometry = {0, 0, 278, 124};
+  geometry = {0, 0, 278, 164};
   stopControl = "CommandButton3";
 
   lblStatus.setCaption(u"#");
@@ -76,6 +78,7 @@ frmPrgBar::frmPrgBar(FormsSession& session)
   for (Control* button : {&CommandButton1, &CommandButton2, &CommandButton3}) {
     button->backColor = kButtonFace;
   }
+  lblPreview.wordWrap = true;
 
   CommandButton1.onClick = [this] { CommandButton1_Click(); };
   CommandButton2.onClick = [this] { CommandButton2_Click(); };
@@ -84,9 +87,11 @@ frmPrgBar::frmPrgBar(FormsSession& session)
   txtNOC.onKeyPress = [this](int& key) { txtNOC_KeyPress(key); };
   txtUDC.onMouseDown = [this](int button) { txtUDC_MouseDown(button); };
   onMouseDown = [this](int button) { UserForm_MouseDown(button); };
+  for (Control* box : {&txtSP, &txtNOC, &txtUDC}) box->onChange = [this] { refreshPreview(); };
 }
 
 void frmPrgBar::CommandButton1_Click() {
+  previewLive_ = false;
   if (txtSP.text().empty()) txtSP.setText(u"1");
   if (txtNOC.text().empty()) txtNOC.setText(u"1");
   CommandButton1.setVisible(false);
@@ -103,21 +108,40 @@ void frmPrgBar::CommandButton1_Click() {
   RunRequest request;
   request.operation = *operation;
   request.rules = sessionTextRules(session_);
-  const Operation op = *operation;
-  if (operationRow(op).inputs != OperationInputs::None) {
-    // The boxes are read again for every cell.
-    request.inputs = [this, op](std::u16string_view) -> std::optional<CellRequest> {
-      CellRequest cell{op, {}};
-      if (usesStartPosition(op)) cell.inputs.startPosition = boxNumber(txtSP.text());
-      if (usesCharCount(op)) cell.inputs.charCount = boxNumber(txtNOC.text());
-      if (operationRow(op).inputs == OperationInputs::Characters) {
-        cell.inputs.userChars = txtUDC.text();
-      }
-      return cell;
-    };
-  }
+  request.inputs = boxInputs(*operation, EmptyBox::AsTyped);
   FormRunObserver observer(session_, *this, ProgressBar1, lblPer);
   runRemoval(session_, request, observer);
+}
+
+InputSource frmPrgBar::boxInputs(Operation op, EmptyBox empty) {
+  if (operationRow(op).inputs == OperationInputs::None) return {};
+  // The boxes are read again for every cell.
+  return [this, op, empty](std::u16string_view) -> std::optional<CellRequest> {
+    const auto number = [empty](const Control& box) {
+      const bool one = empty == EmptyBox::AsOne && box.text().empty();
+      return boxNumber(one ? std::u16string_view(u"1") : std::u16string_view(box.text()));
+    };
+    CellRequest cell{op, {}};
+    if (usesStartPosition(op)) cell.inputs.startPosition = number(txtSP);
+    if (usesCharCount(op)) cell.inputs.charCount = number(txtNOC);
+    if (operationRow(op).inputs == OperationInputs::Characters) {
+      cell.inputs.userChars = txtUDC.text();
+    }
+    return cell;
+  };
+}
+
+void frmPrgBar::refreshPreview() {
+  if (!previewLive_) return;
+  const std::optional<Operation> operation = session_.runOptions.operation;
+  const ApplicationPtr app = session_.hostApp;
+  if (!operation || !app) {
+    lblPreview.setCaption(u"");
+    return;
+  }
+  // An empty number box runs as 1 (Yes fills it in), so the preview reads it as 1 too.
+  const InputSource inputs = boxInputs(*operation, EmptyBox::AsOne);
+  lblPreview.setCaption(previewText(previewRemoval(*app, *operation, inputs)));
 }
 
 void frmPrgBar::askFor(Operation operation) {
@@ -144,6 +168,8 @@ void frmPrgBar::askFor(Operation operation) {
     case OperationInputs::None:
       break;
   }
+  previewLive_ = true;
+  refreshPreview();
 }
 
 void frmPrgBar::CommandButton2_Click() { session_.forms.unload(*this); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/operations.hpp"
+#include "engine/run.hpp"
 #include "ui/form.hpp"
 #include "ui/session.hpp"
 
@@ -19,8 +20,13 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   explicit frmPrgBar(FormsSession& session);
 
   /// Puts the operation's question on the dialog and shows the input groups it reads
-  /// (the operation table's inputs). Yes runs the operation in session.runOptions.
+  /// (the operation table's inputs), then the preview of what Yes would change. Yes runs
+  /// the operation in session.runOptions.
   void askFor(Operation operation);
+
+  /// Shows in lblPreview what the operation would change over the selection with the
+  /// boxes as they are (a dry run). Does nothing once Yes was pressed.
+  void refreshPreview();
 
   /// Controls, by their names on the form.
   Control& lblStatus;
@@ -39,6 +45,7 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   Control& CommandButton1;
   Control& CommandButton2;
   Control& CommandButton3;
+  Control& lblPreview;  ///< what Yes would change, refreshed as the boxes change
 
   /// Handlers.
   void CommandButton1_Click();  ///< Yes: starts the run for the current operation code
@@ -50,7 +57,13 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   void UserForm_MouseDown(int button);
 
  private:
+  /// How an empty number box reads: as typed (no number, the cell stays) or as 1.
+  enum class EmptyBox { AsTyped, AsOne };
+  /// The request per cell: the operation with the boxes it reads, read when asked.
+  InputSource boxInputs(Operation operation, EmptyBox empty);
+
   FormsSession& session_;
+  bool previewLive_ = false;  ///< from askFor until Yes
 };
 
 /// The key filter of the number boxes: digits, ".", Backspace and Enter pass; any other

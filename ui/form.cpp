@@ -18,8 +18,14 @@ void Control::setCaption(std::u16string caption) {
 }
 
 void Control::setText(std::u16string text) {
+  const bool differs = text != text_;
   text_ = std::move(text);
   changed(ControlProperty::Text);
+  selectMatchingEntry();
+  if (differs && onChange) onChange();
+}
+
+void Control::selectMatchingEntry() {
   if (kind_ != ControlKind::ComboBox) return;
   int match = -1;
   for (std::size_t i = 0; i < list_.size(); ++i) {
@@ -72,11 +78,13 @@ void Control::addItem(std::u16string entry) {
 void Control::setListIndex(int index) {
   if (index < -1 || index >= listCount()) throw std::out_of_range("list index");
   const bool moved = index != listIndex_;
+  const bool differs = index >= 0 && list_[static_cast<std::size_t>(index)] != text_;
   listIndex_ = index;
   if (index >= 0) text_ = list_[static_cast<std::size_t>(index)];
   changed(ControlProperty::ListIndex);
   changed(ControlProperty::Text);
   if (moved) click();
+  if (differs && onChange) onChange();
 }
 
 void Control::setMax(float max) {

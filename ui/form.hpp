@@ -136,9 +136,14 @@ class Control {
   std::function<void(int& keyAscii)> onKeyPress;  ///< set keyAscii to 0 to discard the key
   std::function<void(int& keyCode)> onKeyDown;
   std::function<void(int button)> onMouseDown;
+  /// The text of a text box or combo box changed, by typing or by code (raised after
+  /// Click, once the control holds its new state).
+  std::function<void()> onChange;
 
  private:
   void changed(ControlProperty property);
+  /// A combo box selects the entry its text matches completely, or none.
+  void selectMatchingEntry();
 
   Form& form_;
   std::string name_;

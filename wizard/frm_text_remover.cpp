@@ -52,37 +52,39 @@ frmTextRemover::frmTextRemover(FormsSession& session) : Form("frmTextRemover"), 
 
 void frmTextRemover::buildControls() {
   setCaption(u"Quintara - Wizard");
-  geometry = {0, 0, 231, 197};
+  geometry = {0, 0, 231, 241};
   backColor = kFormColour;
   stopControl = "CommandButton1";
 
   // The form.
-  place(add("Frame1", ControlKind::Frame), {9, 10, 212, 160});
-  Control& lblPer = place(add("lblPer", ControlKind::Label), {191, 171, 30, 14});
+  place(add("Frame1", ControlKind::Frame), {9, 10, 212, 204});
+  Control& lblPer = place(add("lblPer", ControlKind::Label), {191, 215, 30, 14});
   lblPer.setCaption(u"0%");
   lblPer.backColor = kPercentColour;
   lblPer.textAlign = TextAlign::Center;
   lblPer.etched = true;
-  Control& bar = place(add("ProgressBar1", ControlKind::ProgressBar), {10.5f, 174, 178, 11});
+  Control& bar = place(add("ProgressBar1", ControlKind::ProgressBar), {10.5f, 218, 178, 11});
   bar.setMax(100);
   bar.setValue(0);
-  place(add("Label4", ControlKind::Label), {9, 171, 182, 14}).etched = true;
+  place(add("Label4", ControlKind::Label), {9, 215, 182, 14}).etched = true;
 
   // The main frame.
   place(add("Frame2", ControlKind::Frame, "Frame1"), {123, 44, 81, 46});
   place(add("Frame3", ControlKind::Frame, "Frame1"), {4.5f, 40, 121, 50})
       .setCaption(u"Remove Characters");
-  place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {70, 134, 68.5f, 19.5f})
+  place(add("CommandButton1", ControlKind::CommandButton, "Frame1"), {70, 178, 68.5f, 19.5f})
       .setCaption(kWizardRemoveCaption);
-  Control& chkUnicode = place(add("chkUnicode", ControlKind::CheckBox, "Frame1"), {6, 136, 62, 16});
+  Control& chkUnicode = place(add("chkUnicode", ControlKind::CheckBox, "Frame1"), {6, 180, 62, 16});
   chkUnicode.setCaption(u"Unicode");
   chkUnicode.setTooltip(
       u"Count every kind of space, invisible character and letter; an emoji is one character");
   place(add("Frame4", ControlKind::Frame, "Frame1"), {4.5f, 92, 199, 37})
       .setCaption(u"Conditional Start Position");
   place(add("Frame5", ControlKind::Frame, "Frame1"), {5, 6, 199, 29}).backColor = kPaleYellow;
-  place(add("CommandButton2", ControlKind::CommandButton, "Frame1"), {141, 135, 61.5f, 19.5f})
+  place(add("CommandButton2", ControlKind::CommandButton, "Frame1"), {141, 179, 61.5f, 19.5f})
       .setCaption(u"Close");
+  // What the run button would change, above it.
+  place(add("lblPreview", ControlKind::Label, "Frame1"), {4.5f, 132, 199, 42}).wordWrap = true;
 
   // Before or after the start position.
   Control& optRight = place(add("optRight", ControlKind::OptionButton, "Frame2"), {6, 5, 75, 15});
@@ -142,6 +144,19 @@ void frmTextRemover::bindHandlers() {
   control("Frame1").onKeyDown = [this](int& keyCode) { Frame1_KeyDown(keyCode); };
   onMouseDown = [this](int button) { UserForm_MouseDown(button); };
   onQueryClose = [this] { return UserForm_QueryClose(); };
+
+  // Every option the run reads refreshes the preview once its own handler has run.
+  for (const char* name :
+       {"CheckBox1", "chkAllChars", "chkConSP", "optRight", "optLeft", "cmbAN"}) {
+    Control& option = control(name);
+    option.onClick = [this, handler = std::move(option.onClick)] {
+      if (handler) handler();
+      refreshPreview();
+    };
+  }
+  for (const char* name : {"txtStartPos", "txtNoOfChars", "cmbPos", "cmbSpChar"}) {
+    control(name).onChange = [this] { refreshPreview(); };
+  }
 }
 
 void frmTextRemover::UserForm_Initialize() {
@@ -167,6 +182,8 @@ void frmTextRemover::UserForm_Initialize() {
   });
   tolerant([&] { cmbAN.setText(cmbAN.list().at(0)); });
   control("chkUnicode").setChecked(sessionTextRules(session_) == TextRules::Unicode);
+  previewLive_ = true;
+  refreshPreview();
 }
 
 void frmTextRemover::chkUnicode_Click() {

@@ -68,6 +68,10 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
   /// and count from the boxes or the separator; no value leaves the cell as it is.
   std::optional<CellRequest> charRemoval(std::u16string_view text);
 
+  /// Shows in lblPreview what the run button would change over the selection with the
+  /// options as they are (a dry run). Does nothing during a run.
+  void refreshPreview();
+
   /// True from the start of a run until its end unloads the form.
   bool runInProgress() const { return runInProgress_; }
 
@@ -76,11 +80,14 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
   void bindHandlers();
   /// The start position given by the separator options; no value when it does not fit.
   std::optional<int> separatorPosition(std::u16string_view text);
+  /// The request for one cell in position mode, an empty number box read as 1.
+  std::optional<CellRequest> positionRequest(std::u16string_view text);
   /// Requests a stop of the run in progress.
   void requestStop();
 
   FormsSession& session_;
   bool runInProgress_ = false;
+  bool previewLive_ = false;  ///< once the lists are filled
 };
 
 }  // namespace qmv

@@ -3,6 +3,7 @@
 
 #include "engine/box_number.hpp"
 #include "engine/find_nth_occurrence.hpp"
+#include "engine/preview.hpp"
 #include "engine/run.hpp"
 #include "engine/unicode_transforms.hpp"
 #include "host/tolerant.hpp"
@@ -71,6 +72,27 @@ void frmTextRemover::CommandButton1_Click() {
   if (loaded()) tolerant([&] { session_.forms.unload(*this); });
 }
 
+void frmTextRemover::refreshPreview() {
+  if (!previewLive_ || runInProgress_) return;
+  Control& label = control("lblPreview");
+  const ApplicationPtr app = session_.hostApp;
+  if (!app) {
+    label.setCaption(u"");
+    return;
+  }
+  // The value entries preview their removal whatever the mode switch says, as they run.
+  const std::optional<Operation> chosen = wizardOperation(control("cmbAN").listIndex());
+  if (chosen && !isCharacterOperation(*chosen)) {
+    label.setCaption(previewText(previewRemoval(*app, *chosen, {})));
+    return;
+  }
+  const InputSource inputs = [this](std::u16string_view text) -> std::optional<CellRequest> {
+    if (control("CheckBox1").checked()) return remAN();
+    return positionRequest(text);
+  };
+  label.setCaption(previewText(previewRemoval(*app, Operation::RNUM, inputs)));
+}
+
 CellRequest frmTextRemover::remAN() const {
   // Every other entry (typed entries, none selected, and a value entry chosen while the
   // run goes on) removes the latest typed characters.
@@ -86,18 +108,25 @@ std::optional<CellRequest> frmTextRemover::charRemoval(std::u16string_view text)
   Control& txtNoOfChars = control("txtNoOfChars");
   if (txtStartPos.text().empty()) txtStartPos.setText(u"1");
   if (txtNoOfChars.text().empty()) txtNoOfChars.setText(u"1");
+  return positionRequest(text);
+}
 
+std::optional<CellRequest> frmTextRemover::positionRequest(std::u16string_view text) {
+  const auto number = [](const Control& box) {
+    return boxNumber(box.text().empty() ? std::u16string_view(u"1")
+                                        : std::u16string_view(box.text()));
+  };
   const bool before = control("optRight").checked();
   const bool whole = control("chkAllChars").checked();
   // Read in every case, also when the box is hidden.
-  const std::optional<int16_t> count = boxNumber(txtNoOfChars.text());
+  const std::optional<int16_t> count = number(control("txtNoOfChars"));
   if (!count) return std::nullopt;
 
   std::optional<int> position;
   if (control("chkConSP").checked()) {
     position = separatorPosition(text);
   } else {
-    position = boxNumber(txtStartPos.text());
+    position = number(control("txtStartPos"));
   }
   // No position, or position 0: the text stays as it is.
   if (!position || *position == 0) return std::nullopt;

@@ -35,6 +35,8 @@ TEST_F(WizardForm, HoldsEveryControlInItsContainerWithItsCaptionAndTooltip) {
       {"Frame4", ControlKind::Frame, "Frame1", u"Conditional Start Position", u""},
       {"Frame5", ControlKind::Frame, "Frame1", u"", u""},
       {"CommandButton2", ControlKind::CommandButton, "Frame1", u"Close", u""},
+      {"lblPreview", ControlKind::Label, "Frame1", u"The selection is empty: nothing would change.",
+       u""},
       {"optRight", ControlKind::OptionButton, "Frame2", u"Before (SP)", u""},
       {"optLeft", ControlKind::OptionButton, "Frame2", u"After (SP)", u""},
       {"chkAllChars", ControlKind::CheckBox, "Frame3", u"All Characters",
@@ -110,7 +112,7 @@ TEST_F(WizardForm, OpensInItsDesignState) {
 TEST_F(WizardForm, KeepsTheReferenceLayoutAndColours) {
   frmTextRemover form(module);
   EXPECT_FLOAT_EQ(form.geometry.width, 231);
-  EXPECT_FLOAT_EQ(form.geometry.height, 197);
+  EXPECT_FLOAT_EQ(form.geometry.height, 241);  // with the preview line
   EXPECT_EQ(form.backColor, 0xC0C0FFu);
   EXPECT_EQ(form.control("lblPer").backColor, 0xFFFF80u);
   EXPECT_EQ(form.control("lblPer").textAlign, TextAlign::Center);
@@ -120,7 +122,7 @@ TEST_F(WizardForm, KeepsTheReferenceLayoutAndColours) {
   EXPECT_EQ(form.control("txtStartPos").backColor, 0xFFFFC0u);
   const Geometry bar = form.control("ProgressBar1").geometry;
   EXPECT_FLOAT_EQ(bar.left, 10.5f);
-  EXPECT_FLOAT_EQ(bar.top, 174);
+  EXPECT_FLOAT_EQ(bar.top, 218);
   EXPECT_FLOAT_EQ(bar.width, 178);
   EXPECT_FLOAT_EQ(bar.height, 11);
   const Geometry run = form.control("CommandButton1").geometry;

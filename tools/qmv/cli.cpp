@@ -34,6 +34,7 @@ Checks: expect CELL VALUE | expect column CELL VALUE... | expect fill CELL RRGGB
         expect control FORM.CONTROL caption|text|visible|enabled|value|listindex|
                        listcount|tooltip|max VALUE, or ... list INDEX VALUE
         expect form FORM shown|loaded|unloaded
+        expect preview "TEXT" (the preview line of the shown dialog or wizard)
         expect host statusbar|screenupdating|calculation|cancelkey VALUE
         expect host onundo "TEXT" "MACRO"|none | expect host onkey "KEY" "MACRO"|none
         expect bar "NAME" present|absent | expect popup "CAPTION" count N

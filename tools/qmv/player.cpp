@@ -444,6 +444,16 @@ class Player final : public memory::HeadlessUser {
         }
         return;
       }
+      case Op::ExpectPreview: {
+        Form* form = toolkit_.topForm();
+        const Control* label = form ? form->find("lblPreview") : nullptr;
+        if (label == nullptr) {
+          failed(command, "preview " + quoted(command.text), "no form with a preview is shown");
+        } else if (label->caption() != command.text) {
+          failed(command, "preview " + quoted(command.text), "preview " + quoted(label->caption()));
+        }
+        return;
+      }
       case Op::ExpectForm: {
         Form* form = formNamed(command);
         std::string state = "unloaded";

@@ -291,9 +291,9 @@ void parseExpect(Args& args, Command& command) {
       {"column", Op::ExpectColumn},   {"fill", Op::ExpectFill},
       {"message", Op::ExpectMessage}, {"no-message", Op::ExpectNoMessage},
       {"control", Op::ExpectControl}, {"form", Op::ExpectForm},
-      {"host", Op::ExpectHost},       {"bar", Op::ExpectBar},
-      {"popup", Op::ExpectPopup},     {"addin", Op::ExpectAddin},
-      {"browsed", Op::ExpectBrowsed}};
+      {"preview", Op::ExpectPreview}, {"host", Op::ExpectHost},
+      {"bar", Op::ExpectBar},         {"popup", Op::ExpectPopup},
+      {"addin", Op::ExpectAddin},     {"browsed", Op::ExpectBrowsed}};
   const auto kind = kKinds.find(what);
   if (kind == kKinds.end()) {
     // expect CELL VALUE
@@ -301,7 +301,7 @@ void parseExpect(Args& args, Command& command) {
     if (!parseCell(first.text)) {
       args.fail(describeToken(first) +
                 " is neither a cell nor a check (column, fill, message, no-message, control, "
-                "form, host, bar, popup, addin, browsed)");
+                "form, preview, host, bar, popup, addin, browsed)");
     }
     command.cell = args.cell();
     command.values.push_back(args.value());
@@ -322,6 +322,7 @@ void parseExpect(Args& args, Command& command) {
       readColour(args, command);
       break;
     case Op::ExpectMessage:
+    case Op::ExpectPreview:
       command.text = args.string("TEXT");
       break;
     case Op::ExpectNoMessage:

@@ -95,6 +95,7 @@ enum class Op {
   ExpectMessage,
   ExpectNoMessage,
   ExpectControl,
+  ExpectPreview,  ///< the preview line of the shown form
   ExpectForm,
   ExpectHost,
   ExpectOnUndo,

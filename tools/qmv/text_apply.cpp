@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/preview.hpp"
 #include "host/address.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/cell_removal.hpp"
@@ -462,7 +463,11 @@ struct Tally {
 class TextRun {
  public:
   TextRun(const ApplyRequest& request, const TextPlan& plan, ApplyStreams& streams)
-      : request_(request), plan_(plan), streams_(streams) {}
+      : request_(request),
+        plan_(plan),
+        streams_(streams),
+        preview_(plan.value ? OperationKind::ValueLevel : OperationKind::CharacterLevel,
+                 INT64_MAX) {}
 
   int run();
 
@@ -488,6 +493,8 @@ class TextRun {
   std::unique_ptr<Output> output_;
   std::unique_ptr<CellRemover> remover_;
   Tally tally_;
+  // A dry run's figures, as the add-in's dialog words them.
+  PreviewTally preview_;
   std::string result_;
   std::string scratch_;
   std::string record_;
@@ -557,7 +564,13 @@ std::optional<std::string_view> TextRun::clearValue(std::string_view value) {
 }
 
 void TextRun::report(int64_t row, int64_t column, std::string_view before, std::string_view after) {
-  if (!request_.dryRun || tally_.changed > plan_.limit) return;
+  if (!request_.dryRun) return;
+  if (preview_.wantsSample()) {
+    preview_.add(toUtf16(before), toUtf16(after));
+  } else {
+    preview_.count();
+  }
+  if (tally_.changed > plan_.limit) return;
   streams_.out << toUtf8(columnLetters(column)) << row << ": " << shown(before) << " -> "
                << shown(after) << '\n';
 }
@@ -697,8 +710,7 @@ int TextRun::run() {
     streams_.out << "... and " << withThousands(tally_.changed - plan_.limit) << " more\n";
   }
   if (request_.dryRun) {
-    streams_.out << withThousands(tally_.changed)
-                 << (tally_.changed == 1 ? " cell would change" : " cells would change")
+    streams_.out << toUtf8(previewText(Preview{PreviewState::Ready, preview_}))
                  << " (nothing written)\n";
   }
   if (tally_.formulas > 0) {

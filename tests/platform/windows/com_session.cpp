@@ -693,6 +693,21 @@ class ComSession {
         }
         return;
       }
+      case Op::ExpectPreview: {
+        std::optional<ControlState> state;
+        if (HWND window = findForm(L"", true)) {
+          if (HWND label = findControl(window, L"lblPreview")) state = readControl(label);
+        }
+        if (!state) {
+          failed(command, "preview " + cli::quoteText(command.text), "no form with a preview");
+          return;
+        }
+        if (state->text != command.text) {
+          failed(command, "preview " + cli::quoteText(command.text),
+                 "preview " + cli::quoteText(state->text));
+        }
+        return;
+      }
       case Op::ExpectForm: {
         const std::wstring form = wide(command.form);
         std::string state = "unloaded";

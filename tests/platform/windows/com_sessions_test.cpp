@@ -81,6 +81,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"examples/stop_and_undo.qmv", {"frmPrgBar", "frmTextRemover"}},
       {"examples/wizard_list.qmv", {"frmTextRemover"}},
       {"examples/wizard_position.qmv", {"frmTextRemover"}},
+      {"examples/preview.qmv", {"frmPrgBar", "frmTextRemover"}},
       {"tests/platform/windows/sessions/undo.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/about.qmv", {"frmUG"}},

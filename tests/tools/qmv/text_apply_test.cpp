@@ -297,13 +297,42 @@ TEST_F(TextApplyTest, ADryRunShowsTheChangesAndLeavesTheFileAlone) {
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(ran.out,
             "A2: \"a1\" -> \"a\"\nA3: \"b\\\"2\" -> \"b\\\"\"\n... and 2 more\n"
-            "4 cells would change (nothing written)\n");
+            "4 cells would change: \"a1\" -> \"a\"; \"b\"2\" -> \"b\"\"; \"c3\" -> \"c\" "
+            "(nothing written)\n");
   EXPECT_EQ(readWholeFile(r.file), input);
   EXPECT_EQ(fs::last_write_time(r.file), before);
   r.quiet = true;
   EXPECT_EQ(run(r).err, "");
   r.dryRun = false;
   EXPECT_EQ(run(r).status, 2) << "--limit without --dry-run";
+}
+
+TEST_F(TextApplyTest, ADryRunEndsWithTheAddinsPreviewLine) {
+  const struct {
+    const char* operation;
+    std::string input;
+    std::string last;
+  } rows[] = {
+      {"RADP", "k\nx\ny\nX\nz\nx\n",
+       "3 cells would be cleared: \"x\", \"X\", \"x\" (nothing written)\n"},
+      {"RUDP", "k\nx\ny\nX\n", "1 cell would be cleared: \"y\" (nothing written)\n"},
+      {"RDPV", "k\nx\ny\n", "No cell would be cleared. (nothing written)\n"},
+      {"RNUM", "k\nab\n", "No cell would change. (nothing written)\n"},
+      {"RNUM", "k\na1\nb2\nc3\nd4\ne5\n",
+       "5 cells would change: \"a1\" -> \"a\"; \"b2\" -> \"b\"; \"c3\" -> \"c\" "
+       "(nothing written)\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.operation) + " over " + row.input);
+    ApplyRequest r = request(row.operation, row.input);
+    r.columns = "k";
+    r.dryRun = true;
+    const Ran ran = run(r);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    ASSERT_GE(ran.out.size(), row.last.size());
+    EXPECT_EQ(ran.out.substr(ran.out.size() - row.last.size()), row.last);
+    EXPECT_EQ(readWholeFile(r.file), row.input);
+  }
 }
 
 TEST_F(TextApplyTest, FormulaLookingResultsAreCountedAndGuarded) {

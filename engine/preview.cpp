@@ -1,0 +1,251 @@
+#include "engine/preview.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
+#include <variant>
+
+#include "host/address.hpp"
+#include "host/cell_text.hpp"
+#include "host/host.hpp"
+#include "host/tolerant.hpp"
+
+namespace qmv {
+
+namespace {
+
+// Cells read in one host call at most, as a real run reads them.
+constexpr int64_t kBandCells = 1 << 16;
+
+// The host's COUNTIF takes criteria of at most this many characters.
+constexpr std::size_t kMaxCriterionChars = 255;
+
+// The text of a cell value; no value for an error value, which has no text.
+std::optional<std::u16string_view> textOf(const Value& value, const HostLocale& locale,
+                                          std::u16string& scratch) {
+  if (const auto* text = std::get_if<std::u16string>(&value)) return *text;
+  std::optional<std::u16string> converted = cellText(value, locale);
+  if (!converted) return std::nullopt;
+  scratch = std::move(*converted);
+  return scratch;
+}
+
+// Reads `ref` a band of rows at a time and hands each cell to `visit` (row-major); stops
+// when `visit` returns false. Returns false once stopped.
+template <typename Visit>
+bool readArea(Worksheet& sheet, const AreaRef& ref, CellBlock& block, Visit&& visit) {
+  const int64_t bandRows = std::max<int64_t>(1, kBandCells / ref.columns());
+  for (int64_t top = ref.first.row; top <= ref.last.row; top += bandRows) {
+    const AreaRef band{{top, ref.first.column},
+                       {std::min(ref.last.row, top + bandRows - 1), ref.last.column}};
+    if (!tolerant([&] { sheet.range(formatAddress(band))->readBlockInto(block); })) continue;
+    for (const CellContent& content : block.cells) {
+      if (!visit(content)) return false;
+    }
+  }
+  return true;
+}
+
+void previewCharacters(Application& app, Range& selection, Operation operation,
+                       const InputSource& inputs, PreviewTally& tally) {
+  RangePtr visit;
+  tolerant([&] {
+    RangePtr constants = selection.specialCells(xl::kCellTypeConstants);
+    if (constants) visit = app.intersect(selection, *constants);
+  });
+  if (!visit) return;
+  const WorksheetPtr sheet = tolerantGet([&] { return visit->worksheet(); }).value_or(nullptr);
+  const std::vector<AreaRef> areas =
+      tolerantGet([&] { return visit->areaRefs(); }).value_or(std::vector<AreaRef>{});
+  if (!sheet) return;
+  const HostLocale locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
+
+  std::u16string scratch;
+  CellBlock block;
+  const auto cell = [&](const CellContent& content) {
+    if (content.isFormula()) return true;
+    const std::optional<std::u16string_view> text = textOf(content.value, locale, scratch);
+    if (!text) return true;
+    CellRequest request{operation, {}};
+    if (inputs) {
+      const auto asked = tolerantGet([&] { return inputs(*text); });
+      if (!asked || !*asked) return true;
+      request = **asked;
+    }
+    const std::optional<std::u16string> next =
+        transformText(request.operation, *text, request.inputs, nullptr);
+    if (!next || *next == *text) return true;
+    return tally.add(*text, *next);
+  };
+  for (const AreaRef& ref : areas) {
+    if (!readArea(*sheet, ref, block, cell)) return;
+  }
+}
+
+// The value removals decide on the first column of the selection within the used range.
+void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTally& tally) {
+  RangePtr column;
+  tolerant([&] {
+    RangePtr used = app.activeSheet()->usedRange();
+    RangePtr work = used ? app.intersect(selection, *used) : nullptr;
+    if (work) column = work->column(1);
+  });
+  if (!column) return;
+  const WorksheetPtr sheet = tolerantGet([&] { return column->worksheet(); }).value_or(nullptr);
+  const std::vector<AreaRef> areas =
+      tolerantGet([&] { return column->areaRefs(); }).value_or(std::vector<AreaRef>{});
+  if (!sheet || areas.empty()) return;
+  const HostLocale locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
+
+  // The texts of the column, top down, folded for comparison; a cell without a usable
+  // text (empty, an error value, or too long for a criterion) keeps an empty key.
+  std::vector<std::u16string> texts;
+  std::vector<std::u16string> keys;
+  std::u16string scratch;
+  CellBlock block;
+  readArea(*sheet, areas.front(), block, [&](const CellContent& content) {
+    const std::optional<std::u16string_view> text = textOf(content.value, locale, scratch);
+    const bool usable = text && !text->empty() &&
+                        (mode == ValueMode::KeepFirst || text->size() <= kMaxCriterionChars);
+    texts.emplace_back(usable ? *text : std::u16string_view());
+    keys.push_back(usable ? foldCase(*text) : std::u16string());
+    return true;
+  });
+
+  std::unordered_map<std::u16string, int64_t> counts;
+  for (const std::u16string& key : keys) {
+    if (!key.empty()) ++counts[key];
+  }
+  std::unordered_map<std::u16string, int64_t> seen;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i].empty()) continue;
+    const int64_t count = counts[keys[i]];
+    bool cleared = false;
+    switch (mode) {
+      case ValueMode::KeepFirst:
+        cleared = seen[keys[i]]++ > 0;
+        break;
+      case ValueMode::AllRepeated:
+        cleared = count > 1;
+        break;
+      case ValueMode::AllUnique:
+        cleared = count == 1;
+        break;
+    }
+    if (cleared && !tally.add(texts[i], u"")) return;
+  }
+}
+
+// Shows a text in an example: quoted, cut short, control characters as a middle dot.
+std::u16string shownSample(std::u16string_view text) {
+  std::u16string out = u"\"";
+  std::size_t shown = std::min(text.size(), kPreviewSampleChars);
+  // Never cut a surrogate pair in two: a lone half is no character at all.
+  if (shown < text.size() && shown > 0 && text[shown - 1] >= 0xD800 && text[shown - 1] <= 0xDBFF) {
+    --shown;
+  }
+  for (std::size_t i = 0; i < shown; ++i) {
+    const char16_t c = text[i];
+    out += c < u' ' || c == 0x7F ? u'\u00B7' : c;
+  }
+  if (shown < text.size()) out += u"...";
+  out += u'"';
+  return out;
+}
+
+}  // namespace
+
+bool PreviewTally::add(std::u16string_view before, std::u16string_view after) {
+  if (wantsSample()) samples_.push_back({std::u16string(before), std::u16string(after)});
+  return count();
+}
+
+bool PreviewTally::count() {
+  if (changes_ <= cap_) ++changes_;
+  return changes_ <= cap_;
+}
+
+Preview previewRemoval(Application& app, Operation operation, const InputSource& inputs,
+                       int64_t cap) {
+  const OperationRow& row = operationRow(operation);
+  Preview preview{PreviewState::NoWorkbook, PreviewTally(row.kind, cap)};
+  const std::optional<int64_t> books = tolerantGet([&] { return app.workbooksCount(); });
+  if (!books || *books == 0) return preview;
+  const RangePtr selection = tolerantGet([&] { return app.selection(); }).value_or(nullptr);
+  if (row.kind == OperationKind::ValueLevel) {
+    const auto columns =
+        selection ? tolerantGet([&] { return selection->columnsCount(); }) : std::nullopt;
+    if (!columns || *columns != 1) {
+      preview.state = PreviewState::NotOneColumn;
+      return preview;
+    }
+  }
+  const double nonEmpty =
+      selection
+          ? tolerantGet([&] { return app.worksheetFunction().countA(*selection); }).value_or(0)
+          : 0;
+  if (nonEmpty <= 0) {
+    preview.state = PreviewState::EmptySelection;
+    return preview;
+  }
+  preview.state = PreviewState::Ready;
+  if (row.kind == OperationKind::ValueLevel) {
+    previewValues(app, *selection, row.valueMode, preview.tally);
+  } else {
+    previewCharacters(app, *selection, operation, inputs, preview.tally);
+  }
+  return preview;
+}
+
+std::u16string withThousandsSeparators(int64_t n) {
+  std::u16string digits;
+  const bool negative = n < 0;
+  uint64_t rest = negative ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+  int place = 0;
+  do {
+    if (place > 0 && place % 3 == 0) digits += u',';
+    digits += static_cast<char16_t>(u'0' + rest % 10);
+    rest /= 10;
+    ++place;
+  } while (rest > 0);
+  if (negative) digits += u'-';
+  std::reverse(digits.begin(), digits.end());
+  return digits;
+}
+
+std::u16string previewText(const Preview& preview) {
+  switch (preview.state) {
+    case PreviewState::NoWorkbook:
+      return {};
+    case PreviewState::EmptySelection:
+      return u"The selection is empty: nothing would change.";
+    case PreviewState::NotOneColumn:
+      return u"Select a single column to see what would be cleared.";
+    case PreviewState::Ready:
+      break;
+  }
+  const PreviewTally& tally = preview.tally;
+  const bool values = tally.kind() == OperationKind::ValueLevel;
+  const std::u16string_view verb = values ? u" be cleared" : u" change";
+  if (tally.changes() == 0) return std::u16string(u"No cell would").append(verb).append(u".");
+  std::u16string text;
+  if (tally.capped()) {
+    text = u"More than " + withThousandsSeparators(tally.cap()) + u" cells would";
+  } else {
+    text = withThousandsSeparators(tally.changes()) +
+           (tally.changes() == 1 ? u" cell would" : u" cells would");
+  }
+  text.append(verb);
+  if (tally.samples().empty()) return text + u".";
+  text += u": ";
+  bool first = true;
+  for (const PreviewSample& sample : tally.samples()) {
+    if (!first) text += values ? u", " : u"; ";
+    first = false;
+    text += shownSample(sample.before);
+    if (!values) text += u" -> " + shownSample(sample.after);
+  }
+  return text;
+}
+
+}  // namespace qmv

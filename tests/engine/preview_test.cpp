@@ -1,0 +1,161 @@
+// The dry run: its figures and its line over the in-memory host, and that it changes
+// nothing.
+#include "engine/preview.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/memory/memory_application.hpp"
+
+namespace qmv {
+namespace {
+
+Value text(std::u16string s) { return Value{std::move(s)}; }
+
+struct PreviewRow {
+  const char* name;
+  Operation operation;
+  std::vector<Value> column;  // A1 down, selected
+  CharacterInputs inputs;
+  std::u16string expected;
+};
+
+InputSource fixed(Operation operation, const CharacterInputs& inputs) {
+  return [operation, inputs](std::u16string_view) -> std::optional<CellRequest> {
+    return CellRequest{operation, inputs};
+  };
+}
+
+TEST(Preview, CountsAndShowsTheFirstThreeChanges) {
+  const PreviewRow rows[] = {
+      {"digits over four cells, one unchanged",
+       Operation::RNUM,
+       {text(u"a1"), text(u"b"), text(u"c3"), text(u"d4"), text(u"e5")},
+       {},
+       u"4 cells would change: \"a1\" -> \"a\"; \"c3\" -> \"c\"; \"d4\" -> \"d\""},
+      {"one change",
+       Operation::RNUM,
+       {text(u"a1"), text(u"b")},
+       {},
+       u"1 cell would change: \"a1\" -> \"a\""},
+      {"nothing to change",
+       Operation::RALP,
+       {text(u"12"), Value{3.0}},
+       {},
+       u"No cell would change."},
+      {"a number is previewed through its cell text",
+       Operation::RNUM,
+       {Value{1234.5}},
+       {},
+       u"1 cell would change: \"1234.5\" -> \".\""},
+      {"start position 3 of RBSP",
+       Operation::RBSP,
+       {text(u"ABCDEF")},
+       {3, {}, {}},
+       u"1 cell would change: \"ABCDEF\" -> \"CDEF\""},
+      {"a long text is cut short",
+       Operation::RNUM,
+       {text(u"0123456789 abcdefghijklmnop")},
+       {},
+       u"1 cell would change: \"0123456789 abcde...\" -> \" abcdefghijklmno...\""},
+      {"a cut never splits a surrogate pair",
+       Operation::RNUM,
+       {text(u"1abcdefghijklmn\U0001F600xyz")},
+       {},
+       u"1 cell would change: \"1abcdefghijklmn...\" -> \"abcdefghijklmn\U0001F600...\""},
+      {"RNPC without the host's CLEAN",
+       Operation::RNPC,
+       {text(u"a\tb")},
+       {},
+       u"1 cell would change: \"a\u00B7b\" -> \"ab\""},
+      {"duplicates keep the first, case aside",
+       Operation::RDPV,
+       {text(u"x"), text(u"X"), text(u"y"), text(u"x")},
+       {},
+       u"2 cells would be cleared: \"X\", \"x\""},
+      {"every repeated value",
+       Operation::RADP,
+       {text(u"x"), text(u"y"), text(u"X")},
+       {},
+       u"2 cells would be cleared: \"x\", \"X\""},
+      {"every unique value",
+       Operation::RUDP,
+       {text(u"x"), text(u"y"), text(u"X"), text(u"z")},
+       {},
+       u"2 cells would be cleared: \"y\", \"z\""},
+      {"no repeat", Operation::RADP, {text(u"x"), text(u"y")}, {}, u"No cell would be cleared."},
+  };
+  for (const PreviewRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    memory::MemoryApplication host;
+    host.addWorkbook();
+    host.setColumn({1, 1}, row.column);
+    host.select(u"A1:A" + std::u16string(1, static_cast<char16_t>(u'0' + row.column.size())));
+    const InputSource inputs =
+        isCharacterOperation(row.operation) ? fixed(row.operation, row.inputs) : InputSource{};
+    const Preview preview = previewRemoval(host, row.operation, inputs);
+    EXPECT_EQ(previewText(preview), row.expected);
+    // Nothing was written.
+    for (std::size_t i = 0; i < row.column.size(); ++i) {
+      EXPECT_EQ(host.cell({static_cast<int64_t>(i) + 1, 1}).value, row.column[i]);
+    }
+  }
+}
+
+TEST(Preview, LeavesFormulasOutAndNamesWhyThereIsNothing) {
+  memory::MemoryApplication host;
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {})), u"");
+  host.addWorkbook();
+  host.select(u"A1:A3");
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {})),
+            u"The selection is empty: nothing would change.");
+  host.setCell({1, 1}, CellContent{Value{2.0}, u"=1+1"});
+  host.setCell({2, 1}, CellContent{text(u"b2"), {}});
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {})),
+            u"1 cell would change: \"b2\" -> \"b\"");
+  host.select(u"A1:B3");
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RADP, {})),
+            u"Select a single column to see what would be cleared.");
+}
+
+TEST(Preview, StopsPastTheCap) {
+  memory::MemoryApplication host;
+  host.addWorkbook();
+  std::vector<Value> column(12, text(u"a1"));
+  host.setColumn({1, 1}, column);
+  host.select(u"A1:A12");
+  const Preview capped = previewRemoval(host, Operation::RNUM, {}, 10);
+  EXPECT_TRUE(capped.tally.capped());
+  EXPECT_EQ(capped.tally.changes(), 11) << "counting stops one past the cap";
+  EXPECT_EQ(previewText(capped),
+            u"More than 10 cells would change: \"a1\" -> \"a\"; \"a1\" -> \"a\"; \"a1\" -> \"a\"");
+  const Preview exact = previewRemoval(host, Operation::RNUM, {}, 12);
+  EXPECT_FALSE(exact.tally.capped());
+  EXPECT_EQ(exact.tally.changes(), 12);
+}
+
+TEST(Preview, WritesThousands) {
+  const struct {
+    int64_t n;
+    std::u16string text;
+  } rows[] = {{0, u"0"},
+              {999, u"999"},
+              {1000, u"1,000"},
+              {200000, u"200,000"},
+              {1234567, u"1,234,567"},
+              {-4500, u"-4,500"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.n);
+    EXPECT_EQ(withThousandsSeparators(row.n), row.text);
+  }
+  Preview preview{PreviewState::Ready, PreviewTally(OperationKind::CharacterLevel, kPreviewCap)};
+  for (int i = 0; i <= kPreviewCap; ++i) preview.tally.count();
+  EXPECT_FALSE(preview.tally.count()) << "past the cap";
+  EXPECT_EQ(previewText(preview), u"More than 200,000 cells would change.");
+}
+
+}  // namespace
+}  // namespace qmv
