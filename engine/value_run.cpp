@@ -27,13 +27,15 @@ constexpr std::size_t kMaxCriterionChars = 255;
 /// Rows of the comparison column read from the host in one call.
 constexpr int64_t kBlockRows = 4096;
 
-/// The duties a run takes on itself; the wizard's caller takes over the host's part.
-struct RunDuties {
+/// Who prepares the host around a run. A run entered on its own does it all; the
+/// wizard's run enters a host its caller has prepared, and keep one then also clears the
+/// blank cells of the rows the filter hid.
+enum class RunEntry : uint8_t {
   /// Refuse without a workbook, put the host into its run state and back, clear the stop
   /// flag, count the non-empty cells and refuse an empty selection.
-  bool prepareHost = false;
-  /// Keep one clears every cell of a row the filter hid, empty or not.
-  bool clearEmptyHiddenCells = false;
+  OnItsOwn,
+  /// The caller did the above and counted the cells.
+  HostPrepared,
 };
 
 /// The text a cell is counted and searched by: a text value as it stands (not copied),
@@ -174,11 +176,11 @@ struct ListCell {
 /// the undo record of the cells it clears.
 class DuplicateRun {
  public:
-  DuplicateRun(Application& app, RunObserver& observer, const RunDuties& duties, double max,
+  DuplicateRun(Application& app, RunObserver& observer, RunEntry entry, double max,
                UndoSnapshot* snapshot)
       : app_(app),
         observer_(observer),
-        duties_(duties),
+        entry_(entry),
         locale_(tolerantGet([&] { return app.locale(); }).value_or(HostLocale{})),
         max_(static_cast<float>(max)),
         snapshot_(snapshot) {}
@@ -212,6 +214,7 @@ class DuplicateRun {
     if (!column_) return;
     ColumnValues values(*column_, rows_);
     std::vector<std::u16string> removed;
+    std::unordered_set<std::u16string> removedKeys;
     // Bottom up: the count shrinks with every cell cleared, so the top-most occurrence of
     // each repeated value stays for the second pass.
     for (int64_t r = rows_; r >= 1; --r) {
@@ -222,7 +225,12 @@ class DuplicateRun {
             tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
         if (count && *count > 1) {
           removed.push_back(*text);
+          removedKeys.insert(foldCase(*text));
           clearRow(r, *content);
+        } else if (count && *count == 1 && removedKeys.contains(foldCase(*text))) {
+          // The last occurrence of a removed value, which the second pass finds: kept now,
+          // so that its undo record costs the host no second read.
+          survivors_.emplace(r, *content);
         }
       }
       // Every cell that COUNTA counted is a step, also one without a usable criterion (an
@@ -253,7 +261,7 @@ class DuplicateRun {
     tolerant([&] { work_->advancedFilterUniqueInPlace(); });
     // The wizard also clears the blank cells of the rows the filter hid.
     const std::vector<RowState> after =
-        duties_.clearEmptyHiddenCells ? rowStates(*column_, rows_) : std::vector<RowState>{};
+        entry_ == RunEntry::HostPrepared ? rowStates(*column_, rows_) : std::vector<RowState>{};
     ColumnValues values(*column_, rows_);
     std::unordered_set<std::u16string> seen;
     for (int64_t r = 1; r <= rows_; ++r) {
@@ -358,8 +366,18 @@ class DuplicateRun {
   }
 
   /// Clears a cell the search found, unless it holds an error value: the search may
-  /// match an error's display text, which is not the value searched for.
+  /// match an error's display text, which is not the value searched for. A cell the
+  /// first pass kept is recorded from what it read then; any other is read again.
   void clearFound(Range& found) {
+    const std::optional<CellRef> at = tolerantGet([&] { return found.topLeft(); });
+    if (at && top_ && at->column == top_->column) {
+      const auto kept = survivors_.find(at->row - top_->row + 1);
+      if (kept != survivors_.end()) {
+        if (!isError(kept->second.value)) clearRecorded(found, *at, kept->second);
+        survivors_.erase(kept);
+        return;
+      }
+    }
     const std::optional<CellBlock> read = tolerantGet([&] { return found.readBlock(); });
     if (!read || read->cells.size() != 1 || isError(read->cells[0].value)) return;
     clearRecorded(found, read->area.first, read->cells[0]);
@@ -434,7 +452,7 @@ class DuplicateRun {
 
   Application& app_;
   RunObserver& observer_;
-  RunDuties duties_;
+  RunEntry entry_;
   HostLocale locale_;
   float max_;  ///< the progress maximum as last set
   UndoSnapshot* snapshot_;
@@ -444,6 +462,9 @@ class DuplicateRun {
   std::optional<CellRef> top_;
   std::optional<CellFormats> sharedFormats_;
   WorksheetPtr sheet_;
+  /// Rows of the working range (1-based) whose cell the second pass of "every repeated
+  /// value" is to clear, with the content the first pass read.
+  std::unordered_map<int64_t, CellContent> survivors_;
   int64_t rows_ = 0;
   int64_t step_ = 0;
 };
@@ -464,13 +485,13 @@ std::optional<std::vector<AreaRef>> singleColumnAreas(Range& selection) {
 /// The one implementation behind both entry points. `nonEmptyCount` is the caller's
 /// count when the caller prepared the host.
 void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& observer,
-                         const RunDuties& duties, double nonEmptyCount) {
+                         RunEntry entry, double nonEmptyCount) {
   Application* const app = session.hostApp.get();
   if (app == nullptr) {
     observer.finish();
     return;
   }
-  if (duties.prepareHost) {
+  if (entry == RunEntry::OnItsOwn) {
     const std::optional<int64_t> workbooks = tolerantGet([&] { return app->workbooksCount(); });
     if (!workbooks || *workbooks == 0) {
       observer.message(kNoWorkbookText);
@@ -491,7 +512,7 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
   }
 
   double nonEmpty = nonEmptyCount;
-  if (duties.prepareHost) {
+  if (entry == RunEntry::OnItsOwn) {
     enterHostRunStateTolerant(*app);
     observer.started();
     nonEmpty = tolerantGet([&] { return app->worksheetFunction().countA(*selection); }).value_or(0);
@@ -506,8 +527,8 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
   // The cleared cells are recorded for undo; this record replaces the previous run's.
   BeginUndoSnapshot(session);
   const std::shared_ptr<UndoSnapshot> snapshot = session.undoSnapshot;
-  DuplicateRun run(*app, observer, duties, nonEmpty, snapshot.get());
-  if (duties.prepareHost) run.setMax(nonEmpty);
+  DuplicateRun run(*app, observer, entry, nonEmpty, snapshot.get());
+  if (entry == RunEntry::OnItsOwn) run.setMax(nonEmpty);
   run.formWorkingRange(*selection);
 
   if (areas->size() > 1) {
@@ -526,7 +547,7 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
     }
   }
 
-  if (duties.prepareHost) {
+  if (entry == RunEntry::OnItsOwn) {
     bindUndoCommands(session);
     leaveHostRunState(*app);
   }
@@ -536,15 +557,12 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
 }  // namespace
 
 void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& observer) {
-  runDuplicateRemoval(session, mode, observer,
-                      RunDuties{.prepareHost = true, .clearEmptyHiddenCells = false}, 0);
+  runDuplicateRemoval(session, mode, observer, RunEntry::OnItsOwn, 0);
 }
 
 void runPreparedValueRemoval(RemovalSession& session, ValueMode mode, int32_t nonEmptyCount,
                              RunObserver& observer) {
-  runDuplicateRemoval(session, mode, observer,
-                      RunDuties{.prepareHost = false, .clearEmptyHiddenCells = true},
-                      nonEmptyCount);
+  runDuplicateRemoval(session, mode, observer, RunEntry::HostPrepared, nonEmptyCount);
 }
 
 }  // namespace qmv

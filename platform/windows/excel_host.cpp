@@ -236,6 +236,8 @@ class ExcelRange final : public Range {
         asDouble(get(requiredObject(get(object(), L"Columns")).get(), L"Count")));
   }
   CellRef topLeft() override {
+    // A cell of a range already placed is placed without asking Excel.
+    if (parent_ && slot_->asked && slot_->place) return place()->areas.front().first;
     return {static_cast<int64_t>(asDouble(get(object(), L"Row"))),
             static_cast<int64_t>(asDouble(get(object(), L"Column")))};
   }
