@@ -27,6 +27,10 @@ constexpr std::size_t kMaxCriterionChars = 255;
 /// Rows of the comparison column read from the host in one call.
 constexpr int64_t kBlockRows = 4096;
 
+/// Cells decided for clearing that wait to be cleared together. The host's display is off
+/// during a run, so the wait shows nowhere; a Stop and the end of a walk clear them first.
+constexpr std::size_t kClearBatch = 512;
+
 /// Who prepares the host around a run. A run entered on its own does it all; the
 /// wizard's run enters a host its caller has prepared, and keep one then also clears the
 /// blank cells of the rows the filter hid.
@@ -273,11 +277,12 @@ class DuplicateRun {
         const bool hiddenBlank = !after.empty() && after[i] == RowState::Hidden &&
                                  before[i] == RowState::Visible && !isError(content->value) &&
                                  !hasText(content->value, locale_);
-        if (repeat || hiddenBlank) clearRow(r, *content);
+        if (repeat || hiddenBlank) queueClear(r, *content);
       }
       ++step_;
       if (progressStep()) break;
     }
+    flushClears();
     tolerantRetry([&] { app_.activeSheet()->showAllData(); });
     hideAgain(before);
   }
@@ -292,11 +297,12 @@ class DuplicateRun {
       if (text && !text->empty()) {
         const std::optional<double> count =
             tolerantGet([&] { return app_.worksheetFunction().countIf(*column_, *text); });
-        if (count && *count == 1) clearRow(r, *content);
+        if (count && *count == 1) queueClear(r, *content);
       }
       ++step_;
-      if (progressStep()) return;
+      if (progressStep()) break;
     }
+    flushClears();
   }
 
   /// A mode over the cells of several areas of one column, taken as one list (every row
@@ -363,6 +369,44 @@ class DuplicateRun {
         *cell,
         top_ ? std::optional<CellRef>(CellRef{top_->row + row - 1, top_->column}) : std::nullopt,
         before);
+  }
+
+  /// Records the cell in `row` of the working range for undo and queues its clear. Only a
+  /// walk whose later decisions do not hang on the host's counts may queue: the counts
+  /// see a queued cell as it was.
+  void queueClear(int64_t row, const CellContent& before) {
+    if (!top_) {
+      clearRow(row, before);  // unplaced: one by one
+      return;
+    }
+    const CellRef at{top_->row + row - 1, top_->column};
+    std::optional<std::size_t> index;
+    if (snapshot_ != nullptr) {
+      const std::optional<CellFormats> formats =
+          sharedFormats_ ? sharedFormats_
+                         : tolerantGet([&] { return work_->cell(row, 1)->formats(); });
+      index = RecordClearedCell(*snapshot_, at, before, formats);
+    }
+    pending_.push_back(PendingClear{at, index});
+    if (pending_.size() >= kClearBatch) flushClears();
+  }
+
+  /// Clears the queued cells in as few host calls as the host allows; when it refuses
+  /// them together, one by one. Only cells the host cleared are marked in the record.
+  void flushClears() {
+    if (pending_.empty()) return;
+    std::vector<CellRef> cells;
+    cells.reserve(pending_.size());
+    for (const PendingClear& p : pending_) cells.push_back(p.at);
+    const bool together = tolerant([&] { work_->clearCells(cells); });
+    for (const PendingClear& p : pending_) {
+      const bool cleared =
+          together || tolerant([&] {
+            work_->cell(p.at.row - top_->row + 1, p.at.column - top_->column + 1)->clear();
+          });
+      if (cleared && p.index) markCleared(*snapshot_, *p.index);
+    }
+    pending_.clear();
   }
 
   /// Clears a cell the search found, unless it holds an error value: the search may
@@ -465,6 +509,12 @@ class DuplicateRun {
   /// Rows of the working range (1-based) whose cell the second pass of "every repeated
   /// value" is to clear, with the content the first pass read.
   std::unordered_map<int64_t, CellContent> survivors_;
+  /// A cell queued for clearing and its entry in the undo record.
+  struct PendingClear {
+    CellRef at;
+    std::optional<std::size_t> index;
+  };
+  std::vector<PendingClear> pending_;
   int64_t rows_ = 0;
   int64_t step_ = 0;
 };

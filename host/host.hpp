@@ -112,6 +112,10 @@ class Range {
   virtual RangePtr specialCells(int32_t type) = 0;
   /// Clears values and formats.
   virtual void clear() = 0;
+  /// Clears values and formats of these cells of this range's sheet, as clear() would one
+  /// by one; hosts override it to clear many cells in one call. On failure some of them
+  /// may be cleared and others not: clearing a cell again is harmless.
+  virtual void clearCells(const std::vector<CellRef>& cells);
   /// Number format, fill colour and font colour shared by every cell of the range. Throws
   /// HostError when the cells differ or the host cannot tell them.
   virtual CellFormats formats() {
@@ -150,6 +154,11 @@ class Worksheet {
   /// A range of this sheet by A1 reference.
   virtual RangePtr range(std::u16string_view reference) = 0;
 };
+
+inline void Range::clearCells(const std::vector<CellRef>& cells) {
+  const WorksheetPtr sheet = worksheet();
+  for (const CellRef& cell : cells) sheet->range(formatAddress(cell))->clear();
+}
 
 /// An open workbook.
 class Workbook {

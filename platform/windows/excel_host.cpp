@@ -353,6 +353,38 @@ class ExcelRange final : public Range {
       for (const AreaRef& area : here->areas) weak.lock()->cleared(here->sheet, area);
     }
   }
+  // Range("A2,A5,...").Clear on the range's sheet, as many cells to a call as an address
+  // shorter than Excel trusts names (several areas by commas: "Refer to multiple ranges";
+  // longer strings are cut short: "Passed strings longer than 255 characters are truncated
+  // in Excel"). Two calls per batch, against two per cell one by one.
+  void clearCells(const std::vector<CellRef>& cells) override {
+    if (cells.empty()) return;
+    const ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
+    const std::optional<Place> here = place();
+    std::u16string address;
+    std::size_t first = 0;
+    const auto clearBatch = [&](std::size_t end) {
+      call(requiredObject(get(sheet.get(), L"Range", {address})).get(), L"Clear");
+      for (const auto& weak : liveIndexes()) {
+        for (std::size_t i = first; i < end && here; ++i) {
+          weak.lock()->cleared(here->sheet, AreaRef{cells[i], cells[i]});
+        }
+      }
+      address.clear();
+      first = end;
+    };
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      std::u16string one = formatAddress(cells[i]);
+      std::erase(one, u'$');
+      if (!address.empty() && address.size() + 1 + one.size() >= kTrustedAddressLength) {
+        clearBatch(i);
+      }
+      if (!address.empty()) address += u',';
+      address += one;
+    }
+    clearBatch(cells.size());
+    if (!here) dropIndexes();  // clears the indexes cannot place
+  }
   // The index of this range's values, read now in one call unless the range keeps one;
   // null for a range that is not one column of one area.
   ColumnIndex* valueIndex(const std::function<HostLocale()>& locale) {

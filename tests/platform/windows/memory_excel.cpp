@@ -405,8 +405,15 @@ ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
     s->showAllData();
     return Variant();
   };
+  // Worksheet.Range takes several areas separated by commas ("Refer to multiple ranges",
+  // learn.microsoft.com/office/vba/excel/concepts/cells-and-ranges/refer-to-multiple-ranges).
+  // A longer string than 255 characters may be cut short or refused (support article
+  // "Passed strings longer than 255 characters are truncated in Excel"): refused here,
+  // the safer of the two for a caller.
   o->members[L"Range"] = [this, s](Call& c) {
-    return Variant::fromDispatch(range(s->range(textOf(c.arg(0, L"Cell1")))).get());
+    const std::u16string reference = textOf(c.arg(0, L"Cell1"));
+    if (reference.size() > 255) throw Failure{1004};
+    return Variant::fromDispatch(range(s->range(reference)).get());
   };
   return o;
 }
