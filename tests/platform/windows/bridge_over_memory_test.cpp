@@ -346,6 +346,34 @@ TEST_F(BridgeOverMemoryTest, UndoOfAValueRunPutsBackFormatsThroughExcel) {
   }
 }
 
+TEST_F(BridgeOverMemoryTest, CellsExcelWillNotClearTogetherAreClearedOneByOneAndUndone) {
+  // 600 rows, every value unique but one pair: more cells than one batch clears.
+  std::vector<Value> column;
+  for (int64_t i = 0; i < 600; ++i) {
+    const int64_t id = i % 599;
+    column.emplace_back(u"id" + toUtf16(std::to_string(id)));
+  }
+  for (const bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse ? "Excel refuses lists of areas" : "Excel takes lists of areas");
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, column);
+    host_->select(u"A1:A600");
+    excel_.refuseAreaLists = refuse;
+    withDialog([&](AddinModule& module, frmPrgBar& dialog) {
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runValueRemoval(module, ValueMode::AllUnique, observer);
+      std::vector<Value> expected(600);
+      expected[0] = column[0];
+      expected[599] = column[0];
+      EXPECT_EQ(host_->columnValues({1, 1}, 600), expected);
+      UndoLastRun(module);
+    });
+    EXPECT_EQ(host_->columnValues({1, 1}, 600), column);
+  }
+  excel_.refuseAreaLists = false;
+}
+
 TEST_F(BridgeOverMemoryTest, KeepOneClearsARepeatInARowTheUserHidAndHidesItAgain) {
   host_->setColumn({1, 1}, {Value(u"x"), Value(u"y"), Value(u"x"), Value(u"z")});
   host_->setRowHidden(3, true);

@@ -413,6 +413,7 @@ ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
   o->members[L"Range"] = [this, s](Call& c) {
     const std::u16string reference = textOf(c.arg(0, L"Cell1"));
     if (reference.size() > 255) throw Failure{1004};
+    if (excel.refuseAreaLists && reference.find(u',') != std::u16string::npos) throw Failure{1004};
     return Variant::fromDispatch(range(s->range(reference)).get());
   };
   return o;

@@ -35,6 +35,9 @@ class MemoryExcel {
   std::vector<std::u16string> filteredLists;
   /// Cells of the sheets formatted as currency: Range.Value gives their numbers as Currency.
   std::set<std::pair<int64_t, int64_t>> currencyCells;
+  /// Worksheet.Range refuses a reference of several areas, as a test of the callers' way
+  /// round it (Excel takes them).
+  bool refuseAreaLists = false;
   /// The texts cells show where their number format shows more than the General text.
   std::map<std::pair<int64_t, int64_t>, std::u16string> shownTexts;
 
