@@ -1,0 +1,292 @@
+// The CSV side's options over workbooks: -c, --dry-run and --limit, removal chains,
+// --separator, the safe targets, and the calculation chain after a value removal clears a
+// formula cell. openpyxl reads every written file; untouched parts are compared byte for
+// byte.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "tests/tools/xlsx/xlsx_fixture.hpp"
+
+namespace qmv::xlsx::testing {
+namespace {
+
+std::string bytesOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// `qmv apply OPERATION book OPTIONS...`, "OUT" in the options standing for out.xlsx.
+Ran applyTo(const TempFolder& folder, const std::string& book, const std::string& operation,
+            const std::vector<std::string>& options) {
+  std::vector<std::string> args = {"apply", operation, book};
+  for (const std::string& option : options) {
+    args.push_back(option == "OUT" ? folder.file("out.xlsx") : option);
+  }
+  return qmv(args);
+}
+
+struct OptionRow {
+  const char* name;
+  const char* operation;
+  std::vector<std::string> options;
+  std::vector<Change> changes;
+  const char* summary;
+};
+
+TEST(XlsxOptions, EachOptionChangesOnlyItsCells) {
+  const std::vector<OptionRow> rows = {
+      {"-c by the header's name: the header row stays",
+       "RNUM",
+       {"--sheet", "Data", "-c", "Order 123"},
+       {{"Data!A2", "str:'.'"},
+        {"Data!A3", "str:'a'"},
+        {"Data!A5", "str:'//'"},
+        {"Data!A7", "str:'  spaced   '"},
+        {"Data!A8", "NoneType:None"},
+        {"Data!A9", "NoneType:None"}},
+       "RNUM over Order 123 (A) below row 1 of sheet \"Data\": 7 cells visited, 6 changed"},
+      {"-c by letter with --no-header: row 1 too",
+       "digits",
+       {"--sheet", "Data", "-c", "b", "--no-header"},
+       {{"Data!B1", "str:'keep '"}},
+       "RNUM over b (B) of sheet \"Data\": 5 cells visited, 1 changed"},
+      {"-c for a value removal",
+       "RDPV",
+       {"--sheet", "Data", "-c", "keep 42"},
+       {{"Data!B4", "", Format::Cleared}},
+       "RDPV over keep 42 (B) below row 1 of sheet \"Data\": 5 cells visited, 1 changed"},
+      {"a chain: digits, then excess spaces",
+       "digits,squeeze",
+       {"--sheet", "Data", "--range", "A7"},
+       {{"Data!A7", "str:'spaced'"}},
+       "RNUM,RLTE over $A$7 of sheet \"Data\": 1 cell visited, 1 changed"},
+      {"--separator: the text before the first space, read as typed input",
+       "RBSP",
+       {"--sheet", "Data", "--range", "A1,B1", "--separator", " "},
+       {{"Data!A1", "int:123"}, {"Data!B1", "int:42"}},
+       "RBSP over $A$1,$B$1 of sheet \"Data\": 2 cells visited, 2 changed"},
+      {"--separator with --occurrence and a count",
+       "RNAP",
+       {"--sheet", "Data", "--range", "A7", "--separator", " ", "--occurrence", "4th", "--count",
+        "1"},
+       {{"Data!A7", "str:'  spaced   '"}},
+       "RNAP over $A$7 of sheet \"Data\": 1 cell visited, 1 changed"},
+      {"a cell without the separator stays",
+       "RASP",
+       {"--sheet", "Data", "--range", "A3", "--separator", "-"},
+       {},
+       "RASP over $A$3 of sheet \"Data\": 1 cell visited, 0 changed"},
+  };
+  for (const OptionRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string input = buildWorkbook(folder, "book.xlsx");
+    std::vector<std::string> options = row.options;
+    options.insert(options.end(), {"-o", "OUT"});
+    const Ran ran = applyTo(folder, input, row.operation, options);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.err, "qmv apply: " + std::string(row.summary) + "\n");
+    if (row.changes.empty()) {
+      EXPECT_EQ(bytesOf(folder.file("out.xlsx")), bytesOf(input));
+    } else {
+      expectOnly(folder, input, folder.file("out.xlsx"), row.changes, "xl/worksheets/sheet1.xml");
+    }
+  }
+}
+
+struct ChainRow {
+  const char* name;
+  std::vector<std::vector<std::string>> steps;  ///< each an operation and its own options
+  std::vector<std::string> options;             ///< for every step
+};
+
+// The chain written at once equals the runs one after the other, part for part.
+TEST(XlsxOptions, AChainEqualsSuccessiveRuns) {
+  const std::vector<ChainRow> rows = {
+      {"digits then excess spaces", {{"RNUM"}, {"RLTE"}}, {"--sheet", "Data", "--range", "A1:B9"}},
+      // The date loses its slashes and becomes a number, which its date format shows as a
+      // date again for the second removal.
+      {"slashes then digits, over a date",
+       {{"RUDC", "--chars", "/"}, {"RNUM"}},
+       {"--sheet", "Data"}},
+      {"letters then upper case, a Boolean on the way",
+       {{"RALP"}, {"RUPC"}, {"RNUM"}},
+       {"--sheet", "Data", "-c", "A", "--no-header"}},
+      {"the active sheet", {{"RUPC"}, {"RLOC"}}, {}},
+  };
+  for (const ChainRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string input = buildWorkbook(folder, "book.xlsx");
+    std::string chain;
+    std::vector<std::string> options = row.options;
+    for (const auto& step : row.steps) {
+      chain += (chain.empty() ? "" : ",") + step.front();
+      options.insert(options.end(), step.begin() + 1, step.end());
+    }
+    options.insert(options.end(), {"-o", folder.file("chain.xlsx")});
+    const Ran once = applyTo(folder, input, chain, options);
+    ASSERT_EQ(once.status, 0) << once.err;
+
+    const std::string stepwise = folder.file("steps.xlsx");
+    std::filesystem::copy_file(input, stepwise);
+    for (const auto& step : row.steps) {
+      std::vector<std::string> each = row.options;
+      each.insert(each.end(), step.begin() + 1, step.end());
+      each.push_back("--in-place");
+      const Ran ran = applyTo(folder, stepwise, step.front(), each);
+      ASSERT_EQ(ran.status, 0) << ran.err;
+    }
+    const auto chained = zipParts(folder, folder.file("chain.xlsx"));
+    const auto successive = zipParts(folder, stepwise);
+    EXPECT_EQ(chained, successive);
+    EXPECT_NE(chained, zipParts(folder, input)) << "the chain changes something";
+    openpyxlCells(folder, folder.file("chain.xlsx"));
+  }
+}
+
+struct DryRow {
+  const char* name;
+  const char* operation;
+  std::vector<std::string> options;
+  std::string out;
+  const char* summary;
+};
+
+TEST(XlsxOptions, ADryRunPrintsTheChangesAndLeavesTheFile) {
+  const std::vector<DryRow> rows = {
+      {"characters, limited",
+       "RNUM",
+       {"--sheet", "Data", "--range", "A1:A3", "--limit", "2"},
+       "A1: \"Order 123\" -> \"Order \"\nA2: \"1234.5\" -> \".\"\n... and 1 more\n"
+       "3 cells would change: \"Order 123\" -> \"Order \"; \"1234.5\" -> \".\"; \"a007\" -> "
+       "\"a\" (nothing written)\n",
+       "RNUM over $A$1:$A$3 of sheet \"Data\": 3 cells visited, 3 would change"},
+      {"a chain by header name",
+       "digits,squeeze",
+       {"--sheet", "Data", "-c", "Order 123", "--limit", "0"},
+       "... and 6 more\n6 cells would change: \"1234.5\" -> \".\"; \"a007\" -> \"a\"; "
+       "\"1/2/2007\" -> \"//\" (nothing written)\n",
+       "RNUM,RLTE over Order 123 (A) below row 1 of sheet \"Data\": 7 cells visited, 6 would "
+       "change"},
+      {"a value removal",
+       "RADP",
+       {"--sheet", "Data", "--range", "B2:B5"},
+       "B2: \"x\" -> \"\"\nB4: \"x\" -> \"\"\n2 cells would be cleared: \"x\", \"x\" (nothing "
+       "written)\n",
+       "RADP over $B$2:$B$5 of sheet \"Data\": 4 cells visited, 2 would change"},
+  };
+  for (const DryRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string input = buildWorkbook(folder, "book.xlsx");
+    // An old time stamp, so that any write would show.
+    const struct utimbuf old = {1000000000, 1000000000};
+    ASSERT_EQ(::utime(input.c_str(), &old), 0);
+    const std::string bytes = bytesOf(input);
+    std::vector<std::string> options = row.options;
+    options.push_back("--dry-run");
+    const Ran ran = applyTo(folder, input, row.operation, options);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out, row.out);
+    EXPECT_EQ(ran.err, "qmv apply: " + std::string(row.summary) + "\n");
+    EXPECT_EQ(bytesOf(input), bytes);
+    struct stat info {};
+    ASSERT_EQ(::stat(input.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, old.modtime);
+    EXPECT_EQ(folder.count(), 1u) << "no file was written beside the workbook";
+  }
+}
+
+struct RefusalRow {
+  const char* name;
+  const char* operation;
+  std::vector<std::string> options;
+  int status;
+  const char* message;
+};
+
+TEST(XlsxOptions, RefusesWhatHasNoMeaningForAWorkbook) {
+  const std::vector<RefusalRow> rows = {
+      {"a delimiter", "RNUM", {"-d", ";", "-o", "OUT"}, 2, "-d/-t: a workbook has no delimiter"},
+      {"an encoding", "RNUM", {"-e", "latin1", "-o", "OUT"}, 2, "-e/--bom:"},
+      {"the formula guard", "RNUM", {"--guard-formulas", "-o", "OUT"}, 2, "--guard-formulas:"},
+      {"typed reading", "RNUM", {"--typed", "-o", "OUT"}, 2, "--typed:"},
+      {"a value removal in a chain", "RNUM,RDPV", {"-o", "OUT"}, 2, "runs alone, not in a list"},
+      {"an unknown header name",
+       "RNUM",
+       {"--sheet", "Data", "-c", "Nope", "-o", "OUT"},
+       2,
+       "-c: no column is named \"Nope\" in row 1"},
+      {"a letter that is no column",
+       "RNUM",
+       {"-c", "A1", "--no-header", "-o", "OUT"},
+       2,
+       "give column letters"},
+      {"a dry run with an output",
+       "RNUM",
+       {"--dry-run", "-o", "OUT"},
+       2,
+       "--dry-run writes nothing"},
+      {"-c and --range",
+       "RNUM",
+       {"-c", "A", "--range", "A1", "-o", "OUT"},
+       2,
+       "-c and --range exclude each other"},
+      {"a separator beyond U+FFFF counted as two positions",
+       "RBSP",
+       {"--separator", "\xF0\x9F\x98\x80", "-o", "OUT"},
+       2,
+       "give --unicode"},
+      {"no output", "RNUM", {}, 2, "give -o FILE, -o - or --in-place"},
+  };
+  for (const RefusalRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string input = buildWorkbook(folder, "book.xlsx");
+    const Ran ran = applyTo(folder, input, row.operation, row.options);
+    EXPECT_EQ(ran.status, row.status);
+    EXPECT_NE(ran.err.find(row.message), std::string::npos) << ran.err;
+    EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.file("out.xlsx")));
+  }
+}
+
+TEST(XlsxOptions, AReadOnlyWorkbookIsReplacedOnlyWithForce) {
+  TempFolder folder;
+  const std::string input = buildWorkbook(folder, "book.xlsx");
+  const std::string bytes = bytesOf(input);
+  ASSERT_EQ(::chmod(input.c_str(), 0444), 0);
+  const Ran refused = applyTo(folder, input, "RNUM", {"--in-place"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("read-only"), std::string::npos) << refused.err;
+  EXPECT_EQ(bytesOf(input), bytes);
+
+  const Ran forced = applyTo(folder, input, "RNUM", {"--in-place", "--force"});
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  struct stat info {};
+  ASSERT_EQ(::stat(input.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0444u) << "the mode is kept";
+  const std::string original = folder.file("original.xlsx");
+  {
+    std::ofstream out(original, std::ios::binary);
+    out << bytes;
+  }
+  expectOnly(folder, original, input, {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
+             "xl/worksheets/sheet2.xml");
+}
+
+TEST(XlsxOptions, WritesTheWorkbookToStandardOutput) {
+  TempFolder folder;
+  const std::string input = buildWorkbook(folder, "book.xlsx");
+  const Ran ran = applyTo(folder, input, "RNUM", {"-o", "-", "-q"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(ran.err, "");
+  const std::string written = folder.write("piped.xlsx", ran.out);
+  expectOnly(folder, input, written, {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
+             "xl/worksheets/sheet2.xml");
+}
+
+}  // namespace
+}  // namespace qmv::xlsx::testing
