@@ -140,6 +140,19 @@ void planRemovals(const ApplyRequest& request, FilePlan& plan) {
   }
 }
 
+// What a header row holds, for a name not found in it: "; it holds "id", "zip", ...".
+std::string headerTexts(const std::vector<std::string>& header) {
+  constexpr std::size_t kShown = 6;
+  std::string out;
+  std::size_t shownCount = 0;
+  for (const std::string& text : header) {
+    if (text.empty()) continue;
+    if (shownCount == kShown) return out + ", ...";
+    out += (shownCount++ == 0 ? "; it holds " : ", ") + quoted(text);
+  }
+  return shownCount == 0 ? "; it is empty" : out;
+}
+
 }  // namespace
 
 std::vector<std::string> splitList(const std::string& text) {
@@ -226,7 +239,7 @@ std::vector<int64_t> resolveColumns(const std::vector<std::string>& names,
       });
       if (!letters || !areas || areas->size() != 1) {
         throw UsageError("-c: no column is named " + quoted(name) +
-                         (header ? " in row " + std::to_string(headerRow)
+                         (header ? " in row " + std::to_string(headerRow) + headerTexts(*header)
                                  : std::string(" (--no-header: give column letters)")));
       }
       matches.push_back(areas->front().first.column);

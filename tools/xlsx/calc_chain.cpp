@@ -127,7 +127,7 @@ std::optional<std::string> calcChainWithout(const std::string& xml, const std::s
     std::string added;
     if (!entry.values[1] && sheet && sheet != written)
       added += " i=\"" + std::to_string(*sheet) + "\"";
-    if (levelPending && !newLevel) added += " l=\"1\"";
+    if (levelPending && !entry.values[2]) added += " l=\"1\"";
     levelPending = false;
     written = sheet;
     if (added.empty()) continue;

@@ -288,5 +288,102 @@ TEST(XlsxOptions, WritesTheWorkbookToStandardOutput) {
              "xl/worksheets/sheet2.xml");
 }
 
+// A calculation chain for the test workbook, whose sheet "Data" has the id 1 and formulas
+// in A6 and B6: the part, its relationship and its content type.
+std::string withCalcChain(const TempFolder& folder, const std::string& book,
+                          const std::string& entries) {
+  const std::string chain =
+      folder.write("calcChain.xml",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<calcChain "
+                   "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" +
+                       entries + "</calcChain>");
+  const std::string path = folder.file("chained.xlsx");
+  alterPackage(
+      folder, book, path,
+      "parts.append(['xl/calcChain.xml', open('" + chain +
+          "', 'rb').read()])\n"
+          "for p in parts:\n"
+          "    if p[0] == 'xl/_rels/workbook.xml.rels':\n"
+          "        p[1] = p[1].replace(b'</Relationships>', b'<Relationship Id=\"rId99\" "
+          "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+          "calcChain\" Target=\"calcChain.xml\"/></Relationships>')\n"
+          "    if p[0] == '[Content_Types].xml':\n"
+          "        p[1] = p[1].replace(b'</Types>', b'<Override PartName=\"/xl/calcChain.xml\" "
+          "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml."
+          "calcChain+xml\"/></Types>')\n");
+  return path;
+}
+
+struct CalcChainRow {
+  const char* name;
+  std::string entries;
+  const char* operation;
+  std::vector<std::string> options;
+  std::optional<std::string> left;  ///< the entries left, or none when the part goes
+};
+
+TEST(XlsxOptions, ClearingAFormulaCellTakesItOutOfTheCalculationChain) {
+  const std::vector<CalcChainRow> rows = {
+      {"the cleared formula's entry goes, the next takes its sheet id",
+       R"(<c r="B6" i="1"/><c r="A6"/>)",
+       "RUDP",
+       {"--sheet", "Data", "--range", "B2:B6"},
+       R"(<c i="1" r="A6"/>)"},
+      {"the last formula gone: the part goes with its relationship and content type",
+       R"(<c r="B6" i="1"/>)",
+       "RUDP",
+       {"--sheet", "Data", "--range", "B2:B6"},
+       std::nullopt},
+      {"a removal that clears no formula keeps the chain",
+       R"(<c r="A6" i="1"/><c r="B6"/>)",
+       "RDPV",
+       {"--sheet", "Data", "--range", "B2:B6"},
+       R"(<c r="A6" i="1"/><c r="B6"/>)"},
+      {"a character removal never touches a formula",
+       R"(<c r="A6" i="1"/><c r="B6"/>)",
+       "RNUM",
+       {"--sheet", "Data"},
+       R"(<c r="A6" i="1"/><c r="B6"/>)"},
+  };
+  for (const CalcChainRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string plain = buildWorkbook(folder, "book.xlsx");
+    const std::string input = withCalcChain(folder, plain, row.entries);
+    std::vector<std::string> options = row.options;
+    options.insert(options.end(), {"-o", "OUT"});
+    const Ran ran = applyTo(folder, input, row.operation, options);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+
+    const std::string output = folder.file("out.xlsx");
+    const auto cells = openpyxlCells(folder, output);
+    const auto parts = zipParts(folder, output);
+    // Every part but the sheet and the chain is as it was; without a chain, as it was
+    // before the chain was added.
+    const auto before = zipParts(folder, row.left ? input : plain);
+    for (const auto& [name, bytes] : before) {
+      SCOPED_TRACE(name);
+      if (name == "xl/worksheets/sheet1.xml" || name == "xl/calcChain.xml") continue;
+      ASSERT_TRUE(parts.contains(name));
+      EXPECT_EQ(parts.at(name), bytes);
+    }
+    if (!row.left) {
+      EXPECT_FALSE(parts.contains("xl/calcChain.xml"));
+      EXPECT_EQ(parts.size(), before.size());
+      continue;
+    }
+    ASSERT_TRUE(parts.contains("xl/calcChain.xml"));
+    const std::string& chain = parts.at("xl/calcChain.xml");
+    EXPECT_NE(chain.find(">" + *row.left + "</calcChain>"), std::string::npos) << chain;
+    static const std::regex entry(R"re(<c [^>]*r="([A-Z]+[0-9]+)")re");
+    for (std::sregex_iterator it(chain.begin(), chain.end(), entry), end; it != end; ++it) {
+      const std::string cell = "Data!" + (*it)[1].str();
+      SCOPED_TRACE(cell);
+      ASSERT_TRUE(cells.contains(cell));
+      EXPECT_EQ(cells.at(cell).rfind("str:'=", 0), 0u) << "the chain names a formula cell";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qmv::xlsx::testing
