@@ -21,6 +21,14 @@ const std::string kHead =
     R"(<calcChain xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)";
 const std::string kTail = "</calcChain>";
 
+// A whole chain part with `entries` under its root.
+std::string chainOf(const std::string& entries) {
+  std::string out = kHead;
+  out += entries;
+  out += kTail;
+  return out;
+}
+
 struct ChainRow {
   const char* name;
   std::string entries;                              ///< between the root's tags
@@ -60,21 +68,21 @@ TEST(CalcChain, RemovesTheEntriesOfCellsWithoutAFormula) {
   };
   for (const ChainRow& row : rows) {
     SCOPED_TRACE(row.name);
-    const auto result = calcChainWithout(kHead + row.entries + kTail, "calcChain.xml",
-                                         [&](uint32_t id, CellRef ref) {
-                                           return row.gone.contains({id, cellReference(ref)});
-                                         });
+    const auto result =
+        calcChainWithout(chainOf(row.entries), "calcChain.xml", [&](uint32_t id, CellRef ref) {
+          return row.gone.contains({id, cellReference(ref)});
+        });
     if (!row.expected) {
       EXPECT_FALSE(result.has_value()) << *result;
       continue;
     }
     ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(*result, kHead + *row.expected + kTail);
+    EXPECT_EQ(*result, chainOf(*row.expected));
   }
 }
 
 TEST(CalcChain, RefusesMalformedXml) {
-  EXPECT_THROW(calcChainWithout(kHead + "<c r=\"A1\"", "calcChain.xml",
+  EXPECT_THROW(calcChainWithout(chainOf("<c r=\"A1\""), "calcChain.xml",
                                 [](uint32_t, CellRef) { return true; }),
                XlsxError);
 }

@@ -297,7 +297,7 @@ std::string withCalcChain(const TempFolder& folder, const std::string& book,
                    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<calcChain "
                    "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" +
                        entries + "</calcChain>");
-  const std::string path = folder.file("chained.xlsx");
+  std::string path = folder.file("chained.xlsx");
   alterPackage(
       folder, book, path,
       "parts.append(['xl/calcChain.xml', open('" + chain +
