@@ -348,9 +348,6 @@ void refuseCsvOptions(const ApplyRequest& request) {
   refuse(request.guardFormulas, "--guard-formulas",
          "a workbook keeps a text result as text, never as a formula");
   refuse(request.typed, "--typed", "a workbook's cells are read with the types Excel stored");
-  if (request.file == "-") {
-    throw UsageError("FILE: a workbook is read from a file, not from standard input");
-  }
   if (!request.dryRun && !request.output && !request.inPlace) {
     throw UsageError("a workbook's result is a file: give -o FILE, -o - or --in-place");
   }
