@@ -385,5 +385,79 @@ TEST(XlsxOptions, ClearingAFormulaCellTakesItOutOfTheCalculationChain) {
   }
 }
 
+// A sheet whose header sits below a blank row and a formatted empty cell: "Name" and
+// "Phone" in row 3, data in rows 4 and 5.
+std::string buildHeaderBelowBlankRows(const TempFolder& folder) {
+  std::string path = folder.file("people.xlsx");
+  lxw_workbook* book = workbook_new(path.c_str());
+  lxw_format* bold = workbook_add_format(book);
+  format_set_bold(bold);
+  lxw_worksheet* sheet = workbook_add_worksheet(book, "People");
+  worksheet_write_blank(sheet, 1, 0, bold);
+  worksheet_write_string(sheet, 2, 0, "Name", bold);
+  worksheet_write_string(sheet, 2, 1, "Phone 1", bold);
+  worksheet_write_string(sheet, 3, 0, "Ann 12", nullptr);
+  worksheet_write_string(sheet, 3, 1, "555-1234", nullptr);
+  worksheet_write_string(sheet, 4, 0, "Bob 7", nullptr);
+  worksheet_write_number(sheet, 4, 1, 5559876, nullptr);
+  EXPECT_EQ(workbook_close(book), LXW_NO_ERROR);
+  return path;
+}
+
+struct HeaderRow {
+  const char* name;
+  std::vector<std::string> options;
+  int status;
+  std::vector<Change> changes;
+  const char* err;
+};
+
+TEST(XlsxOptions, TheHeaderIsTheFirstRowThatHoldsAValue) {
+  const std::vector<HeaderRow> rows = {
+      {"a name below two rows without values",
+       {"-c", "Phone 1"},
+       0,
+       {{"People!B4", "str:'-'"}, {"People!B5", "", Format::Cleared}},
+       "qmv apply: RNUM over Phone 1 (B) below row 3 of sheet \"People\": 2 cells visited, 2 "
+       "changed\n"},
+      {"names and letters together",
+       {"-c", "a,Phone 1"},
+       0,
+       {{"People!A4", "str:'Ann '"},
+        {"People!A5", "str:'Bob '"},
+        {"People!B4", "str:'-'"},
+        {"People!B5", "", Format::Cleared}},
+       "qmv apply: RNUM over a (A), Phone 1 (B) below row 3 of sheet \"People\": 4 cells "
+       "visited, 4 changed\n"},
+      {"a name the header lacks, told what it holds",
+       {"-c", "Phone"},
+       2,
+       {},
+       "qmv apply: -c: no column is named \"Phone\" in row 3; it holds \"Name\", \"Phone 1\"\n"},
+      {"without a header, the header row is data",
+       {"-c", "B", "--no-header"},
+       0,
+       {{"People!B3", "str:'Phone '"},
+        {"People!B4", "str:'-'"},
+        {"People!B5", "", Format::Cleared}},
+       "qmv apply: RNUM over B of sheet \"People\": 3 cells visited, 3 changed\n"},
+  };
+  for (const HeaderRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder folder;
+    const std::string input = buildHeaderBelowBlankRows(folder);
+    std::vector<std::string> options = row.options;
+    options.insert(options.end(), {"-o", "OUT"});
+    const Ran ran = applyTo(folder, input, "digits", options);
+    EXPECT_EQ(ran.status, row.status);
+    EXPECT_EQ(ran.err, row.err);
+    if (row.status != 0) {
+      EXPECT_FALSE(std::filesystem::exists(folder.file("out.xlsx")));
+      continue;
+    }
+    expectOnly(folder, input, folder.file("out.xlsx"), row.changes, "xl/worksheets/sheet1.xml");
+  }
+}
+
 }  // namespace
 }  // namespace qmv::xlsx::testing
