@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/text.hpp"
+#include "tools/xlsx/package.hpp"
 #include "tools/xlsx/xml.hpp"
 
 namespace qmv::xlsx {
@@ -57,6 +58,11 @@ class Children : public XmlHandler {
 
 std::vector<Element> childrenOf(const std::string& xml, const std::string& document,
                                 std::string_view name, std::vector<std::string_view> asked) {
+  // Elements are cut and attributes added as bytes, which holds for UTF-8 and every other
+  // encoding in which ASCII is one byte; UTF-16 and UTF-32 text holds zero bytes.
+  if (xml.find('\0') != std::string::npos) {
+    throw XlsxError(document + " is not in UTF-8, which is how qmv edits it");
+  }
   Children handler(name, std::move(asked));
   XmlParser parser(handler, document);
   handler.parser = &parser;

@@ -81,10 +81,29 @@ TEST(CalcChain, RemovesTheEntriesOfCellsWithoutAFormula) {
   }
 }
 
-TEST(CalcChain, RefusesMalformedXml) {
-  EXPECT_THROW(calcChainWithout(chainOf("<c r=\"A1\""), "calcChain.xml",
-                                [](uint32_t, CellRef) { return true; }),
-               XlsxError);
+struct RefusalRow {
+  const char* name;
+  std::string xml;
+};
+
+TEST(CalcChain, RefusesWhatItCannotEditSafely) {
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : chainOf(R"(<c r="A1" i="1"/>)")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  const std::vector<RefusalRow> rows = {
+      {"malformed XML", chainOf("<c r=\"A1\"")},
+      {"UTF-16 text", utf16},
+  };
+  for (const RefusalRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_THROW(calcChainWithout(row.xml, "calcChain.xml", [](uint32_t, CellRef) { return true; }),
+                 XlsxError);
+    EXPECT_THROW(
+        withoutChildren(row.xml, "calcChain.xml", "c", "r", [](std::string_view) { return true; }),
+        XlsxError);
+  }
 }
 
 struct ChildRow {
