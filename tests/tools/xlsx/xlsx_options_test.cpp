@@ -386,7 +386,8 @@ TEST(XlsxOptions, ClearingAFormulaCellTakesItOutOfTheCalculationChain) {
 }
 
 // A sheet whose header sits below a blank row and a formatted empty cell: "Name" and
-// "Phone" in row 3, data in rows 4 and 5.
+// "Phone 1" in row 3, data in rows 4 and 5, row 5 hidden (its cells are cells like any
+// other, and the row stays hidden).
 std::string buildHeaderBelowBlankRows(const TempFolder& folder) {
   std::string path = folder.file("people.xlsx");
   lxw_workbook* book = workbook_new(path.c_str());
@@ -400,6 +401,8 @@ std::string buildHeaderBelowBlankRows(const TempFolder& folder) {
   worksheet_write_string(sheet, 3, 1, "555-1234", nullptr);
   worksheet_write_string(sheet, 4, 0, "Bob 7", nullptr);
   worksheet_write_number(sheet, 4, 1, 5559876, nullptr);
+  lxw_row_col_options hidden = {1, 0, 0};
+  worksheet_set_row_opt(sheet, 4, LXW_DEF_ROW_HEIGHT, nullptr, &hidden);
   EXPECT_EQ(workbook_close(book), LXW_NO_ERROR);
   return path;
 }
