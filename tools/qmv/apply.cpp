@@ -12,6 +12,7 @@
 #include "engine/unicode_transforms.hpp"
 #include "host/text.hpp"
 #include "platform/memory/memory_application.hpp"
+#include "tools/qmv/file_plan.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/sheet_csv.hpp"
 #include "tools/qmv/text_apply.hpp"
@@ -206,20 +207,7 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
 std::optional<int16_t> startOf(const ApplyPlan& plan, std::u16string_view text) {
   if (plan.start) return static_cast<int16_t>(*plan.start);
   const std::u16string_view separator(&*plan.separator, 1);
-  if (!plan.occurrenceIsEntry) {
-    return separatorStart(text, separator,
-                          {Occurrence::Kind::Nth, std::stoi(toUtf8(plan.occurrence))});
-  }
-  static const std::vector<std::pair<std::u16string, Occurrence>> kEntries = {
-      {u"1st", {Occurrence::Kind::First, 1}},
-      {u"2nd", {Occurrence::Kind::Nth, 2}},
-      {u"3rd", {Occurrence::Kind::Nth, 3}},
-      {u"4th", {Occurrence::Kind::Nth, 4}},
-      {u"Last", {Occurrence::Kind::Last, 1}}};
-  for (const auto& [entry, occurrence] : kEntries) {
-    if (entry == plan.occurrence) return separatorStart(text, separator, occurrence);
-  }
-  return std::nullopt;
+  return separatorStart(text, separator, occurrenceOf(plan.occurrence, plan.occurrenceIsEntry));
 }
 
 // The run request of a plan: the operation and, for those that read them, the inputs the
@@ -319,17 +307,6 @@ RunCount countCharacterRun(memory::MemoryApplication& app, const RemovalSession&
     if (!snapshot.holdsPrevious(i, app.cell(snapshot.cell(i)))) ++count.changed;
   }
   return count;
-}
-
-std::string withThousands(int64_t number) {
-  const std::string digits = std::to_string(number);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    const std::size_t left = digits.size() - i;
-    if (i > 0 && left % 3 == 0 && digits[i - 1] != '-') out += ',';
-    out += digits[i];
-  }
-  return out;
 }
 
 // What a run came to.
@@ -475,27 +452,28 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
     return 2;
   }
   if (kind == FileKind::Csv && !request.typed) return runTextApply(request, streams);
+  if (kind == FileKind::Workbook) {
+    return runApplyWorkbook(request, streams,
+                            [&](const std::shared_ptr<memory::MemoryApplication>& book,
+                                const std::u16string& range, Operation operation) {
+                              ApplyPlan values;
+                              values.operation = operation;
+                              values.rules =
+                                  request.unicode ? TextRules::Unicode : TextRules::Classic;
+                              return runRemovalOn(book, values, range, streams).refused;
+                            });
+  }
 
   ApplyPlan plan;
   try {
-    refuseTextOptions(request, kind == FileKind::Workbook
-                                   ? "a workbook's cells are read as Excel stores them, one "
-                                     "removal at a time"
-                                   : "--typed reads UTF-8 comma-separated files and runs one "
-                                     "removal over a sheet");
+    refuseTextOptions(request,
+                      "--typed reads UTF-8 comma-separated files and runs one removal over a "
+                      "sheet");
     plan = planApply(request);
   } catch (const UsageError& e) {
     err << "qmv apply: " << e.what() << '\n';
     return 2;
   }
-  if (kind == FileKind::Workbook) {
-    return runApplyWorkbook(
-        request, plan, streams,
-        [&](const std::shared_ptr<memory::MemoryApplication>& book, const std::u16string& range) {
-          return runRemovalOn(book, plan, range, streams).refused;
-        });
-  }
-
   auto app = std::make_shared<memory::MemoryApplication>();
   app->addWorkbook();
   CsvLayout layout;

@@ -63,6 +63,12 @@ FIFO (and standard output) is written as the result is produced.
 of this year, 50% 0.5, TRUE a Boolean; a leading apostrophe or = keeps text), runs the
 removal through the add-in on a sheet of at most 1,048,576 rows, and writes the typed
 values back; it takes one removal of a UTF-8 comma-separated file.
+Workbooks (.xlsx, .xlsm): the result is a file (-o FILE, -o - or --in-place) in which only
+the changed cells differ. Cells keep the types Excel stored, results are read as typed input,
+and positions count UTF-16 units as in Excel (a separator beyond U+FFFF needs --unicode).
+Lists, -c, --dry-run, --limit, -q, --separator and --force work as for CSV; with -c, the
+header is the first row of the sheet that holds a value, and --no-header starts at row 1.
+A value removal that clears a formula cell takes it out of the calculation chain.
 )";
 
 bool isCode(std::string_view name) {
@@ -149,8 +155,8 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
   apply->add_flag("--force", request.force,
                   "Replace a read-only OUT, or one whose owner cannot be kept");
-  auto* columnsOption = apply->add_option("-c,--columns", columns,
-                                          "Whole columns by header name (row 1) or letter: zip,C");
+  auto* columnsOption = apply->add_option(
+      "-c,--columns", columns, "Whole columns by header name (the header row) or letter: zip,C");
   apply->add_flag("--no-header", request.noHeader, "With -c: row 1 is data, not a header");
   auto* delimiterOption = apply->add_option("-d,--delimiter", delimiter,
                                             "Field delimiter: one ASCII character (default ,)");

@@ -4,20 +4,10 @@
 
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/file_plan.hpp"
 
 namespace qmv::cli {
 namespace {
-
-std::string withThousands(uint64_t number) {
-  const std::string digits = std::to_string(number);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    const std::size_t left = digits.size() - i;
-    if (i > 0 && left % 3 == 0 && digits[i - 1] != '-') out += ',';
-    out += digits[i];
-  }
-  return out;
-}
 
 // UTF-8 into `out`, reusing its storage; ASCII, the common case, without a decoder.
 void assignUtf16(std::u16string& out, std::string_view utf8) {
@@ -96,18 +86,19 @@ CsvLayout loadCsv(memory::MemoryApplication& app, std::string_view text) {
     }
     if (static_cast<int64_t>(record.size()) > kMaxColumns) {
       throw CsvLoadError("line " + std::to_string(csv.recordLine()) + ": " +
-                         withThousands(record.size()) + " fields, more than the " +
-                         withThousands(kMaxColumns) + " columns of a sheet");
+                         withThousands(static_cast<int64_t>(record.size())) +
+                         " fields, more than the " + withThousands(kMaxColumns) +
+                         " columns of a sheet");
     }
     layout.fieldCounts.push_back(static_cast<uint32_t>(record.size()));
     for (std::size_t c = 0; c < record.size(); ++c) {
       if (record[c].empty()) continue;
       assignUtf16(field, record[c]);
       if (field.size() > kMaxCellChars) {
-        throw CsvLoadError("line " + std::to_string(csv.recordLine()) + ", field " +
-                           std::to_string(c + 1) + ": " + withThousands(field.size()) +
-                           " characters, more than the " + withThousands(kMaxCellChars) +
-                           " a cell holds");
+        throw CsvLoadError(
+            "line " + std::to_string(csv.recordLine()) + ", field " + std::to_string(c + 1) + ": " +
+            withThousands(static_cast<int64_t>(field.size())) + " characters, more than the " +
+            withThousands(static_cast<int64_t>(kMaxCellChars)) + " a cell holds");
       }
       Value value = reader.read(field);
       if (isEmpty(value)) continue;

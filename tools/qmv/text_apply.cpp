@@ -13,6 +13,7 @@
 #include "host/text.hpp"
 #include "tools/qmv/cell_removal.hpp"
 #include "tools/qmv/csv_stream.hpp"
+#include "tools/qmv/file_plan.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/text_encoding.hpp"
 #include "tools/qmv/value_counts.hpp"
@@ -22,156 +23,18 @@ namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 16;
 constexpr std::size_t kProgressRecords = 1 << 16;
-constexpr int64_t kDefaultLimit = 20;
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-std::string withThousands(int64_t number) {
-  const std::string digits = std::to_string(number);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
 // ---- The plan --------------------------------------------------------------------------
 
-// How value removals decide.
-enum class ValueMode { KeepFirst, ClearRepeated, ClearUnique };
-
-struct TextPlan {
-  std::vector<CharacterStep> steps;  ///< character removals, in order
-  std::optional<Operation> value;    ///< a value removal, alone
-  std::string codes;                 ///< "RNUM,RLTE"
+// The CSV options over the plan of any file.
+struct TextPlan : FilePlan {
   char delimiter = ',';
   std::optional<Encoding> inputEncoding;
   std::optional<Encoding> outputEncoding;
   std::optional<bool> bom;
-  std::optional<std::vector<AreaRef>> range;
-  std::optional<std::vector<std::string>> columns;
-  bool header = false;
-  int64_t limit = kDefaultLimit;
 };
-
-std::vector<std::string> splitList(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',', from);
-    out.push_back(text.substr(from, comma - from));
-    if (comma == std::string::npos) return out;
-    from = comma + 1;
-  }
-}
-
-// Whether `text` is exactly one character beyond U+FFFF (four bytes of UTF-8).
-bool isOneWideCharacter(const std::string& text) {
-  return text.size() == 4 && isValidUtf8(text) && static_cast<unsigned char>(text[0]) >= 0xF0;
-}
-
-// The request as one element of a chain sees it: the options it does not take left out
-// (a chain's options go to the elements that take them).
-ApplyRequest elementRequest(const ApplyRequest& request, const std::string& name, bool chain) {
-  ApplyRequest element = request;
-  element.operation = name;
-  element.output.reset();
-  element.inPlace = false;
-  element.range.reset();
-  if (!chain) return element;
-  // An element that plans without options (RUDC with some characters) takes none of the
-  // position options.
-  std::optional<ApplyPlan> bare;
-  for (const bool withChars : {false, true}) {
-    ApplyRequest probe;
-    probe.operation = name;
-    if (withChars) probe.chars = "x";
-    try {
-      bare = planApply(probe);
-      break;
-    } catch (const UsageError&) {
-      // A position removal needs its options; RUDC its characters.
-    }
-  }
-  if (bare) {
-    const bool takesChars = bare->operation == Operation::RUDC;
-    ApplyRequest reduced;
-    reduced.operation = name;
-    if (takesChars) reduced.chars = request.chars;
-    return reduced;
-  }
-  element.chars.reset();
-  return element;
-}
-
-CharacterStep stepOf(const ApplyRequest& element, const ApplyPlan& plan) {
-  CharacterStep step;
-  step.operation = plan.operation;
-  step.start = plan.start;
-  step.count = plan.count;
-  if (element.chars) step.chars = *element.chars;
-  if (element.separator) step.separator = *element.separator;
-  step.occurrence = plan.occurrence;
-  step.occurrenceIsEntry = plan.occurrenceIsEntry;
-  step.rules = plan.rules;
-  return step;
-}
-
-void planRemovals(const ApplyRequest& request, TextPlan& plan) {
-  const std::vector<std::string> names = splitList(request.operation);
-  const bool chain = names.size() > 1;
-  // Which options some element of a list takes.
-  ApplyRequest used;
-  for (const std::string& name : names) {
-    ApplyRequest element = elementRequest(request, name, chain);
-    // The add-in's wizard takes one UTF-16 unit as separator; here a character beyond
-    // U+FFFF is one character too, so it is checked as a stand-in and kept as given.
-    ApplyRequest checked = element;
-    if (checked.separator && isOneWideCharacter(*checked.separator)) checked.separator = "-";
-    const ApplyPlan one = planApply(checked);
-    if (!isCharacterOperation(one.operation)) {
-      if (chain) {
-        throw UsageError("OPERATION: " + toUtf8(operationCode(one.operation)) +
-                         " clears values and runs alone, not in a list");
-      }
-      plan.value = one.operation;
-    } else {
-      plan.steps.push_back(stepOf(element, one));
-    }
-    if (element.start) used.start = element.start;
-    if (element.count) used.count = element.count;
-    if (element.chars) used.chars = element.chars;
-    if (element.separator) used.separator = element.separator;
-    if (element.occurrence) used.occurrence = element.occurrence;
-    used.before = used.before || element.before;
-    used.after = used.after || element.after;
-    used.all = used.all || element.all;
-    if (!plan.codes.empty()) plan.codes += ',';
-    plan.codes += toUtf8(operationCode(one.operation));
-  }
-  if (!chain) return;
-  const struct {
-    bool given;
-    bool taken;
-    const char* option;
-  } options[] = {
-      {request.start.has_value(), used.start.has_value(), "--start"},
-      {request.count.has_value(), used.count.has_value(), "--count"},
-      {request.chars.has_value(), used.chars.has_value(), "--chars"},
-      {request.separator.has_value(), used.separator.has_value(), "--separator"},
-      {request.occurrence.has_value(), used.occurrence.has_value(), "--occurrence"},
-      {request.before, used.before, "--before"},
-      {request.after, used.after, "--after"},
-      {request.all, used.all, "--all"},
-  };
-  for (const auto& option : options) {
-    if (option.given && !option.taken) {
-      throw UsageError(std::string(option.option) + ": no removal of " + quoted(request.operation) +
-                       " takes it");
-    }
-  }
-}
 
 char planDelimiter(const ApplyRequest& request) {
   if (request.tabs && request.delimiter) throw UsageError("-t and -d exclude each other");
@@ -198,31 +61,7 @@ Encoding checkedEncoding(const char* option, const std::string& name) {
 
 TextPlan planText(const ApplyRequest& request) {
   TextPlan plan;
-  if (request.output && request.inPlace) throw UsageError("-o and --in-place exclude each other");
-  if (request.output && request.output->empty()) throw UsageError("-o: give a file name");
-  if (request.inPlace && request.file == "-") {
-    throw UsageError("--in-place: standard input cannot be replaced; give -o OUT");
-  }
-  if (request.force && !request.output && !request.inPlace) {
-    throw UsageError("--force: give it with -o or --in-place");
-  }
-  if (request.dryRun && (request.output || request.inPlace)) {
-    throw UsageError("--dry-run writes nothing; leave out -o and --in-place");
-  }
-  if (request.limit && !request.dryRun) throw UsageError("--limit: give it with --dry-run");
-  if (request.limit) {
-    const std::string& l = *request.limit;
-    const bool digits = !l.empty() && l.size() <= 9 && std::all_of(l.begin(), l.end(), [](char c) {
-      return c >= '0' && c <= '9';
-    });
-    if (!digits) throw UsageError("--limit: " + quoted(l) + " is not a whole number of changes");
-    plan.limit = std::stoll(l);
-  }
-  if (request.columns && request.range) throw UsageError("-c and --range exclude each other");
-  if (request.noHeader && !request.columns) {
-    throw UsageError("--no-header: give it with -c (without -c no row is a header)");
-  }
-  planRemovals(request, plan);
+  static_cast<FilePlan&>(plan) = planFile(request);
   plan.delimiter = planDelimiter(request);
   if (request.encoding) plan.inputEncoding = checkedEncoding("-e", *request.encoding);
   if (request.outputEncoding) {
@@ -233,22 +72,6 @@ TextPlan planText(const ApplyRequest& request) {
       throw UsageError("--bom: give yes or no, not " + quoted(*request.bom));
     }
     plan.bom = *request.bom == "yes";
-  }
-  if (request.range) {
-    ApplyRequest rangeOnly;
-    rangeOnly.operation = plan.value ? toUtf8(operationCode(*plan.value)) : "RNUM";
-    rangeOnly.range = request.range;
-    plan.range = planApply(rangeOnly).range;
-  }
-  if (request.columns) {
-    plan.columns = splitList(*request.columns);
-    for (const std::string& column : *plan.columns) {
-      if (column.empty()) throw UsageError("-c: " + quoted(*request.columns) + " names no column");
-    }
-    if (plan.value && plan.columns->size() != 1) {
-      throw UsageError("-c: " + plan.codes + " works on a single column; give one");
-    }
-    plan.header = !request.noHeader;
   }
   return plan;
 }
@@ -343,108 +166,7 @@ class Output {
   std::string encoded_;
 };
 
-// ---- Which cells -----------------------------------------------------------------------
-
-class Selection {
- public:
-  /// Every cell.
-  Selection() = default;
-  /// The cells of `areas`; an area reaching the sheet's last row goes on past it.
-  explicit Selection(std::vector<AreaRef> areas) : all_(false), areas_(std::move(areas)) {}
-
-  bool contains(int64_t row, int64_t column) const {
-    if (all_) return true;
-    return std::any_of(areas_.begin(), areas_.end(), [&](const AreaRef& a) {
-      const bool rows = row >= a.first.row && (row <= a.last.row || a.last.row == kMaxRows);
-      return rows && column >= a.first.column && column <= a.last.column;
-    });
-  }
-  /// The single column of a value removal, or none when it spans more.
-  std::optional<int64_t> singleColumn() const {
-    if (all_ || areas_.size() != 1 || areas_.front().columns() != 1) return std::nullopt;
-    return areas_.front().first.column;
-  }
-
- private:
-  bool all_ = true;
-  std::vector<AreaRef> areas_;
-};
-
-// The columns `names` picks in the header `record`: a header's text, else column letters.
-std::vector<int64_t> resolveColumns(const std::vector<std::string>& names,
-                                    const RawRecord* header) {
-  std::vector<int64_t> out;
-  std::string scratch;
-  for (const std::string& name : names) {
-    std::vector<int64_t> matches;
-    for (std::size_t i = 0; header != nullptr && i < header->fields.size(); ++i) {
-      if (header->value(i, scratch) == name) matches.push_back(static_cast<int64_t>(i) + 1);
-    }
-    if (matches.size() > 1) {
-      throw UsageError("-c: " + quoted(name) + " names columns " +
-                       toUtf8(columnLetters(matches[0])) + " and " +
-                       toUtf8(columnLetters(matches[1])) + "; give the column's letter");
-    }
-    if (matches.empty()) {
-      std::string whole = name;
-      whole += ':';
-      whole += name;
-      const auto areas = parseReference(toUtf16(whole));
-      const bool letters = std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-      });
-      if (!letters || !areas || areas->size() != 1) {
-        throw UsageError("-c: no column is named " + quoted(name) +
-                         (header ? " in row 1" : " (--no-header: give column letters)"));
-      }
-      matches.push_back(areas->front().first.column);
-    }
-    out.push_back(matches.front());
-  }
-  return out;
-}
-
-Selection columnSelection(const std::vector<int64_t>& columns, bool header) {
-  std::vector<AreaRef> areas;
-  for (const int64_t c : columns) areas.push_back(AreaRef{{header ? 2 : 1, c}, {kMaxRows, c}});
-  return Selection(std::move(areas));
-}
-
-std::string describeColumns(const std::vector<std::string>& names,
-                            const std::vector<int64_t>& columns, bool header) {
-  std::string out;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const std::string letters = toUtf8(columnLetters(columns[i]));
-    out += (i > 0 ? ", " : "") + (names[i] == letters ? letters : names[i] + " (" + letters + ")");
-  }
-  return out + (header ? " below row 1" : "");
-}
-
 // ---- The run ---------------------------------------------------------------------------
-
-std::string shown(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (b < 0x20 || b == 0x7F) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04X", b);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 // The characters that make a spreadsheet read a cell as a formula (CWE-1236, "Improper
 // Neutralization of Formula Elements in a CSV File"); a leading apostrophe makes it text.
@@ -466,8 +188,8 @@ class TextRun {
       : request_(request),
         plan_(plan),
         streams_(streams),
-        preview_(plan.value ? OperationKind::ValueLevel : OperationKind::CharacterLevel,
-                 INT64_MAX) {}
+        report_(streams.out, plan.value ? OperationKind::ValueLevel : OperationKind::CharacterLevel,
+                plan.limit) {}
 
   int run();
 
@@ -493,8 +215,8 @@ class TextRun {
   std::unique_ptr<Output> output_;
   std::unique_ptr<CellRemover> remover_;
   Tally tally_;
-  // A dry run's figures, as the add-in's dialog words them.
-  PreviewTally preview_;
+  // A dry run's changes and figures, as the add-in's dialog words them.
+  ChangeReport report_;
   std::string result_;
   std::string scratch_;
   std::string record_;
@@ -521,10 +243,15 @@ void TextRun::selectFrom(const RawRecord& first) {
     selection_ = Selection(*plan_.range);
     selectionText_ = toUtf8(formatAddress(*plan_.range));
   } else if (plan_.columns) {
+    std::vector<std::string> header;
+    for (std::size_t i = 0; plan_.header && i < first.fields.size(); ++i) {
+      header.emplace_back(first.value(i, scratch_));
+    }
+    const int64_t headerRow = plan_.header ? 1 : 0;
     const std::vector<int64_t> columns =
-        resolveColumns(*plan_.columns, plan_.header ? &first : nullptr);
-    selection_ = columnSelection(columns, plan_.header);
-    selectionText_ = describeColumns(*plan_.columns, columns, plan_.header);
+        resolveColumns(*plan_.columns, plan_.header ? &header : nullptr, headerRow);
+    selection_ = columnSelection(columns, headerRow);
+    selectionText_ = describeColumns(*plan_.columns, columns, headerRow);
   }
 }
 
@@ -564,15 +291,7 @@ std::optional<std::string_view> TextRun::clearValue(std::string_view value) {
 }
 
 void TextRun::report(int64_t row, int64_t column, std::string_view before, std::string_view after) {
-  if (!request_.dryRun) return;
-  if (preview_.wantsSample()) {
-    preview_.add(toUtf16(before), toUtf16(after));
-  } else {
-    preview_.count();
-  }
-  if (tally_.changed > plan_.limit) return;
-  streams_.out << toUtf8(columnLetters(column)) << row << ": " << shown(before) << " -> "
-               << shown(after) << '\n';
+  if (request_.dryRun) report_.add(row, column, before, after);
 }
 
 void TextRun::progress(bool last) {
@@ -622,7 +341,9 @@ void TextRun::pass(InputFile& input, Decide decide) {
             if (formulaStart(*after) && !formulaStart(value)) {
               ++tally_.formulas;
               if (request_.guardFormulas) {
-                guarded = "'" + std::string(*after);
+                guarded.reserve(after->size() + 1);
+                guarded += '\'';
+                guarded.append(*after);
                 after = guarded;
               }
             }
@@ -706,13 +427,7 @@ int TextRun::run() {
   }
   if (output_) output_->finish();
 
-  if (request_.dryRun && tally_.changed > plan_.limit) {
-    streams_.out << "... and " << withThousands(tally_.changed - plan_.limit) << " more\n";
-  }
-  if (request_.dryRun) {
-    streams_.out << toUtf8(previewText(Preview{PreviewState::Ready, preview_}))
-                 << " (nothing written)\n";
-  }
+  if (request_.dryRun) report_.finish();
   if (tally_.formulas > 0) {
     streams_.err << "qmv apply: " << withThousands(tally_.formulas)
                  << (tally_.formulas == 1 ? " result starts" : " results start")
@@ -732,10 +447,7 @@ int TextRun::run() {
       if (tally_.records > kMaxRows)
         over += " and " + withThousands(tally_.records - kMaxRows) + " more rows";
     }
-    streams_.err << "qmv apply: " << plan_.codes << " over " << over << ": "
-                 << withThousands(tally_.visited) << (tally_.visited == 1 ? " cell" : " cells")
-                 << " visited, " << withThousands(tally_.changed)
-                 << (request_.dryRun ? " would change" : " changed") << '\n';
+    streams_.err << summaryLine(plan_.codes, over, tally_.visited, tally_.changed, request_.dryRun);
   }
   if (streams_.finish) streams_.finish(0);
   return 0;

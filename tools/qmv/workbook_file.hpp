@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/find_nth_occurrence.hpp"
 #include "host/locale.hpp"
 #include "host/value.hpp"
 #include "platform/memory/memory_application.hpp"
@@ -29,12 +30,17 @@ std::string refusalOf(const std::string& path);
 
 /// One character removal over one cell value, as the run rewrites a constant cell: the
 /// value as text, the operation's transform, the new text read as typed input. No value
-/// when the cell keeps its value untouched (an error value, a failing transform).
+/// when the cell keeps its value untouched (an error value, a failing transform, no
+/// occurrence of the separator).
 struct CellRule {
   Operation operation = Operation::RNUM;
   std::optional<int16_t> startPosition;
   std::optional<int16_t> charCount;
   std::u16string userChars;
+  /// When set, the start position is at this occurrence of the separator in each text,
+  /// as the wizard finds it.
+  std::optional<std::u16string> separator;
+  Occurrence occurrence;
   HostLocale locale;
   int currentYear = 2000;
   WorksheetFunction* functions = nullptr;  ///< the host's TRIM and CLEAN (RLTE, RNPC)
@@ -45,11 +51,12 @@ std::optional<Value> rewrittenValue(const CellRule& rule, const Value& value);
 /// Runs a value removal (RDPV, RADP, RUDP) over the selection of `app` through the add-in;
 /// true when the add-in refused the run.
 using AddinRun = std::function<bool(const std::shared_ptr<memory::MemoryApplication>& app,
-                                    const std::u16string& range)>;
+                                    const std::u16string& range, Operation operation)>;
 
-/// `qmv apply` over a workbook. Exit status as runApply.
-int runApplyWorkbook(const ApplyRequest& request, const ApplyPlan& plan, ApplyStreams& streams,
-                     const AddinRun& runValues);
+/// `qmv apply` over a workbook: the options of the CSV side where they mean something for
+/// a sheet (a chain, -c, --dry-run, --limit, -q, --separator, --force, -o -). Exit status
+/// as runApply.
+int runApplyWorkbook(const ApplyRequest& request, ApplyStreams& streams, const AddinRun& runValues);
 
 /// Where a sheet loaded by `play` came from.
 struct WorkbookSource {

@@ -19,14 +19,6 @@ namespace {
 constexpr std::array<unsigned char, 8> kOleSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                         0xA1, 0xB1, 0x1A, 0xE1};
 
-std::string lowerAscii(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
-  return out;
-}
-
 std::string zipMessage(int code) {
   zip_error_t error;
   zip_error_init_with_code(&error, code);
@@ -77,6 +69,14 @@ XlsxError entryError(const std::string& path, std::string_view before, const std
 }
 
 }  // namespace
+
+std::string lowerAscii(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  });
+  return out;
+}
 
 XlsxError writeError(const std::string& path, const std::string& reason) {
   std::string message = "cannot write ";
@@ -230,10 +230,11 @@ void copyFile(const std::string& from, const std::string& to) {
 }  // namespace
 
 void writePackage(const std::string& source, const std::string& target,
-                  const std::vector<PartReplacement>& replacements) {
+                  const std::vector<PartReplacement>& replacements,
+                  const std::vector<uint64_t>& removals) {
   TemporaryFile result(target);
   copyFile(source, result.path());
-  if (!replacements.empty()) {
+  if (!replacements.empty() || !removals.empty()) {
     int code = 0;
     zip_t* zip = zip_open(result.path().c_str(), 0, &code);
     if (zip == nullptr) throw writeError(target, zipMessage(code));
@@ -243,6 +244,13 @@ void writePackage(const std::string& source, const std::string& target,
           zip_set_file_compression(zip, part.index, ZIP_CM_DEFLATE, 0) != 0) {
         const std::string reason = zip_strerror(zip);
         if (content != nullptr) zip_source_free(content);
+        zip_discard(zip);
+        throw writeError(target, reason);
+      }
+    }
+    for (const uint64_t index : removals) {
+      if (zip_delete(zip, index) != 0) {
+        const std::string reason = zip_strerror(zip);
         zip_discard(zip);
         throw writeError(target, reason);
       }

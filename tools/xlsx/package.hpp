@@ -20,6 +20,9 @@ class XlsxError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// A part name as part names compare: ASCII letters in lower case.
+std::string lowerAscii(std::string_view text);
+
 /// "cannot write PATH: REASON".
 XlsxError writeError(const std::string& path, const std::string& reason);
 
@@ -81,11 +84,13 @@ struct PartReplacement {
 };
 
 /// Writes `target` as a copy of the package file `source` in which only the parts of
-/// `replacements` change: every other entry keeps its packed bytes. The result is built in
+/// `replacements` change and the parts at `removals` (indexes in the source) are left out:
+/// every other entry keeps its packed bytes. The result is built in
 /// a new file next to `target` and renamed over it, so a failure leaves `target` as it was.
 /// Throws XlsxError.
 void writePackage(const std::string& source, const std::string& target,
-                  const std::vector<PartReplacement>& replacements);
+                  const std::vector<PartReplacement>& replacements,
+                  const std::vector<uint64_t>& removals = {});
 
 /// A temporary file next to `near` (same folder), removed when the object goes.
 class TemporaryFile {

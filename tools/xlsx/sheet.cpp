@@ -72,14 +72,14 @@ class SheetStream : public XmlHandler {
     run();
   }
 
-  bool rewrite(const CellEditor& editor, const std::string& path) {
+  SheetRewrite rewrite(const CellEditor& editor, const std::string& path) {
     editor_ = &editor;
     Output out(path);
     output_ = &out;
     run();
     flush(std::numeric_limits<int64_t>::max());
     out.close();
-    return changed_;
+    return result_;
   }
 
   void start(std::string_view name, const XmlAttributes& attributes) override {
@@ -248,7 +248,8 @@ class SheetStream : public XmlHandler {
     if (editor_ != nullptr) {
       if (auto replacement = (*editor_)(cell_)) {
         edits_.push_back({cellStart_, end, std::move(*replacement)});
-        changed_ = true;
+        result_.changed = true;
+        if (cell_.formula) result_.formulasGone.push_back(cell_.ref);
       }
     }
   }
@@ -321,7 +322,7 @@ class SheetStream : public XmlHandler {
   std::string pending_;
   int64_t pendingStart_ = 0;
   std::vector<Edit> edits_;
-  bool changed_ = false;
+  SheetRewrite result_;
 };
 
 }  // namespace
@@ -330,8 +331,8 @@ void streamSheet(const Workbook& book, std::size_t sheet, const CellVisitor& vis
   SheetStream(book, sheet).visit(visit);
 }
 
-bool rewriteSheet(const Workbook& book, std::size_t sheet, const CellEditor& editor,
-                  const std::string& output) {
+SheetRewrite rewriteSheet(const Workbook& book, std::size_t sheet, const CellEditor& editor,
+                          const std::string& output) {
   return SheetStream(book, sheet).rewrite(editor, output);
 }
 

@@ -1,11 +1,16 @@
 #include "tools/xlsx/workbook.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <set>
 
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
+#include "tools/xlsx/calc_chain.hpp"
 #include "tools/xlsx/sheet.hpp"
 #include "tools/xlsx/xml.hpp"
 
@@ -119,6 +124,7 @@ std::vector<Relationship> readRelationships(const Package& package, const std::s
 struct SheetListing {
   std::u16string name;
   std::string relationship;
+  uint32_t sheetId = 0;
 };
 
 class WorkbookReader : public XmlHandler {
@@ -127,7 +133,15 @@ class WorkbookReader : public XmlHandler {
     if (name == "sheet") {
       const char* sheetName = attributes.find("name");
       const char* id = attributes.find("id", true);
-      if (sheetName != nullptr && id != nullptr) sheets.push_back({toUtf16(sheetName), id});
+      const char* sheetId = attributes.find("sheetId");
+      uint32_t number = 0;
+      if (sheetId != nullptr) {
+        const std::string_view text(sheetId);
+        std::from_chars(text.data(), text.data() + text.size(), number);
+      }
+      if (sheetName != nullptr && id != nullptr) {
+        sheets.push_back({toUtf16(sheetName), id, number});
+      }
     } else if (name == "workbookView" && !activeSeen) {
       activeSeen = true;
       if (const char* tab = attributes.find("activeTab")) {
@@ -268,13 +282,17 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
     }
     const bool worksheet = typeIs(found->type, "worksheet");
     if (worksheet) requirePart(package, found->target, "worksheet");
-    book->sheets_.push_back({sheet.name, found->target, worksheet});
+    book->sheets_.push_back({sheet.name, found->target, worksheet, sheet.sheetId});
   }
   if (book->sheets_.empty()) throw XlsxError(path + ": the workbook lists no sheets");
   book->active_ = listing.activeTab < book->sheets_.size() ? listing.activeTab : 0;
 
+  book->workbookPart_ = workbookPart;
   book->strings_ = std::make_unique<Strings>();
   for (const Relationship& r : relationships) {
+    if (typeIs(r.type, "calcChain") && package.find(r.target) != nullptr) {
+      book->calcChainPart_ = r.target;
+    }
     if (typeIs(r.type, "sharedStrings")) {
       const PartEntry& part = requirePart(package, r.target, "shared strings");
       XmlParser parser(*book->strings_, path + ": " + r.target);
@@ -338,6 +356,15 @@ Value Workbook::valueOf(const SheetCell& cell) const {
   return number;
 }
 
+Value Workbook::storedValue(const Value& value, std::optional<uint32_t> style) const {
+  const bool dateFormat = style && *style < dateStyles_.size() && dateStyles_[*style];
+  if (const auto* number = std::get_if<double>(&value); number && dateFormat) {
+    return DateTime{*number};
+  }
+  if (const auto* date = std::get_if<DateTime>(&value); date && !dateFormat) return date->serial;
+  return value;
+}
+
 void Workbook::forEachCell(std::size_t sheet, const CellVisitor& visit) const {
   streamSheet(*this, sheet, visit);
 }
@@ -351,14 +378,57 @@ std::size_t Workbook::sharedStringCount() const { return strings_->size(); }
 void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edits) const {
   std::vector<std::unique_ptr<TemporaryFile>> contents;
   std::vector<PartReplacement> replacements;
+  const auto replace = [&](const PartEntry& part, const std::string& content) {
+    contents.push_back(std::make_unique<TemporaryFile>(target));
+    std::ofstream out(contents.back()->path(), std::ios::binary | std::ios::trunc);
+    out << content;
+    out.flush();
+    if (!out) throw writeError(contents.back()->path(), std::strerror(errno));
+    replacements.push_back({part.index, contents.back()->path()});
+  };
+  std::set<std::pair<uint32_t, int64_t>> formulasGone;
   for (const SheetEdit& edit : edits) {
     contents.push_back(std::make_unique<TemporaryFile>(target));
-    if (rewriteSheet(*this, edit.sheet, edit.editor, contents.back()->path())) {
+    const SheetRewrite rewrite =
+        rewriteSheet(*this, edit.sheet, edit.editor, contents.back()->path());
+    if (rewrite.changed) {
       replacements.push_back(
           {package_->find(sheets_[edit.sheet].part)->index, contents.back()->path()});
     }
+    for (const CellRef ref : rewrite.formulasGone) {
+      formulasGone.insert({sheets_[edit.sheet].sheetId, ref.row * (kMaxColumns + 1) + ref.column});
+    }
   }
-  writePackage(package_->path(), target, replacements);
+  std::vector<uint64_t> removals;
+  if (!formulasGone.empty() && !calcChainPart_.empty()) {
+    const PartEntry& chain = *package_->find(calcChainPart_);
+    const auto kept = calcChainWithout(
+        package_->readAll(chain), package_->path() + ": " + calcChainPart_,
+        [&](uint32_t sheetId, CellRef ref) {
+          return formulasGone.contains({sheetId, ref.row * (kMaxColumns + 1) + ref.column});
+        });
+    if (kept) {
+      replace(chain, *kept);
+    } else {
+      // No formula is left to name: the part goes with its relationship and content type.
+      removals.push_back(chain.index);
+      const std::string relationships = relationshipsPartOf(workbookPart_);
+      const PartEntry& rels = *package_->find(relationships);
+      replace(rels,
+              withoutChildren(package_->readAll(rels), package_->path() + ": " + relationships,
+                              "Relationship", "Type",
+                              [](std::string_view type) { return typeIs(type, "calcChain"); }));
+      if (const PartEntry* types = package_->find("[Content_Types].xml")) {
+        std::string name(1, '/');
+        name += lowerAscii(calcChainPart_);
+        replace(*types,
+                withoutChildren(package_->readAll(*types),
+                                package_->path() + ": [Content_Types].xml", "Override", "PartName",
+                                [&](std::string_view part) { return lowerAscii(part) == name; }));
+      }
+    }
+  }
+  writePackage(package_->path(), target, replacements, removals);
 }
 
 }  // namespace qmv::xlsx

@@ -49,6 +49,7 @@ struct SheetEntry {
   std::u16string name;
   std::string part;        ///< the part name, such as xl/worksheets/sheet1.xml
   bool worksheet = false;  ///< false for chart and dialog sheets
+  uint32_t sheetId = 0;    ///< the sheetId attribute, which the calculation chain names
 };
 
 using CellVisitor = std::function<void(const SheetCell&)>;
@@ -81,11 +82,18 @@ class Workbook {
   /// cell its error, a string type its text, a cell without a value the empty value.
   Value valueOf(const SheetCell& cell) const;
 
+  /// `value` as valueOf reads it back once cellXml has written it in a cell of format
+  /// `style`: a number in a date format is a date, a date in any other format a number.
+  Value storedValue(const Value& value, std::optional<uint32_t> style) const;
+
   /// Visits every cell of a worksheet in file order. Throws XlsxError (a chart sheet, a
   /// malformed part, a cell outside the host's 1,048,576 rows and 16,384 columns).
   void forEachCell(std::size_t sheet, const CellVisitor& visit) const;
 
   /// Writes `target`: the package with each edited sheet streamed through its editor.
+  /// An edit that replaces a formula cell (cellXml writes no formula) takes the cell out
+  /// of the calculation chain, which may name formula cells only; a chain left without
+  /// cells is dropped with its relationship and content type, and Excel builds a new one.
   /// Throws XlsxError; `target` is then untouched.
   void save(const std::string& target, const std::vector<SheetEdit>& edits) const;
 
@@ -102,6 +110,8 @@ class Workbook {
   std::size_t active_ = 0;
   std::unique_ptr<Strings> strings_;
   std::vector<bool> dateStyles_;
+  std::string workbookPart_;
+  std::string calcChainPart_;  ///< empty when the workbook has no calculation chain
 };
 
 /// The <c> element for a cell at `ref` with style `style` holding `value`: a number or a

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -173,6 +175,80 @@ inline Ran qmv(const std::vector<std::string>& arguments) {
   ran.out = out.str();
   ran.err = err.str();
   return ran;
+}
+
+enum class Format { Kept, Cleared };
+
+struct Change {
+  std::string cell;   ///< Sheet!A1
+  std::string value;  ///< as openpyxl shows it: type:repr
+  Format format = Format::Kept;
+};
+
+/// The value part and the format part of a cell line.
+inline std::pair<std::string, std::string> split(const std::string& line) {
+  const std::size_t tab = line.find('\t');
+  return {line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1)};
+}
+
+/// The sheet part without the <c> elements of the given references.
+inline std::string withoutCells(const std::string& xml, const std::set<std::string>& refs) {
+  static const std::regex cell(R"re(<c r="([A-Z]+[0-9]+)"[^>]*?(/>|>.*?</c>))re");
+  std::string out;
+  auto last = xml.cbegin();
+  for (std::sregex_iterator it(xml.begin(), xml.end(), cell), end; it != end; ++it) {
+    if (!refs.contains((*it)[1].str())) continue;
+    out.append(last, xml.cbegin() + it->position());
+    last = xml.cbegin() + it->position() + it->length();
+  }
+  out.append(last, xml.cend());
+  return out;
+}
+
+/// Checks the result against the input: the changes, and nothing else.
+inline void expectOnly(const TempFolder& folder, const std::string& input,
+                       const std::string& output, const std::vector<Change>& changes,
+                       const std::string& changedPart) {
+  const auto before = openpyxlCells(folder, input);
+  const auto after = openpyxlCells(folder, output);
+  std::map<std::string, const Change*> expected;
+  for (const Change& change : changes) expected[change.cell] = &change;
+  std::set<std::string> keys;
+  for (const auto& [key, line] : before) keys.insert(key);
+  for (const auto& [key, line] : after) keys.insert(key);
+  for (const std::string& key : keys) {
+    SCOPED_TRACE(key);
+    const std::string was = before.contains(key) ? before.at(key) : "";
+    const std::string now = after.contains(key) ? after.at(key) : "";
+    const auto found = expected.find(key);
+    if (found == expected.end()) {
+      EXPECT_EQ(now, was);
+      continue;
+    }
+    const Change& change = *found->second;
+    if (change.format == Format::Cleared) {
+      EXPECT_EQ(now, "") << "a full clear leaves neither value nor format";
+    } else {
+      EXPECT_EQ(split(now).first, change.value);
+      EXPECT_EQ(split(now).second, split(was).second) << "the cell keeps its format";
+    }
+  }
+
+  const auto partsBefore = zipParts(folder, input);
+  const auto partsAfter = zipParts(folder, output);
+  ASSERT_EQ(partsAfter.size(), partsBefore.size());
+  std::set<std::string> refs;
+  for (const Change& change : changes) refs.insert(change.cell.substr(change.cell.find('!') + 1));
+  for (const auto& [name, bytes] : partsBefore) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(partsAfter.contains(name));
+    if (name == changedPart) {
+      EXPECT_EQ(withoutCells(partsAfter.at(name), refs), withoutCells(bytes, refs));
+      EXPECT_NE(partsAfter.at(name), bytes);
+    } else {
+      EXPECT_EQ(partsAfter.at(name), bytes);
+    }
+  }
 }
 
 }  // namespace qmv::xlsx::testing
