@@ -71,7 +71,7 @@ void previewAgainstRun(benchmark::State& state, int64_t cap) {
   for (auto _ : state) {
     auto host = filledHost(values);
     const double previewStart = threadSeconds();
-    const Preview preview = previewRemoval(*host, Operation::RNUM, {}, cap);
+    const Preview preview = previewRemoval(*host, Operation::RNUM, {}, TextRules::Classic, cap);
     const double seconds = threadSeconds() - previewStart;
     state.SetIterationTime(seconds);
     previewSeconds += seconds;
