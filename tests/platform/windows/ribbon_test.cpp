@@ -92,21 +92,47 @@ std::wstring withoutMarks(const std::wstring& caption) {
   return out;
 }
 
-// Windows a command shows, recorded as "caption: texts" and dismissed: message boxes with
-// No when they ask, OK otherwise; forms are closed.
-class WindowRecorder {
+// While alive, hears of every window of this thread that is about to be activated.
+class ActivationWatch {
  public:
-  WindowRecorder() : previous_(active_) {
+  ActivationWatch() : previous_(active_) {
     active_ = this;
-    hook_ = SetWindowsHookExW(WH_CBT, &WindowRecorder::hook, nullptr, GetCurrentThreadId());
+    hook_ = SetWindowsHookExW(WH_CBT, &ActivationWatch::hook, nullptr, GetCurrentThreadId());
   }
-  ~WindowRecorder() {
+  virtual ~ActivationWatch() {
     if (hook_) UnhookWindowsHookEx(hook_);
     active_ = previous_;
   }
-  WindowRecorder(const WindowRecorder&) = delete;
-  WindowRecorder& operator=(const WindowRecorder&) = delete;
+  ActivationWatch(const ActivationWatch&) = delete;
+  ActivationWatch& operator=(const ActivationWatch&) = delete;
 
+ protected:
+  virtual void activated(HWND hwnd) = 0;
+  // Answers a message box with No when it asks, OK otherwise; false for any other window.
+  static bool dismissedMessageBox(HWND hwnd) {
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    if (std::wstring(cls) != L"#32770") return false;
+    const int answer = GetDlgItem(hwnd, IDNO) ? IDNO : IDOK;
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    return true;
+  }
+
+ private:
+  static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE && active_) active_->activated(reinterpret_cast<HWND>(wp));
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+
+  static inline ActivationWatch* active_ = nullptr;
+  ActivationWatch* previous_;
+  HHOOK hook_ = nullptr;
+};
+
+// Windows a command shows, recorded as "caption: texts" and dismissed: message boxes with
+// No when they ask, OK otherwise; forms are closed.
+class WindowRecorder final : public ActivationWatch {
+ public:
   std::vector<std::wstring> seen;
 
  private:
@@ -120,41 +146,20 @@ class WindowRecorder {
     if (!t.empty()) *reinterpret_cast<std::wstring*>(lp) += L"|" + t;
     return TRUE;
   }
-  static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
-    if (code == HCBT_ACTIVATE && active_) {
-      const auto hwnd = reinterpret_cast<HWND>(wp);
-      std::wstring record = windowText(hwnd) + L":";
-      EnumChildWindows(hwnd, &childText, reinterpret_cast<LPARAM>(&record));
-      active_->seen.push_back(record);
-      wchar_t cls[64] = {};
-      GetClassNameW(hwnd, cls, 64);
-      if (std::wstring(cls) == L"#32770") {
-        const int answer = GetDlgItem(hwnd, IDNO) ? IDNO : IDOK;
-        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
-      } else {
-        PostMessageW(hwnd, WM_CLOSE, 0, 0);
-      }
-    }
-    return CallNextHookEx(nullptr, code, wp, lp);
+  void activated(HWND hwnd) override {
+    std::wstring record = windowText(hwnd) + L":";
+    EnumChildWindows(hwnd, &childText, reinterpret_cast<LPARAM>(&record));
+    seen.push_back(record);
+    if (!dismissedMessageBox(hwnd)) PostMessageW(hwnd, WM_CLOSE, 0, 0);
   }
-
-  static inline WindowRecorder* active_ = nullptr;
-  WindowRecorder* previous_;
-  HHOOK hook_ = nullptr;
 };
 
 // Shows how the wizard's "Unicode" box stands when the wizard opens and, when asked, clicks
 // it as the user would, then closes the wizard. Message boxes are answered No or OK.
-class WizardBoxVisit {
+class WizardBoxVisit final : public ActivationWatch {
  public:
-  explicit WizardBoxVisit(bool click) : click_(click) {
-    active_ = this;
-    hook_ = SetWindowsHookExW(WH_CBT, &WizardBoxVisit::hook, nullptr, GetCurrentThreadId());
-  }
-  ~WizardBoxVisit() {
-    if (hook_) UnhookWindowsHookEx(hook_);
-    active_ = nullptr;
-  }
+  explicit WizardBoxVisit(bool click) : click_(click) { current_ = this; }
+  ~WizardBoxVisit() override { current_ = nullptr; }
   WizardBoxVisit(const WizardBoxVisit&) = delete;
   WizardBoxVisit& operator=(const WizardBoxVisit&) = delete;
 
@@ -178,7 +183,7 @@ class WizardBoxVisit {
   // Runs once the form's own message loop is running.
   static void CALLBACK visit(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
-    WizardBoxVisit* self = active_;
+    WizardBoxVisit* self = current_;
     if (!self || !self->form_) return;
     HWND box = nullptr;
     EnumChildWindows(self->form_, &findBox, reinterpret_cast<LPARAM>(&box));
@@ -191,26 +196,15 @@ class WizardBoxVisit {
     }
     PostMessageW(self->form_, WM_CLOSE, 0, 0);
   }
-  static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
-    if (code == HCBT_ACTIVATE && active_) {
-      const auto hwnd = reinterpret_cast<HWND>(wp);
-      wchar_t cls[64] = {};
-      GetClassNameW(hwnd, cls, 64);
-      if (std::wstring(cls) == L"#32770") {
-        const int answer = GetDlgItem(hwnd, IDNO) ? IDNO : IDOK;
-        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
-      } else if (!active_->form_) {
-        active_->form_ = hwnd;
-        SetTimer(nullptr, 0, 50, &WizardBoxVisit::visit);
-      }
-    }
-    return CallNextHookEx(nullptr, code, wp, lp);
+  void activated(HWND hwnd) override {
+    if (dismissedMessageBox(hwnd) || form_) return;
+    form_ = hwnd;
+    SetTimer(nullptr, 0, 50, &WizardBoxVisit::visit);
   }
 
-  static inline WizardBoxVisit* active_ = nullptr;
+  static inline WizardBoxVisit* current_ = nullptr;
   bool click_;
   HWND form_ = nullptr;
-  HHOOK hook_ = nullptr;
 };
 
 class RibbonTest : public test::InstalledDllTest {
