@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "engine/unicode_classes.hpp"
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
@@ -138,10 +139,9 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
   }
 }
 
-// A control character (C0, DEL or C1), which a label would show as nothing or a box.
-bool isControl(char16_t c) { return c < u' ' || (c >= 0x7F && c <= 0x9F); }
-
-// Shows a text in an example: quoted, cut short, control characters as a middle dot.
+// Shows a text in an example: quoted, cut short, and each character the Unicode rules count
+// as non-printable (controls and zero-width characters, which a label shows as nothing or a
+// box) as a middle dot.
 std::u16string shownSample(std::u16string_view text) {
   std::u16string out = u"\"";
   std::size_t shown = std::min(text.size(), kPreviewSampleChars);
@@ -151,7 +151,7 @@ std::u16string shownSample(std::u16string_view text) {
   }
   for (std::size_t i = 0; i < shown; ++i) {
     const char16_t c = text[i];
-    out += isControl(c) ? u'\u00B7' : c;
+    out += inClass(c, CharClass::NonPrintable) ? u'\u00B7' : c;
   }
   if (shown < text.size()) out += u"...";
   out += u'"';
