@@ -218,6 +218,8 @@ bool isRibbonDispid(DISPID id) {
   return false;
 }
 
+// Office caches what a get callback answered until the add-in invalidates the control
+// (https://learn.microsoft.com/office/vba/api/office.iribbonui.invalidatecontrol).
 void RibbonUi::settingStored(std::u16string_view name) noexcept {
   if (!ui_ || name != kTextRulesSetting) return;
   tolerant([&] { call(ui_.get(), L"InvalidateControl", {fromWide(kUnicodeToggleId)}); });
@@ -242,7 +244,8 @@ HRESULT invokeRibbon(AddinModule& module, RibbonUi& ui, DISPID id, DISPPARAMS* p
     }
     return S_OK;
   }
-  // onLoad's one argument is the IRibbonUI itself.
+  // onLoad's one argument is the IRibbonUI itself
+  // (https://learn.microsoft.com/office/vba/api/office.iribbonui).
   IDispatch* control = controlArgument(params);
   if (id == kDispidOnLoad) {
     ui.set(ComPtr<IDispatch>(control));
@@ -269,7 +272,8 @@ HRESULT invokeRibbon(AddinModule& module, RibbonUi& ui, DISPID id, DISPPARAMS* p
       giveBack(params, result, Variant::fromBool(unicode));
       return S_OK;
     }
-    // onAction of a toggle button: (control, pressed).
+    // A toggle button's onAction takes the control and whether it is now pressed
+    // (https://learn.microsoft.com/office/vba/api/office.iribboncontrol).
     if (params->cArgs < 2) return DISP_E_BADPARAMCOUNT;
     Variant pressed;
     if (FAILED(VariantChangeType(pressed.put(), &params->rgvarg[0], 0, VT_BOOL))) {
