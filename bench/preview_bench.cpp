@@ -6,7 +6,9 @@
 //
 // Counters: preview_vs_run, the preview's time over the run's (the target is below 0.5),
 // for the preview that counts every change (cap above the cell count) and, in
-// BM_PreviewCapped, for the preview the dialog shows (stops past 200,000 changes).
+// BM_PreviewCapped, for the preview the dialog shows (stops past 200,000 changes); and in
+// BM_PreviewUnicodeLetters for RALP under the Unicode text rules, where both classify
+// every character by its Unicode class.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -63,7 +65,7 @@ std::shared_ptr<memory::MemoryApplication> filledHost(const std::vector<Value>& 
   return host;
 }
 
-void previewAgainstRun(benchmark::State& state, int64_t cap) {
+void previewAgainstRun(benchmark::State& state, int64_t cap, Operation operation, TextRules rules) {
   static const std::vector<Value> values = mixedColumn();
   double previewSeconds = 0;
   double runSeconds = 0;
@@ -71,7 +73,7 @@ void previewAgainstRun(benchmark::State& state, int64_t cap) {
   for (auto _ : state) {
     auto host = filledHost(values);
     const double previewStart = threadSeconds();
-    const Preview preview = previewRemoval(*host, Operation::RNUM, {}, cap);
+    const Preview preview = previewRemoval(*host, operation, {}, rules, cap);
     const double seconds = threadSeconds() - previewStart;
     state.SetIterationTime(seconds);
     previewSeconds += seconds;
@@ -81,7 +83,8 @@ void previewAgainstRun(benchmark::State& state, int64_t cap) {
     session.hostApp = host;
     QuietObserver observer;
     RunRequest request;
-    request.operation = Operation::RNUM;
+    request.operation = operation;
+    request.rules = rules;
     const double runStart = threadSeconds();
     runRemoval(session, request, observer);
     runSeconds += threadSeconds() - runStart;
@@ -94,11 +97,19 @@ void previewAgainstRun(benchmark::State& state, int64_t cap) {
   state.counters["preview_vs_run"] = previewSeconds / runSeconds;
 }
 
-void BM_PreviewEveryChange(benchmark::State& state) { previewAgainstRun(state, kRows + 1); }
-void BM_PreviewCapped(benchmark::State& state) { previewAgainstRun(state, kPreviewCap); }
+void BM_PreviewEveryChange(benchmark::State& state) {
+  previewAgainstRun(state, kRows + 1, Operation::RNUM, TextRules::Classic);
+}
+void BM_PreviewCapped(benchmark::State& state) {
+  previewAgainstRun(state, kPreviewCap, Operation::RNUM, TextRules::Classic);
+}
+void BM_PreviewUnicodeLetters(benchmark::State& state) {
+  previewAgainstRun(state, kRows + 1, Operation::RALP, TextRules::Unicode);
+}
 
 BENCHMARK(BM_PreviewEveryChange)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 BENCHMARK(BM_PreviewCapped)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+BENCHMARK(BM_PreviewUnicodeLetters)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 
 }  // namespace
 

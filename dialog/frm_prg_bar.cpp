@@ -141,7 +141,8 @@ void frmPrgBar::refreshPreview() {
   }
   // An empty number box runs as 1 (Yes fills it in), so the preview reads it as 1 too.
   const InputSource inputs = boxInputs(*operation, EmptyBox::AsOne);
-  lblPreview.setCaption(previewText(previewRemoval(*app, *operation, inputs)));
+  lblPreview.setCaption(
+      previewText(previewRemoval(*app, *operation, inputs, sessionTextRules(session_))));
 }
 
 void frmPrgBar::askFor(Operation operation) {

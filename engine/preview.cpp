@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "engine/unicode_classes.hpp"
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
@@ -47,7 +48,7 @@ bool readArea(Worksheet& sheet, const AreaRef& ref, CellBlock& block, Visit&& vi
 }
 
 void previewCharacters(Application& app, Range& selection, Operation operation,
-                       const InputSource& inputs, PreviewTally& tally) {
+                       const InputSource& inputs, TextRules rules, PreviewTally& tally) {
   RangePtr visit;
   tolerant([&] {
     RangePtr constants = selection.specialCells(xl::kCellTypeConstants);
@@ -72,6 +73,8 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
       if (!asked || !*asked) return true;
       request = **asked;
     }
+    // The rules are the run's, whatever the inputs say, as in a real run.
+    request.inputs.rules = rules;
     const std::optional<std::u16string> next =
         transformText(request.operation, *text, request.inputs, nullptr);
     if (!next || *next == *text) return true;
@@ -136,7 +139,9 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
   }
 }
 
-// Shows a text in an example: quoted, cut short, control characters as a middle dot.
+// Shows a text in an example: quoted, cut short, and each character the Unicode rules count
+// as non-printable (controls and zero-width characters, which a label shows as nothing or a
+// box) as a middle dot.
 std::u16string shownSample(std::u16string_view text) {
   std::u16string out = u"\"";
   std::size_t shown = std::min(text.size(), kPreviewSampleChars);
@@ -146,7 +151,7 @@ std::u16string shownSample(std::u16string_view text) {
   }
   for (std::size_t i = 0; i < shown; ++i) {
     const char16_t c = text[i];
-    out += c < u' ' || c == 0x7F ? u'\u00B7' : c;
+    out += inClass(c, CharClass::NonPrintable) ? u'\u00B7' : c;
   }
   if (shown < text.size()) out += u"...";
   out += u'"';
@@ -166,7 +171,7 @@ bool PreviewTally::count() {
 }
 
 Preview previewRemoval(Application& app, Operation operation, const InputSource& inputs,
-                       int64_t cap) {
+                       TextRules rules, int64_t cap) {
   const OperationRow& row = operationRow(operation);
   Preview preview{PreviewState::NoWorkbook, PreviewTally(row.kind, cap)};
   const std::optional<int64_t> books = tolerantGet([&] { return app.workbooksCount(); });
@@ -192,7 +197,7 @@ Preview previewRemoval(Application& app, Operation operation, const InputSource&
   if (row.kind == OperationKind::ValueLevel) {
     previewValues(app, *selection, row.valueMode, preview.tally);
   } else {
-    previewCharacters(app, *selection, operation, inputs, preview.tally);
+    previewCharacters(app, *selection, operation, inputs, rules, preview.tally);
   }
   return preview;
 }

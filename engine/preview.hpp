@@ -8,7 +8,8 @@
 //
 // Differences from a real run, kept on purpose so that a preview never asks the host for
 // more than its cells:
-//   - RLTE and RNPC apply the host's TRIM and CLEAN rules here rather than asking the host;
+//   - under the classic text rules, RLTE and RNPC apply the host's TRIM and CLEAN rules
+//     here rather than asking the host;
 //   - the value removals compare texts without regard to case, as COUNTIF does, but take
 //     a text's wildcards (* ? ~) literally; keep one counts every later repeat of a text
 //     and leaves aside rows the user has hidden.
@@ -22,6 +23,7 @@
 
 #include "engine/operations.hpp"
 #include "engine/run.hpp"
+#include "engine/text_rules.hpp"
 
 namespace qmv {
 
@@ -84,10 +86,11 @@ struct Preview {
 };
 
 /// Dry run of `operation` over the selection of `app`. `inputs` gives the request per cell
-/// text as for a real run (absent: the operation without inputs). Every host failure
+/// text as for a real run (absent: the operation without inputs), and `rules` the text
+/// rules the run would apply to every cell (value removals have none). Every host failure
 /// counts as nothing to change; nothing is written.
 Preview previewRemoval(Application& app, Operation operation, const InputSource& inputs,
-                       int64_t cap = kPreviewCap);
+                       TextRules rules, int64_t cap = kPreviewCap);
 
 /// The line shown for a preview, for example
 ///   3 cells would change: "a1" -> "a"; "b2" -> "b"; "c3" -> "c"

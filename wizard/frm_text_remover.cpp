@@ -188,6 +188,7 @@ void frmTextRemover::UserForm_Initialize() {
 
 void frmTextRemover::chkUnicode_Click() {
   if (session_.hostApp) trySetTextRulesSetting(*session_.hostApp, textRules());
+  refreshPreview();
 }
 
 TextRules frmTextRemover::textRules() const {

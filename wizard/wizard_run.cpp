@@ -83,14 +83,14 @@ void frmTextRemover::refreshPreview() {
   // The value entries preview their removal whatever the mode switch says, as they run.
   const std::optional<Operation> chosen = wizardOperation(control("cmbAN").listIndex());
   if (chosen && !isCharacterOperation(*chosen)) {
-    label.setCaption(previewText(previewRemoval(*app, *chosen, {})));
+    label.setCaption(previewText(previewRemoval(*app, *chosen, {}, textRules())));
     return;
   }
   const InputSource inputs = [this](std::u16string_view text) -> std::optional<CellRequest> {
     if (control("CheckBox1").checked()) return remAN();
     return positionRequest(text);
   };
-  label.setCaption(previewText(previewRemoval(*app, Operation::RNUM, inputs)));
+  label.setCaption(previewText(previewRemoval(*app, Operation::RNUM, inputs, textRules())));
 }
 
 CellRequest frmTextRemover::remAN() const {

@@ -7,6 +7,7 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/connect.hpp"
+#include "platform/windows/ribbon.hpp"
 #include "platform/windows/win_forms.hpp"
 #include "platform/windows/win_shell.hpp"
 
@@ -22,6 +23,8 @@ struct AddinState {
   Win32Shell shell;
   AddinModule module;
   Connect connect;
+  /// The Ribbon tab's IRibbonUI while Office has the tab loaded.
+  RibbonUi ribbon;
 };
 
 /// The DLL's one state, created on first use and shared by its users; it goes when the

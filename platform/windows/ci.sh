@@ -263,6 +263,10 @@ listed() {
   query "HKCU\\$key" || query "HKLM\\$key"
 }
 unlisted() { ! listed "$1"; }
+# The user's own settings, written by the add-in at run time, are not the package's: an
+# upgrade keeps them, and so does an uninstall (as Windows Installer leaves what it did not
+# install).
+"$wine64" reg add 'HKCU\Software\Vandrel QMV' /v UnicodeText /t REG_DWORD /d 1 /f >/dev/null 2>&1
 msi_check "older package installs" "$wine64" msiexec /i "$(winpath "$older")" /qn
 msi_check "older package is listed" listed "$older_code"
 msi_check "current package installs over it" "$wine64" msiexec /i "$(winpath "$current")" /qn
@@ -272,6 +276,9 @@ msi_check "nothing left after the upgrade" test ! -e \
   "$WINEPREFIX/drive_c/users/$user_name/AppData/Local/Programs/Vandrel QMV"
 msi_check "no add-in key left after the upgrade" lacks_entry HKCU \
   'Software\Microsoft\Office\Excel\Addins\Orvik.Connect' '*'
+msi_check "the user's setting outlives upgrade and uninstall" has_value \
+  'HKCU\Software\Vandrel QMV' UnicodeText 0x1
+"$wine64" reg delete 'HKCU\Software\Vandrel QMV' /f >/dev/null 2>&1 || true
 rm -rf "$older_dir"
 echo "MSI packages: $msi_passed passed, $msi_failed failed"
 

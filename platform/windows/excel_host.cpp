@@ -12,6 +12,7 @@
 #include "platform/windows/column_index.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
+#include "platform/windows/user_settings.hpp"
 #include "platform/windows/variant_value.hpp"
 
 namespace qmv::windows {
@@ -880,8 +881,11 @@ class ExcelAddIn final : public AddIn {
 
 class ExcelApplication final : public Application {
  public:
-  ExcelApplication(ComPtr<IDispatch> app, XllCommandLibrary* commands)
-      : app_(std::move(app)), commands_(commands), functions_(app_.get()) {}
+  ExcelApplication(ComPtr<IDispatch> app, XllCommandLibrary* commands, SettingStored stored)
+      : app_(std::move(app)),
+        commands_(commands),
+        stored_(std::move(stored)),
+        functions_(app_.get()) {}
   ExcelApplication(const ExcelApplication&) = delete;
   ExcelApplication& operator=(const ExcelApplication&) = delete;
   ~ExcelApplication() override {
@@ -975,10 +979,20 @@ class ExcelApplication final : public Application {
     }
   }
 
+  // Excel keeps no settings for a COM add-in: they are the user's, in the registry.
+  std::optional<std::u16string> addinSetting(const std::u16string& name) override {
+    return readUserSetting(toWide(name));
+  }
+  void setAddinSetting(const std::u16string& name, const std::u16string& value) override {
+    writeUserSetting(toWide(name), value);
+    if (stored_) stored_(name);
+  }
+
  private:
   IDispatch* app() const { return app_.get(); }
   ComPtr<IDispatch> app_;
   XllCommandLibrary* commands_;
+  SettingStored stored_;
   std::vector<std::pair<std::u16string, uint64_t>> offered_;
   ExcelWorksheetFunction functions_;
 };
@@ -1002,14 +1016,16 @@ std::u16string literalCriterion(const std::u16string& text) {
 
 std::u16string literalFindText(const std::u16string& text) { return escapeWildcards(text); }
 
-ApplicationPtr makeExcelApplication(IDispatch* application, XllCommandLibrary* commands) {
+ApplicationPtr makeExcelApplication(IDispatch* application, XllCommandLibrary* commands,
+                                    SettingStored stored) {
   if (!application) return nullptr;
   ComPtr<IDispatch> excel;
   if (FAILED(application->QueryInterface(kIidExcelApplication, excel.putVoid())) || !excel) {
     return nullptr;
   }
   // Late binding goes through the object's IDispatch, as Visual Basic does.
-  return std::make_shared<ExcelApplication>(ComPtr<IDispatch>(application), commands);
+  return std::make_shared<ExcelApplication>(ComPtr<IDispatch>(application), commands,
+                                            std::move(stored));
 }
 
 std::unique_ptr<AddInInstance> makeAddInInstance(IDispatch* comAddIn) {

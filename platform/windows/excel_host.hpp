@@ -27,11 +27,17 @@ class XllCommandLibrary {
   virtual bool registered(const std::u16string& name) const = 0;
 };
 
+/// Called after the add-in's setting `name` was stored.
+using SettingStored = std::function<void(const std::u16string& name)>;
+
 /// The host application over Excel's Application object; null when `application` is not
 /// an Excel application (it does not answer for Excel's _Application interface).
 /// registerMacro goes through `commands` (none: no macro can be registered); a macro
-/// offered through it is withdrawn when the application object goes.
-ApplicationPtr makeExcelApplication(IDispatch* application, XllCommandLibrary* commands = nullptr);
+/// offered through it is withdrawn when the application object goes. The add-in's settings
+/// are the user's, in the registry (platform/windows/user_settings.hpp), read afresh each
+/// time they are asked for; `stored` hears of every setting written through the object.
+ApplicationPtr makeExcelApplication(IDispatch* application, XllCommandLibrary* commands = nullptr,
+                                    SettingStored stored = {});
 
 /// The add-in instance object Excel passes at connection (a COMAddIn).
 std::unique_ptr<AddInInstance> makeAddInInstance(IDispatch* comAddIn);

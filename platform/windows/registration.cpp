@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "platform/windows/guids.hpp"
+#include "platform/windows/registry_key.hpp"
 
 namespace qmv::windows {
 
@@ -54,23 +55,23 @@ std::wstring directoryOf(const std::wstring& path) {
 HRESULT fromWin32(LSTATUS status) { return HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
 
 HRESULT writeKey(HKEY root, const RegistryKey& entry) {
-  HKEY key = nullptr;
+  UniqueRegKey key;
   LSTATUS status = RegCreateKeyExW(root, entry.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_SET_VALUE, nullptr, &key, nullptr);
+                                   KEY_SET_VALUE, nullptr, key.put(), nullptr);
   if (status != ERROR_SUCCESS) return fromWin32(status);
   for (const RegistryValue& value : entry.values) {
     const wchar_t* name = value.name.empty() ? nullptr : value.name.c_str();
     if (const auto* text = std::get_if<std::wstring>(&value.data)) {
-      status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
-                              static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t)));
+      status =
+          RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
+                         static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t)));
     } else {
       const DWORD number = std::get<DWORD>(value.data);
-      status = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+      status = RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                               sizeof(number));
     }
     if (status != ERROR_SUCCESS) break;
   }
-  RegCloseKey(key);
   return fromWin32(status);
 }
 

@@ -7,6 +7,8 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/command_table.hpp"
+#include "engine/text_rules.hpp"
+#include "host/host.hpp"
 #include "host/host_error.hpp"
 #include "host/tolerant.hpp"
 #include "platform/windows/dispatch.hpp"
@@ -45,7 +47,32 @@ constexpr std::wstring_view kButtonPrefix = L"btn";
 constexpr DISPID kDispidGetCustomUI = 1;  // IRibbonExtensibility's only method
 constexpr DISPID kDispidOnAction = 0x7F000001;
 constexpr DISPID kDispidGetImage = 0x7F000002;
+constexpr DISPID kDispidOnToggle = 0x7F000003;
+constexpr DISPID kDispidGetPressed = 0x7F000004;
+constexpr DISPID kDispidOnLoad = 0x7F000005;
 constexpr int kImageSize = 32;
+
+// The callbacks by name, as GetIDsOfNames resolves them.
+struct Callback {
+  std::wstring_view name;
+  DISPID id;
+};
+constexpr std::array<Callback, 6> kCallbacks{{
+    {ribbon_callbacks::kOnAction, kDispidOnAction},
+    {ribbon_callbacks::kGetImage, kDispidGetImage},
+    {ribbon_callbacks::kGetCustomUI, kDispidGetCustomUI},
+    {ribbon_callbacks::kOnToggle, kDispidOnToggle},
+    {ribbon_callbacks::kGetPressed, kDispidGetPressed},
+    {ribbon_callbacks::kOnLoad, kDispidOnLoad},
+}};
+
+// The Options group and its one control, the Unicode text toggle.
+constexpr COLORREF kOptionsColour = RGB(0x37, 0x47, 0x4F);
+constexpr wchar_t kUnicodeGlyph[] = L"\u03A9";  // an omega: letters beyond A-Z
+constexpr wchar_t kUnicodeLabel[] = L"Unicode text";
+constexpr wchar_t kUnicodeSupertip[] =
+    L"Every kind of space, invisible character and letter counts, and an emoji is one "
+    L"character. Also the wizard's Unicode box.";
 
 // Where a tag sits: its group and its position in the group.
 struct Placement {
@@ -119,21 +146,30 @@ IDispatch* controlArgument(const DISPPARAMS* params) {
   throw HostError(host_errors::kInvalidCall, "A Ribbon callback's control is not an object");
 }
 
-std::u16string tagOfControl(IDispatch* control) {
-  const std::u16string id = asText(get(control, L"Id"));
-  std::u16string tag = tagOfButton(toWide(id));
-  if (tag.empty()) throw HostError(host_errors::kInvalidCall, "No Ribbon button has this id");
-  return tag;
+// Hands a callback's answer back: Visual Basic-style callbacks return it through a
+// by-reference last argument, COM add-ins as the call's result.
+void giveBack(DISPPARAMS* params, VARIANT* result, Variant value) {
+  if (params->cArgs >= 2 && params->rgvarg[0].vt == (VT_VARIANT | VT_BYREF) &&
+      params->rgvarg[0].pvarVal) {
+    VARIANT* out = params->rgvarg[0].pvarVal;
+    VariantClear(out);
+    *out = value.detach();
+  } else if (result) {
+    *result = value.detach();
+  }
 }
+
+// Draws a 32 x 32 picture: a rounded square of `colour` with `glyph` in white.
+ComPtr<IPictureDisp> drawPicture(COLORREF colour, const std::wstring& glyph);
 
 }  // namespace
 
 std::wstring ribbonXml() {
   std::wstring xml = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<customUI xmlns=\"";
   xml += kNamespace;
-  xml +=
-      L"\">\n  <ribbon>\n    <tabs>\n      <tab id=\"tabVandrelQMV\" label=\"Vandrel QMV\" "
-      L"keytip=\"QM\">\n";
+  xml += L"\" onLoad=\"" + std::wstring(ribbon_callbacks::kOnLoad) +
+         L"\">\n  <ribbon>\n    <tabs>\n      <tab id=\"tabVandrelQMV\" label=\"Vandrel QMV\" "
+         L"keytip=\"QM\">\n";
   for (const RibbonGroup& group : kGroups) {
     xml += L"        <group id=\"" + std::wstring(group.id) + L"\" label=\"" +
            std::wstring(group.label) + L"\" keytip=\"Z" + std::wstring(group.keytip) + L"\">\n";
@@ -142,6 +178,14 @@ std::wstring ribbonXml() {
     }
     xml += L"        </group>\n";
   }
+  xml += L"        <group id=\"grpOptions\" label=\"Options\" keytip=\"ZO\">\n";
+  xml += L"          <toggleButton id=\"" + std::wstring(kUnicodeToggleId) + L"\" label=\"" +
+         kUnicodeLabel + L"\" screentip=\"" + kUnicodeLabel + L"\" supertip=\"" +
+         xmlAttributeText(kUnicodeSupertip) + L"\" keytip=\"O1\" size=\"large\" getImage=\"" +
+         std::wstring(ribbon_callbacks::kGetImage) + L"\" getPressed=\"" +
+         std::wstring(ribbon_callbacks::kGetPressed) + L"\" onAction=\"" +
+         std::wstring(ribbon_callbacks::kOnToggle) + L"\"/>\n";
+  xml += L"        </group>\n";
   xml += L"      </tab>\n    </tabs>\n  </ribbon>\n</customUI>\n";
   return xml;
 }
@@ -158,21 +202,31 @@ std::u16string tagOfButton(std::wstring_view buttonId) {
 
 DISPID ribbonDispid(const wchar_t* name) {
   if (!name) return DISPID_UNKNOWN;
-  const auto same = [name](std::wstring_view known) {
-    return CompareStringOrdinal(name, -1, known.data(), static_cast<int>(known.size()), TRUE) ==
-           CSTR_EQUAL;
-  };
-  if (same(ribbon_callbacks::kOnAction)) return kDispidOnAction;
-  if (same(ribbon_callbacks::kGetImage)) return kDispidGetImage;
-  if (same(ribbon_callbacks::kGetCustomUI)) return kDispidGetCustomUI;
+  for (const Callback& callback : kCallbacks) {
+    if (CompareStringOrdinal(name, -1, callback.name.data(), static_cast<int>(callback.name.size()),
+                             TRUE) == CSTR_EQUAL) {
+      return callback.id;
+    }
+  }
   return DISPID_UNKNOWN;
 }
 
 bool isRibbonDispid(DISPID id) {
-  return id == kDispidOnAction || id == kDispidGetImage || id == kDispidGetCustomUI;
+  for (const Callback& callback : kCallbacks) {
+    if (callback.id == id) return true;
+  }
+  return false;
 }
 
-HRESULT invokeRibbon(AddinModule& module, DISPID id, DISPPARAMS* params, VARIANT* result) {
+// Office caches what a get callback answered until the add-in invalidates the control
+// (https://learn.microsoft.com/office/vba/api/office.iribbonui.invalidatecontrol).
+void RibbonUi::settingStored(std::u16string_view name) noexcept {
+  if (!ui_ || name != kTextRulesSetting) return;
+  tolerant([&] { call(ui_.get(), L"InvalidateControl", {fromWide(kUnicodeToggleId)}); });
+}
+
+HRESULT invokeRibbon(AddinModule& module, RibbonUi& ui, DISPID id, DISPPARAMS* params,
+                     VARIANT* result) {
   if (result) VariantInit(result);
   if (id == kDispidGetCustomUI) {
     if (!params || params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
@@ -190,34 +244,74 @@ HRESULT invokeRibbon(AddinModule& module, DISPID id, DISPPARAMS* params, VARIANT
     }
     return S_OK;
   }
+  // onLoad's one argument is the IRibbonUI itself
+  // (https://learn.microsoft.com/office/vba/api/office.iribbonui).
   IDispatch* control = controlArgument(params);
-  const std::u16string tag = tagOfControl(control);
-  if (id == kDispidOnAction) {
-    // The same command, and the same tolerance of its failure, as a click on the menu.
-    if (const CommandRow* row = findCommand(tag)) tolerant([&] { row->command(module); });
+  if (id == kDispidOnLoad) {
+    ui.set(ComPtr<IDispatch>(control));
     return S_OK;
   }
-  if (id != kDispidGetImage) return DISP_E_MEMBERNOTFOUND;
-  ComPtr<IPictureDisp> picture = ribbonImage(tag);
-  if (!picture) return E_OUTOFMEMORY;
-  // Visual Basic-style callbacks return the picture through a second, by-reference
-  // argument; COM add-ins return it as the result.
-  if (params->cArgs >= 2 && params->rgvarg[0].vt == (VT_VARIANT | VT_BYREF) &&
-      params->rgvarg[0].pvarVal) {
-    VARIANT* out = params->rgvarg[0].pvarVal;
-    VariantClear(out);
-    out->vt = VT_DISPATCH;
-    out->pdispVal = picture.detach();
-  } else if (result) {
-    result->vt = VT_DISPATCH;
-    result->pdispVal = picture.detach();
+  const std::wstring controlId = toWide(asText(get(control, L"Id")));
+  if (id == kDispidGetImage) {
+    ComPtr<IPictureDisp> picture = ribbonControlImage(controlId);
+    if (!picture) throw HostError(host_errors::kInvalidCall, "No Ribbon control has this id");
+    Variant out;
+    VARIANT* raw = out.put();
+    raw->vt = VT_DISPATCH;
+    raw->pdispVal = picture.detach();
+    giveBack(params, result, std::move(out));
+    return S_OK;
   }
+  if (id == kDispidGetPressed || id == kDispidOnToggle) {
+    if (controlId != kUnicodeToggleId) {
+      throw HostError(host_errors::kInvalidCall, "No Ribbon toggle has this id");
+    }
+    if (id == kDispidGetPressed) {
+      const bool unicode =
+          module.hostApp && tryTextRulesSetting(*module.hostApp) == TextRules::Unicode;
+      giveBack(params, result, Variant::fromBool(unicode));
+      return S_OK;
+    }
+    // A toggle button's onAction takes the control and whether it is now pressed
+    // (https://learn.microsoft.com/office/vba/api/office.iribboncontrol).
+    if (params->cArgs < 2) return DISP_E_BADPARAMCOUNT;
+    Variant pressed;
+    if (FAILED(VariantChangeType(pressed.put(), &params->rgvarg[0], 0, VT_BOOL))) {
+      return DISP_E_TYPEMISMATCH;
+    }
+    if (!module.hostApp) throw HostError(host_errors::kObjectNotSet, "The add-in is not connected");
+    // Office shows the button as pressed already; a refused write asks it to show the
+    // stored state again.
+    const TextRules rules =
+        pressed.get().boolVal != VARIANT_FALSE ? TextRules::Unicode : TextRules::Classic;
+    const bool stored = trySetTextRulesSetting(*module.hostApp, rules);
+    ui.settingStored(kTextRulesSetting);
+    if (!stored) throw HostError(host_errors::kRefused, "The setting could not be stored");
+    return S_OK;
+  }
+  if (id != kDispidOnAction) return DISP_E_MEMBERNOTFOUND;
+  const std::u16string tag = tagOfButton(controlId);
+  if (tag.empty()) throw HostError(host_errors::kInvalidCall, "No Ribbon button has this id");
+  // The same command, and the same tolerance of its failure, as a click on the menu.
+  if (const CommandRow* row = findCommand(tag)) tolerant([&] { row->command(module); });
   return S_OK;
 }
 
 ComPtr<IPictureDisp> ribbonImage(std::u16string_view tag) {
   const Placement place = placementOf(tag);
   if (!place.group || !rowOf(tag)) return {};
+  return drawPicture(place.group->colour, keytipOf(place));
+}
+
+ComPtr<IPictureDisp> ribbonControlImage(std::wstring_view controlId) {
+  if (controlId == kUnicodeToggleId) return drawPicture(kOptionsColour, kUnicodeGlyph);
+  const std::u16string tag = tagOfButton(controlId);
+  return tag.empty() ? ComPtr<IPictureDisp>() : ribbonImage(tag);
+}
+
+namespace {
+
+ComPtr<IPictureDisp> drawPicture(COLORREF colour, const std::wstring& glyph) {
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = kImageSize;
@@ -232,7 +326,7 @@ ComPtr<IPictureDisp> ribbonImage(std::u16string_view tag) {
     UniqueMemoryDc dc(nullptr);
     if (!dc) return {};
     SelectionRestorer intoBitmap(dc.get(), bitmap.get());
-    UniqueBrush fill(CreateSolidBrush(place.group->colour));
+    UniqueBrush fill(CreateSolidBrush(colour));
     SelectionRestorer withFill(dc.get(), fill.get());
     SelectionRestorer noEdge(dc.get(), GetStockObject(NULL_PEN));
     RoundRect(dc.get(), 0, 0, kImageSize + 1, kImageSize + 1, 10, 10);
@@ -242,9 +336,8 @@ ComPtr<IPictureDisp> ribbonImage(std::u16string_view tag) {
     SelectionRestorer withFont(dc.get(), font.get());
     SetBkMode(dc.get(), TRANSPARENT);
     SetTextColor(dc.get(), RGB(0xFF, 0xFF, 0xFF));
-    std::wstring glyph = keytipOf(place);
     RECT box{0, 0, kImageSize, kImageSize};
-    DrawTextW(dc.get(), glyph.data(), static_cast<int>(glyph.size()), &box,
+    DrawTextW(dc.get(), glyph.c_str(), static_cast<int>(glyph.size()), &box,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
   GdiFlush();
@@ -264,5 +357,7 @@ ComPtr<IPictureDisp> ribbonImage(std::u16string_view tag) {
   bitmap.release();  // the picture owns it now
   return picture;
 }
+
+}  // namespace
 
 }  // namespace qmv::windows

@@ -127,7 +127,8 @@ class ConnectObject final
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* argError) override {
     if (isRibbonDispid(id)) {
-      return comBoundary([&] { return invokeRibbon(state_->module, id, params, result); });
+      return comBoundary(
+          [&] { return invokeRibbon(state_->module, state_->ribbon, id, params, result); });
     }
     return invoke(static_cast<IOrvikConnect*>(this), id, flags, params, result, excep, argError);
   }
@@ -147,7 +148,14 @@ class ConnectObject final
   HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* application, ExtConnectMode,
                                          IDispatch* addInInst, SAFEARRAY**) override {
     comBoundary([&] {
-      ApplicationPtr app = makeExcelApplication(application, &xllCommands());
+      // A setting stored through the host (the wizard's box) shows on the Ribbon too.
+      const std::weak_ptr<AddinState> weak = state_;
+      ApplicationPtr app =
+          makeExcelApplication(application, &xllCommands(), [weak](const std::u16string& name) {
+            if (const std::shared_ptr<AddinState> state = weak.lock()) {
+              state->ribbon.settingStored(name);
+            }
+          });
       std::unique_ptr<AddInInstance> instance;
       if (addInInst) instance = makeAddInInstance(addInInst);
       state_->connect.AddinInstance_OnConnection(std::move(app), instance.get());
@@ -155,7 +163,11 @@ class ConnectObject final
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnDisconnection(ExtDisconnectMode, SAFEARRAY**) override {
-    comBoundary([&] { state_->connect.AddinInstance_OnDisconnection(); });
+    comBoundary([&] {
+      state_->connect.AddinInstance_OnDisconnection();
+      // Office loads the tab afresh, with a new onLoad, at the next connection.
+      state_->ribbon.set({});
+    });
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY**) override { return S_OK; }

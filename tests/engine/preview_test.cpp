@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/memory/memory_application.hpp"
+#include "support/recording_observer.hpp"
 
 namespace qmv {
 namespace {
@@ -96,7 +97,7 @@ TEST(Preview, CountsAndShowsTheFirstThreeChanges) {
     host.select(u"A1:A" + std::u16string(1, static_cast<char16_t>(u'0' + row.column.size())));
     const InputSource inputs =
         isCharacterOperation(row.operation) ? fixed(row.operation, row.inputs) : InputSource{};
-    const Preview preview = previewRemoval(host, row.operation, inputs);
+    const Preview preview = previewRemoval(host, row.operation, inputs, TextRules::Classic);
     EXPECT_EQ(previewText(preview), row.expected);
     // Nothing was written.
     for (std::size_t i = 0; i < row.column.size(); ++i) {
@@ -107,17 +108,17 @@ TEST(Preview, CountsAndShowsTheFirstThreeChanges) {
 
 TEST(Preview, LeavesFormulasOutAndNamesWhyThereIsNothing) {
   memory::MemoryApplication host;
-  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {})), u"");
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {}, TextRules::Classic)), u"");
   host.addWorkbook();
   host.select(u"A1:A3");
-  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {})),
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {}, TextRules::Classic)),
             u"The selection is empty: nothing would change.");
   host.setCell({1, 1}, CellContent{Value{2.0}, u"=1+1"});
   host.setCell({2, 1}, CellContent{text(u"b2"), {}});
-  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {})),
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {}, TextRules::Classic)),
             u"1 cell would change: \"b2\" -> \"b\"");
   host.select(u"A1:B3");
-  EXPECT_EQ(previewText(previewRemoval(host, Operation::RADP, {})),
+  EXPECT_EQ(previewText(previewRemoval(host, Operation::RADP, {}, TextRules::Classic)),
             u"Select a single column to see what would be cleared.");
 }
 
@@ -127,14 +128,95 @@ TEST(Preview, StopsPastTheCap) {
   std::vector<Value> column(12, text(u"a1"));
   host.setColumn({1, 1}, column);
   host.select(u"A1:A12");
-  const Preview capped = previewRemoval(host, Operation::RNUM, {}, 10);
+  const Preview capped = previewRemoval(host, Operation::RNUM, {}, TextRules::Classic, 10);
   EXPECT_TRUE(capped.tally.capped());
   EXPECT_EQ(capped.tally.changes(), 11) << "counting stops one past the cap";
   EXPECT_EQ(previewText(capped),
             u"More than 10 cells would change: \"a1\" -> \"a\"; \"a1\" -> \"a\"; \"a1\" -> \"a\"");
-  const Preview exact = previewRemoval(host, Operation::RNUM, {}, 12);
+  const Preview exact = previewRemoval(host, Operation::RNUM, {}, TextRules::Classic, 12);
   EXPECT_FALSE(exact.tally.capped());
   EXPECT_EQ(exact.tally.changes(), 12);
+}
+
+// The preview applies the text rules the run applies: its count is the number of cells a
+// real run with the same rules changes, and it differs between the rules where they do.
+TEST(Preview, FollowsTheTextRulesOfTheRun) {
+  const struct {
+    const char* name;
+    Operation operation;
+    std::vector<Value> column;
+    TextRules rules;
+    std::u16string expected;
+  } rows[] = {
+      {"no-break space, classic: only U+0020 goes",
+       Operation::RALS,
+       {text(u"a\u00A0b"), text(u"c d"), text(u"e\u00A0f")},
+       TextRules::Classic,
+       u"1 cell would change: \"c d\" -> \"cd\""},
+      {"no-break space, Unicode: every space separator goes",
+       Operation::RALS,
+       {text(u"a\u00A0b"), text(u"c d"), text(u"e\u00A0f")},
+       TextRules::Unicode,
+       u"3 cells would change: \"a\u00A0b\" -> \"ab\"; \"c d\" -> \"cd\"; \"e\u00A0f\" -> \"ef\""},
+      {"leading and trailing no-break spaces, classic",
+       Operation::RLTS,
+       {text(u"\u00A0x\u00A0")},
+       TextRules::Classic,
+       u"No cell would change."},
+      {"leading and trailing no-break spaces, Unicode",
+       Operation::RLTS,
+       {text(u"\u00A0x\u00A0")},
+       TextRules::Unicode,
+       u"1 cell would change: \"\u00A0x\u00A0\" -> \"x\""},
+      {"C1 control, classic",
+       Operation::RNPC,
+       {text(u"x\u0085y")},
+       TextRules::Classic,
+       u"No cell would change."},
+      {"C1 control, Unicode (shown as a dot)",
+       Operation::RNPC,
+       {text(u"x\u0085y")},
+       TextRules::Unicode,
+       u"1 cell would change: \"x\u00B7y\" -> \"xy\""},
+      {"zero-width characters, Unicode (shown as dots)",
+       Operation::RNPC,
+       {text(u"\u200B"), text(u"a\uFEFF")},
+       TextRules::Unicode,
+       u"2 cells would change: \"\u00B7\" -> \"\"; \"a\u00B7\" -> \"a\""},
+      {"accented capitals, classic",
+       Operation::RUPC,
+       {text(u"\u00C9t\u00C9"), text(u"Ab")},
+       TextRules::Classic,
+       u"1 cell would change: \"Ab\" -> \"b\""},
+      {"accented capitals, Unicode",
+       Operation::RUPC,
+       {text(u"\u00C9t\u00C9"), text(u"Ab")},
+       TextRules::Unicode,
+       u"2 cells would change: \"\u00C9t\u00C9\" -> \"t\"; \"Ab\" -> \"b\""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto host = std::make_shared<memory::MemoryApplication>();
+    host->addWorkbook();
+    host->setColumn({1, 1}, row.column);
+    host->select(u"A1:A" + std::u16string(1, static_cast<char16_t>(u'0' + row.column.size())));
+    const Preview preview = previewRemoval(*host, row.operation, {}, row.rules);
+    EXPECT_EQ(previewText(preview), row.expected);
+
+    // A real run with the same rules changes as many cells as the preview counted.
+    testing::RecordingSession session;
+    session.hostApp = host;
+    testing::RecordingObserver observer;
+    RunRequest request;
+    request.operation = row.operation;
+    request.rules = row.rules;
+    runRemoval(session, request, observer);
+    int64_t changed = 0;
+    for (std::size_t i = 0; i < row.column.size(); ++i) {
+      if (host->cell({static_cast<int64_t>(i) + 1, 1}).value != row.column[i]) ++changed;
+    }
+    EXPECT_EQ(changed, preview.tally.changes());
+  }
 }
 
 TEST(Preview, WritesThousands) {

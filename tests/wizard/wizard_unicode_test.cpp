@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/text_rules.hpp"
 #include "wizard/wizard_fixture.hpp"
@@ -39,6 +40,23 @@ TEST_F(WizardUnicode, TheBoxShowsAndStoresTheSetting) {
     EXPECT_EQ(control("chkUnicode").checked(), row.shown != row.toggled);
     EXPECT_EQ(textRulesSetting(*host), row.after);
   }
+}
+
+TEST_F(WizardUnicode, ThePreviewFollowsTheBox) {
+  column({u"a\u00A0b", u"c d"});
+  std::vector<std::u16string> seen;
+  const auto look = [&seen](memory::HeadlessToolkit&, Form& form) {
+    seen.push_back(form.control("lblPreview").caption());
+  };
+  // "Remove all spaces" in list mode, then the box checked and cleared again.
+  user.toggle("CheckBox1").choose("cmbAN", 2).then(look);
+  user.toggle("chkUnicode").then(look).toggle("chkUnicode").then(look).close();
+  openWizard();
+  const std::u16string classic = u"1 cell would change: \"c d\" -> \"cd\"";
+  EXPECT_EQ(seen, (std::vector<std::u16string>{
+                      classic, u"2 cells would change: \"a\u00A0b\" -> \"ab\"; \"c d\" -> \"cd\"",
+                      classic}));
+  EXPECT_EQ(textRulesSetting(*host), TextRules::Classic);
 }
 
 struct ListRow {

@@ -17,11 +17,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/text_rules.hpp"
 #include "host/text.hpp"
 #include "memory_excel.hpp"
 #include "platform/windows/com_support.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/interfaces.hpp"
+#include "platform/windows/user_settings.hpp"
 #include "platform/windows/win_forms.hpp"
 #include "tools/qmv/host_script.hpp"
 #include "tools/qmv/script.hpp"
@@ -193,6 +195,8 @@ class ComSession {
     hook_ = SetWindowsHookExW(WH_CBT, &ComSession::cbtHook, nullptr, GetCurrentThreadId());
     callHook_ =
         SetWindowsHookExW(WH_CALLWNDPROC, &ComSession::callHook, nullptr, GetCurrentThreadId());
+    // The user's stored settings start unset, as in a fresh in-memory host.
+    if (!forgetUserSettings()) result_.error = "the stored settings cannot be removed";
     host_ = std::make_shared<memory::MemoryApplication>();
     host_->addAddIn(u"Vandrel QMV", true);
     excel_ = std::make_unique<fake::MemoryExcel>(host_);
@@ -219,8 +223,13 @@ class ComSession {
     UnhookWindowsHookEx(callHook_);
     DestroyWindow(tasks_);
     tSession = nullptr;
+    if (!forgetUserSettings() && result_.error.empty()) {
+      result_.error = "the stored settings cannot be removed";
+    }
     return result_;
   }
+
+  static bool forgetUserSettings() { return removeUserSetting(toWide(kTextRulesSetting)); }
 
  private:
   // ---- The user-interface thread ------------------------------------------------------
@@ -502,6 +511,11 @@ class ComSession {
     if (pending_) {
       throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
                           ": a form is still shown");
+    }
+    if (command.op == Op::Unicode) {
+      // The add-in keeps the user's settings in the registry, not in the workbook's host.
+      writeUserSetting(toWide(kTextRulesSetting), command.flag ? kTextRulesOn : kTextRulesOff);
+      return;
     }
     if (onUi([&] { return cli::applyHostCommand(*host_, command); })) return;
     switch (command.op) {

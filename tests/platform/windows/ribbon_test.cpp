@@ -1,13 +1,17 @@
 // The add-in's Ribbon as Office reaches it: IRibbonExtensibility on the add-in object, the
 // custom UI XML read by an XML parser (MSXML), every callback name looked up with
-// GetIDsOfNames, and every button's onAction invoked with an IRibbonControl, compared with
-// a click on the menu button of the same tag.
+// GetIDsOfNames, every button's onAction invoked with an IRibbonControl, compared with a
+// click on the menu button of the same tag, and the Unicode text toggle against the
+// wizard's box and the user's stored setting.
 #include "platform/windows/ribbon.hpp"
 
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +21,7 @@
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/interfaces.hpp"
+#include "platform/windows/user_settings.hpp"
 
 namespace qmv::windows {
 namespace {
@@ -87,21 +92,47 @@ std::wstring withoutMarks(const std::wstring& caption) {
   return out;
 }
 
-// Windows a command shows, recorded as "caption: texts" and dismissed: message boxes with
-// No when they ask, OK otherwise; forms are closed.
-class WindowRecorder {
+// While alive, hears of every window of this thread that is about to be activated.
+class ActivationWatch {
  public:
-  WindowRecorder() : previous_(active_) {
+  ActivationWatch() : previous_(active_) {
     active_ = this;
-    hook_ = SetWindowsHookExW(WH_CBT, &WindowRecorder::hook, nullptr, GetCurrentThreadId());
+    hook_ = SetWindowsHookExW(WH_CBT, &ActivationWatch::hook, nullptr, GetCurrentThreadId());
   }
-  ~WindowRecorder() {
+  virtual ~ActivationWatch() {
     if (hook_) UnhookWindowsHookEx(hook_);
     active_ = previous_;
   }
-  WindowRecorder(const WindowRecorder&) = delete;
-  WindowRecorder& operator=(const WindowRecorder&) = delete;
+  ActivationWatch(const ActivationWatch&) = delete;
+  ActivationWatch& operator=(const ActivationWatch&) = delete;
 
+ protected:
+  virtual void activated(HWND hwnd) = 0;
+  // Answers a message box with No when it asks, OK otherwise; false for any other window.
+  static bool dismissedMessageBox(HWND hwnd) {
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    if (std::wstring(cls) != L"#32770") return false;
+    const int answer = GetDlgItem(hwnd, IDNO) ? IDNO : IDOK;
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    return true;
+  }
+
+ private:
+  static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE && active_) active_->activated(reinterpret_cast<HWND>(wp));
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+
+  static inline ActivationWatch* active_ = nullptr;
+  ActivationWatch* previous_;
+  HHOOK hook_ = nullptr;
+};
+
+// Windows a command shows, recorded as "caption: texts" and dismissed: message boxes with
+// No when they ask, OK otherwise; forms are closed.
+class WindowRecorder final : public ActivationWatch {
+ public:
   std::vector<std::wstring> seen;
 
  private:
@@ -115,33 +146,72 @@ class WindowRecorder {
     if (!t.empty()) *reinterpret_cast<std::wstring*>(lp) += L"|" + t;
     return TRUE;
   }
-  static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
-    if (code == HCBT_ACTIVATE && active_) {
-      const auto hwnd = reinterpret_cast<HWND>(wp);
-      std::wstring record = windowText(hwnd) + L":";
-      EnumChildWindows(hwnd, &childText, reinterpret_cast<LPARAM>(&record));
-      active_->seen.push_back(record);
-      wchar_t cls[64] = {};
-      GetClassNameW(hwnd, cls, 64);
-      if (std::wstring(cls) == L"#32770") {
-        const int answer = GetDlgItem(hwnd, IDNO) ? IDNO : IDOK;
-        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
-      } else {
-        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  void activated(HWND hwnd) override {
+    std::wstring record = windowText(hwnd) + L":";
+    EnumChildWindows(hwnd, &childText, reinterpret_cast<LPARAM>(&record));
+    seen.push_back(record);
+    if (!dismissedMessageBox(hwnd)) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  }
+};
+
+// Shows how the wizard's "Unicode" box stands when the wizard opens and, when asked, clicks
+// it as the user would, then closes the wizard. Message boxes are answered No or OK.
+class WizardBoxVisit final : public ActivationWatch {
+ public:
+  explicit WizardBoxVisit(bool click) : click_(click) { current_ = this; }
+  ~WizardBoxVisit() override { current_ = nullptr; }
+  WizardBoxVisit(const WizardBoxVisit&) = delete;
+  WizardBoxVisit& operator=(const WizardBoxVisit&) = delete;
+
+  std::optional<bool> checkedAtOpen;
+  std::optional<bool> checkedAfterClick;
+
+ private:
+  static BOOL CALLBACK findBox(HWND child, LPARAM lp) {
+    wchar_t caption[64] = {};
+    wchar_t cls[32] = {};
+    GetWindowTextW(child, caption, 64);
+    GetClassNameW(child, cls, 32);
+    if (std::wstring(caption) == L"Unicode" &&
+        CompareStringOrdinal(cls, -1, L"Button", -1, TRUE) == CSTR_EQUAL) {
+      *reinterpret_cast<HWND*>(lp) = child;
+      return FALSE;
+    }
+    return TRUE;
+  }
+  static bool isChecked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  // Runs once the form's own message loop is running.
+  static void CALLBACK visit(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    WizardBoxVisit* self = current_;
+    if (!self || !self->form_) return;
+    HWND box = nullptr;
+    EnumChildWindows(self->form_, &findBox, reinterpret_cast<LPARAM>(&box));
+    if (box) {
+      self->checkedAtOpen = isChecked(box);
+      if (self->click_) {
+        SendMessageW(box, BM_CLICK, 0, 0);
+        self->checkedAfterClick = isChecked(box);
       }
     }
-    return CallNextHookEx(nullptr, code, wp, lp);
+    PostMessageW(self->form_, WM_CLOSE, 0, 0);
+  }
+  void activated(HWND hwnd) override {
+    if (dismissedMessageBox(hwnd) || form_) return;
+    form_ = hwnd;
+    SetTimer(nullptr, 0, 50, &WizardBoxVisit::visit);
   }
 
-  static inline WindowRecorder* active_ = nullptr;
-  WindowRecorder* previous_;
-  HHOOK hook_ = nullptr;
+  static inline WizardBoxVisit* current_ = nullptr;
+  bool click_;
+  HWND form_ = nullptr;
 };
 
 class RibbonTest : public test::InstalledDllTest {
  protected:
   void SetUp() override {
     test::InstalledDllTest::SetUp();
+    ASSERT_TRUE(removeUserSetting(L"UnicodeText"));
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromProgID(L"Orvik.Connect", &clsid), S_OK);
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidDTExtensibility2,
@@ -158,6 +228,7 @@ class RibbonTest : public test::InstalledDllTest {
     ASSERT_TRUE(dispatch_);
   }
   void TearDown() override {
+    removeUserSetting(L"UnicodeText");
     if (addin_) {
       SAFEARRAY* custom = nullptr;
       addin_->OnDisconnection(ext_dm_HostShutdown, &custom);
@@ -173,22 +244,39 @@ class RibbonTest : public test::InstalledDllTest {
     return xml.get() ? std::wstring(xml.get(), SysStringLen(xml.get())) : std::wstring();
   }
 
-  // Invokes a callback by name, as Office does, with a control whose Id and Tag it sets.
-  HRESULT invokeCallback(const std::wstring& name, const std::wstring& id, Variant* result) {
+  // Invokes a callback by name, as Office does, with `args` in parameter order (not owned).
+  HRESULT invokeRaw(const std::wstring& name, std::vector<VARIANT> args, Variant* result) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
     DISPID dispid = DISPID_UNKNOWN;
     HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
     if (FAILED(hr)) return hr;
-    auto control = fake::Object::create(L"IRibbonControl");
-    control->props[L"Id"] = Variant::fromText(fromWide(id));
-    control->props[L"Tag"] = Variant::fromText(fromWide(id));
-    Variant arg = Variant::fromDispatch(control.get());
-    VARIANT args[] = {arg.get()};
-    DISPPARAMS params{args, nullptr, 1, 0};
+    // DISPPARAMS holds the arguments last first.
+    std::reverse(args.begin(), args.end());
+    DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
     EXCEPINFO info{};
     UINT argError = 0;
     return dispatch_->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                              result ? result->put() : nullptr, &info, &argError);
+  }
+
+  // The same with owned arguments.
+  HRESULT invokeWith(const std::wstring& name, const std::vector<Variant>& args, Variant* result) {
+    std::vector<VARIANT> raw;
+    for (const Variant& a : args) raw.push_back(a.get());
+    return invokeRaw(name, std::move(raw), result);
+  }
+
+  // A control as Office passes it, with its Id and Tag set.
+  static Variant control(const std::wstring& id) {
+    auto control = fake::Object::create(L"IRibbonControl");
+    control->props[L"Id"] = Variant::fromText(fromWide(id));
+    control->props[L"Tag"] = Variant::fromText(fromWide(id));
+    return Variant::fromDispatch(control.get());
+  }
+
+  // Invokes a callback by name, as Office does, with a control whose Id and Tag it sets.
+  HRESULT invokeCallback(const std::wstring& name, const std::wstring& id, Variant* result) {
+    return invokeWith(name, {control(id)}, result);
   }
 
   ComPtr<fake::Object> menuButton(const std::wstring& tag) {
@@ -251,8 +339,20 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
       EXPECT_EQ(e->attributes.at(L"id"), L"btn" + e->attributes.at(L"tag"));
     }
   }
-  EXPECT_EQ(groupLabels, (std::set<std::wstring>{L"Characters", L"Spaces", L"Case", L"Positions",
-                                                 L"Values", L"Wizard", L"Undo", L"Help"}));
+  EXPECT_EQ(groupLabels,
+            (std::set<std::wstring>{L"Characters", L"Spaces", L"Case", L"Positions", L"Values",
+                                    L"Wizard", L"Undo", L"Help", L"Options"}));
+  // The Unicode text toggle, with the callbacks a toggle button takes.
+  std::vector<const Element*> toggles;
+  for (const Element* e : all) {
+    if (e->name == L"toggleButton") toggles.push_back(e);
+  }
+  ASSERT_EQ(toggles.size(), 1u);
+  EXPECT_EQ(toggles[0]->attributes.at(L"id"), L"tglUnicode");
+  EXPECT_EQ(toggles[0]->attributes.at(L"label"), L"Unicode text");
+  EXPECT_EQ(toggles[0]->attributes.at(L"getPressed"), L"GetRibbonPressed");
+  EXPECT_EQ(toggles[0]->attributes.at(L"onAction"), L"OnRibbonToggle");
+  EXPECT_EQ(root.attributes.at(L"onLoad"), L"OnRibbonLoad");
 
   // The same commands as the menu, with the menu's captions.
   std::vector<ComPtr<fake::Object>> menu;
@@ -288,7 +388,9 @@ TEST_F(RibbonTest, EveryCallbackNameResolvesThroughGetIDsOfNames) {
       }
     }
   }
-  EXPECT_EQ(callbacks, (std::set<std::wstring>{L"OnRibbonAction", L"GetRibbonImage"}));
+  EXPECT_EQ(callbacks,
+            (std::set<std::wstring>{L"OnRibbonAction", L"GetRibbonImage", L"GetRibbonPressed",
+                                    L"OnRibbonToggle", L"OnRibbonLoad"}));
   for (const std::wstring& name : callbacks) {
     SCOPED_TRACE(narrow(name));
     LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
@@ -307,11 +409,14 @@ TEST_F(RibbonTest, EveryCallbackNameResolvesThroughGetIDsOfNames) {
 }
 
 TEST_F(RibbonTest, EveryButtonHasAPictureDrawnByTheAddin) {
+  std::vector<std::wstring> ids{L"tglUnicode"};
   for (auto& item : fake::Excel::controlsOf(*menuButton(L"QMV1")->owner)) {
-    const std::wstring tag = text(item->props[L"Tag"]);
-    SCOPED_TRACE(narrow(tag));
+    ids.push_back(L"btn" + text(item->props[L"Tag"]));
+  }
+  for (const std::wstring& id : ids) {
+    SCOPED_TRACE(narrow(id));
     Variant result;
-    ASSERT_EQ(invokeCallback(L"GetRibbonImage", L"btn" + tag, &result), S_OK);
+    ASSERT_EQ(invokeCallback(L"GetRibbonImage", id, &result), S_OK);
     ASSERT_EQ(result.type(), VT_DISPATCH);
     ComPtr<IPicture> picture = ComPtr<IDispatch>(result.get().pdispVal).as<IPicture>(IID_IPicture);
     ASSERT_TRUE(picture);
@@ -362,6 +467,82 @@ TEST_F(RibbonTest, EveryOnActionRunsTheCommandOfTheMenuButtonWithThatTag) {
   EXPECT_NE(invokeCallback(L"OnRibbonAction", L"btnQMV99", nullptr), S_OK);
   EXPECT_NE(invokeCallback(L"OnRibbonAction", L"QMV1", nullptr), S_OK);
   EXPECT_TRUE(recorder.seen.empty());
+}
+
+TEST_F(RibbonTest, TheUnicodeToggleAndTheWizardsBoxShowOneStoredSetting) {
+  // Office loads the tab and keeps what getPressed answered until told to ask again.
+  auto ui = fake::Object::create(L"IRibbonUI");
+  std::vector<std::wstring> invalidated;
+  ui->members[L"InvalidateControl"] = [&invalidated](fake::Call& call) {
+    invalidated.push_back(text(call.arg(0)));
+    return Variant();
+  };
+  ASSERT_EQ(invokeWith(L"OnRibbonLoad", {Variant::fromDispatch(ui.get())}, nullptr), S_OK);
+  const auto pressed = [this]() -> std::optional<bool> {
+    Variant result;
+    if (invokeCallback(L"GetRibbonPressed", L"tglUnicode", &result) != S_OK) return std::nullopt;
+    if (result.type() != VT_BOOL) return std::nullopt;
+    return result.get().boolVal != VARIANT_FALSE;
+  };
+  const auto stored = [] { return readUserSetting(L"UnicodeText"); };
+  const auto openWizard = [this](bool click) {
+    auto visit = std::make_unique<WizardBoxVisit>(click);
+    excel_.click(*menuButton(L"QMV0"));
+    return visit;
+  };
+
+  // Nothing stored: off everywhere.
+  EXPECT_EQ(pressed(), false);
+  EXPECT_EQ(openWizard(false)->checkedAtOpen, false);
+
+  // The user presses the toggle: the setting is stored, and the wizard's box shows it.
+  ASSERT_EQ(
+      invokeWith(L"OnRibbonToggle", {control(L"tglUnicode"), Variant::fromBool(true)}, nullptr),
+      S_OK);
+  EXPECT_EQ(stored(), u"1");
+  EXPECT_EQ(pressed(), true);
+  {
+    const auto visit = openWizard(true);
+    EXPECT_EQ(visit->checkedAtOpen, true);
+    // The user clears the box: the setting is stored, and Office is told to ask the
+    // toggle again, which now answers off.
+    EXPECT_EQ(visit->checkedAfterClick, false);
+  }
+  EXPECT_EQ(stored(), u"0");
+  EXPECT_NE(std::find(invalidated.begin(), invalidated.end(), L"tglUnicode"), invalidated.end());
+  EXPECT_EQ(pressed(), false);
+
+  // getPressed in Visual Basic's form answers through its by-reference argument.
+  invalidated.clear();
+  {
+    const auto visit = openWizard(true);
+    EXPECT_EQ(visit->checkedAtOpen, false);
+    EXPECT_EQ(visit->checkedAfterClick, true);
+  }
+  EXPECT_EQ(invalidated, std::vector<std::wstring>{L"tglUnicode"});
+  Variant answer;
+  VARIANT byRef;
+  VariantInit(&byRef);
+  byRef.vt = VT_VARIANT | VT_BYREF;
+  byRef.pvarVal = answer.raw();
+  const Variant toggle = control(L"tglUnicode");
+  ASSERT_EQ(invokeRaw(L"GetRibbonPressed", {toggle.get(), byRef}, nullptr), S_OK);
+  ASSERT_EQ(answer.type(), VT_BOOL);
+  EXPECT_NE(answer.get().boolVal, VARIANT_FALSE);
+
+  // Released by the toggle: off again.
+  ASSERT_EQ(
+      invokeWith(L"OnRibbonToggle", {control(L"tglUnicode"), Variant::fromBool(false)}, nullptr),
+      S_OK);
+  EXPECT_EQ(stored(), u"0");
+  EXPECT_EQ(pressed(), false);
+
+  // The toggle's callbacks answer for the toggle only; a button's id is refused.
+  Variant none;
+  EXPECT_NE(invokeCallback(L"GetRibbonPressed", L"btnQMV1", &none), S_OK);
+  EXPECT_NE(invokeWith(L"OnRibbonToggle", {control(L"btnQMV1"), Variant::fromBool(true)}, nullptr),
+            S_OK);
+  EXPECT_EQ(stored(), u"0");
 }
 
 }  // namespace
