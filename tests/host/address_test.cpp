@@ -70,6 +70,8 @@ TEST(AreaMinus, AboveLeftRightBelowInThatOrder) {
       {u"B2:C3", u"A1:D4", u""},
       {u"A1:C3", u"E5:F6", u"$A$1:$C$3"},
       {u"A1:C3", u"A1:C1", u"$A$2:$C$3"},
+      {u"A1:C3", u"A1:C2", u"$A$3:$C$3"},
+      {u"A1:C3", u"B1:B3", u"$A$1:$A$3,$C$1:$C$3"},
       {u"A1:C3", u"C1:D9", u"$A$1:$B$3"},
       {u"A1:A5", u"A3", u"$A$1:$A$2,$A$4:$A$5"},
   };
