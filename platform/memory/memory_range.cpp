@@ -10,6 +10,7 @@
 
 namespace qmv::memory::detail {
 namespace {
+
 /// True when typed input reads `text` as this very text, told by its first unit alone:
 /// an ASCII letter other than t and f (TRUE, FALSE) starts no number, date, time or
 /// Boolean, unless the locale makes it a separator. Any other text is read by
