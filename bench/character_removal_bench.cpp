@@ -23,6 +23,7 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/entry_points.hpp"
+#include "bench/column_run.hpp"
 #include "bench/mixed_texts.hpp"
 #include "engine/transforms.hpp"
 #include "engine/undo.hpp"
@@ -59,11 +60,6 @@ double threadSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-std::u16string selectionOfRows() {
-  const std::string rows = "A1:A" + std::to_string(kRows);
-  return {rows.begin(), rows.end()};
-}
-
 void BM_BareRemoveChars(benchmark::State& state) {
   const auto& all = texts(true);
   for (auto _ : state) benchmark::DoNotOptimize(bareLoop(all));
@@ -81,17 +77,9 @@ void BM_RunCharacterRemovalRNUM(benchmark::State& state) {
   double runWall = 0;
   double bareSeconds = 0;
   for (auto _ : state) {
-    memory::QueuedUser user;
-    memory::HeadlessToolkit toolkit(user);
-    memory::RecordedShell shell;
-    auto host = std::make_shared<memory::MemoryApplication>();
-    AddinModule module(toolkit, shell);
-    module.hostApp = host;
-    host->addWorkbook();
+    auto run = std::make_unique<bench::ColumnRun>(values);
+    auto& [user, toolkit, shell, host, module] = *run;
     registerUndoMacro(module);
-    host->setColumn({1, 1}, values);
-    host->select(selectionOfRows());
-    user.press("CommandButton1");
     const uint64_t callsBefore = host->hostCallCount();
 
     const auto start = std::chrono::steady_clock::now();
@@ -108,9 +96,7 @@ void BM_RunCharacterRemovalRNUM(benchmark::State& state) {
     undoFixedBytes = static_cast<double>(snapshot.entryBytes()) / visited;
     hostCalls = static_cast<double>(host->hostCallCount() - callsBefore) / visited;
     if (snapshot.size() != static_cast<std::size_t>(kRows)) state.SkipWithError("cells missed");
-    module.undoSnapshot.reset();
-    module.hostApp.reset();
-    host.reset();
+    run.reset();
 
     const double bareStart = threadSeconds();
     benchmark::DoNotOptimize(bareLoop(all));

@@ -24,6 +24,7 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/entry_points.hpp"
+#include "bench/column_run.hpp"
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "platform/memory/recorded_shell.hpp"
@@ -111,16 +112,8 @@ struct Timings {
 /// One run of `command` over `rows` rows; its CPU seconds.
 double runCommand(benchmark::State& state, int64_t rows, void (*command)(AddinModule&),
                   double& hostCallsPerRow, double& wallSeconds) {
-  memory::QueuedUser user;
-  memory::HeadlessToolkit toolkit(user);
-  memory::RecordedShell shell;
-  auto host = std::make_shared<memory::MemoryApplication>();
-  AddinModule module(toolkit, shell);
-  module.hostApp = host;
-  host->addWorkbook();
-  host->setColumn({1, 1}, column(rows));
-  host->select(u"A1:A" + decimal(rows));
-  user.press("CommandButton1");
+  bench::ColumnRun run(column(rows));
+  auto& [user, toolkit, shell, host, module] = run;
   const uint64_t callsBefore = host->hostCallCount();
   evictCaches();
 

@@ -5,22 +5,13 @@
 #
 # Usage: bench/qmv_memory.sh [path/to/qmv] [megabytes]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/setup.sh"
 
 qmv=${1:-build/tools/qmv/qmv}
 megabytes=${2:-1024}
-if [ ! -x "$qmv" ]; then
-  echo "qmv_memory: $qmv is not built" >&2
-  exit 2
-fi
-if [ ! -x /usr/bin/time ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends time >/dev/null
-fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup qmv_memory "$qmv"
+bench_need_package qmv_memory time test -x /usr/bin/time
 
 # Records of four fields, one of them quoted with a line break inside.
 awk -v bytes="$((megabytes * 1024 * 1024))" 'BEGIN {

@@ -8,25 +8,14 @@
 # Usage: bench/qmv_vs_pandas.sh [path/to/qmv] [rows]
 # The default qmv is build/tools/qmv/qmv (build it with the default preset first).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/setup.sh"
 
 qmv=${1:-build/tools/qmv/qmv}
 rows=${2:-1000000}
 python=/usr/bin/python3  # Debian's interpreter, the one python3-pandas installs into
 
-if [ ! -x "$qmv" ]; then
-  echo "qmv_vs_pandas: $qmv is not built (cmake --preset default && cmake --build --preset default --target qmv)" >&2
-  exit 2
-fi
-if ! "$python" -c 'import pandas' 2>/dev/null; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  echo "qmv_vs_pandas: installing python3-pandas" >&2
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends python3-pandas >/dev/null
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup qmv_vs_pandas "$qmv"
+bench_need_package qmv_vs_pandas python3-pandas "$python" -c 'import pandas'
 
 # One column of phone-number-like texts under a header.
 awk -v rows="$rows" 'BEGIN {

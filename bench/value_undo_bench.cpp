@@ -12,6 +12,7 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/entry_points.hpp"
+#include "bench/column_run.hpp"
 #include "engine/undo.hpp"
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
@@ -32,23 +33,12 @@ void BM_ValueRemovalUndoRecord(benchmark::State& state) {
   double withText = 0;
   double seconds = 0;
   for (auto _ : state) {
-    memory::QueuedUser user;
-    memory::HeadlessToolkit toolkit(user);
-    memory::RecordedShell shell;
-    auto host = std::make_shared<memory::MemoryApplication>();
-    AddinModule module(toolkit, shell);
-    module.hostApp = host;
-    host->addWorkbook();
-    host->setColumn({1, 1}, values);
+    bench::ColumnRun run(values);
+    auto& [user, toolkit, shell, host, module] = run;
     for (int64_t r = 1; r <= rows; ++r) {
       host->setFormats({r, 1}, CellFormats{r % 2 != 0 ? u"General" : u"@",
                                            static_cast<uint32_t>(r & 0xFFFFFF), std::nullopt});
     }
-    host->select(u"A1:A" + [&] {
-      const std::string n = std::to_string(rows);
-      return std::u16string(n.begin(), n.end());
-    }());
-    user.press("CommandButton1");
     const auto start = std::chrono::steady_clock::now();
     RemoveAllDuplicates(module);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

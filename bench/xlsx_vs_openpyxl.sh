@@ -8,25 +8,14 @@
 # Usage: bench/xlsx_vs_openpyxl.sh [path/to/qmv] [rows]
 # The default qmv is build/tools/qmv/qmv (build it with the default preset first).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/setup.sh"
 
 qmv=${1:-build/tools/qmv/qmv}
 rows=${2:-1000000}
 python=/usr/bin/python3  # Debian's interpreter, the one python3-openpyxl installs into
 
-if [ ! -x "$qmv" ]; then
-  echo "xlsx_vs_openpyxl: $qmv is not built (cmake --preset default && cmake --build --preset default --target qmv)" >&2
-  exit 2
-fi
-if ! "$python" -c 'import openpyxl' 2>/dev/null; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  echo "xlsx_vs_openpyxl: installing python3-openpyxl" >&2
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends python3-openpyxl >/dev/null
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup xlsx_vs_openpyxl "$qmv"
+bench_need_package xlsx_vs_openpyxl python3-openpyxl "$python" -c 'import openpyxl'
 
 cat > "$work/make.py" <<'PY'
 import sys, zipfile

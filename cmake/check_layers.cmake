@@ -1,5 +1,6 @@
 # Fails when a file of a layer includes a header of a folder its layer may not see, or
-# reaches outside its folder by a relative path. Run as:
+# reaches outside its folder by a relative path, and when a folder of a layer, a platform or
+# a tool has no README.md saying what it offers. Run as:
 #   cmake -DSOURCE_DIR=<tree> -DTABLE=<build>/layers/folders.txt -P check_layers.cmake
 file(STRINGS ${TABLE} lines)
 set(failures "")
@@ -27,8 +28,35 @@ foreach(line ${lines})
     endforeach()
   endforeach()
 endforeach()
+# Every folder of the layers and every platform and tool folder opens with its README.
+set(documented "")
+foreach(line ${lines})
+  string(REGEX REPLACE " .*$" "" folder "${line}")
+  list(APPEND documented ${folder})
+endforeach()
+file(GLOB above LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/platform/*
+     ${SOURCE_DIR}/tools/*)
+foreach(folder ${above})
+  if(IS_DIRECTORY ${SOURCE_DIR}/${folder})
+    list(APPEND documented ${folder})
+  endif()
+endforeach()
+foreach(folder ${documented})
+  set(readme ${SOURCE_DIR}/${folder}/README.md)
+  if(NOT EXISTS ${readme})
+    list(APPEND failures "${folder}: no README.md")
+    continue()
+  endif()
+  file(READ ${readme} text)
+  string(REGEX MATCHALL "[^\n]*[^ \t\n][^\n]*" readme_lines "${text}")
+  list(LENGTH readme_lines count)
+  if(count LESS 3)
+    list(APPEND failures "${folder}/README.md: says too little (${count} lines)")
+  endif()
+endforeach()
+
 if(failures)
   string(REPLACE ";" "\n  " text "${failures}")
-  message(FATAL_ERROR "Includes against the layers:\n  ${text}")
+  message(FATAL_ERROR "Against the layers:\n  ${text}")
 endif()
-message(STATUS "Every include of the layers points down")
+message(STATUS "Every include of the layers points down and every folder has its README")

@@ -5,14 +5,13 @@
 //
 // Input: byte 0 picks the delimiter (',' ';' or tab), byte 1 the size of the pieces; the
 // rest is the file (after its byte-order mark, which the encoding layer takes off).
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "tests/support/piece_source.hpp"
 #include "tools/qmv/csv.hpp"
 #include "tools/qmv/csv_stream.hpp"
 
@@ -22,21 +21,7 @@ void require(bool condition) {
   if (!condition) std::abort();
 }
 
-class PieceSource final : public qmv::cli::ByteSource {
- public:
-  PieceSource(std::string_view text, std::size_t piece) : text_(text), piece_(piece) {}
-  std::size_t read(char* out, std::size_t capacity) override {
-    const std::size_t n = std::min({capacity, piece_, text_.size() - at_});
-    std::memcpy(out, text_.data() + at_, n);
-    at_ += n;
-    return n;
-  }
-
- private:
-  std::string_view text_;
-  std::size_t piece_;
-  std::size_t at_ = 0;
-};
+using qmv::testing::PieceSource;
 
 }  // namespace
 

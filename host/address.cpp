@@ -133,4 +133,61 @@ std::optional<std::vector<AreaRef>> parseReference(std::u16string_view text) {
   return areas;
 }
 
+std::optional<AreaRef> commonArea(const AreaRef& a, const AreaRef& b) {
+  AreaRef r{{std::max(a.first.row, b.first.row), std::max(a.first.column, b.first.column)},
+            {std::min(a.last.row, b.last.row), std::min(a.last.column, b.last.column)}};
+  if (r.first.row > r.last.row || r.first.column > r.last.column) return std::nullopt;
+  return r;
+}
+
+std::vector<AreaRef> areaMinus(const AreaRef& a, const AreaRef& b) {
+  auto o = commonArea(a, b);
+  if (!o) return {a};
+  std::vector<AreaRef> out;
+  if (a.first.row < o->first.row) {
+    out.push_back({a.first, {o->first.row - 1, a.last.column}});
+  }
+  if (a.first.column < o->first.column) {
+    out.push_back({{o->first.row, a.first.column}, {o->last.row, o->first.column - 1}});
+  }
+  if (o->last.column < a.last.column) {
+    out.push_back({{o->first.row, o->last.column + 1}, {o->last.row, a.last.column}});
+  }
+  if (o->last.row < a.last.row) {
+    out.push_back({{o->last.row + 1, a.first.column}, a.last});
+  }
+  return out;
+}
+
+std::vector<AreaRef> disjointAreas(const std::vector<AreaRef>& areas) {
+  // Pairs are checked one against another: bounded so that a long list stays cheap.
+  constexpr std::size_t kChecked = 64;
+  if (areas.size() < 2 || areas.size() > kChecked) return areas;
+  bool any = false;
+  for (std::size_t i = 0; i < areas.size() && !any; ++i) {
+    for (std::size_t j = 0; j < i && !any; ++j) any = commonArea(areas[i], areas[j]).has_value();
+  }
+  if (!any) return areas;
+  std::vector<AreaRef> out;
+  for (std::size_t i = 0; i < areas.size(); ++i) {
+    std::vector<AreaRef> pieces{areas[i]};
+    for (std::size_t j = 0; j < i; ++j) {
+      std::vector<AreaRef> next;
+      for (const auto& p : pieces) {
+        auto rest = areaMinus(p, areas[j]);
+        next.insert(next.end(), rest.begin(), rest.end());
+      }
+      pieces = std::move(next);
+    }
+    out.insert(out.end(), pieces.begin(), pieces.end());
+  }
+  return out;
+}
+
+int64_t cellCount(const std::vector<AreaRef>& areas) {
+  int64_t n = 0;
+  for (const auto& a : areas) n += a.count();
+  return n;
+}
+
 }  // namespace qmv

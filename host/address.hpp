@@ -1,4 +1,6 @@
-// A1 references: formatting absolute addresses and parsing the references a user types.
+// A1 references: formatting absolute addresses and parsing the references a user types;
+// the algebra of areas (overlap, difference, cells counted once) that hosts use to answer
+// Intersect and to visit each cell of overlapping areas once.
 #pragma once
 
 #include <cstdint>
@@ -49,5 +51,22 @@ std::u16string formatAddress(const std::vector<AreaRef>& areas);
 /// columns ("A:A", "A:C") and whole rows ("3:3"). Case-insensitive. Gives no value for
 /// anything else or for a reference outside the sheet (row 0, column XFE, row 1048577).
 std::optional<std::vector<AreaRef>> parseReference(std::u16string_view text);
+
+/// The cells `a` and `b` share, as one area; no value when they share none.
+std::optional<AreaRef> commonArea(const AreaRef& a, const AreaRef& b);
+
+/// The cells of `a` outside `b`, as at most four areas in this order: the rows above `b`,
+/// then beside it on the left, beside it on the right, and the rows below it. `a` itself
+/// when they share no cell; nothing when `b` covers `a`.
+std::vector<AreaRef> areaMinus(const AreaRef& a, const AreaRef& b);
+
+/// The areas with every cell already covered by an earlier area taken out, so that a
+/// walk over the result visits each cell once; areas that share no cell come back as they
+/// are. Above 64 areas the pairs are not checked and the areas come back unchanged (a
+/// selection of that many areas is rare; its overlaps are then visited again).
+std::vector<AreaRef> disjointAreas(const std::vector<AreaRef>& areas);
+
+/// The number of cells of all areas, a cell in two areas counted twice.
+int64_t cellCount(const std::vector<AreaRef>& areas);
 
 }  // namespace qmv

@@ -1,6 +1,8 @@
 #include "host/text.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <span>
 
 namespace qmv {
 namespace {
@@ -115,6 +117,68 @@ bool isValidUtf8(std::string_view bytes) {
     }
   }
   return true;
+}
+
+namespace {
+
+struct Escape {
+  char16_t unit;
+  std::u16string_view text;
+};
+
+constexpr Escape kXmlAttribute[] = {
+    {u'&', u"&amp;"}, {u'<', u"&lt;"}, {u'>', u"&gt;"}, {u'"', u"&quot;"}};
+constexpr Escape kOneLine[] = {{u'\n', u"\\n"}, {u'\r', u"\\r"}, {u'\t', u"\\t"}};
+constexpr Escape kQuotedString[] = {
+    {u'"', u"\\\""}, {u'\\', u"\\\\"}, {u'\n', u"\\n"}, {u'\r', u"\\r"}, {u'\t', u"\\t"}};
+
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void appendHexEscape(std::u16string& out, char16_t unit) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  out += u"\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+}
+
+}  // namespace
+
+std::u16string escapeText(std::u16string_view text, Escapes escapes) {
+  std::span<const Escape> table;
+  switch (escapes) {
+    case Escapes::XmlAttribute:
+      table = kXmlAttribute;
+      break;
+    case Escapes::OneLine:
+      table = kOneLine;
+      break;
+    case Escapes::QuotedString:
+      table = kQuotedString;
+      break;
+  }
+  const bool controls = escapes != Escapes::XmlAttribute;
+  const bool surrogates = escapes == Escapes::QuotedString;
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (surrogates && isHighSurrogate(unit) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+      out += unit;
+      out += text[++i];
+      continue;
+    }
+    const auto escape =
+        std::find_if(table.begin(), table.end(), [&](const Escape& e) { return e.unit == unit; });
+    if (escape != table.end()) {
+      out += escape->text;
+    } else if ((controls && (unit < 0x20 || unit == 0x7F)) ||
+               (surrogates && (isHighSurrogate(unit) || isLowSurrogate(unit)))) {
+      appendHexEscape(out, unit);
+    } else {
+      out += unit;
+    }
+  }
+  return out;
 }
 
 }  // namespace qmv

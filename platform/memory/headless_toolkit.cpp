@@ -50,32 +50,7 @@ std::string quoted(std::u16string_view text) {
 }
 
 // Control characters as script escapes, so that one event stays on one line.
-std::string escaped(std::u16string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (const char16_t unit : text) {
-    switch (unit) {
-      case u'\n':
-        out += u"\\n";
-        break;
-      case u'\r':
-        out += u"\\r";
-        break;
-      case u'\t':
-        out += u"\\t";
-        break;
-      default:
-        if (unit < 0x20 || unit == 0x7F) {
-          static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-          out += u"\\u";
-          for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
-        } else {
-          out += unit;
-        }
-    }
-  }
-  return toUtf8(out);
-}
+std::string escaped(std::u16string_view text) { return toUtf8(escapeText(text, Escapes::OneLine)); }
 
 bool editable(const Control& control) {
   return control.kind() == ControlKind::TextBox ||

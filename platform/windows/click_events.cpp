@@ -3,6 +3,7 @@
 #include <ocidl.h>
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "host/text.hpp"
@@ -16,12 +17,22 @@ namespace qmv::windows {
 
 namespace {
 
+// The object an argument holds, passed by value or by reference; no value for an argument
+// that holds no object (a null object is a value: null).
+std::optional<IDispatch*> objectArgument(const VARIANT& v) {
+  if (v.vt == VT_DISPATCH) return v.pdispVal;
+  if (v.vt == (VT_DISPATCH | VT_BYREF) && v.ppdispVal) return *v.ppdispVal;
+  return std::nullopt;
+}
+
 // The IDispatch of a sink for one events interface, whose one member of interest is
-// `member` with DISPID `id`.
+// `member` with DISPID `id` and two arguments. Invoke checks the call and hands the
+// arguments to the sink's handle(); what the handler throws becomes the call's failure.
 class EventSink : public ComObject<IDispatch> {
  public:
-  EventSink(const GUID& events, const wchar_t* member, DISPID id)
-      : events_(events), member_(member), id_(id) {}
+  /// `otherMembers` is what Invoke answers for any other DISPID of the interface.
+  EventSink(const GUID& events, const wchar_t* member, DISPID id, HRESULT otherMembers)
+      : events_(events), member_(member), id_(id), otherMembers_(otherMembers) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -58,34 +69,44 @@ class EventSink : public ComObject<IDispatch> {
     }
     return hr;
   }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT* argError) final {
+    if (result) VariantInit(result);
+    if (id != id_) return otherMembers_;
+    if (!params || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
+    // Keep this sink alive while the handler runs: it may end its own subscription.
+    ComPtr<IDispatch> self(this);
+    try {
+      // Arguments arrive in reverse order: rgvarg[1] is the first.
+      return handle(params->rgvarg[1], params->rgvarg[0], argError);
+    } catch (...) {
+      return caughtInvokeResult(info);
+    }
+  }
+
+ protected:
+  /// The member's call with its first and second argument; `argError` (may be null)
+  /// receives the position of a bad argument, counted from the last.
+  virtual HRESULT handle(const VARIANT& first, VARIANT& second, UINT* argError) = 0;
 
  private:
   GUID events_;
   const wchar_t* member_;
   DISPID id_;
+  HRESULT otherMembers_;
 };
 
-// Receives _CommandBarButtonEvents for one button.
+// Receives _CommandBarButtonEvents for one button: Click(Ctrl, CancelDefault).
 class ClickSink final : public EventSink {
  public:
   explicit ClickSink(ClickHandler handler)
-      : EventSink(kDiidCommandBarButtonEvents, L"Click", kDispidClick),
+      : EventSink(kDiidCommandBarButtonEvents, L"Click", kDispidClick, DISP_E_MEMBERNOTFOUND),
         handler_(std::move(handler)) {}
 
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* info, UINT* argError) override {
-    if (result) VariantInit(result);
-    if (id != kDispidClick) return DISP_E_MEMBERNOTFOUND;
-    if (!params || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
-    // Arguments arrive in reverse order: rgvarg[1] is Ctrl, rgvarg[0] is CancelDefault.
-    const VARIANT& ctrl = params->rgvarg[1];
-    VARIANT& cancel = params->rgvarg[0];
-    IDispatch* control = nullptr;
-    if (ctrl.vt == VT_DISPATCH) {
-      control = ctrl.pdispVal;
-    } else if (ctrl.vt == (VT_DISPATCH | VT_BYREF) && ctrl.ppdispVal) {
-      control = *ctrl.ppdispVal;
-    } else {
+ protected:
+  HRESULT handle(const VARIANT& ctrl, VARIANT& cancel, UINT* argError) override {
+    const std::optional<IDispatch*> control = objectArgument(ctrl);
+    if (!control) {
       if (argError) *argError = 1;
       return DISP_E_TYPEMISMATCH;
     }
@@ -97,47 +118,34 @@ class ClickSink final : public EventSink {
       cancelRef = &cancel.pvarVal->boolVal;
     }
     bool cancelDefault = cancelRef && *cancelRef != VARIANT_FALSE;
-    // Keep this sink alive while the handler runs: it may end its own subscription.
-    ComPtr<IDispatch> self(this);
-    HRESULT hr = S_OK;
-    try {
-      CommandBarControlPtr clicked = makeCommandBarControl(control);
-      handler_(*clicked, cancelDefault);
-    } catch (...) {
-      hr = caughtInvokeResult(info);
-    }
-    if (cancelRef) *cancelRef = cancelDefault ? VARIANT_TRUE : VARIANT_FALSE;
-    return hr;
+    // CancelDefault goes back to the caller even when the handler fails.
+    struct WriteBack {
+      VARIANT_BOOL* ref;
+      const bool& value;
+      ~WriteBack() {
+        if (ref) *ref = value ? VARIANT_TRUE : VARIANT_FALSE;
+      }
+    } writeBack{cancelRef, cancelDefault};
+    CommandBarControlPtr clicked = makeCommandBarControl(*control);
+    handler_(*clicked, cancelDefault);
+    return S_OK;
   }
 
  private:
   ClickHandler handler_;
 };
 
-// Receives AppEvents: SheetChange(Sh, Target) goes to the handler.
+// Receives AppEvents: SheetChange(Sh, Target) goes to the handler; the application's other
+// events are answered as handled.
 class SheetChangeSink final : public EventSink {
  public:
   explicit SheetChangeSink(SheetChangeHandler handler)
-      : EventSink(kDiidAppEvents, L"SheetChange", kDispidSheetChange),
+      : EventSink(kDiidAppEvents, L"SheetChange", kDispidSheetChange, S_OK),
         handler_(std::move(handler)) {}
 
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* info, UINT*) override {
-    if (result) VariantInit(result);
-    if (id != kDispidSheetChange) return S_OK;  // the application's other events
-    if (!params || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
-    // Arguments arrive in reverse order: rgvarg[1] is Sh, rgvarg[0] is Target.
-    auto object = [](const VARIANT& v) -> IDispatch* {
-      if (v.vt == VT_DISPATCH) return v.pdispVal;
-      if (v.vt == (VT_DISPATCH | VT_BYREF) && v.ppdispVal) return *v.ppdispVal;
-      return nullptr;
-    };
-    ComPtr<IDispatch> self(this);
-    try {
-      handler_(object(params->rgvarg[1]), object(params->rgvarg[0]));
-    } catch (...) {
-      return caughtInvokeResult(info);
-    }
+ protected:
+  HRESULT handle(const VARIANT& sheet, VARIANT& target, UINT*) override {
+    handler_(objectArgument(sheet).value_or(nullptr), objectArgument(target).value_or(nullptr));
     return S_OK;
   }
 

@@ -5,31 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "host/text.hpp"
+#include "platform/windows/com_support.hpp"
+
 namespace qmv::windows {
 
 /// `text` with '&', '<', '>' and '"' written as entities, for a double-quoted attribute.
 inline std::wstring xmlAttributeText(std::wstring_view text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (const wchar_t c : text) {
-    switch (c) {
-      case L'&':
-        out += L"&amp;";
-        break;
-      case L'<':
-        out += L"&lt;";
-        break;
-      case L'>':
-        out += L"&gt;";
-        break;
-      case L'"':
-        out += L"&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return toWide(escapeText(fromWide(text), Escapes::XmlAttribute));
 }
 
 }  // namespace qmv::windows

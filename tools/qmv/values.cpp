@@ -123,51 +123,8 @@ std::optional<double> parseScriptNumber(std::string_view text) {
 }
 
 std::string quoteText(std::u16string_view text) {
-  std::u16string body;
-  body.reserve(text.size() + 2);
   std::string out = "\"";
-  const auto flush = [&] {
-    out += toUtf8(body);
-    body.clear();
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-    const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      body += unit;
-      body += text[++i];
-      continue;
-    }
-    switch (unit) {
-      case u'"':
-        body += u"\\\"";
-        continue;
-      case u'\\':
-        body += u"\\\\";
-        continue;
-      case u'\t':
-        body += u"\\t";
-        continue;
-      case u'\n':
-        body += u"\\n";
-        continue;
-      case u'\r':
-        body += u"\\r";
-        continue;
-      default:
-        break;
-    }
-    if (unit < 0x20 || unit == 0x7F || high || low) {
-      flush();
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(unit));
-      out += buffer;
-      continue;
-    }
-    body += unit;
-  }
-  flush();
+  out += toUtf8(escapeText(text, Escapes::QuotedString));
   out += '"';
   return out;
 }

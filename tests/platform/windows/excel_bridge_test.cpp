@@ -377,6 +377,73 @@ TEST_F(ExcelBridgeTest, AFailingClickHandlerIsReportedToExcel) {
   EXPECT_EQ(result, DISP_E_EXCEPTION);
 }
 
+TEST_F(ExcelBridgeTest, CancelDefaultGoesBackEvenWhenTheHandlerFails) {
+  CommandBarControlPtr button = app_->commandBars()
+                                    ->add(u"Bar", xl::kBarTop)
+                                    ->controls()
+                                    ->add(ControlType::Button, std::nullopt);
+  auto subscription = button->subscribeClick([](CommandBarControl&, bool& cancel) {
+    cancel = true;
+    throw HostError(1004, "refused");
+  });
+  HRESULT result = S_OK;
+  EXPECT_TRUE(excel_->click(*fake::Excel::controlsOf(*excel_->bar(L"Bar"))[0], &result));
+  EXPECT_EQ(result, DISP_E_EXCEPTION);
+}
+
+// The Click sink checks a call before its handler runs: another member, a wrong number of
+// arguments or a Ctrl that is no object are answered without calling it.
+TEST_F(ExcelBridgeTest, TheClickSinkAnswersMalformedCallsWithoutItsHandler) {
+  CommandBarControlPtr button = app_->commandBars()
+                                    ->add(u"Bar", xl::kBarTop)
+                                    ->controls()
+                                    ->add(ControlType::Button, std::nullopt);
+  int calls = 0;
+  auto subscription = button->subscribeClick([&](CommandBarControl&, bool&) { ++calls; });
+  auto controls = fake::Excel::controlsOf(*excel_->bar(L"Bar"));
+  ASSERT_EQ(controls.size(), 1u);
+  ASSERT_EQ(controls[0]->sinks.size(), 1u);
+  IDispatch* sink = controls[0]->sinks.begin()->second.get();
+  struct Row {
+    const char* name;
+    DISPID id;
+    bool ctrlIsObject;
+    UINT count;
+    HRESULT result;
+    UINT argError;
+  };
+  const std::vector<Row> rows{
+      {"another member", 2, true, 2, DISP_E_MEMBERNOTFOUND, 0},
+      {"one argument", 1, true, 1, DISP_E_BADPARAMCOUNT, 0},
+      {"three arguments", 1, true, 3, DISP_E_BADPARAMCOUNT, 0},
+      {"Ctrl is a number", 1, false, 2, DISP_E_TYPEMISMATCH, 1},
+      {"a well-formed call", 1, true, 2, S_OK, 0},
+  };
+  int expectedCalls = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT args[3];
+    for (VARIANT& arg : args) VariantInit(&arg);
+    args[1].vt = row.ctrlIsObject ? VT_DISPATCH : VT_I4;
+    if (row.ctrlIsObject) {
+      args[1].pdispVal = static_cast<IDispatch*>(controls[0].get());
+    } else {
+      args[1].lVal = 7;
+    }
+    args[0].vt = VT_BOOL | VT_BYREF;
+    args[0].pboolVal = &cancel;
+    DISPPARAMS params{args, nullptr, row.count, 0};
+    UINT argError = 0;
+    EXPECT_EQ(sink->Invoke(row.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                           nullptr, &argError),
+              row.result);
+    EXPECT_EQ(argError, row.argError);
+    if (row.result == S_OK) ++expectedCalls;
+    EXPECT_EQ(calls, expectedCalls);
+  }
+}
+
 TEST_F(ExcelBridgeTest, UndoBindingsReachExcel) {
   app_->onUndo(u"VandrelQMV_Undo", u"undo_changes");
   app_->onKey(u"^z", u"undo_changes");

@@ -5,31 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "support/piece_source.hpp"
+
 namespace qmv::cli {
 namespace {
 
-// Hands out a text in pieces of `piece` bytes.
-class PieceSource final : public ByteSource {
- public:
-  PieceSource(std::string text, std::size_t piece) : text_(std::move(text)), piece_(piece) {}
-  std::size_t read(char* out, std::size_t capacity) override {
-    const std::size_t n = std::min({capacity, piece_, text_.size() - at_});
-    std::memcpy(out, text_.data() + at_, n);
-    at_ += n;
-    return n;
-  }
-
- private:
-  std::string text_;
-  std::size_t piece_;
-  std::size_t at_ = 0;
-};
+using qmv::testing::PieceSource;
 
 struct Streamed {
   std::vector<CsvRecord> records;

@@ -1,0 +1,425 @@
+// Worksheets, workbooks and ranges of the in-memory host: reading and writing cells,
+// typed input, SpecialCells, formats and hidden rows.
+#include "platform/memory/memory_range.hpp"
+
+#include <cmath>
+
+#include "host/address.hpp"
+#include "host/cell_text.hpp"
+#include "host/host_error.hpp"
+
+namespace qmv::memory::detail {
+namespace {
+
+/// True when typed input reads `text` as this very text, told by its first unit alone:
+/// an ASCII letter other than t and f (TRUE, FALSE) starts no number, date, time or
+/// Boolean, unless the locale makes it a separator. Any other text is read by
+/// parseTypedInput.
+bool readsAsItself(std::u16string_view text, const HostLocale& locale) {
+  if (text.empty()) return false;
+  const char16_t c = text.front();
+  const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+  return letter && c != u't' && c != u'T' && c != u'f' && c != u'F' &&
+         c != locale.decimalSeparator && c != locale.dateSeparator;
+}
+
+/// Cells of `areas` for which `pick` holds, as areas: area by area, and inside each row
+/// by row, left to right (a column block that is alone in its rows stays one area).
+template <class Pick>
+std::vector<AreaRef> matchingAreas(const Sheet& sheet, const std::vector<AreaRef>& areas,
+                                   Pick&& pick) {
+  std::vector<AreaRef> out;
+  const auto used = sheet.usedArea();
+  if (!used) return out;
+  for (const AreaRef& area : disjointAreas(areas)) {
+    auto clipped = commonArea(area, *used);
+    if (!clipped) continue;
+    std::vector<std::pair<int64_t, const Column*>> cols;
+    sheet.forEachColumn(clipped->first.column, clipped->last.column,
+                        [&](int64_t c, const Column& col) { cols.emplace_back(c, &col); });
+    if (cols.size() == 1) {
+      // One column: the matching cells form runs of rows, each one area.
+      const auto [c, col] = cols.front();
+      int64_t start = 0;  // first row of the current run; 0 outside one
+      for (int64_t r = clipped->first.row; r <= clipped->last.row; ++r) {
+        const Cell* cell = col->at(r);
+        const bool hit = cell && pick(*cell);
+        if (hit && start == 0) start = r;
+        if (!hit && start != 0) {
+          out.push_back({{start, c}, {r - 1, c}});
+          start = 0;
+        }
+      }
+      if (start != 0) out.push_back({{start, c}, {clipped->last.row, c}});
+      continue;
+    }
+    std::optional<AreaRef> pending;  // a single-run block that may grow downwards
+    std::vector<AreaRef> runs;
+    for (int64_t r = clipped->first.row; r <= clipped->last.row; ++r) {
+      runs.clear();
+      for (const auto& [c, col] : cols) {
+        const Cell* cell = col->at(r);
+        if (!cell || !pick(*cell)) continue;
+        if (!runs.empty() && runs.back().last.column == c - 1) {
+          runs.back().last.column = c;
+        } else {
+          runs.push_back({{r, c}, {r, c}});
+        }
+      }
+      if (runs.empty()) continue;
+      if (runs.size() == 1 && pending && pending->last.row == r - 1 &&
+          pending->first.column == runs[0].first.column &&
+          pending->last.column == runs[0].last.column) {
+        pending->last.row = r;
+        continue;
+      }
+      if (pending) out.push_back(*pending);
+      pending.reset();
+      if (runs.size() == 1) {
+        pending = runs[0];
+      } else {
+        out.insert(out.end(), runs.begin(), runs.end());
+      }
+    }
+    if (pending) out.push_back(*pending);
+  }
+  return out;
+}
+
+}  // namespace
+
+void checkOpen(const Sheet& sheet) {
+  if (sheet.bookClosed || sheet.book.expired()) {
+    throw HostError(kDisconnected, "The workbook was closed");
+  }
+}
+
+void refuse(const char* what) { throw HostError(host_errors::kRefused, what); }
+
+// ---- Worksheet ----------------------------------------------------------------------
+
+void MemoryWorksheet::enter() {
+  st_->hostCall();
+  checkOpen(*sheet_);
+}
+
+std::u16string MemoryWorksheet::name() {
+  enter();
+  return sheet_->name;
+}
+
+void MemoryWorksheet::activate() {
+  enter();
+  auto book = sheet_->book.lock();
+  for (std::size_t i = 0; i < book->sheets.size(); ++i) {
+    if (book->sheets[i] == sheet_) book->activeSheet = i;
+  }
+  st_->activeBook = book;
+}
+
+void MemoryWorksheet::showAllData() {
+  enter();
+  if (!sheet_->filterArea) refuse("ShowAllData method of Worksheet class failed");
+  for (int64_t r = sheet_->filterArea->first.row; r <= sheet_->filterArea->last.row; ++r) {
+    sheet_->setRowHidden(r, false);
+  }
+  sheet_->filterArea.reset();
+}
+
+RangePtr MemoryWorksheet::usedRange() {
+  enter();
+  const auto used = sheet_->usedArea();
+  return std::make_shared<MemoryRange>(st_, sheet_, std::vector<AreaRef>{used.value_or(AreaRef{})});
+}
+
+RangePtr MemoryWorksheet::range(std::u16string_view reference) {
+  enter();
+  auto areas = parseReference(reference);
+  if (!areas || areas->empty()) refuse("Method 'Range' of object '_Global' failed");
+  return std::make_shared<MemoryRange>(st_, sheet_, std::move(*areas));
+}
+
+// ---- Workbook -----------------------------------------------------------------------
+
+void MemoryWorkbook::enter() {
+  st_->hostCall();
+  if (!book_->open) throw HostError(kDisconnected, "The workbook was closed");
+}
+
+std::u16string MemoryWorkbook::name() {
+  enter();
+  return book_->name;
+}
+
+void MemoryWorkbook::activate() {
+  enter();
+  st_->activeBook = book_;
+}
+
+// ---- Range --------------------------------------------------------------------------
+
+int64_t MemoryRange::count() {
+  enter();
+  return cellCount(areas_);
+}
+int64_t MemoryRange::rowsCount() {
+  enter();
+  return areas_[0].rows();
+}
+int64_t MemoryRange::columnsCount() {
+  enter();
+  return areas_[0].columns();
+}
+CellRef MemoryRange::topLeft() {
+  enter();
+  return areas_[0].first;
+}
+RangePtr MemoryRange::column(int64_t index) {
+  enter();
+  const AreaRef& a = areas_[0];
+  const int64_t c = a.first.column + index - 1;
+  if (index < 1 || c > kMaxColumns) refuse("Application-defined or object-defined error");
+  return make({AreaRef{{a.first.row, c}, {a.last.row, c}}});
+}
+RangePtr MemoryRange::cell(int64_t row, int64_t column) {
+  enter();
+  const CellRef at{areas_[0].first.row + row - 1, areas_[0].first.column + column - 1};
+  if (at.row < 1 || at.row > kMaxRows || at.column < 1 || at.column > kMaxColumns) {
+    refuse("Application-defined or object-defined error");
+  }
+  return make({AreaRef{at, at}});
+}
+std::vector<RangePtr> MemoryRange::areas() {
+  enter();
+  std::vector<RangePtr> out;
+  out.reserve(areas_.size());
+  for (const auto& a : areas_) out.push_back(make({a}));
+  return out;
+}
+std::vector<AreaRef> MemoryRange::areaRefs() {
+  enter();
+  return areas_;
+}
+std::u16string MemoryRange::address() {
+  enter();
+  return formatAddress(areas_);
+}
+WorksheetPtr MemoryRange::worksheet() {
+  enter();
+  return std::make_shared<MemoryWorksheet>(st_, sheet_);
+}
+
+Value MemoryRange::value() {
+  enter();
+  return sheet_->content(areas_[0].first).value;
+}
+void MemoryRange::setValue(const Value& value) {
+  enter();
+  writeAll(typedContent(value));
+}
+std::u16string MemoryRange::formula() {
+  enter();
+  return formulaText(sheet_->content(areas_[0].first));
+}
+void MemoryRange::setFormula(std::u16string_view formula) {
+  enter();
+  CellContent content;
+  if (!formula.empty() && formula.front() == u'=') {
+    if (formula.size() == 1) refuse("The formula is incomplete");
+    content.formula = std::u16string(formula);
+  } else if (auto error = parseErrorText(formula)) {
+    content.value = *error;
+  } else {
+    // Formula notation follows the en-US conventions whatever the user's locale.
+    content.value = parseTypedInput(formula, HostLocale{}, st_->currentYear);
+  }
+  writeAll(content);
+}
+void MemoryRange::setContent(const CellContent& content) {
+  enter();
+  if (const auto* d = std::get_if<double>(&content.value); d && !std::isfinite(*d)) {
+    refuse("The value is not a number");
+  }
+  writeAll(content);
+}
+CellBlock MemoryRange::readBlock() {
+  enter();
+  CellBlock block;
+  fillBlock(block);
+  return block;
+}
+void MemoryRange::readBlockInto(CellBlock& block) {
+  enter();
+  fillBlock(block);
+}
+
+RangePtr MemoryRange::specialCells(int32_t type) {
+  enter();
+  std::vector<AreaRef> found;
+  if (type == xl::kCellTypeConstants) {
+    found = matchingAreas(*sheet_, areas_, [](const Cell& c) {
+      return !(c.flags & kHasFormula) && c.value.index() != 0;
+    });
+  } else if (type == kCellTypeFormulas) {
+    found =
+        matchingAreas(*sheet_, areas_, [](const Cell& c) { return (c.flags & kHasFormula) != 0; });
+  } else if (type == xl::kCellTypeVisible) {
+    found = visibleAreas();
+  } else {
+    refuse("SpecialCells of this type is not available");
+  }
+  if (found.empty()) refuse("No cells were found.");
+  return make(std::move(found));
+}
+void MemoryRange::clear() {
+  enter();
+  for (const auto& a : areas_) sheet_->clearArea(a, true);
+  st_->cellsChanged();
+}
+CellFormats MemoryRange::formats() {
+  enter();
+  CellFormats first = sheet_->formats(areas_[0].first);
+  for (const auto& a : areas_) {
+    for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+      for (int64_t c = a.first.column; c <= a.last.column; ++c) {
+        if (!(sheet_->formats({r, c}) == first)) refuse("The cells' formats differ");
+      }
+    }
+  }
+  return first;
+}
+void MemoryRange::setFormats(const CellFormats& formats) {
+  enter();
+  for (const auto& a : areas_) {
+    for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+      for (int64_t c = a.first.column; c <= a.last.column; ++c) sheet_->setFormats({r, c}, formats);
+    }
+  }
+}
+void MemoryRange::setCellValue(int64_t row, int64_t column, const Value& value) {
+  enter();
+  const CellRef at{areas_[0].first.row + row - 1, areas_[0].first.column + column - 1};
+  if (at.row < 1 || at.row > kMaxRows || at.column < 1 || at.column > kMaxColumns) {
+    refuse("Application-defined or object-defined error");
+  }
+  if (const auto* text = std::get_if<std::u16string>(&value);
+      text != nullptr && readsAsItself(*text, st_->locale)) {
+    // The text is stored as it stands, straight from the caller's value.
+    if (text->size() > kMaxCellChars) refuse("A cell holds at most 32,767 characters");
+    sheet_->setConstant(at, value);
+    st_->cellsChanged();
+    return;
+  }
+  const CellContent content = typedContent(value);
+  checkLength(content);
+  sheet_->setContent(at, content);
+  st_->cellsChanged();
+}
+bool MemoryRange::entireRowHidden() {
+  enter();
+  return sheet_->rowHidden(areas_[0].first.row);
+}
+void MemoryRange::setEntireRowHidden(bool hidden) {
+  enter();
+  for (const auto& a : areas_) {
+    for (int64_t r = a.first.row; r <= a.last.row; ++r) sheet_->setRowHidden(r, hidden);
+  }
+}
+
+void MemoryRange::enter() {
+  st_->hostCall();
+  checkOpen(*sheet_);
+}
+
+CellContent MemoryRange::typedContent(const Value& value) const {
+  CellContent content;
+  if (const auto* text = std::get_if<std::u16string>(&value)) {
+    content.value = parseTypedInput(*text, st_->locale, st_->currentYear);
+  } else if (const auto* d = std::get_if<double>(&value); d && !std::isfinite(*d)) {
+    refuse("The value is not a number");
+  } else {
+    content.value = value;
+  }
+  return content;
+}
+
+void MemoryRange::checkLength(const CellContent& content) {
+  const auto* text = std::get_if<std::u16string>(&content.value);
+  if ((text && text->size() > kMaxCellChars) || content.formula.size() > kMaxCellChars) {
+    refuse("A cell holds at most 32,767 characters");
+  }
+}
+
+void MemoryRange::fillBlock(CellBlock& block) const {
+  const AreaRef& a = areas_[0];
+  if (a.count() > kMaxCellsPerCall) refuse("Not enough memory to read the area");
+  block.area = a;
+  block.cells.resize(static_cast<std::size_t>(a.count()));
+  if (a.columns() == 1) {
+    const Column* col = sheet_->column(a.first.column);
+    for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+      CellContent& out = block.cells[static_cast<std::size_t>(r - a.first.row)];
+      const Cell* c = col ? col->at(r) : nullptr;
+      if (c && Column::isLive(*c)) {
+        col->contentInto(r, out);
+      } else {
+        out.value = Value{};
+        out.formula.clear();
+      }
+    }
+    return;
+  }
+  for (CellContent& out : block.cells) {
+    out.value = Value{};
+    out.formula.clear();
+  }
+  sheet_->forEachColumn(a.first.column, a.last.column, [&](int64_t c, const Column& col) {
+    col.forEachLive(a.first.row, a.last.row, [&](int64_t r, const Cell&) {
+      col.contentInto(r, block.cells[static_cast<std::size_t>((r - a.first.row) * a.columns() + c -
+                                                              a.first.column)]);
+    });
+  });
+}
+
+std::vector<AreaRef> MemoryRange::visibleAreas() const {
+  std::vector<AreaRef> out;
+  for (const AreaRef& a : disjointAreas(areas_)) {
+    int64_t start = 0;
+    for (int64_t r = a.first.row; r <= a.last.row + 1; ++r) {
+      const bool shown = r <= a.last.row && !sheet_->rowHidden(r);
+      if (shown && start == 0) start = r;
+      if (!shown && start != 0) {
+        out.push_back({{start, a.first.column}, {r - 1, a.last.column}});
+        start = 0;
+      }
+    }
+  }
+  return out;
+}
+
+void MemoryRange::writeAll(const CellContent& content) {
+  checkLength(content);
+  if (content.value.index() == 0 && !content.isFormula()) {
+    for (const auto& a : areas_) sheet_->clearArea(a, false);
+    st_->cellsChanged();
+    return;
+  }
+  if (cellCount(areas_) > kMaxCellsPerCall) refuse("Not enough memory to write the range");
+  for (const auto& a : areas_) {
+    for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+      for (int64_t c = a.first.column; c <= a.last.column; ++c) {
+        sheet_->setContent({r, c}, content);
+      }
+    }
+  }
+  st_->cellsChanged();
+}
+
+MemoryRange& asMemoryRange(Range& range) {
+  auto* r = dynamic_cast<MemoryRange*>(&range);
+  if (!r) throw HostError(host_errors::kObjectRequired, "Object required");
+  checkOpen(*r->sheet());
+  return *r;
+}
+
+}  // namespace qmv::memory::detail

@@ -1,0 +1,129 @@
+// The host objects the in-memory application hands out: worksheets, workbooks and ranges
+// over the shared host state. Every interface call counts as one host call (and may meet an
+// armed fault); a call on an object of a closed workbook throws HostError.
+// memory_range.cpp holds the reads and writes of cells; the searches (Find, the unique
+// filter) live with the worksheet functions in memory_functions.cpp.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/host.hpp"
+#include "platform/memory/memory_sheet.hpp"
+#include "platform/memory/memory_state.hpp"
+
+namespace qmv::memory::detail {
+
+/// Largest area read or written cell by cell in one call; beyond it the host refuses.
+inline constexpr int64_t kMaxCellsPerCall = int64_t{1} << 24;
+
+/// Throws HostError (the object was closed) for a sheet of a closed workbook.
+void checkOpen(const Sheet& sheet);
+
+/// Throws HostError 1004 with `what`, as the host does for a call it refuses.
+[[noreturn]] void refuse(const char* what);
+
+class MemoryWorksheet final : public Worksheet {
+ public:
+  MemoryWorksheet(std::shared_ptr<HostState> st, std::shared_ptr<Sheet> sheet)
+      : st_(std::move(st)), sheet_(std::move(sheet)) {}
+  std::u16string name() override;
+  void activate() override;
+  RangePtr usedRange() override;
+  /// Shows the rows an advanced filter hid; refused when no filter is applied.
+  void showAllData() override;
+  RangePtr range(std::u16string_view reference) override;
+
+ private:
+  void enter();
+  std::shared_ptr<HostState> st_;
+  std::shared_ptr<Sheet> sheet_;
+};
+
+class MemoryWorkbook final : public Workbook {
+ public:
+  MemoryWorkbook(std::shared_ptr<HostState> st, std::shared_ptr<Book> book)
+      : st_(std::move(st)), book_(std::move(book)) {}
+  std::u16string name() override;
+  void activate() override;
+
+ private:
+  void enter();
+  std::shared_ptr<HostState> st_;
+  std::shared_ptr<Book> book_;
+};
+
+class MemoryRange final : public Range {
+ public:
+  MemoryRange(std::shared_ptr<HostState> st, std::shared_ptr<Sheet> sheet,
+              std::vector<AreaRef> areas)
+      : st_(std::move(st)), sheet_(std::move(sheet)), areas_(std::move(areas)) {}
+
+  const std::shared_ptr<Sheet>& sheet() const { return sheet_; }
+  const std::vector<AreaRef>& refs() const { return areas_; }
+  /// Another range of the same sheet.
+  RangePtr make(std::vector<AreaRef> areas) const {
+    return std::make_shared<MemoryRange>(st_, sheet_, std::move(areas));
+  }
+
+  int64_t count() override;
+  int64_t rowsCount() override;
+  int64_t columnsCount() override;
+  CellRef topLeft() override;
+  RangePtr column(int64_t index) override;
+  RangePtr cell(int64_t row, int64_t column) override;
+  std::vector<RangePtr> areas() override;
+  std::vector<AreaRef> areaRefs() override;
+  std::u16string address() override;
+  WorksheetPtr worksheet() override;
+
+  Value value() override;
+  void setValue(const Value& value) override;
+  std::u16string formula() override;
+  void setFormula(std::u16string_view formula) override;
+  void setContent(const CellContent& content) override;
+  CellBlock readBlock() override;
+  void readBlockInto(CellBlock& block) override;
+
+  RangePtr specialCells(int32_t type) override;
+  void clear() override;
+  CellFormats formats() override;
+  void setFormats(const CellFormats& formats) override;
+  void setCellValue(int64_t row, int64_t column, const Value& value) override;
+  RangePtr find(const std::u16string& what, Range& after) override;
+  void advancedFilterUniqueInPlace() override;
+  bool entireRowHidden() override;
+  void setEntireRowHidden(bool hidden) override;
+
+ private:
+  static constexpr int32_t kCellTypeFormulas = -4123;
+
+  void enter();
+  /// A value assigned as the user would type it.
+  CellContent typedContent(const Value& value) const;
+  static void checkLength(const CellContent& content);
+  /// The values and formulas of the first area into `block`; the strings it holds keep
+  /// their storage wherever a text replaces a text.
+  void fillBlock(CellBlock& block) const;
+  /// The cells of rows that are not hidden, as row blocks of each area.
+  std::vector<AreaRef> visibleAreas() const;
+  void writeAll(const CellContent& content);
+  /// First cell in `area` between `from` and `to` (row-major, inclusive) whose folded
+  /// text is `key`.
+  std::optional<CellRef> firstMatch(const AreaRef& area, const KeyText& key, CellRef from,
+                                    CellRef to) const;
+
+  std::shared_ptr<HostState> st_;
+  std::shared_ptr<Sheet> sheet_;
+  std::vector<AreaRef> areas_;
+};
+
+/// The memory range behind `range`; throws HostError 424 for a range of another host and
+/// HostError when its workbook was closed.
+MemoryRange& asMemoryRange(Range& range);
+
+}  // namespace qmv::memory::detail

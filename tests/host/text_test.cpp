@@ -1,0 +1,56 @@
+// Escaping text for markup and for one line of a script or transcript.
+#include "host/text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qmv {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(EscapeText, EachSetEscapesItsUnitsAndNoOther) {
+  struct Row {
+    const char* name;
+    Escapes escapes;
+    std::u16string text;
+    std::u16string escaped;
+  };
+  constexpr Escapes kXml = Escapes::XmlAttribute;
+  constexpr Escapes kLine = Escapes::OneLine;
+  constexpr Escapes kQuoted = Escapes::QuotedString;
+  const std::vector<Row> rows{
+      {"xml: plain", kXml, u"Remove numbers", u"Remove numbers"},
+      {"xml: empty", kXml, u"", u""},
+      {"xml: markup", kXml, u"<a href=\"x\">&</a>", u"&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;"},
+      {"xml: an entity stays literal", kXml, u"&amp;", u"&amp;amp;"},
+      {"xml: apostrophe and controls as they are", kXml, u"it's\t\n", u"it's\t\n"},
+      {"xml: backslash as it is", kXml, u"C:\\x", u"C:\\x"},
+      {"xml: surrogates as they are", kXml, u"\U0001F600\xD800", u"\U0001F600\xD800"},
+      {"line: plain", kLine, u"Done!", u"Done!"},
+      {"line: line breaks and tab", kLine, u"a\nb\r\nc\td", u"a\\nb\\r\\nc\\td"},
+      {"line: other controls in hex", kLine, u"\x01\x1F\x7F", u"\\u0001\\u001F\\u007F"},
+      {"line: quotes and backslash as they are", kLine, u"say \"hi\" \\", u"say \"hi\" \\"},
+      {"line: no-break space as it is", kLine, u"a\u00A0b", u"a\u00A0b"},
+      {"line: markup as it is", kLine, u"<&>", u"<&>"},
+      {"line: lone surrogate as it is", kLine, u"x\xDC00", u"x\xDC00"},
+      {"quoted: plain", kQuoted, u"abc", u"abc"},
+      {"quoted: quote and backslash", kQuoted, u"a\"b\\c", u"a\\\"b\\\\c"},
+      {"quoted: line breaks and tab", kQuoted, u"\r\n\t", u"\\r\\n\\t"},
+      {"quoted: controls in hex", kQuoted, u"\x00\x1B\x7F"s, u"\\u0000\\u001B\\u007F"},
+      {"quoted: surrogate pair stays", kQuoted, u"\U0001F600", u"\U0001F600"},
+      {"quoted: lone high surrogate", kQuoted, u"a\xD83D", u"a\\uD83D"},
+      {"quoted: lone low surrogate", kQuoted, u"\xDE00z", u"\\uDE00z"},
+      {"quoted: reversed pair", kQuoted, u"\xDE00\xD83D", u"\\uDE00\\uD83D"},
+      {"quoted: high before a pair", kQuoted, u"\xD83D\xD83D\xDE00", u"\\uD83D\U0001F600"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(escapeText(row.text, row.escapes), row.escaped);
+  }
+}
+
+}  // namespace
+}  // namespace qmv
