@@ -1,8 +1,9 @@
-// `qmv apply`: one removal over a CSV file, through the code a user reaches in the host.
-// The file becomes a sheet of a new in-memory workbook, the range is selected, the add-in
-// is connected, the command's entry point opens its dialog (or the wizard, for a start
-// position taken from a separator), a headless user types the inputs and presses Yes, and
-// the sheet is written back as CSV.
+// `qmv apply`: a removal, or a chain of them, over a CSV file or an Excel workbook.
+// The command line is checked into a plan with the limits the dialog applies to its
+// boxes, and the plan becomes the engine's run request directly: no form is shown and no
+// control is named. A CSV file is streamed record by record, its untouched fields kept
+// byte for byte; `--typed` CSV and workbooks run the request over a sheet of an in-memory
+// workbook and write back only what changed.
 #pragma once
 
 #include <functional>
