@@ -21,8 +21,13 @@ inline constexpr char16_t kMenuBar[] = u"Worksheet Menu Bar";
 inline constexpr char16_t kPopup[] = u"&Vandrel QMV";
 inline constexpr char16_t kToolbar[] = u"Dolvanis";
 
-class SurfaceTest : public ::testing::Test {
- protected:
+/// The add-in over an in-memory host, not yet connected: the host, a headless user, a
+/// recording shell, the module and its connection handler.
+struct AddinWorld {
+  AddinWorld() = default;
+  AddinWorld(const AddinWorld&) = delete;
+  AddinWorld& operator=(const AddinWorld&) = delete;
+
   std::shared_ptr<memory::MemoryApplication> app = std::make_shared<memory::MemoryApplication>();
   memory::QueuedUser user;
   memory::HeadlessToolkit toolkit{user};
@@ -30,7 +35,10 @@ class SurfaceTest : public ::testing::Test {
   AddinModule module{toolkit, shell};
   Connect connect{module};
   std::shared_ptr<AddInInstance> instance = app->makeAddInInstance(u"Orvik.Connect");
+};
 
+class SurfaceTest : public ::testing::Test, protected AddinWorld {
+ protected:
   void connectHost() { connect.AddinInstance_OnConnection(app, instance.get()); }
 
   /// The menu bar's controls whose caption is the add-in's popup caption.

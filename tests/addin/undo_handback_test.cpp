@@ -14,36 +14,25 @@
 #include "engine/host_run_state.hpp"
 #include "engine/session.hpp"
 #include "engine/undo.hpp"
-#include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
-#include "platform/memory/recorded_shell.hpp"
+#include "tests/addin/surface_fixture.hpp"
 
 namespace qmv::addin_test {
 namespace {
 
 /// A connected add-in over a column with digits, A1:A3 selected.
-struct World {
+struct World : AddinWorld {
   World() {
     app->addWorkbook();
     app->setColumn({1, 1}, {Value{u"a1"}, Value{u"b2"}, Value{u"a1"}});
     app->select(u"A1:A3");
     connect.AddinInstance_OnConnection(app, instance.get());
   }
-  World(const World&) = delete;
-  World& operator=(const World&) = delete;
   void run(void (*command)(AddinModule&)) {
     user.press("CommandButton1");
     command(module);
   }
   void userTypes() { app->typeInto({5, 2}, u"typed by the user"); }
-
-  std::shared_ptr<memory::MemoryApplication> app = std::make_shared<memory::MemoryApplication>();
-  memory::QueuedUser user;
-  memory::HeadlessToolkit toolkit{user};
-  memory::RecordedShell shell;
-  AddinModule module{toolkit, shell};
-  Connect connect{module};
-  std::shared_ptr<AddInInstance> instance = app->makeAddInInstance(u"Orvik.Connect");
 };
 
 class UndoHandBack : public ::testing::Test, public World {};
