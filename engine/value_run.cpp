@@ -380,14 +380,8 @@ class DuplicateRun {
       return;
     }
     const CellRef at{top_->row + row - 1, top_->column};
-    std::optional<std::size_t> index;
-    if (snapshot_ != nullptr) {
-      const std::optional<CellFormats> formats =
-          sharedFormats_ ? sharedFormats_
-                         : tolerantGet([&] { return work_->cell(row, 1)->formats(); });
-      index = RecordClearedCell(*snapshot_, at, before, formats);
-    }
-    pending_.push_back(PendingClear{at, index});
+    pending_.push_back(
+        PendingClear{at, record(at, before, [&] { return work_->cell(row, 1)->formats(); })});
     if (pending_.size() >= kClearBatch) flushClears();
   }
 
@@ -434,15 +428,22 @@ class DuplicateRun {
     c.cleared = clearRecorded(*cell, c.cell, c.content);
   }
 
+  /// Records a cell about to be cleared, with the formats the range shares or, when they
+  /// differ, those `cellFormats` reads; its entry in the record, none without a record.
+  template <typename ReadFormats>
+  std::optional<std::size_t> record(const CellRef& at, const CellContent& before,
+                                    ReadFormats cellFormats) {
+    if (snapshot_ == nullptr) return std::nullopt;
+    const std::optional<CellFormats> formats =
+        sharedFormats_ ? sharedFormats_ : tolerantGet(cellFormats);
+    return RecordClearedCell(*snapshot_, at, before, formats);
+  }
+
   /// The full clear of one cell, recorded for undo (content and formats) when its place
   /// is known. True when the host cleared it.
   bool clearRecorded(Range& cell, std::optional<CellRef> at, const CellContent& before) {
-    std::optional<std::size_t> index;
-    if (at && snapshot_ != nullptr) {
-      const std::optional<CellFormats> formats =
-          sharedFormats_ ? sharedFormats_ : tolerantGet([&] { return cell.formats(); });
-      index = RecordClearedCell(*snapshot_, *at, before, formats);
-    }
+    const std::optional<std::size_t> index =
+        at ? record(*at, before, [&] { return cell.formats(); }) : std::nullopt;
     const bool cleared = tolerant([&] { cell.clear(); });
     if (cleared && index) markCleared(*snapshot_, *index);
     return cleared;
