@@ -29,6 +29,10 @@ trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine64=$(command -v wine64 || { [[ -x /usr/lib/wine/wine64 ]] && echo /usr/lib/wine/wine64; } ||
          command -v wine)
+# One server for this script's Wine programs: Debian's leaves as each program ends, and the
+# next program could meet it on its way out.
+mkdir -p "$WINEPREFIX"
+wineserver -p 2>/dev/null || true  # (one may be up already)
 
 # The signing certificate.
 if [[ -n ${QMV_SIGN_CERT:-} && -n ${QMV_SIGN_KEY:-} ]]; then

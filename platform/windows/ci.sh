@@ -68,15 +68,52 @@ mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
   "$WINEPREFIX/drive_c/windows/Fonts/"
 
+# A Wine server that stays up between commands. Started by a program, the server leaves as
+# soon as that program ends, and a command started in that moment can meet it on its way
+# out and fail; a run of a few hundred short commands (the registry read-backs) must not.
+new_server() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+lasting_server() {
+  new_server
+  wineserver -p || true  # (without it, each command brings its own)
+}
+lasting_server
+
 clsid='{5B78BF42-A4CC-419B-81A5-7C8E1EE643F1}'
 passed=0
 failed=0
+# A check's command writes to a file, not a pipe: Wine's services, started by the command,
+# keep what it was given open as long as the server lasts. A failed check shows the last
+# lines its command wrote, so that a CI log says why.
+check_log=$(mktemp /tmp/qmv-check.XXXXXX)
+passes() {  # passes NAME COMMAND...
+  "${@:2}" >"$check_log" 2>&1 && return 0
+  echo "FAIL: $1"
+  tr -d '\r' <"$check_log" | tail -n 5 | sed 's/^/  | /'
+  return 1
+}
 check() {  # check NAME COMMAND...: one numbered check
-  if "${@:2}" >/dev/null 2>&1; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1"; fi
+  if passes "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 }
 # The registry as the DLL of $bits bits sees it: a 32-bit DLL registered for the machine
 # writes to the 32-bit view, where 32-bit Excel looks.
-query() { "$wine64" reg query "$@" "/reg:$bits"; }
+# reg answers a query itself, found or "Unable to find"; any other failure is Wine failing
+# to start the program (rare, but a few hundred starts per run meet it), so it is tried again.
+query() {
+  local status attempt out=$check_log.query
+  for attempt in 1 2 3; do
+    status=0
+    "$wine64" reg query "$@" "/reg:$bits" >"$out" 2>&1 || status=$?
+    if ((status == 0)) || grep -q 'Unable to find' "$out"; then break; fi
+    echo "reg query $* (attempt $attempt) failed with $status:" >&2
+    cat "$out" >&2
+    sleep 1
+  done
+  cat "$out"
+  return "$status"
+}
 absent() { ! query "$@"; }
 has_value() {  # has_value KEY NAME TEXT (an empty NAME is the default value)
   local value=(/ve)
@@ -122,10 +159,6 @@ echo "registry: $passed passed, $failed failed"
 
 # The unit and COM tests of each build. Their windows need a display: the Wine server
 # started by the registry checks has none, so each program gets a new server under Xvfb.
-new_server() {
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-}
 tests_status=0
 sessions_status=0
 shots=$(mktemp -d /tmp/qmv-shots.XXXXXX)
@@ -177,17 +210,13 @@ rm -rf "$shots"
 # its installed path and connected to the fake Excel, then uninstalled with nothing left.
 new_server
 QMV_WIN64_BUILD=$build64 QMV_WIN32_BUILD=$build32 "$repo/scripts/package-windows.sh" >/dev/null
+lasting_server
 version=$(tr -d '[:space:]' <"$build64/platform/windows/version.txt")
 user_name=$(id -un)
 msi_passed=0
 msi_failed=0
 msi_check() {  # msi_check NAME COMMAND...
-  if "${@:2}" >/dev/null 2>&1; then
-    msi_passed=$((msi_passed + 1))
-  else
-    msi_failed=$((msi_failed + 1))
-    echo "FAIL: $1"
-  fi
+  if passes "$@"; then msi_passed=$((msi_passed + 1)); else msi_failed=$((msi_failed + 1)); fi
 }
 # The entries of an MSI's Registry table: root, key, name (one per line, tab-separated).
 registry_rows() { msiinfo export "$1" Registry | tail -n +4 | awk -F'\t' '{print $2 "\t" $3 "\t" $4}'; }
@@ -232,9 +261,12 @@ for arch in x64 x86; do
     msi_check "class server path ($where)" has_value \
       "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" "" "$folder\\VandrelQMV.dll"
     if [[ $bits == 64 || $run32 == yes ]]; then
+      # Its windows need a display, which a server started without one cannot give.
+      new_server
       msi_check "the installed add-in connects to the fake Excel ($where)" \
         xvfb-run -a "$loader" "$build/platform/windows/installed_addin_check.exe" \
         "$folder\\VandrelQMV.dll"
+      lasting_server
     else
       echo "SKIP: installed add-in check ($where): this machine cannot run 32-bit programs"
     fi
@@ -284,4 +316,5 @@ echo "MSI packages: $msi_passed passed, $msi_failed failed"
 
 # Stop this prefix's Wine server.
 wineserver -k 2>/dev/null || true
+rm -f "$check_log" "$check_log.query"
 if ((failed > 0 || msi_failed > 0 || tests_status != 0 || sessions_status != 0)); then exit 1; fi
