@@ -431,7 +431,7 @@ void refuseTextOptions(const ApplyRequest& request, const std::string& why) {
   };
   refuse(request.delimiter || request.tabs, "-d/-t");
   refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom");
-  refuse(request.columns || request.noHeader, "-c");
+  refuse(request.columns || request.noHeader || request.headerRow, "-c");
   refuse(request.dryRun || request.limit, "--dry-run");
   refuse(request.guardFormulas, "--guard-formulas");
   refuse(request.operation.find(',') != std::string::npos, "OPERATION");

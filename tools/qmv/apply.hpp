@@ -50,6 +50,7 @@ struct ApplyRequest {
   std::optional<std::string> bom;
   std::optional<std::string> columns;
   bool noHeader = false;
+  std::optional<std::string> headerRow;  ///< --header-row N, as typed
   bool force = false;
   bool dryRun = false;
   std::optional<std::string> limit;

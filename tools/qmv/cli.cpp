@@ -67,7 +67,8 @@ Workbooks (.xlsx, .xlsm): the result is a file (-o FILE, -o - or --in-place) in 
 the changed cells differ. Cells keep the types Excel stored, results are read as typed input,
 and positions count UTF-16 units as in Excel (a separator beyond U+FFFF needs --unicode).
 Lists, -c, --dry-run, --limit, -q, --separator and --force work as for CSV; with -c, the
-header is the first row of the sheet that holds a value, and --no-header starts at row 1.
+header is the first row of the sheet that holds a value, --header-row N names another (a
+title above the header), and --no-header starts at row 1.
 A value removal that clears a formula cell takes it out of the calculation chain.
 )";
 
@@ -124,7 +125,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
 
   ApplyRequest request;
   std::string range, start, count, chars, separator, occurrence, output, sheet;
-  std::string columns, delimiter, encoding, outputEncoding, bom, limit;
+  std::string columns, delimiter, encoding, outputEncoding, bom, limit, headerRow;
   CLI::App* apply = app.add_subcommand("apply",
                                        "Run a removal (or a comma list of them, in order) over a "
                                        "CSV file or an .xlsx/.xlsm workbook");
@@ -158,6 +159,8 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   auto* columnsOption = apply->add_option(
       "-c,--columns", columns, "Whole columns by header name (the header row) or letter: zip,C");
   apply->add_flag("--no-header", request.noHeader, "With -c: row 1 is data, not a header");
+  auto* headerRowOption = apply->add_option(
+      "--header-row", headerRow, "With -c: the header is row N; rows above it are left alone");
   auto* delimiterOption = apply->add_option("-d,--delimiter", delimiter,
                                             "Field delimiter: one ASCII character (default ,)");
   apply->add_flag("-t,--tabs", request.tabs, "Tab-separated input (-d '\\t')");
@@ -222,6 +225,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       request.outputEncoding = given(outputEncodingOption, outputEncoding);
       request.bom = given(bomOption, bom);
       request.limit = given(limitOption, limit);
+      request.headerRow = given(headerRowOption, headerRow);
       request.sheet = given(sheetOption, sheet);
       ApplyStreams streams{out, err, errIsTerminal, std::move(finish)};
       return runApply(request, streams);

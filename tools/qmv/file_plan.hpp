@@ -32,6 +32,9 @@ struct FilePlan {
   std::optional<std::vector<AreaRef>> range;
   std::optional<std::vector<std::string>> columns;  ///< -c's names and letters
   bool header = false;                              ///< -c without --no-header
+  /// --header-row: the header's row, where the format would otherwise find it (row 1 of
+  /// CSV text, a sheet's first row that holds a value). Rows above it are left alone.
+  std::optional<int64_t> headerRow;
   int64_t limit = kDefaultLimit;
 };
 

@@ -247,7 +247,7 @@ void TextRun::selectFrom(const RawRecord& first) {
     for (std::size_t i = 0; plan_.header && i < first.fields.size(); ++i) {
       header.emplace_back(first.value(i, scratch_));
     }
-    const int64_t headerRow = plan_.header ? 1 : 0;
+    const int64_t headerRow = plan_.header ? plan_.headerRow.value_or(1) : 0;
     const std::vector<int64_t> columns =
         resolveColumns(*plan_.columns, plan_.header ? &header : nullptr, headerRow);
     selection_ = columnSelection(columns, headerRow);
@@ -312,7 +312,8 @@ void TextRun::pass(InputFile& input, Decide decide) {
   tally_.records = 0;
   while (reader.next(record)) {
     const int64_t row = ++tally_.records;
-    if (!selectionKnown_) selectFrom(record);
+    // The header row decides the columns; no cell above it is visited.
+    if (!selectionKnown_ && row >= plan_.headerRow.value_or(1)) selectFrom(record);
     if (record.fields.size() > static_cast<std::size_t>(kMaxColumns)) {
       throw CsvFormatError(CsvError{record.line, 1,
                                     "a record has more than 16,384 fields, the columns of a "
@@ -324,7 +325,7 @@ void TextRun::pass(InputFile& input, Decide decide) {
     for (std::size_t i = 0; i < record.fields.size(); ++i) {
       const auto column = static_cast<int64_t>(i) + 1;
       std::optional<std::string_view> after;
-      if (selection_.contains(row, column)) {
+      if (selectionKnown_ && selection_.contains(row, column)) {
         const std::string_view value = record.value(i, scratch_);
         if (!value.empty()) {
           row_ = row;
@@ -374,7 +375,9 @@ void TextRun::pass(InputFile& input, Decide decide) {
     }
     progress(false);
   }
-  if (!selectionKnown_) selectionKnown_ = true;
+  // A --header-row past the last record: the names are looked for in an empty row.
+  if (!selectionKnown_ && tally_.records > 0) selectFrom(RawRecord{});
+  selectionKnown_ = true;
   progress(true);
 }
 

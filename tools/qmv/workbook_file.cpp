@@ -68,10 +68,10 @@ std::string shownText(const Value& value, const HostLocale& locale) {
 }
 
 // The cells of the sheet a run visits: those of --range, the columns -c names, or every
-// cell. With -c and a header, the header is the first row of the sheet that holds a value
-// (its used range's first row, blank formatted cells aside), and the columns are found in
-// it. Cells come in file order, row after row, so the header row is whole when the first
-// cell below it comes.
+// cell. With -c and a header, the header is the row --header-row names, else the first
+// row of the sheet that holds a value (its used range's first row, blank formatted cells
+// aside), and the columns are found in it. Cells come in file order, row after row, so
+// the header row is whole when the first cell below it comes.
 class SheetSelection {
  public:
   SheetSelection(const FilePlan& plan, const HostLocale& locale) : plan_(plan), locale_(locale) {
@@ -89,6 +89,7 @@ class SheetSelection {
   // here in file order. Throws UsageError for a column -c cannot find.
   bool visits(const xlsx::SheetCell& cell, const Value& value) {
     if (pending()) {
+      if (cell.ref.row < headerRow_) return false;  // above a --header-row
       if (headerRow_ == 0 && (isEmpty(value) && !cell.formula)) return false;
       if (headerRow_ == 0) headerRow_ = cell.ref.row;
       if (cell.ref.row == headerRow_) {
@@ -133,7 +134,7 @@ class SheetSelection {
   Selection selection_;
   std::string description_;
   bool resolved_ = false;
-  int64_t headerRow_ = 0;
+  int64_t headerRow_ = plan_.headerRow.value_or(0);
   std::vector<std::string> header_;
 };
 

@@ -354,6 +354,7 @@ TEST_F(TextApplyTest, ColumnsByNameOrLetterAndTheHeader) {
     bool noHeader;
     int status;
     std::string output;
+    std::optional<std::string> headerRow = std::nullopt;
   };
   const std::vector<Row> rows = {
       {"by name", "zip 1", false, 0, "id,zip 1,note\nA1,,x9\nB2,\",\",y8\n"},
@@ -362,12 +363,19 @@ TEST_F(TextApplyTest, ColumnsByNameOrLetterAndTheHeader) {
       {"no header", "A", true, 0, "id,zip 1,note\nA,02139,x9\nB,\"7,7\",y8\n"},
       {"an unknown name", "post code", false, 2, ""},
       {"a name without a header", "zip 1", true, 2, ""},
+      // The header lower down: the rows above it, title or data, are never visited.
+      {"the header in row 2", "A1,B", false, 0, "id,zip 1,note\nA1,02139,x9\nB,\",\",y8\n", "2"},
+      {"a header row past the end", "zip 1", false, 2, "", "9"},
+      {"letters below a header row past the end", "c", false, 0, input, "9"},
+      {"a header row that is no row", "c", false, 2, "", "0"},
+      {"a header row with --no-header", "c", true, 2, "", "2"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ApplyRequest r = request("RNUM", input);
     r.columns = row.columns;
     r.noHeader = row.noHeader;
+    r.headerRow = row.headerRow;
     const Ran ran = run(r);
     EXPECT_EQ(ran.status, row.status) << ran.err;
     EXPECT_EQ(ran.out, row.output);
