@@ -14,5 +14,8 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A new machine may still be running its own apt at boot, and a mirror may drop a request:
+# wait for the lock and retry downloads rather than fail.
+apt=($sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
+"${apt[@]}" update -qq
+"${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
