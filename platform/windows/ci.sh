@@ -79,6 +79,9 @@ lasting_server() {
   new_server
   wineserver -p || true  # (without it, each command brings its own)
 }
+check_log=$(mktemp /tmp/qmv-check.XXXXXX)
+# A lasting server must not outlive this script, whichever way it ends.
+trap 'wineserver -k 2>/dev/null || true; rm -f "$check_log" "$check_log.query"' EXIT
 lasting_server
 
 clsid='{5B78BF42-A4CC-419B-81A5-7C8E1EE643F1}'
@@ -87,7 +90,6 @@ failed=0
 # A check's command writes to a file, not a pipe: Wine's services, started by the command,
 # keep what it was given open as long as the server lasts. A failed check shows the last
 # lines its command wrote, so that a CI log says why.
-check_log=$(mktemp /tmp/qmv-check.XXXXXX)
 passes() {  # passes NAME COMMAND...
   "${@:2}" >"$check_log" 2>&1 && return 0
   echo "FAIL: $1"
@@ -314,7 +316,4 @@ msi_check "the user's setting outlives upgrade and uninstall" has_value \
 rm -rf "$older_dir"
 echo "MSI packages: $msi_passed passed, $msi_failed failed"
 
-# Stop this prefix's Wine server.
-wineserver -k 2>/dev/null || true
-rm -f "$check_log" "$check_log.query"
 if ((failed > 0 || msi_failed > 0 || tests_status != 0 || sessions_status != 0)); then exit 1; fi
