@@ -82,24 +82,6 @@ bool removesAll(Operation operation) {
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-// A whole number in [low, high] given to `option`.
-int bounded(const char* option, const std::string& text, int low, int high, const char* what) {
-  const std::string range = std::to_string(low) + " to " + std::to_string(high);
-  const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(),
-                                                       [](char c) { return c >= '0' && c <= '9'; });
-  if (!digitsOnly) {
-    throw UsageError(std::string(option) + ": " + quoted(text) + " is not a whole number; the " +
-                     what + " is " + range);
-  }
-  std::size_t first = text.find_first_not_of('0');
-  const std::string significant = first == std::string::npos ? "0" : text.substr(first);
-  if (significant.size() > 6 || std::stoi(significant) < low || std::stoi(significant) > high) {
-    throw UsageError(std::string(option) + ": " + text + " is out of range; the " + what + " is " +
-                     range);
-  }
-  return std::stoi(significant);
-}
-
 std::u16string utf16Option(const char* option, const std::string& text) {
   if (!isValidUtf8(text)) throw UsageError(std::string(option) + ": the text is not valid UTF-8");
   return toUtf16(text);
@@ -156,7 +138,7 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
   plan.operation = whole ? (before ? Operation::RBSP : Operation::RASP)
                          : (before ? Operation::RNBP : Operation::RNAP);
   if (!whole)
-    plan.count = bounded("--count", *request.count, 0, kMaxPosition, "number of characters");
+    plan.count = boundedNumber("--count", *request.count, 0, kMaxPosition, "number of characters");
 
   if (request.start && request.separator) {
     throw UsageError(
@@ -171,7 +153,7 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
         "--occurrence: give it with --separator (it picks an occurrence of the separator)");
   }
   if (request.start) {
-    plan.start = bounded("--start", *request.start, 1, kMaxPosition, "start position");
+    plan.start = boundedNumber("--start", *request.start, 1, kMaxPosition, "start position");
     return;
   }
   const std::u16string separator = utf16Option("--separator", *request.separator);
@@ -198,7 +180,7 @@ void planPosition(const ApplyRequest& request, const NameEntry& entry, ApplyPlan
                      " is not an occurrence; give 1st, 2nd, 3rd, 4th, Last or a number from 1 to " +
                      std::to_string(kMaxPosition));
   }
-  const int n = bounded("--occurrence", occurrence, 1, kMaxPosition, "occurrence");
+  const int n = boundedNumber("--occurrence", occurrence, 1, kMaxPosition, "occurrence");
   plan.occurrence = toUtf16(std::to_string(n));
   plan.occurrenceIsEntry = false;
 }
@@ -356,6 +338,24 @@ void writeResult(const ApplyRequest& request, const std::string& result, std::os
 }
 
 }  // namespace
+
+int boundedNumber(const char* option, const std::string& text, int low, int high,
+                  const char* what) {
+  const std::string range = std::to_string(low) + " to " + std::to_string(high);
+  const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+  if (!digitsOnly) {
+    throw UsageError(std::string(option) + ": " + quoted(text) + " is not a whole number; the " +
+                     what + " is " + range);
+  }
+  std::size_t first = text.find_first_not_of('0');
+  const std::string significant = first == std::string::npos ? "0" : text.substr(first);
+  if (significant.size() > 9 || std::stoi(significant) < low || std::stoi(significant) > high) {
+    throw UsageError(std::string(option) + ": " + text + " is out of range; the " + what + " is " +
+                     range);
+  }
+  return std::stoi(significant);
+}
 
 const std::vector<OperationName>& operationNames() {
   static const std::vector<OperationName> names = [] {

@@ -89,6 +89,11 @@ struct ApplyPlan {
   bool usesWizard() const { return separator.has_value(); }
 };
 
+/// The whole number `text` given to `option`, which must lie in [low, high] (high below
+/// 10^9); `what` names the value in the message. Leading zeros are allowed. Throws
+/// UsageError: "--start: "x" is not a whole number; the start position is 1 to 32767".
+int boundedNumber(const char* option, const std::string& text, int low, int high, const char* what);
+
 /// Checks every option against the operation. Throws UsageError naming the option and the
 /// accepted values.
 ApplyPlan planApply(const ApplyRequest& request);

@@ -141,12 +141,6 @@ void planRemovals(const ApplyRequest& request, FilePlan& plan) {
 }
 
 // What a header row holds, for a name not found in it: "; it holds "id", "zip", ...".
-// Digits only, at most `maxDigits` of them (so that std::stoll cannot overflow).
-bool isWholeNumber(const std::string& text, std::size_t maxDigits) {
-  return !text.empty() && text.size() <= maxDigits &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 std::string headerTexts(const std::vector<std::string>& header) {
   constexpr std::size_t kShown = 6;
   std::string out;
@@ -192,9 +186,10 @@ FilePlan planFile(const ApplyRequest& request) {
   if (request.limit && !request.dryRun) throw UsageError("--limit: give it with --dry-run");
   if (request.limit) {
     const std::string& l = *request.limit;
-    if (!isWholeNumber(l, 9)) {
-      throw UsageError("--limit: " + quoted(l) + " is not a whole number of changes");
-    }
+    const bool digits = !l.empty() && l.size() <= 9 && std::all_of(l.begin(), l.end(), [](char c) {
+      return c >= '0' && c <= '9';
+    });
+    if (!digits) throw UsageError("--limit: " + quoted(l) + " is not a whole number of changes");
     plan.limit = std::stoll(l);
   }
   if (request.columns && request.range) throw UsageError("-c and --range exclude each other");
@@ -204,12 +199,9 @@ FilePlan planFile(const ApplyRequest& request) {
   if (request.headerRow) {
     if (!request.columns) throw UsageError("--header-row: give it with -c");
     if (request.noHeader) throw UsageError("--header-row and --no-header exclude each other");
-    const std::string& n = *request.headerRow;
     // The header needs a row of data below it.
-    if (!isWholeNumber(n, 7) || std::stoll(n) < 1 || std::stoll(n) >= kMaxRows) {
-      throw UsageError("--header-row: " + quoted(n) + " is not a row from 1 to 1,048,575");
-    }
-    plan.headerRow = std::stoll(n);
+    plan.headerRow = boundedNumber("--header-row", *request.headerRow, 1,
+                                   static_cast<int>(kMaxRows - 1), "header row");
   }
   planRemovals(request, plan);
   if (request.range) {
