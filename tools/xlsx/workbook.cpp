@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -288,6 +289,8 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
   book->active_ = listing.activeTab < book->sheets_.size() ? listing.activeTab : 0;
 
   book->workbookPart_ = workbookPart;
+  const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+  book->currentYear_ = static_cast<int>(std::chrono::year_month_day{today}.year());
   book->strings_ = std::make_unique<Strings>();
   for (const Relationship& r : relationships) {
     if (typeIs(r.type, "calcChain") && package.find(r.target) != nullptr) {
@@ -363,6 +366,11 @@ Value Workbook::storedValue(const Value& value, std::optional<uint32_t> style) c
   }
   if (const auto* date = std::get_if<DateTime>(&value); date && !dateFormat) return date->serial;
   return value;
+}
+
+std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view newText) const {
+  const Value typed = parseTypedInput(newText, HostLocale{}, currentYear_);
+  return cellXml(cell.ref, cell.style, storedValue(typed, cell.style));
 }
 
 void Workbook::forEachCell(std::size_t sheet, const CellVisitor& visit) const {

@@ -86,6 +86,12 @@ class Workbook {
   /// `style`: a number in a date format is a date, a date in any other format a number.
   Value storedValue(const Value& value, std::optional<uint32_t> style) const;
 
+  /// The <c> element for `cell` once a removal changed the text it shows to `newText`:
+  /// the text stored as Excel stores it typed into that cell (read as typed input in
+  /// en-US conventions, in the current year), the cell's format kept. Only for cells whose
+  /// text changed; every other cell keeps its bytes.
+  std::string changedCellXml(const SheetCell& cell, std::u16string_view newText) const;
+
   /// Visits every cell of a worksheet in file order. Throws XlsxError (a chart sheet, a
   /// malformed part, a cell outside the host's 1,048,576 rows and 16,384 columns).
   void forEachCell(std::size_t sheet, const CellVisitor& visit) const;
@@ -112,6 +118,7 @@ class Workbook {
   std::vector<bool> dateStyles_;
   std::string workbookPart_;
   std::string calcChainPart_;  ///< empty when the workbook has no calculation chain
+  int currentYear_ = 1900;     ///< the year a typed date without one falls in
 };
 
 /// The <c> element for a cell at `ref` with style `style` holding `value`: a number or a
