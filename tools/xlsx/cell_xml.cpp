@@ -113,23 +113,26 @@ std::u16string decodeStringText(std::u16string_view text) {
   return out;
 }
 
-std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& value) {
-  std::string out = "<c r=\"" + cellReference(ref) + "\"";
+std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& value,
+                    std::string_view prefix) {
+  // The element names, with the part's own prefix when it writes one.
+  const std::string p = prefix.empty() ? std::string() : std::string(prefix) + ":";
+  std::string out = "<" + p + "c r=\"" + cellReference(ref) + "\"";
   if (style) out += " s=\"" + std::to_string(*style) + "\"";
   if (isEmpty(value)) return out + "/>";
-  if (const auto* number = std::get_if<double>(&value)) {
-    return out + "><v>" + numberXml(*number) + "</v></c>";
-  }
+  const auto valueElement = [&](std::string_view type, const std::string& text) {
+    if (!type.empty()) out += " t=\"" + std::string(type) + "\"";
+    return out + "><" + p + "v>" + text + "</" + p + "v></" + p + "c>";
+  };
+  if (const auto* number = std::get_if<double>(&value)) return valueElement({}, numberXml(*number));
   // A date goes in as its serial number in the cell's own format: the date cell type t="d"
   // is only read from Office 2010 on (Open XML SDK, CellValues enumeration).
   if (const auto* date = std::get_if<DateTime>(&value)) {
-    return out + "><v>" + numberXml(date->serial) + "</v></c>";
+    return valueElement({}, numberXml(date->serial));
   }
-  if (const auto* flag = std::get_if<bool>(&value)) {
-    return out + " t=\"b\"><v>" + (*flag ? "1" : "0") + "</v></c>";
-  }
+  if (const auto* flag = std::get_if<bool>(&value)) return valueElement("b", *flag ? "1" : "0");
   if (const auto* error = std::get_if<CellError>(&value)) {
-    return out + " t=\"e\"><v>" + xmlEscape(toUtf8(errorText(*error))) + "</v></c>";
+    return valueElement("e", xmlEscape(toUtf8(errorText(*error))));
   }
   // An inline string keeps the shared strings part as it was ([MS-OI29500] 2.1.660: a
   // spreadsheet application may use inline strings to bypass the shared string table).
@@ -137,9 +140,9 @@ std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& val
   const bool edgeSpace =
       !text.empty() && (text.front() == u' ' || text.back() == u' ' || text.front() == u'\t' ||
                         text.back() == u'\t' || text.front() == u'\n' || text.back() == u'\n');
-  out += " t=\"inlineStr\"><is><t";
+  out += " t=\"inlineStr\"><" + p + "is><" + p + "t";
   if (edgeSpace) out += " xml:space=\"preserve\"";
-  return out + ">" + escapeStringText(text) + "</t></is></c>";
+  return out + ">" + escapeStringText(text) + "</" + p + "t></" + p + "is></" + p + "c>";
 }
 
 bool isDateFormat(uint32_t id, std::string_view code) {

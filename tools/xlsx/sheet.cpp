@@ -1,11 +1,14 @@
 #include "tools/xlsx/sheet.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "host/text.hpp"
@@ -24,6 +27,86 @@ CellType typeOf(const char* t) {
   if (type == "str") return CellType::FormulaString;
   if (type == "d") return CellType::IsoDate;
   return CellType::Number;
+}
+
+bool isNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '\\' ||
+         c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The column or row part of a reference: an optional $ and letters (a column) or digits (a
+// row). Gives the number and whether it is absolute.
+struct Part {
+  int64_t number = 0;
+  bool absolute = false;
+};
+
+std::optional<Part> columnPart(std::string_view text) {
+  Part part;
+  if (!text.empty() && text.front() == '$') {
+    part.absolute = true;
+    text.remove_prefix(1);
+  }
+  if (text.empty() || text.size() > 3) return std::nullopt;
+  for (const char c : text) {
+    if (!std::isalpha(static_cast<unsigned char>(c))) return std::nullopt;
+    part.number = part.number * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+  }
+  if (part.number > kMaxColumns) return std::nullopt;
+  return part;
+}
+
+std::optional<Part> rowPart(std::string_view text) {
+  Part part;
+  if (!text.empty() && text.front() == '$') {
+    part.absolute = true;
+    text.remove_prefix(1);
+  }
+  if (text.empty() || text.size() > 7) return std::nullopt;
+  for (const char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    part.number = part.number * 10 + (c - '0');
+  }
+  if (part.number < 1 || part.number > kMaxRows) return std::nullopt;
+  return part;
+}
+
+// The part moved by `by` unless it is absolute; nothing when it leaves the sheet.
+std::optional<std::string> movedPart(Part part, int64_t by, bool column) {
+  const int64_t number = part.absolute ? part.number : part.number + by;
+  if (number < 1 || number > (column ? kMaxColumns : kMaxRows)) return std::nullopt;
+  return std::string(part.absolute ? "$" : "") +
+         (column ? toUtf8(columnLetters(number)) : std::to_string(number));
+}
+
+// A cell token "A1", "$A1", "A$1", "$A$1" moved, or nothing when it is not one.
+std::optional<std::string> movedCell(std::string_view token, int64_t rows, int64_t columns,
+                                     bool& valid) {
+  std::size_t split = token.front() == '$' ? 1 : 0;
+  while (split < token.size() && std::isalpha(static_cast<unsigned char>(token[split]))) ++split;
+  const auto column = columnPart(token.substr(0, split));
+  const auto row = rowPart(token.substr(split));
+  if (!column || !row) return std::nullopt;
+  const auto movedColumn = movedPart(*column, columns, true);
+  const auto movedRow = movedPart(*row, rows, false);
+  valid = movedColumn && movedRow;
+  return valid ? *movedColumn + *movedRow : std::string("#REF!");
+}
+
+// Copies a delimited run (a string "..." or a sheet name '...', the delimiter doubled
+// inside) from `at`; gives the index after it.
+std::size_t copyQuoted(std::string_view text, std::size_t at, std::string& out) {
+  const char quote = text[at];
+  std::size_t i = at + 1;
+  while (i < text.size()) {
+    if (text[i] == quote && (i + 1 >= text.size() || text[i + 1] != quote)) {
+      ++i;
+      break;
+    }
+    i += text[i] == quote ? 2 : 1;
+  }
+  out.append(text.substr(at, i - at));
+  return i;
 }
 
 // Writes the rewritten part. Owns the stream.
@@ -59,6 +142,7 @@ class SheetStream : public XmlHandler {
  public:
   SheetStream(const Workbook& book, std::size_t sheet)
       : book_(book),
+        sheet_(sheet),
         where_(book.package().path() + ": sheet \"" + toUtf8(book.sheets()[sheet].name) + "\"") {
     const SheetEntry& entry = book.sheets().at(sheet);
     if (!entry.worksheet) {
@@ -98,8 +182,7 @@ class SheetStream : public XmlHandler {
     } else if (name == "v") {
       inValue_ = true;
     } else if (name == "f") {
-      cell_.formula = true;
-      inFormula_ = true;
+      startFormula(attributes);
     } else if (name == "rPh") {
       ++phonetic_;
     } else if (name == "t" && phonetic_ == 0) {
@@ -118,6 +201,7 @@ class SheetStream : public XmlHandler {
       inValue_ = false;
     } else if (name == "f") {
       inFormula_ = false;
+      formulaEnd_ = std::max(formulaTagEnd_, parser_->eventOffset() + parser_->eventLength());
     } else if (name == "rPh") {
       --phonetic_;
     } else if (name == "t") {
@@ -189,9 +273,100 @@ class SheetStream : public XmlHandler {
     return {row, column};
   }
 
+  void startFormula(const XmlAttributes& attributes) {
+    cell_.formula = true;
+    inFormula_ = true;
+    formulaStart_ = parser_->eventOffset();
+    formulaTagEnd_ = formulaEnd_ = formulaStart_ + parser_->eventLength();
+    const char* type = attributes.find("t");
+    const std::string_view kind = type == nullptr ? std::string_view() : std::string_view(type);
+    const char* ref = attributes.find("ref");
+    const char* si = attributes.find("si");
+    if (kind == "array" && ref != nullptr) {
+      // The other cells of the range hold the formula's results.
+      if (const auto areas = qmv::parseReference(toUtf16(ref)); areas && areas->size() == 1) {
+        arrays_.push_back(areas->front());
+      }
+    }
+    if (kind == "shared" && si != nullptr) {
+      uint32_t index = 0;
+      const std::string_view text(si);
+      std::from_chars(text.data(), text.data() + text.size(), index);
+      shared_ = index;
+      if (ref != nullptr) sharedRef_ = ref;
+    }
+  }
+
+  bool insideArray(CellRef ref) {
+    std::erase_if(arrays_, [&](const AreaRef& area) { return area.last.row < ref.row; });
+    return std::any_of(arrays_.begin(), arrays_.end(),
+                       [&](const AreaRef& area) { return area.contains(ref); });
+  }
+
+  // A cleared master of a shared formula hands its formula to the next cell of the group
+  // the edits keep; that cell's <f> becomes the master, and a later one outside the new
+  // range holds the formula written out. `replaced` tells whether the editor replaced the
+  // cell.
+  void keepSharedFormula(bool replaced) {
+    if (!shared_) return;
+    const uint32_t index = *shared_;
+    const auto moving = moved_.find(index);
+    if (!formula_.empty() && !sharedRef_.empty()) {
+      const auto areas = qmv::parseReference(toUtf16(sharedRef_));
+      if (replaced && areas && areas->size() == 1) {
+        SharedMove move;
+        move.master = cell_.ref;
+        move.area = areas->front();
+        move.text = formula_;
+        moved_[index] = std::move(move);
+      }
+      return;
+    }
+    if (replaced || moving == moved_.end()) return;
+    SharedMove& move = moving->second;
+    if (!move.area.contains(cell_.ref)) return;
+    const std::string text = escapedFormula(shiftedFormula(
+        move.text, cell_.ref.row - move.master.row, cell_.ref.column - move.master.column));
+    const std::string p = cell_.prefix.empty() ? std::string() : std::string(cell_.prefix) + ":";
+    std::string element;
+    if (!move.placed) {
+      move.placed = true;
+      move.range = {cell_.ref, move.area.last};
+      element = "<" + p + "f t=\"shared\" ref=\"" + toUtf8(formatAddress(move.range)) + "\" si=\"" +
+                std::to_string(index) + "\">" + text + "</" + p + "f>";
+    } else if (move.range.contains(cell_.ref)) {
+      return;
+    } else {
+      element = "<" + p + "f>" + text + "</" + p + "f>";
+    }
+    edits_.push_back({formulaStart_, formulaEnd_, std::move(element)});
+    result_.changed = true;
+  }
+
+  static std::string escapedFormula(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+      if (c == '&') {
+        out += "&amp;";
+      } else if (c == '<') {
+        out += "&lt;";
+      } else if (c == '>') {
+        out += "&gt;";
+      } else {
+        out += c;
+      }
+    }
+    return out;
+  }
+
   void startCell(const XmlAttributes& attributes) {
     inCell_ = true;
     cell_ = SheetCell{};
+    cell_.sheet = sheet_;
+    prefix_ = parser_->elementPrefix();
+    cell_.prefix = prefix_;
+    shared_.reset();
+    sharedRef_.clear();
     raw_.clear();
     formula_.clear();
     inline_.clear();
@@ -244,9 +419,12 @@ class SheetStream : public XmlHandler {
         break;
     }
     cell_.text = text_;
+    if (!cell_.formula && !arrays_.empty() && insideArray(cell_.ref)) cell_.formula = true;
     if (visitor_ != nullptr) (*visitor_)(cell_);
     if (editor_ != nullptr) {
-      if (auto replacement = (*editor_)(cell_)) {
+      auto replacement = (*editor_)(cell_);
+      keepSharedFormula(replacement.has_value());
+      if (replacement) {
         edits_.push_back({cellStart_, end, std::move(*replacement)});
         result_.changed = true;
         if (cell_.formula) result_.formulasGone.push_back(cell_.ref);
@@ -294,7 +472,18 @@ class SheetStream : public XmlHandler {
     std::string xml;
   };
 
+  // A shared formula whose master cell went: its text (written for `master`), the group's
+  // range, and once placed, the range of the new master.
+  struct SharedMove {
+    CellRef master;
+    AreaRef area;
+    std::string text;
+    bool placed = false;
+    AreaRef range;
+  };
+
   const Workbook& book_;
+  std::size_t sheet_;
   std::string where_;
   const PartEntry* part_ = nullptr;
   XmlParser* parser_ = nullptr;
@@ -318,6 +507,14 @@ class SheetStream : public XmlHandler {
   std::u16string formulaText_;
   int64_t cellStart_ = 0;
   int64_t cellStartEnd_ = 0;
+  std::string prefix_;
+  int64_t formulaStart_ = 0;
+  int64_t formulaTagEnd_ = 0;
+  int64_t formulaEnd_ = 0;
+  std::optional<uint32_t> shared_;
+  std::string sharedRef_;
+  std::vector<AreaRef> arrays_;  ///< array formula ranges not yet passed
+  std::map<uint32_t, SharedMove> moved_;
 
   std::string pending_;
   int64_t pendingStart_ = 0;
@@ -326,6 +523,74 @@ class SheetStream : public XmlHandler {
 };
 
 }  // namespace
+
+std::string shiftedFormula(std::string_view formula, int64_t rows, int64_t columns) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < formula.size()) {
+    const char c = formula[i];
+    if (c == '"' || c == '\'') {
+      i = copyQuoted(formula, i, out);
+      continue;
+    }
+    if (c == '[') {  // a structured reference or an external workbook's index
+      int depth = 0;
+      const std::size_t start = i;
+      do {
+        depth += formula[i] == '[' ? 1 : formula[i] == ']' ? -1 : 0;
+        ++i;
+      } while (i < formula.size() && depth > 0);
+      out.append(formula.substr(start, i - start));
+      continue;
+    }
+    if (!isNameChar(c)) {
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < formula.size() && isNameChar(formula[end])) ++end;
+    const std::string_view token = formula.substr(i, end - i);
+    if (end < formula.size() && formula[end] == '(') {  // a function's name
+      out.append(token);
+      i = end;
+      continue;
+    }
+    bool valid = true;
+    if (const auto cell = movedCell(token, rows, columns, valid)) {
+      out += *cell;
+      i = end;
+      continue;
+    }
+    if (end < formula.size() && formula[end] == ':') {
+      // A whole-column (A:C) or whole-row (1:3) range.
+      std::size_t after = end + 1;
+      while (after < formula.size() && isNameChar(formula[after])) ++after;
+      const std::string_view second = formula.substr(end + 1, after - end - 1);
+      const bool byColumn = columnPart(token) && columnPart(second);
+      const bool byRow = rowPart(token) && rowPart(second);
+      if (byColumn || byRow) {
+        const auto first = byColumn ? movedPart(*columnPart(token), columns, true)
+                                    : movedPart(*rowPart(token), rows, false);
+        const auto last = byColumn ? movedPart(*columnPart(second), columns, true)
+                                   : movedPart(*rowPart(second), rows, false);
+        out += first && last ? *first + ":" + *last : std::string("#REF!");
+        i = after;
+        continue;
+      }
+    }
+    // A number with an exponent (1E+3) is one token with its sign.
+    if (std::isdigit(static_cast<unsigned char>(token.front())) &&
+        (token.back() == 'E' || token.back() == 'e') && end < formula.size() &&
+        (formula[end] == '+' || formula[end] == '-')) {
+      ++end;
+      while (end < formula.size() && std::isdigit(static_cast<unsigned char>(formula[end]))) ++end;
+    }
+    out.append(formula.substr(i, end - i));
+    i = end;
+  }
+  return out;
+}
 
 void streamSheet(const Workbook& book, std::size_t sheet, const CellVisitor& visit) {
   SheetStream(book, sheet).visit(visit);

@@ -143,6 +143,10 @@ class WorkbookReader : public XmlHandler {
       if (sheetName != nullptr && id != nullptr) {
         sheets.push_back({toUtf16(sheetName), id, number});
       }
+    } else if (name == "workbookPr") {
+      const char* system = attributes.find("date1904");
+      date1904 = system != nullptr &&
+                 (std::string_view(system) == "1" || std::string_view(system) == "true");
     } else if (name == "workbookView" && !activeSeen) {
       activeSeen = true;
       if (const char* tab = attributes.find("activeTab")) {
@@ -156,6 +160,7 @@ class WorkbookReader : public XmlHandler {
   std::vector<SheetListing> sheets;
   std::size_t activeTab = 0;
   bool activeSeen = false;
+  bool date1904 = false;
 };
 
 class StylesReader : public XmlHandler {
@@ -223,7 +228,172 @@ std::optional<double> isoDateSerial(std::string_view text) {
   return std::nullopt;
 }
 
+// The days between the 1900 and the 1904 date systems' day zero ("Date systems in Excel":
+// 1/1/1904 is serial 1462 in the 1900 system and 0 in the 1904 one).
+constexpr double k1904Offset = 1462;
+
+// `tag` (a start tag) with the attribute `name` set to `value` (already escaped): replaced
+// where the tag has it, added after the element name otherwise.
+std::string withAttribute(std::string_view tag, std::string_view name, std::string_view value) {
+  for (std::size_t at = tag.find(name); at != std::string_view::npos; at = tag.find(name, at + 1)) {
+    if (at == 0 || !std::isspace(static_cast<unsigned char>(tag[at - 1]))) continue;
+    std::size_t i = at + name.size();
+    while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+    if (i >= tag.size() || tag[i] != '=') continue;
+    ++i;
+    while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+    if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) continue;
+    const std::size_t close = tag.find(tag[i], i + 1);
+    if (close == std::string_view::npos) break;
+    return std::string(tag.substr(0, i + 1)) + std::string(value) + std::string(tag.substr(close));
+  }
+  const std::size_t nameEnd = tag.find_first_of(" \t\r\n/>", 1);
+  return std::string(tag.substr(0, nameEnd)) + " " + std::string(name) + "=\"" +
+         std::string(value) + "\"" + std::string(tag.substr(nameEnd));
+}
+
+// A text as an attribute value in the _xHHHH_ form string items use: a line feed or tab
+// would become a space in an attribute, so they take that form too.
+std::string attributeText(std::u16string_view text) {
+  std::string out;
+  for (const char c : escapeStringText(text)) {
+    if (c == '"') {
+      out += "&quot;";
+    } else if (c == '\n') {
+      out += "_x000A_";
+    } else if (c == '\t') {
+      out += "_x0009_";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The start tags and extents of the children of one element, in a part held in memory.
+// Only direct children named `child` of the first element named `parent` count.
+class ChildLocator : public XmlHandler {
+ public:
+  struct Element {
+    std::size_t start = 0;
+    std::size_t tagLength = 0;
+    std::size_t end = 0;
+  };
+
+  ChildLocator(std::string_view parent, std::string_view child, const std::string& document,
+               std::string_view content)
+      : parent_(parent), child_(child) {
+    XmlParser parser(*this, document);
+    parser_ = &parser;
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    do {
+      const std::string_view piece = content.substr(0, kChunk);
+      content.remove_prefix(piece.size());
+      parser.feed(piece, content.empty());
+    } while (!content.empty());
+  }
+
+  void start(std::string_view name, const XmlAttributes&) override {
+    const auto offset = static_cast<std::size_t>(parser_->eventOffset());
+    const auto length = static_cast<std::size_t>(parser_->eventLength());
+    if (depth_ == 0 && !found && name == parent_) {
+      found = true;
+      parentTag = {offset, length, offset + length};
+      depth_ = 1;
+      return;
+    }
+    if (depth_ == 0) return;
+    if (depth_ == 1 && name == child_) children.push_back({offset, length, offset + length});
+    ++depth_;
+  }
+  void end(std::string_view) override {
+    if (depth_ == 0) return;
+    const auto offset = static_cast<std::size_t>(parser_->eventOffset());
+    const auto length = static_cast<std::size_t>(parser_->eventLength());
+    if (--depth_ == 0) {
+      closeAt = std::max(offset, parentTag.end);
+      depth_ = -1;  // the parent is done; nothing more is collected
+    } else if (depth_ == 1 && !children.empty()) {
+      children.back().end = std::max(children.back().end, offset + length);
+    }
+  }
+
+  bool found = false;
+  Element parentTag;
+  std::vector<Element> children;
+  std::size_t closeAt = 0;  ///< where the parent's end tag starts
+
+ private:
+  std::string_view parent_;
+  std::string_view child_;
+  XmlParser* parser_ = nullptr;
+  int depth_ = 0;
+};
+
+class TableReader : public XmlHandler {
+ public:
+  void start(std::string_view name, const XmlAttributes& attributes) override {
+    if (name == "table") {
+      if (const char* r = attributes.find("ref")) ref = r;
+      if (const char* rows = attributes.find("headerRowCount"))
+        header = std::string_view(rows) != "0";
+    } else if (name == "tableColumn") {
+      const char* column = attributes.find("name");
+      names.push_back(decodeStringText(toUtf16(column == nullptr ? "" : column)));
+    }
+  }
+  void end(std::string_view) override {}
+
+  std::string ref;
+  bool header = true;
+  std::vector<std::u16string> names;
+};
+
+// The built-in number format Excel gives a typed entry read as a date, a time or a
+// percentage in a cell of General format: the short date for a day with its year, d-mmm for
+// one without, and the time formats with or without seconds and AM/PM (ECMA-376 Part 1,
+// 18.8.30 numFmt, lists the ids).
+std::optional<uint32_t> entryFormat(std::u16string_view typed, const Value& value) {
+  while (!typed.empty() && typed.front() == u' ') typed.remove_prefix(1);
+  while (!typed.empty() && typed.back() == u' ') typed.remove_suffix(1);
+  if (std::holds_alternative<double>(value)) {
+    if (typed.empty() || typed.back() != u'%') return std::nullopt;
+    return typed.find(u'.') == std::u16string_view::npos ? 9 : 10;  // 0% and 0.00%
+  }
+  if (!std::holds_alternative<DateTime>(value)) return std::nullopt;
+  const std::size_t colon = typed.find(u':');
+  const std::size_t separator = typed.find_first_of(u"/-");
+  if (separator == std::u16string_view::npos) {
+    const bool seconds = typed.find(u':', colon + 1) != std::u16string_view::npos;
+    const std::u16string tail = foldCase(typed.substr(typed.size() >= 2 ? typed.size() - 2 : 0));
+    if (tail == u"am" || tail == u"pm") return seconds ? 19 : 18;  // h:mm(:ss) AM/PM
+    return seconds ? 21 : 20;                                      // h:mm(:ss)
+  }
+  if (colon != std::u16string_view::npos) return 22;  // m/d/yyyy h:mm
+  const std::u16string_view day = typed.substr(separator + 1);
+  return day.find_first_of(u"/-") == std::u16string_view::npos ? 16 : 14;  // d-mmm, m/d/yyyy
+}
+
 }  // namespace
+
+// The styles part and the cell formats changedCellXml added to it.
+struct Workbook::Styles {
+  std::string part;
+  std::size_t count = 0;  ///< the cell formats the part lists
+  /// Each added format: the format it copies and its number format id.
+  std::vector<std::pair<uint32_t, uint32_t>> added;
+};
+
+// A table on a worksheet, with the column names changedCellXml gave its header cells.
+struct Workbook::Table {
+  std::size_t sheet = 0;
+  std::string part;
+  AreaRef area;
+  bool header = true;
+  // The names as changedCellXml leaves them, which save writes into the part.
+  mutable std::vector<std::u16string> names;
+  mutable std::vector<bool> renamed;
+};
 
 // The shared strings, packed: one buffer of the items' UTF-8 text and where each ends.
 struct Workbook::Strings : public XmlHandler {
@@ -272,6 +442,7 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
 
   WorkbookReader listing;
   parseXml(listing, path + ": " + workbookPart, package.readAll(workbookEntry));
+  book->date1904_ = listing.date1904;
   const std::vector<Relationship> relationships = readRelationships(package, workbookPart, true);
   for (const SheetListing& sheet : listing.sheets) {
     const auto found =
@@ -308,9 +479,30 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
       for (uint32_t id : styles.formats) {
         const auto custom = std::find_if(styles.custom.begin(), styles.custom.end(),
                                          [&](const auto& entry) { return entry.first == id; });
-        book->dateStyles_.push_back(
-            isDateFormat(id, custom == styles.custom.end() ? std::string_view() : custom->second));
+        const std::string_view code =
+            custom == styles.custom.end() ? std::string_view() : std::string_view(custom->second);
+        book->dateStyles_.push_back(isDateFormat(id, code));
+        // Built-in 49 is "@", the Text format.
+        book->textStyles_.push_back(code.empty() ? id == 49 : code == "@");
+        book->generalStyles_.push_back(code.empty() ? id == 0 : lowerAscii(code) == "general");
       }
+      book->styles_ = std::make_unique<Styles>();
+      book->styles_->part = r.target;
+      book->styles_->count = styles.formats.size();
+    }
+  }
+  for (std::size_t i = 0; i < book->sheets_.size(); ++i) {
+    if (!book->sheets_[i].worksheet) continue;
+    for (const Relationship& r : readRelationships(package, book->sheets_[i].part, false)) {
+      const PartEntry* part = package.find(r.target);
+      if (!typeIs(r.type, "table") || part == nullptr) continue;
+      TableReader table;
+      parseXml(table, path + ": " + r.target, package.readAll(*part));
+      const auto areas = parseReference(toUtf16(table.ref));
+      if (!areas || areas->size() != 1) continue;
+      const std::size_t columns = table.names.size();
+      book->tables_.push_back({i, r.target, areas->front(), table.header, std::move(table.names),
+                               std::vector<bool>(columns, false)});
     }
   }
   return book;
@@ -353,24 +545,90 @@ Value Workbook::valueOf(const SheetCell& cell) const {
   }
   // Range.Value reports a number in a date format as a Date (Range.Value2 property (Excel):
   // only Value2 does without the Date type).
-  if (cell.style && *cell.style < dateStyles_.size() && dateStyles_[*cell.style]) {
-    return DateTime{number};
-  }
+  if (formatIs(cell.style, dateStyles_)) return DateTime{number + (date1904_ ? k1904Offset : 0)};
   return number;
 }
 
-Value Workbook::storedValue(const Value& value, std::optional<uint32_t> style) const {
-  const bool dateFormat = style && *style < dateStyles_.size() && dateStyles_[*style];
-  if (const auto* number = std::get_if<double>(&value); number && dateFormat) {
-    return DateTime{*number};
+bool Workbook::formatIs(std::optional<uint32_t> style, const std::vector<bool>& kind) const {
+  // A cell without a style attribute has the first cell format.
+  const uint32_t index = style.value_or(0);
+  if (styles_ && index >= styles_->count && index - styles_->count < styles_->added.size()) {
+    // An added format: a built-in date, time or percent format.
+    return &kind == &dateStyles_ && isDateFormat(styles_->added[index - styles_->count].second, {});
   }
-  if (const auto* date = std::get_if<DateTime>(&value); date && !dateFormat) return date->serial;
+  return index < kind.size() && kind[index];
+}
+
+Value Workbook::storedValue(const Value& value, std::optional<uint32_t> style) const {
+  const bool dateFormat = formatIs(style, dateStyles_);
+  const double offset = date1904_ ? k1904Offset : 0;
+  if (const auto* number = std::get_if<double>(&value); number && dateFormat) {
+    return DateTime{*number + offset};
+  }
+  if (const auto* date = std::get_if<DateTime>(&value); date && !dateFormat) {
+    return date->serial - offset;
+  }
   return value;
 }
 
+Value Workbook::inFileSerials(const Value& value) const {
+  const auto* date = std::get_if<DateTime>(&value);
+  if (date == nullptr || !date1904_) return value;
+  return DateTime{date->serial - k1904Offset};
+}
+
+std::optional<uint32_t> Workbook::withNumberFormat(std::optional<uint32_t> style,
+                                                   uint32_t id) const {
+  if (!styles_ || styles_->count == 0) return style;
+  const uint32_t base = style && *style < styles_->count ? *style : 0;
+  auto& added = styles_->added;
+  const auto found = std::find(added.begin(), added.end(), std::make_pair(base, id));
+  const auto index = static_cast<std::size_t>(found - added.begin());
+  if (found == added.end()) added.emplace_back(base, id);
+  return static_cast<uint32_t>(styles_->count + index);
+}
+
+bool Workbook::renamesTableColumn(const SheetCell& cell, std::u16string_view newText) const {
+  for (const Table& table : tables_) {
+    if (table.sheet != cell.sheet || !table.header || cell.ref.row != table.area.first.row ||
+        !table.area.contains(cell.ref)) {
+      continue;
+    }
+    const auto column = static_cast<std::size_t>(cell.ref.column - table.area.first.column);
+    if (column >= table.names.size()) continue;
+    const std::u16string folded = foldCase(newText);
+    for (std::size_t other = 0; other < table.names.size(); ++other) {
+      if (newText.empty() || (other != column && foldCase(table.names[other]) == folded)) {
+        throw XlsxError(package_->path() + ": cell " + cellReference(cell.ref) +
+                        " heads a table column, whose name would become " +
+                        (newText.empty() ? std::string("empty")
+                                         : "\"" + toUtf8(newText) + "\" like another's") +
+                        "; Excel requires a unique name for each column of a table");
+      }
+    }
+    table.names[column] = std::u16string(newText);
+    table.renamed[column] = true;
+    return true;
+  }
+  return false;
+}
+
 std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view newText) const {
-  const Value typed = parseTypedInput(newText, HostLocale{}, currentYear_);
-  return cellXml(cell.ref, cell.style, storedValue(typed, cell.style));
+  std::optional<uint32_t> style = cell.style;
+  Value value;
+  if (renamesTableColumn(cell, newText)) {
+    // A table's header row holds text whatever is typed into it.
+    value = std::u16string(newText);
+  } else if (formatIs(style, textStyles_)) {
+    // The Text format keeps an entry as typed.
+    if (!newText.empty()) value = std::u16string(newText);
+  } else {
+    value = parseTypedInput(newText, HostLocale{}, currentYear_);
+    if (formatIs(style, generalStyles_)) {
+      if (const auto id = entryFormat(newText, value)) style = withNumberFormat(style, *id);
+    }
+  }
+  return cellXml(cell.ref, style, inFileSerials(storedValue(value, style)), cell.prefix);
 }
 
 void Workbook::forEachCell(std::size_t sheet, const CellVisitor& visit) const {
@@ -382,6 +640,51 @@ std::u16string Workbook::sharedString(std::size_t index) const {
 }
 
 std::size_t Workbook::sharedStringCount() const { return strings_->size(); }
+
+std::string Workbook::withAddedFormats(const std::string& xml) const {
+  const std::string where = package_->path() + ": " + styles_->part;
+  const ChildLocator formats("cellXfs", "xf", where, xml);
+  if (!formats.found || formats.children.size() != styles_->count) {
+    throw XlsxError(where + ": the cell formats changed while the workbook was open");
+  }
+  std::string out = xml.substr(0, formats.parentTag.start);
+  const std::string_view parentTag =
+      std::string_view(xml).substr(formats.parentTag.start, formats.parentTag.tagLength);
+  const std::size_t total = styles_->count + styles_->added.size();
+  out += parentTag.find("count") == std::string_view::npos
+             ? std::string(parentTag)
+             : withAttribute(parentTag, "count", std::to_string(total));
+  out.append(xml, formats.parentTag.end, formats.closeAt - formats.parentTag.end);
+  for (const auto& [base, id] : styles_->added) {
+    // A copy of the cell's own format (font, fill, border, alignment) with the number format
+    // Excel gives the entry.
+    const ChildLocator::Element& element = formats.children[base];
+    const std::string_view tag = std::string_view(xml).substr(element.start, element.tagLength);
+    out +=
+        withAttribute(withAttribute(tag, "numFmtId", std::to_string(id)), "applyNumberFormat", "1");
+    out.append(xml, element.start + element.tagLength,
+               element.end - element.start - element.tagLength);
+  }
+  out.append(xml, formats.closeAt);
+  return out;
+}
+
+std::string Workbook::withColumnNames(const Table& table, const std::string& xml) const {
+  const ChildLocator columns("tableColumns", "tableColumn", package_->path() + ": " + table.part,
+                             xml);
+  std::string out;
+  std::size_t cursor = 0;
+  for (std::size_t i = 0; i < columns.children.size() && i < table.names.size(); ++i) {
+    if (!table.renamed[i]) continue;
+    const ChildLocator::Element& element = columns.children[i];
+    out.append(xml, cursor, element.start - cursor);
+    out += withAttribute(std::string_view(xml).substr(element.start, element.tagLength), "name",
+                         attributeText(table.names[i]));
+    cursor = element.start + element.tagLength;
+  }
+  out.append(xml, cursor);
+  return out;
+}
 
 void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edits) const {
   std::vector<std::unique_ptr<TemporaryFile>> contents;
@@ -406,6 +709,18 @@ void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edi
     for (const CellRef ref : rewrite.formulasGone) {
       formulasGone.insert({sheets_[edit.sheet].sheetId, ref.row * (kMaxColumns + 1) + ref.column});
     }
+  }
+  // The editors have run: the cell formats and column names their cells took go in.
+  if (styles_ && !styles_->added.empty()) {
+    const PartEntry& part = *package_->find(styles_->part);
+    replace(part, withAddedFormats(package_->readAll(part)));
+  }
+  for (const Table& table : tables_) {
+    if (std::find(table.renamed.begin(), table.renamed.end(), true) == table.renamed.end()) {
+      continue;
+    }
+    const PartEntry& part = *package_->find(table.part);
+    replace(part, withColumnNames(table, package_->readAll(part)));
   }
   std::vector<uint64_t> removals;
   if (!formulasGone.empty() && !calcChainPart_.empty()) {

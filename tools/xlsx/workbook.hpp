@@ -35,13 +35,17 @@ enum class CellType {
 
 /// One cell as the sheet holds it. The views live until the visitor returns.
 struct SheetCell {
+  std::size_t sheet = 0;  ///< the index of its sheet in sheets()
   CellRef ref;
   CellType type = CellType::Number;
-  std::string_view raw;             ///< the text of <v> (empty when absent)
-  std::optional<uint32_t> style;    ///< the s attribute, an index into the cell formats
-  bool formula = false;             ///< the cell has an <f> element
+  std::string_view raw;           ///< the text of <v> (empty when absent)
+  std::optional<uint32_t> style;  ///< the s attribute, an index into the cell formats
+  /// The cell has an <f> element, or lies inside the range of an array formula (whose
+  /// other cells hold cached results only and are part of the formula all the same).
+  bool formula = false;
   std::u16string_view text;         ///< string types: the text (shared, inline or result)
   std::u16string_view formulaText;  ///< the text of <f> (empty for a shared formula's copy)
+  std::string_view prefix;          ///< the namespace prefix of its element ("x" for <x:c>)
 };
 
 /// A sheet listed in the workbook part.
@@ -83,13 +87,30 @@ class Workbook {
   Value valueOf(const SheetCell& cell) const;
 
   /// `value` as valueOf reads it back once cellXml has written it in a cell of format
-  /// `style`: a number in a date format is a date, a date in any other format a number.
+  /// `style`: a number in a date format is a date, a date in any other format a number
+  /// (a serial of the workbook's date system).
   Value storedValue(const Value& value, std::optional<uint32_t> style) const;
 
-  /// The <c> element for `cell` once a removal changed the text it shows to `newText`:
-  /// the text stored as Excel stores it typed into that cell (read as typed input in
-  /// en-US conventions, in the current year), the cell's format kept. Only for cells whose
-  /// text changed; every other cell keeps its bytes.
+  /// True when the workbook counts dates from 1904 (<workbookPr date1904="1"/>): its
+  /// serials are 1,462 days below those of the 1900 system, which the host's dates use.
+  bool date1904() const { return date1904_; }
+
+  /// The <c> element for `cell` once a removal changed the text it shows to `newText`,
+  /// stored as Excel stores that text typed into that cell; only for cells whose text
+  /// changed, every other cell keeps its bytes. The element carries the cell's prefix.
+  /// - In a cell in Text format (@) the text stays text; an empty text leaves the cell
+  ///   without value.
+  /// - A header cell of a table holds text, and the table column takes its name (written
+  ///   into the table part by save). Throws XlsxError when the name would be empty or
+  ///   another column's: Excel requires unique column names.
+  /// - Otherwise the text is read as typed input (en-US conventions, the current year).
+  ///   A number keeps the cell's format. A date, time or percentage typed into a cell in
+  ///   General format gets the built-in format Excel gives such an entry (1/2 d-mmm,
+  ///   1/2/2024 m/d/yyyy, 1/2/2024 3:04 m/d/yyyy h:mm, 15:04 h:mm, 15:04:05 h:mm:ss,
+  ///   3:04 PM h:mm AM/PM, 50% 0%, 12.5% 0.00%), through a cell format appended to the
+  ///   styles part: save then writes styles.xml with those entries added and nothing else
+  ///   changed. In any other format the cell keeps its format.
+  /// - Date serials follow the workbook's date system (1900 or 1904).
   std::string changedCellXml(const SheetCell& cell, std::u16string_view newText) const;
 
   /// Visits every cell of a worksheet in file order. Throws XlsxError (a chart sheet, a
@@ -100,7 +121,11 @@ class Workbook {
   /// An edit that replaces a formula cell (cellXml writes no formula) takes the cell out
   /// of the calculation chain, which may name formula cells only; a chain left without
   /// cells is dropped with its relationship and content type, and Excel builds a new one.
-  /// Throws XlsxError; `target` is then untouched.
+  /// An edit that replaces the cell holding a shared formula's text moves the formula to
+  /// the next cell of the group the edits leave, with its references shifted as Excel
+  /// shifts them for that cell; a later cell of the group outside the new range gets the
+  /// formula written out. The cell formats changedCellXml added and the table column
+  /// names it changed are written too. Throws XlsxError; `target` is then untouched.
   void save(const std::string& target, const std::vector<SheetEdit>& edits) const;
 
   /// The shared string `index` (precondition: below sharedStringCount()).
@@ -110,21 +135,37 @@ class Workbook {
  private:
   Workbook() = default;
   struct Strings;
+  struct Table;
+  struct Styles;
+
+  bool formatIs(std::optional<uint32_t> style, const std::vector<bool>& kind) const;
+  std::optional<uint32_t> withNumberFormat(std::optional<uint32_t> style, uint32_t id) const;
+  Value inFileSerials(const Value& value) const;
+  std::string withAddedFormats(const std::string& xml) const;
+  std::string withColumnNames(const Table& table, const std::string& xml) const;
+  bool renamesTableColumn(const SheetCell& cell, std::u16string_view newText) const;
 
   std::unique_ptr<Package> package_;
   std::vector<SheetEntry> sheets_;
   std::size_t active_ = 0;
   std::unique_ptr<Strings> strings_;
   std::vector<bool> dateStyles_;
+  std::vector<bool> textStyles_;
+  std::vector<bool> generalStyles_;
+  std::unique_ptr<Styles> styles_;  ///< null when the package has no styles part
+  std::vector<Table> tables_;
+  bool date1904_ = false;
   std::string workbookPart_;
   std::string calcChainPart_;  ///< empty when the workbook has no calculation chain
   int currentYear_ = 1900;     ///< the year a typed date without one falls in
 };
 
 /// The <c> element for a cell at `ref` with style `style` holding `value`: a number or a
-/// date as <v>, a Boolean as t="b", a text as an inline string, the empty value as a cell
-/// without value. An error value is written as t="e".
-std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& value);
+/// date as <v> (the serial as it stands), a Boolean as t="b", a text as an inline string,
+/// the empty value as a cell without value. An error value is written as t="e". With a
+/// `prefix`, every element name carries it (<x:c>).
+std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& value,
+                    std::string_view prefix = {});
 
 /// The cell reference text, "B3".
 std::string cellReference(CellRef ref);

@@ -12,9 +12,21 @@ namespace {
 // Separates a namespace from the local name in the names expat reports.
 constexpr char kNamespaceSeparator = '\x1f';
 
-std::string_view localName(std::string_view name) {
-  const std::size_t mark = name.rfind(kNamespaceSeparator);
-  return mark == std::string_view::npos ? name : name.substr(mark + 1);
+// Names come as "local", "namespace<sep>local" or "namespace<sep>local<sep>prefix" (the
+// parser returns the prefix too, so that a rewrite can write new elements as the part's own).
+struct NameParts {
+  std::string_view local;
+  std::string_view prefix;
+  bool inNamespace = false;
+};
+
+NameParts partsOf(std::string_view name) {
+  const std::size_t first = name.find(kNamespaceSeparator);
+  if (first == std::string_view::npos) return {name, {}, false};
+  std::string_view rest = name.substr(first + 1);
+  const std::size_t second = rest.find(kNamespaceSeparator);
+  if (second == std::string_view::npos) return {rest, {}, true};
+  return {rest.substr(0, second), rest.substr(second + 1), true};
 }
 
 XML_Parser parserOf(void* parser) { return static_cast<XML_Parser>(parser); }
@@ -23,9 +35,8 @@ XML_Parser parserOf(void* parser) { return static_cast<XML_Parser>(parser); }
 
 const char* XmlAttributes::find(std::string_view local, bool qualified) const {
   for (const char** a = attributes_; a[0] != nullptr; a += 2) {
-    const std::string_view name(a[0]);
-    const bool hasNamespace = name.find(kNamespaceSeparator) != std::string_view::npos;
-    if (hasNamespace == qualified && localName(name) == local) return a[1];
+    const NameParts name = partsOf(a[0]);
+    if (name.inNamespace == qualified && name.local == local) return a[1];
   }
   return nullptr;
 }
@@ -37,6 +48,7 @@ XmlParser::XmlParser(XmlHandler& handler, std::string document)
   if (parser_ == nullptr) throw std::bad_alloc();
   XML_Parser parser = parserOf(parser_);
   XML_SetUserData(parser, this);
+  XML_SetReturnNSTriplet(parser, XML_TRUE);
   XML_SetElementHandler(parser, &XmlParser::onStart, &XmlParser::onEnd);
   XML_SetCharacterDataHandler(parser, &XmlParser::onText);
   XML_SetStartDoctypeDeclHandler(parser, &XmlParser::onDoctype);
@@ -52,7 +64,9 @@ void XmlParser::stopWith(std::exception_ptr error) {
 void XmlParser::onStart(void* self, const char* name, const char** attributes) {
   auto* me = static_cast<XmlParser*>(self);
   try {
-    me->handler_.start(localName(name), XmlAttributes(attributes));
+    const NameParts parts = partsOf(name);
+    me->prefix_ = parts.prefix;
+    me->handler_.start(parts.local, XmlAttributes(attributes));
   } catch (...) {
     me->stopWith(std::current_exception());
   }
@@ -61,7 +75,9 @@ void XmlParser::onStart(void* self, const char* name, const char** attributes) {
 void XmlParser::onEnd(void* self, const char* name) {
   auto* me = static_cast<XmlParser*>(self);
   try {
-    me->handler_.end(localName(name));
+    const NameParts parts = partsOf(name);
+    me->prefix_ = parts.prefix;
+    me->handler_.end(parts.local);
   } catch (...) {
     me->stopWith(std::current_exception());
   }

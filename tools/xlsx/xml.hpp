@@ -1,6 +1,7 @@
 // A streaming XML reader over expat for the package's parts. Element and attribute names
 // come as local names (the namespace is dropped, so prefixed and strict-namespace parts read
-// the same); a document type declaration is refused, which rules out entity expansion.
+// the same; the element's prefix is there for a rewrite to reuse); a document type declaration is
+// refused, which rules out entity expansion.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,9 @@ class XmlParser {
   /// (0 for the end of an empty element, which shares its start tag).
   int64_t eventOffset() const;
   int64_t eventLength() const;
+  /// Inside start and end: the namespace prefix of the element's name ("x" for <x:c>),
+  /// empty for an element in the default namespace or in none.
+  std::string_view elementPrefix() const { return prefix_; }
 
  private:
   static void onStart(void* self, const char* name, const char** attributes);
@@ -57,6 +61,7 @@ class XmlParser {
   XmlHandler& handler_;
   std::string document_;
   std::exception_ptr error_;
+  std::string_view prefix_;
 };
 
 /// Parses a whole document held in memory.
