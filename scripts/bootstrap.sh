@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           clang libclang-rt-14-dev clang-tidy clang-format python3
-          pkg-config libzip-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl unicode-data)
+          pkg-config libzip-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl unicode-data
+          python3-xlsxwriter libreoffice-calc-nogui gnumeric)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

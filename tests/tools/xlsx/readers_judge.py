@@ -1,0 +1,158 @@
+#!/usr/bin/python3
+"""Real readers as judges of rewritten workbooks.
+
+Builds workbooks with xlsxwriter and openpyxl, and has LibreOffice and Gnumeric write
+copies of them; rewrites named cells of each with xlsx_rewrite; then has LibreOffice
+(soffice --headless --convert-to, one call for every file) and Gnumeric (ssconvert) read
+every input and output back, and compares each cell's value, type and number format as each
+reader saw it, except the cells the rewrite was asked to change.
+
+Usage: readers_judge.py XLSX_REWRITE [--every-cell] [--expect-differences]
+Exits 0 when every untouched cell reads the same (with --expect-differences: when some do
+not), 1 on differences, 2 when a tool fails.
+"""
+import datetime
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import openpyxl
+import warnings
+import xlsxwriter
+
+warnings.simplefilter("ignore")
+
+# Each case: the cells to change, with their new texts, as a removal would give them.
+CHANGES = {"A2": "Ann", "B3": "x", "A4": "2"}
+
+
+def build_xlsxwriter(path):
+    wb = xlsxwriter.Workbook(path)
+    ws = wb.add_worksheet("Data")
+    text = wb.add_format({"num_format": "@"})
+    ws.write_string("A1", "Name")
+    ws.write_string("A2", "Ann ")
+    ws.write_string("B2", "02134", text)
+    ws.write_string("C2", "4111111111111111", text)
+    ws.write_string("D2", "1/2")
+    ws.write_number("E2", 1.5, wb.add_format({"num_format": "[h]:mm"}))
+    ws.write_number("F2", 0.5 + 0.123 / 86400, wb.add_format({"num_format": "hh:mm:ss.000"}))
+    ws.write_number("G2", 9007199254740994)
+    ws.write_number("H2", 1 / 3)
+    ws.write_string("I2", "TRUE")
+    ws.write_string("J2", "")
+    ws.write_string("B3", "x1")
+    ws.write_string("A4", "a2")
+    ws.write_datetime("B4", datetime.datetime(2024, 3, 15), wb.add_format({"num_format": "yyyy-mm-dd"}))
+    ws.write_boolean("C4", True)
+    ws.write_formula("D4", "=G2*2", None, 18014398509481988)
+    wb.close()
+
+
+def build_openpyxl(path):
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "Data"
+    ws["A1"] = "Code"
+    ws["A2"] = "Ann  "
+    ws["B2"] = "007"
+    ws["B2"].number_format = "@"
+    ws["C2"] = 0.1 + 0.2
+    ws["D2"] = datetime.datetime(2007, 1, 2, 15, 4, 5)
+    ws["E2"] = 0.25
+    ws["E2"].number_format = "0%"
+    ws["B3"] = "1x"
+    ws["A4"] = "b2"
+    ws["B4"] = "=C2*10"
+    wb.save(path)
+
+
+def run(command, **kwargs):
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+    if done.returncode != 0:
+        sys.stderr.write("readers_judge: %s failed:\n%s%s" % (
+            " ".join(command), done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace")))
+        sys.exit(2)
+
+
+def cells(path):
+    """Every cell with a value: (value as text, openpyxl's type, number format)."""
+    out = {}
+    for ws in openpyxl.load_workbook(path).worksheets:
+        for row in ws.iter_rows():
+            for c in row:
+                if c.value is None:
+                    continue
+                out["%s!%s" % (ws.title, c.coordinate)] = (repr(c.value), c.data_type, c.number_format)
+    return out
+
+
+def main():
+    rewrite = sys.argv[1]
+    every_cell = "--every-cell" in sys.argv
+    expect_differences = "--expect-differences" in sys.argv
+    work = tempfile.mkdtemp(prefix="qmv_judge_")
+    try:
+        sources = os.path.join(work, "sources")
+        inputs = os.path.join(work, "in")
+        outputs = os.path.join(work, "out")
+        for folder in (sources, inputs, outputs):
+            os.mkdir(folder)
+        build_xlsxwriter(os.path.join(inputs, "xlsxwriter.xlsx"))
+        build_openpyxl(os.path.join(inputs, "openpyxl.xlsx"))
+        profile = "-env:UserInstallation=file://" + os.path.join(work, "profile")
+        # LibreOffice's and Gnumeric's own workbooks, from the xlsxwriter one.
+        shutil.copy(os.path.join(inputs, "xlsxwriter.xlsx"), os.path.join(sources, "libreoffice.xlsx"))
+        run(["soffice", profile, "--headless", "--convert-to", "xlsx:Calc MS Excel 2007 XML",
+             "--outdir", inputs, os.path.join(sources, "libreoffice.xlsx")])
+        run(["ssconvert", "--export-type=Gnumeric_Excel:xlsx2",
+             os.path.join(inputs, "xlsxwriter.xlsx"), os.path.join(inputs, "gnumeric.xlsx")])
+
+        books = sorted(os.path.basename(p) for p in glob.glob(os.path.join(inputs, "*.xlsx")))
+        for book in books:
+            command = [rewrite, os.path.join(inputs, book), os.path.join(outputs, book)]
+            if every_cell:
+                command.append("--every-cell")
+            run(command + ["%s=%s" % item for item in CHANGES.items()])
+
+        # The readers: LibreOffice in one call for every file, Gnumeric file by file.
+        read = {}
+        for side, folder in (("in", inputs), ("out", outputs)):
+            lo = os.path.join(work, "lo-" + side)
+            run(["soffice", profile, "--headless", "--convert-to", "xlsx:Calc MS Excel 2007 XML",
+                 "--outdir", lo] + [os.path.join(folder, b) for b in books])
+            for book in books:
+                gn = os.path.join(work, "gnumeric-%s-%s" % (side, book))
+                run(["ssconvert", "--export-type=Gnumeric_Excel:xlsx2", os.path.join(folder, book), gn])
+                read[("LibreOffice", side, book)] = cells(os.path.join(lo, book))
+                read[("Gnumeric", side, book)] = cells(gn)
+
+        differences = 0
+        for reader in ("LibreOffice", "Gnumeric"):
+            for book in books:
+                before = read[(reader, "in", book)]
+                after = read[(reader, "out", book)]
+                changed = {"Data!" + ref for ref in CHANGES}
+                for key in sorted(set(before) | set(after)):
+                    if key in changed:
+                        continue
+                    if before.get(key) != after.get(key):
+                        differences += 1
+                        print("%s, %s, %s: %r became %r" % (reader, book, key, before.get(key), after.get(key)))
+                for key in sorted(changed):
+                    if key not in after:
+                        differences += 1
+                        print("%s, %s, %s: the changed cell reads empty" % (reader, book, key))
+        print("%d workbooks, 2 readers, %d differences" % (len(books), differences))
+        if expect_differences:
+            return 0 if differences > 0 else 1
+        return 1 if differences else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
