@@ -332,7 +332,7 @@ class SheetStream : public XmlHandler {
     if (!move.placed) {
       move.placed = true;
       move.range = {cell_.ref, move.area.last};
-      element = "<" + p + "f t=\"shared\" ref=\"" + toUtf8(formatAddress(move.range)) + "\" si=\"" +
+      element = "<" + p + "f t=\"shared\" ref=\"" + rangeReference(move.range) + "\" si=\"" +
                 std::to_string(index) + "\">" + text + "</" + p + "f>";
     } else if (move.range.contains(cell_.ref)) {
       return;
@@ -341,6 +341,11 @@ class SheetStream : public XmlHandler {
     }
     edits_.push_back({formulaStart_, formulaEnd_, std::move(element)});
     result_.changed = true;
+  }
+
+  static std::string rangeReference(const AreaRef& area) {
+    if (area.first == area.last) return cellReference(area.first);
+    return cellReference(area.first) + ":" + cellReference(area.last);
   }
 
   static std::string escapedFormula(std::string_view text) {
