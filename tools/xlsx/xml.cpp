@@ -35,6 +35,13 @@ XML_Parser parserOf(void* parser) { return static_cast<XML_Parser>(parser); }
 
 const char* XmlAttributes::find(std::string_view local, bool qualified) const {
   for (const char** a = attributes_; a[0] != nullptr; a += 2) {
+    if (!qualified) {
+      // Most lookups are of a plain attribute: compared in place, without measuring names.
+      if (std::strncmp(a[0], local.data(), local.size()) == 0 && a[0][local.size()] == '\0') {
+        return a[1];
+      }
+      continue;
+    }
     const NameParts name = partsOf(a[0]);
     if (name.inNamespace == qualified && name.local == local) return a[1];
   }
