@@ -636,7 +636,10 @@ void Workbook::forEachCell(std::size_t sheet, const CellVisitor& visit) const {
 }
 
 std::u16string Workbook::sharedString(std::size_t index) const {
-  return decodeStringText(toUtf16(strings_->item(index)));
+  std::u16string text = toUtf16(strings_->item(index));
+  // Most items hold no _xHHHH_ form and need no second copy.
+  if (text.find(u"_x") == std::u16string::npos) return text;
+  return decodeStringText(text);
 }
 
 std::size_t Workbook::sharedStringCount() const { return strings_->size(); }
