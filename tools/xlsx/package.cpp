@@ -231,105 +231,117 @@ void copyFile(const std::string& from, const std::string& to) {
   if (!out) throw writeError(to, std::strerror(errno));
 }
 
-// A part's new content deflated ahead of libzip, at deflate's fastest level: a sheet
-// compresses five to six times faster than at the level libzip 1.7 always uses (the best,
-// whatever level it is given), for a part of about the same size. libzip copies data that
-// comes already deflated, with its checksum and sizes, as it stands. Owns the packed file.
-class DeflatedPart {
- public:
-  DeflatedPart(const std::string& content, const std::string& near) : packed_(near) {
-    std::ifstream in(content, std::ios::binary);
-    std::FILE* out = std::fopen(packed_.path().c_str(), "wb");
-    if (!in || out == nullptr) {
-      if (out != nullptr) std::fclose(out);
-      throw writeError(packed_.path(), std::strerror(errno));
-    }
-    z_stream stream{};
-    if (deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-      std::fclose(out);
-      throw writeError(packed_.path(), "cannot start deflate");
-    }
-    std::vector<char> input(std::size_t{1} << 18);
-    std::vector<unsigned char> output(std::size_t{1} << 18);
-    bool failed = false;
-    int flush = Z_NO_FLUSH;
-    crc_ = crc32(0, nullptr, 0);
-    do {
-      in.read(input.data(), static_cast<std::streamsize>(input.size()));
-      const auto got = static_cast<uInt>(in.gcount());
-      if (in.bad()) failed = true;
-      size_ += got;
-      crc_ = crc32(crc_, reinterpret_cast<const Bytef*>(input.data()), got);
-      flush = in.eof() || failed ? Z_FINISH : Z_NO_FLUSH;
-      stream.next_in = reinterpret_cast<Bytef*>(input.data());
-      stream.avail_in = got;
-      do {
-        stream.next_out = output.data();
-        stream.avail_out = static_cast<uInt>(output.size());
-        deflate(&stream, flush);
-        const std::size_t have = output.size() - stream.avail_out;
-        if (std::fwrite(output.data(), 1, have, out) != have) failed = true;
-        packedSize_ += have;
-      } while (stream.avail_out == 0);
-    } while (flush != Z_FINISH && !failed);
-    deflateEnd(&stream);
-    if (std::fclose(out) != 0 || failed) throw writeError(packed_.path(), std::strerror(errno));
-  }
-
-  // A source over the packed file that says it is deflated. The part outlives the source:
-  // writePackage keeps both until the archive is closed.
-  zip_source_t* source(zip_t* zip) {
-    return zip_source_function(zip, &DeflatedPart::callback, this);
-  }
-
- private:
-  static zip_int64_t callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t cmd) {
-    auto* me = static_cast<DeflatedPart*>(self);
-    switch (cmd) {
-      case ZIP_SOURCE_OPEN:
-        me->file_ = std::fopen(me->packed_.path().c_str(), "rb");
-        return me->file_ == nullptr ? -1 : 0;
-      case ZIP_SOURCE_READ: {
-        const std::size_t got = std::fread(data, 1, length, me->file_);
-        return std::ferror(me->file_) ? -1 : static_cast<zip_int64_t>(got);
-      }
-      case ZIP_SOURCE_CLOSE:
-        if (me->file_ != nullptr) std::fclose(me->file_);
-        me->file_ = nullptr;
-        return 0;
-      case ZIP_SOURCE_STAT: {
-        auto* stat = static_cast<zip_stat_t*>(data);
-        zip_stat_init(stat);
-        stat->size = me->size_;
-        stat->comp_size = me->packedSize_;
-        stat->crc = static_cast<zip_uint32_t>(me->crc_);
-        stat->comp_method = ZIP_CM_DEFLATE;
-        stat->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
-        return sizeof(zip_stat_t);
-      }
-      case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&me->error_, data, length);
-      case ZIP_SOURCE_FREE:
-        return 0;
-      case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                              -1);
-      default:
-        zip_error_set(&me->error_, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
-    }
-  }
-
-  TemporaryFile packed_;
-  std::FILE* file_ = nullptr;
-  zip_error_t error_{};
-  uint64_t size_ = 0;
-  uint64_t packedSize_ = 0;
-  uLong crc_ = 0;
-};
+// libzip copies data that comes already deflated, with its checksum and sizes, as it
+// stands: a source over a DeflatedFile says so.
+zip_int64_t deflatedSource(void* self, void* data, zip_uint64_t length, zip_source_cmd_t cmd) {
+  auto* part = static_cast<DeflatedFile*>(self);
+  return part->serve(data, length, static_cast<int>(cmd));
+}
 
 }  // namespace
+
+DeflatedFile::DeflatedFile(const std::string& near)
+    : packed_(near), file_(std::fopen(packed_.path().c_str(), "wb")), out_(std::size_t{1} << 18) {
+  if (file_ == nullptr) throw writeError(packed_.path(), std::strerror(errno));
+  stream_ = std::make_unique<z_stream>();
+  // Deflate's fastest level: a sheet compresses five to six times faster than at the level
+  // libzip 1.7 always uses (the best, whatever level it is given), to about the same size.
+  if (deflateInit2(stream_.get(), 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    std::fclose(file_);
+    throw writeError(packed_.path(), "cannot start deflate");
+  }
+  crc_ = crc32(0, nullptr, 0);
+}
+
+DeflatedFile::~DeflatedFile() {
+  if (stream_) deflateEnd(stream_.get());
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void DeflatedFile::pump(const char* bytes, std::size_t length, bool last) {
+  stream_->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes));
+  stream_->avail_in = static_cast<uInt>(length);
+  do {
+    stream_->next_out = out_.data();
+    stream_->avail_out = static_cast<uInt>(out_.size());
+    deflate(stream_.get(), last ? Z_FINISH : Z_NO_FLUSH);
+    const std::size_t have = out_.size() - stream_->avail_out;
+    if (std::fwrite(out_.data(), 1, have, file_) != have) {
+      throw writeError(packed_.path(), std::strerror(errno));
+    }
+    packedSize_ += have;
+  } while (stream_->avail_out == 0);
+}
+
+void DeflatedFile::write(std::string_view bytes) {
+  // In pieces below deflate's 4 GiB counter.
+  while (!bytes.empty()) {
+    const std::string_view piece = bytes.substr(0, std::size_t{1} << 30);
+    crc_ =
+        crc32(crc_, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(piece.size()));
+    size_ += piece.size();
+    pump(piece.data(), piece.size(), false);
+    bytes.remove_prefix(piece.size());
+  }
+}
+
+void DeflatedFile::writeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw XlsxError("cannot read " + path + ": " + std::strerror(errno));
+  std::vector<char> buffer(std::size_t{1} << 18);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    write(std::string_view(buffer.data(), static_cast<std::size_t>(in.gcount())));
+  }
+  if (in.bad()) throw XlsxError("cannot read " + path + ": " + std::strerror(errno));
+}
+
+void DeflatedFile::finish() {
+  pump(nullptr, 0, true);
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (std::fclose(file) != 0) throw writeError(packed_.path(), std::strerror(errno));
+}
+
+int64_t DeflatedFile::serve(void* data, uint64_t length, int command) {
+  switch (static_cast<zip_source_cmd_t>(command)) {
+    case ZIP_SOURCE_OPEN:
+      reader_ = std::fopen(packed_.path().c_str(), "rb");
+      return reader_ == nullptr ? -1 : 0;
+    case ZIP_SOURCE_READ: {
+      const std::size_t got = std::fread(data, 1, length, reader_);
+      return std::ferror(reader_) ? -1 : static_cast<int64_t>(got);
+    }
+    case ZIP_SOURCE_CLOSE:
+      if (reader_ != nullptr) std::fclose(reader_);
+      reader_ = nullptr;
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* stat = static_cast<zip_stat_t*>(data);
+      zip_stat_init(stat);
+      stat->size = size_;
+      stat->comp_size = packedSize_;
+      stat->crc = static_cast<zip_uint32_t>(crc_);
+      stat->comp_method = ZIP_CM_DEFLATE;
+      stat->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR: {
+      // A failed open or read: zip_error_to_data's layout, the libzip code and errno.
+      if (length < 2 * sizeof(int)) return -1;
+      const std::array<int, 2> error = {ZIP_ER_READ, errno};
+      std::memcpy(data, error.data(), sizeof error);
+      return sizeof error;
+    }
+    case ZIP_SOURCE_FREE:
+      return 0;
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+      return -1;
+  }
+}
 
 void writePackage(const std::string& source, const std::string& target,
                   const std::vector<PartReplacement>& replacements,
@@ -340,15 +352,21 @@ void writePackage(const std::string& source, const std::string& target,
     int code = 0;
     zip_t* zip = zip_open(result.path().c_str(), 0, &code);
     if (zip == nullptr) throw writeError(target, zipMessage(code));
-    std::vector<std::unique_ptr<DeflatedPart>> packed;
+    std::vector<std::unique_ptr<DeflatedFile>> packed;
     for (const PartReplacement& part : replacements) {
-      try {
-        packed.push_back(std::make_unique<DeflatedPart>(part.contentPath, target));
-      } catch (...) {
-        zip_discard(zip);
-        throw;
+      DeflatedFile* deflated = part.deflated;
+      if (deflated == nullptr) {
+        try {
+          packed.push_back(std::make_unique<DeflatedFile>(target));
+          packed.back()->writeFile(part.contentPath);
+          packed.back()->finish();
+        } catch (...) {
+          zip_discard(zip);
+          throw;
+        }
+        deflated = packed.back().get();
       }
-      zip_source_t* content = packed.back()->source(zip);
+      zip_source_t* content = zip_source_function(zip, &deflatedSource, deflated);
       if (content == nullptr || zip_file_replace(zip, part.index, content, 0) != 0 ||
           zip_set_file_compression(zip, part.index, ZIP_CM_DEFLATE, 0) != 0) {
         const std::string reason = zip_strerror(zip);

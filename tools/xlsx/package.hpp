@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -10,6 +11,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+struct z_stream_s;
 
 namespace qmv::xlsx {
 
@@ -77,21 +80,6 @@ class Package {
   std::unordered_map<std::string, std::size_t> byName_;
 };
 
-/// A part's new content, in a file.
-struct PartReplacement {
-  uint64_t index = 0;       ///< the part's index in the source package
-  std::string contentPath;  ///< a file holding the part's new bytes
-};
-
-/// Writes `target` as a copy of the package file `source` in which only the parts of
-/// `replacements` change and the parts at `removals` (indexes in the source) are left out:
-/// every other entry keeps its packed bytes. The result is built in
-/// a new file next to `target` and renamed over it, so a failure leaves `target` as it was.
-/// Throws XlsxError.
-void writePackage(const std::string& source, const std::string& target,
-                  const std::vector<PartReplacement>& replacements,
-                  const std::vector<uint64_t>& removals = {});
-
 /// A temporary file next to `near` (same folder), removed when the object goes.
 class TemporaryFile {
  public:
@@ -106,5 +94,52 @@ class TemporaryFile {
  private:
   std::string path_;
 };
+
+/// A part's new content deflated as it is written (raw deflate at the fastest level, into a
+/// temporary file next to `near`), with the checksum and sizes its zip entry records, so
+/// that writePackage stores it without compressing it again. Throws XlsxError.
+class DeflatedFile {
+ public:
+  explicit DeflatedFile(const std::string& near);
+  ~DeflatedFile();
+  DeflatedFile(const DeflatedFile&) = delete;
+  DeflatedFile& operator=(const DeflatedFile&) = delete;
+
+  void write(std::string_view bytes);
+  /// Appends the bytes of the file at `path`.
+  void writeFile(const std::string& path);
+  /// Ends the stream; nothing is written after.
+  void finish();
+  /// Serves the packed bytes to libzip (a zip_source_callback's command).
+  int64_t serve(void* data, uint64_t length, int command);
+
+ private:
+  void pump(const char* bytes, std::size_t length, bool last);
+
+  TemporaryFile packed_;
+  std::FILE* file_ = nullptr;
+  std::FILE* reader_ = nullptr;
+  std::unique_ptr<z_stream_s> stream_;
+  std::vector<unsigned char> out_;
+  uint64_t size_ = 0;
+  uint64_t packedSize_ = 0;
+  unsigned long crc_ = 0;
+};
+
+/// A part's new content: in a file, or already deflated.
+struct PartReplacement {
+  uint64_t index = 0;                ///< the part's index in the source package
+  std::string contentPath;           ///< a file holding the part's new bytes
+  DeflatedFile* deflated = nullptr;  ///< instead, finished deflated content
+};
+
+/// Writes `target` as a copy of the package file `source` in which only the parts of
+/// `replacements` change and the parts at `removals` (indexes in the source) are left out:
+/// every other entry keeps its packed bytes. The result is built in
+/// a new file next to `target` and renamed over it, so a failure leaves `target` as it was.
+/// Throws XlsxError.
+void writePackage(const std::string& source, const std::string& target,
+                  const std::vector<PartReplacement>& replacements,
+                  const std::vector<uint64_t>& removals = {});
 
 }  // namespace qmv::xlsx

@@ -109,35 +109,6 @@ std::size_t copyQuoted(std::string_view text, std::size_t at, std::string& out) 
   return i;
 }
 
-// Writes the rewritten part. Owns the stream.
-class Output {
- public:
-  explicit Output(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-    if (file_ == nullptr) throw writeError(path, std::strerror(errno));
-    std::setvbuf(file_, nullptr, _IOFBF, std::size_t{1} << 20);
-  }
-  ~Output() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-
-  void write(std::string_view bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-      throw writeError(path_, std::strerror(errno));
-    }
-  }
-  void close() {
-    std::FILE* file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0) throw writeError(path_, std::strerror(errno));
-  }
-
- private:
-  std::string path_;
-  std::FILE* file_;
-};
-
 class SheetStream : public XmlHandler {
  public:
   SheetStream(const Workbook& book, std::size_t sheet)
@@ -156,13 +127,12 @@ class SheetStream : public XmlHandler {
     run();
   }
 
-  SheetRewrite rewrite(const CellEditor& editor, const std::string& path) {
+  SheetRewrite rewrite(const CellEditor& editor, DeflatedFile& output) {
     editor_ = &editor;
-    Output out(path);
-    output_ = &out;
+    output_ = &output;
     run();
     flush(std::numeric_limits<int64_t>::max());
-    out.close();
+    output.finish();
     return result_;
   }
 
@@ -494,7 +464,7 @@ class SheetStream : public XmlHandler {
   XmlParser* parser_ = nullptr;
   const CellVisitor* visitor_ = nullptr;
   const CellEditor* editor_ = nullptr;
-  Output* output_ = nullptr;
+  DeflatedFile* output_ = nullptr;
 
   bool inSheetData_ = false;
   bool inCell_ = false;
@@ -602,7 +572,7 @@ void streamSheet(const Workbook& book, std::size_t sheet, const CellVisitor& vis
 }
 
 SheetRewrite rewriteSheet(const Workbook& book, std::size_t sheet, const CellEditor& editor,
-                          const std::string& output) {
+                          DeflatedFile& output) {
   return SheetStream(book, sheet).rewrite(editor, output);
 }
 

@@ -21,10 +21,10 @@ struct SheetRewrite {
   std::vector<CellRef> formulasGone;  ///< replaced cells that held a formula
 };
 
-/// Writes the worksheet to the file `output` with each cell the editor answers replaced by
-/// its new element, every other byte as it was. Throws XlsxError.
+/// Writes the worksheet into `output` (and finishes it) with each cell the editor answers
+/// replaced by its new element, every other byte as it was. Throws XlsxError.
 SheetRewrite rewriteSheet(const Workbook& book, std::size_t sheet, const CellEditor& editor,
-                          const std::string& output);
+                          DeflatedFile& output);
 
 /// `formula` (A1 notation, as a worksheet part stores it) for a cell `rows` below and
 /// `columns` right of the cell it was written for, as Excel fills a shared formula: every

@@ -701,13 +701,13 @@ void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edi
     replacements.push_back({part.index, contents.back()->path()});
   };
   std::set<std::pair<uint32_t, int64_t>> formulasGone;
+  std::vector<std::unique_ptr<DeflatedFile>> sheets;
   for (const SheetEdit& edit : edits) {
-    contents.push_back(std::make_unique<TemporaryFile>(target));
-    const SheetRewrite rewrite =
-        rewriteSheet(*this, edit.sheet, edit.editor, contents.back()->path());
+    sheets.push_back(std::make_unique<DeflatedFile>(target));
+    const SheetRewrite rewrite = rewriteSheet(*this, edit.sheet, edit.editor, *sheets.back());
     if (rewrite.changed) {
       replacements.push_back(
-          {package_->find(sheets_[edit.sheet].part)->index, contents.back()->path()});
+          {package_->find(sheets_[edit.sheet].part)->index, {}, sheets.back().get()});
     }
     for (const CellRef ref : rewrite.formulasGone) {
       formulasGone.insert({sheets_[edit.sheet].sheetId, ref.row * (kMaxColumns + 1) + ref.column});
