@@ -241,7 +241,7 @@ zip_int64_t deflatedSource(void* self, void* data, zip_uint64_t length, zip_sour
 }  // namespace
 
 DeflatedFile::DeflatedFile(const std::string& near)
-    : packed_(near), file_(std::fopen(packed_.path().c_str(), "wb")), out_(std::size_t{1} << 18) {
+    : packed_(near), file_(std::fopen(packed_.path().c_str(), "wb")), out_(std::size_t{1} << 16) {
   if (file_ == nullptr) throw writeError(packed_.path(), std::strerror(errno));
   stream_ = std::make_unique<z_stream>();
   // Deflate's fastest level: a sheet compresses five to six times faster than at the level

@@ -398,7 +398,8 @@ struct Workbook::Table {
 // The shared strings, packed: one buffer of the items' UTF-8 text and where each ends.
 struct Workbook::Strings : public XmlHandler {
   std::string pool;
-  std::vector<uint64_t> ends;
+  // Offsets in 32 bits, half the memory of the index; a larger text is refused.
+  std::vector<uint32_t> ends;
   int runDepth = 0;  // inside a phonetic run, whose text is not the cell's
   bool inText = false;
 
@@ -409,14 +410,18 @@ struct Workbook::Strings : public XmlHandler {
   void end(std::string_view name) override {
     if (name == "rPh") --runDepth;
     if (name == "t") inText = false;
-    if (name == "si") ends.push_back(pool.size());
+    if (name == "si") {
+      if (pool.size() > UINT32_MAX)
+        throw XlsxError("the shared strings hold more than 4 GiB of text");
+      ends.push_back(static_cast<uint32_t>(pool.size()));
+    }
   }
   void text(std::string_view chars) override {
     if (inText) pool.append(chars);
   }
   std::size_t size() const { return ends.size(); }
   std::string_view item(std::size_t i) const {
-    const uint64_t begin = i == 0 ? 0 : ends[i - 1];
+    const uint32_t begin = i == 0 ? 0 : ends[i - 1];
     return std::string_view(pool).substr(begin, ends[i] - begin);
   }
 };
