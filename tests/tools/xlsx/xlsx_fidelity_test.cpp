@@ -17,7 +17,7 @@ namespace {
 // A workbook written by Python's xlsxwriter: `body` uses `wb` and `ws`.
 std::string xlsxwriterBook(const TempFolder& folder, const std::string& name,
                            const std::string& body, const std::string& options = "{}") {
-  const std::string path = folder.file(name);
+  std::string path = folder.file(name);
   const std::string script = folder.write(
       name + ".py", "import sys, datetime, xlsxwriter\nwb = xlsxwriter.Workbook(sys.argv[1], " +
                         options + ")\nws = wb.add_worksheet('Data')\n" + body + "\nwb.close()\n");
