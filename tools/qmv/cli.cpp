@@ -227,7 +227,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::CallForHelp&) {
     const CLI::App* target = apply->parsed() ? apply : play->parsed() ? play : &app;
-    out << target->help();
+    out << (target == &app ? app.help() : target->help("qmv"));
     return 0;
   } catch (const CLI::CallForVersion&) {
     out << QMV_VERSION << '\n';
