@@ -428,6 +428,14 @@ void CsvRun::pass(InputFile& input, Pass kind) {
     for (std::size_t i = 0; i < record.fields.size(); ++i) {
       const auto column = static_cast<int64_t>(i) + 1;
       std::optional<std::string_view> after;
+      // A field outside the selection is copied, never unquoted.
+      if (!selector_.mayVisit(row, column)) {
+        if (changedRecord) {
+          record_ += delimiter;
+          record_.append(record.raw(i));
+        }
+        continue;
+      }
       const std::string_view value = record.value(i, scratch_);
       if (selector_.visits({row, column}, value, value.empty()) && !value.empty()) {
         row_ = row;

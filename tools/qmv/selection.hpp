@@ -68,6 +68,10 @@ class CellSelector {
     if (resolved_) return selection_.contains(ref.row, ref.column);
     return pendingVisits(ref, shown, blank);
   }
+  /// False only when the cell is known not to be visited (its text is not needed).
+  bool mayVisit(int64_t row, int64_t column) const {
+    return !resolved_ || selection_.contains(row, column);
+  }
   /// Ends the file: resolves -c when no cell came below the header.
   void finish();
   /// The header row (0 for none), once known.
