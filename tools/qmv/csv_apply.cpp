@@ -195,11 +195,16 @@ class FieldRule {
       while (i < n && bytes[i] < 0x80 && !drops_[bytes[i]]) ++i;
       if (i == n) return n > kMaxCellUnits ? Outcome::TooLong : Outcome::Unchanged;
       if (bytes[i] < 0x80) {
-        out.assign(text.data(), i);
+        out.resize(n);
+        char* kept = out.data();
+        std::copy_n(text.data(), i, kept);
+        std::size_t put = i;
         std::size_t k = i;
         for (; k < n && bytes[k] < 0x80; ++k) {
-          if (!drops_[bytes[k]]) out += static_cast<char>(bytes[k]);
+          kept[put] = static_cast<char>(bytes[k]);
+          put += drops_[bytes[k]] ? 0 : 1;
         }
+        out.resize(put);
         if (k == n) return n > kMaxCellUnits ? Outcome::TooLong : Outcome::Changed;
       }
     }
