@@ -121,7 +121,7 @@ std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
 }
 
 CellSelector::CellSelector(const CellPlan& plan, bool headerAtFirstValue, std::ostream& warnings)
-    : plan_(plan), headerAtFirstValue_(headerAtFirstValue), warnings_(warnings) {
+    : plan_(plan), warnings_(warnings) {
   if (plan.range) {
     selection_ = Selection(*plan.range);
     description_ = toUtf8(formatAddress(*plan.range));
@@ -185,10 +185,21 @@ void CellSelector::resolve() {
         break;
       }
     }
-    out += (i > 0 ? ", " : "") +
-           (name.empty() || name == letters ? letters : name + " (" + letters + ")");
+    if (i > 0) out += ", ";
+    if (name.empty() || name == letters) {
+      out += letters;
+    } else {
+      out += name;
+      out += " (";
+      out += letters;
+      out += ')';
+    }
   }
-  description_ = out + (row > 0 ? " below row " + std::to_string(row) : std::string());
+  if (row > 0) {
+    out += " below row ";
+    out += std::to_string(row);
+  }
+  description_ = std::move(out);
 }
 
 }  // namespace qmv::cli

@@ -85,7 +85,6 @@ class CellSelector {
   void resolve();
 
   const CellPlan& plan_;
-  bool headerAtFirstValue_;
   std::ostream& warnings_;
   Selection selection_;
   std::string description_;
