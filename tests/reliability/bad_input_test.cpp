@@ -65,6 +65,11 @@ Outcome runQmv(const fs::path& dir, const std::vector<std::string>& args,
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<std::string> argv{kQmv.string()};
   argv.insert(argv.end(), args.begin(), args.end());
+  // The inputs here are rows of data: row 1 is no header unless -c names columns under one.
+  if (!args.empty() && args[0] == "apply" &&
+      std::find(args.begin(), args.end(), "-c") == args.end()) {
+    argv.emplace_back("--no-header");
+  }
   std::vector<char*> pointers;
   for (auto& a : argv) pointers.push_back(a.data());
   pointers.push_back(nullptr);

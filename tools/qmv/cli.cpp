@@ -1,11 +1,15 @@
 #include "tools/qmv/cli.hpp"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "tools/qmv/apply.hpp"
+#include "tools/qmv/plan.hpp"
 #include "tools/qmv/player.hpp"
 
 #ifndef QMV_VERSION
@@ -45,6 +49,9 @@ workbook: load reads its active sheet, save writes that workbook with the change
 Exit status: 0 every expectation held, 1 an expectation failed, 2 a script error.)";
 
 constexpr const char* kApplyNotes = R"(
+Cells: row 1 is a header and stays as it is (--no-header makes it data, --header-row N
+puts it in row N); --range B2:B6 names the cells itself, -c picks whole columns below the
+header. Without FILE, a pipe on standard input is read.
 Fields are text: a field the removal leaves alone is written back byte for byte (quotes,
 line breaks, byte-order mark), and a result is written as the text the removal produced.
 The result goes to standard output unless -o or --in-place is given. A list such as
@@ -70,6 +77,17 @@ Lists, -c, --dry-run, --limit, -q, --separator and --force work as for CSV; with
 header is the first row of the sheet that holds a value, --header-row N names another (a
 title above the header), and --no-header starts at row 1.
 A value removal that clears a formula cell takes it out of the calculation chain.
+)";
+
+constexpr const char* kApplyExamples = R"(
+Examples:
+  qmv apply digits contacts.csv                        # result on standard output
+  qmv apply trim contacts.csv -c Name,Phone -o clean.csv
+  qmv apply after contacts.csv -c Phone --separator - --occurrence Last --all
+  qmv apply keep-one contacts.csv -c 2 --dry-run       # show what would change
+  qmv apply digits,squeeze notes.tsv --in-place        # two removals, in order; tabs
+  cat contacts.csv | qmv apply RNUM -c '!Name' > out.csv
+  qmv apply digits inventory.xlsx --range B2:B4 -o clean.xlsx
 )";
 
 bool isCode(std::string_view name) {
@@ -103,6 +121,7 @@ std::string operationsHelp() {
   out << kApplyNotes;
   out << "\nExit status: 0 done, 1 the file could not be read or written or the add-in refused\n"
          "the run, 2 a bad option (nothing is written).\n";
+  out << kApplyExamples;
   return out.str();
 }
 
@@ -124,7 +143,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   app.require_subcommand(0, 1);
 
   ApplyRequest request;
-  std::string range, start, count, chars, separator, occurrence, output, sheet;
+  std::string file, range, output, sheet;
   std::string columns, delimiter, encoding, outputEncoding, bom, limit, headerRow;
   CLI::App* apply = app.add_subcommand("apply",
                                        "Run a removal (or a comma list of them, in order) over a "
@@ -132,37 +151,46 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   apply->footer(operationsHelp());
   apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
       ->required();
-  apply
-      ->add_option("FILE", request.file,
-                   "CSV file (RFC 4180), - for standard input, or a workbook (.xlsx, .xlsm)")
-      ->required();
+  auto* fileOption = apply->add_option(
+      "FILE", file,
+      "CSV or TSV file (RFC 4180), - for standard input (the default when it is a pipe), or a "
+      "workbook (.xlsx, .xlsm)");
   auto* rangeOption = apply->add_option(
-      "--range", range, "Cells to work on, like B2:B6 or B:B (default: every field)");
+      "--range", range, "Cells to work on, like B2:B6 or B:B (default: every field below row 1)");
   auto* sheetOption = apply->add_option(
       "--sheet", sheet, "Workbook only: the sheet to work on (default: the active sheet)");
-  auto* startOption = apply->add_option("--start", start, "Start position N, 1 to 32767");
-  auto* countOption = apply->add_option("--count", count, "Number of characters X, 0 to 32767");
-  auto* charsOption = apply->add_option("--chars", chars, "Characters to remove (RUDC)");
-  auto* separatorOption =
-      apply->add_option("--separator", separator,
-                        "Start position at a separator character C, as the wizard takes it");
-  auto* occurrenceOption = apply->add_option(
-      "--occurrence", occurrence, "Which separator: 1st, 2nd, 3rd, 4th, Last or N (default 1st)");
-  apply->add_flag("--before", request.before, "Remove before the start position");
-  apply->add_flag("--after", request.after, "Remove after the start position");
-  apply->add_flag("--all", request.all, "Remove all the text before or after the start position");
+  // The removals' inputs, from their one table; a flag is kept with an empty value.
+  std::vector<std::pair<std::string, CLI::Option*>> inputs;
+  std::vector<std::unique_ptr<std::string>> inputValues;
+  std::vector<std::unique_ptr<bool>> inputFlags;
+  for (const InputOption& option : inputOptions()) {
+    const std::string name = "--" + std::string(option.name);
+    if (option.value.empty()) {
+      inputFlags.push_back(std::make_unique<bool>(false));
+      inputs.emplace_back(option.name,
+                          apply->add_flag(name, *inputFlags.back(), std::string(option.help)));
+    } else {
+      inputValues.push_back(std::make_unique<std::string>());
+      inputs.emplace_back(option.name,
+                          apply->add_option(name, *inputValues.back(), std::string(option.help))
+                              ->type_name(std::string(option.value)));
+    }
+  }
   auto* outputOption =
       apply->add_option("-o,--output", output, "Write the result to OUT (- for standard output)");
   apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
   apply->add_flag("--force", request.force,
                   "Replace a read-only OUT, or one whose owner cannot be kept");
   auto* columnsOption = apply->add_option(
-      "-c,--columns", columns, "Whole columns by header name (the header row) or letter: zip,C");
-  apply->add_flag("--no-header", request.noHeader, "With -c: row 1 is data, not a header");
-  auto* headerRowOption = apply->add_option(
-      "--header-row", headerRow, "With -c: the header is row N; rows above it are left alone");
-  auto* delimiterOption = apply->add_option("-d,--delimiter", delimiter,
-                                            "Field delimiter: one ASCII character (default ,)");
+      "-c,--columns", columns,
+      "Whole columns by header name, letter or number: zip,C,3, ranges B:D or 2-4, "
+      "exclusions !name; \"a, b\" for a name with a comma");
+  apply->add_flag("--no-header", request.noHeader, "Row 1 is data, not a header");
+  auto* headerRowOption = apply->add_option("--header-row", headerRow,
+                                            "The header is row N; rows above it are left alone");
+  auto* delimiterOption = apply->add_option(
+      "-d,--delimiter", delimiter,
+      "Field delimiter: one ASCII character (default , or a tab for .tsv and .tab)");
   apply->add_flag("-t,--tabs", request.tabs, "Tab-separated input (-d '\\t')");
   auto* encodingOption = apply->add_option(
       "-e,--encoding", encoding, "Input encoding (default UTF-8, or as its byte-order mark says)");
@@ -171,14 +199,16 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   auto* bomOption =
       apply->add_option("--bom", bom, "Byte-order mark: yes or no (default: the input's)");
   apply->add_flag("--dry-run", request.dryRun,
-                  "Write nothing; print the changes as B2: \"before\" -> \"after\"");
+                  "Write nothing (also with -o or --in-place); print the changes as B2: "
+                  "\"before\" -> \"after\"");
   auto* limitOption =
       apply->add_option("--limit", limit, "With --dry-run: print the first N changes (default 20)");
   apply->add_flag("--guard-formulas", request.guardFormulas,
                   "Write results that start with = + - @ with a leading apostrophe");
-  apply->add_flag("-q,--quiet", request.quiet, "No summary line");
+  apply->add_flag("-q,--quiet", request.quiet,
+                  "Nothing on standard error but errors: no summary, progress or warnings");
   apply->add_flag("--typed", request.typed,
-                  "Read fields as Excel reads typed input and run through the add-in (below)");
+                  "Read fields as Excel reads typed input, as cells of a sheet (below)");
   apply->add_flag("--unicode", request.unicode,
                   "Unicode text: every kind of space, invisible character and letter counts; "
                   "an emoji is one character");
@@ -197,7 +227,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::CallForHelp&) {
     const CLI::App* target = apply->parsed() ? apply : play->parsed() ? play : &app;
-    out << target->help();
+    out << (target == &app ? app.help() : target->help("qmv"));
     return 0;
   } catch (const CLI::CallForVersion&) {
     out << QMV_VERSION << '\n';
@@ -212,12 +242,8 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
 
   const auto dispatch = [&]() -> int {
     if (apply->parsed()) {
+      request.file = given(fileOption, file);
       request.range = given(rangeOption, range);
-      request.start = given(startOption, start);
-      request.count = given(countOption, count);
-      request.chars = given(charsOption, chars);
-      request.separator = given(separatorOption, separator);
-      request.occurrence = given(occurrenceOption, occurrence);
       request.output = given(outputOption, output);
       request.columns = given(columnsOption, columns);
       request.delimiter = given(delimiterOption, delimiter);
@@ -227,7 +253,13 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       request.limit = given(limitOption, limit);
       request.headerRow = given(headerRowOption, headerRow);
       request.sheet = given(sheetOption, sheet);
-      ApplyStreams streams{out, err, errIsTerminal, std::move(finish)};
+      for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const auto& [name, option] = inputs[i];
+        if (option->count() == 0) continue;
+        request.inputs[name] =
+            inputOptions()[i].value.empty() ? std::string() : option->as<std::string>();
+      }
+      ApplyStreams streams{out, err, errIsTerminal, std::move(finish), ::isatty(STDIN_FILENO) == 1};
       return runApply(request, streams);
     }
     if (play->parsed()) {

@@ -78,13 +78,18 @@ bool CsvStreamReader::parse(RawRecord& record) {
     if (pos < size && data[pos] == '"') {
       field.quoted = true;
       ++pos;
+      // One pass finds the closing quote and any line break inside: fields are short, so
+      // a plain loop beats a search call per quote.
       for (;;) {
-        const void* found = pos < size ? std::memchr(data + pos, '"', size - pos) : nullptr;
-        if (found == nullptr) {
+        while (pos < size && data[pos] != '"') {
+          multiline = multiline || data[pos] == '\n' || data[pos] == '\r';
+          ++pos;
+        }
+        if (pos >= size) {
           if (!ended_) return false;
           fail(record, field.begin, "a quoted field is not closed");
         }
-        pos = static_cast<std::size_t>(static_cast<const char*>(found) - data) + 1;
+        ++pos;
         if (pos >= size && !ended_) return false;  // a doubled quote may follow
         if (pos < size && data[pos] == '"') {
           ++pos;
@@ -92,8 +97,6 @@ bool CsvStreamReader::parse(RawRecord& record) {
         }
         break;
       }
-      const std::string_view inner(data + field.begin, pos - field.begin);
-      multiline = multiline || inner.find_first_of("\r\n") != std::string_view::npos;
       if (pos < size && data[pos] != delimiter_ && data[pos] != '\r' && data[pos] != '\n') {
         fail(record, pos,
              std::string("a closing quote must be followed by '") + delimiter_ +

@@ -1,10 +1,15 @@
 #include "tools/qmv/files.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +19,7 @@ namespace qmv::cli {
 namespace {
 
 constexpr std::size_t kBufferBytes = 1 << 16;
+constexpr std::size_t kPathBytes = 4096;
 
 std::string reason(int error) { return std::strerror(error); }
 
@@ -41,13 +47,143 @@ bool writtenInPlace(const std::string& path, const struct stat* info) {
                              S_ISFIFO(info->st_mode) || S_ISSOCK(info->st_mode));
 }
 
+// The file a link that names no file yet points at, relative to the link's folder.
+std::string danglingTarget(const std::string& link) {
+  std::string target(kPathBytes, '\0');
+  const ssize_t got = ::readlink(link.c_str(), target.data(), target.size() - 1);
+  if (got < 0) return link;
+  target.resize(static_cast<std::size_t>(got));
+  if (target.starts_with('/')) return target;
+  const std::size_t slash = link.rfind('/');
+  return slash == std::string::npos ? target : link.substr(0, slash + 1) + target;
+}
+
 // A file nobody may write to. Permission checks pass for the superuser whatever the mode
 // says, so the mode's write bits are asked as well.
 bool readOnly(const std::string& path, const struct stat& info) {
   return ::access(path.c_str(), W_OK) != 0 || (info.st_mode & 0222) == 0;
 }
 
+// ---- Temporaries removed on a signal ----------------------------------------------------
+// The handler may only make async-signal-safe calls, so the paths live in fixed arrays
+// written with the signals blocked, and a folder's files are listed with getdents64.
+
+constexpr std::size_t kTemporarySlots = 8;
+
+struct TemporarySlot {
+  volatile sig_atomic_t kind = 0;  // 0 free, 1 a file, 2 a folder
+  char path[kPathBytes] = {};
+};
+TemporarySlot temporarySlots[kTemporarySlots];
+
+// Blocks the handled signals while the slots change.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    ::sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalsBlocked() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+void rememberTemporary(const std::string& path, int kind) {
+  if (path.size() >= kPathBytes) return;
+  const SignalsBlocked blocked;
+  for (TemporarySlot& slot : temporarySlots) {
+    if (slot.kind != 0) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.kind = kind;
+    return;
+  }
+}
+
+void forgetTemporary(const std::string& path) {
+  const SignalsBlocked blocked;
+  for (TemporarySlot& slot : temporarySlots) {
+    if (slot.kind != 0 && path == slot.path) slot.kind = 0;
+  }
+}
+
+// The files of a folder (no subfolders are made in one), then the folder.
+void removeFolderNow(const char* path) {
+  const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    alignas(8) char buffer[4096];
+    for (;;) {
+      const long got = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer);
+      if (got <= 0) break;
+      for (long at = 0; at < got;) {
+        struct Entry {
+          uint64_t ino;
+          int64_t off;
+          unsigned short reclen;
+          unsigned char type;
+          char name[1];
+        };
+        const auto* entry = reinterpret_cast<const Entry*>(buffer + at);
+        const char* name = entry->name;
+        const bool dots = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+        if (!dots) ::unlinkat(dir, name, 0);
+        at += entry->reclen;
+      }
+    }
+    ::close(dir);
+  }
+  ::rmdir(path);
+}
+
+extern "C" void removeTemporariesAndEnd(int sig) {
+  for (TemporarySlot& slot : temporarySlots) {
+    if (slot.kind == 1) ::unlink(slot.path);
+    if (slot.kind == 2) removeFolderNow(slot.path);
+  }
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
 }  // namespace
+
+void removeTemporariesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = removeTemporariesAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, sig);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal ignored by whoever started the process stays ignored (nohup).
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+TemporaryFolder::TemporaryFolder() {
+  const char* given = std::getenv("TMPDIR");
+  std::string folder = given != nullptr && *given != 0 ? given : "/tmp";
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+      ::access(folder.c_str(), W_OK | X_OK) != 0) {
+    folder = "/tmp";
+  }
+  std::string pattern = folder + "/qmv-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw FileError("cannot make a temporary folder in " + folder + ": " + reason(errno));
+  }
+  path_ = pattern;
+  rememberTemporary(path_, 2);
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  forgetTemporary(path_);
+  removeFolderNow(path_.c_str());
+}
 
 std::string readWholeFile(const std::string& path) {
   InputFile input(path);
@@ -145,13 +281,18 @@ OutputFile::OutputFile(const std::string& path, Overwrite overwrite)
     if (fd_ < 0) fail(errno);
     return;
   }
-  // A link is followed, so that the file it names is replaced and the link stays.
+  // A link is followed, so that the file it names is replaced (or made) and the link
+  // stays.
   struct stat linkInfo {};
-  if (::lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode) && found) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) fail(errno);
-    path_ = resolved;
-    std::free(resolved);
+  if (::lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+    if (found) {
+      char* resolved = ::realpath(path.c_str(), nullptr);
+      if (resolved == nullptr) fail(errno);
+      path_ = resolved;
+      std::free(resolved);
+    } else {
+      path_ = danglingTarget(path);
+    }
   }
   const std::size_t slash = path_.rfind('/');
   const std::string folder =
@@ -172,15 +313,50 @@ OutputFile::OutputFile(const std::string& path, Overwrite overwrite)
     ::umask(mask);
     mode_ = 0666 & ~mask;
   }
+  if (found && S_ISREG(info.st_mode)) lock();
   std::string pattern = folder + "." + base + ".qmv-XXXXXX";
-  fd_ = ::mkstemp(pattern.data());
+  {
+    const SignalsBlocked blocked;  // the new file is known to the handler from its birth
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ >= 0) rememberTemporary(pattern, 1);
+  }
   if (fd_ < 0) fail(errno);
   temporary_ = pattern;
 }
 
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
+  if (!temporary_.empty()) forgetTemporary(temporary_);
   if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+void OutputFile::lock() {
+  // The file may be replaced between opening and locking it: the lock counts only when
+  // the name still names the locked file.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail(errno);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      ::close(fd);
+      if (error == EWOULDBLOCK) {
+        throw FileError("cannot write " + given_ +
+                        ": another run of qmv is writing it; nothing was written (run again "
+                        "once it has ended)");
+      }
+      fail(error);
+    }
+    struct stat locked {
+    }, named{};
+    if (::fstat(fd, &locked) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+        locked.st_ino == named.st_ino && locked.st_dev == named.st_dev) {
+      lockFd_ = fd;
+      return;
+    }
+    ::close(fd);
+  }
+  throw FileError("cannot write " + given_ + ": it keeps being replaced by another program");
 }
 
 void OutputFile::fail(int error) const {

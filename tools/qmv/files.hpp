@@ -8,13 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace qmv::cli {
+#include "tools/qmv/errors.hpp"
 
-/// A file that cannot be read or written; the message names the file and the reason.
-class FileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace qmv::cli {
 
 /// The whole content of a regular file. Throws FileError ("cannot read F: reason").
 std::string readWholeFile(const std::string& path);
@@ -25,6 +21,27 @@ enum class Overwrite { Refuse, Force };
 /// Replaces (or creates) `path` with `content`, as OutputFile does. Throws FileError.
 void replaceFile(const std::string& path, std::string_view content,
                  Overwrite overwrite = Overwrite::Refuse);
+
+/// Makes a caught SIGINT, SIGTERM or SIGHUP remove the temporary files and folders of the
+/// run (OutputFile's new file, TemporaryFolder) before the process ends by that signal;
+/// SIGXFSZ is ignored, so that a write past the file-size limit fails with EFBIG and the
+/// run ends through its error, removing them as well. Call once, early in main.
+void removeTemporariesOnSignals();
+
+/// A private folder for intermediate files, in $TMPDIR (or /tmp when $TMPDIR is unset or
+/// not a folder one can write to), removed with its files when the object goes and on a
+/// caught signal. Throws FileError when no folder can be made.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 /// Input read piece by piece: a file, or standard input for "-". Owns its descriptor.
 class InputFile {
@@ -60,8 +77,13 @@ class InputFile {
 /// under /dev or /proc is opened and written in place; any other path gets a new file in
 /// its folder, which commit() gives the permissions and owner of the file it replaces,
 /// flushes to disk when it replaces one, and renames over it (over the file a link names,
-/// when `path` is a link).
+/// when `path` is a link, also one that names no file yet).
 /// Without commit() the new file is removed and the target is untouched.
+///
+/// An existing regular target is locked (flock, exclusive) from construction until the
+/// object goes: a second run writing the same file meanwhile is refused at once with a
+/// FileError, before it reads anything, so that neither run's work is lost. Runs that
+/// do not take the lock (other programs) are not stopped.
 class OutputFile {
  public:
   /// Throws FileError ("cannot write F: reason"): a folder, a missing folder, or an
@@ -82,6 +104,7 @@ class OutputFile {
  private:
   [[noreturn]] void fail(int error) const;
   void flushBuffer();
+  void lock();
 
   std::string given_;
   std::string path_;  ///< the file replaced, links followed
@@ -93,6 +116,7 @@ class OutputFile {
   unsigned group_ = 0;
   std::string temporary_;
   int fd_ = -1;
+  int lockFd_ = -1;
   bool committed_ = false;
   std::string buffer_;
 };

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "tools/qmv/cli.hpp"
+#include "tools/qmv/files.hpp"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  qmv::cli::removeTemporariesOnSignals();
   const std::vector<std::string> args(argv, argv + argc);
   // Once a run's results are written the process ends without freeing the workbook cell by
   // cell.

@@ -4,7 +4,7 @@
 
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
-#include "tools/qmv/file_plan.hpp"
+#include "tools/qmv/report.hpp"
 
 namespace qmv::cli {
 namespace {

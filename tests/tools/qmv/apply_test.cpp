@@ -71,6 +71,7 @@ ApplyRequest request(std::string operation, std::string file) {
   ApplyRequest r;
   r.operation = std::move(operation);
   r.file = std::move(file);
+  r.noHeader = true;  // most inputs here are a row or two of data
   return r;
 }
 
@@ -89,108 +90,113 @@ TEST(ApplyOptionsTest, ABadOptionIsNamedWithWhatItAccepts) {
   const ApplyRequest base = request("RBSP", "x.csv");
   const std::vector<BadOptionRow> rows = {
       {"unknown operation", request("RXYZ", "x.csv"), "OPERATION: \"RXYZ\" is not an operation"},
-      {"start below 1", with(base, [](ApplyRequest& r) { r.start = "0"; }),
+      {"start below 1", with(base, [](ApplyRequest& r) { r.inputs["start"] = "0"; }),
        "--start: 0 is out of range; the start position is 1 to 32767"},
-      {"start above 32767", with(base, [](ApplyRequest& r) { r.start = "32768"; }),
+      {"start above 32767", with(base, [](ApplyRequest& r) { r.inputs["start"] = "32768"; }),
        "--start: 32768 is out of range"},
-      {"start negative", with(base, [](ApplyRequest& r) { r.start = "-2"; }),
+      {"start negative", with(base, [](ApplyRequest& r) { r.inputs["start"] = "-2"; }),
        "--start: \"-2\" is not a whole number; the start position is 1 to 32767"},
-      {"start fraction", with(base, [](ApplyRequest& r) { r.start = "1.5"; }),
+      {"start fraction", with(base, [](ApplyRequest& r) { r.inputs["start"] = "1.5"; }),
        "--start: \"1.5\" is not a whole number"},
-      {"start huge", with(base, [](ApplyRequest& r) { r.start = "99999999999999999999"; }),
+      {"start huge",
+       with(base, [](ApplyRequest& r) { r.inputs["start"] = "99999999999999999999"; }),
        "--start: 99999999999999999999 is out of range"},
       {"no start", base, "RBSP: give the start position with --start N (1 to 32767)"},
       {"count on RBSP",
        with(base,
             [](ApplyRequest& r) {
-              r.start = "2";
-              r.count = "1";
+              r.inputs["start"] = "2";
+              r.inputs["count"] = "1";
             }),
        "--count: RBSP removes all the text before"},
-      {"count missing", with(request("RNAP", "x.csv"), [](ApplyRequest& r) { r.start = "2"; }),
+      {"count missing",
+       with(request("RNAP", "x.csv"), [](ApplyRequest& r) { r.inputs["start"] = "2"; }),
        "RNAP: give the number of characters with --count X (0 to 32767)"},
       {"count too big",
        with(request("RNAP", "x.csv"),
             [](ApplyRequest& r) {
-              r.start = "2";
-              r.count = "40000";
+              r.inputs["start"] = "2";
+              r.inputs["count"] = "40000";
             }),
        "--count: 40000 is out of range; the number of characters is 0 to 32767"},
       {"all on RNAP",
        with(request("RNAP", "x.csv"),
             [](ApplyRequest& r) {
-              r.start = "2";
-              r.count = "1";
-              r.all = true;
+              r.inputs["start"] = "2";
+              r.inputs["count"] = "1";
+              r.inputs["all"] = "";
             }),
        "--all: RNAP removes --count characters"},
       {"before on RASP",
        with(request("RASP", "x.csv"),
             [](ApplyRequest& r) {
-              r.start = "2";
-              r.before = true;
+              r.inputs["start"] = "2";
+              r.inputs["before"] = "";
             }),
        "--before: RASP removes text after the start position"},
       {"both directions",
        with(request("position", "x.csv"),
             [](ApplyRequest& r) {
-              r.before = true;
-              r.after = true;
+              r.inputs["before"] = "";
+              r.inputs["after"] = "";
             }),
        "--before and --after exclude each other"},
       {"position without direction",
-       with(request("position", "x.csv"), [](ApplyRequest& r) { r.all = true; }),
+       with(request("position", "x.csv"), [](ApplyRequest& r) { r.inputs["all"] = ""; }),
        "position: give --before or --after"},
       {"after without extent",
-       with(request("after", "x.csv"), [](ApplyRequest& r) { r.start = "1"; }),
+       with(request("after", "x.csv"), [](ApplyRequest& r) { r.inputs["start"] = "1"; }),
        "after: give --all (all the text) or --count X"},
       {"start and separator",
        with(request("after", "x.csv"),
             [](ApplyRequest& r) {
-              r.all = true;
-              r.start = "1";
-              r.separator = "-";
+              r.inputs["all"] = "";
+              r.inputs["start"] = "1";
+              r.inputs["separator"] = "-";
             }),
        "--start and --separator exclude each other"},
       {"two-character separator",
        with(request("after", "x.csv"),
             [](ApplyRequest& r) {
-              r.all = true;
-              r.separator = "--";
+              r.inputs["all"] = "";
+              r.inputs["separator"] = "--";
             }),
        "--separator: give exactly one character, not \"--\""},
       {"occurrence without separator",
        with(request("after", "x.csv"),
             [](ApplyRequest& r) {
-              r.all = true;
-              r.start = "1";
-              r.occurrence = "2nd";
+              r.inputs["all"] = "";
+              r.inputs["start"] = "1";
+              r.inputs["occurrence"] = "2nd";
             }),
        "--occurrence: give it with --separator"},
       {"bad occurrence",
        with(request("after", "x.csv"),
             [](ApplyRequest& r) {
-              r.all = true;
-              r.separator = "-";
-              r.occurrence = "5th";
+              r.inputs["all"] = "";
+              r.inputs["separator"] = "-";
+              r.inputs["occurrence"] = "5th";
             }),
        "--occurrence: \"5th\" is not an occurrence; give 1st, 2nd, 3rd, 4th, Last or a number "
        "from 1 to 32767"},
       {"occurrence zero",
        with(request("after", "x.csv"),
             [](ApplyRequest& r) {
-              r.all = true;
-              r.separator = "-";
-              r.occurrence = "0";
+              r.inputs["all"] = "";
+              r.inputs["separator"] = "-";
+              r.inputs["occurrence"] = "0";
             }),
        "--occurrence: 0 is out of range; the occurrence is 1 to 32767"},
-      {"start on RNUM", with(request("digits", "x.csv"), [](ApplyRequest& r) { r.start = "1"; }),
+      {"start on RNUM",
+       with(request("digits", "x.csv"), [](ApplyRequest& r) { r.inputs["start"] = "1"; }),
        "--start: digits takes no start position"},
-      {"chars on RNUM", with(request("RNUM", "x.csv"), [](ApplyRequest& r) { r.chars = "x"; }),
-       "--chars: only RUDC (chars) removes"},
+      {"chars on RNUM",
+       with(request("RNUM", "x.csv"), [](ApplyRequest& r) { r.inputs["chars"] = "x"; }),
+       "--chars: RNUM takes no characters"},
       {"chars missing", request("RUDC", "x.csv"),
        "RUDC: give the characters to remove with --chars TEXT"},
-      {"chars empty", with(request("chars", "x.csv"), [](ApplyRequest& r) { r.chars = ""; }),
+      {"chars empty",
+       with(request("chars", "x.csv"), [](ApplyRequest& r) { r.inputs["chars"] = ""; }),
        "chars: give the characters to remove"},
       {"bad range", with(request("RNUM", "x.csv"), [](ApplyRequest& r) { r.range = "B2:"; }),
        "--range: \"B2:\" is not a range; give A1 references such as B2:B6"},
@@ -208,7 +214,7 @@ TEST(ApplyOptionsTest, ABadOptionIsNamedWithWhatItAccepts) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     try {
-      planApply(row.request);
+      planApply(row.request, Format::Csv);
       ADD_FAILURE() << "accepted";
     } catch (const UsageError& e) {
       EXPECT_NE(std::string(e.what()).find(row.message), std::string::npos) << e.what();
@@ -218,38 +224,38 @@ TEST(ApplyOptionsTest, ABadOptionIsNamedWithWhatItAccepts) {
 
 TEST(ApplyOptionsTest, NamesAndFlagsPickTheOperationAndItsInputs) {
   ApplyRequest r = request("After", "x.csv");
-  r.count = "2";
-  r.separator = "-";
-  r.occurrence = "last";
-  ApplyPlan plan = planApply(r);
-  EXPECT_EQ(plan.operation, Operation::RNAP);
-  EXPECT_EQ(plan.count, 2);
-  EXPECT_TRUE(plan.usesWizard());
-  EXPECT_EQ(plan.occurrence, u"Last");
-  EXPECT_TRUE(plan.occurrenceIsEntry);
+  r.inputs["count"] = "2";
+  r.inputs["separator"] = "-";
+  r.inputs["occurrence"] = "last";
+  Plan plan = planApply(r, Format::Csv);
+  ASSERT_EQ(plan.removals.size(), 1u);
+  EXPECT_EQ(plan.removals[0].operation, Operation::RNAP);
+  EXPECT_EQ(plan.removals[0].count, 2);
+  EXPECT_EQ(plan.removals[0].separator, u"-");
+  EXPECT_EQ(plan.removals[0].occurrence.kind, Occurrence::Kind::Last);
 
   r = request("position", "x.csv");
-  r.before = true;
-  r.all = true;
-  r.start = "007";
-  plan = planApply(r);
-  EXPECT_EQ(plan.operation, Operation::RBSP);
-  EXPECT_EQ(plan.start, 7);
-  EXPECT_FALSE(plan.usesWizard());
+  r.inputs["before"] = "";
+  r.inputs["all"] = "";
+  r.inputs["start"] = "007";
+  plan = planApply(r, Format::Csv);
+  EXPECT_EQ(plan.removals[0].operation, Operation::RBSP);
+  EXPECT_EQ(plan.removals[0].start, 7);
+  EXPECT_FALSE(plan.removals[0].separator);
 
   r = request("rnum", "x.csv");
-  EXPECT_EQ(planApply(r).operation, Operation::RNUM);
+  EXPECT_EQ(planApply(r, Format::Csv).removals[0].operation, Operation::RNUM);
   r = request("keep-one", "x.csv");
   r.range = "C:C";
-  EXPECT_EQ(planApply(r).operation, Operation::RDPV);
+  EXPECT_EQ(planApply(r, Format::Csv).value, Operation::RDPV);
 
   r = request("after", "x.csv");
-  r.all = true;
-  r.separator = ";";
-  r.occurrence = "12";
-  plan = planApply(r);
-  EXPECT_EQ(plan.occurrence, u"12");
-  EXPECT_FALSE(plan.occurrenceIsEntry);
+  r.inputs["all"] = "";
+  r.inputs["separator"] = ";";
+  r.inputs["occurrence"] = "12";
+  plan = planApply(r, Format::Csv);
+  EXPECT_EQ(plan.removals[0].occurrence.kind, Occurrence::Kind::Nth);
+  EXPECT_EQ(plan.removals[0].occurrence.n, 12);
 }
 
 class ApplyRunTest : public ::testing::Test {
@@ -281,36 +287,37 @@ struct RunRow {
 
 TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
   const std::vector<RunRow> rows = {
-      {"start position", "RBSP", [](ApplyRequest& r) { r.start = "3"; }, "abcdef,xy\n", "cdef,\n"},
+      {"start position", "RBSP", [](ApplyRequest& r) { r.inputs["start"] = "3"; }, "abcdef,xy\n",
+       "cdef,\n"},
       {"count after", "RNAP",
        [](ApplyRequest& r) {
-         r.start = "2";
-         r.count = "2";
+         r.inputs["start"] = "2";
+         r.inputs["count"] = "2";
        },
        "abcdef\n", "abef\n"},
-      {"user characters", "chars", [](ApplyRequest& r) { r.chars = "#%"; }, "a#b%c,@x\n",
+      {"user characters", "chars", [](ApplyRequest& r) { r.inputs["chars"] = "#%"; }, "a#b%c,@x\n",
        "abc,@x\n"},
       {"user control characters, the field's quotes kept", "RUDC",
-       [](ApplyRequest& r) { r.chars = "\t"; }, "\"a\tb\"\n", "\"ab\"\n"},
+       [](ApplyRequest& r) { r.inputs["chars"] = "\t"; }, "\"a\tb\"\n", "\"ab\"\n"},
       {"user control characters, typed", "RUDC",
        [](ApplyRequest& r) {
-         r.chars = "\t";
+         r.inputs["chars"] = "\t";
          r.typed = true;
        },
        "\"a\tb\"\n", "ab\n"},
       {"separator, last, after all", "after",
        [](ApplyRequest& r) {
-         r.all = true;
-         r.separator = "-";
-         r.occurrence = "Last";
+         r.inputs["all"] = "";
+         r.inputs["separator"] = "-";
+         r.inputs["occurrence"] = "Last";
        },
        "abc-def-ghi,none\n", "abc-def-,none\n"},
       {"separator, typed occurrence, count before", "position",
        [](ApplyRequest& r) {
-         r.before = true;
-         r.count = "1";
-         r.separator = "x";
-         r.occurrence = "2";
+         r.inputs["before"] = "";
+         r.inputs["count"] = "1";
+         r.inputs["separator"] = "x";
+         r.inputs["occurrence"] = "2";
        },
        "AxBXc\n", "AxXc\n"},
       {"keep one", "RDPV", [](ApplyRequest&) {}, "y\nx\nz\nx\n", "y\nx\nz\n\n"},
@@ -357,7 +364,7 @@ TEST_F(ApplyRunTest, AnEmptySelectionIsReportedAndChangesNothing) {
 TEST_F(ApplyRunTest, BadOptionsWriteNothingAndExitWithTwo) {
   const std::string input = folder.write("in.csv", contacts);
   ApplyRequest r = request("RBSP", input);
-  r.start = "0";
+  r.inputs["start"] = "0";
   r.output = folder.file("out.csv");
   Outcome outcome = apply(r);
   EXPECT_EQ(outcome.status, 2);
@@ -490,8 +497,8 @@ TEST_F(ApplyRunTest, UnicodeOptionWidensSpacesLettersAndCharacters) {
        "\xC3\x89t\xC3\xA9,\xCE\xA9\n", "t\xC3\xA9,\n"},
       {"an emoji is one character", "RNAP",
        [](ApplyRequest& r) {
-         r.start = "2";
-         r.count = "2";
+         r.inputs["start"] = "2";
+         r.inputs["count"] = "2";
        },
        "\xF0\x9F\x98\x80\xF0\x9F\x98\x80-b\n", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\n",
        "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\n"},
@@ -500,9 +507,9 @@ TEST_F(ApplyRunTest, UnicodeOptionWidensSpacesLettersAndCharacters) {
        "\xF0\x9F\x98\x80-\n"},
       {"a separator after an emoji", "position",
        [](ApplyRequest& r) {
-         r.before = true;
-         r.count = "1";
-         r.separator = "-";
+         r.inputs["before"] = "";
+         r.inputs["count"] = "1";
+         r.inputs["separator"] = "-";
        },
        "\xF0\x9F\x98\x80"
        "a-b\n",

@@ -62,7 +62,7 @@ TEST(CliTest, UsageErrorsAreOneLineWithStatusTwo) {
   const std::vector<UsageRow> rows = {
       {"unknown command", {"frob"}, "qmv: "},
       {"unknown option", {"apply", "digits", "x.csv", "--bogus"}, "qmv apply: "},
-      {"missing file", {"apply", "digits"}, "qmv apply: "},
+      {"missing operation", {"apply"}, "qmv apply: "},
       {"option without value", {"apply", "RBSP", "x.csv", "--start"}, "qmv apply: "},
       {"negative start",
        {"apply", "RBSP", "x.csv", "--start", "-1"},
@@ -84,11 +84,11 @@ TEST(CliTest, AppliesAndPlays) {
   const fs::path file =
       fs::temp_directory_path() / ("qmv_cli_" + std::to_string(::getpid()) + ".csv");
   std::ofstream(file, std::ios::binary) << "abc-def-ghi\n";
-  Ran ran =
-      run({"apply", "after", file.string(), "--separator", "-", "--occurrence", "Last", "--all"});
+  Ran ran = run({"apply", "after", file.string(), "--separator", "-", "--occurrence", "Last",
+                 "--all", "--no-header"});
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(ran.out, "abc-def-\n");
-  ran = run({"apply", "RBSP", file.string(), "--start=5"});
+  ran = run({"apply", "RBSP", file.string(), "--start=5", "--no-header"});
   EXPECT_EQ(ran.out, "def-ghi\n");
   fs::remove(file);
 

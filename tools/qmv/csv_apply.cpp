@@ -1,0 +1,579 @@
+// CSV text as a source and sink of cells: records are streamed from the input to the
+// output, and a field the rule did not change is written back byte for byte (quotes, line
+// breaks and byte-order mark included). Character removals read the input once, with
+// memory bounded by the longest record; a value removal reads its column into a sheet for
+// the engine's value run (standard input is first copied to a temporary file) and clears
+// what it cleared in a second pass.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "host/address.hpp"
+#include "host/text.hpp"
+#include "tools/qmv/cell_rule.hpp"
+#include "tools/qmv/csv_stream.hpp"
+#include "tools/qmv/pipeline.hpp"
+#include "tools/qmv/report.hpp"
+#include "tools/qmv/selection.hpp"
+#include "tools/qmv/text_encoding.hpp"
+
+namespace qmv::cli {
+namespace {
+
+constexpr std::size_t kChunkBytes = 1 << 16;
+// Text longer than a cell holds (in UTF-16 units).
+constexpr std::size_t kMaxCellUnits = 32767;
+
+// ---- Input and output ------------------------------------------------------------------
+
+// The input as UTF-8: its encoding found at the first read, its mark taken off.
+class DecodedSource final : public ByteSource {
+ public:
+  DecodedSource(InputFile& input, const std::optional<Encoding>& given) : input_(input) {
+    std::string head(kChunkBytes, '\0');
+    head.resize(input_.read(head.data(), head.size()));
+    detected_ = detectEncoding(head, given ? &*given : nullptr);
+    head.erase(0, detected_.markLength);
+    if (!detected_.encoding.isUtf8()) {
+      converter_ = std::make_unique<Converter>(detected_.encoding.name, "UTF-8");
+      converter_->convert(head, pending_);
+      if (head.empty()) converter_->finish();
+    } else {
+      pending_ = std::move(head);
+    }
+  }
+
+  const DetectedEncoding& detected() const { return detected_; }
+
+  std::size_t read(char* out, std::size_t capacity) override {
+    while (taken_ >= pending_.size()) {
+      pending_.clear();
+      taken_ = 0;
+      if (!converter_) return input_.read(out, capacity);
+      std::string raw(kChunkBytes, '\0');
+      raw.resize(input_.read(raw.data(), raw.size()));
+      if (raw.empty()) {
+        converter_->finish();
+        return 0;
+      }
+      converter_->convert(raw, pending_);
+    }
+    const std::size_t n = std::min(capacity, pending_.size() - taken_);
+    std::copy_n(pending_.data() + taken_, n, out);
+    taken_ += n;
+    return n;
+  }
+
+ private:
+  InputFile& input_;
+  DetectedEncoding detected_;
+  std::unique_ptr<Converter> converter_;
+  std::string pending_;
+  std::size_t taken_ = 0;
+};
+
+// The output: UTF-8 turned into its encoding, handed to the sink in pieces.
+class EncodedOutput {
+ public:
+  EncodedOutput(ResultSink& sink, const Encoding& encoding, bool mark) : sink_(sink) {
+    if (!encoding.isUtf8()) converter_ = std::make_unique<Converter>("UTF-8", encoding.name);
+    if (mark) encoded_ = encoding.byteOrderMark();
+  }
+
+  void write(std::string_view utf8) {
+    if (converter_) {
+      converter_->convert(utf8, encoded_);
+    } else {
+      encoded_.append(utf8);
+    }
+    if (encoded_.size() >= kChunkBytes) flush();
+  }
+
+  void finish() {
+    if (converter_) converter_->finish();
+    flush();
+    sink_.commit();
+  }
+
+ private:
+  void flush() {
+    sink_.write(encoded_);
+    encoded_.clear();
+  }
+
+  ResultSink& sink_;
+  std::unique_ptr<Converter> converter_;
+  std::string encoded_;
+};
+
+// ---- Field texts -----------------------------------------------------------------------
+
+// One code point of valid UTF-8 at `i`, moving `i` past it.
+char32_t nextCodePoint(std::string_view text, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  if (b0 < 0xE0 && i + 1 < text.size()) {
+    const char32_t c = ((b0 & 0x1Fu) << 6) | (byte(i + 1) & 0x3Fu);
+    i += 2;
+    return c;
+  }
+  if (b0 < 0xF0 && i + 2 < text.size()) {
+    const char32_t c = ((b0 & 0x0Fu) << 12) | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu);
+    i += 3;
+    return c;
+  }
+  if (i + 3 < text.size()) {
+    const char32_t c = ((b0 & 0x07u) << 18) | ((byte(i + 1) & 0x3Fu) << 12) |
+                       ((byte(i + 2) & 0x3Fu) << 6) | (byte(i + 3) & 0x3Fu);
+    i += 4;
+    return c;
+  }
+  ++i;
+  return 0xFFFD;  // not reached for valid UTF-8
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// UTF-16 units of valid UTF-8.
+std::size_t utf16Units(std::string_view text) {
+  std::size_t units = 0;
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b & 0xC0) != 0x80) units += b >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+// The cell rule over UTF-8 fields. A character beyond U+FFFF counts as one character in a
+// field (for --start, --count, --chars and --separator), so that it is always kept or
+// removed whole: under the classic rules it stands for the transforms as one unit taken
+// from the surrogate range (valid text never holds a lone surrogate), under the Unicode
+// rules the transforms see the real pair and count it as one themselves. A rule that drops
+// single characters works on the bytes of an ASCII field directly.
+class FieldRule {
+ public:
+  explicit FieldRule(const Plan& plan)
+      : pairs_(plan.rules == TextRules::Unicode), rule_(mappedRemovals(plan), plan.rules) {
+    fixedSlots_ = codeOf_.size();
+    if (rule_.asciiDrops()) drops_ = *rule_.asciiDrops();
+    fast_ = rule_.asciiDrops().has_value();
+  }
+
+  enum class Outcome { Unchanged, Changed, TooLong };
+
+  // On Changed, `out` holds the new text.
+  Outcome apply(std::string_view text, std::string& out) {
+    if (fast_) {
+      std::size_t i = 0;
+      const std::size_t n = text.size();
+      const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+      while (i < n && bytes[i] < 0x80 && !drops_[bytes[i]]) ++i;
+      if (i == n) return n > kMaxCellUnits ? Outcome::TooLong : Outcome::Unchanged;
+      if (bytes[i] < 0x80) {
+        out.resize(n);
+        char* kept = out.data();
+        std::copy_n(text.data(), i, kept);
+        std::size_t put = i;
+        std::size_t k = i;
+        for (; k < n && bytes[k] < 0x80; ++k) {
+          kept[put] = static_cast<char>(bytes[k]);
+          put += drops_[bytes[k]] ? 0 : 1;
+        }
+        out.resize(put);
+        if (k == n) return n > kMaxCellUnits ? Outcome::TooLong : Outcome::Changed;
+      }
+    }
+    if (utf16Units(text) > kMaxCellUnits) return Outcome::TooLong;
+    const Release release{*this};
+    if (!map(text, units_)) return Outcome::Unchanged;  // a run's slots are full: left alone
+    const std::optional<std::u16string> result = rule_.changed(units_);
+    if (!result) return Outcome::Unchanged;
+    unmap(*result, out);
+    return out == text ? Outcome::Unchanged : Outcome::Changed;
+  }
+
+ private:
+  static constexpr char16_t kFirstSlot = 0xD800;
+  static constexpr std::size_t kSlots = 0x800;
+
+  struct Release {
+    FieldRule& rule;
+    ~Release() { rule.release(); }
+  };
+
+  std::vector<Removal> mappedRemovals(const Plan& plan) {
+    std::vector<Removal> out = plan.removals;
+    for (Removal& removal : out) {
+      removal.chars = mapped(removal.chars);
+      if (removal.separator) removal.separator = mapped(*removal.separator);
+    }
+    return out;
+  }
+
+  std::u16string mapped(std::u16string_view utf16) {
+    std::u16string out;
+    map(toUtf8(utf16), out);
+    return out;
+  }
+
+  // The units of `utf8`; false when the slots run out.
+  bool map(std::string_view utf8, std::u16string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < utf8.size();) {
+      const char32_t c = nextCodePoint(utf8, i);
+      if (c < 0x10000) {
+        out += static_cast<char16_t>(c);
+        continue;
+      }
+      if (pairs_) {
+        out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        continue;
+      }
+      auto found = slotOf_.find(c);
+      if (found == slotOf_.end()) {
+        if (codeOf_.size() >= kSlots) return false;
+        const auto slot = static_cast<char16_t>(kFirstSlot + codeOf_.size());
+        found = slotOf_.emplace(c, slot).first;
+        codeOf_.push_back(c);
+      }
+      out += found->second;
+    }
+    return true;
+  }
+
+  void unmap(std::u16string_view units, std::string& out) const {
+    out.clear();
+    if (pairs_) {
+      out = toUtf8(units);
+      return;
+    }
+    for (const char16_t u : units) {
+      const bool slot = u >= kFirstSlot && u < kFirstSlot + kSlots;
+      appendUtf8(out, slot ? codeOf_[static_cast<std::size_t>(u - kFirstSlot)] : u);
+    }
+  }
+
+  // Forgets the slots of the last text.
+  void release() {
+    for (std::size_t i = fixedSlots_; i < codeOf_.size(); ++i) slotOf_.erase(codeOf_[i]);
+    codeOf_.resize(fixedSlots_);
+  }
+
+  bool pairs_;
+  std::unordered_map<char32_t, char16_t> slotOf_;
+  std::vector<char32_t> codeOf_;
+  std::size_t fixedSlots_ = 0;
+  CellRule rule_;
+  std::array<bool, 128> drops_{};
+  bool fast_ = false;
+  std::u16string units_;
+};
+
+// ---- The run ---------------------------------------------------------------------------
+
+// The characters that make a spreadsheet read a cell as a formula (CWE-1236, "Improper
+// Neutralization of Formula Elements in a CSV File"); a leading apostrophe makes it text.
+bool formulaStart(std::string_view text) {
+  return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
+}
+
+struct Tally {
+  int64_t records = 0;
+  int64_t widest = 0;
+  int64_t visited = 0;
+  int64_t changed = 0;
+  int64_t formulas = 0;
+};
+
+class CsvRun {
+ public:
+  CsvRun(const Plan& plan, ApplyStreams& streams)
+      : plan_(plan),
+        streams_(streams),
+        null_(nullptr),
+        warnings_(plan.quiet ? null_ : streams.err),
+        selector_(plan.cells, false, warnings_),
+        progress_(streams.err, streams.progress && !plan.quiet),
+        report_(streams.out, plan.value ? OperationKind::ValueLevel : OperationKind::CharacterLevel,
+                plan.limit) {}
+
+  void run();
+
+ private:
+  enum class Pass { Load, Clear, Characters };
+
+  void pass(InputFile& input, Pass kind);
+  std::optional<std::string_view> decide(Pass kind, std::string_view value);
+  CsvFormatError tooLong() const;
+  std::string fileName() const { return plan_.file == "-" ? "standard input" : plan_.file; }
+  void loadValues(InputFile& input);
+
+  const Plan& plan_;
+  ApplyStreams& streams_;
+  std::ostream null_;
+  std::ostream& warnings_;
+  CellSelector selector_;
+  Progress progress_;
+  std::unique_ptr<ResultSink> sink_;
+  std::unique_ptr<EncodedOutput> output_;
+  std::unique_ptr<FieldRule> rule_;
+  Tally tally_;
+  // A dry run's changes and figures, as the add-in's dialog words them.
+  ChangeReport report_;
+  std::string result_;
+  std::string scratch_;
+  std::string record_;
+  // A value removal: the sheet its column goes into, and the rows the engine cleared.
+  std::shared_ptr<memory::MemoryApplication> sheet_;
+  std::vector<CellRef> loaded_;
+  std::vector<bool> clearedRows_;
+  // Where the field being decided stands, for messages.
+  int64_t row_ = 0;
+  int64_t column_ = 0;
+  std::size_t line_ = 0;
+};
+
+CsvFormatError CsvRun::tooLong() const {
+  return CsvFormatError("line " + std::to_string(line_) + ", cell " +
+                        toUtf8(columnLetters(column_)) + std::to_string(row_) +
+                        ": the field holds more than 32,767 characters, the most a cell holds");
+}
+
+std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value) {
+  switch (kind) {
+    case Pass::Characters:
+      switch (rule_->apply(value, result_)) {
+        case FieldRule::Outcome::Unchanged:
+          return std::nullopt;
+        case FieldRule::Outcome::TooLong:
+          throw tooLong();
+        case FieldRule::Outcome::Changed:
+          return result_;
+      }
+      return std::nullopt;
+    case Pass::Load: {
+      if (utf16Units(value) > kMaxCellUnits) throw tooLong();
+      if (row_ > kMaxRows) {
+        throw FileError(fileName() + ": " + plan_.codes +
+                        " works on the rows of a sheet, 1,048,576 at most, and the file has "
+                        "more; split it first");
+      }
+      const CellRef ref{row_, column_};
+      sheet_->setCell(ref, CellContent{Value{toUtf16(value)}, {}});
+      loaded_.push_back(ref);
+      return std::nullopt;
+    }
+    case Pass::Clear:
+      if (static_cast<std::size_t>(row_) >= clearedRows_.size() ||
+          !clearedRows_[static_cast<std::size_t>(row_)]) {
+        return std::nullopt;
+      }
+      result_.clear();
+      return result_;
+  }
+  return std::nullopt;
+}
+
+void CsvRun::pass(InputFile& input, Pass kind) {
+  DecodedSource source(input, plan_.csv.inputEncoding);
+  if (kind != Pass::Load && sink_) {
+    const DetectedEncoding& detected = source.detected();
+    const Encoding encoding = plan_.csv.outputEncoding.value_or(detected.encoding);
+    bool mark = plan_.csv.bom.value_or(detected.byteOrderMark || encoding.name == "UTF-16");
+    if (!encoding.hasByteOrderMark()) {
+      if (plan_.csv.bom == true) {
+        throw UsageError("--bom: " + encoding.name + " has no byte-order mark");
+      }
+      mark = false;
+    }
+    Encoding written = encoding;
+    if (written.name == "UTF-16") written.name = "UTF-16LE";
+    output_ = std::make_unique<EncodedOutput>(*sink_, written, mark);
+  }
+  EncodedOutput* output = output_.get();
+  const char delimiter = plan_.csv.delimiter;
+  CsvStreamReader reader(source, delimiter, source.detected().encoding.isUtf8());
+  RawRecord record;
+  tally_.records = 0;
+  while (reader.next(record)) {
+    const int64_t row = ++tally_.records;
+    if (record.fields.size() > static_cast<std::size_t>(kMaxColumns)) {
+      throw CsvFormatError(CsvError{record.line, 1,
+                                    "a record has more than 16,384 fields, the columns of a "
+                                    "sheet"});
+    }
+    tally_.widest = std::max<int64_t>(tally_.widest, static_cast<int64_t>(record.fields.size()));
+    bool changedRecord = false;
+    for (std::size_t i = 0; i < record.fields.size(); ++i) {
+      const auto column = static_cast<int64_t>(i) + 1;
+      std::optional<std::string_view> after;
+      // A field outside the selection is copied, never unquoted.
+      if (!selector_.mayVisit(row, column)) {
+        if (changedRecord) {
+          record_ += delimiter;
+          record_.append(record.raw(i));
+        }
+        continue;
+      }
+      const std::string_view value = record.value(i, scratch_);
+      if (selector_.visits({row, column}, value, value.empty()) && !value.empty()) {
+        row_ = row;
+        column_ = column;
+        line_ = record.line;
+        if (kind != Pass::Load) ++tally_.visited;
+        after = decide(kind, value);
+        if (after) {
+          std::string guarded;
+          if (formulaStart(*after) && !formulaStart(value)) {
+            ++tally_.formulas;
+            if (plan_.csv.guardFormulas) {
+              guarded.reserve(after->size() + 1);
+              guarded += '\'';
+              guarded.append(*after);
+              after = guarded;
+            }
+          }
+          ++tally_.changed;
+          if (plan_.dryRun) report_.add(row, column, value, *after);
+          if (!changedRecord) {
+            // The fields before this one and their delimiters, as they were.
+            record_.assign(record.text.substr(0, record.fields[i].begin));
+            changedRecord = true;
+          } else {
+            record_ += delimiter;
+          }
+          const bool keepQuotes =
+              record.fields[i].quoted || (row == 1 && i == 0 && after->starts_with("\xEF\xBB\xBF"));
+          appendField(record_, *after, delimiter, keepQuotes);
+          continue;
+        }
+      }
+      if (changedRecord) {
+        record_ += delimiter;
+        record_.append(record.raw(i));
+      }
+    }
+    if (output != nullptr) {
+      output->write(changedRecord ? std::string_view(record_) : record.text);
+      output->write(record.lineBreak);
+    }
+    progress_.step(tally_.records, "records");
+  }
+  selector_.finish();
+  progress_.end();
+}
+
+void CsvRun::loadValues(InputFile& input) {
+  sheet_ = std::make_shared<memory::MemoryApplication>();
+  sheet_->addWorkbook();
+  input.makeRereadable();
+  pass(input, Pass::Load);
+  const Selection& selection = selector_.selection();
+  std::vector<AreaRef> areas;
+  if (selection.everyColumn()) {
+    if (tally_.widest > 1) {
+      throw UsageError("--range: " + plan_.codes +
+                       " works on a single column, and the records of " + fileName() + " have " +
+                       std::to_string(tally_.widest) +
+                       " fields; pick one with -c or --range, say -c B");
+    }
+    areas.push_back(
+        AreaRef{{selection.firstRow(), 1}, {std::max(selection.firstRow(), tally_.records), 1}});
+  } else {
+    if (!selection.singleColumn()) {
+      throw UsageError("-c: " + plan_.codes + " works on a single column; give one");
+    }
+    areas = selection.areas();
+  }
+  const std::vector<CellRef> cleared =
+      runValueRemoval(sheet_, areas, *plan_.value, plan_.rules, loaded_, streams_,
+                      streams_.progress && !plan_.quiet);
+  for (const CellRef& ref : cleared) {
+    const auto r = static_cast<std::size_t>(ref.row);
+    if (clearedRows_.size() <= r) clearedRows_.resize(r + 1);
+    clearedRows_[r] = true;
+  }
+  tally_ = Tally{};
+  input.rewind();
+}
+
+void CsvRun::run() {
+  // The target is opened, and locked, before the input is read.
+  if (!plan_.dryRun) sink_ = std::make_unique<ResultSink>(plan_, streams_.out);
+  InputFile input(plan_.file);
+  if (!plan_.target.standardOutput && plan_.target.path == plan_.file && !input.regular()) {
+    throw UsageError("--in-place: " + plan_.file +
+                     " is not a regular file; give -o OUT to write the result elsewhere");
+  }
+  try {
+    if (plan_.value) {
+      loadValues(input);
+      pass(input, Pass::Clear);
+    } else {
+      rule_ = std::make_unique<FieldRule>(plan_);
+      pass(input, Pass::Characters);
+    }
+  } catch (const CsvFormatError& e) {
+    throw FileError(fileName() + ": " + e.what());
+  } catch (const EncodingError& e) {
+    throw FileError(fileName() + ": " + e.what());
+  }
+  if (output_) output_->finish();
+  if (plan_.dryRun) report_.finish();
+  if (tally_.formulas > 0) {
+    warnings_ << "qmv apply: " << withThousands(tally_.formulas)
+              << (tally_.formulas == 1 ? " result starts" : " results start")
+              << " with =, +, - or @ where the field did not, and a spreadsheet may run it as "
+                 "a formula"
+              << (plan_.csv.guardFormulas ? "; written with a leading apostrophe"
+                                          : "; --guard-formulas writes a leading apostrophe")
+              << '\n';
+  }
+  if (plan_.quiet) return;
+  std::string over = selector_.description();
+  if (over.empty()) {
+    const int64_t first = selector_.selection().firstRow();
+    over = tally_.records < first || tally_.widest == 0
+               ? (tally_.records == 0 ? "an empty file" : "no cells below the header")
+               : toUtf8(formatAddress(
+                     AreaRef{{first, 1}, {std::min(tally_.records, kMaxRows), tally_.widest}}));
+    if (tally_.records > kMaxRows)
+      over += " and " + withThousands(tally_.records - kMaxRows) + " more rows";
+  }
+  streams_.err << summaryLine(plan_.codes, over, tally_.visited, tally_.changed, plan_.dryRun);
+}
+
+}  // namespace
+
+void applyCsv(const Plan& plan, ApplyStreams& streams) {
+  CsvRun run(plan, streams);
+  run.run();
+}
+
+}  // namespace qmv::cli

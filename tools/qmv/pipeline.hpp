@@ -1,0 +1,49 @@
+// The formats of `qmv apply` as sources and sinks of cells, and what they share: the
+// target a result goes to and the engine's value run over a sheet. Each applyX reads the
+// plan's file, runs the cell rule (or the value run) on the visited cells, and writes only
+// the cells it changed. They throw ApplyError (and xlsx::XlsxError for a bad workbook).
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "host/address.hpp"
+#include "platform/memory/memory_application.hpp"
+#include "tools/qmv/apply.hpp"
+#include "tools/qmv/files.hpp"
+#include "tools/qmv/plan.hpp"
+
+namespace qmv::cli {
+
+/// CSV or TSV text, streamed.
+void applyCsv(const Plan& plan, ApplyStreams& streams);
+/// An .xlsx or .xlsm workbook's sheet.
+void applyWorkbook(const Plan& plan, ApplyStreams& streams);
+/// CSV text read as typed input into a sheet.
+void applyTyped(const Plan& plan, ApplyStreams& streams);
+
+/// Where the result goes: a file, opened (and locked) before the input is read, or
+/// standard output. Nothing for a dry run.
+class ResultSink {
+ public:
+  ResultSink(const Plan& plan, std::ostream& out);
+  /// Throws FileError.
+  void write(std::string_view bytes);
+  /// Finishes the result: the file replaces the target. Throws FileError.
+  void commit();
+
+ private:
+  std::unique_ptr<OutputFile> file_;
+  std::ostream& out_;
+};
+
+/// Runs the engine's value removal `operation` over `areas` (one column) of the active
+/// sheet of `app`, as the add-in's dialog runs it, and gives the cells among `loaded`
+/// that it cleared. The add-in's messages go to `err`; a refused run throws ApplyError.
+std::vector<CellRef> runValueRemoval(const std::shared_ptr<memory::MemoryApplication>& app,
+                                     const std::vector<AreaRef>& areas, Operation operation,
+                                     TextRules rules, const std::vector<CellRef>& loaded,
+                                     ApplyStreams& streams, bool progress);
+
+}  // namespace qmv::cli

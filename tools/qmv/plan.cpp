@@ -1,0 +1,562 @@
+#include "tools/qmv/plan.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+#include "host/text.hpp"
+
+namespace qmv::cli {
+namespace {
+
+constexpr int kMaxPosition = 32767;
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+std::u16string utf16Option(const char* option, const std::string& text) {
+  if (!isValidUtf8(text)) throw UsageError(std::string(option) + ": the text is not valid UTF-8");
+  return toUtf16(text);
+}
+
+// ---- Names -----------------------------------------------------------------------------
+
+// How a name picks the position removal: fixed, or by --before/--after and --all/--count.
+enum class Family { Fixed, Before, After, Position };
+
+struct NameEntry {
+  std::string name;
+  Family family;
+  Operation operation;
+  std::string meaning;
+};
+
+// The operation table's codes and names, then the names that pick a position removal by
+// their options.
+const std::vector<NameEntry>& nameTable() {
+  static const std::vector<NameEntry> table = [] {
+    std::vector<NameEntry> out;
+    for (const OperationRow& row : operationTable()) {
+      out.push_back({toUtf8(row.code), Family::Fixed, row.operation, std::string(row.meaning)});
+    }
+    for (const OperationRow& row : operationTable()) {
+      if (row.name.empty()) continue;
+      out.push_back({std::string(row.name), Family::Fixed, row.operation, toUtf8(row.code)});
+    }
+    out.push_back(
+        {"before", Family::Before, Operation::RBSP, "RBSP with --all, RNBP with --count"});
+    out.push_back({"after", Family::After, Operation::RASP, "RASP with --all, RNAP with --count"});
+    out.push_back({"position", Family::Position, Operation::RASP,
+                   "--before or --after, with --all or --count"});
+    return out;
+  }();
+  return table;
+}
+
+const NameEntry& findName(std::string_view name) {
+  const std::string wanted = lowered(name);
+  for (const NameEntry& entry : nameTable()) {
+    if (lowered(entry.name) == wanted) return entry;
+  }
+  throw UsageError("OPERATION: " + quoted(name) +
+                   " is not an operation; give a code RNUM ... RUDP or a name such as digits "
+                   "(qmv apply --help lists them)");
+}
+
+// ---- Inputs ----------------------------------------------------------------------------
+
+// One removal input: its option, which operations read it, and how its text is checked
+// and kept. The position flags (before, after, all) only pick the operation.
+struct InputRow {
+  InputOption option;
+  bool (*takes)(Operation operation);
+  void (*read)(Removal& removal, const std::string& text);
+};
+
+bool readsStart(Operation op) { return usesStartPosition(op); }
+bool readsCount(Operation op) { return usesCharCount(op); }
+bool readsChars(Operation op) { return operationRow(op).inputs == OperationInputs::Characters; }
+
+Occurrence occurrenceOf(const std::string& text) {
+  const std::string word = lowered(text);
+  if (word == "1st") return {Occurrence::Kind::First, 1};
+  if (word == "2nd") return {Occurrence::Kind::Nth, 2};
+  if (word == "3rd") return {Occurrence::Kind::Nth, 3};
+  if (word == "4th") return {Occurrence::Kind::Nth, 4};
+  if (word == "last") return {Occurrence::Kind::Last, 1};
+  const bool digits = !word.empty() && std::all_of(word.begin(), word.end(),
+                                                   [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits) {
+    throw UsageError("--occurrence: " + quoted(text) +
+                     " is not an occurrence; give 1st, 2nd, 3rd, 4th, Last or a number from 1 to " +
+                     std::to_string(kMaxPosition));
+  }
+  return {Occurrence::Kind::Nth,
+          boundedNumber("--occurrence", word, 1, kMaxPosition, "occurrence")};
+}
+
+const std::vector<InputRow>& inputTable() {
+  static const std::vector<InputRow> table = {
+      {{"start", "N", "Start position N, 1 to 32767"},
+       readsStart,
+       [](Removal& r, const std::string& t) {
+         r.start =
+             static_cast<int16_t>(boundedNumber("--start", t, 1, kMaxPosition, "start position"));
+       }},
+      {{"count", "X", "Number of characters X, 0 to 32767"},
+       readsCount,
+       [](Removal& r, const std::string& t) {
+         r.count = static_cast<int16_t>(
+             boundedNumber("--count", t, 0, kMaxPosition, "number of characters"));
+       }},
+      {{"chars", "TEXT", "Characters to remove (RUDC)"},
+       readsChars,
+       [](Removal& r, const std::string& t) { r.chars = utf16Option("--chars", t); }},
+      {{"separator", "C", "Start position at a separator character C, as the wizard takes it"},
+       readsStart,
+       [](Removal& r, const std::string& t) {
+         const std::u16string c = utf16Option("--separator", t);
+         const bool one = c.size() == 1 || (c.size() == 2 && c[0] >= 0xD800 && c[0] < 0xDC00);
+         if (!one) throw UsageError("--separator: give exactly one character, not " + quoted(t));
+         r.separator = c;
+       }},
+      {{"occurrence", "WHICH", "Which separator: 1st, 2nd, 3rd, 4th, Last or N (default 1st)"},
+       readsStart,
+       [](Removal& r, const std::string& t) { r.occurrence = occurrenceOf(t); }},
+      {{"before", "", "Remove before the start position"}, readsStart, nullptr},
+      {{"after", "", "Remove after the start position"}, readsStart, nullptr},
+      {{"all", "", "Remove all the text before or after the start position"}, readsStart, nullptr},
+  };
+  return table;
+}
+
+bool given(const ApplyRequest& request, std::string_view name) {
+  return request.inputs.contains(std::string(name));
+}
+
+// The position removal a name and the flags pick. Throws UsageError.
+Operation positionOperation(const ApplyRequest& request, const NameEntry& entry,
+                            const std::string& name) {
+  const bool before = given(request, "before"), after = given(request, "after");
+  const bool all = given(request, "all"), count = given(request, "count");
+  if (before && after) throw UsageError("--before and --after exclude each other");
+  bool toBefore = false;
+  bool whole = false;
+  const auto sideCheck = [&](bool removesBefore) {
+    if (before && !removesBefore)
+      throw UsageError("--before: " + name + " removes text after the start position");
+    if (after && removesBefore)
+      throw UsageError("--after: " + name + " removes text before the start position");
+  };
+  if (entry.family == Family::Fixed) {
+    toBefore = entry.operation == Operation::RBSP || entry.operation == Operation::RNBP;
+    whole = entry.operation == Operation::RBSP || entry.operation == Operation::RASP;
+    sideCheck(toBefore);
+    const char* side = toBefore ? "before" : "after";
+    if (whole && count) {
+      throw UsageError("--count: " + name + " removes all the text " + side +
+                       " the start position; " + (toBefore ? "RNBP" : "RNAP") +
+                       " removes a number of characters");
+    }
+    if (!whole && all) {
+      throw UsageError("--all: " + name + " removes --count characters; " +
+                       (toBefore ? "RBSP" : "RASP") + " removes all the text " + side +
+                       " the start position");
+    }
+    if (!whole && !count) {
+      throw UsageError(name + ": give the number of characters with --count X (0 to " +
+                       std::to_string(kMaxPosition) + ")");
+    }
+  } else {
+    if (entry.family == Family::Position) {
+      if (!before && !after) throw UsageError(name + ": give --before or --after");
+      toBefore = before;
+    } else {
+      toBefore = entry.family == Family::Before;
+      sideCheck(toBefore);
+    }
+    if (all && count) throw UsageError("--all and --count exclude each other");
+    if (!all && !count) {
+      throw UsageError(name +
+                       ": give --all (all the text) or --count X (that many characters, 0 to " +
+                       std::to_string(kMaxPosition) + ")");
+    }
+    whole = all;
+  }
+  return whole ? (toBefore ? Operation::RBSP : Operation::RASP)
+               : (toBefore ? Operation::RNBP : Operation::RNAP);
+}
+
+// One removal of the list with the inputs it reads; `chain` when the list has several, so
+// that each input goes to the removals that read it.
+Removal planRemoval(const ApplyRequest& request, const std::string& name, bool chain) {
+  const NameEntry& entry = findName(name);
+  Removal removal;
+  removal.operation = entry.family == Family::Fixed && !usesStartPosition(entry.operation)
+                          ? entry.operation
+                          : positionOperation(request, entry, name);
+  for (const InputRow& row : inputTable()) {
+    const auto found = request.inputs.find(std::string(row.option.name));
+    if (found == request.inputs.end()) continue;
+    if (!row.takes(removal.operation)) {
+      if (chain) continue;
+      throw UsageError("--" + std::string(row.option.name) + ": " + name + " takes no " +
+                       std::string(row.option.name == "count"   ? "number of characters"
+                                   : row.option.name == "chars" ? "characters"
+                                                                : "start position"));
+    }
+    if (row.read) row.read(removal, found->second);
+  }
+  if (usesStartPosition(removal.operation)) {
+    if (removal.start && removal.separator) {
+      throw UsageError(
+          "--start and --separator exclude each other (the separator gives the start position)");
+    }
+    if (!removal.start && !removal.separator) {
+      throw UsageError(name + ": give the start position with --start N (1 to " +
+                       std::to_string(kMaxPosition) + ") or with --separator C");
+    }
+    if (given(request, "occurrence") && !removal.separator) {
+      throw UsageError(
+          "--occurrence: give it with --separator (it picks an occurrence of the separator)");
+    }
+  }
+  if (readsChars(removal.operation) && removal.chars.empty()) {
+    throw UsageError(name + ": give the characters to remove with --chars TEXT");
+  }
+  return removal;
+}
+
+// ---- Lists -----------------------------------------------------------------------------
+
+// "a,b" as {"a", "b"}; a double-quoted entry may hold commas ("last, first"), its quotes
+// doubled inside.
+std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> out(1);
+  bool inQuotes = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"' && (inQuotes || out.back().empty() || out.back() == "!")) {
+      if (inQuotes && i + 1 < text.size() && text[i + 1] == '"') {
+        out.back() += '"';
+        ++i;
+      } else {
+        inQuotes = !inQuotes;
+      }
+    } else if (c == ',' && !inQuotes) {
+      out.emplace_back();
+    } else {
+      out.back() += c;
+    }
+  }
+  if (inQuotes) throw UsageError("-c: " + quoted(text) + " has a quote that is not closed");
+  return out;
+}
+
+void planRemovals(const ApplyRequest& request, Plan& plan) {
+  std::vector<std::string> names;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = request.operation.find(',', from);
+    names.push_back(request.operation.substr(from, comma - from));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  const bool chain = names.size() > 1;
+  std::vector<bool> taken(inputTable().size(), false);
+  for (const std::string& name : names) {
+    const Removal removal = planRemoval(request, name, chain);
+    if (!isCharacterOperation(removal.operation)) {
+      if (chain) {
+        throw UsageError("OPERATION: " + toUtf8(operationCode(removal.operation)) +
+                         " clears values and runs alone, not in a list");
+      }
+      plan.value = removal.operation;
+    } else {
+      plan.removals.push_back(removal);
+    }
+    for (std::size_t i = 0; i < inputTable().size(); ++i) {
+      if (inputTable()[i].takes(removal.operation)) taken[i] = true;
+    }
+    if (!plan.codes.empty()) plan.codes += ',';
+    plan.codes += toUtf8(operationCode(removal.operation));
+  }
+  for (std::size_t i = 0; i < inputTable().size(); ++i) {
+    const std::string name(inputTable()[i].option.name);
+    if (chain && given(request, name) && !taken[i]) {
+      throw UsageError("--" + name + ": no removal of " + quoted(request.operation) + " takes it");
+    }
+  }
+}
+
+// ---- Format and target -----------------------------------------------------------------
+
+std::string extensionOf(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  const std::size_t slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return lowered(path.substr(dot + 1));
+}
+
+bool isTabExtension(const std::string& ext) { return ext == "tsv" || ext == "tab"; }
+bool isWorkbookExtension(const std::string& ext) {
+  return ext == "xlsx" || ext == "xlsm" || ext == "xls" || ext == "xlsb" || ext == "ods" ||
+         ext == "xltx" || ext == "xltm";
+}
+
+char planDelimiter(const ApplyRequest& request, const std::string& file) {
+  if (request.tabs && request.delimiter) throw UsageError("-t and -d exclude each other");
+  if (request.tabs) return '\t';
+  if (!request.delimiter) return isTabExtension(extensionOf(file)) ? '\t' : ',';
+  const std::string& d = *request.delimiter;
+  const std::string text = d == "\\t" ? "\t" : d;
+  if (text.size() != 1 || static_cast<unsigned char>(text[0]) >= 0x80 || text[0] == '"' ||
+      text[0] == '\r' || text[0] == '\n') {
+    throw UsageError("-d: " + quoted(d) +
+                     " is not a delimiter; give one ASCII character other than a quote or a "
+                     "line break, such as ';' or '|' (-t for tabs)");
+  }
+  return text[0];
+}
+
+Encoding checkedEncoding(const char* option, const std::string& name) {
+  try {
+    return namedEncoding(option, name);
+  } catch (const EncodingError& e) {
+    throw UsageError(e.what());
+  }
+}
+
+// Devices and the like take whatever is written; a file's name says what it holds.
+bool namedByExtension(const std::string& path) {
+  return path != "-" && !path.starts_with("/dev/") && !path.starts_with("/proc/");
+}
+
+// Refuses an output name that says it holds another format than the one written: a
+// workbook under a text name (or an .xlsm package under .xlsx), text under a workbook
+// name, tabs under .csv or commas under .tsv.
+void checkOutputName(const Plan& plan, const std::string& output) {
+  if (!namedByExtension(output)) return;
+  const std::string ext = extensionOf(output);
+  if (plan.format == Format::Workbook) {
+    std::string wanted = extensionOf(plan.file);
+    if (wanted != "xlsx" && wanted != "xlsm") wanted = ext == "xlsm" ? "xlsm" : "xlsx";
+    if (ext != wanted) {
+      throw UsageError("-o: " + output + " would hold a workbook; give a name ending in ." +
+                       wanted);
+    }
+    return;
+  }
+  if (isWorkbookExtension(ext)) {
+    throw UsageError("-o: " + output + " names a workbook, and the result is " +
+                     (plan.csv.delimiter == '\t' ? "tab-separated" : "CSV") +
+                     " text; give a name ending in ." +
+                     (plan.csv.delimiter == '\t' ? "tsv" : "csv"));
+  }
+  if (ext == "csv" && plan.csv.delimiter == '\t') {
+    throw UsageError("-o: " + output +
+                     " ends in .csv, and the result is tab-separated; give a "
+                     "name ending in .tsv");
+  }
+  if (isTabExtension(ext) && plan.csv.delimiter != '\t') {
+    throw UsageError("-o: " + output + " ends in ." + ext + ", and the result is separated by " +
+                     quoted(std::string(1, plan.csv.delimiter)) + "; give -t or another name");
+  }
+}
+
+void planTarget(const ApplyRequest& request, Plan& plan) {
+  if (request.output && request.inPlace) throw UsageError("-o and --in-place exclude each other");
+  if (request.output && request.output->empty()) throw UsageError("-o: give a file name");
+  if (request.inPlace && plan.file == "-") {
+    throw UsageError("--in-place: standard input cannot be replaced; give -o OUT");
+  }
+  if (request.force && !request.output && !request.inPlace) {
+    throw UsageError("--force: give it with -o or --in-place");
+  }
+  plan.target.force = request.force;
+  if (request.inPlace) {
+    plan.target.standardOutput = false;
+    plan.target.path = plan.file;
+  } else if (request.output && *request.output != "-") {
+    plan.target.standardOutput = false;
+    plan.target.path = *request.output;
+    checkOutputName(plan, plan.target.path);
+  }
+  if (plan.format == Format::Workbook && plan.target.standardOutput && !request.output &&
+      !request.dryRun) {
+    throw UsageError("a workbook's result is a file: give -o FILE, -o - or --in-place");
+  }
+}
+
+// Refuses the options that mean nothing for the format, with the reason.
+void refuseForFormat(const ApplyRequest& request, const Plan& plan) {
+  const auto refuse = [](bool given, const char* option, const std::string& why) {
+    if (given) throw UsageError(std::string(option) + ": " + why + "; leave it out");
+  };
+  if (plan.format == Format::Workbook) {
+    const char* format = "a workbook has no delimiter, encoding or byte-order mark";
+    refuse(request.delimiter || request.tabs, "-d/-t", format);
+    refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom",
+           format);
+    refuse(request.guardFormulas, "--guard-formulas",
+           "a workbook keeps a text result as text, never as a formula");
+    refuse(request.typed, "--typed", "a workbook's cells are read with the types Excel stored");
+    return;
+  }
+  if (request.sheet) throw UsageError("--sheet: " + plan.file + " is CSV, which has one sheet");
+  if (plan.format == Format::Typed) {
+    const std::string why =
+        "--typed reads UTF-8 comma-separated files and runs one removal over a sheet";
+    refuse(request.delimiter || request.tabs, "-d/-t", why);
+    refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom", why);
+    refuse(request.guardFormulas, "--guard-formulas", why);
+  }
+}
+
+void planCells(const ApplyRequest& request, Plan& plan) {
+  if (request.columns && request.range) throw UsageError("-c and --range exclude each other");
+  if (request.headerRow) {
+    if (request.range) throw UsageError("--header-row: --range names its cells itself");
+    if (request.noHeader) throw UsageError("--header-row and --no-header exclude each other");
+    // The header needs a row of data below it.
+    plan.cells.headerRow = boundedNumber("--header-row", *request.headerRow, 1,
+                                         static_cast<int>(kMaxRows - 1), "header row");
+  }
+  plan.cells.header = !request.noHeader && !request.range;
+  // A sheet's cells are all worked on unless -c names columns under a header: a workbook
+  // is not a table with a header row by nature, as a CSV file is.
+  if (plan.format == Format::Workbook && !request.columns && !request.headerRow) {
+    plan.cells.header = false;
+  }
+  if (request.range) {
+    const auto areas = parseReference(utf16Option("--range", *request.range));
+    if (!areas || areas->empty()) {
+      throw UsageError("--range: " + quoted(*request.range) +
+                       " is not a range; give A1 references such as B2:B6, B:B or 3:3, joined "
+                       "by commas");
+    }
+    if (plan.value) {
+      const int64_t column = areas->front().first.column;
+      const bool oneColumn = std::all_of(areas->begin(), areas->end(), [&](const AreaRef& a) {
+        return a.columns() == 1 && a.first.column == column;
+      });
+      if (!oneColumn) {
+        throw UsageError("--range: " + plan.codes + " works on a single column; " +
+                         quoted(*request.range) + " is not one (give, say, B:B or B2:B100)");
+      }
+    }
+    plan.cells.range = *areas;
+  }
+  if (request.columns) {
+    std::vector<ColumnPick> picks;
+    for (std::string text : splitList(*request.columns)) {
+      ColumnPick pick;
+      if (text.starts_with('!')) {
+        pick.exclude = true;
+        text.erase(0, 1);
+        if (text.size() >= 2 && text.front() == '"') text = text.substr(1, text.size() - 2);
+      }
+      if (text.empty()) throw UsageError("-c: " + quoted(*request.columns) + " names no column");
+      pick.text = std::move(text);
+      picks.push_back(std::move(pick));
+    }
+    plan.cells.columns = std::move(picks);
+  }
+}
+
+}  // namespace
+
+std::span<const InputOption> inputOptions() {
+  static const std::vector<InputOption> options = [] {
+    std::vector<InputOption> out;
+    for (const InputRow& row : inputTable()) out.push_back(row.option);
+    return out;
+  }();
+  return options;
+}
+
+const std::vector<OperationName>& operationNames() {
+  static const std::vector<OperationName> names = [] {
+    std::vector<OperationName> out;
+    for (const NameEntry& entry : nameTable()) out.push_back({entry.name, entry.meaning});
+    return out;
+  }();
+  return names;
+}
+
+int boundedNumber(const char* option, const std::string& text, int low, int high,
+                  const char* what) {
+  const std::string range = std::to_string(low) + " to " + std::to_string(high);
+  const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+  if (!digitsOnly) {
+    throw UsageError(std::string(option) + ": " + quoted(text) + " is not a whole number; the " +
+                     what + " is " + range);
+  }
+  const std::size_t first = text.find_first_not_of('0');
+  const std::string significant = first == std::string::npos ? "0" : text.substr(first);
+  if (significant.size() > 9 || std::stoi(significant) < low || std::stoi(significant) > high) {
+    throw UsageError(std::string(option) + ": " + text + " is out of range; the " + what + " is " +
+                     range);
+  }
+  return std::stoi(significant);
+}
+
+Plan planApply(const ApplyRequest& request, Format format) {
+  Plan plan;
+  plan.format = format;
+  plan.file = request.file.value_or("-");
+  plan.rules = request.unicode ? TextRules::Unicode : TextRules::Classic;
+  refuseForFormat(request, plan);
+  planRemovals(request, plan);
+  if (format == Format::Typed && plan.removals.size() > 1) {
+    throw UsageError("OPERATION: --typed runs one removal over a sheet; give one");
+  }
+  if (format != Format::Csv && plan.rules == TextRules::Classic) {
+    for (const Removal& removal : plan.removals) {
+      // Positions in a cell count UTF-16 units unless --unicode says characters; a
+      // separator of two units would put the start position inside a pair.
+      if (removal.separator && removal.separator->size() != 1) {
+        throw UsageError(
+            "--separator: in a sheet a character beyond U+FFFF counts as two positions; give "
+            "--unicode to count it as one");
+      }
+    }
+  }
+  if (format != Format::Workbook) {
+    plan.csv.delimiter = format == Format::Typed ? ',' : planDelimiter(request, plan.file);
+    if (request.encoding) plan.csv.inputEncoding = checkedEncoding("-e", *request.encoding);
+    if (request.outputEncoding) {
+      plan.csv.outputEncoding = checkedEncoding("--output-encoding", *request.outputEncoding);
+    }
+    if (request.bom) {
+      if (*request.bom != "yes" && *request.bom != "no") {
+        throw UsageError("--bom: give yes or no, not " + quoted(*request.bom));
+      }
+      plan.csv.bom = *request.bom == "yes";
+    }
+    plan.csv.guardFormulas = request.guardFormulas;
+  }
+  plan.sheet = request.sheet;
+  planTarget(request, plan);
+  if (request.limit && !request.dryRun) throw UsageError("--limit: give it with --dry-run");
+  if (request.limit) {
+    const std::string& l = *request.limit;
+    const bool digits = !l.empty() && l.size() <= 9 && std::all_of(l.begin(), l.end(), [](char c) {
+      return c >= '0' && c <= '9';
+    });
+    if (!digits) throw UsageError("--limit: " + quoted(l) + " is not a whole number of changes");
+    plan.limit = std::stoll(l);
+  }
+  plan.dryRun = request.dryRun;
+  plan.quiet = request.quiet;
+  planCells(request, plan);
+  return plan;
+}
+
+}  // namespace qmv::cli

@@ -1,0 +1,96 @@
+// Which cells `qmv apply` visits: --range, the columns -c picks, or every cell below the
+// header, found as the cells of a file come in, row after row.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/address.hpp"
+#include "tools/qmv/plan.hpp"
+
+namespace qmv::cli {
+
+/// The cells a run visits: every cell from a row down, or those of some areas.
+class Selection {
+ public:
+  /// Every cell of rows `firstRow` and below.
+  explicit Selection(int64_t firstRow = 1) : firstRow_(firstRow) {}
+  /// The cells of `areas`; an area reaching the sheet's last row goes on past it.
+  explicit Selection(std::vector<AreaRef> areas) : all_(false), areas_(std::move(areas)) {}
+
+  bool contains(int64_t row, int64_t column) const {
+    if (all_) return row >= firstRow_;
+    return std::any_of(areas_.begin(), areas_.end(), [&](const AreaRef& a) {
+      const bool rows = row >= a.first.row && (row <= a.last.row || a.last.row == kMaxRows);
+      return rows && column >= a.first.column && column <= a.last.column;
+    });
+  }
+  bool everyColumn() const { return all_; }
+  int64_t firstRow() const { return all_ ? firstRow_ : 1; }
+  /// The areas; empty when every column is visited.
+  const std::vector<AreaRef>& areas() const { return areas_; }
+  /// The single column of the areas, when they lie in one.
+  std::optional<int64_t> singleColumn() const;
+
+ private:
+  bool all_ = true;
+  int64_t firstRow_ = 1;
+  std::vector<AreaRef> areas_;
+};
+
+/// The columns -c's `picks` name: a name found in `header` (the texts of the header row,
+/// row `headerRow`, by column from A), else a letter, a 1-based number, a range of either
+/// (B:D, 2-4); exclusions (!name) take columns out of those named, or of every column to
+/// `lastColumn` when only exclusions are given. A letter or number beyond `lastColumn`
+/// (when known, above 0) is named in a warning on `warnings`. Without a header only
+/// letters and numbers pick. Throws UsageError for a name found twice or not at all, and
+/// when no column is left.
+std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
+                                    const std::vector<std::string>* header, int64_t headerRow,
+                                    int64_t lastColumn, std::ostream& warnings);
+
+/// Finds the visited cells as a file's cells come in, row after row: with a header (the
+/// default), the header row is `headerRow` of the plan, else row 1 (`headerAtFirstValue`:
+/// the first row that holds a value, as in a sheet), its texts name -c's columns, and no
+/// cell in or above it is visited.
+class CellSelector {
+ public:
+  CellSelector(const CellPlan& plan, bool headerAtFirstValue, std::ostream& warnings);
+
+  /// Whether the run visits the cell at `ref`, which shows `shown` (`blank`: it holds
+  /// nothing). Throws UsageError for a column -c cannot find.
+  bool visits(CellRef ref, std::string_view shown, bool blank) {
+    if (resolved_) return selection_.contains(ref.row, ref.column);
+    return pendingVisits(ref, shown, blank);
+  }
+  /// False only when the cell is known not to be visited (its text is not needed).
+  bool mayVisit(int64_t row, int64_t column) const {
+    return !resolved_ || selection_.contains(row, column);
+  }
+  /// Ends the file: resolves -c when no cell came below the header.
+  void finish();
+  /// The header row (0 for none), once known.
+  int64_t headerRow() const { return headerRow_; }
+  const Selection& selection() const { return selection_; }
+  /// "zip (B), C below row 1", "B2:B9"; empty for every cell.
+  const std::string& description() const { return description_; }
+
+ private:
+  bool pendingVisits(CellRef ref, std::string_view shown, bool blank);
+  void resolve();
+
+  const CellPlan& plan_;
+  std::ostream& warnings_;
+  Selection selection_;
+  std::string description_;
+  bool resolved_ = false;
+  int64_t headerRow_ = 0;
+  std::vector<std::string> header_;
+};
+
+}  // namespace qmv::cli

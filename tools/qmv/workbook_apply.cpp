@@ -1,0 +1,229 @@
+// A workbook's sheet as a source and sink of cells: the cells stream from the package in
+// file order, the cell rule runs on the text each visited constant shows, and only a cell
+// whose text it changed gets a new <c> element; every other byte of the package stays.
+// Value removals load the visited column into a sheet for the engine's value run and
+// clear, in the file, the cells it cleared there.
+#include <algorithm>
+#include <ostream>
+#include <unordered_set>
+#include <vector>
+
+#include "host/cell_text.hpp"
+#include "host/text.hpp"
+#include "tools/qmv/cell_rule.hpp"
+#include "tools/qmv/pipeline.hpp"
+#include "tools/qmv/report.hpp"
+#include "tools/qmv/selection.hpp"
+#include "tools/xlsx/workbook.hpp"
+
+namespace qmv::cli {
+namespace {
+
+int64_t keyOf(CellRef ref) { return ref.row * (kMaxColumns + 1) + ref.column; }
+
+std::string sheetLabel(const xlsx::Workbook& book, std::size_t sheet) {
+  return "sheet \"" + toUtf8(book.sheets()[sheet].name) + "\"";
+}
+
+// The sheet the plan names, or the workbook's active one. Throws UsageError.
+std::size_t chosenSheet(const xlsx::Workbook& book, const Plan& plan) {
+  if (!plan.sheet) return book.activeSheet();
+  const auto found = book.findSheet(toUtf16(*plan.sheet));
+  if (!found) {
+    std::string names;
+    for (const auto& sheet : book.sheets()) {
+      if (!names.empty()) names += ", ";
+      names += '"';
+      names += toUtf8(sheet.name);
+      names += '"';
+    }
+    throw UsageError("--sheet: " + plan.file + " has no sheet \"" + *plan.sheet +
+                     "\"; its sheets are " + names);
+  }
+  return *found;
+}
+
+// A cell as the in-memory workbook holds it: a formula keeps its cached value.
+CellContent contentOf(const xlsx::Workbook& book, const xlsx::SheetCell& cell) {
+  CellContent content{book.valueOf(cell), {}};
+  if (cell.formula) {
+    content.formula.reserve(cell.formulaText.size() + 1);
+    content.formula.push_back(u'=');
+    content.formula.append(cell.formulaText);
+  }
+  return content;
+}
+
+// One workbook run: the plan, the book, its sheet and how its values show as text.
+struct BookRun {
+  const Plan& plan;
+  ApplyStreams& streams;
+  const xlsx::Workbook& book;
+  std::size_t sheet;
+  HostLocale locale;
+  int currentYear;
+
+  std::u16string shown(const Value& value) const {
+    return cellText(value, locale).value_or(std::u16string());
+  }
+
+  // The <c> element of a cell whose text the rule changed: the new text as the cell
+  // stores it. The one place a changed text meets the workbook's storage.
+  std::string changedCellXml(const xlsx::SheetCell& cell, std::u16string_view text) const {
+    const Value typed = parseTypedInput(text, locale, currentYear);
+    return xlsx::cellXml(cell.ref, cell.style, book.storedValue(typed, cell.style));
+  }
+
+  // The text the cell shows once it stores `text`.
+  std::u16string storedText(const xlsx::SheetCell& cell, std::u16string_view text) const {
+    return shown(book.storedValue(parseTypedInput(text, locale, currentYear), cell.style));
+  }
+
+  // Writes the package with `editor` applied to the sheet: built in a private folder,
+  // then handed to the target, which was opened (and locked) before the book was read.
+  void write(ResultSink& sink, const xlsx::CellEditor& editor,
+             const std::function<void()>& check) const {
+    const TemporaryFolder folder;
+    const std::string built = folder.path() + "/workbook.xlsx";
+    book.save(built, {{sheet, editor}});
+    check();
+    InputFile package(built);
+    std::vector<char> buffer(std::size_t{1} << 16);
+    for (std::size_t got; (got = package.read(buffer.data(), buffer.size())) > 0;) {
+      sink.write(std::string_view(buffer.data(), got));
+    }
+    sink.commit();
+  }
+
+  void summary(const std::string& over, int64_t visited, int64_t changed) const {
+    if (plan.quiet) return;
+    streams.err << summaryLine(plan.codes, over + " of " + sheetLabel(book, sheet), visited,
+                               changed, plan.dryRun);
+  }
+};
+
+std::string describe(const CellSelector& selector) {
+  if (!selector.description().empty()) return selector.description();
+  return selector.headerRow() > 0
+             ? "the used range below row " + std::to_string(selector.headerRow())
+             : "the used range";
+}
+
+void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostream& warnings) {
+  const CellRule rule(run.plan.removals, run.plan.rules);
+  CellSelector selector(run.plan.cells, true, warnings);
+  std::optional<ChangeReport> report;
+  if (run.plan.dryRun)
+    report.emplace(run.streams.out, OperationKind::CharacterLevel, run.plan.limit);
+  int64_t visited = 0, changed = 0;
+  const xlsx::CellEditor editor = [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
+    const Value before = run.book.valueOf(cell);
+    const std::optional<std::u16string> text = cellText(before, run.locale);
+    const bool blank = isEmpty(before) && !cell.formula;
+    if (!selector.visits(cell.ref, text ? toUtf8(*text) : std::string(), blank))
+      return std::nullopt;
+    // A formula is never rewritten; an error value has no text to change.
+    if (cell.formula || blank) return std::nullopt;
+    ++visited;
+    if (!text) return std::nullopt;
+    // Between the removals of a list, the text goes through the cell as a run leaves it.
+    const std::optional<std::u16string> after =
+        rule.changed(*text, [&](std::u16string_view next) { return run.storedText(cell, next); });
+    if (!after) return std::nullopt;
+    ++changed;
+    if (report) report->add(cell.ref.row, cell.ref.column, toUtf8(*text), toUtf8(*after));
+    return run.changedCellXml(cell, *after);
+  };
+  if (report) {
+    run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) { editor(cell); });
+    selector.finish();
+    report->finish();
+  } else {
+    run.write(*sink, editor, [&] { selector.finish(); });
+  }
+  run.summary(describe(selector), visited, changed);
+}
+
+void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostream& warnings) {
+  CellSelector selector(run.plan.cells, true, warnings);
+  auto app = std::make_shared<memory::MemoryApplication>();
+  app->addWorkbook();
+  std::vector<CellRef> loaded;
+  std::vector<std::string> texts;  // a dry run's texts of the loaded cells
+  int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
+  run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
+    const CellContent content = contentOf(run.book, cell);
+    const bool blank = isEmpty(content.value) && !content.isFormula();
+    if (!selector.visits(cell.ref, toUtf8(run.shown(content.value)), blank) || blank) return;
+    app->setCell(cell.ref, content);
+    loaded.push_back(cell.ref);
+    if (run.plan.dryRun) texts.push_back(toUtf8(run.shown(content.value)));
+    firstColumn = firstColumn == 0 ? cell.ref.column : std::min(firstColumn, cell.ref.column);
+    lastColumn = std::max(lastColumn, cell.ref.column);
+    firstRow = firstRow == 0 ? cell.ref.row : std::min(firstRow, cell.ref.row);
+    lastRow = std::max(lastRow, cell.ref.row);
+  });
+  selector.finish();
+  std::vector<AreaRef> areas = selector.selection().areas();
+  if (selector.selection().everyColumn()) {
+    if (firstColumn != lastColumn) {
+      const std::string first = toUtf8(columnLetters(firstColumn));
+      throw UsageError(
+          "--range: " + run.plan.codes + " works on a single column, and the cells of " +
+          sheetLabel(run.book, run.sheet) + " span columns " + first + " to " +
+          toUtf8(columnLetters(lastColumn)) + "; pick one with -c or --range, say -c " + first);
+    }
+    areas = {loaded.empty() ? AreaRef{} : AreaRef{{firstRow, firstColumn}, {lastRow, lastColumn}}};
+  } else if (!selector.selection().singleColumn()) {
+    throw UsageError("-c: " + run.plan.codes + " works on a single column; give one");
+  }
+  const std::vector<CellRef> clearedCells =
+      runValueRemoval(app, areas, *run.plan.value, run.plan.rules, loaded, run.streams,
+                      run.streams.progress && !run.plan.quiet);
+  std::unordered_set<int64_t> cleared;
+  for (const CellRef& ref : clearedCells) cleared.insert(keyOf(ref));
+  if (run.plan.dryRun) {
+    ChangeReport report(run.streams.out, OperationKind::ValueLevel, run.plan.limit);
+    for (std::size_t i = 0; i < loaded.size(); ++i) {
+      if (cleared.contains(keyOf(loaded[i])))
+        report.add(loaded[i].row, loaded[i].column, texts[i], "");
+    }
+    report.finish();
+  } else {
+    // A full clear: the value and the cell's format go, only the reference stays.
+    run.write(
+        *sink,
+        [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
+          if (!cleared.contains(keyOf(cell.ref))) return std::nullopt;
+          return xlsx::cellXml(cell.ref, std::nullopt, std::monostate{});
+        },
+        [] {});
+  }
+  run.summary(run.plan.cells.columns ? describe(selector) : toUtf8(formatAddress(areas)),
+              static_cast<int64_t>(loaded.size()), static_cast<int64_t>(cleared.size()));
+}
+
+}  // namespace
+
+void applyWorkbook(const Plan& plan, ApplyStreams& streams) {
+  // The target is opened, and locked, before the workbook is read.
+  std::unique_ptr<ResultSink> sink;
+  if (!plan.dryRun) sink = std::make_unique<ResultSink>(plan, streams.out);
+  const auto book = xlsx::Workbook::open(plan.file);
+  const std::size_t sheet = chosenSheet(*book, plan);
+  if (!book->sheets()[sheet].worksheet) {
+    throw FileError(plan.file + ": " + sheetLabel(*book, sheet) +
+                    " is a chart or dialog sheet, which holds no cells");
+  }
+  memory::MemoryApplication host;
+  const BookRun run{plan, streams, *book, sheet, host.locale(), host.currentYear()};
+  std::ostream null(nullptr);
+  std::ostream& warnings = plan.quiet ? null : streams.err;
+  if (plan.value) {
+    applyValues(run, std::move(sink), warnings);
+  } else {
+    applyCharacters(run, std::move(sink), warnings);
+  }
+}
+
+}  // namespace qmv::cli
