@@ -61,7 +61,6 @@ struct BookRun {
   const xlsx::Workbook& book;
   std::size_t sheet;
   HostLocale locale;
-  int currentYear;
 
   std::u16string shown(const Value& value) const {
     return cellText(value, locale).value_or(std::u16string());
@@ -70,13 +69,12 @@ struct BookRun {
   // The <c> element of a cell whose text the rule changed: the new text as the cell
   // stores it. The one place a changed text meets the workbook's storage.
   std::string changedCellXml(const xlsx::SheetCell& cell, std::u16string_view text) const {
-    const Value typed = parseTypedInput(text, locale, currentYear);
-    return xlsx::cellXml(cell.ref, cell.style, book.storedValue(typed, cell.style));
+    return book.changedCellXml(cell, text);
   }
 
   // The text the cell shows once it stores `text`.
   std::u16string storedText(const xlsx::SheetCell& cell, std::u16string_view text) const {
-    return shown(book.storedValue(parseTypedInput(text, locale, currentYear), cell.style));
+    return shown(book.changedValue(cell, text));
   }
 
   // Writes the package with `editor` applied to the sheet: built in a private folder,
@@ -216,7 +214,7 @@ void applyWorkbook(const Plan& plan, ApplyStreams& streams) {
                     " is a chart or dialog sheet, which holds no cells");
   }
   memory::MemoryApplication host;
-  const BookRun run{plan, streams, *book, sheet, host.locale(), host.currentYear()};
+  const BookRun run{plan, streams, *book, sheet, host.locale()};
   std::ostream null(nullptr);
   std::ostream& warnings = plan.quiet ? null : streams.err;
   if (plan.value) {

@@ -636,6 +636,17 @@ std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view 
   return cellXml(cell.ref, style, inFileSerials(storedValue(value, style)), cell.prefix);
 }
 
+Value Workbook::changedValue(const SheetCell& cell, std::u16string_view newText) const {
+  if (renamesTableColumn(cell, newText)) return std::u16string(newText);
+  if (formatIs(cell.style, textStyles_)) {
+    return newText.empty() ? Value{} : Value{std::u16string(newText)};
+  }
+  const Value value = parseTypedInput(newText, HostLocale{}, currentYear_);
+  // An entry format keeps a typed date a date (and a percentage the number it is).
+  if (formatIs(cell.style, generalStyles_) && entryFormat(newText, value)) return value;
+  return storedValue(value, cell.style);
+}
+
 void Workbook::forEachCell(std::size_t sheet, const CellVisitor& visit) const {
   streamSheet(*this, sheet, visit);
 }

@@ -113,6 +113,10 @@ class Workbook {
   /// - Date serials follow the workbook's date system (1900 or 1904).
   std::string changedCellXml(const SheetCell& cell, std::u16string_view newText) const;
 
+  /// The value `cell` holds, as valueOf reads it, once changedCellXml has stored
+  /// `newText` in it; adds no cell format. What a further removal of a list sees.
+  Value changedValue(const SheetCell& cell, std::u16string_view newText) const;
+
   /// Visits every cell of a worksheet in file order. Throws XlsxError (a chart sheet, a
   /// malformed part, a cell outside the host's 1,048,576 rows and 16,384 columns).
   void forEachCell(std::size_t sheet, const CellVisitor& visit) const;
