@@ -75,6 +75,10 @@ for arch in x64 x86; do
     -o "$msi" VandrelQMV.wxs)
   # wixl writes the root HKMU as 4; Windows Installer's value for it is -1.
   msibuild "$msi" -q 'UPDATE `Registry` SET `Root` = -1 WHERE `Root` = 4'
+  # Excel's add-in key is shared by both bitnesses per user, and per view per machine: one
+  # component for each case (see installer_registry.hpp), which wixl writes unconditioned.
+  msibuild "$msi" -q 'UPDATE `Component` SET `Condition` = '"'NOT ALLUSERS'"' WHERE `Component` = '"'AddInKeyPerUser'"''
+  msibuild "$msi" -q 'UPDATE `Component` SET `Condition` = '"'ALLUSERS'"' WHERE `Component` = '"'AddInKeyPerMachine'"''
   sign "$msi"
 done
 ls -l "$dist"

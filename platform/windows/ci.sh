@@ -40,16 +40,13 @@ echo "imports: system DLLs only"
 # A Linux path as Wine's Z: drive names it (winepath itself needs Wine's 32-bit loader).
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 wine32=$(command -v wine)
-# A kernel without 32-bit support cannot start Wine's 32-bit loader: the 32-bit programs are
-# then skipped, and reported, unless QMV_REQUIRE_32BIT=1 makes that a failure.
-run32=no
-"$wine32" --version >/dev/null 2>&1 && run32=yes
-if [[ $run32 == no ]]; then
-  echo "SKIP: this machine cannot run 32-bit programs; the 32-bit Wine runs are left out"
-  [[ ${QMV_REQUIRE_32BIT:-0} == 1 ]] && exit 1
-fi
 
-export WINEPREFIX=${WINEPREFIX:-$(mktemp -d /tmp/qmv-wine.XXXXXX)}
+# A throwaway prefix (over a gigabyte) goes when the script ends; one given is kept.
+own_prefix=no
+if [[ -z ${WINEPREFIX:-} ]]; then
+  WINEPREFIX=$(mktemp -d /tmp/qmv-wine.XXXXXX) own_prefix=yes
+fi
+export WINEPREFIX
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine64=$(command -v wine64 || { [[ -x /usr/lib/wine/wine64 ]] && echo /usr/lib/wine/wine64; } ||
          command -v wine)
@@ -80,9 +77,30 @@ lasting_server() {
   wineserver -p || true  # (without it, each command brings its own)
 }
 check_log=$(mktemp /tmp/qmv-check.XXXXXX)
-# A lasting server must not outlive this script, whichever way it ends.
-trap 'wineserver -k 2>/dev/null || true; rm -f "$check_log" "$check_log.query"' EXIT
+# A lasting server must not outlive this script, whichever way it ends, nor a throwaway prefix.
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  rm -f "$check_log" "$check_log.query"
+  if [[ $own_prefix == yes ]]; then rm -rf "$WINEPREFIX"; fi
+}
+trap cleanup EXIT
 lasting_server
+
+# A kernel without 32-bit support cannot start Wine's 32-bit loader: the 32-bit programs are
+# then skipped, and reported, unless QMV_REQUIRE_32BIT=1 makes that a failure. The probe is a
+# 32-bit program of this build, not the loader's own --version, which runs nothing 32-bit.
+run32=no
+"$wine32" "$build32/platform/windows/test_platform_windows.exe" --gtest_list_tests \
+  >/dev/null 2>&1 && run32=yes
+skip32() {  # skip32 WHAT: a 32-bit run left out, in the log and in the caller's summary
+  echo "SKIP: $1: this machine cannot run 32-bit programs"
+  if [[ -n ${QMV_SKIP_NOTES:-} ]]; then echo "SKIP: $1 (no 32-bit programs here)" >>"$QMV_SKIP_NOTES"; fi
+}
+if [[ $run32 == no ]]; then
+  skip32 "the 32-bit Wine runs"
+  [[ ${QMV_REQUIRE_32BIT:-0} == 1 ]] && exit 1
+fi
 
 clsid='{5B78BF42-A4CC-419B-81A5-7C8E1EE643F1}'
 passed=0
@@ -91,29 +109,39 @@ failed=0
 # keep what it was given open as long as the server lasts. A failed check shows the last
 # lines its command wrote, so that a CI log says why.
 passes() {  # passes NAME COMMAND...
+  : >"$check_log.query"
   "${@:2}" >"$check_log" 2>&1 && return 0
   echo "FAIL: $1"
+  echo "  \$ ${*:2}"
   tr -d '\r' <"$check_log" | tail -n 5 | sed 's/^/  | /'
+  # A registry check names the query it ran (its output is often grepped away).
+  if [[ -s $check_log.query ]]; then tr -d '\r' <"$check_log.query" | tail -n 8 | sed 's/^/  | /'; fi
   return 1
 }
 check() {  # check NAME COMMAND...: one numbered check
   if passes "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 }
-# The registry as the DLL of $bits bits sees it: a 32-bit DLL registered for the machine
-# writes to the 32-bit view, where 32-bit Excel looks.
+# The registry as Excel of $bits bits sees it: read by a reg.exe of the same bitness, in its
+# own view. A 32-bit registration for the machine writes its class and add-in keys to the
+# 32-bit view, and its ProgID and type library to HKLM\Software\Classes, which both views
+# share ("Registry Keys Affected by WOW64"); Wine's 64-bit reg /reg:32 looks for the shared
+# keys under Wow6432Node, where no 32-bit program puts or reads them.
 # reg answers a query itself, found or "Unable to find"; any other failure is Wine failing
 # to start the program (rare, but a few hundred starts per run meet it), so it is tried again.
 query() {
-  local status attempt out=$check_log.query
+  local status attempt out=$check_log.query reg=("$wine64" reg query "$@" /reg:64)
+  # (Without 32-bit programs, the nearest: the 64-bit reg in the 32-bit view.)
+  [[ $bits == 32 ]] && reg=("$wine64" reg query "$@" /reg:32)
+  [[ $bits == 32 && $run32 == yes ]] && reg=("$wine32" reg query "$@")
   for attempt in 1 2 3; do
     status=0
-    "$wine64" reg query "$@" "/reg:$bits" >"$out" 2>&1 || status=$?
+    { echo "\$ ${reg[*]}"; "${reg[@]}"; } >"$out" 2>&1 || status=$?
     if ((status == 0)) || grep -q 'Unable to find' "$out"; then break; fi
     echo "reg query $* (attempt $attempt) failed with $status:" >&2
     cat "$out" >&2
     sleep 1
   done
-  cat "$out"
+  tail -n +2 "$out"
   return "$status"
 }
 absent() { ! query "$@"; }
@@ -157,6 +185,37 @@ for bits in 64 32; do
     check "type library removed ($where)" absent "$typelib"
   done
 done
+# Both bitnesses registered side by side: the 32-bit one's unregistering leaves the 64-bit
+# one whole, shared keys included, and the 64-bit one's then leaves nothing. For the machine
+# only: Wine keeps one per-user class key for both views (Windows redirects the 32-bit one to
+# Wow6432Node), so per user under Wine the second registration replaces the first.
+if [[ $run32 == yes ]]; then
+  dll64=$(winpath "$build64/platform/windows/VandrelQMV.dll")
+  dll32=$(winpath "$build32/platform/windows/VandrelQMV.dll")
+  for scope in machine; do
+    root='HKCU\Software' args=(/s) uargs=(/u /s)
+    [[ $scope == machine ]] && root='HKLM\Software' args=(/s /n /i:machine) uargs=(/u /s /n /i:machine)
+    where="side by side, $scope"
+    addin="$root\\Microsoft\\Office\\Excel\\Addins\\Orvik.Connect"
+    typelib="$root\\Classes\\TypeLib\\{E112FEC0-89B6-4778-9F38-486F95ECF72B}"
+    check "regsvr32 64-bit ($where)" "$wine64" regsvr32 "${args[@]}" "$dll64"
+    check "regsvr32 32-bit ($where)" "$wine64" regsvr32 "${args[@]}" "$dll32"
+    check "regsvr32 /u 32-bit ($where)" "$wine64" regsvr32 "${uargs[@]}" "$dll32"
+    bits=64
+    check "64-bit class kept ($where)" has_value "$root\\Classes\\CLSID\\$clsid\\InprocServer32" "" "VandrelQMV.dll"
+    check "ProgID kept ($where)" has_value "$root\\Classes\\Orvik.Connect\\CLSID" "" "$clsid"
+    check "64-bit type library kept ($where)" query "$typelib\\1.0\\0\\win64"
+    check "32-bit type library file removed ($where)" absent "$typelib\\1.0\\0\\win32"
+    check "add-in key kept ($where)" has_value "$addin" LoadBehavior 0x3
+    bits=32
+    check "32-bit class removed ($where)" absent "$root\\Classes\\CLSID\\$clsid"
+    check "regsvr32 /u 64-bit ($where)" "$wine64" regsvr32 "${uargs[@]}" "$dll64"
+    bits=64
+    check "ProgID removed ($where)" absent "$root\\Classes\\Orvik.Connect"
+    check "type library removed ($where)" absent "$typelib"
+    check "add-in key removed ($where)" absent "$addin"
+  done
+fi
 echo "registry: $passed passed, $failed failed"
 
 # The unit and COM tests of each build. Their windows need a display: the Wine server
@@ -231,26 +290,34 @@ has_entry() {
   esac
 }
 lacks_entry() { ! has_entry "$@"; }
+# install_place ARCH SCOPE: the package's hive, install folder (Windows and Linux paths) and
+# msiexec properties; per user, each bitness has a folder of its own.
+install_place() {
+  hive=HKCU props=() msi=$repo/dist/VandrelQMV-$version-$1.msi
+  msi_win=$(winpath "$msi")
+  local name="Vandrel QMV"
+  [[ $1 == x86 ]] && name="Vandrel QMV (x86)"
+  folder="C:\\users\\$user_name\\AppData\\Local\\Programs\\$name"
+  unix_folder="$WINEPREFIX/drive_c/users/$user_name/AppData/Local/Programs/$name"
+  if [[ $2 == machine ]]; then
+    local program_files="Program Files"
+    [[ $1 == x86 ]] && program_files="Program Files (x86)"
+    hive=HKLM props=(ALLUSERS=1)
+    folder="C:\\$program_files\\Vandrel QMV" unix_folder="$WINEPREFIX/drive_c/$program_files/Vandrel QMV"
+  fi
+}
 signed() { osslsigncode verify -CAfile "$repo/dist/test-signing-cert.pem" -in "$1"; }
 for arch in x64 x86; do
   bits=64 build=$build64 loader=$wine64
   [[ $arch == x86 ]] && bits=32 build=$build32 loader=$wine32
-  msi=$repo/dist/VandrelQMV-$version-$arch.msi
-  msi_win=$(winpath "$msi")
+  install_place "$arch" user
   extracted=$(mktemp -d /tmp/qmv-msi.XXXXXX)
   msi_check "MSI signature ($arch)" signed "$msi"
   msiextract -C "$extracted" "$msi" >/dev/null
   msi_check "DLL signature inside the MSI ($arch)" signed "$(find "$extracted" -name VandrelQMV.dll)"
   rm -rf "$extracted"
   for scope in user machine; do
-    hive=HKCU folder="C:\\users\\$user_name\\AppData\\Local\\Programs\\Vandrel QMV" props=()
-    unix_folder="$WINEPREFIX/drive_c/users/$user_name/AppData/Local/Programs/Vandrel QMV"
-    if [[ $scope == machine ]]; then
-      hive=HKLM props=(ALLUSERS=1)
-      program_files="Program Files"
-      [[ $arch == x86 ]] && program_files="Program Files (x86)"
-      folder="C:\\$program_files\\Vandrel QMV" unix_folder="$WINEPREFIX/drive_c/$program_files/Vandrel QMV"
-    fi
+    install_place "$arch" "$scope"
     where="$arch, $scope"
     msi_check "msiexec /i ($where)" "$wine64" msiexec /i "$msi_win" /qn "${props[@]}"
     msi_check "installed file ($where)" test -f "$unix_folder/VandrelQMV.dll"
@@ -270,7 +337,7 @@ for arch in x64 x86; do
         "$folder\\VandrelQMV.dll"
       lasting_server
     else
-      echo "SKIP: installed add-in check ($where): this machine cannot run 32-bit programs"
+      skip32 "installed add-in check ($where)"
     fi
     msi_check "msiexec /x ($where)" "$wine64" msiexec /x "$msi_win" /qn "${props[@]}"
     while IFS=$'\t' read -r _ key name; do
@@ -279,6 +346,57 @@ for arch in x64 x86; do
     msi_check "installed file removed ($where)" test ! -e "$unix_folder"
   done
 done
+# Both packages side by side: uninstalling one leaves the other whole, in its registry entries
+# (the shared ones among them) and in Excel, once with each going first. For the machine only,
+# as above (Wine's one per-user class key for both views).
+for first in x86 x64; do
+  scope=machine second=x86
+  [[ $first == x86 ]] && second=x64
+  for arch in x64 x86; do
+    install_place "$arch" "$scope"
+    msi_check "msiexec /i, side by side ($arch, $scope)" "$wine64" msiexec /i "$msi_win" /qn "${props[@]}"
+  done
+  install_place "$first" "$scope"
+  msi_check "msiexec /x of one of two ($first, $scope)" "$wine64" msiexec /x "$msi_win" /qn "${props[@]}"
+  install_place "$second" "$scope"
+  bits=64 build=$build64 loader=$wine64
+  [[ $second == x86 ]] && bits=32 build=$build32 loader=$wine32
+  where="$second, $scope, after $first went"
+  while IFS=$'\t' read -r _ key name; do
+    msi_check "registry entry $key [$name] ($where)" has_entry "$hive" "$key" "$name"
+  done < <(registry_rows "$msi")
+  msi_check "installed file ($where)" test -f "$unix_folder/VandrelQMV.dll"
+  if [[ $bits == 64 || $run32 == yes ]]; then
+    new_server
+    msi_check "the installed add-in connects to the fake Excel ($where)" \
+      xvfb-run -a "$loader" "$build/platform/windows/installed_addin_check.exe" "$folder\\VandrelQMV.dll"
+    lasting_server
+  else
+    skip32 "installed add-in check ($where)"
+  fi
+  msi_check "msiexec /x of the other ($second, $scope)" "$wine64" msiexec /x "$msi_win" /qn "${props[@]}"
+  # Nothing of either is left. But for one difference of Wine's: Windows keeps one ProgID key
+  # for both views, Wine's msiexec writes one per view, and the copy of the package that went
+  # first stays behind (Windows Installer counted the shared component as the other's). So the
+  # ProgIDs are checked in the 64-bit view where the 64-bit package went last, and Wine's
+  # leftover copies are then removed so that the next round starts clean.
+  for arch in x64 x86; do
+    install_place "$arch" "$scope"
+    bits=64
+    [[ $arch == x86 ]] && bits=32
+    while IFS=$'\t' read -r _ key name; do
+      if [[ $key == 'Software\Classes\Orvik.'* && ($second != x64 || $bits == 32) ]]; then continue; fi
+      msi_check "registry entry removed: $key [$name] (side by side, $arch, $scope, $second last)" \
+        lacks_entry "$hive" "$key" "$name"
+    done < <(registry_rows "$msi")
+  done
+  for progid in Orvik.Connect Orvik.cbEvents; do
+    for view in 64 32; do
+      "$wine64" reg delete "HKLM\\Software\\Classes\\$progid" /f "/reg:$view" >/dev/null 2>&1 || true
+    done
+  done
+done
+
 # Upgrades: an older package (this one made 0.9.0, with product and package codes of its
 # own, as a former release has) is replaced by the current one, which removes it first.
 bits=64

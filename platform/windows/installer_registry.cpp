@@ -1,6 +1,7 @@
 #include "platform/windows/installer_registry.hpp"
 
 #include <variant>
+#include <vector>
 
 #include "host/text.hpp"
 #include "platform/windows/com_support.hpp"
@@ -41,26 +42,69 @@ std::wstring attribute(const std::wstring& text, const std::wstring& fileRef,
 std::string wixRegistryInclude(DllBitness bitness, const std::wstring& fileRef,
                                const std::wstring& folderRef) {
   const auto attr = [&](const std::wstring& text) { return attribute(text, fileRef, folderRef); };
-  const std::wstring root = L"HKMU";
-  std::wstring xml = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Include>\n";
-  for (const RegistryKey& key : registrationKeys(kFileMark, kFolderMark, bitness)) {
-    for (const RegistryValue& value : key.values) {
-      xml += L"  <RegistryValue Root=\"" + root + L"\" Key=\"" + attr(key.path) + L"\"";
-      if (!value.name.empty()) xml += L" Name=\"" + attr(value.name) + L"\"";
-      if (const auto* text = std::get_if<std::wstring>(&value.data)) {
-        xml += L" Type=\"string\" Value=\"" + attr(*text) + L"\"/>\n";
-      } else {
-        xml += L" Type=\"integer\" Value=\"" + std::to_wstring(std::get<DWORD>(value.data)) +
-               L"\"/>\n";
+  const bool is64 = bitness == DllBitness::Bits64;
+  const std::wstring addinKey = sharedKeys(RegistrationScope::User).back();
+  const std::vector<std::wstring> shared = sharedKeys(RegistrationScope::Machine);
+  const std::wstring fileKey = typeLibFileKey(bitness);
+  enum Part { OwnView, Shared, AddIn };
+  const auto partOf = [&](const std::wstring& path) {
+    if (path == addinKey) return AddIn;
+    if (path.rfind(fileKey, 0) == 0) return OwnView;
+    for (const std::wstring& key : shared) {
+      if (path == key || path.rfind(key + L"\\", 0) == 0) return Shared;
+    }
+    return OwnView;
+  };
+
+  // The values of one part, the first of them the component's key path.
+  const auto values = [&](Part part) {
+    std::wstring xml;
+    bool keyPath = true;
+    for (const RegistryKey& key : registrationKeys(kFileMark, kFolderMark, bitness)) {
+      if (partOf(key.path) != part) continue;
+      for (const RegistryValue& value : key.values) {
+        xml += L"    <RegistryValue Root=\"HKMU\" Key=\"" + attr(key.path) + L"\"";
+        if (!value.name.empty()) xml += L" Name=\"" + attr(value.name) + L"\"";
+        if (const auto* text = std::get_if<std::wstring>(&value.data)) {
+          xml += L" Type=\"string\" Value=\"" + attr(*text) + L"\"";
+        } else {
+          xml +=
+              L" Type=\"integer\" Value=\"" + std::to_wstring(std::get<DWORD>(value.data)) + L"\"";
+        }
+        if (keyPath) xml += L" KeyPath=\"yes\"";
+        keyPath = false;
+        xml += L"/>\n";
       }
     }
-  }
-  // A value named "*" with no data: the key is created on install and removed with
-  // everything below it on uninstall (the Registry table's create-and-remove entry).
-  for (const std::wstring& owned : ownedKeys()) {
-    xml += L"  <RegistryValue Root=\"" + root + L"\" Key=\"" + attr(owned) +
-           L"\" Name=\"*\" Type=\"string\" Value=\"\"/>\n";
-  }
+    // A value named "*" with no data: the key is created on install and removed with
+    // everything below it on uninstall (the Registry table's create-and-remove entry).
+    std::vector<std::wstring> owned = ownedKeys();
+    if (part == OwnView) owned.push_back(fileKey);
+    for (const std::wstring& key : owned) {
+      if (partOf(key) != part) continue;
+      xml += L"    <RegistryValue Root=\"HKMU\" Key=\"" + attr(key) +
+             L"\" Name=\"*\" Type=\"string\" Value=\"\"/>\n";
+    }
+    return xml;
+  };
+  const auto component = [&](const wchar_t* id, const wchar_t* guid, bool win64, Part part) {
+    return std::wstring(L"  <Component Id=\"") + id + L"\" Guid=\"" + guid + L"\" Win64=\"" +
+           (win64 ? L"yes" : L"no") + L"\">\n" + values(part) + L"  </Component>\n";
+  };
+
+  std::wstring xml = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Include>\n";
+  xml += component(
+      L"RegistryOwnView",
+      is64 ? L"{6A0C3A51-2F4B-4E0D-9C35-0D8B7E5B1A64}" : L"{6A0C3A51-2F4B-4E0D-9C35-0D8B7E5B1A32}",
+      is64, OwnView);
+  // One GUID in both packages, each writing in its own view: the keys are shared, so both
+  // views name the same physical keys, and whichever package installs them first serves both.
+  xml += component(L"RegistryShared", L"{0F5D7C2E-8B1A-4C3D-A6E9-5B2F4D8C7A10}", is64, Shared);
+  xml += component(L"AddInKeyPerUser", L"{0F5D7C2E-8B1A-4C3D-A6E9-5B2F4D8C7A11}", is64, AddIn);
+  xml += component(
+      L"AddInKeyPerMachine",
+      is64 ? L"{0F5D7C2E-8B1A-4C3D-A6E9-5B2F4D8C7A64}" : L"{0F5D7C2E-8B1A-4C3D-A6E9-5B2F4D8C7A32}",
+      is64, AddIn);
   xml += L"</Include>\n";
   return toUtf8(fromWide(xml));
 }

@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "platform/windows/guids.hpp"
 #include "platform/windows/registry_key.hpp"
 
@@ -75,6 +77,32 @@ HRESULT writeKey(HKEY root, const RegistryKey& entry) {
   return fromWin32(status);
 }
 
+// The class server path registered under `root` in the view `view` (0: this DLL's own), or
+// nothing.
+std::optional<std::wstring> serverPath(HKEY root, REGSAM view) {
+  const std::wstring server =
+      std::wstring(kClasses) + L"CLSID\\" + guidText(kClsidConnect) + L"\\InprocServer32";
+  UniqueRegKey key;
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD size = sizeof(path);
+  if (RegOpenKeyExW(root, server.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS ||
+      RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &size) !=
+          ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(path);
+}
+
+// Whether the DLL of the other bitness is registered under `root`: a class key in the other
+// registry view that names another DLL than this view's. Where both views name one physical
+// key (32-bit Windows, where the view flags are ignored; Wine's per-user classes) the two
+// paths are the same, and the other registration, if there was one, was overwritten.
+bool otherBitnessRegistered(HKEY root) {
+  const REGSAM otherView = builtBitness() == DllBitness::Bits64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  const std::optional<std::wstring> other = serverPath(root, otherView);
+  return other && other != serverPath(root, 0);
+}
+
 }  // namespace
 
 std::wstring guidText(const GUID& guid) {
@@ -135,6 +163,22 @@ std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath,
   return keys;
 }
 
+std::vector<std::wstring> sharedKeys(RegistrationScope scope) {
+  const std::wstring classes = kClasses;
+  std::vector<std::wstring> keys = {
+      classes + L"TypeLib\\" + guidText(kLibId),
+      classes + kCbEventsProgId,
+      classes + kConnectProgId,
+  };
+  if (scope == RegistrationScope::User) keys.push_back(std::wstring(kExcelAddins) + kConnectProgId);
+  return keys;
+}
+
+std::wstring typeLibFileKey(DllBitness bitness) {
+  return std::wstring(kClasses) + L"TypeLib\\" + guidText(kLibId) + L"\\" + libVersion() +
+         L"\\0\\" + typeLibPlatform(bitness);
+}
+
 std::vector<std::wstring> ownedKeys() {
   const std::wstring classes = kClasses;
   return {
@@ -163,13 +207,26 @@ HRESULT registerServer(RegistrationScope scope, const std::wstring& dllPath) {
 
 HRESULT unregisterServer(RegistrationScope scope) {
   const HKEY root = rootKey(scope);
+  const std::vector<std::wstring> shared = sharedKeys(scope);
+  const auto isShared = [&](const std::wstring& path) {
+    return std::find(shared.begin(), shared.end(), path) != shared.end();
+  };
   HRESULT result = S_OK;
-  for (const std::wstring& path : ownedKeys()) {
+  const auto remove = [&](const std::wstring& path) {
     const LSTATUS status = RegDeleteTreeW(root, path.c_str());
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) continue;
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return;
     // RegDeleteTree leaves the key itself when it was opened without delete rights.
-    if (RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS) continue;
+    if (RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS) return;
     result = fromWin32(status);
+  };
+  const bool keepShared = otherBitnessRegistered(root);
+  for (const std::wstring& path : ownedKeys()) {
+    if (!isShared(path)) remove(path);
+  }
+  if (keepShared) {
+    remove(typeLibFileKey(builtBitness()));
+  } else {
+    for (const std::wstring& path : shared) remove(path);
   }
   return result;
 }

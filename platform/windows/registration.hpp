@@ -52,10 +52,23 @@ std::vector<RegistryKey> registrationKeys(const std::wstring& dllPath,
 /// the add-in alone (never a shared parent such as CLSID or Addins).
 std::vector<std::wstring> ownedKeys();
 
+/// The owned keys that the 32-bit and the 64-bit registration share in `scope` on 64-bit
+/// Windows (one physical key seen by both registry views): the ProgIDs and the type
+/// library in either scope, and Excel's add-in key per user, where all of Software is
+/// shared. The class and interface keys are never among them (each view has its own), nor
+/// the add-in key of the machine, which lies under the redirected HKLM\Software.
+std::vector<std::wstring> sharedKeys(RegistrationScope scope);
+
+/// The key, below the shared type library key, that names the DLL of `bitness`
+/// ("...\1.0\0\win64").
+std::wstring typeLibFileKey(DllBitness bitness);
+
 /// Writes every entry; on failure removes what it wrote and returns the error.
 HRESULT registerServer(RegistrationScope scope, const std::wstring& dllPath);
 
-/// Removes every owned key; keys that are already gone are no error.
+/// Removes every owned key; keys that are already gone are no error. While the DLL of the
+/// other bitness stays registered in the same scope (its class key is in the other view),
+/// the shared keys stay too, and of the type library only this bitness's file key goes.
 HRESULT unregisterServer(RegistrationScope scope);
 
 /// Identifier as registry text, "{XXXXXXXX-...}".

@@ -156,10 +156,13 @@ int WINAPI xlAutoOpen() {
       Text functionText(reinterpret_cast<const wchar_t*>(c.name));
       Text argumentText(L"");
       XLOPER12 macroType = number(kCommandMacroType);
+      // A category of its own (xlfRegister's pxCategory), not Excel's "User Defined".
+      Text category(L"Vandrel QMV");
       XLOPER12 result{};
-      const int code = excel12(excel, xlfRegister, &result,
-                               {moduleText.get(), procedure.get(), typeText.get(),
-                                functionText.get(), argumentText.get(), &macroType});
+      const int code =
+          excel12(excel, xlfRegister, &result,
+                  {moduleText.get(), procedure.get(), typeText.get(), functionText.get(),
+                   argumentText.get(), &macroType, category.get()});
       const bool ok = code == xlretSuccess && (result.xltype & ~xlbitXLFree) == xltypeNum &&
                       result.val.num != 0;
       c.registerId = ok ? result.val.num : 0;

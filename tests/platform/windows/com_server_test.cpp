@@ -289,13 +289,14 @@ TEST_F(ComServerTest, ConnectionRegistersTheUndoCommandThroughTheXllInterface) {
   EXPECT_EQ(excel_.xll.opens, 1);
   ASSERT_EQ(excel_.xll.registrations.size(), 1u);
   const fake::Registration& r = excel_.xll.registrations[0];
-  EXPECT_EQ(r.argumentCount, 6);
+  EXPECT_EQ(r.argumentCount, 7);
   EXPECT_TRUE(samePath(r.module, test::dllUnderTest()));
   EXPECT_EQ(r.procedure, L"VandrelQmvUndoChanges");
   EXPECT_EQ(r.typeText, L"J");
   EXPECT_EQ(r.functionText, L"undo_changes");
   EXPECT_EQ(r.argumentText, L"");
   EXPECT_EQ(r.macroType, 2.0);
+  EXPECT_EQ(r.category, L"Vandrel QMV");
   ASSERT_EQ(excel_.xll.commands.count(L"undo_changes"), 1u);
 
   // Running the command reaches the add-in's undo: with no run to undo, it says so.

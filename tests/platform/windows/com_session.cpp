@@ -1,6 +1,7 @@
 #include "com_session.hpp"
 
 // clang-format off
+#include <cstring>
 #include <windows.h>
 #include <commctrl.h>
 // clang-format on
@@ -471,6 +472,27 @@ class ComSession {
     PostMessageW(tasks_, kFinish, 0, 0);
   }
 
+  // Text on the clipboard as a user's copy leaves it (CF_UNICODETEXT, owned by `owner`).
+  static void putOnClipboard(HWND owner, const std::u16string& text) {
+    const SIZE_T bytes = (text.size() + 1) * sizeof(char16_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory) throw ScriptFailure("paste: no memory for the clipboard");
+    if (void* to = GlobalLock(memory)) {
+      std::memcpy(to, text.c_str(), bytes);
+      GlobalUnlock(memory);
+    }
+    bool opened = false;
+    for (int attempt = 0; attempt < 20 && !(opened = OpenClipboard(owner)); ++attempt) Sleep(50);
+    if (!opened) {
+      GlobalFree(memory);
+      throw ScriptFailure("paste: the clipboard cannot be opened");
+    }
+    EmptyClipboard();
+    // The clipboard owns the memory once it takes it.
+    if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
+    CloseClipboard();
+  }
+
   [[noreturn]] static void unsupported(const Command& command) {
     throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
                         " is not played through COM");
@@ -578,6 +600,7 @@ class ComSession {
           SendMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(1, 1));
           break;
         case Op::Type:
+        case Op::Paste:
         case Op::Clear: {
           HWND edit = editOf(control);
           if (!edit) {
@@ -592,6 +615,12 @@ class ComSession {
           if (command.op == Op::Clear) {
             SendMessageW(edit, EM_SETSEL, 0, -1);
             SendMessageW(edit, WM_CLEAR, 0, 0);
+            break;
+          }
+          if (command.op == Op::Paste) {
+            // Control+V: the text from the clipboard, past the box's key filter.
+            putOnClipboard(form, command.text);
+            SendMessageW(edit, WM_PASTE, 0, 0);
             break;
           }
           // The keys one by one, through the box's key filter as the keyboard sends them.

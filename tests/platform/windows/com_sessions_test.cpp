@@ -89,6 +89,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/about.qmv", {"frmUG"}},
       {"tests/platform/windows/sessions/formula_like_results.qmv", {"frmPrgBar"}},
+      {"tests/platform/windows/sessions/paste.qmv", {"frmPrgBar"}},
   };
   test::ComSessionOptions options;
   options.screenshotFolder = screenshotFolder();

@@ -90,6 +90,7 @@ int XllHost::callback(int function, int count, XLOPER12** args, XLOPER12* result
       if (count > 3) r.functionText = textOf(args[3]);
       if (count > 4) r.argumentText = textOf(args[4]);
       if (count > 5) r.macroType = numberOf(args[5]);
+      if (count > 6) r.category = textOf(args[6]);
       registrations.push_back(r);
       HMODULE module = GetModuleHandleW(r.module.c_str());
       FARPROC procedure = nullptr;

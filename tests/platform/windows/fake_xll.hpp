@@ -23,6 +23,7 @@ struct Registration {
   std::wstring functionText;
   std::wstring argumentText;
   double macroType = -1;
+  std::wstring category;
 };
 
 /// The XLL host of one fake Excel. While it exists, MdCallBack12 answers for it.

@@ -130,6 +130,87 @@ TEST_F(RegistrationTest, MachineWideThroughDllInstall) {
       [&] { return dll_.install(false, L"machine"); });
 }
 
+// Both bitnesses registered in one scope share the ProgIDs, the type library and (per
+// user) Excel's add-in key: unregistering one keeps them for the other, whose class key
+// sits in the other registry view.
+TEST_F(RegistrationTest, UnregisteringOneBitnessKeepsWhatTheOtherShares) {
+  const REGSAM otherView = builtBitness() == DllBitness::Bits64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  const DllBitness other =
+      builtBitness() == DllBitness::Bits64 ? DllBitness::Bits32 : DllBitness::Bits64;
+  const std::wstring otherServer =
+      L"Software\\Classes\\CLSID\\" + guidText(kClsidConnect) + L"\\InprocServer32";
+  struct Row {
+    const char* name;
+    HKEY root;
+    RegistrationScope scope;
+    bool otherRegistered;
+  };
+  const Row rows[] = {
+      {"user, alone", HKEY_CURRENT_USER, RegistrationScope::User, false},
+      {"user, beside the other bitness", HKEY_CURRENT_USER, RegistrationScope::User, true},
+      {"machine, alone", HKEY_LOCAL_MACHINE, RegistrationScope::Machine, false},
+      {"machine, beside the other bitness", HKEY_LOCAL_MACHINE, RegistrationScope::Machine, true},
+  };
+  // Whether the two views hold separate class keys under `root` (64-bit Windows does; Wine
+  // per user keeps one key for both, where the other registration overwrites this one).
+  const auto separateViews = [&](HKEY root) {
+    const std::wstring probe = L"Software\\Classes\\CLSID\\{9E1D5B7A-0000-4000-8000-00000000C0DE}";
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, probe.c_str(), 0, nullptr, 0, KEY_WRITE | otherView, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+      return false;
+    }
+    RegCloseKey(key);
+    const bool separate = !keyExists(root, probe);
+    RegDeleteKeyExW(root, probe.c_str(), otherView, 0);
+    return separate;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const bool machine = row.scope == RegistrationScope::Machine;
+    const bool kept = row.otherRegistered && separateViews(row.root);
+    SCOPED_TRACE(kept ? "views apart: the shared keys stay" : "the shared keys go");
+    ASSERT_EQ(machine ? dll_.install(true, L"machine") : dll_.registerServer(), S_OK);
+    // The other bitness's own entries, as its registration leaves them.
+    HKEY created = nullptr;
+    if (row.otherRegistered) {
+      ASSERT_EQ(RegCreateKeyExW(row.root, otherServer.c_str(), 0, nullptr, 0, KEY_WRITE | otherView,
+                                nullptr, &created, nullptr),
+                ERROR_SUCCESS);
+      const wchar_t otherDll[] = L"C:\\Program Files (other)\\Vandrel QMV\\VandrelQMV.dll";
+      RegSetValueExW(created, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(otherDll),
+                     sizeof(otherDll));
+      RegCloseKey(created);
+      ASSERT_EQ(RegCreateKeyExW(row.root, typeLibFileKey(other).c_str(), 0, nullptr, 0, KEY_WRITE,
+                                nullptr, &created, nullptr),
+                ERROR_SUCCESS);
+      RegCloseKey(created);
+    }
+    ASSERT_EQ(machine ? dll_.install(false, L"machine") : dll_.unregisterServer(), S_OK);
+
+    EXPECT_FALSE(keyExists(row.root, L"Software\\Classes\\CLSID\\" + guidText(kClsidConnect)));
+    EXPECT_FALSE(keyExists(row.root, typeLibFileKey(builtBitness())));
+    const std::vector<std::wstring> shared = sharedKeys(row.scope);
+    for (std::size_t i = 0; i < shared.size(); ++i) {
+      EXPECT_EQ(keyExists(row.root, shared[i]), kept) << "shared key " << i;
+    }
+    EXPECT_EQ(keyExists(row.root, typeLibFileKey(other)), kept);
+    // The machine's add-in key is per view: it goes whatever the other bitness does.
+    if (machine) {
+      EXPECT_FALSE(keyExists(row.root, kAddinKey));
+    }
+
+    // What the other bitness's unregistering would remove, before the next row.
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(row.root, L"Software\\Classes\\CLSID", 0, KEY_ALL_ACCESS | otherView,
+                      &classes) == ERROR_SUCCESS) {
+      RegDeleteTreeW(classes, guidText(kClsidConnect).c_str());
+      RegCloseKey(classes);
+    }
+    for (const std::wstring& key : shared) RegDeleteTreeW(row.root, key.c_str());
+  }
+}
+
 TEST_F(RegistrationTest, DllInstallScopes) {
   EXPECT_EQ(scopeFromCommandLine(nullptr), RegistrationScope::User);
   EXPECT_EQ(scopeFromCommandLine(L"User"), RegistrationScope::User);
