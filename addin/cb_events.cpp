@@ -22,9 +22,13 @@ void cbEvents::setButton(CommandBarControlPtr button) {
 }
 
 void cbEvents::cbBtn_Click(CommandBarControl& clicked, bool& cancelDefault) noexcept {
-  const std::optional<std::u16string> tag = tolerantGet([&] { return clicked.tag(); });
+  std::optional<std::u16string> tag;
+  tolerantAtBoundary([&] { tag = clicked.tag(); });
   if (tag) {
-    if (const CommandRow* row = findCommand(*tag)) tolerant([&] { row->command(module_); });
+    // The host called this handler: no failure of the command may go back to it.
+    if (const CommandRow* row = findCommand(*tag)) {
+      tolerantAtBoundary([&] { row->command(module_); });
+    }
   }
   cancelDefault = true;
 }

@@ -42,21 +42,21 @@ void removeTagged(CommandBars& bars, std::u16string_view tag) noexcept {
 }  // namespace
 
 void Connect::AddinInstance_OnConnection(ApplicationPtr app, AddInInstance* addInInst) noexcept {
-  tolerant([&] { module_.hostApp = std::move(app); });
-  tolerant([&] { registerUndoMacro(module_); });
-  tolerant([&] { removeLeftControls(); });
-  tolerant([&] { txtRemoverCB_Add(addInInst); });
-  tolerant([&] { txtRemoverMB_Add(); });
+  tolerantAtBoundary([&] { module_.hostApp = std::move(app); });
+  tolerantAtBoundary([&] { registerUndoMacro(module_); });
+  tolerantAtBoundary([&] { removeLeftControls(); });
+  tolerantAtBoundary([&] { txtRemoverCB_Add(addInInst); });
+  tolerantAtBoundary([&] { txtRemoverMB_Add(); });
 }
 
 void Connect::AddinInstance_OnDisconnection() noexcept {
   removeEveryPopup(*this);
-  tolerant([&] { remToolBar(); });
+  tolerantAtBoundary([&] { remToolBar(); });
   releaseUndoCommands(module_);
-  tolerant([&] { module_.hostApp.reset(); });
-  tolerant([&] { CBarCtl.reset(); });
-  tolerant([&] { module_.buttonHandlers = {}; });
-  tolerant([&] { module_.currentHandler.reset(); });
+  tolerantAtBoundary([&] { module_.hostApp.reset(); });
+  tolerantAtBoundary([&] { CBarCtl.reset(); });
+  tolerantAtBoundary([&] { module_.buttonHandlers = {}; });
+  tolerantAtBoundary([&] { module_.currentHandler.reset(); });
 }
 
 void Connect::txtRemoverCB_Add(AddInInstance* AddInInst_1) {

@@ -5,18 +5,20 @@
 // thread's CPU time (the machine is shared, so wall time is only a counter).
 //
 // Counters: run_cells_per_s and bare_cells_per_s; run_vs_bare, the run's time over the
-// bare loop's (the target is at most 4); undo_bytes_per_cell_beyond_text, the undo
+// bare loop's (the target is at most 2); undo_bytes_per_cell_beyond_text, the undo
 // record's memory per visited cell besides the old texts (the target is at most 64).
 //
-// BM_RunCharacterRemovalRNUM/1 is the real case (mixed texts, most cells rewritten);
-// /0 runs over the same texts without digits, so no cell is written and the figure is
-// the engine's own cost per cell (read, undo record, cell text, transform, yield,
-// progress) without the host's write.
+// One row per operation (the table kBenchRows: its command and its bare transform);
+// BM_RunCharacterRemoval/<row>/1 is the real case (mixed texts, most cells rewritten);
+// RNUM's /0/0 runs over the same texts without digits, so no cell is written and the
+// figure is the engine's own cost per cell (read, undo record, cell text, transform,
+// yield, progress) without the host's write.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,10 +45,28 @@ const std::vector<std::u16string>& texts(bool withDigits) {
   return withDigits ? with : without;
 }
 
-std::size_t bareLoop(const std::vector<std::u16string>& all) {
+/// One operation measured: the command a user starts and the bare transform it applies to
+/// each cell. A new character removal adds a row here.
+struct BenchRow {
+  const char* name;
+  void (*command)(AddinModule&);
+  std::u16string (*bare)(std::u16string_view text);
+};
+
+const BenchRow kBenchRows[] = {
+    {"RNUM", RemoveNumbers,
+     [](std::u16string_view t) { return RemoveChars(t, charsets::kDigits); }},
+    {"RALP", RemoveAlphas,
+     [](std::u16string_view t) { return RemoveChars(t, charsets::kLetters); }},
+    {"RAS", RemoveAllSpaces, [](std::u16string_view t) { return removeSpaces(t); }},
+};
+
+const BenchRow& benchRow(int64_t index) { return kBenchRows[static_cast<std::size_t>(index)]; }
+
+std::size_t bareLoop(const BenchRow& row, const std::vector<std::u16string>& all) {
   std::size_t kept = 0;
   for (const auto& text : all) {
-    std::u16string out = RemoveChars(text, charsets::kDigits);
+    std::u16string out = row.bare(text);
     kept += out.size();
     benchmark::DoNotOptimize(out);
   }
@@ -62,12 +82,16 @@ double threadSeconds() {
 
 void BM_BareRemoveChars(benchmark::State& state) {
   const auto& all = texts(true);
-  for (auto _ : state) benchmark::DoNotOptimize(bareLoop(all));
+  const BenchRow& row = benchRow(state.range(0));
+  state.SetLabel(row.name);
+  for (auto _ : state) benchmark::DoNotOptimize(bareLoop(row, all));
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-void BM_RunCharacterRemovalRNUM(benchmark::State& state) {
-  const auto& all = texts(state.range(0) != 0);
+void BM_RunCharacterRemoval(benchmark::State& state) {
+  const BenchRow& row = benchRow(state.range(0));
+  state.SetLabel(row.name);
+  const auto& all = texts(state.range(1) != 0);
   std::vector<Value> values(all.begin(), all.end());
 
   double undoBytes = 0;
@@ -84,7 +108,7 @@ void BM_RunCharacterRemovalRNUM(benchmark::State& state) {
 
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = threadSeconds();
-    RemoveNumbers(module);
+    row.command(module);
     const double seconds = threadSeconds() - cpuStart;
     runWall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
@@ -99,7 +123,7 @@ void BM_RunCharacterRemovalRNUM(benchmark::State& state) {
     run.reset();
 
     const double bareStart = threadSeconds();
-    benchmark::DoNotOptimize(bareLoop(all));
+    benchmark::DoNotOptimize(bareLoop(row, all));
     bareSeconds += threadSeconds() - bareStart;
   }
   const double cells = static_cast<double>(state.iterations() * kRows);
@@ -113,10 +137,22 @@ void BM_RunCharacterRemovalRNUM(benchmark::State& state) {
   state.counters["host_calls_per_cell"] = hostCalls;
 }
 
-BENCHMARK(BM_BareRemoveChars)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RunCharacterRemovalRNUM)
-    ->Arg(1)
-    ->Arg(0)
+void allRows(benchmark::internal::Benchmark* b, bool withSamples) {
+  for (std::size_t i = 0; i < std::size(kBenchRows); ++i) {
+    if (withSamples) {
+      b->Args({static_cast<int64_t>(i), 1});
+      if (i == 0) b->Args({0, 0});  // RNUM over texts without digits: nothing written
+    } else {
+      b->Arg(static_cast<int64_t>(i));
+    }
+  }
+}
+
+BENCHMARK(BM_BareRemoveChars)
+    ->Apply([](benchmark::internal::Benchmark* b) { allRows(b, false); })
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunCharacterRemoval)
+    ->Apply([](benchmark::internal::Benchmark* b) { allRows(b, true); })
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->UseManualTime();

@@ -141,6 +141,9 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
     return;
   }
   Application& app = *hostApp;
+  // The record the session holds now; Control+Z is bound again only to a record this run
+  // made, never to an earlier run's after the user's own edit gave the key back.
+  const std::shared_ptr<UndoSnapshot> earlier = session.undoSnapshot;
 
   enterHostRunStateTolerant(app);
   observer.started();
@@ -167,7 +170,7 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
     if (goOn) visitCells(session, app, *selection, request, observer);
   }
 
-  bindUndoCommands(session);
+  if (session.undoSnapshot != earlier) bindUndoCommands(session);
   leaveHostRunState(app);
   finish();
 }

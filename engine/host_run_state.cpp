@@ -1,5 +1,6 @@
 #include "engine/host_run_state.hpp"
 
+#include "engine/undo.hpp"
 #include "host/tolerant.hpp"
 
 namespace qmv {
@@ -11,7 +12,7 @@ void enterHostRunState(Application& app) {
   app.setCalculation(xl::kCalculationManual);
 }
 
-void enterHostRunStateTolerant(Application& app) noexcept {
+void enterHostRunStateTolerant(Application& app) {
   tolerant([&] { app.setEnableCancelKey(xl::kErrorHandler); });
   tolerant([&] { app.setStatusBar(kProcessingText); });
   tolerant([&] { app.setScreenUpdating(false); });
@@ -34,20 +35,25 @@ void resetUndoKey(RemovalSession& session) noexcept {
 
 }  // namespace
 
-void bindUndoCommands(RemovalSession& session) noexcept {
-  if (!session.hostApp || !session.undoMacroRegistered) return;
+void bindUndoCommands(RemovalSession& session) {
+  if (!session.hostApp) return;
   Application& app = *session.hostApp;
+  if (!session.cellWatch) {
+    tolerant([&] {
+      // The watch ends before the session does, so `session` outlives every notice. It
+      // is kept after the key went back: ending it inside its own notice would free the
+      // handler that is running. The record hears of every change of the user's, so that
+      // undo never writes into a cell changed or moved since the run.
+      session.cellWatch = app.subscribeCellsChanged([&session](const CellsChange& change) {
+        if (session.ownChanges != 0) return;
+        if (session.undoSnapshot) session.undoSnapshot->noteLaterChange(change);
+        resetUndoKey(session);
+      });
+    });
+  }
+  if (!session.undoMacroRegistered) return;
   tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });
   if (tolerant([&] { app.onKey(kUndoKey, kUndoMacro); })) session.undoKeyBound = true;
-  if (!session.undoKeyBound || session.cellWatch) return;
-  tolerant([&] {
-    // The watch ends before the session does, so `session` outlives every notice. It is
-    // kept after the key went back: ending it inside its own notice would free the
-    // handler that is running.
-    session.cellWatch = app.subscribeSheetChange([&session] {
-      if (session.ownChanges == 0) resetUndoKey(session);
-    });
-  });
 }
 
 void releaseUndoCommands(RemovalSession& session) noexcept {

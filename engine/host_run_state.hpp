@@ -18,18 +18,19 @@ inline constexpr char16_t kUndoKey[] = u"^z";
 void enterHostRunState(Application& app);
 
 /// The same four steps, each tolerant: a failing step is skipped and the next one runs.
-void enterHostRunStateTolerant(Application& app) noexcept;
+void enterHostRunStateTolerant(Application& app);
 
 /// Restores the host after a run, each step tolerant: calculation automatic (whatever it
 /// was before), status bar empty, screen updating on. The cancel key stays at 2.
 void leaveHostRunState(Application& app) noexcept;
 
-/// Binds the host's Undo entry and Control+Z to the undo macro, each step tolerant, and
-/// watches the host's cell changes: the first change made outside OwnChanges gives both
-/// back to the host. Does nothing when the host could not register
-/// the macro (an unbound name would make every Control+Z fail). Without the watch (a host
-/// that cannot report changes) the key stays bound until disconnection.
-void bindUndoCommands(RemovalSession& session) noexcept;
+/// Watches the host's cell changes (once per session) and binds the host's Undo entry and
+/// Control+Z to the undo macro, each step tolerant. Every change made outside OwnChanges
+/// is noted in the session's record (undo then leaves those cells alone) and gives the
+/// key back to the host. Binds nothing when the host could not register the macro (an
+/// unbound name would make every Control+Z fail). Without the watch (a host that cannot
+/// report changes) the key stays bound until disconnection.
+void bindUndoCommands(RemovalSession& session);
 
 /// At disconnection: ends the watch of cell changes, gives Control+Z back to the host if a
 /// run bound it, and the Undo entry back to the host's own list now rather than at the

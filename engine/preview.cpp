@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "engine/unicode_classes.hpp"
+#include "engine/value_run.hpp"
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
@@ -85,20 +86,45 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
   }
 }
 
-// The value removals decide on the first column of the selection within the used range.
+// The value removals decide on the first column of the selection within the used range;
+// over several areas on the list the run itself builds and by the run's own decision.
 void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTally& tally) {
-  RangePtr column;
+  RangePtr work;
   tolerant([&] {
     RangePtr used = app.activeSheet()->usedRange();
-    RangePtr work = used ? app.intersect(selection, *used) : nullptr;
-    if (work) column = work->column(1);
+    work = used ? app.intersect(selection, *used) : nullptr;
   });
+  if (!work) return;
+  const HostLocale locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
+  const std::size_t selectedAreas =
+      tolerantGet([&] { return selection.areaRefs().size(); }).value_or(1);
+  if (selectedAreas > 1) {
+    const WorksheetPtr sheet = tolerantGet([&] { return selection.worksheet(); }).value_or(nullptr);
+    const std::vector<AreaRef> areas =
+        tolerantGet([&] { return work->areaRefs(); }).value_or(std::vector<AreaRef>{});
+    if (!sheet || areas.empty()) return;
+    const std::vector<ValueListCell> cells = readValueList(*sheet, areas);
+    std::vector<std::optional<std::u16string>> keys;
+    keys.reserve(cells.size());
+    for (const ValueListCell& c : cells) keys.push_back(valueListKey(c.content.value, locale));
+    const std::vector<bool> clears = valueListClears(mode, keys);
+    std::u16string scratch;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (!clears[i]) continue;
+      const std::optional<std::u16string_view> text =
+          textOf(cells[i].content.value, locale, scratch);
+      if (!tally.add(text.value_or(std::u16string_view()), u"")) return;
+    }
+    return;
+  }
+
+  RangePtr column;
+  tolerant([&] { column = work->column(1); });
   if (!column) return;
   const WorksheetPtr sheet = tolerantGet([&] { return column->worksheet(); }).value_or(nullptr);
   const std::vector<AreaRef> areas =
       tolerantGet([&] { return column->areaRefs(); }).value_or(std::vector<AreaRef>{});
   if (!sheet || areas.empty()) return;
-  const HostLocale locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
 
   // The texts of the column, top down, folded for comparison; a cell without a usable
   // text (empty, an error value, or too long for a criterion) keeps an empty key.
@@ -178,9 +204,10 @@ Preview previewRemoval(Application& app, Operation operation, const InputSource&
   if (!books || *books == 0) return preview;
   const RangePtr selection = tolerantGet([&] { return app.selection(); }).value_or(nullptr);
   if (row.kind == OperationKind::ValueLevel) {
+    // The run's own test: one column, and every area in it.
     const auto columns =
         selection ? tolerantGet([&] { return selection->columnsCount(); }) : std::nullopt;
-    if (!columns || *columns != 1) {
+    if (!columns || *columns != 1 || !singleColumnAreas(*selection)) {
       preview.state = PreviewState::NotOneColumn;
       return preview;
     }

@@ -10,9 +10,12 @@
 // more than its cells:
 //   - under the classic text rules, RLTE and RNPC apply the host's TRIM and CLEAN rules
 //     here rather than asking the host;
-//   - the value removals compare texts without regard to case, as COUNTIF does, but take
-//     a text's wildcards (* ? ~) literally; keep one counts every later repeat of a text
-//     and leaves aside rows the user has hidden.
+//   - over one area the value removals compare texts without regard to case, as COUNTIF
+//     does, but take a text's wildcards (* ? ~) literally; keep one counts every later
+//     repeat of a text and leaves aside rows the user has hidden.
+// Over several areas of one column a value removal is judged on the list the run builds
+// and by the run's own decision, so the figures are the run's; areas in more than one
+// column are refused as the run refuses them.
 #pragma once
 
 #include <cstddef>

@@ -11,11 +11,11 @@ TextRules textRulesSetting(Application& app) {
   return stored && *stored == kTextRulesOn ? TextRules::Unicode : TextRules::Classic;
 }
 
-TextRules tryTextRulesSetting(Application& app) noexcept {
+TextRules tryTextRulesSetting(Application& app) {
   return tolerantGet([&] { return textRulesSetting(app); }).value_or(TextRules::Classic);
 }
 
-TextRules sessionTextRules(const RemovalSession& session) noexcept {
+TextRules sessionTextRules(const RemovalSession& session) {
   return session.hostApp ? tryTextRulesSetting(*session.hostApp) : TextRules::Classic;
 }
 
@@ -24,7 +24,7 @@ void setTextRulesSetting(Application& app, TextRules rules) {
                       rules == TextRules::Unicode ? kTextRulesOn : kTextRulesOff);
 }
 
-bool trySetTextRulesSetting(Application& app, TextRules rules) noexcept {
+bool trySetTextRulesSetting(Application& app, TextRules rules) {
   return tolerant([&] { setTextRulesSetting(app, rules); });
 }
 

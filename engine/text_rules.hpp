@@ -30,14 +30,14 @@ inline constexpr char16_t kTextRulesOff[] = u"0";
 /// never stored). Throws what the host throws.
 TextRules textRulesSetting(Application& app);
 /// The same, Classic when the host fails.
-TextRules tryTextRulesSetting(Application& app) noexcept;
+TextRules tryTextRulesSetting(Application& app);
 
 /// The stored rules of the session's host; Classic while disconnected or when the host fails.
-TextRules sessionTextRules(const RemovalSession& session) noexcept;
+TextRules sessionTextRules(const RemovalSession& session);
 
 /// Stores the rules; throws what the host throws.
 void setTextRulesSetting(Application& app, TextRules rules);
 /// The same, false when the host fails.
-bool trySetTextRulesSetting(Application& app, TextRules rules) noexcept;
+bool trySetTextRulesSetting(Application& app, TextRules rules);
 
 }  // namespace qmv

@@ -25,6 +25,9 @@ AreaRef visitedPart(const UndoSnapshot::Block& block) {
   return part;
 }
 
+// Later changes kept one by one; a user who makes more has changed too much to track.
+constexpr std::size_t kMaxLaterChanges = 1024;
+
 constexpr uint32_t kFillSet = 1u << 31;
 constexpr uint32_t kFontColorSet = 1u << 30;
 constexpr uint32_t kFormatIdMask = kFontColorSet - 1;
@@ -107,6 +110,7 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
     p.before = Kind::Formula;
     p.beforeLength = static_cast<uint32_t>(previous.formula.size());
     p.beforePayload = storeText(previous.formula);
+    if (!isEmpty(previous.value)) formulaValues_.emplace_back(entries_.size() - 1, previous.value);
   } else if (const auto* number = std::get_if<double>(&previous.value)) {
     p.before = Kind::Number;
     p.beforePayload = std::bit_cast<uint64_t>(*number);
@@ -229,13 +233,45 @@ CellContent UndoSnapshot::previous(std::size_t index) const {
     case Kind::Error:
       content.value = static_cast<CellError>(static_cast<int32_t>(p.beforePayload));
       break;
-    case Kind::Formula:
+    case Kind::Formula: {
       content.formula = std::u16string(storedText(p.beforePayload, p.beforeLength));
+      const auto shown = std::lower_bound(formulaValues_.begin(), formulaValues_.end(), index,
+                                          [](const std::pair<std::size_t, Value>& v,
+                                             std::size_t wanted) { return v.first < wanted; });
+      if (shown != formulaValues_.end() && shown->first == index) content.value = shown->second;
       break;
+    }
     default:
       break;
   }
   return content;
+}
+
+void UndoSnapshot::noteLaterChange(const CellsChange& change) {
+  if ((!change.sheet.empty() && !worksheetName.empty() && change.sheet != worksheetName) ||
+      (!change.workbook.empty() && !workbookName.empty() && change.workbook != workbookName)) {
+    return;
+  }
+  if (change.areas.empty() || laterChanges_.size() + change.areas.size() > kMaxLaterChanges) {
+    everythingChanged_ = true;
+    laterChanges_.clear();
+    return;
+  }
+  if (!everythingChanged_) {
+    laterChanges_.insert(laterChanges_.end(), change.areas.begin(), change.areas.end());
+  }
+}
+
+bool UndoSnapshot::changedAfterRun(CellRef cell) const {
+  if (everythingChanged_) return true;
+  return std::any_of(laterChanges_.begin(), laterChanges_.end(), [&](const AreaRef& area) {
+    if (area.first.column == 1 && area.last.column == kMaxColumns)
+      return cell.row >= area.first.row;
+    if (area.first.row == 1 && area.last.row == kMaxRows) {
+      return cell.column >= area.first.column;
+    }
+    return area.contains(cell);
+  });
 }
 
 UndoEntry UndoSnapshot::entry(std::size_t index) const {
@@ -317,6 +353,10 @@ UndoSnapshot& BeginUndoSnapshot(RemovalSession& session) {
     Application& app = *session.hostApp;
     tolerant([&] { snapshot.workbook = app.activeWorkbook(); });
     tolerant([&] { snapshot.worksheet = app.activeSheet(); });
+    // Names to tell this sheet's change notices from other sheets'; without them every
+    // notice counts.
+    if (snapshot.workbook) tolerant([&] { snapshot.workbookName = snapshot.workbook->name(); });
+    if (snapshot.worksheet) tolerant([&] { snapshot.worksheetName = snapshot.worksheet->name(); });
   }
   return snapshot;
 }
@@ -337,7 +377,7 @@ void markCleared(UndoSnapshot& snapshot, std::size_t index) {
   snapshot.noteResult(index, CellContent{});
 }
 
-void captureRunResults(UndoSnapshot& snapshot) noexcept {
+void captureRunResults(UndoSnapshot& snapshot) {
   if (!snapshot.worksheet) return;
   // One block read into again and again: its texts keep their storage.
   CellBlock cells;
@@ -374,6 +414,12 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
       const std::optional<CellFormats> formats =
           snapshot.written(i) ? snapshot.formats(i) : std::nullopt;
       const bool wasBlank = isEmpty(current.value) && !current.isFormula();
+      if (snapshot.changedAfterRun(cell)) {
+        // Changed or moved by the user (typed over, sorted, rows inserted): whatever it
+        // holds is no longer the run's to take back.
+        if (!snapshot.holdsPrevious(i, current)) ++kept;
+        continue;
+      }
       if (snapshot.holdsPrevious(i, current)) {
         // A cleared cell that was blank before still has its formats to get back.
         if (!formats || !wasBlank) continue;

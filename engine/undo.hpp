@@ -4,8 +4,9 @@
 // The record is compact (a fixed 32 bytes per visited cell plus the old texts, and for a
 // cleared cell its formats in 16 bytes more, with each distinct number format kept once),
 // grows with the cells actually visited, and restores each cell's exact content (a text
-// "007" stays a text) and recorded formats. A cell that was changed after the run is
-// never overwritten.
+// "007" stays a text) and recorded formats. A formula comes back with the value it showed,
+// for a host that cannot calculate it (Excel recalculates it anyway). A cell that was
+// changed after the run is never overwritten.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "host/address.hpp"
@@ -40,9 +42,19 @@ struct UndoEntry {
 
 /// The record of the last run.
 struct UndoSnapshot {
-  /// The workbook and sheet that were active when the run started.
+  /// The workbook and sheet that were active when the run started, and their names.
   WorkbookPtr workbook;
   WorksheetPtr worksheet;
+  std::u16string workbookName;
+  std::u16string worksheetName;
+
+  /// Notes a change of cells the user made after the run (a change notice of the host).
+  /// A notice for another sheet is ignored; one that names no cells counts as a change of
+  /// every cell. Entire rows changed (inserted, deleted) count for every row below them
+  /// too, since those rows moved; entire columns likewise for the columns to their right.
+  void noteLaterChange(const CellsChange& change);
+  /// True when cell `cell` may have been changed or moved since the run.
+  bool changedAfterRun(CellRef cell) const;
 
   /// Number of recorded cells.
   std::size_t size() const { return entries_.size(); }
@@ -50,7 +62,7 @@ struct UndoSnapshot {
   /// Entry `index` (0-based, in visiting order).
   UndoEntry entry(std::size_t index) const;
   CellRef cell(std::size_t index) const;
-  /// The content the cell held before the run.
+  /// The content the cell held before the run; a formula with the value it showed.
   CellContent previous(std::size_t index) const;
 
   /// Starts a block of visited cells that lie in `area` (the area is read and written
@@ -120,9 +132,14 @@ struct UndoSnapshot {
 
   std::deque<Packed> entries_;
   std::deque<PackedFormats> formats_;
+  /// The values recorded formulas showed, by entry, in ascending order of entry.
+  std::deque<std::pair<std::size_t, Value>> formulaValues_;
   std::vector<std::u16string> numberFormats_;
   std::unordered_map<std::u16string, uint32_t> numberFormatIds_;
   std::vector<Block> blocks_;
+  /// The areas changed after the run; past kMaxLaterChanges, every cell counts.
+  std::vector<AreaRef> laterChanges_;
+  bool everythingChanged_ = false;
   std::vector<std::unique_ptr<char16_t[]>> chunks_;
   std::vector<std::size_t> chunkSizes_;
   std::size_t chunkUsed_ = 0;
@@ -146,7 +163,7 @@ void markCleared(UndoSnapshot& snapshot, std::size_t index);
 /// Reads back, block by block, what the run left in the cells it rewrote (tolerant: a
 /// block that cannot be read keeps its cells unconfirmed, and undo then restores them as
 /// long as they do not hold their old content already).
-void captureRunResults(UndoSnapshot& snapshot) noexcept;
+void captureRunResults(UndoSnapshot& snapshot);
 
 /// The undo command: restores the cells of the last run on its workbook and sheet, except
 /// cells changed since the run, which it counts and reports in one message. "Nothing to

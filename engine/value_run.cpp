@@ -166,16 +166,6 @@ std::vector<RowState> rowStates(Range& column, int64_t rows) {
   return states;
 }
 
-/// Counts of the values of a list, by key.
-using KeyCounts = std::unordered_map<std::u16string, int64_t>;
-
-/// One cell of a list of several areas: where it is and what it held.
-struct ListCell {
-  CellRef cell;
-  CellContent content;
-  bool cleared = false;
-};
-
 /// One run of a mode over the working range, with its step counter, progress display and
 /// the undo record of the cells it clears.
 class DuplicateRun {
@@ -309,50 +299,53 @@ class DuplicateRun {
   /// once, top to bottom) and compared in process, since the host's counting and search
   /// work on one area. Clears what the mode clears on a single area holding the list.
   void list(ValueMode mode, Range& selection, double nonEmpty) {
-    std::vector<ListCell> cells = readList(selection);
-    KeyCounts counts;
+    std::vector<ValueListCell> cells = readList(selection);
     std::vector<std::optional<std::u16string>> keys;
     keys.reserve(cells.size());
-    for (const ListCell& c : cells) {
-      keys.push_back(valueKey(c.content.value, locale_, kMaxCriterionChars));
-      if (keys.back()) ++counts[*keys.back()];
-    }
-    const auto step = [&](ListCell& c, bool clear) {
-      if (clear) clearListCell(c);
+    for (const ValueListCell& c : cells) keys.push_back(valueListKey(c.content.value, locale_));
+    const std::vector<bool> clears = valueListClears(mode, keys);
+    std::vector<bool> cleared(cells.size(), false);
+    const auto step = [&](std::size_t i, bool clear) {
+      if (clear) cleared[i] = clearListCell(cells[i]);
       ++step_;
       return progressStep();
     };
     switch (mode) {
       case ValueMode::AllRepeated: {
         setMax(2 * nonEmpty);
+        // The lower occurrences first, as on one area; the top-most one in the second pass.
+        std::unordered_set<std::u16string> above;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          if (keys[i]) above.insert(*keys[i]);
+        }
+        std::vector<bool> topMost(cells.size(), false);
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          topMost[i] = keys[i] && above.erase(*keys[i]) > 0;
+        }
         for (std::size_t i = cells.size(); i-- > 0;) {
-          // The lower occurrences first, as on one area; the top-most one in the second pass.
-          const bool clear = keys[i] && counts[*keys[i]]-- > 1;
           if (!keys[i] && isEmpty(cells[i].content.value)) continue;
-          if (step(cells[i], clear)) return;
+          if (step(i, clears[i] && !topMost[i])) return;
         }
-        KeyCounts repeated;
+        // What is left of a value once a lower occurrence of it went.
+        std::unordered_set<std::u16string> repeated;
         for (std::size_t i = 0; i < cells.size(); ++i) {
-          if (cells[i].cleared && keys[i]) repeated[*keys[i]] = 1;
+          if (cleared[i] && keys[i]) repeated.insert(*keys[i]);
         }
         for (std::size_t i = 0; i < cells.size(); ++i) {
-          const bool clear = keys[i] && !cells[i].cleared && repeated.contains(*keys[i]);
-          if (step(cells[i], clear)) return;
+          if (step(i, keys[i] && !cleared[i] && repeated.contains(*keys[i]))) return;
         }
         break;
       }
       case ValueMode::AllUnique:
         for (std::size_t i = cells.size(); i-- > 0;) {
-          if (step(cells[i], keys[i] && counts[*keys[i]] == 1)) return;
+          if (step(i, clears[i])) return;
         }
         break;
-      case ValueMode::KeepFirst: {
-        std::unordered_set<std::u16string> seen;
+      case ValueMode::KeepFirst:
         for (std::size_t i = 0; i < cells.size(); ++i) {
-          if (step(cells[i], keys[i] && !seen.insert(*keys[i]).second)) return;
+          if (step(i, clears[i])) return;
         }
         break;
-      }
     }
   }
 
@@ -421,11 +414,10 @@ class DuplicateRun {
     clearRecorded(found, read->area.first, read->cells[0]);
   }
 
-  void clearListCell(ListCell& c) {
+  bool clearListCell(const ValueListCell& c) {
     const RangePtr cell =
         tolerantGet([&] { return sheet_->range(formatAddress(c.cell)); }).value_or(nullptr);
-    if (!cell) return;
-    c.cleared = clearRecorded(*cell, c.cell, c.content);
+    return cell && clearRecorded(*cell, c.cell, c.content);
   }
 
   /// Records a cell about to be cleared, with the formats the range shares or, when they
@@ -450,29 +442,14 @@ class DuplicateRun {
   }
 
   /// The cells of the working range's areas, every row once, top to bottom.
-  std::vector<ListCell> readList(Range& selection) {
-    std::vector<ListCell> cells;
-    std::vector<AreaRef> areas =
+  std::vector<ValueListCell> readList(Range& selection) {
+    const std::vector<AreaRef> areas =
         tolerantGet([&] { return work_->areaRefs(); }).value_or(std::vector<AreaRef>{});
     sheet_ = tolerantGet([&] { return selection.worksheet(); }).value_or(nullptr);
-    if (!sheet_ || areas.empty()) return cells;
-    std::sort(areas.begin(), areas.end(),
-              [](const AreaRef& a, const AreaRef& b) { return a.first.row < b.first.row; });
-    if (snapshot_ != nullptr) {
-      snapshot_->beginBlock(
-          AreaRef{areas.front().first, {areas.back().last.row, areas.front().first.column}});
-    }
-    int64_t done = 0;  // the last row taken: areas may overlap
-    for (const AreaRef& area : areas) {
-      if (area.last.row <= done) continue;
-      const AreaRef rows{{std::max(area.first.row, done + 1), area.first.column}, area.last};
-      const std::optional<CellBlock> block =
-          tolerantGet([&] { return sheet_->range(formatAddress(rows))->readBlock(); });
-      if (!block || block->cells.size() != static_cast<std::size_t>(rows.rows())) continue;
-      for (int64_t r = 0; r < rows.rows(); ++r) {
-        cells.push_back(ListCell{{rows.first.row + r, rows.first.column}, block->at(r, 0)});
-      }
-      done = area.last.row;
+    if (!sheet_ || areas.empty()) return {};
+    std::vector<ValueListCell> cells = readValueList(*sheet_, areas);
+    if (snapshot_ != nullptr && !cells.empty()) {
+      snapshot_->beginBlock(AreaRef{cells.front().cell, cells.back().cell});
     }
     return cells;
   }
@@ -519,19 +496,6 @@ class DuplicateRun {
   int64_t rows_ = 0;
   int64_t step_ = 0;
 };
-
-/// The areas of a selection when they all lie in one and the same column; none otherwise
-/// (also when the host cannot tell).
-std::optional<std::vector<AreaRef>> singleColumnAreas(Range& selection) {
-  std::optional<std::vector<AreaRef>> areas = tolerantGet([&] { return selection.areaRefs(); });
-  if (!areas || areas->empty()) return std::nullopt;
-  for (const AreaRef& area : *areas) {
-    if (area.columns() != 1 || area.first.column != areas->front().first.column) {
-      return std::nullopt;
-    }
-  }
-  return areas;
-}
 
 /// The one implementation behind both entry points. `nonEmptyCount` is the caller's
 /// count when the caller prepared the host.
@@ -606,6 +570,65 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
 }
 
 }  // namespace
+
+std::optional<std::vector<AreaRef>> singleColumnAreas(Range& selection) {
+  std::optional<std::vector<AreaRef>> areas = tolerantGet([&] { return selection.areaRefs(); });
+  if (!areas || areas->empty()) return std::nullopt;
+  for (const AreaRef& area : *areas) {
+    if (area.columns() != 1 || area.first.column != areas->front().first.column) {
+      return std::nullopt;
+    }
+  }
+  return areas;
+}
+
+std::vector<ValueListCell> readValueList(Worksheet& sheet, std::vector<AreaRef> areas) {
+  std::vector<ValueListCell> cells;
+  std::sort(areas.begin(), areas.end(),
+            [](const AreaRef& a, const AreaRef& b) { return a.first.row < b.first.row; });
+  int64_t done = 0;  // the last row taken: areas may overlap
+  for (const AreaRef& area : areas) {
+    if (area.last.row <= done) continue;
+    const AreaRef rows{{std::max(area.first.row, done + 1), area.first.column}, area.last};
+    const std::optional<CellBlock> block =
+        tolerantGet([&] { return sheet.range(formatAddress(rows))->readBlock(); });
+    if (!block || block->cells.size() != static_cast<std::size_t>(rows.rows())) continue;
+    for (int64_t r = 0; r < rows.rows(); ++r) {
+      cells.push_back(ValueListCell{{rows.first.row + r, rows.first.column}, block->at(r, 0)});
+    }
+    done = area.last.row;
+  }
+  return cells;
+}
+
+std::optional<std::u16string> valueListKey(const Value& value, const HostLocale& locale) {
+  return valueKey(value, locale, kMaxCriterionChars);
+}
+
+std::vector<bool> valueListClears(ValueMode mode,
+                                  const std::vector<std::optional<std::u16string>>& keys) {
+  std::unordered_map<std::u16string, int64_t> counts;
+  for (const std::optional<std::u16string>& key : keys) {
+    if (key) ++counts[*key];
+  }
+  std::vector<bool> clears(keys.size(), false);
+  std::unordered_set<std::u16string> seen;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (!keys[i]) continue;
+    switch (mode) {
+      case ValueMode::AllRepeated:
+        clears[i] = counts[*keys[i]] > 1;
+        break;
+      case ValueMode::AllUnique:
+        clears[i] = counts[*keys[i]] == 1;
+        break;
+      case ValueMode::KeepFirst:
+        clears[i] = !seen.insert(*keys[i]).second;
+        break;
+    }
+  }
+  return clears;
+}
 
 void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& observer) {
   runDuplicateRemoval(session, mode, observer, RunEntry::OnItsOwn, 0);

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "engine/operations.hpp"
 #include "engine/run.hpp"
@@ -23,5 +26,27 @@ void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& obser
 /// hidden row is cleared, empty or not. Ends with the observer's finish().
 void runPreparedValueRemoval(RemovalSession& session, ValueMode mode, int32_t nonEmptyCount,
                              RunObserver& observer);
+
+/// The areas of a selection when they all lie in one and the same column; none otherwise
+/// (also when the host cannot tell). A value removal refuses any other selection.
+std::optional<std::vector<AreaRef>> singleColumnAreas(Range& selection);
+
+/// One cell of the list a value removal decides on when the selection has several areas.
+struct ValueListCell {
+  CellRef cell;
+  CellContent content;
+};
+
+/// The cells of `areas` (of one column of `sheet`), every row once, top to bottom,
+/// whatever the order and overlap of the areas. An area the host cannot read is left out.
+std::vector<ValueListCell> readValueList(Worksheet& sheet, std::vector<AreaRef> areas);
+
+/// The key a list cell is compared by: its cell text folded to one letter case. None for
+/// an error value, the empty text and a text longer than the host's criterion limit.
+std::optional<std::u16string> valueListKey(const Value& value, const HostLocale& locale);
+
+/// Which cells of a list `mode` clears, given each cell's key, when every clear succeeds.
+std::vector<bool> valueListClears(ValueMode mode,
+                                  const std::vector<std::optional<std::u16string>>& keys);
 
 }  // namespace qmv

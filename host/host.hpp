@@ -195,6 +195,17 @@ class EventSubscription {
 /// or written by any program, this add-in's own runs included.
 using CellsChangedHandler = std::function<void()>;
 
+/// Where cells changed, as the host's notice names it. A sort names the sorted cells; an
+/// insertion or deletion of rows names those entire rows (every row below them moved).
+struct CellsChange {
+  std::u16string workbook;     ///< the workbook's name; empty when the host did not say
+  std::u16string sheet;        ///< the worksheet's name; empty when the host did not say
+  std::vector<AreaRef> areas;  ///< the changed cells; empty when the host did not say where
+};
+
+/// Receives a change notice that names where cells changed.
+using CellsChangedAtHandler = std::function<void(const CellsChange& change)>;
+
 /// Receives a button's Click: the clicked control as the host reports it, and the
 /// CancelDefault flag that the host reads back.
 using ClickHandler = std::function<void(CommandBarControl& clicked, bool& cancelDefault)>;
@@ -321,6 +332,11 @@ class Application {
   /// Calls `handler` after every change of cells on any sheet until the result is destroyed.
   /// The host gives the Undo entry bound by onUndo back to its own list at such a change.
   virtual std::unique_ptr<EventSubscription> subscribeSheetChange(CellsChangedHandler handler) = 0;
+  /// The same notices, naming where cells changed. A host that cannot tell keeps the
+  /// default, whose notices name nothing: a listener must take them as any cell anywhere.
+  virtual std::unique_ptr<EventSubscription> subscribeCellsChanged(CellsChangedAtHandler handler) {
+    return subscribeSheetChange([handler = std::move(handler)] { handler(CellsChange{}); });
+  }
 
   virtual CommandBarsPtr commandBars() = 0;
   /// AddIns(name); throws when there is no such item.

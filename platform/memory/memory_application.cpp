@@ -44,23 +44,44 @@ int yearNow() {
   return static_cast<int>(std::chrono::year_month_day{today}.year());
 }
 
-}  // namespace
-
-void HostState::cellsChanged() {
-  // Excel drops the procedure bound by OnUndo at the next change of cells, whoever makes it.
-  undo.reset();
-  if (cellWatchers.empty()) return;
+// Excel drops the procedure bound by OnUndo at the next change of cells, whoever makes it;
+// then every subscriber hears where (nothing named without `change`).
+void tellCellWatchers(HostState& st, const CellsChange* change) {
+  st.undo.reset();
+  if (st.cellWatchers.empty()) return;
+  const CellsChange unnamed;
   // A copy, so that a subscriber may end its own or another subscription.
-  const auto watchers = cellWatchers;
+  const auto watchers = st.cellWatchers;
   for (const auto& [id, handler] : watchers) {
     try {
-      (*handler)();
+      (*handler)(change != nullptr ? *change : unnamed);
     } catch (const std::exception& e) {
-      hostErrors.push_back(u"The SheetChange handler failed: " + toUtf16(e.what()));
+      st.hostErrors.push_back(u"The SheetChange handler failed: " + toUtf16(e.what()));
     } catch (...) {
-      hostErrors.push_back(u"The SheetChange handler failed.");
+      st.hostErrors.push_back(u"The SheetChange handler failed.");
     }
   }
+}
+
+}  // namespace
+
+void HostState::cellsChanged() { tellCellWatchers(*this, nullptr); }
+
+void HostState::cellsChanged(const Sheet& sheet, const AreaRef& area) {
+  if (cellWatchers.empty()) {
+    undo.reset();
+    return;
+  }
+  cellsChanged(sheet, std::vector<AreaRef>{area});
+}
+
+void HostState::cellsChanged(const Sheet& sheet, const std::vector<AreaRef>& areas) {
+  CellsChange change;
+  if (!cellWatchers.empty()) {
+    const std::shared_ptr<Book> book = sheet.book.lock();
+    change = CellsChange{book ? book->name : std::u16string(), sheet.name, areas};
+  }
+  tellCellWatchers(*this, &change);
 }
 
 }  // namespace detail
@@ -228,9 +249,15 @@ class CellWatch final : public EventSubscription {
 
 std::unique_ptr<EventSubscription> MemoryApplication::subscribeSheetChange(
     CellsChangedHandler handler) {
+  return subscribeCellsChanged([handler = std::move(handler)](const CellsChange&) { handler(); });
+}
+
+std::unique_ptr<EventSubscription> MemoryApplication::subscribeCellsChanged(
+    CellsChangedAtHandler handler) {
   state_->hostCall();
   const uint64_t id = state_->nextCellWatcher++;
-  state_->cellWatchers.emplace_back(id, std::make_shared<CellsChangedHandler>(std::move(handler)));
+  state_->cellWatchers.emplace_back(id,
+                                    std::make_shared<CellsChangedAtHandler>(std::move(handler)));
   return std::make_unique<CellWatch>(state_, id);
 }
 

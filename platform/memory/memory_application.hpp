@@ -118,6 +118,9 @@ class MemoryApplication final : public Application {
   void resetKey(const std::u16string& key) override;
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override;
   std::unique_ptr<EventSubscription> subscribeSheetChange(CellsChangedHandler handler) override;
+  /// Names the changed cells: a write the cells written, a sort the sorted area, an
+  /// insertion the inserted entire rows.
+  std::unique_ptr<EventSubscription> subscribeCellsChanged(CellsChangedAtHandler handler) override;
   CommandBarsPtr commandBars() override;
   AddInPtr addIn(const std::u16string& name) override;
   std::optional<std::u16string> addinSetting(const std::u16string& name) override;
@@ -161,6 +164,15 @@ class MemoryApplication final : public Application {
   /// Number format, fill and font colour of a cell of the active sheet.
   void setFormats(CellRef cell, const CellFormats& formats);
   CellFormats formats(CellRef cell) const;
+  /// The user sorts the rows of `reference` (one area of the active sheet) by the values
+  /// of its `keyColumn`-th column (1-based), ascending or not, as Data > Sort does: numbers
+  /// first, then texts without regard to case, then logical values and errors, blank keys
+  /// last whichever the order. Contents and formats move with their rows. Throws
+  /// std::invalid_argument for a reference that does not parse or a key outside it.
+  void sortRows(std::u16string_view reference, int64_t keyColumn, bool ascending = true);
+  /// The user inserts `count` entire rows above `row` of the active sheet: every row from
+  /// `row` down moves down by `count` with its contents and formats.
+  void insertRows(int64_t row, int64_t count = 1);
   /// Hidden rows of the active sheet.
   void setRowHidden(int64_t row, bool hidden);
   bool rowHidden(int64_t row) const;

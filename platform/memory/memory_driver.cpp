@@ -167,14 +167,16 @@ std::u16string MemoryApplication::activeSheetName() const {
 
 void MemoryApplication::setCell(CellRef cell, const CellContent& content) {
   checkCell(cell);
-  activeSheetOrThrow(*state_)->setContent(cell, content);
-  state_->cellsChanged();
+  const auto sheet = activeSheetOrThrow(*state_);
+  sheet->setContent(cell, content);
+  state_->cellsChanged(*sheet, AreaRef{cell, cell});
 }
 
 void MemoryApplication::setCell(const SheetName& sheet, CellRef cell, const CellContent& content) {
   checkCell(cell);
-  findSheet(*state_, sheet)->setContent(cell, content);
-  state_->cellsChanged();
+  const auto target = findSheet(*state_, sheet);
+  target->setContent(cell, content);
+  state_->cellsChanged(*target, AreaRef{cell, cell});
 }
 
 void MemoryApplication::setColumn(CellRef top, const std::vector<Value>& values) {
@@ -184,7 +186,103 @@ void MemoryApplication::setColumn(CellRef top, const std::vector<Value>& values)
     checkCell(at);
     sheet->setContent(at, CellContent{values[i], {}});
   }
-  state_->cellsChanged();
+  if (values.empty()) return;
+  state_->cellsChanged(
+      *sheet, AreaRef{top, {top.row + static_cast<int64_t>(values.size()) - 1, top.column}});
+}
+
+namespace {
+
+// Data > Sort's order of keys: numbers, texts (case aside), logical values, errors; a
+// blank key goes last in either direction.
+int sortClass(const Value& value) {
+  if (std::holds_alternative<double>(value) || std::holds_alternative<DateTime>(value)) return 0;
+  if (std::holds_alternative<std::u16string>(value)) return 1;
+  if (std::holds_alternative<bool>(value)) return 2;
+  if (std::holds_alternative<CellError>(value)) return 3;
+  return 4;
+}
+
+double sortNumber(const Value& value) {
+  if (const auto* d = std::get_if<double>(&value)) return *d;
+  if (const auto* date = std::get_if<DateTime>(&value)) return date->serial;
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? 1 : 0;
+  return 0;
+}
+
+// True when key `a` sorts before key `b`.
+bool sortsBefore(const Value& a, const Value& b, bool ascending) {
+  const int ca = sortClass(a);
+  const int cb = sortClass(b);
+  if (ca == 4 || cb == 4) return ca != 4 && cb == 4;
+  if (ca != cb) return ascending ? ca < cb : ca > cb;
+  if (ca == 1) {
+    const std::u16string fa = foldCase(std::get<std::u16string>(a));
+    const std::u16string fb = foldCase(std::get<std::u16string>(b));
+    return ascending ? fa < fb : fb < fa;
+  }
+  return ascending ? sortNumber(a) < sortNumber(b) : sortNumber(b) < sortNumber(a);
+}
+
+struct MovedCell {
+  CellContent content;
+  CellFormats formats;
+};
+
+}  // namespace
+
+void MemoryApplication::sortRows(std::u16string_view reference, int64_t keyColumn, bool ascending) {
+  const auto areas = parseReference(reference);
+  if (!areas || areas->size() != 1 || keyColumn < 1 || keyColumn > areas->front().columns()) {
+    throw std::invalid_argument("not one area with that key column: " + toUtf8(reference));
+  }
+  const AreaRef area = areas->front();
+  auto sheet = activeSheetOrThrow(*state_);
+  std::vector<std::vector<MovedCell>> rows;
+  for (int64_t r = area.first.row; r <= area.last.row; ++r) {
+    std::vector<MovedCell>& row = rows.emplace_back();
+    for (int64_t c = area.first.column; c <= area.last.column; ++c) {
+      row.push_back(MovedCell{sheet->content({r, c}), sheet->formats({r, c})});
+    }
+  }
+  const auto key = static_cast<std::size_t>(keyColumn - 1);
+  std::stable_sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) {
+    return sortsBefore(a[key].content.value, b[key].content.value, ascending);
+  });
+  sheet->clearArea(area, true);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t j = 0; j < rows[i].size(); ++j) {
+      const CellRef at{area.first.row + static_cast<int64_t>(i),
+                       area.first.column + static_cast<int64_t>(j)};
+      const MovedCell& moved = rows[i][j];
+      if (!isEmpty(moved.content.value) || moved.content.isFormula()) {
+        sheet->setContent(at, moved.content);
+      }
+      if (!(moved.formats == CellFormats{})) sheet->setFormats(at, moved.formats);
+    }
+  }
+  state_->cellsChanged(*sheet, area);
+}
+
+void MemoryApplication::insertRows(int64_t row, int64_t count) {
+  checkCell({row, 1});
+  if (count < 1) throw std::invalid_argument("insert at least one row");
+  auto sheet = activeSheetOrThrow(*state_);
+  if (const std::optional<AreaRef> used = sheet->usedArea(); used && used->last.row >= row) {
+    if (used->last.row + count > kMaxRows) throw std::invalid_argument("rows would fall off");
+    for (int64_t r = used->last.row; r >= row; --r) {
+      for (int64_t c = used->first.column; c <= used->last.column; ++c) {
+        const CellContent content = sheet->content({r, c});
+        const CellFormats formats = sheet->formats({r, c});
+        sheet->clearArea(AreaRef{{r, c}, {r, c}}, true);
+        if (!isEmpty(content.value) || content.isFormula()) {
+          sheet->setContent({r + count, c}, content);
+        }
+        if (!(formats == CellFormats{})) sheet->setFormats({r + count, c}, formats);
+      }
+    }
+  }
+  state_->cellsChanged(*sheet, AreaRef{{row, 1}, {row + count - 1, kMaxColumns}});
 }
 
 void MemoryApplication::typeInto(CellRef cell, std::u16string_view text) {

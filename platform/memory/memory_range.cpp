@@ -274,7 +274,7 @@ RangePtr MemoryRange::specialCells(int32_t type) {
 void MemoryRange::clear() {
   enter();
   for (const auto& a : areas_) sheet_->clearArea(a, true);
-  st_->cellsChanged();
+  st_->cellsChanged(*sheet_, areas_);
 }
 CellFormats MemoryRange::formats() {
   enter();
@@ -307,13 +307,13 @@ void MemoryRange::setCellValue(int64_t row, int64_t column, const Value& value) 
     // The text is stored as it stands, straight from the caller's value.
     if (text->size() > kMaxCellChars) refuse("A cell holds at most 32,767 characters");
     sheet_->setConstant(at, value);
-    st_->cellsChanged();
+    st_->cellsChanged(*sheet_, AreaRef{at, at});
     return;
   }
   const CellContent content = typedContent(value);
   checkLength(content);
   sheet_->setContent(at, content);
-  st_->cellsChanged();
+  st_->cellsChanged(*sheet_, AreaRef{at, at});
 }
 bool MemoryRange::entireRowHidden() {
   enter();
@@ -401,7 +401,7 @@ void MemoryRange::writeAll(const CellContent& content) {
   checkLength(content);
   if (content.value.index() == 0 && !content.isFormula()) {
     for (const auto& a : areas_) sheet_->clearArea(a, false);
-    st_->cellsChanged();
+    st_->cellsChanged(*sheet_, areas_);
     return;
   }
   if (cellCount(areas_) > kMaxCellsPerCall) refuse("Not enough memory to write the range");
@@ -412,7 +412,7 @@ void MemoryRange::writeAll(const CellContent& content) {
       }
     }
   }
-  st_->cellsChanged();
+  st_->cellsChanged(*sheet_, areas_);
 }
 
 MemoryRange& asMemoryRange(Range& range) {

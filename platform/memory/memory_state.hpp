@@ -91,12 +91,14 @@ struct HostState {
   std::vector<std::u16string> hostErrors;
 
   /// Sheet-change subscribers, in subscription order.
-  std::vector<std::pair<uint64_t, std::shared_ptr<CellsChangedHandler>>> cellWatchers;
+  std::vector<std::pair<uint64_t, std::shared_ptr<CellsChangedAtHandler>>> cellWatchers;
   uint64_t nextCellWatcher = 1;
   /// After cells changed, by a host call or by the user: the Undo entry bound by onUndo
-  /// goes back to the host's own list, and every sheet-change subscriber is called (a
-  /// failing one is recorded in hostErrors).
+  /// goes back to the host's own list, and every sheet-change subscriber is told where (a
+  /// failing one is recorded in hostErrors). Without a sheet the notice names nothing.
   void cellsChanged();
+  void cellsChanged(const Sheet& sheet, const AreaRef& area);
+  void cellsChanged(const Sheet& sheet, const std::vector<AreaRef>& areas);
 
   std::vector<std::shared_ptr<BarNode>> bars;
   uint64_t nextSubscriber = 1;

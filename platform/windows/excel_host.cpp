@@ -960,6 +960,25 @@ class ExcelApplication final : public Application {
     return windows::subscribeSheetChange(
         app(), [handler = std::move(handler)](IDispatch*, IDispatch*) { handler(); });
   }
+  // Target is the changed range (a sort's sorted cells, an insertion's entire rows) and Sh
+  // its sheet. The workbook is not asked (one call more per change): a change on a sheet
+  // of the same name elsewhere then counts, the safe way. A notice whose parts cannot be
+  // read names nothing, which a listener takes as any cell.
+  std::unique_ptr<EventSubscription> subscribeCellsChanged(CellsChangedAtHandler handler) override {
+    return windows::subscribeSheetChange(
+        app(), [handler = std::move(handler)](IDispatch* sheet, IDispatch* target) {
+          CellsChange change;
+          try {
+            if (sheet != nullptr && target != nullptr) {
+              change.areas = ExcelRange(ComPtr<IDispatch>(target)).areaRefs();
+              change.sheet = asText(get(sheet, L"Name"));
+            }
+          } catch (const HostError&) {
+            change = CellsChange{};
+          }
+          handler(change);
+        });
+  }
 
   CommandBarsPtr commandBars() override {
     return std::make_shared<ExcelCommandBars>(requiredObject(get(app(), L"CommandBars")));

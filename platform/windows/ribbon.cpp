@@ -222,7 +222,7 @@ bool isRibbonDispid(DISPID id) {
 // (https://learn.microsoft.com/office/vba/api/office.iribbonui.invalidatecontrol).
 void RibbonUi::settingStored(std::u16string_view name) noexcept {
   if (!ui_ || name != kTextRulesSetting) return;
-  tolerant([&] { call(ui_.get(), L"InvalidateControl", {fromWide(kUnicodeToggleId)}); });
+  tolerantAtBoundary([&] { call(ui_.get(), L"InvalidateControl", {fromWide(kUnicodeToggleId)}); });
 }
 
 HRESULT invokeRibbon(AddinModule& module, RibbonUi& ui, DISPID id, DISPPARAMS* params,
@@ -293,7 +293,7 @@ HRESULT invokeRibbon(AddinModule& module, RibbonUi& ui, DISPID id, DISPPARAMS* p
   const std::u16string tag = tagOfButton(controlId);
   if (tag.empty()) throw HostError(host_errors::kInvalidCall, "No Ribbon button has this id");
   // The same command, and the same tolerance of its failure, as a click on the menu.
-  if (const CommandRow* row = findCommand(tag)) tolerant([&] { row->command(module); });
+  if (const CommandRow* row = findCommand(tag)) tolerantAtBoundary([&] { row->command(module); });
   return S_OK;
 }
 

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/run.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "support/recording_observer.hpp"
 
@@ -120,6 +122,62 @@ TEST(Preview, LeavesFormulasOutAndNamesWhyThereIsNothing) {
   host.select(u"A1:B3");
   EXPECT_EQ(previewText(previewRemoval(host, Operation::RADP, {}, TextRules::Classic)),
             u"Select a single column to see what would be cleared.");
+}
+
+TEST(Preview, AValueRemovalOverSeveralAreasJudgesWhatTheRunDoes) {
+  struct Row {
+    const char* name;
+    Operation operation;
+    std::u16string selection;
+  };
+  // D1:D6 hold x, y, z, x, Y, w; the areas come in the order the user selected them.
+  const Row rows[] = {
+      {"keep one, lower area first", Operation::RDPV, u"D4:D5,D1:D2"},
+      {"every repeated value, lower area first", Operation::RADP, u"D4:D5,D1:D2"},
+      {"every unique value, lower area first", Operation::RUDP, u"D4:D6,D1:D2"},
+      {"keep one, overlapping areas", Operation::RDPV, u"D1:D4,D3:D6"},
+      {"every unique value, three areas", Operation::RUDP, u"D6,D1,D4:D5"},
+  };
+  const std::vector<Value> column = {text(u"x"), text(u"y"), text(u"z"),
+                                     text(u"x"), text(u"Y"), text(u"w")};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto host = std::make_shared<memory::MemoryApplication>();
+    host->addWorkbook();
+    host->setColumn({1, 4}, column);
+    host->select(row.selection);
+    const Preview preview = previewRemoval(*host, row.operation, {}, TextRules::Classic);
+    ASSERT_EQ(preview.state, PreviewState::Ready);
+
+    testing::RecordingSession session;
+    session.hostApp = host;
+    testing::RecordingObserver observer;
+    RunRequest request;
+    request.operation = row.operation;
+    runRemoval(session, request, observer);
+    std::vector<std::u16string> cleared;  // top down, as the preview names them
+    for (std::size_t i = 0; i < column.size(); ++i) {
+      if (host->cell({static_cast<int64_t>(i) + 1, 4}).value != column[i]) {
+        cleared.push_back(std::get<std::u16string>(column[i]));
+      }
+    }
+    ASSERT_FALSE(cleared.empty()) << "each row clears something";
+    EXPECT_EQ(preview.tally.changes(), static_cast<int64_t>(cleared.size()));
+    std::vector<std::u16string> named;
+    for (const PreviewSample& sample : preview.tally.samples()) named.push_back(sample.before);
+    cleared.resize(std::min(cleared.size(), kPreviewSamples));
+    EXPECT_EQ(named, cleared);
+  }
+}
+
+TEST(Preview, AValueRemovalOverAreasInTwoColumnsIsRefusedAsTheRunRefusesIt) {
+  memory::MemoryApplication host;
+  host.addWorkbook();
+  host.setColumn({1, 1}, {text(u"x"), text(u"x")});
+  host.setColumn({1, 3}, {text(u"x"), text(u"x")});
+  host.select(u"A1:A2,C1:C2");
+  EXPECT_EQ(previewRemoval(host, Operation::RDPV, {}, TextRules::Classic).state,
+            PreviewState::NotOneColumn);
 }
 
 TEST(Preview, StopsPastTheCap) {

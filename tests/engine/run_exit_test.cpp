@@ -8,10 +8,14 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "engine/run.hpp"
+#include "host/host_error.hpp"
+#include "host/tolerant.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "support/recording_observer.hpp"
 
@@ -172,6 +176,65 @@ TEST(RunExit, ANormalRunRestoresTheHostOnce) {
     automatic += entry == u"Calculation=-4105" ? 1 : 0;
   }
   EXPECT_EQ(automatic, 1);
+  EXPECT_EQ(attempt->observer.finishCalls, 1);
+}
+
+TEST(Tolerant, SkipsHostAndTransformFailuresOnlyAndShowsEachToTheWatch) {
+  struct Row {
+    const char* name;
+    std::function<void()> step;
+    bool skipped;
+  };
+  const Row rows[] = {
+      {"host error", [] { throw HostError(host_errors::kRefused, "refused"); }, true},
+      {"transform's runtime error", [] { throw std::runtime_error("match limit"); }, true},
+      {"out of memory", [] { throw std::bad_alloc(); }, false},
+      {"programming error", [] { throw std::out_of_range("index"); }, false},
+      {"bad variant access", [] { (void)std::get<double>(Value{u"x"}); }, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> seen;
+    const ToleratedFailureWatch watch(
+        [&](const std::exception& failure) { seen.emplace_back(failure.what()); });
+    bool completed = true;
+    bool escaped = false;
+    try {
+      completed = tolerant(row.step);
+    } catch (...) {
+      escaped = true;
+    }
+    EXPECT_EQ(escaped, !row.skipped);
+    EXPECT_EQ(seen.size(), row.skipped ? 1u : 0u);
+    if (row.skipped) {
+      EXPECT_FALSE(completed);
+    }
+    escaped = false;
+    try {
+      EXPECT_FALSE(tolerantGet([&] {
+        row.step();
+        return 1;
+      }));
+    } catch (...) {
+      escaped = true;
+    }
+    EXPECT_EQ(escaped, !row.skipped);
+    // At a boundary nothing gets through, and the watch hears of every failure.
+    seen.clear();
+    EXPECT_FALSE(tolerantAtBoundary(row.step));
+    EXPECT_EQ(seen.size(), 1u);
+  }
+}
+
+TEST(Tolerant, AProgrammingErrorInACellsInputsReachesTheCallerWithTheHostRestored) {
+  const auto attempt = prepare(scenarios()[0]);
+  RunRequest r = plain(Operation::RNUM);
+  r.inputs = [](std::u16string_view) -> std::optional<CellRequest> {
+    throw std::logic_error("inputs read past their box");
+  };
+  EXPECT_THROW(runRemoval(attempt->session, r, attempt->observer), std::logic_error);
+  EXPECT_TRUE(attempt->host->runSettings().screenUpdating);
+  EXPECT_EQ(attempt->host->runSettings().calculation, xl::kCalculationAutomatic);
   EXPECT_EQ(attempt->observer.finishCalls, 1);
 }
 

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "addin/entry_points.hpp"
 #include "dialog/frm_prg_bar.hpp"
+#include "engine/run.hpp"
 #include "host/host_error.hpp"
 #include "support/engine_fixture.hpp"
 
@@ -43,9 +46,8 @@ TEST(UndoSnapshotRecord, KeepsEveryKindOfContentExactly) {
   for (std::size_t i = 0; i < contents.size(); ++i) {
     SCOPED_TRACE(i);
     const UndoEntry entry = snapshot.entry(i);
-    const CellContent expected =
-        contents[i].isFormula() ? CellContent{Value{}, contents[i].formula} : contents[i];
-    EXPECT_EQ(entry.formula, expected);
+    // A formula comes back with the value it showed.
+    EXPECT_EQ(entry.formula, contents[i]);
     EXPECT_TRUE(snapshot.holdsPrevious(i, contents[i]));
     // Not rewritten: the run left the previous content.
     EXPECT_TRUE(snapshot.holdsRunResult(i, contents[i]));
@@ -236,6 +238,78 @@ TEST_F(Undo, RestoresTheExactContentWithItsType) {
   EXPECT_EQ(host->cell({5, 1}), constant(number(1.5)));
 }
 
+TEST_F(Undo, AClearedFormulaComesBackWithItsValue) {
+  // Excel recalculates a restored formula; the in-memory workbook cannot, so the value
+  // must come back with it, or a later run would take the cell for empty.
+  host->setCell({1, 1}, constant(text(u"a")));
+  host->setCell({2, 1}, CellContent{number(2), u"=1+1"});
+  host->setCell({3, 1}, constant(text(u"a")));
+  host->select(u"A1:A3");
+  testing::RecordingObserver observer;
+  RunRequest unique;
+  unique.operation = Operation::RUDP;
+  runRemoval(module, unique, observer);
+  ASSERT_EQ(host->cell({2, 1}), CellContent{});
+  UndoLastRun(module);
+  EXPECT_EQ(host->cell({2, 1}), (CellContent{number(2), u"=1+1"}));
+
+  RunRequest repeated;
+  repeated.operation = Operation::RADP;
+  host->setCell({3, 1}, constant(number(2)));
+  runRemoval(module, repeated, observer);
+  EXPECT_EQ(valueAt(2, 1), Value{}) << "the restored formula's 2 repeats A3's 2";
+  EXPECT_EQ(valueAt(3, 1), Value{});
+  EXPECT_EQ(valueAt(1, 1), text(u"a"));
+}
+
+TEST_F(Undo, NeverWritesIntoRowsTheUserSortedOrInsertedSinceTheRun) {
+  // Column A: y, x, x and a blank; column B numbers the rows. "Every unique value" clears
+  // A1's y. Blank cells look alike, so only the host's change notice tells that the
+  // blank now under $A$1 came from another row.
+  struct Row {
+    const char* name;
+    std::function<void(memory::MemoryApplication&)> userDoes;
+    std::vector<Value> columnAAfterUndo;
+    std::vector<std::u16string> told;
+  };
+  const Row rows[] = {
+      {"sorted by B: the blank of row 4 comes to A1",
+       [](memory::MemoryApplication& h) { h.sortRows(u"A1:B4", 2); },
+       {Value{}, text(u"x"), text(u"x"), Value{}},
+       {keptChangesText(1)}},
+      {"a row inserted above: the new blank row is A1",
+       [](memory::MemoryApplication& h) { h.insertRows(1); },
+       {Value{}, Value{}, text(u"x"), text(u"x")},
+       {keptChangesText(1)}},
+      {"an edit elsewhere leaves the undo whole",
+       [](memory::MemoryApplication& h) {
+         h.typeInto({9, 3}, u"note");
+       },
+       {text(u"y"), text(u"x"), text(u"x"), Value{}},
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoadedAddin addin;
+    memory::MemoryApplication& h = *addin.host;
+    h.setColumn({1, 1}, {text(u"y"), text(u"x"), text(u"x")});
+    h.setColumn({1, 2}, {number(3), number(1), number(2), number(0)});
+    h.select(u"A1:A3");
+    testing::RecordingObserver observer;
+    RunRequest unique;
+    unique.operation = Operation::RUDP;
+    runRemoval(addin.module, unique, observer);
+    ASSERT_EQ(h.cell({1, 1}), CellContent{});
+
+    row.userDoes(h);
+    const std::vector<Value> columnB = h.columnValues({1, 2}, 5);
+    UndoLastRun(addin.module);
+    EXPECT_EQ(h.columnValues({1, 1}, 4), row.columnAAfterUndo);
+    EXPECT_EQ(h.columnValues({1, 2}, 5), columnB);
+    EXPECT_EQ(addin.messages(), row.told);
+  }
+}
+
 TEST_F(Undo, NeverOverwritesALaterChange) {
   host->setColumn({1, 1}, {text(u"a1"), text(u"b2"), text(u"c3"), text(u"d4")});
   host->select(u"A1:A4");
@@ -317,6 +391,31 @@ TEST(UndoFailure, AHostFailureIsClassifiedByItsErrorNumber) {
     EXPECT_EQ(addin.valueAt(2, 1), text(u"b"));
     EXPECT_EQ(addin.host->runSettings().calculation, xl::kCalculationAutomatic);
     EXPECT_TRUE(addin.host->runSettings().screenUpdating);
+  }
+}
+
+TEST_F(Undo, ARunThatRecordsNothingLeavesControlZWithTheHost) {
+  // The user's edit after a run gives Control+Z back; a later run over empty cells makes
+  // no record, so the key must not go back to the earlier run's record.
+  struct Row {
+    const char* name;
+    const char* emptySelection;
+  };
+  const Row rows[] = {{"one empty cell", "C1"}, {"an empty column", "D1:D5"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host->setColumn({1, 1}, {text(u"a1")});
+    host->select(u"A1");
+    runYes(RemoveNumbers);
+    ASSERT_TRUE(host->keyBinding(u"^z"));
+    host->typeInto({2, 1}, u"typed");
+    ASSERT_FALSE(host->keyBinding(u"^z")) << "the user's edit gives the key back";
+    host->select(
+        std::u16string(row.emptySelection, row.emptySelection + std::strlen(row.emptySelection)));
+    runYes(RemoveNumbers);
+    EXPECT_FALSE(host->keyBinding(u"^z"));
+    EXPECT_FALSE(host->pressKey(u"^z"));
+    EXPECT_EQ(valueAt(1, 1), text(u"a"));
   }
 }
 

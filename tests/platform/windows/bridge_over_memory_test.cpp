@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 
 #include "addin/addin_module.hpp"
 #include "dialog/frm_prg_bar.hpp"
@@ -343,6 +344,49 @@ TEST_F(BridgeOverMemoryTest, UndoOfAValueRunPutsBackFormatsThroughExcel) {
               (std::vector<Value>{Value(u"x"), Value(u"x"), Value(u"y")}));
     EXPECT_EQ(host_->formats({2, 1}), row.row2);
     EXPECT_EQ(host_->formats({1, 1}), CellFormats{});
+  }
+}
+
+TEST_F(BridgeOverMemoryTest, UndoLeavesRowsTheUserSortedOrInsertedThroughExcelsSheetChange) {
+  // As over the in-memory host: A holds y, x, x and a blank, B numbers the rows, "every
+  // unique value" clears A1's y; SheetChange's Target tells undo what moved.
+  struct Row {
+    const char* name;
+    std::function<void(memory::MemoryApplication&)> userDoes;
+    Value a1AfterUndo;
+    std::size_t told;
+  };
+  const Row rows[] = {
+      {"sorted by B", [](memory::MemoryApplication& h) { h.sortRows(u"A1:B4", 2); }, Value{}, 1},
+      {"a row inserted above", [](memory::MemoryApplication& h) { h.insertRows(1); }, Value{}, 1},
+      {"an edit elsewhere",
+       [](memory::MemoryApplication& h) {
+         h.typeInto({9, 3}, u"note");
+       },
+       Value(u"y"), 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, {Value(u"y"), Value(u"x"), Value(u"x")});
+    host_->setColumn({1, 2}, {Value(3.0), Value(1.0), Value(2.0), Value(0.0)});
+    host_->select(u"A1:A3");
+    memory::QueuedUser user;
+    memory::HeadlessToolkit toolkit{user};
+    memory::RecordedShell shell;
+    AddinModule module{toolkit, shell};
+    module.hostApp = app_;
+    {
+      frmPrgBar dialog(module);
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runValueRemoval(module, ValueMode::AllUnique, observer);
+    }
+    ASSERT_EQ(host_->cell({1, 1}).value, Value{});
+    row.userDoes(*host_);
+    UndoLastRun(module);
+    EXPECT_EQ(host_->cell({1, 1}).value, row.a1AfterUndo);
+    EXPECT_EQ(toolkit.messages().size(), row.told);
   }
 }
 

@@ -629,20 +629,21 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
   Wrappers* w = wrappers_.get();
   memory::MemoryApplication* h = host_.get();
   auto& m = application->members;
-  // Application.SheetChange for every change of cells in the host
-  // (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange); the host
-  // does not say which cells, so Target is the sheet's used range.
+  // Application.SheetChange for every change of cells in the host, Target the changed
+  // cells (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange); a
+  // change the host does not place has the sheet's used range as Target.
   application->applicationEvents = true;
   auto watch = std::make_shared<std::unique_ptr<EventSubscription>>();
   Object* app = application.get();
   application->onAdvise = [w, h, watch, app](DWORD, IDispatch*) {
     if (*watch) return;  // one watch of the host raises the event on every sink
-    *watch = h->subscribeSheetChange([w, h, app] {
+    *watch = h->subscribeCellsChanged([w, h, app](const CellsChange& change) {
       ComPtr<Object> sheet;
       ComPtr<Object> target;
       if (const WorksheetPtr active = h->activeSheet()) {
         sheet = w->sheet(active);
-        target = w->range(active->usedRange());
+        target = w->range(change.areas.empty() ? active->usedRange()
+                                               : active->range(formatAddress(change.areas)));
       }
       app->raiseSheetChange(sheet.get(), target.get());
     });
