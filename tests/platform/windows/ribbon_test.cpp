@@ -481,9 +481,12 @@ TEST_F(RibbonTest, TheRemovalsOffMenuOpenTheDialogWithTheirQuestion) {
     ASSERT_TRUE(operation);
     WindowRecorder recorder;
     EXPECT_EQ(invokeCallback(L"OnRibbonAction", L"btn" + toWide(code), nullptr), S_OK);
-    ASSERT_EQ(recorder.seen.size(), 1u);
-    EXPECT_NE(recorder.seen[0].find(toWide(operationQuestion(*operation))), std::wstring::npos)
-        << narrow(recorder.seen[0]);
+    // The dialog with the removal's question (Wine may also activate an untitled window).
+    const std::wstring question = toWide(operationQuestion(*operation));
+    std::wstring all;
+    for (const std::wstring& seen : recorder.seen) all += seen + L"\n";
+    EXPECT_NE(all.find(L"Progress:"), std::wstring::npos) << narrow(all);
+    EXPECT_NE(all.find(question), std::wstring::npos) << narrow(all);
     // Closed without Yes: the cell stays.
     const Value kept = excel_.cells[{1, 1}].value;
     EXPECT_EQ(kept, Value(std::u16string(u"Ab 12 cd")));
