@@ -114,35 +114,5 @@ TEST(TextRemovals, EachRowUnderBothRules) {
   }
 }
 
-TEST(TextRemovals, NewRowsAreCharacterRemovalsOutsideTheWizard) {
-  struct Row {
-    Operation operation;
-    OperationInputs inputs;
-    std::string_view name;
-  };
-  const Row rows[] = {
-      {Operation::RNDG, OperationInputs::None, "non-digits"},
-      {Operation::RNAN, OperationInputs::None, "non-alphanumeric"},
-      {Operation::RPSY, OperationInputs::None, "symbols"},
-      {Operation::RTXT, OperationInputs::Text, "text"},
-      {Operation::RBTW, OperationInputs::Delimiters, "between"},
-      {Operation::RFNC, OperationInputs::Count, "first"},
-      {Operation::RLNC, OperationInputs::Count, "last"},
-      {Operation::RLBR, OperationInputs::None, "line-breaks"},
-      {Operation::RACC, OperationInputs::None, "accents"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.name));
-    const OperationRow& r = operationRow(row.operation);
-    EXPECT_EQ(operationFromCode(r.code), row.operation);
-    EXPECT_TRUE(isCharacterOperation(row.operation));
-    EXPECT_EQ(r.inputs, row.inputs);
-    EXPECT_EQ(r.name, row.name);
-    EXPECT_EQ(r.wizardIndex, -1);
-    EXPECT_FALSE(usesStartPosition(row.operation));
-    EXPECT_EQ(usesCharCount(row.operation), row.inputs == OperationInputs::Count);
-  }
-}
-
 }  // namespace
 }  // namespace qmv
