@@ -10,18 +10,12 @@
 
 namespace qmv {
 
-namespace {
-
-// Stores the operation, puts its question and input groups on the dialog and shows it;
-// returns when the dialog has been closed (No! or the end of the run).
 void confirmAndRun(AddinModule& module, Operation operation) {
   module.runOptions.operation = operation;
   const std::shared_ptr<frmPrgBar> dialog = defaultInstance(module.prgBar, module);
   dialog->askFor(operation);
   module.forms.showModal(*dialog);
 }
-
-}  // namespace
 
 void RemoveNumbers(AddinModule& module) { confirmAndRun(module, Operation::RNUM); }
 void RemoveAlphas(AddinModule& module) { confirmAndRun(module, Operation::RALP); }

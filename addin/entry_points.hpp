@@ -3,6 +3,8 @@
 // progress dialog and shows it modally; nothing changes until the user presses Yes.
 #pragma once
 
+#include "engine/operations.hpp"
+
 namespace qmv {
 
 class AddinModule;
@@ -23,6 +25,10 @@ void RemoveLower(AddinModule& module);
 void RemoveDuplicatesKeepOne(AddinModule& module);
 void RemoveAllDuplicates(AddinModule& module);
 void RemoveUniqueValues(AddinModule& module);
+
+/// Stores the operation, puts its question and input groups on the dialog and shows it;
+/// returns when the dialog has been closed (No! or the end of the run).
+void confirmAndRun(AddinModule& module, Operation operation);
 
 /// Loads the wizard form and shows it modally.
 void ShowWizard(AddinModule& module);

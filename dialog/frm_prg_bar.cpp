@@ -51,6 +51,15 @@ frmPrgBar::frmPrgBar(FormsSession& session)
       CommandButton2(make(*this, "CommandButton2", ControlKind::CommandButton, {138, 92, 56, 20})),
       CommandButton3(make(*this, "CommandButton3", ControlKind::CommandButton, {80, 89, 117, 24})),
       lblPreview(make(*this, "lblPreview", ControlKind::Label, {8, 118, 261, 40})),
+      Frame4(make(*this, "Frame4", ControlKind::Frame, {26, 38, 223, 26})),
+      Label10(make(*this, "Label10", ControlKind::Label, {4, 3, 50, 12}, "Frame4")),
+      txtText(make(*this, "txtText", ControlKind::TextBox, {56, 3, 100, 16}, "Frame4")),
+      chkCase(make(*this, "chkCase", ControlKind::CheckBox, {160, 3, 60, 16}, "Frame4")),
+      Frame5(make(*this, "Frame5", ControlKind::Frame, {26, 38, 223, 26})),
+      Label11(make(*this, "Label11", ControlKind::Label, {4, 3, 50, 12}, "Frame5")),
+      txtOpen(make(*this, "txtOpen", ControlKind::TextBox, {56, 3, 60, 16}, "Frame5")),
+      Label12(make(*this, "Label12", ControlKind::Label, {120, 3, 20, 12}, "Frame5")),
+      txtClose(make(*this, "txtClose", ControlKind::TextBox, {142, 3, 60, 16}, "Frame5")),
       session_(session) {
   setCaption(kPrgBarCaption);
   geometry = {0, 0, 278, 164};
@@ -79,6 +88,17 @@ frmPrgBar::frmPrgBar(FormsSession& session)
     button->backColor = kButtonFace;
   }
   lblPreview.wordWrap = true;
+  Frame4.setVisible(false);
+  Label10.setCaption(u"Enter Text");
+  txtText.backColor = kBoxFace;
+  chkCase.setCaption(u"Match case");
+  Frame5.setVisible(false);
+  Label11.setCaption(u"From");
+  txtOpen.setText(u"(");
+  txtOpen.backColor = kBoxFace;
+  Label12.setCaption(u"to");
+  txtClose.setText(u")");
+  txtClose.backColor = kBoxFace;
 
   CommandButton1.onClick = [this] { CommandButton1_Click(); };
   CommandButton2.onClick = [this] { CommandButton2_Click(); };
@@ -87,7 +107,10 @@ frmPrgBar::frmPrgBar(FormsSession& session)
   txtNOC.onKeyPress = [this](int& key) { txtNOC_KeyPress(key); };
   txtUDC.onMouseDown = [this](int button) { txtUDC_MouseDown(button); };
   onMouseDown = [this](int button) { UserForm_MouseDown(button); };
-  for (Control* box : {&txtSP, &txtNOC, &txtUDC}) box->onChange = [this] { refreshPreview(); };
+  for (Control* box : {&txtSP, &txtNOC, &txtUDC, &txtText, &txtOpen, &txtClose}) {
+    box->onChange = [this] { refreshPreview(); };
+  }
+  chkCase.onClick = [this] { refreshPreview(); };
 }
 
 void frmPrgBar::CommandButton1_Click() {
@@ -124,8 +147,20 @@ InputSource frmPrgBar::boxInputs(Operation op, EmptyBox empty) {
     CellRequest cell{op, {}};
     if (usesStartPosition(op)) cell.inputs.startPosition = number(txtSP);
     if (usesCharCount(op)) cell.inputs.charCount = number(txtNOC);
-    if (operationRow(op).inputs == OperationInputs::Characters) {
-      cell.inputs.userChars = txtUDC.text();
+    switch (operationRow(op).inputs) {
+      case OperationInputs::Characters:
+        cell.inputs.userChars = txtUDC.text();
+        break;
+      case OperationInputs::Text:
+        cell.inputs.text = txtText.text();
+        cell.inputs.matchCase = chkCase.checked();
+        break;
+      case OperationInputs::Delimiters:
+        cell.inputs.opening = txtOpen.text();
+        cell.inputs.closing = txtClose.text();
+        break;
+      default:
+        break;
     }
     return cell;
   };
@@ -165,6 +200,15 @@ void frmPrgBar::askFor(Operation operation) {
       Frame2.setVisible(false);
       Frame3.setVisible(true);
       txtUDC.setVisible(true);
+      break;
+    case OperationInputs::Text:
+      Frame4.setVisible(true);
+      break;
+    case OperationInputs::Delimiters:
+      Frame5.setVisible(true);
+      break;
+    case OperationInputs::Count:
+      Frame2.setVisible(true);
       break;
     case OperationInputs::None:
       break;

@@ -46,6 +46,17 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   Control& CommandButton2;
   Control& CommandButton3;
   Control& lblPreview;  ///< what Yes would change, refreshed as the boxes change
+  /// The text to remove and its match-case choice (unticked: case-insensitive).
+  Control& Frame4;
+  Control& Label10;
+  Control& txtText;
+  Control& chkCase;
+  /// The opening and closing delimiters, "(" and ")" to begin with.
+  Control& Frame5;
+  Control& Label11;
+  Control& txtOpen;
+  Control& Label12;
+  Control& txtClose;
 
   /// Handlers.
   void CommandButton1_Click();  ///< Yes: starts the run for the current operation code

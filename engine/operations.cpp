@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/text_removals.hpp"
 #include "engine/transforms.hpp"
 #include "engine/unicode_transforms.hpp"
 #include "host/host.hpp"
@@ -45,6 +46,24 @@ Result cut(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*)
   if (kWholeRest) return cutter(t, kBefore, true, *in.startPosition, 0);
   if (!in.charCount) return std::nullopt;
   return cutter(t, kBefore, false, *in.startPosition, *in.charCount);
+}
+
+// The removals that read only the text rules.
+template <std::u16string (*kRemoval)(std::u16string_view, TextRules)>
+Result byRules(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  return kRemoval(t, in.rules);
+}
+Result text(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  return removeText(t, in.text, in.matchCase);
+}
+Result between(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  return removeBetween(t, in.opening, in.closing);
+}
+// The first or last characters: a number that did not convert fails, as the cuts do.
+template <bool kFromEnd>
+Result ends(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  if (!in.charCount) return std::nullopt;
+  return removeEnd(t, kFromEnd, *in.charCount, in.rules);
 }
 
 using enum OperationInputs;
@@ -107,6 +126,32 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {Operation::RUDP, u"RUDP", u"Do You want to remove All 'Unique' Values in Selection?", None,
      kValue, nullptr, ValueMode::AllUnique, false, "unique",
      "every value that occurs once (one column)", u"All Unique Values", 10},
+    {Operation::RNDG, u"RNDG", u"Do You want to remove everything but the Digits in Selection?",
+     None, kChar, byRules<keepDigits>, kNoMode, false, "non-digits",
+     "everything but the digits 0-9", u"", -1},
+    {Operation::RNAN, u"RNAN",
+     u"Do You want to remove everything but Letters and Digits in Selection?", None, kChar,
+     byRules<keepLettersAndDigits>, kNoMode, false, "non-alphanumeric",
+     "everything but the letters and digits (spaces too)", u"", -1},
+    {Operation::RPSY, u"RPSY", u"Do You want to remove Punctuation and Symbols in Selection?", None,
+     kChar, byRules<removePunctuationAndSymbols>, kNoMode, false, "symbols",
+     "punctuation and symbols", u"", -1},
+    {Operation::RTXT, u"RTXT", u"Do You want to remove every occurrence of the Text in Selection?",
+     Text, kChar, text, kNoMode, false, "text", "every occurrence of --text", u"", -1},
+    {Operation::RBTW, u"RBTW",
+     u"Do You want to remove the Text between the Delimiters (included) in Selection?", Delimiters,
+     kChar, between, kNoMode, false, "between", "text from --open to --close, both included", u"",
+     -1},
+    {Operation::RFNC, u"RFNC", u"Do You want to remove the First No. of Characters in Selection?",
+     Count, kChar, ends<false>, kNoMode, false, "first", "the first --count characters", u"", -1},
+    {Operation::RLNC, u"RLNC", u"Do You want to remove the Last No. of Characters in Selection?",
+     Count, kChar, ends<true>, kNoMode, false, "last", "the last --count characters", u"", -1},
+    {Operation::RLBR, u"RLBR", u"Do You want to remove Line Breaks in Selection?", None, kChar,
+     byRules<joinLines>, kNoMode, false, "line-breaks", "line breaks; one space between the lines",
+     u"", -1},
+    {Operation::RACC, u"RACC", u"Do You want to remove Accents (keep the Letters) in Selection?",
+     None, kChar, byRules<removeAccents>, kNoMode, false, "accents", "accents, the letters kept",
+     u"", -1},
 }};
 
 constexpr bool rowsInEnumOrder() {
@@ -147,7 +192,10 @@ bool usesStartPosition(Operation operation) {
   return inputs == StartPosition || inputs == StartAndCount;
 }
 
-bool usesCharCount(Operation operation) { return operationRow(operation).inputs == StartAndCount; }
+bool usesCharCount(Operation operation) {
+  const OperationInputs inputs = operationRow(operation).inputs;
+  return inputs == StartAndCount || inputs == Count;
+}
 
 std::optional<Operation> wizardOperation(int index) {
   for (const OperationRow& row : kOperations) {

@@ -1,4 +1,4 @@
-// The operation table: the sixteen removals, one row each, with everything the rest of the
+// The operation table: the removals, one row each, with everything the rest of the
 // program derives from an operation (its code, its question, the inputs it reads, its kind,
 // its text transform or value mode, its command-line name and its wizard entry).
 //
@@ -23,7 +23,8 @@ namespace qmv {
 
 class WorksheetFunction;
 
-/// The sixteen removals, in the order of their entry points.
+/// The removals: the sixteen of the entry points, in their order, then the ones the Ribbon
+/// offers.
 enum class Operation {
   RNUM,  ///< all digits
   RALP,  ///< all letters
@@ -41,9 +42,18 @@ enum class Operation {
   RDPV,  ///< duplicate values, keeping the first
   RADP,  ///< every value that occurs more than once
   RUDP,  ///< every value that occurs once
+  RNDG,  ///< everything but the digits
+  RNAN,  ///< everything but the letters and digits
+  RPSY,  ///< punctuation and symbols
+  RTXT,  ///< every occurrence of a text
+  RBTW,  ///< text between two delimiters, the delimiters included
+  RFNC,  ///< the first characters
+  RLNC,  ///< the last characters
+  RLBR,  ///< line breaks, joined with a space
+  RACC,  ///< accents, the letters kept
 };
 
-inline constexpr int kOperationCount = 16;
+inline constexpr int kOperationCount = 25;
 
 /// Whether an operation rewrites the text of each cell or clears whole values.
 enum class OperationKind { CharacterLevel, ValueLevel };
@@ -54,6 +64,9 @@ enum class OperationInputs {
   Characters,     ///< the characters to remove
   StartPosition,  ///< the start position
   StartAndCount,  ///< the start position and the number of characters
+  Text,           ///< a text and whether its case must match
+  Delimiters,     ///< an opening and a closing delimiter
+  Count,          ///< the number of characters
 };
 
 /// How a value removal picks the cells it clears (one column).
@@ -71,6 +84,12 @@ struct CharacterInputs {
   std::u16string_view userChars;
   /// What counts as a character, a space, a letter; Classic unless the run asks otherwise.
   TextRules rules = TextRules::Classic;
+  /// The text to remove, and whether its case must match.
+  std::u16string_view text{};
+  bool matchCase = false;
+  /// The delimiters of the text-between removal.
+  std::u16string_view opening{};
+  std::u16string_view closing{};
 };
 
 /// The new text of one cell text; no value when the operation fails for it.
@@ -106,7 +125,7 @@ std::u16string_view operationCode(Operation operation);
 /// The operation named by a code, compared as a whole; no value for anything else.
 std::optional<Operation> operationFromCode(std::u16string_view code);
 
-/// True for the thirteen character-level removals (RNUM ... RLOC).
+/// True for the removals that rewrite each cell's text (the rows of kind CharacterLevel).
 bool isCharacterOperation(Operation operation);
 
 /// The question the dialog asks before the operation runs.
@@ -114,7 +133,7 @@ std::u16string_view operationQuestion(Operation operation);
 
 /// True when the operation reads the start position (RBSP, RASP, RNBP, RNAP).
 bool usesStartPosition(Operation operation);
-/// True when the operation reads the number of characters (RNBP, RNAP).
+/// True when the operation reads the number of characters (RNBP, RNAP, RFNC, RLNC).
 bool usesCharCount(Operation operation);
 
 /// The operation at `index` of the wizard's list; no value for an index the table does

@@ -49,6 +49,13 @@ uint32_t classificationDigest() {
   return h;
 }
 
+char32_t accentBase(char32_t codePoint) {
+  const std::span<const AccentBase> bases = unicode_data::accentBases();
+  const auto it = std::lower_bound(bases.begin(), bases.end(), codePoint,
+                                   [](const AccentBase& b, char32_t v) { return b.codePoint < v; });
+  return it != bases.end() && it->codePoint == codePoint ? it->base : codePoint;
+}
+
 uint32_t generatedClassificationDigest() { return unicode_data::kDigest; }
 
 std::size_t codePointCount(std::u16string_view text) {

@@ -9,6 +9,8 @@
 //   Upper, Lower  the upper-case (Lu) and lower-case (Ll) letters; title-case and
 //                 case-less letters are neither
 //   Mark          the combining marks (categories Mn, Mc, Me), as in a decomposed e acute
+//   Digit         the decimal digits of every script (category Nd)
+//   PunctuationOrSymbol  the punctuation (categories P*) and the symbols (S*)
 // A lone surrogate is a code point of its own and belongs to no class.
 #pragma once
 
@@ -20,9 +22,18 @@
 namespace qmv {
 
 /// One class of characters.
-enum class CharClass : uint8_t { Space, NonPrintable, Letter, Upper, Lower, Mark };
+enum class CharClass : uint8_t {
+  Space,
+  NonPrintable,
+  Letter,
+  Upper,
+  Lower,
+  Mark,
+  Digit,
+  PunctuationOrSymbol
+};
 
-inline constexpr int kCharClassCount = 6;
+inline constexpr int kCharClassCount = 8;
 
 /// A closed range of code points.
 struct CodeRange {
@@ -66,9 +77,22 @@ std::size_t codePointCount(std::u16string_view text);
 /// size when the text has no more than `index` code points.
 std::size_t unitOffset(std::u16string_view text, std::size_t index);
 
+/// A character whose full canonical decomposition is one base character and combining
+/// marks: the base (U+00E9 e acute -> U+0065 e, U+212B ANGSTROM SIGN -> U+0041 A).
+struct AccentBase {
+  char32_t codePoint;
+  char32_t base;
+};
+
+/// The base of a character with marks in its canonical decomposition; the code point itself
+/// for every other one (a decomposition without marks, such as OHM SIGN, does not count).
+char32_t accentBase(char32_t codePoint);
+
 namespace unicode_data {
 /// The generated ranges of a class, sorted and disjoint.
 std::span<const CodeRange> ranges(CharClass c);
+/// The generated bases, sorted by code point.
+std::span<const AccentBase> accentBases();
 extern const uint32_t kDigest;
 }  // namespace unicode_data
 

@@ -2,8 +2,10 @@
 """Writes the character classes of the Unicode text rules as C++ range tables.
 
 Reads UnicodeData.txt (Debian's unicode-data) and writes one .cpp with, per class, the
-sorted ranges of code points, and the digest of the whole classification (every code
-point's class bits), which the compiled lookup must reproduce on every platform.
+sorted ranges of code points, the digest of the whole classification (every code
+point's class bits), which the compiled lookup must reproduce on every platform, and the
+base letter of every character whose full canonical decomposition carries combining marks
+(e acute -> e), for the removal of accents.
 
   gen_unicode_classes.py UnicodeData.txt OUTPUT.cpp
 """
@@ -12,9 +14,10 @@ import sys
 MAX_CODE_POINT = 0x10FFFF
 
 # Class bits, in the order of the C++ enum CharClass.
-SPACE, NON_PRINTABLE, LETTER, UPPER, LOWER, MARK = 1, 2, 4, 8, 16, 32
+SPACE, NON_PRINTABLE, LETTER, UPPER, LOWER, MARK, DIGIT, SYMBOL = 1, 2, 4, 8, 16, 32, 64, 128
 CLASS_NAMES = [(SPACE, "Space"), (NON_PRINTABLE, "NonPrintable"), (LETTER, "Letter"),
-               (UPPER, "Upper"), (LOWER, "Lower"), (MARK, "Mark")]
+               (UPPER, "Upper"), (LOWER, "Lower"), (MARK, "Mark"), (DIGIT, "Digit"),
+               (SYMBOL, "PunctuationOrSymbol")]
 
 # Invisible format characters that break or join words without showing: counted as
 # non-printable besides the controls. Named, so a renamed or missing one stops the build.
@@ -25,7 +28,8 @@ TAB_NAME = "CHARACTER TABULATION"
 
 
 def read_records(path):
-    """(first, last, name, category, unicode1 name) per record; First/Last pairs merged."""
+    """(first, last, name, category, unicode1 name, decomposition) per record; First/Last
+    pairs merged."""
     records = []
     pending = None
     with open(path, encoding="utf-8") as data:
@@ -34,7 +38,7 @@ def read_records(path):
             if len(fields) < 15:
                 continue
             code = int(fields[0], 16)
-            name, category, old_name = fields[1], fields[2], fields[10]
+            name, category, old_name, decomposition = fields[1], fields[2], fields[10], fields[5]
             if name.endswith(", First>"):
                 pending = code
                 continue
@@ -43,7 +47,7 @@ def read_records(path):
                 if pending is None:
                     raise SystemExit(f"range end without start at {fields[0]}")
                 first, pending = pending, None
-            records.append((first, code, name, category, old_name))
+            records.append((first, code, name, category, old_name, decomposition))
     return records
 
 
@@ -56,7 +60,7 @@ def classify(records):
         for cp in range(first, last + 1):
             bits[cp] = bits.get(cp, 0) | bit
 
-    for first, last, name, category, old_name in records:
+    for first, last, name, category, old_name, _ in records:
         if category == "Zs":
             mark(first, last, SPACE)
         if category == "Cc":
@@ -75,10 +79,45 @@ def classify(records):
             mark(first, last, LOWER)
         if category.startswith("M"):
             mark(first, last, MARK)
+        if category == "Nd":
+            mark(first, last, DIGIT)
+        if category[0] in "PS":
+            mark(first, last, SYMBOL)
     missing = set(INVISIBLE_NAMES + [TAB_NAME]) - found
     if missing:
         raise SystemExit(f"not in the character data: {sorted(missing)}")
     return bits
+
+
+def accent_bases(records):
+    """(code point, base) for every character whose full canonical decomposition holds
+    combining marks besides exactly one other character, the base."""
+    category = {}
+    canonical = {}
+    for first, last, _, cat, _, decomposition in records:
+        for cp in range(first, last + 1):
+            category[cp] = cat
+        # A tagged decomposition (<compat>, <font> ...) is not canonical.
+        if decomposition and not decomposition.startswith("<"):
+            canonical[first] = [int(part, 16) for part in decomposition.split()]
+
+    def full(cp):
+        if cp not in canonical:
+            return [cp]
+        return [part for step in canonical[cp] for part in full(step)]
+
+    out = []
+    for cp in sorted(canonical):
+        if category[cp].startswith("M"):
+            continue  # a mark goes whole
+        parts = full(cp)
+        bases = [p for p in parts if not category.get(p, "").startswith("M")]
+        if len(bases) == len(parts):
+            continue  # no mark in it (a singleton such as OHM SIGN stays)
+        if len(bases) != 1:
+            raise SystemExit(f"U+{cp:04X} decomposes to {len(bases)} base characters")
+        out.append((cp, bases[0]))
+    return out
 
 
 def ranges_of(bits, bit):
@@ -126,6 +165,15 @@ def main():
     lines.append("}")
     lines.append("")
     lines.append(f"const uint32_t kDigest = 0x{digest(bits):08X}u;")
+    lines.append("")
+    bases = accent_bases(records)
+    lines.append(f"const AccentBase kAccentBases[{len(bases)}] = {{")
+    for i in range(0, len(bases), 4):
+        row = ", ".join(f"{{0x{a:X}, 0x{b:X}}}" for a, b in bases[i:i + 4])
+        lines.append(f"    {row},")
+    lines.append("};")
+    lines.append("")
+    lines.append("std::span<const AccentBase> accentBases() { return kAccentBases; }")
     lines.append("")
     lines.append("}  // namespace qmv::unicode_data")
     with open(sys.argv[2], "w", encoding="utf-8") as out:

@@ -7,6 +7,7 @@
 
 #include "addin/addin_module.hpp"
 #include "addin/command_table.hpp"
+#include "addin/ribbon_table.hpp"
 #include "engine/text_rules.hpp"
 #include "host/host.hpp"
 #include "host/host_error.hpp"
@@ -19,31 +20,7 @@ namespace qmv::windows {
 
 namespace {
 
-// Where each menu command sits on the tab. Captions, tags and the commands themselves come
-// from the menu's command table; this table only groups the tags.
-struct RibbonGroup {
-  std::wstring_view id;
-  std::wstring_view label;
-  std::wstring_view keytip;  ///< also the first letter of its buttons' keytips
-  COLORREF colour;           ///< background of its buttons' pictures
-  std::array<std::u16string_view, 4> tags;
-};
-
-// clang-format off
-constexpr std::array<RibbonGroup, 8> kGroups{{
-    {L"grpWizard", L"Wizard", L"W", RGB(0x1F, 0x5F, 0x99), {u"QMV0"}},
-    {L"grpCharacters", L"Characters", L"C", RGB(0x2E, 0x7D, 0x32), {u"QMV1", u"QMV2", u"QMV3", u"QMV4"}},
-    {L"grpSpaces", L"Spaces", L"S", RGB(0x00, 0x83, 0x8F), {u"QMV5", u"QMV6", u"QMV7"}},
-    {L"grpPositions", L"Positions", L"P", RGB(0x6A, 0x1B, 0x9A), {u"QMV8", u"QMV9", u"QMV10", u"QMV11"}},
-    {L"grpCase", L"Case", L"A", RGB(0xAD, 0x14, 0x57), {u"QMV12", u"QMV13"}},
-    {L"grpValues", L"Values", L"V", RGB(0xC6, 0x28, 0x28), {u"QMV18", u"QMV19", u"QMV20"}},
-    {L"grpUndo", L"Undo", L"U", RGB(0x45, 0x5A, 0x64), {u"QMV16"}},
-    {L"grpHelp", L"Help", L"H", RGB(0x5D, 0x40, 0x37), {u"QMV21", u"QMV15", u"QMV17"}},
-}};
-// clang-format on
-
 constexpr wchar_t kNamespace[] = L"http://schemas.microsoft.com/office/2009/07/customui";
-constexpr std::wstring_view kButtonPrefix = L"btn";
 constexpr DISPID kDispidGetCustomUI = 1;  // IRibbonExtensibility's only method
 constexpr DISPID kDispidOnAction = 0x7F000001;
 constexpr DISPID kDispidGetImage = 0x7F000002;
@@ -74,60 +51,27 @@ constexpr wchar_t kUnicodeSupertip[] =
     L"Every kind of space, invisible character and letter counts, and an emoji is one "
     L"character. Also the wizard's Unicode box.";
 
-// Where a tag sits: its group and its position in the group.
-struct Placement {
-  const RibbonGroup* group = nullptr;
-  std::size_t index = 0;
-};
-
-Placement placementOf(std::u16string_view tag) {
-  for (const RibbonGroup& group : kGroups) {
-    for (std::size_t i = 0; i < group.tags.size(); ++i) {
-      if (!group.tags[i].empty() && group.tags[i] == tag) return {&group, i};
-    }
-  }
-  return {};
+COLORREF colourOf(const RibbonGroup& group) {
+  return RGB((group.colour >> 16) & 0xFF, (group.colour >> 8) & 0xFF, group.colour & 0xFF);
 }
 
-std::wstring keytipOf(const Placement& p) {
-  return std::wstring(p.group->keytip) + std::to_wstring(p.index + 1);
+std::wstring keytipOf(const RibbonPlacement& p) {
+  return toWide(p.group->keytip) + std::to_wstring(p.index + 1);
 }
 
-const CommandRow* rowOf(std::u16string_view tag) {
-  for (const CommandRow& row : commandTable()) {
-    if (row.tag == tag) return &row;
-  }
-  return nullptr;
-}
-
-// A menu caption as a Ribbon label: the accelerator mark goes (keytips replace it) and a
-// doubled mark stays as one literal '&'.
-std::wstring withoutAccelerator(std::u16string_view caption) {
-  std::wstring out;
-  for (std::size_t i = 0; i < caption.size(); ++i) {
-    if (caption[i] == u'&') {
-      if (i + 1 < caption.size() && caption[i + 1] == u'&') out += L'&';
-      if (i + 1 < caption.size())
-        ++i;
-      else
-        break;
-    }
-    out += static_cast<wchar_t>(caption[i]);
-  }
-  return out;
-}
-
-std::wstring button(const CommandRow& row, const Placement& place) {
-  const std::wstring label = xmlAttributeText(withoutAccelerator(row.caption));
+std::wstring button(const RibbonPlacement& place) {
+  const RibbonControl& control = *place.control;
+  const std::wstring label = xmlAttributeText(toWide(ribbonLabel(control)));
+  const std::wstring tag = toWide(control.tag);
   // The menu's wizard button runs what the toolbar's button does (its on-action is the
   // toolbar button's tag): it keeps the toolbar's tooltip as its description.
-  const bool wizard = row.onAction == surface::kToolbarTag;
-  std::wstring xml = L"          <button id=\"" + std::wstring(kButtonPrefix) + toWide(row.tag) +
-                     L"\" tag=\"" + toWide(row.tag) + L"\" label=\"" + label + L"\" screentip=\"" +
-                     label + L"\"";
+  const CommandRow* row = findCommand(control.tag);
+  const bool wizard = !control.command && row && row->onAction == surface::kToolbarTag;
+  std::wstring xml = L"          <button id=\"" + toWide(kRibbonButtonPrefix) + tag + L"\" tag=\"" +
+                     tag + L"\" label=\"" + label + L"\" screentip=\"" + label + L"\"";
   if (wizard) xml += L" supertip=\"" + xmlAttributeText(toWide(surface::kToolbarTooltip)) + L"\"";
   xml += L" keytip=\"" + keytipOf(place) + L"\" size=\"" +
-         (place.group->tags[1].empty() ? L"large" : L"normal") + L"\" getImage=\"" +
+         (place.group->controls[1].tag.empty() ? L"large" : L"normal") + L"\" getImage=\"" +
          std::wstring(ribbon_callbacks::kGetImage) + L"\" onAction=\"" +
          std::wstring(ribbon_callbacks::kOnAction) + L"\"/>\n";
   return xml;
@@ -170,11 +114,12 @@ std::wstring ribbonXml() {
   xml += L"\" onLoad=\"" + std::wstring(ribbon_callbacks::kOnLoad) +
          L"\">\n  <ribbon>\n    <tabs>\n      <tab id=\"tabVandrelQMV\" label=\"Vandrel QMV\" "
          L"keytip=\"QM\">\n";
-  for (const RibbonGroup& group : kGroups) {
-    xml += L"        <group id=\"" + std::wstring(group.id) + L"\" label=\"" +
-           std::wstring(group.label) + L"\" keytip=\"Z" + std::wstring(group.keytip) + L"\">\n";
-    for (std::size_t i = 0; i < group.tags.size() && !group.tags[i].empty(); ++i) {
-      if (const CommandRow* row = rowOf(group.tags[i])) xml += button(*row, {&group, i});
+  for (const RibbonGroup& group : ribbonGroups()) {
+    xml += L"        <group id=\"" + toWide(group.id) + L"\" label=\"" + toWide(group.label) +
+           L"\" keytip=\"Z" + toWide(group.keytip) + L"\">\n";
+    for (std::size_t i = 0; i < group.controls.size() && !group.controls[i].tag.empty(); ++i) {
+      const RibbonControl& control = group.controls[i];
+      if (ribbonCommand(control)) xml += button({&group, i, &control});
     }
     xml += L"        </group>\n";
   }
@@ -195,9 +140,11 @@ std::wstring customUiFor(std::wstring_view ribbonId) {
 }
 
 std::u16string tagOfButton(std::wstring_view buttonId) {
-  if (buttonId.substr(0, kButtonPrefix.size()) != kButtonPrefix) return {};
-  const std::u16string tag = fromWide(buttonId.substr(kButtonPrefix.size()));
-  return placementOf(tag).group && rowOf(tag) ? tag : std::u16string();
+  const std::wstring prefix = toWide(kRibbonButtonPrefix);
+  if (buttonId.substr(0, prefix.size()) != prefix) return {};
+  const std::u16string tag = fromWide(buttonId.substr(prefix.size()));
+  const RibbonPlacement place = ribbonPlacement(tag);
+  return place.control && ribbonCommand(*place.control) ? tag : std::u16string();
 }
 
 DISPID ribbonDispid(const wchar_t* name) {
@@ -290,17 +237,17 @@ HRESULT invokeRibbon(AddinModule& module, RibbonUi& ui, DISPID id, DISPPARAMS* p
     return S_OK;
   }
   if (id != kDispidOnAction) return DISP_E_MEMBERNOTFOUND;
-  const std::u16string tag = tagOfButton(controlId);
-  if (tag.empty()) throw HostError(host_errors::kInvalidCall, "No Ribbon button has this id");
   // The same command, and the same tolerance of its failure, as a click on the menu.
-  if (const CommandRow* row = findCommand(tag)) tolerantAtBoundary([&] { row->command(module); });
+  if (!pressRibbonButton(module, fromWide(controlId))) {
+    throw HostError(host_errors::kInvalidCall, "No Ribbon button has this id");
+  }
   return S_OK;
 }
 
 ComPtr<IPictureDisp> ribbonImage(std::u16string_view tag) {
-  const Placement place = placementOf(tag);
-  if (!place.group || !rowOf(tag)) return {};
-  return drawPicture(place.group->colour, keytipOf(place));
+  const RibbonPlacement place = ribbonPlacement(tag);
+  if (!place.control || !ribbonCommand(*place.control)) return {};
+  return drawPicture(colourOf(*place.group), keytipOf(place));
 }
 
 ComPtr<IPictureDisp> ribbonControlImage(std::wstring_view controlId) {

@@ -1,4 +1,4 @@
-// The add-in's Ribbon tab: its custom UI XML, built from the menu's command table, and
+// The add-in's Ribbon tab: its custom UI XML, built from the add-in's Ribbon table, and
 // the callbacks Office reaches through IDispatch on the add-in object (button clicks, the
 // buttons' pictures, the Unicode text toggle, and the tab's loading).
 #pragma once

@@ -11,6 +11,7 @@
 #include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
 #include "addin/connect.hpp"
+#include "addin/ribbon_table.hpp"
 #include "dialog/frm_prg_bar.hpp"
 #include "host/text.hpp"
 #include "platform/memory/headless_toolkit.hpp"
@@ -168,6 +169,16 @@ class Player final : public memory::HeadlessUser {
         app_->click(*control);
         break;
       }
+      case Op::Ribbon:
+        // Office loads the tab, and so calls its buttons, only for a connected add-in.
+        if (!module_.hostApp) {
+          throw ScriptError(command.line, "ribbon: the add-in is not connected");
+        }
+        if (!pressRibbonButton(module_, command.text)) {
+          throw ScriptError(command.line,
+                            "ribbon: no Ribbon button has the id " + toUtf8(command.text));
+        }
+        break;
       case Op::Key:
         if (!app_->keyBinding(command.text)) {
           streams_.out << "key " << toUtf8(command.text) << ": no macro is bound to it\n";

@@ -425,6 +425,7 @@ Command parseCommand(const ScriptLine& line) {
       {"connect", Op::Connect},
       {"disconnect", Op::Disconnect},
       {"click", Op::Click},
+      {"ribbon", Op::Ribbon},
       {"key", Op::Key},
       {"host-undo", Op::HostUndo},
       {"type", Op::Type},
@@ -499,6 +500,10 @@ Command parseCommand(const ScriptLine& line) {
       break;
     case Op::Click:
       command.text = args.name("TAG");
+      break;
+    case Op::Ribbon:
+      command.text = args.name("ID");
+      if (command.text.empty()) args.fail("missing ID");
       break;
     case Op::Key:
       command.text = args.name("KEY");

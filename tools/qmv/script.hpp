@@ -71,6 +71,7 @@ enum class Op {
   Disconnect,
   // User, outside forms
   Click,
+  Ribbon,  ///< presses a button of the add-in's Ribbon tab by its id
   Key,
   HostUndo,
   // User, on the shown form

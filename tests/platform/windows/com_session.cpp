@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "engine/text_rules.hpp"
+#include "fake_excel.hpp"
 #include "host/text.hpp"
 #include "memory_excel.hpp"
 #include "platform/windows/com_support.hpp"
@@ -556,6 +557,11 @@ class ComSession {
         });
         break;
       }
+      case Op::Ribbon: {
+        const std::wstring id = toWide(command.text);
+        start([this, id] { pressRibbon(id); });
+        break;
+      }
       case Op::Key: {
         const std::u16string key = command.text;
         start([this, key] { host_->pressKey(key); });
@@ -665,6 +671,33 @@ class ComSession {
     SAFEARRAY* custom = nullptr;
     addin_->OnConnection(excel_->application.get(), ext_cm_Startup, excel_->comAddIn.get(),
                          &custom);
+  }
+
+  // A click on a Ribbon button as Office makes it: onAction, by the name the XML gives, with
+  // an IRibbonControl whose Id is the button's
+  // (https://learn.microsoft.com/office/vba/api/office.iribboncontrol).
+  void pressRibbon(const std::wstring& id) {
+    if (!addin_) throw std::runtime_error("ribbon: the add-in is not connected");
+    ComPtr<IDispatch> dispatch = addin_.as<IDispatch>(IID_IDispatch);
+    if (!dispatch) throw std::runtime_error("ribbon: the add-in has no IDispatch");
+    wchar_t name[] = L"OnRibbonAction";
+    LPOLESTR names[] = {name};
+    DISPID dispid = DISPID_UNKNOWN;
+    if (FAILED(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid))) {
+      throw std::runtime_error("ribbon: OnRibbonAction is unknown");
+    }
+    ComPtr<fake::Object> control = fake::Object::create(L"IRibbonControl");
+    control->props[L"Id"] = Variant::fromText(fromWide(id));
+    control->props[L"Tag"] = Variant::fromText(fromWide(id));
+    Variant argument = Variant::fromDispatch(control.get());
+    VARIANT raw = argument.get();
+    DISPPARAMS params{&raw, nullptr, 1, 0};
+    EXCEPINFO info{};
+    UINT argError = 0;
+    if (FAILED(dispatch->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                nullptr, &info, &argError))) {
+      throw std::runtime_error("ribbon: no Ribbon button has the id " + toUtf8(fromWide(id)));
+    }
   }
 
   void disconnect() {

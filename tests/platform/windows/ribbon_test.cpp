@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dll_under_test.hpp"
+#include "engine/operations.hpp"
 #include "fake_excel.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
@@ -340,8 +341,9 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
     }
   }
   EXPECT_EQ(groupLabels,
-            (std::set<std::wstring>{L"Characters", L"Spaces", L"Case", L"Positions", L"Values",
-                                    L"Wizard", L"Undo", L"Help", L"Options"}));
+            (std::set<std::wstring>{L"Characters", L"Spaces", L"Case", L"Positions", L"Keep Only",
+                                    L"Text", L"Ends", L"Clean Up", L"Values", L"Wizard", L"Undo",
+                                    L"Help", L"Options"}));
   // The Unicode text toggle, with the callbacks a toggle button takes.
   std::vector<const Element*> toggles;
   for (const Element* e : all) {
@@ -362,7 +364,8 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
     }
   }
   ASSERT_EQ(menu.size(), 21u);
-  EXPECT_EQ(buttonsByTag.size(), menu.size());
+  // The menu's commands, then one button per removal the menu does not offer.
+  EXPECT_EQ(buttonsByTag.size(), menu.size() + 9);
   for (auto& item : menu) {
     const std::wstring tag = text(item->props[L"Tag"]);
     SCOPED_TRACE(narrow(tag));
@@ -467,6 +470,27 @@ TEST_F(RibbonTest, EveryOnActionRunsTheCommandOfTheMenuButtonWithThatTag) {
   EXPECT_NE(invokeCallback(L"OnRibbonAction", L"btnQMV99", nullptr), S_OK);
   EXPECT_NE(invokeCallback(L"OnRibbonAction", L"QMV1", nullptr), S_OK);
   EXPECT_TRUE(recorder.seen.empty());
+}
+
+TEST_F(RibbonTest, TheRemovalsOffMenuOpenTheDialogWithTheirQuestion) {
+  excel_.cells[{1, 1}].value = Value(std::u16string(u"Ab 12 cd"));
+  for (const std::u16string_view code :
+       {u"RNDG", u"RNAN", u"RPSY", u"RTXT", u"RBTW", u"RFNC", u"RLNC", u"RLBR", u"RACC"}) {
+    SCOPED_TRACE(narrow(toWide(code)));
+    const std::optional<Operation> operation = operationFromCode(code);
+    ASSERT_TRUE(operation);
+    WindowRecorder recorder;
+    EXPECT_EQ(invokeCallback(L"OnRibbonAction", L"btn" + toWide(code), nullptr), S_OK);
+    // The dialog with the removal's question (Wine may also activate an untitled window).
+    const std::wstring question = toWide(operationQuestion(*operation));
+    std::wstring all;
+    for (const std::wstring& seen : recorder.seen) all += seen + L"\n";
+    EXPECT_NE(all.find(L"Progress:"), std::wstring::npos) << narrow(all);
+    EXPECT_NE(all.find(question), std::wstring::npos) << narrow(all);
+    // Closed without Yes: the cell stays.
+    const Value kept = excel_.cells[{1, 1}].value;
+    EXPECT_EQ(kept, Value(std::u16string(u"Ab 12 cd")));
+  }
 }
 
 TEST_F(RibbonTest, TheUnicodeToggleAndTheWizardsBoxShowOneStoredSetting) {

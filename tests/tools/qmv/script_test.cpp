@@ -93,6 +93,7 @@ TEST(ScriptReaderTest, BadSyntaxIsAnErrorWithItsLine) {
       {"unknown command", "workbook\nfrobnicate A1", 2, "unknown command frobnicate"},
       {"line starts with a string", "\"set\" A1 1", 1, "must start with a command"},
       {"missing value", "set A1", 1, "set: missing VALUE"},
+      {"ribbon without an id", "ribbon", 1, "ribbon: missing ID"},
       {"not a value", "set A1 maybe", 1, "maybe is not a value"},
       {"not a cell", "set A1:B2 1", 1, "is not a single cell"},
       {"whole column is not a cell", "expect A:A 1", 1, "neither a cell nor a check"},

@@ -1,0 +1,175 @@
+#include "engine/text_removals.hpp"
+
+#include <algorithm>
+
+#include "engine/unicode_classes.hpp"
+#include "host/cell_text.hpp"
+
+namespace qmv {
+
+namespace {
+
+bool asciiDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
+bool asciiLetter(char32_t c) { return (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z'); }
+bool asciiSymbol(char32_t c) { return c > U' ' && c < 0x7F && !asciiDigit(c) && !asciiLetter(c); }
+
+// One character under the rules: a code unit (Classic) or a code point (Unicode).
+CodePoint characterAt(std::u16string_view text, std::size_t at, TextRules rules) {
+  if (rules == TextRules::Unicode) return codePointAt(text, at);
+  return {text[at], 1};
+}
+
+// Copies the characters for which `keep` holds.
+template <class Keep>
+std::u16string keepIf(std::u16string_view text, TextRules rules, Keep keep) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = characterAt(text, at, rules);
+    if (keep(c.value)) out.append(text.substr(at, c.units));
+    at += c.units;
+  }
+  return out;
+}
+
+bool lineBreak(char16_t c, TextRules rules) {
+  if (c == u'\r' || c == u'\n') return true;
+  return rules == TextRules::Unicode && (c == u'\u2028' || c == u'\u2029');
+}
+
+void appendCodePoint(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+    return;
+  }
+  cp -= 0x10000;
+  out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+  out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+}
+
+// Where `what` next occurs in `text` from `from` on; npos when it does not.
+std::size_t findText(std::u16string_view text, std::u16string_view what, std::size_t from,
+                     bool matchCase) {
+  if (matchCase) return text.find(what, from);
+  const auto same = [](char16_t a, char16_t b) { return foldCase(a) == foldCase(b); };
+  const auto start = text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size()));
+  const auto it = std::search(start, text.end(), what.begin(), what.end(), same);
+  return it == text.end() ? std::u16string_view::npos : static_cast<std::size_t>(it - text.begin());
+}
+
+}  // namespace
+
+std::u16string keepDigits(std::u16string_view text, TextRules rules) {
+  if (rules == TextRules::Unicode) {
+    return keepIf(text, rules, [](char32_t c) { return inClass(c, CharClass::Digit); });
+  }
+  return keepIf(text, rules, asciiDigit);
+}
+
+std::u16string keepLettersAndDigits(std::u16string_view text, TextRules rules) {
+  if (rules == TextRules::Classic) {
+    return keepIf(text, rules, [](char32_t c) { return asciiLetter(c) || asciiDigit(c); });
+  }
+  // A mark stays with the letter or digit it follows, so a decomposed e acute stays whole.
+  bool keptBase = false;
+  return keepIf(text, rules, [&keptBase](char32_t c) {
+    if (inClass(c, CharClass::Mark)) return keptBase;
+    keptBase = inClass(c, CharClass::Letter) || inClass(c, CharClass::Digit);
+    return keptBase;
+  });
+}
+
+std::u16string removePunctuationAndSymbols(std::u16string_view text, TextRules rules) {
+  if (rules == TextRules::Unicode) {
+    return keepIf(text, rules,
+                  [](char32_t c) { return !inClass(c, CharClass::PunctuationOrSymbol); });
+  }
+  return keepIf(text, rules, [](char32_t c) { return !asciiSymbol(c); });
+}
+
+std::u16string removeText(std::u16string_view text, std::u16string_view what, bool matchCase) {
+  if (what.empty()) return std::u16string(text);
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t at = 0;
+  for (std::size_t found; (found = findText(text, what, at, matchCase)) != text.npos;) {
+    out.append(text.substr(at, found - at));
+    at = found + what.size();
+  }
+  out.append(text.substr(at));
+  return out;
+}
+
+std::u16string removeBetween(std::u16string_view text, std::u16string_view opening,
+                             std::u16string_view closing) {
+  if (opening.empty() || closing.empty()) return std::u16string(text);
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t at = 0;
+  for (std::size_t open; (open = text.find(opening, at)) != text.npos;) {
+    // The closing that balances this opening: equal delimiters pair in order.
+    std::size_t scan = open + opening.size();
+    std::size_t end = text.npos;
+    for (int depth = 1; scan < text.size();) {
+      if (opening != closing && text.substr(scan).starts_with(opening)) {
+        ++depth;
+        scan += opening.size();
+      } else if (text.substr(scan).starts_with(closing)) {
+        scan += closing.size();
+        if (--depth == 0) {
+          end = scan;
+          break;
+        }
+      } else {
+        ++scan;
+      }
+    }
+    if (end == text.npos) break;
+    out.append(text.substr(at, open - at));
+    at = end;
+  }
+  out.append(text.substr(at));
+  return out;
+}
+
+std::u16string removeEnd(std::u16string_view text, bool fromEnd, int32_t count, TextRules rules) {
+  if (count < 0) return std::u16string(text);
+  const auto n = static_cast<std::size_t>(count);
+  if (rules == TextRules::Classic) {
+    if (n >= text.size()) return {};
+    return std::u16string(fromEnd ? text.substr(0, text.size() - n) : text.substr(n));
+  }
+  const std::size_t characters = codePointCount(text);
+  if (n >= characters) return {};
+  const std::size_t cut = unitOffset(text, fromEnd ? characters - n : n);
+  return std::u16string(fromEnd ? text.substr(0, cut) : text.substr(cut));
+}
+
+std::u16string joinLines(std::u16string_view text, TextRules rules) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    if (!lineBreak(text[at], rules)) {
+      out.push_back(text[at++]);
+      continue;
+    }
+    while (at < text.size() && lineBreak(text[at], rules)) ++at;
+    const bool between = !out.empty() && at < text.size();
+    if (between && out.back() != u' ' && text[at] != u' ') out.push_back(u' ');
+  }
+  return out;
+}
+
+std::u16string removeAccents(std::u16string_view text, TextRules rules) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = characterAt(text, at, rules);
+    at += c.units;
+    if (inClass(c.value, CharClass::Mark)) continue;
+    appendCodePoint(out, accentBase(c.value));
+  }
+  return out;
+}
+
+}  // namespace qmv
