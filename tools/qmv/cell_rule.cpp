@@ -51,6 +51,10 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
   bool any = false;
   for (const Removal& removal : removals_) {
     CharacterInputs inputs{removal.start, removal.count, removal.chars, rules_};
+    inputs.text = removal.text;
+    inputs.matchCase = removal.matchCase;
+    inputs.opening = removal.opening;
+    inputs.closing = removal.closing;
     if (removal.separator) {
       // The wizard's start position: the separator's occurrence; none leaves the text.
       std::optional<int16_t> start =

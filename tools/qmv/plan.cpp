@@ -81,6 +81,10 @@ struct InputRow {
 bool readsStart(Operation op) { return usesStartPosition(op); }
 bool readsCount(Operation op) { return usesCharCount(op); }
 bool readsChars(Operation op) { return operationRow(op).inputs == OperationInputs::Characters; }
+bool readsText(Operation op) { return operationRow(op).inputs == OperationInputs::Text; }
+bool readsDelimiters(Operation op) {
+  return operationRow(op).inputs == OperationInputs::Delimiters;
+}
 
 Occurrence occurrenceOf(const std::string& text) {
   const std::string word = lowered(text);
@@ -117,6 +121,18 @@ const std::vector<InputRow>& inputTable() {
       {{"chars", "TEXT", "Characters to remove (RUDC)"},
        readsChars,
        [](Removal& r, const std::string& t) { r.chars = utf16Option("--chars", t); }},
+      {{"text", "TEXT", "The text to remove, every occurrence (text)"},
+       readsText,
+       [](Removal& r, const std::string& t) { r.text = utf16Option("--text", t); }},
+      {{"match-case", "", "The text must match in letter case too (text)"},
+       readsText,
+       [](Removal& r, const std::string&) { r.matchCase = true; }},
+      {{"open", "TEXT", "The opening delimiter (between)"},
+       readsDelimiters,
+       [](Removal& r, const std::string& t) { r.opening = utf16Option("--open", t); }},
+      {{"close", "TEXT", "The closing delimiter (between)"},
+       readsDelimiters,
+       [](Removal& r, const std::string& t) { r.closing = utf16Option("--close", t); }},
       {{"separator", "C", "Start position at a separator character C, as the wizard takes it"},
        readsStart,
        [](Removal& r, const std::string& t) {
@@ -208,7 +224,11 @@ Removal planRemoval(const ApplyRequest& request, const std::string& name, bool c
       throw UsageError("--" + std::string(row.option.name) + ": " + name + " takes no " +
                        std::string(row.option.name == "count"   ? "number of characters"
                                    : row.option.name == "chars" ? "characters"
-                                                                : "start position"));
+                                   : row.option.name == "text" || row.option.name == "match-case"
+                                       ? "text to remove"
+                                   : row.option.name == "open" || row.option.name == "close"
+                                       ? "delimiters"
+                                       : "start position"));
     }
     if (row.read) row.read(removal, found->second);
   }
@@ -228,6 +248,16 @@ Removal planRemoval(const ApplyRequest& request, const std::string& name, bool c
   }
   if (readsChars(removal.operation) && removal.chars.empty()) {
     throw UsageError(name + ": give the characters to remove with --chars TEXT");
+  }
+  if (readsText(removal.operation) && removal.text.empty()) {
+    throw UsageError(name + ": give the text to remove with --text TEXT");
+  }
+  if (readsDelimiters(removal.operation) && (removal.opening.empty() || removal.closing.empty())) {
+    throw UsageError(name + ": give both delimiters with --open TEXT and --close TEXT");
+  }
+  if (operationRow(removal.operation).inputs == OperationInputs::Count && !removal.count) {
+    throw UsageError(name + ": give the number of characters with --count X (0 to " +
+                     std::to_string(kMaxPosition) + ")");
   }
   return removal;
 }

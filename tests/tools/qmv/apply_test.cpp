@@ -90,6 +90,11 @@ TEST(ApplyOptionsTest, ABadOptionIsNamedWithWhatItAccepts) {
   const ApplyRequest base = request("RBSP", "x.csv");
   const std::vector<BadOptionRow> rows = {
       {"unknown operation", request("RXYZ", "x.csv"), "OPERATION: \"RXYZ\" is not an operation"},
+      {"a text removal without its text", request("text", "x.csv"),
+       "text: give the text to remove with --text TEXT"},
+      {"one delimiter only",
+       with(request("between", "x.csv"), [](ApplyRequest& r) { r.inputs["open"] = "("; }),
+       "between: give both delimiters with --open TEXT and --close TEXT"},
       {"start below 1", with(base, [](ApplyRequest& r) { r.inputs["start"] = "0"; }),
        "--start: 0 is out of range; the start position is 1 to 32767"},
       {"start above 32767", with(base, [](ApplyRequest& r) { r.inputs["start"] = "32768"; }),
@@ -336,6 +341,22 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
        },
        "'007,a1\n", "'007,a\n"},
       {"empty selection", "RNUM", [](ApplyRequest& r) { r.range = "D1:D3"; }, "a1\n", "a1\n"},
+      {"a text, without regard to case", "text",
+       [](ApplyRequest& r) { r.inputs["text"] = "[TMP] "; }, "[tmp] keep,keep\n", "keep,keep\n"},
+      {"a text, case matched", "RTXT",
+       [](ApplyRequest& r) {
+         r.inputs["text"] = "ab";
+         r.inputs["match-case"] = "";
+       },
+       "abAB\n", "AB\n"},
+      {"between delimiters", "between",
+       [](ApplyRequest& r) {
+         r.inputs["open"] = "<";
+         r.inputs["close"] = ">";
+       },
+       "\"Call <b>today</b>\",<open\n", "\"Call today\",<open\n"},
+      {"the last characters, then digits", "last,RNUM",
+       [](ApplyRequest& r) { r.inputs["count"] = "3"; }, "AB-123-XY\n", "AB-\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
