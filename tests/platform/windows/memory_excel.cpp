@@ -54,8 +54,8 @@ ComPtr<Object> counter(int64_t n) {
 }
 
 // Writes a value as Excel takes a typed input (typedEntry): a formula goes to the host as
-// a formula, a leading apostrophe keeps the rest as text, any other text is read as the
-// user would type it.
+// a formula, a leading apostrophe keeps the rest as text, any other text is read in en-US
+// conventions whatever the user's, as Excel reads a text assigned through its object model.
 void writeTyped(Range& cell, const Variant& v) {
   if (v.type() == VT_BSTR) {
     const std::u16string s = textOf(v);
@@ -69,7 +69,7 @@ void writeTyped(Range& cell, const Variant& v) {
       cell.setContent({Value(s.substr(1)), u""});
       return;
     }
-    cell.setValue(Value(s));
+    cell.setContent({typed->value, u""});
     return;
   }
   cell.setValue(toValue(v.get()));
@@ -251,6 +251,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
   };
   m[L"Address"] = [r](Call&) { return textVariant(excelAddress(r->address())); };
   m[L"Worksheet"] = [this, r](Call&) { return Variant::fromDispatch(sheet(r->worksheet()).get()); };
+  m[L"Application"] = [this](Call&) { return Variant::fromDispatch(excel.application.get()); };
   auto putOrGet = [this, r](Reading reading) {
     return [this, r, reading](Call& c) {
       if (c.isPut()) {
