@@ -142,7 +142,7 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
   }
   Application& app = *hostApp;
 
-  enterHostRunStateTolerant(app);
+  enterHostRunStateTolerant(app, session.userModes);
   observer.started();
   RangePtr selection;
   int64_t nonEmpty = 0;
@@ -167,8 +167,8 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
     if (goOn) visitCells(session, app, *selection, request, observer);
   }
 
+  leaveHostRunState(app, session.userModes);
   bindUndoCommands(session);
-  leaveHostRunState(app);
   finish();
 }
 
@@ -185,7 +185,9 @@ class GuardedObserver final : public RunObserver {
   GuardedObserver& operator=(const GuardedObserver&) = delete;
   ~GuardedObserver() override {
     if (std::uncaught_exceptions() <= exceptions_) return;
-    if (const ApplicationPtr app = session_.hostApp; app && started_) leaveHostRunState(*app);
+    if (const ApplicationPtr app = session_.hostApp; app && started_) {
+      leaveHostRunState(*app, session_.userModes);
+    }
     if (!finished_) tolerant([&] { observer_.finish(); });
   }
 

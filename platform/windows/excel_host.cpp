@@ -981,7 +981,10 @@ class ExcelApplication final : public Application {
   HostLocale locale() override { return excelLocale(app()); }
 
   void setScreenUpdating(bool on) override { put(app(), L"ScreenUpdating", on); }
+  int32_t calculation() override { return asInt(get(app(), L"Calculation")); }
   void setCalculation(int32_t mode) override { put(app(), L"Calculation", mode); }
+  bool enableEvents() override { return asBool(get(app(), L"EnableEvents")); }
+  void setEnableEvents(bool on) override { put(app(), L"EnableEvents", on); }
   void setEnableCancelKey(int32_t mode) override { put(app(), L"EnableCancelKey", mode); }
   // StatusBar False gives the bar back to Excel's own messages; a text, even "", stays
   // shown (https://learn.microsoft.com/office/vba/api/excel.application.statusbar).
