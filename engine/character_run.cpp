@@ -145,7 +145,7 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
   // made, never to an earlier run's after the user's own edit gave the key back.
   const std::shared_ptr<UndoSnapshot> earlier = session.undoSnapshot;
 
-  enterHostRunStateTolerant(app);
+  enterHostRunStateTolerant(app, session.userModes);
   observer.started();
   RangePtr selection;
   int64_t nonEmpty = 0;
@@ -170,8 +170,8 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
     if (goOn) visitCells(session, app, *selection, request, observer);
   }
 
+  leaveHostRunState(app, session.userModes);
   if (session.undoSnapshot != earlier) bindUndoCommands(session);
-  leaveHostRunState(app);
   finish();
 }
 
@@ -188,7 +188,9 @@ class GuardedObserver final : public RunObserver {
   GuardedObserver& operator=(const GuardedObserver&) = delete;
   ~GuardedObserver() override {
     if (std::uncaught_exceptions() <= exceptions_) return;
-    if (const ApplicationPtr app = session_.hostApp; app && started_) leaveHostRunState(*app);
+    if (const ApplicationPtr app = session_.hostApp; app && started_) {
+      leaveHostRunState(*app, session_.userModes);
+    }
     if (!finished_) tolerant([&] { observer_.finish(); });
   }
 

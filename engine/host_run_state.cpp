@@ -5,22 +5,40 @@
 
 namespace qmv {
 
-void enterHostRunState(Application& app) {
+namespace {
+
+// The user's modes, read before the run changes them: a run entered again while the host
+// is in its run state keeps what the first read.
+void readUserModes(Application& app, HostUserModes& user) {
+  user.calculation = tolerantGet([&] { return app.calculation(); });
+  user.events = tolerantGet([&] { return app.enableEvents(); });
+}
+
+}  // namespace
+
+void enterHostRunState(Application& app, HostUserModes& user) {
+  readUserModes(app, user);
   app.setEnableCancelKey(xl::kErrorHandler);
   app.setStatusBar(kProcessingText);
   app.setScreenUpdating(false);
   app.setCalculation(xl::kCalculationManual);
+  if (user.events) tolerant([&] { app.setEnableEvents(false); });
 }
 
-void enterHostRunStateTolerant(Application& app) {
+void enterHostRunStateTolerant(Application& app, HostUserModes& user) {
+  readUserModes(app, user);
   tolerant([&] { app.setEnableCancelKey(xl::kErrorHandler); });
   tolerant([&] { app.setStatusBar(kProcessingText); });
   tolerant([&] { app.setScreenUpdating(false); });
   tolerant([&] { app.setCalculation(xl::kCalculationManual); });
+  // The user's macros would run once per changed cell (Worksheet_Change).
+  if (user.events) tolerant([&] { app.setEnableEvents(false); });
 }
 
-void leaveHostRunState(Application& app) noexcept {
-  tolerantRetry([&] { app.setCalculation(xl::kCalculationAutomatic); });
+void leaveHostRunState(Application& app, const HostUserModes& user) noexcept {
+  const int32_t calculation = user.calculation.value_or(xl::kCalculationAutomatic);
+  tolerantRetry([&] { app.setCalculation(calculation); });
+  if (user.events) tolerantRetry([&] { app.setEnableEvents(*user.events); });
   tolerantRetry([&] { app.setStatusBar(u""); });
   tolerantRetry([&] { app.setScreenUpdating(true); });
 }
@@ -52,8 +70,10 @@ void bindUndoCommands(RemovalSession& session) {
     });
   }
   if (!session.undoMacroRegistered) return;
-  tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });
   if (tolerant([&] { app.onKey(kUndoKey, kUndoMacro); })) session.undoKeyBound = true;
+  // OnUndo goes last: a later call may give Excel's undo list its own entry again
+  // (https://learn.microsoft.com/office/vba/api/excel.application.onundo).
+  tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });
 }
 
 void releaseUndoCommands(RemovalSession& session) noexcept {

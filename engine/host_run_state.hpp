@@ -12,22 +12,25 @@ inline constexpr char16_t kUndoText[] = u"VandrelQMV_Undo";
 inline constexpr char16_t kUndoMacro[] = u"undo_changes";
 inline constexpr char16_t kUndoKey[] = u"^z";
 
-/// Puts the host into its run state: cancel key 2, status bar "Processing...!", screen
-/// updating off, calculation manual, in that order. A failing call propagates (callers
-/// decide whether these steps are tolerant).
-void enterHostRunState(Application& app);
+/// Puts the host into its run state: records the user's calculation mode and events
+/// switch in `user` (each tolerant: none where the host cannot tell), then cancel key 2,
+/// status bar "Processing...!", screen updating off, calculation manual, in that order,
+/// and events off where the host told them (tolerant). A failing call of the four
+/// propagates (callers decide whether these steps are tolerant).
+void enterHostRunState(Application& app, HostUserModes& user);
 
-/// The same four steps, each tolerant: a failing step is skipped and the next one runs.
-void enterHostRunStateTolerant(Application& app);
+/// The same steps, each tolerant: a failing step is skipped and the next one runs.
+void enterHostRunStateTolerant(Application& app, HostUserModes& user);
 
-/// Restores the host after a run, each step tolerant: calculation automatic (whatever it
-/// was before), status bar empty, screen updating on. The cancel key stays at 2.
-void leaveHostRunState(Application& app) noexcept;
+/// Restores the host after a run, each step tolerant: the user's calculation mode
+/// (automatic where it was not told), the user's events switch where it was told, status
+/// bar given back to the host, screen updating on. The cancel key stays at 2.
+void leaveHostRunState(Application& app, const HostUserModes& user) noexcept;
 
 /// Watches the host's cell changes (once per session) and binds the host's Undo entry and
-/// Control+Z to the undo macro, each step tolerant. Every change made outside OwnChanges
-/// is noted in the session's record (undo then leaves those cells alone) and gives the
-/// key back to the host. Binds nothing when the host could not register the macro (an
+/// Control+Z to the undo macro, each step tolerant, the Undo entry last of all calls. Every change
+/// made outside OwnChanges is noted in the session's record (undo then leaves those cells alone)
+/// and gives the key back to the host. Binds nothing when the host could not register the macro (an
 /// unbound name would make every Control+Z fail). Without the watch (a host that cannot
 /// report changes) the key stays bound until disconnection.
 void bindUndoCommands(RemovalSession& session);

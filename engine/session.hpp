@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/host.hpp"
@@ -11,6 +12,12 @@
 namespace qmv {
 
 struct UndoSnapshot;
+
+/// Host modes a run changes and gives back as the user had them.
+struct HostUserModes {
+  std::optional<int32_t> calculation;  ///< none: automatic is restored
+  std::optional<bool> events;          ///< none: events are left as they are
+};
 
 /// State shared by the runs and the undo command.
 class RemovalSession {
@@ -36,6 +43,9 @@ class RemovalSession {
   /// Above zero while a run or the undo command changes cells: the host reports those
   /// changes like any other, and they must not count as the user's.
   int ownChanges = 0;
+  /// The user's own host modes, read as a run puts the host into its run state and given
+  /// back as it leaves it; none where the host could not tell.
+  HostUserModes userModes;
 
   /// Tells the user `text` (a message box with an OK button and the default title, or
   /// whatever stands for one). May throw what the platform throws.

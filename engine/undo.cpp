@@ -446,6 +446,9 @@ void UndoLastRun(RemovalSession& session) {
   }
   Application& app = *session.hostApp;
   const std::shared_ptr<UndoSnapshot> snapshot = session.undoSnapshot;
+  // The user's calculation mode goes back afterwards; automatic where the host cannot tell.
+  const int32_t userCalculation =
+      tolerantGet([&] { return app.calculation(); }).value_or(xl::kCalculationAutomatic);
   const auto books = tolerantGet([&] { return app.workbooksCount(); });
   if (books && *books == 0) {
     session.tellUser(kNothingToUndoText);
@@ -472,7 +475,7 @@ void UndoLastRun(RemovalSession& session) {
       session.tellUser(kUndoFailedText);
     }
   }
-  tolerantRetry([&] { app.setCalculation(xl::kCalculationAutomatic); });
+  tolerantRetry([&] { app.setCalculation(userCalculation); });
   tolerantRetry([&] { app.setScreenUpdating(true); });
 }
 

@@ -528,12 +528,12 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
 
   double nonEmpty = nonEmptyCount;
   if (entry == RunEntry::OnItsOwn) {
-    enterHostRunStateTolerant(*app);
+    enterHostRunStateTolerant(*app, session.userModes);
     observer.started();
     nonEmpty = tolerantGet([&] { return app->worksheetFunction().countA(*selection); }).value_or(0);
     if (nonEmpty <= 0) {
       observer.message(kEmptySelectionText);
-      leaveHostRunState(*app);
+      leaveHostRunState(*app, session.userModes);
       observer.finish();
       return;
     }
@@ -563,8 +563,8 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
   }
 
   if (entry == RunEntry::OnItsOwn) {
+    leaveHostRunState(*app, session.userModes);
     bindUndoCommands(session);
-    leaveHostRunState(*app);
   }
   observer.finish();
 }

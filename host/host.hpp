@@ -313,7 +313,21 @@ class Application {
   virtual HostLocale locale() = 0;
 
   virtual void setScreenUpdating(bool on) = 0;
+  /// The calculation mode now (xl::kCalculationAutomatic, kCalculationManual or 2, semi-
+  /// automatic). Throws HostError where the host cannot tell.
+  virtual int32_t calculation() {
+    throw HostError(host_errors::kNotSupported, "The calculation mode is not available");
+  }
   virtual void setCalculation(int32_t mode) = 0;
+  /// Whether the host raises its events, the user's macros' included. Throws HostError
+  /// where the host has no such switch.
+  virtual bool enableEvents() {
+    throw HostError(host_errors::kNotSupported, "Events cannot be switched");
+  }
+  virtual void setEnableEvents(bool on) {
+    (void)on;
+    throw HostError(host_errors::kNotSupported, "Events cannot be switched");
+  }
   virtual void setEnableCancelKey(int32_t mode) = 0;
   virtual void setStatusBar(const std::u16string& text) = 0;
   /// Binds the host's Undo entry to a macro.

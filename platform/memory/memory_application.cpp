@@ -185,6 +185,8 @@ void MemoryApplication::setScreenUpdating(bool on) {
   logSetting(*state_, u"ScreenUpdating", detail::boolText(on));
 }
 
+int32_t MemoryApplication::calculation() { return runSettings().calculation; }
+
 void MemoryApplication::setCalculation(int32_t mode) {
   state_->hostCall();
   if (mode != xl::kCalculationManual && mode != xl::kCalculationAutomatic && mode != 2) {

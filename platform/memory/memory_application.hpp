@@ -109,6 +109,7 @@ class MemoryApplication final : public Application {
   WorksheetFunction& worksheetFunction() override;
   HostLocale locale() override;
   void setScreenUpdating(bool on) override;
+  int32_t calculation() override;
   void setCalculation(int32_t mode) override;
   void setEnableCancelKey(int32_t mode) override;
   void setStatusBar(const std::u16string& text) override;

@@ -79,6 +79,31 @@ bool readsAsFormula(const std::u16string& text) {
   return std::holds_alternative<std::u16string>(parseTypedInput(text, HostLocale{}, 2000));
 }
 
+// The year Excel gives a date typed without one.
+int yearNow() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return now.wYear;
+}
+
+// What to assign to a cell for a text read as the user's typing would be. Excel reads an
+// assigned text in en-US conventions whatever the user's (every call is made with LCID
+// 1033: "Formatting Data in Excel with Various Regional Settings"), so the text is read
+// here in the user's conventions: where Excel would read it the same, it goes as it is and
+// Excel formats it as typed; otherwise a number, date or Boolean goes as its typed value
+// and a text with the apostrophe prefix, which keeps it the text it is. A leading
+// apostrophe of the text itself is kept behind the prefix (Range.PrefixCharacter).
+Variant typedInput(const std::u16string& text, const HostLocale& user) {
+  if (!text.empty() && text.front() == u'\'') return Variant::fromText(u"'" + text);
+  const int year = yearNow();
+  const Value mine = parseTypedInput(text, user, year);
+  if (!readsAsFormula(text) && parseTypedInput(text, HostLocale{}, year) == mine) {
+    return Variant::fromText(text);
+  }
+  if (std::holds_alternative<std::u16string>(mine)) return Variant::fromText(u"'" + text);
+  return toVariant(mine);
+}
+
 // Where a range lies: its sheet as Excel's external address names it ("[Book1]Sheet1")
 // and its areas.
 struct Place {
@@ -92,14 +117,30 @@ struct PlaceSlot {
   std::optional<Place> place;
 };
 
+// Whether the part of an external address before its "!" names one sheet: unquoted
+// without a comma (which would part areas), or quoted whole with every quote inside
+// doubled, as Excel quotes a book or sheet name holding spaces, commas and the like.
+bool namesOneSheet(std::u16string_view sheet) {
+  if (sheet.empty() || sheet.front() != u'\'') return sheet.find(u',') == std::u16string_view::npos;
+  if (sheet.size() < 2 || sheet.back() != u'\'') return false;
+  const std::u16string_view inside = sheet.substr(1, sheet.size() - 2);
+  for (std::size_t i = 0; i < inside.size(); ++i) {
+    if (inside[i] != u'\'') continue;
+    if (i + 1 >= inside.size() || inside[i + 1] != u'\'') return false;
+    ++i;
+  }
+  return true;
+}
+
 // The place of a range object from its external address (one call); none for a range of
 // several areas or an address too long to trust, which the bridge then leaves to Excel.
+// The areas follow the last "!": a comma before it belongs to a book or sheet name.
 std::optional<Place> placeOf(IDispatch* range) {
   const std::u16string address = asText(get(range, L"Address", {true, true, kXlA1, true}));
-  if (address.size() >= kTrustedAddressLength || address.find(u',') != std::u16string::npos) {
-    return std::nullopt;
-  }
+  if (address.size() >= kTrustedAddressLength) return std::nullopt;
   const std::size_t bang = address.rfind(u'!');
+  if (bang != std::u16string::npos && !namesOneSheet(std::u16string_view(address).substr(0, bang)))
+    return std::nullopt;
   Place place;
   std::u16string_view refs = address;
   if (bang != std::u16string::npos) {
@@ -200,6 +241,7 @@ Variant shared(Variant value) {
 
 RangePtr wrapRange(ComPtr<IDispatch> range);
 WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet);
+HostLocale excelLocale(IDispatch* app);
 
 // A range over its automation object. A cell taken with cell() is reached through its
 // parent range until an operation needs its own object, so that writing it is one call.
@@ -207,9 +249,13 @@ class ExcelRange final : public Range {
  public:
   explicit ExcelRange(ComPtr<IDispatch> range) : range_(std::move(range)) {}
   // Cells(row, column) of `parent`, whose place `parentPlace` holds once asked.
-  ExcelRange(ComPtr<IDispatch> parent, std::shared_ptr<PlaceSlot> parentPlace, int64_t row,
-             int64_t column)
-      : parent_(std::move(parent)), slot_(std::move(parentPlace)), row_(row), column_(column) {}
+  ExcelRange(ComPtr<IDispatch> parent, std::shared_ptr<PlaceSlot> parentPlace,
+             std::shared_ptr<std::optional<HostLocale>> parentLocale, int64_t row, int64_t column)
+      : parent_(std::move(parent)),
+        slot_(std::move(parentPlace)),
+        locale_(std::move(parentLocale)),
+        row_(row),
+        column_(column) {}
 
   IDispatch* object() {
     if (!range_) {
@@ -250,8 +296,9 @@ class ExcelRange final : public Range {
   }
   RangePtr cell(int64_t row, int64_t column) override {
     // A cell of a cell has a place of its own.
-    return std::make_shared<ExcelRange>(
-        ComPtr<IDispatch>(object()), parent_ ? std::make_shared<PlaceSlot>() : slot_, row, column);
+    return std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()),
+                                        parent_ ? std::make_shared<PlaceSlot>() : slot_, locale_,
+                                        row, column);
   }
   std::vector<RangePtr> areas() override {
     ComPtr<IDispatch> areas = requiredObject(get(object(), L"Areas"));
@@ -302,11 +349,7 @@ class ExcelRange final : public Range {
   }
   void setValue(const Value& value) override {
     const auto* text = std::get_if<std::u16string>(&value);
-    if (text && readsAsFormula(*text)) {
-      write(Variant::fromText(u"'" + *text));
-    } else {
-      write(toVariant(value));
-    }
+    write(text ? typedInput(*text, userLocale()) : toVariant(value));
   }
   std::u16string formula() override {
     Variant v = get(object(), L"Formula");
@@ -532,7 +575,7 @@ class ExcelRange final : public Range {
       }
       const std::optional<int64_t> row = index->next(what, start->areas.front().first.row);
       if (!row) return RangePtr{};
-      auto found = std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), slot_,
+      auto found = std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), slot_, locale_,
                                                 *row - area.first.row + 1, 1);
       found->known_ = index->valueAt(*row);
       return found;
@@ -574,6 +617,17 @@ class ExcelRange final : public Range {
     return worksheet()->range(formatAddress(AreaRef{*found, *found}));
   }
 
+  // The user's conventions, asked once for the range and the cells taken from it; en-US,
+  // Excel's own reading, when Excel cannot tell them.
+  const HostLocale& userLocale() {
+    if (!*locale_) {
+      *locale_ = tolerantGet([&] {
+                   return excelLocale(requiredObject(get(object(), L"Application")).get());
+                 }).value_or(HostLocale{});
+    }
+    return **locale_;
+  }
+
   // Assigns a value as typed input, through the parent in one call when possible.
   void write(const Variant& value) {
     if (isParentCell()) {
@@ -588,6 +642,8 @@ class ExcelRange final : public Range {
   ComPtr<IDispatch> range_;
   ComPtr<IDispatch> parent_;
   std::shared_ptr<PlaceSlot> slot_ = std::make_shared<PlaceSlot>();
+  std::shared_ptr<std::optional<HostLocale>> locale_ =
+      std::make_shared<std::optional<HostLocale>>();
   int64_t row_ = 0;
   int64_t column_ = 0;
   std::shared_ptr<ColumnIndex> index_;          ///< the values of this range, while it counts
@@ -925,9 +981,20 @@ class ExcelApplication final : public Application {
   HostLocale locale() override { return excelLocale(app()); }
 
   void setScreenUpdating(bool on) override { put(app(), L"ScreenUpdating", on); }
+  int32_t calculation() override { return asInt(get(app(), L"Calculation")); }
   void setCalculation(int32_t mode) override { put(app(), L"Calculation", mode); }
+  bool enableEvents() override { return asBool(get(app(), L"EnableEvents")); }
+  void setEnableEvents(bool on) override { put(app(), L"EnableEvents", on); }
   void setEnableCancelKey(int32_t mode) override { put(app(), L"EnableCancelKey", mode); }
-  void setStatusBar(const std::u16string& text) override { put(app(), L"StatusBar", text); }
+  // StatusBar False gives the bar back to Excel's own messages; a text, even "", stays
+  // shown (https://learn.microsoft.com/office/vba/api/excel.application.statusbar).
+  void setStatusBar(const std::u16string& text) override {
+    if (text.empty()) {
+      put(app(), L"StatusBar", false);
+    } else {
+      put(app(), L"StatusBar", text);
+    }
+  }
   void onUndo(const std::u16string& text, const std::u16string& macro) override {
     call(app(), L"OnUndo", {text, macro});
   }

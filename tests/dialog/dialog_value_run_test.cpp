@@ -228,16 +228,16 @@ TEST(DuplicateRefusal, EachRefusalLeavesItsPartUntouched) {
   }
 }
 
-TEST_F(DuplicateRun, HostIsRestoredAndCalculationAutomaticAfterwards) {
+TEST_F(DuplicateRun, HostIsRestoredWithTheUsersCalculationModeAfterwards) {
   host->setCalculation(xl::kCalculationManual);
   fillAndSelect(*this, {x, y, x});
   runYes(RemoveUniqueValues);
   const std::vector<std::u16string> expected = {
       u"Calculation=-4135",    u"EnableCancelKey=2",  u"StatusBar=Processing...!",
-      u"ScreenUpdating=False", u"Calculation=-4135",  u"Calculation=-4105",
+      u"ScreenUpdating=False", u"Calculation=-4135",  u"Calculation=-4135",
       u"StatusBar=",           u"ScreenUpdating=True"};
   EXPECT_EQ(host->settingsLog(), expected);
-  EXPECT_EQ(host->runSettings().calculation, xl::kCalculationAutomatic);
+  EXPECT_EQ(host->runSettings().calculation, xl::kCalculationManual);
 }
 
 TEST_F(DuplicateRun, StopDuringTheFirstPassSkipsTheSecond) {

@@ -328,13 +328,14 @@ bool touched(const std::vector<std::u16string>& writes, std::u16string_view sett
   });
 }
 
-/// Every setting the handler touched ends in its normal state, even when the failing call
-/// was the very write that restores it (that write is retried once).
+/// Every setting the handler touched ends in its normal state, the calculation mode the
+/// user's (manual on every sheet here), even when the failing call was the very write that
+/// restores it (that write is retried once).
 void checkSettings(const memory::MemoryApplication& host,
                    const std::vector<std::u16string>& faulty) {
   const memory::RunSettings& s = host.runSettings();
   if (touched(faulty, u"Calculation")) {
-    EXPECT_EQ(s.calculation, xl::kCalculationAutomatic) << "calculation left manual";
+    EXPECT_EQ(s.calculation, xl::kCalculationManual) << "the user's calculation mode not back";
   }
   if (touched(faulty, u"StatusBar")) {
     EXPECT_TRUE(s.statusBar.empty()) << "status bar left at '" << toUtf8(s.statusBar) << "'";

@@ -94,6 +94,39 @@ TEST_F(BridgeOverMemoryTest, ACharacterRunCostsAtMostOneAndAHalfExcelCallsPerCel
   EXPECT_GE(calls, static_cast<uint64_t>(kCells));
 }
 
+TEST_F(BridgeOverMemoryTest, ARunGivesTheUserBackTheirModesAndLeavesItsUndoEntryLast) {
+  struct Row {
+    const char* name;
+    int32_t calculation;
+    bool events;
+  };
+  const Row rows[] = {{"automatic, events on", xl::kCalculationAutomatic, true},
+                      {"manual, events on", xl::kCalculationManual, true},
+                      {"semi-automatic, events off", 2, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->setColumn({1, 1}, {Value(u"a1"), Value(u"b2"), Value(u"c3")});
+    host_->select(u"A1:A3");
+    host_->setCalculation(row.calculation);
+    excel_.enableEvents = row.events;
+    excel_.userMacroRuns = 0;
+    withDialog([](AddinModule& module, frmPrgBar& dialog) {
+      module.undoMacroRegistered = true;  // as after a connection that registered it
+      RunRequest request;
+      request.operation = Operation::RNUM;
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runRemoval(module, request, observer);
+      module.cellWatch.reset();
+    });
+    EXPECT_EQ(host_->cell({3, 1}).value, Value(u"c"));
+    EXPECT_EQ(host_->runSettings().calculation, row.calculation);
+    EXPECT_EQ(excel_.enableEvents, row.events);
+    // The user's Worksheet_Change did not run once per rewritten cell.
+    EXPECT_EQ(excel_.userMacroRuns, 0);
+    EXPECT_TRUE(host_->undoBinding().has_value());
+  }
+}
+
 TEST_F(BridgeOverMemoryTest, TheAdvancedFilterComparesTheFirstRowToo) {
   struct Row {
     const char* name;

@@ -41,6 +41,12 @@ TEST_F(ExcelBridgeTest, ApplicationSettingsReachExcel) {
   EXPECT_FALSE(asBool(excel_->application->props[L"ScreenUpdating"]));
   EXPECT_EQ(asInt(excel_->application->props[L"Calculation"]), -4135);
   EXPECT_EQ(fake::text(excel_->application->props[L"StatusBar"]), L"Processing...!");
+  // Application.StatusBar: False gives the bar back to Excel; a text, even "", stays shown
+  // (https://learn.microsoft.com/office/vba/api/excel.application.statusbar).
+  app_->setStatusBar(u"");
+  const Variant& reset = excel_->application->props[L"StatusBar"];
+  EXPECT_EQ(reset.type(), VT_BOOL);
+  EXPECT_FALSE(asBool(reset));
   EXPECT_EQ(app_->workbooksCount(), 1);
   EXPECT_EQ(app_->activeSheet()->name(), u"Sheet1");
 }
@@ -87,6 +93,40 @@ TEST_F(ExcelBridgeTest, TextsExcelWouldTakeForFormulasStayText) {
   RangePtr range = app_->range(u"A1:A3");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    range->cell(2, 1)->setValue(Value(row.written));
+    const fake::Cell& cell = excel_->cells[cellKey(2, 1)];
+    EXPECT_EQ(cell.formula, u"");
+    EXPECT_EQ(cell.value, row.stored);
+  }
+}
+
+TEST_F(ExcelBridgeTest, TypedTextsAreReadInTheUsersConventions) {
+  const HostLocale us;
+  const HostLocale uk{u'.', u'/', DateOrder::DayMonthYear};
+  const HostLocale german{u',', u'.', DateOrder::DayMonthYear};
+  struct Row {
+    const char* name;
+    HostLocale locale;
+    std::u16string written;
+    Value stored;
+  };
+  // 3 December 2024 and 12 March 2024 as Excel's serial numbers.
+  const DateTime december3{45629}, march12{45363};
+  const Row rows[] = {
+      {"US date", us, u"03/12/2024", Value(march12)},
+      {"British date", uk, u"03/12/2024", Value(december3)},
+      {"German date", german, u"03.12.2024", Value(december3)},
+      {"German decimal comma", german, u"1,5", Value(1.5)},
+      {"British decimal point", uk, u"2.25", Value(2.25)},
+      {"British date Excel would keep as text", uk, u"13/12/2024", Value(DateTime{45639})},
+      {"German text", german, u"abc", Value(u"abc")},
+      {"a leading apostrophe is the text's own", us, u"'n' roll", Value(u"'n' roll")},
+      {"a leading apostrophe, German", german, u"'1,5", Value(u"'1,5")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    excel_->international = row.locale;
+    RangePtr range = app_->range(u"A1:A3");  // a range asks for the conventions once
     range->cell(2, 1)->setValue(Value(row.written));
     const fake::Cell& cell = excel_->cells[cellKey(2, 1)];
     EXPECT_EQ(cell.formula, u"");
@@ -222,6 +262,27 @@ TEST_F(ExcelBridgeTest, CountIfOfALongTextCountsWithoutExcel) {
   RangePtr range = app_->range(u"A1:A3");
   EXPECT_EQ(app_->worksheetFunction().countIf(*range, longText), 2.0);
   EXPECT_TRUE(excel_->countIfCriteria.empty());
+}
+
+TEST_F(ExcelBridgeTest, ACountInOneColumnIsAnsweredInProcessWhateverTheBookIsCalled) {
+  struct Row {
+    const char* name;
+    std::u16string book;
+  };
+  const Row rows[] = {{"plain name", u"Book1"},
+                      {"a comma", u"Sales, 2024.xlsx"},
+                      {"a comma and a quote", u"O'Brien, Q1.xlsx"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    excel_->nameWorkbook(row.book);
+    // Distinct 16-digit texts, which COUNTIF would take for one number of 15 digits.
+    excel_->cells[cellKey(1, 1)].value = Value(u"1234567890123456");
+    excel_->cells[cellKey(2, 1)].value = Value(u"1234567890123457");
+    excel_->countIfCriteria.clear();
+    RangePtr column = app_->range(u"A1:A3");
+    EXPECT_EQ(app_->worksheetFunction().countIf(*column, u"1234567890123456"), 1);
+    EXPECT_TRUE(excel_->countIfCriteria.empty());
+  }
 }
 
 TEST_F(ExcelBridgeTest, FindEscapesWildcards) {

@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <cwctype>
 
 #include "excel_rules.hpp"
 #include "host/address.hpp"
@@ -368,12 +369,20 @@ Excel::Excel() {
   app->props[L"ActiveSheet"] = Variant::fromDispatch(sheet_.get());
   app->members[L"Range"] = sheet_->members[L"Range"];
   app->members[L"Selection"] = [this](Call&) { return Variant::fromDispatch(selection_.get()); };
-  app->members[L"International"] = [](Call& c) {
+  // Application.International
+  // (https://learn.microsoft.com/office/vba/api/excel.application.international): the
+  // user's decimal separator (xlDecimalSeparator 3), date separator (xlDateSeparator 17) and
+  // date order (xlDateOrder 32: 0 month-day-year, 1 day-month-year, 2 year-month-day).
+  app->members[L"International"] = [this](Call& c) {
     switch (toInt(c.arg(0))) {
       case 3:
-        return Variant::fromText(u".");
+        return Variant::fromText(std::u16string(1, international.decimalSeparator));
       case 17:
-        return Variant::fromText(u"/");
+        return Variant::fromText(std::u16string(1, international.dateSeparator));
+      case 32:
+        return Variant::fromInt(international.dateOrder == DateOrder::DayMonthYear   ? 1
+                                : international.dateOrder == DateOrder::YearMonthDay ? 2
+                                                                                     : 0);
       default:
         return Variant::fromInt(0);
     }
@@ -629,6 +638,10 @@ void Excel::userEdits(int64_t row, int64_t column, const std::u16string& typed) 
   application->raiseSheetChange(sheet_.get(), target.get());
 }
 
+void Excel::nameWorkbook(const std::u16string& name) {
+  book_->props[L"Name"] = Variant::fromText(name);
+}
+
 void Excel::select(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
   selection_ = range(r1, c1, r2, c2);
 }
@@ -643,9 +656,27 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
   r->props[L"Count"] = number(static_cast<double>(rows * columns));
   r->props[L"CountLarge"] = number(static_cast<double>(rows * columns));
   r->props[L"Worksheet"] = Variant::fromDispatch(sheet_.get());
+  r->props[L"Application"] = Variant::fromDispatch(application.get());
   std::wstring address = L"$" + columnName(c1) + L"$" + std::to_wstring(r1);
   if (rows * columns > 1) address += L":$" + columnName(c2) + L"$" + std::to_wstring(r2);
   r->props[L"Address"] = Variant::fromText(fromWide(address));
+  // Range.Address (https://learn.microsoft.com/office/vba/api/excel.range.address) with
+  // External:=True names the workbook and sheet, "[Book1]Sheet1!$A$1", in quotes when a
+  // name holds anything but letters, digits, "." and "_": "'[Sales, 2024.xlsx]Sheet1'!$A$1".
+  r->members[L"Address"] = [this, address](Call& c) {
+    const Variant external = c.arg(3, L"External");
+    if (external.type() != VT_BOOL || external.get().boolVal == VARIANT_FALSE) {
+      return Variant::fromText(fromWide(address));
+    }
+    const std::wstring place =
+        L"[" + text(book_->props[L"Name"]) + L"]" + text(sheet_->props[L"Name"]);
+    const bool plain = std::all_of(place.begin(), place.end(), [](wchar_t ch) {
+      return iswalnum(ch) || ch == L'.' || ch == L'_' || ch == L'[' || ch == L']';
+    });
+    std::wstring quoted;
+    for (wchar_t ch : place) quoted += ch == L'\'' ? std::wstring(L"''") : std::wstring(1, ch);
+    return Variant::fromText(fromWide((plain ? place : L"'" + quoted + L"'") + L"!" + address));
+  };
   auto counter = [](int64_t n) {
     auto o = Object::create(L"Counter");
     o->props[L"Count"] = number(static_cast<double>(n));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fake_xll.hpp"
+#include "host/locale.hpp"
 #include "host/value.hpp"
 #include "platform/windows/com_object.hpp"
 #include "platform/windows/com_support.hpp"
@@ -126,6 +127,9 @@ class Excel {
   /// Answers RegisterXLL (by default the XLL host loads the library).
   std::function<bool(const std::wstring& path)> registerXll;
 
+  /// The user's conventions, as Application.International answers them (en-US by
+  /// default). Texts assigned through the object model are read in en-US whatever they are.
+  HostLocale international;
   /// Cells of the only sheet, by (row, column).
   std::map<std::pair<int64_t, int64_t>, Cell> cells;
   /// Criteria COUNTIF was asked with, and the What of every Find.
@@ -151,6 +155,8 @@ class Excel {
 
   /// A range object over rows r1..r2 and columns c1..c2 of the sheet.
   ComPtr<Object> range(int64_t r1, int64_t c1, int64_t r2, int64_t c2);
+  /// Renames the workbook (Workbook.Name), which external addresses carry.
+  void nameWorkbook(const std::u16string& name);
   /// Sets the selection.
   void select(int64_t r1, int64_t c1, int64_t r2, int64_t c2);
 

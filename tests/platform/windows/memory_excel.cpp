@@ -54,8 +54,8 @@ ComPtr<Object> counter(int64_t n) {
 }
 
 // Writes a value as Excel takes a typed input (typedEntry): a formula goes to the host as
-// a formula, a leading apostrophe keeps the rest as text, any other text is read as the
-// user would type it.
+// a formula, a leading apostrophe keeps the rest as text, any other text is read in en-US
+// conventions whatever the user's, as Excel reads a text assigned through its object model.
 void writeTyped(Range& cell, const Variant& v) {
   if (v.type() == VT_BSTR) {
     const std::u16string s = textOf(v);
@@ -69,7 +69,7 @@ void writeTyped(Range& cell, const Variant& v) {
       cell.setContent({Value(s.substr(1)), u""});
       return;
     }
-    cell.setValue(Value(s));
+    cell.setContent({typed->value, u""});
     return;
   }
   cell.setValue(toValue(v.get()));
@@ -251,6 +251,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
   };
   m[L"Address"] = [r](Call&) { return textVariant(excelAddress(r->address())); };
   m[L"Worksheet"] = [this, r](Call&) { return Variant::fromDispatch(sheet(r->worksheet()).get()); };
+  m[L"Application"] = [this](Call&) { return Variant::fromDispatch(excel.application.get()); };
   auto putOrGet = [this, r](Reading reading) {
     return [this, r, reading](Call& c) {
       if (c.isPut()) {
@@ -638,6 +639,7 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
   application->onAdvise = [w, h, watch, app](DWORD, IDispatch*) {
     if (*watch) return;  // one watch of the host raises the event on every sink
     *watch = h->subscribeCellsChanged([w, h, app](const CellsChange& change) {
+      if (!w->excel.enableEvents) return;
       ComPtr<Object> sheet;
       ComPtr<Object> target;
       if (const WorksheetPtr active = h->activeSheet()) {
@@ -711,6 +713,24 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     if (c.isPut()) h->setStatusBar(c.value.type() == VT_BOOL ? u"" : textOf(c.value));
     return c.isPut() ? Variant() : textVariant(h->runSettings().statusBar);
   };
+  // Application.EnableEvents
+  // (https://learn.microsoft.com/office/vba/api/excel.application.enableevents): while
+  // False, Excel raises no events, the user's Worksheet_Change included.
+  m[L"EnableEvents"] = [this](Call& c) {
+    if (c.isPut()) enableEvents = asBool(c.value);
+    return c.isPut() ? Variant() : Variant::fromBool(enableEvents);
+  };
+  // Application.OnUndo (https://learn.microsoft.com/office/vba/api/excel.application.onundo):
+  // "The procedure must use the OnRepeat and OnUndo methods last". Excel does not say what
+  // a later call does; here a later setting of the application gives the Undo entry back
+  // to Excel, the stricter reading.
+  for (const wchar_t* setting :
+       {L"ScreenUpdating", L"Calculation", L"EnableCancelKey", L"StatusBar", L"EnableEvents"}) {
+    m[setting] = [h, member = m[setting]](Call& c) {
+      if (c.isPut()) h->clearOnUndo();
+      return member(c);
+    };
+  }
   m[L"OnUndo"] = [h](Call& c) {
     h->onUndo(textOf(c.arg(0, L"Text")), textOf(c.arg(1, L"Procedure")));
     return Variant();
@@ -748,6 +768,10 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
 
   comAddIn = Object::create(L"COMAddIn");
   comAddIn->props[L"ProgId"] = Variant::fromText(u"Orvik.Connect");
+  // The user's Worksheet_Change macro runs for every change of cells while events are on.
+  userMacro_ = h->subscribeSheetChange([this] {
+    if (enableEvents) ++userMacroRuns;
+  });
 }
 
 MemoryExcel::~MemoryExcel() = default;

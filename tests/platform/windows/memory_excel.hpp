@@ -38,6 +38,10 @@ class MemoryExcel {
   /// Worksheet.Range refuses a reference of several areas, as a test of the callers' way
   /// round it (Excel takes them).
   bool refuseAreaLists = false;
+  /// Application.EnableEvents, and how often the user's Worksheet_Change macro ran: once
+  /// for every change of cells while events are on.
+  bool enableEvents = true;
+  int64_t userMacroRuns = 0;
   /// The texts cells show where their number format shows more than the General text.
   std::map<std::pair<int64_t, int64_t>, std::u16string> shownTexts;
 
@@ -45,6 +49,7 @@ class MemoryExcel {
   struct Wrappers;
   std::shared_ptr<memory::MemoryApplication> host_;
   std::unique_ptr<Wrappers> wrappers_;
+  std::unique_ptr<EventSubscription> userMacro_;
 };
 
 }  // namespace qmv::windows::fake
