@@ -641,7 +641,7 @@ Value Workbook::changedValue(const SheetCell& cell, std::u16string_view newText)
   if (formatIs(cell.style, textStyles_)) {
     return newText.empty() ? Value{} : Value{std::u16string(newText)};
   }
-  const Value value = parseTypedInput(newText, HostLocale{}, currentYear_);
+  Value value = parseTypedInput(newText, HostLocale{}, currentYear_);
   // An entry format keeps a typed date a date (and a percentage the number it is).
   if (formatIs(cell.style, generalStyles_) && entryFormat(newText, value)) return value;
   return storedValue(value, cell.style);
