@@ -14,6 +14,7 @@
 #include "tools/qmv/pipeline.hpp"
 #include "tools/qmv/report.hpp"
 #include "tools/qmv/selection.hpp"
+#include "tools/qmv/workbook_file.hpp"
 #include "tools/xlsx/workbook.hpp"
 
 namespace qmv::cli {
@@ -41,17 +42,6 @@ std::size_t chosenSheet(const xlsx::Workbook& book, const Plan& plan) {
                      "\"; its sheets are " + names);
   }
   return *found;
-}
-
-// A cell as the in-memory workbook holds it: a formula keeps its cached value.
-CellContent contentOf(const xlsx::Workbook& book, const xlsx::SheetCell& cell) {
-  CellContent content{book.valueOf(cell), {}};
-  if (cell.formula) {
-    content.formula.reserve(cell.formulaText.size() + 1);
-    content.formula.push_back(u'=');
-    content.formula.append(cell.formulaText);
-  }
-  return content;
 }
 
 // One workbook run: the plan, the book, its sheet and how its values show as text.
@@ -150,7 +140,7 @@ void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostr
   std::vector<std::string> texts;  // a dry run's texts of the loaded cells
   int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
-    const CellContent content = contentOf(run.book, cell);
+    const CellContent content = sheetCellContent(run.book, cell);
     const bool blank = isEmpty(content.value) && !content.isFormula();
     if (!selector.visits(cell.ref, toUtf8(run.shown(content.value)), blank) || blank) return;
     app->setCell(cell.ref, content);

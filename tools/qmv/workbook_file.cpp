@@ -21,8 +21,9 @@ std::string extensionOf(const std::string& path) {
 
 int64_t keyOf(CellRef ref) { return ref.row * (kMaxColumns + 1) + ref.column; }
 
-// A cell as the in-memory workbook holds it: a formula keeps its cached value.
-CellContent contentOf(const xlsx::Workbook& book, const xlsx::SheetCell& cell) {
+}  // namespace
+
+CellContent sheetCellContent(const xlsx::Workbook& book, const xlsx::SheetCell& cell) {
   CellContent content{book.valueOf(cell), {}};
   if (cell.formula) {
     content.formula.reserve(cell.formulaText.size() + 1);
@@ -31,8 +32,6 @@ CellContent contentOf(const xlsx::Workbook& book, const xlsx::SheetCell& cell) {
   }
   return content;
 }
-
-}  // namespace
 
 FileKind fileKindOf(const std::string& path) {
   const std::string extension = extensionOf(path);
@@ -53,7 +52,7 @@ WorkbookSource loadWorkbookSheet(memory::MemoryApplication& app, const std::stri
   if (app.workbooksCount() == 0) app.addWorkbook();
   app.activeSheet()->usedRange()->clear();
   book->forEachCell(sheet, [&](const xlsx::SheetCell& cell) {
-    const CellContent content = contentOf(*book, cell);
+    const CellContent content = sheetCellContent(*book, cell);
     if (isEmpty(content.value) && !content.isFormula()) return;
     app.setCell(cell.ref, content);
   });

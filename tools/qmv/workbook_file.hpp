@@ -10,6 +10,11 @@
 #include "host/value.hpp"
 #include "platform/memory/memory_application.hpp"
 
+namespace qmv::xlsx {
+class Workbook;
+struct SheetCell;
+}  // namespace qmv::xlsx
+
 namespace qmv::cli {
 
 /// How `qmv` treats a file by its extension (any case).
@@ -23,6 +28,10 @@ FileKind fileKindOf(const std::string& path);
 
 /// The one-line refusal for a FileKind::Refused path.
 std::string refusalOf(const std::string& path);
+
+/// A cell of a workbook's sheet as the in-memory workbook holds it: its value, and for a
+/// formula its text with the leading "=" (the value is the formula's cached result).
+CellContent sheetCellContent(const xlsx::Workbook& book, const xlsx::SheetCell& cell);
 
 /// Where a sheet loaded by `play` came from.
 struct WorkbookSource {
