@@ -996,9 +996,11 @@ class ExcelApplication final : public Application {
     }
   }
   void onUndo(const std::u16string& text, const std::u16string& macro) override {
+    requireRegistered(macro, nullptr);
     call(app(), L"OnUndo", {text, macro});
   }
   void onKey(const std::u16string& key, const std::u16string& macro) override {
+    requireRegistered(macro, &key);
     call(app(), L"OnKey", {key, macro});
   }
   // Excel documents no call that takes back an OnUndo binding; its entry goes at the user's
@@ -1076,6 +1078,23 @@ class ExcelApplication final : public Application {
 
  private:
   IDispatch* app() const { return app_.get(); }
+
+  // Excel unloads an XLL while the COM add-in stays connected: on closing, before it asks
+  // to save changes, which the user may cancel (xlAutoClose: Excel unregisters what the
+  // XLL did not, https://learn.microsoft.com/office/client-developer/excel/xlautoclose).
+  // A name offered through the library is registered again before anything is bound to
+  // it; where Excel refuses, `key` (if any) does Excel's own action again and nothing is
+  // bound, rather than a key or Undo entry that runs a macro Excel no longer knows.
+  void requireRegistered(const std::u16string& macro, const std::u16string* key) {
+    const bool offered = std::any_of(offered_.begin(), offered_.end(),
+                                     [&](const auto& entry) { return entry.first == macro; });
+    if (!offered || commands_->registered(macro)) return;
+    tolerant([&] { call(app(), L"RegisterXLL", {fromWide(commands_->path())}); });
+    if (commands_->registered(macro)) return;
+    if (key) call(app(), L"OnKey", {*key});
+    throw HostError(host_errors::kRefused, "Excel no longer knows the macro");
+  }
+
   ComPtr<IDispatch> app_;
   XllCommandLibrary* commands_;
   SettingStored stored_;

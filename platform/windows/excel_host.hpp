@@ -23,7 +23,8 @@ class XllCommandLibrary {
   virtual uint64_t offer(const std::u16string& name, std::function<void()> macro) = 0;
   /// Makes the command do nothing again, unless a later offer replaced `token`'s macro.
   virtual void withdraw(const std::u16string& name, uint64_t token) = 0;
-  /// True when Excel has registered the command (xlfRegister answered with its id).
+  /// True when Excel has registered the command (xlfRegister answered with its id) and has
+  /// not unloaded the library since.
   virtual bool registered(const std::u16string& name) const = 0;
 };
 

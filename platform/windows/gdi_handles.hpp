@@ -4,61 +4,25 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "platform/windows/unique_handle.hpp"
 
 namespace qmv::windows {
 
-/// One GDI object (HFONT, HBITMAP, HBRUSH, HPEN): deleted when the owner goes, unless
-/// released to a new owner. Null is "no object".
-template <class Handle>
-class UniqueGdiObject {
- public:
-  UniqueGdiObject() noexcept = default;
-  explicit UniqueGdiObject(Handle handle) noexcept : handle_(handle) {}
-  UniqueGdiObject(UniqueGdiObject&& other) noexcept : handle_(other.release()) {}
-  UniqueGdiObject& operator=(UniqueGdiObject&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueGdiObject(const UniqueGdiObject&) = delete;
-  UniqueGdiObject& operator=(const UniqueGdiObject&) = delete;
-  ~UniqueGdiObject() { reset(); }
-
-  Handle get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != nullptr; }
-  /// Gives up ownership without deleting.
-  Handle release() noexcept { return std::exchange(handle_, nullptr); }
-  /// Deletes the held object and holds `handle` instead.
-  void reset(Handle handle = nullptr) noexcept {
-    if (handle_) DeleteObject(handle_);
-    handle_ = handle;
-  }
-
- private:
-  Handle handle_ = nullptr;
+struct DeleteGdiObject {
+  void operator()(HGDIOBJ object) const noexcept { DeleteObject(object); }
+};
+struct DeleteMemoryDc {
+  void operator()(HDC dc) const noexcept { DeleteDC(dc); }
 };
 
-using UniqueFont = UniqueGdiObject<HFONT>;
-using UniqueBitmap = UniqueGdiObject<HBITMAP>;
-using UniqueBrush = UniqueGdiObject<HBRUSH>;
-using UniquePen = UniqueGdiObject<HPEN>;
-using UniqueRegion = UniqueGdiObject<HRGN>;
-
-/// A memory device context from CreateCompatibleDC, deleted with DeleteDC.
-class UniqueMemoryDc {
- public:
-  explicit UniqueMemoryDc(HDC compatibleWith) noexcept : dc_(CreateCompatibleDC(compatibleWith)) {}
-  UniqueMemoryDc(const UniqueMemoryDc&) = delete;
-  UniqueMemoryDc& operator=(const UniqueMemoryDc&) = delete;
-  ~UniqueMemoryDc() {
-    if (dc_) DeleteDC(dc_);
-  }
-  HDC get() const noexcept { return dc_; }
-  explicit operator bool() const noexcept { return dc_ != nullptr; }
-
- private:
-  HDC dc_;
-};
+/// GDI objects the add-in creates (CreateFontW, CreatePen, CreateSolidBrush, ...).
+using UniqueFont = UniqueHandle<HFONT, DeleteGdiObject>;
+using UniqueBitmap = UniqueHandle<HBITMAP, DeleteGdiObject>;
+using UniqueBrush = UniqueHandle<HBRUSH, DeleteGdiObject>;
+using UniquePen = UniqueHandle<HPEN, DeleteGdiObject>;
+using UniqueRegion = UniqueHandle<HRGN, DeleteGdiObject>;
+/// A memory device context from CreateCompatibleDC.
+using UniqueMemoryDc = UniqueHandle<HDC, DeleteMemoryDc>;
 
 /// A window's DC from GetDC, given back with ReleaseDC.
 class WindowDc {

@@ -270,7 +270,7 @@ ComPtr<IPictureDisp> drawPicture(COLORREF colour, const std::wstring& glyph) {
   UniqueBitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap || !bits) return {};
   {
-    UniqueMemoryDc dc(nullptr);
+    UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
     if (!dc) return {};
     SelectionRestorer intoBitmap(dc.get(), bitmap.get());
     UniqueBrush fill(CreateSolidBrush(colour));

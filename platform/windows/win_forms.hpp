@@ -80,8 +80,6 @@ class Win32FormsToolkit final : public FormsToolkit, private FormObserver {
   static LRESULT CALLBACK controlSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
                                               UINT_PTR id, DWORD_PTR data);
   LRESULT handleFormMessage(FormWindow& fw, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static void paintDecorations(FormWindow& fw, HDC dc, const std::string& parent);
-  static void paintLogo(FormWindow& fw, HDC dc, RECT rc);
   bool dispatchDialogMessage(MSG& msg);
 
   std::map<Form*, std::unique_ptr<FormWindow>> windows_;

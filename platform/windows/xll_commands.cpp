@@ -107,6 +107,11 @@ class DllCommandLibrary final : public XllCommandLibrary {
       c->token = 0;
     }
   }
+  // Excel's C API answers only while Excel has passed control to the XLL
+  // (https://learn.microsoft.com/office/client-developer/excel/excel4-excel12), so a caller
+  // from COM cannot ask Excel itself (REGISTER.ID, xlGetName). The registration's own record
+  // answers: set by xlAutoOpen, cleared by xlAutoClose, which Excel calls whenever it
+  // unloads the XLL (https://learn.microsoft.com/office/client-developer/excel/xlautoclose).
   bool registered(const std::u16string& name) const override {
     std::lock_guard lock(gLock);
     const Command* c = findCommand(name);

@@ -322,6 +322,12 @@ TEST_F(ComServerTest, ConnectionRegistersTheUndoCommandThroughTheXllInterface) {
   excel_.xll.closeAll();
   EXPECT_EQ(excel_.xll.unregistered, std::vector<double>{id});
   EXPECT_EQ(excel_.xll.namesDeleted, std::vector<std::wstring>{L"undo_changes"});
+  EXPECT_FALSE(excel_.xll.run(L"undo_changes"));
+
+  // Loaded again, as the add-in asks before it binds anything to the command, the DLL
+  // registers it again.
+  EXPECT_TRUE(excel_.xll.registerXll(test::dllUnderTest()));
+  EXPECT_EQ(excel_.xll.commands.count(L"undo_changes"), 1u);
 }
 
 TEST_F(ComServerTest, ARefusedRegistrationLeavesTheCommandUnknown) {

@@ -1,6 +1,7 @@
 // The host interface over Excel's automation objects, tested against the fake Excel.
 #include <gtest/gtest.h>
 
+#include "dll_under_test.hpp"
 #include "fake_excel.hpp"
 #include "platform/windows/click_events.hpp"
 #include "platform/windows/dispatch.hpp"
@@ -569,6 +570,76 @@ TEST_F(ExcelBridgeTest, RegisterMacroLoadsTheLibraryAsAnXll) {
     // The application object withdraws its macro when it goes.
     app.reset();
     EXPECT_FALSE(library.macro_);
+  }
+}
+
+// The DLL's commands as Excel knows them: the DLL loaded by the fake Excel's XLL host, a
+// command registered while that host has it.
+class CommandsOfTheXllHost final : public XllCommandLibrary {
+ public:
+  explicit CommandsOfTheXllHost(fake::XllHost& host) : host_(host) {}
+  std::wstring path() const override { return test::dllUnderTest(); }
+  uint64_t offer(const std::u16string& name, std::function<void()>) override {
+    return name == u"undo_changes" ? 1 : 0;
+  }
+  void withdraw(const std::u16string&, uint64_t) override {}
+  bool registered(const std::u16string& name) const override {
+    return host_.commands.count(toWide(name)) == 1;
+  }
+
+ private:
+  fake::XllHost& host_;
+};
+
+TEST_F(ExcelBridgeTest, NothingIsBoundToACommandThatExcelUnloaded) {
+  struct Row {
+    const char* name;
+    bool unloaded;        // Excel unloaded the XLL since the first binding
+    bool loadsAgain;      // RegisterXLL registers the command again
+    bool bound;           // the second binding is made
+    std::size_t loadsAt;  // RegisterXLL calls at the end
+  };
+  const Row rows[] = {
+      {"still loaded", false, true, true, 1},
+      {"unloaded, registered again", true, true, true, 2},
+      {"unloaded, Excel refuses it", true, false, false, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto excel = std::make_unique<fake::Excel>();
+    CommandsOfTheXllHost library(excel->xll);
+    ApplicationPtr app = makeExcelApplication(excel->application.get(), &library);
+    ASSERT_TRUE(app->registerMacro(u"undo_changes", [] {}));
+    app->onKey(u"^z", u"undo_changes");
+    if (row.unloaded) excel->xll.closeAll();
+    excel->xll.acceptRegistrations = row.loadsAgain;
+
+    // The next run binds Control+Z and the Undo entry again.
+    bool keyBound = true;
+    bool undoBound = true;
+    try {
+      app->onKey(u"^z", u"undo_changes");
+    } catch (const HostError& e) {
+      EXPECT_EQ(e.number(), host_errors::kRefused);
+      keyBound = false;
+    }
+    try {
+      app->onUndo(u"VandrelQMV_Undo", u"undo_changes");
+    } catch (const HostError&) {
+      undoBound = false;
+    }
+    EXPECT_EQ(keyBound, row.bound);
+    EXPECT_EQ(undoBound, row.bound);
+    EXPECT_EQ(excel->xllPaths.size(), row.loadsAt);
+    // Whatever Control+Z and Undo run, Excel can run: the key does Excel's own action
+    // again when the command is gone.
+    const auto key = excel->keys.find(L"^z");
+    EXPECT_EQ(key != excel->keys.end(), row.bound);
+    if (key != excel->keys.end()) {
+      EXPECT_TRUE(excel->xll.run(key->second));
+    }
+    EXPECT_EQ(excel->undoEntry == L"VandrelQMV_Undo|undo_changes", row.bound);
+    EXPECT_EQ(excel->xll.missingRuns, 0);
   }
 }
 

@@ -58,7 +58,10 @@ bool XllHost::registerXll(const std::wstring& path) {
 
 bool XllHost::run(const std::wstring& name) {
   auto it = commands.find(folded(name));
-  if (it == commands.end() || !it->second.procedure) return false;
+  if (it == commands.end() || !it->second.procedure) {
+    ++missingRuns;
+    return false;
+  }
   auto procedure = reinterpret_cast<int(WINAPI*)()>(reinterpret_cast<void*>(it->second.procedure));
   procedure();
   return true;
@@ -70,8 +73,12 @@ void XllHost::closeAll() {
   for (HMODULE module : loaded_) {
     auto close = reinterpret_cast<int(WINAPI*)()>(
         reinterpret_cast<void*>(GetProcAddress(module, "xlAutoClose")));
-    if (close) close();
+    if (close) {
+      ++closes;
+      close();
+    }
   }
+  // What the libraries did not unregister, Excel does.
   for (HMODULE module : loaded_) FreeLibrary(module);
   loaded_.clear();
   commands.clear();

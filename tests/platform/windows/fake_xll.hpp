@@ -38,9 +38,14 @@ class XllHost {
   /// cannot be loaded or has no xlAutoOpen.
   bool registerXll(const std::wstring& path);
   /// Runs a registered command as Excel runs a macro; false when no such command is
-  /// registered or its procedure is missing.
+  /// registered or its procedure is missing (Excel then alerts "Cannot run the macro",
+  /// counted in missingRuns).
   bool run(const std::wstring& name);
-  /// Calls xlAutoClose of every loaded library and frees them.
+  /// Unloads every library: calls its xlAutoClose, then unregisters whatever commands it
+  /// left registered, as Excel does after xlAutoClose
+  /// (https://learn.microsoft.com/office/client-developer/excel/xlautoclose), and frees it.
+  /// Excel does this on closing, before it asks to save changes; when the user cancels,
+  /// Excel and its COM add-ins keep running without the XLL.
   void closeAll();
 
   /// When false, xlfRegister answers #VALUE! (Excel refused the registration).
@@ -55,8 +60,11 @@ class XllHost {
     double id = 0;
   };
   std::map<std::wstring, Registered> commands;
-  /// Number of xlAutoOpen calls.
+  /// Number of xlAutoOpen and xlAutoClose calls.
   int opens = 0;
+  int closes = 0;
+  /// Runs of a name that no registered command has.
+  int missingRuns = 0;
 
   /// The callback's work for the active host.
   int callback(int function, int count, xll::XLOPER12** args, xll::XLOPER12* result);

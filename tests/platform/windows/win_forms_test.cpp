@@ -115,6 +115,71 @@ TEST(Win32FormsToolkitTest, ShowModalReturnsWhenAHandlerUnloads) {
   EXPECT_FALSE(t.form.loaded());
 }
 
+template <class F>
+F user32Function(const char* name) {
+  return reinterpret_cast<F>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The thread's DPI awareness (DPI_AWARENESS: -1 invalid, 0 unaware, 1 system, 2 per monitor).
+int threadAwareness() {
+  static const auto get = user32Function<HANDLE(WINAPI*)()>("GetThreadDpiAwarenessContext");
+  static const auto awareness =
+      user32Function<int(WINAPI*)(HANDLE)>("GetAwarenessFromDpiAwarenessContext");
+  return get && awareness ? awareness(get()) : -1;
+}
+
+TEST(Win32FormsToolkitTest, HandlersRunInTheHostsDpiContextAndTheFormInItsOwn) {
+  const auto set = user32Function<HANDLE(WINAPI*)(HANDLE)>("SetThreadDpiAwarenessContext");
+  const auto windowContext = user32Function<HANDLE(WINAPI*)(HWND)>("GetWindowDpiAwarenessContext");
+  const auto awareness =
+      user32Function<int(WINAPI*)(HANDLE)>("GetAwarenessFromDpiAwarenessContext");
+  if (!set || !windowContext || !awareness) GTEST_SKIP() << "no per-monitor DPI on this system";
+  struct Row {
+    const char* name;
+    INT_PTR hostContext;  // DPI_AWARENESS_CONTEXT_UNAWARE, _SYSTEM_AWARE
+    int hostAwareness;
+  };
+  const Row rows[] = {{"unaware host", -1, 0}, {"system-aware host", -2, 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const HANDLE previous = set(reinterpret_cast<HANDLE>(row.hostContext));
+    ASSERT_EQ(threadAwareness(), row.hostAwareness);
+    Win32FormsToolkit toolkit;
+    TestForm t(toolkit);
+    int inHandler = -1;
+    t.stop.onClick = [&] { inHandler = threadAwareness(); };
+    const auto window = reinterpret_cast<HWND>(toolkit.windowHandle(t.form));
+    // The form's window is per-monitor aware (Windows tells it of DPI changes) ...
+    EXPECT_EQ(awareness(windowContext(window)), 2);
+    PostMessageW(toolkit.controlWindow(t.stop), BM_CLICK, 0, 0);
+    PostMessageW(toolkit.controlWindow(t.yes), BM_CLICK, 0, 0);
+    toolkit.showModal(t.form);
+    // ... while its handlers, which call Excel, run in the host's context.
+    EXPECT_EQ(inHandler, row.hostAwareness);
+    EXPECT_EQ(threadAwareness(), row.hostAwareness);
+    set(previous);
+  }
+}
+
+TEST(Win32FormsToolkitTest, TheClientAreaIsTheFormsSizeAtItsDpi) {
+  struct Row {
+    int dpi;
+  };
+  const Row rows[] = {{96}, {144}, {192}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.dpi);
+    Win32FormsToolkit toolkit;
+    TestForm t(toolkit);
+    const auto window = reinterpret_cast<HWND>(toolkit.windowHandle(t.form));
+    toolkit.changeDpi(t.form, row.dpi);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right - client.left, MulDiv(278, row.dpi, 72));
+    EXPECT_EQ(client.bottom - client.top, MulDiv(124, row.dpi, 72));
+  }
+}
+
 TEST(Win32FormsToolkitTest, AModalFormDisablesEveryWindowOfItsThread) {
   // Two workbook windows of one Excel: the form owns neither, and both wait for it.
   struct Row {
