@@ -475,7 +475,7 @@ TEST_F(RibbonTest, EveryOnActionRunsTheCommandOfTheMenuButtonWithThatTag) {
 TEST_F(RibbonTest, TheRemovalsOffMenuOpenTheDialogWithTheirQuestion) {
   excel_.cells[{1, 1}].value = Value(std::u16string(u"Ab 12 cd"));
   for (const std::u16string_view code :
-       {u"RNDG", u"RNAN", u"RPSY", u"RTXT", u"RBTW", u"RFNC", u"RLNC", u"RLBR", u"RACC"}) {
+       {u"RNDG", u"RNAN", u"RPSY", u"RTXT", u"RBTW", u"RFNC", u"RLNC", u"RLBR", u"RACC", u"RPAT"}) {
     SCOPED_TRACE(narrow(toWide(code)));
     const std::optional<Operation> operation = operationFromCode(code);
     ASSERT_TRUE(operation);
