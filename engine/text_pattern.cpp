@@ -92,7 +92,13 @@ class PatternTraits {
         kDigit,    kGraph,          kHorizontal, kLower, kLower,        kPrint,
         kPunct,    kSpace,          kSpace,      kUpper, kBeyondLatin1, kUpper,
         kVertical, kWord,           kWord,       kXdigit};
-    const int id = detail::get_default_class_id(p1, p2);
+    int id = detail::get_default_class_id(p1, p2);
+    if (id < 0) {
+      // \D \W \S name their class in capitals, as do [[:Alpha:]] and the like.
+      string_type lowered(p1, p2);
+      for (char32_t& c : lowered) c = c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+      id = detail::get_default_class_id(lowered.data(), lowered.data() + lowered.size());
+    }
     return kMasks[id + 1];
   }
   string_type lookup_collatename(const char_type* p1, const char_type* p2) const {

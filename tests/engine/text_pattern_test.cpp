@@ -33,6 +33,9 @@ TEST(TextPattern, EveryMatchGoesUnderBothRules) {
   const std::u16string nested = u"(a+)+b";
   const PatternRow rows[] = {
       {"digits", u"\\d+", true, u"tel. 212-555-0147", u"tel. --", u"tel. --"},
+      {"everything but digits", u"\\D+", true, u"+44 (20) 7946", u"44207946", u"44207946"},
+      {"no word characters", u"\\W", true, u"a-b_c", u"ab_c", u"ab_c"},
+      {"no spaces kept", u"\\S", true, u"a b\tc", u" \t", u" \t"},
       {"tags", u"<[^>]*>", true, u"Call <b>today</b>", u"Call today", u"Call today"},
       {"last three after a dash", u"-[A-Z]{2}$", true, u"AB-123-XY", u"AB-123", u"AB-123"},
       {"case matched", u"[A-Z]", true, u"aBc", u"ac", u"ac"},
