@@ -365,7 +365,7 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
   }
   ASSERT_EQ(menu.size(), 21u);
   // The menu's commands, then one button per removal the menu does not offer.
-  EXPECT_EQ(buttonsByTag.size(), menu.size() + 9);
+  EXPECT_EQ(buttonsByTag.size(), menu.size() + 10);
   for (auto& item : menu) {
     const std::wstring tag = text(item->props[L"Tag"]);
     SCOPED_TRACE(narrow(tag));
