@@ -15,6 +15,8 @@
 #include <boost/regex.hpp>
 #include <cstdint>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -271,7 +273,9 @@ Pattern compile(std::u16string_view pattern, bool matchCase, TextRules rules) {
   return compiled;
 }
 
-// The last pattern compiled on this thread: a run asks for the same one cell after cell.
+// The last pattern compiled: a run asks for the same one cell after cell. Shared and
+// locked rather than thread_local, whose destructors a DLL unloaded before its threads end
+// could not run safely.
 struct CompiledPattern {
   std::u16string source;
   bool matchCase = false;
@@ -279,21 +283,28 @@ struct CompiledPattern {
   std::optional<Pattern> pattern;  // none when it does not compile
 };
 
-const CompiledPattern& compiledPattern(std::u16string_view pattern, bool matchCase,
-                                       TextRules rules) {
-  thread_local CompiledPattern last;
-  thread_local bool filled = false;
-  if (filled && last.source == pattern && last.matchCase == matchCase && last.rules == rules) {
-    return last;
+std::shared_ptr<const CompiledPattern> compiledPattern(std::u16string_view pattern, bool matchCase,
+                                                       TextRules rules) {
+  static std::mutex guard;
+  static std::shared_ptr<const CompiledPattern> last;
+  {
+    const std::lock_guard<std::mutex> lock(guard);
+    if (last && last->source == pattern && last->matchCase == matchCase && last->rules == rules) {
+      return last;
+    }
   }
-  last = {std::u16string(pattern), matchCase, rules, std::nullopt};
-  filled = true;
+  auto compiled = std::make_shared<CompiledPattern>();
+  compiled->source = std::u16string(pattern);
+  compiled->matchCase = matchCase;
+  compiled->rules = rules;
   try {
-    last.pattern = compile(pattern, matchCase, rules);
+    compiled->pattern = compile(pattern, matchCase, rules);
   } catch (const std::exception&) {
-    last.pattern.reset();  // patternError tells why
+    compiled->pattern.reset();  // patternError tells why
   }
-  return last;
+  const std::lock_guard<std::mutex> lock(guard);
+  last = compiled;
+  return compiled;
 }
 
 std::u16string ascii(std::string_view text) { return {text.begin(), text.end()}; }
@@ -322,8 +333,9 @@ std::optional<std::u16string> tryRemovePattern(std::u16string_view text,
                                                std::u16string_view pattern, bool matchCase,
                                                TextRules rules) {
   if (pattern.empty()) return std::u16string(text);
-  const CompiledPattern& compiled = compiledPattern(pattern, matchCase, rules);
-  if (!compiled.pattern) return std::nullopt;
+  const std::shared_ptr<const CompiledPattern> compiled =
+      compiledPattern(pattern, matchCase, rules);
+  if (!compiled->pattern) return std::nullopt;
   const char16_t* begin = text.data();
   const char16_t* end = begin + text.size();
   std::size_t steps = 0;
@@ -333,7 +345,7 @@ std::optional<std::u16string> tryRemovePattern(std::u16string_view text,
   try {
     const char16_t* copied = begin;
     for (boost::regex_iterator<TextIterator, char32_t, PatternTraits>
-             match(first, last, *compiled.pattern),
+             match(first, last, *compiled->pattern),
          none;
          match != none; ++match) {
       const char16_t* from = (*match)[0].first.unit();

@@ -35,8 +35,8 @@ std::optional<std::u16string> patternError(std::u16string_view pattern, bool mat
 
 /// `text` without every match of `pattern`, found left to right without overlap (an empty
 /// match removes nothing). No value when the pattern does not compile or matching `text`
-/// goes past the limits. The compiled pattern is kept for the next call on this thread
-/// with the same pattern, case and rules.
+/// goes past the limits. The last compiled pattern is kept for the next call with the same
+/// pattern, case and rules.
 std::optional<std::u16string> tryRemovePattern(std::u16string_view text,
                                                std::u16string_view pattern, bool matchCase,
                                                TextRules rules);
