@@ -26,7 +26,8 @@ constexpr std::array<RibbonGroup, 12> kGroups{{
         {u"RPSY", u"Punctuation and Symbols", removal<Operation::RPSY>}}}},
     {u"grpText", u"Text", u"T", 0xEF6C00, {{
         {u"RTXT", u"A Text", removal<Operation::RTXT>},
-        {u"RBTW", u"Text between Delimiters", removal<Operation::RBTW>}}}},
+        {u"RBTW", u"Text between Delimiters", removal<Operation::RBTW>},
+        {u"RPAT", u"A Pattern", removal<Operation::RPAT>}}}},
     {u"grpEnds", u"Ends", u"E", 0x6A1B9A, {{
         {u"RFNC", u"First Characters", removal<Operation::RFNC>},
         {u"RLNC", u"Last Characters", removal<Operation::RLNC>}}}},

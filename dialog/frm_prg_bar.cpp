@@ -5,6 +5,7 @@
 #include "engine/box_number.hpp"
 #include "engine/preview.hpp"
 #include "engine/run.hpp"
+#include "engine/text_pattern.hpp"
 #include "engine/transforms.hpp"
 #include "ui/form_run_observer.hpp"
 
@@ -114,6 +115,12 @@ frmPrgBar::frmPrgBar(FormsSession& session)
 }
 
 void frmPrgBar::CommandButton1_Click() {
+  const std::optional<Operation> asked = session_.runOptions.operation;
+  if (const std::optional<std::u16string> error = asked ? inputError(*asked) : std::nullopt) {
+    // Nothing changes: the dialog stays as it is for the user to mend the pattern.
+    session_.forms.messageBox(*error);
+    return;
+  }
   previewLive_ = false;
   if (txtSP.text().empty()) txtSP.setText(u"1");
   if (txtNOC.text().empty()) txtNOC.setText(u"1");
@@ -136,6 +143,11 @@ void frmPrgBar::CommandButton1_Click() {
   runRemoval(session_, request, observer);
 }
 
+std::optional<std::u16string> frmPrgBar::inputError(Operation op) const {
+  if (operationRow(op).inputs != OperationInputs::Pattern) return std::nullopt;
+  return patternError(txtText.text(), chkCase.checked(), sessionTextRules(session_));
+}
+
 InputSource frmPrgBar::boxInputs(Operation op, EmptyBox empty) {
   if (operationRow(op).inputs == OperationInputs::None) return {};
   // The boxes are read again for every cell.
@@ -155,6 +167,10 @@ InputSource frmPrgBar::boxInputs(Operation op, EmptyBox empty) {
         cell.inputs.text = txtText.text();
         cell.inputs.matchCase = chkCase.checked();
         break;
+      case OperationInputs::Pattern:
+        cell.inputs.pattern = txtText.text();
+        cell.inputs.matchCase = chkCase.checked();
+        break;
       case OperationInputs::Delimiters:
         cell.inputs.opening = txtOpen.text();
         cell.inputs.closing = txtClose.text();
@@ -172,6 +188,10 @@ void frmPrgBar::refreshPreview() {
   const ApplicationPtr app = session_.hostApp;
   if (!operation || !app) {
     lblPreview.setCaption(u"");
+    return;
+  }
+  if (const std::optional<std::u16string> error = inputError(*operation)) {
+    lblPreview.setCaption(*error);
     return;
   }
   // An empty number box runs as 1 (Yes fills it in), so the preview reads it as 1 too.
@@ -203,6 +223,13 @@ void frmPrgBar::askFor(Operation operation) {
       break;
     case OperationInputs::Text:
       Frame4.setVisible(true);
+      break;
+    case OperationInputs::Pattern:
+      // The text box takes the pattern; its case matches unless unticked, as REGEXREPLACE's
+      // does by default.
+      Frame4.setVisible(true);
+      Label10.setCaption(u"Pattern");
+      chkCase.setChecked(true);
       break;
     case OperationInputs::Delimiters:
       Frame5.setVisible(true);

@@ -46,7 +46,8 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   Control& CommandButton2;
   Control& CommandButton3;
   Control& lblPreview;  ///< what Yes would change, refreshed as the boxes change
-  /// The text to remove and its match-case choice (unticked: case-insensitive).
+  /// The text to remove and its match-case choice (unticked: case-insensitive); for the
+  /// pattern removal the pattern, Label10 "Pattern" and the box ticked to begin with.
   Control& Frame4;
   Control& Label10;
   Control& txtText;
@@ -72,6 +73,9 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   enum class EmptyBox { AsTyped, AsOne };
   /// The request per cell: the operation with the boxes it reads, read when asked.
   InputSource boxInputs(Operation operation, EmptyBox empty);
+  /// Why the boxes cannot run the operation (a pattern that does not compile); none when
+  /// they can.
+  std::optional<std::u16string> inputError(Operation operation) const;
 
   FormsSession& session_;
   bool previewLive_ = false;  ///< from askFor until Yes

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/text_pattern.hpp"
 #include "engine/text_removals.hpp"
 #include "engine/transforms.hpp"
 #include "engine/unicode_transforms.hpp"
@@ -55,6 +56,10 @@ Result byRules(std::u16string_view t, const CharacterInputs& in, WorksheetFuncti
 }
 Result text(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
   return removeText(t, in.text, in.matchCase);
+}
+// A pattern that does not compile, or whose matching goes past its limits, leaves the text.
+Result pattern(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
+  return tryRemovePattern(t, in.pattern, in.matchCase, in.rules);
 }
 Result between(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
   return removeBetween(t, in.opening, in.closing);
@@ -152,6 +157,9 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {Operation::RACC, u"RACC", u"Do You want to remove Accents (keep the Letters) in Selection?",
      None, kChar, byRules<removeAccents>, kNoMode, false, "accents", "accents, the letters kept",
      u"", -1},
+    {Operation::RPAT, u"RPAT", u"Do You want to remove every match of the Pattern in Selection?",
+     Pattern, kChar, pattern, kNoMode, false, "pattern",
+     "every match of the regular expression --pattern", u"", -1},
 }};
 
 constexpr bool rowsInEnumOrder() {

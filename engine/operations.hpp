@@ -51,9 +51,10 @@ enum class Operation {
   RLNC,  ///< the last characters
   RLBR,  ///< line breaks, joined with a space
   RACC,  ///< accents, the letters kept
+  RPAT,  ///< every match of a regular expression
 };
 
-inline constexpr int kOperationCount = 25;
+inline constexpr int kOperationCount = 26;
 
 /// Whether an operation rewrites the text of each cell or clears whole values.
 enum class OperationKind { CharacterLevel, ValueLevel };
@@ -67,6 +68,7 @@ enum class OperationInputs {
   Text,           ///< a text and whether its case must match
   Delimiters,     ///< an opening and a closing delimiter
   Count,          ///< the number of characters
+  Pattern,        ///< a regular expression and whether its case must match
 };
 
 /// How a value removal picks the cells it clears (one column).
@@ -84,9 +86,11 @@ struct CharacterInputs {
   std::u16string_view userChars;
   /// What counts as a character, a space, a letter; Classic unless the run asks otherwise.
   TextRules rules = TextRules::Classic;
-  /// The text to remove, and whether its case must match.
+  /// The text to remove, and whether its case (or the pattern's) must match.
   std::u16string_view text{};
   bool matchCase = false;
+  /// The regular expression of the pattern removal (engine/text_pattern.hpp).
+  std::u16string_view pattern{};
   /// The delimiters of the text-between removal.
   std::u16string_view opening{};
   std::u16string_view closing{};

@@ -5,6 +5,8 @@ packages=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev l
           clang libclang-rt-14-dev clang-tidy clang-format python3
           pkg-config libzip-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl unicode-data
           python3-xlsxwriter libreoffice-calc-nogui gnumeric)
+# Boost.Regex, header-only: the pattern removal's matcher, for the native and the MinGW build.
+packages+=(libboost1.81-dev)
 # The manual page of qmv is generated with help2man; its completion goes where bash-completion looks.
 packages+=(help2man bash-completion)
 missing=()

@@ -12,7 +12,7 @@ repo=$root  # (the registry checks reuse $root for a registry path)
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture.
 "$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
   mingw-w64-tools wine wine64 wine32:i386 xvfb xauth googletest fonts-wine wixl msitools \
-  osslsigncode openssl python3 unicode-data
+  osslsigncode openssl python3 unicode-data libboost1.81-dev
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}

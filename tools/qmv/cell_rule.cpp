@@ -53,6 +53,7 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
     CharacterInputs inputs{removal.start, removal.count, removal.chars, rules_};
     inputs.text = removal.text;
     inputs.matchCase = removal.matchCase;
+    inputs.pattern = removal.pattern;
     inputs.opening = removal.opening;
     inputs.closing = removal.closing;
     if (removal.separator) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/text_pattern.hpp"
 #include "host/text.hpp"
 
 namespace qmv::cli {
@@ -82,6 +83,7 @@ bool readsStart(Operation op) { return usesStartPosition(op); }
 bool readsCount(Operation op) { return usesCharCount(op); }
 bool readsChars(Operation op) { return operationRow(op).inputs == OperationInputs::Characters; }
 bool readsText(Operation op) { return operationRow(op).inputs == OperationInputs::Text; }
+bool readsPattern(Operation op) { return operationRow(op).inputs == OperationInputs::Pattern; }
 bool readsDelimiters(Operation op) {
   return operationRow(op).inputs == OperationInputs::Delimiters;
 }
@@ -127,6 +129,12 @@ const std::vector<InputRow>& inputTable() {
       {{"match-case", "", "The text must match in letter case too (text)"},
        readsText,
        [](Removal& r, const std::string&) { r.matchCase = true; }},
+      {{"pattern", "REGEX", "A regular expression, Perl syntax; every match goes (pattern)"},
+       readsPattern,
+       [](Removal& r, const std::string& t) { r.pattern = utf16Option("--pattern", t); }},
+      {{"any-case", "", "The pattern matches letters in any case (pattern)"},
+       readsPattern,
+       [](Removal& r, const std::string&) { r.matchCase = false; }},
       {{"open", "TEXT", "The opening delimiter (between)"},
        readsDelimiters,
        [](Removal& r, const std::string& t) { r.opening = utf16Option("--open", t); }},
@@ -216,19 +224,22 @@ Removal planRemoval(const ApplyRequest& request, const std::string& name, bool c
   removal.operation = entry.family == Family::Fixed && !usesStartPosition(entry.operation)
                           ? entry.operation
                           : positionOperation(request, entry, name);
+  // A pattern matches case unless told otherwise, as REGEXREPLACE does.
+  removal.matchCase = readsPattern(removal.operation);
   for (const InputRow& row : inputTable()) {
     const auto found = request.inputs.find(std::string(row.option.name));
     if (found == request.inputs.end()) continue;
     if (!row.takes(removal.operation)) {
       if (chain) continue;
-      throw UsageError("--" + std::string(row.option.name) + ": " + name + " takes no " +
-                       std::string(row.option.name == "count"   ? "number of characters"
-                                   : row.option.name == "chars" ? "characters"
-                                   : row.option.name == "text" || row.option.name == "match-case"
-                                       ? "text to remove"
-                                   : row.option.name == "open" || row.option.name == "close"
-                                       ? "delimiters"
-                                       : "start position"));
+      throw UsageError(
+          "--" + std::string(row.option.name) + ": " + name + " takes no " +
+          std::string(
+              row.option.name == "count"   ? "number of characters"
+              : row.option.name == "chars" ? "characters"
+              : row.option.name == "text" || row.option.name == "match-case"  ? "text to remove"
+              : row.option.name == "pattern" || row.option.name == "any-case" ? "pattern"
+              : row.option.name == "open" || row.option.name == "close"       ? "delimiters"
+                                                                              : "start position"));
     }
     if (row.read) row.read(removal, found->second);
   }
@@ -251,6 +262,15 @@ Removal planRemoval(const ApplyRequest& request, const std::string& name, bool c
   }
   if (readsText(removal.operation) && removal.text.empty()) {
     throw UsageError(name + ": give the text to remove with --text TEXT");
+  }
+  if (readsPattern(removal.operation)) {
+    if (removal.pattern.empty()) {
+      throw UsageError(name + ": give the regular expression with --pattern REGEX");
+    }
+    const TextRules rules = request.unicode ? TextRules::Unicode : TextRules::Classic;
+    if (const auto error = patternError(removal.pattern, removal.matchCase, rules)) {
+      throw UsageError("--pattern: " + toUtf8(*error));
+    }
   }
   if (readsDelimiters(removal.operation) && (removal.opening.empty() || removal.closing.empty())) {
     throw UsageError(name + ": give both delimiters with --open TEXT and --close TEXT");

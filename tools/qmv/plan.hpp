@@ -78,7 +78,8 @@ struct Removal {
   std::optional<int16_t> count;  ///< number of characters (RNBP, RNAP)
   std::u16string chars;          ///< characters to remove (RUDC)
   std::u16string text;           ///< the text to remove (RTXT)
-  bool matchCase = false;        ///< RTXT compares letter case too
+  bool matchCase = false;        ///< RTXT and RPAT compare letter case too
+  std::u16string pattern;        ///< the regular expression of RPAT
   std::u16string opening;        ///< the delimiters of RBTW
   std::u16string closing;
   /// The start position taken from a separator in each text, as the wizard takes it; a

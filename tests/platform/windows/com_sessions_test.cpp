@@ -89,6 +89,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"examples/text_and_delimiters.qmv", {"frmPrgBar"}},
       {"examples/first_and_last.qmv", {"frmPrgBar"}},
       {"examples/line_breaks_and_accents.qmv", {"frmPrgBar"}},
+      {"examples/pattern.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/undo.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/about.qmv", {"frmUG"}},

@@ -365,7 +365,7 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
   }
   ASSERT_EQ(menu.size(), 21u);
   // The menu's commands, then one button per removal the menu does not offer.
-  EXPECT_EQ(buttonsByTag.size(), menu.size() + 9);
+  EXPECT_EQ(buttonsByTag.size(), menu.size() + 10);
   for (auto& item : menu) {
     const std::wstring tag = text(item->props[L"Tag"]);
     SCOPED_TRACE(narrow(tag));
@@ -475,7 +475,7 @@ TEST_F(RibbonTest, EveryOnActionRunsTheCommandOfTheMenuButtonWithThatTag) {
 TEST_F(RibbonTest, TheRemovalsOffMenuOpenTheDialogWithTheirQuestion) {
   excel_.cells[{1, 1}].value = Value(std::u16string(u"Ab 12 cd"));
   for (const std::u16string_view code :
-       {u"RNDG", u"RNAN", u"RPSY", u"RTXT", u"RBTW", u"RFNC", u"RLNC", u"RLBR", u"RACC"}) {
+       {u"RNDG", u"RNAN", u"RPSY", u"RTXT", u"RBTW", u"RFNC", u"RLNC", u"RLBR", u"RACC", u"RPAT"}) {
     SCOPED_TRACE(narrow(toWide(code)));
     const std::optional<Operation> operation = operationFromCode(code);
     ASSERT_TRUE(operation);

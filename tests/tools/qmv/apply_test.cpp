@@ -92,6 +92,14 @@ TEST(ApplyOptionsTest, ABadOptionIsNamedWithWhatItAccepts) {
       {"unknown operation", request("RXYZ", "x.csv"), "OPERATION: \"RXYZ\" is not an operation"},
       {"a text removal without its text", request("text", "x.csv"),
        "text: give the text to remove with --text TEXT"},
+      {"a pattern removal without its pattern", request("pattern", "x.csv"),
+       "pattern: give the regular expression with --pattern REGEX"},
+      {"an invalid pattern",
+       with(request("RPAT", "x.csv"), [](ApplyRequest& r) { r.inputs["pattern"] = "(ab"; }),
+       "--pattern: The pattern is not valid: "},
+      {"any case is the pattern's",
+       with(request("text", "x.csv"), [](ApplyRequest& r) { r.inputs["any-case"] = ""; }),
+       "--any-case: text takes no pattern"},
       {"one delimiter only",
        with(request("between", "x.csv"), [](ApplyRequest& r) { r.inputs["open"] = "("; }),
        "between: give both delimiters with --open TEXT and --close TEXT"},
@@ -355,6 +363,15 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
          r.inputs["close"] = ">";
        },
        "\"Call <b>today</b>\",<open\n", "\"Call today\",<open\n"},
+      {"a pattern, case matched", "pattern",
+       [](ApplyRequest& r) { r.inputs["pattern"] = "-[A-Z]+$"; }, "AB-123-XY,ab-1-xy\n",
+       "AB-123,ab-1-xy\n"},
+      {"a pattern in any case, in a chain", "RPAT,RNUM",
+       [](ApplyRequest& r) {
+         r.inputs["pattern"] = "</?[a-z]+>";
+         r.inputs["any-case"] = "";
+       },
+       "<B>x1</b>\n", "x\n"},
       {"the last characters, then digits", "last,RNUM",
        [](ApplyRequest& r) { r.inputs["count"] = "3"; }, "AB-123-XY\n", "AB-\n"},
   };
