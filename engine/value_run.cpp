@@ -292,7 +292,9 @@ class DuplicateRun {
     arrows.filters.clear();
     const bool set =
         tolerant([&] { sheet.applyAutoFilter(userFilter.exact ? userFilter : arrows); });
-    if (!userFilter.filters.empty() && (!set || !userFilter.exact)) {
+    // A filter that is not exact filtered by something, told or not.
+    const bool filtered = !userFilter.filters.empty() || !userFilter.exact;
+    if (filtered && (!set || !userFilter.exact)) {
       if (!set) {
         // Criteria set before the refusal go too: the filter is cleared, as the user is told.
         tolerant([&] { sheet.showAllData(); });

@@ -806,18 +806,27 @@ class ExcelWorksheet final : public Worksheet {
     const ComPtr<IDispatch> filters = requiredObject(get(filter.get(), L"Filters"));
     const int32_t count = asInt(get(filters.get(), L"Count"));
     for (int32_t i = 1; i <= count; ++i) {
-      const ComPtr<IDispatch> column = requiredObject(get(filters.get(), L"Item", {i}));
-      if (!asBool(get(column.get(), L"On"))) continue;
-      ColumnFilter read{i, asInt(get(column.get(), L"Operator")), {}, {}};
-      // Criteria2 is there only for two criteria (or dates picked in the list).
-      read.criteria1 = tolerantGet([&] {
-                         return criterionOf(get(column.get(), L"Criteria1"));
-                       }).value_or(std::nullopt);
-      read.criteria2 = tolerantGet([&] {
-                         return criterionOf(get(column.get(), L"Criteria2"));
-                       }).value_or(std::nullopt);
-      if (!restorable(read)) state.exact = false;
-      state.filters.push_back(std::move(read));
+      // A column Excel will not describe may filter: the state is then not exact.
+      const std::optional<std::optional<ColumnFilter>> read =
+          tolerantGet([&]() -> std::optional<ColumnFilter> {
+            const ComPtr<IDispatch> column = requiredObject(get(filters.get(), L"Item", {i}));
+            if (!asBool(get(column.get(), L"On"))) return std::nullopt;
+            ColumnFilter described{i, asInt(get(column.get(), L"Operator")), {}, {}};
+            // Criteria2 is there only for two criteria (or dates picked in the list).
+            described.criteria1 = tolerantGet([&] {
+                                    return criterionOf(get(column.get(), L"Criteria1"));
+                                  }).value_or(std::nullopt);
+            described.criteria2 = tolerantGet([&] {
+                                    return criterionOf(get(column.get(), L"Criteria2"));
+                                  }).value_or(std::nullopt);
+            return described;
+          });
+      if (!read) {
+        state.exact = false;
+      } else if (*read) {
+        if (!restorable(**read)) state.exact = false;
+        state.filters.push_back(**read);
+      }
     }
     return state;
   }

@@ -524,6 +524,7 @@ TEST_F(BridgeOverMemoryTest, KeepOneHidesTheUsersRowsAgainAndSetsTheirAutoFilter
     std::optional<AutoFilterState> filter;  ///< the user's; none: rows hidden by hand
     std::vector<ColumnFilter> after;
     std::size_t told;
+    bool described = true;  ///< false: Excel will not tell the filter's operator
   };
   const ColumnFilter one{1, 0, FilterCriterion{{north}, false}, {}};
   const ColumnFilter either{1, xl::kFilterOr, FilterCriterion{{Value(u"=north")}, false},
@@ -537,6 +538,7 @@ TEST_F(BridgeOverMemoryTest, KeepOneHidesTheUsersRowsAgainAndSetsTheirAutoFilter
       {"two criteria, either one", filtered(either), {either}, 0},
       {"a list of values", filtered(ticked), {ticked}, 0},
       {"a colour, which cannot be set again", filtered(colour), {}, 1},
+      {"a filter Excel will not describe", filtered(one), {}, 1, false},
   };
   const Value x(u"x"), y(u"y"), z(u"z");
   for (const Row& row : rows) {
@@ -553,6 +555,7 @@ TEST_F(BridgeOverMemoryTest, KeepOneHidesTheUsersRowsAgainAndSetsTheirAutoFilter
       host_->setRowHidden(5, true);
     }
     host_->select(u"B2:B5");
+    excel_.refuseFilterOperators = !row.described;
     memory::QueuedUser user;
     memory::HeadlessToolkit toolkit{user};
     memory::RecordedShell shell;
@@ -563,6 +566,7 @@ TEST_F(BridgeOverMemoryTest, KeepOneHidesTheUsersRowsAgainAndSetsTheirAutoFilter
       FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
       runValueRemoval(module, ValueMode::KeepFirst, observer);
     }
+    excel_.refuseFilterOperators = false;
     EXPECT_EQ(host_->columnValues({2, 2}, 4), (std::vector<Value>{x, y, Value{}, z}));
     for (int64_t r = 1; r <= 5; ++r) {
       EXPECT_EQ(host_->rowHidden(r), r == 3 || r == 5) << "row " << r;

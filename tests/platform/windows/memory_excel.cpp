@@ -463,7 +463,7 @@ ComPtr<Object> MemoryExcel::Wrappers::autoFilter(const WorksheetPtr& s,
   };
   auto filters = Object::create(L"Filters");
   filters->props[L"Count"] = Variant::fromInt(static_cast<int32_t>(state.range.columns()));
-  filters->members[L"Item"] = [state](Call& c) {
+  filters->members[L"Item"] = [this, state](Call& c) {
     const int64_t field = intOf(c.arg(0, L"Index"));
     if (field < 1 || field > state.range.columns()) throw Failure{9};
     std::optional<ColumnFilter> filter;
@@ -472,7 +472,11 @@ ComPtr<Object> MemoryExcel::Wrappers::autoFilter(const WorksheetPtr& s,
     }
     auto f = Object::create(L"Filter");
     f->props[L"On"] = Variant::fromBool(filter.has_value());
-    f->props[L"Operator"] = Variant::fromInt(filter ? filter->op : 0);
+    const int32_t op = filter ? filter->op : 0;
+    f->members[L"Operator"] = [this, op](Call&) {
+      if (excel.refuseFilterOperators) throw Failure{1004};
+      return Variant::fromInt(op);
+    };
     const auto criterion = [filter](std::optional<FilterCriterion> ColumnFilter::*which) {
       return [filter, which](Call&) {
         if (!filter || !((*filter).*which)) throw Failure{1004};
