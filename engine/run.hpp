@@ -42,6 +42,10 @@ namespace qmv {
 inline constexpr char16_t kNoWorkbookText[] = u"Please add a New Workbook!";
 inline constexpr char16_t kEmptySelectionText[] = u"Selection is Empty!";
 inline constexpr char16_t kSingleColumnText[] = u"Please Select Single Column!";
+/// After "keep one" on a sheet whose AutoFilter filtered by what cannot be set again.
+inline constexpr char16_t kAutoFilterClearedText[] =
+    u"The AutoFilter of this sheet was cleared. The rows it hid are hidden again; filter the "
+    u"list again to change them.";
 
 /// Hears of a run: its progress and its messages, and answers whether to stop.
 class RunObserver {

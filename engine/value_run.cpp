@@ -252,6 +252,12 @@ class DuplicateRun {
   void keepOne() {
     if (!column_) return;
     const std::vector<RowState> before = rowStates(*column_, rows_);
+    // The host's ShowAllData clears the user's AutoFilter as well: what it filters by is
+    // read first, to be set again after.
+    const WorksheetPtr sheet = tolerantGet([&] { return app_.activeSheet(); }).value_or(nullptr);
+    const std::optional<AutoFilterState> userFilter =
+        sheet ? tolerantGet([&] { return sheet->autoFilter(); }).value_or(std::nullopt)
+              : std::nullopt;
     tolerant([&] { work_->advancedFilterUniqueInPlace(); });
     // The wizard also clears the blank cells of the rows the filter hid.
     const std::vector<RowState> after =
@@ -274,7 +280,28 @@ class DuplicateRun {
     }
     flushClears();
     tolerantRetry([&] { app_.activeSheet()->showAllData(); });
+    if (userFilter) filterAgain(*sheet, *userFilter);
     hideAgain(before);
+  }
+
+  /// Sets the user's AutoFilter again; when what it filtered by cannot be set again as it
+  /// was, it is left clearing nothing (its rows are hidden again by hideAgain) and the user
+  /// is told.
+  void filterAgain(Worksheet& sheet, const AutoFilterState& userFilter) {
+    AutoFilterState arrows = userFilter;
+    arrows.filters.clear();
+    const bool set =
+        tolerant([&] { sheet.applyAutoFilter(userFilter.exact ? userFilter : arrows); });
+    // A filter that is not exact filtered by something, told or not.
+    const bool filtered = !userFilter.filters.empty() || !userFilter.exact;
+    if (filtered && (!set || !userFilter.exact)) {
+      if (!set) {
+        // Criteria set before the refusal go too: the filter is cleared, as the user is told.
+        tolerant([&] { sheet.showAllData(); });
+        tolerant([&] { sheet.applyAutoFilter(arrows); });
+      }
+      observer_.message(kAutoFilterClearedText);
+    }
   }
 
   /// Clears every value that occurs exactly once.

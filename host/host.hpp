@@ -50,6 +50,10 @@ inline constexpr int32_t kErrorHandler = 2;  ///< EnableCancelKey: the key raise
 inline constexpr int32_t kCellTypeConstants = 2;
 inline constexpr int32_t kCellTypeVisible = 12;
 inline constexpr int32_t kBarTop = 1;
+/// AutoFilter operators (XlAutoFilterOperator) that a ColumnFilter may carry.
+inline constexpr int32_t kFilterAnd = 1;
+inline constexpr int32_t kFilterOr = 2;
+inline constexpr int32_t kFilterValues = 7;
 }  // namespace xl
 
 /// Values and formulas of one rectangular area, read in one host call.
@@ -142,6 +146,33 @@ class Range {
 };
 
 /// A worksheet of a workbook.
+/// One criterion of an AutoFilter column: one value, or a list of values (a filter by
+/// the values the user ticked).
+struct FilterCriterion {
+  std::vector<Value> values;
+  bool list = false;
+  friend bool operator==(const FilterCriterion&, const FilterCriterion&) = default;
+};
+
+/// A column an AutoFilter filters by.
+struct ColumnFilter {
+  int64_t field = 0;  ///< 1-based column of the filter's range
+  int32_t op = 0;     ///< the host's operator (xl::kFilter...); 0 for one criterion alone
+  std::optional<FilterCriterion> criteria1;
+  std::optional<FilterCriterion> criteria2;
+  friend bool operator==(const ColumnFilter&, const ColumnFilter&) = default;
+};
+
+/// A sheet's AutoFilter: its range, header row first, and the columns it filters by.
+struct AutoFilterState {
+  AreaRef range;
+  std::vector<ColumnFilter> filters;
+  /// False when a column filters by what cannot be given back as it was: a colour, an
+  /// icon, or criteria the host would not tell.
+  bool exact = true;
+  friend bool operator==(const AutoFilterState&, const AutoFilterState&) = default;
+};
+
 class Worksheet {
  public:
   virtual ~Worksheet() = default;
@@ -149,8 +180,15 @@ class Worksheet {
   virtual void activate() = 0;
   /// The used range; null on an empty sheet is never returned (the host gives $A$1).
   virtual RangePtr usedRange() = 0;
-  /// Removes a filter and shows every row; throws when no filter is applied.
+  /// Removes a filter and shows every row; throws when no filter is applied. An
+  /// AutoFilter stays on the sheet, but filters by nothing any more.
   virtual void showAllData() = 0;
+  /// The sheet's AutoFilter; none when the sheet has none.
+  virtual std::optional<AutoFilterState> autoFilter() = 0;
+  /// Puts an AutoFilter on `state.range` (when the sheet has none) and filters its rows by
+  /// `state.filters`, as the user would set them again. Throws for criteria the host
+  /// refuses; the columns before stay filtered.
+  virtual void applyAutoFilter(const AutoFilterState& state) = 0;
   /// A range of this sheet by A1 reference.
   virtual RangePtr range(std::u16string_view reference) = 0;
 };

@@ -179,6 +179,17 @@ class MemoryApplication final : public Application {
   bool rowHidden(int64_t row) const;
   /// True while an advanced filter is applied to the active sheet.
   bool filterActive() const;
+  /// The user filters column `field` (1-based) of `reference` (one area of the active
+  /// sheet, header row first) by one criterion with the AutoFilter, as the column's arrow
+  /// does; other columns of the same AutoFilter keep theirs, an AutoFilter elsewhere on
+  /// the sheet goes. Throws std::invalid_argument for a reference or field that does not
+  /// fit, HostError for a criterion the host does not model.
+  void autoFilter(std::u16string_view reference, int64_t field, const std::u16string& criterion);
+  /// The active sheet's AutoFilter; none when it has none.
+  std::optional<AutoFilterState> autoFilterState() const;
+  /// Puts `state` on the active sheet as it is, as a host reports an AutoFilter by what
+  /// this one does not model (a colour): no row is shown or hidden for it.
+  void setAutoFilterState(const AutoFilterState& state);
   /// Used range of the active sheet as a reference ("$A$1" when empty).
   std::u16string usedRangeAddress() const;
 

@@ -11,6 +11,7 @@
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
 #include "platform/memory/memory_application.hpp"
+#include "platform/memory/memory_range.hpp"
 #include "platform/memory/memory_state.hpp"
 
 namespace qmv::memory {
@@ -352,6 +353,30 @@ bool MemoryApplication::rowHidden(int64_t row) const {
 
 bool MemoryApplication::filterActive() const {
   return activeSheetOrThrow(*state_)->filterArea.has_value();
+}
+
+void MemoryApplication::autoFilter(std::u16string_view reference, int64_t field,
+                                   const std::u16string& criterion) {
+  const auto areas = parseReference(reference);
+  if (!areas || areas->size() != 1 || field < 1 || field > areas->front().columns()) {
+    throw std::invalid_argument("not one area with that field: " + toUtf8(reference));
+  }
+  auto sheet = activeSheetOrThrow(*state_);
+  AutoFilterState state{areas->front(), {}, true};
+  if (sheet->autoFilter && sheet->autoFilter->range == state.range) state = *sheet->autoFilter;
+  std::erase_if(state.filters, [&](const ColumnFilter& f) { return f.field == field; });
+  state.filters.push_back(ColumnFilter{field, 0, FilterCriterion{{Value(criterion)}, false}, {}});
+  std::sort(state.filters.begin(), state.filters.end(),
+            [](const ColumnFilter& a, const ColumnFilter& b) { return a.field < b.field; });
+  detail::MemoryWorksheet(state_, sheet).applyAutoFilter(state);
+}
+
+std::optional<AutoFilterState> MemoryApplication::autoFilterState() const {
+  return activeSheetOrThrow(*state_)->autoFilter;
+}
+
+void MemoryApplication::setAutoFilterState(const AutoFilterState& state) {
+  activeSheetOrThrow(*state_)->autoFilter = state;
 }
 
 std::u16string MemoryApplication::usedRangeAddress() const {

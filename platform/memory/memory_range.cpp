@@ -2,6 +2,7 @@
 // typed input, SpecialCells, formats and hidden rows.
 #include "platform/memory/memory_range.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "host/address.hpp"
@@ -119,11 +120,95 @@ void MemoryWorksheet::activate() {
 
 void MemoryWorksheet::showAllData() {
   enter();
-  if (!sheet_->filterArea) refuse("ShowAllData method of Worksheet class failed");
-  for (int64_t r = sheet_->filterArea->first.row; r <= sheet_->filterArea->last.row; ++r) {
-    sheet_->setRowHidden(r, false);
+  const bool autoFiltered = sheet_->autoFilter && !sheet_->autoFilter->filters.empty();
+  if (!sheet_->filterArea && !autoFiltered) {
+    refuse("ShowAllData method of Worksheet class failed");
+  }
+  for (const std::optional<AreaRef>& area :
+       {sheet_->filterArea,
+        autoFiltered ? std::optional(sheet_->autoFilter->range) : std::optional<AreaRef>()}) {
+    if (!area) continue;
+    for (int64_t r = area->first.row; r <= area->last.row; ++r) sheet_->setRowHidden(r, false);
   }
   sheet_->filterArea.reset();
+  if (sheet_->autoFilter) sheet_->autoFilter->filters.clear();
+}
+
+std::optional<AutoFilterState> MemoryWorksheet::autoFilter() {
+  enter();
+  return sheet_->autoFilter;
+}
+
+namespace {
+
+// Whether a cell's value meets one criterion value of an AutoFilter.
+bool meets(const Value& value, const Value& criterion, const HostLocale& locale) {
+  const std::u16string shown = foldCase(cellText(value, locale).value_or(u""));
+  const std::u16string wanted = foldCase(cellText(criterion, locale).value_or(u""));
+  std::u16string_view rule = wanted;
+  bool equal = true;
+  if (rule.starts_with(u"<>")) {
+    equal = false;
+    rule.remove_prefix(2);
+  } else if (rule.starts_with(u"=")) {
+    rule.remove_prefix(1);
+  }
+  return (shown == rule) == equal;
+}
+
+bool meets(const Value& value, const FilterCriterion& criterion, const HostLocale& locale) {
+  if (!criterion.list) return meets(value, criterion.values.front(), locale);
+  const std::u16string shown = foldCase(cellText(value, locale).value_or(u""));
+  return std::any_of(criterion.values.begin(), criterion.values.end(), [&](const Value& v) {
+    return foldCase(cellText(v, locale).value_or(u"")) == shown;
+  });
+}
+
+bool modelled(const ColumnFilter& filter) {
+  const auto single = [](const std::optional<FilterCriterion>& c) {
+    return c && !c->list && c->values.size() == 1;
+  };
+  switch (filter.op) {
+    case 0:
+      return single(filter.criteria1) && !filter.criteria2;
+    case xl::kFilterAnd:
+    case xl::kFilterOr:
+      return single(filter.criteria1) && (!filter.criteria2 || single(filter.criteria2));
+    case xl::kFilterValues:
+      return filter.criteria1 && filter.criteria1->list && !filter.criteria2;
+    default:
+      return false;
+  }
+}
+
+bool meets(const Value& value, const ColumnFilter& filter, const HostLocale& locale) {
+  const bool first = meets(value, *filter.criteria1, locale);
+  if (!filter.criteria2) return first;
+  const bool second = meets(value, *filter.criteria2, locale);
+  return filter.op == xl::kFilterOr ? first || second : first && second;
+}
+
+}  // namespace
+
+void MemoryWorksheet::applyAutoFilter(const AutoFilterState& state) {
+  enter();
+  if (state.range.rows() < 1) refuse("AutoFilter method of Range class failed");
+  for (const ColumnFilter& filter : state.filters) {
+    if (filter.field < 1 || filter.field > state.range.columns() || !modelled(filter)) {
+      refuse("AutoFilter method of Range class failed");
+    }
+  }
+  sheet_->autoFilter = AutoFilterState{state.range, state.filters, true};
+  // Every row of the list below its header is shown or hidden by the criteria, hidden by
+  // hand or not.
+  for (int64_t r = state.range.first.row + 1; r <= state.range.last.row; ++r) {
+    bool shown = true;
+    for (const ColumnFilter& filter : state.filters) {
+      const CellRef at{r, state.range.first.column + filter.field - 1};
+      shown = shown && meets(sheet_->content(at).value, filter, st_->locale);
+    }
+    sheet_->setRowHidden(r, !shown);
+  }
 }
 
 RangePtr MemoryWorksheet::usedRange() {

@@ -34,8 +34,14 @@ class MemoryWorksheet final : public Worksheet {
   std::u16string name() override;
   void activate() override;
   RangePtr usedRange() override;
-  /// Shows the rows an advanced filter hid; refused when no filter is applied.
+  /// Shows the rows an advanced filter or the AutoFilter hid, the AutoFilter kept but
+  /// filtering by nothing; refused when nothing is filtered.
   void showAllData() override;
+  std::optional<AutoFilterState> autoFilter() override;
+  /// Filters by one criterion per column, or two joined by and / or, each "=TEXT",
+  /// "<>TEXT", "TEXT" (equal), "=" (blank) or "<>" (not blank), letter case aside; or by a
+  /// list of values. Any other operator is refused, the AutoFilter left as it was.
+  void applyAutoFilter(const AutoFilterState& state) override;
   RangePtr range(std::u16string_view reference) override;
 
  private:

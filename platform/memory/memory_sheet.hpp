@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/address.hpp"
+#include "host/host.hpp"
 #include "host/locale.hpp"
 #include "host/value.hpp"
 #include "platform/memory/key_index.hpp"
@@ -145,6 +146,8 @@ class Sheet {
   bool selectionIsCells = true;
   /// The rows an advanced filter works on, while one is applied.
   std::optional<AreaRef> filterArea;
+  /// The sheet's AutoFilter: its range and the columns it filters by.
+  std::optional<AutoFilterState> autoFilter;
 
   const Column* column(int64_t c) const {
     auto it = columns_.find(c);

@@ -290,9 +290,15 @@ class ExcelRange final : public Range {
   }
   // Collections are indexed through their Item member, which every automation client
   // reaches, rather than through arguments given to the property itself.
+  // A column taken from Columns holds columns: Item with a row and a column fails there with
+  // 1004 (https://learn.microsoft.com/office/vba/api/excel.range.item) and Count counts one.
+  // Its Cells are the same cells as single cells, which cell() indexes
+  // (https://learn.microsoft.com/office/vba/api/excel.range.cells).
   RangePtr column(int64_t index) override {
     ComPtr<IDispatch> columns = requiredObject(get(object(), L"Columns"));
-    return wrapRange(requiredObject(get(columns.get(), L"Item", {static_cast<double>(index)})));
+    ComPtr<IDispatch> column =
+        requiredObject(get(columns.get(), L"Item", {static_cast<double>(index)}));
+    return wrapRange(requiredObject(get(column.get(), L"Cells")));
   }
   RangePtr cell(int64_t row, int64_t column) override {
     // A cell of a cell has a place of its own.
@@ -701,6 +707,77 @@ RangePtr wrapRange(ComPtr<IDispatch> range) {
   return std::make_shared<ExcelRange>(std::move(range));
 }
 
+// XlAutoFilterOperator values Range.AutoFilter takes back as Filter.Operator gave them,
+// with the criteria Filter.Criteria1 and Criteria2 read: top and bottom items and percent
+// (3 to 6) and dynamic filters (11) with a number; colours, icons and "no fill" (8 to 10,
+// 12 to 14) name what a criterion cannot carry.
+constexpr int32_t kXlTop10Items = 3;
+constexpr int32_t kXlBottom10Percent = 6;
+constexpr int32_t kXlFilterDynamic = 11;
+
+bool restorable(const ColumnFilter& filter) {
+  switch (filter.op) {
+    case 0:
+      return filter.criteria1 && !filter.criteria2;
+    case xl::kFilterAnd:
+    case xl::kFilterOr:
+    case kXlFilterDynamic:
+      return filter.criteria1.has_value();
+    case xl::kFilterValues:
+      return filter.criteria1 || filter.criteria2;
+    default:
+      return filter.op >= kXlTop10Items && filter.op <= kXlBottom10Percent && filter.criteria1;
+  }
+}
+
+// A criterion as Filter.Criteria1 or Criteria2 gives it: a value, or a list of values (a
+// one-dimensional array); none when Empty. An object (a colour or an icon) is no value.
+std::optional<FilterCriterion> criterionOf(const Variant& v) {
+  const VARIANT& raw = v.get();
+  if (raw.vt == VT_EMPTY) return std::nullopt;
+  if (raw.vt == VT_DISPATCH) {
+    throw HostError(host_errors::kTypeMismatch, "The criterion is a colour or an icon");
+  }
+  FilterCriterion out;
+  if (!(raw.vt & VT_ARRAY)) {
+    out.values.push_back(toValue(raw));
+    return out;
+  }
+  SAFEARRAY* array = (raw.vt & VT_BYREF) ? *raw.pparray : raw.parray;
+  if (!array || SafeArrayGetDim(array) != 1) {
+    throw HostError(host_errors::kTypeMismatch, "Unexpected criteria");
+  }
+  LONG low = 0, high = -1;
+  SafeArrayGetLBound(array, 1, &low);
+  SafeArrayGetUBound(array, 1, &high);
+  out.list = true;
+  for (LONG i = low; i <= high; ++i) {
+    Variant element;
+    const HRESULT hr = SafeArrayGetElement(array, &i, element.raw());
+    if (FAILED(hr)) throwHostError(hr, nullptr, L"SafeArrayGetElement");
+    out.values.push_back(toValue(element.get()));
+  }
+  return out;
+}
+
+// A criterion as Range.AutoFilter takes it: its value, or an array of the listed values.
+Variant criterionVariant(const FilterCriterion& criterion) {
+  if (!criterion.list) return toVariant(criterion.values.front());
+  SAFEARRAYBOUND bound{static_cast<ULONG>(criterion.values.size()), 1};
+  Variant out;
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+  if (!array) throw HostError(host_errors::kInvalidCall, "The criteria cannot be passed");
+  out.raw()->vt = VT_ARRAY | VT_VARIANT;
+  out.raw()->parray = array;  // owned by `out` from here
+  for (std::size_t i = 0; i < criterion.values.size(); ++i) {
+    LONG index = static_cast<LONG>(i) + 1;
+    Variant element = toVariant(criterion.values[i]);
+    const HRESULT hr = SafeArrayPutElement(array, &index, element.raw());
+    if (FAILED(hr)) throwHostError(hr, nullptr, L"SafeArrayPutElement");
+  }
+  return out;
+}
+
 class ExcelWorksheet final : public Worksheet {
  public:
   explicit ExcelWorksheet(ComPtr<IDispatch> sheet) : sheet_(std::move(sheet)) {}
@@ -710,6 +787,66 @@ class ExcelWorksheet final : public Worksheet {
     return wrapRange(requiredObject(get(sheet_.get(), L"UsedRange")));
   }
   void showAllData() override { call(sheet_.get(), L"ShowAllData"); }
+  // Worksheet.AutoFilterMode tells whether the arrows show; Worksheet.AutoFilter, its
+  // Range and Filters (https://learn.microsoft.com/office/vba/api/excel.filters) what each
+  // column filters by: Filter.On, Operator, Criteria1 and Criteria2, each read-only, read
+  // only while On (the Filters page's example). A colour or icon criterion reads as an
+  // object, which no argument of Range.AutoFilter gives back as it was.
+  std::optional<AutoFilterState> autoFilter() override {
+    if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) return std::nullopt;
+    const ComPtr<IDispatch> filter = asObject(get(sheet_.get(), L"AutoFilter"));
+    if (!filter) return std::nullopt;
+    const ComPtr<IDispatch> range = requiredObject(get(filter.get(), L"Range"));
+    const std::optional<std::vector<AreaRef>> areas =
+        parseReference(asText(get(range.get(), L"Address")));
+    if (!areas || areas->size() != 1) {
+      throw HostError(host_errors::kTypeMismatch, "The AutoFilter's range cannot be read");
+    }
+    AutoFilterState state{areas->front(), {}, true};
+    const ComPtr<IDispatch> filters = requiredObject(get(filter.get(), L"Filters"));
+    const int32_t count = asInt(get(filters.get(), L"Count"));
+    for (int32_t i = 1; i <= count; ++i) {
+      // A column Excel will not describe may filter: the state is then not exact.
+      const std::optional<std::optional<ColumnFilter>> read =
+          tolerantGet([&]() -> std::optional<ColumnFilter> {
+            const ComPtr<IDispatch> column = requiredObject(get(filters.get(), L"Item", {i}));
+            if (!asBool(get(column.get(), L"On"))) return std::nullopt;
+            ColumnFilter described{i, asInt(get(column.get(), L"Operator")), {}, {}};
+            // Criteria2 is there only for two criteria (or dates picked in the list).
+            described.criteria1 = tolerantGet([&] {
+                                    return criterionOf(get(column.get(), L"Criteria1"));
+                                  }).value_or(std::nullopt);
+            described.criteria2 = tolerantGet([&] {
+                                    return criterionOf(get(column.get(), L"Criteria2"));
+                                  }).value_or(std::nullopt);
+            return described;
+          });
+      if (!read) {
+        state.exact = false;
+      } else if (*read) {
+        if (!restorable(**read)) state.exact = false;
+        state.filters.push_back(**read);
+      }
+    }
+    return state;
+  }
+  // Range.AutoFilter (https://learn.microsoft.com/office/vba/api/excel.range.autofilter):
+  // "If you omit all the arguments, this method simply toggles the display of the AutoFilter
+  // drop-down arrows", so it is called bare only while no arrows show; then once per
+  // column with Field, Criteria1, Operator and Criteria2 as the column had them.
+  void applyAutoFilter(const AutoFilterState& state) override {
+    const ComPtr<IDispatch> range =
+        requiredObject(get(sheet_.get(), L"Range", {formatAddress(state.range)}));
+    if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) call(range.get(), L"AutoFilter");
+    const auto criterion = [](const std::optional<FilterCriterion>& c) {
+      return c ? Arg(criterionVariant(*c)) : Arg::omitted();
+    };
+    for (const ColumnFilter& filter : state.filters) {
+      call(range.get(), L"AutoFilter",
+           {static_cast<double>(filter.field), criterion(filter.criteria1),
+            filter.op != 0 ? Arg(filter.op) : Arg::omitted(), criterion(filter.criteria2)});
+    }
+  }
   RangePtr range(std::u16string_view reference) override {
     return wrapRange(requiredObject(get(sheet_.get(), L"Range", {reference})));
   }

@@ -304,6 +304,70 @@ TEST_F(DuplicateRun, KeepOneClearsRepeatsInRowsTheUserHidAndKeepsThemHidden) {
   }
 }
 
+TEST_F(DuplicateRun, KeepOneSetsTheUsersAutoFilterAgainOrSaysItIsCleared) {
+  // A1:B5 is a list under its header row: A the region, B what keep one runs over. The
+  // user's AutoFilter shows the north rows; the south rows 3 and 5 are hidden.
+  const Value north(u"north");
+  const auto byColumnA = [](int32_t op, FilterCriterion criterion, bool exact) {
+    return AutoFilterState{{{1, 1}, {5, 2}}, {ColumnFilter{1, op, criterion, {}}}, exact};
+  };
+  struct Row {
+    const char* name;
+    AutoFilterState filter;
+    bool setByTheUser;  ///< false: put on as the host reports it, its rows hidden by hand
+    std::vector<ColumnFilter> after;
+    std::vector<std::u16string> messages;
+  };
+  const Row rows[] = {
+      {"one criterion",
+       byColumnA(0, {{north}, false}, true),
+       true,
+       byColumnA(0, {{north}, false}, true).filters,
+       {}},
+      {"a list of values",
+       byColumnA(xl::kFilterValues, {{north}, true}, true),
+       true,
+       byColumnA(xl::kFilterValues, {{north}, true}, true).filters,
+       {}},
+      {"a colour, which cannot be set again",
+       byColumnA(8, {{255.0}, false}, false),
+       false,
+       {},
+       {kAutoFilterClearedText}},
+      {"criteria the host refuses",
+       byColumnA(8, {{255.0}, false}, true),
+       false,
+       {},
+       {kAutoFilterClearedText}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoadedAddin addin;
+    addin.host->setColumn({1, 1},
+                          {Value(u"region"), north, Value(u"south"), north, Value(u"south")});
+    addin.host->setColumn({1, 2}, {Value(u"id"), x, y, x, z});
+    if (row.setByTheUser) {
+      addin.host->autoFilter(u"A1:B5", 1, u"north");
+      if (row.filter.filters.front().op != 0) {
+        addin.host->activeSheet()->applyAutoFilter(row.filter);
+      }
+    } else {
+      addin.host->setAutoFilterState(row.filter);
+      addin.host->setRowHidden(3, true);
+      addin.host->setRowHidden(5, true);
+    }
+    addin.host->select(u"B2:B5");
+    addin.runYes(RemoveDuplicatesKeepOne);
+    EXPECT_EQ(addin.host->columnValues({2, 2}, 4), (std::vector<Value>{x, y, kEmpty, z}));
+    ASSERT_TRUE(addin.host->autoFilterState());
+    EXPECT_EQ(addin.host->autoFilterState()->filters, row.after);
+    EXPECT_EQ(addin.messages(), row.messages);
+    for (int64_t r = 1; r <= 5; ++r) {
+      EXPECT_EQ(addin.host->rowHidden(r), r == 3 || r == 5) << "row " << r;
+    }
+  }
+}
+
 TEST_F(DuplicateRun, KeepOneFromTheMenuLeavesEmptyCellsOfHiddenRows) {
   fillAndSelect(*this, {y, kEmpty, x, kEmpty, x});
   host->setFill({2, 1}, kYellow);

@@ -27,6 +27,8 @@ TRUE, FALSE, empty, date:2007-01-02[T15:04:05], error:#N/A or formula "=A1+1" VA
 Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL VALUE...
         fill CELL RRGGBB|none | hide-row N | select REF | load FILE | save FILE
         addin-item "NAME" [TRUE|FALSE] | connect | disconnect
+        sort-rows REF KEY [ascending|descending] | insert-rows N [COUNT]
+        autofilter REF FIELD "CRITERION" (the user's own sort, insertion and filter)
         unicode on|off (the user's stored choice of Unicode text rules)
 User:   click TAG | key ^z | host-undo
         while a form is shown: type CONTROL "TEXT" | paste CONTROL "TEXT" | clear CONTROL
@@ -34,6 +36,7 @@ User:   click TAG | key ^z | host-undo
         mousedown [CONTROL] | close
 Queued: answer "TEXT" | answer-cancel | stop-at N (the Nth yield from now)
 Checks: expect CELL VALUE | expect column CELL VALUE... | expect fill CELL RRGGBB|none
+        expect row N hidden|shown | expect autofilter FIELD "CRITERION"|all | ... none
         expect message "TEXT" | expect no-message
         expect control FORM.CONTROL caption|text|visible|enabled|value|listindex|
                        listcount|tooltip|max VALUE, or ... list INDEX VALUE

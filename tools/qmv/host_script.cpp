@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/text_rules.hpp"
+#include "host/text.hpp"
 #include "tools/qmv/values.hpp"
 
 namespace qmv::cli {
@@ -26,6 +27,49 @@ std::optional<memory::ControlSnapshot> findPopup(const memory::MemoryApplication
   };
   for (const auto& bar : app.bars()) search(search, bar.controls);
   return found;
+}
+
+// What a column of the AutoFilter filters by, as a script writes it: "all" when nothing,
+// one criterion in quotes, or the host's operator and criteria when it is more than one.
+std::string describeFilter(const std::optional<AutoFilterState>& state, int64_t field) {
+  if (!state) return "no autofilter";
+  for (const ColumnFilter& filter : state->filters) {
+    if (filter.field != field) continue;
+    if (filter.op == 0 && filter.criteria1 && !filter.criteria1->list &&
+        filter.criteria1->values.size() == 1 && !filter.criteria2) {
+      return formatValue(filter.criteria1->values.front());
+    }
+    std::string out = "operator ";
+    out += std::to_string(filter.op);
+    for (const auto& criterion : {filter.criteria1, filter.criteria2}) {
+      if (!criterion) continue;
+      for (const Value& v : criterion->values) {
+        out += ' ';
+        out += formatValue(v);
+      }
+    }
+    return out;
+  }
+  return "all";
+}
+
+std::optional<Mismatch> checkAutoFilter(const memory::MemoryApplication& app,
+                                        const Command& command) {
+  const std::optional<AutoFilterState> state = app.autoFilterState();
+  if (command.none) {
+    if (!state) return std::nullopt;
+    std::string actual = "an autofilter on ";
+    actual += toUtf8(formatAddress(state->range));
+    return Mismatch{"autofilter none", std::move(actual)};
+  }
+  const std::string expected = command.flag ? formatValue(Value(command.text)) : "all";
+  const std::string actual = describeFilter(state, command.number);
+  if (actual == expected) return std::nullopt;
+  std::string what = "autofilter ";
+  what += std::to_string(command.number);
+  what += ' ';
+  what += expected;
+  return Mismatch{std::move(what), actual};
 }
 
 }  // namespace
@@ -64,6 +108,15 @@ bool applyHostCommand(memory::MemoryApplication& app, const Command& command) {
     case Op::HideRow:
       app.setRowHidden(command.number, true);
       return true;
+    case Op::SortRows:
+      app.sortRows(formatAddress(command.areas), command.number, command.flag);
+      return true;
+    case Op::InsertRows:
+      app.insertRows(command.number, command.count);
+      return true;
+    case Op::AutoFilter:
+      app.autoFilter(formatAddress(command.areas), command.number, command.text2);
+      return true;
     case Op::Select:
       app.select(command.text);
       return true;
@@ -81,7 +134,8 @@ bool applyHostCommand(memory::MemoryApplication& app, const Command& command) {
 
 bool isHostCheck(Op op) {
   return op == Op::ExpectHost || op == Op::ExpectOnUndo || op == Op::ExpectOnKey ||
-         op == Op::ExpectBar || op == Op::ExpectPopup || op == Op::ExpectAddin;
+         op == Op::ExpectBar || op == Op::ExpectPopup || op == Op::ExpectAddin ||
+         op == Op::ExpectRow || op == Op::ExpectAutoFilter;
 }
 
 std::optional<Mismatch> checkHost(const memory::MemoryApplication& app, const Command& command) {
@@ -129,6 +183,14 @@ std::optional<Mismatch> checkHost(const memory::MemoryApplication& app, const Co
           "addin " + quoteText(command.text) + " installed " + (command.flag ? "TRUE" : "FALSE"),
           installed ? (*installed ? "TRUE" : "FALSE") : "no such add-in item"};
     }
+    case Op::ExpectRow: {
+      const std::string expected = command.flag ? "hidden" : "shown";
+      const std::string actual = app.rowHidden(command.number) ? "hidden" : "shown";
+      if (actual == expected) return std::nullopt;
+      return Mismatch{"row " + std::to_string(command.number) + " " + expected, actual};
+    }
+    case Op::ExpectAutoFilter:
+      return checkAutoFilter(app, command);
     default:
       throw std::invalid_argument(command.name + " is no check of the host");
   }

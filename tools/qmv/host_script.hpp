@@ -12,8 +12,10 @@
 namespace qmv::cli {
 
 /// Carries out a command that sets up the workbook (workbook, close-workbooks, sheet, set,
-/// column, fill, hide-row, select, addin-item). False for any other command. Throws
-/// std::runtime_error, with a message for the script's reader, when it cannot apply.
+/// column, fill, hide-row, sort-rows, insert-rows, autofilter, select, addin-item); a sort,
+/// an insertion and a filter stand for the user's own, which the host reports as its cells
+/// change. False for any other command. Throws std::runtime_error, with a message for the
+/// script's reader, when it cannot apply.
 bool applyHostCommand(memory::MemoryApplication& app, const Command& command);
 
 /// A check that did not hold: what the script expected and what the host has.
@@ -26,7 +28,8 @@ struct Mismatch {
 bool isHostCheck(Op op);
 
 /// Checks the host's settings, its Undo and key bindings, its command bars and add-in
-/// items (expect host, bar, popup, addin). Precondition: isHostCheck(command.op).
+/// items, its hidden rows and AutoFilter (expect host, bar, popup, addin, row,
+/// autofilter). Precondition: isHostCheck(command.op).
 std::optional<Mismatch> checkHost(const memory::MemoryApplication& app, const Command& command);
 
 }  // namespace qmv::cli

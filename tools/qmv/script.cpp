@@ -290,6 +290,7 @@ void parseExpect(Args& args, Command& command) {
   static const std::map<std::string, Op, std::less<>> kKinds = {
       {"column", Op::ExpectColumn},   {"fill", Op::ExpectFill},
       {"message", Op::ExpectMessage}, {"no-message", Op::ExpectNoMessage},
+      {"row", Op::ExpectRow},         {"autofilter", Op::ExpectAutoFilter},
       {"control", Op::ExpectControl}, {"form", Op::ExpectForm},
       {"preview", Op::ExpectPreview}, {"host", Op::ExpectHost},
       {"bar", Op::ExpectBar},         {"popup", Op::ExpectPopup},
@@ -300,8 +301,8 @@ void parseExpect(Args& args, Command& command) {
     command.op = Op::ExpectCell;
     if (!parseCell(first.text)) {
       args.fail(describeToken(first) +
-                " is neither a cell nor a check (column, fill, message, no-message, control, "
-                "form, preview, host, bar, popup, addin, browsed)");
+                " is neither a cell nor a check (column, fill, row, autofilter, message, "
+                "no-message, control, form, preview, host, bar, popup, addin, browsed)");
     }
     command.cell = args.cell();
     command.values.push_back(args.value());
@@ -321,6 +322,29 @@ void parseExpect(Args& args, Command& command) {
       command.cell = args.cell();
       readColour(args, command);
       break;
+    case Op::ExpectRow:
+      // expect row N hidden|shown
+      command.number = args.whole("N", 1, kMaxRows);
+      command.flag = args.keyword("STATE", {"hidden", "shown"}) == "hidden";
+      break;
+    case Op::ExpectAutoFilter: {
+      // expect autofilter FIELD "CRITERION" | expect autofilter FIELD all | expect autofilter none
+      const Token& token = args.peek("FIELD");
+      if (!token.quoted && lowered(token.word) == "none") {
+        args.next("none");
+        command.none = true;
+        break;
+      }
+      command.number = args.whole("FIELD", 1, kMaxColumns);
+      const Token& criterion = args.peek("\"CRITERION\" or all");
+      if (!criterion.quoted && lowered(criterion.word) == "all") {
+        args.next("all");
+        command.flag = false;
+        break;
+      }
+      command.text = args.string("CRITERION");
+      break;
+    }
     case Op::ExpectMessage:
     case Op::ExpectPreview:
       command.text = args.string("TEXT");
@@ -417,6 +441,9 @@ Command parseCommand(const ScriptLine& line) {
       {"column", Op::Column},
       {"fill", Op::Fill},
       {"hide-row", Op::HideRow},
+      {"sort-rows", Op::SortRows},
+      {"insert-rows", Op::InsertRows},
+      {"autofilter", Op::AutoFilter},
       {"select", Op::Select},
       {"load", Op::Load},
       {"save", Op::Save},
@@ -480,6 +507,29 @@ Command parseCommand(const ScriptLine& line) {
       break;
     case Op::HideRow:
       command.number = args.whole("N", 1, kMaxRows);
+      break;
+    case Op::SortRows:
+      // sort-rows REF KEY [ascending|descending]
+      command.text = args.peek("REF").text;
+      command.areas = args.reference();
+      if (command.areas.size() != 1) args.fail("sort one area");
+      command.number = args.whole("KEY", 1, command.areas.front().columns());
+      if (args.more()) {
+        command.flag = args.keyword("ORDER", {"ascending", "descending"}) == "ascending";
+      }
+      break;
+    case Op::InsertRows:
+      // insert-rows N [COUNT]
+      command.number = args.whole("N", 1, kMaxRows);
+      if (args.more()) command.count = args.whole("COUNT", 1, kMaxRows - command.number + 1);
+      break;
+    case Op::AutoFilter:
+      // autofilter REF FIELD "CRITERION"
+      command.text = args.peek("REF").text;
+      command.areas = args.reference();
+      if (command.areas.size() != 1) args.fail("filter one area");
+      command.number = args.whole("FIELD", 1, command.areas.front().columns());
+      command.text2 = args.string("CRITERION");
       break;
     case Op::Select:
     case Op::Print:

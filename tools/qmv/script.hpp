@@ -62,6 +62,9 @@ enum class Op {
   Column,
   Fill,
   HideRow,
+  SortRows,    ///< the user sorts the rows of a range by one of its columns
+  InsertRows,  ///< the user inserts entire rows
+  AutoFilter,  ///< the user filters a column of a list with the AutoFilter
   Select,
   Load,
   Save,
@@ -93,6 +96,8 @@ enum class Op {
   ExpectCell,
   ExpectColumn,
   ExpectFill,
+  ExpectRow,         ///< a row hidden or shown
+  ExpectAutoFilter,  ///< what a column of the sheet's AutoFilter filters by
   ExpectMessage,
   ExpectNoMessage,
   ExpectControl,
@@ -124,9 +129,10 @@ struct Command {
   CellRef cell;
   std::vector<AreaRef> areas;       ///< select, print
   std::vector<CellContent> values;  ///< set, column, expect cell / column / control / host
-  int64_t number = 0;               ///< hide-row, stop-at, choose index, list index, count
-  std::optional<uint32_t> colour;   ///< fill
-  bool flag = true;                 ///< addin-item: installed
+  int64_t number = 0;  ///< hide-row, stop-at, choose index, list index, count, rows, field
+  int64_t count = 1;   ///< insert-rows: how many
+  std::optional<uint32_t> colour;  ///< fill
+  bool flag = true;                ///< addin-item: installed
 };
 
 /// True for the commands that act on the shown form.

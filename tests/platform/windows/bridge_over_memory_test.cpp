@@ -451,16 +451,132 @@ TEST_F(BridgeOverMemoryTest, CellsExcelWillNotClearTogetherAreClearedOneByOneAnd
   excel_.refuseAreaLists = false;
 }
 
-TEST_F(BridgeOverMemoryTest, KeepOneClearsARepeatInARowTheUserHidAndHidesItAgain) {
-  host_->setColumn({1, 1}, {Value(u"x"), Value(u"y"), Value(u"x"), Value(u"z")});
-  host_->setRowHidden(3, true);
-  host_->select(u"A1:A4");
-  runDuplicates(/*keepOne=*/true, false);
-  EXPECT_EQ(host_->columnValues({1, 1}, 4),
-            (std::vector<Value>{Value(u"x"), Value(u"y"), Value{}, Value(u"z")}));
-  EXPECT_TRUE(host_->rowHidden(3));
-  EXPECT_FALSE(host_->rowHidden(1));
-  EXPECT_FALSE(host_->rowHidden(4));
+TEST_F(BridgeOverMemoryTest, TheFakeExcelIndexesRangesAsExcelDoes) {
+  // Range.Item takes a second index only on a range of single cells; one index picks a
+  // column of Columns, a row of Rows, a cell of cells left to right; Count counts them.
+  struct Row {
+    const char* name;
+    std::function<ComPtr<IDispatch>(IDispatch*)> reach;
+    const char16_t* address;  ///< none: Excel refuses with 1004
+    double count;
+  };
+  const auto item = [](IDispatch* of, std::initializer_list<Arg> indexes) {
+    return asObject(get(of, L"Item", indexes));
+  };
+  const auto member = [](IDispatch* of, const wchar_t* name) { return asObject(get(of, name)); };
+  const Row rows[] = {
+      {"a cell",
+       [&](IDispatch* r) {
+         return item(r, {2.0, 3.0});
+       },
+       u"$D$3", 1},
+      {"a cell counted left to right", [&](IDispatch* r) { return item(r, {4.0}); }, u"$B$3", 1},
+      {"the columns", [&](IDispatch* r) { return member(r, L"Columns"); }, u"$B$2:$D$4", 3},
+      {"a column", [&](IDispatch* r) { return item(member(r, L"Columns").get(), {2.0}); },
+       u"$C$2:$C$4", 1},
+      {"a row", [&](IDispatch* r) { return item(member(r, L"Rows").get(), {3.0}); }, u"$B$4:$D$4",
+       1},
+      {"the cells of a column",
+       [&](IDispatch* r) {
+         return member(item(member(r, L"Columns").get(), {2.0}).get(), L"Cells");
+       },
+       u"$C$2:$C$4", 3},
+      {"a cell of a column's cells",
+       [&](IDispatch* r) {
+         return item(member(item(member(r, L"Columns").get(), {2.0}).get(), L"Cells").get(),
+                     {3.0, 1.0});
+       },
+       u"$C$4", 1},
+      {"a cell of a column",
+       [&](IDispatch* r) {
+         return item(item(member(r, L"Columns").get(), {2.0}).get(), {3.0, 1.0});
+       },
+       nullptr, 0},
+  };
+  const ComPtr<IDispatch> range = asObject(get(excel_.application.get(), L"Range", {u"B2:D4"}));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!row.address) {
+      try {
+        row.reach(range.get());
+        ADD_FAILURE() << "Excel refuses this";
+      } catch (const HostError& e) {
+        EXPECT_EQ(e.number(), host_errors::kRefused);
+      }
+      continue;
+    }
+    const ComPtr<IDispatch> reached = row.reach(range.get());
+    ASSERT_TRUE(reached);
+    EXPECT_EQ(asText(get(reached.get(), L"Address")), row.address);
+    EXPECT_EQ(asDouble(get(reached.get(), L"Count")), row.count);
+  }
+}
+
+TEST_F(BridgeOverMemoryTest, KeepOneHidesTheUsersRowsAgainAndSetsTheirAutoFilterAgain) {
+  // A1:B5 is a list under its header: A the region, B what keep one runs over (x, y, x,
+  // z). Rows 3 and 5, the south rows, are hidden by hand or by the user's AutoFilter.
+  const Value north(u"north");
+  const auto filtered = [](ColumnFilter filter) {
+    return AutoFilterState{{{1, 1}, {5, 2}}, {std::move(filter)}, true};
+  };
+  struct Row {
+    const char* name;
+    std::optional<AutoFilterState> filter;  ///< the user's; none: rows hidden by hand
+    std::vector<ColumnFilter> after;
+    std::size_t told;
+    bool described = true;  ///< false: Excel will not tell the filter's operator
+  };
+  const ColumnFilter one{1, 0, FilterCriterion{{north}, false}, {}};
+  const ColumnFilter either{1, xl::kFilterOr, FilterCriterion{{Value(u"=north")}, false},
+                            FilterCriterion{{Value(u"=east")}, false}};
+  const ColumnFilter ticked{
+      1, xl::kFilterValues, FilterCriterion{{north, Value(u"east")}, true}, {}};
+  const ColumnFilter colour{1, 8, FilterCriterion{{255.0}, false}, {}};
+  const Row rows[] = {
+      {"rows hidden by hand", std::nullopt, {}, 0},
+      {"one criterion", filtered(one), {one}, 0},
+      {"two criteria, either one", filtered(either), {either}, 0},
+      {"a list of values", filtered(ticked), {ticked}, 0},
+      {"a colour, which cannot be set again", filtered(colour), {}, 1},
+      {"a filter Excel will not describe", filtered(one), {}, 1, false},
+  };
+  const Value x(u"x"), y(u"y"), z(u"z");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, {Value(u"region"), north, Value(u"south"), north, Value(u"south")});
+    host_->setColumn({1, 2}, {Value(u"id"), x, y, x, z});
+    if (row.filter && row.filter->filters.front().op != colour.op) {
+      host_->activeSheet()->applyAutoFilter(*row.filter);
+    } else {
+      if (row.filter) host_->setAutoFilterState(*row.filter);
+      host_->setRowHidden(3, true);
+      host_->setRowHidden(5, true);
+    }
+    host_->select(u"B2:B5");
+    excel_.refuseFilterOperators = !row.described;
+    memory::QueuedUser user;
+    memory::HeadlessToolkit toolkit{user};
+    memory::RecordedShell shell;
+    AddinModule module{toolkit, shell};
+    module.hostApp = app_;
+    {
+      frmPrgBar dialog(module);
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runValueRemoval(module, ValueMode::KeepFirst, observer);
+    }
+    excel_.refuseFilterOperators = false;
+    EXPECT_EQ(host_->columnValues({2, 2}, 4), (std::vector<Value>{x, y, Value{}, z}));
+    for (int64_t r = 1; r <= 5; ++r) {
+      EXPECT_EQ(host_->rowHidden(r), r == 3 || r == 5) << "row " << r;
+    }
+    ASSERT_EQ(host_->autoFilterState().has_value(), row.filter.has_value());
+    if (row.filter) {
+      EXPECT_EQ(host_->autoFilterState()->filters, row.after);
+    }
+    EXPECT_EQ(toolkit.messages().size(), row.told);
+  }
 }
 
 TEST_F(BridgeOverMemoryTest, AreasOfOneColumnAreOneListThroughExcel) {

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,6 +31,7 @@
 #include "platform/windows/win_forms.hpp"
 #include "tools/qmv/host_script.hpp"
 #include "tools/qmv/script.hpp"
+#include "tools/qmv/sheet_csv.hpp"
 #include "tools/qmv/values.hpp"
 
 namespace qmv::windows::test {
@@ -570,8 +573,45 @@ class ComSession {
       case Op::HostUndo:
         start([this] { host_->hostUndo(); });
         break;
+      case Op::Load:
+      case Op::Save:
+        onUi([&] { loadOrSave(command); });
+        break;
       default:
         unsupported(command);
+    }
+  }
+
+  // A CSV file into the active sheet or out of it, as `qmv play` reads and writes it; a
+  // workbook file needs the zip library, which the Windows test build does not have.
+  void loadOrSave(const Command& command) {
+    std::wstring path = toWide(command.text);
+    if (!options_.baseFolder.empty() && path.find(L':') == std::wstring::npos &&
+        path.front() != L'\\' && path.front() != L'/') {
+      path = options_.baseFolder + L"\\" + path;
+    }
+    const auto failure = [&](const std::string& why) {
+      return ScriptFailure("line " + std::to_string(command.line) + ": " + command.name + ": " +
+                           why);
+    };
+    const std::u16string name = command.text;
+    const bool csv = name.size() > 4 && (name.ends_with(u".csv") || name.ends_with(u".CSV"));
+    if (!csv) throw failure("only CSV files are loaded and saved through COM");
+    if (command.op == Op::Save) {
+      std::ofstream out(std::filesystem::path(path), std::ios::binary);
+      out << cli::sheetCsv(*host_, nullptr, cli::CsvWriteOptions{});
+      if (!out.flush()) throw failure("cannot write " + toUtf8(command.text));
+      return;
+    }
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    if (!in) throw failure("cannot read " + toUtf8(command.text));
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (host_->workbooksCount() == 0) host_->addWorkbook();
+    host_->activeSheet()->usedRange()->clear();
+    try {
+      cli::loadCsv(*host_, text);
+    } catch (const cli::CsvLoadError& e) {
+      throw failure(e.what());
     }
   }
 

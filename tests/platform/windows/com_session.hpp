@@ -22,6 +22,8 @@ struct ComSessionOptions {
   std::wstring screenshotFolder;
   /// False: the XLL interface refuses every command registration.
   bool xllRegistrations = true;
+  /// Folder (Windows path) that `load` and `save` take relative file names from.
+  std::wstring baseFolder;
 };
 
 /// What a session did.

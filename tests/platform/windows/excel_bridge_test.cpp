@@ -344,6 +344,35 @@ TEST_F(ExcelBridgeTest, RangeGeometry) {
   EXPECT_EQ(range->cell(2, 3)->address(), u"$D$3");
 }
 
+TEST_F(ExcelBridgeTest, AColumnOfARangeIsItsCellsAsExcelIndexesThem) {
+  // Excel refuses a row and a column as the Item of a range taken from Columns: the
+  // bridge's column is its Cells, whose cells are reached, read and written.
+  excel_->cells[cellKey(3, 3)].value = Value(u"c3");
+  excel_->cells[cellKey(2, 4)].value = Value(u"d2");
+  struct Row {
+    const char* name;
+    int64_t column;
+    int64_t row;
+    const char16_t* address;
+    Value value;
+  };
+  const Row rows[] = {{"the first column", 1, 2, u"$B$3", Value{}},
+                      {"a later column", 2, 2, u"$C$3", Value(u"c3")},
+                      {"the last column", 3, 1, u"$D$2", Value(u"d2")}};
+  const RangePtr range = app_->range(u"B2:D5");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const RangePtr column = range->column(row.column);
+    EXPECT_EQ(column->count(), 4) << "the column's cells";
+    const RangePtr cell = column->cell(row.row, 1);
+    EXPECT_EQ(cell->address(), row.address);
+    EXPECT_EQ(cell->value(), row.value);
+    cell->setValue(Value(u"new"));
+    EXPECT_EQ(excel_->cells[cellKey(cell->topLeft().row, cell->topLeft().column)].value,
+              Value(u"new"));
+  }
+}
+
 TEST_F(ExcelBridgeTest, SelectionMustBeCells) {
   excel_->select(1, 1, 2, 2);
   EXPECT_EQ(app_->selection()->address(), u"$A$1:$B$2");

@@ -152,6 +152,43 @@ Variant currencyOf(double number) {
   return out;
 }
 
+RangeItem rangeItem(RangeKind kind, const AreaRef& first, int64_t rowIndex,
+                    std::optional<int64_t> columnIndex) {
+  if (rowIndex < 1 || (columnIndex && *columnIndex < 1)) throw Failure{1004};
+  const CellRef top = first.first;
+  if (columnIndex) {
+    if (kind != RangeKind::Cells) throw Failure{1004};
+    const CellRef at{top.row + rowIndex - 1, top.column + *columnIndex - 1};
+    return {{at, at}, RangeKind::Cells};
+  }
+  switch (kind) {
+    case RangeKind::Columns: {
+      const int64_t column = top.column + rowIndex - 1;
+      return {{{top.row, column}, {first.last.row, column}}, RangeKind::Columns};
+    }
+    case RangeKind::Rows: {
+      const int64_t row = top.row + rowIndex - 1;
+      return {{{row, top.column}, {row, first.last.column}}, RangeKind::Rows};
+    }
+    case RangeKind::Cells:
+      break;
+  }
+  // Left to right, then down, as if the first area went on below its last row.
+  const int64_t width = first.columns();
+  const CellRef at{top.row + (rowIndex - 1) / width, top.column + (rowIndex - 1) % width};
+  return {{at, at}, RangeKind::Cells};
+}
+
+int64_t rangeCount(RangeKind kind, const std::vector<AreaRef>& areas) {
+  int64_t count = 0;
+  for (const AreaRef& area : areas) {
+    count += kind == RangeKind::Columns ? area.columns()
+             : kind == RangeKind::Rows  ? area.rows()
+                                        : area.rows() * area.columns();
+  }
+  return count;
+}
+
 Variant value2Of(const Value& value) {
   if (const auto* d = std::get_if<DateTime>(&value)) return Variant::fromDouble(d->serial);
   return toVariant(value);

@@ -6,7 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "host/address.hpp"
 #include "host/locale.hpp"
 #include "host/value.hpp"
 #include "platform/windows/com_support.hpp"
@@ -65,6 +67,33 @@ Variant currencyOf(double number);
 /// (https://learn.microsoft.com/office/vba/api/excel.range.value2); everything else as
 /// Range.Value gives it.
 Variant value2Of(const Value& value);
+
+/// What a range object holds, which decides what its Item and Count mean: single cells
+/// (Range, Cells, the selection, Intersect), the columns of a range (Columns) or its rows
+/// (Rows, EntireRow).
+enum class RangeKind { Cells, Columns, Rows };
+
+/// What Range.Item(RowIndex, ColumnIndex) gives: the cells and the kind of the result.
+struct RangeItem {
+  AreaRef area;
+  RangeKind kind;
+};
+
+/// Range.Item (https://learn.microsoft.com/office/vba/api/excel.range.item) on a range of
+/// `kind` whose first area is `first`: with two indexes, the cell at those 1-based offsets
+/// from the first area's top-left cell, which may lie outside the range; "if expression is
+/// not a range containing a collection of single cells, e.g. because it has been obtained
+/// via the Columns member, providing the second argument is illegal and will result in an
+/// error 1004" (Failure 1004). With one index: the index-th column of a Columns range, the
+/// index-th row of a Rows range, the index-th cell of a range of cells counted left to
+/// right, then down. An index below 1 is refused with 1004 as well.
+RangeItem rangeItem(RangeKind kind, const AreaRef& first, int64_t rowIndex,
+                    std::optional<int64_t> columnIndex);
+
+/// Range.Count (https://learn.microsoft.com/office/vba/api/excel.range.count): "the number
+/// of objects in the collection": cells of a range of cells, columns of a Columns range
+/// ("Selection.Columns.Count" on that page), rows of a Rows range, over every area.
+int64_t rangeCount(RangeKind kind, const std::vector<AreaRef>& areas);
 
 /// The only locale an English Excel answers in when the user's locale has no language
 /// pack: any other LCID fails with TYPE_E_INVDATAREAD 0x80028018 ("BUG: Old format or

@@ -646,15 +646,17 @@ void Excel::select(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
   selection_ = range(r1, c1, r2, c2);
 }
 
-ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
+ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2, RangeKind kind) {
   auto r = Object::create(L"Range");
   r->interfaces.push_back(kIidExcelRange);
   const int64_t rows = r2 - r1 + 1;
   const int64_t columns = c2 - c1 + 1;
+  const AreaRef whole{{r1, c1}, {r2, c2}};
   r->props[L"Row"] = number(static_cast<double>(r1));
   r->props[L"Column"] = number(static_cast<double>(c1));
-  r->props[L"Count"] = number(static_cast<double>(rows * columns));
-  r->props[L"CountLarge"] = number(static_cast<double>(rows * columns));
+  // Count counts what the range holds: cells, columns or rows (rangeCount).
+  r->props[L"Count"] = number(static_cast<double>(rangeCount(kind, {whole})));
+  r->props[L"CountLarge"] = Variant::copyOf(r->props[L"Count"].get());
   r->props[L"Worksheet"] = Variant::fromDispatch(sheet_.get());
   r->props[L"Application"] = Variant::fromDispatch(application.get());
   std::wstring address = L"$" + columnName(c1) + L"$" + std::to_wstring(r1);
@@ -677,13 +679,27 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
     for (wchar_t ch : place) quoted += ch == L'\'' ? std::wstring(L"''") : std::wstring(1, ch);
     return Variant::fromText(fromWide((plain ? place : L"'" + quoted + L"'") + L"!" + address));
   };
-  auto counter = [](int64_t n) {
-    auto o = Object::create(L"Counter");
-    o->props[L"Count"] = number(static_cast<double>(n));
-    return o;
+  // Range.Rows and Range.Columns give the rows or columns, which an index picks as Item
+  // does; Range.Cells the same cells as single cells
+  // (https://learn.microsoft.com/office/vba/api/excel.range.cells).
+  const auto lines = [this, whole](RangeKind of) {
+    return [this, whole, of](Call& c) {
+      const Variant index = c.arg(0, L"Index");
+      if (index.type() == VT_EMPTY) {
+        return Variant::fromDispatch(
+            range(whole.first.row, whole.first.column, whole.last.row, whole.last.column, of)
+                .get());
+      }
+      const AreaRef a = rangeItem(of, whole, toInt(index), std::nullopt).area;
+      return Variant::fromDispatch(
+          range(a.first.row, a.first.column, a.last.row, a.last.column, of).get());
+    };
   };
-  r->props[L"Rows"] = Variant::fromDispatch(counter(rows).get());
-  r->props[L"Columns"] = Variant::fromDispatch(counter(columns).get());
+  r->members[L"Rows"] = lines(RangeKind::Rows);
+  r->members[L"Columns"] = lines(RangeKind::Columns);
+  r->members[L"Cells"] = [this, r1, c1, r2, c2](Call&) {
+    return Variant::fromDispatch(range(r1, c1, r2, c2).get());
+  };
   auto areas = Object::create(L"Areas");
   areas->props[L"Count"] = Variant::fromInt(1);
   Object* self = r.get();
@@ -781,15 +797,21 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2) {
     mixed.raw()->vt = VT_NULL;
     return mixed;
   };
-  r->members[L"Item"] = [this, assign, changed, r1, c1](Call& c) {
-    const int64_t row = r1 + toInt(c.arg(0)) - 1;
-    const int64_t column = c1 + toInt(c.arg(1)) - 1;
+  // Range.Item as rangeItem says: a second index only on single cells.
+  r->members[L"Item"] = [this, assign, changed, whole, kind](Call& c) {
+    const Variant second = c.arg(1);
+    const RangeItem item =
+        rangeItem(kind, whole, toInt(c.arg(0)),
+                  second.type() == VT_EMPTY ? std::nullopt : std::optional(toInt(second)));
+    const CellRef at = item.area.first;
     if (c.isPut()) {
-      assign(row, column, c.value);
-      changed({{row, column}, {row, column}});
+      if (item.area.first != item.area.last) throw Failure{1004};  // not modelled
+      assign(at.row, at.column, c.value);
+      changed(item.area);
       return Variant();
     }
-    return Variant::fromDispatch(range(row, column, row, column).get());
+    return Variant::fromDispatch(
+        range(at.row, at.column, item.area.last.row, item.area.last.column, item.kind).get());
   };
   r->members[L"Clear"] = [this, changed, area](Call&) {
     for (int64_t i = area.first.row; i <= area.last.row; ++i) {

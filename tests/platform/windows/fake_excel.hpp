@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "excel_rules.hpp"
 #include "fake_xll.hpp"
 #include "host/locale.hpp"
 #include "host/value.hpp"
@@ -153,8 +154,10 @@ class Excel {
   /// replaces any OnUndo binding, and SheetChange is raised.
   void userEdits(int64_t row, int64_t column, const std::u16string& typed);
 
-  /// A range object over rows r1..r2 and columns c1..c2 of the sheet.
-  ComPtr<Object> range(int64_t r1, int64_t c1, int64_t r2, int64_t c2);
+  /// A range object over rows r1..r2 and columns c1..c2 of the sheet, holding single cells,
+  /// or columns or rows as Range.Columns and Range.Rows give them (RangeKind).
+  ComPtr<Object> range(int64_t r1, int64_t c1, int64_t r2, int64_t c2,
+                       RangeKind kind = RangeKind::Cells);
   /// Renames the workbook (Workbook.Name), which external addresses carry.
   void nameWorkbook(const std::u16string& name);
   /// Sets the selection.

@@ -1,5 +1,6 @@
 #include "memory_excel.hpp"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <utility>
@@ -197,7 +198,7 @@ struct MemoryExcel::Wrappers {
   MemoryExcel& excel;
   memory::MemoryApplication& host;
 
-  ComPtr<Object> range(RangePtr r);
+  ComPtr<Object> range(RangePtr r, RangeKind kind = RangeKind::Cells);
   ComPtr<Object> sheet(WorksheetPtr s);
   ComPtr<Object> book(WorkbookPtr b);
   ComPtr<Object> bars(CommandBarsPtr b);
@@ -206,37 +207,52 @@ struct MemoryExcel::Wrappers {
   ComPtr<Object> control(CommandBarControlPtr c);
   ComPtr<Object> addIn(AddInPtr a);
   ComPtr<Object> functions();
+  ComPtr<Object> autoFilter(const WorksheetPtr& s, const AutoFilterState& state);
   void filterUnique(const RangePtr& list);
 };
 
-ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
+ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   if (!r) return {};
   auto o = Object::create(L"Range");
   o->interfaces.push_back(kIidExcelRange);
   o->payload = std::make_shared<RangePtr>(r);
   auto& m = o->members;
-  m[L"Count"] = [r](Call&) { return number(static_cast<double>(r->count())); };
+  // Count counts what the range holds: cells, columns or rows (rangeCount).
+  m[L"Count"] = [r, kind](Call&) {
+    return number(static_cast<double>(rangeCount(kind, r->areaRefs())));
+  };
   m[L"CountLarge"] = m[L"Count"];
   m[L"Row"] = [r](Call&) { return number(static_cast<double>(r->topLeft().row)); };
   m[L"Column"] = [r](Call&) { return number(static_cast<double>(r->topLeft().column)); };
-  m[L"Rows"] = [r](Call&) { return Variant::fromDispatch(counter(r->rowsCount()).get()); };
-  m[L"Columns"] = [this, r](Call& c) {
-    const Variant index = c.arg(0, L"Index");
-    if (!isOmitted(index)) return Variant::fromDispatch(range(r->column(intOf(index))).get());
-    // The columns as a collection: their count, and each column by its number.
-    ComPtr<Object> columns = counter(r->columnsCount());
-    columns->members[L"Item"] = [this, r](Call& item) {
-      return Variant::fromDispatch(range(r->column(intOf(item.arg(0, L"RowIndex")))).get());
+  // Range.Rows and Range.Columns (https://learn.microsoft.com/office/vba/api/excel.range.rows,
+  // https://learn.microsoft.com/office/vba/api/excel.range.columns): the rows or columns of
+  // the first area only; an index picks one, as Item does.
+  const auto lines = [this, r](RangeKind of) {
+    return [this, r, of](Call& c) {
+      const RangePtr first = r->areas().front();
+      const Variant index = c.arg(0, L"Index");
+      if (isOmitted(index)) return Variant::fromDispatch(range(first, of).get());
+      const RangeItem item = rangeItem(of, first->areaRefs().front(), intOf(index), std::nullopt);
+      return Variant::fromDispatch(
+          range(r->worksheet()->range(formatAddress(item.area)), item.kind).get());
     };
-    return Variant::fromDispatch(columns.get());
   };
-  m[L"Item"] = [this, r](Call& c) {
-    RangePtr cell = r->cell(intOf(c.arg(0, L"RowIndex")), intOf(c.arg(1, L"ColumnIndex")));
+  m[L"Rows"] = lines(RangeKind::Rows);
+  m[L"Columns"] = lines(RangeKind::Columns);
+  // Range.Cells (https://learn.microsoft.com/office/vba/api/excel.range.cells): the same
+  // cells as single cells, "which allows to use the version of the Item with two parameters".
+  m[L"Cells"] = [this, r](Call&) { return Variant::fromDispatch(range(r).get()); };
+  m[L"Item"] = [this, r, kind](Call& c) {
+    const Variant column = c.arg(1, L"ColumnIndex");
+    const RangeItem item =
+        rangeItem(kind, r->areaRefs().front(), intOf(c.arg(0, L"RowIndex")),
+                  isOmitted(column) ? std::nullopt : std::optional<int64_t>(intOf(column)));
+    RangePtr cells = r->worksheet()->range(formatAddress(item.area));
     if (c.isPut()) {
-      writeTyped(*cell, c.value);
+      writeTyped(*cells, c.value);
       return Variant();
     }
-    return Variant::fromDispatch(range(cell).get());
+    return Variant::fromDispatch(range(cells, item.kind).get());
   };
   m[L"Areas"] = [this, r](Call&) {
     auto areas = Object::create(L"Areas");
@@ -321,6 +337,49 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r) {
     }
     return Variant();
   };
+  // Range.AutoFilter(Field, Criteria1, Operator, Criteria2)
+  // (https://learn.microsoft.com/office/vba/api/excel.range.autofilter): with no argument
+  // it toggles the arrows (taking them off is not modelled: Failure 5); otherwise it
+  // filters column Field of the range, putting the arrows on first; Criteria1 omitted is
+  // "All". An array criterion is a list of values.
+  m[L"AutoFilter"] = [r](Call& c) {
+    const WorksheetPtr sheet = r->worksheet();
+    const AreaRef area = r->areaRefs().front();
+    const std::optional<AutoFilterState> state = sheet->autoFilter();
+    const Variant field = c.arg(0, L"Field");
+    if (isOmitted(field)) {
+      if (state || !c.args.empty() || !c.named.empty()) throw Failure{5};
+      sheet->applyAutoFilter(AutoFilterState{area, {}, true});
+      return Variant::fromBool(true);
+    }
+    AutoFilterState next = state && state->range == area ? *state : AutoFilterState{area, {}, true};
+    const int64_t column = intOf(field);
+    std::erase_if(next.filters, [column](const ColumnFilter& f) { return f.field == column; });
+    const auto criterionOf = [](const Variant& v) -> std::optional<FilterCriterion> {
+      if (isOmitted(v)) return std::nullopt;
+      if (!(v.type() & VT_ARRAY)) return FilterCriterion{{toValue(v.get())}, false};
+      SAFEARRAY* array = v.get().parray;
+      LONG low = 0, high = -1;
+      SafeArrayGetLBound(array, 1, &low);
+      SafeArrayGetUBound(array, 1, &high);
+      FilterCriterion list{{}, true};
+      for (LONG i = low; i <= high; ++i) {
+        Variant element;
+        SafeArrayGetElement(array, &i, element.raw());
+        list.values.push_back(toValue(element.get()));
+      }
+      return list;
+    };
+    ColumnFilter filter{column, 0, criterionOf(c.arg(1, L"Criteria1")),
+                        criterionOf(c.arg(3, L"Criteria2"))};
+    const Variant op = c.arg(2, L"Operator");
+    if (!isOmitted(op)) filter.op = static_cast<int32_t>(intOf(op));
+    if (filter.criteria1 || filter.criteria2) next.filters.push_back(std::move(filter));
+    std::sort(next.filters.begin(), next.filters.end(),
+              [](const ColumnFilter& a, const ColumnFilter& b) { return a.field < b.field; });
+    sheet->applyAutoFilter(next);
+    return Variant::fromBool(true);
+  };
   m[L"AdvancedFilter"] = [this, r](Call& c) {
     if (intOf(c.arg(0, L"Action")) != kXlFilterInPlace || !asBool(c.arg(3, L"Unique")))
       throw Failure{5};
@@ -390,6 +449,60 @@ void MemoryExcel::Wrappers::filterUnique(const RangePtr& list) {
   records->advancedFilterUniqueInPlace();
 }
 
+// The AutoFilter object: its Range and its Filters, one Filter per column of the range
+// (https://learn.microsoft.com/office/vba/api/excel.filters). Filter.On tells whether the
+// column filters; Operator is 0 for one criterion alone (the Filters page's example
+// reads Operator as a truth value); Criteria1 and Criteria2 give the criteria, a list of
+// values as an array. A criterion that is not there is refused with 1004, the safe
+// reading where the Filter page does not say.
+ComPtr<Object> MemoryExcel::Wrappers::autoFilter(const WorksheetPtr& s,
+                                                 const AutoFilterState& state) {
+  auto o = Object::create(L"AutoFilter");
+  o->members[L"Range"] = [this, s, state](Call&) {
+    return Variant::fromDispatch(range(s->range(formatAddress(state.range))).get());
+  };
+  auto filters = Object::create(L"Filters");
+  filters->props[L"Count"] = Variant::fromInt(static_cast<int32_t>(state.range.columns()));
+  filters->members[L"Item"] = [this, state](Call& c) {
+    const int64_t field = intOf(c.arg(0, L"Index"));
+    if (field < 1 || field > state.range.columns()) throw Failure{9};
+    std::optional<ColumnFilter> filter;
+    for (const ColumnFilter& f : state.filters) {
+      if (f.field == field) filter = f;
+    }
+    auto f = Object::create(L"Filter");
+    f->props[L"On"] = Variant::fromBool(filter.has_value());
+    const int32_t op = filter ? filter->op : 0;
+    f->members[L"Operator"] = [this, op](Call&) {
+      if (excel.refuseFilterOperators) throw Failure{1004};
+      return Variant::fromInt(op);
+    };
+    const auto criterion = [filter](std::optional<FilterCriterion> ColumnFilter::*which) {
+      return [filter, which](Call&) {
+        if (!filter || !((*filter).*which)) throw Failure{1004};
+        const FilterCriterion& got = *((*filter).*which);
+        if (!got.list) return toVariant(got.values.front());
+        SAFEARRAYBOUND bound{static_cast<ULONG>(got.values.size()), 1};
+        SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+        for (std::size_t i = 0; i < got.values.size(); ++i) {
+          LONG index = static_cast<LONG>(i) + 1;
+          Variant element = toVariant(got.values[i]);
+          SafeArrayPutElement(array, &index, element.raw());
+        }
+        Variant out;
+        out.raw()->vt = VT_ARRAY | VT_VARIANT;
+        out.raw()->parray = array;
+        return out;
+      };
+    };
+    f->members[L"Criteria1"] = criterion(&ColumnFilter::criteria1);
+    f->members[L"Criteria2"] = criterion(&ColumnFilter::criteria2);
+    return Variant::fromDispatch(f.get());
+  };
+  o->props[L"Filters"] = Variant::fromDispatch(filters.get());
+  return o;
+}
+
 ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
   if (!s) return {};
   auto o = Object::create(L"Worksheet");
@@ -405,6 +518,16 @@ ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
   o->members[L"ShowAllData"] = [s](Call&) {
     s->showAllData();
     return Variant();
+  };
+  // Worksheet.AutoFilterMode: True while the AutoFilter's arrows show
+  // (https://learn.microsoft.com/office/vba/api/excel.worksheet.autofiltermode); the
+  // AutoFilter, Nothing without one (https://learn.microsoft.com/office/vba/api/excel.autofilter).
+  o->members[L"AutoFilterMode"] = [s](Call&) {
+    return Variant::fromBool(s->autoFilter().has_value());
+  };
+  o->members[L"AutoFilter"] = [this, s](Call&) {
+    const std::optional<AutoFilterState> state = s->autoFilter();
+    return Variant::fromDispatch(state ? autoFilter(s, *state).get() : nullptr);
   };
   // Worksheet.Range takes several areas separated by commas ("Refer to multiple ranges",
   // learn.microsoft.com/office/vba/excel/concepts/cells-and-ranges/refer-to-multiple-ranges).
@@ -630,9 +753,12 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
   Wrappers* w = wrappers_.get();
   memory::MemoryApplication* h = host_.get();
   auto& m = application->members;
-  // Application.SheetChange for every change of cells in the host, Target the changed
-  // cells (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange); a
-  // change the host does not place has the sheet's used range as Target.
+  // Application.SheetChange for every change of cells in the host, Target "the changed
+  // range" (https://learn.microsoft.com/office/vba/api/excel.application.sheetchange); a
+  // change the host does not place has the sheet's used range as Target. The page names no
+  // range for the user's sort or row insertion: the host's own, the sorted area and the
+  // inserted entire rows, are what Excel is seen to give, and every moved row is in them
+  // or below them.
   application->applicationEvents = true;
   auto watch = std::make_shared<std::unique_ptr<EventSubscription>>();
   Object* app = application.get();

@@ -38,6 +38,9 @@ class MemoryExcel {
   /// Worksheet.Range refuses a reference of several areas, as a test of the callers' way
   /// round it (Excel takes them).
   bool refuseAreaLists = false;
+  /// Filter.Operator refuses to answer, as a test of the callers' way with a filter Excel
+  /// will not describe.
+  bool refuseFilterOperators = false;
   /// Application.EnableEvents, and how often the user's Worksheet_Change macro ran: once
   /// for every change of cells while events are on.
   bool enableEvents = true;

@@ -35,6 +35,17 @@ TEST(HostScriptTest, SetUpCommandsChangeTheWorkbookAndOthersAreLeft) {
   EXPECT_EQ(app.activeSheetName(), u"Data");
   EXPECT_TRUE(applyHostCommand(app, one("column A1 \"x\" 2")));
   EXPECT_EQ(app.cell({2, 1}).value, Value(2.0));
+  // The user's own sort, insertion and filter.
+  EXPECT_TRUE(applyHostCommand(app, one("column B1 3 1 2")));
+  EXPECT_TRUE(applyHostCommand(app, one("sort-rows A1:B3 2 descending")));
+  EXPECT_EQ(app.columnValues({1, 2}, 3), (std::vector<Value>{3.0, 2.0, 1.0}));
+  EXPECT_EQ(app.cell({1, 1}).value, Value(u"x"));
+  EXPECT_TRUE(applyHostCommand(app, one("insert-rows 1 2")));
+  EXPECT_EQ(app.cell({3, 1}).value, Value(u"x"));
+  EXPECT_TRUE(applyHostCommand(app, one("autofilter A3:B5 2 \"1\"")));
+  EXPECT_EQ(std::vector<bool>({app.rowHidden(3), app.rowHidden(4), app.rowHidden(5)}),
+            std::vector<bool>({false, true, false}))
+      << "the header row shows; of the rows below, those holding 1";
   EXPECT_TRUE(applyHostCommand(app, one("close-workbooks")));
   EXPECT_EQ(app.workbooksCount(), 0);
 }
@@ -43,6 +54,8 @@ TEST(HostScriptTest, ChecksNameWhatTheyExpectedAndWhatTheHostHas) {
   memory::MemoryApplication app;
   app.addWorkbook();
   app.addAddIn(u"Vandrel QMV", true);
+  app.setColumn({1, 1}, {Value(u"region"), Value(u"north"), Value(u"south")});
+  app.autoFilter(u"A1:B3", 1, u"north");
   app.onKey(u"^z", u"undo_changes");
   struct Row {
     const char* line;
@@ -63,6 +76,12 @@ TEST(HostScriptTest, ChecksNameWhatTheyExpectedAndWhatTheHostHas) {
       {"expect popup \"&Vandrel QMV\" count 21", false, "popup \"&Vandrel QMV\" count 21",
        "no such popup"},
       {"expect addin \"Vandrel QMV\" installed TRUE", true, "", ""},
+      {"expect row 3 hidden", true, "", ""},
+      {"expect row 2 hidden", false, "row 2 hidden", "shown"},
+      {"expect autofilter 1 \"north\"", true, "", ""},
+      {"expect autofilter 1 \"south\"", false, "autofilter 1 \"south\"", "\"north\""},
+      {"expect autofilter 2 all", true, "", ""},
+      {"expect autofilter none", false, "autofilter none", "an autofilter on $A$1:$B$3"},
       {"expect addin \"Other\" installed TRUE", false, "addin \"Other\" installed TRUE",
        "no such add-in item"},
   };
