@@ -31,6 +31,13 @@ class Selection {
     });
   }
   bool everyColumn() const { return all_; }
+  /// The last column visited in any row (kMaxColumns for every column).
+  int64_t lastColumn() const {
+    if (all_) return kMaxColumns;
+    int64_t last = 0;
+    for (const AreaRef& a : areas_) last = std::max(last, a.last.column);
+    return last;
+  }
   int64_t firstRow() const { return all_ ? firstRow_ : 1; }
   /// The areas; empty when every column is visited.
   const std::vector<AreaRef>& areas() const { return areas_; }
@@ -72,6 +79,8 @@ class CellSelector {
   bool mayVisit(int64_t row, int64_t column) const {
     return !resolved_ || selection_.contains(row, column);
   }
+  /// No column past this one is visited in a row still to come.
+  int64_t lastColumn() const { return resolved_ ? selection_.lastColumn() : kMaxColumns; }
   /// Ends the file: resolves -c when no cell came below the header.
   void finish();
   /// The header row (0 for none), once known.
