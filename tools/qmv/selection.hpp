@@ -57,9 +57,13 @@ class Selection {
 /// (when known, above 0) is named in a warning on `warnings`. Without a header only
 /// letters and numbers pick. Throws UsageError for a name found twice or not at all, and
 /// when no column is left.
+/// `shown`, when given, holds the texts the header cells display where those differ from
+/// their values' texts (a workbook's dates and Booleans; empty elsewhere): a name matches
+/// either.
 std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
                                     const std::vector<std::string>* header, int64_t headerRow,
-                                    int64_t lastColumn, std::ostream& warnings);
+                                    int64_t lastColumn, std::ostream& warnings,
+                                    const std::vector<std::string>* shown = nullptr);
 
 /// Finds the visited cells as a file's cells come in, row after row: with a header (the
 /// default), the header row is `headerRow` of the plan, else row 1 (`headerAtFirstValue`:
@@ -81,6 +85,9 @@ class CellSelector {
   }
   /// No column past this one is visited in a row still to come.
   int64_t lastColumn() const { return resolved_ ? selection_.lastColumn() : kMaxColumns; }
+  /// Names the header cell at `ref` also by the text it displays, where that differs from
+  /// the text visits() was given; ignored for a cell outside the header row.
+  void alsoShows(CellRef ref, std::string displayed);
   /// Ends the file: resolves -c when no cell came below the header.
   void finish();
   /// The header row (0 for none), once known.
@@ -100,6 +107,7 @@ class CellSelector {
   bool resolved_ = false;
   int64_t headerRow_ = 0;
   std::vector<std::string> header_;
+  std::vector<std::string> headerShown_;
 };
 
 }  // namespace qmv::cli
