@@ -41,8 +41,8 @@ TEST(XlsxApply, ChangesOnlyTheCellsTheRemovalChanges) {
        {"RUPC", "--sheet", "Data", "--range", "A4"},
        {{"Data!A4", "str:'rue'"}},
        "xl/worksheets/sheet1.xml"},
-      {"without --sheet, the active sheet",
-       {"RNUM"},
+      {"without --sheet, the active sheet (a sheet without a header)",
+       {"RNUM", "--no-header"},
        {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
        "xl/worksheets/sheet2.xml"},
       {"text before a start position, two areas",
@@ -91,7 +91,7 @@ TEST(XlsxApply, KeepsTheMacroPartOfAnXlsmAndWritesInPlace) {
   const std::string input = buildWorkbook(folder, "book.xlsm", macro);
   const std::string copy = folder.file("copy.xlsm");
   std::filesystem::copy_file(input, copy);
-  const Ran ran = qmv({"apply", "RNUM", copy, "--sheet", "Other", "--in-place"});
+  const Ran ran = qmv({"apply", "RNUM", copy, "--sheet", "Other", "--no-header", "--in-place"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   expectOnly(folder, input, copy, {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
              "xl/worksheets/sheet2.xml");
@@ -177,7 +177,8 @@ TEST(XlsxApply, RewritesAwkwardCellsExactly) {
                "parts = [[n, open('" + sheetFile +
                    "', 'rb').read() if n == 'xl/worksheets/sheet1.xml' else b] for n, b in "
                    "parts]");
-  const Ran ran = qmv({"apply", "RNUM", input, "--sheet", "Data", "-o", folder.file("out.xlsx")});
+  const Ran ran = qmv(
+      {"apply", "RNUM", input, "--sheet", "Data", "--no-header", "-o", folder.file("out.xlsx")});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_NE(ran.err.find("11 cells visited, 8 changed"), std::string::npos) << ran.err;
   struct Row {
@@ -339,6 +340,58 @@ TEST(XlsxDateDisplay, RendersDateFormatsAsTheWorksheetShowsThem) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.serial) + " " + row.code);
     EXPECT_EQ(dateDisplay(row.serial, row.id, row.code), row.shown);
+  }
+}
+
+}  // namespace
+}  // namespace qmv::xlsx::testing
+
+namespace qmv::xlsx::testing {
+namespace {
+
+// With neither -c nor --range, a sheet's header (its first row holding a value) stays as
+// it is, as a CSV file's does; --no-header and --header-row say otherwise.
+TEST(XlsxApply, KeepsTheHeaderRowAsCsvDoes) {
+  TempFolder folder;
+  const std::string book = folder.file("titled.xlsx");
+  lxw_workbook* workbook = workbook_new(book.c_str());
+  lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+  worksheet_write_blank(sheet, 0, 0, workbook_add_format(workbook));  // a formatted blank
+  worksheet_write_string(sheet, 1, 0, "Code 1", nullptr);
+  worksheet_write_string(sheet, 2, 0, "a2", nullptr);
+  worksheet_write_string(sheet, 3, 0, "b3", nullptr);
+  ASSERT_EQ(workbook_close(workbook), LXW_NO_ERROR);
+  const std::string csv = folder.write("titled.csv", "Code 1\na2\nb3\n");
+  struct Row {
+    const char* name;
+    std::vector<std::string> options;
+    const char* workbookChanges;  ///< the dry run's listing
+    const char* csvChanges;
+  };
+  const std::vector<Row> rows = {
+      {"the header stays",
+       {},
+       "A3: \"a2\" -> \"a\"\nA4: \"b3\" -> \"b\"\n",
+       "A2: \"a2\" -> \"a\"\nA3: \"b3\" -> \"b\"\n"},
+      {"--no-header: every row is data",
+       {"--no-header"},
+       "A2: \"Code 1\" -> \"Code \"\nA3: \"a2\" -> \"a\"\nA4: \"b3\" -> \"b\"\n",
+       "A1: \"Code 1\" -> \"Code \"\nA2: \"a2\" -> \"a\"\nA3: \"b3\" -> \"b\"\n"},
+      {"--header-row 2",
+       {"--header-row", "2"},
+       "A3: \"a2\" -> \"a\"\nA4: \"b3\" -> \"b\"\n",
+       "A3: \"b3\" -> \"b\"\n"},
+  };
+  for (const Row& row : rows) {
+    for (const std::string& file : {book, csv}) {
+      SCOPED_TRACE(std::string(row.name) + ", " + file);
+      std::vector<std::string> args = {"apply", "RNUM", file, "--dry-run"};
+      args.insert(args.end(), row.options.begin(), row.options.end());
+      const Ran ran = qmv(args);
+      ASSERT_EQ(ran.status, 0) << ran.err;
+      const std::string expected = file == book ? row.workbookChanges : row.csvChanges;
+      EXPECT_EQ(ran.out.substr(0, expected.size()), expected) << ran.out;
+    }
   }
 }
 
