@@ -76,9 +76,11 @@ values back; it takes one removal of a UTF-8 comma-separated file.
 Workbooks (.xlsx, .xlsm): the result is a file (-o FILE, -o - or --in-place) in which only
 the changed cells differ. Cells keep the types Excel stored, results are read as typed input,
 and positions count UTF-16 units as in Excel (a separator beyond U+FFFF needs --unicode).
-Lists, -c, --dry-run, --limit, -q, --separator and --force work as for CSV; with -c, the
-header is the first row of the sheet that holds a value, --header-row N names another (a
-title above the header), and --no-header starts at row 1.
+Lists, -c, --dry-run, --limit, -q, --separator and --force work as for CSV, the header
+included: unless --range names the cells, the header is the first row of the sheet that
+holds a value and stays as it is; --header-row N names another (a title above the header),
+and --no-header starts at row 1. -c matches a header cell's value text (3/15/2024, True)
+or the text the sheet displays (2024-03-15 in a yyyy-mm-dd format, TRUE).
 A value removal that clears a formula cell takes it out of the calculation chain.
 )";
 

@@ -204,10 +204,8 @@ CsvDocument readCsv(std::string_view text, char delimiter) {
 // Writing
 
 bool csvNeedsQuotes(std::string_view field, char delimiter) {
-  for (const char c : field) {
-    if (c == delimiter || c == '"' || c == '\r' || c == '\n') return true;
-  }
-  return false;
+  const char* end = field.data() + field.size();
+  return ByteFinder(delimiter, '"', '\r', '\n').find(field.data(), end) != end;
 }
 
 void appendCsvField(std::string& out, std::string_view field, char delimiter) {

@@ -8,7 +8,11 @@
 // ends the last record and does not start another.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,6 +87,47 @@ struct CsvWriteOptions {
 
 /// True when the field must be quoted: it holds the delimiter, a quote or a line break.
 bool csvNeedsQuotes(std::string_view field, char delimiter = ',');
+
+/// Finds the first of up to four bytes (CSV's few special ones) eight bytes at a time.
+class ByteFinder {
+ public:
+  ByteFinder(char a, char b, char c, char d)
+      : a_(broadcast(a)),
+        b_(broadcast(b)),
+        c_(broadcast(c)),
+        d_(broadcast(d)),
+        bytes_{a, b, c, d} {}
+
+  /// The first byte in [p, end) that is one of the four; `end` when none is.
+  const char* find(const char* p, const char* end) const {
+    // Little-endian words only: there the lowest bit is the first byte in memory.
+    if constexpr (std::endian::native == std::endian::little) {
+      for (; end - p >= 8; p += 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        const uint64_t hits = equal(word, a_) | equal(word, b_) | equal(word, c_) | equal(word, d_);
+        if (hits != 0) return p + (std::countr_zero(hits) >> 3);
+      }
+    }
+    for (; p < end; ++p) {
+      if (*p == bytes_[0] || *p == bytes_[1] || *p == bytes_[2] || *p == bytes_[3]) return p;
+    }
+    return end;
+  }
+
+ private:
+  static constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  static uint64_t broadcast(char byte) { return static_cast<unsigned char>(byte) * kOnes; }
+  // High bits at the bytes of `word` equal to the broadcast byte; the lowest one set is
+  // exact (a borrow may only set bits above a real match).
+  static uint64_t equal(uint64_t word, uint64_t byte) {
+    const uint64_t x = word ^ byte;
+    return (x - kOnes) & ~x & 0x8080808080808080ULL;
+  }
+
+  uint64_t a_, b_, c_, d_;
+  std::array<char, 4> bytes_;
+};
 /// Appends one field in quotes, its quotes doubled.
 void appendQuotedCsvField(std::string& out, std::string_view field);
 /// "0xFF": a byte as messages name it.

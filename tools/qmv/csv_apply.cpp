@@ -26,6 +26,7 @@ namespace qmv::cli {
 namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 16;
+constexpr std::size_t kWriteBytes = 1 << 20;
 // Text longer than a cell holds (in UTF-16 units).
 constexpr std::size_t kMaxCellUnits = 32767;
 
@@ -88,6 +89,9 @@ class EncodedOutput {
   void write(std::string_view utf8) {
     if (converter_) {
       converter_->convert(utf8, encoded_);
+    } else if (encoded_.empty()) {
+      sink_.write(utf8);  // UTF-8 goes out as it is, uncopied
+      return;
     } else {
       encoded_.append(utf8);
     }
@@ -180,32 +184,46 @@ class FieldRule {
   explicit FieldRule(const Plan& plan)
       : pairs_(plan.rules == TextRules::Unicode), rule_(mappedRemovals(plan), plan.rules) {
     fixedSlots_ = codeOf_.size();
-    if (rule_.asciiDrops()) drops_ = *rule_.asciiDrops();
-    fast_ = rule_.asciiDrops().has_value();
+    if (const auto& drops = rule_.asciiDrops()) {
+      classes_.fill(kOther);
+      for (std::size_t b = 0; b < drops->size(); ++b) classes_[b] = (*drops)[b] ? kDrop : kKeep;
+      if (classes_['"'] == kKeep) classes_['"'] = kQuote;
+      fast_ = true;
+    }
   }
 
   enum class Outcome { Unchanged, Changed, TooLong };
 
-  // On Changed, `out` holds the new text.
-  Outcome apply(std::string_view text, std::string& out) {
+  // On Changed, `out` views the new text, valid until the next call, and `quoteFree`
+  // says whether it surely holds no quote (else it may).
+  Outcome apply(std::string_view text, std::string_view& out, bool& quoteFree) {
+    quoteFree = false;
     if (fast_) {
-      std::size_t i = 0;
+      // One loop over an ASCII field: each byte is kept or dropped by its class, and the
+      // first byte that is not ASCII hands the field to the general path.
       const std::size_t n = text.size();
       const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-      while (i < n && bytes[i] < 0x80 && !drops_[bytes[i]]) ++i;
-      if (i == n) return n > kMaxCellUnits ? Outcome::TooLong : Outcome::Unchanged;
-      if (bytes[i] < 0x80) {
-        out.resize(n);
-        char* kept = out.data();
-        std::copy_n(text.data(), i, kept);
-        std::size_t put = i;
-        std::size_t k = i;
-        for (; k < n && bytes[k] < 0x80; ++k) {
-          kept[put] = static_cast<char>(bytes[k]);
-          put += drops_[bytes[k]] ? 0 : 1;
+      if (kept_.size() < n) kept_.resize(std::max(n, 2 * kept_.size()));  // never cleared
+      char* kept = kept_.data();
+      std::size_t put = 0;
+      bool quote = false;
+      std::size_t k = 0;
+      for (; k < n; ++k) {
+        unsigned char keep = classes_[bytes[k]];
+        if (keep > kKeep) {
+          if (keep == kOther) break;
+          quote = true;
+          keep = kKeep;
         }
-        out.resize(put);
-        if (k == n) return n > kMaxCellUnits ? Outcome::TooLong : Outcome::Changed;
+        kept[put] = static_cast<char>(bytes[k]);
+        put += keep;
+      }
+      if (k == n) {
+        if (n > kMaxCellUnits) return Outcome::TooLong;
+        if (put == n) return Outcome::Unchanged;
+        out = std::string_view(kept, put);
+        quoteFree = !quote;
+        return Outcome::Changed;
       }
     }
     if (utf16Units(text) > kMaxCellUnits) return Outcome::TooLong;
@@ -213,8 +231,9 @@ class FieldRule {
     if (!map(text, units_)) return Outcome::Unchanged;  // a run's slots are full: left alone
     const std::optional<std::u16string> result = rule_.changed(units_);
     if (!result) return Outcome::Unchanged;
-    unmap(*result, out);
-    return out == text ? Outcome::Unchanged : Outcome::Changed;
+    unmap(*result, result_);
+    out = result_;
+    return result_ == text ? Outcome::Unchanged : Outcome::Changed;
   }
 
  private:
@@ -290,9 +309,14 @@ class FieldRule {
   std::vector<char32_t> codeOf_;
   std::size_t fixedSlots_ = 0;
   CellRule rule_;
-  std::array<bool, 128> drops_{};
+  // The class of each byte for a rule that drops single ASCII characters: how many of it
+  // are kept, or a kept quote, or a byte that is not ASCII.
+  static constexpr unsigned char kDrop = 0, kKeep = 1, kQuote = 2, kOther = 3;
+  std::array<unsigned char, 256> classes_{};
   bool fast_ = false;
   std::u16string units_;
+  std::string kept_;
+  std::string result_;
 };
 
 // ---- The run ---------------------------------------------------------------------------
@@ -346,9 +370,11 @@ class CsvRun {
   Tally tally_;
   // A dry run's changes and figures, as the add-in's dialog words them.
   ChangeReport report_;
-  std::string result_;
   std::string scratch_;
-  std::string record_;
+  std::string guarded_;
+  bool quoteFree_ = false;  ///< the last result surely holds no quote
+  // The output's next bytes, handed on in large pieces.
+  std::string written_;
   // A value removal: the sheet its column goes into, and the rows the engine cleared.
   std::shared_ptr<memory::MemoryApplication> sheet_;
   std::vector<CellRef> loaded_;
@@ -367,16 +393,18 @@ CsvFormatError CsvRun::tooLong() const {
 
 std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value) {
   switch (kind) {
-    case Pass::Characters:
-      switch (rule_->apply(value, result_)) {
+    case Pass::Characters: {
+      std::string_view after;
+      switch (rule_->apply(value, after, quoteFree_)) {
         case FieldRule::Outcome::Unchanged:
           return std::nullopt;
         case FieldRule::Outcome::TooLong:
           throw tooLong();
         case FieldRule::Outcome::Changed:
-          return result_;
+          return after;
       }
       return std::nullopt;
+    }
     case Pass::Load: {
       if (utf16Units(value) > kMaxCellUnits) throw tooLong();
       if (row_ > kMaxRows) {
@@ -394,8 +422,7 @@ std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value
           !clearedRows_[static_cast<std::size_t>(row_)]) {
         return std::nullopt;
       }
-      result_.clear();
-      return result_;
+      return std::string_view();
   }
   return std::nullopt;
 }
@@ -429,63 +456,69 @@ void CsvRun::pass(InputFile& input, Pass kind) {
                                     "sheet"});
     }
     tally_.widest = std::max<int64_t>(tally_.widest, static_cast<int64_t>(record.fields.size()));
+    const std::string_view text = record.text;
+    // The record's bytes before `copied` are in written_ already; the rest are copied as
+    // they are, after the last changed field. A field outside the selection is never
+    // unquoted.
+    std::size_t copied = 0;
     bool changedRecord = false;
-    for (std::size_t i = 0; i < record.fields.size(); ++i) {
+    const std::size_t fields =
+        std::min(record.fields.size(), static_cast<std::size_t>(selector_.lastColumn()));
+    for (std::size_t i = 0; i < fields; ++i) {
       const auto column = static_cast<int64_t>(i) + 1;
-      std::optional<std::string_view> after;
-      // A field outside the selection is copied, never unquoted.
-      if (!selector_.mayVisit(row, column)) {
-        if (changedRecord) {
-          record_ += delimiter;
-          record_.append(record.raw(i));
-        }
-        continue;
-      }
+      if (!selector_.mayVisit(row, column)) continue;
       const std::string_view value = record.value(i, scratch_);
-      if (selector_.visits({row, column}, value, value.empty()) && !value.empty()) {
-        row_ = row;
-        column_ = column;
-        line_ = record.line;
-        if (kind != Pass::Load) ++tally_.visited;
-        after = decide(kind, value);
-        if (after) {
-          std::string guarded;
-          if (formulaStart(*after) && !formulaStart(value)) {
-            ++tally_.formulas;
-            if (plan_.csv.guardFormulas) {
-              guarded.reserve(after->size() + 1);
-              guarded += '\'';
-              guarded.append(*after);
-              after = guarded;
-            }
-          }
-          ++tally_.changed;
-          if (plan_.dryRun) report_.add(row, column, value, *after);
-          if (!changedRecord) {
-            // The fields before this one and their delimiters, as they were.
-            record_.assign(record.text.substr(0, record.fields[i].begin));
-            changedRecord = true;
-          } else {
-            record_ += delimiter;
-          }
-          const bool keepQuotes =
-              record.fields[i].quoted || (row == 1 && i == 0 && after->starts_with("\xEF\xBB\xBF"));
-          appendField(record_, *after, delimiter, keepQuotes);
-          continue;
+      if (!selector_.visits({row, column}, value, value.empty()) || value.empty()) continue;
+      row_ = row;
+      column_ = column;
+      line_ = record.line;
+      if (kind != Pass::Load) ++tally_.visited;
+      std::optional<std::string_view> after = decide(kind, value);
+      if (!after) continue;
+      if (formulaStart(*after) && !formulaStart(value)) {
+        ++tally_.formulas;
+        if (plan_.csv.guardFormulas) {
+          guarded_.assign(1, '\'');
+          guarded_.append(*after);
+          after = guarded_;
         }
       }
-      if (changedRecord) {
-        record_ += delimiter;
-        record_.append(record.raw(i));
+      ++tally_.changed;
+      if (plan_.dryRun) report_.add(row, column, value, *after);
+      changedRecord = true;
+      if (output == nullptr) continue;
+      const RawField& field = record.fields[i];
+      written_.append(text.substr(copied, field.begin - copied));
+      if (!field.quoted && quoteFree_ && kind == Pass::Characters) {
+        // An unquoted field holds no delimiter or line break, and its ASCII result no quote.
+        written_.append(*after);
+      } else {
+        const bool keepQuotes =
+            field.quoted || (row == 1 && i == 0 && after->starts_with("\xEF\xBB\xBF"));
+        appendField(written_, *after, delimiter, keepQuotes);
       }
+      copied = field.end;
     }
     if (output != nullptr) {
-      output->write(changedRecord ? std::string_view(record_) : record.text);
-      output->write(record.lineBreak);
+      if (changedRecord) {
+        written_.append(text.substr(copied));
+        written_.append(record.lineBreak);
+      } else {
+        // The line break follows the record's text in the reader's buffer.
+        written_.append(text.data(), text.size() + record.lineBreak.size());
+      }
+      if (written_.size() >= kWriteBytes) {
+        output->write(written_);
+        written_.clear();
+      }
     }
     progress_.step(tally_.records, "records");
   }
-  selector_.finish();
+  selector_.finish();  // a -c that names no column fails before the last bytes go out
+  if (output != nullptr) {
+    output->write(written_);
+    written_.clear();
+  }
   progress_.end();
 }
 

@@ -6,7 +6,21 @@
 namespace qmv::cli {
 namespace {
 
-constexpr std::size_t kReadBytes = 1 << 16;
+// Large reads: fewer calls, and fewer records that straddle two reads.
+constexpr std::size_t kReadBytes = 1 << 20;
+
+// Where the bytes of `text` stop being safe to check as UTF-8 on their own: before a
+// sequence that the text may cut short.
+std::size_t completeUtf8(std::string_view text) {
+  std::size_t end = text.size();
+  for (std::size_t back = 0; back < 3 && end > 0; ++back) {
+    const auto b = static_cast<unsigned char>(text[end - 1]);
+    if (b < 0x80) return text.size();
+    --end;
+    if (b >= 0xC0) return end;  // a lead byte: its sequence may go on in the next read
+  }
+  return text.size();  // four or more trailing bytes: too many to be one sequence
+}
 
 bool isContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
@@ -29,31 +43,54 @@ std::string_view RawRecord::value(std::size_t i, std::string& scratch) const {
   const std::string_view inner = field.substr(1, field.size() - 2);
   if (inner.find('"') == std::string_view::npos) return inner;
   scratch.clear();
-  for (std::size_t k = 0; k < inner.size(); ++k) {
-    scratch += inner[k];
-    if (inner[k] == '"') ++k;  // the second quote of a pair
+  for (std::size_t k = 0;;) {
+    const std::size_t quote = inner.find('"', k);
+    if (quote == std::string_view::npos) {
+      scratch.append(inner.substr(k));
+      return scratch;
+    }
+    scratch.append(inner.substr(k, quote + 1 - k));
+    k = quote + 2;  // past the second quote of the pair
   }
-  return scratch;
 }
 
 CsvStreamReader::CsvStreamReader(ByteSource& source, char delimiter, bool checkUtf8)
-    : source_(source), delimiter_(delimiter), checkUtf8_(checkUtf8) {}
+    : source_(source),
+      delimiter_(delimiter),
+      fieldEnd_(delimiter, '\n', '\r', '\r'),
+      checkUtf8_(checkUtf8) {}
 
 bool CsvStreamReader::refill() {
   if (ended_) return false;
   if (start_ > 0) {
-    buffer_.erase(0, start_);
+    std::memmove(buffer_.data(), buffer_.data() + start_, filled_ - start_);
+    filled_ -= start_;
+    checked_ -= std::min(checked_, start_);
+    if (invalid_) *invalid_ -= start_;
     start_ = 0;
   }
-  chunk_.resize(kReadBytes);
-  const std::size_t got = source_.read(chunk_.data(), chunk_.size());
-  buffer_.append(chunk_.data(), got);
+  // Read straight into the buffer's free end; it grows, never shrinks (nor is cleared).
+  if (buffer_.size() < filled_ + kReadBytes) buffer_.resize(filled_ + kReadBytes);
+  const std::size_t got = source_.read(buffer_.data() + filled_, kReadBytes);
+  filled_ += got;
   if (got == 0) ended_ = true;
+  checkUtf8();
   return got > 0;
 }
 
+void CsvStreamReader::checkUtf8() {
+  if (!checkUtf8_ || invalid_) return;
+  const std::string_view unchecked = held().substr(checked_);
+  const std::size_t end = ended_ ? unchecked.size() : completeUtf8(unchecked);
+  if (const auto bad = firstInvalidUtf8(unchecked.substr(0, end))) {
+    invalid_ = checked_ + *bad;
+    return;
+  }
+  checked_ += end;
+}
+
 void CsvStreamReader::fail(const RawRecord& record, std::size_t offset, std::string message) const {
-  const std::string_view before = std::string_view(buffer_).substr(start_, offset);
+  const std::string_view before = held().substr(start_, offset);
   CsvError error;
   error.line = record.line + lineBreaksIn(before);
   std::size_t lineStart = before.find_last_of("\r\n");
@@ -67,7 +104,9 @@ void CsvStreamReader::fail(const RawRecord& record, std::size_t offset, std::str
 
 bool CsvStreamReader::parse(RawRecord& record) {
   const char* data = buffer_.data() + start_;
-  const std::size_t size = buffer_.size() - start_;
+  const std::size_t size = filled_ - start_;
+  const char delimiter = delimiter_;
+  const ByteFinder quoteEnd('"', '\n', '\r', '\r');
   record.fields.clear();
   record.line = line_;
   std::size_t pos = 0;
@@ -78,11 +117,12 @@ bool CsvStreamReader::parse(RawRecord& record) {
     if (pos < size && data[pos] == '"') {
       field.quoted = true;
       ++pos;
-      // One pass finds the closing quote and any line break inside: fields are short, so
-      // a plain loop beats a search call per quote.
+      // One scan finds the closing quote and notes any line break inside.
       for (;;) {
-        while (pos < size && data[pos] != '"') {
-          multiline = multiline || data[pos] == '\n' || data[pos] == '\r';
+        for (;;) {
+          pos = static_cast<std::size_t>(quoteEnd.find(data + pos, data + size) - data);
+          if (pos >= size || data[pos] == '"') break;
+          multiline = true;
           ++pos;
         }
         if (pos >= size) {
@@ -97,15 +137,13 @@ bool CsvStreamReader::parse(RawRecord& record) {
         }
         break;
       }
-      if (pos < size && data[pos] != delimiter_ && data[pos] != '\r' && data[pos] != '\n') {
+      if (pos < size && data[pos] != delimiter && data[pos] != '\r' && data[pos] != '\n') {
         fail(record, pos,
-             std::string("a closing quote must be followed by '") + delimiter_ +
+             std::string("a closing quote must be followed by '") + delimiter +
                  "' or the end of the line");
       }
     } else {
-      while (pos < size && data[pos] != delimiter_ && data[pos] != '\r' && data[pos] != '\n') {
-        ++pos;
-      }
+      pos = static_cast<std::size_t>(fieldEnd_.find(data + pos, data + size) - data);
     }
     field.end = pos;
     record.fields.push_back(field);
@@ -115,7 +153,7 @@ bool CsvStreamReader::parse(RawRecord& record) {
       record.lineBreak = {};
       break;
     }
-    if (data[pos] == delimiter_) {
+    if (data[pos] == delimiter) {
       ++pos;
       continue;
     }
@@ -127,13 +165,13 @@ bool CsvStreamReader::parse(RawRecord& record) {
     pos += breakLength;
     break;
   }
-  if (checkUtf8_) {
-    if (const auto bad = firstInvalidUtf8(record.text)) {
-      fail(record, *bad,
-           "the text is not valid UTF-8 (byte " +
-               hexByte(static_cast<unsigned char>(record.text[*bad])) +
-               "); give the file's encoding with -e");
-    }
+  // The bytes were checked as they were read; the first bad one fails its record.
+  if (invalid_ && *invalid_ < start_ + record.text.size()) {
+    const std::size_t bad = *invalid_ - start_;
+    fail(record, bad,
+         "the text is not valid UTF-8 (byte " +
+             hexByte(static_cast<unsigned char>(record.text[bad])) +
+             "); give the file's encoding with -e");
   }
   line_ += 1 + (multiline ? lineBreaksIn(record.text) : 0);
   start_ += pos;
@@ -142,13 +180,13 @@ bool CsvStreamReader::parse(RawRecord& record) {
 
 bool CsvStreamReader::next(RawRecord& record) {
   for (;;) {
-    if (start_ >= buffer_.size() && !refill()) return false;
+    if (start_ >= filled_ && !refill()) return false;
     if (parse(record)) return true;
     // The record goes on past the buffer: at least double what is held before parsing it
     // again, so that a long record read in small pieces is parsed a few times, not once a
     // piece.
-    const std::size_t held = buffer_.size() - start_;
-    while (refill() && buffer_.size() - start_ < 2 * held) {
+    const std::size_t held = filled_ - start_;
+    while (refill() && filled_ - start_ < 2 * held) {
     }
   }
 }

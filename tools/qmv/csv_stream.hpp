@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -64,14 +65,21 @@ class CsvStreamReader {
   bool refill();
   /// Parses the record at `start_`; false when the buffer ends before the record does.
   bool parse(RawRecord& record);
+  /// Checks the UTF-8 of the bytes read since the last check, to the last whole character.
+  void checkUtf8();
   [[noreturn]] void fail(const RawRecord& record, std::size_t offset, std::string message) const;
 
   ByteSource& source_;
   char delimiter_;
+  ByteFinder fieldEnd_;  ///< the end of an unquoted field
   bool checkUtf8_;
-  std::string buffer_;
-  std::vector<char> chunk_;  ///< one read's bytes, before they join buffer_
-  std::size_t start_ = 0;    ///< where the next record begins in buffer_
+  std::string_view held() const { return {buffer_.data(), filled_}; }
+
+  std::string buffer_;  ///< read bytes, the first filled_ of them
+  std::size_t filled_ = 0;
+  std::size_t start_ = 0;               ///< where the next record begins in buffer_
+  std::size_t checked_ = 0;             ///< bytes of buffer_ found to be UTF-8
+  std::optional<std::size_t> invalid_;  ///< the first byte of buffer_ that is not
   bool ended_ = false;
   std::size_t line_ = 1;
 };

@@ -372,8 +372,8 @@ void OutputFile::write(std::string_view bytes) {
   if (buffer_.size() + bytes.size() > kBufferBytes) {
     flushBuffer();
     if (bytes.size() > kBufferBytes) {
-      buffer_ = bytes;
-      flushBuffer();
+      // Large pieces go out as they are, uncopied.
+      if (const int error = writeAll(fd_, bytes); error != 0) fail(error);
       return;
     }
   }

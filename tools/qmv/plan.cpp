@@ -477,12 +477,9 @@ void planCells(const ApplyRequest& request, Plan& plan) {
     plan.cells.headerRow = boundedNumber("--header-row", *request.headerRow, 1,
                                          static_cast<int>(kMaxRows - 1), "header row");
   }
+  // Without --range, a sheet's header stays as it is, as a CSV file's does: the first row
+  // that holds a value (--header-row N, or none with --no-header).
   plan.cells.header = !request.noHeader && !request.range;
-  // A sheet's cells are all worked on unless -c names columns under a header: a workbook
-  // is not a table with a header row by nature, as a CSV file is.
-  if (plan.format == Format::Workbook && !request.columns && !request.headerRow) {
-    plan.cells.header = false;
-  }
   if (request.range) {
     const auto areas = parseReference(utf16Option("--range", *request.range));
     if (!areas || areas->empty()) {

@@ -68,7 +68,8 @@ std::optional<int64_t> Selection::singleColumn() const {
 
 std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
                                     const std::vector<std::string>* header, int64_t headerRow,
-                                    int64_t lastColumn, std::ostream& warnings) {
+                                    int64_t lastColumn, std::ostream& warnings,
+                                    const std::vector<std::string>* shown) {
   std::vector<int64_t> included;
   std::set<int64_t> excluded;
   std::set<int64_t> beyond;
@@ -76,7 +77,9 @@ std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
   for (const ColumnPick& pick : picks) {
     std::vector<int64_t> matches;
     for (std::size_t i = 0; header != nullptr && i < header->size(); ++i) {
-      if ((*header)[i] == pick.text) matches.push_back(static_cast<int64_t>(i) + 1);
+      const bool displayed =
+          shown != nullptr && i < shown->size() && !(*shown)[i].empty() && (*shown)[i] == pick.text;
+      if ((*header)[i] == pick.text || displayed) matches.push_back(static_cast<int64_t>(i) + 1);
     }
     if (matches.size() > 1) {
       throw UsageError("-c: " + quoted(pick.text) + " names columns " +
@@ -86,8 +89,13 @@ std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
     if (matches.empty()) {
       const auto span = columnSpan(pick.text);
       if (!span) {
+        // The header as the user sees it.
+        std::vector<std::string> seen = header ? *header : std::vector<std::string>();
+        for (std::size_t i = 0; shown != nullptr && i < shown->size() && i < seen.size(); ++i) {
+          if (!(*shown)[i].empty()) seen[i] = (*shown)[i];
+        }
         throw UsageError("-c: no column is named " + quoted(pick.text) +
-                         (header ? " in row " + std::to_string(headerRow) + headerTexts(*header) +
+                         (header ? " in row " + std::to_string(headerRow) + headerTexts(seen) +
                                        " (--header-row N reads the names from row N)"
                                  : std::string(" (--no-header: give column letters or numbers)")));
       }
@@ -153,6 +161,13 @@ bool CellSelector::pendingVisits(CellRef ref, std::string_view shown, bool blank
   return selection_.contains(ref.row, ref.column);
 }
 
+void CellSelector::alsoShows(CellRef ref, std::string displayed) {
+  if (resolved_ || ref.row != headerRow_) return;
+  const auto column = static_cast<std::size_t>(ref.column);
+  if (headerShown_.size() < column) headerShown_.resize(column);
+  headerShown_[column - 1] = std::move(displayed);
+}
+
 void CellSelector::finish() {
   if (!resolved_) resolve();
 }
@@ -167,8 +182,8 @@ void CellSelector::resolve() {
   }
   // Without a header, no width is known before the columns are needed.
   const auto lastColumn = static_cast<int64_t>(header_.size());
-  const std::vector<int64_t> columns =
-      resolveColumns(*plan_.columns, plan_.header ? &header_ : nullptr, row, lastColumn, warnings_);
+  const std::vector<int64_t> columns = resolveColumns(
+      *plan_.columns, plan_.header ? &header_ : nullptr, row, lastColumn, warnings_, &headerShown_);
   std::vector<AreaRef> areas;
   for (const int64_t c : columns) areas.push_back(AreaRef{{row + 1, c}, {kMaxRows, c}});
   selection_ = Selection(std::move(areas));
@@ -179,8 +194,9 @@ void CellSelector::resolve() {
     std::string name;
     for (const ColumnPick& pick : *plan_.columns) {
       if (!pick.exclude && pick.text.find_first_of(":-") == std::string::npos &&
-          resolveColumns({pick}, plan_.header ? &header_ : nullptr, row, 0, warnings_).front() ==
-              columns[i]) {
+          resolveColumns({pick}, plan_.header ? &header_ : nullptr, row, 0, warnings_,
+                         &headerShown_)
+                  .front() == columns[i]) {
         name = pick.text;
         break;
       }

@@ -31,6 +31,13 @@ class Selection {
     });
   }
   bool everyColumn() const { return all_; }
+  /// The last column visited in any row (kMaxColumns for every column).
+  int64_t lastColumn() const {
+    if (all_) return kMaxColumns;
+    int64_t last = 0;
+    for (const AreaRef& a : areas_) last = std::max(last, a.last.column);
+    return last;
+  }
   int64_t firstRow() const { return all_ ? firstRow_ : 1; }
   /// The areas; empty when every column is visited.
   const std::vector<AreaRef>& areas() const { return areas_; }
@@ -50,9 +57,13 @@ class Selection {
 /// (when known, above 0) is named in a warning on `warnings`. Without a header only
 /// letters and numbers pick. Throws UsageError for a name found twice or not at all, and
 /// when no column is left.
+/// `shown`, when given, holds the texts the header cells display where those differ from
+/// their values' texts (a workbook's dates and Booleans; empty elsewhere): a name matches
+/// either.
 std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
                                     const std::vector<std::string>* header, int64_t headerRow,
-                                    int64_t lastColumn, std::ostream& warnings);
+                                    int64_t lastColumn, std::ostream& warnings,
+                                    const std::vector<std::string>* shown = nullptr);
 
 /// Finds the visited cells as a file's cells come in, row after row: with a header (the
 /// default), the header row is `headerRow` of the plan, else row 1 (`headerAtFirstValue`:
@@ -72,6 +83,11 @@ class CellSelector {
   bool mayVisit(int64_t row, int64_t column) const {
     return !resolved_ || selection_.contains(row, column);
   }
+  /// No column past this one is visited in a row still to come.
+  int64_t lastColumn() const { return resolved_ ? selection_.lastColumn() : kMaxColumns; }
+  /// Names the header cell at `ref` also by the text it displays, where that differs from
+  /// the text visits() was given; ignored for a cell outside the header row.
+  void alsoShows(CellRef ref, std::string displayed);
   /// Ends the file: resolves -c when no cell came below the header.
   void finish();
   /// The header row (0 for none), once known.
@@ -91,6 +107,7 @@ class CellSelector {
   bool resolved_ = false;
   int64_t headerRow_ = 0;
   std::vector<std::string> header_;
+  std::vector<std::string> headerShown_;
 };
 
 }  // namespace qmv::cli

@@ -90,6 +90,18 @@ struct BookRun {
   }
 };
 
+// Whether the run visits `cell`, which shows `text` (the value's text); a header cell is
+// also named by the text the workbook displays for it (TRUE, a date in its format).
+bool visits(CellSelector& selector, const xlsx::Workbook& book, const xlsx::SheetCell& cell,
+            const std::string& text, bool blank) {
+  const bool visited = selector.visits(cell.ref, text, blank);
+  if (!visited && !blank && cell.ref.row == selector.headerRow()) {
+    if (auto displayed = book.displayedText(cell))
+      selector.alsoShows(cell.ref, std::move(*displayed));
+  }
+  return visited;
+}
+
 std::string describe(const CellSelector& selector) {
   if (!selector.description().empty()) return selector.description();
   return selector.headerRow() > 0
@@ -108,7 +120,7 @@ void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::
     const Value before = run.book.valueOf(cell);
     const std::optional<std::u16string> text = cellText(before, run.locale);
     const bool blank = isEmpty(before) && !cell.formula;
-    if (!selector.visits(cell.ref, text ? toUtf8(*text) : std::string(), blank))
+    if (!visits(selector, run.book, cell, text ? toUtf8(*text) : std::string(), blank))
       return std::nullopt;
     // A formula is never rewritten; an error value has no text to change.
     if (cell.formula || blank) return std::nullopt;
@@ -142,7 +154,7 @@ void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostr
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
     const CellContent content = sheetCellContent(run.book, cell);
     const bool blank = isEmpty(content.value) && !content.isFormula();
-    if (!selector.visits(cell.ref, toUtf8(run.shown(content.value)), blank) || blank) return;
+    if (!visits(selector, run.book, cell, toUtf8(run.shown(content.value)), blank) || blank) return;
     app->setCell(cell.ref, content);
     loaded.push_back(cell.ref);
     if (run.plan.dryRun) texts.push_back(toUtf8(run.shown(content.value)));

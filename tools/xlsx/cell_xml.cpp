@@ -1,9 +1,12 @@
 #include <array>
+#include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
+#include "tools/xlsx/package.hpp"
 #include "tools/xlsx/workbook.hpp"
 
 namespace qmv::xlsx {
@@ -174,6 +177,184 @@ bool isDateFormat(uint32_t id, std::string_view code) {
     }
   }
   return false;
+}
+
+}  // namespace qmv::xlsx
+
+namespace qmv::xlsx {
+namespace {
+
+// The built-in date and time formats' codes in the en-US display (Number format codes,
+// support.microsoft.com: "Review guidelines for customizing a number format").
+std::string_view builtInDateCode(uint32_t id) {
+  switch (id) {
+    case 14:
+      return "m/d/yyyy";
+    case 15:
+      return "d-mmm-yy";
+    case 16:
+      return "d-mmm";
+    case 17:
+      return "mmm-yy";
+    case 18:
+      return "h:mm AM/PM";
+    case 19:
+      return "h:mm:ss AM/PM";
+    case 20:
+      return "h:mm";
+    case 21:
+      return "h:mm:ss";
+    case 22:
+      return "m/d/yyyy h:mm";
+    case 45:
+      return "mm:ss";
+    default:
+      return {};
+  }
+}
+
+constexpr std::array<std::string_view, 12> kMonths = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+constexpr std::array<std::string_view, 7> kWeekdays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                       "Thursday", "Friday", "Saturday"};
+
+void appendNumber(std::string& out, int64_t n, int width) {
+  const std::string digits = std::to_string(n);
+  if (static_cast<int>(digits.size()) < width) out.append(width - digits.size(), '0');
+  out += digits;
+}
+
+// How many times `c` repeats (either case) from `i`.
+std::size_t runOf(std::string_view code, std::size_t i) {
+  const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(code[i])));
+  std::size_t n = 0;
+  while (i + n < code.size() && std::tolower(static_cast<unsigned char>(code[i + n])) == c) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_view code) {
+  if (code.empty()) code = builtInDateCode(id);
+  if (code.empty() || serial < 0 || serial >= 2958466) return std::nullopt;
+  const bool twelveHour = lowerAscii(code).find("am/pm") != std::string::npos ||
+                          lowerAscii(code).find("a/p") != std::string::npos;
+  // The day and the second shown, rounded as the display rounds.
+  auto seconds = static_cast<int64_t>(std::llround((serial - std::floor(serial)) * 86400));
+  int64_t days = static_cast<int64_t>(std::floor(serial));
+  if (seconds == 86400) {
+    ++days;
+    seconds = 0;
+  }
+  // Serial 60 is 2/29/1900, a day the 1900 system counts though it never was; days from
+  // 1899-12-30 give the right date from 3/1/1900 on.
+  int64_t year = 1900, month = 2, day = 29;
+  if (days != 60) {
+    const int64_t z = (days < 60 ? days + 1 : days) - 25569 + 719468;  // days from 0000-03-01
+    const int64_t era = z / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    day = doy - (153 * mp + 2) / 5 + 1;
+    month = mp < 10 ? mp + 3 : mp - 9;
+    year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  }
+  const int64_t weekday = (days + 6) % 7;  // serial 1 (1/1/1900) was a Sunday in Excel
+  const int64_t hour = seconds / 3600, minute = seconds / 60 % 60, second = seconds % 60;
+  std::string out;
+  bool afterHour = false;  // an m after h (or before s) is minutes
+  for (std::size_t i = 0; i < code.size();) {
+    const char c = code[i];
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c == ';') break;  // the first section is the one for positive numbers
+    if (c == '"') {
+      const std::size_t close = code.find('"', i + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      out.append(code.substr(i + 1, close - i - 1));
+      i = close + 1;
+    } else if (c == '\\' && i + 1 < code.size()) {
+      out += code[i + 1];
+      i += 2;
+    } else if (c == '_' && i + 1 < code.size()) {
+      out += ' ';  // the width of the next character
+      i += 2;
+    } else if (c == '*' && i + 1 < code.size()) {
+      i += 2;  // fill: no width to fill here
+    } else if (c == '[') {
+      const std::size_t close = code.find(']', i + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      const std::string_view inside = code.substr(i + 1, close - i - 1);
+      if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos) {
+        return std::nullopt;  // elapsed time
+      }
+      i = close + 1;
+    } else if (lower == 'a' && (lowerAscii(code.substr(i, 5)) == "am/pm")) {
+      out += hour < 12 ? (c == 'a' ? "am" : "AM") : (c == 'a' ? "pm" : "PM");
+      i += 5;
+    } else if (lower == 'a' && lowerAscii(code.substr(i, 3)) == "a/p") {
+      out += hour < 12 ? (c == 'a' ? "a" : "A") : (c == 'a' ? "p" : "P");
+      i += 3;
+    } else if (lower == 'y' || lower == 'e') {
+      const std::size_t n = runOf(code, i);
+      if (n <= 2 && lower == 'y') {
+        appendNumber(out, year % 100, 2);
+      } else {
+        appendNumber(out, year, 4);
+      }
+      i += n;
+    } else if (lower == 'd') {
+      const std::size_t n = runOf(code, i);
+      if (n >= 4) {
+        out.append(kWeekdays[weekday]);
+      } else if (n == 3) {
+        out.append(kWeekdays[weekday].substr(0, 3));
+      } else {
+        appendNumber(out, day, static_cast<int>(n));
+      }
+      i += n;
+    } else if (lower == 'h') {
+      const std::size_t n = runOf(code, i);
+      const int64_t shown = twelveHour ? (hour % 12 == 0 ? 12 : hour % 12) : hour;
+      appendNumber(out, shown, n >= 2 ? 2 : 1);
+      afterHour = true;
+      i += n;
+    } else if (lower == 's') {
+      const std::size_t n = runOf(code, i);
+      appendNumber(out, second, n >= 2 ? 2 : 1);
+      i += n;
+      if (i < code.size() && code[i] == '.') return std::nullopt;  // fractions of a second
+    } else if (lower == 'm') {
+      const std::size_t n = runOf(code, i);
+      // Minutes after an hour or before seconds (literals between them aside).
+      std::size_t next = i + n;
+      while (next < code.size() &&
+             std::string_view(":/-., ").find(code[next]) != std::string_view::npos)
+        ++next;
+      const bool minutes =
+          n <= 2 && (afterHour || (next < code.size() && std::tolower(code[next]) == 's'));
+      if (minutes) {
+        appendNumber(out, minute, static_cast<int>(n));
+        afterHour = false;
+      } else if (n == 5) {
+        out += kMonths[static_cast<std::size_t>(month - 1)][0];
+      } else if (n == 4) {
+        out.append(kMonths[static_cast<std::size_t>(month - 1)]);
+      } else if (n == 3) {
+        out.append(kMonths[static_cast<std::size_t>(month - 1)].substr(0, 3));
+      } else {
+        appendNumber(out, month, static_cast<int>(n));
+      }
+      i += n;
+    } else if (lower == 'g' && lowerAscii(code.substr(i, 7)) == "general") {
+      return std::nullopt;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
 }
 
 }  // namespace qmv::xlsx

@@ -487,6 +487,7 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
         const std::string_view code =
             custom == styles.custom.end() ? std::string_view() : std::string_view(custom->second);
         book->dateStyles_.push_back(isDateFormat(id, code));
+        book->numberFormats_.emplace_back(id, code);
         // Built-in 49 is "@", the Text format.
         book->textStyles_.push_back(code.empty() ? id == 49 : code == "@");
         book->generalStyles_.push_back(code.empty() ? id == 0 : lowerAscii(code) == "general");
@@ -552,6 +553,20 @@ Value Workbook::valueOf(const SheetCell& cell) const {
   // only Value2 does without the Date type).
   if (formatIs(cell.style, dateStyles_)) return DateTime{number + (date1904_ ? k1904Offset : 0)};
   return number;
+}
+
+std::optional<std::string> Workbook::displayedText(const SheetCell& cell) const {
+  // The worksheet shows the Boolean values in capitals (TRUE function, support.microsoft.com).
+  if (cell.type == CellType::Boolean) return std::string(cell.raw == "0" ? "FALSE" : "TRUE");
+  const Value value = valueOf(cell);
+  const auto* date = std::get_if<DateTime>(&value);
+  if (date == nullptr) return std::nullopt;
+  const uint32_t index = cell.style.value_or(0);
+  if (styles_ && index >= styles_->count && index - styles_->count < styles_->added.size()) {
+    return dateDisplay(date->serial, styles_->added[index - styles_->count].second, {});
+  }
+  if (index >= numberFormats_.size()) return std::nullopt;
+  return dateDisplay(date->serial, numberFormats_[index].first, numberFormats_[index].second);
 }
 
 bool Workbook::formatIs(std::optional<uint32_t> style, const std::vector<bool>& kind) const {

@@ -86,6 +86,10 @@ class Workbook {
   /// cell its error, a string type its text, a cell without a value the empty value.
   Value valueOf(const SheetCell& cell) const;
 
+  /// The text Excel shows for the cell where it differs from its value's text: TRUE or
+  /// FALSE for a Boolean, a date in its date format (dateDisplay). Nothing otherwise.
+  std::optional<std::string> displayedText(const SheetCell& cell) const;
+
   /// `value` as valueOf reads it back once cellXml has written it in a cell of format
   /// `style`: a number in a date format is a date, a date in any other format a number
   /// (a serial of the workbook's date system).
@@ -154,6 +158,8 @@ class Workbook {
   std::size_t active_ = 0;
   std::unique_ptr<Strings> strings_;
   std::vector<bool> dateStyles_;
+  /// Each cell format's number format: its id and, for a custom one, its code.
+  std::vector<std::pair<uint32_t, std::string>> numberFormats_;
   std::vector<bool> textStyles_;
   std::vector<bool> generalStyles_;
   std::unique_ptr<Styles> styles_;  ///< null when the package has no styles part
@@ -184,5 +190,13 @@ std::u16string decodeStringText(std::u16string_view text);
 
 /// True for a number format that shows a date or a time (built-in id or format code).
 bool isDateFormat(uint32_t id, std::string_view code);
+
+/// The text a date-time serial (1900 system) shows in the date format `code`, or the
+/// built-in format `id` when `code` is empty, as Excel's en-US display writes it: years,
+/// months (numbers or English names), days (numbers or weekdays), hours (12 with AM/PM or
+/// A/P), minutes, seconds, quoted and escaped literals; the first section only, colours
+/// and locales skipped. Nothing for what it cannot render: elapsed times ([h]), fractions
+/// of a second, a serial outside 0 to 9999-12-31, an unknown built-in id.
+std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_view code);
 
 }  // namespace qmv::xlsx

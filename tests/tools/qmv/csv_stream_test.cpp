@@ -89,11 +89,18 @@ TEST(CsvStreamReaderTest, ReportsWhereTheInputIsMalformed) {
       {"text after a closing quote", "\"a\"b\n", "line 1, column 4: a closing quote must be"},
       {"invalid UTF-8 after a multi-line field", "\"a\nb\",\xFF\n",
        "line 2, column 4: the text is not valid UTF-8 (byte 0xFF)"},
+      // The bytes are checked as they are read, a read's last character possibly cut.
+      {"a character cut short by the end", "a\n\xC3\xA9\xC3", "line 2, column 2: the text is not"},
+      {"a malformed record before a bad byte", "\"a\"b\n\xFF\n", "line 1, column 4: a closing"},
+      {"a bad byte after a long record", std::string(100000, 'a') + "\n\xE2\x82\n",
+       "line 2, column 1: the text is not valid UTF-8 (byte 0xE2)"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    const Streamed streamed = stream(row.text, 2);
-    EXPECT_EQ(streamed.error.rfind(row.error, 0), 0u) << streamed.error;
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{1} << 16}) {
+      SCOPED_TRACE(std::string(row.name) + " in pieces of " + std::to_string(piece));
+      const Streamed streamed = stream(row.text, piece);
+      EXPECT_EQ(streamed.error.rfind(row.error, 0), 0u) << streamed.error;
+    }
   }
 }
 

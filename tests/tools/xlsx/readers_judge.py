@@ -2,12 +2,18 @@
 """Real readers as judges of rewritten workbooks.
 
 Builds workbooks with xlsxwriter and openpyxl, and has LibreOffice and Gnumeric write
-copies of them; rewrites named cells of each with xlsx_rewrite; then has LibreOffice
-(soffice --headless --convert-to, one call for every file) and Gnumeric (ssconvert) read
-every input and output back, and compares each cell's value, type and number format as each
-reader saw it, except the cells the rewrite was asked to change.
+copies of them; rewrites cells of each; then has LibreOffice (soffice --headless
+--convert-to, one call for every file) and Gnumeric (ssconvert) read every input and output
+back, and compares each cell's value, type and number format as each reader saw it, except
+the cells the rewrite changed.
 
-Usage: readers_judge.py XLSX_REWRITE [--every-cell] [--expect-differences]
+The rewrite is xlsx_rewrite, which gives named cells new texts through the library, or
+with --qmv the shipped tool itself: `qmv apply` runs removals over every cell of the sheet,
+and its dry run's listing says which cells it changes (each must not read empty when its
+new text is not). --every-cell rewrites every constant cell as well (with --qmv: qmv's
+output is rewritten so), as a writer that stores more than the removal changed does.
+
+Usage: readers_judge.py XLSX_REWRITE [--qmv QMV] [--every-cell] [--expect-differences]
 Exits 0 when every untouched cell reads the same (with --expect-differences: when some do
 not), 1 on differences, 2 when a tool fails.
 """
@@ -32,6 +38,11 @@ warnings.simplefilter("ignore")
 CHANGES = {"A2": "Ann", "B3": "x", "A4": "2"}
 # A formula filled down as Excel stores it (once, in its first cell), whose first cell goes.
 SHARED_CHANGES = {"A2": ""}
+# The runs of `qmv apply` on each workbook, over the whole sheet; on the filled-down formula,
+# a value removal clears its first two cells (their results repeat).
+QMV_RUNS = [["trim"], ["digits"], ["letters,squeeze"]]
+SHARED_QMV_RUNS = [["RADP", "-c", "A"]]
+LISTED = re.compile(r'^([A-Z]+[0-9]+): "(.*)" -> "(.*)"$')
 
 
 def build_xlsxwriter(path):
@@ -80,8 +91,8 @@ def build_shared(path):
     wb = xlsxwriter.Workbook(plain)
     ws = wb.add_worksheet("Data")
     for r in range(2, 7):
-        ws.write_number("B%d" % r, r)
-        ws.write_formula("A%d" % r, "=B%d*2" % r, None, r * 2)
+        ws.write_number("B%d" % r, max(r, 3))  # A2 and A3 give the same result
+        ws.write_formula("A%d" % r, "=B%d*2" % r, None, max(r, 3) * 2)
     wb.close()
     with zipfile.ZipFile(plain) as z:
         parts = [[n, z.read(n)] for n in z.namelist()]
@@ -105,6 +116,42 @@ def run(command, **kwargs):
         sys.stderr.write("readers_judge: %s failed:\n%s%s" % (
             " ".join(command), done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace")))
         sys.exit(2)
+    return done.stdout.decode()
+
+
+def rewrite_jobs(rewrite, every_cell, inputs, outputs, book):
+    """xlsx_rewrite: one output, the named cells changed. [(output, {ref: new text})]"""
+    output = os.path.join(outputs, book)
+    command = [rewrite, os.path.join(inputs, book), output]
+    if every_cell:
+        command.append("--every-cell")
+    run(command + ["%s=%s" % item for item in changes_of(book).items()])
+    return [(output, changes_of(book))]
+
+
+def qmv_jobs(qmv, rewrite, every_cell, inputs, outputs, book):
+    """qmv apply: one output a run, the cells its dry run lists changed."""
+    jobs = []
+    runs = SHARED_QMV_RUNS if book == "shared.xlsx" else QMV_RUNS
+    for k, removal in enumerate(runs):
+        source = os.path.join(inputs, book)
+        output = os.path.join(outputs, "%s-%d.xlsx" % (book[:-5], k))
+        command = [qmv, "apply"] + removal[:1] + [source, "--sheet", "Data", "--no-header"] + removal[1:]
+        listing = run(command + ["--dry-run", "--limit", "100000"])
+        changed = {}
+        for line in listing.splitlines():
+            match = LISTED.match(line)
+            if match:
+                changed[match.group(1)] = match.group(3)
+        if not changed:
+            sys.stderr.write("readers_judge: %s changes nothing, so judges nothing\n" % " ".join(command))
+            sys.exit(2)
+        run(command + ["-q", "-o", output])
+        if every_cell:
+            run([rewrite, output, output + ".every.xlsx", "--every-cell"])
+            os.replace(output + ".every.xlsx", output)
+        jobs.append((output, changed))
+    return jobs
 
 
 def cells(path):
@@ -121,6 +168,7 @@ def cells(path):
 
 def main():
     rewrite = sys.argv[1]
+    qmv = sys.argv[sys.argv.index("--qmv") + 1] if "--qmv" in sys.argv else None
     every_cell = "--every-cell" in sys.argv
     expect_differences = "--expect-differences" in sys.argv
     work = tempfile.mkdtemp(prefix="qmv_judge_")
@@ -142,41 +190,50 @@ def main():
              os.path.join(inputs, "xlsxwriter.xlsx"), os.path.join(inputs, "gnumeric.xlsx")])
 
         books = sorted(os.path.basename(p) for p in glob.glob(os.path.join(inputs, "*.xlsx")))
+        jobs = {}  # book: [(output, {ref: new text})]
         for book in books:
-            command = [rewrite, os.path.join(inputs, book), os.path.join(outputs, book)]
-            if every_cell:
-                command.append("--every-cell")
-            run(command + ["%s=%s" % item for item in changes_of(book).items()])
+            if qmv:
+                jobs[book] = qmv_jobs(qmv, rewrite, every_cell, inputs, outputs, book)
+            else:
+                jobs[book] = rewrite_jobs(rewrite, every_cell, inputs, outputs, book)
 
-        # The readers: LibreOffice in one call for every file, Gnumeric file by file.
+        # The readers: LibreOffice in one call for every file of a side, Gnumeric file by file.
         read = {}
-        for side, folder in (("in", inputs), ("out", outputs)):
+        sides = (("in", [os.path.join(inputs, b) for b in books]),
+                 ("out", [output for book in books for output, _ in jobs[book]]))
+        for side, files in sides:
             lo = os.path.join(work, "lo-" + side)
             run(["soffice", profile, "--headless", "--convert-to", "xlsx:Calc MS Excel 2007 XML",
-                 "--outdir", lo] + [os.path.join(folder, b) for b in books])
-            for book in books:
-                gn = os.path.join(work, "gnumeric-%s-%s" % (side, book))
-                run(["ssconvert", "--export-type=Gnumeric_Excel:xlsx2", os.path.join(folder, book), gn])
-                read[("LibreOffice", side, book)] = cells(os.path.join(lo, book))
-                read[("Gnumeric", side, book)] = cells(gn)
+                 "--outdir", lo] + files)
+            for path in files:
+                name = os.path.basename(path)
+                gn = os.path.join(work, "gnumeric-%s-%s" % (side, name))
+                run(["ssconvert", "--export-type=Gnumeric_Excel:xlsx2", path, gn])
+                read[("LibreOffice", path)] = cells(os.path.join(lo, name))
+                read[("Gnumeric", path)] = cells(gn)
 
         differences = 0
+        outputs_judged = 0
         for reader in ("LibreOffice", "Gnumeric"):
             for book in books:
-                before = read[(reader, "in", book)]
-                after = read[(reader, "out", book)]
-                changed = {"Data!" + ref for ref in changes_of(book)}
-                for key in sorted(set(before) | set(after)):
-                    if key in changed:
-                        continue
-                    if before.get(key) != after.get(key):
-                        differences += 1
-                        print("%s, %s, %s: %r became %r" % (reader, book, key, before.get(key), after.get(key)))
-                for key in sorted(changed):
-                    if changes_of(book)[key.split("!")[1]] and key not in after:
-                        differences += 1
-                        print("%s, %s, %s: the changed cell reads empty" % (reader, book, key))
-        print("%d workbooks, 2 readers, %d differences" % (len(books), differences))
+                before = read[(reader, os.path.join(inputs, book))]
+                for output, changes in jobs[book]:
+                    outputs_judged += 1
+                    after = read[(reader, output)]
+                    label = os.path.basename(output)
+                    changed = {"Data!" + ref for ref in changes}
+                    for key in sorted(set(before) | set(after)):
+                        if key in changed:
+                            continue
+                        if before.get(key) != after.get(key):
+                            differences += 1
+                            print("%s, %s, %s: %r became %r" % (reader, label, key, before.get(key), after.get(key)))
+                    for key in sorted(changed):
+                        if changes[key.split("!")[1]] and key not in after:
+                            differences += 1
+                            print("%s, %s, %s: the changed cell reads empty" % (reader, label, key))
+        print("%d workbooks, %d outputs judged by 2 readers, %d differences" % (
+            len(books), outputs_judged // 2, differences))
         if expect_differences:
             return 0 if differences > 0 else 1
         return 1 if differences else 0

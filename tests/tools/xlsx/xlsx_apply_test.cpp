@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/tools/xlsx/xlsx_fixture.hpp"
+#include "tools/xlsx/workbook.hpp"
 
 namespace qmv::xlsx::testing {
 namespace {
@@ -40,8 +41,8 @@ TEST(XlsxApply, ChangesOnlyTheCellsTheRemovalChanges) {
        {"RUPC", "--sheet", "Data", "--range", "A4"},
        {{"Data!A4", "str:'rue'"}},
        "xl/worksheets/sheet1.xml"},
-      {"without --sheet, the active sheet",
-       {"RNUM"},
+      {"without --sheet, the active sheet (a sheet without a header)",
+       {"RNUM", "--no-header"},
        {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
        "xl/worksheets/sheet2.xml"},
       {"text before a start position, two areas",
@@ -90,7 +91,7 @@ TEST(XlsxApply, KeepsTheMacroPartOfAnXlsmAndWritesInPlace) {
   const std::string input = buildWorkbook(folder, "book.xlsm", macro);
   const std::string copy = folder.file("copy.xlsm");
   std::filesystem::copy_file(input, copy);
-  const Ran ran = qmv({"apply", "RNUM", copy, "--sheet", "Other", "--in-place"});
+  const Ran ran = qmv({"apply", "RNUM", copy, "--sheet", "Other", "--no-header", "--in-place"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   expectOnly(folder, input, copy, {{"Other!A1", "str:'other '"}, {"Other!A2", "str:'Order '"}},
              "xl/worksheets/sheet2.xml");
@@ -176,7 +177,8 @@ TEST(XlsxApply, RewritesAwkwardCellsExactly) {
                "parts = [[n, open('" + sheetFile +
                    "', 'rb').read() if n == 'xl/worksheets/sheet1.xml' else b] for n, b in "
                    "parts]");
-  const Ran ran = qmv({"apply", "RNUM", input, "--sheet", "Data", "-o", folder.file("out.xlsx")});
+  const Ran ran = qmv(
+      {"apply", "RNUM", input, "--sheet", "Data", "--no-header", "-o", folder.file("out.xlsx")});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_NE(ran.err.find("11 cells visited, 8 changed"), std::string::npos) << ran.err;
   struct Row {
@@ -247,6 +249,150 @@ TEST(XlsxApply, RewritesCellsAcrossTheReadChunks) {
   }
   EXPECT_EQ(count, std::size_t{kRows});
   EXPECT_NE(after.find(element), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qmv::xlsx::testing
+
+namespace qmv::xlsx::testing {
+namespace {
+
+// -c names a workbook's header cell by the text the worksheet displays as well as by the
+// text of its value (the one the dry run lists): dates in their formats, Booleans in
+// capitals.
+TEST(XlsxApply, NamesHeaderColumnsByTheirDisplayedText) {
+  TempFolder folder;
+  const std::string book = folder.file("header.xlsx");
+  lxw_workbook* workbook = workbook_new(book.c_str());
+  lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+  const auto format = [&](const char* code) {
+    lxw_format* f = workbook_add_format(workbook);
+    format_set_num_format(f, code);
+    return f;
+  };
+  lxw_datetime march15 = {2024, 3, 15, 0, 0, 0};
+  lxw_datetime march14 = {2024, 3, 14, 0, 0, 0};
+  lxw_datetime evening = {2024, 3, 16, 18, 5, 0};
+  worksheet_write_string(sheet, 0, 0, "name", nullptr);
+  worksheet_write_datetime(sheet, 0, 1, &march15, format("yyyy-mm-dd"));
+  worksheet_write_boolean(sheet, 0, 2, 1, nullptr);
+  worksheet_write_datetime(sheet, 0, 3, &march14, format("dddd, mmmm d, yyyy"));
+  worksheet_write_datetime(sheet, 0, 4, &evening, format("d-mmm-yy h:mm AM/PM"));
+  worksheet_write_boolean(sheet, 0, 5, 0, nullptr);
+  for (lxw_col_t c = 0; c < 6; ++c) worksheet_write_string(sheet, 1, c, "x1", nullptr);
+  ASSERT_EQ(workbook_close(workbook), LXW_NO_ERROR);
+
+  struct Row {
+    const char* name;
+    const char* pick;
+    const char* column;  ///< the column visited; empty when -c finds none
+  };
+  const std::vector<Row> rows = {
+      {"a date as displayed", "2024-03-15", "B"},
+      {"a date as its value's text", "3/15/2024", "B"},
+      {"a Boolean as displayed", "TRUE", "C"},
+      {"a Boolean as its value's text", "True", "C"},
+      {"month and weekday names", "\"Thursday, March 14, 2024\"", "D"},  // quoted: a comma
+      {"a time of day in 12 hours", "16-Mar-24 6:05 PM", "E"},
+      {"FALSE", "FALSE", "F"},
+      {"the displayed text in another case", "true", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Ran ran = qmv({"apply", "RNUM", book, "-c", row.pick, "--dry-run"});
+    if (*row.column == '\0') {
+      EXPECT_EQ(ran.status, 2);
+      EXPECT_NE(ran.err.find("it holds \"name\", \"2024-03-15\", \"TRUE\""), std::string::npos)
+          << ran.err;
+      continue;
+    }
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out.rfind(std::string(row.column) + "2: \"x1\" -> \"x\"", 0), 0u) << ran.out;
+    EXPECT_NE(ran.err.find("1 cell visited"), std::string::npos) << ran.err;
+  }
+}
+
+TEST(XlsxDateDisplay, RendersDateFormatsAsTheWorksheetShowsThem) {
+  struct Row {
+    double serial;
+    uint32_t id;
+    const char* code;
+    std::optional<std::string> shown;
+  };
+  const std::vector<Row> rows = {
+      {45366, 14, "", "3/15/2024"},
+      {45366.75, 22, "", "3/15/2024 18:00"},
+      {45366.75, 18, "", "6:00 PM"},
+      {45366, 15, "", "15-Mar-24"},
+      {45366, 0, "dd/mm/yy", "15/03/24"},
+      {45366, 0, "ddd d mmm", "Fri 15 Mar"},
+      {45366, 0, "mmmmm", "M"},
+      {45366.5, 0, "hh:mm:ss", "12:00:00"},
+      {45366.999999, 0, "yyyy-mm-dd hh:mm", "2024-03-16 00:00"},  // rounded to the second
+      {45366, 0, "[$-409]yyyy\\-mm \"w\"", "2024-03 w"},
+      {60, 0, "yyyy-mm-dd", "1900-02-29"},
+      {61, 0, "yyyy-mm-dd", "1900-03-01"},
+      {1, 0, "yyyy-mm-dd dddd", "1900-01-01 Sunday"},
+      {1.5, 0, "[h]:mm", std::nullopt},
+      {1.5, 0, "hh:mm:ss.000", std::nullopt},
+      {45366, 30, "", std::nullopt},  // an East Asian built-in format
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.serial) + " " + row.code);
+    EXPECT_EQ(dateDisplay(row.serial, row.id, row.code), row.shown);
+  }
+}
+
+}  // namespace
+}  // namespace qmv::xlsx::testing
+
+namespace qmv::xlsx::testing {
+namespace {
+
+// With neither -c nor --range, a sheet's header (its first row holding a value) stays as
+// it is, as a CSV file's does; --no-header and --header-row say otherwise.
+TEST(XlsxApply, KeepsTheHeaderRowAsCsvDoes) {
+  TempFolder folder;
+  const std::string book = folder.file("titled.xlsx");
+  lxw_workbook* workbook = workbook_new(book.c_str());
+  lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+  worksheet_write_blank(sheet, 0, 0, workbook_add_format(workbook));  // a formatted blank
+  worksheet_write_string(sheet, 1, 0, "Code 1", nullptr);
+  worksheet_write_string(sheet, 2, 0, "a2", nullptr);
+  worksheet_write_string(sheet, 3, 0, "b3", nullptr);
+  ASSERT_EQ(workbook_close(workbook), LXW_NO_ERROR);
+  const std::string csv = folder.write("titled.csv", "Code 1\na2\nb3\n");
+  struct Row {
+    const char* name;
+    std::vector<std::string> options;
+    const char* workbookChanges;  ///< the dry run's listing
+    const char* csvChanges;
+  };
+  const std::vector<Row> rows = {
+      {"the header stays",
+       {},
+       "A3: \"a2\" -> \"a\"\nA4: \"b3\" -> \"b\"\n",
+       "A2: \"a2\" -> \"a\"\nA3: \"b3\" -> \"b\"\n"},
+      {"--no-header: every row is data",
+       {"--no-header"},
+       "A2: \"Code 1\" -> \"Code \"\nA3: \"a2\" -> \"a\"\nA4: \"b3\" -> \"b\"\n",
+       "A1: \"Code 1\" -> \"Code \"\nA2: \"a2\" -> \"a\"\nA3: \"b3\" -> \"b\"\n"},
+      {"--header-row 2",
+       {"--header-row", "2"},
+       "A3: \"a2\" -> \"a\"\nA4: \"b3\" -> \"b\"\n",
+       "A3: \"b3\" -> \"b\"\n"},
+  };
+  for (const Row& row : rows) {
+    for (const std::string& file : {book, csv}) {
+      SCOPED_TRACE(std::string(row.name) + ", " + file);
+      std::vector<std::string> args = {"apply", "RNUM", file, "--dry-run"};
+      args.insert(args.end(), row.options.begin(), row.options.end());
+      const Ran ran = qmv(args);
+      ASSERT_EQ(ran.status, 0) << ran.err;
+      const std::string expected = file == book ? row.workbookChanges : row.csvChanges;
+      EXPECT_EQ(ran.out.substr(0, expected.size()), expected) << ran.out;
+    }
+  }
 }
 
 }  // namespace

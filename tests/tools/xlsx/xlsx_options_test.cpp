@@ -253,12 +253,12 @@ TEST(XlsxOptions, AReadOnlyWorkbookIsReplacedOnlyWithForce) {
   const std::string input = buildWorkbook(folder, "book.xlsx");
   const std::string bytes = bytesOf(input);
   ASSERT_EQ(::chmod(input.c_str(), 0444), 0);
-  const Ran refused = applyTo(folder, input, "RNUM", {"--in-place"});
+  const Ran refused = applyTo(folder, input, "RNUM", {"--no-header", "--in-place"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("read-only"), std::string::npos) << refused.err;
   EXPECT_EQ(bytesOf(input), bytes);
 
-  const Ran forced = applyTo(folder, input, "RNUM", {"--in-place", "--force"});
+  const Ran forced = applyTo(folder, input, "RNUM", {"--no-header", "--in-place", "--force"});
   ASSERT_EQ(forced.status, 0) << forced.err;
   struct stat info {};
   ASSERT_EQ(::stat(input.c_str(), &info), 0);
@@ -275,7 +275,7 @@ TEST(XlsxOptions, AReadOnlyWorkbookIsReplacedOnlyWithForce) {
 TEST(XlsxOptions, WritesTheWorkbookToStandardOutput) {
   TempFolder folder;
   const std::string input = buildWorkbook(folder, "book.xlsx");
-  const Ran ran = applyTo(folder, input, "RNUM", {"-o", "-", "-q"});
+  const Ran ran = applyTo(folder, input, "RNUM", {"--no-header", "-o", "-", "-q"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(ran.err, "");
   const std::string written = folder.write("piped.xlsx", ran.out);
