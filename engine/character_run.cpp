@@ -127,23 +127,25 @@ struct Visit {
 
   // The new text of one cell text under the request; no value leaves the cell.
   std::optional<std::u16string> transform(const std::u16string& text) {
-    CellRequest cell{request.operation, {}};
+    const CellRequest* cell = &fixed;
+    std::optional<CellRequest> asked;
     if (request.inputs) {
-      std::optional<CellRequest> asked = request.inputs(text);
+      asked = request.inputs(text);
       if (!asked) return std::nullopt;
-      cell = *asked;
+      asked->inputs.rules = request.rules;
+      cell = &*asked;
     }
-    cell.inputs.rules = request.rules;
     // The host's worksheet functions are fetched once, on first use.
-    if (!functions && operationRow(cell.operation).usesHostFunctions) {
+    if (!functions && operationRow(cell->operation).usesHostFunctions) {
       functions = &app.worksheetFunction();
     }
-    return transformText(cell.operation, text, cell.inputs, functions);
+    return transformText(cell->operation, text, cell->inputs, functions);
   }
 
   CellBlock bandCells;                      // the band being visited
   std::vector<PendingColumn> pending;       // by column of the band
   std::optional<std::u16string> converted;  // the text of a cell that holds no text
+  CellRequest fixed;  // the request of every cell when the run reads no inputs
   WorksheetFunction* functions = nullptr;
 };
 
@@ -165,7 +167,9 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, {}, {}, nullptr};
+  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, {}, {}, {}, nullptr};
+  run.fixed.operation = request.operation;
+  run.fixed.inputs.rules = request.rules;
   tolerant([&] { run.locale = app.locale(); });
   for (const AreaRef& ref : areas) {
     if (!run.area(*sheet, ref)) break;

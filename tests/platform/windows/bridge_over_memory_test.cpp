@@ -102,10 +102,15 @@ TEST_F(BridgeOverMemoryTest, AStopWritesTheFinishedCellsAndNoMore) {
     int stopAfter;  // the cell whose step sees the stop
   };
   const Row rows[] = {{"the first cell", 1}, {"inside the column", 37}, {"the last cell", 50}};
+  const auto label = [](int i) {
+    std::u16string text = toUtf16(std::to_string(i));
+    text.insert(text.begin(), u'x');
+    return text;
+  };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     std::vector<Value> column;
-    for (int i = 0; i < 50; ++i) column.emplace_back(u"x" + toUtf16(std::to_string(i)));
+    for (int i = 0; i < 50; ++i) column.emplace_back(label(i));
     host_->setColumn({1, 1}, column);
     host_->select(u"A1:A50");
     withDialog([&](AddinModule& module, frmPrgBar& dialog) {
@@ -129,7 +134,7 @@ TEST_F(BridgeOverMemoryTest, AStopWritesTheFinishedCellsAndNoMore) {
       SCOPED_TRACE(i + 1);
       const bool finished = i < row.stopAfter;
       EXPECT_EQ(host_->cell({i + 1, 1}).value,
-                finished ? Value(u"x") : Value(u"x" + toUtf16(std::to_string(i))));
+                finished ? Value(u"x") : Value(label(i)));
     }
   }
 }
