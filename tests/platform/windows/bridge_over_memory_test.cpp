@@ -133,8 +133,7 @@ TEST_F(BridgeOverMemoryTest, AStopWritesTheFinishedCellsAndNoMore) {
     for (int i = 0; i < 50; ++i) {
       SCOPED_TRACE(i + 1);
       const bool finished = i < row.stopAfter;
-      EXPECT_EQ(host_->cell({i + 1, 1}).value,
-                finished ? Value(u"x") : Value(label(i)));
+      EXPECT_EQ(host_->cell({i + 1, 1}).value, finished ? Value(u"x") : Value(label(i)));
     }
   }
 }
