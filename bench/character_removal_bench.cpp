@@ -5,7 +5,9 @@
 // thread's CPU time (the machine is shared, so wall time is only a counter).
 //
 // Counters: run_cells_per_s and bare_cells_per_s; run_vs_bare, the run's time over the
-// bare loop's (the target is at most 2); undo_bytes_per_cell_beyond_text, the undo
+// bare loop's (the target is at most 2); preview_ms, the dialog's preview that the command
+// makes before the run, timed on its own over the same cells, and run_only_vs_bare and
+// run_only_cells_per_s, the command without it; undo_bytes_per_cell_beyond_text, the undo
 // record's memory per visited cell besides the old texts (the target is at most 64).
 //
 // One row per operation (the table kBenchRows: its command and its bare transform);
@@ -27,8 +29,11 @@
 #include "addin/entry_points.hpp"
 #include "bench/column_run.hpp"
 #include "bench/mixed_texts.hpp"
+#include "engine/operations.hpp"
+#include "engine/preview.hpp"
 #include "engine/transforms.hpp"
 #include "engine/undo.hpp"
+#include "host/text.hpp"
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "platform/memory/recorded_shell.hpp"
@@ -58,7 +63,7 @@ const BenchRow kBenchRows[] = {
      [](std::u16string_view t) { return RemoveChars(t, charsets::kDigits); }},
     {"RALP", RemoveAlphas,
      [](std::u16string_view t) { return RemoveChars(t, charsets::kLetters); }},
-    {"RAS", RemoveAllSpaces, [](std::u16string_view t) { return removeSpaces(t); }},
+    {"RALS", RemoveAllSpaces, [](std::u16string_view t) { return removeSpaces(t); }},
 };
 
 const BenchRow& benchRow(int64_t index) { return kBenchRows[static_cast<std::size_t>(index)]; }
@@ -100,10 +105,16 @@ void BM_RunCharacterRemoval(benchmark::State& state) {
   double runSeconds = 0;
   double runWall = 0;
   double bareSeconds = 0;
+  double previewSeconds = 0;
   for (auto _ : state) {
     auto run = std::make_unique<bench::ColumnRun>(values);
     auto& [user, toolkit, shell, host, module] = *run;
     registerUndoMacro(module);
+    // The dialog's preview, which the command makes before the run, on its own.
+    const double previewStart = threadSeconds();
+    benchmark::DoNotOptimize(previewRemoval(*host, operationFromCode(toUtf16(row.name)).value(), {},
+                                            TextRules::Classic));
+    previewSeconds += threadSeconds() - previewStart;
     const uint64_t callsBefore = host->hostCallCount();
 
     const auto start = std::chrono::steady_clock::now();
@@ -131,6 +142,10 @@ void BM_RunCharacterRemoval(benchmark::State& state) {
   state.counters["run_cells_per_s"] = cells / runSeconds;
   state.counters["bare_cells_per_s"] = cells / bareSeconds;
   state.counters["run_vs_bare"] = runSeconds / bareSeconds;
+  // The command without its preview: the run itself, undo recording included.
+  state.counters["preview_ms"] = 1000 * previewSeconds / static_cast<double>(state.iterations());
+  state.counters["run_only_vs_bare"] = (runSeconds - previewSeconds) / bareSeconds;
+  state.counters["run_only_cells_per_s"] = cells / (runSeconds - previewSeconds);
   state.counters["run_wall_ms"] = 1000 * runWall / static_cast<double>(state.iterations());
   state.counters["undo_bytes_per_cell"] = undoBytes;
   state.counters["undo_bytes_per_cell_beyond_text"] = undoFixedBytes;

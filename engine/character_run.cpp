@@ -3,6 +3,7 @@
 // progress and the stop test, and the end steps.
 #include <algorithm>
 #include <exception>
+#include <span>
 #include <vector>
 
 #include "engine/host_run_state.hpp"
@@ -19,6 +20,14 @@ namespace {
 // Cells read in one host call at most; a larger area is read a band of rows at a time.
 constexpr int64_t kBlockCells = 1 << 16;
 
+// The rewritten cells of one column of a block that are not written yet: consecutive
+// rows from `firstRow` (0-based in the block). The values keep their slots from run to run.
+struct PendingColumn {
+  int64_t firstRow = 0;
+  std::size_t size = 0;
+  std::vector<Value> values;
+};
+
 struct Visit {
   Application& app;
   const RunRequest& request;
@@ -28,11 +37,17 @@ struct Visit {
   int64_t visited = 0;
 
   // Visits the cells of one block in row-major order; false once a stop was requested.
+  // The rewritten cells of a column go to the host a run of consecutive rows at a time:
+  // when the run breaks, at the end of the block and, on a stop, the finished cells.
   bool cells(Range& band, const CellBlock& block) {
     const int64_t rows = block.area.rows();
     const int64_t columns = block.area.columns();
     snapshot.beginBlock(block.area);
-    for (int64_t r = 0; r < rows; ++r) {
+    if (pending.size() < static_cast<std::size_t>(columns)) {
+      pending.resize(static_cast<std::size_t>(columns));
+    }
+    bool goOn = true;
+    for (int64_t r = 0; r < rows && goOn; ++r) {
       for (int64_t c = 0; c < columns; ++c) {
         ++visited;
         const CellContent& content = block.at(r, c);
@@ -41,16 +56,19 @@ struct Visit {
         rewrite(band, r, c, content, index);
         tolerant([&] { observer.yield(); });
         tolerant([&] { observer.progress(static_cast<float>(visited)); });
-        if (observer.stopRequested()) return false;
+        if (observer.stopRequested()) {
+          goOn = false;
+          break;
+        }
       }
     }
-    return true;
+    for (int64_t c = 0; c < columns; ++c) write(band, c);
+    return goOn;
   }
 
   // The cell's new text, assigned as typed input when it differs from the cell text.
   void rewrite(Range& band, int64_t r, int64_t c, const CellContent& content, std::size_t index) {
     if (content.isFormula()) return;
-    std::optional<std::u16string> converted;
     const std::u16string* text = std::get_if<std::u16string>(&content.value);
     if (!text) {
       converted = cellText(content.value, locale);
@@ -60,7 +78,31 @@ struct Visit {
     auto next = tolerantGet([&] { return transform(*text); });
     if (!next || !*next || **next == *text) return;
     snapshot.markWritten(index);
-    tolerant([&] { band.setCellValue(r + 1, c + 1, Value{std::move(**next)}); });
+    PendingColumn& column = pending[static_cast<std::size_t>(c)];
+    if (column.size > 0 && column.firstRow + static_cast<int64_t>(column.size) != r) {
+      write(band, c);
+    }
+    if (column.size == 0) column.firstRow = r;
+    if (column.size == column.values.size()) column.values.emplace_back();
+    column.values[column.size++] = std::move(**next);
+  }
+
+  // Writes the pending cells of column `c` of the band in one host call. Where the host
+  // refuses the call, each cell goes on its own, so that a cell the host refuses leaves
+  // the others written as a cell-by-cell run would.
+  void write(Range& band, int64_t c) {
+    PendingColumn& column = pending[static_cast<std::size_t>(c)];
+    if (column.size == 0) return;
+    const std::span<const Value> values(column.values.data(), column.size);
+    column.size = 0;
+    const bool written =
+        tolerant([&] { band.setColumnValues(column.firstRow + 1, c + 1, values); });
+    if (written) return;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      tolerant([&] {
+        band.setCellValue(column.firstRow + 1 + static_cast<int64_t>(i), c + 1, values[i]);
+      });
+    }
   }
 
   // Visits one area of the visit range, a band of rows at a time. The bands are read
@@ -85,21 +127,25 @@ struct Visit {
 
   // The new text of one cell text under the request; no value leaves the cell.
   std::optional<std::u16string> transform(const std::u16string& text) {
-    CellRequest cell{request.operation, {}};
+    const CellRequest* cell = &fixed;
+    std::optional<CellRequest> asked;
     if (request.inputs) {
-      std::optional<CellRequest> asked = request.inputs(text);
+      asked = request.inputs(text);
       if (!asked) return std::nullopt;
-      cell = *asked;
+      asked->inputs.rules = request.rules;
+      cell = &*asked;
     }
-    cell.inputs.rules = request.rules;
     // The host's worksheet functions are fetched once, on first use.
-    if (!functions && operationRow(cell.operation).usesHostFunctions) {
+    if (!functions && operationRow(cell->operation).usesHostFunctions) {
       functions = &app.worksheetFunction();
     }
-    return transformText(cell.operation, text, cell.inputs, functions);
+    return transformText(cell->operation, text, cell->inputs, functions);
   }
 
-  CellBlock bandCells;  // the band being visited
+  CellBlock bandCells;                      // the band being visited
+  std::vector<PendingColumn> pending;       // by column of the band
+  std::optional<std::u16string> converted;  // the text of a cell that holds no text
+  CellRequest fixed;  // the request of every cell when the run reads no inputs
   WorksheetFunction* functions = nullptr;
 };
 
@@ -121,7 +167,9 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, nullptr};
+  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, {}, {}, {}, nullptr};
+  run.fixed.operation = request.operation;
+  run.fixed.inputs.rules = request.rules;
   tolerant([&] { run.locale = app.locale(); });
   for (const AreaRef& ref : areas) {
     if (!run.area(*sheet, ref)) break;

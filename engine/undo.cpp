@@ -152,7 +152,20 @@ void UndoSnapshot::markWritten(std::size_t index) {
 }
 
 void UndoSnapshot::noteResult(std::size_t index, const CellContent& after) {
-  Packed& p = entries_[index];
+  noteResultIn(entries_[index], after);
+}
+
+void UndoSnapshot::noteBlockResults(const Block& block, const CellBlock& cells) {
+  // One walk over the block's entries: indexing a deque entry by entry costs more.
+  auto entry = entries_.begin() + static_cast<std::ptrdiff_t>(block.first);
+  for (std::size_t i = block.first; i < block.end; ++i, ++entry) {
+    if (entry->after == Kind::Same) continue;
+    const CellRef cell{entry->row, entry->column};
+    if (cells.area.contains(cell)) noteResultIn(*entry, contentAt(cells, cell));
+  }
+}
+
+void UndoSnapshot::noteResultIn(Packed& p, const CellContent& after) {
   p.afterLength = 0;
   p.afterPayload = 0;
   if (after.isFormula()) {
@@ -385,11 +398,7 @@ void captureRunResults(UndoSnapshot& snapshot) {
     if (!block.anyWritten || block.first == block.end) continue;
     tolerant([&] {
       snapshot.worksheet->range(formatAddress(visitedPart(block)))->readBlockInto(cells);
-      for (std::size_t i = block.first; i < block.end; ++i) {
-        if (!snapshot.written(i)) continue;
-        const CellRef cell = snapshot.cell(i);
-        if (cells.area.contains(cell)) snapshot.noteResult(i, contentAt(cells, cell));
-      }
+      snapshot.noteBlockResults(block, cells);
     });
   }
 }

@@ -99,6 +99,9 @@ struct UndoSnapshot {
     int64_t bottomRow = 0;  ///< the lowest
   };
   const std::vector<Block>& blocks() const { return blocks_; }
+  /// noteResult for every rewritten cell of `block` that lies in `cells`, from its content
+  /// there.
+  void noteBlockResults(const Block& block, const CellBlock& cells);
 
   /// Memory held for the entries (fixed part) and for the recorded old texts.
   std::size_t entryBytes() const;
@@ -117,6 +120,7 @@ struct UndoSnapshot {
     uint64_t afterPayload = 0;   ///< number bits, Boolean, error code, or text hash
   };
   static_assert(sizeof(Packed) == 32);
+  static void noteResultIn(Packed& p, const CellContent& after);
   struct PackedFormats {
     uint32_t index = 0;         ///< the entry
     uint32_t numberFormat = 0;  ///< position in numberFormats_

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,6 +111,15 @@ class Range {
   /// its top-left cell), a text read as typed input. Hosts override it to make it one call.
   virtual void setCellValue(int64_t row, int64_t column, const Value& value) {
     cell(row, column)->setValue(value);
+  }
+  /// setCellValue for consecutive cells of one column of the first area: values[i] goes to
+  /// Cells(row + i, column), each typed exactly as setCellValue types it. Hosts override it
+  /// to make it one call. On failure some of the cells may be written and others not:
+  /// writing a cell again with the same value is harmless.
+  virtual void setColumnValues(int64_t row, int64_t column, std::span<const Value> values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      setCellValue(row + static_cast<int64_t>(i), column, values[i]);
+    }
   }
 
   /// SpecialCells(type) restricted to this range; throws HostError 1004 when no cell matches.

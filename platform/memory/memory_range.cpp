@@ -387,18 +387,47 @@ void MemoryRange::setCellValue(int64_t row, int64_t column, const Value& value) 
   if (at.row < 1 || at.row > kMaxRows || at.column < 1 || at.column > kMaxColumns) {
     refuse("Application-defined or object-defined error");
   }
+  writeTypedCell(at, value);
+  st_->cellsChanged(*sheet_, AreaRef{at, at});
+}
+void MemoryRange::setColumnValues(int64_t row, int64_t column, std::span<const Value> values) {
+  enter();
+  if (values.empty()) return;
+  const auto count = static_cast<int64_t>(values.size());
+  const CellRef first{areas_[0].first.row + row - 1, areas_[0].first.column + column - 1};
+  if (first.row < 1 || count > kMaxRows || first.row > kMaxRows - count + 1 || first.column < 1 ||
+      first.column > kMaxColumns) {
+    refuse("Application-defined or object-defined error");
+  }
+  // The cells written before a refused one are reported changed all the same.
+  int64_t written = 0;
+  const auto notice = [&] {
+    if (written > 0) {
+      st_->cellsChanged(*sheet_, AreaRef{first, {first.row + written - 1, first.column}});
+    }
+  };
+  try {
+    for (const Value& value : values) {
+      writeTypedCell({first.row + written, first.column}, value);
+      ++written;
+    }
+  } catch (...) {
+    notice();
+    throw;
+  }
+  notice();
+}
+void MemoryRange::writeTypedCell(CellRef at, const Value& value) {
   if (const auto* text = std::get_if<std::u16string>(&value);
       text != nullptr && readsAsItself(*text, st_->locale)) {
     // The text is stored as it stands, straight from the caller's value.
     if (text->size() > kMaxCellChars) refuse("A cell holds at most 32,767 characters");
     sheet_->setConstant(at, value);
-    st_->cellsChanged(*sheet_, AreaRef{at, at});
     return;
   }
   const CellContent content = typedContent(value);
   checkLength(content);
   sheet_->setContent(at, content);
-  st_->cellsChanged(*sheet_, AreaRef{at, at});
 }
 bool MemoryRange::entireRowHidden() {
   enter();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +101,9 @@ class MemoryRange final : public Range {
   CellFormats formats() override;
   void setFormats(const CellFormats& formats) override;
   void setCellValue(int64_t row, int64_t column, const Value& value) override;
+  /// One host call for the whole run of cells; a cell it refuses ends the call, the cells
+  /// before it written.
+  void setColumnValues(int64_t row, int64_t column, std::span<const Value> values) override;
   RangePtr find(const std::u16string& what, Range& after) override;
   void advancedFilterUniqueInPlace() override;
   bool entireRowHidden() override;
@@ -112,6 +116,8 @@ class MemoryRange final : public Range {
   /// A value assigned as the user would type it.
   CellContent typedContent(const Value& value) const;
   static void checkLength(const CellContent& content);
+  /// Writes one cell as setCellValue types it, without the call's count or change notice.
+  void writeTypedCell(CellRef at, const Value& value);
   /// The values and formulas of the first area into `block`; the strings it holds keep
   /// their storage wherever a text replaces a text.
   void fillBlock(CellBlock& block) const;

@@ -81,20 +81,39 @@ void throwHostError(HRESULT hr, const EXCEPINFO* info, std::wstring_view what) {
   throw HostError(errorNumber(hr, info), describe(info, what));
 }
 
+DISPID InterfaceIds::member(IDispatch* target, std::wstring_view member) {
+  for (const auto& [name, id] : ids_) {
+    if (name == member) return id;
+  }
+  if (!target) throw HostError(kObjectNotSet, "Object variable not set");
+  std::wstring name(member);
+  LPOLESTR names[] = {name.data()};
+  DISPID id = DISPID_UNKNOWN;
+  const HRESULT hr = target->GetIDsOfNames(IID_NULL, names, 1, kAutomationLocale, &id);
+  if (FAILED(hr)) throwHostError(hr, nullptr, member);
+  ids_.emplace_back(std::move(name), id);
+  return id;
+}
+
 Variant invoke(IDispatch* target, std::wstring_view member, InvokeKind kind,
-               std::initializer_list<Arg> args) {
+               std::initializer_list<Arg> args, InterfaceIds* interfaceIds) {
   if (!target) throw HostError(kObjectNotSet, "Object variable not set");
 
-  // Names to resolve: the member, then the named arguments' parameter names.
+  // Names to resolve: the member, then the named arguments' parameter names; a member
+  // known from its interface's table and no named argument need no call at all.
   std::vector<std::wstring> names{std::wstring(member)};
   for (const Arg& a : args) {
     if (!a.name.empty()) names.push_back(a.name);
   }
-  std::vector<LPOLESTR> namePtrs;
-  for (auto& n : names) namePtrs.push_back(n.data());
   std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
-  HRESULT hr = target->GetIDsOfNames(IID_NULL, namePtrs.data(), static_cast<UINT>(names.size()),
-                                     kAutomationLocale, ids.data());
+  HRESULT hr = S_OK;
+  if (interfaceIds) ids[0] = interfaceIds->member(target, member);
+  if (!interfaceIds || names.size() > 1) {
+    std::vector<LPOLESTR> namePtrs;
+    for (auto& n : names) namePtrs.push_back(n.data());
+    hr = target->GetIDsOfNames(IID_NULL, namePtrs.data(), static_cast<UINT>(names.size()),
+                               kAutomationLocale, ids.data());
+  }
   if (FAILED(hr)) throwHostError(hr, nullptr, member);
 
   // rgvarg holds the named arguments first (paired with their DISPIDs), then the
@@ -142,10 +161,10 @@ Variant invoke(IDispatch* target, std::wstring_view member, InvokeKind kind,
   return result;
 }
 
-void put(IDispatch* target, std::wstring_view property, Arg value) {
+void put(IDispatch* target, std::wstring_view property, Arg value, InterfaceIds* ids) {
   // Objects are assigned by reference, every other value by value.
   const InvokeKind kind = value.value.type() == VT_DISPATCH ? InvokeKind::PutRef : InvokeKind::Put;
-  invoke(target, property, kind, {std::move(value)});
+  invoke(target, property, kind, {std::move(value)}, ids);
 }
 
 ComPtr<IDispatch> asObject(const Variant& v) {

@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "host/host_error.hpp"
 #include "platform/windows/com_support.hpp"
@@ -57,23 +59,40 @@ inline constexpr LCID kAutomationLocale =
 /// Number of Invoke calls made through this helper (for tests and benchmarks).
 std::atomic<uint64_t>& invokeCounter();
 
+/// The DISPIDs of the members of one automation interface, each asked of GetIDsOfNames once.
+/// An interface that a type library describes (Excel's Range) gives each member the same
+/// DISPID on every object of it, and an object keeps its DISPIDs for its lifetime
+/// (IDispatch::GetIDsOfNames: "The member and parameter DISPIDs must remain constant for
+/// the lifetime of the object"), so one table serves every object of that interface. Use a
+/// table only for objects of its interface; names are kept as spelt, so spell each alike.
+class InterfaceIds {
+ public:
+  /// The DISPID of `member` on `target`; asks `target` the first time. Throws HostError
+  /// when `target` has no such member.
+  DISPID member(IDispatch* target, std::wstring_view member);
+
+ private:
+  std::vector<std::pair<std::wstring, DISPID>> ids_;
+};
+
 /// Invokes `member` on `target`. Positional arguments come first in `args`, in the order
 /// of the member's parameters, named ones after them. Throws HostError on failure
-/// (91 when `target` is null).
+/// (91 when `target` is null). With `ids`, the member's DISPID comes from that table of
+/// `target`'s interface (named arguments are still asked of `target`).
 Variant invoke(IDispatch* target, std::wstring_view member, InvokeKind kind,
-               std::initializer_list<Arg> args);
+               std::initializer_list<Arg> args, InterfaceIds* ids = nullptr);
 
 /// Property get (with optional index arguments).
 inline Variant get(IDispatch* target, std::wstring_view property,
-                   std::initializer_list<Arg> args = {}) {
-  return invoke(target, property, InvokeKind::Get, args);
+                   std::initializer_list<Arg> args = {}, InterfaceIds* ids = nullptr) {
+  return invoke(target, property, InvokeKind::Get, args, ids);
 }
 /// Property put.
-void put(IDispatch* target, std::wstring_view property, Arg value);
+void put(IDispatch* target, std::wstring_view property, Arg value, InterfaceIds* ids = nullptr);
 /// Method call.
 inline Variant call(IDispatch* target, std::wstring_view method,
-                    std::initializer_list<Arg> args = {}) {
-  return invoke(target, method, InvokeKind::Call, args);
+                    std::initializer_list<Arg> args = {}, InterfaceIds* ids = nullptr) {
+  return invoke(target, method, InvokeKind::Call, args, ids);
 }
 
 /// Visual Basic's error number for a failed call: Excel's number from EXCEPINFO for

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -162,6 +163,17 @@ std::vector<std::weak_ptr<ColumnIndex>>& liveIndexes() {
   return indexes;
 }
 
+// The DISPIDs of Excel's Range interface and of its Areas collection, shared by every
+// range object: Excel calls an add-in on its one thread.
+InterfaceIds& rangeIds() {
+  thread_local InterfaceIds ids;
+  return ids;
+}
+InterfaceIds& areasIds() {
+  thread_local InterfaceIds ids;
+  return ids;
+}
+
 // A required object result; Nothing is the "object not set" error.
 ComPtr<IDispatch> requiredObject(const Variant& v) {
   ComPtr<IDispatch> object = asObject(v);
@@ -208,13 +220,15 @@ class ExcelRange;
 // Currency, rounded to four decimal places, Range.Value2 (one more call) gives the exact
 // number (https://learn.microsoft.com/office/vba/api/excel.range.value2).
 std::vector<Value> readValues(IDispatch* area, int64_t rows, int64_t columns) {
-  const std::vector<Variant> values = arrayElements(get(area, L"Value"), rows, columns);
+  const std::vector<Variant> values =
+      arrayElements(get(area, L"Value", {}, &rangeIds()), rows, columns);
   std::vector<Variant> exact;
   std::vector<Value> out;
   out.reserve(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (values[i].type() == VT_CY) {
-      if (exact.empty()) exact = arrayElements(get(area, L"Value2"), rows, columns);
+      if (exact.empty())
+        exact = arrayElements(get(area, L"Value2", {}, &rangeIds()), rows, columns);
       out.push_back(toValue(exact[i].get()));
     } else {
       out.push_back(toValue(values[i].get()));
@@ -386,6 +400,7 @@ class ExcelRange final : public Range {
     }
   }
   CellBlock readBlock() override;
+  void setColumnValues(int64_t row, int64_t column, std::span<const Value> values) override;
 
   RangePtr specialCells(int32_t type) override {
     return wrapRange(requiredObject(call(object(), L"SpecialCells", {type})));
@@ -638,7 +653,7 @@ class ExcelRange final : public Range {
   void write(const Variant& value) {
     if (isParentCell()) {
       invoke(parent_.get(), L"Item", InvokeKind::Put,
-             {static_cast<double>(row_), static_cast<double>(column_), value});
+             {static_cast<double>(row_), static_cast<double>(column_), value}, &rangeIds());
     } else {
       put(object(), L"Value", value);
     }
@@ -658,25 +673,28 @@ class ExcelRange final : public Range {
 };
 
 CellBlock ExcelRange::readBlock() {
+  InterfaceIds* const ids = &rangeIds();
   ComPtr<IDispatch> area(object());
-  Variant areas = get(object(), L"Areas");
+  Variant areas = get(object(), L"Areas", {}, ids);
   ComPtr<IDispatch> areasObject = asObject(areas);
-  if (areasObject && asInt(get(areasObject.get(), L"Count")) > 1) {
-    area = requiredObject(get(areasObject.get(), L"Item", {1}));
+  if (areasObject && asInt(get(areasObject.get(), L"Count", {}, &areasIds())) > 1) {
+    area = requiredObject(get(areasObject.get(), L"Item", {1}, &areasIds()));
   }
-  const CellRef first{static_cast<int64_t>(asDouble(get(area.get(), L"Row"))),
-                      static_cast<int64_t>(asDouble(get(area.get(), L"Column")))};
-  const int64_t rows =
-      static_cast<int64_t>(asDouble(get(requiredObject(get(area.get(), L"Rows")).get(), L"Count")));
+  const CellRef first{static_cast<int64_t>(asDouble(get(area.get(), L"Row", {}, ids))),
+                      static_cast<int64_t>(asDouble(get(area.get(), L"Column", {}, ids)))};
+  // Rows and Columns are ranges too.
+  const int64_t rows = static_cast<int64_t>(
+      asDouble(get(requiredObject(get(area.get(), L"Rows", {}, ids)).get(), L"Count", {}, ids)));
   const int64_t columns = static_cast<int64_t>(
-      asDouble(get(requiredObject(get(area.get(), L"Columns")).get(), L"Count")));
+      asDouble(get(requiredObject(get(area.get(), L"Columns", {}, ids)).get(), L"Count", {}, ids)));
   CellBlock block;
   block.area = {first, {first.row + rows - 1, first.column + columns - 1}};
   std::vector<Value> values = readValues(area.get(), rows, columns);
-  std::vector<Variant> formulas = arrayElements(get(area.get(), L"Formula"), rows, columns);
+  std::vector<Variant> formulas =
+      arrayElements(get(area.get(), L"Formula", {}, ids), rows, columns);
   // HasFormula answers True, False or Null (mixed) for the whole area; only a mixed area
   // leaves cells whose formula text could also be a constant text to ask one by one.
-  Variant hasFormula = get(area.get(), L"HasFormula");
+  Variant hasFormula = get(area.get(), L"HasFormula", {}, ids);
   block.cells.reserve(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
     CellContent content;
@@ -701,6 +719,47 @@ CellBlock ExcelRange::readBlock() {
     block.cells.push_back(std::move(content));
   }
   return block;
+}
+
+// One assignment of a 2-D array of n rows and one column to the run's cells, taken with
+// Range.Range relative to this range ("When applied to a Range object, the property is
+// relative to the Range object", https://learn.microsoft.com/office/vba/api/excel.range.range):
+// "Assigning a 2-dim array to the Value property will copy the values to the range in one
+// operation" (https://learn.microsoft.com/office/vba/api/excel.range.value). Each element
+// is the VARIANT a one-cell assignment would pass, so each cell is typed as setValue types it.
+void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Value> values) {
+  if (values.size() == 1) {
+    setCellValue(row, column, values.front());
+    return;
+  }
+  if (values.empty()) return;
+  if (values.size() > static_cast<std::size_t>(kMaxRows)) {
+    throw HostError(host_errors::kRefused, "Too many cells for one column");
+  }
+  std::vector<Variant> elements;
+  elements.reserve(values.size());
+  for (const Value& value : values) {
+    const auto* text = std::get_if<std::u16string>(&value);
+    elements.push_back(text ? typedInput(*text, userLocale()) : toVariant(value));
+  }
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(values.size()), 1}, {1, 1}};
+  Variant array;
+  array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (!array.get().parray) throwHostError(E_OUTOFMEMORY, nullptr, L"SafeArrayCreate");
+  array.raw()->vt = VT_ARRAY | VT_VARIANT;
+  VARIANT* data = nullptr;
+  const HRESULT access = SafeArrayAccessData(array.get().parray, reinterpret_cast<void**>(&data));
+  if (FAILED(access)) throwHostError(access, nullptr, L"SafeArrayAccessData");
+  // One column: element (i, 1) is the i-th in memory. A detached VARIANT moves its string.
+  for (std::size_t i = 0; i < elements.size(); ++i) data[i] = elements[i].detach();
+  SafeArrayUnaccessData(array.get().parray);
+
+  std::u16string cells = formatAddress(
+      AreaRef{{row, column}, {row + static_cast<int64_t>(values.size()) - 1, column}});
+  std::erase(cells, u'$');
+  const ComPtr<IDispatch> target = requiredObject(get(object(), L"Range", {cells}, &rangeIds()));
+  put(target.get(), L"Value", std::move(array), &rangeIds());
+  changed();
 }
 
 RangePtr wrapRange(ComPtr<IDispatch> range) {

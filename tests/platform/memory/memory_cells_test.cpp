@@ -166,6 +166,47 @@ TEST_F(MemoryCellsTest, SetCellValueWritesOneCellOfTheFirstArea) {
   EXPECT_EQ(errorNumberOf([&] { r->setCellValue(0, -1, Value{1.0}); }), host_errors::kRefused);
 }
 
+TEST_F(MemoryCellsTest, SetColumnValuesTypesEachCellAsSetCellValueInOneCall) {
+  const std::vector<Value> values = {Value{u"007"},       Value{u"abc"}, Value{u"TRUE"},
+                                     Value{u"3/12/2024"}, Value{2.5},    Value{u""},
+                                     Value{u"-x"}};
+  auto r = range(u"B2:C20");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    r->setCellValue(static_cast<int64_t>(i) + 2, 2, values[i]);
+  }
+  const uint64_t before = host->hostCallCount();
+  r->setColumnValues(2, 1, values);
+  EXPECT_EQ(host->hostCallCount() - before, 1U);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto row = static_cast<int64_t>(i) + 3;
+    EXPECT_EQ(host->cell({row, 2}), host->cell({row, 3}));
+  }
+  EXPECT_EQ(at(u"B2"), Value{});
+  EXPECT_EQ(at(u"B10"), Value{});
+}
+
+TEST_F(MemoryCellsTest, SetColumnValuesStopsAtACellItRefuses) {
+  struct Row {
+    const char* name;
+    int64_t row;
+    Value first;  // what the first cell holds after the refusal
+  };
+  const Row rows[] = {{"a cell too long: the cell before is written", 1, Value{u"kept"}},
+                      {"beyond the last row: nothing is written", kMaxRows, Value{}}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<Value> values = {Value{u"kept"},
+                                       Value{std::u16string(kMaxCellChars + 1, u'x')}};
+    EXPECT_EQ(errorNumberOf([&] { range(u"A1")->setColumnValues(row.row, 1, values); }),
+              host_errors::kRefused);
+    EXPECT_EQ(host->cell({row.row, 1}).value, row.first);
+    if (row.row < kMaxRows) {
+      EXPECT_EQ(host->cell({row.row + 1, 1}), CellContent{});
+    }
+  }
+}
+
 TEST_F(MemoryCellsTest, RangeGeometryAndAddresses) {
   auto r = range(u"B2:D5,F1");
   EXPECT_EQ(r->count(), 13);

@@ -38,6 +38,40 @@ TEST_F(DispatchTest, GetAndPutReachTheProperty) {
   EXPECT_EQ(object->props[L"Visible"].type(), VT_BOOL);
 }
 
+TEST_F(DispatchTest, AnInterfaceTableAsksEachNameOnceForEveryObject) {
+  struct Row {
+    const char* name;
+    std::wstring member;
+    uint64_t names;  // GetIDsOfNames asked over two objects, two calls each
+    int32_t error;   // 0: every call succeeds
+  };
+  const Row rows[] = {{"a member both have", L"Caption", 1, 0},
+                      {"a member neither has is asked again", L"Missing", 4, 438}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    InterfaceIds ids;
+    auto first = Object::create(L"Thing");
+    auto second = Object::create(L"Thing");
+    first->props[L"Caption"] = Variant::fromText(u"one");
+    second->props[L"Caption"] = Variant::fromText(u"two");
+    const uint64_t before = fake::namesCount();
+    int32_t error = 0;
+    std::wstring seen;
+    for (Object* object : {first.get(), first.get(), second.get(), second.get()}) {
+      try {
+        seen += text(get(object, row.member, {}, &ids));
+      } catch (const HostError& e) {
+        error = e.number();
+      }
+    }
+    EXPECT_EQ(fake::namesCount() - before, row.names);
+    EXPECT_EQ(error, row.error);
+    if (row.error == 0) {
+      EXPECT_EQ(seen, L"oneonetwotwo");
+    }
+  }
+}
+
 TEST_F(DispatchTest, PositionalArgumentsArriveInParameterOrder) {
   auto object = Object::create(L"Thing");
   std::vector<std::wstring> seen;

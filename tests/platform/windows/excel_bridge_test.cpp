@@ -135,6 +135,97 @@ TEST_F(ExcelBridgeTest, TypedTextsAreReadInTheUsersConventions) {
   }
 }
 
+TEST_F(ExcelBridgeTest, AColumnOfValuesIsTypedAsEachCellWouldBe) {
+  const HostLocale us;
+  const HostLocale uk{u'.', u'/', DateOrder::DayMonthYear};
+  const HostLocale german{u',', u'.', DateOrder::DayMonthYear};
+  struct Row {
+    const char* name;
+    HostLocale locale;
+  };
+  const Row rows[] = {{"US", us}, {"British", uk}, {"German", german}};
+  const std::vector<Value> values = {Value(u"03/12/2024"),
+                                     Value(u"03.12.2024"),
+                                     Value(u"1,5"),
+                                     Value(u"2.25"),
+                                     Value(u"13/12/2024"),
+                                     Value(u"'n' roll"),
+                                     Value(u"-abc"),
+                                     Value(u"007"),
+                                     Value(u"TRUE"),
+                                     Value(u"abc"),
+                                     Value(4.5),
+                                     Value(u"=1+1"),
+                                     Value(true),
+                                     Value(DateTime{45000}),
+                                     Value(CellError::Div0),
+                                     Value(u"")};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    excel_->cells.clear();
+    excel_->international = row.locale;
+    RangePtr range = app_->range(u"A1:B20");
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      range->setCellValue(static_cast<int64_t>(i) + 3, 2, values[i]);
+    }
+    const uint64_t before = fake::invokeCount();
+    range->setColumnValues(3, 1, values);
+    EXPECT_EQ(fake::invokeCount() - before, 2u) << "Range.Range and one assignment";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      SCOPED_TRACE(i);
+      const fake::Cell& one = excel_->cells[cellKey(static_cast<int64_t>(i) + 3, 2)];
+      const fake::Cell& block = excel_->cells[cellKey(static_cast<int64_t>(i) + 3, 1)];
+      EXPECT_EQ(block.value, one.value);
+      EXPECT_EQ(block.formula, one.formula);
+    }
+    EXPECT_EQ(excel_->cells.count(cellKey(2, 1)), 0u);
+    EXPECT_EQ(excel_->cells.count(cellKey(static_cast<int64_t>(values.size()) + 3, 1)), 0u);
+  }
+}
+
+TEST_F(ExcelBridgeTest, ExcelTakesAnArrayOfTheRangesShapeAsDocumented) {
+  struct Row {
+    const char* name;
+    std::vector<std::u16string> elements;  // one column
+    int64_t targetRows;
+    bool refused;
+    std::vector<Value> stored;  // rows 1 .. targetRows of column A
+  };
+  const Value na(CellError::NA);
+  const Row rows[] = {
+      {"same shape", {u"a", u"7"}, 2, false, {Value(u"a"), Value(7.0)}},
+      {"a larger range gets #N/A", {u"a"}, 3, false, {Value(u"a"), na, na}},
+      {"a smaller range takes what fits", {u"a", u"b", u"c"}, 2, false, {Value(u"a"), Value(u"b")}},
+      {"one refused element refuses all", {u"a", u"="}, 2, true, {Value(u"old"), Value(u"old")}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    excel_->cells.clear();
+    for (int64_t r = 1; r <= row.targetRows; ++r) excel_->cells[cellKey(r, 1)].value = u"old";
+    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(row.elements.size()), 1}, {1, 1}};
+    Variant array;
+    array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    array.raw()->vt = VT_ARRAY | VT_VARIANT;
+    for (std::size_t i = 0; i < row.elements.size(); ++i) {
+      LONG index[2] = {static_cast<LONG>(i + 1), 1};
+      Variant element = Variant::fromText(row.elements[i]);
+      SafeArrayPutElement(array.get().parray, index, element.raw());
+    }
+    auto target = excel_->range(1, 1, row.targetRows, 1);
+    bool refused = false;
+    try {
+      put(target.get(), L"Value", std::move(array));
+    } catch (const HostError& error) {
+      refused = error.number() == 1004;
+    }
+    EXPECT_EQ(refused, row.refused);
+    for (int64_t r = 1; r <= row.targetRows; ++r) {
+      SCOPED_TRACE(r);
+      EXPECT_EQ(excel_->cells[cellKey(r, 1)].value, row.stored[static_cast<std::size_t>(r - 1)]);
+    }
+  }
+}
+
 TEST_F(ExcelBridgeTest, CurrencyCellsReadExactlyAndDatesStayDates) {
   struct Row {
     const char* name;

@@ -1,5 +1,6 @@
 #include "excel_rules.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +98,39 @@ std::optional<CellContent> typedEntry(std::u16string_view text) {
   }
   content.value = typed;
   return content;
+}
+
+ArrayAssignment::ArrayAssignment(const Variant& array, const AreaRef& area) {
+  const VARIANT& raw = array.get();
+  SAFEARRAY* data = (raw.vt & VT_BYREF) ? *raw.pparray : raw.parray;
+  if (!data || SafeArrayGetDim(data) != 2) throw Failure{13};
+  LONG rowLow = 0, rowHigh = -1, colLow = 0, colHigh = -1;
+  SafeArrayGetLBound(data, 1, &rowLow);
+  SafeArrayGetUBound(data, 1, &rowHigh);
+  SafeArrayGetLBound(data, 2, &colLow);
+  SafeArrayGetUBound(data, 2, &colHigh);
+  rows_ = std::min<int64_t>(rowHigh - rowLow + 1, area.rows());
+  columns_ = std::min<int64_t>(colHigh - colLow + 1, area.columns());
+  elements_.reserve(static_cast<std::size_t>(std::max<int64_t>(0, rows_ * columns_)));
+  for (int64_t r = 0; r < rows_; ++r) {
+    for (int64_t c = 0; c < columns_; ++c) {
+      LONG index[2] = {static_cast<LONG>(rowLow + r), static_cast<LONG>(colLow + c)};
+      Variant element;
+      if (FAILED(SafeArrayGetElement(data, index, element.raw()))) throw Failure{13};
+      if (element.type() == VT_BSTR && !typedEntry(fromWide(text(element)))) throw Failure{1004};
+      elements_.push_back(std::move(element));
+    }
+  }
+}
+
+Variant ArrayAssignment::at(int64_t row, int64_t column) const {
+  if (row >= rows_ || column >= columns_) {
+    Variant missing;
+    missing.raw()->vt = VT_ERROR;
+    missing.raw()->scode = cellErrorCode(CellError::NA);
+    return missing;
+  }
+  return elements_[static_cast<std::size_t>(row * columns_ + column)];
 }
 
 double significant15(double number) {

@@ -28,6 +28,29 @@ namespace qmv::windows::fake {
 /// only "=" is refused. The fake gives a formula it cannot compute the value #NAME?.
 std::optional<CellContent> typedEntry(std::u16string_view text);
 
+/// What a 2-D array assigned to Range.Value gives each cell of the range's area.
+///
+/// Range.Value (https://learn.microsoft.com/office/vba/api/excel.range.value): "Assigning a
+/// 2-dim array to the Value property will copy the values to the range in one operation. If
+/// the target range is larger than the array, the remaining cells will receive an error
+/// value" (#N/A); elements beyond the range have no cell. Each element is taken as a
+/// one-cell assignment takes it (a text as typedEntry reads it). Not settled by the page,
+/// and chosen the safer way: an element Excel would refuse refuses the whole assignment
+/// (Failure 1004) before any cell changes. "Assigning an array to a multi-area range is not
+/// properly supported": refused (Failure 1004) by the callers. Arrays of other than two
+/// dimensions are not modelled (Failure 13).
+class ArrayAssignment {
+ public:
+  ArrayAssignment(const Variant& array, const AreaRef& area);
+  /// The value assigned to the cell at (row, column), 0-based within the area.
+  Variant at(int64_t row, int64_t column) const;
+
+ private:
+  std::vector<Variant> elements_;  // row-major
+  int64_t rows_ = 0;
+  int64_t columns_ = 0;
+};
+
 /// Whether COUNTIF's criterion "=..." or "..." counts a cell holding `value`.
 ///
 /// WorksheetFunction.CountIf

@@ -119,6 +119,11 @@ uint64_t& invokeCount() {
   return count;
 }
 
+uint64_t& namesCount() {
+  static uint64_t count = 0;
+  return count;
+}
+
 std::wstring text(const Variant& v) {
   if (v.type() == VT_EMPTY) return {};
   Variant out;
@@ -171,6 +176,7 @@ HRESULT Object::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 }
 
 HRESULT Object::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+  ++namesCount();
   locales.push_back(lcid);
   HRESULT hr = S_OK;
   for (UINT i = 0; i < count; ++i) {
@@ -770,6 +776,16 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2, Rang
   r->payload = std::make_shared<AreaRef>(area);
   auto putOrGet = [assign, grid, changed, area](Reading reading) {
     return [assign, grid, changed, area, reading](Call& c) {
+      if (c.isPut() && (c.value.type() & VT_ARRAY)) {
+        const ArrayAssignment array(c.value, area);
+        for (int64_t i = area.first.row; i <= area.last.row; ++i) {
+          for (int64_t j = area.first.column; j <= area.last.column; ++j) {
+            assign(i, j, array.at(i - area.first.row, j - area.first.column));
+          }
+        }
+        changed(area);
+        return Variant();
+      }
       if (c.isPut()) {
         for (int64_t i = area.first.row; i <= area.last.row; ++i) {
           for (int64_t j = area.first.column; j <= area.last.column; ++j) assign(i, j, c.value);
@@ -779,6 +795,14 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2, Rang
       }
       return grid(reading);
     };
+  };
+  // Range.Range (https://learn.microsoft.com/office/vba/api/excel.range.range): an A1
+  // reference relative to this range's top-left cell ("B1" of C3 is D3), dollar signs
+  // ignored.
+  r->members[L"Range"] = [this, r1, c1](Call& c) {
+    int64_t a = 0, b = 0, d = 0, e = 0;
+    if (!parseArea(text(c.arg(0, L"Cell1")), a, b, d, e)) throw Failure{1004};
+    return Variant::fromDispatch(range(r1 + a - 1, c1 + b - 1, r1 + d - 1, c1 + e - 1).get());
   };
   r->members[L"Value"] = putOrGet(Reading::Value);
   r->members[L"Value2"] = putOrGet(Reading::Value2);

@@ -98,6 +98,8 @@ class Object final : public ComObject<IDispatch, IConnectionPointContainer> {
 
 /// Every Invoke made on any fake object (to count Excel calls).
 uint64_t& invokeCount();
+/// Every GetIDsOfNames asked of any fake object: a call into Excel like an Invoke.
+uint64_t& namesCount();
 
 /// How a cell's number is formatted, as far as Excel's answers depend on it.
 enum class NumberFormat { General, Currency };

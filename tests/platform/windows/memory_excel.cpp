@@ -270,6 +270,21 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   m[L"Application"] = [this](Call&) { return Variant::fromDispatch(excel.application.get()); };
   auto putOrGet = [this, r](Reading reading) {
     return [this, r, reading](Call& c) {
+      if (c.isPut() && (c.value.type() & VT_ARRAY)) {
+        // An array goes to the cells of one area (ArrayAssignment), each as one cell's.
+        const std::vector<RangePtr> areas = r->areas();
+        if (areas.size() != 1) throw Failure{1004};
+        const CellRef first = areas[0]->topLeft();
+        const AreaRef area{
+            first,
+            {first.row + areas[0]->rowsCount() - 1, first.column + areas[0]->columnsCount() - 1}};
+        const ArrayAssignment array(c.value, area);
+        for (int64_t i = 1; i <= area.rows(); ++i) {
+          for (int64_t j = 1; j <= area.columns(); ++j)
+            writeTyped(*areas[0]->cell(i, j), array.at(i - 1, j - 1));
+        }
+        return Variant();
+      }
       if (c.isPut()) {
         for (const RangePtr& area : r->areas()) {
           for (int64_t i = 1; i <= area->rowsCount(); ++i) {
@@ -285,6 +300,18 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   m[L"Value"] = putOrGet(Reading::Value);
   m[L"Value2"] = putOrGet(Reading::Value2);
   m[L"Formula"] = putOrGet(Reading::Formula);
+  // Range.Range (https://learn.microsoft.com/office/vba/api/excel.range.range): one A1
+  // area relative to the range's top-left cell ("B1" of C3 is D3), dollar signs ignored.
+  m[L"Range"] = [this, r](Call& c) {
+    const std::optional<std::vector<AreaRef>> refs = parseReference(textOf(c.arg(0, L"Cell1")));
+    if (!refs || refs->size() != 1) throw Failure{1004};
+    const CellRef origin = r->topLeft();
+    const AreaRef& relative = refs->front();
+    const AreaRef absolute{
+        {origin.row + relative.first.row - 1, origin.column + relative.first.column - 1},
+        {origin.row + relative.last.row - 1, origin.column + relative.last.column - 1}};
+    return Variant::fromDispatch(range(r->worksheet()->range(formatAddress(absolute))).get());
+  };
   m[L"HasFormula"] = [r](Call&) {
     const CellBlock block = r->readBlock();
     std::size_t formulas = 0;
