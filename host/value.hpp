@@ -36,7 +36,9 @@ inline bool isEmpty(const Value& v) { return std::holds_alternative<std::monosta
 /// What a cell holds: a constant value, or a formula together with its current value.
 struct CellContent {
   Value value;
-  std::u16string formula;  ///< empty for a constant
+  /// Empty for a constant. An array formula entered with Control+Shift+Enter stands in
+  /// braces, as the formula bar shows it: "{=SUM(A1:A3*B1:B3)}".
+  std::u16string formula;
   bool isFormula() const { return !formula.empty(); }
   friend bool operator==(const CellContent&, const CellContent&) = default;
 };
