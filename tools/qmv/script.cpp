@@ -288,12 +288,21 @@ void parseExpect(Args& args, Command& command) {
   const Token& first = args.peek("what to expect");
   const std::string what = first.quoted ? std::string() : lowered(first.word);
   static const std::map<std::string, Op, std::less<>> kKinds = {
-      {"column", Op::ExpectColumn},   {"fill", Op::ExpectFill},
-      {"message", Op::ExpectMessage}, {"no-message", Op::ExpectNoMessage},
-      {"control", Op::ExpectControl}, {"form", Op::ExpectForm},
-      {"preview", Op::ExpectPreview}, {"host", Op::ExpectHost},
-      {"bar", Op::ExpectBar},         {"popup", Op::ExpectPopup},
-      {"addin", Op::ExpectAddin},     {"browsed", Op::ExpectBrowsed}};
+      {"column", Op::ExpectColumn},
+      {"fill", Op::ExpectFill},
+      {"number-format", Op::ExpectNumberFormat},
+      {"font-colour", Op::ExpectFontColour},
+      {"style", Op::ExpectStyle},
+      {"message", Op::ExpectMessage},
+      {"no-message", Op::ExpectNoMessage},
+      {"control", Op::ExpectControl},
+      {"form", Op::ExpectForm},
+      {"preview", Op::ExpectPreview},
+      {"host", Op::ExpectHost},
+      {"bar", Op::ExpectBar},
+      {"popup", Op::ExpectPopup},
+      {"addin", Op::ExpectAddin},
+      {"browsed", Op::ExpectBrowsed}};
   const auto kind = kKinds.find(what);
   if (kind == kKinds.end()) {
     // expect CELL VALUE
@@ -318,8 +327,14 @@ void parseExpect(Args& args, Command& command) {
       while (args.more()) command.values.push_back(args.value());
       break;
     case Op::ExpectFill:
+    case Op::ExpectFontColour:
       command.cell = args.cell();
       readColour(args, command);
+      break;
+    case Op::ExpectNumberFormat:
+    case Op::ExpectStyle:
+      command.cell = args.cell();
+      command.text = args.string(command.op == Op::ExpectStyle ? "TOKEN" : "CODE");
       break;
     case Op::ExpectMessage:
     case Op::ExpectPreview:
@@ -416,6 +431,9 @@ Command parseCommand(const ScriptLine& line) {
       {"set", Op::Set},
       {"column", Op::Column},
       {"fill", Op::Fill},
+      {"number-format", Op::NumberFormat},
+      {"font-colour", Op::FontColour},
+      {"style", Op::Style},
       {"hide-row", Op::HideRow},
       {"select", Op::Select},
       {"load", Op::Load},
@@ -475,8 +493,15 @@ Command parseCommand(const ScriptLine& line) {
       }
       break;
     case Op::Fill:
+    case Op::FontColour:
       command.cell = args.cell();
       readColour(args, command);
+      break;
+    case Op::NumberFormat:
+    case Op::Style:
+      command.cell = args.cell();
+      command.text = args.string(command.op == Op::Style ? "TOKEN" : "CODE");
+      if (command.op == Op::NumberFormat && command.text.empty()) args.fail("an empty CODE");
       break;
     case Op::HideRow:
       command.number = args.whole("N", 1, kMaxRows);

@@ -61,6 +61,9 @@ enum class Op {
   Set,
   Column,
   Fill,
+  NumberFormat,  ///< a cell's number format
+  FontColour,    ///< a cell's font colour
+  Style,         ///< a cell's other formats (borders, fonts, notes), as one token
   HideRow,
   Select,
   Load,
@@ -93,6 +96,9 @@ enum class Op {
   ExpectCell,
   ExpectColumn,
   ExpectFill,
+  ExpectNumberFormat,
+  ExpectFontColour,
+  ExpectStyle,
   ExpectMessage,
   ExpectNoMessage,
   ExpectControl,
@@ -125,7 +131,7 @@ struct Command {
   std::vector<AreaRef> areas;       ///< select, print
   std::vector<CellContent> values;  ///< set, column, expect cell / column / control / host
   int64_t number = 0;               ///< hide-row, stop-at, choose index, list index, count
-  std::optional<uint32_t> colour;   ///< fill
+  std::optional<uint32_t> colour;   ///< fill, font-colour
   bool flag = true;                 ///< addin-item: installed
 };
 
