@@ -30,7 +30,10 @@ constexpr std::size_t kMaxLaterChanges = 1024;
 
 constexpr uint32_t kFillSet = 1u << 31;
 constexpr uint32_t kFontColorSet = 1u << 30;
-constexpr uint32_t kFormatIdMask = kFontColorSet - 1;
+// The unknown parts (FormatPart bits but the other formats) sit below.
+constexpr int kUnknownShift = 27;
+constexpr uint32_t kUnknownBits = 7u << kUnknownShift;
+constexpr uint32_t kFormatIdMask = (1u << kUnknownShift) - 1;
 
 const CellContent& contentAt(const CellBlock& cells, CellRef cell) {
   return cells.at(cell.row - cells.area.first.row, cell.column - cells.area.first.column);
@@ -200,6 +203,7 @@ void UndoSnapshot::recordFormats(std::size_t index, const CellFormats& formats) 
   PackedFormats& p = formats_.emplace_back();
   p.index = static_cast<uint32_t>(index);
   p.numberFormat = id->second & kFormatIdMask;
+  p.numberFormat |= (static_cast<uint32_t>(formats.unknown) << kUnknownShift) & kUnknownBits;
   if (formats.fill) {
     p.numberFormat |= kFillSet;
     p.fill = *formats.fill;
@@ -219,7 +223,20 @@ std::optional<CellFormats> UndoSnapshot::formats(std::size_t index) const {
   formats.numberFormat = numberFormats_[it->numberFormat & kFormatIdMask];
   if (it->numberFormat & kFillSet) formats.fill = it->fill;
   if (it->numberFormat & kFontColorSet) formats.fontColor = it->fontColor;
+  formats.unknown = static_cast<uint8_t>(((it->numberFormat & kUnknownBits) >> kUnknownShift) |
+                                         kOtherFormatsPart);
   return formats;
+}
+
+void UndoSnapshot::keepAside(std::shared_ptr<KeptCells> copy) {
+  if (copy) kept_.push_back(std::move(copy));
+}
+
+KeptCells* UndoSnapshot::keptCopy(CellRef cell) const {
+  for (const auto& copy : kept_) {
+    if (copy->area().contains(cell)) return copy.get();
+  }
+  return nullptr;
 }
 
 CellRef UndoSnapshot::cell(std::size_t index) const {
@@ -422,6 +439,7 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
       const CellContent& current = contentAt(cells, cell);
       const std::optional<CellFormats> formats =
           snapshot.written(i) ? snapshot.formats(i) : std::nullopt;
+      KeptCells* const copy = snapshot.written(i) ? snapshot.keptCopy(cell) : nullptr;
       const bool wasBlank = isEmpty(current.value) && !current.isFormula();
       if (snapshot.changedAfterRun(cell)) {
         // Changed or moved by the user (typed over, sorted, rows inserted): whatever it
@@ -431,15 +449,18 @@ std::size_t restoreCells(UndoSnapshot& snapshot) {
       }
       if (snapshot.holdsPrevious(i, current)) {
         // A cleared cell that was blank before still has its formats to get back.
-        if (!formats || !wasBlank) continue;
+        if ((!formats && copy == nullptr) || !wasBlank) continue;
       } else if (!snapshot.holdsRunResult(i, current)) {
         ++kept;
         continue;
       }
       const RangePtr target =
           range->cell(cell.row - part.first.row + 1, cell.column - part.first.column + 1);
+      // The kept copy brings back everything the clear removed but the content, which the
+      // record holds exactly; without it, the recorded formats.
+      const bool putBack = copy != nullptr && tolerant([&] { copy->putBack(cell); });
       target->setContent(snapshot.previous(i));
-      if (formats) target->setFormats(*formats);
+      if (formats && !putBack) target->setFormats(*formats);
     }
   }
   return kept;

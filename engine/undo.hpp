@@ -4,8 +4,10 @@
 // The record is compact (a fixed 32 bytes per visited cell plus the old texts, and for a
 // cleared cell its formats in 16 bytes more, with each distinct number format kept once),
 // grows with the cells actually visited, and restores each cell's exact content (a text
-// "007" stays a text) and recorded formats. A formula comes back with the value it showed,
-// for a host that cannot calculate it (Excel recalculates it anyway). A cell that was
+// "007" stays a text) and recorded formats. Where the host keeps a copy of the cleared
+// areas aside (Range::keepAside), a cleared cell gets back from it everything the clear
+// removed, its borders, fonts, comments and the like included. A formula comes back with the value
+// it showed, for a host that cannot calculate it (Excel recalculates it anyway). A cell that was
 // changed after the run is never overwritten.
 #pragma once
 
@@ -80,8 +82,13 @@ struct UndoSnapshot {
   /// Records the formats cell `index` had before the run, for undo to put back. Call in
   /// ascending order of `index`, at most once per entry.
   void recordFormats(std::size_t index, const CellFormats& formats);
-  /// The formats recorded for cell `index`; none when none were recorded.
+  /// The formats recorded for cell `index`; none when none were recorded. The parts the
+  /// host could not tell are marked unknown; the host's other formats always are.
   std::optional<CellFormats> formats(std::size_t index) const;
+  /// Keeps the host's copy of cells about to be cleared, for undo to put back.
+  void keepAside(std::shared_ptr<KeptCells> copy);
+  /// The kept copy that holds `cell`; null when none does.
+  KeptCells* keptCopy(CellRef cell) const;
 
   /// True when `current` is exactly what the cell held before the run.
   bool holdsPrevious(std::size_t index, const CellContent& current) const;
@@ -126,7 +133,8 @@ struct UndoSnapshot {
     uint32_t numberFormat = 0;  ///< position in numberFormats_
     uint32_t fill = 0;
     uint32_t fontColor = 0;
-    // Whether fill and font colour are set rides in the top bits of numberFormat.
+    // Whether fill and font colour are set, and which parts were unknown, ride in the top
+    // bits of numberFormat.
   };
   static_assert(sizeof(PackedFormats) == 16);
 
@@ -141,6 +149,7 @@ struct UndoSnapshot {
   std::vector<std::u16string> numberFormats_;
   std::unordered_map<std::u16string, uint32_t> numberFormatIds_;
   std::vector<Block> blocks_;
+  std::vector<std::shared_ptr<KeptCells>> kept_;
   /// The areas changed after the run; past kMaxLaterChanges, every cell counts.
   std::vector<AreaRef> laterChanges_;
   bool everythingChanged_ = false;

@@ -453,9 +453,23 @@ class DuplicateRun {
   std::optional<std::size_t> record(const CellRef& at, const CellContent& before,
                                     ReadFormats cellFormats) {
     if (snapshot_ == nullptr) return std::nullopt;
+    if (!keptAside_) keepWorkAside();
     const std::optional<CellFormats> formats =
         sharedFormats_ ? sharedFormats_ : tolerantGet(cellFormats);
     return RecordClearedCell(*snapshot_, at, before, formats);
+  }
+
+  /// Before the first clear: asks the host to keep a copy of each area of the working
+  /// range, which undo puts back everything the clears remove from (tolerant: without a
+  /// copy, undo puts back the recorded formats).
+  void keepWorkAside() {
+    keptAside_ = true;
+    if (!work_) return;
+    const std::vector<RangePtr> areas =
+        tolerantGet([&] { return work_->areas(); }).value_or(std::vector<RangePtr>{});
+    for (const RangePtr& area : areas) {
+      tolerant([&] { snapshot_->keepAside(area->keepAside()); });
+    }
   }
 
   /// The full clear of one cell, recorded for undo (content and formats) when its place
@@ -510,6 +524,7 @@ class DuplicateRun {
   RangePtr column_;
   std::optional<CellRef> top_;
   std::optional<CellFormats> sharedFormats_;
+  bool keptAside_ = false;
   WorksheetPtr sheet_;
   /// Rows of the working range (1-based) whose cell the second pass of "every repeated
   /// value" is to clear, with the content the first pass read.

@@ -27,6 +27,7 @@
 namespace qmv {
 
 class Range;
+class KeptCells;
 class Worksheet;
 class Workbook;
 class CommandBar;
@@ -64,6 +65,18 @@ struct CellBlock {
   const CellContent& at(int64_t row, int64_t column) const {  ///< 0-based within the block
     return cells[static_cast<std::size_t>(row * area.columns() + column)];
   }
+};
+
+/// A copy of an area of cells that Range::keepAside made; the copy goes with the object.
+class KeptCells {
+ public:
+  virtual ~KeptCells() = default;
+  /// The area copied, on the sheet it was copied from.
+  virtual AreaRef area() const = 0;
+  /// Copies the kept cell `cell` (a cell of area()) back over the same cell of the sheet it
+  /// came from: its formats and everything else a full clear removes. Its value or formula
+  /// is not kept; write it afterwards. Throws HostError.
+  virtual void putBack(CellRef cell) = 0;
 };
 
 /// A set of cells of one worksheet: one or more rectangular areas.
@@ -130,15 +143,22 @@ class Range {
   /// by one; hosts override it to clear many cells in one call. On failure some of them
   /// may be cleared and others not: clearing a cell again is harmless.
   virtual void clearCells(const std::vector<CellRef>& cells);
-  /// Number format, fill colour and font colour shared by every cell of the range. Throws
-  /// HostError when the cells differ or the host cannot tell them.
+  /// The formats shared by every cell of the range. Throws HostError when the cells differ
+  /// or the host cannot tell them. Of a single cell, each part is read on its own: a part
+  /// the host cannot tell is marked unknown, and the others still count.
   virtual CellFormats formats() {
     throw HostError(host_errors::kRefused, "Formats are not available");
   }
-  /// Gives every cell these formats.
+  /// Gives every cell these formats, except the parts marked unknown.
   virtual void setFormats(const CellFormats& formats) {
     (void)formats;
     throw HostError(host_errors::kRefused, "Formats are not available");
+  }
+  /// Keeps a copy of the first area's cells, with everything a full clear removes, where
+  /// the user never sees it, for putting back later. Throws HostError where the host
+  /// cannot keep one.
+  virtual std::unique_ptr<KeptCells> keepAside() {
+    throw HostError(host_errors::kRefused, "Cells cannot be kept aside");
   }
   /// Find with What = `what`, After = `after`, LookIn values, LookAt whole, by rows, next,
   /// case-insensitive. Matching is literal (no wildcards). Null when nothing is found.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <utility>
 
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
@@ -377,9 +379,49 @@ void MemoryRange::setFormats(const CellFormats& formats) {
   enter();
   for (const auto& a : areas_) {
     for (int64_t r = a.first.row; r <= a.last.row; ++r) {
-      for (int64_t c = a.first.column; c <= a.last.column; ++c) sheet_->setFormats({r, c}, formats);
+      for (int64_t c = a.first.column; c <= a.last.column; ++c) {
+        const CellRef cell{r, c};
+        sheet_->setFormats(
+            cell, formats.unknown == 0 ? formats : withKnownParts(sheet_->formats(cell), formats));
+      }
     }
   }
+}
+
+namespace {
+
+// The formats of an area's cells that have any, kept with the sheet they came from.
+class KeptFormats final : public KeptCells {
+ public:
+  KeptFormats(std::shared_ptr<HostState> st, std::shared_ptr<Sheet> sheet, AreaRef area)
+      : st_(std::move(st)), sheet_(std::move(sheet)), area_(area) {
+    sheet_->forEachColumn(area.first.column, area.last.column, [&](int64_t c, const Column& col) {
+      col.forEachLive(area.first.row, area.last.row, [&](int64_t r, const Cell& cell) {
+        if (cell.flags & kHasFill) formats_.emplace(std::pair{r, c}, col.formats(r));
+      });
+    });
+  }
+  AreaRef area() const override { return area_; }
+  void putBack(CellRef cell) override {
+    st_->hostCall();
+    checkOpen(*sheet_);
+    if (!area_.contains(cell)) refuse("The cell was not kept");
+    const auto kept = formats_.find(std::pair{cell.row, cell.column});
+    sheet_->setFormats(cell, kept == formats_.end() ? CellFormats{} : kept->second);
+  }
+
+ private:
+  std::shared_ptr<HostState> st_;
+  std::shared_ptr<Sheet> sheet_;
+  AreaRef area_;
+  std::map<std::pair<int64_t, int64_t>, CellFormats> formats_;  ///< by (row, column)
+};
+
+}  // namespace
+
+std::unique_ptr<KeptCells> MemoryRange::keepAside() {
+  enter();
+  return std::make_unique<KeptFormats>(st_, sheet_, areas_.front());
 }
 void MemoryRange::setCellValue(int64_t row, int64_t column, const Value& value) {
   enter();

@@ -99,7 +99,10 @@ class MemoryRange final : public Range {
   RangePtr specialCells(int32_t type) override;
   void clear() override;
   CellFormats formats() override;
+  /// Leaves the parts marked unknown as each cell has them.
   void setFormats(const CellFormats& formats) override;
+  /// A copy of the first area's formats, other formats included, held in memory.
+  std::unique_ptr<KeptCells> keepAside() override;
   void setCellValue(int64_t row, int64_t column, const Value& value) override;
   /// One host call for the whole run of cells; a cell it refuses ends the call, the cells
   /// before it written.

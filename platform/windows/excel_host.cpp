@@ -257,6 +257,126 @@ RangePtr wrapRange(ComPtr<IDispatch> range);
 WorksheetPtr wrapWorksheet(ComPtr<IDispatch> sheet);
 HostLocale excelLocale(IDispatch* app);
 
+// Excel's constants for the scratch workbook: Workbooks.Add(xlWBATWorksheet) makes a
+// workbook of one worksheet (https://learn.microsoft.com/office/vba/api/excel.workbooks.add,
+// https://learn.microsoft.com/office/vba/api/excel.xlwbatemplate).
+constexpr int32_t kXlWBATWorksheet = -4167;
+
+// A workbook of the add-in's own that the user never sees: its window is hidden
+// (Window.Visible), it always counts as saved, so that closing Excel never asks about it
+// (Workbook.Saved: "set this property to True if you want to close a modified workbook
+// without either saving it or being prompted to save it"), and it is closed unsaved when
+// the last copy kept in it goes (Workbook.Close SaveChanges:=False).
+class ScratchBook {
+ public:
+  explicit ScratchBook(IDispatch* app) {
+    // Workbooks.Add activates the new workbook: the user's window is made active again.
+    const ComPtr<IDispatch> userWindow = asObject(get(app, L"ActiveWindow"));
+    book_ = requiredObject(
+        call(requiredObject(get(app, L"Workbooks")).get(), L"Add", {kXlWBATWorksheet}));
+    const ComPtr<IDispatch> windows = requiredObject(get(book_.get(), L"Windows"));
+    put(requiredObject(get(windows.get(), L"Item", {1})).get(), L"Visible", false);
+    const ComPtr<IDispatch> sheets = requiredObject(get(book_.get(), L"Worksheets"));
+    sheet_ = requiredObject(get(sheets.get(), L"Item", {1}));
+    markSaved();
+    if (userWindow) tolerant([&] { call(userWindow.get(), L"Activate"); });
+  }
+  ~ScratchBook() {
+    tolerant([&] { call(book_.get(), L"Close", {false}); });
+  }
+  ScratchBook(const ScratchBook&) = delete;
+  ScratchBook& operator=(const ScratchBook&) = delete;
+
+  IDispatch* sheet() const { return sheet_.get(); }
+  void markSaved() { put(book_.get(), L"Saved", true); }
+  // The scratch sheet's cells at `area`'s address.
+  ComPtr<IDispatch> range(const AreaRef& area) const {
+    return requiredObject(get(sheet_.get(), L"Range", {formatAddress(area)}));
+  }
+
+  // The scratch book alive in this thread (Excel calls an add-in on its one thread), made
+  // when none is.
+  static std::shared_ptr<ScratchBook> shared(IDispatch* app) {
+    std::shared_ptr<ScratchBook> book = live().lock();
+    if (!book) {
+      book = std::make_shared<ScratchBook>(app);
+      live() = book;
+    }
+    return book;
+  }
+  static bool open() { return !live().expired(); }
+
+ private:
+  static std::weak_ptr<ScratchBook>& live() {
+    thread_local std::weak_ptr<ScratchBook> book;
+    return book;
+  }
+  ComPtr<IDispatch> book_;
+  ComPtr<IDispatch> sheet_;
+};
+
+// An area copied into the scratch book at its own address, its contents cleared there: its
+// formats, comments, notes, links, validation and the like stay, since Range.Copy with a
+// Destination copies "the range to the specified range" whole
+// (https://learn.microsoft.com/office/vba/api/excel.range.copy), without the clipboard, and
+// Range.ClearContents clears only formulas and values
+// (https://learn.microsoft.com/office/vba/api/excel.range.clearcontents). Putting a cell
+// back copies it over the user's cell the same way.
+class ExcelKeptCells final : public KeptCells {
+ public:
+  ExcelKeptCells(IDispatch* app, IDispatch* area, ComPtr<IDispatch> userSheet, AreaRef where)
+      : book_(ScratchBook::shared(app)), userSheet_(std::move(userSheet)), area_(where) {
+    const ComPtr<IDispatch> copy = book_->range(area_);
+    call(area, L"Copy", {copy.get()});
+    call(copy.get(), L"ClearContents");
+    book_->markSaved();
+  }
+  AreaRef area() const override { return area_; }
+  void putBack(CellRef cell) override {
+    if (!area_.contains(cell)) throw HostError(host_errors::kRefused, "The cell was not kept");
+    const AreaRef one{cell, cell};
+    const ComPtr<IDispatch> user =
+        requiredObject(get(userSheet_.get(), L"Range", {formatAddress(one)}));
+    call(book_->range(one).get(), L"Copy", {user.get()});
+    book_->markSaved();
+  }
+
+ private:
+  std::shared_ptr<ScratchBook> book_;
+  ComPtr<IDispatch> userSheet_;
+  AreaRef area_;
+};
+
+// Formula2 keeps a formula as dynamic-array Excel has it, where Formula would put
+// implicit intersection into it and stop it spilling ("Range.Formula vs Range.Formula2",
+// https://learn.microsoft.com/office/vba/excel/concepts/cells-and-ranges/range-formula-vs-formula2);
+// Excel before dynamic arrays has no Formula2, and only Formula is used there.
+bool noFormula2(const HostError& error) { return error.number() == host_errors::kNotSupported; }
+Variant readFormulas(IDispatch* range, InterfaceIds* ids = nullptr) {
+  try {
+    return get(range, L"Formula2", {}, ids);
+  } catch (const HostError& error) {
+    if (!noFormula2(error)) throw;
+  }
+  return get(range, L"Formula", {}, ids);
+}
+// An array formula entered with Control+Shift+Enter is written in braces, as the formula
+// bar shows it, and goes back through Range.FormulaArray
+// (https://learn.microsoft.com/office/vba/api/excel.range.formulaarray).
+void writeFormula(IDispatch* range, std::u16string_view formula) {
+  if (formula.size() > 2 && formula.front() == u'{' && formula.back() == u'}') {
+    put(range, L"FormulaArray", formula.substr(1, formula.size() - 2));
+    return;
+  }
+  try {
+    put(range, L"Formula2", formula);
+    return;
+  } catch (const HostError& error) {
+    if (!noFormula2(error)) throw;
+  }
+  put(range, L"Formula", formula);
+}
+
 // A range over its automation object. A cell taken with cell() is reached through its
 // parent range until an operation needs its own object, so that writing it is one call.
 class ExcelRange final : public Range {
@@ -380,12 +500,10 @@ class ExcelRange final : public Range {
     return asText(v);
   }
   void setFormula(std::u16string_view formula) override {
-    if (isParentCell()) {
-      write(Variant::fromText(formula));  // typed input: "=..." becomes a formula
-    } else {
-      put(object(), L"Formula", formula);
-      changed();
-    }
+    // Through Formula2 (or FormulaArray), never as an assigned value, so that a formula
+    // keeps its spill or its array.
+    writeFormula(object(), formula);
+    changed();
   }
   void setContent(const CellContent& content) override {
     if (content.isFormula()) {
@@ -507,35 +625,72 @@ class ExcelRange final : public Range {
   void setEntireRowHidden(bool hidden) override {
     put(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden", hidden);
   }
-  // Range.NumberFormat, Interior and Font, each Null when the cells differ (a failure
-  // here), with ColorIndex telling "no fill" and "automatic" apart from a colour.
+  // Range.NumberFormat, Interior and Font, each Null when the cells differ, with ColorIndex
+  // telling "no fill" and "automatic" apart from a colour. Over several cells a Null part
+  // means they differ, a failure here; of one cell each part is read on its own, and one
+  // that Excel will not tell (Font.ColorIndex of a cell whose characters have colours of
+  // their own reads Null) is marked unknown. The other formats are the kept copy's.
   CellFormats formats() override {
+    const bool oneCell = static_cast<bool>(parent_) || count() == 1;
     CellFormats out;
-    out.numberFormat = asText(shared(get(object(), L"NumberFormat")));
-    const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
-    if (asDouble(shared(get(interior.get(), L"ColorIndex"))) != kXlColorIndexNone) {
-      out.fill = rgbOfExcelColor(asDouble(shared(get(interior.get(), L"Color"))));
-    }
-    const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
-    if (asDouble(shared(get(font.get(), L"ColorIndex"))) != kXlColorIndexAutomatic) {
-      out.fontColor = rgbOfExcelColor(asDouble(shared(get(font.get(), L"Color"))));
-    }
+    out.unknown = kOtherFormatsPart;
+    const auto part = [&](FormatPart which, const auto& read) {
+      if (!oneCell) {
+        read();
+      } else if (!tolerant(read)) {
+        out.unknown |= which;
+      }
+    };
+    part(kNumberFormatPart,
+         [&] { out.numberFormat = asText(shared(get(object(), L"NumberFormat"))); });
+    part(kFillPart, [&] {
+      const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
+      out.fill.reset();
+      if (asDouble(shared(get(interior.get(), L"ColorIndex"))) != kXlColorIndexNone) {
+        out.fill = rgbOfExcelColor(asDouble(shared(get(interior.get(), L"Color"))));
+      }
+    });
+    part(kFontColorPart, [&] {
+      const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
+      out.fontColor.reset();
+      if (asDouble(shared(get(font.get(), L"ColorIndex"))) != kXlColorIndexAutomatic) {
+        out.fontColor = rgbOfExcelColor(asDouble(shared(get(font.get(), L"Color"))));
+      }
+    });
     return out;
   }
   void setFormats(const CellFormats& formats) override {
-    put(object(), L"NumberFormat", formats.numberFormat);
-    const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
-    if (formats.fill) {
-      put(interior.get(), L"Color", excelColorOfRgb(*formats.fill));
-    } else {
-      put(interior.get(), L"ColorIndex", kXlColorIndexNone);
+    if (formats.known(kNumberFormatPart)) put(object(), L"NumberFormat", formats.numberFormat);
+    if (formats.known(kFillPart)) {
+      const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
+      if (formats.fill) {
+        put(interior.get(), L"Color", excelColorOfRgb(*formats.fill));
+      } else {
+        put(interior.get(), L"ColorIndex", kXlColorIndexNone);
+      }
     }
-    const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
-    if (formats.fontColor) {
-      put(font.get(), L"Color", excelColorOfRgb(*formats.fontColor));
-    } else {
-      put(font.get(), L"ColorIndex", kXlColorIndexAutomatic);
+    if (formats.known(kFontColorPart)) {
+      const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
+      if (formats.fontColor) {
+        put(font.get(), L"Color", excelColorOfRgb(*formats.fontColor));
+      } else {
+        put(font.get(), L"ColorIndex", kXlColorIndexAutomatic);
+      }
     }
+  }
+  // A copy of the first area in the scratch book.
+  std::unique_ptr<KeptCells> keepAside() override {
+    ComPtr<IDispatch> area(object());
+    const ComPtr<IDispatch> areas = requiredObject(get(object(), L"Areas"));
+    if (asInt(get(areas.get(), L"Count")) > 1)
+      area = requiredObject(get(areas.get(), L"Item", {1}));
+    ExcelRange first(area);
+    const CellRef top = first.topLeft();
+    const AreaRef where{top,
+                        {top.row + first.rowsCount() - 1, top.column + first.columnsCount() - 1}};
+    return std::make_unique<ExcelKeptCells>(requiredObject(get(area.get(), L"Application")).get(),
+                                            area.get(),
+                                            requiredObject(get(area.get(), L"Worksheet")), where);
   }
 
  private:
@@ -690,8 +845,11 @@ CellBlock ExcelRange::readBlock() {
   CellBlock block;
   block.area = {first, {first.row + rows - 1, first.column + columns - 1}};
   std::vector<Value> values = readValues(area.get(), rows, columns);
-  std::vector<Variant> formulas =
-      arrayElements(get(area.get(), L"Formula", {}, ids), rows, columns);
+  std::vector<Variant> formulas = arrayElements(readFormulas(area.get(), ids), rows, columns);
+  // HasArray of the area, asked at its first formula: True or False for all its cells
+  // alike, read the way HasFormula answers (the HasArray page speaks of one cell only);
+  // anything else, each formula cell.
+  std::optional<Variant> hasArray;
   // HasFormula answers True, False or Null (mixed) for the whole area; only a mixed area
   // leaves cells whose formula text could also be a constant text to ask one by one.
   Variant hasFormula = get(area.get(), L"HasFormula", {}, ids);
@@ -715,7 +873,17 @@ CellBlock ExcelRange::readBlock() {
         }
       }
     }
-    if (isFormula) content.formula = std::move(formula);
+    if (isFormula) {
+      if (!hasArray) hasArray = get(area.get(), L"HasArray", {}, ids);
+      bool inArray = hasArray->type() == VT_BOOL && hasArray->get().boolVal != VARIANT_FALSE;
+      if (hasArray->type() != VT_BOOL) {
+        const auto row = static_cast<double>(static_cast<int64_t>(i) / columns + 1);
+        const auto column = static_cast<double>(static_cast<int64_t>(i) % columns + 1);
+        ComPtr<IDispatch> cell = requiredObject(get(area.get(), L"Item", {row, column}));
+        inArray = asBool(get(cell.get(), L"HasArray"));
+      }
+      content.formula = inArray ? u"{" + formula + u"}" : std::move(formula);
+    }
     block.cells.push_back(std::move(content));
   }
   return block;
@@ -1147,8 +1315,10 @@ class ExcelApplication final : public Application {
   }
 
   int64_t workbooksCount() override {
-    return static_cast<int64_t>(
+    // The add-in's own hidden scratch book is none of the user's.
+    const auto count = static_cast<int64_t>(
         asDouble(get(requiredObject(get(app(), L"Workbooks")).get(), L"Count")));
+    return ScratchBook::open() ? std::max<int64_t>(count - 1, 0) : count;
   }
   WorkbookPtr activeWorkbook() override {
     ComPtr<IDispatch> book = asObject(get(app(), L"ActiveWorkbook"));

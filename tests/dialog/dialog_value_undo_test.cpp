@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "addin/entry_points.hpp"
@@ -96,8 +97,9 @@ TEST_F(ValueRunAreas, AreasInTwoColumnsAreRefused) {
 // --- Undo ----------------------------------------------------------------------------------
 
 const CellFormats kPlain{};
-const CellFormats kDressed{u"0.00%", 0xFFFF00, 0x0000FF};
-const CellFormats kDate{u"dd/mm/yyyy", std::nullopt, 0x00FF00};
+// With other formats (borders, fonts, a comment) that only a kept copy brings back.
+const CellFormats kDressed{u"0.00%", 0xFFFF00, 0x0000FF, u"bold; thin border"};
+const CellFormats kDate{u"dd/mm/yyyy", std::nullopt, 0x00FF00, u"comment: due"};
 
 struct UndoRow {
   const char* name;
@@ -198,8 +200,17 @@ TEST_F(ValueRunUndo, EachClearedCellKeepsItsOwnFormats) {
   runYes(RemoveAllDuplicates);
   ASSERT_TRUE(module.undoSnapshot);
   EXPECT_EQ(module.undoSnapshot->size(), 9u);
-  EXPECT_EQ(module.undoSnapshot->formats(4), kDressed);
-  EXPECT_EQ(module.undoSnapshot->formats(0), kPlain);
+  // The record holds the parts it can put back itself; the other formats are the kept
+  // copy's to bring back.
+  for (const auto& [index, expected] : {std::pair{std::size_t{4}, kDressed}, {0, kPlain}}) {
+    SCOPED_TRACE(index);
+    const std::optional<CellFormats> got = module.undoSnapshot->formats(index);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(withKnownParts(expected, *got), expected);
+    EXPECT_FALSE(got->known(kOtherFormatsPart));
+  }
+  UndoLastRun(module);
+  EXPECT_EQ(host->formats({5, 1}), kDressed);
 }
 
 }  // namespace

@@ -20,6 +20,12 @@ using testing::EngineFixture;
 using testing::LoadedAddin;
 using testing::text;
 
+// Formats as the record gives them back: the host's other formats are never recorded.
+CellFormats recorded(CellFormats formats) {
+  formats.unknown |= kOtherFormatsPart;
+  return formats;
+}
+
 // --- The record itself ----------------------------------------------------------------------
 
 TEST(UndoSnapshotRecord, KeepsEveryKindOfContentExactly) {
@@ -111,8 +117,8 @@ TEST(UndoSnapshotRecord, ACellClearedWithItsFormatsCostsAtMost64BytesBeyondItsTe
   const double textPerCell = static_cast<double>(snapshot.textBytes()) / kCells;
   EXPECT_LE(perCell, 64.0);
   EXPECT_LE(textPerCell, 16 * 2 * 1.5) << "each number format is kept once";
-  EXPECT_EQ(snapshot.formats(0), (CellFormats{u"0.00%", kCells, std::nullopt}));
-  EXPECT_EQ(snapshot.formats(kCells - 1), (CellFormats{u"0.00%", 1, std::nullopt}));
+  EXPECT_EQ(snapshot.formats(0), recorded(CellFormats{u"0.00%", kCells, std::nullopt}));
+  EXPECT_EQ(snapshot.formats(kCells - 1), recorded(CellFormats{u"0.00%", 1, std::nullopt}));
   EXPECT_EQ(snapshot.blocks().front().topRow, 1);
   EXPECT_EQ(snapshot.blocks().front().bottomRow, kCells);
 }
@@ -129,13 +135,37 @@ TEST(UndoSnapshotRecord, FormatsAreKeptOnlyForTheCellsGivenThem) {
   for (const auto& row : rows) RecordClearedCell(snapshot, {1, 1}, content, row.formats);
   for (std::size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(rows[i].name);
-    EXPECT_EQ(snapshot.formats(i), rows[i].formats);
+    EXPECT_EQ(snapshot.formats(i),
+              rows[i].formats ? std::optional(recorded(*rows[i].formats)) : std::nullopt);
     EXPECT_FALSE(snapshot.written(i)) << "not cleared until markCleared";
   }
   markCleared(snapshot, 1);
   EXPECT_TRUE(snapshot.written(1));
   EXPECT_TRUE(snapshot.holdsRunResult(1, CellContent{}));
   EXPECT_FALSE(snapshot.holdsRunResult(1, content));
+}
+
+TEST(UndoSnapshotRecord, EachFormatPartTheHostCouldNotTellIsMarkedOnItsOwn) {
+  UndoSnapshot snapshot;
+  const struct {
+    const char* name;
+    uint8_t unknown;
+  } rows[] = {{"every part told", 0},
+              {"the font colour of rich text", kFontColorPart},
+              {"the number format", kNumberFormatPart},
+              {"fill and font colour", kFillPart | kFontColorPart}};
+  std::size_t index = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CellFormats formats{u"0.0", 0x112233, 0x445566};
+    formats.unknown = row.unknown;
+    RecordClearedCell(snapshot, {1, 1}, CellContent{}, formats);
+    const std::optional<CellFormats> back = snapshot.formats(index++);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->unknown, row.unknown | kOtherFormatsPart);
+    EXPECT_EQ(back->numberFormat, u"0.0");
+    EXPECT_EQ(back->fill, 0x112233u);
+  }
 }
 
 TEST(UndoTexts, SayHowManyCellsWereKept) {

@@ -26,6 +26,8 @@ TRUE, FALSE, empty, date:2007-01-02[T15:04:05], error:#N/A or formula "=A1+1" VA
 
 Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL VALUE...
         fill CELL RRGGBB|none | hide-row N | select REF | load FILE | save FILE
+        number-format CELL "CODE" | font-colour CELL RRGGBB|none (automatic)
+        style CELL "TOKEN" (the cell's other formats: borders, fonts, notes)
         addin-item "NAME" [TRUE|FALSE] | connect | disconnect
         sort-rows REF KEY [ascending|descending] | insert-rows N [COUNT]
         autofilter REF FIELD "CRITERION" (the user's own sort, insertion and filter)
@@ -37,6 +39,8 @@ User:   click TAG | key ^z | host-undo
 Queued: answer "TEXT" | answer-cancel | stop-at N (the Nth yield from now)
 Checks: expect CELL VALUE | expect column CELL VALUE... | expect fill CELL RRGGBB|none
         expect row N hidden|shown | expect autofilter FIELD "CRITERION"|all | ... none
+        expect number-format CELL "CODE" | expect font-colour CELL RRGGBB|none
+        expect style CELL "TOKEN"
         expect message "TEXT" | expect no-message
         expect control FORM.CONTROL caption|text|visible|enabled|value|listindex|
                        listcount|tooltip|max VALUE, or ... list INDEX VALUE

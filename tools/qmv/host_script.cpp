@@ -1,15 +1,29 @@
 #include "tools/qmv/host_script.hpp"
 
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
 #include "engine/text_rules.hpp"
+#include "host/address.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/values.hpp"
 
 namespace qmv::cli {
 
 namespace {
+
+std::string cellText(CellRef cell) {
+  return toUtf8(columnLetters(cell.column)) + std::to_string(cell.row);
+}
+
+// RRGGBB, or "none" for the automatic colour.
+std::string colourName(std::optional<uint32_t> colour) {
+  if (!colour) return "none";
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "%06X", static_cast<unsigned>(*colour & 0xFFFFFF));
+  return buffer;
+}
 
 /// The first popup with this caption on any bar, searched depth first.
 std::optional<memory::ControlSnapshot> findPopup(const memory::MemoryApplication& app,
@@ -105,6 +119,17 @@ bool applyHostCommand(memory::MemoryApplication& app, const Command& command) {
     case Op::Fill:
       app.setFill(command.cell, command.none ? std::nullopt : command.colour);
       return true;
+    case Op::NumberFormat:
+    case Op::FontColour:
+    case Op::Style: {
+      CellFormats formats = app.formats(command.cell);
+      if (command.op == Op::NumberFormat) formats.numberFormat = command.text;
+      if (command.op == Op::FontColour)
+        formats.fontColor = command.none ? std::nullopt : command.colour;
+      if (command.op == Op::Style) formats.other = command.text;
+      app.setFormats(command.cell, formats);
+      return true;
+    }
     case Op::HideRow:
       app.setRowHidden(command.number, true);
       return true;
@@ -133,13 +158,33 @@ bool applyHostCommand(memory::MemoryApplication& app, const Command& command) {
 }
 
 bool isHostCheck(Op op) {
-  return op == Op::ExpectHost || op == Op::ExpectOnUndo || op == Op::ExpectOnKey ||
+  return op == Op::ExpectNumberFormat || op == Op::ExpectFontColour || op == Op::ExpectStyle ||
+         op == Op::ExpectHost || op == Op::ExpectOnUndo || op == Op::ExpectOnKey ||
          op == Op::ExpectBar || op == Op::ExpectPopup || op == Op::ExpectAddin ||
          op == Op::ExpectRow || op == Op::ExpectAutoFilter;
 }
 
 std::optional<Mismatch> checkHost(const memory::MemoryApplication& app, const Command& command) {
   switch (command.op) {
+    case Op::ExpectNumberFormat:
+    case Op::ExpectStyle: {
+      if (app.activeWorkbookName().empty()) return Mismatch{command.name, "no workbook open"};
+      const CellFormats formats = app.formats(command.cell);
+      const std::u16string& actual =
+          command.op == Op::ExpectStyle ? formats.other : formats.numberFormat;
+      if (actual == command.text) return std::nullopt;
+      return Mismatch{
+          command.name.substr(7) + " " + cellText(command.cell) + " " + quoteText(command.text),
+          quoteText(actual)};
+    }
+    case Op::ExpectFontColour: {
+      if (app.activeWorkbookName().empty()) return Mismatch{command.name, "no workbook open"};
+      const std::optional<uint32_t> actual = app.formats(command.cell).fontColor;
+      const std::optional<uint32_t> expected = command.none ? std::nullopt : command.colour;
+      if (actual == expected) return std::nullopt;
+      return Mismatch{"font-colour " + cellText(command.cell) + " " + colourName(expected),
+                      colourName(actual)};
+    }
     case Op::ExpectHost: {
       const Value actual = app.runSettings().byName(command.property);
       if (sameValue(actual, command.values.front().value)) return std::nullopt;

@@ -288,13 +288,23 @@ void parseExpect(Args& args, Command& command) {
   const Token& first = args.peek("what to expect");
   const std::string what = first.quoted ? std::string() : lowered(first.word);
   static const std::map<std::string, Op, std::less<>> kKinds = {
-      {"column", Op::ExpectColumn},   {"fill", Op::ExpectFill},
-      {"message", Op::ExpectMessage}, {"no-message", Op::ExpectNoMessage},
-      {"row", Op::ExpectRow},         {"autofilter", Op::ExpectAutoFilter},
-      {"control", Op::ExpectControl}, {"form", Op::ExpectForm},
-      {"preview", Op::ExpectPreview}, {"host", Op::ExpectHost},
-      {"bar", Op::ExpectBar},         {"popup", Op::ExpectPopup},
-      {"addin", Op::ExpectAddin},     {"browsed", Op::ExpectBrowsed}};
+      {"column", Op::ExpectColumn},
+      {"fill", Op::ExpectFill},
+      {"number-format", Op::ExpectNumberFormat},
+      {"font-colour", Op::ExpectFontColour},
+      {"style", Op::ExpectStyle},
+      {"message", Op::ExpectMessage},
+      {"no-message", Op::ExpectNoMessage},
+      {"row", Op::ExpectRow},
+      {"autofilter", Op::ExpectAutoFilter},
+      {"control", Op::ExpectControl},
+      {"form", Op::ExpectForm},
+      {"preview", Op::ExpectPreview},
+      {"host", Op::ExpectHost},
+      {"bar", Op::ExpectBar},
+      {"popup", Op::ExpectPopup},
+      {"addin", Op::ExpectAddin},
+      {"browsed", Op::ExpectBrowsed}};
   const auto kind = kKinds.find(what);
   if (kind == kKinds.end()) {
     // expect CELL VALUE
@@ -319,6 +329,7 @@ void parseExpect(Args& args, Command& command) {
       while (args.more()) command.values.push_back(args.value());
       break;
     case Op::ExpectFill:
+    case Op::ExpectFontColour:
       command.cell = args.cell();
       readColour(args, command);
       break;
@@ -345,6 +356,11 @@ void parseExpect(Args& args, Command& command) {
       command.text = args.string("CRITERION");
       break;
     }
+    case Op::ExpectNumberFormat:
+    case Op::ExpectStyle:
+      command.cell = args.cell();
+      command.text = args.string(command.op == Op::ExpectStyle ? "TOKEN" : "CODE");
+      break;
     case Op::ExpectMessage:
     case Op::ExpectPreview:
       command.text = args.string("TEXT");
@@ -440,6 +456,9 @@ Command parseCommand(const ScriptLine& line) {
       {"set", Op::Set},
       {"column", Op::Column},
       {"fill", Op::Fill},
+      {"number-format", Op::NumberFormat},
+      {"font-colour", Op::FontColour},
+      {"style", Op::Style},
       {"hide-row", Op::HideRow},
       {"sort-rows", Op::SortRows},
       {"insert-rows", Op::InsertRows},
@@ -502,8 +521,15 @@ Command parseCommand(const ScriptLine& line) {
       }
       break;
     case Op::Fill:
+    case Op::FontColour:
       command.cell = args.cell();
       readColour(args, command);
+      break;
+    case Op::NumberFormat:
+    case Op::Style:
+      command.cell = args.cell();
+      command.text = args.string(command.op == Op::Style ? "TOKEN" : "CODE");
+      if (command.op == Op::NumberFormat && command.text.empty()) args.fail("an empty CODE");
       break;
     case Op::HideRow:
       command.number = args.whole("N", 1, kMaxRows);

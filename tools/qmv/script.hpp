@@ -61,6 +61,9 @@ enum class Op {
   Set,
   Column,
   Fill,
+  NumberFormat,  ///< a cell's number format
+  FontColour,    ///< a cell's font colour
+  Style,         ///< a cell's other formats (borders, fonts, notes), as one token
   HideRow,
   SortRows,    ///< the user sorts the rows of a range by one of its columns
   InsertRows,  ///< the user inserts entire rows
@@ -98,6 +101,9 @@ enum class Op {
   ExpectFill,
   ExpectRow,         ///< a row hidden or shown
   ExpectAutoFilter,  ///< what a column of the sheet's AutoFilter filters by
+  ExpectNumberFormat,
+  ExpectFontColour,
+  ExpectStyle,
   ExpectMessage,
   ExpectNoMessage,
   ExpectControl,
@@ -131,7 +137,7 @@ struct Command {
   std::vector<CellContent> values;  ///< set, column, expect cell / column / control / host
   int64_t number = 0;  ///< hide-row, stop-at, choose index, list index, count, rows, field
   int64_t count = 1;   ///< insert-rows: how many
-  std::optional<uint32_t> colour;  ///< fill
+  std::optional<uint32_t> colour;  ///< fill, font-colour
   bool flag = true;                ///< addin-item: installed
 };
 

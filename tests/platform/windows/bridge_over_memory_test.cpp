@@ -424,6 +424,122 @@ TEST_F(BridgeOverMemoryTest, UndoOfAValueRunPutsBackFormatsThroughExcel) {
   }
 }
 
+// A full clear takes borders, fonts, comments and the like too: undo brings them back from
+// the copy kept in a hidden scratch workbook, the user's workbook staying the active one,
+// and never into a cell the user changed since.
+TEST_F(BridgeOverMemoryTest, UndoOfAValueRunPutsBackEverythingTheClearRemoved) {
+  const CellFormats bordered{u"0.00%", 0xFFC000, 0x0070C0, u"bold; thin border; note"};
+  const CellFormats noted{u"General", std::nullopt, std::nullopt, u"comment: checked"};
+  const CellFormats users{u"0.0", 0x00FF00, std::nullopt, u"italic"};
+  struct Row {
+    const char* name;
+    CellFormats row1, row2;
+  };
+  const Row rows[] = {{"cells of their own formats", bordered, noted},
+                      {"formats the cells share", bordered, bordered}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->closeWorkbooks();
+    const std::u16string book = host_->addWorkbook();
+    host_->setColumn({1, 1}, {Value(u"x"), Value(u"x"), Value(u"x")});
+    host_->setFormats({1, 1}, row.row1);
+    host_->setFormats({2, 1}, row.row2);
+    host_->setFormats({3, 1}, row.row2);
+    host_->select(u"A1:A3");
+    withDialog([&](AddinModule& module, frmPrgBar& dialog) {
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runValueRemoval(module, ValueMode::AllRepeated, observer);
+      EXPECT_EQ(host_->formats({1, 1}), CellFormats{}) << "the full clear";
+      EXPECT_EQ(host_->activeWorkbookName(), book);
+      EXPECT_EQ(excel_.hiddenWorkbooks.size(), 1u) << "the scratch workbook is hidden";
+      EXPECT_EQ(app_->workbooksCount(), 1) << "and none of the user's";
+      host_->setCell({3, 1}, CellContent{Value(u"later"), {}});
+      host_->setFormats({3, 1}, users);
+      UndoLastRun(module);
+    });
+    EXPECT_EQ(host_->formats({1, 1}), row.row1);
+    EXPECT_EQ(host_->formats({2, 1}), row.row2);
+    EXPECT_EQ(host_->formats({3, 1}), users) << "changed by the user after the run";
+    EXPECT_EQ(host_->cell({3, 1}).value, Value(u"later"));
+    EXPECT_EQ(host_->columnValues({1, 1}, 2), (std::vector<Value>{Value(u"x"), Value(u"x")}));
+    EXPECT_TRUE(excel_.hiddenWorkbooks.empty()) << "the scratch workbook went with the record";
+  }
+}
+
+// A part Excel will not tell (Font.ColorIndex of rich text reads Null) leaves the others.
+TEST_F(BridgeOverMemoryTest, EachFormatPartOfACellIsReadOnItsOwn) {
+  const CellFormats dressed{u"0.00%", 0xFFC000, 0x0070C0};
+  struct Row {
+    const char* name;
+    bool richText;
+    uint8_t unknown;
+  };
+  const Row rows[] = {
+      {"one colour for the whole text", false, kOtherFormatsPart},
+      {"characters of their own colours", true, kOtherFormatsPart | kFontColorPart}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->setCell({2, 1}, CellContent{Value(u"rich"), {}});
+    host_->setFormats({2, 1}, dressed);
+    excel_.richTextCells.clear();
+    if (row.richText) excel_.richTextCells.insert({2, 1});
+    const CellFormats read = app_->range(u"A2")->formats();
+    EXPECT_EQ(read.unknown, row.unknown);
+    EXPECT_EQ(read.numberFormat, dressed.numberFormat);
+    EXPECT_EQ(read.fill, dressed.fill);
+    if (!row.richText) {
+      EXPECT_EQ(read.fontColor, dressed.fontColor);
+    }
+    host_->setFormats({2, 1}, CellFormats{});
+    app_->range(u"A2")->setFormats(read);
+    EXPECT_EQ(withKnownParts(CellFormats{}, read), host_->formats({2, 1}))
+        << "only the parts told are written";
+  }
+  excel_.richTextCells.insert({2, 1});
+  EXPECT_THROW(app_->range(u"A1:A2")->formats(), HostError) << "over several cells, they differ";
+}
+
+// Undo writes a formula as the run found it: through Formula2, so that it spills again;
+// through Formula where Excel has no Formula2; an array formula through FormulaArray.
+TEST_F(BridgeOverMemoryTest, UndoPutsFormulasBackInTheirOwnDialect) {
+  struct Row {
+    const char* name;
+    bool formula2;  ///< Excel with dynamic arrays
+    bool array;
+    std::u16string formula;  ///< as the user entered it (Formula2's dialect)
+    std::u16string restored;
+  };
+  const Row rows[] = {
+      {"a spilling formula", true, false, u"=SEQUENCE(2)", u"=SEQUENCE(2)"},
+      {"an intersection the user asked for", true, false, u"=@B1:B2", u"=@B1:B2"},
+      {"Excel before dynamic arrays", false, false, u"=B1", u"=@B1"},
+      {"an array formula", true, true, u"=SUM(B1:B2*C1:C2)", u"=SUM(B1:B2*C1:C2)"},
+      {"an array formula before dynamic arrays", false, true, u"=SUM(B1:B2)", u"=SUM(B1:B2)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fake::MemoryExcel excel{host_};
+    excel.formula2 = row.formula2;
+    const ApplicationPtr app = makeExcelApplication(excel.application.get());
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, {Value(u"x"), Value(u"x")});
+    host_->setCell({3, 1}, CellContent{Value(u"x"), row.formula});
+    if (row.array) excel.arrayCells.insert({3, 1});
+    host_->select(u"A1:A3");
+    withDialog([&](AddinModule& module, frmPrgBar& dialog) {
+      module.hostApp = app;
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      runValueRemoval(module, ValueMode::AllRepeated, observer);
+      ASSERT_EQ(host_->cell({3, 1}), CellContent{});
+      EXPECT_TRUE(excel.arrayCells.empty());
+      UndoLastRun(module);
+    });
+    EXPECT_EQ(host_->cell({3, 1}).formula, row.restored);
+    EXPECT_EQ(excel.arrayCells.count({3, 1}), row.array ? 1u : 0u);
+  }
+}
+
 TEST_F(BridgeOverMemoryTest, UndoLeavesRowsTheUserSortedOrInsertedThroughExcelsSheetChange) {
   // As over the in-memory host: A holds y, x, x and a blank, B numbers the rows, "every
   // unique value" clears A1's y; SheetChange's Target tells undo what moved.

@@ -228,4 +228,22 @@ Variant value2Of(const Value& value) {
   return toVariant(value);
 }
 
+std::u16string implicitlyIntersected(std::u16string_view formula) {
+  if (formula.size() < 2 || formula.front() != u'=' || formula[1] == u'@') {
+    return std::u16string(formula);
+  }
+  return u"=@" + std::u16string(formula.substr(1));
+}
+
+std::u16string formulaDialect(std::u16string_view formula2) {
+  std::u16string out;
+  bool quoted = false;
+  for (char16_t c : formula2) {
+    if (c == u'"') quoted = !quoted;
+    if (c == u'@' && !quoted) continue;
+    out.push_back(c);
+  }
+  return out;
+}
+
 }  // namespace qmv::windows::fake

@@ -118,6 +118,22 @@ RangeItem rangeItem(RangeKind kind, const AreaRef& first, int64_t rowIndex,
 /// ("Selection.Columns.Count" on that page), rows of a Rows range, over every area.
 int64_t rangeCount(RangeKind kind, const std::vector<AreaRef>& areas);
 
+/// The formula a cell holds, in Range.Formula2's dialect, after `formula` was set through
+/// Range.Formula: Excel evaluates it with implicit intersection, so it never spills, and
+/// marks where intersection may happen with "@" ("Range.Formula vs Range.Formula2",
+/// https://learn.microsoft.com/office/vba/excel/concepts/cells-and-ranges/range-formula-vs-formula2:
+/// "=SQRT(A1:A4)" reads back "=SQRT(@A1:A4)" through Formula2). The fake does not parse
+/// formulas: it marks the whole expression ("=@SQRT(A1:A4)"), which a formula already
+/// marked so keeps. A value assigned through Range.Value that Excel takes for a formula is
+/// taken the same way: the Range.Value page does not say which dialect it uses, and this is
+/// the reading that loses a spill.
+std::u16string implicitlyIntersected(std::u16string_view formula);
+
+/// Range.Formula of a cell holding `formula2` (Formula2's dialect): the same page says
+/// Range.Formula "will remove the @ operator" that stands for silent intersection. Every
+/// "@" outside quoted text goes.
+std::u16string formulaDialect(std::u16string_view formula2);
+
 /// The only locale an English Excel answers in when the user's locale has no language
 /// pack: any other LCID fails with TYPE_E_INVDATAREAD 0x80028018 ("BUG: Old format or
 /// invalid type library error when automating Excel", support.microsoft.com, and

@@ -807,6 +807,10 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2, Rang
   r->members[L"Value"] = putOrGet(Reading::Value);
   r->members[L"Value2"] = putOrGet(Reading::Value2);
   r->members[L"Formula"] = putOrGet(Reading::Formula);
+  // Range.HasArray (https://learn.microsoft.com/office/vba/api/excel.range.hasarray): this
+  // sheet holds no array formulas. Range.Formula2 is missing, as in Excel before dynamic
+  // arrays.
+  r->members[L"HasArray"] = [](Call&) { return Variant::fromBool(false); };
   r->members[L"HasFormula"] = [this, r1, c1, r2, c2](Call&) {
     int formulas = 0;
     for (int64_t i = r1; i <= r2; ++i) {

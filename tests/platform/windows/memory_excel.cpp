@@ -57,13 +57,15 @@ ComPtr<Object> counter(int64_t n) {
 // Writes a value as Excel takes a typed input (typedEntry): a formula goes to the host as
 // a formula, a leading apostrophe keeps the rest as text, any other text is read in en-US
 // conventions whatever the user's, as Excel reads a text assigned through its object model.
-void writeTyped(Range& cell, const Variant& v) {
+// Through Range.Formula or Range.Value a formula is implicitly intersected; through
+// Range.Formula2 it stays as written (implicitlyIntersected).
+void writeTyped(Range& cell, const Variant& v, bool formula2 = false) {
   if (v.type() == VT_BSTR) {
     const std::u16string s = textOf(v);
     const std::optional<CellContent> typed = typedEntry(s);
     if (!typed) throw Failure{1004};
     if (typed->isFormula()) {
-      cell.setFormula(typed->formula);
+      cell.setFormula(formula2 ? typed->formula : implicitlyIntersected(typed->formula));
       return;
     }
     if (!s.empty() && s.front() == u'\'') {
@@ -77,7 +79,7 @@ void writeTyped(Range& cell, const Variant& v) {
 }
 
 // What a grid of cells is read as.
-enum class Reading { Value, Value2, Formula };
+enum class Reading { Value, Value2, Formula, Formula2 };
 
 // A 2-D array over a block's cells (or the one value of a single cell). Range.Value gives
 // the numbers of the cells in `currency` as Currency (currencyOf); Value2 gives dates as
@@ -91,6 +93,9 @@ Variant gridOf(const CellBlock& block, Reading reading,
                         block.area.first.column + static_cast<int64_t>(i) % columns};
     switch (reading) {
       case Reading::Formula:
+        return textVariant(content.isFormula() ? formulaDialect(content.formula)
+                                               : formulaOf(content));
+      case Reading::Formula2:
         return textVariant(formulaOf(content));
       case Reading::Value2:
         return value2Of(content.value);
@@ -140,9 +145,16 @@ Variant nullVariant() {
 }
 
 // The colour every cell of the range has (none: no colour); none when they differ.
-std::optional<std::optional<uint32_t>> sharedColour(const RangePtr& r,
-                                                    std::optional<uint32_t> CellFormats::*colour) {
+std::optional<std::optional<uint32_t>> sharedColour(
+    const RangePtr& r, std::optional<uint32_t> CellFormats::*colour,
+    const std::set<std::pair<int64_t, int64_t>>* mixed) {
   const std::vector<RangePtr> cells = cellsOf(r);
+  if (mixed != nullptr) {
+    for (const RangePtr& cell : cells) {
+      const CellRef at = cell->topLeft();
+      if (mixed->count({at.row, at.column})) return std::nullopt;
+    }
+  }
   const std::optional<uint32_t> first = cells.front()->formats().*colour;
   for (const RangePtr& cell : cells) {
     if (cell->formats().*colour != first) return std::nullopt;
@@ -157,11 +169,13 @@ uint32_t swapRedBlue(uint32_t colour) {
 // An Interior or Font object over one colour of the range's formats: Color (Excel's byte
 // order) and ColorIndex, whose `unset` index removes the colour. `shownUnset` is what Color
 // reads while no colour is set.
+// `mixed`: cells whose characters have colours of their own, over which both read Null.
 ComPtr<Object> colourObject(const RangePtr& r, const wchar_t* type,
                             std::optional<uint32_t> CellFormats::*colour, int32_t unset,
-                            uint32_t shownUnset) {
+                            uint32_t shownUnset,
+                            const std::set<std::pair<int64_t, int64_t>>* mixed = nullptr) {
   auto o = Object::create(type);
-  o->members[L"Color"] = [r, colour, shownUnset](Call& c) {
+  o->members[L"Color"] = [r, colour, shownUnset, mixed](Call& c) {
     if (c.isPut()) {
       for (const RangePtr& cell : cellsOf(r)) {
         CellFormats formats = cell->formats();
@@ -170,11 +184,11 @@ ComPtr<Object> colourObject(const RangePtr& r, const wchar_t* type,
       }
       return Variant();
     }
-    const std::optional<std::optional<uint32_t>> set = sharedColour(r, colour);
+    const std::optional<std::optional<uint32_t>> set = sharedColour(r, colour, mixed);
     if (!set) return nullVariant();
     return number(static_cast<double>(swapRedBlue(set->value_or(shownUnset))));
   };
-  o->members[L"ColorIndex"] = [r, colour, unset](Call& c) {
+  o->members[L"ColorIndex"] = [r, colour, unset, mixed](Call& c) {
     if (c.isPut()) {
       if (intOf(c.value) != unset) throw Failure{1004};  // palette indexes: not modelled
       for (const RangePtr& cell : cellsOf(r)) {
@@ -185,7 +199,7 @@ ComPtr<Object> colourObject(const RangePtr& r, const wchar_t* type,
       return Variant();
     }
     // A set colour reads as the nearest palette entry; any index but `unset` tells it apart.
-    const std::optional<std::optional<uint32_t>> set = sharedColour(r, colour);
+    const std::optional<std::optional<uint32_t>> set = sharedColour(r, colour, mixed);
     if (!set) return nullVariant();
     return Variant::fromInt(*set ? 1 : unset);
   };
@@ -209,6 +223,15 @@ struct MemoryExcel::Wrappers {
   ComPtr<Object> functions();
   ComPtr<Object> autoFilter(const WorksheetPtr& s, const AutoFilterState& state);
   void filterUnique(const RangePtr& list);
+  // A write over cells of an array formula ends their part in it.
+  void forgetArrays(const RangePtr& r) {
+    if (excel.arrayCells.empty()) return;
+    for (const RangePtr& cell : cellsOf(r)) {
+      const CellRef at = cell->topLeft();
+      excel.arrayCells.erase({at.row, at.column});
+    }
+  }
+  ComPtr<Object> workbooks();
 };
 
 ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
@@ -249,6 +272,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
                   isOmitted(column) ? std::nullopt : std::optional<int64_t>(intOf(column)));
     RangePtr cells = r->worksheet()->range(formatAddress(item.area));
     if (c.isPut()) {
+      forgetArrays(cells);
       writeTyped(*cells, c.value);
       return Variant();
     }
@@ -286,6 +310,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
         return Variant();
       }
       if (c.isPut()) {
+        forgetArrays(r);
         for (const RangePtr& area : r->areas()) {
           for (int64_t i = 1; i <= area->rowsCount(); ++i) {
             for (int64_t j = 1; j <= area->columnsCount(); ++j)
@@ -312,6 +337,71 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
         {origin.row + relative.last.row - 1, origin.column + relative.last.column - 1}};
     return Variant::fromDispatch(range(r->worksheet()->range(formatAddress(absolute))).get());
   };
+  // Range.Formula2 (https://learn.microsoft.com/office/vba/api/excel.range.formula2): "Formulas
+  // set using Range.Formula2 will always be evaluated as an array and may spill"; missing
+  // from an Excel before dynamic arrays, as a member it does not know.
+  if (excel.formula2) {
+    m[L"Formula2"] = [this, r](Call& c) {
+      if (!c.isPut()) return gridOf(r->readBlock(), Reading::Formula2);
+      forgetArrays(r);
+      for (const RangePtr& cell : cellsOf(r)) writeTyped(*cell, c.value, true);
+      return Variant();
+    };
+  }
+  // Range.FormulaArray (https://learn.microsoft.com/office/vba/api/excel.range.formulaarray):
+  // the array formula of the range; Range.HasArray
+  // (https://learn.microsoft.com/office/vba/api/excel.range.hasarray): whether a cell is
+  // part of one, answered over several cells as HasFormula answers (True, False, Null).
+  m[L"FormulaArray"] = [this, r](Call& c) {
+    if (!c.isPut()) return gridOf(r->readBlock(), Reading::Formula2);
+    const std::u16string formula = textOf(c.value);
+    if (formula.empty() || formula.front() != u'=') throw Failure{1004};
+    r->setFormula(formula);
+    for (const RangePtr& cell : cellsOf(r)) {
+      const CellRef at = cell->topLeft();
+      excel.arrayCells.insert({at.row, at.column});
+    }
+    return Variant();
+  };
+  m[L"HasArray"] = [this, r](Call&) {
+    std::size_t inArrays = 0;
+    const std::vector<RangePtr> cells = cellsOf(r);
+    for (const RangePtr& cell : cells) {
+      const CellRef at = cell->topLeft();
+      inArrays += excel.arrayCells.count({at.row, at.column});
+    }
+    if (inArrays == 0) return Variant::fromBool(false);
+    if (inArrays == cells.size()) return Variant::fromBool(true);
+    return nullVariant();
+  };
+  // Range.Copy with a Destination (https://learn.microsoft.com/office/vba/api/excel.range.copy)
+  // copies the first area whole, contents and every format, to the destination's top-left
+  // cell and on, in any open workbook, without the clipboard.
+  m[L"Copy"] = [this, r](Call& c) {
+    const Variant destination = c.arg(0, L"Destination");
+    if (isOmitted(destination)) throw Failure{1004};  // the clipboard is not modelled
+    const RangePtr to = *payloadOf<RangePtr>(destination);
+    const RangePtr from = r->areas().front();
+    const CellBlock block = from->readBlock();
+    const CellRef start = to->topLeft();
+    const WorksheetPtr sheet = to->worksheet();
+    for (int64_t i = 0; i < block.area.rows(); ++i) {
+      for (int64_t j = 0; j < block.area.columns(); ++j) {
+        const CellRef at{start.row + i, start.column + j};
+        const RangePtr target = sheet->range(formatAddress(AreaRef{at, at}));
+        target->setContent(block.at(i, j));
+        target->setFormats(from->cell(i + 1, j + 1)->formats());
+      }
+    }
+    return Variant();
+  };
+  // Range.ClearContents (https://learn.microsoft.com/office/vba/api/excel.range.clearcontents):
+  // formulas and values go, formats stay.
+  m[L"ClearContents"] = [this, r](Call&) {
+    forgetArrays(r);
+    r->setContent(CellContent{});
+    return Variant();
+  };
   m[L"HasFormula"] = [r](Call&) {
     const CellBlock block = r->readBlock();
     std::size_t formulas = 0;
@@ -326,7 +416,8 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
     return Variant::fromDispatch(
         range(r->specialCells(static_cast<int32_t>(intOf(c.arg(0, L"Type"))))).get());
   };
-  m[L"Clear"] = [r](Call&) {
+  m[L"Clear"] = [this, r](Call&) {
+    forgetArrays(r);
     r->clear();
     return Variant();
   };
@@ -443,9 +534,14 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
     return Variant::fromDispatch(
         colourObject(r, L"Interior", &CellFormats::fill, kXlColorIndexNone, 0xFFFFFF).get());
   };
-  m[L"Font"] = [r](Call&) {
-    return Variant::fromDispatch(
-        colourObject(r, L"Font", &CellFormats::fontColor, kXlColorIndexAutomatic, 0x000000).get());
+  // Font.Color and Font.ColorIndex read Null where characters of a cell have colours of
+  // their own, as a property of a range reads Null where its cells differ (Font.ColorIndex
+  // page: a Variant; the Null answer for mixed formatting is the same as for a range).
+  m[L"Font"] = [this, r](Call&) {
+    return Variant::fromDispatch(colourObject(r, L"Font", &CellFormats::fontColor,
+                                              kXlColorIndexAutomatic, 0x000000,
+                                              &excel.richTextCells)
+                                     .get());
   };
   m[L"EntireRow"] = [this, r](Call&) {
     auto row = Object::create(L"Range");
@@ -577,6 +673,58 @@ ComPtr<Object> MemoryExcel::Wrappers::book(WorkbookPtr b) {
   o->members[L"Activate"] = [b](Call&) {
     b->activate();
     return Variant();
+  };
+  return o;
+}
+
+// Workbooks: Count, and Add (https://learn.microsoft.com/office/vba/api/excel.workbooks.add),
+// which opens a new workbook, makes it the active one and returns it. Only the template
+// xlWBATWorksheet (one worksheet) is modelled. The new workbook offers its Worksheets, its
+// one window (Window.Visible: https://learn.microsoft.com/office/vba/api/excel.window.visible),
+// Saved (https://learn.microsoft.com/office/vba/api/excel.workbook.saved) and Close
+// (https://learn.microsoft.com/office/vba/api/excel.workbook.close), which leaves another
+// workbook's window active as it was.
+ComPtr<Object> MemoryExcel::Wrappers::workbooks() {
+  auto o = Object::create(L"Workbooks");
+  o->members[L"Count"] = [this](Call&) {
+    return number(static_cast<double>(host.workbooksCount()));
+  };
+  o->members[L"Add"] = [this](Call& c) {
+    if (intOf(c.arg(0, L"Template")) != -4167) throw Failure{1004};
+    const std::u16string name = host.addWorkbook();
+    ComPtr<Object> added = book(host.activeWorkbook());
+    const ComPtr<Object> first = sheet(host.activeSheet());
+    auto sheets = Object::create(L"Sheets");
+    sheets->members[L"Item"] = [first](Call& item) {
+      if (intOf(item.arg(0, L"Index")) != 1) throw Failure{9};
+      return Variant::fromDispatch(first.get());
+    };
+    added->props[L"Worksheets"] = Variant::fromDispatch(sheets.get());
+    auto window = Object::create(L"Window");
+    window->members[L"Visible"] = [this, name](Call& v) {
+      if (!v.isPut()) return Variant::fromBool(excel.hiddenWorkbooks.count(name) == 0);
+      if (asBool(v.value)) {
+        excel.hiddenWorkbooks.erase(name);
+      } else {
+        excel.hiddenWorkbooks.insert(name);
+      }
+      return Variant();
+    };
+    auto windows = Object::create(L"Windows");
+    windows->members[L"Item"] = [window](Call& item) {
+      if (intOf(item.arg(0, L"Index")) != 1) throw Failure{9};
+      return Variant::fromDispatch(window.get());
+    };
+    added->props[L"Windows"] = Variant::fromDispatch(windows.get());
+    added->props[L"Saved"] = Variant::fromBool(false);
+    added->members[L"Close"] = [this, name](Call&) {
+      const WorkbookPtr active = host.activeWorkbook();
+      host.closeWorkbook(name);
+      if (active && active->name() != name) active->activate();
+      excel.hiddenWorkbooks.erase(name);
+      return Variant();
+    };
+    return Variant::fromDispatch(added.get());
   };
   return o;
 }
@@ -807,8 +955,18 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
   application->onUnadvise = [watch, app](DWORD) {
     if (app->sinks.size() <= 1) watch->reset();
   };
-  m[L"Workbooks"] = [h](Call&) {
-    return Variant::fromDispatch(counter(h->workbooksCount()).get());
+  m[L"Workbooks"] = [w](Call&) { return Variant::fromDispatch(w->workbooks().get()); };
+  // Application.ActiveWindow: the active workbook's window; Window.Activate makes it the
+  // active one again.
+  m[L"ActiveWindow"] = [h](Call&) {
+    const WorkbookPtr book = h->activeWorkbook();
+    if (!book) return Variant();
+    auto window = Object::create(L"Window");
+    window->members[L"Activate"] = [book](Call&) {
+      book->activate();
+      return Variant();
+    };
+    return Variant::fromDispatch(window.get());
   };
   m[L"ActiveWorkbook"] = [w, h](Call&) {
     return Variant::fromDispatch(w->book(h->activeWorkbook()).get());

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 
 #include "fake_excel.hpp"
 #include "fake_xll.hpp"
@@ -45,6 +46,15 @@ class MemoryExcel {
   /// for every change of cells while events are on.
   bool enableEvents = true;
   int64_t userMacroRuns = 0;
+  /// Cells whose characters carry colours of their own (rich text): Font.Color and
+  /// Font.ColorIndex read Null over them.
+  std::set<std::pair<int64_t, int64_t>> richTextCells;
+  /// Cells holding an array formula entered through Range.FormulaArray.
+  std::set<std::pair<int64_t, int64_t>> arrayCells;
+  /// False for an Excel before dynamic arrays, which has no Range.Formula2.
+  bool formula2 = true;
+  /// Workbooks whose window was hidden through Window.Visible, by name.
+  std::set<std::u16string> hiddenWorkbooks;
   /// The texts cells show where their number format shows more than the General text.
   std::map<std::pair<int64_t, int64_t>, std::u16string> shownTexts;
 
