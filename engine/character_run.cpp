@@ -26,6 +26,22 @@ struct PendingColumn {
   int64_t firstRow = 0;
   std::size_t size = 0;
   std::vector<Value> values;
+  std::vector<std::size_t> entries;  ///< the undo entry of each value
+};
+
+// Notes in the undo record what the host reports a column write left in its cells; the
+// cells it does not report are read back at the end of the run.
+class NoteResults final : public WriteReport {
+ public:
+  NoteResults(UndoSnapshot& snapshot, const std::vector<std::size_t>& entries)
+      : snapshot_(snapshot), entries_(entries) {}
+  void holds(std::size_t index, const Value& value) override {
+    snapshot_.noteResultValue(entries_[index], value);
+  }
+
+ private:
+  UndoSnapshot& snapshot_;
+  const std::vector<std::size_t>& entries_;
 };
 
 struct Visit {
@@ -83,7 +99,11 @@ struct Visit {
       write(band, c);
     }
     if (column.size == 0) column.firstRow = r;
-    if (column.size == column.values.size()) column.values.emplace_back();
+    if (column.size == column.values.size()) {
+      column.values.emplace_back();
+      column.entries.emplace_back();
+    }
+    column.entries[column.size] = index;
     column.values[column.size++] = std::move(**next);
   }
 
@@ -95,8 +115,9 @@ struct Visit {
     if (column.size == 0) return;
     const std::span<const Value> values(column.values.data(), column.size);
     column.size = 0;
+    NoteResults report(snapshot, column.entries);
     const bool written =
-        tolerant([&] { band.setColumnValues(column.firstRow + 1, c + 1, values); });
+        tolerant([&] { band.setColumnValuesReported(column.firstRow + 1, c + 1, values, report); });
     if (written) return;
     for (std::size_t i = 0; i < values.size(); ++i) {
       tolerant([&] {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <iterator>
 
 #include "engine/host_run_state.hpp"
 #include "engine/session.hpp"
@@ -144,51 +145,74 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
   return entries_.size() - 1;
 }
 
+UndoSnapshot::Block& UndoSnapshot::blockOf(std::size_t index) {
+  // Entries are marked and noted while their block is among the last.
+  auto block = blocks_.rbegin();
+  while (std::next(block) != blocks_.rend() && index < block->first) ++block;
+  return *block;
+}
+
 void UndoSnapshot::markWritten(std::size_t index) {
-  entries_[index].after = Kind::Unknown;
-  for (auto block = blocks_.rbegin(); block != blocks_.rend(); ++block) {
-    if (index >= block->first && index < block->end) {
-      block->anyWritten = true;
-      break;
-    }
-  }
+  Packed& p = entries_[index];
+  if (p.after == Kind::Unknown) return;
+  p.after = Kind::Unknown;
+  Block& block = blockOf(index);
+  block.anyWritten = true;
+  ++block.unconfirmed;
 }
 
 void UndoSnapshot::noteResult(std::size_t index, const CellContent& after) {
-  noteResultIn(entries_[index], after);
+  Packed& p = entries_[index];
+  if (p.after == Kind::Unknown) --blockOf(index).unconfirmed;
+  noteResultIn(p, after);
+}
+
+void UndoSnapshot::noteResultValue(std::size_t index, const Value& value) {
+  Packed& p = entries_[index];
+  if (p.after == Kind::Unknown) --blockOf(index).unconfirmed;
+  noteValueIn(p, value);
 }
 
 void UndoSnapshot::noteBlockResults(const Block& block, const CellBlock& cells) {
+  Block& mine = blocks_[static_cast<std::size_t>(&block - blocks_.data())];
   // One walk over the block's entries: indexing a deque entry by entry costs more.
   auto entry = entries_.begin() + static_cast<std::ptrdiff_t>(block.first);
   for (std::size_t i = block.first; i < block.end; ++i, ++entry) {
     if (entry->after == Kind::Same) continue;
     const CellRef cell{entry->row, entry->column};
-    if (cells.area.contains(cell)) noteResultIn(*entry, contentAt(cells, cell));
+    if (!cells.area.contains(cell)) continue;
+    if (entry->after == Kind::Unknown) --mine.unconfirmed;
+    noteResultIn(*entry, contentAt(cells, cell));
   }
 }
 
 void UndoSnapshot::noteResultIn(Packed& p, const CellContent& after) {
+  if (!after.isFormula()) {
+    noteValueIn(p, after.value);
+    return;
+  }
+  p.after = Kind::Formula;
+  p.afterLength = static_cast<uint32_t>(after.formula.size());
+  p.afterPayload = textHash(after.formula);
+}
+
+void UndoSnapshot::noteValueIn(Packed& p, const Value& value) {
   p.afterLength = 0;
   p.afterPayload = 0;
-  if (after.isFormula()) {
-    p.after = Kind::Formula;
-    p.afterLength = static_cast<uint32_t>(after.formula.size());
-    p.afterPayload = textHash(after.formula);
-  } else if (const auto* number = std::get_if<double>(&after.value)) {
+  if (const auto* number = std::get_if<double>(&value)) {
     p.after = Kind::Number;
     p.afterPayload = std::bit_cast<uint64_t>(*number);
-  } else if (const auto* text = std::get_if<std::u16string>(&after.value)) {
+  } else if (const auto* text = std::get_if<std::u16string>(&value)) {
     p.after = Kind::Text;
     p.afterLength = static_cast<uint32_t>(text->size());
     p.afterPayload = textHash(*text);
-  } else if (const auto* flag = std::get_if<bool>(&after.value)) {
+  } else if (const auto* flag = std::get_if<bool>(&value)) {
     p.after = Kind::Boolean;
     p.afterPayload = *flag ? 1 : 0;
-  } else if (const auto* date = std::get_if<DateTime>(&after.value)) {
+  } else if (const auto* date = std::get_if<DateTime>(&value)) {
     p.after = Kind::Date;
     p.afterPayload = std::bit_cast<uint64_t>(date->serial);
-  } else if (const auto* error = std::get_if<CellError>(&after.value)) {
+  } else if (const auto* error = std::get_if<CellError>(&value)) {
     p.after = Kind::Error;
     p.afterPayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
   } else {
@@ -412,7 +436,7 @@ void captureRunResults(UndoSnapshot& snapshot) {
   // One block read into again and again: its texts keep their storage.
   CellBlock cells;
   for (const auto& block : snapshot.blocks()) {
-    if (!block.anyWritten || block.first == block.end) continue;
+    if (block.unconfirmed == 0 || block.first == block.end) continue;
     tolerant([&] {
       snapshot.worksheet->range(formatAddress(visitedPart(block)))->readBlockInto(cells);
       snapshot.noteBlockResults(block, cells);

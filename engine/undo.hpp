@@ -79,6 +79,8 @@ struct UndoSnapshot {
   bool written(std::size_t index) const { return entries_[index].after != Kind::Same; }
   /// Records what the run left in cell `index`.
   void noteResult(std::size_t index, const CellContent& after);
+  /// noteResult for a cell the run rewrote that holds the constant `value`, no formula.
+  void noteResultValue(std::size_t index, const Value& value);
   /// Records the formats cell `index` had before the run, for undo to put back. Call in
   /// ascending order of `index`, at most once per entry.
   void recordFormats(std::size_t index, const CellFormats& formats);
@@ -102,8 +104,9 @@ struct UndoSnapshot {
     std::size_t first = 0;
     std::size_t end = 0;
     bool anyWritten = false;
-    int64_t topRow = 0;     ///< the highest row of its entries (they may come in any order)
-    int64_t bottomRow = 0;  ///< the lowest
+    std::size_t unconfirmed = 0;  ///< rewritten entries whose result is not known yet
+    int64_t topRow = 0;           ///< the highest row of its entries (they may come in any order)
+    int64_t bottomRow = 0;        ///< the lowest
   };
   const std::vector<Block>& blocks() const { return blocks_; }
   /// noteResult for every rewritten cell of `block` that lies in `cells`, from its content
@@ -128,6 +131,9 @@ struct UndoSnapshot {
   };
   static_assert(sizeof(Packed) == 32);
   static void noteResultIn(Packed& p, const CellContent& after);
+  static void noteValueIn(Packed& p, const Value& after);
+  /// The block holding entry `index`.
+  Block& blockOf(std::size_t index);
   struct PackedFormats {
     uint32_t index = 0;         ///< the entry
     uint32_t numberFormat = 0;  ///< position in numberFormats_

@@ -79,6 +79,20 @@ class KeptCells {
   virtual void putBack(CellRef cell) = 0;
 };
 
+/// What a write left in its cells, as the host tells it.
+class WriteReport {
+ public:
+  /// Cell `index` of the write (0-based) holds the constant `value` and no formula, exactly
+  /// as a read of the cell would return it.
+  virtual void holds(std::size_t index, const Value& value) = 0;
+
+ protected:
+  WriteReport() = default;
+  WriteReport(const WriteReport&) = default;
+  WriteReport& operator=(const WriteReport&) = default;
+  ~WriteReport() = default;
+};
+
 /// A set of cells of one worksheet: one or more rectangular areas.
 class Range {
  public:
@@ -133,6 +147,14 @@ class Range {
     for (std::size_t i = 0; i < values.size(); ++i) {
       setCellValue(row + static_cast<int64_t>(i), column, values[i]);
     }
+  }
+  /// setColumnValues, then tells `report` what the cells hold where the host knows it
+  /// without reading them back (a host whose typing it cannot predict tells nothing, the
+  /// default). Cells not reported must be read to be known. Nothing is reported on failure.
+  virtual void setColumnValuesReported(int64_t row, int64_t column, std::span<const Value> values,
+                                       WriteReport& report) {
+    (void)report;
+    setColumnValues(row, column, values);
   }
 
   /// SpecialCells(type) restricted to this range; throws HostError 1004 when no cell matches.

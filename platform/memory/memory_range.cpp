@@ -433,6 +433,14 @@ void MemoryRange::setCellValue(int64_t row, int64_t column, const Value& value) 
   st_->cellsChanged(*sheet_, AreaRef{at, at});
 }
 void MemoryRange::setColumnValues(int64_t row, int64_t column, std::span<const Value> values) {
+  writeColumn(row, column, values, nullptr);
+}
+void MemoryRange::setColumnValuesReported(int64_t row, int64_t column,
+                                          std::span<const Value> values, WriteReport& report) {
+  writeColumn(row, column, values, &report);
+}
+void MemoryRange::writeColumn(int64_t row, int64_t column, std::span<const Value> values,
+                              WriteReport* report) {
   enter();
   if (values.empty()) return;
   const auto count = static_cast<int64_t>(values.size());
@@ -458,6 +466,18 @@ void MemoryRange::setColumnValues(int64_t row, int64_t column, std::span<const V
     throw;
   }
   notice();
+  if (!report) return;
+  // What the sheet holds now, as a read would return it: the typing of each text decided
+  // there, an empty result leaving no cell.
+  const Column* stored = static_cast<const Sheet&>(*sheet_).column(first.column);
+  for (int64_t i = 0; i < count; ++i) {
+    const Cell* cell = stored ? stored->at(first.row + i) : nullptr;
+    if (!cell || !Column::isLive(*cell)) {
+      report->holds(static_cast<std::size_t>(i), Value{});
+    } else if (!(cell->flags & kHasFormula)) {
+      report->holds(static_cast<std::size_t>(i), cell->value);
+    }
+  }
 }
 void MemoryRange::writeTypedCell(CellRef at, const Value& value) {
   if (const auto* text = std::get_if<std::u16string>(&value);

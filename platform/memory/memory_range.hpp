@@ -107,6 +107,9 @@ class MemoryRange final : public Range {
   /// One host call for the whole run of cells; a cell it refuses ends the call, the cells
   /// before it written.
   void setColumnValues(int64_t row, int64_t column, std::span<const Value> values) override;
+  /// The same, then every cell reported from what the sheet stored.
+  void setColumnValuesReported(int64_t row, int64_t column, std::span<const Value> values,
+                               WriteReport& report) override;
   RangePtr find(const std::u16string& what, Range& after) override;
   void advancedFilterUniqueInPlace() override;
   bool entireRowHidden() override;
@@ -127,6 +130,7 @@ class MemoryRange final : public Range {
   /// The cells of rows that are not hidden, as row blocks of each area.
   std::vector<AreaRef> visibleAreas() const;
   void writeAll(const CellContent& content);
+  void writeColumn(int64_t row, int64_t column, std::span<const Value> values, WriteReport* report);
   /// First cell in `area` between `from` and `to` (row-major, inclusive) whose folded
   /// text is `key`.
   std::optional<CellRef> firstMatch(const AreaRef& area, const KeyText& key, CellRef from,

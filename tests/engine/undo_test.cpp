@@ -90,6 +90,25 @@ TEST(UndoSnapshotRecord, TellsTheRunsResultFromALaterChange) {
   EXPECT_FALSE(snapshot.holdsRunResult(3, CellContent{Value{std::u16string(u"a00")}, {}}));
 }
 
+TEST(UndoSnapshotRecord, CountsTheRewrittenCellsWhoseResultIsNotKnown) {
+  UndoSnapshot snapshot;
+  snapshot.beginBlock(AreaRef{{1, 1}, {4, 1}});
+  const CellContent before{Value{std::u16string(u"a1")}, {}};
+  for (int64_t r = 1; r <= 4; ++r) RecordUndoEntry(snapshot, {r, 1}, before);
+  snapshot.beginBlock(AreaRef{{5, 1}, {5, 1}});
+  RecordUndoEntry(snapshot, {5, 1}, before);
+  for (std::size_t i : {0U, 1U, 2U, 4U}) snapshot.markWritten(i);
+  snapshot.markWritten(1);  // twice counts once
+  snapshot.noteResultValue(0, Value{std::u16string(u"a")});
+  snapshot.noteResult(2, CellContent{});
+  ASSERT_EQ(snapshot.blocks().size(), 2U);
+  EXPECT_EQ(snapshot.blocks()[0].unconfirmed, 1U);
+  EXPECT_EQ(snapshot.blocks()[1].unconfirmed, 1U);
+  EXPECT_TRUE(snapshot.holdsRunResult(0, CellContent{Value{std::u16string(u"a")}, {}}));
+  EXPECT_FALSE(snapshot.holdsRunResult(0, CellContent{Value{std::u16string(u"b")}, {}}));
+  EXPECT_TRUE(snapshot.holdsRunResult(2, CellContent{}));
+}
+
 TEST(UndoSnapshotRecord, SpendsAFixedSmallAmountPerCellBeyondTheOldText) {
   UndoSnapshot snapshot;
   constexpr int64_t kCells = 100000;
@@ -369,6 +388,30 @@ TEST_F(Undo, ACellTheRunLeftAloneIsNotOverwrittenEither) {
   EXPECT_EQ(valueAt(2, 1), text(u"x1"));
   EXPECT_EQ(messages(),
             std::vector<std::u16string>{u"1 cell changed after the removal was left as it is."});
+}
+
+TEST_F(Undo, TheResultsAHostReportsNeedNoReadingBack) {
+  // Typed as the host types them: "12" goes, "1/2" keeps "/", "x1.5" becomes "x." text.
+  const std::vector<Value> before = {text(u"a1"),   text(u"12"),  text(u"1/2"),
+                                     text(u"x1.5"), text(u"abc"), text(u"T1RUE")};
+  host->setColumn({1, 1}, before);
+  host->select(u"A1:A6");
+  runYes(RemoveNumbers);
+  const UndoSnapshot& snapshot = *module.undoSnapshot;
+  ASSERT_EQ(snapshot.size(), before.size());
+  for (const auto& block : snapshot.blocks()) EXPECT_EQ(block.unconfirmed, 0U);
+  for (std::size_t i = 0; i < snapshot.size(); ++i) {
+    SCOPED_TRACE(i);
+    const CellContent now = host->cell(snapshot.cell(i));
+    EXPECT_TRUE(snapshot.holdsRunResult(i, now));
+    EXPECT_FALSE(snapshot.holdsRunResult(i, CellContent{text(u"other"), {}}));
+  }
+  UndoLastRun(module);
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(valueAt(static_cast<int64_t>(i) + 1, 1), before[i]);
+  }
+  EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(Undo, AnotherRunReplacesTheSnapshot) {

@@ -1,5 +1,7 @@
 // Workbooks, sheets, cell values, typed input, used range, clearing, SpecialCells and
 // Intersect of the in-memory host.
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -205,6 +207,56 @@ TEST_F(MemoryCellsTest, SetColumnValuesStopsAtACellItRefuses) {
       EXPECT_EQ(host->cell({row.row + 1, 1}), CellContent{});
     }
   }
+}
+
+// Collects what a column write reports, by cell.
+struct CollectedReport final : WriteReport {
+  std::vector<std::optional<Value>> held;
+  explicit CollectedReport(std::size_t size) : held(size) {}
+  void holds(std::size_t index, const Value& value) override { held.at(index) = value; }
+};
+
+TEST_F(MemoryCellsTest, SetColumnValuesReportedTellsWhatAReadReturns) {
+  struct Row {
+    const char* name;
+    CellContent before;  // what the cell held before the write
+    Value written;
+  };
+  const Row rows[] = {
+      {"a text stays text", constantOf(Value{u"x1"}), Value{u"abc"}},
+      {"a text of digits is typed as a number", constantOf(Value{u"a7"}), Value{u"007"}},
+      {"a truth value", constantOf(Value{u"x"}), Value{u"TRUE"}},
+      {"a date", constantOf(Value{u"x"}), Value{u"3/12/2024"}},
+      {"punctuation", constantOf(Value{u"+1 (2)"}), Value{u"+ ()"}},
+      {"the empty text leaves no value", constantOf(Value{u"12"}), Value{u""}},
+      {"over a formula", CellContent{Value{2.0}, u"=1+1"}, Value{u"left"}},
+      {"a number", constantOf(Value{u"n"}), Value{2.5}},
+  };
+  std::vector<Value> values;
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    host->setCell({static_cast<int64_t>(i) + 1, 2}, rows[i].before);
+    values.push_back(rows[i].written);
+  }
+  host->setFill({6, 2}, 0xff0000u);  // a cell kept by its fill once its value goes
+  CollectedReport report(values.size());
+  range(u"B1")->setColumnValuesReported(1, 1, values, report);
+  const CellBlock read = range(u"B1:B8")->readBlock();
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    ASSERT_TRUE(report.held[i].has_value());
+    EXPECT_FALSE(read.cells[i].isFormula());
+    EXPECT_EQ(*report.held[i], read.cells[i].value);
+  }
+}
+
+TEST_F(MemoryCellsTest, SetColumnValuesReportedTellsNothingOnARefusal) {
+  const std::vector<Value> values = {Value{u"kept"},
+                                     Value{std::u16string(kMaxCellChars + 1, u'x')}};
+  CollectedReport report(values.size());
+  EXPECT_EQ(errorNumberOf([&] { range(u"A1")->setColumnValuesReported(1, 1, values, report); }),
+            host_errors::kRefused);
+  EXPECT_FALSE(report.held[0].has_value());
+  EXPECT_FALSE(report.held[1].has_value());
 }
 
 TEST_F(MemoryCellsTest, RangeGeometryAndAddresses) {
