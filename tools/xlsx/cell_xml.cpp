@@ -72,10 +72,11 @@ std::string cellReference(CellRef ref) {
   return std::string(buffer.data() + begin, end);
 }
 
-std::string escapeStringText(std::u16string_view text) {
-  // One pass from UTF-16 to escaped UTF-8: a cell's text is encoded as it is escaped.
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
+namespace {
+
+// One pass from UTF-16 to escaped UTF-8 onto `out`: a cell's text is encoded as it is
+// escaped.
+void appendEscaped(std::string& out, std::u16string_view text) {
   const auto put = [&out](unsigned code) {
     if (code < 0x80) {
       out += static_cast<char>(code);
@@ -117,6 +118,14 @@ std::string escapeStringText(std::u16string_view text) {
       put(c);
     }
   }
+}
+
+}  // namespace
+
+std::string escapeStringText(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  appendEscaped(out, text);
   return out;
 }
 
@@ -145,7 +154,7 @@ std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& val
   // The element names, with the part's own prefix when it writes one. Built by appending
   // into one string: a rewrite makes one of these per changed cell.
   std::string out;
-  out.reserve(64);
+  out.reserve(96);
   const auto tag = [&](std::string_view open, std::string_view name) {
     out += open;
     if (!prefix.empty()) {
@@ -198,7 +207,7 @@ std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& val
   tag("<", "t");
   if (edgeSpace) out += " xml:space=\"preserve\"";
   out += '>';
-  out += escapeStringText(text);
+  appendEscaped(out, text);
   tag("</", "t>");
   tag("</", "is>");
   tag("</", "c>");

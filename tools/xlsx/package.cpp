@@ -227,7 +227,7 @@ void Package::read(const PartEntry& part, const std::function<void(std::string_v
     sink(std::string_view(bytes, length));
   };
   std::vector<char> buffer(std::size_t{1} << 16);
-  std::vector<char> inflated(known ? std::size_t{1} << 17 : 0);
+  std::vector<char> inflated(known ? std::size_t{1} << 16 : 0);
   Inflater inflater;
   if (!inflated.empty() && !inflater.started) throw std::bad_alloc();
   bool ended = inflated.empty();
@@ -306,6 +306,7 @@ zip_int64_t deflatedSource(void* self, void* data, zip_uint64_t length, zip_sour
 DeflatedFile::DeflatedFile(const std::string& near)
     : packed_(near), file_(std::fopen(packed_.path().c_str(), "wb")), out_(std::size_t{1} << 16) {
   if (file_ == nullptr) throw writeError(packed_.path(), std::strerror(errno));
+  pending_.reserve(kGather);
   stream_ = std::make_unique<z_stream>();
   // Deflate's fastest level: a sheet compresses five to six times faster than at the level
   // libzip 1.7 always uses (the best, whatever level it is given), to about the same size.
@@ -336,6 +337,17 @@ void DeflatedFile::pump(const char* bytes, std::size_t length, bool last) {
 }
 
 void DeflatedFile::write(std::string_view bytes) {
+  // A rewrite writes a sheet in pieces of a few bytes: they are gathered, as one deflate
+  // call costs far more than the few bytes it would take.
+  if (pending_.size() + bytes.size() <= kGather) {
+    pending_.append(bytes);
+    return;
+  }
+  deflatePending();
+  if (bytes.size() <= kGather) {
+    pending_.append(bytes);
+    return;
+  }
   // In pieces below deflate's 4 GiB counter.
   while (!bytes.empty()) {
     const std::string_view piece = bytes.substr(0, std::size_t{1} << 30);
@@ -344,6 +356,14 @@ void DeflatedFile::write(std::string_view bytes) {
     pump(piece.data(), piece.size(), false);
     bytes.remove_prefix(piece.size());
   }
+}
+
+void DeflatedFile::deflatePending() {
+  if (pending_.empty()) return;
+  crc_ = libdeflate_crc32(static_cast<uint32_t>(crc_), pending_.data(), pending_.size());
+  size_ += pending_.size();
+  pump(pending_.data(), pending_.size(), false);
+  pending_.clear();
 }
 
 void DeflatedFile::writeFile(const std::string& path) {
@@ -358,6 +378,7 @@ void DeflatedFile::writeFile(const std::string& path) {
 }
 
 void DeflatedFile::finish() {
+  deflatePending();
   pump(nullptr, 0, true);
   std::FILE* file = file_;
   file_ = nullptr;
