@@ -38,19 +38,24 @@ TEST(PackageRead, GivesEachPartAsStoredOrReportsTheDamage) {
     TempFolder folder;
     folder.write("content.bin", row.content);
     const std::string zip = folder.file("test.zip");
-    const std::string script =
-        folder.write("make.py",
-                     "import struct, sys, zipfile, zlib\n"
-                     "with open(sys.argv[1], 'rb') as f: data = f.read()\n"
-                     "with zipfile.ZipFile(sys.argv[2], 'w', zipfile." +
-                         std::string(row.stored ? "ZIP_STORED" : "ZIP_DEFLATED") +
-                         ") as z:\n"
-                         "    z.writestr('xl/part.xml', data)\n" +
-                         (row.damage.empty() ? std::string()
-                                             : "b = open(sys.argv[2], 'rb').read()\n"
-                                               "open(sys.argv[2], 'wb').write(" +
-                                                   row.damage + ")\n"));
-    run(python() + " " + script + " " + folder.file("content.bin") + " " + zip);
+    std::string code =
+        "import struct, sys, zipfile, zlib\n"
+        "with open(sys.argv[1], 'rb') as f: data = f.read()\n"
+        "with zipfile.ZipFile(sys.argv[2], 'w', zipfile.";
+    code += row.stored ? "ZIP_STORED" : "ZIP_DEFLATED";
+    code += ") as z:\n    z.writestr('xl/part.xml', data)\n";
+    if (!row.damage.empty()) {
+      code += "b = open(sys.argv[2], 'rb').read()\nopen(sys.argv[2], 'wb').write(";
+      code += row.damage;
+      code += ")\n";
+    }
+    std::string command = python();
+    for (const std::string& argument :
+         {folder.write("make.py", code), folder.file("content.bin"), zip}) {
+      command += ' ';
+      command += argument;
+    }
+    run(command);
     const auto package = Package::open(zip);
     const PartEntry* part = package->find("xl/part.xml");
     ASSERT_NE(part, nullptr);
