@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           clang libclang-rt-14-dev clang-tidy clang-format python3
-          pkg-config libzip-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl unicode-data
+          pkg-config libzip-dev libdeflate-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl unicode-data
           python3-xlsxwriter libreoffice-calc-nogui gnumeric)
 # Boost.Regex, header-only: the pattern removal's matcher, for the native and the MinGW build.
 packages+=(libboost1.81-dev)

@@ -62,37 +62,70 @@ std::string xmlEscape(std::string_view text) {
 }  // namespace
 
 std::string cellReference(CellRef ref) {
-  return toUtf8(columnLetters(ref.column)) + std::to_string(ref.row);
+  // Column letters are base 26 without a zero (A..Z, AA..), written from the right.
+  std::array<char, 32> buffer{};
+  std::size_t begin = 16;
+  for (int64_t column = ref.column; column > 0 && begin > 0; column = (column - 1) / 26) {
+    buffer[--begin] = static_cast<char>('A' + (column - 1) % 26);
+  }
+  const auto end = std::to_chars(buffer.data() + 16, buffer.data() + buffer.size(), ref.row).ptr;
+  return std::string(buffer.data() + begin, end);
 }
 
-std::string escapeStringText(std::u16string_view text) {
-  std::string out;
-  std::u16string plain;
-  auto flushPlain = [&] {
-    out += xmlEscape(toUtf8(plain));
-    plain.clear();
+namespace {
+
+// One pass from UTF-16 to escaped UTF-8 onto `out`: a cell's text is encoded as it is
+// escaped.
+void appendEscaped(std::string& out, std::u16string_view text) {
+  const auto put = [&out](unsigned code) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
   };
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     const bool high = c >= 0xD800 && c <= 0xDBFF;
     const bool low = c >= 0xDC00 && c <= 0xDFFF;
     if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      plain += c;
-      plain += text[++i];
+      put(0x10000 + ((static_cast<unsigned>(c) - 0xD800) << 10) + (text[++i] - 0xDC00));
       continue;
     }
     // Tab and line feed travel as they are; a carriage return is escaped, as are the
     // characters XML cannot carry and the lead underscore of a literal _xHHHH_ ([MS-OI29500]
     // 2.1.1747, ST_Xstring).
     const bool control = (c < 0x20 && c != u'\t' && c != u'\n') || c == 0xFFFE || c == 0xFFFF;
-    if (control || high || low || escapedAt(text, i)) {
-      flushPlain();
+    if (control || high || low || (c == u'_' && escapedAt(text, i))) {
       out += hexEscape(c);
-      continue;
+    } else if (c == u'&') {
+      out += "&amp;";
+    } else if (c == u'<') {
+      out += "&lt;";
+    } else if (c == u'>') {
+      out += "&gt;";
+    } else {
+      put(c);
     }
-    plain += c;
   }
-  flushPlain();
+}
+
+}  // namespace
+
+std::string escapeStringText(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  appendEscaped(out, text);
   return out;
 }
 
@@ -118,14 +151,39 @@ std::u16string decodeStringText(std::u16string_view text) {
 
 std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& value,
                     std::string_view prefix) {
-  // The element names, with the part's own prefix when it writes one.
-  const std::string p = prefix.empty() ? std::string() : std::string(prefix) + ":";
-  std::string out = "<" + p + "c r=\"" + cellReference(ref) + "\"";
-  if (style) out += " s=\"" + std::to_string(*style) + "\"";
+  // The element names, with the part's own prefix when it writes one. Built by appending
+  // into one string: a rewrite makes one of these per changed cell.
+  std::string out;
+  out.reserve(96);
+  const auto tag = [&](std::string_view open, std::string_view name) {
+    out += open;
+    if (!prefix.empty()) {
+      out += prefix;
+      out += ':';
+    }
+    out += name;
+  };
+  tag("<", "c r=\"");
+  out += cellReference(ref);
+  out += '"';
+  if (style) {
+    out += " s=\"";
+    out += std::to_string(*style);
+    out += '"';
+  }
   if (isEmpty(value)) return out + "/>";
-  const auto valueElement = [&](std::string_view type, const std::string& text) {
-    if (!type.empty()) out += " t=\"" + std::string(type) + "\"";
-    return out + "><" + p + "v>" + text + "</" + p + "v></" + p + "c>";
+  const auto valueElement = [&](std::string_view type, std::string_view text) {
+    if (!type.empty()) {
+      out += " t=\"";
+      out += type;
+      out += '"';
+    }
+    out += '>';
+    tag("<", "v>");
+    out += text;
+    tag("</", "v>");
+    tag("</", "c>");
+    return out;
   };
   if (const auto* number = std::get_if<double>(&value)) return valueElement({}, numberXml(*number));
   // A date goes in as its serial number in the cell's own format: the date cell type t="d"
@@ -143,9 +201,17 @@ std::string cellXml(CellRef ref, std::optional<uint32_t> style, const Value& val
   const bool edgeSpace =
       !text.empty() && (text.front() == u' ' || text.back() == u' ' || text.front() == u'\t' ||
                         text.back() == u'\t' || text.front() == u'\n' || text.back() == u'\n');
-  out += " t=\"inlineStr\"><" + p + "is><" + p + "t";
+  out += " t=\"inlineStr\"";
+  out += '>';
+  tag("<", "is>");
+  tag("<", "t");
   if (edgeSpace) out += " xml:space=\"preserve\"";
-  return out + ">" + escapeStringText(text) + "</" + p + "t></" + p + "is></" + p + "c>";
+  out += '>';
+  appendEscaped(out, text);
+  tag("</", "t>");
+  tag("</", "is>");
+  tag("</", "c>");
+  return out;
 }
 
 bool isDateFormat(uint32_t id, std::string_view code) {

@@ -115,12 +115,16 @@ class DeflatedFile {
 
  private:
   void pump(const char* bytes, std::size_t length, bool last);
+  void deflatePending();
+
+  static constexpr std::size_t kGather = std::size_t{1} << 16;
 
   TemporaryFile packed_;
   std::FILE* file_ = nullptr;
   std::FILE* reader_ = nullptr;
   std::unique_ptr<z_stream_s> stream_;
   std::vector<unsigned char> out_;
+  std::string pending_;  ///< written bytes not yet deflated
   uint64_t size_ = 0;
   uint64_t packedSize_ = 0;
   unsigned long crc_ = 0;

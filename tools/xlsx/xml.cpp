@@ -20,13 +20,19 @@ struct NameParts {
   bool inNamespace = false;
 };
 
+// The part after the local name: an empty view when the name ends there.
+NameParts withLocal(const char* local, bool inNamespace) {
+  const char* p = local;
+  while (*p != '\0' && *p != kNamespaceSeparator) ++p;
+  const std::string_view localName(local, static_cast<std::size_t>(p - local));
+  if (*p == '\0') return {localName, {}, inNamespace};
+  return {localName, std::string_view(p + 1), inNamespace};
+}
+
 NameParts partsOf(std::string_view name) {
   const std::size_t first = name.find(kNamespaceSeparator);
   if (first == std::string_view::npos) return {name, {}, false};
-  std::string_view rest = name.substr(first + 1);
-  const std::size_t second = rest.find(kNamespaceSeparator);
-  if (second == std::string_view::npos) return {rest, {}, true};
-  return {rest.substr(0, second), rest.substr(second + 1), true};
+  return withLocal(name.data() + first + 1, true);
 }
 
 XML_Parser parserOf(void* parser) { return static_cast<XML_Parser>(parser); }
@@ -68,12 +74,26 @@ void XmlParser::stopWith(std::exception_ptr error) {
   XML_StopParser(parserOf(parser_), XML_FALSE);
 }
 
+// A part names nearly all its elements in one namespace, a long URI: a name that starts
+// with the last one seen is split without measuring the URI again.
+std::string_view XmlParser::elementName(const char* name) {
+  NameParts parts;
+  if (!namespace_.empty() && std::strncmp(name, namespace_.data(), namespace_.size()) == 0) {
+    parts = withLocal(name + namespace_.size(), true);
+  } else {
+    parts = partsOf(name);
+    if (parts.inNamespace) {
+      namespace_.assign(name, static_cast<std::size_t>(parts.local.data() - name));
+    }
+  }
+  prefix_ = parts.prefix;
+  return parts.local;
+}
+
 void XmlParser::onStart(void* self, const char* name, const char** attributes) {
   auto* me = static_cast<XmlParser*>(self);
   try {
-    const NameParts parts = partsOf(name);
-    me->prefix_ = parts.prefix;
-    me->handler_.start(parts.local, XmlAttributes(attributes));
+    me->handler_.start(me->elementName(name), XmlAttributes(attributes));
   } catch (...) {
     me->stopWith(std::current_exception());
   }
@@ -82,9 +102,7 @@ void XmlParser::onStart(void* self, const char* name, const char** attributes) {
 void XmlParser::onEnd(void* self, const char* name) {
   auto* me = static_cast<XmlParser*>(self);
   try {
-    const NameParts parts = partsOf(name);
-    me->prefix_ = parts.prefix;
-    me->handler_.end(parts.local);
+    me->handler_.end(me->elementName(name));
   } catch (...) {
     me->stopWith(std::current_exception());
   }

@@ -56,12 +56,15 @@ class XmlParser {
   static void onText(void* self, const char* text, int length);
   static void onDoctype(void* self, const char*, const char*, const char*, int);
   void stopWith(std::exception_ptr error);
+  /// The local name of an element's expat name; sets prefix_.
+  std::string_view elementName(const char* name);
 
   void* parser_;
   XmlHandler& handler_;
   std::string document_;
   std::exception_ptr error_;
   std::string_view prefix_;
+  std::string namespace_;  ///< the last namespace seen, with its separator
 };
 
 /// Parses a whole document held in memory.

@@ -99,6 +99,31 @@ TEST(XlsxReader, WritesCellElements) {
   }
 }
 
+TEST(XlsxReader, WritesReferencesAndThePartsPrefix) {
+  struct Row {
+    const char* name;
+    CellRef ref;
+    std::string_view prefix;
+    Value value;
+    std::string xml;
+  };
+  const std::vector<Row> rows = {
+      {"last single-letter column", {1, 26}, "", 2.0, R"(<c r="Z1"><v>2</v></c>)"},
+      {"first two-letter column", {10, 27}, "", 2.0, R"(<c r="AA10"><v>2</v></c>)"},
+      {"last cell of the sheet", {1048576, 16384}, "", std::monostate{}, R"(<c r="XFD1048576"/>)"},
+      {"prefixed number", {2, 1}, "x", 1.5, R"(<x:c r="A2"><x:v>1.5</x:v></x:c>)"},
+      {"prefixed text",
+       {2, 1},
+       "x",
+       std::u16string(u"a"),
+       R"(<x:c r="A2" t="inlineStr"><x:is><x:t>a</x:t></x:is></x:c>)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(cellXml(row.ref, std::nullopt, row.value, row.prefix), row.xml);
+  }
+}
+
 TEST(XlsxReader, StreamsTheCellsWithTheirTypes) {
   TempFolder folder;
   const auto book = Workbook::open(buildWorkbook(folder, "book.xlsx"));
