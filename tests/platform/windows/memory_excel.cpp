@@ -47,13 +47,6 @@ std::shared_ptr<T> payloadOf(const Variant& v) {
   return std::static_pointer_cast<T>(fakeObject->payload);
 }
 
-// A counter object: just a Count.
-ComPtr<Object> counter(int64_t n) {
-  auto o = Object::create(L"Counter");
-  o->props[L"Count"] = number(static_cast<double>(n));
-  return o;
-}
-
 // Writes a value as Excel takes a typed input (typedEntry): a formula goes to the host as
 // a formula, a leading apostrophe keeps the rest as text, any other text is read in en-US
 // conventions whatever the user's, as Excel reads a text assigned through its object model.
