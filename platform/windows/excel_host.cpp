@@ -247,10 +247,91 @@ uint32_t rgbOfExcelColor(double colour) {
 }
 double excelColorOfRgb(uint32_t rgb) { return static_cast<double>(swapRedBlue(rgb)); }
 
-// A format property of a range: Null when its cells differ, which is no answer.
-Variant shared(Variant value) {
-  if (value.type() == VT_NULL) throw HostError(host_errors::kTypeMismatch, "The formats differ");
-  return value;
+// The format parts read through Excel's properties; the others are the kept copy's.
+constexpr FormatPart kReadFormatParts[] = {kNumberFormatPart, kFillPart, kFontColorPart};
+
+// The colour of a range's Interior or Font (`object`) into `colour`, none for `unset`
+// (ColorIndex tells "no fill" and "automatic" apart from a colour). False when Excel
+// answers Null, as a property of several cells does where they differ.
+bool readColour(IDispatch* range, const wchar_t* object, int32_t unset,
+                std::optional<uint32_t>& colour) {
+  const ComPtr<IDispatch> part = requiredObject(get(range, object));
+  const Variant index = get(part.get(), L"ColorIndex");
+  if (index.type() == VT_NULL) return false;
+  if (asDouble(index) == unset) {
+    colour.reset();
+    return true;
+  }
+  const Variant rgb = get(part.get(), L"Color");
+  if (rgb.type() == VT_NULL) return false;
+  colour = rgbOfExcelColor(asDouble(rgb));
+  return true;
+}
+
+// One format part of a range into `out`: Range.NumberFormat "returns Null if all cells in
+// the specified range don't have the same number format"
+// (https://learn.microsoft.com/office/vba/api/excel.range.numberformat), and Interior and
+// Font answer the same way (their Color and ColorIndex are Variants). False for Null.
+bool readFormatPart(IDispatch* range, FormatPart part, CellFormats& out) {
+  switch (part) {
+    case kNumberFormatPart: {
+      const Variant code = get(range, L"NumberFormat");
+      if (code.type() == VT_NULL) return false;
+      out.numberFormat = asText(code);
+      return true;
+    }
+    case kFillPart:
+      return readColour(range, L"Interior", kXlColorIndexNone, out.fill);
+    case kFontColorPart:
+      return readColour(range, L"Font", kXlColorIndexAutomatic, out.fontColor);
+    default:
+      return false;
+  }
+}
+
+// A part of a single cell, read on its own: one Excel will not tell (Font.ColorIndex of a
+// cell whose characters have colours of their own reads Null) is marked unknown.
+void readCellPart(IDispatch* cell, FormatPart part, CellFormats& out) {
+  if (!tolerantGet([&] { return readFormatPart(cell, part, out); }).value_or(false)) {
+    out.unknown |= part;
+  }
+}
+
+// A cell asked for by cellFormats: its row and its place in the answer.
+struct AskedCell {
+  int64_t row;
+  std::size_t index;
+};
+
+// Reads `parts` of the asked cells of one column (`asked`, by row) over the one range from
+// the first to the last, into their entries of `out`. Where a part reads Null the cells
+// differ in it: the asked cells are halved and each half read for that part, down to single
+// cells, so a column whose formats come in blocks costs a few calls per block.
+void readSpanFormats(IDispatch* sheet, int64_t column, std::span<const AskedCell> asked,
+                     uint8_t parts, std::vector<CellFormats>& out) {
+  const AreaRef span{{asked.front().row, column}, {asked.back().row, column}};
+  const ComPtr<IDispatch> range = requiredObject(get(sheet, L"Range", {formatAddress(span)}));
+  CellFormats read;
+  uint8_t differ = 0;
+  for (const FormatPart part : kReadFormatParts) {
+    if ((parts & part) == 0) continue;
+    if (span.rows() == 1) {
+      readCellPart(range.get(), part, read);
+    } else if (!readFormatPart(range.get(), part, read)) {
+      differ |= part;
+    }
+  }
+  for (const AskedCell& cell : asked) {
+    CellFormats& formats = out[cell.index];
+    if (parts & kNumberFormatPart) formats.numberFormat = read.numberFormat;
+    if (parts & kFillPart) formats.fill = read.fill;
+    if (parts & kFontColorPart) formats.fontColor = read.fontColor;
+    formats.unknown |= read.unknown & parts;
+  }
+  if (differ == 0) return;
+  const std::size_t half = asked.size() / 2;
+  readSpanFormats(sheet, column, asked.first(half), differ, out);
+  readSpanFormats(sheet, column, asked.subspan(half), differ, out);
 }
 
 RangePtr wrapRange(ComPtr<IDispatch> range);
@@ -625,38 +706,53 @@ class ExcelRange final : public Range {
   void setEntireRowHidden(bool hidden) override {
     put(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden", hidden);
   }
-  // Range.NumberFormat, Interior and Font, each Null when the cells differ, with ColorIndex
-  // telling "no fill" and "automatic" apart from a colour. Over several cells a Null part
-  // means they differ, a failure here; of one cell each part is read on its own, and one
-  // that Excel will not tell (Font.ColorIndex of a cell whose characters have colours of
-  // their own reads Null) is marked unknown. The other formats are the kept copy's.
+  // Over several cells a Null part means they differ, a failure here; of one cell each
+  // part is read on its own (readCellPart).
   CellFormats formats() override {
     const bool oneCell = static_cast<bool>(parent_) || count() == 1;
     CellFormats out;
     out.unknown = kOtherFormatsPart;
-    const auto part = [&](FormatPart which, const auto& read) {
-      if (!oneCell) {
-        read();
-      } else if (!tolerant(read)) {
-        out.unknown |= which;
+    for (const FormatPart part : kReadFormatParts) {
+      if (oneCell) {
+        readCellPart(object(), part, out);
+      } else if (!readFormatPart(object(), part, out)) {
+        throw HostError(host_errors::kTypeMismatch, "The formats differ");
       }
-    };
-    part(kNumberFormatPart,
-         [&] { out.numberFormat = asText(shared(get(object(), L"NumberFormat"))); });
-    part(kFillPart, [&] {
-      const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
-      out.fill.reset();
-      if (asDouble(shared(get(interior.get(), L"ColorIndex"))) != kXlColorIndexNone) {
-        out.fill = rgbOfExcelColor(asDouble(shared(get(interior.get(), L"Color"))));
+    }
+    return out;
+  }
+  // Each part over a whole column of the cells at once, halved where it reads Null
+  // (readSpanFormats).
+  std::vector<CellFormats> cellFormats(std::span<const CellRef> cells) override {
+    std::vector<CellFormats> out(cells.size());
+    if (cells.empty()) return out;
+    std::vector<AskedCell> sorted;
+    sorted.reserve(cells.size());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (cells[i].row < 1 || cells[i].row > kMaxRows || cells[i].column < 1 ||
+          cells[i].column > kMaxColumns) {
+        throw HostError(host_errors::kRefused, "No such cell");
       }
+      out[i].unknown = kOtherFormatsPart;
+    }
+    std::vector<std::size_t> order(cells.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return std::pair{cells[a].column, cells[a].row} < std::pair{cells[b].column, cells[b].row};
     });
-    part(kFontColorPart, [&] {
-      const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
-      out.fontColor.reset();
-      if (asDouble(shared(get(font.get(), L"ColorIndex"))) != kXlColorIndexAutomatic) {
-        out.fontColor = rgbOfExcelColor(asDouble(shared(get(font.get(), L"Color"))));
+    const ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
+    uint8_t all = 0;
+    for (const FormatPart part : kReadFormatParts) all |= part;
+    for (std::size_t from = 0; from < order.size();) {
+      const int64_t column = cells[order[from]].column;
+      sorted.clear();
+      std::size_t to = from;
+      for (; to < order.size() && cells[order[to]].column == column; ++to) {
+        sorted.push_back(AskedCell{cells[order[to]].row, order[to]});
       }
-    });
+      readSpanFormats(sheet.get(), column, sorted, all, out);
+      from = to;
+    }
     return out;
   }
   void setFormats(const CellFormats& formats) override {
