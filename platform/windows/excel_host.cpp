@@ -154,14 +154,9 @@ std::optional<Place> placeOf(IDispatch* range) {
   return place;
 }
 
-// The value indexes alive in this thread: Excel calls an add-in on its one (single-
-// threaded apartment) thread. A run's index lives as long as the range it counts in, and
-// every clear or write through the bridge keeps it true meanwhile.
-std::vector<std::weak_ptr<ColumnIndex>>& liveIndexes() {
-  thread_local std::vector<std::weak_ptr<ColumnIndex>> indexes;
-  std::erase_if(indexes, [](const std::weak_ptr<ColumnIndex>& i) { return i.expired(); });
-  return indexes;
-}
+// The value indexes of this thread, which every clear and write through the bridge keeps
+// true; a run's index lives as long as the range it counts in.
+ValueIndexes& indexes() { return ValueIndexes::ofThisThread(); }
 
 // The DISPIDs of Excel's Range interface and of its Areas collection, shared by every
 // range object: Excel calls an add-in on its one thread.
@@ -471,6 +466,9 @@ class ExcelRange final : public Range {
         locale_(std::move(parentLocale)),
         row_(row),
         column_(column) {}
+  ~ExcelRange() override { ValueIndexes::releaseHeld(this); }
+  ExcelRange(const ExcelRange&) = delete;
+  ExcelRange& operator=(const ExcelRange&) = delete;
 
   IDispatch* object() {
     if (!range_) {
@@ -607,15 +605,13 @@ class ExcelRange final : public Range {
   void clear() override {
     call(object(), L"Clear");
     known_.reset();
-    if (liveIndexes().empty()) return;
+    if (indexes().empty()) return;
     const std::optional<Place> here = place();
     if (!here) {
-      dropIndexes();  // a clear the indexes cannot place
+      indexes().dropAll();  // a clear the indexes cannot place
       return;
     }
-    for (const auto& weak : liveIndexes()) {
-      for (const AreaRef& area : here->areas) weak.lock()->cleared(here->sheet, area);
-    }
+    for (const AreaRef& area : here->areas) indexes().cleared(here->sheet, area);
   }
   // Range("A2,A5,...").Clear on the range's sheet, as many cells to a call as an address
   // shorter than Excel trusts names (several areas by commas: "Refer to multiple ranges";
@@ -629,10 +625,8 @@ class ExcelRange final : public Range {
     std::size_t first = 0;
     const auto clearBatch = [&](std::size_t end) {
       call(requiredObject(get(sheet.get(), L"Range", {address})).get(), L"Clear");
-      for (const auto& weak : liveIndexes()) {
-        for (std::size_t i = first; i < end && here; ++i) {
-          weak.lock()->cleared(here->sheet, AreaRef{cells[i], cells[i]});
-        }
+      for (std::size_t i = first; i < end && here; ++i) {
+        indexes().cleared(here->sheet, AreaRef{cells[i], cells[i]});
       }
       address.clear();
       first = end;
@@ -647,20 +641,18 @@ class ExcelRange final : public Range {
       address += one;
     }
     clearBatch(cells.size());
-    if (!here) dropIndexes();  // clears the indexes cannot place
+    if (!here) indexes().dropAll();  // clears the indexes cannot place
   }
   // The index of this range's values, read now in one call unless the range keeps one;
   // null for a range that is not one column of one area.
   ColumnIndex* valueIndex(const std::function<HostLocale()>& locale) {
-    if (index_ && !index_->stale()) return index_.get();
-    index_.reset();
+    if (ColumnIndex* held = indexes().held(this)) return held;
+    indexes().release(this);
     const std::optional<Place> here = place();
     if (!here || here->areas.front().columns() != 1) return nullptr;
     const AreaRef column = here->areas.front();
-    index_ = std::make_shared<ColumnIndex>(here->sheet, column,
-                                           readValues(object(), column.rows(), 1), locale());
-    liveIndexes().push_back(index_);
-    return index_.get();
+    return &indexes().hold(
+        this, ColumnIndex(here->sheet, column, readValues(object(), column.rows(), 1), locale()));
   }
   RangePtr find(const std::u16string& what, Range& after) override {
     auto* afterRange = dynamic_cast<ExcelRange*>(&after);
@@ -825,7 +817,7 @@ class ExcelRange final : public Range {
   // match: the cells of the range outside the index lie outside the sheet's used range,
   // so they are empty. None when no index can answer; a null range when nothing matches.
   std::optional<RangePtr> findIndexed(const std::u16string& what, ExcelRange& after) {
-    if (what.empty() || liveIndexes().empty()) return std::nullopt;
+    if (what.empty() || indexes().empty()) return std::nullopt;
     const std::optional<Place> here = place();
     const std::optional<Place> start = after.place();
     if (!here || !start || start->sheet != here->sheet) return std::nullopt;
@@ -833,37 +825,21 @@ class ExcelRange final : public Range {
     if (area.columns() != 1) return std::nullopt;
     const std::optional<AreaRef> used = usedArea();
     if (!used) return std::nullopt;
-    const AreaRef clip{{std::max(area.first.row, used->first.row), area.first.column},
-                       {std::min(area.last.row, used->last.row), area.first.column}};
-    for (const auto& weak : liveIndexes()) {
-      const std::shared_ptr<ColumnIndex> index = weak.lock();
-      const AreaRef& column = index->column();
-      if (index->stale() || index->sheet() != here->sheet ||
-          column.first.column != area.first.column || column.first.row < area.first.row ||
-          column.last.row > area.last.row ||
-          (clip.first.row <= clip.last.row &&
-           (clip.first.row < column.first.row || clip.last.row > column.last.row))) {
-        continue;
-      }
-      const std::optional<int64_t> row = index->next(what, start->areas.front().first.row);
-      if (!row) return RangePtr{};
-      auto found = std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), slot_, locale_,
-                                                *row - area.first.row + 1, 1);
-      found->known_ = index->valueAt(*row);
-      return found;
-    }
-    return std::nullopt;
+    const ColumnIndex* index = indexes().answering(here->sheet, area, *used);
+    if (index == nullptr) return std::nullopt;
+    const std::optional<int64_t> row = index->next(what, start->areas.front().first.row);
+    if (!row) return RangePtr{};
+    auto found = std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), slot_, locale_,
+                                              *row - area.first.row + 1, 1);
+    found->known_ = index->valueAt(*row);
+    return found;
   }
 
   // After a write: the value known from an index no longer holds, and the live indexes
   // may no longer hold either.
   void changed() {
     known_.reset();
-    dropIndexes();
-  }
-  static void dropIndexes() {
-    for (const auto& weak : liveIndexes()) weak.lock()->markStale();
-    liveIndexes().clear();
+    indexes().dropAll();
   }
   // The search Find makes, done here over the values for a text Find refuses as too long:
   // the first cell holding `what` after `after`, row by row, around to `after` itself.
@@ -918,7 +894,6 @@ class ExcelRange final : public Range {
       std::make_shared<std::optional<HostLocale>>();
   int64_t row_ = 0;
   int64_t column_ = 0;
-  std::shared_ptr<ColumnIndex> index_;          ///< the values of this range, while it counts
   std::optional<Value> known_;                  ///< the value an index gave at Find
   std::optional<std::optional<AreaRef>> used_;  ///< the sheet's used range, once asked
 };
