@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -331,9 +332,26 @@ class DuplicateRun {
     keys.reserve(cells.size());
     for (const ValueListCell& c : cells) keys.push_back(valueListKey(c.content.value, locale_));
     const std::vector<bool> clears = valueListClears(mode, keys);
+    // Every cell either pass may clear is one `clears` marks: their formats are read first,
+    // a batch at a time.
+    std::vector<std::optional<CellFormats>> formats(cells.size());
+    std::vector<std::size_t> batch;
+    const auto readBatch = [&] {
+      std::vector<CellRef> at;
+      at.reserve(batch.size());
+      for (const std::size_t i : batch) at.push_back(cells[i].cell);
+      std::vector<std::optional<CellFormats>> read = formatsOf(at);
+      for (std::size_t k = 0; k < batch.size(); ++k) formats[batch[k]] = std::move(read[k]);
+      batch.clear();
+    };
+    for (std::size_t i = 0; i < cells.size() && snapshot_ != nullptr; ++i) {
+      if (clears[i]) batch.push_back(i);
+      if (batch.size() >= kClearBatch) readBatch();
+    }
+    if (!batch.empty()) readBatch();
     std::vector<bool> cleared(cells.size(), false);
     const auto step = [&](std::size_t i, bool clear) {
-      if (clear) cleared[i] = clearListCell(cells[i]);
+      if (clear) cleared[i] = clearListCell(cells[i], formats[i]);
       ++step_;
       return progressStep();
     };
@@ -399,19 +417,23 @@ class DuplicateRun {
       clearRow(row, before);  // unplaced: one by one
       return;
     }
-    const CellRef at{top_->row + row - 1, top_->column};
-    pending_.push_back(
-        PendingClear{at, record(at, before, [&] { return work_->cell(row, 1)->formats(); })});
+    pending_.push_back(PendingClear{CellRef{top_->row + row - 1, top_->column}, before, {}});
     if (pending_.size() >= kClearBatch) flushClears();
   }
 
-  /// Clears the queued cells in as few host calls as the host allows; when it refuses
-  /// them together, one by one. Only cells the host cleared are marked in the record.
+  /// Records the queued cells for undo, their formats read together, then clears them in
+  /// as few host calls as the host allows; when it refuses them together, one by one.
+  /// Only cells the host cleared are marked in the record.
   void flushClears() {
     if (pending_.empty()) return;
     std::vector<CellRef> cells;
     cells.reserve(pending_.size());
     for (const PendingClear& p : pending_) cells.push_back(p.at);
+    const std::vector<std::optional<CellFormats>> formats = formatsOf(cells);
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      PendingClear& p = pending_[i];
+      p.index = record(p.at, p.before, formats[i]);
+    }
     const bool together = tolerant([&] { work_->clearCells(cells); });
     for (const PendingClear& p : pending_) {
       const bool cleared =
@@ -441,21 +463,45 @@ class DuplicateRun {
     clearRecorded(found, read->area.first, read->cells[0]);
   }
 
-  bool clearListCell(const ValueListCell& c) {
+  bool clearListCell(const ValueListCell& c, const std::optional<CellFormats>& formats) {
     const RangePtr cell =
         tolerantGet([&] { return sheet_->range(formatAddress(c.cell)); }).value_or(nullptr);
-    return cell && clearRecorded(*cell, c.cell, c.content);
+    return cell && clearRecorded(*cell, c.cell, c.content, formats);
   }
 
-  /// Records a cell about to be cleared, with the formats the range shares or, when they
-  /// differ, those `cellFormats` reads; its entry in the record, none without a record.
-  template <typename ReadFormats>
+  /// The formats of `cells` of the working range for the record, in their order: the
+  /// formats the range shares, or each cell's, read together. A batch the host will not
+  /// read together is read cell by cell, so that each cell it can tell keeps its formats.
+  /// None without a record, and for a cell the host cannot tell at all.
+  std::vector<std::optional<CellFormats>> formatsOf(std::span<const CellRef> cells) {
+    std::vector<std::optional<CellFormats>> out(cells.size());
+    if (snapshot_ == nullptr || cells.empty()) return out;
+    if (sharedFormats_) {
+      std::fill(out.begin(), out.end(), sharedFormats_);
+      return out;
+    }
+    const std::optional<std::vector<CellFormats>> read =
+        tolerantGet([&] { return work_->cellFormats(cells); });
+    const WorksheetPtr sheet =
+        read && read->size() == cells.size()
+            ? nullptr
+            : tolerantGet([&] { return work_->worksheet(); }).value_or(nullptr);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (read && read->size() == cells.size()) {
+        out[i] = (*read)[i];
+      } else if (sheet) {
+        out[i] = tolerantGet([&] { return sheet->range(formatAddress(cells[i]))->formats(); });
+      }
+    }
+    return out;
+  }
+
+  /// Records a cell about to be cleared with the formats it had (none when unknown); its
+  /// entry in the record, none without a record.
   std::optional<std::size_t> record(const CellRef& at, const CellContent& before,
-                                    ReadFormats cellFormats) {
+                                    const std::optional<CellFormats>& formats) {
     if (snapshot_ == nullptr) return std::nullopt;
     if (!keptAside_) keepWorkAside();
-    const std::optional<CellFormats> formats =
-        sharedFormats_ ? sharedFormats_ : tolerantGet(cellFormats);
     return RecordClearedCell(*snapshot_, at, before, formats);
   }
 
@@ -473,10 +519,15 @@ class DuplicateRun {
   }
 
   /// The full clear of one cell, recorded for undo (content and formats) when its place
-  /// is known. True when the host cleared it.
-  bool clearRecorded(Range& cell, std::optional<CellRef> at, const CellContent& before) {
-    const std::optional<std::size_t> index =
-        at ? record(*at, before, [&] { return cell.formats(); }) : std::nullopt;
+  /// is known, with `formats` when they were read before. True when the host cleared it.
+  bool clearRecorded(Range& cell, std::optional<CellRef> at, const CellContent& before,
+                     const std::optional<CellFormats>& formats = std::nullopt) {
+    std::optional<std::size_t> index;
+    if (at && snapshot_ != nullptr) {
+      std::optional<CellFormats> read = formats ? formats : sharedFormats_;
+      if (!read) read = tolerantGet([&] { return cell.formats(); });
+      index = record(*at, before, read);
+    }
     const bool cleared = tolerant([&] { cell.clear(); });
     if (cleared && index) markCleared(*snapshot_, *index);
     return cleared;
@@ -529,9 +580,10 @@ class DuplicateRun {
   /// Rows of the working range (1-based) whose cell the second pass of "every repeated
   /// value" is to clear, with the content the first pass read.
   std::unordered_map<int64_t, CellContent> survivors_;
-  /// A cell queued for clearing and its entry in the undo record.
+  /// A cell queued for clearing, what it held and, once recorded, its entry in the record.
   struct PendingClear {
     CellRef at;
+    CellContent before;
     std::optional<std::size_t> index;
   };
   std::vector<PendingClear> pending_;

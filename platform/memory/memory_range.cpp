@@ -375,6 +375,18 @@ CellFormats MemoryRange::formats() {
   }
   return first;
 }
+std::vector<CellFormats> MemoryRange::cellFormats(std::span<const CellRef> cells) {
+  enter();
+  std::vector<CellFormats> out;
+  out.reserve(cells.size());
+  for (const CellRef& cell : cells) {
+    if (cell.row < 1 || cell.row > kMaxRows || cell.column < 1 || cell.column > kMaxColumns) {
+      refuse("Method 'Range' of object '_Worksheet' failed");
+    }
+    out.push_back(sheet_->formats(cell));
+  }
+  return out;
+}
 void MemoryRange::setFormats(const CellFormats& formats) {
   enter();
   for (const auto& a : areas_) {

@@ -99,6 +99,8 @@ class MemoryRange final : public Range {
   RangePtr specialCells(int32_t type) override;
   void clear() override;
   CellFormats formats() override;
+  /// One host call for all the cells.
+  std::vector<CellFormats> cellFormats(std::span<const CellRef> cells) override;
   /// Leaves the parts marked unknown as each cell has them.
   void setFormats(const CellFormats& formats) override;
   /// A copy of the first area's formats, other formats included, held in memory.

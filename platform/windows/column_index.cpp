@@ -66,4 +66,70 @@ void ColumnIndex::cleared(std::u16string_view sheet, const AreaRef& area) {
   }
 }
 
+namespace {
+
+// This thread's indexes, and a pointer to them that outlives them: ranges that go while
+// the thread ends find none.
+thread_local ValueIndexes* current = nullptr;
+struct ThreadIndexes {
+  ThreadIndexes() { current = &indexes; }
+  ~ThreadIndexes() { current = nullptr; }
+  ValueIndexes indexes;
+};
+
+}  // namespace
+
+ValueIndexes& ValueIndexes::ofThisThread() {
+  thread_local ThreadIndexes mine;
+  return mine.indexes;
+}
+
+void ValueIndexes::releaseHeld(const void* owner) {
+  if (current != nullptr && !current->empty()) current->release(owner);
+}
+
+ColumnIndex* ValueIndexes::held(const void* owner) const {
+  for (const auto& [holder, index] : held_) {
+    if (holder == owner) return index->stale() ? nullptr : index.get();
+  }
+  return nullptr;
+}
+
+ColumnIndex& ValueIndexes::hold(const void* owner, ColumnIndex index) {
+  release(owner);
+  held_.emplace_back(owner, std::make_unique<ColumnIndex>(std::move(index)));
+  return *held_.back().second;
+}
+
+void ValueIndexes::release(const void* owner) {
+  std::erase_if(held_, [owner](const auto& held) { return held.first == owner; });
+}
+
+void ValueIndexes::cleared(std::u16string_view sheet, const AreaRef& area) {
+  for (const auto& held : held_) held.second->cleared(sheet, area);
+}
+
+void ValueIndexes::dropAll() {
+  for (const auto& held : held_) held.second->markStale();
+  held_.clear();
+}
+
+ColumnIndex* ValueIndexes::answering(std::u16string_view sheet, const AreaRef& area,
+                                     const AreaRef& used) const {
+  const AreaRef clip{{std::max(area.first.row, used.first.row), area.first.column},
+                     {std::min(area.last.row, used.last.row), area.first.column}};
+  for (const auto& held : held_) {
+    ColumnIndex& index = *held.second;
+    const AreaRef& column = index.column();
+    if (index.stale() || index.sheet() != sheet || column.first.column != area.first.column ||
+        column.first.row < area.first.row || column.last.row > area.last.row ||
+        (clip.first.row <= clip.last.row &&
+         (clip.first.row < column.first.row || clip.last.row > column.last.row))) {
+      continue;
+    }
+    return &index;
+  }
+  return nullptr;
+}
+
 }  // namespace qmv::windows

@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/address.hpp"
@@ -54,6 +56,39 @@ class ColumnIndex {
   std::vector<Value> values_;
   std::vector<std::u16string> keys_;  ///< folded text per row; empty for none
   std::map<std::u16string, std::set<int64_t>, std::less<>> rows_;  ///< absolute rows per key
+};
+
+/// The value indexes alive in this thread, each held by the range that counts from it and
+/// living as long as that range. Every clear through the bridge is told to all of them,
+/// and any other write lets them all go, so that while they live they speak for the sheet.
+class ValueIndexes {
+ public:
+  /// Those of this thread: Excel calls an add-in on its one (single-threaded apartment)
+  /// thread.
+  static ValueIndexes& ofThisThread();
+
+  /// The index `owner` holds; null when it holds none that is still true.
+  ColumnIndex* held(const void* owner) const;
+  /// Makes `index` the one `owner` holds, until release(owner).
+  ColumnIndex& hold(const void* owner, ColumnIndex index);
+  /// `owner` goes, and its index with it.
+  void release(const void* owner);
+  /// release(owner) on this thread's indexes, if they are still there.
+  static void releaseHeld(const void* owner);
+
+  bool empty() const { return held_.empty(); }
+  /// The cells of `area` on `sheet` were cleared.
+  void cleared(std::u16string_view sheet, const AreaRef& area);
+  /// A change no index can follow happened: every index is marked stale and let go.
+  void dropAll();
+
+  /// An index that holds every value a Find over the one-column `area` of `sheet` can
+  /// match, the cells of `area` outside it lying outside the sheet's used range `used`
+  /// (they are empty). Null when none does.
+  ColumnIndex* answering(std::u16string_view sheet, const AreaRef& area, const AreaRef& used) const;
+
+ private:
+  std::vector<std::pair<const void*, std::unique_ptr<ColumnIndex>>> held_;
 };
 
 }  // namespace qmv::windows

@@ -154,14 +154,9 @@ std::optional<Place> placeOf(IDispatch* range) {
   return place;
 }
 
-// The value indexes alive in this thread: Excel calls an add-in on its one (single-
-// threaded apartment) thread. A run's index lives as long as the range it counts in, and
-// every clear or write through the bridge keeps it true meanwhile.
-std::vector<std::weak_ptr<ColumnIndex>>& liveIndexes() {
-  thread_local std::vector<std::weak_ptr<ColumnIndex>> indexes;
-  std::erase_if(indexes, [](const std::weak_ptr<ColumnIndex>& i) { return i.expired(); });
-  return indexes;
-}
+// The value indexes of this thread, which every clear and write through the bridge keeps
+// true; a run's index lives as long as the range it counts in.
+ValueIndexes& indexes() { return ValueIndexes::ofThisThread(); }
 
 // The DISPIDs of Excel's Range interface and of its Areas collection, shared by every
 // range object: Excel calls an add-in on its one thread.
@@ -247,10 +242,91 @@ uint32_t rgbOfExcelColor(double colour) {
 }
 double excelColorOfRgb(uint32_t rgb) { return static_cast<double>(swapRedBlue(rgb)); }
 
-// A format property of a range: Null when its cells differ, which is no answer.
-Variant shared(Variant value) {
-  if (value.type() == VT_NULL) throw HostError(host_errors::kTypeMismatch, "The formats differ");
-  return value;
+// The format parts read through Excel's properties; the others are the kept copy's.
+constexpr FormatPart kReadFormatParts[] = {kNumberFormatPart, kFillPart, kFontColorPart};
+
+// The colour of a range's Interior or Font (`object`) into `colour`, none for `unset`
+// (ColorIndex tells "no fill" and "automatic" apart from a colour). False when Excel
+// answers Null, as a property of several cells does where they differ.
+bool readColour(IDispatch* range, const wchar_t* object, int32_t unset,
+                std::optional<uint32_t>& colour) {
+  const ComPtr<IDispatch> part = requiredObject(get(range, object));
+  const Variant index = get(part.get(), L"ColorIndex");
+  if (index.type() == VT_NULL) return false;
+  if (asDouble(index) == unset) {
+    colour.reset();
+    return true;
+  }
+  const Variant rgb = get(part.get(), L"Color");
+  if (rgb.type() == VT_NULL) return false;
+  colour = rgbOfExcelColor(asDouble(rgb));
+  return true;
+}
+
+// One format part of a range into `out`: Range.NumberFormat "returns Null if all cells in
+// the specified range don't have the same number format"
+// (https://learn.microsoft.com/office/vba/api/excel.range.numberformat), and Interior and
+// Font answer the same way (their Color and ColorIndex are Variants). False for Null.
+bool readFormatPart(IDispatch* range, FormatPart part, CellFormats& out) {
+  switch (part) {
+    case kNumberFormatPart: {
+      const Variant code = get(range, L"NumberFormat");
+      if (code.type() == VT_NULL) return false;
+      out.numberFormat = asText(code);
+      return true;
+    }
+    case kFillPart:
+      return readColour(range, L"Interior", kXlColorIndexNone, out.fill);
+    case kFontColorPart:
+      return readColour(range, L"Font", kXlColorIndexAutomatic, out.fontColor);
+    default:
+      return false;
+  }
+}
+
+// A part of a single cell, read on its own: one Excel will not tell (Font.ColorIndex of a
+// cell whose characters have colours of their own reads Null) is marked unknown.
+void readCellPart(IDispatch* cell, FormatPart part, CellFormats& out) {
+  if (!tolerantGet([&] { return readFormatPart(cell, part, out); }).value_or(false)) {
+    out.unknown |= part;
+  }
+}
+
+// A cell asked for by cellFormats: its row and its place in the answer.
+struct AskedCell {
+  int64_t row;
+  std::size_t index;
+};
+
+// Reads `parts` of the asked cells of one column (`asked`, by row) over the one range from
+// the first to the last, into their entries of `out`. Where a part reads Null the cells
+// differ in it: the asked cells are halved and each half read for that part, down to single
+// cells, so a column whose formats come in blocks costs a few calls per block.
+void readSpanFormats(IDispatch* sheet, int64_t column, std::span<const AskedCell> asked,
+                     uint8_t parts, std::vector<CellFormats>& out) {
+  const AreaRef span{{asked.front().row, column}, {asked.back().row, column}};
+  const ComPtr<IDispatch> range = requiredObject(get(sheet, L"Range", {formatAddress(span)}));
+  CellFormats read;
+  uint8_t differ = 0;
+  for (const FormatPart part : kReadFormatParts) {
+    if ((parts & part) == 0) continue;
+    if (span.rows() == 1) {
+      readCellPart(range.get(), part, read);
+    } else if (!readFormatPart(range.get(), part, read)) {
+      differ |= part;
+    }
+  }
+  for (const AskedCell& cell : asked) {
+    CellFormats& formats = out[cell.index];
+    if (parts & kNumberFormatPart) formats.numberFormat = read.numberFormat;
+    if (parts & kFillPart) formats.fill = read.fill;
+    if (parts & kFontColorPart) formats.fontColor = read.fontColor;
+    formats.unknown |= read.unknown & parts;
+  }
+  if (differ == 0) return;
+  const std::size_t half = asked.size() / 2;
+  readSpanFormats(sheet, column, asked.first(half), differ, out);
+  readSpanFormats(sheet, column, asked.subspan(half), differ, out);
 }
 
 RangePtr wrapRange(ComPtr<IDispatch> range);
@@ -390,6 +466,9 @@ class ExcelRange final : public Range {
         locale_(std::move(parentLocale)),
         row_(row),
         column_(column) {}
+  ~ExcelRange() override { ValueIndexes::releaseHeld(this); }
+  ExcelRange(const ExcelRange&) = delete;
+  ExcelRange& operator=(const ExcelRange&) = delete;
 
   IDispatch* object() {
     if (!range_) {
@@ -526,15 +605,13 @@ class ExcelRange final : public Range {
   void clear() override {
     call(object(), L"Clear");
     known_.reset();
-    if (liveIndexes().empty()) return;
+    if (indexes().empty()) return;
     const std::optional<Place> here = place();
     if (!here) {
-      dropIndexes();  // a clear the indexes cannot place
+      indexes().dropAll();  // a clear the indexes cannot place
       return;
     }
-    for (const auto& weak : liveIndexes()) {
-      for (const AreaRef& area : here->areas) weak.lock()->cleared(here->sheet, area);
-    }
+    for (const AreaRef& area : here->areas) indexes().cleared(here->sheet, area);
   }
   // Range("A2,A5,...").Clear on the range's sheet, as many cells to a call as an address
   // shorter than Excel trusts names (several areas by commas: "Refer to multiple ranges";
@@ -548,10 +625,8 @@ class ExcelRange final : public Range {
     std::size_t first = 0;
     const auto clearBatch = [&](std::size_t end) {
       call(requiredObject(get(sheet.get(), L"Range", {address})).get(), L"Clear");
-      for (const auto& weak : liveIndexes()) {
-        for (std::size_t i = first; i < end && here; ++i) {
-          weak.lock()->cleared(here->sheet, AreaRef{cells[i], cells[i]});
-        }
+      for (std::size_t i = first; i < end && here; ++i) {
+        indexes().cleared(here->sheet, AreaRef{cells[i], cells[i]});
       }
       address.clear();
       first = end;
@@ -566,20 +641,18 @@ class ExcelRange final : public Range {
       address += one;
     }
     clearBatch(cells.size());
-    if (!here) dropIndexes();  // clears the indexes cannot place
+    if (!here) indexes().dropAll();  // clears the indexes cannot place
   }
   // The index of this range's values, read now in one call unless the range keeps one;
   // null for a range that is not one column of one area.
   ColumnIndex* valueIndex(const std::function<HostLocale()>& locale) {
-    if (index_ && !index_->stale()) return index_.get();
-    index_.reset();
+    if (ColumnIndex* held = indexes().held(this)) return held;
+    indexes().release(this);
     const std::optional<Place> here = place();
     if (!here || here->areas.front().columns() != 1) return nullptr;
     const AreaRef column = here->areas.front();
-    index_ = std::make_shared<ColumnIndex>(here->sheet, column,
-                                           readValues(object(), column.rows(), 1), locale());
-    liveIndexes().push_back(index_);
-    return index_.get();
+    return &indexes().hold(
+        this, ColumnIndex(here->sheet, column, readValues(object(), column.rows(), 1), locale()));
   }
   RangePtr find(const std::u16string& what, Range& after) override {
     auto* afterRange = dynamic_cast<ExcelRange*>(&after);
@@ -625,38 +698,53 @@ class ExcelRange final : public Range {
   void setEntireRowHidden(bool hidden) override {
     put(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden", hidden);
   }
-  // Range.NumberFormat, Interior and Font, each Null when the cells differ, with ColorIndex
-  // telling "no fill" and "automatic" apart from a colour. Over several cells a Null part
-  // means they differ, a failure here; of one cell each part is read on its own, and one
-  // that Excel will not tell (Font.ColorIndex of a cell whose characters have colours of
-  // their own reads Null) is marked unknown. The other formats are the kept copy's.
+  // Over several cells a Null part means they differ, a failure here; of one cell each
+  // part is read on its own (readCellPart).
   CellFormats formats() override {
     const bool oneCell = static_cast<bool>(parent_) || count() == 1;
     CellFormats out;
     out.unknown = kOtherFormatsPart;
-    const auto part = [&](FormatPart which, const auto& read) {
-      if (!oneCell) {
-        read();
-      } else if (!tolerant(read)) {
-        out.unknown |= which;
+    for (const FormatPart part : kReadFormatParts) {
+      if (oneCell) {
+        readCellPart(object(), part, out);
+      } else if (!readFormatPart(object(), part, out)) {
+        throw HostError(host_errors::kTypeMismatch, "The formats differ");
       }
-    };
-    part(kNumberFormatPart,
-         [&] { out.numberFormat = asText(shared(get(object(), L"NumberFormat"))); });
-    part(kFillPart, [&] {
-      const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
-      out.fill.reset();
-      if (asDouble(shared(get(interior.get(), L"ColorIndex"))) != kXlColorIndexNone) {
-        out.fill = rgbOfExcelColor(asDouble(shared(get(interior.get(), L"Color"))));
+    }
+    return out;
+  }
+  // Each part over a whole column of the cells at once, halved where it reads Null
+  // (readSpanFormats).
+  std::vector<CellFormats> cellFormats(std::span<const CellRef> cells) override {
+    std::vector<CellFormats> out(cells.size());
+    if (cells.empty()) return out;
+    std::vector<AskedCell> sorted;
+    sorted.reserve(cells.size());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (cells[i].row < 1 || cells[i].row > kMaxRows || cells[i].column < 1 ||
+          cells[i].column > kMaxColumns) {
+        throw HostError(host_errors::kRefused, "No such cell");
       }
+      out[i].unknown = kOtherFormatsPart;
+    }
+    std::vector<std::size_t> order(cells.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return std::pair{cells[a].column, cells[a].row} < std::pair{cells[b].column, cells[b].row};
     });
-    part(kFontColorPart, [&] {
-      const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
-      out.fontColor.reset();
-      if (asDouble(shared(get(font.get(), L"ColorIndex"))) != kXlColorIndexAutomatic) {
-        out.fontColor = rgbOfExcelColor(asDouble(shared(get(font.get(), L"Color"))));
+    const ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
+    uint8_t all = 0;
+    for (const FormatPart part : kReadFormatParts) all |= part;
+    for (std::size_t from = 0; from < order.size();) {
+      const int64_t column = cells[order[from]].column;
+      sorted.clear();
+      std::size_t to = from;
+      for (; to < order.size() && cells[order[to]].column == column; ++to) {
+        sorted.push_back(AskedCell{cells[order[to]].row, order[to]});
       }
-    });
+      readSpanFormats(sheet.get(), column, sorted, all, out);
+      from = to;
+    }
     return out;
   }
   void setFormats(const CellFormats& formats) override {
@@ -729,7 +817,7 @@ class ExcelRange final : public Range {
   // match: the cells of the range outside the index lie outside the sheet's used range,
   // so they are empty. None when no index can answer; a null range when nothing matches.
   std::optional<RangePtr> findIndexed(const std::u16string& what, ExcelRange& after) {
-    if (what.empty() || liveIndexes().empty()) return std::nullopt;
+    if (what.empty() || indexes().empty()) return std::nullopt;
     const std::optional<Place> here = place();
     const std::optional<Place> start = after.place();
     if (!here || !start || start->sheet != here->sheet) return std::nullopt;
@@ -737,37 +825,21 @@ class ExcelRange final : public Range {
     if (area.columns() != 1) return std::nullopt;
     const std::optional<AreaRef> used = usedArea();
     if (!used) return std::nullopt;
-    const AreaRef clip{{std::max(area.first.row, used->first.row), area.first.column},
-                       {std::min(area.last.row, used->last.row), area.first.column}};
-    for (const auto& weak : liveIndexes()) {
-      const std::shared_ptr<ColumnIndex> index = weak.lock();
-      const AreaRef& column = index->column();
-      if (index->stale() || index->sheet() != here->sheet ||
-          column.first.column != area.first.column || column.first.row < area.first.row ||
-          column.last.row > area.last.row ||
-          (clip.first.row <= clip.last.row &&
-           (clip.first.row < column.first.row || clip.last.row > column.last.row))) {
-        continue;
-      }
-      const std::optional<int64_t> row = index->next(what, start->areas.front().first.row);
-      if (!row) return RangePtr{};
-      auto found = std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), slot_, locale_,
-                                                *row - area.first.row + 1, 1);
-      found->known_ = index->valueAt(*row);
-      return found;
-    }
-    return std::nullopt;
+    const ColumnIndex* index = indexes().answering(here->sheet, area, *used);
+    if (index == nullptr) return std::nullopt;
+    const std::optional<int64_t> row = index->next(what, start->areas.front().first.row);
+    if (!row) return RangePtr{};
+    auto found = std::make_shared<ExcelRange>(ComPtr<IDispatch>(object()), slot_, locale_,
+                                              *row - area.first.row + 1, 1);
+    found->known_ = index->valueAt(*row);
+    return found;
   }
 
   // After a write: the value known from an index no longer holds, and the live indexes
   // may no longer hold either.
   void changed() {
     known_.reset();
-    dropIndexes();
-  }
-  static void dropIndexes() {
-    for (const auto& weak : liveIndexes()) weak.lock()->markStale();
-    liveIndexes().clear();
+    indexes().dropAll();
   }
   // The search Find makes, done here over the values for a text Find refuses as too long:
   // the first cell holding `what` after `after`, row by row, around to `after` itself.
@@ -822,7 +894,6 @@ class ExcelRange final : public Range {
       std::make_shared<std::optional<HostLocale>>();
   int64_t row_ = 0;
   int64_t column_ = 0;
-  std::shared_ptr<ColumnIndex> index_;          ///< the values of this range, while it counts
   std::optional<Value> known_;                  ///< the value an index gave at Find
   std::optional<std::optional<AreaRef>> used_;  ///< the sheet's used range, once asked
 };

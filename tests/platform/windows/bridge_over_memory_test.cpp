@@ -354,6 +354,71 @@ TEST_F(BridgeOverMemoryTest, AValueRemovalCostsAtMostOneAndAFifthExcelCallsPerRo
   }
 }
 
+// Cells of their own formats, in blocks of 100 rows: each part is read over many cells at
+// once and only a block's edge costs more, where read cell by cell each cleared cell
+// costs several calls. The record holds each cell's own formats all the same.
+TEST_F(BridgeOverMemoryTest, ClearedCellsOfTheirOwnFormatsAreReadInFewExcelCalls) {
+  constexpr int64_t kRows = 12000;
+  const std::u16string codes[] = {u"0.00", u"0.0%", u"dd/mm/yyyy"};
+  const auto formatsOf = [&](int64_t row) {
+    const int64_t block = (row - 1) / 100;
+    return CellFormats{codes[block % 3],
+                       block % 2 == 0 ? std::optional<uint32_t>(0xFFC000) : std::nullopt};
+  };
+  constexpr int64_t kRich = 5002;  // a cleared cell whose characters have colours of their own
+  struct Row {
+    const char* name;
+    const char16_t* selection;
+    bool refuseSpans;
+    double maxCallsPerCleared;
+  };
+  const Row rows[] = {{"one area", u"A1:A12000", false, 2.0},
+                      {"two areas, taken as a list", u"A1:A6000,A6001:A12000", false, 4.0},
+                      {"Excel refuses spans: cell by cell", u"A1:A12000", true, 1e9}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    std::vector<Value> column;
+    for (int64_t r = 0; r < kRows; ++r) {
+      std::u16string text = toUtf16(std::to_string(r / 2));
+      text.insert(text.begin(), u'v');
+      column.emplace_back(std::move(text));
+    }
+    host_->setColumn({1, 1}, column);
+    for (int64_t r = 1; r <= kRows; ++r) host_->setFormats({r, 1}, formatsOf(r));
+    excel_.richTextCells = {{kRich, 1}};
+    excel_.refuseFormatSpans = row.refuseSpans;
+    host_->select(row.selection);
+
+    withDialog([&](AddinModule& module, frmPrgBar& dialog) {
+      FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
+      const uint64_t before = fake::invokeCount();
+      runValueRemoval(module, ValueMode::KeepFirst, observer);
+      const double perCleared = static_cast<double>(fake::invokeCount() - before) / (kRows / 2);
+      RecordProperty(std::string("excel_calls_per_cleared_cell_") + row.name,
+                     std::to_string(perCleared));
+      EXPECT_LE(perCleared, row.maxCallsPerCleared);
+      ASSERT_TRUE(module.undoSnapshot);
+      ASSERT_EQ(module.undoSnapshot->size(), static_cast<std::size_t>(kRows / 2));
+      for (std::size_t i = 0; i < module.undoSnapshot->size(); ++i) {
+        const CellRef at = module.undoSnapshot->cell(i);
+        const std::optional<CellFormats> got = module.undoSnapshot->formats(i);
+        ASSERT_TRUE(got) << at.row;
+        ASSERT_EQ(withKnownParts(formatsOf(at.row), *got), formatsOf(at.row)) << at.row;
+        ASSERT_EQ(got->unknown, kOtherFormatsPart | (at.row == kRich ? kFontColorPart : 0))
+            << at.row;
+      }
+      UndoLastRun(module);
+    });
+    excel_.refuseFormatSpans = false;
+    for (const int64_t r : {int64_t{2}, int64_t{100}, int64_t{102}, kRich, kRows}) {
+      EXPECT_EQ(host_->formats({r, 1}), formatsOf(r)) << r;
+      EXPECT_EQ(host_->cell({r, 1}).value, column[static_cast<std::size_t>(r - 1)]) << r;
+    }
+  }
+}
+
 // A benchmark, not a test: how a value removal's time and Excel calls grow with the rows.
 // Run it with --gtest_also_run_disabled_tests --gtest_filter=*Benchmark*.
 TEST_F(BridgeOverMemoryTest, DISABLED_BenchmarkValueRemovalsThroughTheBridge) {

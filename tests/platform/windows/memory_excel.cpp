@@ -499,7 +499,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   };
   // Range.NumberFormat: the format code; Null when the cells' formats differ
   // (https://learn.microsoft.com/office/vba/api/excel.range.numberformat).
-  m[L"NumberFormat"] = [r](Call& c) {
+  m[L"NumberFormat"] = [this, r](Call& c) {
     if (c.isPut()) {
       for (const RangePtr& cell : cellsOf(r)) {
         CellFormats formats = cell->formats();
@@ -509,6 +509,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
       return Variant();
     }
     const std::vector<RangePtr> cells = cellsOf(r);
+    if (excel.refuseFormatSpans && cells.size() > 1) throw Failure{1004};
     const std::u16string first = cells.front()->formats().numberFormat;
     for (const RangePtr& cell : cells) {
       if (cell->formats().numberFormat != first) return nullVariant();
@@ -522,7 +523,10 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   // font colour, and takes them to remove a colour
   // (https://learn.microsoft.com/office/vba/api/excel.interior.colorindex,
   // https://learn.microsoft.com/office/vba/api/excel.font.colorindex). A cell without fill
-  // reads white through Interior.Color; the automatic font colour reads black.
+  // reads white through Interior.Color; the automatic font colour reads black. Over cells
+  // whose colours differ both read Null: those pages type them Variant without saying so,
+  // and Null is the answer Range.NumberFormat documents for cells that differ; a common
+  // value there would speak for cells that do not have it.
   m[L"Interior"] = [r](Call&) {
     return Variant::fromDispatch(
         colourObject(r, L"Interior", &CellFormats::fill, kXlColorIndexNone, 0xFFFFFF).get());

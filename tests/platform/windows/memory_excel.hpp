@@ -46,6 +46,9 @@ class MemoryExcel {
   /// for every change of cells while events are on.
   bool enableEvents = true;
   int64_t userMacroRuns = 0;
+  /// NumberFormat refuses to answer over several cells, as a test of the callers' way
+  /// with formats Excel will not read together.
+  bool refuseFormatSpans = false;
   /// Cells whose characters carry colours of their own (rich text): Font.Color and
   /// Font.ColorIndex read Null over them.
   std::set<std::pair<int64_t, int64_t>> richTextCells;
