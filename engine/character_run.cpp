@@ -91,8 +91,10 @@ struct Visit {
       if (!converted) return;  // an error value has no text
       text = &*converted;
     }
-    auto next = tolerantGet([&] { return transform(*text); });
-    if (!next || !*next || **next == *text) return;
+    // The new text is made in storage kept from cell to cell and swapped into its pending
+    // slot, so that a long run allocates only for texts longer than any before.
+    const auto made = tolerantGet([&] { return transform(*text, next); });
+    if (!made || !*made || next == *text) return;
     snapshot.markWritten(index);
     PendingColumn& column = pending[static_cast<std::size_t>(c)];
     if (column.size > 0 && column.firstRow + static_cast<int64_t>(column.size) != r) {
@@ -104,7 +106,10 @@ struct Visit {
       column.entries.emplace_back();
     }
     column.entries[column.size] = index;
-    column.values[column.size++] = std::move(**next);
+    Value& slot = column.values[column.size++];
+    auto* stored = std::get_if<std::u16string>(&slot);
+    if (stored == nullptr) stored = &slot.emplace<std::u16string>();
+    stored->swap(next);
   }
 
   // Writes the pending cells of column `c` of the band in one host call. Where the host
@@ -146,13 +151,13 @@ struct Visit {
     return true;
   }
 
-  // The new text of one cell text under the request; no value leaves the cell.
-  std::optional<std::u16string> transform(const std::u16string& text) {
+  // The new text of one cell text under the request into `out`; false leaves the cell.
+  bool transform(const std::u16string& text, std::u16string& out) {
     const CellRequest* cell = &fixed;
     std::optional<CellRequest> asked;
     if (request.inputs) {
       asked = request.inputs(text);
-      if (!asked) return std::nullopt;
+      if (!asked) return false;
       asked->inputs.rules = request.rules;
       cell = &*asked;
     }
@@ -160,12 +165,13 @@ struct Visit {
     if (!functions && operationRow(cell->operation).usesHostFunctions) {
       functions = &app.worksheetFunction();
     }
-    return transformText(cell->operation, text, cell->inputs, functions);
+    return transformTextInto(cell->operation, text, cell->inputs, functions, out);
   }
 
   CellBlock bandCells;                      // the band being visited
   std::vector<PendingColumn> pending;       // by column of the band
   std::optional<std::u16string> converted;  // the text of a cell that holds no text
+  std::u16string next;                      // the new text of the cell being visited
   CellRequest fixed;  // the request of every cell when the run reads no inputs
   WorksheetFunction* functions = nullptr;
 };
@@ -188,7 +194,7 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, {}, {}, {}, nullptr};
+  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, {}, {}, {}, {}, nullptr};
   run.fixed.operation = request.operation;
   run.fixed.inputs.rules = request.rules;
   tolerant([&] { run.locale = app.locale(); });

@@ -14,11 +14,13 @@ namespace {
 
 using Result = std::optional<std::u16string>;
 
-// Removes a fixed character set, prepared once per set.
+// Removes a fixed character set, prepared once per set, into the caller's text.
 template <const std::u16string_view* kMembers>
-Result fixedSet(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+bool fixedSet(std::u16string_view t, const CharacterInputs&, WorksheetFunction*,
+              std::u16string& out) {
   static const CharacterSet set(*kMembers);
-  return RemoveChars(t, set);
+  RemoveCharsInto(t, set, out);
+  return true;
 }
 Result userChars(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
   return RemoveChars(t, in.userChars);
@@ -86,35 +88,37 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {Operation::RNPC, u"RNPC",
      u"Do You want to remove all Non Printable Characters (Tab, Return Carriage etc.) in "
      u"Selection?",
-     None, kChar, nonPrintable, kNoMode, true, "nonprintable",
+     None, kChar, transformMakingText<nonPrintable>, kNoMode, true, "nonprintable",
      "non-printable characters (codes 0-31)", u"All Non-printable Characters", 5},
     {Operation::RUDC, u"RUDC",
      u"Do You want to remove all User Defined Characters (entered below) in Selection?", Characters,
-     kChar, userChars, kNoMode, false, "chars", "the characters of --chars",
+     kChar, transformMakingText<userChars>, kNoMode, false, "chars", "the characters of --chars",
      u"All User Defined Character(s)", 11},
     {Operation::RALS, u"RALS", u"Do You want to remove all Spaces in Selection?", None, kChar,
-     spaces, kNoMode, false, "spaces", "every space", u"All Spaces", 2},
+     transformMakingText<spaces>, kNoMode, false, "spaces", "every space", u"All Spaces", 2},
     {Operation::RLTS, u"RLTS",
-     u"Do You want to remove all Leading and Trailing Spaces in Selection?", None, kChar, edges,
-     kNoMode, false, "trim", "leading and trailing spaces", u"Leading & Trailing Spaces", 3},
+     u"Do You want to remove all Leading and Trailing Spaces in Selection?", None, kChar,
+     transformMakingText<edges>, kNoMode, false, "trim", "leading and trailing spaces",
+     u"Leading & Trailing Spaces", 3},
     {Operation::RLTE, u"RLTE",
      u"Do You want to remove all Leading, Trailing and Excessive Spaces in Selection?", None, kChar,
-     excess, kNoMode, true, "squeeze", "leading, trailing and excessive spaces",
-     u"Leading, Trailing & Excessive Spaces", 4},
+     transformMakingText<excess>, kNoMode, true, "squeeze",
+     "leading, trailing and excessive spaces", u"Leading, Trailing & Excessive Spaces", 4},
     {Operation::RBSP, u"RBSP",
      u"Do You want to remove all Text before Start Position in Selection?", StartPosition, kChar,
-     cut<true, true>, kNoMode, false, "", "all text before the start position", u"", -1},
+     transformMakingText<cut<true, true>>, kNoMode, false, "", "all text before the start position",
+     u"", -1},
     {Operation::RASP, u"RASP", u"Do You want to remove all Text after Start Position in Selection?",
-     StartPosition, kChar, cut<false, true>, kNoMode, false, "",
+     StartPosition, kChar, transformMakingText<cut<false, true>>, kNoMode, false, "",
      "all text after the start position", u"", -1},
     {Operation::RNBP, u"RNBP",
      u"Do You want to remove No. of Characters before Start Position in Selection?", StartAndCount,
-     kChar, cut<true, false>, kNoMode, false, "", "--count characters before the start position",
-     u"", -1},
+     kChar, transformMakingText<cut<true, false>>, kNoMode, false, "",
+     "--count characters before the start position", u"", -1},
     {Operation::RNAP, u"RNAP",
      u"Do You want to remove No. of Characters after Start Position in Selection?", StartAndCount,
-     kChar, cut<false, false>, kNoMode, false, "", "--count characters after the start position",
-     u"", -1},
+     kChar, transformMakingText<cut<false, false>>, kNoMode, false, "",
+     "--count characters after the start position", u"", -1},
     {Operation::RUPC, u"RUPC", u"Do You want to remove all 'UPPER' charcters in Selection?", None,
      kChar, fixedSet<&charsets::kUpperCase>, kNoMode, false, "upper", "upper-case letters A-Z",
      u"All UPPER Case Characters", 6},
@@ -132,33 +136,36 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
      kValue, nullptr, ValueMode::AllUnique, false, "unique",
      "every value that occurs once (one column)", u"All Unique Values", 10},
     {Operation::RNDG, u"RNDG", u"Do You want to remove everything but the Digits in Selection?",
-     None, kChar, byRules<keepDigits>, kNoMode, false, "non-digits",
+     None, kChar, transformMakingText<byRules<keepDigits>>, kNoMode, false, "non-digits",
      "everything but the digits 0-9", u"", -1},
     {Operation::RNAN, u"RNAN",
      u"Do You want to remove everything but Letters and Digits in Selection?", None, kChar,
-     byRules<keepLettersAndDigits>, kNoMode, false, "non-alphanumeric",
+     transformMakingText<byRules<keepLettersAndDigits>>, kNoMode, false, "non-alphanumeric",
      "everything but the letters and digits (spaces too)", u"", -1},
     {Operation::RPSY, u"RPSY", u"Do You want to remove Punctuation and Symbols in Selection?", None,
-     kChar, byRules<removePunctuationAndSymbols>, kNoMode, false, "symbols",
+     kChar, transformMakingText<byRules<removePunctuationAndSymbols>>, kNoMode, false, "symbols",
      "punctuation and symbols", u"", -1},
     {Operation::RTXT, u"RTXT", u"Do You want to remove every occurrence of the Text in Selection?",
-     Text, kChar, text, kNoMode, false, "text", "every occurrence of --text", u"", -1},
+     Text, kChar, transformMakingText<text>, kNoMode, false, "text", "every occurrence of --text",
+     u"", -1},
     {Operation::RBTW, u"RBTW",
      u"Do You want to remove the Text between the Delimiters (included) in Selection?", Delimiters,
-     kChar, between, kNoMode, false, "between", "text from --open to --close, both included", u"",
-     -1},
+     kChar, transformMakingText<between>, kNoMode, false, "between",
+     "text from --open to --close, both included", u"", -1},
     {Operation::RFNC, u"RFNC", u"Do You want to remove the First No. of Characters in Selection?",
-     Count, kChar, ends<false>, kNoMode, false, "first", "the first --count characters", u"", -1},
+     Count, kChar, transformMakingText<ends<false>>, kNoMode, false, "first",
+     "the first --count characters", u"", -1},
     {Operation::RLNC, u"RLNC", u"Do You want to remove the Last No. of Characters in Selection?",
-     Count, kChar, ends<true>, kNoMode, false, "last", "the last --count characters", u"", -1},
+     Count, kChar, transformMakingText<ends<true>>, kNoMode, false, "last",
+     "the last --count characters", u"", -1},
     {Operation::RLBR, u"RLBR", u"Do You want to remove Line Breaks in Selection?", None, kChar,
-     byRules<joinLines>, kNoMode, false, "line-breaks", "line breaks; one space between the lines",
-     u"", -1},
+     transformMakingText<byRules<joinLines>>, kNoMode, false, "line-breaks",
+     "line breaks; one space between the lines", u"", -1},
     {Operation::RACC, u"RACC", u"Do You want to remove Accents (keep the Letters) in Selection?",
-     None, kChar, byRules<removeAccents>, kNoMode, false, "accents", "accents, the letters kept",
-     u"", -1},
+     None, kChar, transformMakingText<byRules<removeAccents>>, kNoMode, false, "accents",
+     "accents, the letters kept", u"", -1},
     {Operation::RPAT, u"RPAT", u"Do You want to remove every match of the Pattern in Selection?",
-     Pattern, kChar, pattern, kNoMode, false, "pattern",
+     Pattern, kChar, transformMakingText<pattern>, kNoMode, false, "pattern",
      "every match of the regular expression --pattern", u"", -1},
 }};
 
@@ -212,17 +219,23 @@ std::optional<Operation> wizardOperation(int index) {
   return std::nullopt;
 }
 
-std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
-                                            const CharacterInputs& inputs,
-                                            WorksheetFunction* functions) {
+bool transformTextInto(Operation operation, std::u16string_view text, const CharacterInputs& inputs,
+                       WorksheetFunction* functions, std::u16string& out) {
   if (inputs.rules == TextRules::Unicode) {
     if (const TextTransform unicode = unicodeTransform(operation)) {
-      return unicode(text, inputs, functions);
+      return unicode(text, inputs, functions, out);
     }
   }
   const TextTransform transform = operationRow(operation).transform;
-  if (transform == nullptr) return std::nullopt;
-  return transform(text, inputs, functions);
+  return transform != nullptr && transform(text, inputs, functions, out);
+}
+
+std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
+                                            const CharacterInputs& inputs,
+                                            WorksheetFunction* functions) {
+  std::u16string out;
+  if (!transformTextInto(operation, text, inputs, functions, out)) return std::nullopt;
+  return out;
 }
 
 }  // namespace qmv

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/text_rules.hpp"
 
@@ -96,10 +97,23 @@ struct CharacterInputs {
   std::u16string_view closing{};
 };
 
-/// The new text of one cell text; no value when the operation fails for it.
-using TextTransform = std::optional<std::u16string> (*)(std::u16string_view text,
-                                                        const CharacterInputs& inputs,
-                                                        WorksheetFunction* functions);
+/// Writes the new text of one cell text into `out`, whose storage it may reuse; false
+/// when the operation fails for the text (`out` then holds nothing of use). `out` may not
+/// overlap `text`.
+using TextTransform = bool (*)(std::u16string_view text, const CharacterInputs& inputs,
+                               WorksheetFunction* functions, std::u16string& out);
+
+/// A transform that makes a new text (no value on failure), as a TextTransform: the text
+/// is moved into the caller's.
+template <std::optional<std::u16string> (*kMakes)(std::u16string_view, const CharacterInputs&,
+                                                  WorksheetFunction*)>
+bool transformMakingText(std::u16string_view text, const CharacterInputs& inputs,
+                         WorksheetFunction* functions, std::u16string& out) {
+  std::optional<std::u16string> made = kMakes(text, inputs, functions);
+  if (!made) return false;
+  out = std::move(*made);
+  return true;
+}
 
 /// One row of the table.
 struct OperationRow {
@@ -153,5 +167,11 @@ std::optional<Operation> wizardOperation(int index);
 std::optional<std::u16string> transformText(Operation operation, std::u16string_view text,
                                             const CharacterInputs& inputs,
                                             WorksheetFunction* functions = nullptr);
+
+/// The same into `out`, whose storage is reused (a run over many cells allocates only for
+/// a text longer than any before); false where transformText gives no value. `out` may
+/// not overlap `text`.
+bool transformTextInto(Operation operation, std::u16string_view text, const CharacterInputs& inputs,
+                       WorksheetFunction* functions, std::u16string& out);
 
 }  // namespace qmv

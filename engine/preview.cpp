@@ -63,6 +63,7 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
   const HostLocale locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
 
   std::u16string scratch;
+  std::u16string next;  // reused from cell to cell
   CellBlock block;
   const auto cell = [&](const CellContent& content) {
     if (content.isFormula()) return true;
@@ -76,10 +77,11 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
     }
     // The rules are the run's, whatever the inputs say, as in a real run.
     request.inputs.rules = rules;
-    const std::optional<std::u16string> next =
-        transformText(request.operation, *text, request.inputs, nullptr);
-    if (!next || *next == *text) return true;
-    return tally.add(*text, *next);
+    if (!transformTextInto(request.operation, *text, request.inputs, nullptr, next) ||
+        next == *text) {
+      return true;
+    }
+    return tally.add(*text, next);
   };
   for (const AreaRef& ref : areas) {
     if (!readArea(*sheet, ref, block, cell)) return;

@@ -42,15 +42,29 @@ CharacterSet::CharacterSet(std::u16string_view members) {
   }
 }
 
-std::u16string RemoveChars(std::u16string_view text, const CharacterSet& set) {
+void RemoveCharsInto(std::u16string_view text, const CharacterSet& set, std::u16string& out) {
   // Every character is copied and the write position advances past the kept ones only.
-  std::u16string out(text.size(), u'\0');
-  char16_t* write = out.data();
-  for (char16_t c : text) {
-    *write = c;
-    write += set.contains(c) ? 0 : 1;
+  out.resize(text.size());
+  char16_t* const begin = out.data();
+  char16_t* write = begin;
+  if (set.asciiOnly()) {
+    // No branch per character: a character from U+0080 on is kept.
+    for (char16_t c : text) {
+      *write = c;
+      write += c >= 128 || !set.contains(c) ? 1 : 0;
+    }
+  } else {
+    for (char16_t c : text) {
+      *write = c;
+      write += set.contains(c) ? 0 : 1;
+    }
   }
-  out.resize(static_cast<std::size_t>(write - out.data()));
+  out.resize(static_cast<std::size_t>(write - begin));
+}
+
+std::u16string RemoveChars(std::u16string_view text, const CharacterSet& set) {
+  std::u16string out;
+  RemoveCharsInto(text, set, out);
   return out;
 }
 

@@ -38,6 +38,8 @@ class CharacterSet {
     }
     return false;
   }
+  /// True when every member is ASCII, so that no character from U+0080 on is a member.
+  bool asciiOnly() const { return other_.empty(); }
 
  private:
   std::array<uint64_t, 2> ascii_{};
@@ -49,6 +51,9 @@ class CharacterSet {
 std::u16string RemoveChars(std::u16string_view text, std::u16string_view set);
 /// The same with a prepared set.
 std::u16string RemoveChars(std::u16string_view text, const CharacterSet& set);
+/// The same into `out`, whose storage is reused: a caller over many cells allocates only
+/// when a text is longer than any before it. `out` may not overlap `text`.
+void RemoveCharsInto(std::u16string_view text, const CharacterSet& set, std::u16string& out);
 
 /// What a position cut keeps of a text of `length` characters: those before the 0-based
 /// index `prefixEnd` and those from `suffixStart` on (prefixEnd <= suffixStart <= length).

@@ -52,21 +52,21 @@ Result excess(std::u16string_view t, const CharacterInputs&, WorksheetFunction*)
 TextTransform unicodeTransform(Operation operation) {
   switch (operation) {
     case Operation::RALP:
-      return classRemoval<CharClass::Letter>;
+      return transformMakingText<classRemoval<CharClass::Letter>>;
     case Operation::RNPC:
-      return classRemoval<CharClass::NonPrintable>;
+      return transformMakingText<classRemoval<CharClass::NonPrintable>>;
     case Operation::RUDC:
-      return userChars;
+      return transformMakingText<userChars>;
     case Operation::RALS:
-      return classRemoval<CharClass::Space>;
+      return transformMakingText<classRemoval<CharClass::Space>>;
     case Operation::RLTS:
-      return edges;
+      return transformMakingText<edges>;
     case Operation::RLTE:
-      return excess;
+      return transformMakingText<excess>;
     case Operation::RUPC:
-      return classRemoval<CharClass::Upper>;
+      return transformMakingText<classRemoval<CharClass::Upper>>;
     case Operation::RLOC:
-      return classRemoval<CharClass::Lower>;
+      return transformMakingText<classRemoval<CharClass::Lower>>;
     default:
       return nullptr;
   }

@@ -128,5 +128,33 @@ TEST(OperationTable, TransformTextWorksWithoutAHost) {
   }
 }
 
+// A run makes every new text in storage kept from cell to cell: what the last cell left
+// there, longer or shorter, never shows through.
+TEST(OperationTable, TransformIntoReusedStorageGivesTheSameText) {
+  const std::u16string texts[] = {u"K1 x-2.y#3 Qq  \u00e9", u"", u"99", u"ab\U0001F600 c",
+                                  std::u16string(300, u'7') + u"z"};
+  CharacterInputs inputs{int16_t{2}, int16_t{1}, u"-#"};
+  inputs.text = u"x";
+  inputs.opening = u"(";
+  inputs.closing = u")";
+  for (const TextRules rules : {TextRules::Classic, TextRules::Unicode}) {
+    inputs.rules = rules;
+    std::u16string out = u"left over from a much longer earlier cell text";
+    for (const OperationRow& row : operationTable()) {
+      if (row.kind != OperationKind::CharacterLevel) continue;
+      for (const std::u16string& text : texts) {
+        SCOPED_TRACE(std::string(row.name) + " over a text of " + std::to_string(text.size()) +
+                     (rules == TextRules::Unicode ? " units, Unicode" : " units"));
+        const std::optional<std::u16string> made = transformText(row.operation, text, inputs);
+        const bool into = transformTextInto(row.operation, text, inputs, nullptr, out);
+        ASSERT_EQ(into, made.has_value());
+        if (made) {
+          EXPECT_EQ(out, *made);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qmv
