@@ -28,9 +28,11 @@ bool readsAsItself(std::u16string_view text, const HostLocale& locale) {
 
 /// Cells of `areas` for which `pick` holds, as areas: area by area, and inside each row
 /// by row, left to right (a column block that is alone in its rows stays one area).
-template <class Pick>
+/// `everyCell(column)` may tell that `pick` holds for every row of a column from its lo()
+/// to its hi(), so that a single column needs no walk.
+template <class Pick, class EveryCell>
 std::vector<AreaRef> matchingAreas(const Sheet& sheet, const std::vector<AreaRef>& areas,
-                                   Pick&& pick) {
+                                   Pick&& pick, EveryCell&& everyCell) {
   std::vector<AreaRef> out;
   const auto used = sheet.usedArea();
   if (!used) return out;
@@ -43,6 +45,12 @@ std::vector<AreaRef> matchingAreas(const Sheet& sheet, const std::vector<AreaRef
     if (cols.size() == 1) {
       // One column: the matching cells form runs of rows, each one area.
       const auto [c, col] = cols.front();
+      if (everyCell(*col)) {
+        const int64_t top = std::max(clipped->first.row, col->lo());
+        const int64_t bottom = std::min(clipped->last.row, col->hi());
+        if (top <= bottom) out.push_back({{top, c}, {bottom, c}});
+        continue;
+      }
       int64_t start = 0;  // first row of the current run; 0 outside one
       for (int64_t r = clipped->first.row; r <= clipped->last.row; ++r) {
         const Cell* cell = col->at(r);
@@ -344,12 +352,14 @@ RangePtr MemoryRange::specialCells(int32_t type) {
   enter();
   std::vector<AreaRef> found;
   if (type == xl::kCellTypeConstants) {
-    found = matchingAreas(*sheet_, areas_, [](const Cell& c) {
-      return !(c.flags & kHasFormula) && c.value.index() != 0;
-    });
+    found = matchingAreas(
+        *sheet_, areas_,
+        [](const Cell& c) { return !(c.flags & kHasFormula) && c.value.index() != 0; },
+        [](const Column& column) { return column.allConstants(); });
   } else if (type == kCellTypeFormulas) {
-    found =
-        matchingAreas(*sheet_, areas_, [](const Cell& c) { return (c.flags & kHasFormula) != 0; });
+    found = matchingAreas(
+        *sheet_, areas_, [](const Cell& c) { return (c.flags & kHasFormula) != 0; },
+        [](const Column&) { return false; });
   } else if (type == xl::kCellTypeVisible) {
     found = visibleAreas();
   } else {

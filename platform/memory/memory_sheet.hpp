@@ -71,6 +71,9 @@ class Column {
   int64_t hi() const { return hi_; }
   /// Cells with a value or a formula.
   int64_t nonEmpty() const { return nonEmpty_; }
+  /// True when every row from lo() to hi() holds a constant (none empty, no formula), so
+  /// that the constants of any rows are the rows themselves, known without a walk.
+  bool allConstants() const { return live_ > 0 && formulas_.empty() && nonEmpty_ == hi_ - lo_ + 1; }
   int64_t countNonEmpty(int64_t r1, int64_t r2) const;
 
   /// Cells in rows r1..r2 whose folded text is `folded`; builds the index when absent.

@@ -343,6 +343,34 @@ TEST_F(MemoryCellsTest, SpecialCellsKeepsConstantsOnly) {
             (std::vector<std::u16string>{u"$A$1", u"$A$3", u"$A$4", u"$A$6"}));
 }
 
+// A column whose rows hold constants from its first to its last is answered without a
+// walk; anything between them that is not a constant must still split the areas.
+TEST_F(MemoryCellsTest, SpecialCellsOfOneColumnSplitsAtEveryNonConstant) {
+  const struct Row {
+    const char* name;
+    const char16_t* gap;  ///< what happens to A4 of the constants A2:A6
+    const char16_t* selected;
+    const char16_t* expected;
+  } rows[] = {
+      {"every row a constant", u"", u"A1:A10", u"$A$2:$A$6"},
+      {"selection inside the constants", u"", u"A3:A5", u"$A$3:$A$5"},
+      {"selection across the top", u"", u"A1:A3", u"$A$2:$A$3"},
+      {"a formula between", u"formula", u"A1:A10", u"$A$2:$A$3,$A$5:$A$6"},
+      {"a cleared cell between", u"clear", u"A1:A10", u"$A$2:$A$3,$A$5:$A$6"},
+      {"a cell with only a fill between", u"fill", u"A1:A10", u"$A$2:$A$3,$A$5:$A$6"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host->activeSheet()->usedRange()->clear();
+    for (auto a1 : {u"A2", u"A3", u"A4", u"A5", u"A6"}) put(a1, Value{u"v"});
+    const std::u16string gap = row.gap;
+    if (gap == u"formula") host->setCell(ref(u"A4"), CellContent{Value{1.0}, u"=1"});
+    if (gap == u"clear" || gap == u"fill") range(u"A4")->clear();
+    if (gap == u"fill") range(u"A4")->setFormats(CellFormats{u"General", 0x00FFFFu});
+    EXPECT_EQ(range(row.selected)->specialCells(xl::kCellTypeConstants)->address(), row.expected);
+  }
+}
+
 TEST_F(MemoryCellsTest, SpecialCellsThrowsWhenNoConstant) {
   host->setCell(ref(u"A1"), CellContent{Value{1.0}, u"=1"});
   EXPECT_EQ(errorNumberOf([&] { range(u"A1:A5")->specialCells(xl::kCellTypeConstants); }),
