@@ -349,6 +349,61 @@ class TableReader : public XmlHandler {
   std::vector<std::u16string> names;
 };
 
+// The formulas of a part that may hold structured references (those with a bracket):
+// cell formulas, defined names and a table's column formulas, with the escapes of a
+// structured reference (a ' before [ ] # or ') taken out and folded for comparison.
+class BracketFormulas : public XmlHandler {
+ public:
+  explicit BracketFormulas(std::vector<std::u16string>& found) : found_(found) {}
+  void start(std::string_view name, const XmlAttributes&) override {
+    if (name == "f" || name == "definedName" || name == "calculatedColumnFormula" ||
+        name == "totalsRowFormula") {
+      inFormula_ = true;
+      text_.clear();
+    }
+  }
+  void end(std::string_view) override {
+    if (!inFormula_) return;
+    inFormula_ = false;
+    if (text_.find('[') == std::string::npos) return;
+    const std::u16string formula = toUtf16(text_);
+    std::u16string plain;
+    for (std::size_t i = 0; i < formula.size(); ++i) {
+      if (formula[i] == u'\'' && i + 1 < formula.size() &&
+          std::u16string_view(u"[]#'").find(formula[i + 1]) != std::u16string_view::npos) {
+        ++i;
+      }
+      plain += formula[i];
+    }
+    found_.push_back(foldCase(plain));
+  }
+  void text(std::string_view chars) override {
+    if (inFormula_) text_.append(chars);
+  }
+
+ private:
+  std::vector<std::u16string>& found_;
+  bool inFormula_ = false;
+  std::string text_;
+};
+
+// Whether `formula` (folded) names the column `name` (folded) in a structured reference:
+// the name between [ or @ and ], spaces allowed around it.
+bool namesColumn(std::u16string_view formula, std::u16string_view name) {
+  for (std::size_t at = formula.find(name); at != std::u16string_view::npos;
+       at = formula.find(name, at + 1)) {
+    std::size_t before = at;
+    while (before > 0 && formula[before - 1] == u' ') --before;
+    std::size_t after = at + name.size();
+    while (after < formula.size() && formula[after] == u' ') ++after;
+    if (before > 0 && (formula[before - 1] == u'[' || formula[before - 1] == u'@') &&
+        after < formula.size() && formula[after] == u']') {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The built-in number format Excel gives a typed entry read as a date, a time or a
 // percentage in a cell of General format: the short date for a day with its year, d-mmm for
 // one without, and the time formats with or without seconds and AM/PM (ECMA-376 Part 1,
@@ -626,11 +681,45 @@ bool Workbook::renamesTableColumn(const SheetCell& cell, std::u16string_view new
                         "; Excel requires a unique name for each column of a table");
       }
     }
+    if (!table.renamed[column] && formulasNameColumn(table.names[column])) {
+      // Excel renames a column's structured references with its header; formulas that
+      // still named the old column would no longer read, and Excel would drop them.
+      throw XlsxError(
+          package_->path() + ": cell " + cellReference(cell.ref) + " heads the table column \"" +
+          toUtf8(table.names[column]) +
+          "\", which formulas of the workbook refer to by that name; renaming it here " +
+          "would break them (Excel renames them with the header): rename it in " +
+          "Excel, or leave the header row out");
+    }
     table.names[column] = std::u16string(newText);
     table.renamed[column] = true;
     return true;
   }
   return false;
+}
+
+bool Workbook::formulasNameColumn(std::u16string_view name) const {
+  if (!bracketFormulas_) {
+    // Read once, on the first header a removal changes: every worksheet, the defined
+    // names and every table's column formulas.
+    bracketFormulas_.emplace();
+    BracketFormulas reader(*bracketFormulas_);
+    std::vector<std::string> parts{workbookPart_};
+    for (const SheetEntry& sheet : sheets_) {
+      if (sheet.worksheet) parts.push_back(sheet.part);
+    }
+    for (const Table& table : tables_) parts.push_back(table.part);
+    for (const std::string& path : parts) {
+      const PartEntry* part = package_->find(path);
+      if (part == nullptr) continue;
+      XmlParser parser(reader, package_->path() + ": " + path);
+      package_->read(*part, [&](std::string_view chunk) { parser.feed(chunk, false); });
+      parser.feed({}, true);
+    }
+  }
+  const std::u16string folded = foldCase(name);
+  return std::any_of(bracketFormulas_->begin(), bracketFormulas_->end(),
+                     [&](const std::u16string& formula) { return namesColumn(formula, folded); });
 }
 
 std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view newText) const {

@@ -106,7 +106,9 @@ class Workbook {
   ///   without value.
   /// - A header cell of a table holds text, and the table column takes its name (written
   ///   into the table part by save). Throws XlsxError when the name would be empty or
-  ///   another column's: Excel requires unique column names.
+  ///   another column's (Excel requires unique column names), and when a formula of the
+  ///   workbook names the column in a structured reference (Table1[Old], [@Old]): those
+  ///   would no longer read.
   /// - Otherwise the text is read as typed input (en-US conventions, the current year).
   ///   A number keeps the cell's format. A date, time or percentage typed into a cell in
   ///   General format gets the built-in format Excel gives such an entry (1/2 d-mmm,
@@ -152,6 +154,9 @@ class Workbook {
   std::string withAddedFormats(const std::string& xml) const;
   std::string withColumnNames(const Table& table, const std::string& xml) const;
   bool renamesTableColumn(const SheetCell& cell, std::u16string_view newText) const;
+  /// Whether a formula of the workbook names a table column `name` in a structured
+  /// reference (read from the package on first use).
+  bool formulasNameColumn(std::u16string_view name) const;
 
   std::unique_ptr<Package> package_;
   std::vector<SheetEntry> sheets_;
@@ -164,6 +169,8 @@ class Workbook {
   std::vector<bool> generalStyles_;
   std::unique_ptr<Styles> styles_;  ///< null when the package has no styles part
   std::vector<Table> tables_;
+  /// The folded formulas that hold a bracket, read when a table header first changes.
+  mutable std::optional<std::vector<std::u16string>> bracketFormulas_;
   bool date1904_ = false;
   std::string workbookPart_;
   std::string calcChainPart_;  ///< empty when the workbook has no calculation chain

@@ -292,5 +292,40 @@ print("|".join(c.name for c in t.tableColumns) + "|" + repr(ws['A1'].value) + re
   }
 }
 
+// Excel renames the structured references to a column with its header; a renamed column
+// that formulas still name would break them, so such a header is refused.
+TEST(XlsxFidelity, AHeaderThatFormulasNameIsNotRenamed) {
+  TempFolder folder;
+  const std::string input = xlsxwriterBook(folder, "named.xlsx", R"(
+ws.add_table('A1:D3', {'columns': [{'header': 'Name1'}, {'header': "Q2 [est]"},
+                                   {'header': 'Code'}, {'header': 'Note'}]})
+ws.write_formula('F2', '=SUM(Table1[Code])')
+other = wb.add_worksheet('Other')
+other.write_formula('A1', '=COUNTA(Table1[[#All],[ Q2 \'[est\'] ]])')
+other.write_formula('A2', '="Note"&1')
+wb.define_name('Names', '=Table1[Name1]')
+)");
+  const struct Row {
+    const char* name;
+    const char* cell;
+    bool refused;
+  } rows[] = {
+      {"named by a formula of its sheet", "C1", true},
+      {"named on another sheet, escaped and spaced", "B1", true},
+      {"named by a defined name", "A1", true},
+      {"its name only in a text of a formula", "D1", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string output = folder.file(std::string("out-") + row.cell + ".xlsx");
+    const auto save = [&] { rewrite(input, output, {{row.cell, u"Renamed"}}); };
+    if (row.refused) {
+      EXPECT_THROW(save(), XlsxError);
+    } else {
+      EXPECT_NO_THROW(save());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qmv::xlsx::testing
