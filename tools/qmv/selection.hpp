@@ -82,6 +82,9 @@ class CellSelector {
     if (resolved_) return selection_.contains(ref.row, ref.column);
     return pendingVisits(ref, shown, blank);
   }
+  /// Whether visits() still reads the text a cell shows: only until the selection is known
+  /// (the header row names -c's columns).
+  bool readsText() const { return !resolved_; }
   /// False only when the cell is known not to be visited (its text is not needed).
   bool mayVisit(int64_t row, int64_t column) const {
     return !resolved_ || selection_.contains(row, column);
