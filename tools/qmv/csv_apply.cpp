@@ -28,6 +28,8 @@ namespace qmv::cli {
 namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 16;
+// The output handed on in pieces of about this size (kept small for the reason of
+// csv_stream.cpp's reads).
 constexpr std::size_t kWriteBytes = 1 << 17;
 // Text longer than a cell holds (in UTF-16 units).
 constexpr std::size_t kMaxCellUnits = 32767;
@@ -587,12 +589,12 @@ void CsvRun::pass(InputFile& input, Pass kind) {
   progress_.end();
 }
 
-// The records at the head of the reader's buffer taken at once: one loop over their bytes
-// drops and keeps them by class, and at each field's end counts what the field-by-field
-// path counts. It stops before the first record it cannot take whole (a quote, a byte that
-// is not ASCII, a lone CR, a field not visited or too long, a record cut off by the end of
-// the buffer); the caller reads that one the general way. False when it took no record and
-// stopped at one it cannot take.
+// The records at the head of the reader's buffer, up to its last LF, taken at once: one
+// loop over their bytes drops and keeps them by class, and at each field's end counts what
+// the field-by-field path counts. It stops before the first record it cannot take whole (a
+// quote, a byte that is not ASCII, a lone CR, a field not visited or too long); the caller
+// reads that one, or the one the buffer cuts off, the general way. False when it took no
+// record and stopped at one it cannot take.
 bool CsvRun::filterSpan(CsvStreamReader& reader) {
   using C = SpanClasses;
   const std::string_view lines = reader.unreadLines();

@@ -6,7 +6,8 @@
 namespace qmv::cli {
 namespace {
 
-// Large reads: fewer calls, and fewer records that straddle two reads.
+// Reads large enough for few calls and few records that straddle two reads, and small
+// enough that the buffer stays in cache: each fresh page a larger one touches costs a fault.
 constexpr std::size_t kReadBytes = 1 << 17;
 
 // Where the bytes of `text` stop being safe to check as UTF-8 on their own: before a

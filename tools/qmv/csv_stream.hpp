@@ -66,7 +66,7 @@ class CsvStreamReader {
   std::string_view unreadLines() const {
     return held().substr(start_, lineEnd_ > start_ ? lineEnd_ - start_ : 0);
   }
-  /// Passes over the first `bytes` of unread(), which the caller took as `records` whole
+  /// Passes over the first `bytes` of unreadLines(), which the caller took as `records` whole
   /// records, each of unquoted ASCII fields on one line.
   void skip(std::size_t bytes, std::size_t records) {
     start_ += bytes;
