@@ -47,6 +47,18 @@ CellRule::CellRule(std::vector<Removal> removals, TextRules rules)
 
 std::optional<std::u16string> CellRule::changed(std::u16string_view text,
                                                 const Reread& between) const {
+  // ASCII text under a rule that drops single characters loses the characters the table
+  // names; `between` plays no part when one removal runs.
+  if (asciiDrops_ && (removals_.size() == 1 || !between) &&
+      std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+    std::u16string kept;
+    kept.reserve(text.size());
+    for (const char16_t c : text) {
+      if (!(*asciiDrops_)[c]) kept += c;
+    }
+    if (kept.size() == text.size()) return std::nullopt;
+    return kept;
+  }
   std::u16string current(text);
   bool any = false;
   for (const Removal& removal : removals_) {

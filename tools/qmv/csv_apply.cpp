@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <unordered_map>
 #include <utility>
@@ -26,7 +28,9 @@ namespace qmv::cli {
 namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 16;
-constexpr std::size_t kWriteBytes = 1 << 20;
+// The output handed on in pieces of about this size (kept small for the reason of
+// csv_stream.cpp's reads).
+constexpr std::size_t kWriteBytes = 1 << 17;
 // Text longer than a cell holds (in UTF-16 units).
 constexpr std::size_t kMaxCellUnits = 32767;
 
@@ -194,6 +198,9 @@ class FieldRule {
 
   enum class Outcome { Unchanged, Changed, TooLong };
 
+  /// The ASCII bytes the rule drops, when it drops single characters.
+  const std::optional<std::array<bool, 128>>& asciiDrops() const { return rule_.asciiDrops(); }
+
   // On Changed, `out` views the new text, valid until the next call, and `quoteFree`
   // says whether it surely holds no quote (else it may).
   Outcome apply(std::string_view text, std::string_view& out, bool& quoteFree) {
@@ -323,8 +330,44 @@ class FieldRule {
 
 // The characters that make a spreadsheet read a cell as a formula (CWE-1236, "Improper
 // Neutralization of Formula Elements in a CSV File"); a leading apostrophe makes it text.
-bool formulaStart(std::string_view text) {
-  return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
+bool formulaByte(char c) { return c == '=' || c == '+' || c == '-' || c == '@'; }
+bool formulaStart(std::string_view text) { return !text.empty() && formulaByte(text[0]); }
+
+// The class of each byte for records filtered a span at a time (CsvRun::filterSpan): a byte
+// of a field is dropped or kept (how many of it are kept); the delimiter ends a field, LF
+// and CR LF a record; anything else (a quote, a byte that is not ASCII) sends the record to
+// the general path.
+struct SpanClasses {
+  static constexpr unsigned char kDrop = 0, kKeep = 1, kDelimiter = 2, kLineFeed = 3,
+                                 kCarriageReturn = 4, kOther = 5;
+
+  SpanClasses(const std::array<bool, 128>& drops, char delimiter) {
+    of.fill(kOther);
+    for (std::size_t b = 0; b < drops.size(); ++b) of[b] = drops[b] ? kDrop : kKeep;
+    of['"'] = kOther;
+    of['\n'] = kLineFeed;
+    of['\r'] = kCarriageReturn;
+    of[static_cast<unsigned char>(delimiter)] = kDelimiter;
+  }
+
+  std::array<unsigned char, 256> of{};
+};
+
+// The bytes of a field from `p` that the rule keeps, copied to `out`, up to the first byte
+// of another class, which it returns. No bound: a byte of another class comes first.
+inline const unsigned char* keepOrDrop(const unsigned char* p, char*& out,
+                                       const unsigned char* classes) {
+  char* o = out;
+  for (;;) {
+    const unsigned char b = *p;
+    const unsigned c = classes[b];
+    if (c > SpanClasses::kKeep) break;
+    *o = static_cast<char>(b);
+    o += c;
+    ++p;
+  }
+  out = o;
+  return p;
 }
 
 struct Tally {
@@ -353,6 +396,7 @@ class CsvRun {
   enum class Pass { Load, Clear, Characters };
 
   void pass(InputFile& input, Pass kind);
+  bool filterSpan(CsvStreamReader& reader);
   std::optional<std::string_view> decide(Pass kind, std::string_view value);
   CsvFormatError tooLong() const;
   std::string fileName() const { return plan_.file == "-" ? "standard input" : plan_.file; }
@@ -367,6 +411,13 @@ class CsvRun {
   std::unique_ptr<ResultSink> sink_;
   std::unique_ptr<EncodedOutput> output_;
   std::unique_ptr<FieldRule> rule_;
+  // Set when whole spans of simple records may be filtered at once; their output.
+  std::optional<SpanClasses> spanClasses_;
+  std::vector<char> spanOut_;
+  // Records read the general way before the span filter is tried again, after it could
+  // take none: each miss in a row doubles the wait, up to 64.
+  int spanWait_ = 0;
+  int spanMisses_ = 0;
   Tally tally_;
   // A dry run's changes and figures, as the add-in's dialog words them.
   ChangeReport report_;
@@ -448,7 +499,23 @@ void CsvRun::pass(InputFile& input, Pass kind) {
   CsvStreamReader reader(source, delimiter, source.detected().encoding.isUtf8());
   RawRecord record;
   tally_.records = 0;
-  while (reader.next(record)) {
+  const bool spans = kind == Pass::Characters && output != nullptr && spanClasses_;
+  for (;;) {
+    if (spans && spanWait_ > 0) {
+      --spanWait_;
+    } else if (spans) {
+      if (filterSpan(reader)) {
+        spanMisses_ = 0;
+      } else {
+        spanMisses_ = std::min(spanMisses_ + 1, 6);
+        spanWait_ = (1 << spanMisses_) - 1;
+      }
+      if (written_.size() >= kWriteBytes) {
+        output->write(written_);
+        written_.clear();
+      }
+    }
+    if (!reader.next(record)) break;
     const int64_t row = ++tally_.records;
     if (record.fields.size() > static_cast<std::size_t>(kMaxColumns)) {
       throw CsvFormatError(CsvError{record.line, 1,
@@ -522,6 +589,91 @@ void CsvRun::pass(InputFile& input, Pass kind) {
   progress_.end();
 }
 
+// The records at the head of the reader's buffer, up to its last LF, taken at once: one
+// loop over their bytes drops and keeps them by class, and at each field's end counts what
+// the field-by-field path counts. It stops before the first record it cannot take whole (a
+// quote, a byte that is not ASCII, a lone CR, a field not visited or too long); the caller
+// reads that one, or the one the buffer cuts off, the general way. False when it took no
+// record and stopped at one it cannot take.
+bool CsvRun::filterSpan(CsvStreamReader& reader) {
+  using C = SpanClasses;
+  const std::string_view lines = reader.unreadLines();
+  if (lines.empty()) return true;
+  const auto* const begin = reinterpret_cast<const unsigned char*>(lines.data());
+  const unsigned char* const end = begin + lines.size();
+  // The output is never longer than the input: a guarded field lost a byte at least.
+  if (spanOut_.size() < lines.size()) spanOut_.resize(lines.size());
+  char* const outBegin = spanOut_.data();
+  const unsigned char* const classes = spanClasses_->of.data();
+  const bool guard = plan_.csv.guardFormulas;
+  // Rows below the first one here visit these columns at least.
+  const int64_t visited = selector_.leadingColumnsFrom(tally_.records + 1);
+  if (visited == 0) return false;
+  const unsigned char* p = begin;
+  char* out = outBegin;
+  Tally counts = tally_;
+  while (p < end) {
+    const int64_t row = counts.records + 1;
+    const unsigned char* const recordStart = p;
+    char* const recordOut = out;
+    const Tally before = counts;
+    int64_t column = 1;
+    bool whole = false;
+    for (;;) {
+      const unsigned char* const fieldStart = p;
+      char* const fieldOut = out;
+      p = keepOrDrop(p, out, classes);
+      const unsigned char c = classes[*p];
+      if (c == C::kOther || column > visited) break;
+      const auto length = static_cast<std::size_t>(p - fieldStart);
+      if (length > kMaxCellUnits) break;  // the general path tells where
+      const auto kept = static_cast<std::size_t>(out - fieldOut);
+      counts.visited += length > 0 ? 1 : 0;
+      if (kept != length) {
+        ++counts.changed;
+        if (kept > 0 && formulaByte(*fieldOut) && !formulaByte(static_cast<char>(*fieldStart))) {
+          ++counts.formulas;
+          if (guard) {
+            std::memmove(fieldOut + 1, fieldOut, kept);
+            *fieldOut = '\'';
+            ++out;
+          }
+        }
+      }
+      if (c == C::kDelimiter) {
+        *out++ = static_cast<char>(*p++);
+        ++column;
+        continue;
+      }
+      if (c == C::kCarriageReturn) {
+        if (p[1] != '\n') break;  // a lone CR; p[1] is at most the last LF
+        *out++ = '\r';
+        ++p;
+      }
+      *out++ = '\n';
+      ++p;
+      whole = true;
+      break;
+    }
+    if (!whole) {
+      p = recordStart;
+      out = recordOut;
+      counts = before;
+      break;
+    }
+    counts.records = row;
+    counts.widest = std::max(counts.widest, column);
+    // step() shows one record in 65,536; that test first, on a register.
+    if ((row & 0xFFFF) == 0) progress_.step(row, "records");
+  }
+  reader.skip(static_cast<std::size_t>(p - begin),
+              static_cast<std::size_t>(counts.records - tally_.records));
+  const bool took = counts.records > tally_.records;
+  tally_ = counts;
+  written_.append(outBegin, out);
+  return took;
+}
+
 void CsvRun::loadValues(InputFile& input) {
   sheet_ = std::make_shared<memory::MemoryApplication>();
   sheet_->addWorkbook();
@@ -570,6 +722,9 @@ void CsvRun::run() {
       pass(input, Pass::Clear);
     } else {
       rule_ = std::make_unique<FieldRule>(plan_);
+      if (rule_->asciiDrops() && !plan_.dryRun) {
+        spanClasses_.emplace(*rule_->asciiDrops(), plan_.csv.delimiter);
+      }
       pass(input, Pass::Characters);
     }
   } catch (const CsvFormatError& e) {

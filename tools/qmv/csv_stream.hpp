@@ -60,6 +60,19 @@ class CsvStreamReader {
   /// The next record; false at the end of the input.
   bool next(RawRecord& record);
 
+  /// The bytes read past the last record handed out up to the last LF read (none when no
+  /// LF came after it), for a caller that takes simple records from the buffer itself (see
+  /// skip). They may end inside a record, when that LF is in a quoted field.
+  std::string_view unreadLines() const {
+    return held().substr(start_, lineEnd_ > start_ ? lineEnd_ - start_ : 0);
+  }
+  /// Passes over the first `bytes` of unreadLines(), which the caller took as `records` whole
+  /// records, each of unquoted ASCII fields on one line.
+  void skip(std::size_t bytes, std::size_t records) {
+    start_ += bytes;
+    line_ += records;
+  }
+
  private:
   /// Reads more input behind what is buffered; false at the end of the input.
   bool refill();
@@ -79,6 +92,7 @@ class CsvStreamReader {
   std::size_t filled_ = 0;
   std::size_t start_ = 0;               ///< where the next record begins in buffer_
   std::size_t checked_ = 0;             ///< bytes of buffer_ found to be UTF-8
+  std::size_t lineEnd_ = 0;             ///< just past the last LF in buffer_ (0: none)
   std::optional<std::size_t> invalid_;  ///< the first byte of buffer_ that is not
   bool ended_ = false;
   std::size_t line_ = 1;

@@ -66,6 +66,23 @@ std::optional<int64_t> Selection::singleColumn() const {
   return column;
 }
 
+int64_t Selection::leadingColumnsFrom(int64_t row) const {
+  if (all_) return row >= firstRow_ ? kMaxColumns : 0;
+  int64_t leading = 0;
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (const AreaRef& a : areas_) {
+      // An area that reaches the sheet's last row goes on past it.
+      const bool below = row >= a.first.row && a.last.row == kMaxRows;
+      if (below && a.first.column <= leading + 1 && a.last.column > leading) {
+        leading = a.last.column;
+        grew = true;
+      }
+    }
+  }
+  return leading;
+}
+
 std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
                                     const std::vector<std::string>* header, int64_t headerRow,
                                     int64_t lastColumn, std::ostream& warnings,

@@ -43,6 +43,9 @@ class Selection {
   const std::vector<AreaRef>& areas() const { return areas_; }
   /// The single column of the areas, when they lie in one.
   std::optional<int64_t> singleColumn() const;
+  /// How many columns, from A on, are all visited in `row` and every row below it (0 when
+  /// A is not).
+  int64_t leadingColumnsFrom(int64_t row) const;
 
  private:
   bool all_ = true;
@@ -79,12 +82,20 @@ class CellSelector {
     if (resolved_) return selection_.contains(ref.row, ref.column);
     return pendingVisits(ref, shown, blank);
   }
+  /// Whether visits() still reads the text a cell shows: only until the selection is known
+  /// (the header row names -c's columns).
+  bool readsText() const { return !resolved_; }
   /// False only when the cell is known not to be visited (its text is not needed).
   bool mayVisit(int64_t row, int64_t column) const {
     return !resolved_ || selection_.contains(row, column);
   }
   /// No column past this one is visited in a row still to come.
   int64_t lastColumn() const { return resolved_ ? selection_.lastColumn() : kMaxColumns; }
+  /// How many columns, from A on, are surely visited in `row` and every row below it: 0
+  /// until the selection is known.
+  int64_t leadingColumnsFrom(int64_t row) const {
+    return resolved_ ? selection_.leadingColumnsFrom(row) : 0;
+  }
   /// Names the header cell at `ref` also by the text it displays, where that differs from
   /// the text visits() was given; ignored for a cell outside the header row.
   void alsoShows(CellRef ref, std::string displayed);

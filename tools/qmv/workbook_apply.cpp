@@ -120,8 +120,8 @@ void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::
     const Value before = run.book.valueOf(cell);
     const std::optional<std::u16string> text = cellText(before, run.locale);
     const bool blank = isEmpty(before) && !cell.formula;
-    if (!visits(selector, run.book, cell, text ? toUtf8(*text) : std::string(), blank))
-      return std::nullopt;
+    const std::string shown = text && selector.readsText() ? toUtf8(*text) : std::string();
+    if (!visits(selector, run.book, cell, shown, blank)) return std::nullopt;
     // A formula is never rewritten; an error value has no text to change.
     if (cell.formula || blank) return std::nullopt;
     ++visited;
@@ -154,7 +154,8 @@ void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostr
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
     const CellContent content = sheetCellContent(run.book, cell);
     const bool blank = isEmpty(content.value) && !content.isFormula();
-    if (!visits(selector, run.book, cell, toUtf8(run.shown(content.value)), blank) || blank) return;
+    const std::string shown = selector.readsText() ? toUtf8(run.shown(content.value)) : "";
+    if (!visits(selector, run.book, cell, shown, blank) || blank) return;
     app->setCell(cell.ref, content);
     loaded.push_back(cell.ref);
     if (run.plan.dryRun) texts.push_back(toUtf8(run.shown(content.value)));

@@ -109,6 +109,94 @@ TEST_F(TextApplyTest, FieldsOutsideTheRemovalKeepTheirBytes) {
   }
 }
 
+TEST_F(TextApplyTest, LongFilesGiveWhatEachFieldGivesAlone) {
+  // A file of several reads: a header and 30,000 records of two fields, with records of
+  // other kinds put in after the 10,000th (line 10,002), halfway into a read.
+  struct Record {
+    std::string in;
+    std::string out;  ///< as RNUM writes it
+  };
+  struct Row {
+    const char* name;
+    std::vector<Record> inserted;
+    std::string err = "";  ///< a part of the messages
+    void (*options)(ApplyRequest&) = [](ApplyRequest&) {};
+    std::string lf = "\n";
+    bool lastBreak = true;
+  };
+  const auto file = [](const Row& row, bool onlyA) {
+    Record whole{"h3ader,b9" + row.lf, "h3ader,b9" + row.lf};
+    for (int i = 0; i < 30000; ++i) {
+      if (i == 10000) {
+        for (const Record& r : row.inserted) whole.in.append(r.in), whole.out.append(r.out);
+      }
+      const std::string n = std::to_string(i), seven = std::to_string(i * 7);
+      whole.in.append("a").append(n).append(",b-").append(seven).append(row.lf);
+      whole.out.append("a,b-").append(onlyA ? seven : "").append(row.lf);
+    }
+    if (!row.lastBreak) whole.in.resize(whole.in.size() - row.lf.size());
+    if (!row.lastBreak) whole.out.resize(whole.out.size() - row.lf.size());
+    return whole;
+  };
+  const std::string y(30000, 'y'), f = y + "0123456789";
+  const Record longer{f + "," + f + "," + f + "," + f + "," + f + "\n",
+                      y + "," + y + "," + y + "," + y + "," + y + "\n"};
+  const std::vector<Row> rows = {
+      {.name = "plain records", .inserted = {}, .err = "60,000 cells visited, 60,000 changed"},
+      {.name = "quoted fields",
+       .inserted = {{"\"q1,2\",z3\n", "\"q,\",z\n"}, {"x\"1,\"\"\n", "\"x\"\"\",\"\"\n"}}},
+      {.name = "CRLF, a lone CR, no last break",
+       .inserted = {{"c1\rd2\r\n", "c\rd\r\n"}},
+       .err = "$A$2:$B$30003: 60,002 cells visited, 60,002 changed",
+       .lf = "\r\n",
+       .lastBreak = false},
+      {.name = "not ASCII", .inserted = {{"\xC3\xA9x1,g2\n", "\xC3\xA9x,g\n"}}},
+      {.name = "other widths and empty fields",
+       .inserted = {{"h1\n", "h\n"}, {"i1,j2,k3\n", "i,j,k\n"}, {",\n", ",\n"}, {"\n", "\n"}},
+       .err = "60,004 cells visited, 60,004 changed"},
+      {.name = "a record longer than a read", .inserted = {longer}},
+      {.name = "the header row visited",
+       .inserted = {},
+       .options = [](ApplyRequest& r) { r.noHeader = true; }},
+      {.name = "a guarded formula",
+       .inserted = {{"1=2,+3\n", "'=,+\n"}},
+       .err = "1 result starts with",
+       .options = [](ApplyRequest& r) { r.guardFormulas = true; }},
+      {.name = "one column picked",
+       .inserted = {{"l1\n", "l\n"}},
+       .options = [](ApplyRequest& r) { r.columns = "A"; }},
+      {.name = "both columns picked",
+       .inserted = {{"m1\n", "m\n"}},
+       .err = "60,001 cells visited",
+       .options = [](ApplyRequest& r) { r.columns = "b9,A"; }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ApplyRequest r = request("RNUM", "");
+    r.noHeader = false;
+    row.options(r);
+    Record expected = file(row, r.columns == "A");
+    r.file = write("in.csv", expected.in);
+    if (r.noHeader) expected.out = "hader,b" + expected.out.substr(9);
+    const Ran ran = run(r);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    const auto at =
+        std::mismatch(ran.out.begin(), ran.out.end(), expected.out.begin(), expected.out.end())
+            .first;
+    EXPECT_TRUE(ran.out == expected.out) << "from byte " << at - ran.out.begin() << ": "
+                                         << std::string(at, ran.out.end()).substr(0, 24);
+    EXPECT_NE(ran.err.find(row.err), std::string::npos) << ran.err;
+  }
+  // Errors name their line, after records taken a buffer at a time.
+  for (const std::string& bad : {std::string(40000, 'z'), std::string("\xFF")}) {
+    SCOPED_TRACE(bad.size());
+    const Ran ran =
+        run(request("RNUM", file({.name = "", .inserted = {{bad + "\n", ""}}}, false).in));
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("line 10002,"), std::string::npos) << ran.err;
+  }
+}
+
 TEST_F(TextApplyTest, EachEncodingRoundTrips) {
   struct Row {
     const char* name;
