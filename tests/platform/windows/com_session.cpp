@@ -313,21 +313,24 @@ class ComSession {
     if (!forgetUserSettings()) result_.error = "the stored settings cannot be removed";
     const bool browses = std::any_of(commands_.begin(), commands_.end(),
                                      [](const Command& c) { return c.op == Op::ExpectBrowsed; });
+    bool ready = true;
     try {
       if (browses) browsers_.emplace();
     } catch (const std::exception& e) {
       result_.error = e.what();
+      ready = false;
     }
     host_ = std::make_shared<memory::MemoryApplication>();
     host_->addAddIn(u"Vandrel QMV", true);
     excel_ = std::make_unique<fake::MemoryExcel>(host_);
     excel_->xll.acceptRegistrations = options_.xllRegistrations;
 
-    std::thread user([this] {
-      if (result_.error.empty())
+    std::thread user([this, ready] {
+      if (ready) {
         userThread();
-      else
+      } else {
         PostMessageW(tasks_, kFinish, 0, 0);
+      }
     });
     MSG msg;
     while (!finished_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
