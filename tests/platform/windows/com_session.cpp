@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -52,6 +53,10 @@ constexpr int kQuietTries = 4000;  // 5 ms apart: 20 s
 // The button that stops a run on each form that runs one.
 const std::map<std::wstring, std::wstring> kStopControls = {{L"frmPrgBar", L"CommandButton3"},
                                                             {L"frmTextRemover", L"CommandButton1"}};
+
+// The forms that a press off their controls drags, as a press on a caption does; a press
+// on any other form does nothing.
+const std::set<std::wstring> kDraggedForms = {L"frmPrgBar", L"frmTextRemover"};
 
 std::wstring className(HWND hwnd) {
   wchar_t name[64] = {};
@@ -886,9 +891,9 @@ class ComSession {
     waitQuiet();
   }
 
-  // A press on the form itself, off its controls: the form's handler starts the system's
-  // move loop, as a drag by the caption does. The press fails unless that loop ran and
-  // ended.
+  // A press on the form itself, off its controls: the handler of a form that moves starts
+  // the system's move loop, as a drag by the caption does. The press fails unless that loop
+  // ran and ended, or, on a form that does not move, if it ran at all.
   void pressForm(const Command& command, HWND form) {
     RECT client{};
     GetClientRect(form, &client);
@@ -898,11 +903,18 @@ class ComSession {
     dragged_ = form;
     SendMessageW(form, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
     dragged_ = nullptr;
-    if (movesBegun_ == begun || movesEnded_ == ended) {
-      throw ScriptFailure(
-          "line " + std::to_string(command.line) + ": " + command.name + ": the form " +
-          toUtf8(fromWide(nameOf(form))) +
-          (movesBegun_ == begun ? " did not begin to move" : " did not come out of its move"));
+    const std::wstring name = nameOf(form);
+    const char* wrong = nullptr;
+    if (kDraggedForms.count(name) == 0) {
+      if (movesBegun_ != begun) wrong = " moved, which it does not when pressed";
+    } else if (movesBegun_ == begun) {
+      wrong = " did not begin to move";
+    } else if (movesEnded_ == ended) {
+      wrong = " did not come out of its move";
+    }
+    if (wrong) {
+      throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
+                          ": the form " + toUtf8(fromWide(name)) + wrong);
     }
   }
 
