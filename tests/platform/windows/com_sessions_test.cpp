@@ -1,7 +1,7 @@
 // Session scripts played through the add-in's COM path: the in-memory workbook behind the
 // test automation object, Orvik.Connect created through COM, its forms driven by window
 // messages. The example sessions of `qmv play` pass here as they pass against the in-memory
-// host, all but the one that loads a workbook file (the Windows test build has no zip
+// host, all but the one that loads a workbook file (the Windows test build has no zip or XML
 // library). What the add-in opens in a browser is what the system's shell was asked to open.
 //
 // Given session files on its command line, the program plays only those:
@@ -132,12 +132,13 @@ TEST_F(ComSessionsTest, AWrongExpectationIsReported) {
   EXPECT_NE(result.failures[1].find("\"100 %\""), std::string::npos) << result.failures[1];
 }
 
-TEST_F(ComSessionsTest, StopsPressesOnTheFormAndBrowsingAreSeenThroughCom) {
+TEST_F(ComSessionsTest, FirstYieldStopsFormPressesBrowsingAndWorkbookRefusals) {
   struct Row {
     const char* name;
     const char* script;
     std::vector<std::string> failures;  // a text each failure holds, in order
     int checks;
+    const char* error = "";  // a text the session's error holds; "" for none
   };
   const std::string run = "workbook\ncolumn A1 \"a1\" \"b2\" \"c3\"\nselect A1:A3\nconnect\n";
   const Row rows[] = {
@@ -163,11 +164,20 @@ TEST_F(ComSessionsTest, StopsPressesOnTheFormAndBrowsingAreSeenThroughCom) {
        "click QMV15\nexpect browsed \"https://vandrel-qmv.example/\"\n",
        {"but was browsed \"https://vandrel-qmv.example/guide\""},
        1},
+      {"a workbook file is refused, with the reason",
+       "load inventory.xlsx\nexpect A1 \"Item\"\n",
+       {},
+       0,
+       "line 5: load: only CSV files are loaded and saved through COM"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const test::ComSessionResult result = test::playThroughCom(run + row.script);
-    EXPECT_EQ(result.error, "");
+    if (*row.error == '\0') {
+      EXPECT_EQ(result.error, "");
+    } else {
+      EXPECT_NE(result.error.find(row.error), std::string::npos) << result.error;
+    }
     ASSERT_EQ(result.failures.size(), row.failures.size()) << joined(result.failures);
     for (std::size_t i = 0; i < row.failures.size(); ++i) {
       EXPECT_NE(result.failures[i].find(row.failures[i]), std::string::npos) << result.failures[i];
