@@ -4,8 +4,10 @@
 #include <cstring>
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <deque>
@@ -17,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -50,6 +53,10 @@ constexpr int kQuietTries = 4000;  // 5 ms apart: 20 s
 // The button that stops a run on each form that runs one.
 const std::map<std::wstring, std::wstring> kStopControls = {{L"frmPrgBar", L"CommandButton3"},
                                                             {L"frmTextRemover", L"CommandButton1"}};
+
+// The forms that a press off their controls drags, as a press on a caption does; a press
+// on any other form does nothing.
+const std::set<std::wstring> kDraggedForms = {L"frmPrgBar", L"frmTextRemover"};
 
 std::wstring className(HWND hwnd) {
   wchar_t name[64] = {};
@@ -180,6 +187,113 @@ struct ScriptFailure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+constexpr wchar_t kRecordBrowsedArgument[] = L"--record-browsed";
+constexpr int kBrowsedTries = 4000;  // 5 ms apart: 20 s for the recording program to start
+
+// The addresses the add-in opens in a browser, as the system's shell opens them: while the
+// session lasts, the http and https protocols of the machine's classes (Wine reads only
+// those) start this program with kRecordBrowsedArgument, which appends the address to a
+// file; the commands they had come back at the end.
+class BrowserRecord {
+ public:
+  BrowserRecord() {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    static std::atomic<int> serial{0};
+    file_ = std::wstring(folder) + L"qmv-browsed-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++serial) + L".txt";
+    DeleteFileW(file_.c_str());
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    const std::wstring command =
+        L"\"" + std::wstring(exe) + L"\" " + kRecordBrowsedArgument + L" \"" + file_ + L"\" \"%1\"";
+    try {
+      for (const wchar_t* scheme : {L"http", L"https"}) setProtocol(scheme, command);
+    } catch (...) {
+      restore();
+      throw;
+    }
+  }
+  ~BrowserRecord() { restore(); }
+  BrowserRecord(const BrowserRecord&) = delete;
+  BrowserRecord& operator=(const BrowserRecord&) = delete;
+
+  /// The addresses opened so far, in the order they were recorded (whole lines only).
+  std::vector<std::u16string> addresses() const {
+    std::ifstream in(std::filesystem::path(file_), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::u16string> lines;
+    std::size_t from = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         from = end + 1, end = text.find('\n', from)) {
+      lines.push_back(toUtf16(text.substr(from, end - from)));
+    }
+    return lines;
+  }
+
+ private:
+  struct Protocol {
+    std::wstring scheme;
+    std::wstring command;
+    DWORD type;
+    bool hadCommand;
+    bool existed;
+  };
+
+  void setProtocol(const wchar_t* scheme, const std::wstring& command) {
+    Protocol saved{scheme, {}, REG_SZ, false, false};
+    const std::wstring schemeKey = std::wstring(L"Software\\Classes\\") + scheme;
+    HKEY key = nullptr;
+    saved.existed =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, schemeKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (schemeKey + L"\\shell\\open\\command").c_str(), 0,
+                        nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+      throw std::runtime_error("the browser's protocols cannot be set");
+    }
+    wchar_t old[1024] = {};
+    DWORD bytes = sizeof(old) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(old), &bytes) ==
+            ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      saved.command = old;
+      saved.type = type;
+      saved.hadCommand = true;
+    }
+    protocols_.push_back(saved);
+    const auto size = static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t));
+    const LSTATUS set = RegSetValueExW(key, nullptr, 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(command.c_str()), size);
+    RegCloseKey(key);
+    if (set != ERROR_SUCCESS) throw std::runtime_error("the browser's protocols cannot be set");
+  }
+
+  void restore() {
+    for (const Protocol& p : protocols_) {
+      const std::wstring schemeKey = std::wstring(L"Software\\Classes\\") + p.scheme;
+      if (!p.existed) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, schemeKey.c_str());
+        continue;
+      }
+      const std::wstring commandKey = schemeKey + L"\\shell\\open\\command";
+      if (!p.hadCommand) {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, commandKey.c_str(), nullptr);
+        continue;
+      }
+      RegSetKeyValueW(HKEY_LOCAL_MACHINE, commandKey.c_str(), nullptr, p.type, p.command.c_str(),
+                      static_cast<DWORD>((p.command.size() + 1) * sizeof(wchar_t)));
+    }
+    protocols_.clear();
+    DeleteFileW(file_.c_str());
+  }
+
+  std::wstring file_;
+  std::vector<Protocol> protocols_;
+};
+
 class ComSession;
 thread_local ComSession* tSession = nullptr;
 
@@ -202,12 +316,27 @@ class ComSession {
         SetWindowsHookExW(WH_CALLWNDPROC, &ComSession::callHook, nullptr, GetCurrentThreadId());
     // The user's stored settings start unset, as in a fresh in-memory host.
     if (!forgetUserSettings()) result_.error = "the stored settings cannot be removed";
+    const bool browses = std::any_of(commands_.begin(), commands_.end(),
+                                     [](const Command& c) { return c.op == Op::ExpectBrowsed; });
+    bool ready = true;
+    try {
+      if (browses) browsers_.emplace();
+    } catch (const std::exception& e) {
+      result_.error = e.what();
+      ready = false;
+    }
     host_ = std::make_shared<memory::MemoryApplication>();
     host_->addAddIn(u"Vandrel QMV", true);
     excel_ = std::make_unique<fake::MemoryExcel>(host_);
     excel_->xll.acceptRegistrations = options_.xllRegistrations;
 
-    std::thread user([this] { userThread(); });
+    std::thread user([this, ready] {
+      if (ready) {
+        userThread();
+      } else {
+        PostMessageW(tasks_, kFinish, 0, 0);
+      }
+    });
     MSG msg;
     while (!finished_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
       TranslateMessage(&msg);
@@ -227,6 +356,7 @@ class ComSession {
     UnhookWindowsHookEx(hook_);
     UnhookWindowsHookEx(callHook_);
     DestroyWindow(tasks_);
+    browsers_.reset();
     tSession = nullptr;
     if (!forgetUserSettings() && result_.error.empty()) {
       result_.error = "the stored settings cannot be removed";
@@ -275,6 +405,10 @@ class ComSession {
     if (self && code == HC_ACTION) {
       const auto* call = reinterpret_cast<const CWPSTRUCT*>(lp);
       if (call->message == PBM_SETPOS) self->progressed(static_cast<int64_t>(call->wParam));
+      if (call->message == PBM_SETRANGE32) self->runStarting();
+      if (call->message == WM_ENTERSIZEMOVE || call->message == WM_EXITSIZEMOVE) {
+        self->moveLoop(call->hwnd, call->message == WM_ENTERSIZEMOVE);
+      }
     }
     return CallNextHookEx(nullptr, code, wp, lp);
   }
@@ -284,12 +418,36 @@ class ComSession {
   void progressed(int64_t step) {
     const int64_t at = stopAt_;
     if (at < 2 || step != at - 1) return;
+    pressStop();
+  }
+
+  // A run sets its bar's maximum once it has started, before its first step: a Stop click
+  // posted then is taken by the first yield. Only a press of the user's starts a run (the
+  // bar gets its maximum when the form is made, too).
+  void runStarting() {
+    if (stopAt_ != 1 || !pressing_) return;
+    pressStop();
+  }
+
+  void pressStop() {
     stopAt_ = 0;
     const HWND form = findForm(L"", true);
     if (!form) return;
     const auto stop = kStopControls.find(nameOf(form));
     if (stop == kStopControls.end()) return;
     if (HWND button = findControl(form, stop->second)) PostMessageW(button, BM_CLICK, 0, 0);
+  }
+
+  // The system's move loop of a form the user pressed: it waits for the mouse, so the
+  // button comes up (posted, taken by the loop) as soon as the loop has begun.
+  void moveLoop(HWND hwnd, bool entering) {
+    if (hwnd != dragged_) return;
+    if (!entering) {
+      ++movesEnded_;
+      return;
+    }
+    ++movesBegun_;
+    PostMessageW(hwnd, WM_LBUTTONUP, 0, 0);
   }
 
   // A message box is read and answered; an input box gets the next queued answer.
@@ -502,6 +660,24 @@ class ComSession {
                         " is not played through COM");
   }
 
+  // The next address the add-in opened: the program the shell starts for it may take a
+  // while to write it down.
+  void expectBrowsed(const Command& command) {
+    if (!browsers_) unsupported(command);
+    std::vector<std::u16string> opened = browsers_->addresses();
+    for (int i = 0; i < kBrowsedTries && opened.size() <= browsedChecked_; ++i) {
+      Sleep(5);
+      opened = browsers_->addresses();
+    }
+    const std::string expected = "browsed " + cli::quoteText(command.text);
+    if (browsedChecked_ >= opened.size()) {
+      failed(command, expected, "nothing browsed");
+      return;
+    }
+    const std::u16string& address = opened[browsedChecked_++];
+    if (address != command.text) failed(command, expected, "browsed " + cli::quoteText(address));
+  }
+
   void failed(const Command& command, const std::string& expected, const std::string& actual) {
     result_.failures.push_back("line " + std::to_string(command.line) + ": expected " + expected +
                                " but was " + actual);
@@ -510,6 +686,11 @@ class ComSession {
   void run(const Command& command) {
     if (cli::isFormAction(command.op)) {
       formAction(command);
+      return;
+    }
+    if (command.op == Op::ExpectBrowsed) {
+      ++result_.checks;
+      expectBrowsed(command);
       return;
     }
     if (command.op >= Op::ExpectCell && command.op <= Op::ExpectBrowsed) {
@@ -527,8 +708,6 @@ class ComSession {
       case Op::Print:
         return;
       case Op::StopAt:
-        // Stop during the first yield would need a hook before the run's first step.
-        if (command.number < 2) unsupported(command);
         stopAt_ = command.number;
         return;
       default:
@@ -582,8 +761,9 @@ class ComSession {
     }
   }
 
-  // A CSV file into the active sheet or out of it, as `qmv play` reads and writes it; a
-  // workbook file needs the zip library, which the Windows test build does not have.
+  // A CSV file into the active sheet or out of it, as `qmv play` reads and writes it. A
+  // workbook file is refused: reading and rewriting one takes the zip, XML and checksum
+  // libraries of tools/xlsx, which Debian does not ship for MinGW.
   void loadOrSave(const Command& command) {
     std::wstring path = toWide(command.text);
     if (!options_.baseFolder.empty() && path.find(L':') == std::wstring::npos &&
@@ -596,7 +776,11 @@ class ComSession {
     };
     const std::u16string name = command.text;
     const bool csv = name.size() > 4 && (name.ends_with(u".csv") || name.ends_with(u".CSV"));
-    if (!csv) throw failure("only CSV files are loaded and saved through COM");
+    if (!csv) {
+      throw failure(
+          "only CSV files are loaded and saved through COM (a workbook file needs the zip and "
+          "XML libraries of qmv play, which the Windows test build does not have)");
+    }
     if (command.op == Op::Save) {
       std::ofstream out(std::filesystem::path(path), std::ios::binary);
       out << cli::sheetCsv(*host_, nullptr, cli::CsvWriteOptions{});
@@ -628,8 +812,10 @@ class ComSession {
         SendMessageW(form, WM_CLOSE, 0, 0);
         return;
       }
-      // A press on the form itself starts the system's move loop, which waits for a mouse.
-      if (command.op == Op::MouseDown && command.control.empty()) unsupported(command);
+      if (command.op == Op::MouseDown && command.control.empty()) {
+        pressForm(command, form);
+        return;
+      }
       HWND control = findControl(form, controlName);
       if (!control) {
         throw ScriptFailure("line " + std::to_string(command.line) + ": the form " +
@@ -639,7 +825,16 @@ class ComSession {
         case Op::Press:
         case Op::Toggle:
         case Op::Pick:
-          SendMessageW(control, BM_CLICK, 0, 0);
+          pressing_ = true;
+          if (CompareStringOrdinal(className(control).c_str(), -1, L"Button", -1, TRUE) ==
+              CSTR_EQUAL) {
+            SendMessageW(control, BM_CLICK, 0, 0);
+          } else {
+            // A label or a picture takes a click of the mouse (BM_CLICK is a button's).
+            SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 1));
+            SendMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(1, 1));
+          }
+          pressing_ = false;
           break;
         case Op::MouseDown:
           SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 1));
@@ -694,6 +889,33 @@ class ComSession {
       }
     });
     waitQuiet();
+  }
+
+  // A press on the form itself, off its controls: the handler of a form that moves starts
+  // the system's move loop, as a drag by the caption does. The press fails unless that loop
+  // ran and ended, or, on a form that does not move, if it ran at all.
+  void pressForm(const Command& command, HWND form) {
+    RECT client{};
+    GetClientRect(form, &client);
+    POINT at{client.right - 2, client.bottom - 2};  // a corner no control covers
+    const int begun = movesBegun_;
+    const int ended = movesEnded_;
+    dragged_ = form;
+    SendMessageW(form, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+    dragged_ = nullptr;
+    const std::wstring name = nameOf(form);
+    const char* wrong = nullptr;
+    if (kDraggedForms.count(name) == 0) {
+      if (movesBegun_ != begun) wrong = " moved, which it does not when pressed";
+    } else if (movesBegun_ == begun) {
+      wrong = " did not begin to move";
+    } else if (movesEnded_ == ended) {
+      wrong = " did not come out of its move";
+    }
+    if (wrong) {
+      throw ScriptFailure("line " + std::to_string(command.line) + ": " + command.name +
+                          ": the form " + toUtf8(fromWide(name)) + wrong);
+    }
   }
 
   // ---- Connection, on the user-interface thread ---------------------------------------
@@ -851,6 +1073,10 @@ class ComSession {
   bool finished_ = false;
   std::atomic<bool> pending_{false};
   std::atomic<int64_t> stopAt_{0};  ///< the yield a scheduled stop falls in; 0 for none
+  bool pressing_ = false;           ///< a press of the user's is being handled
+  HWND dragged_ = nullptr;          ///< the form the user presses on, while it is pressed
+  int movesBegun_ = 0;
+  int movesEnded_ = 0;
   HHOOK callHook_ = nullptr;
   std::string taskError_;
 
@@ -864,6 +1090,8 @@ class ComSession {
   std::deque<std::optional<std::u16string>> answers_;
   std::map<std::wstring, std::map<std::wstring, ControlState>> lastSeen_;
   std::map<std::wstring, bool> pictured_;
+  std::optional<BrowserRecord> browsers_;
+  std::size_t browsedChecked_ = 0;
 };
 
 }  // namespace
@@ -909,6 +1137,30 @@ bool saveWindowPicture(void* window, const std::wstring& path) {
             WriteFile(out, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
   CloseHandle(out);
   return ok;
+}
+
+bool recordBrowsedAddress() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv) return false;
+  const bool recording = argc == 4 && std::wstring_view(argv[1]) == kRecordBrowsedArgument;
+  if (recording) {
+    const std::string line = toUtf8(fromWide(argv[3])) + "\n";
+    // Another recording program may hold the file for a moment.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+      file = CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE) Sleep(20);
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+      CloseHandle(file);
+    }
+  }
+  LocalFree(argv);
+  return recording;
 }
 
 ComSessionResult playThroughCom(std::string_view script, const ComSessionOptions& options) {

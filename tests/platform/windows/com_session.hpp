@@ -43,6 +43,10 @@ struct ComSessionResult {
 /// Plays a script. Requires Orvik.Connect to be registered and a display.
 ComSessionResult playThroughCom(std::string_view script, const ComSessionOptions& options = {});
 
+/// In a program started by the shell to open an address while a session records them:
+/// records the address and returns true. False in any other start of the program.
+bool recordBrowsedAddress();
+
 /// Saves a picture of `window` as it shows on the screen, as a 24-bit BMP file.
 bool saveWindowPicture(void* window, const std::wstring& path);
 

@@ -1,9 +1,8 @@
 // Session scripts played through the add-in's COM path: the in-memory workbook behind the
 // test automation object, Orvik.Connect created through COM, its forms driven by window
 // messages. The example sessions of `qmv play` pass here as they pass against the in-memory
-// host, all but the one that loads a workbook file (the Windows test build has no zip
-// library) and the one that opens the guide in a browser (the About form has a session of
-// its own here).
+// host, all but the one that loads a workbook file (the Windows test build has no zip or XML
+// library). What the add-in opens in a browser is what the system's shell was asked to open.
 //
 // Given session files on its command line, the program plays only those:
 //   test_com_sessions.exe ..\..\..\examples\duplicates.qmv my_session.qmv
@@ -96,6 +95,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"examples/hidden_rows.qmv", {"frmPrgBar"}},
       {"examples/sort_and_insert.qmv", {"frmPrgBar"}},
       {"examples/contacts.qmv", {"frmPrgBar"}},
+      {"examples/about_and_guide.qmv", {"frmUG"}},
       {"tests/platform/windows/sessions/undo.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/about.qmv", {"frmUG"}},
@@ -132,6 +132,60 @@ TEST_F(ComSessionsTest, AWrongExpectationIsReported) {
   EXPECT_NE(result.failures[1].find("\"100 %\""), std::string::npos) << result.failures[1];
 }
 
+TEST_F(ComSessionsTest, FirstYieldStopsFormPressesBrowsingAndWorkbookRefusals) {
+  struct Row {
+    const char* name;
+    const char* script;
+    std::vector<std::string> failures;  // a text each failure holds, in order
+    int checks;
+    const char* error = "";  // a text the session's error holds; "" for none
+  };
+  const std::string run = "workbook\ncolumn A1 \"a1\" \"b2\" \"c3\"\nselect A1:A3\nconnect\n";
+  const Row rows[] = {
+      {"a stop in the first yield leaves the other cells",
+       "stop-at 1\nclick QMV1\n  press CommandButton1\nexpect column A1 \"a\" \"b2\" \"c3\"\n",
+       {},
+       1},
+      {"a stop in the first yield of a second run",
+       "click QMV1\n  press CommandButton1\ncolumn A1 \"a1\" \"b2\"\nstop-at 1\nclick QMV1\n"
+       "  press CommandButton1\nexpect column A1 \"a\" \"b2\"\n",
+       {},
+       1},
+      {"a press on the form leaves it shown and usable",
+       "click QMV1\n  mousedown\n  expect form frmPrgBar shown\n  press CommandButton1\n"
+       "expect A3 \"c\"\n",
+       {},
+       2},
+      {"a press on a form that does not move leaves it where it is",
+       "click QMV21\n  mousedown\n  expect form frmUG shown\n  close\n",
+       {},
+       1},
+      {"the address opened is the one checked",
+       "click QMV15\nexpect browsed \"https://vandrel-qmv.example/\"\n",
+       {"but was browsed \"https://vandrel-qmv.example/guide\""},
+       1},
+      {"a workbook file is refused, with the reason",
+       "load inventory.xlsx\nexpect A1 \"Item\"\n",
+       {},
+       0,
+       "line 5: load: only CSV files are loaded and saved through COM"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const test::ComSessionResult result = test::playThroughCom(run + row.script);
+    if (*row.error == '\0') {
+      EXPECT_EQ(result.error, "");
+    } else {
+      EXPECT_NE(result.error.find(row.error), std::string::npos) << result.error;
+    }
+    ASSERT_EQ(result.failures.size(), row.failures.size()) << joined(result.failures);
+    for (std::size_t i = 0; i < row.failures.size(); ++i) {
+      EXPECT_NE(result.failures[i].find(row.failures[i]), std::string::npos) << result.failures[i];
+    }
+    EXPECT_EQ(result.checks, row.checks);
+  }
+}
+
 TEST_F(ComSessionsTest, ARefusedXllRegistrationLeavesUndoAndControlZUnbound) {
   // Excel refuses the command: the run works, and nothing is bound to a macro it cannot run.
   test::ComSessionOptions options;
@@ -160,6 +214,8 @@ TEST_F(ComSessionsTest, TheUsersFirstEditGivesControlZBackToExcel) {
 }  // namespace qmv::windows
 
 int main(int argc, char** argv) {
+  // Started by the shell for an address the add-in opened during a session.
+  if (qmv::windows::test::recordBrowsedAddress()) return 0;
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) qmv::windows::sessionFiles().emplace_back(argv[i]);
   if (!qmv::windows::sessionFiles().empty()) {
