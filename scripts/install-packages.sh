@@ -17,5 +17,12 @@ fi
 # A new machine may still be running its own apt at boot, and a mirror may drop a request:
 # wait for the lock and retry downloads rather than fail.
 apt=($sudo apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
-"${apt[@]}" update -qq
+# A mirror in the middle of a sync serves index files of the wrong size for a while: try
+# again after a pause, and in the end install from the lists there are (a package they
+# lack then fails the install, with apt's own message).
+for attempt in 1 2 3 4; do
+  "${apt[@]}" update -qq && break
+  [ "$attempt" -lt 4 ] || { echo "install-packages: the package lists did not all update; installing from what there is" >&2; break; }
+  sleep $((attempt * 20))
+done
 "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
