@@ -1439,6 +1439,7 @@ class ExcelApplication final : public Application {
   void onKey(const std::u16string& key, const std::u16string& macro) override {
     requireRegistered(macro, &key);
     call(app(), L"OnKey", {key, macro});
+    if (commands_) commands_->keyBound(key, offered(macro) ? macro : std::u16string());
   }
   // Excel documents no call that takes back an OnUndo binding; its entry goes at the user's
   // next action (https://learn.microsoft.com/office/vba/api/excel.application.onundo).
@@ -1446,7 +1447,10 @@ class ExcelApplication final : public Application {
     throw HostError(host_errors::kNotSupported, "Excel cannot take back an OnUndo entry");
   }
   // OnKey without a procedure restores the key; an empty procedure would disable it.
-  void resetKey(const std::u16string& key) override { call(app(), L"OnKey", {key}); }
+  void resetKey(const std::u16string& key) override {
+    call(app(), L"OnKey", {key});
+    if (commands_) commands_->keyBound(key, {});
+  }
   bool registerMacro(const std::u16string& name, std::function<void()> macro) override {
     if (!commands_) return false;
     const uint64_t token = commands_->offer(name, std::move(macro));
@@ -1523,13 +1527,19 @@ class ExcelApplication final : public Application {
   // it; where Excel refuses, `key` (if any) does Excel's own action again and nothing is
   // bound, rather than a key or Undo entry that runs a macro Excel no longer knows.
   void requireRegistered(const std::u16string& macro, const std::u16string* key) {
-    const bool offered = std::any_of(offered_.begin(), offered_.end(),
-                                     [&](const auto& entry) { return entry.first == macro; });
-    if (!offered || commands_->registered(macro)) return;
+    if (!offered(macro) || commands_->registered(macro)) return;
     tolerant([&] { call(app(), L"RegisterXLL", {fromWide(commands_->path())}); });
     if (commands_->registered(macro)) return;
-    if (key) call(app(), L"OnKey", {*key});
+    if (key) {
+      call(app(), L"OnKey", {*key});
+      commands_->keyBound(*key, {});
+    }
     throw HostError(host_errors::kRefused, "Excel no longer knows the macro");
+  }
+  // Whether `macro` is a name offered through the command library.
+  bool offered(const std::u16string& macro) const {
+    return std::any_of(offered_.begin(), offered_.end(),
+                       [&](const auto& entry) { return entry.first == macro; });
   }
 
   ComPtr<IDispatch> app_;

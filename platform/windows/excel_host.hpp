@@ -26,6 +26,13 @@ class XllCommandLibrary {
   /// True when Excel has registered the command (xlfRegister answered with its id) and has
   /// not unloaded the library since.
   virtual bool registered(const std::u16string& name) const = 0;
+  /// Notes that Excel's key `key` runs the command `name` now (Application.OnKey), or,
+  /// with `name` empty, that it does Excel's own action again: a key still naming a
+  /// command when Excel unloads the library is given back to Excel then.
+  virtual void keyBound(const std::u16string& key, const std::u16string& name) {
+    static_cast<void>(key);
+    static_cast<void>(name);
+  }
 };
 
 /// Called after the add-in's setting `name` was stored.

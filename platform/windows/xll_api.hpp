@@ -95,6 +95,9 @@ inline constexpr int xlGetName = 9 | xlSpecial;
 inline constexpr int xlfSetName = 88;
 inline constexpr int xlfRegister = 149;
 inline constexpr int xlfUnregister = 201;
+/// Command-equivalents carry xlCommand; ON.KEY with only a key gives the key back to Excel.
+inline constexpr int xlCommand = 0x8000;
+inline constexpr int xlcOnKey = 168 | xlCommand;
 
 /// Return codes of the callback.
 inline constexpr int xlretSuccess = 0;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/windows/addin_state.hpp"
 #include "platform/windows/xll_api.hpp"
@@ -30,6 +31,8 @@ struct Command {
 std::mutex gLock;
 std::array<Command, 1> gCommands{{{u"undo_changes", L"VandrelQmvUndoChanges", {}, 0, 0}}};
 uint64_t gNextToken = 1;
+// The keys that run one of the commands, as the add-in bound them through OnKey.
+std::vector<std::u16string> gBoundKeys;
 
 Command* findCommand(const std::u16string& name) {
   for (Command& c : gCommands) {
@@ -90,6 +93,11 @@ int excel12(Excel12Proc excel, int function, XLOPER12* result,
 
 class DllCommandLibrary final : public XllCommandLibrary {
  public:
+  void keyBound(const std::u16string& key, const std::u16string& name) override {
+    std::lock_guard lock(gLock);
+    std::erase(gBoundKeys, key);
+    if (!name.empty() && findCommand(name)) gBoundKeys.push_back(key);
+  }
   std::wstring path() const override { return dllPath(); }
   uint64_t offer(const std::u16string& name, std::function<void()> macro) override {
     std::lock_guard lock(gLock);
@@ -192,6 +200,16 @@ int WINAPI xlAutoClose() {
       }
       c.registerId = 0;
     }
+    // A key left naming a command would make Excel report a macro it cannot find, for
+    // as long as the add-in does not bind it again: ON.KEY with the key alone gives it
+    // its own action back (https://learn.microsoft.com/office/vba/api/excel.application.onkey
+    // documents the same for OnKey without a procedure).
+    for (const std::u16string& key : gBoundKeys) {
+      if (!excel) break;
+      Text keyText(std::wstring(key.begin(), key.end()));
+      excel12(excel, xlcOnKey, nullptr, {keyText.get()});
+    }
+    gBoundKeys.clear();
   } catch (...) {
   }
   return 1;

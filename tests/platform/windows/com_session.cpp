@@ -343,6 +343,10 @@ class ComSession {
       DispatchMessageW(&msg);
     }
     user.join();
+    if (options_.unloadXllAtEnd) {
+      excel_->xll.closeAll();
+      result_.controlZAfterUnload = toUtf8(host_->keyBinding(u"^z").value_or(u""));
+    }
 
     // The add-in goes as Excel lets it go; then no object of the DLL may stay alive.
     disconnect();

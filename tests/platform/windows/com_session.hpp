@@ -24,6 +24,9 @@ struct ComSessionOptions {
   bool xllRegistrations = true;
   /// Folder (Windows path) that `load` and `save` take relative file names from.
   std::wstring baseFolder;
+  /// True: once the script has run, Excel unloads the XLL (as on closing, before it asks
+  /// to save changes) while the add-in stays connected.
+  bool unloadXllAtEnd = false;
 };
 
 /// What a session did.
@@ -38,6 +41,9 @@ struct ComSessionResult {
   int checks = 0;
   /// DllCanUnloadNow after the add-in was released at the end.
   bool unloadable = false;
+  /// With unloadXllAtEnd: the macro Control+Z runs after the unload; empty when the key
+  /// does Excel's own action.
+  std::string controlZAfterUnload;
 };
 
 /// Plays a script. Requires Orvik.Connect to be registered and a display.

@@ -199,6 +199,21 @@ TEST_F(ComSessionsTest, ARefusedXllRegistrationLeavesUndoAndControlZUnbound) {
   EXPECT_EQ(result.checks, 3);
 }
 
+TEST_F(ComSessionsTest, ExcelUnloadingTheXllGivesControlZBack) {
+  // Excel unloads the XLL on closing, before it asks to save changes; when the user
+  // cancels, a Control+Z still naming the unloaded command would report a missing macro.
+  test::ComSessionOptions options;
+  options.unloadXllAtEnd = true;
+  const test::ComSessionResult result = test::playThroughCom(
+      "workbook\ncolumn A1 \"a1\"\nselect A1\nconnect\nclick QMV1\n  press CommandButton1\n"
+      "expect host onkey \"^z\" \"undo_changes\"\n",
+      options);
+  EXPECT_EQ(result.error, "");
+  EXPECT_TRUE(result.failures.empty()) << joined(result.failures);
+  EXPECT_EQ(result.checks, 1);
+  EXPECT_EQ(result.controlZAfterUnload, "");
+}
+
 TEST_F(ComSessionsTest, TheUsersFirstEditGivesControlZBackToExcel) {
   // The add-in's own writes raise SheetChange too; only the user's edit gives the key back.
   const test::ComSessionResult result = test::playThroughCom(

@@ -420,6 +420,15 @@ Excel::Excel() {
     }
     return Variant();
   };
+  // ON.KEY from an XLL changes the same assignments.
+  xll.onKey = [this](const std::wstring& key, const std::wstring* macro) {
+    bindings.push_back(L"ON.KEY:" + key + L"|" + (macro ? *macro : L""));
+    if (macro) {
+      keys[key] = *macro;
+    } else {
+      keys.erase(key);
+    }
+  };
 
   auto functions = Object::create(L"WorksheetFunction");
   // COUNTIF refuses criteria longer than 255 characters (#VALUE!, which WorksheetFunction

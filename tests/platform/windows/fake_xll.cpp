@@ -135,6 +135,22 @@ int XllHost::callback(int function, int count, XLOPER12** args, XLOPER12* result
       }
       return xlretSuccess;
     }
+    case xlcOnKey: {
+      // ON.KEY(key_text, macro_text): without macro_text the key does Excel's own action.
+      if (count < 1 || !onKey) return xlretFailed;
+      const std::wstring key = textOf(args[0]);
+      if (count > 1 && (args[1]->xltype & ~xlbitXLFree) == xltypeStr) {
+        const std::wstring macro = textOf(args[1]);
+        onKey(key, &macro);
+      } else {
+        onKey(key, nullptr);
+      }
+      if (result) {
+        result->xltype = xltypeBool;
+        result->val.xbool = TRUE;
+      }
+      return xlretSuccess;
+    }
     case xlfSetName:
       if (count > 0) namesDeleted.push_back(textOf(args[0]));
       return xlretSuccess;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -65,6 +66,9 @@ class XllHost {
   int closes = 0;
   /// Runs of a name that no registered command has.
   int missingRuns = 0;
+  /// Excel's key assignments, which ON.KEY (xlcOnKey) changes as Application.OnKey does:
+  /// a macro for the key, or null to give the key its own action back.
+  std::function<void(const std::wstring& key, const std::wstring* macro)> onKey;
 
   /// The callback's work for the active host.
   int callback(int function, int count, xll::XLOPER12** args, xll::XLOPER12* result);

@@ -1064,6 +1064,14 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     };
     return Variant::fromDispatch(addIns.get());
   };
+  // ON.KEY from an XLL changes the host's key assignments as OnKey does.
+  xll.onKey = [h](const std::wstring& key, const std::wstring* macro) {
+    if (macro) {
+      h->onKey(fromWide(key), fromWide(*macro));
+    } else {
+      h->resetKey(fromWide(key));
+    }
+  };
   // The library's commands become macros of the host, which runs them through the XLL.
   m[L"RegisterXLL"] = [this, h](Call& c) {
     if (!xll.registerXll(text(c.arg(0, L"Filename")))) return Variant::fromBool(false);
