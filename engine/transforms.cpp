@@ -47,17 +47,9 @@ void RemoveCharsInto(std::u16string_view text, const CharacterSet& set, std::u16
   out.resize(text.size());
   char16_t* const begin = out.data();
   char16_t* write = begin;
-  if (set.asciiOnly()) {
-    // No branch per character: a character from U+0080 on is kept.
-    for (char16_t c : text) {
-      *write = c;
-      write += c >= 128 || !set.contains(c) ? 1 : 0;
-    }
-  } else {
-    for (char16_t c : text) {
-      *write = c;
-      write += set.contains(c) ? 0 : 1;
-    }
+  for (char16_t c : text) {
+    *write = c;
+    write += set.contains(c) ? 0 : 1;
   }
   out.resize(static_cast<std::size_t>(write - begin));
 }

@@ -38,8 +38,6 @@ class CharacterSet {
     }
     return false;
   }
-  /// True when every member is ASCII, so that no character from U+0080 on is a member.
-  bool asciiOnly() const { return other_.empty(); }
 
  private:
   std::array<uint64_t, 2> ascii_{};

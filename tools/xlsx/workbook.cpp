@@ -99,6 +99,14 @@ class RelationshipsReader : public XmlHandler {
   const std::string& path_;
 };
 
+// Streams `part` through `handler`, chunk by chunk, as one document named `document`.
+void parsePart(XmlHandler& handler, const Package& package, const PartEntry& part,
+               std::string document) {
+  XmlParser parser(handler, std::move(document));
+  package.read(part, [&](std::string_view chunk) { parser.feed(chunk, false); });
+  parser.feed({}, true);
+}
+
 const PartEntry& requirePart(const Package& package, const std::string& name,
                              std::string_view what) {
   const PartEntry* part = package.find(name);
@@ -529,9 +537,7 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
     }
     if (typeIs(r.type, "sharedStrings")) {
       const PartEntry& part = requirePart(package, r.target, "shared strings");
-      XmlParser parser(*book->strings_, path + ": " + r.target);
-      package.read(part, [&](std::string_view chunk) { parser.feed(chunk, false); });
-      parser.feed({}, true);
+      parsePart(*book->strings_, package, part, path + ": " + r.target);
     } else if (typeIs(r.type, "styles")) {
       StylesReader styles;
       parseXml(styles, path + ": " + r.target,
@@ -712,9 +718,7 @@ bool Workbook::formulasNameColumn(std::u16string_view name) const {
     for (const std::string& path : parts) {
       const PartEntry* part = package_->find(path);
       if (part == nullptr) continue;
-      XmlParser parser(reader, package_->path() + ": " + path);
-      package_->read(*part, [&](std::string_view chunk) { parser.feed(chunk, false); });
-      parser.feed({}, true);
+      parsePart(reader, *package_, *part, package_->path() + ": " + path);
     }
   }
   const std::u16string folded = foldCase(name);
