@@ -13,11 +13,15 @@ repo=$root  # (the registry checks reuse $root for a registry path)
   mingw-w64-tools wine wine64 xvfb xauth googletest fonts-wine wixl msitools \
   osslsigncode openssl python3 unicode-data libboost1.81-dev
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture, whose package
-# lists a mirror may not serve whole while it syncs. Without it the 32-bit runs below are
-# skipped and named in the summary (QMV_REQUIRE_32BIT=1 makes that a failure).
-if ! "$root/scripts/install-packages.sh" wine32:i386; then
-  echo "NOTE: wine32:i386 could not be installed from the package lists there are"
-fi
+# lists a mirror may not serve whole while it syncs (install-packages.sh then takes the i386
+# packages from the suites whose lists it has). Without it the 32-bit runs below are skipped
+# and named in the summary (QMV_REQUIRE_32BIT=1 makes that a failure).
+install_wine32() {
+  "$root/scripts/install-packages.sh" wine32:i386 ||
+    { echo "NOTE: wine32:i386 could not be installed from the package lists there are"; false; }
+}
+have_wine32=yes
+install_wine32 || have_wine32=no
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}
@@ -92,12 +96,18 @@ cleanup() {
 trap cleanup EXIT
 lasting_server
 
-# A kernel without 32-bit support cannot start Wine's 32-bit loader: the 32-bit programs are
-# then skipped, and reported, unless QMV_REQUIRE_32BIT=1 makes that a failure. The probe is a
-# 32-bit program of this build, not the loader's own --version, which runs nothing 32-bit.
+# A mirror that failed the i386 lists at the start may have finished its sync by now.
+if [[ $have_wine32 == no ]]; then
+  echo "NOTE: trying wine32:i386 again after the builds"
+  install_wine32 || true
+fi
+# Without wine32, or on a kernel without 32-bit support, the 32-bit programs are skipped and
+# reported, unless QMV_REQUIRE_32BIT=1 makes that a failure. The probe runs a 32-bit program
+# of this build and reads its test list (run32_probe.sh says why not the exit status).
+source "$root/platform/windows/run32_probe.sh"
 run32=no
-"$wine32" "$build32/platform/windows/test_platform_windows.exe" --gtest_list_tests \
-  >/dev/null 2>&1 && run32=yes
+can_run32 "$wine32" "$build32/platform/windows/test_platform_windows.exe" && run32=yes
+echo "32-bit programs run here: $run32"
 skip32() {  # skip32 WHAT: a 32-bit run left out, in the log and in the caller's summary
   echo "SKIP: $1: this machine cannot run 32-bit programs"
   if [[ -n ${QMV_SKIP_NOTES:-} ]]; then echo "SKIP: $1 (no 32-bit programs here)" >>"$QMV_SKIP_NOTES"; fi
