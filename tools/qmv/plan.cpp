@@ -64,9 +64,13 @@ const NameEntry& findName(std::string_view name) {
   for (const NameEntry& entry : nameTable()) {
     if (lowered(entry.name) == wanted) return entry;
   }
-  throw UsageError("OPERATION: " + quoted(name) +
-                   " is not an operation; give a code RNUM ... RUDP or a name such as digits "
-                   "(qmv apply --help lists them)");
+  std::string codes;
+  for (const OperationRow& row : operationTable()) {
+    codes += codes.empty() ? "" : " ";
+    codes += toUtf8(row.code);
+  }
+  throw UsageError("OPERATION: " + quoted(name) + " is not an operation; give a code (" + codes +
+                   ") or a name such as digits (qmv apply --help lists them)");
 }
 
 // ---- Inputs ----------------------------------------------------------------------------
@@ -458,6 +462,9 @@ void refuseForFormat(const ApplyRequest& request, const Plan& plan) {
     refuse(request.typed, "--typed", "a workbook's cells are read with the types Excel stored");
     return;
   }
+  refuse(request.resultsAsText, "--results-as-text",
+         plan.format == Format::Typed ? "--typed reads results as typed input, as the add-in does"
+                                      : "the fields of CSV text are text already");
   if (request.sheet) throw UsageError("--sheet: " + plan.file + " is CSV, which has one sheet");
   if (plan.format == Format::Typed) {
     const std::string why =
@@ -577,6 +584,12 @@ Plan planApply(const ApplyRequest& request, Format format) {
   }
   if (format != Format::Workbook) {
     plan.csv.delimiter = format == Format::Typed ? ',' : planDelimiter(request, plan.file);
+    if (request.quotedTsv && plan.csv.delimiter != '\t') {
+      throw UsageError("--quoted-tsv: " + plan.file +
+                       " is read as comma-separated text, whose fields may be quoted anyway; "
+                       "give it with tab-separated text (.tsv, .tab or -t)");
+    }
+    plan.csv.quoting = plan.csv.delimiter != '\t' || request.quotedTsv;
     if (request.encoding) plan.csv.inputEncoding = checkedEncoding("-e", *request.encoding);
     if (request.outputEncoding) {
       plan.csv.outputEncoding = checkedEncoding("--output-encoding", *request.outputEncoding);
@@ -602,6 +615,7 @@ Plan planApply(const ApplyRequest& request, Format format) {
   }
   plan.dryRun = request.dryRun;
   plan.quiet = request.quiet;
+  plan.resultsAsText = request.resultsAsText;
   planCells(request, plan);
   return plan;
 }

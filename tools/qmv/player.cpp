@@ -331,8 +331,10 @@ class Player final : public memory::HeadlessUser {
     }
   }
 
+  // One line per cell or item that differs; an expectation counts as failed once.
   void failed(const Command& command, const std::string& expected, const std::string& actual) {
-    ++failures_;
+    if (lastFailed_ != &command) ++failures_;
+    lastFailed_ = &command;
     streams_.out << "line " << command.line << ": expected " << expected << " but was " << actual
                  << '\n';
   }
@@ -532,6 +534,7 @@ class Player final : public memory::HeadlessUser {
   std::size_t browsedChecked_ = 0;
   std::size_t hostErrorsSeen_ = 0;
   int failures_ = 0;
+  const Command* lastFailed_ = nullptr;
   int checks_ = 0;
   std::optional<ScriptError> error_;
   std::optional<WorkbookSource> workbook_;  ///< the workbook the last load read

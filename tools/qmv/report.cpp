@@ -56,6 +56,20 @@ std::string summaryLine(std::string_view codes, std::string_view over, int64_t v
          withThousands(changed) + (dryRun ? " would change" : " changed") + "\n";
 }
 
+std::string typedResultsLine(int64_t typed, bool dryRun) {
+  return "qmv apply: " + withThousands(typed) + (typed == 1 ? " result" : " results") +
+         (dryRun       ? " would be"
+          : typed == 1 ? " was"
+                       : " were") +
+         " read as numbers or dates, as typed input is; --results-as-text stores them as text\n";
+}
+
+std::string fullCalculationLine(bool dryRun) {
+  return std::string("qmv apply: the workbook holds formulas, so ") +
+         (dryRun ? "the result would ask" : "it now asks") +
+         " to be calculated again when opened: their results follow the changed cells\n";
+}
+
 ChangeReport::ChangeReport(std::ostream& out, OperationKind kind, int64_t limit)
     : out_(out), preview_(kind, INT64_MAX), limit_(limit) {}
 

@@ -57,7 +57,7 @@ class Selection {
 /// row `headerRow`, by column from A), else a letter, a 1-based number, a range of either
 /// (B:D, 2-4); exclusions (!name) take columns out of those named, or of every column to
 /// `lastColumn` when only exclusions are given. A letter or number beyond `lastColumn`
-/// (when known, above 0) is named in a warning on `warnings`. Without a header only
+/// (when known, above 0) is refused (UsageError). Without a header only
 /// letters and numbers pick. Throws UsageError for a name found twice or not at all, and
 /// when no column is left.
 /// `shown`, when given, holds the texts the header cells display where those differ from
@@ -65,7 +65,7 @@ class Selection {
 /// either.
 std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
                                     const std::vector<std::string>* header, int64_t headerRow,
-                                    int64_t lastColumn, std::ostream& warnings,
+                                    int64_t lastColumn,
                                     const std::vector<std::string>* shown = nullptr);
 
 /// Finds the visited cells as a file's cells come in, row after row: with a header (the
