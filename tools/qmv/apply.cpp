@@ -6,14 +6,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <new>
 #include <ostream>
 
 #include "engine/run.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/pipeline.hpp"
+#include "tools/qmv/posix_handles.hpp"
 #include "tools/qmv/report.hpp"
-#include "tools/xlsx/package.hpp"
 #include "ui/progress_display.hpp"
 
 namespace qmv::cli {
@@ -34,13 +33,14 @@ std::string extensionOf(const std::string& path) {
 
 // The first bytes of a regular file; empty for anything else (standard input, a FIFO).
 std::string headOf(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) return {};
   std::string head(128, '\0');
   struct stat info {};
   ssize_t got = 0;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) got = ::read(fd, head.data(), head.size());
-  ::close(fd);
+  if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+    got = ::read(fd.get(), head.data(), head.size());
+  }
   head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   return head;
 }
@@ -170,34 +170,39 @@ std::vector<CellRef> runValueRemoval(const std::shared_ptr<memory::MemoryApplica
   return cleared;
 }
 
+namespace {
+
+void applyOnce(const ApplyRequest& request, ApplyStreams& streams) {
+  if (!request.file && streams.inputIsTerminal) {
+    throw UsageError("FILE: give the file to work on, or - (or a pipe) for standard input");
+  }
+  const Plan plan = planApply(request, formatOf(request.file.value_or("-"), request.typed));
+  switch (plan.format) {
+    case Format::Csv:
+      applyCsv(plan, streams);
+      break;
+    case Format::Workbook:
+      applyWorkbook(plan, streams);
+      break;
+    case Format::Typed:
+      applyTyped(plan, streams);
+      break;
+  }
+}
+
+}  // namespace
+
 int runApply(const ApplyRequest& request, ApplyStreams& streams) {
   try {
-    if (!request.file && streams.inputIsTerminal) {
-      throw UsageError("FILE: give the file to work on, or - (or a pipe) for standard input");
-    }
-    const Plan plan = planApply(request, formatOf(request.file.value_or("-"), request.typed));
-    switch (plan.format) {
-      case Format::Csv:
-        applyCsv(plan, streams);
-        break;
-      case Format::Workbook:
-        applyWorkbook(plan, streams);
-        break;
-      case Format::Typed:
-        applyTyped(plan, streams);
-        break;
-    }
-    if (streams.finish) streams.finish(0);
-    return 0;
-  } catch (const ApplyError& e) {
-    streams.err << "qmv apply: " << e.what() << '\n';
-    return e.status();
-  } catch (const xlsx::XlsxError& e) {
-    streams.err << "qmv apply: " << e.what() << '\n';
-  } catch (const std::bad_alloc&) {
-    streams.err << "qmv apply: not enough memory\n";
+    applyOnce(request, streams);
+  } catch (...) {
+    // Every failure of the run becomes the one error type here, and only here.
+    const ApplyError failure = failureOf(request.file.value_or("-"));
+    streams.err << "qmv apply: " << failure.what() << '\n';
+    return failure.status();
   }
-  return 1;
+  if (streams.finish) streams.finish(0);
+  return 0;
 }
 
 }  // namespace qmv::cli

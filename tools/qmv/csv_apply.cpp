@@ -716,21 +716,15 @@ void CsvRun::run() {
     throw UsageError("--in-place: " + plan_.file +
                      " is not a regular file; give -o OUT to write the result elsewhere");
   }
-  try {
-    if (plan_.value) {
-      loadValues(input);
-      pass(input, Pass::Clear);
-    } else {
-      rule_ = std::make_unique<FieldRule>(plan_);
-      if (rule_->asciiDrops() && !plan_.dryRun) {
-        spanClasses_.emplace(*rule_->asciiDrops(), plan_.csv.delimiter, plan_.csv.quoting);
-      }
-      pass(input, Pass::Characters);
+  if (plan_.value) {
+    loadValues(input);
+    pass(input, Pass::Clear);
+  } else {
+    rule_ = std::make_unique<FieldRule>(plan_);
+    if (rule_->asciiDrops() && !plan_.dryRun) {
+      spanClasses_.emplace(*rule_->asciiDrops(), plan_.csv.delimiter, plan_.csv.quoting);
     }
-  } catch (const CsvFormatError& e) {
-    throw FileError(fileName() + ": " + e.what());
-  } catch (const EncodingError& e) {
-    throw FileError(fileName() + ": " + e.what());
+    pass(input, Pass::Characters);
   }
   if (output_) output_->finish();
   if (plan_.dryRun) report_.finish();

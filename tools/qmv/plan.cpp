@@ -378,14 +378,6 @@ char planDelimiter(const ApplyRequest& request, const std::string& file) {
   return text[0];
 }
 
-Encoding checkedEncoding(const char* option, const std::string& name) {
-  try {
-    return namedEncoding(option, name);
-  } catch (const EncodingError& e) {
-    throw UsageError(e.what());
-  }
-}
-
 // Devices and the like take whatever is written; a file's name says what it holds.
 bool namedByExtension(const std::string& path) {
   return path != "-" && !path.starts_with("/dev/") && !path.starts_with("/proc/");
@@ -590,9 +582,9 @@ Plan planApply(const ApplyRequest& request, Format format) {
                        "give it with tab-separated text (.tsv, .tab or -t)");
     }
     plan.csv.quoting = plan.csv.delimiter != '\t' || request.quotedTsv;
-    if (request.encoding) plan.csv.inputEncoding = checkedEncoding("-e", *request.encoding);
+    if (request.encoding) plan.csv.inputEncoding = namedEncoding("-e", *request.encoding);
     if (request.outputEncoding) {
-      plan.csv.outputEncoding = checkedEncoding("--output-encoding", *request.outputEncoding);
+      plan.csv.outputEncoding = namedEncoding("--output-encoding", *request.outputEncoding);
     }
     if (request.bom) {
       if (*request.bom != "yes" && *request.bom != "no") {
