@@ -10,63 +10,17 @@
 
 #include "engine/run.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/file_format.hpp"
 #include "tools/qmv/pipeline.hpp"
-#include "tools/qmv/posix_handles.hpp"
 #include "tools/qmv/report.hpp"
 #include "ui/progress_display.hpp"
 
 namespace qmv::cli {
 namespace {
 
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-std::string extensionOf(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  const std::size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return lowered(path.substr(dot + 1));
-}
-
-// The first bytes of a regular file; empty for anything else (standard input, a FIFO).
-std::string headOf(const std::string& path) {
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd) return {};
-  std::string head(128, '\0');
-  struct stat info {};
-  ssize_t got = 0;
-  if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
-    got = ::read(fd.get(), head.data(), head.size());
-  }
-  head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  return head;
-}
-
-// The format of the file, by its content first: a zip package is a workbook whatever its
-// name, and the formats qmv does not read are refused by name or by content.
+// The run's format: the file's, and for text --typed picks the typed reading.
 Format formatOf(const std::string& file, bool typed) {
-  if (file == "-") return typed ? Format::Typed : Format::Csv;
-  const std::string ext = extensionOf(file);
-  const std::string head = headOf(file);
-  const auto refuse = [&](const std::string& what) {
-    throw FileError(file + ": qmv reads .xlsx and .xlsm workbooks (and CSV); save this " + what +
-                    " as an .xlsx workbook first");
-  };
-  if (ext == "xls") refuse("legacy .xls workbook");
-  if (ext == "xlsb") refuse("binary .xlsb workbook");
-  if (ext == "xltx" || ext == "xltm") refuse("Excel template");
-  const bool zip = head.starts_with(std::string_view("PK\x03\x04", 4));
-  if (ext == "ods" ||
-      (zip && head.find("application/vnd.oasis.opendocument") != std::string::npos)) {
-    refuse("OpenDocument spreadsheet");
-  }
-  // An OLE compound file is an encrypted workbook or a legacy one: the workbook reader
-  // says which.
-  const bool ole = head.starts_with(std::string_view("\xD0\xCF\x11\xE0", 4));
-  if (zip || ole || ext == "xlsx" || ext == "xlsm") return Format::Workbook;
+  if (fileFormatOf(file) == FileFormat::Workbook) return Format::Workbook;
   return typed ? Format::Typed : Format::Csv;
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/text_pattern.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/file_format.hpp"
 
 namespace qmv::cli {
 namespace {
@@ -349,13 +350,6 @@ void planRemovals(const ApplyRequest& request, Plan& plan) {
 }
 
 // ---- Format and target -----------------------------------------------------------------
-
-std::string extensionOf(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  const std::size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return lowered(path.substr(dot + 1));
-}
 
 bool isTabExtension(const std::string& ext) { return ext == "tsv" || ext == "tab"; }
 bool isWorkbookExtension(const std::string& ext) {

@@ -254,7 +254,10 @@ TEST(XlsxReadable, WhatOtherReadersOpenIsReadAndOnlyAVisitedBadCellIsRefused) {
     }
     if (*row.b2 != '\0') {
       const auto cells = openpyxlCells(folder, output);
-      ASSERT_TRUE(cells.contains("Data!B2"));
+      if (!cells.contains("Data!B2")) {
+        ADD_FAILURE() << "no B2 in the result";
+        continue;
+      }
       EXPECT_EQ(split(cells.at("Data!B2")).first, row.b2);
       // The time in A2 reads as it did.
       EXPECT_EQ(cells.at("Data!A2"), openpyxlCells(folder, input).at("Data!A2"));
