@@ -57,11 +57,13 @@ std::string summaryLine(std::string_view codes, std::string_view over, int64_t v
 }
 
 std::string typedResultsLine(int64_t typed, bool dryRun) {
-  return "qmv apply: " + withThousands(typed) + (typed == 1 ? " result" : " results") +
-         (dryRun       ? " would be"
-          : typed == 1 ? " was"
-                       : " were") +
-         " read as numbers or dates, as typed input is; --results-as-text stores them as text\n";
+  const bool one = typed == 1;
+  std::string line = "qmv apply: " + withThousands(typed) + (one ? " result" : " results");
+  line += dryRun ? " would be" : one ? " was" : " were";
+  line += one ? " read as a number or a date" : " read as numbers or dates";
+  line += ", as typed input is; --results-as-text stores ";
+  line += one ? "it as text\n" : "them as text\n";
+  return line;
 }
 
 std::string fullCalculationLine(bool dryRun) {
