@@ -384,7 +384,7 @@ class CsvRun {
         streams_(streams),
         null_(nullptr),
         warnings_(plan.quiet ? null_ : streams.err),
-        selector_(plan.cells, false, warnings_),
+        selector_(plan.cells, false),
         progress_(streams.err, streams.progress && !plan.quiet),
         report_(streams.out, plan.value ? OperationKind::ValueLevel : OperationKind::CharacterLevel,
                 plan.limit) {}

@@ -1,6 +1,5 @@
 #include "tools/qmv/selection.hpp"
 
-#include <ostream>
 #include <set>
 
 #include "host/text.hpp"
@@ -147,8 +146,7 @@ std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
   return included;
 }
 
-CellSelector::CellSelector(const CellPlan& plan, bool headerAtFirstValue, std::ostream& warnings)
-    : plan_(plan), warnings_(warnings) {
+CellSelector::CellSelector(const CellPlan& plan, bool headerAtFirstValue) : plan_(plan) {
   if (plan.range) {
     selection_ = Selection(*plan.range);
     description_ = toUtf8(formatAddress(*plan.range));

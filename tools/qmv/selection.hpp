@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,7 +73,7 @@ std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
 /// cell in or above it is visited.
 class CellSelector {
  public:
-  CellSelector(const CellPlan& plan, bool headerAtFirstValue, std::ostream& warnings);
+  CellSelector(const CellPlan& plan, bool headerAtFirstValue);
 
   /// Whether the run visits the cell at `ref`, which shows `shown` (`blank`: it holds
   /// nothing). Throws UsageError for a column -c cannot find.
@@ -112,7 +111,6 @@ class CellSelector {
   void resolve();
 
   const CellPlan& plan_;
-  std::ostream& warnings_;
   Selection selection_;
   std::string description_;
   bool resolved_ = false;

@@ -22,8 +22,7 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
   app->addWorkbook();
   const CsvLayout layout = loadCsv(*app, readWholeFile(plan.file));
   const HostLocale locale = app->locale();
-  std::ostream null(nullptr);
-  CellSelector selector(plan.cells, false, plan.quiet ? null : streams.err);
+  CellSelector selector(plan.cells, false);
   std::optional<ChangeReport> report;
   if (plan.dryRun) {
     report.emplace(streams.out,

@@ -162,9 +162,9 @@ std::string describe(const CellSelector& selector) {
              : "the used range";
 }
 
-void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostream& warnings) {
+void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink) {
   const CellRule rule(run.plan.removals, run.plan.rules);
-  CellSelector selector(run.plan.cells, true, warnings);
+  CellSelector selector(run.plan.cells, true);
   std::optional<ChangeReport> report;
   if (run.plan.dryRun)
     report.emplace(run.streams.out, OperationKind::CharacterLevel, run.plan.limit);
@@ -204,8 +204,8 @@ void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::
   run.summary(describe(selector), visited, changed, typed, fullCalculation);
 }
 
-void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostream& warnings) {
-  CellSelector selector(run.plan.cells, true, warnings);
+void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink) {
+  CellSelector selector(run.plan.cells, true);
   auto app = std::make_shared<memory::MemoryApplication>();
   app->addWorkbook();
   std::vector<CellRef> loaded;
@@ -282,9 +282,9 @@ void applyWorkbook(const Plan& plan, ApplyStreams& streams) {
   memory::MemoryApplication host;
   const BookRun run{plan, streams, *book, sheet, host.locale()};
   if (plan.value) {
-    applyValues(run, std::move(sink), warnings);
+    applyValues(run, std::move(sink));
   } else {
-    applyCharacters(run, std::move(sink), warnings);
+    applyCharacters(run, std::move(sink));
   }
 }
 
