@@ -86,7 +86,7 @@ else:
 )";
 
 std::string make(const TempFolder& folder, const std::string& kind) {
-  const std::string book = folder.file(kind + ".xlsx");
+  std::string book = folder.file(kind + ".xlsx");
   run(python() + " " + folder.write("make.py", kMaker) + " " + kind + " " + book);
   return book;
 }
