@@ -440,7 +440,7 @@ void refuseForFormat(const ApplyRequest& request, const Plan& plan) {
   };
   if (plan.format == Format::Workbook) {
     const char* format = "a workbook has no delimiter, encoding or byte-order mark";
-    refuse(request.delimiter || request.tabs, "-d/-t", format);
+    refuse(request.delimiter || request.tabs || request.quotedTsv, "-d/-t/--quoted-tsv", format);
     refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom",
            format);
     refuse(request.guardFormulas, "--guard-formulas",

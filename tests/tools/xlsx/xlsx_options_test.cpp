@@ -225,7 +225,12 @@ struct RefusalRow {
 
 TEST(XlsxOptions, RefusesWhatHasNoMeaningForAWorkbook) {
   const std::vector<RefusalRow> rows = {
-      {"a delimiter", "RNUM", {"-d", ";", "-o", "OUT"}, 2, "-d/-t: a workbook has no delimiter"},
+      {"a delimiter",
+       "RNUM",
+       {"-d", ";", "-o", "OUT"},
+       2,
+       "-d/-t/--quoted-tsv: a workbook has no delimiter"},
+      {"quoted tabs", "RNUM", {"--quoted-tsv", "-o", "OUT"}, 2, "-d/-t/--quoted-tsv:"},
       {"an encoding", "RNUM", {"-e", "latin1", "-o", "OUT"}, 2, "-e/--bom:"},
       {"the formula guard", "RNUM", {"--guard-formulas", "-o", "OUT"}, 2, "--guard-formulas:"},
       {"typed reading", "RNUM", {"--typed", "-o", "OUT"}, 2, "--typed:"},
