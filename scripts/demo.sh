@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds qmv and runs a removal over the example CSV, printing the cells before and after.
+# Builds qmv and cleans the example CSV's phone numbers down to their digits, printing the
+# file before and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -8,5 +9,5 @@ cmake --build --preset default -j"$(nproc)" --target qmv
 echo "== before: examples/contacts.csv"
 cat examples/contacts.csv
 echo
-echo "== after: qmv apply digits examples/contacts.csv --range B2:B6"
-build/tools/qmv/qmv apply digits examples/contacts.csv --range B2:B6
+echo "== after: qmv apply non-digits examples/contacts.csv -c Phone (keep only the digits)"
+build/tools/qmv/qmv apply non-digits examples/contacts.csv -c Phone

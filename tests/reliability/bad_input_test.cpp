@@ -284,7 +284,20 @@ std::vector<ApplyCase> applyCases() {
        "--bom",
        std::nullopt},
       {"a 32,767-character cell", longest + "\n", {"RNUM"}, 0, "", repeated("a", 16383) + "\n"},
-      {"a 33,000-character cell", "x," + tooLong + "\n", {"RNUM"}, 1, "32,767", std::nullopt},
+      // CSV has no cell limit: a character removal takes a field of any length, and only a
+      // value removal, which runs on a sheet, is bound by a cell's 32,767 characters.
+      {"a 33,000-character field",
+       "x," + tooLong + "\n",
+       {"RNUM"},
+       0,
+       "",
+       "x," + repeated("a", 16500) + "\n"},
+      {"a 33,000-character field for a value removal",
+       "h\n" + tooLong + "\n",
+       {"RDPV"},
+       1,
+       "32,767",
+       std::nullopt},
       {"NUL bytes kept by RNUM", "a\0b1,c\n"s, {"RNUM"}, 0, "", "a\0b,c\n"s},
       {"NUL bytes removed by RNPC",
        "a\0b\x01"

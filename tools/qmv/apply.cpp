@@ -6,67 +6,21 @@
 
 #include <algorithm>
 #include <chrono>
-#include <new>
 #include <ostream>
 
 #include "engine/run.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/file_format.hpp"
 #include "tools/qmv/pipeline.hpp"
 #include "tools/qmv/report.hpp"
-#include "tools/xlsx/package.hpp"
 #include "ui/progress_display.hpp"
 
 namespace qmv::cli {
 namespace {
 
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-std::string extensionOf(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  const std::size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return lowered(path.substr(dot + 1));
-}
-
-// The first bytes of a regular file; empty for anything else (standard input, a FIFO).
-std::string headOf(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
-  std::string head(128, '\0');
-  struct stat info {};
-  ssize_t got = 0;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) got = ::read(fd, head.data(), head.size());
-  ::close(fd);
-  head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  return head;
-}
-
-// The format of the file, by its content first: a zip package is a workbook whatever its
-// name, and the formats qmv does not read are refused by name or by content.
+// The run's format: the file's, and for text --typed picks the typed reading.
 Format formatOf(const std::string& file, bool typed) {
-  if (file == "-") return typed ? Format::Typed : Format::Csv;
-  const std::string ext = extensionOf(file);
-  const std::string head = headOf(file);
-  const auto refuse = [&](const std::string& what) {
-    throw FileError(file + ": qmv reads .xlsx and .xlsm workbooks (and CSV); save this " + what +
-                    " as an .xlsx workbook first");
-  };
-  if (ext == "xls") refuse("legacy .xls workbook");
-  if (ext == "xlsb") refuse("binary .xlsb workbook");
-  if (ext == "xltx" || ext == "xltm") refuse("Excel template");
-  const bool zip = head.starts_with(std::string_view("PK\x03\x04", 4));
-  if (ext == "ods" ||
-      (zip && head.find("application/vnd.oasis.opendocument") != std::string::npos)) {
-    refuse("OpenDocument spreadsheet");
-  }
-  // An OLE compound file is an encrypted workbook or a legacy one: the workbook reader
-  // says which.
-  const bool ole = head.starts_with(std::string_view("\xD0\xCF\x11\xE0", 4));
-  if (zip || ole || ext == "xlsx" || ext == "xlsm") return Format::Workbook;
+  if (fileFormatOf(file) == FileFormat::Workbook) return Format::Workbook;
   return typed ? Format::Typed : Format::Csv;
 }
 
@@ -170,34 +124,39 @@ std::vector<CellRef> runValueRemoval(const std::shared_ptr<memory::MemoryApplica
   return cleared;
 }
 
+namespace {
+
+void applyOnce(const ApplyRequest& request, ApplyStreams& streams) {
+  if (!request.file && streams.inputIsTerminal) {
+    throw UsageError("FILE: give the file to work on, or - (or a pipe) for standard input");
+  }
+  const Plan plan = planApply(request, formatOf(request.file.value_or("-"), request.typed));
+  switch (plan.format) {
+    case Format::Csv:
+      applyCsv(plan, streams);
+      break;
+    case Format::Workbook:
+      applyWorkbook(plan, streams);
+      break;
+    case Format::Typed:
+      applyTyped(plan, streams);
+      break;
+  }
+}
+
+}  // namespace
+
 int runApply(const ApplyRequest& request, ApplyStreams& streams) {
   try {
-    if (!request.file && streams.inputIsTerminal) {
-      throw UsageError("FILE: give the file to work on, or - (or a pipe) for standard input");
-    }
-    const Plan plan = planApply(request, formatOf(request.file.value_or("-"), request.typed));
-    switch (plan.format) {
-      case Format::Csv:
-        applyCsv(plan, streams);
-        break;
-      case Format::Workbook:
-        applyWorkbook(plan, streams);
-        break;
-      case Format::Typed:
-        applyTyped(plan, streams);
-        break;
-    }
-    if (streams.finish) streams.finish(0);
-    return 0;
-  } catch (const ApplyError& e) {
-    streams.err << "qmv apply: " << e.what() << '\n';
-    return e.status();
-  } catch (const xlsx::XlsxError& e) {
-    streams.err << "qmv apply: " << e.what() << '\n';
-  } catch (const std::bad_alloc&) {
-    streams.err << "qmv apply: not enough memory\n";
+    applyOnce(request, streams);
+  } catch (...) {
+    // Every failure of the run becomes the one error type here, and only here.
+    const ApplyError failure = failureOf(request.file.value_or("-"));
+    streams.err << "qmv apply: " << failure.what() << '\n';
+    return failure.status();
   }
-  return 1;
+  if (streams.finish) streams.finish(0);
+  return 0;
 }
 
 }  // namespace qmv::cli

@@ -61,6 +61,9 @@ puts it in row N); --range B2:B6 names the cells itself, -c picks whole columns 
 header. Without FILE, a pipe on standard input is read.
 Fields are text: a field the removal leaves alone is written back byte for byte (quotes,
 line breaks, byte-order mark), and a result is written as the text the removal produced.
+A field may be of any length (the 32,767 characters of a cell bound value removals only).
+Tab-separated text (.tsv, .tab, -t) is read literally, as its media type defines it: no
+field is quoted, and "Best" TV keeps its quotes; --quoted-tsv reads quotes as CSV does.
 The result goes to standard output unless -o or --in-place is given. A list such as
 digits,squeeze runs the removals in order on each cell, as separate runs would.
 Characters: a character beyond U+FFFF (an emoji, say) counts as one character for --start,
@@ -78,8 +81,13 @@ of this year, 50% 0.5, TRUE a Boolean; a leading apostrophe or = keeps text), ru
 removal through the add-in on a sheet of at most 1,048,576 rows, and writes the typed
 values back; it takes one removal of a UTF-8 comma-separated file.
 Workbooks (.xlsx, .xlsm): the result is a file (-o FILE, -o - or --in-place) in which only
-the changed cells differ. Cells keep the types Excel stored, results are read as typed input,
-and positions count UTF-16 units as in Excel (a separator beyond U+FFFF needs --unicode).
+the changed cells differ. Cells keep the types Excel stored, results are read as typed input
+(00123 trimmed becomes the number 123; the summary counts such results, --results-as-text
+stores them as text), and positions count UTF-16 units as in Excel (a separator beyond
+U+FFFF needs --unicode). When cells change in a workbook that holds formulas, the workbook
+asks to be calculated again when opened (fullCalcOnLoad), so that totals follow the cells.
+With a chart sheet active, the first worksheet is used (--sheet picks another); a cell
+that cannot be read stops the run only when the run visits it.
 Lists, -c, --dry-run, --limit, -q, --separator and --force work as for CSV, the header
 included: unless --range names the cells, the header is the first row of the sheet that
 holds a value and stays as it is; --header-row N names another (a title above the header),
@@ -117,14 +125,15 @@ std::string operationsHelp() {
         aliases += (aliases.empty() ? "" : ", ") + std::string(alias.name);
       }
     }
+    // Two spaces at least before the meaning: the bash completion reads the names up to them.
     std::string line = "  " + std::string(code.name) + "  " + aliases;
-    line.resize(std::max<std::size_t>(line.size() + 1, 22), ' ');
+    line.resize(std::max<std::size_t>(line.size() + 2, 22), ' ');
     out << line << code.meaning << '\n';
   }
   for (const auto& name : names) {
     if (isCode(name.name) || isCode(name.meaning)) continue;
     std::string line = "  " + std::string(name.name);
-    line.resize(22, ' ');
+    line.resize(std::max<std::size_t>(line.size() + 2, 22), ' ');
     out << line << name.meaning << '\n';
   }
   out << kApplyNotes;
@@ -200,7 +209,11 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   auto* delimiterOption = apply->add_option(
       "-d,--delimiter", delimiter,
       "Field delimiter: one ASCII character (default , or a tab for .tsv and .tab)");
-  apply->add_flag("-t,--tabs", request.tabs, "Tab-separated input (-d '\\t')");
+  apply->add_flag("-t,--tabs", request.tabs,
+                  "Tab-separated input (-d '\\t'): fields are read literally, a quote is a "
+                  "character like any other");
+  apply->add_flag("--quoted-tsv", request.quotedTsv,
+                  "Tab-separated input whose fields may be quoted as in CSV (\"a<TAB>b\")");
   auto* encodingOption = apply->add_option(
       "-e,--encoding", encoding, "Input encoding (default UTF-8, or as its byte-order mark says)");
   auto* outputEncodingOption = apply->add_option("--output-encoding", outputEncoding,
@@ -218,6 +231,9 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
                   "Nothing on standard error but errors: no summary, progress or warnings");
   apply->add_flag("--typed", request.typed,
                   "Read fields as Excel reads typed input, as cells of a sheet (below)");
+  apply->add_flag("--results-as-text", request.resultsAsText,
+                  "Workbook only: store each result as text, so that 00123 stays 00123 "
+                  "(default: read as typed input, a number or a date where it reads as one)");
   apply->add_flag("--unicode", request.unicode,
                   "Unicode text: every kind of space, invisible character and letter counts; "
                   "an emoji is one character");

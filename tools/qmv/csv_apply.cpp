@@ -31,7 +31,8 @@ constexpr std::size_t kChunkBytes = 1 << 16;
 // The output handed on in pieces of about this size (kept small for the reason of
 // csv_stream.cpp's reads).
 constexpr std::size_t kWriteBytes = 1 << 17;
-// Text longer than a cell holds (in UTF-16 units).
+// Text longer than a cell holds (in UTF-16 units): a value removal runs on a sheet, so its
+// column's fields must fit in cells. Character removals take fields of any length.
 constexpr std::size_t kMaxCellUnits = 32767;
 
 // ---- Input and output ------------------------------------------------------------------
@@ -196,7 +197,7 @@ class FieldRule {
     }
   }
 
-  enum class Outcome { Unchanged, Changed, TooLong };
+  enum class Outcome { Unchanged, Changed };
 
   /// The ASCII bytes the rule drops, when it drops single characters.
   const std::optional<std::array<bool, 128>>& asciiDrops() const { return rule_.asciiDrops(); }
@@ -226,14 +227,12 @@ class FieldRule {
         put += keep;
       }
       if (k == n) {
-        if (n > kMaxCellUnits) return Outcome::TooLong;
         if (put == n) return Outcome::Unchanged;
         out = std::string_view(kept, put);
         quoteFree = !quote;
         return Outcome::Changed;
       }
     }
-    if (utf16Units(text) > kMaxCellUnits) return Outcome::TooLong;
     const Release release{*this};
     if (!map(text, units_)) return Outcome::Unchanged;  // a run's slots are full: left alone
     const std::optional<std::u16string> result = rule_.changed(units_);
@@ -341,10 +340,10 @@ struct SpanClasses {
   static constexpr unsigned char kDrop = 0, kKeep = 1, kDelimiter = 2, kLineFeed = 3,
                                  kCarriageReturn = 4, kOther = 5;
 
-  SpanClasses(const std::array<bool, 128>& drops, char delimiter) {
+  SpanClasses(const std::array<bool, 128>& drops, char delimiter, bool quoting) {
     of.fill(kOther);
     for (std::size_t b = 0; b < drops.size(); ++b) of[b] = drops[b] ? kDrop : kKeep;
-    of['"'] = kOther;
+    if (quoting) of['"'] = kOther;
     of['\n'] = kLineFeed;
     of['\r'] = kCarriageReturn;
     of[static_cast<unsigned char>(delimiter)] = kDelimiter;
@@ -385,7 +384,7 @@ class CsvRun {
         streams_(streams),
         null_(nullptr),
         warnings_(plan.quiet ? null_ : streams.err),
-        selector_(plan.cells, false, warnings_),
+        selector_(plan.cells, false),
         progress_(streams.err, streams.progress && !plan.quiet),
         report_(streams.out, plan.value ? OperationKind::ValueLevel : OperationKind::CharacterLevel,
                 plan.limit) {}
@@ -437,9 +436,11 @@ class CsvRun {
 };
 
 CsvFormatError CsvRun::tooLong() const {
-  return CsvFormatError("line " + std::to_string(line_) + ", cell " +
-                        toUtf8(columnLetters(column_)) + std::to_string(row_) +
-                        ": the field holds more than 32,767 characters, the most a cell holds");
+  return CsvFormatError(
+      "line " + std::to_string(line_) + ", cell " + toUtf8(columnLetters(column_)) +
+      std::to_string(row_) +
+      ": the field holds more than 32,767 characters, the most a cell of the sheet a "
+      "value removal runs on holds");
 }
 
 std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value) {
@@ -449,8 +450,6 @@ std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value
       switch (rule_->apply(value, after, quoteFree_)) {
         case FieldRule::Outcome::Unchanged:
           return std::nullopt;
-        case FieldRule::Outcome::TooLong:
-          throw tooLong();
         case FieldRule::Outcome::Changed:
           return after;
       }
@@ -496,7 +495,8 @@ void CsvRun::pass(InputFile& input, Pass kind) {
   }
   EncodedOutput* output = output_.get();
   const char delimiter = plan_.csv.delimiter;
-  CsvStreamReader reader(source, delimiter, source.detected().encoding.isUtf8());
+  const bool quoting = plan_.csv.quoting;
+  CsvStreamReader reader(source, delimiter, source.detected().encoding.isUtf8(), quoting);
   RawRecord record;
   tally_.records = 0;
   const bool spans = kind == Pass::Characters && output != nullptr && spanClasses_;
@@ -556,8 +556,9 @@ void CsvRun::pass(InputFile& input, Pass kind) {
       if (output == nullptr) continue;
       const RawField& field = record.fields[i];
       written_.append(text.substr(copied, field.begin - copied));
-      if (!field.quoted && quoteFree_ && kind == Pass::Characters) {
-        // An unquoted field holds no delimiter or line break, and its ASCII result no quote.
+      if (!quoting || (!field.quoted && quoteFree_ && kind == Pass::Characters)) {
+        // An unquoted field holds no delimiter or line break, and its ASCII result no quote;
+        // a literal field's result, taken from it, holds no tab or line break either.
         written_.append(*after);
       } else {
         const bool keepQuotes =
@@ -626,7 +627,6 @@ bool CsvRun::filterSpan(CsvStreamReader& reader) {
       const unsigned char c = classes[*p];
       if (c == C::kOther || column > visited) break;
       const auto length = static_cast<std::size_t>(p - fieldStart);
-      if (length > kMaxCellUnits) break;  // the general path tells where
       const auto kept = static_cast<std::size_t>(out - fieldOut);
       counts.visited += length > 0 ? 1 : 0;
       if (kept != length) {
@@ -716,21 +716,15 @@ void CsvRun::run() {
     throw UsageError("--in-place: " + plan_.file +
                      " is not a regular file; give -o OUT to write the result elsewhere");
   }
-  try {
-    if (plan_.value) {
-      loadValues(input);
-      pass(input, Pass::Clear);
-    } else {
-      rule_ = std::make_unique<FieldRule>(plan_);
-      if (rule_->asciiDrops() && !plan_.dryRun) {
-        spanClasses_.emplace(*rule_->asciiDrops(), plan_.csv.delimiter);
-      }
-      pass(input, Pass::Characters);
+  if (plan_.value) {
+    loadValues(input);
+    pass(input, Pass::Clear);
+  } else {
+    rule_ = std::make_unique<FieldRule>(plan_);
+    if (rule_->asciiDrops() && !plan_.dryRun) {
+      spanClasses_.emplace(*rule_->asciiDrops(), plan_.csv.delimiter, plan_.csv.quoting);
     }
-  } catch (const CsvFormatError& e) {
-    throw FileError(fileName() + ": " + e.what());
-  } catch (const EncodingError& e) {
-    throw FileError(fileName() + ": " + e.what());
+    pass(input, Pass::Characters);
   }
   if (output_) output_->finish();
   if (plan_.dryRun) report_.finish();

@@ -55,9 +55,10 @@ std::string_view RawRecord::value(std::size_t i, std::string& scratch) const {
   }
 }
 
-CsvStreamReader::CsvStreamReader(ByteSource& source, char delimiter, bool checkUtf8)
+CsvStreamReader::CsvStreamReader(ByteSource& source, char delimiter, bool checkUtf8, bool quoting)
     : source_(source),
       delimiter_(delimiter),
+      quoting_(quoting),
       fieldEnd_(delimiter, '\n', '\r', '\r'),
       checkUtf8_(checkUtf8) {}
 
@@ -122,7 +123,7 @@ bool CsvStreamReader::parse(RawRecord& record) {
   for (;;) {
     RawField field;
     field.begin = pos;
-    if (pos < size && data[pos] == '"') {
+    if (quoting_ && pos < size && data[pos] == '"') {
       field.quoted = true;
       ++pos;
       // One scan finds the closing quote and notes any line break inside.

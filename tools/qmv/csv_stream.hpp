@@ -55,7 +55,9 @@ struct RawRecord {
 /// that are not UTF-8 (when asked to check), and whatever the source throws.
 class CsvStreamReader {
  public:
-  CsvStreamReader(ByteSource& source, char delimiter, bool checkUtf8);
+  /// Without `quoting` a quote is a byte like any other (tab-separated text as its media
+  /// type defines it: a field holds no tab or line break, and nothing is quoted).
+  CsvStreamReader(ByteSource& source, char delimiter, bool checkUtf8, bool quoting = true);
 
   /// The next record; false at the end of the input.
   bool next(RawRecord& record);
@@ -84,6 +86,7 @@ class CsvStreamReader {
 
   ByteSource& source_;
   char delimiter_;
+  bool quoting_;
   ByteFinder fieldEnd_;  ///< the end of an unquoted field
   bool checkUtf8_;
   std::string_view held() const { return {buffer_.data(), filled_}; }

@@ -1,6 +1,7 @@
 // The one error type of `qmv apply`: a failure with the exit status it ends the run with.
-// Whatever fails throws it (or a named kind of it); runApply turns it into one line on
-// standard error and its status, in one place.
+// Whatever fails throws it (or a named kind of it), or a reader's own error (a malformed
+// workbook, CSV or encoding), which `failureOf` turns into it: runApply calls that once,
+// around the whole run, and prints the one line with its status.
 #pragma once
 
 #include <stdexcept>
@@ -32,5 +33,12 @@ class FileError : public ApplyError {
  public:
   explicit FileError(const std::string& message) : ApplyError(1, message) {}
 };
+
+/// The failure in flight (call it in a catch block) as an ApplyError: an ApplyError as it
+/// is; a workbook the reader refuses (xlsx::XlsxError, whose message names the file), CSV
+/// that is malformed or not in its encoding (the message gets `file`, "standard input" for
+/// "-"), a lack of memory and any other std::exception ("failed: ...") with status 1.
+/// What is not a std::exception is rethrown.
+ApplyError failureOf(const std::string& file);
 
 }  // namespace qmv::cli

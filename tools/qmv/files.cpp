@@ -113,8 +113,9 @@ void forgetTemporary(const std::string& path) {
 
 // The files of a folder (no subfolders are made in one), then the folder.
 void removeFolderNow(const char* path) {
-  const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
+  const UniqueFd folder(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder) {
+    const int dir = folder.get();
     alignas(8) char buffer[4096];
     for (;;) {
       const long got = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer);
@@ -134,7 +135,6 @@ void removeFolderNow(const char* path) {
         at += entry->reclen;
       }
     }
-    ::close(dir);
   }
   ::rmdir(path);
 }
@@ -207,9 +207,9 @@ InputFile::InputFile(const std::string& path) : name_(path == "-" ? "standard in
   if (path == "-") {
     fd_ = STDIN_FILENO;
   } else {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) fail(errno);
-    ownsFd_ = true;
+    owned_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!owned_) fail(errno);
+    fd_ = owned_.get();
   }
   struct stat info {};
   if (::fstat(fd_, &info) != 0) fail(errno);
@@ -217,9 +217,7 @@ InputFile::InputFile(const std::string& path) : name_(path == "-" ? "standard in
   regular_ = S_ISREG(info.st_mode) && path != "-";
 }
 
-InputFile::~InputFile() {
-  if (ownsFd_) ::close(fd_);
-}
+InputFile::~InputFile() = default;
 
 void InputFile::fail(int error) const {
   throw FileError("cannot read " + name_ + ": " + reason(error));
@@ -237,28 +235,21 @@ void InputFile::makeRereadable() {
   if (regular_) return;
   const char* folder = std::getenv("TMPDIR");
   std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/qmv-input-XXXXXX";
-  const int spool = ::mkstemp(pattern.data());
-  if (spool < 0) {
+  UniqueFd spool(::mkstemp(pattern.data()));
+  if (!spool) {
     throw FileError("cannot copy " + name_ + " to a temporary file: " + reason(errno));
   }
   ::unlink(pattern.c_str());  // gone with its descriptor
   std::vector<char> buffer(kBufferBytes);
   int error = 0;
-  try {
-    for (std::size_t got; error == 0 && (got = read(buffer.data(), buffer.size())) > 0;) {
-      error = writeAll(spool, std::string_view(buffer.data(), got));
-    }
-  } catch (...) {
-    ::close(spool);
-    throw;
+  for (std::size_t got; error == 0 && (got = read(buffer.data(), buffer.size())) > 0;) {
+    error = writeAll(spool.get(), std::string_view(buffer.data(), got));
   }
   if (error != 0) {
-    ::close(spool);
     throw FileError("cannot copy " + name_ + " to a temporary file: " + reason(error));
   }
-  if (ownsFd_) ::close(fd_);
-  fd_ = spool;
-  ownsFd_ = true;
+  owned_ = std::move(spool);
+  fd_ = owned_.get();
   regular_ = false;
   rewind();
 }
@@ -277,8 +268,8 @@ OutputFile::OutputFile(const std::string& path, Overwrite overwrite)
     direct_ = true;
     int flags = O_WRONLY | O_CLOEXEC;
     if (found && S_ISREG(info.st_mode)) flags |= O_TRUNC;
-    fd_ = ::open(path.c_str(), flags);
-    if (fd_ < 0) fail(errno);
+    fd_.reset(::open(path.c_str(), flags));
+    if (!fd_) fail(errno);
     return;
   }
   // A link is followed, so that the file it names is replaced (or made) and the link
@@ -317,29 +308,29 @@ OutputFile::OutputFile(const std::string& path, Overwrite overwrite)
   std::string pattern = folder + "." + base + ".qmv-XXXXXX";
   {
     const SignalsBlocked blocked;  // the new file is known to the handler from its birth
-    fd_ = ::mkstemp(pattern.data());
-    if (fd_ >= 0) rememberTemporary(pattern, 1);
+    fd_.reset(::mkstemp(pattern.data()));
+    if (fd_) rememberTemporary(pattern, 1);
   }
-  if (fd_ < 0) fail(errno);
+  if (!fd_) fail(errno);
   temporary_ = pattern;
 }
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  fd_.reset();
   if (!temporary_.empty()) forgetTemporary(temporary_);
   if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
-  if (lockFd_ >= 0) ::close(lockFd_);
+  // The lock goes last, with lockFd_.
 }
 
 void OutputFile::lock() {
   // The file may be replaced between opening and locking it: the lock counts only when
   // the name still names the locked file.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail(errno);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) fail(errno);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
-      ::close(fd);
+      fd.reset();
       if (error == EWOULDBLOCK) {
         throw FileError("cannot write " + given_ +
                         ": another run of qmv is writing it; nothing was written (run again "
@@ -349,12 +340,11 @@ void OutputFile::lock() {
     }
     struct stat locked {
     }, named{};
-    if (::fstat(fd, &locked) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+    if (::fstat(fd.get(), &locked) == 0 && ::stat(path_.c_str(), &named) == 0 &&
         locked.st_ino == named.st_ino && locked.st_dev == named.st_dev) {
-      lockFd_ = fd;
+      lockFd_ = std::move(fd);
       return;
     }
-    ::close(fd);
   }
   throw FileError("cannot write " + given_ + ": it keeps being replaced by another program");
 }
@@ -364,7 +354,7 @@ void OutputFile::fail(int error) const {
 }
 
 void OutputFile::flushBuffer() {
-  if (const int error = writeAll(fd_, buffer_); error != 0) fail(error);
+  if (const int error = writeAll(fd_.get(), buffer_); error != 0) fail(error);
   buffer_.clear();
 }
 
@@ -373,7 +363,7 @@ void OutputFile::write(std::string_view bytes) {
     flushBuffer();
     if (bytes.size() > kBufferBytes) {
       // Large pieces go out as they are, uncopied.
-      if (const int error = writeAll(fd_, bytes); error != 0) fail(error);
+      if (const int error = writeAll(fd_.get(), bytes); error != 0) fail(error);
       return;
     }
   }
@@ -388,20 +378,19 @@ void OutputFile::commit() {
   }
   if (exists_) {
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) fail(errno);
-    if ((info.st_uid != owner_ || info.st_gid != group_) && ::fchown(fd_, owner_, group_) != 0 &&
-        overwrite_ == Overwrite::Refuse) {
+    if (::fstat(fd_.get(), &info) != 0) fail(errno);
+    if ((info.st_uid != owner_ || info.st_gid != group_) &&
+        ::fchown(fd_.get(), owner_, group_) != 0 && overwrite_ == Overwrite::Refuse) {
       throw FileError("cannot write " + given_ + ": its owner cannot be kept (" + reason(errno) +
                       "; give --force to replace it all the same)");
     }
   }
-  if (::fchmod(fd_, mode_) != 0) fail(errno);
+  if (::fchmod(fd_.get(), mode_) != 0) fail(errno);
   // The new content reaches the disk before it replaces a file, so that a crash cannot
   // leave the name with neither version; a new name loses nothing it had.
-  if (exists_ && ::fsync(fd_) != 0) fail(errno);
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) fail(errno);
+  if (exists_ && ::fsync(fd_.get()) != 0) fail(errno);
+  // The last close may report a failed write: checked here, not by the owner.
+  if (::close(fd_.release()) != 0) fail(errno);
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
   committed_ = true;
 }

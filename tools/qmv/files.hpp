@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "tools/qmv/errors.hpp"
+#include "tools/qmv/posix_handles.hpp"
 
 namespace qmv::cli {
 
@@ -68,8 +69,8 @@ class InputFile {
   [[noreturn]] void fail(int error) const;
 
   std::string name_;
-  int fd_ = -1;
-  bool ownsFd_ = false;
+  UniqueFd owned_;  ///< the descriptor opened here (none for standard input)
+  int fd_ = -1;     ///< the descriptor read: owned_'s, or standard input's
   bool regular_ = false;
 };
 
@@ -115,8 +116,8 @@ class OutputFile {
   unsigned owner_ = 0;
   unsigned group_ = 0;
   std::string temporary_;
-  int fd_ = -1;
-  int lockFd_ = -1;
+  UniqueFd fd_;
+  UniqueFd lockFd_;
   bool committed_ = false;
   std::string buffer_;
 };

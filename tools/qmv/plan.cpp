@@ -5,6 +5,7 @@
 
 #include "engine/text_pattern.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/file_format.hpp"
 
 namespace qmv::cli {
 namespace {
@@ -64,9 +65,13 @@ const NameEntry& findName(std::string_view name) {
   for (const NameEntry& entry : nameTable()) {
     if (lowered(entry.name) == wanted) return entry;
   }
-  throw UsageError("OPERATION: " + quoted(name) +
-                   " is not an operation; give a code RNUM ... RUDP or a name such as digits "
-                   "(qmv apply --help lists them)");
+  std::string codes;
+  for (const OperationRow& row : operationTable()) {
+    codes += codes.empty() ? "" : " ";
+    codes += toUtf8(row.code);
+  }
+  throw UsageError("OPERATION: " + quoted(name) + " is not an operation; give a code (" + codes +
+                   ") or a name such as digits (qmv apply --help lists them)");
 }
 
 // ---- Inputs ----------------------------------------------------------------------------
@@ -346,13 +351,6 @@ void planRemovals(const ApplyRequest& request, Plan& plan) {
 
 // ---- Format and target -----------------------------------------------------------------
 
-std::string extensionOf(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  const std::size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return lowered(path.substr(dot + 1));
-}
-
 bool isTabExtension(const std::string& ext) { return ext == "tsv" || ext == "tab"; }
 bool isWorkbookExtension(const std::string& ext) {
   return ext == "xlsx" || ext == "xlsm" || ext == "xls" || ext == "xlsb" || ext == "ods" ||
@@ -372,14 +370,6 @@ char planDelimiter(const ApplyRequest& request, const std::string& file) {
                      "line break, such as ';' or '|' (-t for tabs)");
   }
   return text[0];
-}
-
-Encoding checkedEncoding(const char* option, const std::string& name) {
-  try {
-    return namedEncoding(option, name);
-  } catch (const EncodingError& e) {
-    throw UsageError(e.what());
-  }
 }
 
 // Devices and the like take whatever is written; a file's name says what it holds.
@@ -450,7 +440,7 @@ void refuseForFormat(const ApplyRequest& request, const Plan& plan) {
   };
   if (plan.format == Format::Workbook) {
     const char* format = "a workbook has no delimiter, encoding or byte-order mark";
-    refuse(request.delimiter || request.tabs, "-d/-t", format);
+    refuse(request.delimiter || request.tabs || request.quotedTsv, "-d/-t/--quoted-tsv", format);
     refuse(request.encoding || request.outputEncoding || request.bom.has_value(), "-e/--bom",
            format);
     refuse(request.guardFormulas, "--guard-formulas",
@@ -458,6 +448,9 @@ void refuseForFormat(const ApplyRequest& request, const Plan& plan) {
     refuse(request.typed, "--typed", "a workbook's cells are read with the types Excel stored");
     return;
   }
+  refuse(request.resultsAsText, "--results-as-text",
+         plan.format == Format::Typed ? "--typed reads results as typed input, as the add-in does"
+                                      : "the fields of CSV text are text already");
   if (request.sheet) throw UsageError("--sheet: " + plan.file + " is CSV, which has one sheet");
   if (plan.format == Format::Typed) {
     const std::string why =
@@ -577,9 +570,15 @@ Plan planApply(const ApplyRequest& request, Format format) {
   }
   if (format != Format::Workbook) {
     plan.csv.delimiter = format == Format::Typed ? ',' : planDelimiter(request, plan.file);
-    if (request.encoding) plan.csv.inputEncoding = checkedEncoding("-e", *request.encoding);
+    if (request.quotedTsv && plan.csv.delimiter != '\t') {
+      throw UsageError("--quoted-tsv: " + plan.file +
+                       " is read as comma-separated text, whose fields may be quoted anyway; "
+                       "give it with tab-separated text (.tsv, .tab or -t)");
+    }
+    plan.csv.quoting = plan.csv.delimiter != '\t' || request.quotedTsv;
+    if (request.encoding) plan.csv.inputEncoding = namedEncoding("-e", *request.encoding);
     if (request.outputEncoding) {
-      plan.csv.outputEncoding = checkedEncoding("--output-encoding", *request.outputEncoding);
+      plan.csv.outputEncoding = namedEncoding("--output-encoding", *request.outputEncoding);
     }
     if (request.bom) {
       if (*request.bom != "yes" && *request.bom != "no") {
@@ -602,6 +601,7 @@ Plan planApply(const ApplyRequest& request, Format format) {
   }
   plan.dryRun = request.dryRun;
   plan.quiet = request.quiet;
+  plan.resultsAsText = request.resultsAsText;
   planCells(request, plan);
   return plan;
 }

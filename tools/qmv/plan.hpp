@@ -36,6 +36,9 @@ struct ApplyRequest {
   bool typed = false;
   std::optional<std::string> delimiter;
   bool tabs = false;
+  /// Tab-separated text with quoted fields, as CSV quotes them (tabs are read literally
+  /// otherwise).
+  bool quotedTsv = false;
   std::optional<std::string> encoding;
   std::optional<std::string> outputEncoding;
   std::optional<std::string> bom;
@@ -48,6 +51,7 @@ struct ApplyRequest {
   bool quiet = false;
   bool guardFormulas = false;
   bool unicode = false;
+  bool resultsAsText = false;  ///< workbooks: store results as text, not as typed input
 };
 
 /// An option that gives a removal one of its inputs. A new input of an operation is one
@@ -120,6 +124,9 @@ struct Target {
 /// The options of CSV text.
 struct CsvPlan {
   char delimiter = ',';
+  /// Fields may be quoted (RFC 4180). Tab-separated text is literal unless --quoted-tsv:
+  /// a quote there is a character of the field, and every field is written unquoted.
+  bool quoting = true;
   std::optional<Encoding> inputEncoding;
   std::optional<Encoding> outputEncoding;
   std::optional<bool> bom;
@@ -144,6 +151,9 @@ struct Plan {
   bool dryRun = false;  ///< print the changes, write nothing
   int64_t limit = kDefaultLimit;
   bool quiet = false;
+  /// Workbooks: a changed cell stores its result as text, where it is read as typed input
+  /// otherwise (00123 a number, 5/11/2017 a date).
+  bool resultsAsText = false;
 };
 
 /// The whole number `text` given to `option`, which must lie in [low, high] (high below

@@ -17,6 +17,7 @@
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
 #include "platform/memory/recorded_shell.hpp"
+#include "tools/qmv/file_format.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/host_script.hpp"
 #include "tools/qmv/script.hpp"
@@ -201,7 +202,7 @@ class Player final : public memory::HeadlessUser {
 
   void load(const Command& command) {
     const std::string path = pathOf(command.text);
-    if (fileKindOf(path) != FileKind::Csv) {
+    if (formatOf(command, path) == FileFormat::Workbook) {
       loadWorkbook(command, path);
       return;
     }
@@ -225,7 +226,7 @@ class Player final : public memory::HeadlessUser {
       throw ScriptError(command.line, "save: no workbook is open");
     }
     const std::string path = pathOf(command.text);
-    if (fileKindOf(path) != FileKind::Csv) {
+    if (formatOf(command, path) == FileFormat::Workbook) {
       saveWorkbook(command, path);
       return;
     }
@@ -236,10 +237,17 @@ class Player final : public memory::HeadlessUser {
     }
   }
 
-  void loadWorkbook(const Command& command, const std::string& path) {
-    if (fileKindOf(path) == FileKind::Refused) {
-      throw ScriptError(command.line, "load: " + refusalOf(path));
+  // The file's format as `qmv apply` tells it; a format qmv does not read fails the
+  // command.
+  static FileFormat formatOf(const Command& command, const std::string& path) {
+    try {
+      return fileFormatOf(path);
+    } catch (const FileError& e) {
+      throw ScriptError(command.line, command.name + ": " + e.what());
     }
+  }
+
+  void loadWorkbook(const Command& command, const std::string& path) {
     try {
       workbook_ = loadWorkbookSheet(*app_, path);
     } catch (const xlsx::XlsxError& e) {
@@ -250,9 +258,6 @@ class Player final : public memory::HeadlessUser {
   // A workbook is saved over a copy of the one it was loaded from, so that everything but
   // the changed cells stays as it was.
   void saveWorkbook(const Command& command, const std::string& path) {
-    if (fileKindOf(path) == FileKind::Refused) {
-      throw ScriptError(command.line, "save: " + refusalOf(path));
-    }
     if (!workbook_) {
       throw ScriptError(command.line, "save: " + path +
                                           ": load a workbook first (its cells are written back "
@@ -331,8 +336,10 @@ class Player final : public memory::HeadlessUser {
     }
   }
 
+  // One line per cell or item that differs; an expectation counts as failed once.
   void failed(const Command& command, const std::string& expected, const std::string& actual) {
-    ++failures_;
+    if (lastFailed_ != &command) ++failures_;
+    lastFailed_ = &command;
     streams_.out << "line " << command.line << ": expected " << expected << " but was " << actual
                  << '\n';
   }
@@ -532,6 +539,7 @@ class Player final : public memory::HeadlessUser {
   std::size_t browsedChecked_ = 0;
   std::size_t hostErrorsSeen_ = 0;
   int failures_ = 0;
+  const Command* lastFailed_ = nullptr;
   int checks_ = 0;
   std::optional<ScriptError> error_;
   std::optional<WorkbookSource> workbook_;  ///< the workbook the last load read

@@ -56,6 +56,22 @@ std::string summaryLine(std::string_view codes, std::string_view over, int64_t v
          withThousands(changed) + (dryRun ? " would change" : " changed") + "\n";
 }
 
+std::string typedResultsLine(int64_t typed, bool dryRun) {
+  const bool one = typed == 1;
+  std::string line = "qmv apply: " + withThousands(typed) + (one ? " result" : " results");
+  line += dryRun ? " would be" : one ? " was" : " were";
+  line += one ? " read as a number or a date" : " read as numbers or dates";
+  line += ", as typed input is; --results-as-text stores ";
+  line += one ? "it as text\n" : "them as text\n";
+  return line;
+}
+
+std::string fullCalculationLine(bool dryRun) {
+  return std::string("qmv apply: the workbook holds formulas, so ") +
+         (dryRun ? "the result would ask" : "it now asks") +
+         " to be calculated again when opened: their results follow the changed cells\n";
+}
+
 ChangeReport::ChangeReport(std::ostream& out, OperationKind kind, int64_t limit)
     : out_(out), preview_(kind, INT64_MAX), limit_(limit) {}
 

@@ -20,6 +20,13 @@ std::string withThousands(int64_t n);
 std::string summaryLine(std::string_view codes, std::string_view over, int64_t visited,
                         int64_t changed, bool dryRun);
 
+/// The line that counts the results a workbook stores as numbers, dates or truth values
+/// because they read so as typed input: "3 results were read as numbers or dates".
+std::string typedResultsLine(int64_t typed, bool dryRun);
+
+/// The line that says a changed workbook asks for its formulas to be calculated again.
+std::string fullCalculationLine(bool dryRun);
+
 /// What a dry run prints on `out`: each change as B2: "before" -> "after" up to the
 /// limit, then how many more, then the preview line the add-in's dialog shows.
 class ChangeReport {

@@ -1,6 +1,5 @@
 #include "tools/qmv/selection.hpp"
 
-#include <ostream>
 #include <set>
 
 #include "host/text.hpp"
@@ -85,8 +84,7 @@ int64_t Selection::leadingColumnsFrom(int64_t row) const {
 
 std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
                                     const std::vector<std::string>* header, int64_t headerRow,
-                                    int64_t lastColumn, std::ostream& warnings,
-                                    const std::vector<std::string>* shown) {
+                                    int64_t lastColumn, const std::vector<std::string>* shown) {
   std::vector<int64_t> included;
   std::set<int64_t> excluded;
   std::set<int64_t> beyond;
@@ -135,18 +133,20 @@ std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
     for (int64_t c = 1; c <= last; ++c) included.push_back(c);
   }
   std::erase_if(included, [&](int64_t c) { return excluded.contains(c); });
+  // A column the header does not reach is a mistake, as a header name that does not
+  // exist is: the run would visit nothing there.
   for (const int64_t c : beyond) {
     if (excluded.contains(c)) continue;
-    warnings << "qmv apply: -c: column " << toUtf8(columnLetters(c)) << " (" << c
-             << ") is beyond the last column, " << toUtf8(columnLetters(lastColumn))
-             << ", so nothing in it is visited\n";
+    throw UsageError("-c: column " + toUtf8(columnLetters(c)) + " (" + std::to_string(c) +
+                     ") is beyond the last column of the header row, " +
+                     toUtf8(columnLetters(lastColumn)) + " (" + std::to_string(lastColumn) +
+                     "); give a column up to it (--no-header counts columns without one)");
   }
   if (included.empty()) throw UsageError("-c: the list leaves no column to work on");
   return included;
 }
 
-CellSelector::CellSelector(const CellPlan& plan, bool headerAtFirstValue, std::ostream& warnings)
-    : plan_(plan), warnings_(warnings) {
+CellSelector::CellSelector(const CellPlan& plan, bool headerAtFirstValue) : plan_(plan) {
   if (plan.range) {
     selection_ = Selection(*plan.range);
     description_ = toUtf8(formatAddress(*plan.range));
@@ -200,7 +200,7 @@ void CellSelector::resolve() {
   // Without a header, no width is known before the columns are needed.
   const auto lastColumn = static_cast<int64_t>(header_.size());
   const std::vector<int64_t> columns = resolveColumns(
-      *plan_.columns, plan_.header ? &header_ : nullptr, row, lastColumn, warnings_, &headerShown_);
+      *plan_.columns, plan_.header ? &header_ : nullptr, row, lastColumn, &headerShown_);
   std::vector<AreaRef> areas;
   for (const int64_t c : columns) areas.push_back(AreaRef{{row + 1, c}, {kMaxRows, c}});
   selection_ = Selection(std::move(areas));
@@ -211,8 +211,7 @@ void CellSelector::resolve() {
     std::string name;
     for (const ColumnPick& pick : *plan_.columns) {
       if (!pick.exclude && pick.text.find_first_of(":-") == std::string::npos &&
-          resolveColumns({pick}, plan_.header ? &header_ : nullptr, row, 0, warnings_,
-                         &headerShown_)
+          resolveColumns({pick}, plan_.header ? &header_ : nullptr, row, 0, &headerShown_)
                   .front() == columns[i]) {
         name = pick.text;
         break;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,7 +56,7 @@ class Selection {
 /// row `headerRow`, by column from A), else a letter, a 1-based number, a range of either
 /// (B:D, 2-4); exclusions (!name) take columns out of those named, or of every column to
 /// `lastColumn` when only exclusions are given. A letter or number beyond `lastColumn`
-/// (when known, above 0) is named in a warning on `warnings`. Without a header only
+/// (when known, above 0) is refused (UsageError). Without a header only
 /// letters and numbers pick. Throws UsageError for a name found twice or not at all, and
 /// when no column is left.
 /// `shown`, when given, holds the texts the header cells display where those differ from
@@ -65,7 +64,7 @@ class Selection {
 /// either.
 std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
                                     const std::vector<std::string>* header, int64_t headerRow,
-                                    int64_t lastColumn, std::ostream& warnings,
+                                    int64_t lastColumn,
                                     const std::vector<std::string>* shown = nullptr);
 
 /// Finds the visited cells as a file's cells come in, row after row: with a header (the
@@ -74,7 +73,7 @@ std::vector<int64_t> resolveColumns(const std::vector<ColumnPick>& picks,
 /// cell in or above it is visited.
 class CellSelector {
  public:
-  CellSelector(const CellPlan& plan, bool headerAtFirstValue, std::ostream& warnings);
+  CellSelector(const CellPlan& plan, bool headerAtFirstValue);
 
   /// Whether the run visits the cell at `ref`, which shows `shown` (`blank`: it holds
   /// nothing). Throws UsageError for a column -c cannot find.
@@ -112,7 +111,6 @@ class CellSelector {
   void resolve();
 
   const CellPlan& plan_;
-  std::ostream& warnings_;
   Selection selection_;
   std::string description_;
   bool resolved_ = false;

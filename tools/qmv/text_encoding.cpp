@@ -21,8 +21,6 @@ std::string upper(std::string text) {
   return text;
 }
 
-iconv_t badHandle() { return reinterpret_cast<iconv_t>(-1); }
-
 }  // namespace
 
 bool Encoding::hasByteOrderMark() const { return !byteOrderMark().empty(); }
@@ -43,15 +41,14 @@ Encoding namedEncoding(const std::string& option, const std::string& name) {
   // Whether iconv knows the name at all, in both directions.
   for (const auto& [from, to] :
        {std::pair{canonical, std::string("UTF-8")}, std::pair{std::string("UTF-8"), canonical}}) {
-    const iconv_t handle = ::iconv_open(to.c_str(), from.c_str());
-    if (handle == badHandle()) {
+    const UniqueIconv handle(::iconv_open(to.c_str(), from.c_str()));
+    if (!handle) {
       std::string message = option;
       message += ": \"" + name +
                  "\" is not an encoding this system converts; give, say, UTF-8, UTF-16LE, "
                  "UTF-16BE, WINDOWS-1252 or ISO-8859-1";
-      throw EncodingError(message);
+      throw UsageError(message);
     }
-    ::iconv_close(handle);
   }
   return Encoding{canonical};
 }
@@ -87,14 +84,11 @@ DetectedEncoding detectEncoding(std::string_view head, const Encoding* given) {
 }
 
 Converter::Converter(const std::string& from, const std::string& to) : from_(from), to_(to) {
-  iconv_t handle = ::iconv_open(to.c_str(), from.c_str());
-  if (handle == badHandle()) {
-    throw EncodingError("cannot convert from " + from + " to " + to);
-  }
-  handle_ = handle;
+  handle_.reset(::iconv_open(to.c_str(), from.c_str()));
+  if (!handle_) throw EncodingError("cannot convert from " + from + " to " + to);
 }
 
-Converter::~Converter() { ::iconv_close(static_cast<iconv_t>(handle_)); }
+Converter::~Converter() = default;
 
 void Converter::convert(std::string_view in, std::string& out) {
   pending_.append(in);
@@ -104,7 +98,7 @@ void Converter::convert(std::string_view in, std::string& out) {
   while (left > 0) {
     char* target = buffer.data();
     std::size_t room = buffer.size();
-    const std::size_t done = ::iconv(static_cast<iconv_t>(handle_), &source, &left, &target, &room);
+    const std::size_t done = ::iconv(handle_.get(), &source, &left, &target, &room);
     out.append(buffer.data(), buffer.size() - room);
     if (done != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) continue;

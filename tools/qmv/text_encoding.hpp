@@ -13,6 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "tools/qmv/errors.hpp"
+#include "tools/qmv/posix_handles.hpp"
+
 namespace qmv::cli {
 
 /// Bytes that are not text in the encoding they were said to be in, or text that the
@@ -34,7 +37,7 @@ struct Encoding {
 
 /// The encoding `name` names, checked with iconv; "UTF-16" without an order stays "UTF-16"
 /// (its mark decides). Names are matched without regard to case; "UTF8" is "UTF-8".
-/// Throws EncodingError naming the option when iconv does not know it.
+/// Throws UsageError naming the option when iconv does not know it.
 Encoding namedEncoding(const std::string& option, const std::string& name);
 
 /// How the start of the input was read: its encoding and whether a mark was there.
@@ -68,7 +71,7 @@ class Converter {
   void finish();
 
  private:
-  void* handle_;
+  UniqueIconv handle_;
   std::string from_;
   std::string to_;
   std::string pending_;

@@ -20,16 +20,9 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
   if (!plan.dryRun) sink = std::make_unique<ResultSink>(plan, streams.out);
   auto app = std::make_shared<memory::MemoryApplication>();
   app->addWorkbook();
-  CsvLayout layout;
-  try {
-    layout = loadCsv(*app, readWholeFile(plan.file));
-  } catch (const CsvLoadError& e) {
-    throw FileError((plan.file == "-" ? std::string("standard input") : plan.file) + ": " +
-                    e.what());
-  }
+  const CsvLayout layout = loadCsv(*app, readWholeFile(plan.file));
   const HostLocale locale = app->locale();
-  std::ostream null(nullptr);
-  CellSelector selector(plan.cells, false, plan.quiet ? null : streams.err);
+  CellSelector selector(plan.cells, false);
   std::optional<ChangeReport> report;
   if (plan.dryRun) {
     report.emplace(streams.out,

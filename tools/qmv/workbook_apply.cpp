@@ -26,20 +26,47 @@ std::string sheetLabel(const xlsx::Workbook& book, std::size_t sheet) {
   return "sheet \"" + toUtf8(book.sheets()[sheet].name) + "\"";
 }
 
-// The sheet the plan names, or the workbook's active one. Throws UsageError.
-std::size_t chosenSheet(const xlsx::Workbook& book, const Plan& plan) {
-  if (!plan.sheet) return book.activeSheet();
+// The names of the workbook's worksheets, quoted, for a message.
+std::string worksheetNames(const xlsx::Workbook& book) {
+  std::string names;
+  for (const auto& sheet : book.sheets()) {
+    if (!sheet.worksheet) continue;
+    if (!names.empty()) names += ", ";
+    names += '"';
+    names += toUtf8(sheet.name);
+    names += '"';
+  }
+  return names;
+}
+
+// The sheet the plan names, or the workbook's active one; when the active one is a chart
+// sheet, the first worksheet, said on `warnings`. Throws UsageError for a sheet that does
+// not exist or holds no cells, FileError for a workbook without worksheets.
+std::size_t chosenSheet(const xlsx::Workbook& book, const Plan& plan, std::ostream& warnings) {
+  const auto& sheets = book.sheets();
+  const std::string names = worksheetNames(book);
+  if (names.empty()) throw FileError(plan.file + ": the workbook has no worksheet, only charts");
+  if (!plan.sheet) {
+    const std::size_t active = book.activeSheet();
+    if (sheets[active].worksheet) return active;
+    const auto first = std::find_if(sheets.begin(), sheets.end(),
+                                    [](const xlsx::SheetEntry& sheet) { return sheet.worksheet; });
+    const auto index = static_cast<std::size_t>(first - sheets.begin());
+    warnings << "qmv apply: the active sheet of " << plan.file << ", \""
+             << toUtf8(sheets[active].name)
+             << "\", is a chart sheet, which holds no cells; working on the first worksheet, "
+             << sheetLabel(book, index) << " (--sheet picks another)\n";
+    return index;
+  }
   const auto found = book.findSheet(toUtf16(*plan.sheet));
   if (!found) {
-    std::string names;
-    for (const auto& sheet : book.sheets()) {
-      if (!names.empty()) names += ", ";
-      names += '"';
-      names += toUtf8(sheet.name);
-      names += '"';
-    }
     throw UsageError("--sheet: " + plan.file + " has no sheet \"" + *plan.sheet +
-                     "\"; its sheets are " + names);
+                     "\"; its worksheets are " + names);
+  }
+  if (!sheets[*found].worksheet) {
+    throw UsageError("--sheet: " + sheetLabel(book, *found) + " of " + plan.file +
+                     " is a chart or dialog sheet, which holds no cells; its worksheets are " +
+                     names);
   }
   return *found;
 }
@@ -59,21 +86,27 @@ struct BookRun {
   // The <c> element of a cell whose text the rule changed: the new text as the cell
   // stores it. The one place a changed text meets the workbook's storage.
   std::string changedCellXml(const xlsx::SheetCell& cell, std::u16string_view text) const {
-    return book.changedCellXml(cell, text);
+    return book.changedCellXml(cell, text, plan.resultsAsText);
+  }
+
+  // The value the cell holds once it stores `text`.
+  Value storedValue(const xlsx::SheetCell& cell, std::u16string_view text) const {
+    return book.changedValue(cell, text, plan.resultsAsText);
   }
 
   // The text the cell shows once it stores `text`.
   std::u16string storedText(const xlsx::SheetCell& cell, std::u16string_view text) const {
-    return shown(book.changedValue(cell, text));
+    return shown(storedValue(cell, text));
   }
 
   // Writes the package with `editor` applied to the sheet: built in a private folder,
   // then handed to the target, which was opened (and locked) before the book was read.
-  void write(ResultSink& sink, const xlsx::CellEditor& editor,
+  // Gives whether the workbook now asks for a full calculation when opened.
+  bool write(ResultSink& sink, const xlsx::CellEditor& editor,
              const std::function<void()>& check) const {
     const TemporaryFolder folder;
     const std::string built = folder.path() + "/workbook.xlsx";
-    book.save(built, {{sheet, editor}});
+    const xlsx::Workbook::Saved saved = book.save(built, {{sheet, editor}});
     check();
     InputFile package(built);
     std::vector<char> buffer(std::size_t{1} << 16);
@@ -81,12 +114,19 @@ struct BookRun {
       sink.write(std::string_view(buffer.data(), got));
     }
     sink.commit();
+    return saved.fullCalculation;
   }
 
-  void summary(const std::string& over, int64_t visited, int64_t changed) const {
+  // The summary line, and a line when formulas are to be calculated again: a dry run tells
+  // whether the written workbook would ask for it.
+  void summary(const std::string& over, int64_t visited, int64_t changed, int64_t typed,
+               bool fullCalculation) const {
     if (plan.quiet) return;
     streams.err << summaryLine(plan.codes, over + " of " + sheetLabel(book, sheet), visited,
                                changed, plan.dryRun);
+    if (typed > 0) streams.err << typedResultsLine(typed, plan.dryRun);
+    if (plan.dryRun) fullCalculation = changed > 0 && book.holdsFormulas();
+    if (fullCalculation) streams.err << fullCalculationLine(plan.dryRun);
   }
 };
 
@@ -102,6 +142,19 @@ bool visits(CellSelector& selector, const xlsx::Workbook& book, const xlsx::Shee
   return visited;
 }
 
+// Reads a cell with `read`; a cell that cannot be read stops the run only when the run
+// visits it (the error names the file, the sheet and the cell), and is passed by otherwise.
+template <typename Read>
+auto readable(CellSelector& selector, const xlsx::SheetCell& cell, Read read)
+    -> std::optional<decltype(read())> {
+  try {
+    return read();
+  } catch (const xlsx::XlsxError&) {
+    if (selector.visits(cell.ref, std::string(), false)) throw;
+    return std::nullopt;
+  }
+}
+
 std::string describe(const CellSelector& selector) {
   if (!selector.description().empty()) return selector.description();
   return selector.headerRow() > 0
@@ -109,15 +162,18 @@ std::string describe(const CellSelector& selector) {
              : "the used range";
 }
 
-void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostream& warnings) {
+void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink) {
   const CellRule rule(run.plan.removals, run.plan.rules);
-  CellSelector selector(run.plan.cells, true, warnings);
+  CellSelector selector(run.plan.cells, true);
   std::optional<ChangeReport> report;
   if (run.plan.dryRun)
     report.emplace(run.streams.out, OperationKind::CharacterLevel, run.plan.limit);
-  int64_t visited = 0, changed = 0;
+  int64_t visited = 0, changed = 0, typed = 0;
   const xlsx::CellEditor editor = [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
-    const Value before = run.book.valueOf(cell);
+    const std::optional<Value> read =
+        readable(selector, cell, [&] { return run.book.valueOf(cell); });
+    if (!read) return std::nullopt;
+    const Value& before = *read;
     const std::optional<std::u16string> text = cellText(before, run.locale);
     const bool blank = isEmpty(before) && !cell.formula;
     const std::string shown = text && selector.readsText() ? toUtf8(*text) : std::string();
@@ -131,28 +187,35 @@ void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::
         rule.changed(*text, [&](std::u16string_view next) { return run.storedText(cell, next); });
     if (!after) return std::nullopt;
     ++changed;
+    // A result stored as a number, a date or a truth value rather than as the text it is.
+    const Value stored = run.storedValue(cell, *after);
+    if (!isEmpty(stored) && !std::holds_alternative<std::u16string>(stored)) ++typed;
     if (report) report->add(cell.ref.row, cell.ref.column, toUtf8(*text), toUtf8(*after));
     return run.changedCellXml(cell, *after);
   };
+  bool fullCalculation = false;
   if (report) {
     run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) { editor(cell); });
     selector.finish();
     report->finish();
   } else {
-    run.write(*sink, editor, [&] { selector.finish(); });
+    fullCalculation = run.write(*sink, editor, [&] { selector.finish(); });
   }
-  run.summary(describe(selector), visited, changed);
+  run.summary(describe(selector), visited, changed, typed, fullCalculation);
 }
 
-void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostream& warnings) {
-  CellSelector selector(run.plan.cells, true, warnings);
+void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink) {
+  CellSelector selector(run.plan.cells, true);
   auto app = std::make_shared<memory::MemoryApplication>();
   app->addWorkbook();
   std::vector<CellRef> loaded;
   std::vector<std::string> texts;  // a dry run's texts of the loaded cells
   int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
-    const CellContent content = sheetCellContent(run.book, cell);
+    const std::optional<CellContent> read =
+        readable(selector, cell, [&] { return sheetCellContent(run.book, cell); });
+    if (!read) return;
+    const CellContent& content = *read;
     const bool blank = isEmpty(content.value) && !content.isFormula();
     const std::string shown = selector.readsText() ? toUtf8(run.shown(content.value)) : "";
     if (!visits(selector, run.book, cell, shown, blank) || blank) return;
@@ -183,6 +246,7 @@ void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostr
                       run.streams.progress && !run.plan.quiet);
   std::unordered_set<int64_t> cleared;
   for (const CellRef& ref : clearedCells) cleared.insert(keyOf(ref));
+  bool fullCalculation = false;
   if (run.plan.dryRun) {
     ChangeReport report(run.streams.out, OperationKind::ValueLevel, run.plan.limit);
     for (std::size_t i = 0; i < loaded.size(); ++i) {
@@ -192,7 +256,7 @@ void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostr
     report.finish();
   } else {
     // A full clear: the value and the cell's format go, only the reference stays.
-    run.write(
+    fullCalculation = run.write(
         *sink,
         [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
           if (!cleared.contains(keyOf(cell.ref))) return std::nullopt;
@@ -201,7 +265,8 @@ void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostr
         [] {});
   }
   run.summary(run.plan.cells.columns ? describe(selector) : toUtf8(formatAddress(areas)),
-              static_cast<int64_t>(loaded.size()), static_cast<int64_t>(cleared.size()));
+              static_cast<int64_t>(loaded.size()), static_cast<int64_t>(cleared.size()), 0,
+              fullCalculation);
 }
 
 }  // namespace
@@ -211,19 +276,15 @@ void applyWorkbook(const Plan& plan, ApplyStreams& streams) {
   std::unique_ptr<ResultSink> sink;
   if (!plan.dryRun) sink = std::make_unique<ResultSink>(plan, streams.out);
   const auto book = xlsx::Workbook::open(plan.file);
-  const std::size_t sheet = chosenSheet(*book, plan);
-  if (!book->sheets()[sheet].worksheet) {
-    throw FileError(plan.file + ": " + sheetLabel(*book, sheet) +
-                    " is a chart or dialog sheet, which holds no cells");
-  }
-  memory::MemoryApplication host;
-  const BookRun run{plan, streams, *book, sheet, host.locale()};
   std::ostream null(nullptr);
   std::ostream& warnings = plan.quiet ? null : streams.err;
+  const std::size_t sheet = chosenSheet(*book, plan, warnings);
+  memory::MemoryApplication host;
+  const BookRun run{plan, streams, *book, sheet, host.locale()};
   if (plan.value) {
-    applyValues(run, std::move(sink), warnings);
+    applyValues(run, std::move(sink));
   } else {
-    applyCharacters(run, std::move(sink), warnings);
+    applyCharacters(run, std::move(sink));
   }
 }
 

@@ -9,16 +9,6 @@
 namespace qmv::cli {
 namespace {
 
-std::string extensionOf(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  const std::size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string out = path.substr(dot + 1);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 int64_t keyOf(CellRef ref) { return ref.row * (kMaxColumns + 1) + ref.column; }
 
 }  // namespace
@@ -31,19 +21,6 @@ CellContent sheetCellContent(const xlsx::Workbook& book, const xlsx::SheetCell& 
     content.formula.append(cell.formulaText);
   }
   return content;
-}
-
-FileKind fileKindOf(const std::string& path) {
-  const std::string extension = extensionOf(path);
-  if (extension == "xlsx" || extension == "xlsm") return FileKind::Workbook;
-  if (extension == "xls" || extension == "xlsb") return FileKind::Refused;
-  return FileKind::Csv;
-}
-
-std::string refusalOf(const std::string& path) {
-  return path + ": qmv reads .xlsx and .xlsm workbooks (and CSV); save this " +
-         (extensionOf(path) == "xls" ? "legacy .xls" : "binary .xlsb") +
-         " workbook as .xlsx in Excel first";
 }
 
 WorkbookSource loadWorkbookSheet(memory::MemoryApplication& app, const std::string& path) {

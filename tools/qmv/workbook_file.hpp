@@ -17,18 +17,6 @@ struct SheetCell;
 
 namespace qmv::cli {
 
-/// How `qmv` treats a file by its extension (any case).
-enum class FileKind {
-  Csv,       ///< anything else
-  Workbook,  ///< .xlsx, .xlsm
-  Refused,   ///< .xls, .xlsb: formats qmv does not read
-};
-
-FileKind fileKindOf(const std::string& path);
-
-/// The one-line refusal for a FileKind::Refused path.
-std::string refusalOf(const std::string& path);
-
 /// A cell of a workbook's sheet as the in-memory workbook holds it: its value, and for a
 /// formula its text with the leading "=" (the value is the formula's cached result).
 CellContent sheetCellContent(const xlsx::Workbook& book, const xlsx::SheetCell& cell);

@@ -111,7 +111,11 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
   }
   int code = 0;
   auto archive = std::make_unique<Archive>();
-  archive->zip = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  // Without libzip's consistency check of each local header against the directory: .NET's
+  // packaging library writes local and central headers whose timestamps differ, which
+  // unzip, openpyxl and LibreOffice read. What the content depends on is checked where it is
+  // read: every part is inflated to exactly the directory's size and its checksum compared.
+  archive->zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
   if (archive->zip == nullptr) {
     if (code == ZIP_ER_NOENT) throw XlsxError("cannot read " + path + ": no such file");
     if (code == ZIP_ER_OPEN || code == ZIP_ER_READ) {

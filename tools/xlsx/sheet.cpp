@@ -343,6 +343,7 @@ class SheetStream : public XmlHandler {
     shared_.reset();
     sharedRef_.clear();
     raw_.clear();
+    problem_.clear();
     formula_.clear();
     inline_.clear();
     phonetic_ = 0;
@@ -373,12 +374,17 @@ class SheetStream : public XmlHandler {
     cell_.formulaText = formulaText_;
     switch (cell_.type) {
       case CellType::SharedString: {
+        // An empty <v/> holds no value (other readers show an empty cell); an index that
+        // names no string makes the cell unreadable, which matters only to a run that
+        // reads it (valueOf says so).
+        text_.clear();
+        if (raw_.empty()) break;
         std::size_t index = 0;
         const auto result = std::from_chars(raw_.data(), raw_.data() + raw_.size(), index);
         if (result.ec != std::errc() || result.ptr != raw_.data() + raw_.size() ||
             index >= book_.sharedStringCount()) {
-          throw XlsxError(where_ + ": cell " + cellReference(cell_.ref) +
-                          " names the shared string \"" + raw_ + "\", which does not exist");
+          problem_ = "names the shared string \"" + raw_ + "\", which does not exist";
+          break;
         }
         text_ = book_.sharedString(index);
         break;
@@ -394,6 +400,7 @@ class SheetStream : public XmlHandler {
         break;
     }
     cell_.text = text_;
+    cell_.problem = problem_;
     if (!cell_.formula && !arrays_.empty() && insideArray(cell_.ref)) cell_.formula = true;
     if (visitor_ != nullptr) (*visitor_)(cell_);
     if (editor_ != nullptr) {
@@ -403,6 +410,8 @@ class SheetStream : public XmlHandler {
         edits_.push_back({cellStart_, end, std::move(*replacement)});
         result_.changed = true;
         if (cell_.formula) result_.formulasGone.push_back(cell_.ref);
+      } else if (cell_.formula) {
+        result_.formulasKept = true;
       }
     }
   }
@@ -495,6 +504,7 @@ class SheetStream : public XmlHandler {
   int64_t pendingStart_ = 0;
   std::vector<Edit> edits_;
   SheetRewrite result_;
+  std::string problem_;  ///< why the current cell cannot be read
 };
 
 }  // namespace

@@ -19,6 +19,7 @@ void streamSheet(const Workbook& book, std::size_t sheet, const CellVisitor& vis
 struct SheetRewrite {
   bool changed = false;               ///< at least one cell was replaced
   std::vector<CellRef> formulasGone;  ///< replaced cells that held a formula
+  bool formulasKept = false;          ///< a formula cell of the sheet stays
 };
 
 /// Writes the worksheet into `output` (and finishes it) with each cell the editor answers

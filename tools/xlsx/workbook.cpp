@@ -208,6 +208,18 @@ std::optional<double> isoDateSerial(std::string_view text) {
     const auto result = std::from_chars(text.data() + at, text.data() + at + length, out);
     return result.ec == std::errc() && result.ptr == text.data() + at + length;
   };
+  // A time alone (hh:mm[:ss[.fff]], openpyxl writes a time so) is a fraction of a day.
+  if (text.starts_with('T')) text.remove_prefix(1);
+  if (text.size() >= 5 && text[2] == ':' && number(0, 2, hour) && number(3, 2, minute)) {
+    if (text.size() > 5) {
+      const auto result = std::from_chars(text.data() + 6, text.data() + text.size(), second);
+      if (text[5] != ':' || result.ec != std::errc() || result.ptr != text.data() + text.size()) {
+        return std::nullopt;
+      }
+    }
+    if (hour > 23 || minute > 59 || second < 0 || second >= 60) return std::nullopt;
+    return (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  }
   if (!number(0, 4, year) || text.size() < 10 || text[4] != '-' || !number(5, 2, month) ||
       text[7] != '-' || !number(8, 2, day) || month < 1 || month > 12 || day < 1 || day > 31) {
     return std::nullopt;
@@ -279,13 +291,15 @@ std::string attributeText(std::u16string_view text) {
 }
 
 // The start tags and extents of the children of one element, in a part held in memory.
-// Only direct children named `child` of the first element named `parent` count.
+// Only direct children named `child` (any name when empty) of the first element named
+// `parent` count.
 class ChildLocator : public XmlHandler {
  public:
   struct Element {
     std::size_t start = 0;
     std::size_t tagLength = 0;
     std::size_t end = 0;
+    std::string name;
   };
 
   ChildLocator(std::string_view parent, std::string_view child, const std::string& document,
@@ -306,12 +320,14 @@ class ChildLocator : public XmlHandler {
     const auto length = static_cast<std::size_t>(parser_->eventLength());
     if (depth_ == 0 && !found && name == parent_) {
       found = true;
-      parentTag = {offset, length, offset + length};
+      parentTag = {offset, length, offset + length, std::string(name)};
       depth_ = 1;
       return;
     }
     if (depth_ == 0) return;
-    if (depth_ == 1 && name == child_) children.push_back({offset, length, offset + length});
+    if (depth_ == 1 && (child_.empty() || name == child_)) {
+      children.push_back({offset, length, offset + length, std::string(name)});
+    }
     ++depth_;
   }
   void end(std::string_view) override {
@@ -355,6 +371,16 @@ class TableReader : public XmlHandler {
   std::string ref;
   bool header = true;
   std::vector<std::u16string> names;
+};
+
+// Whether a worksheet part holds a cell formula.
+class FormulaFinder : public XmlHandler {
+ public:
+  void start(std::string_view name, const XmlAttributes&) override {
+    if (name == "f") found = true;
+  }
+  void end(std::string_view) override {}
+  bool found = false;
 };
 
 // The formulas of a part that may hold structured references (those with a bracket):
@@ -583,9 +609,17 @@ std::optional<std::size_t> Workbook::findSheet(std::u16string_view name) const {
   return std::nullopt;
 }
 
+void Workbook::unreadable(const SheetCell& cell, const std::string& reason) const {
+  throw XlsxError(package_->path() + ": sheet \"" + toUtf8(sheets_[cell.sheet].name) + "\", cell " +
+                  cellReference(cell.ref) + ": " + reason);
+}
+
 Value Workbook::valueOf(const SheetCell& cell) const {
+  if (!cell.problem.empty()) unreadable(cell, std::string(cell.problem));
   switch (cell.type) {
     case CellType::SharedString:
+      if (cell.raw.empty()) return std::monostate{};
+      return std::u16string(cell.text);
     case CellType::InlineString:
     case CellType::FormulaString:
       return std::u16string(cell.text);
@@ -596,8 +630,7 @@ Value Workbook::valueOf(const SheetCell& cell) const {
     case CellType::IsoDate:
       if (cell.raw.empty()) return std::monostate{};
       if (const auto serial = isoDateSerial(cell.raw)) return DateTime{*serial};
-      throw XlsxError("cell " + cellReference(cell.ref) + ": \"" + std::string(cell.raw) +
-                      "\" is not an ISO 8601 date");
+      unreadable(cell, "\"" + std::string(cell.raw) + "\" is not an ISO 8601 date or time");
     case CellType::Number:
       break;
   }
@@ -607,8 +640,7 @@ Value Workbook::valueOf(const SheetCell& cell) const {
   const char* end = begin + cell.raw.size();
   const auto result = std::from_chars(begin, end, number);
   if (result.ec != std::errc() || result.ptr != end || !std::isfinite(number)) {
-    throw XlsxError("cell " + cellReference(cell.ref) + ": \"" + std::string(cell.raw) +
-                    "\" is not a number");
+    unreadable(cell, "\"" + std::string(cell.raw) + "\" is not a number");
   }
   // Range.Value reports a number in a date format as a Date (Range.Value2 property (Excel):
   // only Value2 does without the Date type).
@@ -726,13 +758,14 @@ bool Workbook::formulasNameColumn(std::u16string_view name) const {
                      [&](const std::u16string& formula) { return namesColumn(formula, folded); });
 }
 
-std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view newText) const {
+std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view newText,
+                                     bool asText) const {
   std::optional<uint32_t> style = cell.style;
   Value value;
   if (renamesTableColumn(cell, newText)) {
     // A table's header row holds text whatever is typed into it.
     value = std::u16string(newText);
-  } else if (formatIs(style, textStyles_)) {
+  } else if (asText || formatIs(style, textStyles_)) {
     // The Text format keeps an entry as typed.
     if (!newText.empty()) value = std::u16string(newText);
   } else {
@@ -744,9 +777,10 @@ std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view 
   return cellXml(cell.ref, style, inFileSerials(storedValue(value, style)), cell.prefix);
 }
 
-Value Workbook::changedValue(const SheetCell& cell, std::u16string_view newText) const {
+Value Workbook::changedValue(const SheetCell& cell, std::u16string_view newText,
+                             bool asText) const {
   if (renamesTableColumn(cell, newText)) return std::u16string(newText);
-  if (formatIs(cell.style, textStyles_)) {
+  if (asText || formatIs(cell.style, textStyles_)) {
     return newText.empty() ? Value{} : Value{std::u16string(newText)};
   }
   Value value = parseTypedInput(newText, HostLocale{}, currentYear_);
@@ -813,7 +847,61 @@ std::string Workbook::withColumnNames(const Table& table, const std::string& xml
   return out;
 }
 
-void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edits) const {
+bool Workbook::holdsFormulas() const {
+  if (!holdsFormulas_) {
+    // A calculation chain lists formula cells; without one, the worksheets tell.
+    bool found = !calcChainPart_.empty();
+    for (const SheetEntry& sheet : sheets_) {
+      if (found) break;
+      const PartEntry* part = sheet.worksheet ? package_->find(sheet.part) : nullptr;
+      if (part == nullptr) continue;
+      FormulaFinder finder;
+      parsePart(finder, *package_, *part, package_->path() + ": " + sheet.part);
+      found = finder.found;
+    }
+    holdsFormulas_ = found;
+  }
+  return *holdsFormulas_;
+}
+
+// The workbook part with fullCalcOnLoad="1" on its <calcPr>, which is added where the
+// workbook has none: after the elements the schema puts before it, before those it puts
+// after it (CT_Workbook is a sequence, and Excel refuses elements out of order).
+std::string Workbook::withFullCalculation(const std::string& xml) const {
+  const std::string where = package_->path() + ": " + workbookPart_;
+  const ChildLocator children("workbook", "", where, xml);
+  if (!children.found) throw XlsxError(where + ": no <workbook> element");
+  for (const ChildLocator::Element& child : children.children) {
+    if (child.name != "calcPr") continue;
+    std::string out = xml.substr(0, child.start);
+    out += withAttribute(std::string_view(xml).substr(child.start, child.tagLength),
+                         "fullCalcOnLoad", "1");
+    out.append(xml, child.start + child.tagLength);
+    return out;
+  }
+  static const std::set<std::string_view> kAfter = {
+      "oleSize",       "customWorkbookViews", "pivotCaches",       "smartTagPr", "smartTagTypes",
+      "webPublishing", "fileRecoveryPr",      "webPublishObjects", "extLst"};
+  std::size_t at = children.closeAt;
+  for (const ChildLocator::Element& child : children.children) {
+    if (kAfter.contains(child.name)) {
+      at = child.start;
+      break;
+    }
+  }
+  // The root's prefix, for a part written with one (<x:workbook>).
+  const std::string_view root =
+      std::string_view(xml).substr(children.parentTag.start + 1, children.parentTag.tagLength);
+  const std::size_t colon = root.find(':');
+  const std::size_t nameEnd = root.find_first_of(" \t\r\n/>");
+  const std::string prefix = colon != std::string_view::npos && colon < nameEnd
+                                 ? std::string(root.substr(0, colon + 1))
+                                 : std::string();
+  return xml.substr(0, at) + "<" + prefix + "calcPr fullCalcOnLoad=\"1\"/>" + xml.substr(at);
+}
+
+Workbook::Saved Workbook::save(const std::string& target,
+                               const std::vector<SheetEdit>& edits) const {
   std::vector<std::unique_ptr<TemporaryFile>> contents;
   std::vector<PartReplacement> replacements;
   const auto replace = [&](const PartEntry& part, const std::string& content) {
@@ -826,9 +914,12 @@ void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edi
   };
   std::set<std::pair<uint32_t, int64_t>> formulasGone;
   std::vector<std::unique_ptr<DeflatedFile>> sheets;
+  bool changed = false, formulasKept = false;
   for (const SheetEdit& edit : edits) {
     sheets.push_back(std::make_unique<DeflatedFile>(target));
     const SheetRewrite rewrite = rewriteSheet(*this, edit.sheet, edit.editor, *sheets.back());
+    changed = changed || rewrite.changed;
+    formulasKept = formulasKept || rewrite.formulasKept;
     if (rewrite.changed) {
       replacements.push_back(
           {package_->find(sheets_[edit.sheet].part)->index, {}, sheets.back().get()});
@@ -878,7 +969,14 @@ void Workbook::save(const std::string& target, const std::vector<SheetEdit>& edi
       }
     }
   }
+  Saved saved;
+  if (changed && (formulasKept || holdsFormulas())) {
+    const PartEntry& part = *package_->find(workbookPart_);
+    replace(part, withFullCalculation(package_->readAll(part)));
+    saved.fullCalculation = true;
+  }
   writePackage(package_->path(), target, replacements, removals);
+  return saved;
 }
 
 }  // namespace qmv::xlsx

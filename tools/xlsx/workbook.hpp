@@ -46,6 +46,9 @@ struct SheetCell {
   std::u16string_view text;         ///< string types: the text (shared, inline or result)
   std::u16string_view formulaText;  ///< the text of <f> (empty for a shared formula's copy)
   std::string_view prefix;          ///< the namespace prefix of its element ("x" for <x:c>)
+  /// Why the cell cannot be read (a shared string index that names no string); empty
+  /// when it can. valueOf throws with it.
+  std::string_view problem;
 };
 
 /// A sheet listed in the workbook part.
@@ -83,7 +86,11 @@ class Workbook {
   std::optional<std::size_t> findSheet(std::u16string_view name) const;
 
   /// A cell's value as the host reports it: numbers in a date format are dates, an error
-  /// cell its error, a string type its text, a cell without a value the empty value.
+  /// cell its error, a string type its text, a cell without a value (a shared string cell
+  /// with an empty <v/> too) the empty value, an ISO cell its date-time (or time: hh:mm:ss
+  /// alone). Throws XlsxError naming the file, the sheet and the cell when the cell cannot
+  /// be read (a value that is not a number or an ISO date, a shared string that does not
+  /// exist): other cells of the sheet may still be read.
   Value valueOf(const SheetCell& cell) const;
 
   /// The text Excel shows for the cell where it differs from its value's text: TRUE or
@@ -117,11 +124,14 @@ class Workbook {
   ///   styles part: save then writes styles.xml with those entries added and nothing else
   ///   changed. In any other format the cell keeps its format.
   /// - Date serials follow the workbook's date system (1900 or 1904).
-  std::string changedCellXml(const SheetCell& cell, std::u16string_view newText) const;
+  /// With `asText`, the text is stored as text in any format (an empty text leaves the cell
+  /// without value), as the Text format keeps it.
+  std::string changedCellXml(const SheetCell& cell, std::u16string_view newText,
+                             bool asText = false) const;
 
   /// The value `cell` holds, as valueOf reads it, once changedCellXml has stored
   /// `newText` in it; adds no cell format. What a further removal of a list sees.
-  Value changedValue(const SheetCell& cell, std::u16string_view newText) const;
+  Value changedValue(const SheetCell& cell, std::u16string_view newText, bool asText = false) const;
 
   /// Visits every cell of a worksheet in file order. Throws XlsxError (a chart sheet, a
   /// malformed part, a cell outside the host's 1,048,576 rows and 16,384 columns).
@@ -135,8 +145,19 @@ class Workbook {
   /// the next cell of the group the edits leave, with its references shifted as Excel
   /// shifts them for that cell; a later cell of the group outside the new range gets the
   /// formula written out. The cell formats changedCellXml added and the table column
-  /// names it changed are written too. Throws XlsxError; `target` is then untouched.
-  void save(const std::string& target, const std::vector<SheetEdit>& edits) const;
+  /// names it changed are written too.
+  /// When a cell changes in a workbook that holds formulas, the workbook part asks for a
+  /// full calculation on load (<calcPr fullCalcOnLoad="1"/>): the cached results of
+  /// formulas that read the changed cells are stale, and readers that trust them (and
+  /// Excel until something recalculates) would show the old totals. The result says so.
+  /// Throws XlsxError; `target` is then untouched.
+  struct Saved {
+    bool fullCalculation = false;  ///< the workbook now asks for a full calculation on load
+  };
+  Saved save(const std::string& target, const std::vector<SheetEdit>& edits) const;
+
+  /// Whether a cell of any worksheet holds a formula (read from the package on first use).
+  bool holdsFormulas() const;
 
   /// The shared string `index` (precondition: below sharedStringCount()).
   std::u16string sharedString(std::size_t index) const;
@@ -171,6 +192,9 @@ class Workbook {
   std::vector<Table> tables_;
   /// The folded formulas that hold a bracket, read when a table header first changes.
   mutable std::optional<std::vector<std::u16string>> bracketFormulas_;
+  mutable std::optional<bool> holdsFormulas_;
+  std::string withFullCalculation(const std::string& xml) const;
+  [[noreturn]] void unreadable(const SheetCell& cell, const std::string& reason) const;
   bool date1904_ = false;
   std::string workbookPart_;
   std::string calcChainPart_;  ///< empty when the workbook has no calculation chain

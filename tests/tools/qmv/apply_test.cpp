@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/operations.hpp"
+#include "host/text.hpp"
 #include "tools/qmv/files.hpp"
 
 namespace qmv::cli {
@@ -232,6 +234,15 @@ TEST(ApplyOptionsTest, ABadOptionIsNamedWithWhatItAccepts) {
     } catch (const UsageError& e) {
       EXPECT_NE(std::string(e.what()).find(row.message), std::string::npos) << e.what();
     }
+  }
+}
+
+TEST(ApplyOptionsTest, AnUnknownOperationListsEveryCodeOfTheTable) {
+  const Outcome outcome = apply(request("RXYZ", "x.csv"));
+  EXPECT_EQ(outcome.status, 2);
+  for (const OperationRow& row : operationTable()) {
+    SCOPED_TRACE(toUtf8(row.code));
+    EXPECT_NE(outcome.err.find(toUtf8(row.code)), std::string::npos) << outcome.err;
   }
 }
 

@@ -239,6 +239,10 @@ TEST(PipelineTest, TheCommandLineFollowsCsvToolConventions) {
   Folder folder;
   const std::string csv = folder.write("in.csv", "id,name,zip\n1a,b2,c3\n");
   const std::string tsv = folder.write("in.tsv", "id\tname\n1a\tb2,3\n");
+  // Quotes in tab-separated text: literal by default, as CSV quotes them with --quoted-tsv.
+  const std::string quotes = folder.write("quotes.tsv", "t\tn\n\"Best\" TV 4K\t\"7\"\r\n");
+  const std::string quoted = folder.write("quoted.tsv", "t\tn\n\"a\tb1\"\t\"x\"\"2\"\n");
+  const std::string tab = folder.write("tabs.txt", "t\tn\n\"q1\t2\n");
   struct Row {
     const char* name;
     ApplyRequest request;
@@ -263,18 +267,37 @@ TEST(PipelineTest, TheCommandLineFollowsCsvToolConventions) {
        "id,name,zip\na,b,c3\n", ""},
       {"an exclusion", with(csv, [](ApplyRequest& r) { r.columns = "!name"; }), 0,
        "id,name,zip\na,b2,c\n", ""},
-      {"a letter beyond the last column", with(csv, [](ApplyRequest& r) { r.columns = "ID"; }), 0,
-       "id,name,zip\n1a,b2,c3\n", "column ID (238) is beyond the last column, C"},
+      {"a letter beyond the last column", with(csv, [](ApplyRequest& r) { r.columns = "ID"; }), 2,
+       "", "-c: column ID (238) is beyond the last column of the header row, C (3)"},
+      {"a number beyond the last column", with(csv, [](ApplyRequest& r) { r.columns = "9"; }), 2,
+       "", "-c: column I (9) is beyond the last column of the header row, C (3)"},
+      {"an exclusion beyond the last column", with(csv, [](ApplyRequest& r) { r.columns = "!9"; }),
+       0, "id,name,zip\na,b,c\n", ""},
       {"-q says nothing but errors",
        with(csv,
             [](ApplyRequest& r) {
-              r.columns = "ID";
+              r.columns = "name";
               r.quiet = true;
             }),
-       0, "id,name,zip\n1a,b2,c3\n", ""},
+       0, "id,name,zip\n1a,b,c3\n", ""},
       {".tsv means tabs", request("digits", tsv), 0, "id\tname\na\tb,\n", ""},
       {"tabs under .csv", with(tsv, [](ApplyRequest& r) { r.output = "x.csv"; }), 2, "",
        "the result is tab-separated"},
+      {"quotes in a .tsv are characters", request("digits", quotes), 0,
+       "t\tn\n\"Best\" TV K\t\"\"\r\n", "2 cells visited, 2 changed"},
+      {"quotes under -t are characters", with(tab, [](ApplyRequest& r) { r.tabs = true; }), 0,
+       "t\tn\n\"q\t\n", ""},
+      {"quotes under -d '\\t' are characters",
+       with(tab, [](ApplyRequest& r) { r.delimiter = "\\t"; }), 0, "t\tn\n\"q\t\n", ""},
+      {"--quoted-tsv reads them as CSV does",
+       with(quoted, [](ApplyRequest& r) { r.quotedTsv = true; }), 0, "t\tn\n\"a\tb\"\t\"x\"\"\"\n",
+       "2 cells visited, 2 changed"},
+      {"a quoted tab in literal text is two fields", request("digits", quoted), 0,
+       "t\tn\n\"a\tb\"\t\"x\"\"\"\n", "3 cells visited, 2 changed"},
+      {"--quoted-tsv on commas", with(csv, [](ApplyRequest& r) { r.quotedTsv = true; }), 2, "",
+       "--quoted-tsv: "},
+      {"an unknown operation lists every code", request("nope", csv), 2, "",
+       "is not an operation; give a code (RNUM RALP"},
       {"no file from a terminal",
        [] {
          ApplyRequest r;

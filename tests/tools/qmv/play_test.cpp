@@ -77,6 +77,30 @@ TEST(PlayTest, FailedExpectationsArePrintedWithTheirLinesAndTheScriptGoesOn) {
   EXPECT_EQ(played.err, "qmv play: test.qmv: 3 of 6 expectations failed\n");
 }
 
+TEST(PlayTest, AnExpectationCountsOnceHoweverManyOfItsCellsDiffer) {
+  struct Row {
+    const char* name;
+    std::string checks;
+    std::string err;
+  };
+  const std::vector<Row> rows = {
+      {"a column that differs in two cells", "expect column A1 \"ab12\" \"x9\"\n",
+       "1 of 2 expectations failed"},
+      {"that column and one that holds",
+       "expect column A1 \"ab12\" \"x9\"\nexpect column A1 \"ab\" \"x\"\n",
+       "1 of 3 expectations failed"},
+      {"two columns that differ",
+       "expect column A1 \"ab12\" \"x9\"\nexpect column A1 \"a\" \"x\"\n",
+       "2 of 3 expectations failed"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Played played = play(std::string(kDigitsRun) + row.checks);
+    EXPECT_EQ(played.status, 1);
+    EXPECT_EQ(played.err, "qmv play: test.qmv: " + row.err + "\n");
+  }
+}
+
 struct ErrorRow {
   const char* name;
   std::string script;

@@ -2,7 +2,10 @@
 """Real readers as judges of rewritten workbooks.
 
 Builds workbooks with xlsxwriter and openpyxl, and has LibreOffice and Gnumeric write
-copies of them; rewrites cells of each; then has LibreOffice (soffice --headless
+copies of them, with the workbooks other readers open that qmv once refused (zip headers
+whose time stamps differ, as .NET writes them; a time alone in an ISO cell; a shared-string
+cell with an empty value; a chart sheet active) and a workbook with a SUM over cells that
+change, as LibreOffice saves it; rewrites cells of each; then has LibreOffice (soffice --headless
 --convert-to, one call for every file) and Gnumeric (ssconvert) read every input and output
 back, and compares each cell's value, type and number format as each reader saw it, except
 the cells the rewrite changed.
@@ -106,6 +109,64 @@ def build_shared(path):
     os.remove(plain)
 
 
+def data_sheet(ws):
+    ws.title = "Data"
+    ws["A1"] = "Amount"
+    ws["A2"] = "Ann  "
+    ws["B2"] = 1200.5
+    ws["B3"] = "x1"
+    ws["A4"] = "c3"
+    ws["B4"] = 300.25
+
+
+def build_formulas(path, profile, work):
+    """A SUM over cells the runs change, with its result as LibreOffice saves it."""
+    wb = openpyxl.Workbook()
+    data_sheet(wb.active)
+    wb.active["C4"] = "=SUM(B2:B4)"
+    source = os.path.join(work, "formulas.xlsx")
+    wb.save(source)
+    run(["soffice", profile, "--headless", "--convert-to", "xlsx:Calc MS Excel 2007 XML",
+         "--outdir", os.path.dirname(path), source])
+
+
+def build_dotnet_times(path):
+    """Local headers whose time differs from the central directory's, as .NET writes them."""
+    wb = openpyxl.Workbook()
+    data_sheet(wb.active)
+    wb.save(path)
+    data = bytearray(open(path, "rb").read())
+    at = data.find(b"PK\x03\x04")
+    while at >= 0:
+        data[at + 10:at + 12] = b"\x34\x12"
+        at = data.find(b"PK\x03\x04", at + 4)
+    open(path, "wb").write(data)
+
+
+def build_readable(path):
+    """A time alone in an ISO cell, a shared-string cell with an empty value, a chart sheet
+    active."""
+    from openpyxl.chart import BarChart, Reference
+    wb = openpyxl.Workbook(iso_dates=True)
+    ws = wb.active
+    data_sheet(ws)
+    ws["C2"] = datetime.time(15, 4, 5)
+    ws["C3"] = "gone"
+    chart = BarChart()
+    chart.add_data(Reference(ws, min_col=2, min_row=2, max_row=4))
+    wb.create_chartsheet("Chart").add_chart(chart)
+    wb.active = 1
+    wb.save(path)
+    with zipfile.ZipFile(path) as z:
+        parts = [[n, z.read(n)] for n in z.namelist()]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in parts:
+            if name == "xl/worksheets/sheet1.xml":
+                data = data.replace(b'<c r="C3" t="inlineStr"><is><t>gone</t></is></c>',
+                                    b'<c r="C3" t="s"><v/></c>')
+            z.writestr(name, data)
+
+
 def changes_of(book):
     return SHARED_CHANGES if book == "shared.xlsx" else CHANGES
 
@@ -182,6 +243,9 @@ def main():
         build_openpyxl(os.path.join(inputs, "openpyxl.xlsx"))
         build_shared(os.path.join(inputs, "shared.xlsx"))
         profile = "-env:UserInstallation=file://" + os.path.join(work, "profile")
+        build_formulas(os.path.join(inputs, "formulas.xlsx"), profile, sources)
+        build_dotnet_times(os.path.join(inputs, "dotnet-times.xlsx"))
+        build_readable(os.path.join(inputs, "readable.xlsx"))
         # LibreOffice's and Gnumeric's own workbooks, from the xlsxwriter one.
         shutil.copy(os.path.join(inputs, "xlsxwriter.xlsx"), os.path.join(sources, "libreoffice.xlsx"))
         run(["soffice", profile, "--headless", "--convert-to", "xlsx:Calc MS Excel 2007 XML",

@@ -124,7 +124,7 @@ TEST(XlsxApply, RefusesBadRequestsWithoutWriting) {
       {"unknown sheet",
        {"--sheet", "Nope", "-o", "out.xlsx"},
        2,
-       "its sheets are \"Data\", \"Other\""},
+       "its worksheets are \"Data\", \"Other\""},
       {"a value removal over two columns",
        {"RDPV", "--sheet", "Data", "-o", "out.xlsx"},
        2,

@@ -58,15 +58,31 @@ TEST(XlsxPlay, RefusesWhatAWorkbookSaveCannotWrite) {
        "writes values only"},
       {"a legacy workbook", "load book.xls\n", "legacy .xls"},
       {"a missing workbook", "load none.xlsx\n", "none.xlsx"},
+      // The formats `qmv apply` refuses, refused alike (not read as CSV).
+      {"an Excel template", "load tmpl.xltx\n",
+       "tmpl.xltx: qmv reads .xlsx and .xlsm workbooks (and CSV); save this Excel template as "
+       "an .xlsx workbook first"},
+      {"an OpenDocument spreadsheet", "load book.ods\n",
+       "book.ods: qmv reads .xlsx and .xlsm workbooks (and CSV); save this OpenDocument "
+       "spreadsheet as an .xlsx workbook first"},
+      {"an OpenDocument package under another name", "load sheet.csv\n",
+       "save this OpenDocument spreadsheet"},
+      {"saved as a template", "load book.xlsx\nsave out.xltx\n", "save this Excel template"},
   };
   for (const SaveErrorRow& row : rows) {
     SCOPED_TRACE(row.name);
     TempFolder folder;
-    buildWorkbook(folder, "book.xlsx");
+    const std::string book = buildWorkbook(folder, "book.xlsx");
+    std::filesystem::copy_file(book, folder.file("tmpl.xltx"));
+    run(python() + " -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1], 'w'); " +
+        "z.writestr('mimetype', 'application/vnd.oasis.opendocument.spreadsheet'); " +
+        "z.writestr('content.xml', '<x/>')\" " + folder.file("book.ods"));
+    std::filesystem::copy_file(folder.file("book.ods"), folder.file("sheet.csv"));
     const Ran ran = qmv({"play", folder.write("run.qmv", row.script)});
     EXPECT_EQ(ran.status, 2);
     EXPECT_NE(ran.err.find(row.message), std::string::npos) << ran.err;
     EXPECT_FALSE(std::filesystem::exists(folder.file("out.xlsx")));
+    EXPECT_FALSE(std::filesystem::exists(folder.file("out.xltx")));
   }
 }
 
