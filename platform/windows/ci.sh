@@ -11,13 +11,16 @@ repo=$root  # (the registry checks reuse $root for a registry path)
 
 "$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
   mingw-w64-tools wine wine64 xvfb xauth googletest fonts-wine wixl msitools \
-  osslsigncode openssl python3 unicode-data libboost1.81-dev
+  osslsigncode openssl python3 unicode-data
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture, whose package
 # lists a mirror may not serve whole while it syncs. Without it the 32-bit runs below are
 # skipped and named in the summary (QMV_REQUIRE_32BIT=1 makes that a failure).
 if ! "$root/scripts/install-packages.sh" wine32:i386; then
   echo "NOTE: wine32:i386 could not be installed from the package lists there are"
 fi
+
+# PCRE2, compiled into the DLL from Debian's source package of the native build's release.
+"$root/scripts/fetch-pcre2-source.sh"
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}
