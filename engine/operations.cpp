@@ -163,10 +163,10 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
      "line breaks; one space between the lines", u"", -1},
     {Operation::RACC, u"RACC", u"Do You want to remove Accents (keep the Letters) in Selection?",
      None, kChar, transformMakingText<byRules<removeAccents>>, kNoMode, false, "accents",
-     "accents, the letters kept", u"", -1},
+     "accents of letters, the letters kept (symbols keep theirs)", u"", -1},
     {Operation::RPAT, u"RPAT", u"Do You want to remove every match of the Pattern in Selection?",
      Pattern, kChar, transformMakingText<pattern>, kNoMode, false, "pattern",
-     "every match of the regular expression --pattern", u"", -1},
+     "every match of the regular expression --pattern (PCRE2)", u"", -1},
 }};
 
 constexpr bool rowsInEnumOrder() {

@@ -1,19 +1,19 @@
 // The pattern removal: every match of a regular expression goes, as Excel's
 // REGEXREPLACE(text, pattern, "") gives it.
 //
-// Syntax: Perl's, as Boost.Regex reads it (the library both the native build and the
-// MinGW build compile, header-only), with the defaults of a PCRE2 pattern: "." does not
-// match a line feed, "^" and "$" match at the ends of the text only, (?i) (?s) (?m) (?x)
-// switch those within the pattern. Text is UTF-16. Under TextRules::Classic a character is
-// one code unit and \d \w \s [[:alpha:]] ... are ASCII classes; under TextRules::Unicode a
-// character is one code point (a surrogate pair whole, a lone surrogate a character of its
-// own) and the classes are those of engine/unicode_classes.hpp. Without `matchCase` letters
-// compare folded as the value removals fold them (host/cell_text.hpp foldCase).
+// The matcher is PCRE2's (16-bit library, UTF-16 text as it is), with its default options
+// but these: PCRE2_UTF always (a character is a code point, an emoji one character; a lone
+// surrogate matches nothing and fails no match, PCRE2_MATCH_INVALID_UTF);
+// TextRules::Unicode adds PCRE2_UCP (\d \w \s \b and [[:alpha:]] ... take every script;
+// otherwise they are ASCII classes, while \p{..} and case folding are Unicode's either way);
+// without `matchCase`, PCRE2_CASELESS. So "." matches anything but a line feed (CR and
+// U+2028 included), "^" holds at the start of the text and "$" at its end or before a final
+// line feed, and (?i) (?s) (?m) (?x) switch those within the pattern.
 //
 // Limits, so that no pattern holds the host up: a pattern longer than kMaxPatternLength
-// does not compile; matching one text may step through it at most kMatchStepBudget times
-// (backtracking included), and Boost's own complexity bound applies too. A text whose
-// matching goes past either limit is left as it is.
+// does not compile; each search for the next match in a text may take kMatchStepBudget
+// steps (PCRE2's match limit, which its depth limit follows) and 64 MiB of backtracking
+// memory. A text whose matching goes past a limit is left as it is.
 #pragma once
 
 #include <cstddef>
@@ -28,15 +28,16 @@ namespace qmv {
 inline constexpr std::size_t kMaxPatternLength = 1024;
 inline constexpr std::size_t kMatchStepBudget = 4'000'000;
 
-/// Why `pattern` cannot be used, in one line ("The pattern is not valid: ... at offset
-/// 3."); no value when it compiles. An empty pattern compiles (and removes nothing).
+/// Why `pattern` cannot be used, in one line ("The pattern is not valid: missing closing
+/// parenthesis at offset 3.", the offset counting characters before the place PCRE2 found
+/// the fault); no value when it compiles. An empty pattern compiles (and removes nothing).
 std::optional<std::u16string> patternError(std::u16string_view pattern, bool matchCase,
                                            TextRules rules);
 
 /// `text` without every match of `pattern`, found left to right without overlap (an empty
-/// match removes nothing). No value when the pattern does not compile or matching `text`
-/// goes past the limits. The last compiled pattern is kept for the next call with the same
-/// pattern, case and rules.
+/// match removes nothing; after one, the next match may not be empty at the same place).
+/// No value when the pattern does not compile or matching `text` goes past the limits. The last
+/// compiled pattern is kept for the next call with the same pattern, case and rules.
 std::optional<std::u16string> tryRemovePattern(std::u16string_view text,
                                                std::u16string_view pattern, bool matchCase,
                                                TextRules rules);

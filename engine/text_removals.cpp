@@ -163,11 +163,20 @@ std::u16string joinLines(std::u16string_view text, TextRules rules) {
 std::u16string removeAccents(std::u16string_view text, TextRules rules) {
   std::u16string out;
   out.reserve(text.size());
+  // Marks are accents only on a letter: on a symbol (= and a stroke, a decomposed NOT EQUAL
+  // TO) or at the start they are part of what they stand on, and stay.
+  bool onLetter = false;
   for (std::size_t at = 0; at < text.size();) {
     const CodePoint c = characterAt(text, at, rules);
+    if (inClass(c.value, CharClass::Mark)) {
+      if (!onLetter) out.append(text.substr(at, c.units));
+      at += c.units;
+      continue;
+    }
     at += c.units;
-    if (inClass(c.value, CharClass::Mark)) continue;
-    appendCodePoint(out, accentBase(c.value));
+    const char32_t base = accentBase(c.value);
+    onLetter = inClass(base, CharClass::Letter);
+    appendCodePoint(out, base);
   }
   return out;
 }

@@ -46,9 +46,11 @@ std::u16string removeEnd(std::u16string_view text, bool fromEnd, int32_t count, 
 /// nothing when a space already borders it; a run at either end goes.
 std::u16string joinLines(std::u16string_view text, TextRules rules);
 
-/// The text without accents: every character whose canonical decomposition is a base and
-/// combining marks becomes its base, and every combining mark goes (e acute -> e, n tilde
-/// -> n, A ring -> A). Under the Classic rules surrogate pairs stay as they are.
+/// The text without accents: every character whose canonical decomposition is a letter
+/// followed by combining marks becomes the letter (e acute -> e, n tilde -> n, A ring -> A),
+/// and the combining marks that follow a letter go. A symbol keeps its marks, precomposed or
+/// not (NOT EQUAL TO stays, as does = followed by a combining stroke), and so does a mark
+/// with no letter before it. Under the Classic rules surrogate pairs stay as they are.
 std::u16string removeAccents(std::u16string_view text, TextRules rules);
 
 }  // namespace qmv

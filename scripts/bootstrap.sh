@@ -5,8 +5,9 @@ packages=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev l
           clang libclang-rt-14-dev clang-tidy clang-format python3
           pkg-config libzip-dev libdeflate-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl unicode-data
           python3-xlsxwriter libreoffice-calc-nogui gnumeric)
-# Boost.Regex, header-only: the pattern removal's matcher, for the native and the MinGW build.
-packages+=(libboost1.81-dev)
+# PCRE2's 16-bit library, the pattern removal's matcher (the MinGW builds compile the same
+# release from Debian's source package: scripts/fetch-pcre2-source.sh).
+packages+=(libpcre2-dev)
 # The manual page of qmv is generated with help2man; its completion goes where bash-completion looks.
 packages+=(help2man bash-completion)
 missing=()

@@ -4,8 +4,8 @@
 Reads UnicodeData.txt (Debian's unicode-data) and writes one .cpp with, per class, the
 sorted ranges of code points, the digest of the whole classification (every code
 point's class bits), which the compiled lookup must reproduce on every platform, and the
-base letter of every character whose full canonical decomposition carries combining marks
-(e acute -> e), for the removal of accents.
+base letter of every character whose full canonical decomposition is a letter followed by
+combining marks (e acute -> e), for the removal of accents.
 
   gen_unicode_classes.py UnicodeData.txt OUTPUT.cpp
 """
@@ -90,8 +90,9 @@ def classify(records):
 
 
 def accent_bases(records):
-    """(code point, base) for every character whose full canonical decomposition holds
-    combining marks besides exactly one other character, the base."""
+    """(code point, base) for every character whose full canonical decomposition is a
+    letter (category L*) followed by combining marks (M*) only: the letter. A symbol with a
+    mark in it (NOT EQUAL TO is = and a stroke) is no accented letter and stays whole."""
     category = {}
     canonical = {}
     for first, last, _, cat, _, decomposition in records:
@@ -108,15 +109,13 @@ def accent_bases(records):
 
     out = []
     for cp in sorted(canonical):
-        if category[cp].startswith("M"):
-            continue  # a mark goes whole
-        parts = full(cp)
-        bases = [p for p in parts if not category.get(p, "").startswith("M")]
-        if len(bases) == len(parts):
-            continue  # no mark in it (a singleton such as OHM SIGN stays)
-        if len(bases) != 1:
-            raise SystemExit(f"U+{cp:04X} decomposes to {len(bases)} base characters")
-        out.append((cp, bases[0]))
+        base, *marks = full(cp)
+        if not marks:
+            continue  # a singleton such as OHM SIGN stays
+        if not category.get(base, "").startswith("L"):
+            continue  # a symbol (or a mark) keeps its marks
+        if all(category.get(m, "").startswith("M") for m in marks):
+            out.append((cp, base))
     return out
 
 

@@ -11,7 +11,7 @@ repo=$root  # (the registry checks reuse $root for a registry path)
 
 "$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
   mingw-w64-tools wine wine64 xvfb xauth googletest fonts-wine wixl msitools \
-  osslsigncode openssl python3 unicode-data libboost1.81-dev
+  osslsigncode openssl python3 unicode-data
 # wine32 runs the 32-bit programs: it comes from Debian's i386 architecture, whose package
 # lists a mirror may not serve whole while it syncs (install-packages.sh then takes the i386
 # packages from the suites whose lists it has). Without it the 32-bit runs below are skipped
@@ -22,6 +22,9 @@ install_wine32() {
 }
 have_wine32=yes
 install_wine32 || have_wine32=no
+
+# PCRE2, compiled into the DLL from Debian's source package of the native build's release.
+"$root/scripts/fetch-pcre2-source.sh"
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}

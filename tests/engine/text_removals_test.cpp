@@ -103,6 +103,22 @@ TEST(TextRemovals, EachRowUnderBothRules) {
        u"\u2126\u00DF\u00F8\u4E2D", u"\u2126\u00DF\u00F8\u4E2D"},
       {"a mark outside the BMP only under Unicode", Operation::RACC, u"a\U0001D167", u"a\U0001D167",
        u"a"},
+      // A symbol whose decomposition holds a mark is no accented letter: its meaning stays.
+      {"negated relations stay", Operation::RACC,
+       u"a \u2260 b, x \u2209 S, \u2204x, 3\u226E4, a\u2262b, \u21CE",
+       u"a \u2260 b, x \u2209 S, \u2204x, 3\u226E4, a\u2262b, \u21CE",
+       u"a \u2260 b, x \u2209 S, \u2204x, 3\u226E4, a\u2262b, \u21CE"},
+      {"a decomposed negation stays", Operation::RACC, u"a =\u0338 b", u"a =\u0338 b",
+       u"a =\u0338 b"},
+      {"a Greek spacing accent stays", Operation::RACC, u"\u1FEE\u0385", u"\u1FEE\u0385",
+       u"\u1FEE\u0385"},
+      {"a keycap keeps its marks", Operation::RACC, u"1\uFE0F\u20E3", u"1\uFE0F\u20E3",
+       u"1\uFE0F\u20E3"},
+      {"a mark with nothing before it stays", Operation::RACC, u"\u0301a\u0301", u"\u0301a",
+       u"\u0301a"},
+      {"marks after an accented letter go too", Operation::RACC, u"\u00E9\u0323 \u00F1", u"e n",
+       u"e n"},
+      {"a musical symbol stays", Operation::RACC, u"\U0001D15E", u"\U0001D15E", u"\U0001D15E"},
   };
   for (const RemovalRow& row : rows) {
     SCOPED_TRACE(row.name);

@@ -134,7 +134,9 @@ const std::vector<InputRow>& inputTable() {
       {{"match-case", "", "The text must match in letter case too (text)"},
        readsText,
        [](Removal& r, const std::string&) { r.matchCase = true; }},
-      {{"pattern", "REGEX", "A regular expression, Perl syntax; every match goes (pattern)"},
+      {{"pattern", "REGEX",
+        "A regular expression as Excel's REGEXREPLACE reads it (PCRE2, UTF; --unicode adds UCP); "
+        "every match goes (pattern)"},
        readsPattern,
        [](Removal& r, const std::string& t) { r.pattern = utf16Option("--pattern", t); }},
       {{"any-case", "", "The pattern matches letters in any case (pattern)"},

@@ -97,5 +97,52 @@ TEST(CliTest, AppliesAndPlays) {
   EXPECT_EQ(ran.out, "line 3: expected A1 2 but was 1\n");
 }
 
+struct PatternRow {
+  const char* name;
+  std::vector<std::string> options;
+  std::string input;
+  std::string output;
+};
+
+// Patterns as Excel's users write them, through the command line onto a CSV file.
+TEST(CliTest, PatternsReadAsExcelReadsThem) {
+  namespace fs = std::filesystem;
+  const fs::path file =
+      fs::temp_directory_path() / ("qmv_cli_pattern_" + std::to_string(::getpid()) + ".csv");
+  const std::vector<PatternRow> rows = {
+      {"letters of every script and spaces kept",
+       {"--pattern", "[^\\p{L} ]"},
+       "Hello World \xC3\x89"
+       "COLE \xC3\xA9"
+       "cole \xD0\x96\xD0\xB6 123!,x-1\n",
+       "Hello World \xC3\x89"
+       "COLE \xC3\xA9"
+       "cole \xD0\x96\xD0\xB6 ,x\n"},
+      {"word characters of every script with --unicode",
+       {"--pattern", "\\w+", "--unicode"},
+       "Jos\xC3\xA9!,\xD0\x96-1\n",
+       "!,-\n"},
+      {"word characters of ASCII without it",
+       {"--pattern", "\\w+"},
+       "Jos\xC3\xA9!\n",
+       "\xC3\xA9!\n"},
+      {"the Kelvin sign in any case",
+       {"--pattern", "k", "--any-case"},
+       "kK\xE2\x84\xAA x\n",
+       " x\n"},
+      {"a property ignores case", {"--pattern", "\\p{Lu}", "--any-case"}, "aB\xC3\x89\n", "a\n"},
+  };
+  for (const PatternRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << row.input;
+    std::vector<std::string> args = {"apply", "pattern", file.string(), "--no-header"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    const Ran ran = run(args);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out, row.output) << ran.err;
+  }
+  fs::remove(file);
+}
+
 }  // namespace
 }  // namespace qmv::cli
