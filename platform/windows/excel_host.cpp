@@ -21,10 +21,6 @@ namespace qmv::windows {
 namespace {
 
 // Excel's constants used here.
-constexpr int32_t kXlValues = -4163;
-constexpr int32_t kXlWhole = 1;
-constexpr int32_t kXlByRows = 1;
-constexpr int32_t kXlNext = 1;
 constexpr int32_t kXlFilterInPlace = 1;
 // XlColorIndex: Interior.ColorIndex reads xlColorIndexNone for a cell without fill (its
 // Color then reads white), Font.ColorIndex xlColorIndexAutomatic for the automatic colour
@@ -338,11 +334,14 @@ HostLocale excelLocale(IDispatch* app);
 // https://learn.microsoft.com/office/vba/api/excel.xlwbatemplate).
 constexpr int32_t kXlWBATWorksheet = -4167;
 
-// A workbook of the add-in's own that the user never sees: its window is hidden
-// (Window.Visible), it always counts as saved, so that closing Excel never asks about it
-// (Workbook.Saved: "set this property to True if you want to close a modified workbook
-// without either saving it or being prompted to save it"), and it is closed unsaved when
-// the last copy kept in it goes (Workbook.Close SaveChanges:=False).
+// A workbook of the add-in's own that the user never sees, made when a record first keeps
+// cells in it: an add-in workbook (Workbook.IsAddin,
+// https://learn.microsoft.com/office/vba/api/excel.workbook.isaddin: its window is not
+// visible and Excel never prompts to save it), which the user's code does not meet in
+// Workbooks ("The collection returned by the Workbooks property doesn't include open
+// add-ins", https://learn.microsoft.com/office/vba/api/excel.application.workbooks). It
+// also counts as saved (Workbook.Saved), and it is closed unsaved when the last copy kept
+// in it goes (Workbook.Close SaveChanges:=False).
 class ScratchBook {
  public:
   explicit ScratchBook(IDispatch* app) {
@@ -350,8 +349,12 @@ class ScratchBook {
     const ComPtr<IDispatch> userWindow = asObject(get(app, L"ActiveWindow"));
     book_ = requiredObject(
         call(requiredObject(get(app, L"Workbooks")).get(), L"Add", {kXlWBATWorksheet}));
-    const ComPtr<IDispatch> windows = requiredObject(get(book_.get(), L"Windows"));
-    put(requiredObject(get(windows.get(), L"Item", {1})).get(), L"Visible", false);
+    try {
+      put(book_.get(), L"IsAddin", true);
+    } catch (...) {
+      tolerant([&] { call(book_.get(), L"Close", {false}); });
+      throw;
+    }
     const ComPtr<IDispatch> sheets = requiredObject(get(book_.get(), L"Worksheets"));
     sheet_ = requiredObject(get(sheets.get(), L"Item", {1}));
     markSaved();
@@ -380,7 +383,6 @@ class ScratchBook {
     }
     return book;
   }
-  static bool open() { return !live().expired(); }
 
  private:
   static std::weak_ptr<ScratchBook>& live() {
@@ -413,8 +415,17 @@ class ExcelKeptCells final : public KeptCells {
     const AreaRef one{cell, cell};
     const ComPtr<IDispatch> user =
         requiredObject(get(userSheet_.get(), L"Range", {formatAddress(one)}));
+    // A copy from the scratch book leaves it as it was: still saved.
     call(book_->range(one).get(), L"Copy", {user.get()});
-    book_->markSaved();
+  }
+  // A run of cells in one Range.Copy.
+  void putBackArea(const AreaRef& cells) override {
+    if (!area_.contains(cells.first) || !area_.contains(cells.last)) {
+      throw HostError(host_errors::kRefused, "The cells were not kept");
+    }
+    const ComPtr<IDispatch> user =
+        requiredObject(get(userSheet_.get(), L"Range", {formatAddress(cells)}));
+    call(book_->range(cells).get(), L"Copy", {user.get()});
   }
 
  private:
@@ -598,6 +609,11 @@ class ExcelRange final : public Range {
   }
   CellBlock readBlock() override;
   void setColumnValues(int64_t row, int64_t column, std::span<const Value> values) override;
+  void setColumnContents(int64_t row, int64_t column,
+                         std::span<const CellContent> contents) override;
+  // Range.Calculate (https://learn.microsoft.com/office/vba/api/excel.range.calculate)
+  // calculates the range's formulas whatever the calculation mode.
+  void calculate() override { call(object(), L"Calculate"); }
 
   RangePtr specialCells(int32_t type) override {
     return wrapRange(requiredObject(call(object(), L"SpecialCells", {type})));
@@ -658,12 +674,10 @@ class ExcelRange final : public Range {
     auto* afterRange = dynamic_cast<ExcelRange*>(&after);
     if (!afterRange) throw HostError(host_errors::kObjectRequired, "Object required");
     if (std::optional<RangePtr> found = findIndexed(what, *afterRange)) return *found;
-    const std::u16string literal = literalFindText(what);
-    if (literal.size() > kMaxFindLength) return findHere(what, after.topLeft());
-    ComPtr<IDispatch> found = asObject(call(
-        object(), L"Find",
-        {literal, afterRange->object(), kXlValues, kXlWhole, kXlByRows, kXlNext, false, false}));
-    return found ? wrapRange(std::move(found)) : nullptr;
+    // Not Range.Find: "The settings for LookIn, LookAt, SearchOrder, and MatchByte are saved
+    // each time you use this method" (https://learn.microsoft.com/office/vba/api/excel.range.find),
+    // and Excel has no way to read the user's settings to put them back.
+    return findHere(what, after.topLeft());
   }
   void advancedFilterUniqueInPlace() override {
     // Excel takes the first row of the list as its header: shown, and never compared with
@@ -841,18 +855,24 @@ class ExcelRange final : public Range {
     known_.reset();
     indexes().dropAll();
   }
-  // The search Find makes, done here over the values for a text Find refuses as too long:
-  // the first cell holding `what` after `after`, row by row, around to `after` itself.
+  // The search Find makes, done here over the values as the index compares them (each
+  // value's text in the user's conventions, letter case aside): the first cell holding
+  // `what` after `after`, row by row, around to `after` itself.
   RangePtr findHere(const std::u16string& what, CellRef after) {
     std::optional<CellRef> first;  // the first match of the range
     std::optional<CellRef> next;   // the first match after `after`
     bool passedAfter = false;
+    const std::u16string wanted = foldCase(what);
+    if (wanted.empty()) return nullptr;
+    const HostLocale& locale = userLocale();
     for (const RangePtr& area : areas()) {
       const CellBlock block = area->readBlock();
       for (int64_t r = 0; r < block.area.rows() && !next; ++r) {
         for (int64_t c = 0; c < block.area.columns() && !next; ++c) {
           const CellRef at{block.area.first.row + r, block.area.first.column + c};
-          const bool match = holdsText(block.at(r, c), what);
+          const Value& value = block.at(r, c).value;
+          const bool match = !std::holds_alternative<CellError>(value) &&
+                             foldCase(cellText(value, locale).value_or(u"")) == wanted;
           if (match && !first) first = at;
           if (match && passedAfter) next = at;
           if (at == after) passedAfter = true;
@@ -998,6 +1018,58 @@ void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Va
   std::erase(cells, u'$');
   const ComPtr<IDispatch> target = requiredObject(get(object(), L"Range", {cells}, &rangeIds()));
   put(target.get(), L"Value", std::move(array), &rangeIds());
+  changed();
+}
+
+// Exact contents of a column of cells through Formula2 (Formula before dynamic arrays) as
+// one array: "If the range is a one- or two-dimensional range, you can set the formula to
+// a Visual Basic array of the same dimensions"
+// (https://learn.microsoft.com/office/vba/api/excel.range.formula). Each element is what
+// setContent writes into one cell: a formula as it stands, a text behind the apostrophe
+// that keeps it text, a constant as its own type. An array formula cannot share the
+// array; it goes on its own through FormulaArray.
+void ExcelRange::setColumnContents(int64_t row, int64_t column,
+                                   std::span<const CellContent> contents) {
+  const bool anyArray = std::any_of(contents.begin(), contents.end(), [](const CellContent& c) {
+    return c.formula.size() > 2 && c.formula.front() == u'{' && c.formula.back() == u'}';
+  });
+  if (contents.size() < 2 || anyArray || contents.size() > static_cast<std::size_t>(kMaxRows)) {
+    Range::setColumnContents(row, column, contents);
+    return;
+  }
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(contents.size()), 1}, {1, 1}};
+  Variant array;
+  array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (!array.get().parray) throwHostError(E_OUTOFMEMORY, nullptr, L"SafeArrayCreate");
+  array.raw()->vt = VT_ARRAY | VT_VARIANT;
+  VARIANT* data = nullptr;
+  const HRESULT access = SafeArrayAccessData(array.get().parray, reinterpret_cast<void**>(&data));
+  if (FAILED(access)) throwHostError(access, nullptr, L"SafeArrayAccessData");
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    const CellContent& content = contents[i];
+    Variant element;
+    if (content.isFormula()) {
+      element = Variant::fromText(content.formula);
+    } else if (const auto* text = std::get_if<std::u16string>(&content.value)) {
+      element = Variant::fromText(u"'" + *text);
+    } else {
+      element = toVariant(content.value);
+    }
+    data[i] = element.detach();
+  }
+  SafeArrayUnaccessData(array.get().parray);
+
+  std::u16string cells = formatAddress(
+      AreaRef{{row, column}, {row + static_cast<int64_t>(contents.size()) - 1, column}});
+  std::erase(cells, u'$');
+  const ComPtr<IDispatch> target = requiredObject(get(object(), L"Range", {cells}, &rangeIds()));
+  // Formula2 asked of the object itself: an Excel before dynamic arrays does not know it.
+  try {
+    put(target.get(), L"Formula2", array);
+  } catch (const HostError& error) {
+    if (!noFormula2(error)) throw;
+    put(target.get(), L"Formula", std::move(array), &rangeIds());
+  }
   changed();
 }
 
@@ -1386,10 +1458,9 @@ class ExcelApplication final : public Application {
   }
 
   int64_t workbooksCount() override {
-    // The add-in's own hidden scratch book is none of the user's.
-    const auto count = static_cast<int64_t>(
+    // The add-in's own scratch book, an add-in workbook, is not counted.
+    return static_cast<int64_t>(
         asDouble(get(requiredObject(get(app(), L"Workbooks")).get(), L"Count")));
-    return ScratchBook::open() ? std::max<int64_t>(count - 1, 0) : count;
   }
   WorkbookPtr activeWorkbook() override {
     ComPtr<IDispatch> book = asObject(get(app(), L"ActiveWorkbook"));
