@@ -164,6 +164,10 @@ InterfaceIds& areasIds() {
   thread_local InterfaceIds ids;
   return ids;
 }
+InterfaceIds& sheetIds() {
+  thread_local InterfaceIds ids;
+  return ids;
+}
 
 // A required object result; Nothing is the "object not set" error.
 ComPtr<IDispatch> requiredObject(const Variant& v) {
@@ -370,7 +374,7 @@ class ScratchBook {
   void markSaved() { put(book_.get(), L"Saved", true); }
   // The scratch sheet's cells at `area`'s address.
   ComPtr<IDispatch> range(const AreaRef& area) const {
-    return requiredObject(get(sheet_.get(), L"Range", {formatAddress(area)}));
+    return requiredObject(get(sheet_.get(), L"Range", {formatAddress(area)}, &sheetIds()));
   }
 
   // The scratch book alive in this thread (Excel calls an add-in on its one thread), made
@@ -424,8 +428,8 @@ class ExcelKeptCells final : public KeptCells {
       throw HostError(host_errors::kRefused, "The cells were not kept");
     }
     const ComPtr<IDispatch> user =
-        requiredObject(get(userSheet_.get(), L"Range", {formatAddress(cells)}));
-    call(book_->range(cells).get(), L"Copy", {user.get()});
+        requiredObject(get(userSheet_.get(), L"Range", {formatAddress(cells)}, &sheetIds()));
+    call(book_->range(cells).get(), L"Copy", {user.get()}, &rangeIds());
   }
 
  private:
@@ -1063,9 +1067,8 @@ void ExcelRange::setColumnContents(int64_t row, int64_t column,
       AreaRef{{row, column}, {row + static_cast<int64_t>(contents.size()) - 1, column}});
   std::erase(cells, u'$');
   const ComPtr<IDispatch> target = requiredObject(get(object(), L"Range", {cells}, &rangeIds()));
-  // Formula2 asked of the object itself: an Excel before dynamic arrays does not know it.
   try {
-    put(target.get(), L"Formula2", array);
+    put(target.get(), L"Formula2", array, &rangeIds());
   } catch (const HostError& error) {
     if (!noFormula2(error)) throw;
     put(target.get(), L"Formula", std::move(array), &rangeIds());

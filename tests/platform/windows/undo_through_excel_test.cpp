@@ -230,5 +230,47 @@ TEST_F(UndoThroughExcelTest, TheUsersCodeSeesNoWorkbookOfOurs) {
   EXPECT_EQ(host_->columnValues({1, 1}, 3), (std::vector<Value>{Value(u"x"), Value(u"x"), Value(u"y")}));
 }
 
+// A benchmark, not a test: Excel calls per changed cell of a run and of its undo, counted.
+// Run it with --gtest_also_run_disabled_tests --gtest_filter=*Benchmark*.
+TEST_F(UndoThroughExcelTest, DISABLED_BenchmarkExcelCallsPerChangedCell) {
+  constexpr int64_t kRows = 100000;
+  struct Row {
+    const char* name;
+    std::optional<ValueMode> valueMode;
+    int64_t pairEvery;  ///< a value repeats once in every so many rows
+  };
+  const Row rows[] = {{"RNUM", std::nullopt, 0},
+                      {"every unique value, few repeats", ValueMode::AllUnique, 1000},
+                      {"every repeated value, one in ten", ValueMode::AllRepeated, 10}};
+  for (const Row& row : rows) {
+    std::vector<Value> column;
+    for (int64_t i = 0; i < kRows; ++i) {
+      column.emplace_back(row.pairEvery == 0 ? numbered(u"a", i)
+                          : numbered(u"id", i % row.pairEvery == row.pairEvery - 1 ? i - 1 : i));
+    }
+    host_->closeWorkbooks();
+    host_->addWorkbook();
+    host_->setColumn({1, 1}, column);
+    host_->select(numbered(u"A1:A", kRows));
+    uint64_t runCalls = 0;
+    std::size_t changed = 0;
+    const uint64_t start = fake::invokeCount() + fake::namesCount();
+    runAndUndo(row.valueMode, [&] {
+      runCalls = fake::invokeCount() + fake::namesCount() - start;
+      for (int64_t r = 1; r <= kRows; ++r) {
+        changed += host_->cell({r, 1}).value != column[static_cast<std::size_t>(r - 1)];
+      }
+    });
+    std::printf("%s over %lld rows: %zu cells changed; run %llu Excel calls (%.4f per changed cell), "
+                "undo %llu (%.4f per restored cell)\n",
+                row.name, static_cast<long long>(kRows), changed,
+                static_cast<unsigned long long>(runCalls),
+                static_cast<double>(runCalls) / static_cast<double>(changed),
+                static_cast<unsigned long long>(undoCalls_),
+                static_cast<double>(undoCalls_) / static_cast<double>(changed));
+    EXPECT_EQ(host_->columnValues({1, 1}, kRows), column);
+  }
+}
+
 }  // namespace
 }  // namespace qmv::windows
