@@ -497,8 +497,7 @@ std::vector<Pending> cellsToRestore(const UndoSnapshot& snapshot, const UndoSnap
     todo.push_back(Pending{i, cell, copy, false});
   }
   std::stable_sort(todo.begin(), todo.end(), [](const Pending& a, const Pending& b) {
-    return a.cell.column != b.cell.column ? a.cell.column < b.cell.column
-                                          : a.cell.row < b.cell.row;
+    return a.cell.column != b.cell.column ? a.cell.column < b.cell.column : a.cell.row < b.cell.row;
   });
   return todo;
 }

@@ -3,10 +3,10 @@
 
 #include "dll_under_test.hpp"
 #include "fake_excel.hpp"
+#include "host/text.hpp"
 #include "platform/windows/click_events.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_host.hpp"
-#include "host/text.hpp"
 
 namespace qmv::windows {
 namespace {

@@ -239,8 +239,9 @@ struct MemoryExcel::Wrappers {
         const auto columns = static_cast<std::size_t>(block.area.columns());
         const CellRef at{block.area.first.row + static_cast<int64_t>(i / columns),
                          block.area.first.column + static_cast<int64_t>(i % columns)};
-        r->worksheet()->range(formatAddress(AreaRef{at, at}))->setContent({result->second,
-                                                                         cell.formula});
+        r->worksheet()
+            ->range(formatAddress(AreaRef{at, at}))
+            ->setContent({result->second, cell.formula});
       }
     }
   }
