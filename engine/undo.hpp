@@ -7,8 +7,9 @@
 // "007" stays a text) and recorded formats. Where the host keeps a copy of the cleared
 // areas aside (Range::keepAside), a cleared cell gets back from it everything the clear
 // removed, its borders, fonts, comments and the like included. A formula comes back with the value
-// it showed, for a host that cannot calculate it (Excel recalculates it anyway). A cell that was
-// changed after the run is never overwritten.
+// it showed, for a host that cannot calculate it, and is calculated by a host that can. A cell
+// that was changed after the run is never overwritten; a cell the host refuses to take back is
+// counted, and the others are restored all the same.
 #pragma once
 
 #include <cstddef>

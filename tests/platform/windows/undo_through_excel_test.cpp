@@ -23,13 +23,13 @@ namespace qmv::windows {
 namespace {
 
 constexpr int32_t kManual = -4135;
+constexpr int32_t kAutomatic = -4105;
 
 // `prefix` followed by the digits of `n` ("a12").
 std::u16string numbered(std::u16string prefix, int64_t n) {
   prefix += toUtf16(std::to_string(n));
   return prefix;
 }
-constexpr int32_t kAutomatic = -4105;
 
 class UndoThroughExcelTest : public ::testing::Test {
  protected:
