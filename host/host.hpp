@@ -267,6 +267,15 @@ class Worksheet {
   /// `state.filters`, as the user would set them again. Throws for criteria the host
   /// refuses; the columns before stay filtered.
   virtual void applyAutoFilter(const AutoFilterState& state) = 0;
+  /// The filters of the sheet's tables that filter by something (a table's filter is its
+  /// own, not the sheet's AutoFilter); none on a host without tables.
+  virtual std::vector<AutoFilterState> tableFilters() { return {}; }
+  /// Filters the rows of the table over `state.range` by `state.filters` again. Throws for
+  /// criteria the host refuses.
+  virtual void applyTableFilter(const AutoFilterState& state) {
+    (void)state;
+    throw HostError(host_errors::kRefused, "The sheet has no tables");
+  }
   /// A range of this sheet by A1 reference.
   virtual RangePtr range(std::u16string_view reference) = 0;
 };

@@ -1169,14 +1169,54 @@ class ExcelWorksheet final : public Worksheet {
     if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) return std::nullopt;
     const ComPtr<IDispatch> filter = asObject(get(sheet_.get(), L"AutoFilter"));
     if (!filter) return std::nullopt;
-    const ComPtr<IDispatch> range = requiredObject(get(filter.get(), L"Range"));
+    return filterState(filter.get());
+  }
+  // A table's filter is ListObject.AutoFilter
+  // (https://learn.microsoft.com/office/vba/api/excel.listobject.autofilter), Nothing while
+  // the table shows no arrows; Worksheet.AutoFilter is not among them.
+  std::vector<AutoFilterState> tableFilters() override {
+    std::vector<AutoFilterState> out;
+    const ComPtr<IDispatch> tables = requiredObject(get(sheet_.get(), L"ListObjects"));
+    const int32_t count = asInt(get(tables.get(), L"Count"));
+    for (int32_t i = 1; i <= count; ++i) {
+      const ComPtr<IDispatch> table = requiredObject(get(tables.get(), L"Item", {i}));
+      const ComPtr<IDispatch> filter = asObject(get(table.get(), L"AutoFilter"));
+      if (!filter) continue;
+      AutoFilterState state = filterState(filter.get());
+      if (!state.filters.empty() || !state.exact) out.push_back(std::move(state));
+    }
+    return out;
+  }
+  // Range.AutoFilter over a table's range filters the table, whose arrows always show.
+  void applyTableFilter(const AutoFilterState& state) override {
+    filterColumns(requiredObject(get(sheet_.get(), L"Range", {formatAddress(state.range)})).get(),
+                  state);
+  }
+  // Range.AutoFilter (https://learn.microsoft.com/office/vba/api/excel.range.autofilter):
+  // "If you omit all the arguments, this method simply toggles the display of the AutoFilter
+  // drop-down arrows", so it is called bare only while no arrows show; then once per
+  // column with Field, Criteria1, Operator and Criteria2 as the column had them.
+  void applyAutoFilter(const AutoFilterState& state) override {
+    const ComPtr<IDispatch> range =
+        requiredObject(get(sheet_.get(), L"Range", {formatAddress(state.range)}));
+    if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) call(range.get(), L"AutoFilter");
+    filterColumns(range.get(), state);
+  }
+  RangePtr range(std::u16string_view reference) override {
+    return wrapRange(requiredObject(get(sheet_.get(), L"Range", {reference})));
+  }
+
+ private:
+  // What an AutoFilter object filters by.
+  static AutoFilterState filterState(IDispatch* filter) {
+    const ComPtr<IDispatch> range = requiredObject(get(filter, L"Range"));
     const std::optional<std::vector<AreaRef>> areas =
         parseReference(asText(get(range.get(), L"Address")));
     if (!areas || areas->size() != 1) {
       throw HostError(host_errors::kTypeMismatch, "The AutoFilter's range cannot be read");
     }
     AutoFilterState state{areas->front(), {}, true};
-    const ComPtr<IDispatch> filters = requiredObject(get(filter.get(), L"Filters"));
+    const ComPtr<IDispatch> filters = requiredObject(get(filter, L"Filters"));
     const int32_t count = asInt(get(filters.get(), L"Count"));
     for (int32_t i = 1; i <= count; ++i) {
       // A column Excel will not describe may filter: the state is then not exact.
@@ -1203,28 +1243,18 @@ class ExcelWorksheet final : public Worksheet {
     }
     return state;
   }
-  // Range.AutoFilter (https://learn.microsoft.com/office/vba/api/excel.range.autofilter):
-  // "If you omit all the arguments, this method simply toggles the display of the AutoFilter
-  // drop-down arrows", so it is called bare only while no arrows show; then once per
-  // column with Field, Criteria1, Operator and Criteria2 as the column had them.
-  void applyAutoFilter(const AutoFilterState& state) override {
-    const ComPtr<IDispatch> range =
-        requiredObject(get(sheet_.get(), L"Range", {formatAddress(state.range)}));
-    if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) call(range.get(), L"AutoFilter");
+  // Range.AutoFilter once per column of `state`, over `range`, the filter's range.
+  static void filterColumns(IDispatch* range, const AutoFilterState& state) {
     const auto criterion = [](const std::optional<FilterCriterion>& c) {
       return c ? Arg(criterionVariant(*c)) : Arg::omitted();
     };
     for (const ColumnFilter& filter : state.filters) {
-      call(range.get(), L"AutoFilter",
+      call(range, L"AutoFilter",
            {static_cast<double>(filter.field), criterion(filter.criteria1),
             filter.op != 0 ? Arg(filter.op) : Arg::omitted(), criterion(filter.criteria2)});
     }
   }
-  RangePtr range(std::u16string_view reference) override {
-    return wrapRange(requiredObject(get(sheet_.get(), L"Range", {reference})));
-  }
 
- private:
   ComPtr<IDispatch> sheet_;
 };
 

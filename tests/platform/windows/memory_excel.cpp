@@ -8,6 +8,7 @@
 #include "excel_rules.hpp"
 #include "host/cell_text.hpp"
 #include "host/host_error.hpp"
+#include "host/tolerant.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/variant_value.hpp"
@@ -506,12 +507,19 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   // it toggles the arrows (taking them off is not modelled: Failure 5); otherwise it
   // filters column Field of the range, putting the arrows on first; Criteria1 omitted is
   // "All". An array criterion is a list of values.
-  m[L"AutoFilter"] = [r](Call& c) {
+  // Over a table's range it filters the table (MemoryExcel::tables), whose arrows show.
+  m[L"AutoFilter"] = [this, r](Call& c) {
     const WorksheetPtr sheet = r->worksheet();
     const AreaRef area = r->areaRefs().front();
-    const std::optional<AutoFilterState> state = sheet->autoFilter();
+    MemoryExcel::Table* table = nullptr;
+    for (MemoryExcel::Table& t : excel.tables) {
+      if (t.range == area) table = &t;
+    }
+    const std::optional<AutoFilterState> state =
+        table ? std::optional<AutoFilterState>(table->filter) : sheet->autoFilter();
     const Variant field = c.arg(0, L"Field");
     if (isOmitted(field)) {
+      if (table) throw Failure{5};  // a table's arrows: not modelled
       if (state || !c.args.empty() || !c.named.empty()) throw Failure{5};
       sheet->applyAutoFilter(AutoFilterState{area, {}, true});
       return Variant::fromBool(true);
@@ -541,7 +549,11 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
     if (filter.criteria1 || filter.criteria2) next.filters.push_back(std::move(filter));
     std::sort(next.filters.begin(), next.filters.end(),
               [](const ColumnFilter& a, const ColumnFilter& b) { return a.field < b.field; });
-    sheet->applyAutoFilter(next);
+    if (table) {
+      table->filter = next;
+    } else {
+      sheet->applyAutoFilter(next);
+    }
     return Variant::fromBool(true);
   };
   m[L"AdvancedFilter"] = [this, r](Call& c) {
@@ -688,9 +700,38 @@ ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
   o->members[L"UsedRange"] = [this, s](Call&) {
     return Variant::fromDispatch(range(s->usedRange()).get());
   };
-  o->members[L"ShowAllData"] = [s](Call&) {
-    s->showAllData();
+  // Worksheet.ShowAllData (https://learn.microsoft.com/office/vba/api/excel.worksheet.showalldata):
+  // "Makes all rows of the currently filtered list visible. If AutoFilter is in use, this
+  // method changes the arrows to 'All'." Whether a table's filter goes too is not said: it
+  // does here, the safer reading for a caller that must set it again.
+  o->members[L"ShowAllData"] = [this, s](Call&) {
+    bool tableFiltered = false;
+    for (MemoryExcel::Table& table : excel.tables) {
+      tableFiltered = tableFiltered || !table.filter.filters.empty();
+      table.filter.filters.clear();
+    }
+    if (!tableFiltered) {
+      s->showAllData();
+    } else if (s->autoFilter()) {
+      tolerant([&] { s->showAllData(); });
+    }
     return Variant();
+  };
+  // Worksheet.ListObjects and ListObject.AutoFilter
+  // (https://learn.microsoft.com/office/vba/api/excel.listobject.autofilter): each table's
+  // own filter (MemoryExcel::tables).
+  o->members[L"ListObjects"] = [this, s](Call&) {
+    auto tables = Object::create(L"ListObjects");
+    tables->props[L"Count"] = Variant::fromInt(static_cast<int32_t>(excel.tables.size()));
+    tables->members[L"Item"] = [this, s](Call& item) {
+      const int64_t i = intOf(item.arg(0, L"Index"));
+      if (i < 1 || i > static_cast<int64_t>(excel.tables.size())) throw Failure{9};
+      const MemoryExcel::Table& table = excel.tables[static_cast<std::size_t>(i - 1)];
+      auto list = Object::create(L"ListObject");
+      list->props[L"AutoFilter"] = Variant::fromDispatch(autoFilter(s, table.filter).get());
+      return Variant::fromDispatch(list.get());
+    };
+    return Variant::fromDispatch(tables.get());
   };
   // Worksheet.AutoFilterMode: True while the AutoFilter's arrows show
   // (https://learn.microsoft.com/office/vba/api/excel.worksheet.autofiltermode); the

@@ -58,6 +58,13 @@ class MemoryExcel {
   bool formula2 = true;
   /// Workbooks whose window was hidden through Window.Visible, by name.
   std::set<std::u16string> hiddenWorkbooks;
+  /// The tables (ListObjects) of the active sheet: their ranges, header row first, and what
+  /// their own filters filter by.
+  struct Table {
+    AreaRef range;
+    AutoFilterState filter;
+  };
+  std::vector<Table> tables;
   /// Workbooks made add-ins through Workbook.IsAddin, by name.
   std::set<std::u16string> addinWorkbooks;
   /// Window.Index of the active window among the active workbook's windows: a user may work

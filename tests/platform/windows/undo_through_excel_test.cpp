@@ -1,6 +1,6 @@
 // Undo through the bridge over the strict test Excel: a cell Excel refuses to take back,
 // the user's macros, calculation mode, windows and Find settings, the scratch workbook as
-// the user's code sees it, and the Excel calls per restored cell.
+// the user's code sees it, the Excel calls per restored cell; and keep one inside a table.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -266,6 +266,27 @@ TEST_F(UndoThroughExcelTest, TheUsersCodeSeesNoWorkbookOfOurs) {
   EXPECT_EQ(usersCount(), before);
   EXPECT_EQ(host_->columnValues({1, 1}, 3),
             (std::vector<Value>{Value(u"x"), Value(u"x"), Value(u"y")}));
+}
+
+// A table's filter is its own (ListObject.AutoFilter): keep one sets it again after the
+// ShowAllData that ends its own filter, as it sets the sheet's AutoFilter again.
+TEST_F(UndoThroughExcelTest, KeepOneInsideATableKeepsTheTablesFilter) {
+  const AreaRef table{{1, 1}, {6, 2}};
+  const ColumnFilter byB{2, 0, FilterCriterion{{Value(u"keep")}, false}, std::nullopt};
+  host_->setColumn(
+      {1, 1}, {Value(u"name"), Value(u"x"), Value(u"y"), Value(u"x"), Value(u"z"), Value(u"x")});
+  host_->setColumn({1, 2}, {Value(u"state"), Value(u"keep"), Value(u"keep"), Value(u"drop"),
+                            Value(u"keep"), Value(u"keep")});
+  excel_.tables = {{table, AutoFilterState{table, {byB}, true}}};
+  host_->select(u"A2:A6");
+  const std::vector<std::u16string> told = runAndUndo(ValueMode::KeepFirst, [&] {
+    EXPECT_EQ(host_->columnValues({2, 1}, 5),
+              (std::vector<Value>{Value(u"x"), Value(u"y"), Value{}, Value(u"z"), Value{}}));
+    EXPECT_EQ(excel_.tables.front().filter, (AutoFilterState{table, {byB}, true}));
+  });
+  EXPECT_TRUE(told.empty());
+  EXPECT_EQ(excel_.tables.front().filter, (AutoFilterState{table, {byB}, true}));
+  excel_.tables.clear();
 }
 
 // A benchmark, not a test: Excel calls per changed cell of a run and of its undo, counted.
