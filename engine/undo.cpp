@@ -448,49 +448,211 @@ void captureRunResults(UndoSnapshot& snapshot) {
 
 namespace {
 
-// Restores every recorded cell that still holds what the run left; returns the number of
-// cells left alone because they were changed after the run. Host failures propagate.
-std::size_t restoreCells(UndoSnapshot& snapshot) {
+// What one undo did not do: cells left alone because the user changed them after the run,
+// and cells the host would not take back, formulas among them.
+struct RestoreTally {
   std::size_t kept = 0;
-  Worksheet& sheet = *snapshot.worksheet;
-  for (const auto& block : snapshot.blocks()) {
-    if (block.first == block.end) continue;
-    const AreaRef part = visitedPart(block);
-    const RangePtr range = sheet.range(formatAddress(part));
-    const CellBlock cells = range->readBlock();
-    for (std::size_t i = block.first; i < block.end; ++i) {
-      const CellRef cell = snapshot.cell(i);
-      const CellContent& current = contentAt(cells, cell);
-      const std::optional<CellFormats> formats =
-          snapshot.written(i) ? snapshot.formats(i) : std::nullopt;
-      KeptCells* const copy = snapshot.written(i) ? snapshot.keptCopy(cell) : nullptr;
-      const bool wasBlank = isEmpty(current.value) && !current.isFormula();
-      if (snapshot.changedAfterRun(cell)) {
-        // Changed or moved by the user (typed over, sorted, rows inserted): whatever it
-        // holds is no longer the run's to take back.
-        if (!snapshot.holdsPrevious(i, current)) ++kept;
-        continue;
-      }
-      if (snapshot.holdsPrevious(i, current)) {
-        // A cleared cell that was blank before still has its formats to get back.
-        if ((!formats && copy == nullptr) || !wasBlank) continue;
-      } else if (!snapshot.holdsRunResult(i, current)) {
-        ++kept;
-        continue;
-      }
-      const RangePtr target =
-          range->cell(cell.row - part.first.row + 1, cell.column - part.first.column + 1);
-      // The kept copy brings back everything the clear removed but the content, which the
-      // record holds exactly; without it, the recorded formats.
-      const bool putBack = copy != nullptr && tolerant([&] { copy->putBack(cell); });
-      target->setContent(snapshot.previous(i));
-      if (formats && !putBack) target->setFormats(*formats);
+  std::size_t refused = 0;
+  std::size_t refusedFormulas = 0;
+};
+
+// A recorded cell that undo writes back.
+struct Pending {
+  std::size_t index = 0;
+  CellRef cell;
+  KeptCells* copy = nullptr;  ///< the kept copy to put back first; null without one
+  bool putBack = false;       ///< the copy came back
+};
+
+// An array formula goes back on its own (its own host call, its own limits).
+bool isArrayFormula(const CellContent& content) {
+  return content.formula.size() > 2 && content.formula.front() == u'{' &&
+         content.formula.back() == u'}';
+}
+
+// The cells of `block` that undo writes back, in ascending column, then row, so that
+// consecutive cells of a column lie next to each other; counts those left alone.
+std::vector<Pending> cellsToRestore(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block,
+                                    const CellBlock& cells, RestoreTally& tally) {
+  std::vector<Pending> todo;
+  for (std::size_t i = block.first; i < block.end; ++i) {
+    const CellRef cell = snapshot.cell(i);
+    const CellContent& current = contentAt(cells, cell);
+    const bool hasFormats = snapshot.written(i) && snapshot.formats(i).has_value();
+    KeptCells* const copy = snapshot.written(i) ? snapshot.keptCopy(cell) : nullptr;
+    const bool wasBlank = isEmpty(current.value) && !current.isFormula();
+    if (snapshot.changedAfterRun(cell)) {
+      // Changed or moved by the user (typed over, sorted, rows inserted): whatever it
+      // holds is no longer the run's to take back.
+      if (!snapshot.holdsPrevious(i, current)) ++tally.kept;
+      continue;
     }
+    if (snapshot.holdsPrevious(i, current)) {
+      // A cleared cell that was blank before still has its formats to get back.
+      if ((!hasFormats && copy == nullptr) || !wasBlank) continue;
+    } else if (!snapshot.holdsRunResult(i, current)) {
+      ++tally.kept;
+      continue;
+    }
+    todo.push_back(Pending{i, cell, copy, false});
   }
-  return kept;
+  std::stable_sort(todo.begin(), todo.end(), [](const Pending& a, const Pending& b) {
+    return a.cell.column != b.cell.column ? a.cell.column < b.cell.column : a.cell.row < b.cell.row;
+  });
+  return todo;
+}
+
+// Calls `write(first, end)` for each run [first, end) of `todo` whose cells lie in
+// consecutive rows of one column and satisfy `together` pairwise with their neighbour.
+template <class Together, class Write>
+void forEachColumnRun(const std::vector<Pending>& todo, Together together, Write write) {
+  std::size_t first = 0;
+  for (std::size_t i = 1; i <= todo.size(); ++i) {
+    if (i < todo.size() && todo[i].cell.column == todo[i - 1].cell.column &&
+        todo[i].cell.row == todo[i - 1].cell.row + 1 && together(todo[i - 1], todo[i])) {
+      continue;
+    }
+    if (first < i) write(first, i);
+    first = i;
+  }
+}
+
+// Restores the cells of one block: the kept copies, the contents and the recorded formats,
+// each run of a column in one host call where the host allows it. A write the host refuses
+// is tried again cell by cell; a cell it still refuses is counted and the others go on.
+void restoreBlock(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block, Worksheet& sheet,
+                  RestoreTally& tally) {
+  const AreaRef part = visitedPart(block);
+  RangePtr range;
+  CellBlock cells;
+  if (!tolerant([&] {
+        range = sheet.range(formatAddress(part));
+        range->readBlockInto(cells);
+      })) {
+    // Unreadable: nothing tells which cells still hold the run's result.
+    for (std::size_t i = block.first; i < block.end; ++i) {
+      if (!snapshot.written(i)) continue;
+      ++tally.refused;
+      if (snapshot.previous(i).isFormula()) ++tally.refusedFormulas;
+    }
+    return;
+  }
+  std::vector<Pending> todo = cellsToRestore(snapshot, block, cells, tally);
+  if (todo.empty()) return;
+
+  // The kept copies bring back everything the clear removed but the content, which the
+  // record holds exactly.
+  forEachColumnRun(
+      todo, [](const Pending& a, const Pending& b) { return a.copy && a.copy == b.copy; },
+      [&](std::size_t first, std::size_t end) {
+        KeptCells* const copy = todo[first].copy;
+        if (copy == nullptr) return;
+        const AreaRef area{todo[first].cell, todo[end - 1].cell};
+        if (tolerant([&] { copy->putBackArea(area); })) {
+          for (std::size_t k = first; k < end; ++k) todo[k].putBack = true;
+          return;
+        }
+        for (std::size_t k = first; k < end; ++k) {
+          todo[k].putBack = tolerant([&] { copy->putBack(todo[k].cell); });
+        }
+      });
+
+  bool anyFormula = false;
+  std::vector<CellContent> contents;
+  const auto writeOne = [&](const Pending& p, const CellContent& content) {
+    const bool written = tolerant([&] {
+      range->cell(p.cell.row - part.first.row + 1, p.cell.column - part.first.column + 1)
+          ->setContent(content);
+    });
+    if (written) return;
+    ++tally.refused;
+    if (content.isFormula()) ++tally.refusedFormulas;
+  };
+  forEachColumnRun(
+      todo,
+      [&](const Pending& a, const Pending& b) {
+        return !isArrayFormula(snapshot.previous(a.index)) &&
+               !isArrayFormula(snapshot.previous(b.index));
+      },
+      [&](std::size_t first, std::size_t end) {
+        contents.clear();
+        for (std::size_t k = first; k < end; ++k) {
+          contents.push_back(snapshot.previous(todo[k].index));
+          anyFormula = anyFormula || contents.back().isFormula();
+        }
+        if (contents.size() > 1 || !isArrayFormula(contents.front())) {
+          const CellRef top = todo[first].cell;
+          if (tolerant([&] {
+                range->setColumnContents(top.row - part.first.row + 1,
+                                         top.column - part.first.column + 1, contents);
+              })) {
+            return;
+          }
+        }
+        for (std::size_t k = first; k < end; ++k) writeOne(todo[k], contents[k - first]);
+      });
+
+  // Without a copy, the formats the record holds, each cell on its own.
+  for (const Pending& p : todo) {
+    if (p.putBack) continue;
+    const std::optional<CellFormats> formats = snapshot.formats(p.index);
+    if (!formats) continue;
+    tolerant([&] {
+      range->cell(p.cell.row - part.first.row + 1, p.cell.column - part.first.column + 1)
+          ->setFormats(*formats);
+    });
+  }
+  // A formula written while calculation is manual waits for the next calculation: it is
+  // calculated now, so that it shows its value whatever mode the user works in.
+  if (anyFormula) tolerant([&] { range->calculate(); });
+}
+
+RestoreTally restoreCells(const UndoSnapshot& snapshot) {
+  RestoreTally tally;
+  for (const auto& block : snapshot.blocks()) {
+    if (block.first != block.end) restoreBlock(snapshot, block, *snapshot.worksheet, tally);
+  }
+  return tally;
+}
+
+// Activates the run's workbook and sheet where they are not the active ones already:
+// Workbook.Activate would switch the user's window of a workbook open in several to its
+// first window.
+void showRunsSheet(Application& app, const UndoSnapshot& snapshot) {
+  const auto activeName = [](auto object) -> std::optional<std::u16string> {
+    if (!object) return std::nullopt;
+    return tolerantGet([&] { return object->name(); });
+  };
+  const std::optional<std::u16string> book =
+      activeName(tolerantGet([&] { return app.activeWorkbook(); }).value_or(nullptr));
+  const bool bookActive = book && !snapshot.workbookName.empty() && *book == snapshot.workbookName;
+  if (!bookActive) snapshot.workbook->activate();
+  const std::optional<std::u16string> sheet =
+      activeName(tolerantGet([&] { return app.activeSheet(); }).value_or(nullptr));
+  if (!bookActive || !sheet || snapshot.worksheetName.empty() || *sheet != snapshot.worksheetName) {
+    snapshot.worksheet->activate();
+  }
 }
 
 }  // namespace
+
+std::u16string unrestoredText(std::size_t count, std::size_t formulas) {
+  const auto number = [](std::size_t n) {
+    const std::string digits = std::to_string(n);
+    return std::u16string(digits.begin(), digits.end());
+  };
+  std::u16string text = number(count);
+  text += count == 1 ? u" cell could not be restored." : u" cells could not be restored.";
+  if (formulas == 1 && count == 1) {
+    text += u" Its formula was not taken back.";
+  } else if (formulas > 0) {
+    text += u' ';
+    text += number(formulas);
+    text += formulas == 1 ? u" of them holds a formula that was not taken back."
+                          : u" of them hold formulas that were not taken back.";
+  }
+  return text;
+}
 
 void UndoLastRun(RemovalSession& session) {
   const OwnChanges own(session);
@@ -500,25 +662,29 @@ void UndoLastRun(RemovalSession& session) {
   }
   Application& app = *session.hostApp;
   const std::shared_ptr<UndoSnapshot> snapshot = session.undoSnapshot;
-  // The user's calculation mode goes back afterwards; automatic where the host cannot tell.
-  const int32_t userCalculation =
-      tolerantGet([&] { return app.calculation(); }).value_or(xl::kCalculationAutomatic);
+  // The run state of a run: the user's modes go back afterwards, automatic calculation
+  // where the host cannot tell.
+  HostUserModes user;
   const auto books = tolerantGet([&] { return app.workbooksCount(); });
   if (books && *books == 0) {
+    user.calculation = tolerantGet([&] { return app.calculation(); });
     session.tellUser(kNothingToUndoText);
   } else {
     try {
       if (!books) app.workbooksCount();  // let the failure reach the error exit
-      app.setEnableCancelKey(xl::kErrorHandler);
-      app.setScreenUpdating(false);
-      app.setCalculation(xl::kCalculationManual);
+      enterHostRunState(app, user);
       if (!snapshot || !snapshot->workbook || !snapshot->worksheet) {
         throw HostError(host_errors::kObjectNotSet, "Object variable not set");
       }
-      snapshot->workbook->activate();
-      snapshot->worksheet->activate();
-      const std::size_t kept = restoreCells(*snapshot);
-      if (kept > 0) session.tellUser(keptChangesText(kept));
+      showRunsSheet(app, *snapshot);
+      const RestoreTally tally = restoreCells(*snapshot);
+      std::u16string message;
+      if (tally.refused > 0) message = unrestoredText(tally.refused, tally.refusedFormulas);
+      if (tally.kept > 0) {
+        if (!message.empty()) message += u' ';
+        message += keptChangesText(tally.kept);
+      }
+      if (!message.empty()) session.tellUser(message);
     } catch (const HostError& error) {
       if (error.number() == host_errors::kObjectNotSet) {
         session.tellUser(kNothingToUndoText);
@@ -529,8 +695,7 @@ void UndoLastRun(RemovalSession& session) {
       session.tellUser(kUndoFailedText);
     }
   }
-  tolerantRetry([&] { app.setCalculation(userCalculation); });
-  tolerantRetry([&] { app.setScreenUpdating(true); });
+  leaveHostRunState(app, user);
 }
 
 bool registerUndoMacro(RemovalSession& session) {

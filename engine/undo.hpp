@@ -7,8 +7,9 @@
 // "007" stays a text) and recorded formats. Where the host keeps a copy of the cleared
 // areas aside (Range::keepAside), a cleared cell gets back from it everything the clear
 // removed, its borders, fonts, comments and the like included. A formula comes back with the value
-// it showed, for a host that cannot calculate it (Excel recalculates it anyway). A cell that was
-// changed after the run is never overwritten.
+// it showed, for a host that cannot calculate it, and is calculated by a host that can. A cell
+// that was changed after the run is never overwritten; a cell the host refuses to take back is
+// counted, and the others are restored all the same.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,9 @@ inline constexpr char16_t kUndoFailedText[] = u"Undo Command Failed!";
 
 /// "N cells changed after the removal were left as they are." ("1 cell ... was ... it is.")
 std::u16string keptChangesText(std::size_t count);
+/// "N cells could not be restored." ("1 cell ..."), and how many of them hold a formula the
+/// host would not take back (an array formula over the host's length limit, for one).
+std::u16string unrestoredText(std::size_t count, std::size_t formulas);
 
 /// One recorded cell: its address and its formula-or-value before the run.
 struct UndoEntry {
@@ -185,10 +189,14 @@ void markCleared(UndoSnapshot& snapshot, std::size_t index);
 void captureRunResults(UndoSnapshot& snapshot);
 
 /// The undo command: restores the cells of the last run on its workbook and sheet, except
-/// cells changed since the run, which it counts and reports in one message. "Nothing to
-/// Undo!" without a snapshot or without an open workbook; host failures by error number
-/// (91 "Nothing to Undo!", 1004 silent, others "Undo Command Failed!"). Calculation goes
-/// back to automatic and screen updating on in every case. Undo twice equals undo once.
+/// cells changed since the run, which it counts and reports in one message. A cell the host
+/// refuses to take back is counted too, and every other cell is still restored; the message
+/// says how many could not be. Runs in the host run state of a run (events off, calculation
+/// manual, the user's modes given back afterwards), writes consecutive cells of a column in
+/// one call, calculates the formulas it wrote, and activates the run's workbook and sheet
+/// only where they are not active already. "Nothing to Undo!" without a snapshot or without
+/// an open workbook; other host failures by error number (91 "Nothing to Undo!", 1004
+/// silent, others "Undo Command Failed!"). Undo twice equals undo once.
 void UndoLastRun(RemovalSession& session);
 
 /// Makes the host macro "undo_changes" run UndoLastRun and records in

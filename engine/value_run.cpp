@@ -259,6 +259,12 @@ class DuplicateRun {
     const std::optional<AutoFilterState> userFilter =
         sheet ? tolerantGet([&] { return sheet->autoFilter(); }).value_or(std::nullopt)
               : std::nullopt;
+    // A table's filter is its own, and the host's ShowAllData may clear it too.
+    const std::vector<AutoFilterState> tableFilters =
+        sheet ? tolerantGet([&] {
+                  return sheet->tableFilters();
+                }).value_or(std::vector<AutoFilterState>{})
+              : std::vector<AutoFilterState>{};
     tolerant([&] { work_->advancedFilterUniqueInPlace(); });
     // The wizard also clears the blank cells of the rows the filter hid.
     const std::vector<RowState> after =
@@ -282,6 +288,11 @@ class DuplicateRun {
     flushClears();
     tolerantRetry([&] { app_.activeSheet()->showAllData(); });
     if (userFilter) filterAgain(*sheet, *userFilter);
+    bool tablesKept = true;
+    for (const AutoFilterState& table : tableFilters) {
+      tablesKept = tolerant([&] { sheet->applyTableFilter(table); }) && table.exact && tablesKept;
+    }
+    if (!tablesKept) observer_.message(kAutoFilterClearedText);
     hideAgain(before);
   }
 

@@ -77,6 +77,13 @@ class KeptCells {
   /// came from: its formats and everything else a full clear removes. Its value or formula
   /// is not kept; write it afterwards. Throws HostError.
   virtual void putBack(CellRef cell) = 0;
+  /// putBack for every cell of `cells` (an area within area()). Hosts override it to put
+  /// an area back in one call.
+  virtual void putBackArea(const AreaRef& cells) {
+    for (int64_t r = cells.first.row; r <= cells.last.row; ++r) {
+      for (int64_t c = cells.first.column; c <= cells.last.column; ++c) putBack(CellRef{r, c});
+    }
+  }
 };
 
 /// What a write left in its cells, as the host tells it.
@@ -156,6 +163,20 @@ class Range {
     (void)report;
     setColumnValues(row, column, values);
   }
+
+  /// setContent for consecutive cells of one column of the first area: contents[i] goes
+  /// exactly to Cells(row + i, column) (1-based, relative to its top-left cell). Hosts
+  /// override it to make it one call. On failure some of the cells may be written and
+  /// others not: writing a cell again with the same content is harmless.
+  virtual void setColumnContents(int64_t row, int64_t column,
+                                 std::span<const CellContent> contents) {
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+      cell(row + static_cast<int64_t>(i), column)->setContent(contents[i]);
+    }
+  }
+  /// Calculates the formulas of the range now, whatever the calculation mode. A host that
+  /// keeps the value a formula was written with has nothing to do.
+  virtual void calculate() {}
 
   /// SpecialCells(type) restricted to this range; throws HostError 1004 when no cell matches.
   virtual RangePtr specialCells(int32_t type) = 0;
@@ -246,6 +267,15 @@ class Worksheet {
   /// `state.filters`, as the user would set them again. Throws for criteria the host
   /// refuses; the columns before stay filtered.
   virtual void applyAutoFilter(const AutoFilterState& state) = 0;
+  /// The filters of the sheet's tables that filter by something (a table's filter is its
+  /// own, not the sheet's AutoFilter); none on a host without tables.
+  virtual std::vector<AutoFilterState> tableFilters() { return {}; }
+  /// Filters the rows of the table over `state.range` by `state.filters` again. Throws for
+  /// criteria the host refuses.
+  virtual void applyTableFilter(const AutoFilterState& state) {
+    (void)state;
+    throw HostError(host_errors::kRefused, "The sheet has no tables");
+  }
   /// A range of this sheet by A1 reference.
   virtual RangePtr range(std::u16string_view reference) = 0;
 };

@@ -21,10 +21,6 @@ namespace qmv::windows {
 namespace {
 
 // Excel's constants used here.
-constexpr int32_t kXlValues = -4163;
-constexpr int32_t kXlWhole = 1;
-constexpr int32_t kXlByRows = 1;
-constexpr int32_t kXlNext = 1;
 constexpr int32_t kXlFilterInPlace = 1;
 // XlColorIndex: Interior.ColorIndex reads xlColorIndexNone for a cell without fill (its
 // Color then reads white), Font.ColorIndex xlColorIndexAutomatic for the automatic colour
@@ -165,6 +161,10 @@ InterfaceIds& rangeIds() {
   return ids;
 }
 InterfaceIds& areasIds() {
+  thread_local InterfaceIds ids;
+  return ids;
+}
+InterfaceIds& sheetIds() {
   thread_local InterfaceIds ids;
   return ids;
 }
@@ -338,11 +338,14 @@ HostLocale excelLocale(IDispatch* app);
 // https://learn.microsoft.com/office/vba/api/excel.xlwbatemplate).
 constexpr int32_t kXlWBATWorksheet = -4167;
 
-// A workbook of the add-in's own that the user never sees: its window is hidden
-// (Window.Visible), it always counts as saved, so that closing Excel never asks about it
-// (Workbook.Saved: "set this property to True if you want to close a modified workbook
-// without either saving it or being prompted to save it"), and it is closed unsaved when
-// the last copy kept in it goes (Workbook.Close SaveChanges:=False).
+// A workbook of the add-in's own that the user never sees, made when a record first keeps
+// cells in it: an add-in workbook (Workbook.IsAddin,
+// https://learn.microsoft.com/office/vba/api/excel.workbook.isaddin: its window is not
+// visible and Excel never prompts to save it), which the user's code does not meet in
+// Workbooks ("The collection returned by the Workbooks property doesn't include open
+// add-ins", https://learn.microsoft.com/office/vba/api/excel.application.workbooks). It
+// also counts as saved (Workbook.Saved), and it is closed unsaved when the last copy kept
+// in it goes (Workbook.Close SaveChanges:=False).
 class ScratchBook {
  public:
   explicit ScratchBook(IDispatch* app) {
@@ -350,8 +353,12 @@ class ScratchBook {
     const ComPtr<IDispatch> userWindow = asObject(get(app, L"ActiveWindow"));
     book_ = requiredObject(
         call(requiredObject(get(app, L"Workbooks")).get(), L"Add", {kXlWBATWorksheet}));
-    const ComPtr<IDispatch> windows = requiredObject(get(book_.get(), L"Windows"));
-    put(requiredObject(get(windows.get(), L"Item", {1})).get(), L"Visible", false);
+    try {
+      put(book_.get(), L"IsAddin", true);
+    } catch (...) {
+      tolerant([&] { call(book_.get(), L"Close", {false}); });
+      throw;
+    }
     const ComPtr<IDispatch> sheets = requiredObject(get(book_.get(), L"Worksheets"));
     sheet_ = requiredObject(get(sheets.get(), L"Item", {1}));
     markSaved();
@@ -367,7 +374,7 @@ class ScratchBook {
   void markSaved() { put(book_.get(), L"Saved", true); }
   // The scratch sheet's cells at `area`'s address.
   ComPtr<IDispatch> range(const AreaRef& area) const {
-    return requiredObject(get(sheet_.get(), L"Range", {formatAddress(area)}));
+    return requiredObject(get(sheet_.get(), L"Range", {formatAddress(area)}, &sheetIds()));
   }
 
   // The scratch book alive in this thread (Excel calls an add-in on its one thread), made
@@ -380,7 +387,6 @@ class ScratchBook {
     }
     return book;
   }
-  static bool open() { return !live().expired(); }
 
  private:
   static std::weak_ptr<ScratchBook>& live() {
@@ -413,8 +419,17 @@ class ExcelKeptCells final : public KeptCells {
     const AreaRef one{cell, cell};
     const ComPtr<IDispatch> user =
         requiredObject(get(userSheet_.get(), L"Range", {formatAddress(one)}));
+    // A copy from the scratch book leaves it as it was: still saved.
     call(book_->range(one).get(), L"Copy", {user.get()});
-    book_->markSaved();
+  }
+  // A run of cells in one Range.Copy.
+  void putBackArea(const AreaRef& cells) override {
+    if (!area_.contains(cells.first) || !area_.contains(cells.last)) {
+      throw HostError(host_errors::kRefused, "The cells were not kept");
+    }
+    const ComPtr<IDispatch> user =
+        requiredObject(get(userSheet_.get(), L"Range", {formatAddress(cells)}, &sheetIds()));
+    call(book_->range(cells).get(), L"Copy", {user.get()}, &rangeIds());
   }
 
  private:
@@ -598,6 +613,11 @@ class ExcelRange final : public Range {
   }
   CellBlock readBlock() override;
   void setColumnValues(int64_t row, int64_t column, std::span<const Value> values) override;
+  void setColumnContents(int64_t row, int64_t column,
+                         std::span<const CellContent> contents) override;
+  // Range.Calculate (https://learn.microsoft.com/office/vba/api/excel.range.calculate)
+  // calculates the range's formulas whatever the calculation mode.
+  void calculate() override { call(object(), L"Calculate"); }
 
   RangePtr specialCells(int32_t type) override {
     return wrapRange(requiredObject(call(object(), L"SpecialCells", {type})));
@@ -658,12 +678,10 @@ class ExcelRange final : public Range {
     auto* afterRange = dynamic_cast<ExcelRange*>(&after);
     if (!afterRange) throw HostError(host_errors::kObjectRequired, "Object required");
     if (std::optional<RangePtr> found = findIndexed(what, *afterRange)) return *found;
-    const std::u16string literal = literalFindText(what);
-    if (literal.size() > kMaxFindLength) return findHere(what, after.topLeft());
-    ComPtr<IDispatch> found = asObject(call(
-        object(), L"Find",
-        {literal, afterRange->object(), kXlValues, kXlWhole, kXlByRows, kXlNext, false, false}));
-    return found ? wrapRange(std::move(found)) : nullptr;
+    // Not Range.Find: "The settings for LookIn, LookAt, SearchOrder, and MatchByte are saved
+    // each time you use this method" (https://learn.microsoft.com/office/vba/api/excel.range.find),
+    // and Excel has no way to read the user's settings to put them back.
+    return findHere(what, after.topLeft());
   }
   void advancedFilterUniqueInPlace() override {
     // Excel takes the first row of the list as its header: shown, and never compared with
@@ -841,18 +859,24 @@ class ExcelRange final : public Range {
     known_.reset();
     indexes().dropAll();
   }
-  // The search Find makes, done here over the values for a text Find refuses as too long:
-  // the first cell holding `what` after `after`, row by row, around to `after` itself.
+  // The search Find makes, done here over the values as the index compares them (each
+  // value's text in the user's conventions, letter case aside): the first cell holding
+  // `what` after `after`, row by row, around to `after` itself.
   RangePtr findHere(const std::u16string& what, CellRef after) {
     std::optional<CellRef> first;  // the first match of the range
     std::optional<CellRef> next;   // the first match after `after`
     bool passedAfter = false;
+    const std::u16string wanted = foldCase(what);
+    if (wanted.empty()) return nullptr;
+    const HostLocale& locale = userLocale();
     for (const RangePtr& area : areas()) {
       const CellBlock block = area->readBlock();
       for (int64_t r = 0; r < block.area.rows() && !next; ++r) {
         for (int64_t c = 0; c < block.area.columns() && !next; ++c) {
           const CellRef at{block.area.first.row + r, block.area.first.column + c};
-          const bool match = holdsText(block.at(r, c), what);
+          const Value& value = block.at(r, c).value;
+          const bool match = !std::holds_alternative<CellError>(value) &&
+                             foldCase(cellText(value, locale).value_or(u"")) == wanted;
           if (match && !first) first = at;
           if (match && passedAfter) next = at;
           if (at == after) passedAfter = true;
@@ -1001,6 +1025,57 @@ void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Va
   changed();
 }
 
+// Exact contents of a column of cells through Formula2 (Formula before dynamic arrays) as
+// one array: "If the range is a one- or two-dimensional range, you can set the formula to
+// a Visual Basic array of the same dimensions"
+// (https://learn.microsoft.com/office/vba/api/excel.range.formula). Each element is what
+// setContent writes into one cell: a formula as it stands, a text behind the apostrophe
+// that keeps it text, a constant as its own type. An array formula cannot share the
+// array; it goes on its own through FormulaArray.
+void ExcelRange::setColumnContents(int64_t row, int64_t column,
+                                   std::span<const CellContent> contents) {
+  const bool anyArray = std::any_of(contents.begin(), contents.end(), [](const CellContent& c) {
+    return c.formula.size() > 2 && c.formula.front() == u'{' && c.formula.back() == u'}';
+  });
+  if (contents.size() < 2 || anyArray || contents.size() > static_cast<std::size_t>(kMaxRows)) {
+    Range::setColumnContents(row, column, contents);
+    return;
+  }
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(contents.size()), 1}, {1, 1}};
+  Variant array;
+  array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (!array.get().parray) throwHostError(E_OUTOFMEMORY, nullptr, L"SafeArrayCreate");
+  array.raw()->vt = VT_ARRAY | VT_VARIANT;
+  VARIANT* data = nullptr;
+  const HRESULT access = SafeArrayAccessData(array.get().parray, reinterpret_cast<void**>(&data));
+  if (FAILED(access)) throwHostError(access, nullptr, L"SafeArrayAccessData");
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    const CellContent& content = contents[i];
+    Variant element;
+    if (content.isFormula()) {
+      element = Variant::fromText(content.formula);
+    } else if (const auto* text = std::get_if<std::u16string>(&content.value)) {
+      element = Variant::fromText(u"'" + *text);
+    } else {
+      element = toVariant(content.value);
+    }
+    data[i] = element.detach();
+  }
+  SafeArrayUnaccessData(array.get().parray);
+
+  std::u16string cells = formatAddress(
+      AreaRef{{row, column}, {row + static_cast<int64_t>(contents.size()) - 1, column}});
+  std::erase(cells, u'$');
+  const ComPtr<IDispatch> target = requiredObject(get(object(), L"Range", {cells}, &rangeIds()));
+  try {
+    put(target.get(), L"Formula2", array, &rangeIds());
+  } catch (const HostError& error) {
+    if (!noFormula2(error)) throw;
+    put(target.get(), L"Formula", std::move(array), &rangeIds());
+  }
+  changed();
+}
+
 RangePtr wrapRange(ComPtr<IDispatch> range) {
   return std::make_shared<ExcelRange>(std::move(range));
 }
@@ -1094,14 +1169,54 @@ class ExcelWorksheet final : public Worksheet {
     if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) return std::nullopt;
     const ComPtr<IDispatch> filter = asObject(get(sheet_.get(), L"AutoFilter"));
     if (!filter) return std::nullopt;
-    const ComPtr<IDispatch> range = requiredObject(get(filter.get(), L"Range"));
+    return filterState(filter.get());
+  }
+  // A table's filter is ListObject.AutoFilter
+  // (https://learn.microsoft.com/office/vba/api/excel.listobject.autofilter), Nothing while
+  // the table shows no arrows; Worksheet.AutoFilter is not among them.
+  std::vector<AutoFilterState> tableFilters() override {
+    std::vector<AutoFilterState> out;
+    const ComPtr<IDispatch> tables = requiredObject(get(sheet_.get(), L"ListObjects"));
+    const int32_t count = asInt(get(tables.get(), L"Count"));
+    for (int32_t i = 1; i <= count; ++i) {
+      const ComPtr<IDispatch> table = requiredObject(get(tables.get(), L"Item", {i}));
+      const ComPtr<IDispatch> filter = asObject(get(table.get(), L"AutoFilter"));
+      if (!filter) continue;
+      AutoFilterState state = filterState(filter.get());
+      if (!state.filters.empty() || !state.exact) out.push_back(std::move(state));
+    }
+    return out;
+  }
+  // Range.AutoFilter over a table's range filters the table, whose arrows always show.
+  void applyTableFilter(const AutoFilterState& state) override {
+    filterColumns(requiredObject(get(sheet_.get(), L"Range", {formatAddress(state.range)})).get(),
+                  state);
+  }
+  // Range.AutoFilter (https://learn.microsoft.com/office/vba/api/excel.range.autofilter):
+  // "If you omit all the arguments, this method simply toggles the display of the AutoFilter
+  // drop-down arrows", so it is called bare only while no arrows show; then once per
+  // column with Field, Criteria1, Operator and Criteria2 as the column had them.
+  void applyAutoFilter(const AutoFilterState& state) override {
+    const ComPtr<IDispatch> range =
+        requiredObject(get(sheet_.get(), L"Range", {formatAddress(state.range)}));
+    if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) call(range.get(), L"AutoFilter");
+    filterColumns(range.get(), state);
+  }
+  RangePtr range(std::u16string_view reference) override {
+    return wrapRange(requiredObject(get(sheet_.get(), L"Range", {reference})));
+  }
+
+ private:
+  // What an AutoFilter object filters by.
+  static AutoFilterState filterState(IDispatch* filter) {
+    const ComPtr<IDispatch> range = requiredObject(get(filter, L"Range"));
     const std::optional<std::vector<AreaRef>> areas =
         parseReference(asText(get(range.get(), L"Address")));
     if (!areas || areas->size() != 1) {
       throw HostError(host_errors::kTypeMismatch, "The AutoFilter's range cannot be read");
     }
     AutoFilterState state{areas->front(), {}, true};
-    const ComPtr<IDispatch> filters = requiredObject(get(filter.get(), L"Filters"));
+    const ComPtr<IDispatch> filters = requiredObject(get(filter, L"Filters"));
     const int32_t count = asInt(get(filters.get(), L"Count"));
     for (int32_t i = 1; i <= count; ++i) {
       // A column Excel will not describe may filter: the state is then not exact.
@@ -1128,28 +1243,18 @@ class ExcelWorksheet final : public Worksheet {
     }
     return state;
   }
-  // Range.AutoFilter (https://learn.microsoft.com/office/vba/api/excel.range.autofilter):
-  // "If you omit all the arguments, this method simply toggles the display of the AutoFilter
-  // drop-down arrows", so it is called bare only while no arrows show; then once per
-  // column with Field, Criteria1, Operator and Criteria2 as the column had them.
-  void applyAutoFilter(const AutoFilterState& state) override {
-    const ComPtr<IDispatch> range =
-        requiredObject(get(sheet_.get(), L"Range", {formatAddress(state.range)}));
-    if (!asBool(get(sheet_.get(), L"AutoFilterMode"))) call(range.get(), L"AutoFilter");
+  // Range.AutoFilter once per column of `state`, over `range`, the filter's range.
+  static void filterColumns(IDispatch* range, const AutoFilterState& state) {
     const auto criterion = [](const std::optional<FilterCriterion>& c) {
       return c ? Arg(criterionVariant(*c)) : Arg::omitted();
     };
     for (const ColumnFilter& filter : state.filters) {
-      call(range.get(), L"AutoFilter",
+      call(range, L"AutoFilter",
            {static_cast<double>(filter.field), criterion(filter.criteria1),
             filter.op != 0 ? Arg(filter.op) : Arg::omitted(), criterion(filter.criteria2)});
     }
   }
-  RangePtr range(std::u16string_view reference) override {
-    return wrapRange(requiredObject(get(sheet_.get(), L"Range", {reference})));
-  }
 
- private:
   ComPtr<IDispatch> sheet_;
 };
 
@@ -1386,10 +1491,9 @@ class ExcelApplication final : public Application {
   }
 
   int64_t workbooksCount() override {
-    // The add-in's own hidden scratch book is none of the user's.
-    const auto count = static_cast<int64_t>(
+    // The add-in's own scratch book, an add-in workbook, is not counted.
+    return static_cast<int64_t>(
         asDouble(get(requiredObject(get(app(), L"Workbooks")).get(), L"Count")));
-    return ScratchBook::open() ? std::max<int64_t>(count - 1, 0) : count;
   }
   WorkbookPtr activeWorkbook() override {
     ComPtr<IDispatch> book = asObject(get(app(), L"ActiveWorkbook"));

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/tolerant.hpp"
 #include "platform/windows/addin_state.hpp"
 #include "platform/windows/xll_api.hpp"
 
@@ -127,17 +128,17 @@ class DllCommandLibrary final : public XllCommandLibrary {
   }
 };
 
-// Runs the macro of command `index`; a failure never reaches Excel.
+// Runs the macro of command `index`. A failure never reaches Excel: like every step of a
+// handler the host calls, it goes through the tolerant boundary, where a watch hears it.
 int runCommand(std::size_t index) noexcept {
-  try {
+  tolerantAtBoundary([&] {
     std::function<void()> macro;
     {
       std::lock_guard lock(gLock);
       macro = gCommands[index].macro;
     }
     if (macro) macro();
-  } catch (...) {
-  }
+  });
   return 1;
 }
 
@@ -157,9 +158,10 @@ extern "C" {
 
 /// Excel loaded the DLL as an XLL: register its commands.
 int WINAPI xlAutoOpen() {
-  try {
+  int opened = 0;
+  qmv::tolerantAtBoundary([&] {
     const Excel12Proc excel = excelCallback();
-    if (!excel) return 0;
+    if (!excel) return;
     const std::wstring module = dllPath();
     std::lock_guard lock(gLock);
     for (Command& c : gCommands) {
@@ -180,15 +182,14 @@ int WINAPI xlAutoOpen() {
                       result.val.num != 0;
       c.registerId = ok ? result.val.num : 0;
     }
-    return 1;
-  } catch (...) {
-    return 0;
-  }
+    opened = 1;
+  });
+  return opened;
 }
 
 /// Excel unloads the XLL: unregister the commands and delete their hidden names.
 int WINAPI xlAutoClose() {
-  try {
+  qmv::tolerantAtBoundary([&] {
     const Excel12Proc excel = excelCallback();
     std::lock_guard lock(gLock);
     for (Command& c : gCommands) {
@@ -210,8 +211,7 @@ int WINAPI xlAutoClose() {
       excel12(excel, xlcOnKey, nullptr, {keyText.get()});
     }
     gBoundKeys.clear();
-  } catch (...) {
-  }
+  });
   return 1;
 }
 

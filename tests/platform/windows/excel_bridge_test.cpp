@@ -3,6 +3,7 @@
 
 #include "dll_under_test.hpp"
 #include "fake_excel.hpp"
+#include "host/text.hpp"
 #include "platform/windows/click_events.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_host.hpp"
@@ -377,12 +378,24 @@ TEST_F(ExcelBridgeTest, ACountInOneColumnIsAnsweredInProcessWhateverTheBookIsCal
   }
 }
 
-TEST_F(ExcelBridgeTest, FindEscapesWildcards) {
+// Range.Find would make its LookIn, LookAt and SearchOrder the user's: the bridge searches
+// the values itself, literally (no wildcards), letter case aside, numbers by their text.
+TEST_F(ExcelBridgeTest, FindMatchesLiterallyWithoutExcelsFind) {
+  excel_->cells[{1, 1}].value = u"*a?~";
+  excel_->cells[{2, 1}].value = u"ba";
+  excel_->cells[{3, 1}].value = 12.5;
+  struct Row {
+    const char16_t* what;
+    int64_t foundRow;  ///< 0: nothing
+  };
+  const Row rows[] = {{u"*a?~", 1}, {u"?a", 0}, {u"BA", 2}, {u"12.5", 3}, {u"*", 0}};
   RangePtr range = app_->range(u"A1:A3");
-  RangePtr after = range->cell(3, 1);
-  EXPECT_EQ(range->find(u"*a?~", *after), nullptr);
-  ASSERT_EQ(excel_->findTexts.size(), 1u);
-  EXPECT_EQ(excel_->findTexts[0], u"~*a~?~~");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(toUtf8(row.what));
+    const RangePtr found = range->find(row.what, *range->cell(3, 1));
+    EXPECT_EQ(found ? found->topLeft().row : 0, row.foundRow);
+  }
+  EXPECT_TRUE(excel_->findTexts.empty());
 }
 
 TEST_F(ExcelBridgeTest, ReadBlockGivesValuesAndFormulas) {

@@ -219,6 +219,9 @@ HRESULT Object::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* par
     if (member != members.end()) {
       out = member->second(call);
     } else if (call.isPut()) {
+      // A DISPID the object never gave (one learnt from another object, say Formula2 of
+      // an Excel with dynamic arrays) names no property of it: "Member not found".
+      if (!props.count(name)) return DISP_E_MEMBERNOTFOUND;
       props[name] = call.value;
     } else {
       auto prop = props.find(name);

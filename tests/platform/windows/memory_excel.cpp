@@ -8,6 +8,7 @@
 #include "excel_rules.hpp"
 #include "host/cell_text.hpp"
 #include "host/host_error.hpp"
+#include "host/tolerant.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/variant_value.hpp"
@@ -21,6 +22,7 @@ constexpr int32_t kXlValues = -4163;
 constexpr int32_t kXlFilterInPlace = 1;
 constexpr int32_t kXlColorIndexAutomatic = -4105;
 constexpr int32_t kXlColorIndexNone = -4142;
+constexpr int32_t kXlCalculationManual = -4135;
 
 Variant number(double d) { return Variant::fromDouble(d); }
 Variant textVariant(const std::u16string& s) { return Variant::fromText(s); }
@@ -225,6 +227,29 @@ struct MemoryExcel::Wrappers {
     }
   }
   ComPtr<Object> workbooks();
+  // Formula values (MemoryExcel::formulaResults) for the formulas of `r`.
+  void calculate(const RangePtr& r) {
+    if (excel.formulaResults.empty()) return;
+    for (const RangePtr& area : r->areas()) {
+      const CellBlock block = area->readBlock();
+      for (std::size_t i = 0; i < block.cells.size(); ++i) {
+        const CellContent& cell = block.cells[i];
+        const auto result = excel.formulaResults.find(cell.formula);
+        if (!cell.isFormula() || result == excel.formulaResults.end()) continue;
+        if (cell.value == result->second) continue;
+        const auto columns = static_cast<std::size_t>(block.area.columns());
+        const CellRef at{block.area.first.row + static_cast<int64_t>(i / columns),
+                         block.area.first.column + static_cast<int64_t>(i % columns)};
+        r->worksheet()
+            ->range(formatAddress(AreaRef{at, at}))
+            ->setContent({result->second, cell.formula});
+      }
+    }
+  }
+  // After formulas were written into `r`: calculated at once only in automatic mode.
+  void written(const RangePtr& r) {
+    if (host.runSettings().calculation != kXlCalculationManual) calculate(r);
+  }
 };
 
 ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
@@ -267,6 +292,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
     if (c.isPut()) {
       forgetArrays(cells);
       writeTyped(*cells, c.value);
+      written(cells);
       return Variant();
     }
     return Variant::fromDispatch(range(cells, item.kind).get());
@@ -296,10 +322,12 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
             first,
             {first.row + areas[0]->rowsCount() - 1, first.column + areas[0]->columnsCount() - 1}};
         const ArrayAssignment array(c.value, area);
+        forgetArrays(r);
         for (int64_t i = 1; i <= area.rows(); ++i) {
           for (int64_t j = 1; j <= area.columns(); ++j)
-            writeTyped(*areas[0]->cell(i, j), array.at(i - 1, j - 1));
+            writeTyped(*areas[0]->cell(i, j), array.at(i - 1, j - 1), reading == Reading::Formula2);
         }
+        written(r);
         return Variant();
       }
       if (c.isPut()) {
@@ -310,6 +338,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
               writeTyped(*area->cell(i, j), c.value);
           }
         }
+        written(r);
         return Variant();
       }
       return gridOf(r->readBlock(), reading, excel.currencyCells);
@@ -333,11 +362,16 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   // Range.Formula2 (https://learn.microsoft.com/office/vba/api/excel.range.formula2): "Formulas
   // set using Range.Formula2 will always be evaluated as an array and may spill"; missing
   // from an Excel before dynamic arrays, as a member it does not know.
+  // An array assigned to it goes to the cells of one area as Range.Value's does ("If the
+  // range is a one- or two-dimensional range, you can set the formula to a Visual Basic
+  // array of the same dimensions", https://learn.microsoft.com/office/vba/api/excel.range.formula).
   if (excel.formula2) {
-    m[L"Formula2"] = [this, r](Call& c) {
+    m[L"Formula2"] = [this, r, array = putOrGet(Reading::Formula2)](Call& c) {
       if (!c.isPut()) return gridOf(r->readBlock(), Reading::Formula2);
+      if (c.value.type() & VT_ARRAY) return array(c);
       forgetArrays(r);
       for (const RangePtr& cell : cellsOf(r)) writeTyped(*cell, c.value, true);
+      written(r);
       return Variant();
     };
   }
@@ -345,15 +379,25 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   // the array formula of the range; Range.HasArray
   // (https://learn.microsoft.com/office/vba/api/excel.range.hasarray): whether a cell is
   // part of one, answered over several cells as HasFormula answers (True, False, Null).
+  // "The FormulaArray property also has a character limit of 255": a longer formula is
+  // refused (run-time error 1004).
   m[L"FormulaArray"] = [this, r](Call& c) {
     if (!c.isPut()) return gridOf(r->readBlock(), Reading::Formula2);
     const std::u16string formula = textOf(c.value);
     if (formula.empty() || formula.front() != u'=') throw Failure{1004};
+    if (formula.size() > 255) throw Failure{1004};
     r->setFormula(formula);
     for (const RangePtr& cell : cellsOf(r)) {
       const CellRef at = cell->topLeft();
       excel.arrayCells.insert({at.row, at.column});
     }
+    written(r);
+    return Variant();
+  };
+  // Range.Calculate (https://learn.microsoft.com/office/vba/api/excel.range.calculate):
+  // the range's formulas get their values, whatever the calculation mode.
+  m[L"Calculate"] = [this, r](Call&) {
+    calculate(r);
     return Variant();
   };
   m[L"HasArray"] = [this, r](Call&) {
@@ -417,7 +461,17 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   // Range.Find with LookIn:=xlValues and LookAt:=xlWhole matches the shown text of a cell
   // (findMatches), by rows from the cell after After, wrapping round; After comes last.
   // Excel refuses to search for a text longer than 255 characters.
+  // "The settings for LookIn, LookAt, SearchOrder, and MatchByte are saved each time you
+  // use this method": every one given becomes the user's (MemoryExcel::findSettings).
   m[L"Find"] = [this, r](Call& c) {
+    const auto remember = [&](std::size_t i, const wchar_t* name, int32_t& setting) {
+      const Variant given = c.arg(i, name);
+      if (!isOmitted(given)) setting = static_cast<int32_t>(intOf(given));
+    };
+    remember(2, L"LookIn", excel.findSettings.lookIn);
+    remember(3, L"LookAt", excel.findSettings.lookAt);
+    remember(4, L"SearchOrder", excel.findSettings.searchOrder);
+    remember(7, L"MatchByte", excel.findSettings.matchByte);
     const std::u16string what = textOf(c.arg(0, L"What"));
     if (what.size() > 255) throw Failure{13};
     if (intOf(c.arg(2, L"LookIn")) != kXlValues || intOf(c.arg(3, L"LookAt")) != kXlWhole)
@@ -453,12 +507,19 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
   // it toggles the arrows (taking them off is not modelled: Failure 5); otherwise it
   // filters column Field of the range, putting the arrows on first; Criteria1 omitted is
   // "All". An array criterion is a list of values.
-  m[L"AutoFilter"] = [r](Call& c) {
+  // Over a table's range it filters the table (MemoryExcel::tables), whose arrows show.
+  m[L"AutoFilter"] = [this, r](Call& c) {
     const WorksheetPtr sheet = r->worksheet();
     const AreaRef area = r->areaRefs().front();
-    const std::optional<AutoFilterState> state = sheet->autoFilter();
+    MemoryExcel::Table* table = nullptr;
+    for (MemoryExcel::Table& t : excel.tables) {
+      if (t.range == area) table = &t;
+    }
+    const std::optional<AutoFilterState> state =
+        table ? std::optional<AutoFilterState>(table->filter) : sheet->autoFilter();
     const Variant field = c.arg(0, L"Field");
     if (isOmitted(field)) {
+      if (table) throw Failure{5};  // a table's arrows: not modelled
       if (state || !c.args.empty() || !c.named.empty()) throw Failure{5};
       sheet->applyAutoFilter(AutoFilterState{area, {}, true});
       return Variant::fromBool(true);
@@ -488,7 +549,11 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
     if (filter.criteria1 || filter.criteria2) next.filters.push_back(std::move(filter));
     std::sort(next.filters.begin(), next.filters.end(),
               [](const ColumnFilter& a, const ColumnFilter& b) { return a.field < b.field; });
-    sheet->applyAutoFilter(next);
+    if (table) {
+      table->filter = next;
+    } else {
+      sheet->applyAutoFilter(next);
+    }
     return Variant::fromBool(true);
   };
   m[L"AdvancedFilter"] = [this, r](Call& c) {
@@ -635,9 +700,38 @@ ComPtr<Object> MemoryExcel::Wrappers::sheet(WorksheetPtr s) {
   o->members[L"UsedRange"] = [this, s](Call&) {
     return Variant::fromDispatch(range(s->usedRange()).get());
   };
-  o->members[L"ShowAllData"] = [s](Call&) {
-    s->showAllData();
+  // Worksheet.ShowAllData (https://learn.microsoft.com/office/vba/api/excel.worksheet.showalldata):
+  // "Makes all rows of the currently filtered list visible. If AutoFilter is in use, this
+  // method changes the arrows to 'All'." Whether a table's filter goes too is not said: it
+  // does here, the safer reading for a caller that must set it again.
+  o->members[L"ShowAllData"] = [this, s](Call&) {
+    bool tableFiltered = false;
+    for (MemoryExcel::Table& table : excel.tables) {
+      tableFiltered = tableFiltered || !table.filter.filters.empty();
+      table.filter.filters.clear();
+    }
+    if (!tableFiltered) {
+      s->showAllData();
+    } else if (s->autoFilter()) {
+      tolerant([&] { s->showAllData(); });
+    }
     return Variant();
+  };
+  // Worksheet.ListObjects and ListObject.AutoFilter
+  // (https://learn.microsoft.com/office/vba/api/excel.listobject.autofilter): each table's
+  // own filter (MemoryExcel::tables).
+  o->members[L"ListObjects"] = [this, s](Call&) {
+    auto tables = Object::create(L"ListObjects");
+    tables->props[L"Count"] = Variant::fromInt(static_cast<int32_t>(excel.tables.size()));
+    tables->members[L"Item"] = [this, s](Call& item) {
+      const int64_t i = intOf(item.arg(0, L"Index"));
+      if (i < 1 || i > static_cast<int64_t>(excel.tables.size())) throw Failure{9};
+      const MemoryExcel::Table& table = excel.tables[static_cast<std::size_t>(i - 1)];
+      auto list = Object::create(L"ListObject");
+      list->props[L"AutoFilter"] = Variant::fromDispatch(autoFilter(s, table.filter).get());
+      return Variant::fromDispatch(list.get());
+    };
+    return Variant::fromDispatch(tables.get());
   };
   // Worksheet.AutoFilterMode: True while the AutoFilter's arrows show
   // (https://learn.microsoft.com/office/vba/api/excel.worksheet.autofiltermode); the
@@ -667,8 +761,24 @@ ComPtr<Object> MemoryExcel::Wrappers::book(WorkbookPtr b) {
   if (!b) return {};
   auto o = Object::create(L"Workbook");
   o->members[L"Name"] = [b](Call&) { return textVariant(b->name()); };
-  o->members[L"Activate"] = [b](Call&) {
+  // Workbook.Activate (https://learn.microsoft.com/office/vba/api/excel.workbook.activate):
+  // "Activates the first window associated with the workbook".
+  o->members[L"Activate"] = [this, b](Call&) {
     b->activate();
+    excel.activeWindow = 1;
+    return Variant();
+  };
+  // Workbook.IsAddin (https://learn.microsoft.com/office/vba/api/excel.workbook.isaddin):
+  // an add-in workbook's window is not visible, and Workbooks no longer counts it.
+  o->members[L"IsAddin"] = [this, b](Call& c) {
+    const std::u16string name = b->name();
+    if (!c.isPut()) return Variant::fromBool(excel.addinWorkbooks.count(name) != 0);
+    if (asBool(c.value)) {
+      excel.addinWorkbooks.insert(name);
+      excel.hiddenWorkbooks.insert(name);
+    } else {
+      excel.addinWorkbooks.erase(name);
+    }
     return Variant();
   };
   return o;
@@ -683,8 +793,11 @@ ComPtr<Object> MemoryExcel::Wrappers::book(WorkbookPtr b) {
 // workbook's window active as it was.
 ComPtr<Object> MemoryExcel::Wrappers::workbooks() {
   auto o = Object::create(L"Workbooks");
+  // Application.Workbooks (https://learn.microsoft.com/office/vba/api/excel.application.workbooks):
+  // "The collection returned by the Workbooks property doesn't include open add-ins".
   o->members[L"Count"] = [this](Call&) {
-    return number(static_cast<double>(host.workbooksCount()));
+    return number(static_cast<double>(host.workbooksCount() -
+                                      static_cast<int64_t>(excel.addinWorkbooks.size())));
   };
   o->members[L"Add"] = [this](Call& c) {
     if (intOf(c.arg(0, L"Template")) != -4167) throw Failure{1004};
@@ -719,6 +832,7 @@ ComPtr<Object> MemoryExcel::Wrappers::workbooks() {
       host.closeWorkbook(name);
       if (active && active->name() != name) active->activate();
       excel.hiddenWorkbooks.erase(name);
+      excel.addinWorkbooks.erase(name);
       return Variant();
     };
     return Variant::fromDispatch(added.get());
@@ -953,14 +1067,18 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     if (app->sinks.size() <= 1) watch->reset();
   };
   m[L"Workbooks"] = [w](Call&) { return Variant::fromDispatch(w->workbooks().get()); };
-  // Application.ActiveWindow: the active workbook's window; Window.Activate makes it the
-  // active one again.
-  m[L"ActiveWindow"] = [h](Call&) {
+  // Application.ActiveWindow: the active window of the active workbook, its Index among the
+  // workbook's windows (MemoryExcel::activeWindow); Window.Activate makes it the active one
+  // again.
+  m[L"ActiveWindow"] = [this, h](Call&) {
     const WorkbookPtr book = h->activeWorkbook();
     if (!book) return Variant();
     auto window = Object::create(L"Window");
-    window->members[L"Activate"] = [book](Call&) {
+    const int index = activeWindow;
+    window->props[L"Index"] = Variant::fromInt(index);
+    window->members[L"Activate"] = [this, book, index](Call&) {
       book->activate();
+      activeWindow = index;
       return Variant();
     };
     return Variant::fromDispatch(window.get());
@@ -1009,8 +1127,16 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     if (c.isPut()) h->setScreenUpdating(asBool(c.value));
     return c.isPut() ? Variant() : Variant::fromBool(h->runSettings().screenUpdating);
   };
-  m[L"Calculation"] = [h](Call& c) {
-    if (c.isPut()) h->setCalculation(asInt(c.value));
+  // Calculation back to automatic: "Excel controls recalculation" (XlCalculation,
+  // https://learn.microsoft.com/office/vba/api/excel.xlcalculation), so the formulas left
+  // waiting under manual calculation get their values (those of the active sheet here).
+  m[L"Calculation"] = [w, h](Call& c) {
+    if (c.isPut()) {
+      h->setCalculation(asInt(c.value));
+      if (asInt(c.value) != kXlCalculationManual) {
+        if (const WorksheetPtr active = h->activeSheet()) w->calculate(active->usedRange());
+      }
+    }
     return c.isPut() ? Variant() : Variant::fromInt(h->runSettings().calculation);
   };
   m[L"EnableCancelKey"] = [h](Call& c) {

@@ -58,6 +58,34 @@ class MemoryExcel {
   bool formula2 = true;
   /// Workbooks whose window was hidden through Window.Visible, by name.
   std::set<std::u16string> hiddenWorkbooks;
+  /// The tables (ListObjects) of the active sheet: their ranges, header row first, and what
+  /// their own filters filter by.
+  struct Table {
+    AreaRef range;
+    AutoFilterState filter;
+  };
+  std::vector<Table> tables;
+  /// Workbooks made add-ins through Workbook.IsAddin, by name.
+  std::set<std::u16string> addinWorkbooks;
+  /// Window.Index of the active window among the active workbook's windows: a user may work
+  /// in window 2 of a workbook open in two.
+  int activeWindow = 1;
+  /// The settings of the Find dialog that Range.Find remembers (XlFindLookIn, XlLookAt,
+  /// XlSearchOrder, MatchByte); Excel's defaults to begin with.
+  struct FindSettings {
+    int32_t lookIn = -4123;  // xlFormulas
+    int32_t lookAt = 2;      // xlPart
+    int32_t searchOrder = 1;
+    int32_t matchByte = 0;
+    friend bool operator==(const FindSettings&, const FindSettings&) = default;
+  };
+  FindSettings findSettings;
+  /// What Excel calculates for a formula, by its text. A formula written while calculation
+  /// is manual shows no value until Range.Calculate or automatic calculation; whether Excel
+  /// calculates it as it is written is not said on the pages (Application.Calculation,
+  /// XlCalculation), and waiting is the safer reading for a caller. Formulas not listed are
+  /// never calculated.
+  std::map<std::u16string, Value> formulaResults;
   /// The texts cells show where their number format shows more than the General text.
   std::map<std::pair<int64_t, int64_t>, std::u16string> shownTexts;
 
