@@ -48,11 +48,14 @@ if ! has_sources; then
   fi
 fi
 listed() { apt-cache showsrc pcre2 2>/dev/null | grep -qx "Version: $version"; }
-# A mirror in the middle of a sync can fail an update: try again after a pause.
+# A mirror in the middle of a sync can fail an update, often in a list this needs not (one
+# architecture's binary list): only the source list of the release matters, so try again
+# after a pause only while it is missing.
 for attempt in 1 2 3 4; do
   listed && break
-  "${apt[@]}" update -qq && break
-  [ "$attempt" -lt 4 ] || echo "fetch-pcre2-source: the package lists did not all update" >&2
+  "${apt[@]}" update -qq || true
+  listed && break
+  [ "$attempt" -lt 4 ] || { echo "fetch-pcre2-source: no source of pcre2 $version listed" >&2; break; }
   sleep $((attempt * 20))
 done
 
