@@ -187,8 +187,12 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
         applyTyped(plan, streams);
         break;
     }
-    if (streams.finish) streams.finish(0);
-    return 0;
+    // Cells left because the removal gave up are no success: say how many, and end with
+    // a status of its own.
+    const int status = streams.gaveUp > 0 ? kGaveUpStatus : 0;
+    if (status != 0) streams.err << "qmv apply: " << toUtf8(gaveUpText(streams.gaveUp)) << '\n';
+    if (streams.finish) streams.finish(status);
+    return status;
   } catch (const ApplyError& e) {
     streams.err << "qmv apply: " << e.what() << '\n';
     return e.status();

@@ -142,6 +142,7 @@ void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink, std::
     run.write(*sink, editor, [&] { selector.finish(); });
   }
   run.summary(describe(selector), visited, changed);
+  run.streams.gaveUp += rule.gaveUp();
 }
 
 void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink, std::ostream& warnings) {
