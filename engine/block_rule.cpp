@@ -63,7 +63,7 @@ CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, st
 
 void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& request,
                    BlockResults& results) {
-  std::u16string next;
+  std::u16string& next = results.scratch();
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const CellContent& content = cells[i];
     if (content.isFormula()) continue;
@@ -77,7 +77,7 @@ void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& reque
     const CellOutcome outcome = ruleOnText(*text, request, next);
     if (outcome == CellOutcome::Kept) continue;
     CellResult& result = results.add(i, outcome);
-    result.before.assign(*text);
+    if (request.keepBefore) result.before.assign(*text);
     if (outcome == CellOutcome::Changed) result.after.swap(next);
   }
 }

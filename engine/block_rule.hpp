@@ -51,6 +51,9 @@ struct BlockRequest {
   /// engine's own TRIM and CLEAN rules.
   WorksheetFunction* functions = nullptr;
   HostLocale locale{};
+  /// Whether the results hold each cell's text before (a preview shows it; a run, which
+  /// records the cell itself, need not copy it).
+  bool keepBefore = true;
 };
 
 /// What the rule did with a cell.
@@ -64,7 +67,7 @@ enum class CellOutcome : uint8_t {
 struct CellResult {
   std::size_t cell = 0;  ///< its place in the block
   CellOutcome outcome = CellOutcome::Changed;
-  std::u16string before;  ///< the text the cell shows
+  std::u16string before;  ///< the text the cell shows (when the request keeps it)
   std::u16string after;   ///< the new text (Changed only)
 };
 
@@ -77,9 +80,13 @@ class BlockResults {
   void clear() { size_ = 0; }
   /// A new result at the end, its texts' storage reused.
   CellResult& add(std::size_t cell, CellOutcome outcome);
+  /// Where the rule makes a cell's new text before it becomes a result; kept from call to
+  /// call, so that a caller going one cell at a time allocates no more than a block would.
+  std::u16string& scratch() { return scratch_; }
 
  private:
   std::vector<CellResult> results_;
+  std::u16string scratch_;
   std::size_t size_ = 0;
 };
 

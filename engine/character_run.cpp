@@ -100,8 +100,7 @@ struct Visit {
   }
 
   bool usesHostFunctions() const {
-    return request.rules == TextRules::Classic &&
-           operationRow(request.operation).usesHostFunctions;
+    return request.rules == TextRules::Classic && operationRow(request.operation).usesHostFunctions;
   }
 
   // Queues the cell's new text for its column, as typed input; a cell the transform gave
@@ -196,13 +195,13 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   run.rule.fixed.operation = request.operation;
   run.rule.perCell = request.inputs ? &request.inputs : nullptr;
   run.rule.rules = request.rules;
+  run.rule.keepBefore = false;  // the undo record keeps the cell itself
   tolerant([&] { run.rule.locale = app.locale(); });
   // The host's worksheet functions, for the rows that ask them; fetched once.
   const bool asksHost =
-      request.inputs
-          ? std::any_of(operationTable().begin(), operationTable().end(),
-                        [](const OperationRow& row) { return row.usesHostFunctions; })
-          : operationRow(request.operation).usesHostFunctions;
+      request.inputs ? std::any_of(operationTable().begin(), operationTable().end(),
+                                   [](const OperationRow& row) { return row.usesHostFunctions; })
+                     : operationRow(request.operation).usesHostFunctions;
   if (asksHost && request.rules == TextRules::Classic) {
     tolerant([&] { run.rule.functions = &app.worksheetFunction(); });
   }

@@ -79,10 +79,10 @@ constexpr OperationKind kValue = OperationKind::ValueLevel;
 constexpr ValueMode kNoMode = ValueMode::KeepFirst;
 constexpr OperationFacts kNoFacts{};
 constexpr OperationFacts kDrops{.dropsSingleCharacters = true};
-constexpr OperationFacts kBeforeWhole{.side = PositionSide::Before, .wholeSide = true,
-                                      .startsAtSeparator = true};
-constexpr OperationFacts kAfterWhole{.side = PositionSide::After, .wholeSide = true,
-                                     .startsAtSeparator = true};
+constexpr OperationFacts kBeforeWhole{
+    .side = PositionSide::Before, .wholeSide = true, .startsAtSeparator = true};
+constexpr OperationFacts kAfterWhole{
+    .side = PositionSide::After, .wholeSide = true, .startsAtSeparator = true};
 constexpr OperationFacts kBeforeCount{.side = PositionSide::Before, .startsAtSeparator = true};
 constexpr OperationFacts kAfterCount{.side = PositionSide::After, .startsAtSeparator = true};
 
@@ -103,7 +103,8 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
      kChar, transformMakingText<userChars>, kNoMode, false, "chars", "the characters of --chars",
      u"All User Defined Character(s)", 11, kDrops},
     {Operation::RALS, u"RALS", u"Do You want to remove all Spaces in Selection?", None, kChar,
-     transformMakingText<spaces>, kNoMode, false, "spaces", "every space", u"All Spaces", 2, kDrops},
+     transformMakingText<spaces>, kNoMode, false, "spaces", "every space", u"All Spaces", 2,
+     kDrops},
     {Operation::RLTS, u"RLTS",
      u"Do You want to remove all Leading and Trailing Spaces in Selection?", None, kChar,
      transformMakingText<edges>, kNoMode, false, "trim", "leading and trailing spaces",
@@ -111,7 +112,8 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {Operation::RLTE, u"RLTE",
      u"Do You want to remove all Leading, Trailing and Excessive Spaces in Selection?", None, kChar,
      transformMakingText<excess>, kNoMode, true, "squeeze",
-     "leading, trailing and excessive spaces", u"Leading, Trailing & Excessive Spaces", 4, kNoFacts},
+     "leading, trailing and excessive spaces", u"Leading, Trailing & Excessive Spaces", 4,
+     kNoFacts},
     {Operation::RBSP, u"RBSP",
      u"Do You want to remove all Text before Start Position in Selection?", StartPosition, kChar,
      transformMakingText<cut<true, true>>, kNoMode, false, "", "all text before the start position",
@@ -136,7 +138,8 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {Operation::RDPV, u"RDPV",
      u"Do You want to remove 'Duplicate' Value (Keep First Value) in Selection?", None, kValue,
      nullptr, ValueMode::KeepFirst, false, "keep-one",
-     "duplicate values, keeping the first (one column)", u"Duplicate Values - Keep One", 8, kNoFacts},
+     "duplicate values, keeping the first (one column)", u"Duplicate Values - Keep One", 8,
+     kNoFacts},
     {Operation::RADP, u"RADP", u"Do You want to remove All 'Duplicate' Values in Selection?", None,
      kValue, nullptr, ValueMode::AllRepeated, false, "duplicates",
      "every value that occurs more than once (one column)", u"All Duplicate Values", 9, kNoFacts},

@@ -66,8 +66,10 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
   rule.perCell = inputs ? &inputs : nullptr;
   rule.rules = rules;
   rule.locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
+  rule.keepBefore = false;
 
   BlockResults results;
+  std::u16string scratch;
   CellBlock block;
   for (const AreaRef& ref : areas) {
     const int64_t bandRows = std::max<int64_t>(1, kBandCells / ref.columns());
@@ -84,9 +86,16 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
       for (const CellResult& result : results.cells()) {
         if (result.outcome == CellOutcome::GaveUp) {
           tally.gaveUp();
-        } else if (!tally.add(result.before, result.after)) {
-          return;
+          continue;
         }
+        // Only the examples need the text before; the rule does not copy it for each cell.
+        const bool counted =
+            tally.wantsSample()
+                ? tally.add(textOf(block.cells[result.cell].value, rule.locale, scratch)
+                                .value_or(std::u16string_view()),
+                            result.after)
+                : tally.count();
+        if (!counted) return;
       }
     }
   }

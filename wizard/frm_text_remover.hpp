@@ -3,8 +3,8 @@
 #pragma once
 
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "engine/operations.hpp"
 #include "engine/run.hpp"

@@ -148,8 +148,8 @@ std::optional<std::pair<std::u16string_view, Occurrence>> frmTextRemover::separa
   }
   const std::u16string_view separator = std::u16string_view(separatorText).substr(last);
   const auto named = [&](Occurrence::Kind kind, int32_t n) {
-    return std::optional<std::pair<std::u16string_view, Occurrence>>(
-        std::in_place, separator, Occurrence{kind, n});
+    return std::optional<std::pair<std::u16string_view, Occurrence>>(std::in_place, separator,
+                                                                     Occurrence{kind, n});
   };
 
   const Control& cmbPos = control("cmbPos");

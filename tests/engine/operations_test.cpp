@@ -45,8 +45,7 @@ TEST(OperationTable, EveryInputKindIsReadByARow) {
   for (const OperationRow& row : operationTable()) {
     SCOPED_TRACE(std::string(row.code.begin(), row.code.end()));
     EXPECT_EQ(usesStartPosition(row.operation), row.facts.side != PositionSide::None);
-    EXPECT_EQ(usesCharCount(row.operation),
-              row.inputs == StartAndCount || row.inputs == Count);
+    EXPECT_EQ(usesCharCount(row.operation), row.inputs == StartAndCount || row.inputs == Count);
     if (row.facts.side != PositionSide::None) {
       EXPECT_EQ(positionOperation(row.facts.side, row.facts.wholeSide), row.operation);
       EXPECT_EQ(row.inputs == StartPosition, row.facts.wholeSide);

@@ -164,7 +164,7 @@ TEST_F(RunApi, TheInputsOfACellAreReadAfterTheYieldBeforeIt) {
   EXPECT_EQ(valueAt(2, 1), text(u"abc"));
   EXPECT_EQ(valueAt(3, 1), text(u"abcd"));
   const std::vector<std::string> expected = {
-      "started", "max 3", "inputs", "yield", "progress 1", "stop?", "inputs", "yield",
+      "started",    "max 3", "inputs", "yield", "progress 1", "stop?", "inputs", "yield",
       "progress 2", "stop?", "inputs", "yield", "progress 3", "stop?", "finish"};
   EXPECT_EQ(observer.events, expected);
 }
@@ -180,9 +180,11 @@ TEST_F(RunApi, CellsThePatternGivesUpOnAreToldNotHidden) {
     std::vector<Value> column;
     std::vector<std::string> messages;
   } rows[] = {
-      {"one", {text(runaway), text(u"aa")},
+      {"one",
+       {text(runaway), text(u"aa")},
        {"1 cell was left as it was: the pattern needed too many steps."}},
-      {"two", {text(runaway), text(u"b"), text(runaway)},
+      {"two",
+       {text(runaway), text(u"b"), text(runaway)},
        {"2 cells were left as they were: the pattern needed too many steps."}},
       {"none", {text(u"aa")}, {}},
   };

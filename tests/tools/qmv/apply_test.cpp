@@ -399,8 +399,7 @@ TEST_F(ApplyRunTest, CellsThePatternGaveUpOnEndWithThree) {
   } rows[] = {
       {"one field given up", runaway + ",xaa\n", false, 3, runaway + ",x\n",
        "qmv apply: 1 cell was left as it was: the pattern needed too many steps.\n"},
-      {"two, typed", runaway + "," + runaway + ",aa\n", true, 3,
-       runaway + "," + runaway + ",\n",
+      {"two, typed", runaway + "," + runaway + ",aa\n", true, 3, runaway + "," + runaway + ",\n",
        "qmv apply: 2 cells were left as they were: the pattern needed too many steps.\n"},
       {"none", "xaa\n", false, 0, "x\n", ""},
   };
