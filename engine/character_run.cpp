@@ -49,12 +49,16 @@ struct Visit {
   const RunRequest& request;
   RunObserver& observer;
   UndoSnapshot& snapshot;
-  HostLocale locale;
+  BlockRequest rule;
   int64_t visited = 0;
+  int64_t gaveUp = 0;
 
   // Visits the cells of one block in row-major order; false once a stop was requested.
-  // The rewritten cells of a column go to the host a run of consecutive rows at a time:
-  // when the run breaks, at the end of the block and, on a stop, the finished cells.
+  // The block rule decides every cell: over the whole block ahead when its request is
+  // fixed, else one cell at a time as the cell is visited (a form's boxes are read again
+  // per cell, and a host function may fail for one cell alone). The rewritten cells of a
+  // column go to the host a run of consecutive rows at a time: when the run breaks, at the
+  // end of the block and, on a stop, the finished cells.
   bool cells(Range& band, const CellBlock& block) {
     const int64_t rows = block.area.rows();
     const int64_t columns = block.area.columns();
@@ -62,14 +66,27 @@ struct Visit {
     if (pending.size() < static_cast<std::size_t>(columns)) {
       pending.resize(static_cast<std::size_t>(columns));
     }
+    const bool ahead = !request.inputs && !usesHostFunctions();
+    results.clear();
+    if (ahead) ruleOverBlock(block.cells, rule, results);
+    std::size_t next = 0;  // the next result of the block
     bool goOn = true;
     for (int64_t r = 0; r < rows && goOn; ++r) {
       for (int64_t c = 0; c < columns; ++c) {
         ++visited;
-        const CellContent& content = block.at(r, c);
+        const auto i = static_cast<std::size_t>(r * columns + c);
+        const CellContent& content = block.cells[i];
         const CellRef cell{block.area.first.row + r, block.area.first.column + c};
         const std::size_t index = RecordUndoEntry(snapshot, cell, content);
-        rewrite(band, r, c, content, index);
+        if (!ahead) {
+          results.clear();
+          next = 0;
+          tolerant([&] { ruleOverBlock({&content, 1}, rule, results); });
+          if (!results.cells().empty()) results.cells()[0].cell = i;
+        }
+        if (next < results.cells().size() && results.cells()[next].cell == i) {
+          rewrite(band, r, c, results.cells()[next++], index);
+        }
         tolerant([&] { observer.yield(); });
         tolerant([&] { observer.progress(static_cast<float>(visited)); });
         if (observer.stopRequested()) {
@@ -82,19 +99,17 @@ struct Visit {
     return goOn;
   }
 
-  // The cell's new text, assigned as typed input when it differs from the cell text.
-  void rewrite(Range& band, int64_t r, int64_t c, const CellContent& content, std::size_t index) {
-    if (content.isFormula()) return;
-    const std::u16string* text = std::get_if<std::u16string>(&content.value);
-    if (!text) {
-      converted = cellText(content.value, locale);
-      if (!converted) return;  // an error value has no text
-      text = &*converted;
+  bool usesHostFunctions() const {
+    return request.rules == TextRules::Classic && operationRow(request.operation).usesHostFunctions;
+  }
+
+  // Queues the cell's new text for its column, as typed input; a cell the transform gave
+  // up on is counted and stays.
+  void rewrite(Range& band, int64_t r, int64_t c, CellResult& result, std::size_t index) {
+    if (result.outcome == CellOutcome::GaveUp) {
+      ++gaveUp;
+      return;
     }
-    // The new text is made in storage kept from cell to cell and swapped into its pending
-    // slot, so that a long run allocates only for texts longer than any before.
-    const auto made = tolerantGet([&] { return transform(*text, next); });
-    if (!made || !*made || next == *text) return;
     snapshot.markWritten(index);
     PendingColumn& column = pending[static_cast<std::size_t>(c)];
     if (column.size > 0 && column.firstRow + static_cast<int64_t>(column.size) != r) {
@@ -109,7 +124,9 @@ struct Visit {
     Value& slot = column.values[column.size++];
     auto* stored = std::get_if<std::u16string>(&slot);
     if (stored == nullptr) stored = &slot.emplace<std::u16string>();
-    stored->swap(next);
+    // The new text is swapped into its slot, so that a long run allocates only for texts
+    // longer than any before.
+    stored->swap(result.after);
   }
 
   // Writes the pending cells of column `c` of the band in one host call. Where the host
@@ -151,29 +168,9 @@ struct Visit {
     return true;
   }
 
-  // The new text of one cell text under the request into `out`; false leaves the cell.
-  bool transform(const std::u16string& text, std::u16string& out) {
-    const CellRequest* cell = &fixed;
-    std::optional<CellRequest> asked;
-    if (request.inputs) {
-      asked = request.inputs(text);
-      if (!asked) return false;
-      asked->inputs.rules = request.rules;
-      cell = &*asked;
-    }
-    // The host's worksheet functions are fetched once, on first use.
-    if (!functions && operationRow(cell->operation).usesHostFunctions) {
-      functions = &app.worksheetFunction();
-    }
-    return transformTextInto(cell->operation, text, cell->inputs, functions, out);
-  }
-
-  CellBlock bandCells;                      // the band being visited
-  std::vector<PendingColumn> pending;       // by column of the band
-  std::optional<std::u16string> converted;  // the text of a cell that holds no text
-  std::u16string next;                      // the new text of the cell being visited
-  CellRequest fixed;  // the request of every cell when the run reads no inputs
-  WorksheetFunction* functions = nullptr;
+  CellBlock bandCells;                 // the band being visited
+  std::vector<PendingColumn> pending;  // by column of the band
+  BlockResults results;                // the rule's results of the band (or of one cell)
 };
 
 void visitCells(RemovalSession& session, Application& app, Range& selection,
@@ -194,14 +191,25 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{app, request, observer, snapshot, HostLocale{}, 0, {}, {}, {}, {}, {}, nullptr};
-  run.fixed.operation = request.operation;
-  run.fixed.inputs.rules = request.rules;
-  tolerant([&] { run.locale = app.locale(); });
+  Visit run{app, request, observer, snapshot, {}, 0, 0, {}, {}, {}};
+  run.rule.fixed.operation = request.operation;
+  run.rule.perCell = request.inputs ? &request.inputs : nullptr;
+  run.rule.rules = request.rules;
+  run.rule.keepBefore = false;  // the undo record keeps the cell itself
+  tolerant([&] { run.rule.locale = app.locale(); });
+  // The host's worksheet functions, for the rows that ask them; fetched once.
+  const bool asksHost =
+      request.inputs ? std::any_of(operationTable().begin(), operationTable().end(),
+                                   [](const OperationRow& row) { return row.usesHostFunctions; })
+                     : operationRow(request.operation).usesHostFunctions;
+  if (asksHost && request.rules == TextRules::Classic) {
+    tolerant([&] { run.rule.functions = &app.worksheetFunction(); });
+  }
   for (const AreaRef& ref : areas) {
     if (!run.area(*sheet, ref)) break;
   }
   captureRunResults(snapshot);
+  if (run.gaveUp > 0) tolerant([&] { observer.message(gaveUpText(run.gaveUp)); });
 }
 
 // The whole character run; `beforeCells` may hand it to the value removal.

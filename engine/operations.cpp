@@ -77,96 +77,107 @@ using enum OperationInputs;
 constexpr OperationKind kChar = OperationKind::CharacterLevel;
 constexpr OperationKind kValue = OperationKind::ValueLevel;
 constexpr ValueMode kNoMode = ValueMode::KeepFirst;
+constexpr OperationFacts kNoFacts{};
+constexpr OperationFacts kDrops{.dropsSingleCharacters = true};
+constexpr OperationFacts kBeforeWhole{
+    .side = PositionSide::Before, .wholeSide = true, .startsAtSeparator = true};
+constexpr OperationFacts kAfterWhole{
+    .side = PositionSide::After, .wholeSide = true, .startsAtSeparator = true};
+constexpr OperationFacts kBeforeCount{.side = PositionSide::Before, .startsAtSeparator = true};
+constexpr OperationFacts kAfterCount{.side = PositionSide::After, .startsAtSeparator = true};
 
 constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {Operation::RNUM, u"RNUM", u"Do You want to remove all Numeric (Numbers) in Selection?", None,
      kChar, fixedSet<&charsets::kDigits>, kNoMode, false, "digits", "all digits 0-9",
-     u"All Numeric Characters", 0},
+     u"All Numeric Characters", 0, kDrops},
     {Operation::RALP, u"RALP", u"Do You want to remove Text Characters (Alphabets) in Selection?",
      None, kChar, fixedSet<&charsets::kLetters>, kNoMode, false, "letters", "all letters A-Z, a-z",
-     u"All Alphabet Characters", 1},
+     u"All Alphabet Characters", 1, kDrops},
     {Operation::RNPC, u"RNPC",
      u"Do You want to remove all Non Printable Characters (Tab, Return Carriage etc.) in "
      u"Selection?",
      None, kChar, transformMakingText<nonPrintable>, kNoMode, true, "nonprintable",
-     "non-printable characters (codes 0-31)", u"All Non-printable Characters", 5},
+     "non-printable characters (codes 0-31)", u"All Non-printable Characters", 5, kDrops},
     {Operation::RUDC, u"RUDC",
      u"Do You want to remove all User Defined Characters (entered below) in Selection?", Characters,
      kChar, transformMakingText<userChars>, kNoMode, false, "chars", "the characters of --chars",
-     u"All User Defined Character(s)", 11},
+     u"All User Defined Character(s)", 11, kDrops},
     {Operation::RALS, u"RALS", u"Do You want to remove all Spaces in Selection?", None, kChar,
-     transformMakingText<spaces>, kNoMode, false, "spaces", "every space", u"All Spaces", 2},
+     transformMakingText<spaces>, kNoMode, false, "spaces", "every space", u"All Spaces", 2,
+     kDrops},
     {Operation::RLTS, u"RLTS",
      u"Do You want to remove all Leading and Trailing Spaces in Selection?", None, kChar,
      transformMakingText<edges>, kNoMode, false, "trim", "leading and trailing spaces",
-     u"Leading & Trailing Spaces", 3},
+     u"Leading & Trailing Spaces", 3, kNoFacts},
     {Operation::RLTE, u"RLTE",
      u"Do You want to remove all Leading, Trailing and Excessive Spaces in Selection?", None, kChar,
      transformMakingText<excess>, kNoMode, true, "squeeze",
-     "leading, trailing and excessive spaces", u"Leading, Trailing & Excessive Spaces", 4},
+     "leading, trailing and excessive spaces", u"Leading, Trailing & Excessive Spaces", 4,
+     kNoFacts},
     {Operation::RBSP, u"RBSP",
      u"Do You want to remove all Text before Start Position in Selection?", StartPosition, kChar,
      transformMakingText<cut<true, true>>, kNoMode, false, "", "all text before the start position",
-     u"", -1},
+     u"", -1, kBeforeWhole},
     {Operation::RASP, u"RASP", u"Do You want to remove all Text after Start Position in Selection?",
      StartPosition, kChar, transformMakingText<cut<false, true>>, kNoMode, false, "",
-     "all text after the start position", u"", -1},
+     "all text after the start position", u"", -1, kAfterWhole},
     {Operation::RNBP, u"RNBP",
      u"Do You want to remove No. of Characters before Start Position in Selection?", StartAndCount,
      kChar, transformMakingText<cut<true, false>>, kNoMode, false, "",
-     "--count characters before the start position", u"", -1},
+     "--count characters before the start position", u"", -1, kBeforeCount},
     {Operation::RNAP, u"RNAP",
      u"Do You want to remove No. of Characters after Start Position in Selection?", StartAndCount,
      kChar, transformMakingText<cut<false, false>>, kNoMode, false, "",
-     "--count characters after the start position", u"", -1},
+     "--count characters after the start position", u"", -1, kAfterCount},
     {Operation::RUPC, u"RUPC", u"Do You want to remove all 'UPPER' charcters in Selection?", None,
      kChar, fixedSet<&charsets::kUpperCase>, kNoMode, false, "upper", "upper-case letters A-Z",
-     u"All UPPER Case Characters", 6},
+     u"All UPPER Case Characters", 6, kDrops},
     {Operation::RLOC, u"RLOC", u"Do You want to remove all 'lower' charcters in Selection?", None,
      kChar, fixedSet<&charsets::kLowerCase>, kNoMode, false, "lower", "lower-case letters a-z",
-     u"All lower Case Characters", 7},
+     u"All lower Case Characters", 7, kDrops},
     {Operation::RDPV, u"RDPV",
      u"Do You want to remove 'Duplicate' Value (Keep First Value) in Selection?", None, kValue,
      nullptr, ValueMode::KeepFirst, false, "keep-one",
-     "duplicate values, keeping the first (one column)", u"Duplicate Values - Keep One", 8},
+     "duplicate values, keeping the first (one column)", u"Duplicate Values - Keep One", 8,
+     kNoFacts},
     {Operation::RADP, u"RADP", u"Do You want to remove All 'Duplicate' Values in Selection?", None,
      kValue, nullptr, ValueMode::AllRepeated, false, "duplicates",
-     "every value that occurs more than once (one column)", u"All Duplicate Values", 9},
+     "every value that occurs more than once (one column)", u"All Duplicate Values", 9, kNoFacts},
     {Operation::RUDP, u"RUDP", u"Do You want to remove All 'Unique' Values in Selection?", None,
      kValue, nullptr, ValueMode::AllUnique, false, "unique",
-     "every value that occurs once (one column)", u"All Unique Values", 10},
+     "every value that occurs once (one column)", u"All Unique Values", 10, kNoFacts},
     {Operation::RNDG, u"RNDG", u"Do You want to remove everything but the Digits in Selection?",
      None, kChar, transformMakingText<byRules<keepDigits>>, kNoMode, false, "non-digits",
-     "everything but the digits 0-9", u"", -1},
+     "everything but the digits 0-9", u"", -1, kDrops},
     {Operation::RNAN, u"RNAN",
      u"Do You want to remove everything but Letters and Digits in Selection?", None, kChar,
      transformMakingText<byRules<keepLettersAndDigits>>, kNoMode, false, "non-alphanumeric",
-     "everything but the letters and digits (spaces too)", u"", -1},
+     "everything but the letters and digits (spaces too)", u"", -1, kNoFacts},
     {Operation::RPSY, u"RPSY", u"Do You want to remove Punctuation and Symbols in Selection?", None,
      kChar, transformMakingText<byRules<removePunctuationAndSymbols>>, kNoMode, false, "symbols",
-     "punctuation and symbols", u"", -1},
+     "punctuation and symbols", u"", -1, kDrops},
     {Operation::RTXT, u"RTXT", u"Do You want to remove every occurrence of the Text in Selection?",
      Text, kChar, transformMakingText<text>, kNoMode, false, "text", "every occurrence of --text",
-     u"", -1},
+     u"", -1, kNoFacts},
     {Operation::RBTW, u"RBTW",
      u"Do You want to remove the Text between the Delimiters (included) in Selection?", Delimiters,
      kChar, transformMakingText<between>, kNoMode, false, "between",
-     "text from --open to --close, both included", u"", -1},
+     "text from --open to --close, both included", u"", -1, kNoFacts},
     {Operation::RFNC, u"RFNC", u"Do You want to remove the First No. of Characters in Selection?",
      Count, kChar, transformMakingText<ends<false>>, kNoMode, false, "first",
-     "the first --count characters", u"", -1},
+     "the first --count characters", u"", -1, kNoFacts},
     {Operation::RLNC, u"RLNC", u"Do You want to remove the Last No. of Characters in Selection?",
      Count, kChar, transformMakingText<ends<true>>, kNoMode, false, "last",
-     "the last --count characters", u"", -1},
+     "the last --count characters", u"", -1, kNoFacts},
     {Operation::RLBR, u"RLBR", u"Do You want to remove Line Breaks in Selection?", None, kChar,
      transformMakingText<byRules<joinLines>>, kNoMode, false, "line-breaks",
-     "line breaks; one space between the lines", u"", -1},
+     "line breaks; one space between the lines", u"", -1, kNoFacts},
     {Operation::RACC, u"RACC", u"Do You want to remove Accents (keep the Letters) in Selection?",
      None, kChar, transformMakingText<byRules<removeAccents>>, kNoMode, false, "accents",
-     "accents of letters, the letters kept (symbols keep theirs)", u"", -1},
+     "accents of letters, the letters kept (symbols keep theirs)", u"", -1, kNoFacts},
     {Operation::RPAT, u"RPAT", u"Do You want to remove every match of the Pattern in Selection?",
      Pattern, kChar, transformMakingText<pattern>, kNoMode, false, "pattern",
-     "every match of the regular expression --pattern (PCRE2)", u"", -1},
+     "every match of the regular expression --pattern (PCRE2)", u"", -1, kNoFacts},
 }};
 
 constexpr bool rowsInEnumOrder() {
@@ -210,6 +221,15 @@ bool usesStartPosition(Operation operation) {
 bool usesCharCount(Operation operation) {
   const OperationInputs inputs = operationRow(operation).inputs;
   return inputs == StartAndCount || inputs == Count;
+}
+
+Operation positionOperation(PositionSide side, bool whole) {
+  for (const OperationRow& row : kOperations) {
+    if (row.facts.side == side && side != PositionSide::None && row.facts.wholeSide == whole) {
+      return row.operation;
+    }
+  }
+  return Operation::RASP;  // not reached: the table has the four
 }
 
 std::optional<Operation> wizardOperation(int index) {

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/find_nth_occurrence.hpp"
 #include "engine/text_rules.hpp"
 
 namespace qmv {
@@ -95,6 +96,11 @@ struct CharacterInputs {
   /// The delimiters of the text-between removal.
   std::u16string_view opening{};
   std::u16string_view closing{};
+  /// The operations that start at a separator: with a separator, the start position is
+  /// that occurrence of it in each text (startPosition is then not read); a text without
+  /// it is left as it is.
+  std::optional<std::u16string_view> separator{};
+  Occurrence occurrence{};
 };
 
 /// Writes the new text of one cell text into `out`, whose storage it may reuse; false
@@ -115,6 +121,22 @@ bool transformMakingText(std::u16string_view text, const CharacterInputs& inputs
   return true;
 }
 
+/// Which side of the start position a position removal takes text from.
+enum class PositionSide : uint8_t { None, Before, After };
+
+/// What the rest of the program needs to know of an operation besides its transform.
+struct OperationFacts {
+  /// Drops single characters, each for what it is whatever stands around it (under the
+  /// classic rules): a table decided on single characters holds for any text.
+  bool dropsSingleCharacters = false;
+  /// The position removals: the side of the start position they take text from.
+  PositionSide side = PositionSide::None;
+  /// The position removals: all the text on that side (else a number of characters).
+  bool wholeSide = false;
+  /// The start position may be taken from a separator in the text (the wizard's).
+  bool startsAtSeparator = false;
+};
+
 /// One row of the table.
 struct OperationRow {
   Operation operation;
@@ -129,6 +151,7 @@ struct OperationRow {
   std::string_view meaning;         ///< what it removes, for help texts
   std::u16string_view wizardEntry;  ///< caption in the wizard's list; empty for none
   int wizardIndex;                  ///< place in the wizard's list; -1 for none
+  OperationFacts facts;
 };
 
 /// The rows, in the order of Operation.
@@ -153,6 +176,10 @@ std::u16string_view operationQuestion(Operation operation);
 bool usesStartPosition(Operation operation);
 /// True when the operation reads the number of characters (RNBP, RNAP, RFNC, RLNC).
 bool usesCharCount(Operation operation);
+
+/// The position removal of `side` that takes all the text there (`whole`) or a number of
+/// characters.
+Operation positionOperation(PositionSide side, bool whole);
 
 /// The operation at `index` of the wizard's list; no value for an index the table does
 /// not fill.

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "engine/block_rule.hpp"
 #include "engine/unicode_classes.hpp"
 #include "engine/value_run.hpp"
 #include "host/address.hpp"
@@ -60,31 +61,43 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
   const std::vector<AreaRef> areas =
       tolerantGet([&] { return visit->areaRefs(); }).value_or(std::vector<AreaRef>{});
   if (!sheet) return;
-  const HostLocale locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
+  BlockRequest rule;
+  rule.fixed.operation = operation;
+  rule.perCell = inputs ? &inputs : nullptr;
+  rule.rules = rules;
+  rule.locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
+  rule.keepBefore = false;
 
+  BlockResults results;
   std::u16string scratch;
-  std::u16string next;  // reused from cell to cell
   CellBlock block;
-  const auto cell = [&](const CellContent& content) {
-    if (content.isFormula()) return true;
-    const std::optional<std::u16string_view> text = textOf(content.value, locale, scratch);
-    if (!text) return true;
-    CellRequest request{operation, {}};
-    if (inputs) {
-      const auto asked = tolerantGet([&] { return inputs(*text); });
-      if (!asked || !*asked) return true;
-      request = **asked;
-    }
-    // The rules are the run's, whatever the inputs say, as in a real run.
-    request.inputs.rules = rules;
-    if (!transformTextInto(request.operation, *text, request.inputs, nullptr, next) ||
-        next == *text) {
-      return true;
-    }
-    return tally.add(*text, next);
-  };
   for (const AreaRef& ref : areas) {
-    if (!readArea(*sheet, ref, block, cell)) return;
+    const int64_t bandRows = std::max<int64_t>(1, kBandCells / ref.columns());
+    for (int64_t top = ref.first.row; top <= ref.last.row; top += bandRows) {
+      const AreaRef band{{top, ref.first.column},
+                         {std::min(ref.last.row, top + bandRows - 1), ref.last.column}};
+      results.clear();
+      if (!tolerant([&] {
+            sheet->range(formatAddress(band))->readBlockInto(block);
+            ruleOverBlock(block.cells, rule, results);
+          })) {
+        continue;
+      }
+      for (const CellResult& result : results.cells()) {
+        if (result.outcome == CellOutcome::GaveUp) {
+          tally.gaveUp();
+          continue;
+        }
+        // Only the examples need the text before; the rule does not copy it for each cell.
+        const bool counted =
+            tally.wantsSample()
+                ? tally.add(textOf(block.cells[result.cell].value, rule.locale, scratch)
+                                .value_or(std::u16string_view()),
+                            result.after)
+                : tally.count();
+        if (!counted) return;
+      }
+    }
   }
 }
 
@@ -166,6 +179,8 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
     if (cleared && !tally.add(texts[i], u"")) return;
   }
 }
+
+std::u16string changesText(const PreviewTally& tally);
 
 // Shows a text in an example: quoted, cut short, and each character the Unicode rules count
 // as non-printable (controls and zero-width characters, which a label shows as nothing or a
@@ -259,6 +274,22 @@ std::u16string previewText(const Preview& preview) {
       break;
   }
   const PreviewTally& tally = preview.tally;
+  std::u16string text = changesText(tally);
+  if (tally.gaveUpCells() > 0) text.append(u" ").append(gaveUpText(tally.gaveUpCells()));
+  return text;
+}
+
+std::u16string gaveUpText(int64_t cells) {
+  std::u16string text = withThousandsSeparators(cells);
+  text.append(cells == 1 ? u" cell was left as it was" : u" cells were left as they were");
+  text.append(u": the pattern needed too many steps.");
+  return text;
+}
+
+namespace {
+
+// The line of the changes alone.
+std::u16string changesText(const PreviewTally& tally) {
   const bool values = tally.kind() == OperationKind::ValueLevel;
   const std::u16string_view verb = values ? u" be cleared" : u" change";
   if (tally.changes() == 0) return std::u16string(u"No cell would").append(verb).append(u".");
@@ -281,5 +312,7 @@ std::u16string previewText(const Preview& preview) {
   }
   return text;
 }
+
+}  // namespace
 
 }  // namespace qmv

@@ -62,6 +62,9 @@ class PreviewTally {
   OperationKind kind() const { return kind_; }
   /// Changes counted, at most cap + 1.
   int64_t changes() const { return changes_; }
+  /// Counts one cell the transform gave up on (left as it was).
+  void gaveUp() { ++gaveUp_; }
+  int64_t gaveUpCells() const { return gaveUp_; }
   /// True when there were more changes than the cap.
   bool capped() const { return changes_ > cap_; }
   int64_t cap() const { return cap_; }
@@ -71,6 +74,7 @@ class PreviewTally {
   OperationKind kind_;
   int64_t cap_;
   int64_t changes_ = 0;
+  int64_t gaveUp_ = 0;
   std::vector<PreviewSample> samples_;
 };
 
@@ -99,6 +103,7 @@ Preview previewRemoval(Application& app, Operation operation, const InputSource&
 ///   3 cells would change: "a1" -> "a"; "b2" -> "b"; "c3" -> "c"
 ///   More than 200,000 cells would change: ...
 ///   2 cells would be cleared: "x", "y"
+/// followed by gaveUpText when the transform gave up on cells.
 /// Empty for PreviewState::NoWorkbook.
 std::u16string previewText(const Preview& preview);
 

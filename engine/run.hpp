@@ -13,6 +13,8 @@
 //        - setMaximum(T) with T the non-empty cells (2T for AllRepeated, set again);
 //        - per step: yield() once, progress(step) and stopRequested(); a true answer ends
 //          the loop after the step that is in progress;
+//        - message(gaveUpText(n)) after the last cell when the transform gave up on n
+//          cells (a pattern past its budget), which stay as they were;
 //        - finish() once at the end, also after a stop and after an empty selection.
 //      An exception that leaves the run (out of memory for the undo record, a failing
 //      observer) still puts the host back (calculation automatic, status bar empty, screen
@@ -33,6 +35,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/block_rule.hpp"
 #include "engine/operations.hpp"
 #include "engine/session.hpp"
 
@@ -67,15 +70,9 @@ class RunObserver {
   virtual void finish() = 0;
 };
 
-/// What one cell is rewritten by: a character operation and its inputs.
-struct CellRequest {
-  Operation operation = Operation::RNUM;
-  CharacterInputs inputs;
-};
-
-/// The request for one cell, from the cell's text; no value leaves the cell as it is.
-/// Asked once per visited cell.
-using InputSource = std::function<std::optional<CellRequest>(std::u16string_view text)>;
+/// The line that tells how many cells a run or a preview left as they were because the
+/// transform gave up on them: "1 cell was left as it was: the pattern needed too many steps".
+std::u16string gaveUpText(int64_t cells);
 
 /// One run.
 struct RunRequest {

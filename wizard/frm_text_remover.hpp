@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/operations.hpp"
 #include "engine/run.hpp"
@@ -78,8 +79,9 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
  private:
   void buildControls();
   void bindHandlers();
-  /// The start position given by the separator options; no value when it does not fit.
-  std::optional<int> separatorPosition(std::u16string_view text);
+  /// The separator and its occurrence the separator options name; no value when they name
+  /// none (an empty box, an occurrence that is not a number or does not fit).
+  std::optional<std::pair<std::u16string_view, Occurrence>> separatorOption() const;
   /// The request for one cell in position mode, an empty number box read as 1.
   std::optional<CellRequest> positionRequest(std::u16string_view text);
   /// Requests a stop of the run in progress.

@@ -111,58 +111,58 @@ std::optional<CellRequest> frmTextRemover::charRemoval(std::u16string_view text)
   return positionRequest(text);
 }
 
-std::optional<CellRequest> frmTextRemover::positionRequest(std::u16string_view text) {
+std::optional<CellRequest> frmTextRemover::positionRequest(std::u16string_view /*text*/) {
   const auto number = [](const Control& box) {
     return boxNumber(box.text().empty() ? std::u16string_view(u"1")
                                         : std::u16string_view(box.text()));
   };
-  const bool before = control("optRight").checked();
-  const bool whole = control("chkAllChars").checked();
+  const PositionSide side =
+      control("optRight").checked() ? PositionSide::Before : PositionSide::After;
+  CellRequest cell{positionOperation(side, control("chkAllChars").checked()), {}};
   // Read in every case, also when the box is hidden.
-  const std::optional<int16_t> count = number(control("txtNoOfChars"));
-  if (!count) return std::nullopt;
-
-  std::optional<int> position;
+  cell.inputs.charCount = number(control("txtNoOfChars"));
+  if (!cell.inputs.charCount) return std::nullopt;
   if (control("chkConSP").checked()) {
-    position = separatorPosition(text);
-  } else {
-    position = number(control("txtStartPos"));
+    // The block rule finds the occurrence in each text; a text without it stays.
+    const auto option = separatorOption();
+    if (!option) return std::nullopt;
+    cell.inputs.separator = option->first;
+    cell.inputs.occurrence = option->second;
+    return cell;
   }
+  cell.inputs.startPosition = number(control("txtStartPos"));
   // No position, or position 0: the text stays as it is.
-  if (!position || *position == 0) return std::nullopt;
-  const Operation operation = whole ? (before ? Operation::RBSP : Operation::RASP)
-                                    : (before ? Operation::RNBP : Operation::RNAP);
-  return CellRequest{operation, {static_cast<int16_t>(*position), *count, {}}};
+  if (!cell.inputs.startPosition || *cell.inputs.startPosition == 0) return std::nullopt;
+  return cell;
 }
 
-std::optional<int> frmTextRemover::separatorPosition(std::u16string_view text) {
+std::optional<std::pair<std::u16string_view, Occurrence>> frmTextRemover::separatorOption() const {
   const std::u16string& separatorText = control("cmbSpChar").text();
   // An emptied separator box names no separator.
-  if (separatorText.empty()) return 0;
-  const bool unicode = textRules() == TextRules::Unicode;
+  if (separatorText.empty()) return std::nullopt;
   // The box's last character: its last code point under the Unicode rules.
   std::size_t last = separatorText.size() - 1;
-  if (unicode && last > 0 && codePointAt(separatorText, last - 1).units == 2) --last;
+  if (textRules() == TextRules::Unicode && last > 0 &&
+      codePointAt(separatorText, last - 1).units == 2) {
+    --last;
+  }
   const std::u16string_view separator = std::u16string_view(separatorText).substr(last);
-  const auto start = [&](Occurrence occurrence) -> std::optional<int> {
-    const std::optional<int16_t> unitStart = separatorStart(text, separator, occurrence);
-    if (!unitStart || !unicode) return unitStart;
-    return codePointPosition(text, *unitStart);
+  const auto named = [&](Occurrence::Kind kind, int32_t n) {
+    return std::optional<std::pair<std::u16string_view, Occurrence>>(std::in_place, separator,
+                                                                     Occurrence{kind, n});
   };
 
   const Control& cmbPos = control("cmbPos");
   const int index = cmbPos.listIndex();
-  if (index == 0) return start({Occurrence::Kind::First, 1});
-  if (index >= 1 && index <= 3) {
-    return start({Occurrence::Kind::Nth, index + 1});
-  }
-  if (index == 4) return start({Occurrence::Kind::Last, 1});
+  if (index == 0) return named(Occurrence::Kind::First, 1);
+  if (index >= 1 && index <= 3) return named(Occurrence::Kind::Nth, index + 1);
+  if (index == 4) return named(Occurrence::Kind::Last, 1);
 
   // A typed occurrence: a number names the nth occurrence, anything else none.
-  if (!readsAsNumber(cmbPos.text())) return 0;
+  if (!readsAsNumber(cmbPos.text())) return std::nullopt;
   const std::optional<int16_t> n = boxNumber(cmbPos.text());
   if (!n) return std::nullopt;
-  return start({Occurrence::Kind::Nth, *n});
+  return named(Occurrence::Kind::Nth, *n);
 }
 
 }  // namespace qmv

@@ -7,46 +7,102 @@
 #include <string>
 #include <vector>
 
+#include "engine/block_rule.hpp"
+
 namespace qmv {
 namespace {
 
-struct CodeRow {
-  Operation operation;
-  std::u16string code;
-  bool character;
-  bool start;
-  bool count;
-};
-
-TEST(OperationCodes, NameTheSixteenRemovals) {
-  const CodeRow rows[] = {
-      {Operation::RNUM, u"RNUM", true, false, false},
-      {Operation::RALP, u"RALP", true, false, false},
-      {Operation::RNPC, u"RNPC", true, false, false},
-      {Operation::RUDC, u"RUDC", true, false, false},
-      {Operation::RALS, u"RALS", true, false, false},
-      {Operation::RLTS, u"RLTS", true, false, false},
-      {Operation::RLTE, u"RLTE", true, false, false},
-      {Operation::RBSP, u"RBSP", true, true, false},
-      {Operation::RASP, u"RASP", true, true, false},
-      {Operation::RNBP, u"RNBP", true, true, true},
-      {Operation::RNAP, u"RNAP", true, true, true},
-      {Operation::RUPC, u"RUPC", true, false, false},
-      {Operation::RLOC, u"RLOC", true, false, false},
-      {Operation::RDPV, u"RDPV", false, false, false},
-      {Operation::RADP, u"RADP", false, false, false},
-      {Operation::RUDP, u"RUDP", false, false, false},
-  };
-  for (const auto& row : rows) {
+// The codes: each once, four capital letters, found again by operationFromCode; the
+// entry points' sixteen come first, the value removals among them last.
+TEST(OperationTable, EveryCodeOnce) {
+  std::vector<std::u16string_view> codes;
+  for (const OperationRow& row : operationTable()) {
     SCOPED_TRACE(std::string(row.code.begin(), row.code.end()));
+    ASSERT_EQ(row.code.size(), 4u);
+    EXPECT_TRUE(std::all_of(row.code.begin(), row.code.end(),
+                            [](char16_t c) { return c >= u'A' && c <= u'Z'; }));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), row.code), 0) << "a code twice";
+    codes.push_back(row.code);
     EXPECT_EQ(operationCode(row.operation), row.code);
     EXPECT_EQ(operationFromCode(row.code), row.operation);
-    EXPECT_EQ(isCharacterOperation(row.operation), row.character);
-    EXPECT_EQ(usesStartPosition(row.operation), row.start);
-    EXPECT_EQ(usesCharCount(row.operation), row.count);
-    const std::u16string_view question = operationQuestion(row.operation);
-    EXPECT_TRUE(question.starts_with(u"Do You want to remove"));
-    EXPECT_TRUE(question.ends_with(u"in Selection?"));
+    EXPECT_TRUE(row.question.starts_with(u"Do You want to remove"));
+    EXPECT_TRUE(row.question.ends_with(u"in Selection?"));
+  }
+  EXPECT_EQ(codes.at(0), u"RNUM");
+  EXPECT_EQ(codes.at(15), u"RUDP");
+}
+
+// Every kind of input is read by some row, and the start position and the count are read
+// exactly by the rows whose inputs name them.
+TEST(OperationTable, EveryInputKindIsReadByARow) {
+  using enum OperationInputs;
+  for (const OperationInputs kind :
+       {None, Characters, StartPosition, StartAndCount, Text, Delimiters, Count, Pattern}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    EXPECT_TRUE(std::any_of(operationTable().begin(), operationTable().end(),
+                            [kind](const OperationRow& row) { return row.inputs == kind; }));
+  }
+  for (const OperationRow& row : operationTable()) {
+    SCOPED_TRACE(std::string(row.code.begin(), row.code.end()));
+    EXPECT_EQ(usesStartPosition(row.operation), row.facts.side != PositionSide::None);
+    EXPECT_EQ(usesCharCount(row.operation), row.inputs == StartAndCount || row.inputs == Count);
+    if (row.facts.side != PositionSide::None) {
+      EXPECT_EQ(positionOperation(row.facts.side, row.facts.wholeSide), row.operation);
+      EXPECT_EQ(row.inputs == StartPosition, row.facts.wholeSide);
+    }
+  }
+}
+
+// Every row through the block rule, over texts of every kind: a character row changes a
+// cell exactly when its transform gives another text; a row said to drop single characters
+// treats an ASCII text as its characters one by one; a row that starts at a separator
+// takes the position of the separator as its start.
+TEST(OperationTable, EveryRowThroughTheBlockRule) {
+  const std::u16string texts[] = {u"Ab1 -c2.d#E\t", u"", u"  x  y ", u"(a)b[c]"};
+  std::vector<CellContent> cells;
+  for (const std::u16string& t : texts) cells.push_back(CellContent{Value{t}, {}});
+  CharacterInputs inputs{int16_t{3}, int16_t{2}, u"-#"};
+  inputs.text = u"b";
+  inputs.pattern = u"[0-9]";
+  inputs.opening = u"(";
+  inputs.closing = u")";
+  for (const OperationRow& row : operationTable()) {
+    SCOPED_TRACE(std::string(row.code.begin(), row.code.end()));
+    BlockRequest request;
+    request.fixed = {row.operation, inputs};
+    BlockResults results;
+    ruleOverBlock(cells, request, results);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      const std::optional<std::u16string> made = transformText(row.operation, texts[i], inputs);
+      const bool changes = made && *made != texts[i];
+      const bool listed = next < results.cells().size() && results.cells()[next].cell == i;
+      EXPECT_EQ(listed, changes) << "cell " << i;
+      if (listed) {
+        EXPECT_EQ(results.cells()[next++].after, *made);
+      }
+      if (row.facts.dropsSingleCharacters) {
+        std::u16string oneByOne;
+        for (const char16_t c : texts[i]) {
+          oneByOne += transformText(row.operation, std::u16string(1, c), inputs).value_or(u"?");
+        }
+        EXPECT_EQ(made.value_or(u"?"), oneByOne) << "cell " << i;
+      }
+    }
+    if (row.facts.startsAtSeparator) {
+      CharacterInputs at = inputs;
+      at.separator = u"-";
+      at.startPosition.reset();
+      std::u16string out;
+      request.fixed.inputs = at;
+      const CellOutcome outcome = ruleOnText(texts[0], request, out);
+      at.separator.reset();
+      at.startPosition = static_cast<int16_t>(texts[0].find(u'-') + 1);
+      const std::optional<std::u16string> expected = transformText(row.operation, texts[0], at);
+      ASSERT_TRUE(expected);
+      EXPECT_EQ(outcome, CellOutcome::Changed);
+      EXPECT_EQ(out, *expected);
+    }
   }
 }
 

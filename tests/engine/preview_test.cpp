@@ -108,6 +108,39 @@ TEST(Preview, CountsAndShowsTheFirstThreeChanges) {
   }
 }
 
+// A cell the pattern gives up on is no change, and the line says how many there were.
+TEST(Preview, SaysHowManyCellsThePatternGaveUpOn) {
+  std::u16string runaway(40, u'a');
+  runaway.push_back(u'!');
+  CharacterInputs inputs;
+  inputs.pattern = u"(a+)+$";
+  inputs.matchCase = true;
+  const PreviewRow rows[] = {
+      {"one given up, one changed",
+       Operation::RPAT,
+       {text(runaway), text(u"xaa")},
+       inputs,
+       u"1 cell would change: \"xaa\" -> \"x\" 1 cell was left as it was: the pattern needed "
+       u"too many steps."},
+      {"given up only",
+       Operation::RPAT,
+       {text(runaway), text(runaway)},
+       inputs,
+       u"No cell would change. 2 cells were left as they were: the pattern needed too many "
+       u"steps."},
+  };
+  for (const PreviewRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    memory::MemoryApplication host;
+    host.addWorkbook();
+    host.setColumn({1, 1}, row.column);
+    host.select(u"A1:A" + std::u16string(1, static_cast<char16_t>(u'0' + row.column.size())));
+    const Preview preview =
+        previewRemoval(host, row.operation, fixed(row.operation, row.inputs), TextRules::Classic);
+    EXPECT_EQ(previewText(preview), row.expected);
+  }
+}
+
 TEST(Preview, LeavesFormulasOutAndNamesWhyThereIsNothing) {
   memory::MemoryApplication host;
   EXPECT_EQ(previewText(previewRemoval(host, Operation::RNUM, {}, TextRules::Classic)), u"");

@@ -66,7 +66,11 @@ TEST_F(RunApi, FormulasCountTowardsTheMaximumButAreNotVisited) {
 
 TEST_F(RunApi, AStopEndsTheRunAfterTheStepInProgress) {
   std::vector<Value> column;
-  for (int i = 0; i < 10; ++i) column.push_back(text(u"x" + std::u16string(1, u'0' + i)));
+  for (int i = 0; i < 10; ++i) {
+    std::u16string name = u"x";
+    name.push_back(static_cast<char16_t>(u'0' + i));
+    column.push_back(text(name));
+  }
   host->setColumn({1, 1}, column);
   host->select(u"A1:A10");
   observer.stopAfterStep = 4;
@@ -139,6 +143,82 @@ TEST_F(RunApi, TheInputsAreAskedOncePerVisitedCell) {
   EXPECT_EQ(valueAt(1, 1), text(u"ab"));
   EXPECT_EQ(valueAt(2, 1), text(u"abc"));
   EXPECT_EQ(valueAt(3, 1), text(u"abcd"));
+}
+
+// The inputs of a cell are read after the step of the cell before: a box changed during a
+// yield applies from the next cell on, whatever the run computes ahead.
+TEST_F(RunApi, TheInputsOfACellAreReadAfterTheYieldBeforeIt) {
+  host->setColumn({1, 1}, {text(u"abcdef"), text(u"abcdef"), text(u"abcdef")});
+  host->select(u"A1:A3");
+  int16_t box = 2;
+  observer.onYield = [&](int64_t yields) { box = static_cast<int16_t>(yields + 2); };
+  RunRequest r = request(Operation::RASP);
+  r.inputs = [&](std::u16string_view) -> std::optional<CellRequest> {
+    observer.events.push_back("inputs");
+    CellRequest cell{Operation::RASP, {}};
+    cell.inputs.startPosition = box;
+    return cell;
+  };
+  runRemoval(session, r, observer);
+  EXPECT_EQ(valueAt(1, 1), text(u"ab"));
+  EXPECT_EQ(valueAt(2, 1), text(u"abc"));
+  EXPECT_EQ(valueAt(3, 1), text(u"abcd"));
+  const std::vector<std::string> expected = {
+      "started",    "max 3", "inputs", "yield", "progress 1", "stop?", "inputs", "yield",
+      "progress 2", "stop?", "inputs", "yield", "progress 3", "stop?", "finish"};
+  EXPECT_EQ(observer.events, expected);
+}
+
+// A cell the pattern gives up on stays as it was, and the run says how many there were
+// before it finishes; the other cells change as usual.
+TEST_F(RunApi, CellsThePatternGivesUpOnAreToldNotHidden) {
+  std::u16string runaway(40, u'a');
+  runaway.push_back(u'!');
+  const std::u16string pattern = u"(a+)+$";
+  struct Row {
+    const char* name;
+    std::vector<Value> column;
+    std::vector<std::string> messages;
+  } rows[] = {
+      {"one",
+       {text(runaway), text(u"aa")},
+       {"1 cell was left as it was: the pattern needed too many steps."}},
+      {"two",
+       {text(runaway), text(u"b"), text(runaway)},
+       {"2 cells were left as they were: the pattern needed too many steps."}},
+      {"none", {text(u"aa")}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordingObserver heard;
+    host->setColumn({1, 1}, row.column);
+    std::u16string area = u"A1:A";
+    area.push_back(static_cast<char16_t>(u'0' + row.column.size()));
+    host->select(area);
+    RunRequest r = request(Operation::RPAT);
+    r.inputs = [&](std::u16string_view) -> std::optional<CellRequest> {
+      CellRequest cell{Operation::RPAT, {}};
+      cell.inputs.pattern = pattern;
+      cell.inputs.matchCase = true;
+      return cell;
+    };
+    runRemoval(session, r, heard);
+    std::vector<std::string> messages;
+    for (const std::u16string& m : heard.messages) messages.emplace_back(m.begin(), m.end());
+    EXPECT_EQ(messages, row.messages);
+    ASSERT_GE(heard.events.size(), 2u);
+    EXPECT_EQ(heard.events.back(), "finish");
+    for (std::size_t i = 0; i < row.column.size(); ++i) {
+      const Value now = valueAt(static_cast<int64_t>(i) + 1, 1);
+      // The runaway text stays whole; "aa" is matched whole and goes.
+      if (row.column[i] == text(runaway)) {
+        EXPECT_EQ(now, text(runaway));
+      }
+      if (row.column[i] == text(u"aa")) {
+        EXPECT_NE(now, text(u"aa"));
+      }
+    }
+  }
 }
 
 TEST_F(RunApi, NoInputsLeaveTheCellAsItIsButItIsStillAStep) {

@@ -155,8 +155,12 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
     streams.err << "qmv apply: " << failure.what() << '\n';
     return failure.status();
   }
-  if (streams.finish) streams.finish(0);
-  return 0;
+  // Cells left because the removal gave up are no success: say how many, and end with a
+  // status of its own.
+  const int status = streams.gaveUp > 0 ? kGaveUpStatus : 0;
+  if (status != 0) streams.err << "qmv apply: " << toUtf8(gaveUpText(streams.gaveUp)) << '\n';
+  if (streams.finish) streams.finish(status);
+  return status;
 }
 
 }  // namespace qmv::cli

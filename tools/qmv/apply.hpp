@@ -6,6 +6,7 @@
 // write. Value removals run the engine's own value run over the visited column.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 
@@ -25,11 +26,18 @@ struct ApplyStreams {
   /// Whether standard input is a terminal: without FILE, a pipe or a file on standard
   /// input is read, a terminal is refused.
   bool inputIsTerminal = true;
+  /// Cells the removal gave up on and left as they were (a pattern past its budget); the
+  /// drivers add to it, runApply reports it.
+  int64_t gaveUp = 0;
 };
+
+/// The exit status of a run that wrote its result but left cells the removal gave up on.
+inline constexpr int kGaveUpStatus = 3;
 
 /// Runs `qmv apply` and turns its failure, whatever it is, into one line on `err` and
 /// the exit status: 0 done; 1 the file could not be read or written, or the add-in refused
-/// the run; 2 a bad option (nothing written).
+/// the run; 2 a bad option (nothing written); 3 (kGaveUpStatus) done, but the removal gave
+/// up on some cells, which were left as they were, and a line on `err` says how many.
 int runApply(const ApplyRequest& request, ApplyStreams& streams);
 
 }  // namespace qmv::cli

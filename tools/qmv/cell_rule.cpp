@@ -3,38 +3,16 @@
 #include <algorithm>
 #include <utility>
 
-#include "engine/find_nth_occurrence.hpp"
+#include "engine/block_rule.hpp"
 #include "engine/operations.hpp"
-#include "engine/unicode_transforms.hpp"
 
 namespace qmv::cli {
-namespace {
-
-// The removals that take characters out one by one, each for what it is: a character's
-// fate does not hang on its neighbours, so a byte table decided on single characters
-// holds for any text.
-bool dropsSingleCharacters(Operation operation) {
-  switch (operation) {
-    case Operation::RNUM:
-    case Operation::RALP:
-    case Operation::RNPC:
-    case Operation::RUDC:
-    case Operation::RALS:
-    case Operation::RUPC:
-    case Operation::RLOC:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
 
 CellRule::CellRule(std::vector<Removal> removals, TextRules rules)
     : removals_(std::move(removals)), rules_(rules) {
   const bool filters = rules_ == TextRules::Classic && !removals_.empty() &&
                        std::all_of(removals_.begin(), removals_.end(), [](const Removal& r) {
-                         return dropsSingleCharacters(r.operation);
+                         return operationRow(r.operation).facts.dropsSingleCharacters;
                        });
   if (!filters) return;
   std::array<bool, 128> drops{};
@@ -60,29 +38,29 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
     return kept;
   }
   std::u16string current(text);
+  std::u16string next;
   bool any = false;
   for (const Removal& removal : removals_) {
-    CharacterInputs inputs{removal.start, removal.count, removal.chars, rules_};
+    BlockRequest request;
+    request.rules = rules_;
+    request.fixed.operation = removal.operation;
+    CharacterInputs& inputs = request.fixed.inputs;
+    inputs = {removal.start, removal.count, removal.chars, rules_};
     inputs.text = removal.text;
     inputs.matchCase = removal.matchCase;
     inputs.pattern = removal.pattern;
     inputs.opening = removal.opening;
     inputs.closing = removal.closing;
     if (removal.separator) {
-      // The wizard's start position: the separator's occurrence; none leaves the text.
-      std::optional<int16_t> start =
-          separatorStart(current, *removal.separator, removal.occurrence);
-      if (!start || *start == 0) continue;
-      if (rules_ == TextRules::Unicode) {
-        start = static_cast<int16_t>(codePointPosition(current, *start));
-      }
-      inputs.startPosition = start;
+      inputs.separator = *removal.separator;
+      inputs.occurrence = removal.occurrence;
       // The wizard's box for the number of characters holds 1 unless one is given.
       if (!inputs.charCount) inputs.charCount = 1;
     }
-    std::optional<std::u16string> next = transformText(removal.operation, current, inputs, nullptr);
-    if (!next || *next == current) continue;
-    current = between && &removal != &removals_.back() ? between(*next) : std::move(*next);
+    const CellOutcome outcome = ruleOnText(current, request, next);
+    if (outcome == CellOutcome::GaveUp) ++gaveUp_;
+    if (outcome != CellOutcome::Changed) continue;
+    current = between && &removal != &removals_.back() ? between(next) : next;
     any = true;
   }
   if (!any || current == text) return std::nullopt;

@@ -1,10 +1,11 @@
 // The one rule `qmv apply` runs on a cell's text, whatever the file's format: the
-// removals in order, each through the engine's own transform (transformText) with the
+// removals in order, each through the engine's block rule (engine/block_rule.hpp) with the
 // inputs its form would take, and the guard of the add-in's run: a cell is rewritten only
 // when the removals changed its text.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,10 +40,15 @@ class CellRule {
 
   const std::vector<Removal>& removals() const { return removals_; }
 
+  /// The cells whose transform gave up so far (a pattern past its budget): each was left
+  /// as it was, and counted once per removal that gave up.
+  int64_t gaveUp() const { return gaveUp_; }
+
  private:
   std::vector<Removal> removals_;
   TextRules rules_;
   std::optional<std::array<bool, 128>> asciiDrops_;
+  mutable int64_t gaveUp_ = 0;
 };
 
 }  // namespace qmv::cli

@@ -138,7 +138,8 @@ std::string operationsHelp() {
   }
   out << kApplyNotes;
   out << "\nExit status: 0 done, 1 the file could not be read or written or the add-in refused\n"
-         "the run, 2 a bad option (nothing is written).\n";
+         "the run, 2 a bad option (nothing is written), 3 done but the removal gave up on some\n"
+         "cells (a pattern past its budget), which were left as they were.\n";
   out << kApplyExamples;
   return out.str();
 }

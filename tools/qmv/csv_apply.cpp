@@ -201,6 +201,8 @@ class FieldRule {
 
   /// The ASCII bytes the rule drops, when it drops single characters.
   const std::optional<std::array<bool, 128>>& asciiDrops() const { return rule_.asciiDrops(); }
+  /// The fields the rule gave up on so far.
+  int64_t gaveUp() const { return rule_.gaveUp(); }
 
   // On Changed, `out` views the new text, valid until the next call, and `quoteFree`
   // says whether it surely holds no quote (else it may).
@@ -737,6 +739,7 @@ void CsvRun::run() {
                                           : "; --guard-formulas writes a leading apostrophe")
               << '\n';
   }
+  if (rule_) streams_.gaveUp += rule_->gaveUp();
   if (plan_.quiet) return;
   std::string over = selector_.description();
   if (over.empty()) {

@@ -185,19 +185,20 @@ Operation positionOperation(const ApplyRequest& request, const NameEntry& entry,
       throw UsageError("--after: " + name + " removes text before the start position");
   };
   if (entry.family == Family::Fixed) {
-    toBefore = entry.operation == Operation::RBSP || entry.operation == Operation::RNBP;
-    whole = entry.operation == Operation::RBSP || entry.operation == Operation::RASP;
+    const OperationFacts& facts = operationRow(entry.operation).facts;
+    toBefore = facts.side == PositionSide::Before;
+    whole = facts.wholeSide;
     sideCheck(toBefore);
     const char* side = toBefore ? "before" : "after";
+    // The removal of the same side that takes the other amount, named in the hint.
+    const std::string other = toUtf8(operationCode(qmv::positionOperation(facts.side, !whole)));
     if (whole && count) {
       throw UsageError("--count: " + name + " removes all the text " + side +
-                       " the start position; " + (toBefore ? "RNBP" : "RNAP") +
-                       " removes a number of characters");
+                       " the start position; " + other + " removes a number of characters");
     }
     if (!whole && all) {
-      throw UsageError("--all: " + name + " removes --count characters; " +
-                       (toBefore ? "RBSP" : "RASP") + " removes all the text " + side +
-                       " the start position");
+      throw UsageError("--all: " + name + " removes --count characters; " + other +
+                       " removes all the text " + side + " the start position");
     }
     if (!whole && !count) {
       throw UsageError(name + ": give the number of characters with --count X (0 to " +
@@ -219,8 +220,7 @@ Operation positionOperation(const ApplyRequest& request, const NameEntry& entry,
     }
     whole = all;
   }
-  return whole ? (toBefore ? Operation::RBSP : Operation::RASP)
-               : (toBefore ? Operation::RNBP : Operation::RNAP);
+  return qmv::positionOperation(toBefore ? PositionSide::Before : PositionSide::After, whole);
 }
 
 // One removal of the list with the inputs it reads; `chain` when the list has several, so

@@ -100,6 +100,7 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
     sink->commit();
   }
   if (over.empty()) over = toUtf8(app->usedRangeAddress());
+  if (rule) streams.gaveUp += rule->gaveUp();
   if (!plan.quiet) {
     streams.err << summaryLine(plan.codes, over, visited, changed, plan.dryRun);
   }

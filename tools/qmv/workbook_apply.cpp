@@ -202,6 +202,7 @@ void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink) {
     fullCalculation = run.write(*sink, editor, [&] { selector.finish(); });
   }
   run.summary(describe(selector), visited, changed, typed, fullCalculation);
+  run.streams.gaveUp += rule.gaveUp();
 }
 
 void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink) {

@@ -396,6 +396,40 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
   }
 }
 
+// A cell the pattern gives up on is left as it was, counted in a line of its own, and the
+// run ends with status 3 though its result is written; CSV and --typed alike.
+TEST_F(ApplyRunTest, CellsThePatternGaveUpOnEndWithThree) {
+  const std::string runaway = std::string(40, 'a') + "!";
+  struct Row {
+    const char* name;
+    std::string input;
+    bool typed;
+    int status;
+    std::string output;
+    std::string gaveUpLine;
+  } rows[] = {
+      {"one field given up", runaway + ",xaa\n", false, 3, runaway + ",x\n",
+       "qmv apply: 1 cell was left as it was: the pattern needed too many steps.\n"},
+      {"two, typed", runaway + "," + runaway + ",aa\n", true, 3, runaway + "," + runaway + ",\n",
+       "qmv apply: 2 cells were left as they were: the pattern needed too many steps.\n"},
+      {"none", "xaa\n", false, 0, "x\n", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ApplyRequest r = request("pattern", folder.write("in.csv", row.input));
+    r.inputs["pattern"] = "(a+)+$";
+    r.typed = row.typed;
+    const Outcome outcome = apply(r);
+    EXPECT_EQ(outcome.status, row.status) << outcome.err;
+    EXPECT_EQ(outcome.out, row.output);
+    const bool told = outcome.err.ends_with(row.gaveUpLine);
+    EXPECT_TRUE(told) << outcome.err;
+    if (row.gaveUpLine.empty()) {
+      EXPECT_EQ(outcome.err.find("left as"), std::string::npos) << outcome.err;
+    }
+  }
+}
+
 TEST_F(ApplyRunTest, AnEmptySelectionIsReportedAndChangesNothing) {
   ApplyRequest r = request("RNUM", folder.write("in.csv", "a1\n"));
   r.range = "C1:C2";

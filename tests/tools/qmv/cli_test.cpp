@@ -41,8 +41,9 @@ TEST(CliTest, HelpListsTheOperationsAndEndsWell) {
   EXPECT_NE(ran.out.find("RNUM"), std::string::npos);
   EXPECT_NE(ran.out.find("digits"), std::string::npos);
   // The conventions a CSV user looks for, and how wide characters count.
-  for (const char* option : {"--delimiter", "--tabs", "--encoding", "--columns", "--dry-run",
-                             "--quiet", "--typed", "--guard-formulas", "U+FFFF"}) {
+  for (const char* option :
+       {"--delimiter", "--tabs", "--encoding", "--columns", "--dry-run", "--quiet", "--typed",
+        "--guard-formulas", "U+FFFF", "3 done but the removal gave up"}) {
     EXPECT_NE(ran.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(run({"--help"}).status, 0);
