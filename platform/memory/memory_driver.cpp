@@ -287,7 +287,16 @@ void MemoryApplication::insertRows(int64_t row, int64_t count) {
 }
 
 void MemoryApplication::typeInto(CellRef cell, std::u16string_view text) {
-  setCell(cell, CellContent{parseTypedInput(text, state_->locale, state_->currentYear), {}});
+  checkCell(cell);
+  const auto sheet = activeSheetOrThrow(*state_);
+  CellFormats formats = sheet->formats(cell);
+  const TypedCell typed =
+      typeIntoCell(text, state_->locale, state_->currentYear, formats.numberFormat);
+  if (!typed.numberFormat.empty()) {
+    formats.numberFormat = typed.numberFormat;
+    sheet->setFormats(cell, formats);
+  }
+  setCell(cell, CellContent{typed.value, {}});
 }
 
 CellContent MemoryApplication::cell(CellRef cell) const {
