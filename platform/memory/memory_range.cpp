@@ -311,9 +311,8 @@ Value MemoryRange::value() {
 void MemoryRange::setValue(const Value& value) {
   enter();
   const auto* text = std::get_if<std::u16string>(&value);
-  if (text == nullptr ||
-      std::holds_alternative<std::u16string>(
-          typedResult(*text, st_->locale, st_->currentYear, u"General").value)) {
+  if (text == nullptr || std::holds_alternative<std::u16string>(
+                             typedResult(*text, st_->locale, st_->currentYear, u"General").value)) {
     writeAll(typedContent(value));
     return;
   }

@@ -1067,8 +1067,8 @@ void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Va
   put(target.get(), L"Value", std::move(array), &rangeIds());
   changed();
   for (const auto& [i, format] : typedFormats) {
-    const ComPtr<IDispatch> cell = requiredObject(
-        get(target.get(), L"Item", {static_cast<double>(i + 1), 1.0}, &rangeIds()));
+    const ComPtr<IDispatch> cell =
+        requiredObject(get(target.get(), L"Item", {static_cast<double>(i + 1), 1.0}, &rangeIds()));
     put(cell.get(), L"NumberFormat", format, &rangeIds());
   }
 }

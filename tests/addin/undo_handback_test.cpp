@@ -41,9 +41,9 @@ class UndoHandBack : public ::testing::Test, public World {};
 struct Row {
   const char* name;
   std::function<void(World&)> steps;
-  bool entryBound;  ///< the host's Undo entry reaches the add-in's undo
+  bool entryBound;    ///< the host's Undo entry reaches the add-in's undo
   bool controlZRuns;  ///< Control+Z, the host's Undo command, runs the add-in's undo
-  Value a1After;     ///< A1 of the run's sheet after Control+Z
+  Value a1After;      ///< A1 of the run's sheet after Control+Z
 };
 
 TEST(UndoHandBackRows, ControlZUndoesTheRunOnlyWhileItIsTheHostsLastAction) {
@@ -52,10 +52,15 @@ TEST(UndoHandBackRows, ControlZUndoesTheRunOnlyWhileItIsTheHostsLastAction) {
       {"the user's edit takes the entry", [](World& t) { t.userTypes(); }, false, false,
        Value{u"a"}},
       {"the user's formatting takes it, with no change event",
-       [](World& t) { t.app->setFormats({5, 2}, CellFormats(u"0.00")); }, false, false,
-       Value{u"a"}},
-      {"a fill is formatting too", [](World& t) { t.app->setFill({1, 1}, 0xFFFF00); }, false,
-       false, Value{u"a"}},
+       [](World& t) {
+         t.app->setFormats({5, 2}, CellFormats(u"0.00"));
+       },
+       false, false, Value{u"a"}},
+      {"a fill is formatting too",
+       [](World& t) {
+         t.app->setFill({1, 1}, 0xFFFF00);
+       },
+       false, false, Value{u"a"}},
       {"typing in another workbook takes it",
        [](World& t) {
          t.app->addWorkbook(u"Other");

@@ -33,9 +33,10 @@ std::optional<CellContent> typedEntry(std::u16string_view text);
 /// cell as text and displays the content exactly as you type it, even when you type
 /// numbers" ("Available number formats in Excel", support.microsoft.com), so a number, a
 /// date or TRUE assigned as a text stays that text; a leading apostrophe is still taken as
-/// the prefix (Range.PrefixCharacter, https://learn.microsoft.com/office/vba/api/excel.range.prefixcharacter,
-/// does not settle it for Text cells; the fake keeps the one rule of every cell). Formulas
-/// assigned to a Text cell are not modelled: they stay formulas.
+/// the prefix (Range.PrefixCharacter,
+/// https://learn.microsoft.com/office/vba/api/excel.range.prefixcharacter, does not settle it for
+/// Text cells; the fake keeps the one rule of every cell). Formulas assigned to a Text cell are not
+/// modelled: they stay formulas.
 std::optional<CellContent> typedEntry(std::u16string_view text, std::u16string_view numberFormat);
 
 /// The number format of a cell formatted `numberFormat` after `assigned` was written into
