@@ -100,7 +100,7 @@ int yearNow() {
 // it, even when you type numbers"); a typed date or number handed over would replace the
 // format or the text (Range.Formula: a date changes the cell's format to a date format).
 // `cellFormat` gives the cell's NumberFormat, none where its cells differ; it is asked
-// only when the text reads as something else than itself. A leading apostrophe of the
+// only when Excel and the user would read the text differently. A leading apostrophe of the
 // text itself is kept behind the prefix (Range.PrefixCharacter).
 struct TypedWrite {
   Variant value;
@@ -114,15 +114,13 @@ TypedWrite typedWrite(const std::u16string& text, const HostLocale& user, CellFo
   const Value mine = parseTypedInput(text, user, year);
   const Value excels = parseTypedInput(text, HostLocale{}, year);
   const bool formula = readsAsFormula(text);
-  const bool textEverywhere = std::holds_alternative<std::u16string>(mine) &&
-                              std::holds_alternative<std::u16string>(excels);
-  if (!formula && textEverywhere) return {Variant::fromText(text), {}};
-  if (std::holds_alternative<std::u16string>(mine) && (formula || text.front() == u'=')) {
+  // Read alike, the text goes as it is, and Excel types it for the cell's format itself.
+  if (!formula && excels == mine) return {Variant::fromText(text), {}};
+  if (formula && std::holds_alternative<std::u16string>(mine)) {
     return {Variant::fromText(u"'" + text), {}};
   }
   const std::optional<std::u16string> format = cellFormat();
   if (format && isTextFormat(*format)) return {Variant::fromText(text), {}};
-  if (!formula && excels == mine) return {Variant::fromText(text), {}};
   if (std::holds_alternative<std::u16string>(mine)) return {Variant::fromText(u"'" + text), {}};
   const TypedCell typed = typedResult(text, user, year, format.value_or(u"General"));
   return {toVariant(typed.value), typed.numberFormat};

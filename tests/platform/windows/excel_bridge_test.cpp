@@ -228,8 +228,12 @@ TEST_F(ExcelBridgeTest, AColumnOfValuesIsTypedAsEachCellWouldBe) {
     }
     const uint64_t before = fake::invokeCount();
     range->setColumnValues(3, 1, values);
-    EXPECT_EQ(fake::invokeCount() - before, 3u)
-        << "Range.Range, the column's NumberFormat and one assignment";
+    // Where the user reads a text unlike Excel, the column's NumberFormat is asked once.
+    EXPECT_EQ(fake::invokeCount() - before,
+              row.locale.decimalSeparator == u'.' && row.locale.dateOrder == DateOrder::MonthDayYear
+                  ? 2u
+                  : 3u)
+        << "Range.Range, the column's NumberFormat where needed and one assignment";
     for (std::size_t i = 0; i < values.size(); ++i) {
       SCOPED_TRACE(i);
       const fake::Cell& one = excel_->cells[cellKey(static_cast<int64_t>(i) + 3, 2)];
