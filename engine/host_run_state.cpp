@@ -70,7 +70,12 @@ void bindUndoCommands(RemovalSession& session) {
     });
   }
   if (!session.undoMacroRegistered) return;
-  if (tolerant([&] { app.onKey(kUndoKey, kUndoMacro); })) session.undoKeyBound = true;
+  // Control+Z stays the host's own key: it chooses the host's Undo command ("Keyboard
+  // shortcuts in Excel", support.microsoft.com: Ctrl+Z, "Undo"), which runs the entry set
+  // below only while the run is the last action on the host's undo list. Bound to the
+  // undo macro itself (OnKey), it would undo the run after actions the host raises no event
+  // for (formatting, work in another workbook) instead of undoing them.
+  resetUndoKey(session);
   // OnUndo goes last: a later call may give Excel's undo list its own entry again
   // (https://learn.microsoft.com/office/vba/api/excel.application.onundo).
   tolerant([&] { app.onUndo(kUndoText, kUndoMacro); });

@@ -27,12 +27,13 @@ void enterHostRunStateTolerant(Application& app, HostUserModes& user);
 /// bar given back to the host, screen updating on. The cancel key stays at 2.
 void leaveHostRunState(Application& app, const HostUserModes& user) noexcept;
 
-/// Watches the host's cell changes (once per session) and binds the host's Undo entry and
-/// Control+Z to the undo macro, each step tolerant, the Undo entry last of all calls. Every change
-/// made outside OwnChanges is noted in the session's record (undo then leaves those cells alone)
-/// and gives the key back to the host. Binds nothing when the host could not register the macro (an
-/// unbound name would make every Control+Z fail). Without the watch (a host that cannot
-/// report changes) the key stays bound until disconnection.
+/// Watches the host's cell changes (once per session) and binds the host's Undo entry to the
+/// undo macro, each step tolerant, the Undo entry last of all calls. Control+Z stays the
+/// host's own key (its Undo command, which runs the entry while the run is the last action);
+/// a binding of it left by an earlier version of the session is given back. Every change made
+/// outside OwnChanges is noted in the session's record (undo then leaves those cells alone).
+/// Binds nothing when the host could not register the macro (an unbound name would make
+/// the Undo entry fail).
 void bindUndoCommands(RemovalSession& session);
 
 /// At disconnection: ends the watch of cell changes, gives Control+Z back to the host if a

@@ -34,11 +34,12 @@ class RemovalSession {
   /// True once the host can run the undo macro; bindings are made only then.
   bool undoMacroRegistered = false;
   /// True while Control+Z is bound to the undo macro, so that disconnecting gives the key
-  /// back to the host instead of leaving it on a macro that no longer does anything.
+  /// back to the host instead of leaving it on a macro that no longer does anything. The
+  /// runs never bind it: Control+Z stays the host's Undo command.
   bool undoKeyBound = false;
-  /// The host's change notices from the first run on: the first change the add-in did
-  /// not make gives Control+Z back to the host, and each one is noted in the record, so
-  /// that undo leaves the cells it touched alone; null before.
+  /// The host's change notices from the first run on: every change the add-in did not
+  /// make is noted in the record, so that undo leaves the cells it touched alone; null
+  /// before.
   std::unique_ptr<EventSubscription> cellWatch;
   /// Above zero while a run or the undo command changes cells: the host reports those
   /// changes like any other, and they must not count as the user's.

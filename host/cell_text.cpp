@@ -81,9 +81,20 @@ std::optional<int64_t> takeDigits(std::u16string_view& s, std::size_t maxDigits,
   return v;
 }
 
-std::optional<double> parseNumber(std::u16string_view s, const HostLocale& locale) {
+/// How a typed number was written, which decides the format typing gives its cell.
+struct NumberShape {
+  bool percent = false;
+  bool grouped = false;
+  bool exponent = false;
+  bool fraction = false;  ///< digits after the decimal separator
+};
+
+/// A typed number in `locale`: digits grouped by the locale's thousands separator only
+/// (none when it has none, or when it is the decimal separator itself).
+std::optional<double> parseNumber(std::u16string_view s, const HostLocale& locale,
+                                  NumberShape* shape = nullptr) {
   const char16_t dec = locale.decimalSeparator;
-  const char16_t group = dec == u',' ? u'.' : u',';
+  const char16_t group = locale.thousandsSeparator != dec ? locale.thousandsSeparator : 0;
   bool negative = false;
   bool percent = false;
   bool parens = false;
@@ -114,7 +125,7 @@ std::optional<double> parseNumber(std::u16string_view s, const HostLocale& local
   bool grouped = false;
   std::size_t firstGroup = 0;
   std::size_t intDigits = 0;
-  while (i < s.size() && (isDigit(s[i]) || s[i] == group)) {
+  while (i < s.size() && (isDigit(s[i]) || (group != 0 && s[i] == group))) {
     if (s[i] == group) {
       if (intDigits == 0) return std::nullopt;
       if (!grouped) {
@@ -144,7 +155,9 @@ std::optional<double> parseNumber(std::u16string_view s, const HostLocale& local
     }
   }
   if (intDigits + fracDigits == 0) return std::nullopt;
+  bool exponent = false;
   if (i < s.size() && (s[i] == u'e' || s[i] == u'E')) {
+    exponent = true;
     mantissa += 'e';
     ++i;
     if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) mantissa += static_cast<char>(s[i++]);
@@ -163,6 +176,7 @@ std::optional<double> parseNumber(std::u16string_view s, const HostLocale& local
   }
   if (percent) value /= 100;
   if (negative) value = -value;
+  if (shape) *shape = NumberShape{percent, grouped, exponent, fracDigits > 0};
   return value + 0.0;  // no negative zero
 }
 
@@ -464,6 +478,50 @@ Value parseTypedInput(std::u16string_view text, const HostLocale& locale, int cu
   if (auto number = parseNumber(s, locale)) return *number;
   if (auto date = parseDateTime(s, locale, currentYear)) return *date;
   return std::u16string(text);
+}
+
+bool isTextFormat(std::u16string_view numberFormat) { return numberFormat == u"@"; }
+
+namespace {
+
+bool isGeneralFormat(std::u16string_view numberFormat) {
+  return numberFormat.empty() || foldCase(numberFormat) == u"general";
+}
+
+// The format a General cell gets for a number typed in this shape. No Microsoft page
+// tables what typing gives; these are Excel's built-in codes for each shape ("Number format
+// codes", support.microsoft.com): whole percentages 0%, others 0.00%, grouped numbers
+// #,##0 or #,##0.00, an exponent 0.00E+00.
+std::u16string formatOfShape(const NumberShape& shape) {
+  if (shape.percent) return shape.fraction ? u"0.00%" : u"0%";
+  if (shape.exponent) return u"0.00E+00";
+  if (shape.grouped) return shape.fraction ? u"#,##0.00" : u"#,##0";
+  return {};
+}
+
+}  // namespace
+
+TypedCell typeIntoCell(std::u16string_view text, const HostLocale& locale, int currentYear,
+                       std::u16string_view cellFormat) {
+  TypedCell out{parseTypedInput(text, locale, currentYear), {}};
+  if (text.empty() || text.front() == u'\'' || std::holds_alternative<std::u16string>(out.value)) {
+    return out;
+  }
+  if (isTextFormat(cellFormat)) {
+    out.value = std::u16string(text);
+    return out;
+  }
+  if (std::holds_alternative<double>(out.value) && isGeneralFormat(cellFormat)) {
+    NumberShape shape;
+    if (parseNumber(trimSpaces(text), locale, &shape)) out.numberFormat = formatOfShape(shape);
+  }
+  return out;
+}
+
+TypedCell typedResult(std::u16string_view text, const HostLocale& locale, int currentYear,
+                      std::u16string_view cellFormat) {
+  if (!text.empty() && text.front() == u'\'') return {Value(std::u16string(text)), {}};
+  return typeIntoCell(text, locale, currentYear, cellFormat);
 }
 
 char16_t foldCase(char16_t c) {

@@ -48,6 +48,33 @@ std::u16string formulaText(const CellContent& content);
 /// the empty cell value; everything else, a leading "=" included, stays text.
 Value parseTypedInput(std::u16string_view text, const HostLocale& locale, int currentYear);
 
+/// Whether `numberFormat` is the Text format "@": a cell so formatted keeps what is typed
+/// into it as the text typed.
+bool isTextFormat(std::u16string_view numberFormat);
+
+/// What typing gives a cell: its value, and the number format typing gives it (empty: the
+/// cell keeps its own).
+struct TypedCell {
+  Value value;
+  std::u16string numberFormat;
+  friend bool operator==(const TypedCell&, const TypedCell&) = default;
+};
+
+/// Typing `text` into a cell whose number format is `cellFormat`, in `locale`: the value
+/// of parseTypedInput, except that a cell formatted as Text ("@") keeps the text as typed,
+/// in every locale (a leading apostrophe is still the prefix that makes the rest text).
+/// In a General cell a number typed with a percent sign, a thousands separator or an
+/// exponent gets the format that shows it as typed ("0%", "0.00%", "#,##0", "#,##0.00",
+/// "0.00E+00": codes in en-US notation, as Range.NumberFormat takes them, in every
+/// locale); a cell with a format of its own keeps it. Dates carry their kind in their value.
+TypedCell typeIntoCell(std::u16string_view text, const HostLocale& locale, int currentYear,
+                       std::u16string_view cellFormat);
+
+/// A removal's result written to a cell as typed: typeIntoCell, except that a result
+/// starting with an apostrophe keeps it (the whole result stays text, as it reads).
+TypedCell typedResult(std::u16string_view text, const HostLocale& locale, int currentYear,
+                      std::u16string_view cellFormat);
+
 /// Case folding for literal comparisons: ASCII, Latin-1, Latin Extended-A, Greek and
 /// Cyrillic capitals become small letters; every other unit is kept.
 char16_t foldCase(char16_t c);

@@ -11,6 +11,10 @@ struct HostLocale {
   char16_t decimalSeparator = u'.';
   char16_t dateSeparator = u'/';
   DateOrder dateOrder = DateOrder::MonthDayYear;
+  /// The digit grouping symbol, exactly as the host reports it (a French Windows gives
+  /// U+00A0 or U+202F, a Swiss one ' or U+2019); 0 where numbers have no groups. Typed
+  /// numbers are grouped by this unit only, never by one guessed from the decimal separator.
+  char16_t thousandsSeparator = u',';
 };
 
 }  // namespace qmv

@@ -157,12 +157,14 @@ class MemoryApplication final : public Application {
   CellContent cell(const SheetName& sheet, CellRef cell) const;
   /// Values down a column from `top`.
   std::vector<Value> columnValues(CellRef top, int64_t count) const;
-  /// The fill colour (an RGB number); none when the cell has no fill.
+  /// The fill colour (an RGB number); none when the cell has no fill. Setting it is the
+  /// user's formatting: the Undo entry bound by OnUndo goes, without a change notice.
   void setFill(CellRef cell, std::optional<uint32_t> colour);
   void setFill(const SheetName& sheet, CellRef cell, std::optional<uint32_t> colour);
   std::optional<uint32_t> fill(CellRef cell) const;
   std::optional<uint32_t> fill(const SheetName& sheet, CellRef cell) const;
-  /// Number format, fill and font colour of a cell of the active sheet.
+  /// Number format, fill and font colour of a cell of the active sheet; setting them is the
+  /// user's formatting, as setFill.
   void setFormats(CellRef cell, const CellFormats& formats);
   CellFormats formats(CellRef cell) const;
   /// The user sorts the rows of `reference` (one area of the active sheet) by the values
@@ -213,7 +215,8 @@ class MemoryApplication final : public Application {
   /// Runs a registered macro (names compare case-insensitively). An unknown macro or a
   /// failing one is recorded in hostErrors(). Returns true when the macro ran through.
   bool runMacro(const std::u16string& name);
-  /// The user presses a key: runs the macro bound by OnKey. False when nothing ran.
+  /// The user presses a key: runs the macro bound by OnKey; Control+Z bound by no macro is
+  /// the host's Undo command (hostUndo). False when nothing ran.
   bool pressKey(const std::u16string& key);
   /// The user chooses the host's Undo: runs the OnUndo macro. False when nothing ran.
   bool hostUndo();

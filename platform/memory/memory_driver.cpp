@@ -287,7 +287,16 @@ void MemoryApplication::insertRows(int64_t row, int64_t count) {
 }
 
 void MemoryApplication::typeInto(CellRef cell, std::u16string_view text) {
-  setCell(cell, CellContent{parseTypedInput(text, state_->locale, state_->currentYear), {}});
+  checkCell(cell);
+  const auto sheet = activeSheetOrThrow(*state_);
+  CellFormats formats = sheet->formats(cell);
+  const TypedCell typed =
+      typeIntoCell(text, state_->locale, state_->currentYear, formats.numberFormat);
+  if (!typed.numberFormat.empty()) {
+    formats.numberFormat = typed.numberFormat;
+    sheet->setFormats(cell, formats);
+  }
+  setCell(cell, CellContent{typed.value, {}});
 }
 
 CellContent MemoryApplication::cell(CellRef cell) const {
@@ -314,12 +323,14 @@ std::vector<Value> MemoryApplication::columnValues(CellRef top, int64_t count) c
 void MemoryApplication::setFill(CellRef cell, std::optional<uint32_t> colour) {
   checkCell(cell);
   activeSheetOrThrow(*state_)->setFill(cell, colour);
+  state_->undo.reset();  // an action of the undo list, as setFormats
 }
 
 void MemoryApplication::setFill(const SheetName& sheet, CellRef cell,
                                 std::optional<uint32_t> colour) {
   checkCell(cell);
   findSheet(*state_, sheet)->setFill(cell, colour);
+  state_->undo.reset();
 }
 
 std::optional<uint32_t> MemoryApplication::fill(CellRef cell) const {
@@ -335,6 +346,9 @@ std::optional<uint32_t> MemoryApplication::fill(const SheetName& sheet, CellRef 
 void MemoryApplication::setFormats(CellRef cell, const CellFormats& formats) {
   checkCell(cell);
   activeSheetOrThrow(*state_)->setFormats(cell, formats);
+  // Formatting is an action of the host's undo list, like an edit, though it raises no
+  // change notice: the procedure OnUndo bound is no longer the last action.
+  state_->undo.reset();
 }
 
 CellFormats MemoryApplication::formats(CellRef cell) const {
@@ -437,7 +451,12 @@ bool MemoryApplication::runMacro(const std::u16string& name) {
 
 bool MemoryApplication::pressKey(const std::u16string& key) {
   auto it = state_->keys.find(key);
-  if (it == state_->keys.end() || it->second.empty()) return false;
+  if (it == state_->keys.end()) {
+    // A key no macro holds does the host's own action: Control+Z chooses its Undo command,
+    // which runs the procedure OnUndo bound while that is still the last action.
+    return detail::sameName(key, u"^z") && hostUndo();
+  }
+  if (it->second.empty()) return false;
   const std::u16string macro = it->second;
   return runMacro(macro);
 }

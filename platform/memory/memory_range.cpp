@@ -310,7 +310,20 @@ Value MemoryRange::value() {
 }
 void MemoryRange::setValue(const Value& value) {
   enter();
-  writeAll(typedContent(value));
+  const auto* text = std::get_if<std::u16string>(&value);
+  if (text == nullptr || std::holds_alternative<std::u16string>(
+                             typedResult(*text, st_->locale, st_->currentYear, u"General").value)) {
+    writeAll(typedContent(value));
+    return;
+  }
+  // A number, date or Boolean read from a text depends on each cell's format.
+  if (cellCount(areas_) > kMaxCellsPerCall) refuse("Not enough memory to write the range");
+  for (const auto& a : areas_) {
+    for (int64_t r = a.first.row; r <= a.last.row; ++r) {
+      for (int64_t c = a.first.column; c <= a.last.column; ++c) writeTypedCell({r, c}, value);
+    }
+  }
+  st_->cellsChanged(*sheet_, areas_);
 }
 std::u16string MemoryRange::formula() {
   enter();
@@ -509,9 +522,28 @@ void MemoryRange::writeTypedCell(CellRef at, const Value& value) {
     sheet_->setConstant(at, value);
     return;
   }
-  const CellContent content = typedContent(value);
+  const auto* text = std::get_if<std::u16string>(&value);
+  if (text == nullptr) {
+    const CellContent content = typedContent(value);
+    checkLength(content);
+    sheet_->setContent(at, content);
+    return;
+  }
+  const TypedCell typed = typedInto(at, *text);
+  const CellContent content{typed.value, {}};
   checkLength(content);
   sheet_->setContent(at, content);
+  if (!typed.numberFormat.empty()) {
+    CellFormats formats = sheet_->formats(at);
+    formats.numberFormat = typed.numberFormat;
+    sheet_->setFormats(at, formats);
+  }
+}
+TypedCell MemoryRange::typedInto(CellRef at, const std::u16string& text) const {
+  // A result that stays text is text in every format; only the others ask the cell's.
+  TypedCell typed = typedResult(text, st_->locale, st_->currentYear, u"General");
+  if (std::holds_alternative<std::u16string>(typed.value)) return typed;
+  return typedResult(text, st_->locale, st_->currentYear, sheet_->formats(at).numberFormat);
 }
 bool MemoryRange::entireRowHidden() {
   enter();
@@ -532,7 +564,7 @@ void MemoryRange::enter() {
 CellContent MemoryRange::typedContent(const Value& value) const {
   CellContent content;
   if (const auto* text = std::get_if<std::u16string>(&value)) {
-    content.value = parseTypedInput(*text, st_->locale, st_->currentYear);
+    content.value = typedResult(*text, st_->locale, st_->currentYear, u"General").value;
   } else if (const auto* d = std::get_if<double>(&value); d && !std::isfinite(*d)) {
     refuse("The value is not a number");
   } else {

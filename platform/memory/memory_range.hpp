@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/cell_text.hpp"
 #include "host/host.hpp"
 #include "platform/memory/memory_sheet.hpp"
 #include "platform/memory/memory_state.hpp"
@@ -121,11 +122,13 @@ class MemoryRange final : public Range {
   static constexpr int32_t kCellTypeFormulas = -4123;
 
   void enter();
-  /// A value assigned as the user would type it.
+  /// A value assigned as the user would type it, into a General cell.
   CellContent typedContent(const Value& value) const;
   static void checkLength(const CellContent& content);
   /// Writes one cell as setCellValue types it, without the call's count or change notice.
   void writeTypedCell(CellRef at, const Value& value);
+  /// What the result `text` gives the cell at `at` (typedResult with the cell's format).
+  TypedCell typedInto(CellRef at, const std::u16string& text) const;
   /// The values and formulas of the first area into `block`; the strings it holds keep
   /// their storage wherever a text replaces a text.
   void fillBlock(CellBlock& block) const;

@@ -28,6 +28,7 @@ constexpr int32_t kXlFilterInPlace = 1;
 constexpr int32_t kXlColorIndexAutomatic = -4105;
 constexpr int32_t kXlColorIndexNone = -4142;
 constexpr int32_t kXlDecimalSeparator = 3;
+constexpr int32_t kXlThousandsSeparator = 4;
 constexpr int32_t kXlDateSeparator = 17;
 constexpr int32_t kXlDateOrder = 32;
 constexpr int32_t kXlA1 = 1;
@@ -83,22 +84,50 @@ int yearNow() {
   return now.wYear;
 }
 
-// What to assign to a cell for a text read as the user's typing would be. Excel reads an
-// assigned text in en-US conventions whatever the user's (every call is made with LCID
-// 1033: "Formatting Data in Excel with Various Regional Settings"), so the text is read
-// here in the user's conventions: where Excel would read it the same, it goes as it is and
-// Excel formats it as typed; otherwise a number, date or Boolean goes as its typed value
-// and a text with the apostrophe prefix, which keeps it the text it is. A leading
-// apostrophe of the text itself is kept behind the prefix (Range.PrefixCharacter).
-Variant typedInput(const std::u16string& text, const HostLocale& user) {
-  if (!text.empty() && text.front() == u'\'') return Variant::fromText(u"'" + text);
+// What to assign to a cell for a result read as the user's typing would be, and the number
+// format to give the cell afterwards (empty: none). Excel reads an assigned text in en-US
+// conventions whatever the user's (every call is made with LCID 1033: "Formatting Data in
+// Excel with Various Regional Settings"), so the text is read here in the user's
+// conventions (typedResult, the rule of every host): where Excel would read it the same,
+// it goes as it is and Excel formats it as typed; otherwise a number, date or Boolean goes
+// as its typed value, with the format typing would give it, and a text with the apostrophe
+// prefix, which keeps it the text it is. A cell formatted as Text keeps the text as typed
+// ("Available number formats in Excel": Text "displays the content exactly as you type
+// it, even when you type numbers"); a typed date or number handed over would replace the
+// format or the text (Range.Formula: a date changes the cell's format to a date format).
+// `cellFormat` gives the cell's NumberFormat, none where its cells differ; it is asked
+// only when Excel and the user would read the text differently. A leading apostrophe of the
+// text itself is kept behind the prefix (Range.PrefixCharacter).
+struct TypedWrite {
+  Variant value;
+  std::u16string numberFormat;
+};
+
+template <class CellFormat>
+TypedWrite typedWrite(const std::u16string& text, const HostLocale& user, CellFormat&& cellFormat) {
+  if (!text.empty() && text.front() == u'\'') return {Variant::fromText(u"'" + text), {}};
   const int year = yearNow();
   const Value mine = parseTypedInput(text, user, year);
-  if (!readsAsFormula(text) && parseTypedInput(text, HostLocale{}, year) == mine) {
-    return Variant::fromText(text);
+  const Value excels = parseTypedInput(text, HostLocale{}, year);
+  const bool formula = readsAsFormula(text);
+  // Read alike, the text goes as it is, and Excel types it for the cell's format itself.
+  if (!formula && excels == mine) return {Variant::fromText(text), {}};
+  if (formula && std::holds_alternative<std::u16string>(mine)) {
+    return {Variant::fromText(u"'" + text), {}};
   }
-  if (std::holds_alternative<std::u16string>(mine)) return Variant::fromText(u"'" + text);
-  return toVariant(mine);
+  const std::optional<std::u16string> format = cellFormat();
+  if (format && isTextFormat(*format)) return {Variant::fromText(text), {}};
+  if (std::holds_alternative<std::u16string>(mine)) return {Variant::fromText(u"'" + text), {}};
+  const TypedCell typed = typedResult(text, user, year, format.value_or(u"General"));
+  return {toVariant(typed.value), typed.numberFormat};
+}
+
+// Range.NumberFormat (https://learn.microsoft.com/office/vba/api/excel.range.numberformat):
+// the code, or none for Null, which the page documents for cells whose formats differ.
+std::optional<std::u16string> numberFormatOf(IDispatch* range, InterfaceIds* ids = nullptr) {
+  const Variant code = get(range, L"NumberFormat", {}, ids);
+  if (code.type() != VT_BSTR) return std::nullopt;
+  return asText(code);
 }
 
 // Where a range lies: its sheet as Excel's external address names it ("[Book1]Sheet1")
@@ -583,7 +612,27 @@ class ExcelRange final : public Range {
   }
   void setValue(const Value& value) override {
     const auto* text = std::get_if<std::u16string>(&value);
-    write(text ? typedInput(*text, userLocale()) : toVariant(value));
+    if (!text) {
+      write(toVariant(value));
+      return;
+    }
+    bool mixed = false;
+    TypedWrite typed = typedWrite(*text, userLocale(), [&] {
+      std::optional<std::u16string> format = numberFormatOf(object());
+      mixed = !format;
+      return format;
+    });
+    if (mixed && count() > 1) {
+      // Cells of different formats: each is typed as its own format says.
+      for (const RangePtr& area : areas()) {
+        for (int64_t r = 1; r <= area->rowsCount(); ++r) {
+          for (int64_t c = 1; c <= area->columnsCount(); ++c) area->cell(r, c)->setValue(value);
+        }
+      }
+      return;
+    }
+    write(typed.value);
+    if (!typed.numberFormat.empty()) put(object(), L"NumberFormat", typed.numberFormat);
   }
   std::u16string formula() override {
     Variant v = get(object(), L"Formula");
@@ -999,11 +1048,31 @@ void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Va
   if (values.size() > static_cast<std::size_t>(kMaxRows)) {
     throw HostError(host_errors::kRefused, "Too many cells for one column");
   }
+  std::u16string cells = formatAddress(
+      AreaRef{{row, column}, {row + static_cast<int64_t>(values.size()) - 1, column}});
+  std::erase(cells, u'$');
+  const ComPtr<IDispatch> target = requiredObject(get(object(), L"Range", {cells}, &rangeIds()));
+  // The cells' number format, asked once for the column where a result's typing depends on
+  // it, and cell by cell where the cells differ.
+  std::optional<std::optional<std::u16string>> columnFormat;
+  std::vector<std::pair<std::size_t, std::u16string>> typedFormats;
   std::vector<Variant> elements;
   elements.reserve(values.size());
-  for (const Value& value : values) {
-    const auto* text = std::get_if<std::u16string>(&value);
-    elements.push_back(text ? typedInput(*text, userLocale()) : toVariant(value));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const auto* text = std::get_if<std::u16string>(&values[i]);
+    if (!text) {
+      elements.push_back(toVariant(values[i]));
+      continue;
+    }
+    TypedWrite typed = typedWrite(*text, userLocale(), [&]() -> std::optional<std::u16string> {
+      if (!columnFormat) columnFormat = numberFormatOf(target.get(), &rangeIds());
+      if (*columnFormat) return *columnFormat;
+      const ComPtr<IDispatch> cell = requiredObject(
+          get(target.get(), L"Item", {static_cast<double>(i + 1), 1.0}, &rangeIds()));
+      return numberFormatOf(cell.get(), &rangeIds());
+    });
+    if (!typed.numberFormat.empty()) typedFormats.emplace_back(i, std::move(typed.numberFormat));
+    elements.push_back(std::move(typed.value));
   }
   SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(values.size()), 1}, {1, 1}};
   Variant array;
@@ -1017,12 +1086,13 @@ void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Va
   for (std::size_t i = 0; i < elements.size(); ++i) data[i] = elements[i].detach();
   SafeArrayUnaccessData(array.get().parray);
 
-  std::u16string cells = formatAddress(
-      AreaRef{{row, column}, {row + static_cast<int64_t>(values.size()) - 1, column}});
-  std::erase(cells, u'$');
-  const ComPtr<IDispatch> target = requiredObject(get(object(), L"Range", {cells}, &rangeIds()));
   put(target.get(), L"Value", std::move(array), &rangeIds());
   changed();
+  for (const auto& [i, format] : typedFormats) {
+    const ComPtr<IDispatch> cell =
+        requiredObject(get(target.get(), L"Item", {static_cast<double>(i + 1), 1.0}, &rangeIds()));
+    put(cell.get(), L"NumberFormat", format, &rangeIds());
+  }
 }
 
 // Exact contents of a column of cells through Formula2 (Formula before dynamic arrays) as
@@ -1282,6 +1352,9 @@ IDispatch* rangeObject(Range& range) {
 HostLocale excelLocale(IDispatch* app) {
   HostLocale locale;
   std::u16string decimal = asText(get(app, L"International", {kXlDecimalSeparator}));
+  // "Zero or thousands separator": empty where numbers have no groups.
+  const std::u16string thousands = asText(get(app, L"International", {kXlThousandsSeparator}));
+  locale.thousandsSeparator = thousands.empty() ? char16_t{0} : thousands.front();
   std::u16string date = asText(get(app, L"International", {kXlDateSeparator}));
   if (!decimal.empty()) locale.decimalSeparator = decimal.front();
   if (!date.empty()) locale.dateSeparator = date.front();

@@ -1,6 +1,7 @@
-// Control+Z and the host's Undo entry after a run: bound to the add-in's undo until the
-// first change of cells the add-in did not make, then the host's own again; the add-in's
-// own runs and undo never give them back; disconnection gives both back.
+// Control+Z and the host's Undo entry after a run: Control+Z stays the host's own key, the
+// host's Undo command, which reaches the add-in's undo through the Undo entry only while the
+// run is the host's last action: the user's edit, formatting or typing in another workbook
+// takes the entry's place, and Control+Z then leaves the run alone.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -40,44 +41,56 @@ class UndoHandBack : public ::testing::Test, public World {};
 struct Row {
   const char* name;
   std::function<void(World&)> steps;
-  bool keyBound;    ///< Control+Z reaches the add-in's undo
-  bool entryBound;  ///< the host's Undo entry reaches it
+  bool entryBound;    ///< the host's Undo entry reaches the add-in's undo
+  bool controlZRuns;  ///< Control+Z, the host's Undo command, runs the add-in's undo
+  Value a1After;      ///< A1 of the run's sheet after Control+Z
 };
 
-TEST(UndoHandBackRows, BindingsFollowWhoChangedTheCells) {
+TEST(UndoHandBackRows, ControlZUndoesTheRunOnlyWhileItIsTheHostsLastAction) {
   const std::vector<Row> rows = {
-      {"a run binds both", [](World&) {}, true, true},
-      {"the user's edit gives both back", [](World& t) { t.userTypes(); }, false, false},
-      {"undo by Control+Z is the add-in's own change",
-       [](World& t) { EXPECT_TRUE(t.app->pressKey(std::u16string(kUndoKey))); }, true,
-       // Excel takes back the Undo entry at any change, the undo's own writes included.
-       false},
-      {"a value run is the add-in's own change and binds both again",
-       [](World& t) { t.run(RemoveDuplicatesKeepOne); }, true, true},
-      {"the next run binds both again",
+      {"right after the run", [](World&) {}, true, true, Value{u"a1"}},
+      {"the user's edit takes the entry", [](World& t) { t.userTypes(); }, false, false,
+       Value{u"a"}},
+      {"the user's formatting takes it, with no change event",
+       [](World& t) {
+         t.app->setFormats({5, 2}, CellFormats(u"0.00"));
+       },
+       false, false, Value{u"a"}},
+      {"a fill is formatting too",
+       [](World& t) {
+         t.app->setFill({1, 1}, 0xFFFF00);
+       },
+       false, false, Value{u"a"}},
+      {"typing in another workbook takes it",
+       [](World& t) {
+         t.app->addWorkbook(u"Other");
+         t.userTypes();
+       },
+       false, false, Value{u"a"}},
+      {"a value run is the add-in's own action and binds the entry for itself",
+       [](World& t) { t.run(RemoveDuplicatesKeepOne); }, true, true, Value{u"a"}},
+      {"the next run binds the entry again",
        [](World& t) {
          t.userTypes();
-         t.run(RemoveAlphas);
+         t.app->setColumn({1, 1}, {Value{u"a1"}, Value{u"b2"}, Value{u"a1"}});
+         t.run(RemoveNumbers);
        },
-       true, true},
-      {"a later edit after the key went back changes nothing more",
-       [](World& t) {
-         t.userTypes();
-         t.userTypes();
-       },
-       false, false},
-      {"disconnection gives both back", [](World& t) { t.connect.AddinInstance_OnDisconnection(); },
-       false, false},
+       true, true, Value{u"a1"}},
+      {"disconnection takes the entry back",
+       [](World& t) { t.connect.AddinInstance_OnDisconnection(); }, false, false, Value{u"a"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     World t;
     t.run(RemoveNumbers);
-    ASSERT_TRUE(t.app->keyBinding(std::u16string(kUndoKey)));
+    ASSERT_EQ(t.app->cell({1, 1}).value, Value{u"a"});
     row.steps(t);
-    EXPECT_EQ(t.app->keyBinding(std::u16string(kUndoKey)).has_value(), row.keyBound);
+    EXPECT_EQ(t.app->keyBinding(std::u16string(kUndoKey)), std::nullopt)
+        << "Control+Z stays the host's own key";
     EXPECT_EQ(t.app->undoBinding().has_value(), row.entryBound);
-    EXPECT_EQ(t.module.undoKeyBound, row.keyBound);
+    EXPECT_FALSE(t.module.undoKeyBound);
+    EXPECT_EQ(t.app->pressKey(std::u16string(kUndoKey)), row.controlZRuns);
+    EXPECT_EQ(t.app->cell(memory::SheetName{u"Sheet1", u"Book1"}, {1, 1}).value, row.a1After);
     EXPECT_EQ(t.module.ownChanges, 0);
     EXPECT_TRUE(t.app->hostErrors().empty());
   }

@@ -219,10 +219,89 @@ TEST(TypedInput, FollowsTheLocale) {
   german.decimalSeparator = u',';
   german.dateSeparator = u'.';
   german.dateOrder = DateOrder::DayMonthYear;
+  german.thousandsSeparator = u'.';
   EXPECT_EQ(parseTypedInput(u"1,5", german, 2007), Value{1.5});
   EXPECT_EQ(parseTypedInput(u"1.234,5", german, 2007), Value{1234.5});
   EXPECT_EQ(parseTypedInput(u"2.1.2007", german, 2007), Value{DateTime{39084}});
   EXPECT_EQ(parseTypedInput(u"2.1", german, 2007), Value{DateTime{39084}});
+}
+
+TEST(TypedInput, GroupsByTheThousandsSeparatorGivenOnly) {
+  struct Row {
+    const char* name;
+    char16_t decimal;
+    char16_t thousands;
+    std::u16string typed;
+    Value value;
+  };
+  const std::vector<Row> rows{
+      {"French no-break space", u',', u'\u00A0', u"1\u00A0234,5", Value{1234.5}},
+      {"French narrow no-break space", u',', u'\u202F', u"1\u202F234\u202F567", Value{1234567.0}},
+      {"French 1.234 is no number", u',', u'\u00A0', u"1.234", Value{u"1.234"}},
+      {"French plain space is not the separator", u',', u'\u00A0', u"1 234", Value{u"1 234"}},
+      {"Swiss apostrophe", u'.', u'\'', u"1'234.5", Value{1234.5}},
+      {"Swiss right single quote", u'.', u'\u2019', u"1\u2019234", Value{1234.0}},
+      {"Swiss comma is no separator", u'.', u'\'', u"1,234", Value{u"1,234"}},
+      {"no grouping at all", u'.', 0, u"1,234", Value{u"1,234"}},
+      {"a separator equal to the decimal groups nothing", u',', u',', u"1,234", Value{1.234}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    HostLocale locale;
+    locale.decimalSeparator = row.decimal;
+    locale.thousandsSeparator = row.thousands;
+    EXPECT_EQ(parseTypedInput(row.typed, locale, 2007), row.value);
+  }
+}
+
+TEST(TypedInput, ATextCellKeepsTypingAndAGeneralCellGetsTheTypedFormat) {
+  HostLocale german;
+  german.decimalSeparator = u',';
+  german.dateSeparator = u'.';
+  german.dateOrder = DateOrder::DayMonthYear;
+  german.thousandsSeparator = u'.';
+  struct Row {
+    const char* name;
+    std::u16string typed;
+    std::u16string cellFormat;
+    TypedCell typing;  ///< typeIntoCell
+    TypedCell result;  ///< typedResult
+  };
+  const std::vector<Row> rows{
+      {"a decimal in a Text cell", u"3,5", u"@", {Value{u"3,5"}, u""}, {Value{u"3,5"}, u""}},
+      {"a date in a Text cell",
+       u"03.12.2024",
+       u"@",
+       {Value{u"03.12.2024"}, u""},
+       {Value{u"03.12.2024"}, u""}},
+      {"TRUE in a Text cell", u"TRUE", u"@", {Value{u"TRUE"}, u""}, {Value{u"TRUE"}, u""}},
+      {"the apostrophe in a Text cell", u"'7", u"@", {Value{u"7"}, u""}, {Value{u"'7"}, u""}},
+      {"a percent", u"12,5%", u"General", {Value{0.125}, u"0.00%"}, {Value{0.125}, u"0.00%"}},
+      {"a whole percent", u"12%", u"general", {Value{0.12}, u"0%"}, {Value{0.12}, u"0%"}},
+      {"a grouped number",
+       u"1.234,50",
+       u"General",
+       {Value{1234.5}, u"#,##0.00"},
+       {Value{1234.5}, u"#,##0.00"}},
+      {"an exponent",
+       u"1,5E3",
+       u"General",
+       {Value{1500.0}, u"0.00E+00"},
+       {Value{1500.0}, u"0.00E+00"}},
+      {"a plain number", u"1234", u"General", {Value{1234.0}, u""}, {Value{1234.0}, u""}},
+      {"a formatted cell keeps its format", u"12%", u"0.0", {Value{0.12}, u""}, {Value{0.12}, u""}},
+      {"a date",
+       u"3.12.2024",
+       u"General",
+       {Value{DateTime{45629}}, u""},
+       {Value{DateTime{45629}}, u""}},
+      {"the empty text", u"", u"@", {Value{}, u""}, {Value{}, u""}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(typeIntoCell(row.typed, german, 2007, row.cellFormat), row.typing);
+    EXPECT_EQ(typedResult(row.typed, german, 2007, row.cellFormat), row.result);
+  }
 }
 
 TEST(TypedInput, YearlessDateFallsInTheCurrentYear) {

@@ -181,11 +181,10 @@ class Player final : public memory::HeadlessUser {
         }
         break;
       case Op::Key:
-        if (!app_->keyBinding(command.text)) {
+        // Control+Z that no macro holds is the host's Undo command, which may still run one.
+        if (!app_->pressKey(command.text) && !app_->keyBinding(command.text)) {
           streams_.out << "key " << toUtf8(command.text) << ": no macro is bound to it\n";
-          break;
         }
-        app_->pressKey(command.text);
         break;
       case Op::HostUndo:
         if (!app_->undoBinding()) {

@@ -45,10 +45,13 @@ class BridgeOverMemoryTest : public ::testing::Test {
   }
 
   /// Removes digits from the selection through the bridge.
-  void runDigits() {
-    withDialog([](AddinModule& module, frmPrgBar& dialog) {
+  void runDigits() { runCharacters(Operation::RNUM); }
+
+  /// Runs a character removal over the selection through the bridge.
+  void runCharacters(Operation operation) {
+    withDialog([operation](AddinModule& module, frmPrgBar& dialog) {
       RunRequest request;
-      request.operation = Operation::RNUM;
+      request.operation = operation;
       FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
       runRemoval(module, request, observer);
     });
@@ -94,6 +97,50 @@ TEST_F(BridgeOverMemoryTest, ACharacterRunWritesAColumnInAFewExcelCalls) {
     EXPECT_EQ(host_->cell({row, 1}).value, Value(u"a"));
   }
   EXPECT_LE(static_cast<double>(calls), 0.05 * kCells) << calls << " Excel calls";
+}
+
+TEST_F(BridgeOverMemoryTest, ResultsKeepATextColumnTextAndGetTheFormatTypingGives) {
+  const HostLocale german{u',', u'.', DateOrder::DayMonthYear, u'.'};
+  const HostLocale french{u',', u'/', DateOrder::DayMonthYear, u'\u202F'};
+  struct Row {
+    const char* name;
+    HostLocale locale;
+    Operation operation;
+    std::u16string format;
+    std::u16string before;
+    Value after;
+    std::u16string formatAfter;
+  };
+  const Row rows[] = {
+      {"phone digits in a Text column", HostLocale{}, Operation::RNDG, u"@", u"(0161) 496-0000",
+       Value(u"01614960000"), u"@"},
+      {"phone digits in a General column", HostLocale{}, Operation::RNDG, u"General",
+       u"(0161) 496-0000", Value(1614960000.0), u"General"},
+      {"a German date in a Text column", german, Operation::RALP, u"@", u"am 03.12.2024",
+       Value(u" 03.12.2024"), u"@"},
+      {"a German decimal in a Text column", german, Operation::RALP, u"@", u"x3,5", Value(u"3,5"),
+       u"@"},
+      {"a German percent", german, Operation::RALP, u"General", u"x12,5%", Value(0.125), u"0.00%"},
+      {"a French 1.234 stays text", french, Operation::RALP, u"General", u"x1.234", Value(u"1.234"),
+       u"General"},
+      {"a leading apostrophe stays", HostLocale{}, Operation::RALP, u"General", u"x'007",
+       Value(u"'007"), u"General"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_->setLocale(row.locale);
+    for (int64_t r = 1; r <= 2; ++r) {
+      host_->setFormats({r, 1}, CellFormats(row.format));
+      host_->setCell({r, 1}, CellContent{Value(row.before), u""});
+    }
+    host_->select(u"A1:A2");
+    runCharacters(row.operation);
+    for (int64_t r = 1; r <= 2; ++r) {
+      SCOPED_TRACE(r);
+      EXPECT_EQ(host_->cell({r, 1}).value, row.after);
+      EXPECT_EQ(host_->formats({r, 1}).numberFormat, row.formatAfter);
+    }
+  }
 }
 
 TEST_F(BridgeOverMemoryTest, AStopWritesTheFinishedCellsAndNoMore) {

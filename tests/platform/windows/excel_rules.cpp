@@ -100,6 +100,45 @@ std::optional<CellContent> typedEntry(std::u16string_view text) {
   return content;
 }
 
+std::optional<CellContent> typedEntry(std::u16string_view text, std::u16string_view numberFormat) {
+  if (isTextFormat(numberFormat) && !text.empty() && text.front() != u'\'' &&
+      text.front() != u'=') {
+    CellContent content;
+    content.value = std::u16string(text);
+    return content;
+  }
+  return typedEntry(text);
+}
+
+namespace {
+
+bool isDateOrTimeFormat(std::u16string_view numberFormat) {
+  if (isTextFormat(numberFormat)) return false;
+  bool quoted = false;
+  for (char16_t c : numberFormat) {
+    if (c == u'"') quoted = !quoted;
+    const char16_t l = foldCase(c);
+    if (!quoted && (l == u'd' || l == u'm' || l == u'y' || l == u'h' || l == u's')) return true;
+  }
+  return false;
+}
+
+constexpr std::u16string_view kShortDate = u"m/d/yyyy";
+
+}  // namespace
+
+std::u16string formatAfterAssignment(const Variant& assigned, const CellContent& stored,
+                                     std::u16string_view numberFormat) {
+  const bool date = std::holds_alternative<DateTime>(stored.value) && !stored.isFormula();
+  if (date && !isDateOrTimeFormat(numberFormat)) return std::u16string(kShortDate);
+  if (assigned.type() == VT_BSTR && !stored.isFormula()) {
+    const std::u16string typed = fromWide(text(assigned));
+    const TypedCell typing = typeIntoCell(typed, HostLocale{}, kYear, numberFormat);
+    if (!typing.numberFormat.empty() && typing.value == stored.value) return typing.numberFormat;
+  }
+  return std::u16string(numberFormat);
+}
+
 ArrayAssignment::ArrayAssignment(const Variant& array, const AreaRef& area) {
   const VARIANT& raw = array.get();
   SAFEARRAY* data = (raw.vt & VT_BYREF) ? *raw.pparray : raw.parray;

@@ -28,6 +28,32 @@ namespace qmv::windows::fake {
 /// only "=" is refused. The fake gives a formula it cannot compute the value #NAME?.
 std::optional<CellContent> typedEntry(std::u16string_view text);
 
+/// typedEntry into a cell whose number format is `numberFormat`. A cell formatted as Text
+/// ("@") keeps what is typed into it as text: "Text: This format treats the content of a
+/// cell as text and displays the content exactly as you type it, even when you type
+/// numbers" ("Available number formats in Excel", support.microsoft.com), so a number, a
+/// date or TRUE assigned as a text stays that text; a leading apostrophe is still taken as
+/// the prefix (Range.PrefixCharacter,
+/// https://learn.microsoft.com/office/vba/api/excel.range.prefixcharacter, does not settle it for
+/// Text cells; the fake keeps the one rule of every cell). Formulas assigned to a Text cell are not
+/// modelled: they stay formulas.
+std::optional<CellContent> typedEntry(std::u16string_view text, std::u16string_view numberFormat);
+
+/// The number format of a cell formatted `numberFormat` after `assigned` was written into
+/// it through Range.Value or Range.Formula. Range.Formula
+/// (https://learn.microsoft.com/office/vba/api/excel.range.formula): "If you set the value
+/// or formula of a cell to a date, Microsoft Excel verifies that cell is already formatted
+/// with one of the date or time number formats. If not, Excel changes the number format to
+/// the default short date number format" (m/d/yyyy in Excel's en-US notation), a Text cell
+/// included; a format is taken for a date or time format where it holds d, m, y, h or s.
+/// A text typed as a percentage, with thousands separators or with an exponent gives a
+/// General cell the format that shows it so (typeIntoCell in en-US conventions: no page
+/// lists these formats; the fake sets them as the user's typing would, the stricter
+/// reading, since a caller that hands Excel a bare number loses them). A number, a Boolean
+/// or an error assigned as such leaves the format alone.
+std::u16string formatAfterAssignment(const Variant& assigned, const CellContent& stored,
+                                     std::u16string_view numberFormat);
+
 /// What a 2-D array assigned to Range.Value gives each cell of the range's area.
 ///
 /// Range.Value (https://learn.microsoft.com/office/vba/api/excel.range.value): "Assigning a

@@ -380,12 +380,19 @@ Excel::Excel() {
   app->members[L"Selection"] = [this](Call&) { return Variant::fromDispatch(selection_.get()); };
   // Application.International
   // (https://learn.microsoft.com/office/vba/api/excel.application.international): the
-  // user's decimal separator (xlDecimalSeparator 3), date separator (xlDateSeparator 17) and
-  // date order (xlDateOrder 32: 0 month-day-year, 1 day-month-year, 2 year-month-day).
+  // user's decimal separator (xlDecimalSeparator 3), thousands separator
+  // (xlThousandsSeparator 4, "Zero or thousands separator": empty for none), date separator
+  // (xlDateSeparator 17) and date order (xlDateOrder 32: 0 month-day-year, 1 day-month-year,
+  // 2 year-month-day), as XlApplicationInternational lists them
+  // (https://learn.microsoft.com/dotnet/api/microsoft.office.interop.excel.xlapplicationinternational).
   app->members[L"International"] = [this](Call& c) {
     switch (toInt(c.arg(0))) {
       case 3:
         return Variant::fromText(std::u16string(1, international.decimalSeparator));
+      case 4:
+        return Variant::fromText(international.thousandsSeparator == 0
+                                     ? std::u16string()
+                                     : std::u16string(1, international.thousandsSeparator));
       case 17:
         return Variant::fromText(std::u16string(1, international.dateSeparator));
       case 32:
@@ -729,7 +736,7 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2, Rang
   auto assign = [this](int64_t row, int64_t column, const Variant& v) {
     Cell& cell = cells[{row, column}];
     if (v.type() == VT_BSTR) {
-      const std::optional<CellContent> typed = typedEntry(fromWide(text(v)));
+      const std::optional<CellContent> typed = typedEntry(fromWide(text(v)), cell.numberFormat);
       if (!typed) throw Failure{1004};
       cell.value = typed->value;
       cell.formula = typed->formula;
@@ -737,6 +744,7 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2, Rang
       cell.value = toValue(v.get());
       cell.formula.clear();
     }
+    cell.numberFormat = formatAfterAssignment(v, {cell.value, cell.formula}, cell.numberFormat);
     cell.shown.clear();
   };
   // After a change made through the object model: Excel's undo list no longer holds the
@@ -819,6 +827,32 @@ ComPtr<Object> Excel::range(int64_t r1, int64_t c1, int64_t r2, int64_t c2, Rang
   r->members[L"Value"] = putOrGet(Reading::Value);
   r->members[L"Value2"] = putOrGet(Reading::Value2);
   r->members[L"Formula"] = putOrGet(Reading::Formula);
+  // Range.NumberFormat (https://learn.microsoft.com/office/vba/api/excel.range.numberformat):
+  // the cells' format code, Null when they differ; a cell never written reads General.
+  r->members[L"NumberFormat"] = [this, area](Call& c) {
+    if (c.isPut()) {
+      const std::u16string code = fromWide(text(c.value));
+      for (int64_t i = area.first.row; i <= area.last.row; ++i) {
+        for (int64_t j = area.first.column; j <= area.last.column; ++j)
+          cells[{i, j}].numberFormat = code;
+      }
+      return Variant();
+    }
+    std::optional<std::u16string> shared;
+    for (int64_t i = area.first.row; i <= area.last.row; ++i) {
+      for (int64_t j = area.first.column; j <= area.last.column; ++j) {
+        const auto it = cells.find({i, j});
+        const std::u16string code = it == cells.end() ? u"General" : it->second.numberFormat;
+        if (shared && *shared != code) {
+          Variant null;
+          null.raw()->vt = VT_NULL;
+          return null;
+        }
+        shared = code;
+      }
+    }
+    return Variant::fromText(*shared);
+  };
   // Range.HasArray (https://learn.microsoft.com/office/vba/api/excel.range.hasarray): this
   // sheet holds no array formulas. Range.Formula2 is missing, as in Excel before dynamic
   // arrays.

@@ -109,6 +109,9 @@ struct Cell {
   Value value;
   std::u16string formula;
   NumberFormat format = NumberFormat::General;
+  /// Range.NumberFormat of the cell, as typing and date assignments change it
+  /// (formatAfterAssignment).
+  std::u16string numberFormat = u"General";
   /// The text the cell shows when its format shows more than the General text (a number
   /// shown as "1,234.50", a date as "15-Mar-2026"); empty for the General text.
   std::u16string shown;

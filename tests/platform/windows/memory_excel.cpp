@@ -54,23 +54,29 @@ std::shared_ptr<T> payloadOf(const Variant& v) {
 // conventions whatever the user's, as Excel reads a text assigned through its object model.
 // Through Range.Formula or Range.Value a formula is implicitly intersected; through
 // Range.Formula2 it stays as written (implicitlyIntersected).
+// The cell's number format follows the assignment as formatAfterAssignment says, and a
+// Text cell keeps a typed text as it is (typedEntry with the cell's format).
 void writeTyped(Range& cell, const Variant& v, bool formula2 = false) {
+  CellFormats formats = cell.formats();
+  CellContent stored;
   if (v.type() == VT_BSTR) {
     const std::u16string s = textOf(v);
-    const std::optional<CellContent> typed = typedEntry(s);
+    const std::optional<CellContent> typed = typedEntry(s, formats.numberFormat);
     if (!typed) throw Failure{1004};
     if (typed->isFormula()) {
       cell.setFormula(formula2 ? typed->formula : implicitlyIntersected(typed->formula));
       return;
     }
-    if (!s.empty() && s.front() == u'\'') {
-      cell.setContent({Value(s.substr(1)), u""});
-      return;
-    }
-    cell.setContent({typed->value, u""});
-    return;
+    stored = CellContent{typed->value, u""};
+  } else {
+    stored = CellContent{toValue(v.get()), u""};
   }
-  cell.setValue(toValue(v.get()));
+  cell.setContent(stored);
+  const std::u16string after = formatAfterAssignment(v, stored, formats.numberFormat);
+  if (after != formats.numberFormat) {
+    formats.numberFormat = after;
+    cell.setFormats(formats);
+  }
 }
 
 // What a grid of cells is read as.
@@ -1113,6 +1119,13 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     switch (intOf(c.arg(0, L"Index"))) {
       case 3:
         return textVariant(std::u16string(1, locale.decimalSeparator));
+      // xlThousandsSeparator, "Zero or thousands separator"
+      // (https://learn.microsoft.com/dotnet/api/microsoft.office.interop.excel.xlapplicationinternational):
+      // empty where numbers have no groups.
+      case 4:
+        return textVariant(locale.thousandsSeparator == 0
+                               ? std::u16string()
+                               : std::u16string(1, locale.thousandsSeparator));
       case 17:
         return textVariant(std::u16string(1, locale.dateSeparator));
       case 32:

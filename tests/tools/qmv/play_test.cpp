@@ -52,7 +52,7 @@ TEST(PlayTest, ASessionWhoseExpectationsHoldEndsWithZero) {
   const Played played = play(std::string(kDigitsRun) +
                              "expect column A1 \"ab\" \"x\"\n"
                              "expect form frmPrgBar unloaded\n"
-                             "expect host onkey \"^z\" \"undo_changes\"\n"
+                             "expect host onkey \"^z\" none\n"
                              "expect no-message\n");
   EXPECT_EQ(played.status, 0) << played.transcript << played.err;
   EXPECT_EQ(played.transcript, "form shown: frmPrgBar\nform unloaded: frmPrgBar\n");
