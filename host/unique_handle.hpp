@@ -39,6 +39,11 @@ class UniqueHandle {
     const T old = std::exchange(handle_, handle);
     if (old != None{}()) Close{}(old);
   }
+  /// For a creating call to fill in: closes what was held first.
+  T* put() noexcept {
+    reset();
+    return &handle_;
+  }
 
  private:
   T handle_ = None{}();
