@@ -472,6 +472,23 @@ class ExcelKeptCells final : public KeptCells {
 // https://learn.microsoft.com/office/vba/excel/concepts/cells-and-ranges/range-formula-vs-formula2);
 // Excel before dynamic arrays has no Formula2, and only Formula is used there.
 bool noFormula2(const HostError& error) { return error.number() == host_errors::kNotSupported; }
+// One column of values as the two-dimensional array Range.Value and Formula take: element
+// (i, 1) is the i-th in memory. The elements are moved into it (a detached VARIANT moves its
+// string).
+Variant columnArray(std::vector<Variant>& elements) {
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(elements.size()), 1}, {1, 1}};
+  Variant array;
+  array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (!array.get().parray) throwHostError(E_OUTOFMEMORY, nullptr, L"SafeArrayCreate");
+  array.raw()->vt = VT_ARRAY | VT_VARIANT;
+  VARIANT* data = nullptr;
+  const HRESULT access = SafeArrayAccessData(array.get().parray, reinterpret_cast<void**>(&data));
+  if (FAILED(access)) throwHostError(access, nullptr, L"SafeArrayAccessData");
+  for (std::size_t i = 0; i < elements.size(); ++i) data[i] = elements[i].detach();
+  SafeArrayUnaccessData(array.get().parray);
+  return array;
+}
+
 Variant readFormulas(IDispatch* range, InterfaceIds* ids = nullptr) {
   try {
     return get(range, L"Formula2", {}, ids);
@@ -1074,19 +1091,7 @@ void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Va
     if (!typed.numberFormat.empty()) typedFormats.emplace_back(i, std::move(typed.numberFormat));
     elements.push_back(std::move(typed.value));
   }
-  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(values.size()), 1}, {1, 1}};
-  Variant array;
-  array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  if (!array.get().parray) throwHostError(E_OUTOFMEMORY, nullptr, L"SafeArrayCreate");
-  array.raw()->vt = VT_ARRAY | VT_VARIANT;
-  VARIANT* data = nullptr;
-  const HRESULT access = SafeArrayAccessData(array.get().parray, reinterpret_cast<void**>(&data));
-  if (FAILED(access)) throwHostError(access, nullptr, L"SafeArrayAccessData");
-  // One column: element (i, 1) is the i-th in memory. A detached VARIANT moves its string.
-  for (std::size_t i = 0; i < elements.size(); ++i) data[i] = elements[i].detach();
-  SafeArrayUnaccessData(array.get().parray);
-
-  put(target.get(), L"Value", std::move(array), &rangeIds());
+  put(target.get(), L"Value", columnArray(elements), &rangeIds());
   changed();
   for (const auto& [i, format] : typedFormats) {
     const ComPtr<IDispatch> cell =
@@ -1111,27 +1116,18 @@ void ExcelRange::setColumnContents(int64_t row, int64_t column,
     Range::setColumnContents(row, column, contents);
     return;
   }
-  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(contents.size()), 1}, {1, 1}};
-  Variant array;
-  array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  if (!array.get().parray) throwHostError(E_OUTOFMEMORY, nullptr, L"SafeArrayCreate");
-  array.raw()->vt = VT_ARRAY | VT_VARIANT;
-  VARIANT* data = nullptr;
-  const HRESULT access = SafeArrayAccessData(array.get().parray, reinterpret_cast<void**>(&data));
-  if (FAILED(access)) throwHostError(access, nullptr, L"SafeArrayAccessData");
-  for (std::size_t i = 0; i < contents.size(); ++i) {
-    const CellContent& content = contents[i];
-    Variant element;
+  std::vector<Variant> elements;
+  elements.reserve(contents.size());
+  for (const CellContent& content : contents) {
     if (content.isFormula()) {
-      element = Variant::fromText(content.formula);
+      elements.push_back(Variant::fromText(content.formula));
     } else if (const auto* text = std::get_if<std::u16string>(&content.value)) {
-      element = Variant::fromText(u"'" + *text);
+      elements.push_back(Variant::fromText(u"'" + *text));
     } else {
-      element = toVariant(content.value);
+      elements.push_back(toVariant(content.value));
     }
-    data[i] = element.detach();
   }
-  SafeArrayUnaccessData(array.get().parray);
+  Variant array = columnArray(elements);
 
   std::u16string cells = formatAddress(
       AreaRef{{row, column}, {row + static_cast<int64_t>(contents.size()) - 1, column}});
