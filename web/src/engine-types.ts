@@ -1,0 +1,133 @@
+// What the removal engine offers the page. The engine is the native one compiled to
+// WebAssembly (web/engine/bindings.cpp); engine.ts loads it and implements QmvEngine.
+//
+// Call order: loadEngine() once per page; operations() for the lists the page shows (the page
+// lists nothing itself); per run, checkInputs() first, then ruleOverBlock() once per chunk of
+// cells for a character removal, or valueClears() once over the column's list for a value
+// removal; an UndoRecord per run, filled as cells are written and asked at undo time.
+//
+// Texts are JavaScript strings (UTF-16), as the engine counts characters.
+
+export type InputKind =
+  | "none"
+  | "characters"
+  | "startPosition"
+  | "startAndCount"
+  | "text"
+  | "delimiters"
+  | "count"
+  | "pattern";
+
+/** One row of the operation table. */
+export interface OperationInfo {
+  code: string; // "RNUM"
+  name: string; // the file tool's name, "digits"
+  caption: string; // the button's caption, as on the Ribbon
+  group: string; // the Ribbon group the button sits in
+  meaning: string; // what it removes, one line
+  question: string; // the confirm dialog's question
+  inputs: InputKind;
+  kind: "character" | "value";
+  startsAtSeparator: boolean; // the wizard's nth/last separator applies
+  unicodeOption: boolean; // the Unicode option changes what it does
+}
+
+/** The inputs a dialog takes, as the user typed them: numbers are converted as the dialog does. */
+export interface RunInputs {
+  startPosition?: string;
+  charCount?: string;
+  characters?: string;
+  text?: string;
+  pattern?: string;
+  matchCase?: boolean;
+  opening?: string;
+  closing?: string;
+  unicode?: boolean;
+  /** Start at a separator (the wizard's): the separator and its occurrence, 1-based; 0 is the last. */
+  separator?: string;
+  occurrence?: number;
+}
+
+/** The user's number and date conventions, as Excel reports them (Application.cultureInfo). */
+export interface CellLocale {
+  decimalSeparator: string;
+  thousandsSeparator: string;
+  dateOrder: "MDY" | "DMY" | "YMD";
+  dateSeparator: string;
+  timeSeparator: string;
+  currentYear: number;
+}
+
+/** One cell as the Excel JavaScript API reports it: values, formulas, numberFormat and valueTypes. */
+export interface CellIn {
+  value: string | number | boolean;
+  formula: string | number | boolean;
+  numberFormat: string;
+  valueType: string; // Excel.RangeValueType: "Empty", "String", "Double", "Boolean", "Error", ...
+}
+
+/** What a changed cell must hold: what typing the new text into it gives. */
+export interface CellWrite {
+  kind: "text" | "number" | "date" | "boolean" | "empty";
+  /** text: the text; number and date: the serial number; boolean; empty: "". */
+  value: string | number | boolean;
+  /** The number format typing gives the cell ("0%" for "50%"); absent: the cell keeps its own. */
+  numberFormat?: string;
+}
+
+/** A cell of a block that the rule does not keep as it is. */
+export interface CellResult {
+  index: number; // its place in the block
+  outcome: "changed" | "gaveUp";
+  before: string; // the text the cell shows
+  after: string; // the new text (changed only)
+  write?: CellWrite; // changed only
+}
+
+/** The figures of a preview: changes counted (up to the cap), the first few as examples. */
+export interface PreviewFigures {
+  changes: number;
+  capped: boolean;
+  samples: { before: string; after: string }[];
+}
+
+/** What undo writes back into one recorded cell. */
+export interface RestoreWrite {
+  /** The cell's content in Range.formulas notation (en-US): a formula, or a constant whose
+   *  notation keeps its type (a text "007" stands as "'007"); "" clears the cell. */
+  formula: string;
+  numberFormat: string;
+}
+
+/** The record of one run, for the task pane's own Undo. */
+export interface UndoRecord {
+  /** A cell the run is about to change: what it held, and what the run leaves (null: cleared). */
+  add(sheet: string, row: number, column: number, before: CellIn, after: CellWrite | null): void;
+  size(): number;
+  /** The recorded cells, in the order recorded. */
+  cells(): { sheet: string; row: number; column: number }[];
+  /** Given each recorded cell as it is now (same order), what to write back; null for a cell
+   *  changed since the run, which is left as it is and counted. */
+  restore(now: CellIn[]): (RestoreWrite | null)[];
+  dispose(): void;
+}
+
+export interface QmvEngine {
+  operations(): OperationInfo[];
+  /** null when the inputs serve; else the message the dialog shows (a bad pattern, a position
+   *  that does not convert). */
+  checkInputs(code: string, inputs: RunInputs): string | null;
+  /** The changed and given-up cells of a block, in the order of the cells. */
+  ruleOverBlock(code: string, inputs: RunInputs, locale: CellLocale, cells: CellIn[]): CellResult[];
+  /** A value removal over its list (one column, top to bottom, hidden rows included): which
+   *  cells it clears. */
+  valueClears(code: string, locale: CellLocale, cells: CellIn[]): boolean[];
+  /** The dialog's preview line for these figures. */
+  previewLine(code: string, figures: PreviewFigures): string;
+  /** The add-in's messages with a count: "gaveUp" (cells a pattern gave up on), "keptChanges"
+   *  (cells changed since the run, left by undo), "unrestored" (cells undo could not write). */
+  countMessage(id: "gaveUp" | "keptChanges" | "unrestored", count: number): string;
+  /** The messages without a count ("nothingToUndo", "undoFailed", "notOneColumn", ...). */
+  message(id: string): string;
+  newUndoRecord(): UndoRecord;
+}
