@@ -3,7 +3,7 @@
 // Call order: connectExcel(engine) once Office is ready; then, per user action, preview(),
 // run() or undo(); one at a time (the pane disables its buttons while one is under way).
 
-import type { RunInputs } from "./engine-types";
+import type { RunInputs } from "./engine-types.js";
 
 export interface RunRequest {
   code: string;
