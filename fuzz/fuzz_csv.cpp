@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // Invalid UTF-8 anywhere is an error, found by both checks alike.
   const bool valid = qmv::isValidUtf8(text);
-  require(valid == !qmv::cli::firstInvalidUtf8(text).has_value());
+  require(valid == !qmv::firstInvalidUtf8(text).has_value());
   if (!valid) require(document.error.has_value());
 
   if (document.error) {

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string bytes;
   std::size_t count = 0;
   // The whole-text reader refuses malformed UTF-8 before reading any record.
-  const bool valid = !qmv::cli::firstInvalidUtf8(text).has_value();
+  const bool valid = !qmv::firstInvalidUtf8(text).has_value();
   try {
     while (reader.next(record)) {
       bytes.append(record.text);

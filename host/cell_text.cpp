@@ -7,6 +7,8 @@
 #include <string>
 #include <system_error>
 
+#include "host/civil_date.hpp"
+
 namespace qmv {
 namespace {
 
@@ -18,43 +20,6 @@ void appendNumber(std::u16string& out, int64_t n, int minWidth) {
   std::string digits = std::to_string(n);
   for (int i = static_cast<int>(digits.size()); i < minWidth; ++i) out += u'0';
   out += ascii(digits);
-}
-
-/// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-struct Civil {
-  int64_t year;
-  int64_t month;
-  int64_t day;
-};
-
-Civil civilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp + (mp < 10 ? 3 : -9);
-  return {yoe + era * 400 + (m <= 2 ? 1 : 0), m, d};
-}
-
-const int64_t kSerialEpoch = daysFromCivil(1899, 12, 30);
-
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int64_t daysInMonth(int64_t y, int64_t m) {
-  static constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && isLeap(y) ? 29 : kDays[static_cast<std::size_t>(m - 1)];
 }
 
 bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -232,10 +197,10 @@ std::optional<int64_t> parseDate(std::u16string_view s, const HostLocale& locale
     if (!year) return std::nullopt;
     y = *year;
   }
-  if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) {
+  if (y < 1900 || y > 9999 || !isCalendarDate(y, m, d)) {
     return std::nullopt;
   }
-  return daysFromCivil(y, m, d) - kSerialEpoch;
+  return serialDayOf({y, m, d});
 }
 
 /// A time "15:04", "15:04:05", "3:04 PM", "3:04:05pm"; the fraction of a day.
@@ -378,7 +343,7 @@ std::u16string dateText(DateTime date, const HostLocale& locale) {
   }
   std::u16string out;
   if (whole != 0) {
-    const Civil c = civilFromDays(static_cast<int64_t>(whole) + kSerialEpoch);
+    const CivilDate c = civilDateOf(static_cast<int64_t>(whole));
     const char16_t sep = locale.dateSeparator;
     switch (locale.dateOrder) {
       case DateOrder::MonthDayYear:

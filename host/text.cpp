@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace qmv {
@@ -75,6 +76,24 @@ std::u16string toUtf16(std::string_view utf8) {
   return out;
 }
 
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 std::string toUtf8(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());
@@ -87,37 +106,55 @@ std::string toUtf8(std::u16string_view utf16) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = kReplacement;
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    appendUtf8(out, cp);
   }
   return out;
 }
 
-bool isValidUtf8(std::string_view bytes) {
+std::optional<std::size_t> firstInvalidUtf8(std::string_view bytes) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
   std::size_t i = 0;
-  while (i < bytes.size()) {
-    const std::size_t before = i;
-    const char32_t cp = decodeOne(bytes, i);
-    if (cp == kReplacement) {
-      // A literal U+FFFD is three bytes; a replacement for a bad sequence consumed one.
-      if (i - before != 3) return false;
+  while (i < size) {
+    // ASCII runs are the common case; skip them eight bytes at a time.
+    while (i + 8 <= size) {
+      uint64_t word;
+      std::memcpy(&word, data + i, 8);
+      if ((word & 0x8080808080808080ULL) != 0) break;
+      i += 8;
     }
+    if (i >= size) break;
+    const unsigned char b0 = data[i];
+    if (b0 < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;   // bounds of the second byte exclude overlong forms,
+    unsigned char high = 0xBF;  // surrogates and code points past U+10FFFF
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      length = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      length = 3;
+      if (b0 == 0xE0) low = 0xA0;
+      if (b0 == 0xED) high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      length = 4;
+      if (b0 == 0xF0) low = 0x90;
+      if (b0 == 0xF4) high = 0x8F;
+    } else {
+      return i;
+    }
+    if (i + 1 >= size || data[i + 1] < low || data[i + 1] > high) return i;
+    for (std::size_t k = 2; k < length; ++k) {
+      if (i + k >= size || !isUtf8Continuation(static_cast<char>(data[i + k]))) return i;
+    }
+    i += length;
   }
-  return true;
+  return std::nullopt;
 }
+
+bool isValidUtf8(std::string_view bytes) { return !firstInvalidUtf8(bytes).has_value(); }
 
 namespace {
 

@@ -2,6 +2,8 @@
 // escaping of text written into markup or into one line of a script or transcript.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,8 +15,20 @@ std::u16string toUtf16(std::string_view utf8);
 /// Encodes UTF-16; a lone surrogate becomes U+FFFD.
 std::string toUtf8(std::u16string_view utf16);
 
+/// True for a byte that goes on a UTF-8 sequence (10xxxxxx) rather than starting one.
+constexpr bool isUtf8Continuation(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+/// Appends the UTF-8 bytes of a code point (a surrogate or a value past U+10FFFF is the
+/// caller's fault: it is encoded as it stands).
+void appendUtf8(std::string& out, char32_t c);
+
 /// True when the bytes are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
+
+/// Offset of the first byte that is not part of well-formed UTF-8, if any.
+std::optional<std::size_t> firstInvalidUtf8(std::string_view bytes);
 
 /// The units escapeText writes otherwise, and how.
 enum class Escapes {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,26 @@ namespace qmv {
 namespace {
 
 using namespace std::string_literals;
+
+TEST(Utf8, FirstInvalidByteByOffset) {
+  struct Row {
+    std::string bytes;
+    std::optional<std::size_t> bad;
+  };
+  for (const Row& row :
+       {Row{"", std::nullopt}, Row{"plain ascii text that is long", std::nullopt},
+        Row{"0123456789abcdef\xC3\xA9", std::nullopt}, Row{"0123456789abcdef\xC3", 16},
+        Row{"\xF0\x9F\x98\x80\xF0\x9F\x98", 4}, Row{"\xEF\xBF\xBF\xF4\x8F\xBF\xBF", std::nullopt},
+        Row{"\xE0\x9F\xBF", 0}, Row{"\xF8\x88\x80\x80\x80", 0}, Row{"ab\xC0\xAF", 2},
+        Row{"\xED\xA0\x80", 0}, Row{"\xF4\x90\x80\x80", 0}}) {
+    SCOPED_TRACE(row.bytes);
+    EXPECT_EQ(firstInvalidUtf8(row.bytes), row.bad);
+    EXPECT_EQ(isValidUtf8(row.bytes), !row.bad);
+    if (!row.bad) {
+      EXPECT_EQ(toUtf8(toUtf16(row.bytes)), row.bytes);
+    }
+  }
+}
 
 TEST(EscapeText, EachSetEscapesItsUnitsAndNoOther) {
   struct Row {

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <utility>
 
+#include "host/text.hpp"
+
 namespace qmv::cli {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 }  // namespace
 
@@ -28,49 +28,6 @@ void appendQuotedCsvField(std::string& out, std::string_view field) {
     out += c;
   }
   out += '"';
-}
-
-std::optional<std::size_t> firstInvalidUtf8(std::string_view bytes) {
-  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t size = bytes.size();
-  std::size_t i = 0;
-  while (i < size) {
-    // ASCII runs are the common case; skip them eight bytes at a time.
-    while (i + 8 <= size) {
-      uint64_t word;
-      std::memcpy(&word, data + i, 8);
-      if ((word & 0x8080808080808080ULL) != 0) break;
-      i += 8;
-    }
-    if (i >= size) break;
-    const unsigned char b0 = data[i];
-    if (b0 < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;   // bounds of the second byte exclude overlong forms,
-    unsigned char high = 0xBF;  // surrogates and code points past U+10FFFF
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      length = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      length = 3;
-      if (b0 == 0xE0) low = 0xA0;
-      if (b0 == 0xED) high = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      length = 4;
-      if (b0 == 0xF0) low = 0x90;
-      if (b0 == 0xF4) high = 0x8F;
-    } else {
-      return i;
-    }
-    if (i + 1 >= size || data[i + 1] < low || data[i + 1] > high) return i;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (i + k >= size || !isContinuation(data[i + k])) return i;
-    }
-    i += length;
-  }
-  return std::nullopt;
 }
 
 std::string CsvError::describe() const {
@@ -126,7 +83,7 @@ void CsvReader::locate(std::size_t offset, std::size_t& line, std::size_t& colum
   column = 1;
   const std::size_t end = std::min(offset, text_.size());
   for (std::size_t i = scannedLineStart_; i < end; ++i) {
-    if (!isContinuation(static_cast<unsigned char>(text_[i]))) ++column;
+    if (!isUtf8Continuation(text_[i])) ++column;
   }
 }
 

@@ -139,7 +139,4 @@ void appendCsvRecord(std::string& out, const CsvRecord& fields, const CsvWriteOp
 /// Writes records (each ended by the line break), with the byte-order mark when asked.
 std::string writeCsv(const std::vector<CsvRecord>& records, const CsvWriteOptions& options = {});
 
-/// Offset of the first byte that is not part of well-formed UTF-8, if any.
-std::optional<std::size_t> firstInvalidUtf8(std::string_view bytes);
-
 }  // namespace qmv::cli

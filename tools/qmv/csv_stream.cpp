@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/text.hpp"
+
 namespace qmv::cli {
 namespace {
 
@@ -22,8 +24,6 @@ std::size_t completeUtf8(std::string_view text) {
   }
   return text.size();  // four or more trailing bytes: too many to be one sequence
 }
-
-bool isContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
 // Line breaks inside `text`; CRLF counts once.
 std::size_t lineBreaksIn(std::string_view text) {
@@ -104,9 +104,9 @@ void CsvStreamReader::fail(const RawRecord& record, std::size_t offset, std::str
   error.line = record.line + lineBreaksIn(before);
   std::size_t lineStart = before.find_last_of("\r\n");
   lineStart = lineStart == std::string_view::npos ? 0 : lineStart + 1;
-  error.column = 1 + static_cast<std::size_t>(
-                         std::count_if(before.begin() + static_cast<std::ptrdiff_t>(lineStart),
-                                       before.end(), [](char c) { return !isContinuation(c); }));
+  error.column = 1 + static_cast<std::size_t>(std::count_if(
+                         before.begin() + static_cast<std::ptrdiff_t>(lineStart), before.end(),
+                         [](char c) { return !isUtf8Continuation(c); }));
   error.message = std::move(message);
   throw CsvFormatError(error);
 }

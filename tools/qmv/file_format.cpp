@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "host/ascii.hpp"
 #include "tools/qmv/errors.hpp"
 #include "tools/qmv/posix_handles.hpp"
 
@@ -34,11 +35,7 @@ std::string extensionOf(const std::string& path) {
   const std::size_t dot = path.rfind('.');
   const std::size_t slash = path.rfind('/');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string out = path.substr(dot + 1);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
-  return out;
+  return asciiLowered(std::string_view(path).substr(dot + 1));
 }
 
 FileFormat fileFormatOf(const std::string& path) {

@@ -13,18 +13,6 @@ namespace qmv::cli {
 
 namespace {
 
-std::string cellText(CellRef cell) {
-  return toUtf8(columnLetters(cell.column)) + std::to_string(cell.row);
-}
-
-// RRGGBB, or "none" for the automatic colour.
-std::string colourName(std::optional<uint32_t> colour) {
-  if (!colour) return "none";
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, "%06X", static_cast<unsigned>(*colour & 0xFFFFFF));
-  return buffer;
-}
-
 /// The first popup with this caption on any bar, searched depth first.
 std::optional<memory::ControlSnapshot> findPopup(const memory::MemoryApplication& app,
                                                  const std::u16string& caption) {
@@ -174,7 +162,7 @@ std::optional<Mismatch> checkHost(const memory::MemoryApplication& app, const Co
           command.op == Op::ExpectStyle ? formats.other : formats.numberFormat;
       if (actual == command.text) return std::nullopt;
       return Mismatch{
-          command.name.substr(7) + " " + cellText(command.cell) + " " + quoteText(command.text),
+          command.name.substr(7) + " " + cellName(command.cell) + " " + quoteText(command.text),
           quoteText(actual)};
     }
     case Op::ExpectFontColour: {
@@ -182,8 +170,8 @@ std::optional<Mismatch> checkHost(const memory::MemoryApplication& app, const Co
       const std::optional<uint32_t> actual = app.formats(command.cell).fontColor;
       const std::optional<uint32_t> expected = command.none ? std::nullopt : command.colour;
       if (actual == expected) return std::nullopt;
-      return Mismatch{"font-colour " + cellText(command.cell) + " " + colourName(expected),
-                      colourName(actual)};
+      return Mismatch{"font-colour " + cellName(command.cell) + " " + colourText(expected),
+                      colourText(actual)};
     }
     case Op::ExpectHost: {
       const Value actual = app.runSettings().byName(command.property);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "engine/text_pattern.hpp"
+#include "host/ascii.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/file_format.hpp"
 
@@ -13,13 +14,6 @@ namespace {
 constexpr int kMaxPosition = 32767;
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 std::u16string utf16Option(const char* option, const std::string& text) {
   if (!isValidUtf8(text)) throw UsageError(std::string(option) + ": the text is not valid UTF-8");
@@ -61,9 +55,9 @@ const std::vector<NameEntry>& nameTable() {
 }
 
 const NameEntry& findName(std::string_view name) {
-  const std::string wanted = lowered(name);
+  const std::string wanted = asciiLowered(name);
   for (const NameEntry& entry : nameTable()) {
-    if (lowered(entry.name) == wanted) return entry;
+    if (asciiLowered(entry.name) == wanted) return entry;
   }
   std::string codes;
   for (const OperationRow& row : operationTable()) {
@@ -94,7 +88,7 @@ bool readsDelimiters(Operation op) {
 }
 
 Occurrence occurrenceOf(const std::string& text) {
-  const std::string word = lowered(text);
+  const std::string word = asciiLowered(text);
   if (word == "1st") return {Occurrence::Kind::First, 1};
   if (word == "2nd") return {Occurrence::Kind::Nth, 2};
   if (word == "3rd") return {Occurrence::Kind::Nth, 3};

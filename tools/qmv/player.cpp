@@ -36,17 +36,6 @@ constexpr int64_t kPrintedInFull = 10000;
 // Thrown after a script error has been recorded, to leave the forms that are shown.
 struct ScriptAbort {};
 
-std::string cellName(CellRef cell) {
-  return toUtf8(columnLetters(cell.column)) + std::to_string(cell.row);
-}
-
-std::string colourText(std::optional<uint32_t> colour) {
-  if (!colour) return "none";
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, "%06X", static_cast<unsigned>(*colour & 0xFFFFFF));
-  return buffer;
-}
-
 std::string quoted(std::u16string_view text) { return quoteText(text); }
 
 class Player final : public memory::HeadlessUser {

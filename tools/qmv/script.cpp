@@ -4,6 +4,7 @@
 #include <charconv>
 #include <map>
 
+#include "host/ascii.hpp"
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/values.hpp"
@@ -120,13 +121,6 @@ std::vector<Token> tokenize(std::string_view line, std::size_t number) {
   return tokens;
 }
 
-std::string lowered(std::string_view word) {
-  std::string out(word);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 std::optional<int64_t> parseWhole(std::string_view word) {
   int64_t value = 0;
   if (word.empty()) return std::nullopt;
@@ -210,7 +204,7 @@ class Args {
   // One of the listed words, in any case.
   std::string keyword(const char* what, std::initializer_list<const char*> choices) {
     const Token& token = next(what);
-    std::string word = lowered(token.word);
+    std::string word = asciiLowered(token.word);
     if (!token.quoted) {
       for (const char* choice : choices) {
         if (word == choice) return word;
@@ -243,7 +237,7 @@ std::optional<uint32_t> parseColour(std::string_view word) {
 
 void readColour(Args& args, Command& command) {
   const std::string word = args.word("RRGGBB");
-  if (lowered(word) == "none") {
+  if (asciiLowered(word) == "none") {
     command.none = true;
     return;
   }
@@ -286,7 +280,7 @@ void readControlValue(Args& args, Command& command) {
 
 void parseExpect(Args& args, Command& command) {
   const Token& first = args.peek("what to expect");
-  const std::string what = first.quoted ? std::string() : lowered(first.word);
+  const std::string what = first.quoted ? std::string() : asciiLowered(first.word);
   static const std::map<std::string, Op, std::less<>> kKinds = {
       {"column", Op::ExpectColumn},
       {"fill", Op::ExpectFill},
@@ -341,14 +335,14 @@ void parseExpect(Args& args, Command& command) {
     case Op::ExpectAutoFilter: {
       // expect autofilter FIELD "CRITERION" | expect autofilter FIELD all | expect autofilter none
       const Token& token = args.peek("FIELD");
-      if (!token.quoted && lowered(token.word) == "none") {
+      if (!token.quoted && asciiLowered(token.word) == "none") {
         args.next("none");
         command.none = true;
         break;
       }
       command.number = args.whole("FIELD", 1, kMaxColumns);
       const Token& criterion = args.peek("\"CRITERION\" or all");
-      if (!criterion.quoted && lowered(criterion.word) == "all") {
+      if (!criterion.quoted && asciiLowered(criterion.word) == "all") {
         args.next("all");
         command.flag = false;
         break;
@@ -390,7 +384,7 @@ void parseExpect(Args& args, Command& command) {
         command.op = setting == "onundo" ? Op::ExpectOnUndo : Op::ExpectOnKey;
         if (command.op == Op::ExpectOnKey) command.text = args.name("KEY");
         const Token& token = args.peek(command.op == Op::ExpectOnUndo ? "TEXT" : "MACRO");
-        if (!token.quoted && lowered(token.word) == "none") {
+        if (!token.quoted && asciiLowered(token.word) == "none") {
           args.next("none");
           command.none = true;
           break;
@@ -445,7 +439,7 @@ Command parseCommand(const ScriptLine& line) {
   Command command;
   command.line = line.number;
   command.source = line.source;
-  command.name = lowered(head.word);
+  command.name = asciiLowered(head.word);
   Args args(line, 1, command.name);
   const std::string& name = command.name;
 
@@ -714,7 +708,7 @@ CellContent parseValue(const std::vector<Token>& tokens, std::size_t& index, std
   const Token& token = tokens[index++];
   if (token.quoted) return CellContent{fitting(token.text, line), {}};
   const std::string& word = token.word;
-  const std::string low = lowered(word);
+  const std::string low = asciiLowered(word);
   if (low == "true") return CellContent{true, {}};
   if (low == "false") return CellContent{false, {}};
   if (low == "empty") return CellContent{};

@@ -6,42 +6,11 @@
 #include <cstdio>
 
 #include "host/cell_text.hpp"
+#include "host/civil_date.hpp"
 #include "host/text.hpp"
 
 namespace qmv::cli {
 namespace {
-
-// Days from 1970-01-01 to a proleptic Gregorian date.
-int64_t daysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-void civilFromDays(int64_t days, int& year, int& month, int& day) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t mp = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-const int64_t kSerialEpoch = daysFromCivil(1899, 12, 30);
-
-bool leapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int daysInMonth(int year, int month) {
-  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && leapYear(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
-}
 
 // Reads exactly `width` digits at `pos`.
 std::optional<int> digits(std::string_view text, std::size_t pos, std::size_t width) {
@@ -57,8 +26,7 @@ std::optional<int> digits(std::string_view text, std::size_t pos, std::size_t wi
 }  // namespace
 
 double serialOf(const CivilDateTime& when) {
-  const auto days =
-      static_cast<double>(daysFromCivil(when.year, when.month, when.day) - kSerialEpoch);
+  const auto days = static_cast<double>(serialDayOf({when.year, when.month, when.day}));
   const int seconds = when.hour * 3600 + when.minute * 60 + when.second;
   return days + seconds / 86400.0;
 }
@@ -71,7 +39,10 @@ CivilDateTime civilOf(double serial) {
     seconds -= 86400;
   }
   CivilDateTime when;
-  civilFromDays(static_cast<int64_t>(whole) + kSerialEpoch, when.year, when.month, when.day);
+  const CivilDate date = civilDateOf(static_cast<int64_t>(whole));
+  when.year = static_cast<int>(date.year);
+  when.month = static_cast<int>(date.month);
+  when.day = static_cast<int>(date.day);
   when.hour = static_cast<int>(seconds / 3600);
   when.minute = static_cast<int>(seconds / 60 % 60);
   when.second = static_cast<int>(seconds % 60);
@@ -84,8 +55,7 @@ std::optional<CivilDateTime> parseIsoDateTime(std::string_view text) {
   const auto year = digits(text, 0, 4);
   const auto month = digits(text, 5, 2);
   const auto day = digits(text, 8, 2);
-  if (!year || !month || !day || *year < 1900 || *month < 1 || *month > 12 || *day < 1 ||
-      *day > daysInMonth(*year, *month)) {
+  if (!year || !month || !day || *year < 1900 || !isCalendarDate(*year, *month, *day)) {
     return std::nullopt;
   }
   CivilDateTime when{*year, *month, *day, 0, 0, 0};
@@ -173,6 +143,17 @@ bool sameValue(const Value& a, const Value& b) {
 
 bool sameContent(const CellContent& a, const CellContent& b) {
   return a.formula == b.formula && sameValue(a.value, b.value);
+}
+
+std::string cellName(CellRef cell) {
+  return toUtf8(columnLetters(cell.column)) + std::to_string(cell.row);
+}
+
+std::string colourText(std::optional<uint32_t> colour) {
+  if (!colour) return "none";
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "%06X", static_cast<unsigned>(*colour & 0xFFFFFF));
+  return buffer;
 }
 
 }  // namespace qmv::cli

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/address.hpp"
 #include "host/value.hpp"
 
 namespace qmv::cli {
@@ -45,6 +46,12 @@ std::string formatValue(const Value& value);
 
 /// A cell in script notation: its value, or formula "=..." VALUE for a formula.
 std::string formatContent(const CellContent& content);
+
+/// A cell's name as scripts write it: "B3".
+std::string cellName(CellRef cell);
+
+/// A colour as scripts write it: "RRGGBB" in upper-case hex, or "none" for the automatic one.
+std::string colourText(std::optional<uint32_t> colour);
 
 /// True when two values are the same value of the same type. Dates compare to within
 /// half a second; numbers compare exactly.

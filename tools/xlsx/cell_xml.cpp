@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "host/ascii.hpp"
 #include "host/cell_text.hpp"
+#include "host/civil_date.hpp"
 #include "host/text.hpp"
 #include "tools/xlsx/package.hpp"
 #include "tools/xlsx/workbook.hpp"
@@ -293,9 +295,9 @@ void appendNumber(std::string& out, int64_t n, int width) {
 
 // How many times `c` repeats (either case) from `i`.
 std::size_t runOf(std::string_view code, std::size_t i) {
-  const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(code[i])));
+  const char c = asciiLower(code[i]);
   std::size_t n = 0;
-  while (i + n < code.size() && std::tolower(static_cast<unsigned char>(code[i + n])) == c) ++n;
+  while (i + n < code.size() && asciiLower(code[i + n]) == c) ++n;
   return n;
 }
 
@@ -304,8 +306,8 @@ std::size_t runOf(std::string_view code, std::size_t i) {
 std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_view code) {
   if (code.empty()) code = builtInDateCode(id);
   if (code.empty() || serial < 0 || serial >= 2958466) return std::nullopt;
-  const bool twelveHour = lowerAscii(code).find("am/pm") != std::string::npos ||
-                          lowerAscii(code).find("a/p") != std::string::npos;
+  const bool twelveHour = asciiLowered(code).find("am/pm") != std::string::npos ||
+                          asciiLowered(code).find("a/p") != std::string::npos;
   // The day and the second shown, rounded as the display rounds.
   auto seconds = static_cast<int64_t>(std::llround((serial - std::floor(serial)) * 86400));
   int64_t days = static_cast<int64_t>(std::floor(serial));
@@ -317,15 +319,8 @@ std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_v
   // 1899-12-30 give the right date from 3/1/1900 on.
   int64_t year = 1900, month = 2, day = 29;
   if (days != 60) {
-    const int64_t z = (days < 60 ? days + 1 : days) - 25569 + 719468;  // days from 0000-03-01
-    const int64_t era = z / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = doy - (153 * mp + 2) / 5 + 1;
-    month = mp < 10 ? mp + 3 : mp - 9;
-    year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const CivilDate date = civilDateOf(days < 60 ? days + 1 : days);
+    year = date.year, month = date.month, day = date.day;
   }
   const int64_t weekday = (days + 6) % 7;  // serial 1 (1/1/1900) was a Sunday in Excel
   const int64_t hour = seconds / 3600, minute = seconds / 60 % 60, second = seconds % 60;
@@ -333,7 +328,7 @@ std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_v
   bool afterHour = false;  // an m after h (or before s) is minutes
   for (std::size_t i = 0; i < code.size();) {
     const char c = code[i];
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char lower = asciiLower(c);
     if (c == ';') break;  // the first section is the one for positive numbers
     if (c == '"') {
       const std::size_t close = code.find('"', i + 1);
@@ -356,10 +351,10 @@ std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_v
         return std::nullopt;  // elapsed time
       }
       i = close + 1;
-    } else if (lower == 'a' && (lowerAscii(code.substr(i, 5)) == "am/pm")) {
+    } else if (lower == 'a' && (asciiLowered(code.substr(i, 5)) == "am/pm")) {
       out += hour < 12 ? (c == 'a' ? "am" : "AM") : (c == 'a' ? "pm" : "PM");
       i += 5;
-    } else if (lower == 'a' && lowerAscii(code.substr(i, 3)) == "a/p") {
+    } else if (lower == 'a' && asciiLowered(code.substr(i, 3)) == "a/p") {
       out += hour < 12 ? (c == 'a' ? "a" : "A") : (c == 'a' ? "p" : "P");
       i += 3;
     } else if (lower == 'y' || lower == 'e') {
@@ -399,7 +394,7 @@ std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_v
              std::string_view(":/-., ").find(code[next]) != std::string_view::npos)
         ++next;
       const bool minutes =
-          n <= 2 && (afterHour || (next < code.size() && std::tolower(code[next]) == 's'));
+          n <= 2 && (afterHour || (next < code.size() && asciiLower(code[next]) == 's'));
       if (minutes) {
         appendNumber(out, minute, static_cast<int>(n));
         afterHour = false;
@@ -413,7 +408,7 @@ std::optional<std::string> dateDisplay(double serial, uint32_t id, std::string_v
         appendNumber(out, month, static_cast<int>(n));
       }
       i += n;
-    } else if (lower == 'g' && lowerAscii(code.substr(i, 7)) == "general") {
+    } else if (lower == 'g' && asciiLowered(code.substr(i, 7)) == "general") {
       return std::nullopt;
     } else {
       out += c;

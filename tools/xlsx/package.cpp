@@ -16,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "host/ascii.hpp"
+
 namespace qmv::xlsx {
 namespace {
 
@@ -74,14 +76,6 @@ XlsxError entryError(const std::string& path, std::string_view before, const std
 }
 
 }  // namespace
-
-std::string lowerAscii(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
-  return out;
-}
 
 XlsxError writeError(const std::string& path, const std::string& reason) {
   std::string message = "cannot write ";
@@ -161,7 +155,7 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
       throw XlsxError(path + ": the parts unpack to more than " +
                       std::to_string(limits.maxTotalBytes) + " bytes");
     }
-    if (!package->byName_.emplace(lowerAscii(name), package->parts_.size()).second) {
+    if (!package->byName_.emplace(asciiLowered(name), package->parts_.size()).second) {
       throw entryError(path, "the package holds the part ", name, " twice");
     }
     package->parts_.push_back(std::move(entry));
@@ -171,7 +165,7 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
 
 const PartEntry* Package::find(std::string_view name) const {
   if (!name.empty() && name.front() == '/') name.remove_prefix(1);
-  const auto found = byName_.find(lowerAscii(name));
+  const auto found = byName_.find(asciiLowered(name));
   return found == byName_.end() ? nullptr : &parts_[found->second];
 }
 

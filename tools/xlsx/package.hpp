@@ -23,9 +23,6 @@ class XlsxError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// A part name as part names compare: ASCII letters in lower case.
-std::string lowerAscii(std::string_view text);
-
 /// "cannot write PATH: REASON".
 XlsxError writeError(const std::string& path, const std::string& reason);
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include "host/ascii.hpp"
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
 #include "tools/xlsx/calc_chain.hpp"
@@ -577,7 +578,7 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
         book->numberFormats_.emplace_back(id, code);
         // Built-in 49 is "@", the Text format.
         book->textStyles_.push_back(code.empty() ? id == 49 : code == "@");
-        book->generalStyles_.push_back(code.empty() ? id == 0 : lowerAscii(code) == "general");
+        book->generalStyles_.push_back(code.empty() ? id == 0 : asciiLowered(code) == "general");
       }
       book->styles_ = std::make_unique<Styles>();
       book->styles_->part = r.target;
@@ -961,11 +962,11 @@ Workbook::Saved Workbook::save(const std::string& target,
                               [](std::string_view type) { return typeIs(type, "calcChain"); }));
       if (const PartEntry* types = package_->find("[Content_Types].xml")) {
         std::string name(1, '/');
-        name += lowerAscii(calcChainPart_);
+        name += asciiLowered(calcChainPart_);
         replace(*types,
                 withoutChildren(package_->readAll(*types),
                                 package_->path() + ": [Content_Types].xml", "Override", "PartName",
-                                [&](std::string_view part) { return lowerAscii(part) == name; }));
+                                [&](std::string_view part) { return asciiLowered(part) == name; }));
       }
     }
   }

@@ -193,20 +193,5 @@ TEST(CsvTest, RecordsSurviveAWriteAndARead) {
   }
 }
 
-TEST(CsvTest, ValidatesUtf8ByOffset) {
-  struct Row {
-    std::string bytes;
-    std::optional<std::size_t> bad;
-  };
-  for (const Row& row :
-       {Row{"", std::nullopt}, Row{"plain ascii text that is long", std::nullopt},
-        Row{"0123456789abcdef\xC3\xA9", std::nullopt}, Row{"0123456789abcdef\xC3", 16},
-        Row{"\xF0\x9F\x98\x80\xF0\x9F\x98", 4}, Row{"\xEF\xBF\xBF\xF4\x8F\xBF\xBF", std::nullopt},
-        Row{"\xE0\x9F\xBF", 0}, Row{"\xF8\x88\x80\x80\x80", 0}}) {
-    SCOPED_TRACE(row.bytes);
-    EXPECT_EQ(firstInvalidUtf8(row.bytes), row.bad);
-  }
-}
-
 }  // namespace
 }  // namespace qmv::cli
