@@ -34,6 +34,26 @@ void RemoveDuplicatesKeepOne(AddinModule& module) { confirmAndRun(module, Operat
 void RemoveAllDuplicates(AddinModule& module) { confirmAndRun(module, Operation::RADP); }
 void RemoveUniqueValues(AddinModule& module) { confirmAndRun(module, Operation::RUDP); }
 
+std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module)) {
+  struct Entry {
+    void (*command)(AddinModule& module);
+    Operation operation;
+  };
+  static constexpr Entry kEntries[] = {
+      {RemoveNumbers, Operation::RNUM},       {RemoveAlphas, Operation::RALP},
+      {RemoveNonPrintable, Operation::RNPC},  {RemoveUserChars, Operation::RUDC},
+      {RemoveAllSpaces, Operation::RALS},     {RemoveLeadTrailSpaces, Operation::RLTS},
+      {RemoveExcessSpaces, Operation::RLTE},  {RemoveTextBefore, Operation::RBSP},
+      {RemoveTextAfter, Operation::RASP},     {RemoveCharsBefore, Operation::RNBP},
+      {RemoveCharsAfter, Operation::RNAP},    {RemoveUpper, Operation::RUPC},
+      {RemoveLower, Operation::RLOC},         {RemoveDuplicatesKeepOne, Operation::RDPV},
+      {RemoveAllDuplicates, Operation::RADP}, {RemoveUniqueValues, Operation::RUDP}};
+  for (const Entry& entry : kEntries) {
+    if (entry.command == command) return entry.operation;
+  }
+  return std::nullopt;
+}
+
 void ShowWizard(AddinModule& module) {
   // Held here so the form outlives its modal display even if the slot is replaced.
   const std::shared_ptr<frmTextRemover> form = defaultInstance(module.textRemover, module);

@@ -3,6 +3,8 @@
 // progress dialog and shows it modally; nothing changes until the user presses Yes.
 #pragma once
 
+#include <optional>
+
 #include "engine/operations.hpp"
 
 namespace qmv {
@@ -25,6 +27,10 @@ void RemoveLower(AddinModule& module);
 void RemoveDuplicatesKeepOne(AddinModule& module);
 void RemoveAllDuplicates(AddinModule& module);
 void RemoveUniqueValues(AddinModule& module);
+
+/// The operation a removal entry point runs (RemoveNumbers: RNUM); none for any other
+/// command.
+std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module));
 
 /// Stores the operation, puts its question and input groups on the dialog and shows it;
 /// returns when the dialog has been closed (No! or the end of the run).

@@ -8,6 +8,7 @@
 #include "engine/host_run_state.hpp"
 #include "engine/session.hpp"
 #include "host/host_error.hpp"
+#include "host/portable.hpp"
 #include "host/tolerant.hpp"
 
 namespace qmv {
@@ -58,7 +59,7 @@ uint64_t UndoSnapshot::storeText(const std::u16string& text) {
     std::size_t size = chunkSizes_.empty() ? kFirstChunkUnits
                                            : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
     size = std::max(size, text.size());
-    chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
+    chunks_.push_back(uninitialisedArray<char16_t>(size));
     chunkSizes_.push_back(size);
     chunkUsed_ = 0;
   }
@@ -117,7 +118,7 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
     if (!isEmpty(previous.value)) formulaValues_.emplace_back(entries_.size() - 1, previous.value);
   } else if (const auto* number = std::get_if<double>(&previous.value)) {
     p.before = Kind::Number;
-    p.beforePayload = std::bit_cast<uint64_t>(*number);
+    p.beforePayload = bitCast<uint64_t>(*number);
   } else if (const auto* text = std::get_if<std::u16string>(&previous.value)) {
     p.before = Kind::Text;
     p.beforeLength = static_cast<uint32_t>(text->size());
@@ -127,7 +128,7 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
     p.beforePayload = *flag ? 1 : 0;
   } else if (const auto* date = std::get_if<DateTime>(&previous.value)) {
     p.before = Kind::Date;
-    p.beforePayload = std::bit_cast<uint64_t>(date->serial);
+    p.beforePayload = bitCast<uint64_t>(date->serial);
   } else if (const auto* error = std::get_if<CellError>(&previous.value)) {
     p.before = Kind::Error;
     p.beforePayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
@@ -201,7 +202,7 @@ void UndoSnapshot::noteValueIn(Packed& p, const Value& value) {
   p.afterPayload = 0;
   if (const auto* number = std::get_if<double>(&value)) {
     p.after = Kind::Number;
-    p.afterPayload = std::bit_cast<uint64_t>(*number);
+    p.afterPayload = bitCast<uint64_t>(*number);
   } else if (const auto* text = std::get_if<std::u16string>(&value)) {
     p.after = Kind::Text;
     p.afterLength = static_cast<uint32_t>(text->size());
@@ -211,7 +212,7 @@ void UndoSnapshot::noteValueIn(Packed& p, const Value& value) {
     p.afterPayload = *flag ? 1 : 0;
   } else if (const auto* date = std::get_if<DateTime>(&value)) {
     p.after = Kind::Date;
-    p.afterPayload = std::bit_cast<uint64_t>(date->serial);
+    p.afterPayload = bitCast<uint64_t>(date->serial);
   } else if (const auto* error = std::get_if<CellError>(&value)) {
     p.after = Kind::Error;
     p.afterPayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
@@ -273,7 +274,7 @@ CellContent UndoSnapshot::previous(std::size_t index) const {
   CellContent content;
   switch (p.before) {
     case Kind::Number:
-      content.value = std::bit_cast<double>(p.beforePayload);
+      content.value = bitCast<double>(p.beforePayload);
       break;
     case Kind::Text:
       content.value = std::u16string(storedText(p.beforePayload, p.beforeLength));
@@ -282,7 +283,7 @@ CellContent UndoSnapshot::previous(std::size_t index) const {
       content.value = p.beforePayload != 0;
       break;
     case Kind::Date:
-      content.value = DateTime{std::bit_cast<double>(p.beforePayload)};
+      content.value = DateTime{bitCast<double>(p.beforePayload)};
       break;
     case Kind::Error:
       content.value = static_cast<CellError>(static_cast<int32_t>(p.beforePayload));
@@ -361,13 +362,13 @@ bool UndoSnapshot::holdsRunResult(std::size_t index, const CellContent& current)
            textHash(*text) == p.afterPayload;
   }
   if (const auto* number = std::get_if<double>(&current.value)) {
-    return p.after == Kind::Number && std::bit_cast<uint64_t>(*number) == p.afterPayload;
+    return p.after == Kind::Number && bitCast<uint64_t>(*number) == p.afterPayload;
   }
   if (const auto* flag = std::get_if<bool>(&current.value)) {
     return p.after == Kind::Boolean && (*flag ? 1u : 0u) == p.afterPayload;
   }
   if (const auto* date = std::get_if<DateTime>(&current.value)) {
-    return p.after == Kind::Date && std::bit_cast<uint64_t>(date->serial) == p.afterPayload;
+    return p.after == Kind::Date && bitCast<uint64_t>(date->serial) == p.afterPayload;
   }
   if (const auto* error = std::get_if<CellError>(&current.value)) {
     return p.after == Kind::Error &&

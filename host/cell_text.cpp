@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "host/civil_date.hpp"
+#include "host/portable.hpp"
 
 namespace qmv {
 namespace {
@@ -134,11 +135,9 @@ std::optional<double> parseNumber(std::u16string_view s, const HostLocale& local
     if (expDigits == 0) return std::nullopt;
   }
   if (i != s.size()) return std::nullopt;
-  double value = 0;
-  const auto [end, ec] = std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), value);
-  if (ec != std::errc() || end != mantissa.data() + mantissa.size() || !std::isfinite(value)) {
-    return std::nullopt;
-  }
+  const std::optional<double> parsed = parseDecimal(mantissa);
+  if (!parsed || !std::isfinite(*parsed)) return std::nullopt;
+  double value = *parsed;
   if (percent) value /= 100;
   if (negative) value = -value;
   if (shape) *shape = NumberShape{percent, grouped, exponent, fracDigits > 0};
@@ -274,10 +273,8 @@ std::u16string numberText(double number, char16_t decimalSeparator) {
   if (std::isnan(number)) return u"NaN";
   if (std::isinf(number)) return number < 0 ? u"-Infinity" : u"Infinity";
   if (number == 0) return u"0";
-  std::array<char, 64> buf{};
-  const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), number,
-                                 std::chars_format::scientific, kSignificantDigits - 1);
-  const std::string_view sci(buf.data(), static_cast<std::size_t>(res.ptr - buf.data()));
+  const std::string scientific = scientificText(number, kSignificantDigits - 1);
+  const std::string_view sci(scientific);
   const bool negative = sci.front() == '-';
   const std::size_t ePos = sci.find('e');
   std::string digits;

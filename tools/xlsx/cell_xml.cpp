@@ -7,6 +7,7 @@
 #include "host/ascii.hpp"
 #include "host/cell_text.hpp"
 #include "host/civil_date.hpp"
+#include "host/number_format.hpp"
 #include "host/text.hpp"
 #include "tools/xlsx/package.hpp"
 #include "tools/xlsx/workbook.hpp"
@@ -223,28 +224,7 @@ bool isDateFormat(uint32_t id, std::string_view code) {
     return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
            (id >= 50 && id <= 58) || (id >= 71 && id <= 76) || (id >= 78 && id <= 81);
   }
-  for (std::size_t i = 0; i < code.size(); ++i) {
-    const char c = code[i];
-    if (c == '"') {
-      const std::size_t close = code.find('"', i + 1);
-      if (close == std::string_view::npos) return false;
-      i = close;
-    } else if (c == '\\' || c == '_' || c == '*') {
-      ++i;  // an escaped, padding or fill character
-    } else if (c == '[') {
-      const std::size_t close = code.find(']', i + 1);
-      if (close == std::string_view::npos) return false;
-      // [h], [mm] and [ss] are elapsed times; colours, conditions and locales are not.
-      const std::string_view inside = code.substr(i + 1, close - i - 1);
-      if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos) {
-        return true;
-      }
-      i = close;
-    } else if (std::string_view("dDmMyYhHsS").find(c) != std::string_view::npos) {
-      return true;
-    }
-  }
-  return false;
+  return isDateFormatCode(code);
 }
 
 }  // namespace qmv::xlsx
