@@ -43,9 +43,11 @@ export interface RunInputs {
   opening?: string;
   closing?: string;
   unicode?: boolean;
-  /** Start at a separator (the wizard's): the separator and its occurrence, 1-based; 0 is the last. */
+  /** Start at a separator (the wizard's): the separator and which of its occurrences: the
+   *  first (compared exactly, the default), the nth (letters compared without regard to case)
+   *  or the last (exactly). */
   separator?: string;
-  occurrence?: number;
+  occurrence?: "first" | "last" | number;
 }
 
 /** The user's number and date conventions, as Excel reports them (Application.cultureInfo). */
@@ -88,6 +90,8 @@ export interface CellResult {
 export interface PreviewFigures {
   changes: number;
   capped: boolean;
+  /** Cells a pattern gave up on (left as they are). */
+  gaveUp?: number;
   samples: { before: string; after: string }[];
 }
 
@@ -97,6 +101,9 @@ export interface RestoreWrite {
    *  notation keeps its type (a text "007" stands as "'007"); "" clears the cell. */
   formula: string;
   numberFormat: string;
+  /** A constant number, date serial or Boolean, to be written through Range.values so that it
+   *  comes back exactly (the formula notation keeps 15 significant digits). */
+  value?: number | boolean;
 }
 
 /** The record of one run, for the task pane's own Undo. */

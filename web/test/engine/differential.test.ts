@@ -1,0 +1,178 @@
+// The WebAssembly engine against the native one. Every operation of the table, over texts
+// and cells of every kind, with every option and in four locales, asked through the page's
+// engine.ts (WebAssembly under node) and through the native build of the same code
+// (qmv_web_probe): the answers must be the same, value for value.
+import assert from "node:assert/strict";
+import { spawnSync } from "node:child_process";
+import { test } from "node:test";
+
+import { EngineError } from "../../src/engine.js";
+import type { CellIn, CellLocale, QmvEngine, RunInputs } from "../../src/engine-types.js";
+import { loadTestEngine } from "./engine-loader.js";
+
+const texts = [
+  "",
+  "a1b2 c3",
+  "  Mixed   Spaces\there  ",
+  "Ünïcödé Çafé Ørsted Łódź",
+  "𝒜b1😀2 𝟘",
+  "e\u0301x\u0308 ǅ",
+  "(0161) 496-0000",
+  "line one\nline two\r\nthree",
+  "\u0001ctl\u001fx\u007f",
+  "<b>x</b> [y] (z) {w}",
+  "0042-A-b-C-d",
+  "=SUM(A1)",
+  "'007",
+  "x".repeat(40000) + "7",
+];
+
+function text(value: string, numberFormat = "General"): CellIn {
+  return { value, formula: value, numberFormat, valueType: value === "" ? "Empty" : "String" };
+}
+
+const cells: CellIn[] = [
+  ...texts.map((t) => text(t)),
+  text("007", "@"),
+  text("03/12/2024", "@"),
+  { value: 12.5, formula: 12.5, numberFormat: "General", valueType: "Double" },
+  { value: -3, formula: -3, numberFormat: "0.00%", valueType: "Double" },
+  { value: 1e21, formula: 1e21, numberFormat: "General", valueType: "Double" },
+  { value: 45000.25, formula: 45000.25, numberFormat: "d/m/yyyy h:mm", valueType: "Double" },
+  { value: true, formula: true, numberFormat: "General", valueType: "Boolean" },
+  { value: "#N/A", formula: "#N/A", numberFormat: "General", valueType: "Error" },
+  { value: 7, formula: "=3+4", numberFormat: "General", valueType: "Double" },
+];
+
+const locales: CellLocale[] = [
+  { decimalSeparator: ".", thousandsSeparator: ",", dateOrder: "MDY", dateSeparator: "/", timeSeparator: ":", currentYear: 2026 },
+  { decimalSeparator: ",", thousandsSeparator: ".", dateOrder: "DMY", dateSeparator: ".", timeSeparator: ":", currentYear: 2026 },
+  { decimalSeparator: ",", thousandsSeparator: "\u202f", dateOrder: "DMY", dateSeparator: "/", timeSeparator: ":", currentYear: 2026 },
+  { decimalSeparator: ".", thousandsSeparator: ",", dateOrder: "YMD", dateSeparator: "-", timeSeparator: ":", currentYear: 2026 },
+];
+
+// The inputs each kind of dialog takes, with the awkward ones.
+const inputSets: Record<string, RunInputs[]> = {
+  none: [{}],
+  characters: [{ characters: "ab1 " }, { characters: "" }, { characters: "😀é" }],
+  startPosition: [{ startPosition: "3" }, { startPosition: "" }, { startPosition: "0" }, { startPosition: "x" }, { startPosition: "2.5" }],
+  startAndCount: [{ startPosition: "4", charCount: "2" }, { startPosition: "1", charCount: "99" }, { startPosition: "-1", charCount: "1" }],
+  count: [{ charCount: "2" }, { charCount: "" }, { charCount: "40001" }],
+  text: [{ text: "b", matchCase: false }, { text: "B", matchCase: true }, { text: "" }],
+  delimiters: [{ opening: "(", closing: ")" }, { opening: "<", closing: ">" }, { opening: "[", closing: "" }],
+  pattern: [{ pattern: "[0-9]+", matchCase: true }, { pattern: "(?i)c", matchCase: true }, { pattern: "\\p{L}", unicode: true }, { pattern: "(a" }, { pattern: "" }],
+};
+
+function withOptions(code: string, kind: string, startsAtSeparator: boolean): RunInputs[] {
+  const sets = inputSets[kind] ?? [{}];
+  const out: RunInputs[] = [];
+  for (const set of sets) {
+    out.push(set, { ...set, unicode: true });
+    if (startsAtSeparator) {
+      for (const occurrence of ["first", "last", 2] as const) out.push({ ...set, separator: "-", occurrence });
+    }
+  }
+  assert.ok(out.length > 0, code);
+  return out;
+}
+
+interface Call {
+  name: string;
+  request: object;
+  viaEngine: (engine: QmvEngine) => unknown;
+}
+
+function calls(engine: QmvEngine): Call[] {
+  const out: Call[] = [{ name: "operations", request: { call: "operations" }, viaEngine: (e) => e.operations() }];
+  for (const op of engine.operations()) {
+    for (const locale of locales) {
+      if (op.kind === "value") {
+        out.push({
+          name: `${op.code} ${locale.decimalSeparator}`,
+          request: { call: "valueClears", code: op.code, locale, cells },
+          viaEngine: (e) => e.valueClears(op.code, locale, cells),
+        });
+        continue;
+      }
+      for (const inputs of withOptions(op.code, op.inputs, op.startsAtSeparator)) {
+        out.push({
+          name: `${op.code} ${JSON.stringify(inputs)} ${locale.decimalSeparator}`,
+          request: { call: "ruleOverBlock", code: op.code, inputs, locale, cells },
+          viaEngine: (e) => e.ruleOverBlock(op.code, inputs, locale, cells),
+        });
+      }
+    }
+    for (const inputs of withOptions(op.code, op.inputs, false)) {
+      out.push({
+        name: `check ${op.code} ${JSON.stringify(inputs)}`,
+        request: { call: "checkInputs", code: op.code, inputs },
+        viaEngine: (e) => ({ message: e.checkInputs(op.code, inputs) }),
+      });
+    }
+    for (const figures of [
+      { changes: 0, capped: false, samples: [] },
+      { changes: 3, capped: false, gaveUp: 2, samples: [{ before: "a1", after: "a" }, { before: "x".repeat(40), after: "" }] },
+      { changes: 200000, capped: true, samples: [{ before: "é1", after: "é" }] },
+    ]) {
+      out.push({
+        name: `preview ${op.code} ${figures.changes}`,
+        request: { call: "previewLine", code: op.code, figures },
+        viaEngine: (e) => e.previewLine(op.code, figures),
+      });
+    }
+  }
+  for (const id of ["gaveUp", "keptChanges", "unrestored"] as const) {
+    for (const count of [1, 2, 1234567]) {
+      out.push({ name: `${id} ${count}`, request: { call: "countMessage", id, count }, viaEngine: (e) => e.countMessage(id, count) });
+    }
+  }
+  for (const id of ["nothingToUndo", "undoFailed", "emptySelection", "notOneColumn", "noSuchMessage"]) {
+    out.push({ name: id, request: { call: "message", id }, viaEngine: (e) => e.message(id) });
+  }
+  // Undo's decision: a cell as the run left it comes back; one changed since stays.
+  const entries = cells.map((before, i) => ({
+    before,
+    after: i % 3 === 0 ? null : { kind: "text" as const, value: `after${i}` },
+    now: i % 2 === 0 ? text(i % 3 === 0 ? "" : `after${i}`) : text("changed since"),
+  }));
+  out.push({
+    name: "restore",
+    request: { call: "restore", entries },
+    viaEngine: (e) => {
+      const record = e.newUndoRecord();
+      entries.forEach((entry, i) => record.add("Sheet1", i, 0, entry.before, entry.after));
+      return record.restore(entries.map((entry) => entry.now));
+    },
+  });
+  out.push({ name: "unknown code", request: { call: "ruleOverBlock", code: "RXYZ", inputs: {}, locale: locales[0], cells }, viaEngine: (e) => e.ruleOverBlock("RXYZ", {}, locales[0]!, cells) });
+  return out;
+}
+
+function viaEngine(engine: QmvEngine, call: Call): unknown {
+  try {
+    return call.viaEngine(engine);
+  } catch (fault) {
+    if (fault instanceof EngineError) return { error: fault.message };
+    throw fault;
+  }
+}
+
+test("the WebAssembly engine answers every request as the native engine does", async () => {
+  const engine = await loadTestEngine();
+  const all = calls(engine);
+  const probe = process.env.QMV_WEB_PROBE;
+  assert.ok(probe, "QMV_WEB_PROBE names the native probe (run web/engine/test.sh)");
+  const native = spawnSync(probe, { input: all.map((c) => JSON.stringify(c.request)).join("\n") + "\n", maxBuffer: 1 << 30 });
+  assert.equal(native.status, 0, String(native.stderr));
+  const answers = String(native.stdout).split("\n");
+  assert.equal(answers.length, all.length + 1);
+  let changed = 0;
+  all.forEach((call, i) => {
+    const expected: unknown = JSON.parse(answers[i]!);
+    const got = viaEngine(engine, call);
+    assert.deepEqual(got, expected, call.name);
+    if (Array.isArray(got)) changed += got.length;
+  });
+  // The cases must reach the rule: most requests change cells.
+  assert.ok(changed > all.length, `only ${changed} results over ${all.length} requests`);
+});
