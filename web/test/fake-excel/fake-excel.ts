@@ -255,6 +255,8 @@ class Loadable {
       write: false,
       size: () => 64,
       run() {
+        // resource-limits page: a read of more than five million cells fails.
+        if (cells > READ_CELL_LIMIT) throw new FakeApiError("RequestPayloadSizeLimitExceeded", "more than 5,000,000 cells read");
         const got = new Map<string, unknown>();
         for (const n of names) got.set(n, fetch(n));
         self.ctx.respond(got, cells);
@@ -521,7 +523,9 @@ class FakeRangeAreas extends Loadable {
     return new FakeWorksheet(this.ctx, this.sheetOf);
   }
   // typings: RangeAreas.areas, a RangeCollection whose items are loaded with it.
+  private areasOf: { items: FakeRange[]; load: (arg?: unknown) => unknown } | null = null;
   get areas(): { items: FakeRange[]; load: (arg?: unknown) => unknown } {
+    if (this.areasOf) return this.areasOf;
     const ranges = this.list.map((a) => new FakeRange(this.ctx, this.sheetOf, a));
     let loaded = false;
     const ctx = this.ctx;
@@ -537,6 +541,7 @@ class FakeRangeAreas extends Loadable {
         return collection;
       },
     };
+    this.areasOf = collection;
     return collection;
   }
   load(arg?: unknown): this {
@@ -638,8 +643,6 @@ class Context {
     for (const v of data.values()) bytes += JSON.stringify(v ?? null).length;
     this.response += bytes;
     this.cellsRead += cells;
-    // resource-limits page: a read of more than five million cells fails.
-    if (cells > READ_CELL_LIMIT) throw new FakeApiError("RequestPayloadSizeLimitExceeded", "more than 5,000,000 cells read");
   }
   private stepBefore: Map<string, Map<number, Cell | undefined>> | null = null;
   changing(sheet: Sheet, r: number, c: number): void {
