@@ -28,6 +28,10 @@ export const MAX_CHUNK_BYTES = 4 * 1024 * 1024;
 export const MAX_READ_CELLS = 5_000_000;
 /** The first chunk, before the weight of a cell is known. */
 export const FIRST_CHUNK_CELLS = 16384;
+/** The time a chunk should take, read to write, so that progress moves at least every 250 ms. */
+export const CHUNK_MILLISECONDS = 200;
+/** The fewest cells a chunk sized by time takes (a request costs more than cells). */
+const MIN_TIMED_CELLS = 1024;
 /** Changes a preview counts before it says "more than". */
 export const PREVIEW_CAP = 200000;
 const PREVIEW_SAMPLES = 3;
@@ -133,10 +137,17 @@ interface Chunk {
 /** Reads blocks of an area in order, sized to stay under the limits, one request each. */
 class ChunkReader {
   private perCell = 0; // bytes a cell of the last chunk weighed
+  private msPerCell = 0; // time a cell of the last chunk took, read to write
   constructor(private context: Excel.RequestContext, private sheet: string) {}
 
+  /** How long the last chunk took from its read to its write. */
+  timed(cells: number, ms: number): void {
+    if (cells > 0) this.msPerCell = ms / cells;
+  }
+
   private target(columns: number): number {
-    const cells = this.perCell > 0 ? Math.floor((MAX_CHUNK_BYTES * 0.9) / this.perCell) : FIRST_CHUNK_CELLS;
+    let cells = this.perCell > 0 ? Math.floor((MAX_CHUNK_BYTES * 0.9) / this.perCell) : FIRST_CHUNK_CELLS;
+    if (this.msPerCell > 0) cells = Math.min(cells, Math.max(MIN_TIMED_CELLS, Math.floor(CHUNK_MILLISECONDS / this.msPerCell)));
     return Math.max(1, Math.floor(Math.min(cells, MAX_READ_CELLS) / columns));
   }
 
@@ -406,12 +417,14 @@ class Run {
     for (const area of areas) {
       for (let from = 0; from < area.rows; ) {
         if (this.control.stopRequested()) return this.end("stopped", gaveUp);
+        const started = performance.now();
         const chunk = await this.reader.read(area, from);
         from += chunk.area.rows;
         seen += chunk.cells.filter(nonEmpty).length;
         const results = this.engine.ruleOverBlock(this.request.code, this.request.inputs, this.locale, chunk.cells);
         gaveUp += results.filter((r) => r.outcome === "gaveUp").length;
         await this.write(chunk, results.filter((r) => r.outcome === "changed" && r.write !== undefined));
+        this.reader.timed(chunk.cells.length, performance.now() - started);
         this.done += chunk.cells.length;
         this.progress();
       }

@@ -669,8 +669,6 @@ class Context {
     if (requestBytes > PAYLOAD_LIMIT) throw new FakeApiError("RequestPayloadSizeLimitExceeded", "request over 5 MB");
     // A request is applied whole or not at all (the safer reading: no page promises
     // partial application, so a failed request must leave no cells the add-in cannot see).
-    const saved = new Map<Sheet, Map<number, Cell>>();
-    for (const s of world.sheets.values()) saved.set(s, new Map(s.cells));
     this.response = 0;
     this.cellsRead = 0;
     this.stepBefore = new Map();
@@ -679,7 +677,13 @@ class Context {
       world.clock += (world.msPerMegabyte * this.response) / 1048576;
       if (this.response > PAYLOAD_LIMIT) throw new FakeApiError("RequestPayloadSizeLimitExceeded", "response over 5 MB");
     } catch (e) {
-      for (const [s, cells] of saved) s.cells = cells;
+      for (const [name, before] of this.stepBefore) {
+        const sheet = world.sheets.get(name)!;
+        for (const [k, v] of before) {
+          if (v === undefined) sheet.cells.delete(k);
+          else sheet.cells.set(k, v);
+        }
+      }
       this.stepBefore = null;
       throw e;
     }
