@@ -27,7 +27,7 @@ export const MAX_CHUNK_BYTES = 4 * 1024 * 1024;
 /** Excel reads at most this many cells in one request. */
 export const MAX_READ_CELLS = 5_000_000;
 /** The first chunk, before the weight of a cell is known. */
-export const FIRST_CHUNK_CELLS = 16384;
+export const FIRST_CHUNK_CELLS = 4096;
 /** The time a chunk should take, read to write, so that progress moves at least every 250 ms. */
 export const CHUNK_MILLISECONDS = 200;
 /** The fewest cells a chunk sized by time takes (a request costs more than cells). */
@@ -458,12 +458,16 @@ class Run {
         formats ??= Array.from({ length: rows }, () => new Array<string | null>(area.columns).fill(null));
         formats[r - top]![c] = entry.numberFormat;
       }
-      this.record?.add(this.selection.sheet, area.row + r, area.column + c, before, result.write!);
     }
     const range = this.sheet().getRangeByIndexes(area.row + top, area.column, rows, area.columns);
     range.values = values;
     if (formats !== null) range.numberFormat = formats;
     await this.context.sync();
+    // Recorded once written: a refused request leaves nothing for undo to restore.
+    for (const result of changed) {
+      const r = Math.floor(result.index / area.columns), c = result.index % area.columns;
+      this.record?.add(this.selection.sheet, area.row + r, area.column + c, chunk.cells[result.index]!, result.write!);
+    }
     this.changed += changed.length;
   }
 
@@ -491,6 +495,7 @@ class Run {
       if (this.control.stopRequested()) return { kind: "stopped", changed: this.changed };
       let ops = 0, cleared = 0;
       const start = i;
+      const batch: number[] = [];
       const sheet = this.sheet();
       while (i < list.length && ops < CLEARS_PER_REQUEST) {
         if (!clears[i]) {
@@ -499,7 +504,7 @@ class Run {
         }
         let j = i;
         while (j + 1 < list.length && clears[j + 1] && places[j + 1]!.row === places[j]!.row + 1) j++;
-        for (let k = i; k <= j; k++) this.record?.add(this.selection.sheet, places[k]!.row, places[k]!.column, list[k]!, null);
+        for (let k = i; k <= j; k++) batch.push(k);
         // Range.clear() removes content and formats, as the COM add-in's Range.Clear does
         // (docs/excel/excel-add-ins-ranges-clear-delete.md); hidden rows are cleared too.
         sheet.getRangeByIndexes(places[i]!.row, places[i]!.column, j - i + 1, 1).clear("All");
@@ -508,6 +513,7 @@ class Run {
         i = j + 1;
       }
       if (ops > 0) await this.context.sync();
+      for (const k of batch) this.record?.add(this.selection.sheet, places[k]!.row, places[k]!.column, list[k]!, null);
       this.changed += cleared;
       this.done += i - start;
       this.progress();

@@ -200,3 +200,38 @@ test("a text result's entry keeps it text; short date patterns give the date ord
   assert.deepEqual(cellEntry({ kind: "date", value: 39084, numberFormat: "m/d/yyyy" }, "General"), { value: 39084, numberFormat: "m/d/yyyy" });
   assert.deepEqual(["M/d/yyyy", "dd.MM.yyyy", "yyyy-MM-dd", "dd/MM/yyyy"].map(dateOrderOf), ["MDY", "DMY", "YMD", "DMY"]);
 });
+
+test("heavy cells: every request stays under 4 MB, one read and at most one write per chunk", async () => {
+  fake = installFakeExcel();
+  const n = 3000;
+  fake.setValues("Sheet1", 0, 0, Array.from({ length: n }, (_, i) => [`${i}${"w".repeat(3000)}`]));
+  fake.select("Sheet1", [{ row: 0, column: 0, rows: n, columns: 1 }]);
+  const side = await connectExcel(await realEngine());
+  const outcome = await side.run({ code: "RNUM", inputs: {} }, control());
+  assert.deepEqual([outcome.kind, outcome.changed], ["done", n]);
+  const requests = fake.requests().slice(2); // the culture and the selection first
+  assert.ok(requests.length >= 6, "the cells take several chunks");
+  for (const q of requests) assert.ok(Math.max(q.requestBytes, q.responseBytes) <= 4 * 1024 * 1024);
+  requests.forEach((q, i) => assert.equal(q.writes > 0, i % 2 === 1, `request ${i} alternates read and write`));
+});
+
+test("a request the host fails ends the run as failed, with the chunks written before kept and undoable", async () => {
+  fake = installFakeExcel({ excelApi: "1.19" });
+  const n = 60000;
+  fake.setValues("Sheet1", 0, 0, Array.from({ length: n }, (_, i) => [`r${i}`]));
+  fake.select("Sheet1", [{ row: 0, column: 0, rows: n, columns: 1 }]);
+  const side = await connectExcel(await realEngine());
+  let syncs = 0;
+  fake.onSync(() => {
+    if (++syncs === 5) fake!.failNextRequest("GeneralException"); // the second chunk's write
+  });
+  const outcome = await side.run({ code: "RNUM", inputs: {} }, control());
+  fake.onSync(null);
+  assert.equal(outcome.kind, "failed");
+  const out = column(fake, "Sheet1", 0, 0, n);
+  const written = out.findIndex((v) => v !== "r");
+  assert.equal(outcome.changed, written);
+  assert.ok(written > 0 && out.slice(written).every((v, i) => v === `r${written + i}`));
+  assert.deepEqual(await side.undo(), { message: null });
+  assert.equal(fake.cell("Sheet1", 0, 0).value, "r0");
+});
