@@ -764,7 +764,12 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
         },
       },
     },
-    onReady: async () => ({ host: "Excel", platform: "OfficeOnline" }),
+    // typings: Office.onReady(callback?) resolves (and calls back) with the host and platform.
+    onReady(callback?: (info: { host: string; platform: string }) => void) {
+      const info = { host: "Excel", platform: "OfficeOnline" };
+      callback?.(info);
+      return Promise.resolve(info);
+    },
     HostType: { Excel: "Excel" },
   };
   const cellSpec = (c: FakeCellSpec): Cell => ({
