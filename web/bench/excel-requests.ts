@@ -48,6 +48,8 @@ const mb = (n: number) => (n / 1048576).toFixed(2);
 console.log(`cells ${rows * columns} (${rows} x ${columns}), ${code}: ${outcome.kind}, ${outcome.changed} changed, ${elapsed.toFixed(0)} ms`);
 console.log(`requests ${requests.length} for ${chunks} chunks; reads beyond one per chunk ${extraReads}; writes beyond one per chunk ${writesWithoutRead}`);
 console.log(`largest request or response ${mb(maxBytes)} MB (limit of a chunk 4.00 MB)`);
+const gaps = stamps.slice(1).map((t, i) => Math.round(t - stamps[i]!));
+if (process.env.BENCH_GAPS) console.log(gaps.join(" "));
 console.log(`progress updates ${stamps.length}; longest interval ${maxGap.toFixed(0)} ms`);
 fake.uninstall();
 }

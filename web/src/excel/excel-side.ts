@@ -29,7 +29,7 @@ export const MAX_READ_CELLS = 5_000_000;
 /** The first chunk, before the weight of a cell is known. */
 export const FIRST_CHUNK_CELLS = 4096;
 /** The time a chunk should take, read to write, so that progress moves at least every 250 ms. */
-export const CHUNK_MILLISECONDS = 200;
+export const CHUNK_MILLISECONDS = 120;
 /** The fewest cells a chunk sized by time takes (a request costs more than cells). */
 const MIN_TIMED_CELLS = 1024;
 /** Changes a preview counts before it says "more than". */
