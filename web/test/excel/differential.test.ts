@@ -37,7 +37,8 @@ const inputs: Record<InputKind, { web: RunInputs; play: string[] }> = {
   pattern: { web: { pattern: "\\d+|^ +", matchCase: true }, play: ['type txtText "\\\\d+|^ +"'] },
 };
 
-/** The workbook: column A, a mix that every operation changes somewhere; row 13 is hidden. */
+/** The workbook: column A, a mix that every operation changes somewhere; row 12 is formatted
+ *  as Text, row 13 (a repeat, with a number format of its own) is hidden. */
 const cells: { script: string; fake: FakeCellSpec }[] = [
   { script: '"ab12cd"', fake: { value: "ab12cd" } },
   { script: '"  Two  spaces  here "', fake: { value: "  Two  spaces  here " } },
@@ -51,7 +52,7 @@ const cells: { script: string; fake: FakeCellSpec }[] = [
   { script: 'formula "=1+2" 3', fake: { formula: "=1+2", value: 3 } },
   { script: "1234.5", fake: { value: 1234.5 } },
   { script: '"0071a"', fake: { value: "0071a", numberFormat: "@" } },
-  { script: '"ab12cd"', fake: { value: "ab12cd" } },
+  { script: '"ab12cd"', fake: { value: "ab12cd", numberFormat: "0.00" } },
   { script: '"=keep"', fake: { value: "=keep", quotePrefix: true } },
   { script: '"KEEP"', fake: { value: "KEEP" } },
   { script: '"keep"', fake: { value: "keep" } },
@@ -110,6 +111,7 @@ test("every operation gives the same cells on the web as in qmv play", async () 
       "workbook",
       `column A1 ${cells.map((c) => c.script).join(" ")}`,
       `number-format A${textFormatRow} "@"`,
+      `number-format A${hiddenRow} "0.00"`,
       `hide-row ${hiddenRow}`,
       `select ${selection.play}`,
       "connect",
