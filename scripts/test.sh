@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the release build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the short fuzzing runs, and the Windows
-# add-in under Wine when its script is present.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the short fuzzing runs, the Windows
+# add-in under Wine and the web add-in in headless Chromium when their scripts are present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -38,6 +38,10 @@ skipped=$(mktemp)
 trap 'rm -f "$summary" "$skipped"' EXIT
 if [ -x platform/windows/ci.sh ]; then
   QMV_SKIP_NOTES=$skipped platform/windows/ci.sh
+fi
+# The web add-in: its engine in WebAssembly, its Excel side and its task pane.
+if [ -x web/ci.sh ]; then
+  web/ci.sh
 fi
 
 total=$(awk '/tests passed, .* tests failed out of/ {n += $NF} END {print n + 0}' "$summary")
