@@ -54,15 +54,23 @@ struct Visit {
   int64_t gaveUp = 0;
 
   // Visits the cells of one block in row-major order; false once a stop was requested.
-  // The block rule decides every cell: over the whole block ahead when its request is
-  // fixed, else one cell at a time as the cell is visited (a form's boxes are read again
-  // per cell, and a host function may fail for one cell alone). The rewritten cells of a
-  // column go to the host a run of consecutive rows at a time: when the run breaks, at the
-  // end of the block and, on a stop, the finished cells.
+  // The block's cells are recorded for undo in one pass ahead of the visit, and those a
+  // stop leaves unvisited are dropped again. The block rule decides every cell: over the
+  // whole block ahead when its request is fixed, else one cell at a time as the cell is
+  // visited (a form's boxes are read again per cell, and a host function may fail for one
+  // cell alone). The rewritten cells of a column go to the host a run of consecutive rows
+  // at a time: when the run breaks, at the end of the block and, on a stop, the finished
+  // cells.
   bool cells(Range& band, const CellBlock& block) {
     const int64_t rows = block.area.rows();
     const int64_t columns = block.area.columns();
-    snapshot.beginBlock(block.area);
+    const std::size_t firstEntry = snapshot.recordBlock(block);
+    // The entries from `unvisited` on are dropped however the visit ends.
+    struct DropUnvisited {
+      UndoSnapshot& snapshot;
+      std::size_t unvisited;
+      ~DropUnvisited() { snapshot.dropEntriesFrom(unvisited); }
+    } drop{snapshot, firstEntry};
     if (pending.size() < static_cast<std::size_t>(columns)) {
       pending.resize(static_cast<std::size_t>(columns));
     }
@@ -70,22 +78,20 @@ struct Visit {
     results.clear();
     if (ahead) ruleOverBlock(block.cells, rule, results);
     std::size_t next = 0;  // the next result of the block
+    std::size_t i = 0;     // the next cell of the block
     bool goOn = true;
     for (int64_t r = 0; r < rows && goOn; ++r) {
-      for (int64_t c = 0; c < columns; ++c) {
+      for (int64_t c = 0; c < columns; ++c, ++i) {
         ++visited;
-        const auto i = static_cast<std::size_t>(r * columns + c);
-        const CellContent& content = block.cells[i];
-        const CellRef cell{block.area.first.row + r, block.area.first.column + c};
-        const std::size_t index = RecordUndoEntry(snapshot, cell, content);
+        drop.unvisited = firstEntry + i + 1;
         if (!ahead) {
           results.clear();
           next = 0;
-          tolerant([&] { ruleOverBlock({&content, 1}, rule, results); });
+          tolerant([&] { ruleOverBlock({&block.cells[i], 1}, rule, results); });
           if (!results.cells().empty()) results.cells()[0].cell = i;
         }
         if (next < results.cells().size() && results.cells()[next].cell == i) {
-          rewrite(band, r, c, results.cells()[next++], index);
+          rewrite(band, r, c, results.cells()[next++], firstEntry + i);
         }
         tolerant([&] { observer.yield(); });
         tolerant([&] { observer.progress(static_cast<float>(visited)); });

@@ -17,8 +17,9 @@ namespace qmv {
 
 namespace {
 
-// Cells read in one host call at most, as a real run reads them.
-constexpr int64_t kBandCells = 1 << 16;
+// Cells read in one host call at most. A preview stops at its cap, so its bands are
+// smaller than a run's: the cells read and ruled past the cap stay few.
+constexpr int64_t kBandCells = 1 << 13;
 
 // The host's COUNTIF takes criteria of at most this many characters.
 constexpr std::size_t kMaxCriterionChars = 255;

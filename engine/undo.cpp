@@ -105,12 +105,15 @@ void UndoSnapshot::beginBlock(const AreaRef& area) {
   blocks_.push_back(Block{area, entries_.size(), entries_.size(), false, 0, 0});
 }
 
-std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
-  // Filled in place: a copy of a half-written entry would stall on the partial stores.
-  Packed& p = entries_.emplace_back();
+void UndoSnapshot::recordIn(Packed& p, CellRef cell, const CellContent& previous) {
   p.row = static_cast<uint32_t>(cell.row);
   p.column = static_cast<uint16_t>(cell.column);
-  if (previous.isFormula()) {
+  if (const auto* text = std::get_if<std::u16string>(&previous.value);
+      text != nullptr && !previous.isFormula()) {
+    p.before = Kind::Text;
+    p.beforeLength = static_cast<uint32_t>(text->size());
+    p.beforePayload = storeText(*text);
+  } else if (previous.isFormula()) {
     p.before = Kind::Formula;
     p.beforeLength = static_cast<uint32_t>(previous.formula.size());
     p.beforePayload = storeText(previous.formula);
@@ -118,10 +121,6 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
   } else if (const auto* number = std::get_if<double>(&previous.value)) {
     p.before = Kind::Number;
     p.beforePayload = std::bit_cast<uint64_t>(*number);
-  } else if (const auto* text = std::get_if<std::u16string>(&previous.value)) {
-    p.before = Kind::Text;
-    p.beforeLength = static_cast<uint32_t>(text->size());
-    p.beforePayload = storeText(*text);
   } else if (const auto* flag = std::get_if<bool>(&previous.value)) {
     p.before = Kind::Boolean;
     p.beforePayload = *flag ? 1 : 0;
@@ -132,6 +131,11 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
     p.before = Kind::Error;
     p.beforePayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
   }
+}
+
+std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
+  // Filled in place: a copy of a half-written entry would stall on the partial stores.
+  recordIn(entries_.emplace_back(), cell, previous);
   if (blocks_.empty()) beginBlock(AreaRef{cell, cell});
   Block& block = blocks_.back();
   if (block.first == block.end) {
@@ -143,6 +147,42 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
   }
   block.end = entries_.size();
   return entries_.size() - 1;
+}
+
+std::size_t UndoSnapshot::recordBlock(const CellBlock& cells) {
+  beginBlock(cells.area);
+  const std::size_t first = entries_.size();
+  const int64_t columns = cells.area.columns();
+  CellRef cell = cells.area.first;
+  for (const CellContent& previous : cells.cells) {
+    recordIn(entries_.emplace_back(), cell, previous);
+    if (++cell.column > cells.area.last.column) {
+      cell.column = cells.area.first.column;
+      ++cell.row;
+    }
+  }
+  Block& block = blocks_.back();
+  block.end = entries_.size();
+  block.topRow = cells.area.first.row;
+  block.bottomRow = cells.cells.empty()
+                        ? block.topRow
+                        : block.topRow + static_cast<int64_t>(cells.cells.size() - 1) / columns;
+  return first;
+}
+
+void UndoSnapshot::dropEntriesFrom(std::size_t end) {
+  if (blocks_.empty()) return;
+  Block& block = blocks_.back();
+  end = std::max(end, block.first);
+  if (end >= entries_.size()) return;
+  entries_.resize(end);
+  while (!formulaValues_.empty() && formulaValues_.back().first >= end) formulaValues_.pop_back();
+  block.end = end;
+  for (std::size_t i = block.first; i < block.end; ++i) {
+    const int64_t row = entries_[i].row;
+    block.topRow = i == block.first ? row : std::min(block.topRow, row);
+    block.bottomRow = i == block.first ? row : std::max(block.bottomRow, row);
+  }
 }
 
 UndoSnapshot::Block& UndoSnapshot::blockOf(std::size_t index) {

@@ -76,6 +76,13 @@ struct UndoSnapshot {
   void beginBlock(const AreaRef& area);
   /// Appends the next visited cell; returns its index. Call beginBlock first.
   std::size_t record(CellRef cell, const CellContent& previous);
+  /// Starts a block over `cells.area` and appends every cell of `cells` (row-major) as the
+  /// next entries, in one pass: a run records a band ahead of visiting it. Returns the
+  /// index of the first.
+  std::size_t recordBlock(const CellBlock& cells);
+  /// Forgets the entries of the last block from `end` on (never an earlier block's): the
+  /// cells it recorded ahead that the run did not visit. They must not be marked written.
+  void dropEntriesFrom(std::size_t end);
   /// Marks cell `index` as rewritten by the run; what it holds now is learnt by
   /// captureResults (or given by noteResult).
   void markWritten(std::size_t index);
@@ -134,6 +141,7 @@ struct UndoSnapshot {
     uint64_t afterPayload = 0;   ///< number bits, Boolean, error code, or text hash
   };
   static_assert(sizeof(Packed) == 32);
+  void recordIn(Packed& p, CellRef cell, const CellContent& previous);
   static void noteResultIn(Packed& p, const CellContent& after);
   static void noteValueIn(Packed& p, const Value& after);
   /// The block holding entry `index`.
