@@ -38,6 +38,9 @@ class NoteResults final : public WriteReport {
   void holds(std::size_t index, const Value& value) override {
     snapshot_.noteResultValue(entries_[index], value);
   }
+  void holdsAsWritten(std::size_t first, std::span<const Value> values) override {
+    snapshot_.noteResultValues({entries_.data() + first, values.size()}, values);
+  }
 
  private:
   UndoSnapshot& snapshot_;
@@ -116,7 +119,6 @@ struct Visit {
       ++gaveUp;
       return;
     }
-    snapshot.markWritten(index);
     PendingColumn& column = pending[static_cast<std::size_t>(c)];
     if (column.size > 0 && column.firstRow + static_cast<int64_t>(column.size) != r) {
       write(band, c);
@@ -135,13 +137,14 @@ struct Visit {
     stored->swap(result.after);
   }
 
-  // Writes the pending cells of column `c` of the band in one host call. Where the host
-  // refuses the call, each cell goes on its own, so that a cell the host refuses leaves
-  // the others written as a cell-by-cell run would.
+  // Writes the pending cells of column `c` of the band in one host call, marked written in
+  // the undo record first. Where the host refuses the call, each cell goes on its own, so
+  // that a cell the host refuses leaves the others written as a cell-by-cell run would.
   void write(Range& band, int64_t c) {
     PendingColumn& column = pending[static_cast<std::size_t>(c)];
     if (column.size == 0) return;
     const std::span<const Value> values(column.values.data(), column.size);
+    snapshot.markWritten(std::span<const std::size_t>(column.entries.data(), column.size));
     column.size = 0;
     NoteResults report(snapshot, column.entries);
     const bool written =

@@ -201,6 +201,29 @@ void UndoSnapshot::markWritten(std::size_t index) {
   ++block.unconfirmed;
 }
 
+void UndoSnapshot::markWritten(std::span<const std::size_t> indices) {
+  if (indices.empty()) return;
+  Block& block = blockOf(indices.front());
+  for (const std::size_t index : indices) {
+    Packed& p = entries_[index];
+    if (p.after == Kind::Unknown) continue;
+    p.after = Kind::Unknown;
+    ++block.unconfirmed;
+  }
+  block.anyWritten = true;
+}
+
+void UndoSnapshot::noteResultValues(std::span<const std::size_t> indices,
+                                    std::span<const Value> values) {
+  if (indices.empty()) return;
+  Block& block = blockOf(indices.front());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    Packed& p = entries_[indices[i]];
+    if (p.after == Kind::Unknown) --block.unconfirmed;
+    noteValueIn(p, values[i]);
+  }
+}
+
 void UndoSnapshot::noteResult(std::size_t index, const CellContent& after) {
   Packed& p = entries_[index];
   if (p.after == Kind::Unknown) --blockOf(index).unconfirmed;

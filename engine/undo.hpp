@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -86,12 +87,16 @@ struct UndoSnapshot {
   /// Marks cell `index` as rewritten by the run; what it holds now is learnt by
   /// captureResults (or given by noteResult).
   void markWritten(std::size_t index);
+  /// markWritten for each of `indices`, entries of one block.
+  void markWritten(std::span<const std::size_t> indices);
   /// True when the run rewrote cell `index`.
   bool written(std::size_t index) const { return entries_[index].after != Kind::Same; }
   /// Records what the run left in cell `index`.
   void noteResult(std::size_t index, const CellContent& after);
   /// noteResult for a cell the run rewrote that holds the constant `value`, no formula.
   void noteResultValue(std::size_t index, const Value& value);
+  /// noteResultValue(indices[i], values[i]) for each of `values`, entries of one block.
+  void noteResultValues(std::span<const std::size_t> indices, std::span<const Value> values);
   /// Records the formats cell `index` had before the run, for undo to put back. Call in
   /// ascending order of `index`, at most once per entry.
   void recordFormats(std::size_t index, const CellFormats& formats);

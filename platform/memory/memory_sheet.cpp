@@ -313,6 +313,34 @@ void Column::setConstant(int64_t row, const Value& value, const HostLocale& loca
   write(row, value, nullptr, locale);
 }
 
+void Column::setConstants(int64_t row, std::span<const Value> values, const HostLocale& locale,
+                          std::size_t& done) {
+  if (values.empty()) return;
+  // The column grows once for the whole run of rows.
+  ensure(row);
+  ensure(row + static_cast<int64_t>(values.size()) - 1);
+  for (const Value& value : values) {
+    const int64_t r = row + static_cast<int64_t>(done);
+    Cell& c = cells_[static_cast<std::size_t>(r - base_)];
+    const bool wasLive = isLive(c);
+    const bool wasNonEmpty = (c.flags & kHasFormula) || c.value.index() != 0;
+    // Only the counts of a cell that was empty or held nothing but formats change.
+    if (value.index() == 0 || !wasLive || !wasNonEmpty || (c.flags & kHasFormula)) {
+      write(r, value, nullptr, locale);
+      ++done;
+      // Emptying the last cell releases the column's storage.
+      if (value.index() == 0 && done < values.size()) {
+        ensure(r + 1);
+        ensure(row + static_cast<int64_t>(values.size()) - 1);
+      }
+      continue;
+    }
+    assignValue(c.value, value);
+    if (index_) reindex(r, locale);
+    ++done;
+  }
+}
+
 void Column::write(int64_t row, const Value& value, const std::u16string* formula,
                    const HostLocale& locale) {
   const bool empty = value.index() == 0 && formula == nullptr;
@@ -485,6 +513,14 @@ void Sheet::setConstant(CellRef cell, const Value& value) {
     lastColumnNumber_ = cell.column;
   }
   lastColumn_->setConstant(cell.row, value, *locale_);
+}
+
+void Sheet::setConstants(CellRef first, std::span<const Value> values, std::size_t& done) {
+  if (lastColumn_ == nullptr || lastColumnNumber_ != first.column) {
+    lastColumn_ = &columns_[first.column];
+    lastColumnNumber_ = first.column;
+  }
+  lastColumn_->setConstants(first.row, values, *locale_, done);
 }
 
 void Sheet::setFill(CellRef cell, std::optional<uint32_t> colour) {
