@@ -29,14 +29,6 @@ bool gaveUp(const OperationRow& row, const CharacterInputs& inputs) {
 
 }  // namespace
 
-CellResult& BlockResults::add(std::size_t cell, CellOutcome outcome) {
-  if (size_ == results_.size()) results_.emplace_back();
-  CellResult& result = results_[size_++];
-  result.cell = cell;
-  result.outcome = outcome;
-  return result;
-}
-
 namespace {
 
 // The rule of one request made ready for many texts: the row, the inputs under the
@@ -47,6 +39,8 @@ struct PreparedRule {
   TextTransform transform = nullptr;
   WorksheetFunction* functions = nullptr;
   bool atSeparator = false;
+  /// The transform only drops characters: a text of the same length is the same text.
+  bool dropsOnly = false;
 
   PreparedRule(const CellRequest& cell, const BlockRequest& request) {
     const OperationRow& found = operationRow(cell.operation);
@@ -59,6 +53,8 @@ struct PreparedRule {
     if (inputs.rules == TextRules::Unicode) transform = unicodeTransform(cell.operation);
     if (transform == nullptr) transform = found.transform;
     functions = found.usesHostFunctions ? request.functions : nullptr;
+    dropsOnly = found.facts.dropsSingleCharacters && inputs.rules == TextRules::Classic &&
+                functions == nullptr;
   }
 
   CellOutcome apply(std::u16string_view text, std::u16string& out) const {
@@ -75,7 +71,8 @@ struct PreparedRule {
     if (transform == nullptr || !transform(text, in, functions, out)) {
       return gaveUp(*row, in) ? CellOutcome::GaveUp : CellOutcome::Kept;
     }
-    return std::u16string_view(out) == text ? CellOutcome::Kept : CellOutcome::Changed;
+    const bool same = dropsOnly ? out.size() == text.size() : std::u16string_view(out) == text;
+    return same ? CellOutcome::Kept : CellOutcome::Changed;
   }
 };
 

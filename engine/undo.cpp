@@ -52,17 +52,21 @@ std::u16string keptChangesText(std::size_t count) {
 
 // --- UndoSnapshot -------------------------------------------------------------------------
 
-uint64_t UndoSnapshot::storeText(const std::u16string& text) {
+void UndoSnapshot::newChunk(std::size_t atLeast) {
+  std::size_t size =
+      chunkSizes_.empty() ? kFirstChunkUnits : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
+  size = std::max(size, atLeast);
+  chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
+  chunkSizes_.push_back(size);
+  chunk_ = chunks_.back().get();
+  chunkUnits_ = size;
+  chunkUsed_ = 0;
+}
+
+inline uint64_t UndoSnapshot::storeText(const std::u16string& text) {
   if (text.empty()) return 0;
-  if (chunks_.empty() || chunkUsed_ + text.size() > chunkSizes_.back()) {
-    std::size_t size = chunkSizes_.empty() ? kFirstChunkUnits
-                                           : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
-    size = std::max(size, text.size());
-    chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
-    chunkSizes_.push_back(size);
-    chunkUsed_ = 0;
-  }
-  std::memcpy(chunks_.back().get() + chunkUsed_, text.data(), text.size() * sizeof(char16_t));
+  if (chunkUsed_ + text.size() > chunkUnits_) newChunk(text.size());
+  std::memcpy(chunk_ + chunkUsed_, text.data(), text.size() * sizeof(char16_t));
   const uint64_t location = (static_cast<uint64_t>(chunks_.size() - 1) << 32) | chunkUsed_;
   chunkUsed_ += text.size();
   return location;

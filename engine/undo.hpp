@@ -162,6 +162,8 @@ struct UndoSnapshot {
   static_assert(sizeof(PackedFormats) == 16);
 
   uint64_t storeText(const std::u16string& text);
+  /// Starts a chunk of at least `atLeast` units for the texts.
+  void newChunk(std::size_t atLeast);
   std::u16string_view storedText(uint64_t location, uint32_t length) const;
   static uint64_t textHash(std::u16string_view text);
 
@@ -179,6 +181,8 @@ struct UndoSnapshot {
   std::vector<std::unique_ptr<char16_t[]>> chunks_;
   std::vector<std::size_t> chunkSizes_;
   std::size_t chunkUsed_ = 0;
+  char16_t* chunk_ = nullptr;   ///< the last chunk
+  std::size_t chunkUnits_ = 0;  ///< its size
 };
 
 /// Starts a new snapshot for a run, discarding the previous one, and remembers the active

@@ -5,29 +5,6 @@
 
 namespace qmv {
 
-namespace {
-
-// Whether `caption` is the percentage text of `percent`, compared without building it.
-bool showsPercent(const std::u16string& caption, int64_t percent) {
-  char16_t digits[24];  // backwards
-  std::size_t length = 0;
-  uint64_t rest = percent < 0 ? 0 - static_cast<uint64_t>(percent) : static_cast<uint64_t>(percent);
-  do {
-    digits[length++] = static_cast<char16_t>(u'0' + rest % 10);
-    rest /= 10;
-  } while (rest != 0);
-  if (percent < 0) digits[length++] = u'-';
-  if (caption.size() != length + 2 || caption[length] != u' ' || caption[length + 1] != u'%') {
-    return false;
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    if (caption[i] != digits[length - 1 - i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 int64_t roundHalfEven(double x) {
   // Exact without touching the rounding mode. From 2^52 on every double is whole; below
   // it the whole part fits the integer and x - whole loses no bits.
@@ -56,12 +33,13 @@ void ProgressDisplay::setMax(float max) { bar_.setMax(max); }
 void ProgressDisplay::show(float value) {
   bar_.setValue(value);
   // Formatting the label costs more than the arithmetic: the text is made only when the
-  // label does not show this percentage already.
+  // percentage changed or someone else set the label's caption since.
   const int64_t percent = percentOf(bar_.value(), bar_.max());
-  if (percent == shownPercent_ && showsPercent(label_.caption(), percent)) return;
+  if (percent == shownPercent_ && label_.captionChanges() == shownCaption_) return;
   std::u16string text = percentText(bar_.value(), bar_.max());
   shownPercent_ = percent;
   if (text != label_.caption()) label_.setCaption(std::move(text));
+  shownCaption_ = label_.captionChanges();
 }
 
 }  // namespace qmv

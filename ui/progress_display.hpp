@@ -32,6 +32,7 @@ class ProgressDisplay {
   Control& bar_;
   Control& label_;
   int64_t shownPercent_ = -1;  ///< the percentage the label shows, -1 before the first step
+  uint64_t shownCaption_ = 0;  ///< the label's caption count when it showed that percentage
 };
 
 }  // namespace qmv

@@ -499,11 +499,13 @@ void MemoryRange::writeColumn(int64_t row, int64_t column, std::span<const Value
     while (end < plainEnd && storedAsItself(values[end])) ++end;
     return end;
   };
+  bool allPlain = true;
   try {
     while (written < count) {
       const auto from = static_cast<std::size_t>(written);
       const std::size_t end = plainRun(from);
       if (end == from) {
+        allPlain = false;
         writeTypedCell({first.row + written, first.column}, values[from]);
         ++written;
         continue;
@@ -524,6 +526,10 @@ void MemoryRange::writeColumn(int64_t row, int64_t column, std::span<const Value
   }
   notice();
   if (!report) return;
+  if (allPlain) {
+    report->holdsAsWritten(0, values);
+    return;
+  }
   // What the sheet holds now, as a read would return it: a text kept as it stands is the
   // value written; the typing of any other decided there, an empty result leaving no cell.
   const Column* stored = static_cast<const Sheet&>(*sheet_).column(first.column);
@@ -618,18 +624,10 @@ void MemoryRange::fillBlock(CellBlock& block) const {
   block.area = a;
   block.cells.resize(static_cast<std::size_t>(a.count()));
   if (a.columns() == 1) {
-    const Column* col = sheet_->column(a.first.column);
-    for (int64_t r = a.first.row; r <= a.last.row; ++r) {
-      CellContent& out = block.cells[static_cast<std::size_t>(r - a.first.row)];
-      const Cell* c = col ? col->at(r) : nullptr;
-      if (c && Column::isLive(*c)) {
-        col->contentInto(r, out);
-      } else {
-        out.value = Value{};
-        out.formula.clear();
-      }
+    if (const Column* col = sheet_->column(a.first.column)) {
+      col->contentsInto(a.first.row, a.last.row, block.cells.data());
+      return;
     }
-    return;
   }
   for (CellContent& out : block.cells) {
     out.value = Value{};

@@ -154,6 +154,23 @@ void Column::contentInto(int64_t row, CellContent& out) const {
   }
 }
 
+void Column::contentsInto(int64_t r1, int64_t r2, CellContent* out) const {
+  for (int64_t r = r1; r <= r2; ++r, ++out) {
+    const Cell* c = at(r);
+    if (c == nullptr || !isLive(*c)) {
+      out->value = Value{};
+      out->formula.clear();
+      continue;
+    }
+    assignValue(out->value, c->value);
+    if (c->flags & kHasFormula) {
+      out->formula = formulas_.at(r);
+    } else {
+      out->formula.clear();
+    }
+  }
+}
+
 std::optional<uint32_t> Column::fill(int64_t row) const { return formats(row).fill; }
 
 CellFormats Column::formats(int64_t row) const {

@@ -50,6 +50,8 @@ class Column {
   CellContent content(int64_t row) const;
   /// The content into `out`, whose strings keep their storage when a text replaces a text.
   void contentInto(int64_t row, CellContent& out) const;
+  /// contentInto for rows r1..r2 into out[0], out[1], ...; an empty cell gives no content.
+  void contentsInto(int64_t r1, int64_t r2, CellContent* out) const;
   std::optional<uint32_t> fill(int64_t row) const;
   CellFormats formats(int64_t row) const;
   bool hasFormula(int64_t row) const {
