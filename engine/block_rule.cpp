@@ -76,11 +76,11 @@ struct PreparedRule {
   }
 };
 
-// The rule over the cells of a block, `rule(text, out)` giving each text's outcome.
+// The rule over the cells of a block, `rule(text, out)` giving each text's outcome. Each
+// cell's text is made in the place of a new result, which goes again when the cell is kept.
 template <typename Rule>
 void overCells(std::span<const CellContent> cells, const BlockRequest& request,
                BlockResults& results, Rule&& rule) {
-  std::u16string& next = results.scratch();
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const CellContent& content = cells[i];
     if (content.isFormula()) continue;
@@ -91,11 +91,13 @@ void overCells(std::span<const CellContent> cells, const BlockRequest& request,
       if (!converted) continue;  // an error value has no text
       text = &*converted;
     }
-    const CellOutcome outcome = rule(*text, next);
-    if (outcome == CellOutcome::Kept) continue;
-    CellResult& result = results.add(i, outcome);
+    CellResult& result = results.add(i, CellOutcome::Changed);
+    result.outcome = rule(*text, result.after);
+    if (result.outcome == CellOutcome::Kept) {
+      results.dropLast();
+      continue;
+    }
     if (request.keepBefore) result.before.assign(*text);
-    if (outcome == CellOutcome::Changed) result.after.swap(next);
   }
 }
 

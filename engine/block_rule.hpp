@@ -86,13 +86,11 @@ class BlockResults {
     result.outcome = outcome;
     return result;
   }
-  /// Where the rule makes a cell's new text before it becomes a result; kept from call to
-  /// call, so that a caller going one cell at a time allocates no more than a block would.
-  std::u16string& scratch() { return scratch_; }
+  /// Removes the last result; its texts' storage stays for the next.
+  void dropLast() { --size_; }
 
  private:
   std::vector<CellResult> results_;
-  std::u16string scratch_;
   std::size_t size_ = 0;
 };
 

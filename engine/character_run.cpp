@@ -18,7 +18,7 @@ namespace qmv {
 namespace {
 
 // Cells read in one host call at most; a larger area is read a band of rows at a time.
-constexpr int64_t kBlockCells = 1 << 16;
+constexpr int64_t kBlockCells = 1 << 12;
 
 // The rewritten cells of one column of a block that are not written yet: consecutive
 // rows from `firstRow` (0-based in the block). The values keep their slots from run to run.

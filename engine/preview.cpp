@@ -19,7 +19,7 @@ namespace {
 
 // Cells read in one host call at most. A preview stops at its cap, so its bands are
 // smaller than a run's: the cells read and ruled past the cap stay few.
-constexpr int64_t kBandCells = 1 << 13;
+constexpr int64_t kBandCells = 1 << 12;
 
 // The host's COUNTIF takes criteria of at most this many characters.
 constexpr std::size_t kMaxCriterionChars = 255;

@@ -30,12 +30,7 @@ std::u16string percentText(float value, float max) {
 
 void ProgressDisplay::setMax(float max) { bar_.setMax(max); }
 
-void ProgressDisplay::show(float value) {
-  bar_.setValue(value);
-  // Formatting the label costs more than the arithmetic: the text is made only when the
-  // percentage changed or someone else set the label's caption since.
-  const int64_t percent = percentOf(bar_.value(), bar_.max());
-  if (percent == shownPercent_ && label_.captionChanges() == shownCaption_) return;
+void ProgressDisplay::relabel(int64_t percent) {
   std::u16string text = percentText(bar_.value(), bar_.max());
   shownPercent_ = percent;
   if (text != label_.caption()) label_.setCaption(std::move(text));

@@ -26,9 +26,18 @@ class ProgressDisplay {
   void setMax(float max);
   /// Sets the bar's value, reads value and maximum back and writes the percentage label
   /// when its text changes.
-  void show(float value);
+  void show(float value) {
+    bar_.setValue(value);
+    // Formatting the label costs more than the arithmetic: the text is made only when the
+    // percentage changed or someone else set the label's caption since.
+    const int64_t percent = percentOf(bar_.value(), bar_.max());
+    if (percent != shownPercent_ || label_.captionChanges() != shownCaption_) relabel(percent);
+  }
 
  private:
+  /// Writes the label for `percent` where its text differs.
+  void relabel(int64_t percent);
+
   Control& bar_;
   Control& label_;
   int64_t shownPercent_ = -1;  ///< the percentage the label shows, -1 before the first step
