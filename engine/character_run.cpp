@@ -51,6 +51,7 @@ struct Visit {
   Application& app;
   const RunRequest& request;
   RunObserver& observer;
+  RunObserver& steps;  ///< the per-cell steps' observer (the guard forwards them unchanged)
   UndoSnapshot& snapshot;
   BlockRequest rule;
   int64_t visited = 0;
@@ -96,9 +97,9 @@ struct Visit {
         if (next < results.cells().size() && results.cells()[next].cell == i) {
           rewrite(band, r, c, results.cells()[next++], firstEntry + i);
         }
-        tolerant([&] { observer.yield(); });
-        tolerant([&] { observer.progress(static_cast<float>(visited)); });
-        if (observer.stopRequested()) {
+        tolerant([&] { steps.yield(); });
+        tolerant([&] { steps.progress(static_cast<float>(visited)); });
+        if (steps.stopRequested()) {
           goOn = false;
           break;
         }
@@ -183,7 +184,7 @@ struct Visit {
 };
 
 void visitCells(RemovalSession& session, Application& app, Range& selection,
-                const RunRequest& request, RunObserver& observer) {
+                const RunRequest& request, RunObserver& observer, RunObserver& steps) {
   UndoSnapshot& snapshot = BeginUndoSnapshot(session);
   const std::shared_ptr<UndoSnapshot> keep = session.undoSnapshot;
   // Without its workbook and sheet the record could not be restored: change nothing.
@@ -200,7 +201,7 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{app, request, observer, snapshot, {}, 0, 0, {}, {}, {}};
+  Visit run{app, request, observer, steps, snapshot, {}, 0, 0, {}, {}, {}};
   run.rule.fixed.operation = request.operation;
   run.rule.perCell = request.inputs ? &request.inputs : nullptr;
   run.rule.rules = request.rules;
@@ -221,8 +222,10 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   if (run.gaveUp > 0) tolerant([&] { observer.message(gaveUpText(run.gaveUp)); });
 }
 
-// The whole character run; `beforeCells` may hand it to the value removal.
-void runCharacters(RemovalSession& session, const RunRequest& request, RunObserver& observer) {
+// The whole character run; `beforeCells` may hand it to the value removal. The per-cell
+// steps (yield, progress, the stop test) go to `steps`, the observer behind the guard.
+void runCharacters(RemovalSession& session, const RunRequest& request, RunObserver& observer,
+                   RunObserver& steps) {
   const auto finish = [&] { tolerant([&] { observer.finish(); }); };
   const ApplicationPtr hostApp = session.hostApp;
   const auto books =
@@ -259,7 +262,7 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
         tolerant([&] { runPreparedValueRemoval(session, **mode, count, observer); });
       }
     }
-    if (goOn) visitCells(session, app, *selection, request, observer);
+    if (goOn) visitCells(session, app, *selection, request, observer, steps);
   }
 
   leaveHostRunState(app, session.userModes);
@@ -317,7 +320,7 @@ void runRemoval(RemovalSession& session, const RunRequest& request, RunObserver&
   if (row.kind == OperationKind::ValueLevel) {
     runValueRemoval(session, row.valueMode, guarded);
   } else {
-    runCharacters(session, request, guarded);
+    runCharacters(session, request, guarded, observer);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "ui/progress_display.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace qmv {
@@ -29,6 +31,30 @@ std::u16string percentText(float value, float max) {
 }
 
 void ProgressDisplay::setMax(float max) { bar_.setMax(max); }
+
+int64_t ProgressDisplay::percentSpanning(float value, float max) {
+  const int64_t percent = percentOf(value, max);
+  spanMax_ = -1;
+  // The percentage never falls as the value grows (each step of its arithmetic keeps the
+  // order), so the span ends at the least value that gives more: found by halving between
+  // `value` and the maximum, over the order of the bit patterns of non-negative floats.
+  if (!(max > 0) || !std::isfinite(max) || !(value >= 0) || std::signbit(value) || value >= max ||
+      percent >= 100) {
+    return percent;
+  }
+  if (percentOf(max, max) <= percent) return percent;
+  uint32_t low = std::bit_cast<uint32_t>(value);  // gives `percent`
+  uint32_t high = std::bit_cast<uint32_t>(max);   // gives more
+  while (high - low > 1) {
+    const uint32_t middle = low + (high - low) / 2;
+    (percentOf(std::bit_cast<float>(middle), max) <= percent ? low : high) = middle;
+  }
+  spanMax_ = max;
+  spanFrom_ = value;
+  spanTo_ = std::bit_cast<float>(high);
+  spanPercent_ = percent;
+  return percent;
+}
 
 void ProgressDisplay::relabel(int64_t percent) {
   std::u16string text = percentText(bar_.value(), bar_.max());
