@@ -19,11 +19,11 @@
 // figure is the engine's own cost per cell (read, undo record, cell text, transform,
 // yield, progress) without the host's write.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdint>
 #include <ctime>
-#include <sys/resource.h>
 #include <iterator>
 #include <memory>
 #include <string>
