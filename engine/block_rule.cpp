@@ -77,7 +77,8 @@ struct PreparedRule {
 };
 
 // The rule over the cells of a block, `rule(text, out)` giving each text's outcome. Each
-// cell's text is made in the place of a new result, which goes again when the cell is kept.
+// cell's text is made in the place of a new result, which goes again when the cell is kept
+// or the rule fails.
 template <typename Rule>
 void overCells(std::span<const CellContent> cells, const BlockRequest& request,
                BlockResults& results, Rule&& rule) {
@@ -91,8 +92,14 @@ void overCells(std::span<const CellContent> cells, const BlockRequest& request,
       if (!converted) continue;  // an error value has no text
       text = &*converted;
     }
-    CellResult& result = results.add(i, CellOutcome::Changed);
-    result.outcome = rule(*text, result.after);
+    CellResult& result = results.add(i, CellOutcome::Kept);
+    try {
+      result.outcome = rule(*text, result.after);
+    } catch (...) {
+      // A failing host function leaves no result behind, least of all a text to write.
+      results.dropLast();
+      throw;
+    }
     if (result.outcome == CellOutcome::Kept) {
       results.dropLast();
       continue;
