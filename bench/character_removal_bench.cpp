@@ -9,6 +9,7 @@
 // makes before the run, timed on its own over the same cells, and run_only_vs_bare and
 // run_only_cells_per_s, the command without it; undo_bytes_per_cell_beyond_text, the undo
 // record's memory per visited cell besides the old texts (the target is at most 64);
+// run_page_faults_per_kcell, the pages the command made the kernel find and clear;
 // the *_prepared counters, the same against the bare loop with its character set built
 // once (the bare transform builds it on every call, the run once).
 //
@@ -18,6 +19,7 @@
 // figure is the engine's own cost per cell (read, undo record, cell text, transform,
 // yield, progress) without the host's write.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdint>
@@ -94,6 +96,13 @@ std::size_t bareLoop(const BenchRow& row, const std::vector<std::u16string>& all
   return kept;
 }
 
+/// Page faults of this thread so far (each one a page the kernel had to find and clear).
+double threadFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return static_cast<double>(usage.ru_minflt + usage.ru_majflt);
+}
+
 /// CPU seconds of this thread.
 double threadSeconds() {
   timespec t{};
@@ -123,6 +132,7 @@ void BM_RunCharacterRemoval(benchmark::State& state) {
   double bareSeconds = 0;
   double preparedSeconds = 0;
   double previewSeconds = 0;
+  double runFaults = 0;
   for (auto _ : state) {
     auto run = std::make_unique<bench::ColumnRun>(values);
     auto& [user, toolkit, shell, host, module] = *run;
@@ -135,9 +145,11 @@ void BM_RunCharacterRemoval(benchmark::State& state) {
     const uint64_t callsBefore = host->hostCallCount();
 
     const auto start = std::chrono::steady_clock::now();
+    const double faultsStart = threadFaults();
     const double cpuStart = threadSeconds();
     row.command(module);
     const double seconds = threadSeconds() - cpuStart;
+    runFaults += threadFaults() - faultsStart;
     runWall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
     runSeconds += seconds;
@@ -174,6 +186,7 @@ void BM_RunCharacterRemoval(benchmark::State& state) {
   state.counters["undo_bytes_per_cell"] = undoBytes;
   state.counters["undo_bytes_per_cell_beyond_text"] = undoFixedBytes;
   state.counters["host_calls_per_cell"] = hostCalls;
+  state.counters["run_page_faults_per_kcell"] = 1000 * runFaults / cells;
 }
 
 void allRows(benchmark::internal::Benchmark* b, bool withSamples) {

@@ -29,41 +29,59 @@ bool gaveUp(const OperationRow& row, const CharacterInputs& inputs) {
 
 }  // namespace
 
-CellResult& BlockResults::add(std::size_t cell, CellOutcome outcome) {
-  if (size_ == results_.size()) results_.emplace_back();
-  CellResult& result = results_[size_++];
-  result.cell = cell;
-  result.outcome = outcome;
-  return result;
-}
+namespace {
 
-CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, std::u16string& out) {
-  std::optional<CellRequest> asked;
-  const CellRequest* cell = &request.fixed;
-  if (request.perCell != nullptr && *request.perCell) {
-    asked = (*request.perCell)(text);
-    if (!asked) return CellOutcome::Kept;
-    cell = &*asked;
-  }
-  const OperationRow& row = operationRow(cell->operation);
-  if (row.kind != OperationKind::CharacterLevel) return CellOutcome::Kept;
-  CharacterInputs inputs = cell->inputs;
-  // The rules are the request's, whatever the inputs say.
-  inputs.rules = request.rules;
-  if (row.facts.startsAtSeparator && inputs.separator) {
-    inputs.startPosition = startAtSeparator(text, inputs);
-    if (!inputs.startPosition) return CellOutcome::Kept;
-  }
-  WorksheetFunction* functions = row.usesHostFunctions ? request.functions : nullptr;
-  if (!transformTextInto(cell->operation, text, inputs, functions, out)) {
-    return gaveUp(row, inputs) ? CellOutcome::GaveUp : CellOutcome::Kept;
-  }
-  return out == text ? CellOutcome::Kept : CellOutcome::Changed;
-}
+// The rule of one request made ready for many texts: the row, the inputs under the
+// request's rules, the transform those rules pick and the host functions it may ask.
+struct PreparedRule {
+  const OperationRow* row = nullptr;  ///< null: a value operation, which keeps every cell
+  CharacterInputs inputs;
+  TextTransform transform = nullptr;
+  WorksheetFunction* functions = nullptr;
+  bool atSeparator = false;
+  /// The transform only drops characters: a text of the same length is the same text.
+  bool dropsOnly = false;
 
-void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& request,
-                   BlockResults& results) {
-  std::u16string& next = results.scratch();
+  PreparedRule(const CellRequest& cell, const BlockRequest& request) {
+    const OperationRow& found = operationRow(cell.operation);
+    if (found.kind != OperationKind::CharacterLevel) return;
+    row = &found;
+    inputs = cell.inputs;
+    // The rules are the request's, whatever the inputs say.
+    inputs.rules = request.rules;
+    atSeparator = found.facts.startsAtSeparator && inputs.separator.has_value();
+    if (inputs.rules == TextRules::Unicode) transform = unicodeTransform(cell.operation);
+    if (transform == nullptr) transform = found.transform;
+    functions = found.usesHostFunctions ? request.functions : nullptr;
+    dropsOnly = found.facts.dropsSingleCharacters && inputs.rules == TextRules::Classic &&
+                functions == nullptr;
+  }
+
+  CellOutcome apply(std::u16string_view text, std::u16string& out) const {
+    if (row == nullptr) return CellOutcome::Kept;
+    if (!atSeparator) return outcome(text, inputs, out);
+    CharacterInputs here = inputs;
+    here.startPosition = startAtSeparator(text, inputs);
+    if (!here.startPosition) return CellOutcome::Kept;
+    return outcome(text, here, out);
+  }
+
+  CellOutcome outcome(std::u16string_view text, const CharacterInputs& in,
+                      std::u16string& out) const {
+    if (transform == nullptr || !transform(text, in, functions, out)) {
+      return gaveUp(*row, in) ? CellOutcome::GaveUp : CellOutcome::Kept;
+    }
+    const bool same = dropsOnly ? out.size() == text.size() : std::u16string_view(out) == text;
+    return same ? CellOutcome::Kept : CellOutcome::Changed;
+  }
+};
+
+// The rule over the cells of a block, `rule(text, out)` giving each text's outcome. Each
+// cell's text is made in the place of a new result, which goes again when the cell is kept
+// or the rule fails.
+template <typename Rule>
+void overCells(std::span<const CellContent> cells, const BlockRequest& request,
+               BlockResults& results, Rule&& rule) {
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const CellContent& content = cells[i];
     if (content.isFormula()) continue;
@@ -74,12 +92,46 @@ void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& reque
       if (!converted) continue;  // an error value has no text
       text = &*converted;
     }
-    const CellOutcome outcome = ruleOnText(*text, request, next);
-    if (outcome == CellOutcome::Kept) continue;
-    CellResult& result = results.add(i, outcome);
+    CellResult& result = results.add(i, CellOutcome::Kept);
+    try {
+      result.outcome = rule(*text, result.after);
+    } catch (...) {
+      // A failing host function leaves no result behind, least of all a text to write.
+      results.dropLast();
+      throw;
+    }
+    if (result.outcome == CellOutcome::Kept) {
+      results.dropLast();
+      continue;
+    }
     if (request.keepBefore) result.before.assign(*text);
-    if (outcome == CellOutcome::Changed) result.after.swap(next);
   }
+}
+
+}  // namespace
+
+CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, std::u16string& out) {
+  if (request.perCell != nullptr && *request.perCell) {
+    const std::optional<CellRequest> asked = (*request.perCell)(text);
+    if (!asked) return CellOutcome::Kept;
+    return PreparedRule(*asked, request).apply(text, out);
+  }
+  return PreparedRule(request.fixed, request).apply(text, out);
+}
+
+void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& request,
+                   BlockResults& results) {
+  if (request.perCell != nullptr && *request.perCell) {
+    overCells(cells, request, results, [&](std::u16string_view text, std::u16string& out) {
+      return ruleOnText(text, request, out);
+    });
+    return;
+  }
+  // A fixed request is made ready once for the whole block.
+  const PreparedRule rule(request.fixed, request);
+  if (rule.row == nullptr) return;
+  overCells(cells, request, results,
+            [&](std::u16string_view text, std::u16string& out) { return rule.apply(text, out); });
 }
 
 }  // namespace qmv

@@ -79,14 +79,18 @@ class BlockResults {
   std::span<CellResult> cells() { return {results_.data(), size_}; }
   void clear() { size_ = 0; }
   /// A new result at the end, its texts' storage reused.
-  CellResult& add(std::size_t cell, CellOutcome outcome);
-  /// Where the rule makes a cell's new text before it becomes a result; kept from call to
-  /// call, so that a caller going one cell at a time allocates no more than a block would.
-  std::u16string& scratch() { return scratch_; }
+  CellResult& add(std::size_t cell, CellOutcome outcome) {
+    if (size_ == results_.size()) results_.emplace_back();
+    CellResult& result = results_[size_++];
+    result.cell = cell;
+    result.outcome = outcome;
+    return result;
+  }
+  /// Removes the last result; its texts' storage stays for the next.
+  void dropLast() { --size_; }
 
  private:
   std::vector<CellResult> results_;
-  std::u16string scratch_;
   std::size_t size_ = 0;
 };
 

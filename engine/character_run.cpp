@@ -18,7 +18,7 @@ namespace qmv {
 namespace {
 
 // Cells read in one host call at most; a larger area is read a band of rows at a time.
-constexpr int64_t kBlockCells = 1 << 16;
+constexpr int64_t kBlockCells = 1 << 12;
 
 // The rewritten cells of one column of a block that are not written yet: consecutive
 // rows from `firstRow` (0-based in the block). The values keep their slots from run to run.
@@ -38,6 +38,9 @@ class NoteResults final : public WriteReport {
   void holds(std::size_t index, const Value& value) override {
     snapshot_.noteResultValue(entries_[index], value);
   }
+  void holdsAsWritten(std::size_t first, std::span<const Value> values) override {
+    snapshot_.noteResultValues({entries_.data() + first, values.size()}, values);
+  }
 
  private:
   UndoSnapshot& snapshot_;
@@ -48,21 +51,30 @@ struct Visit {
   Application& app;
   const RunRequest& request;
   RunObserver& observer;
+  RunObserver& steps;  ///< the per-cell steps' observer (the guard forwards them unchanged)
   UndoSnapshot& snapshot;
   BlockRequest rule;
   int64_t visited = 0;
   int64_t gaveUp = 0;
 
   // Visits the cells of one block in row-major order; false once a stop was requested.
-  // The block rule decides every cell: over the whole block ahead when its request is
-  // fixed, else one cell at a time as the cell is visited (a form's boxes are read again
-  // per cell, and a host function may fail for one cell alone). The rewritten cells of a
-  // column go to the host a run of consecutive rows at a time: when the run breaks, at the
-  // end of the block and, on a stop, the finished cells.
+  // The block's cells are recorded for undo in one pass ahead of the visit, and those a
+  // stop leaves unvisited are dropped again. The block rule decides every cell: over the
+  // whole block ahead when its request is fixed, else one cell at a time as the cell is
+  // visited (a form's boxes are read again per cell, and a host function may fail for one
+  // cell alone). The rewritten cells of a column go to the host a run of consecutive rows
+  // at a time: when the run breaks, at the end of the block and, on a stop, the finished
+  // cells.
   bool cells(Range& band, const CellBlock& block) {
     const int64_t rows = block.area.rows();
     const int64_t columns = block.area.columns();
-    snapshot.beginBlock(block.area);
+    const std::size_t firstEntry = snapshot.recordBlock(block);
+    // The entries from `unvisited` on are dropped however the visit ends.
+    struct DropUnvisited {
+      UndoSnapshot& snapshot;
+      std::size_t unvisited;
+      ~DropUnvisited() { snapshot.dropEntriesFrom(unvisited); }
+    } drop{snapshot, firstEntry};
     if (pending.size() < static_cast<std::size_t>(columns)) {
       pending.resize(static_cast<std::size_t>(columns));
     }
@@ -70,26 +82,24 @@ struct Visit {
     results.clear();
     if (ahead) ruleOverBlock(block.cells, rule, results);
     std::size_t next = 0;  // the next result of the block
+    std::size_t i = 0;     // the next cell of the block
     bool goOn = true;
     for (int64_t r = 0; r < rows && goOn; ++r) {
-      for (int64_t c = 0; c < columns; ++c) {
+      for (int64_t c = 0; c < columns; ++c, ++i) {
         ++visited;
-        const auto i = static_cast<std::size_t>(r * columns + c);
-        const CellContent& content = block.cells[i];
-        const CellRef cell{block.area.first.row + r, block.area.first.column + c};
-        const std::size_t index = RecordUndoEntry(snapshot, cell, content);
+        drop.unvisited = firstEntry + i + 1;
         if (!ahead) {
           results.clear();
           next = 0;
-          tolerant([&] { ruleOverBlock({&content, 1}, rule, results); });
+          tolerant([&] { ruleOverBlock({&block.cells[i], 1}, rule, results); });
           if (!results.cells().empty()) results.cells()[0].cell = i;
         }
         if (next < results.cells().size() && results.cells()[next].cell == i) {
-          rewrite(band, r, c, results.cells()[next++], index);
+          rewrite(band, r, c, results.cells()[next++], firstEntry + i);
         }
-        tolerant([&] { observer.yield(); });
-        tolerant([&] { observer.progress(static_cast<float>(visited)); });
-        if (observer.stopRequested()) {
+        tolerant([&] { steps.yield(); });
+        tolerant([&] { steps.progress(static_cast<float>(visited)); });
+        if (steps.stopRequested()) {
           goOn = false;
           break;
         }
@@ -110,7 +120,6 @@ struct Visit {
       ++gaveUp;
       return;
     }
-    snapshot.markWritten(index);
     PendingColumn& column = pending[static_cast<std::size_t>(c)];
     if (column.size > 0 && column.firstRow + static_cast<int64_t>(column.size) != r) {
       write(band, c);
@@ -129,13 +138,14 @@ struct Visit {
     stored->swap(result.after);
   }
 
-  // Writes the pending cells of column `c` of the band in one host call. Where the host
-  // refuses the call, each cell goes on its own, so that a cell the host refuses leaves
-  // the others written as a cell-by-cell run would.
+  // Writes the pending cells of column `c` of the band in one host call, marked written in
+  // the undo record first. Where the host refuses the call, each cell goes on its own, so
+  // that a cell the host refuses leaves the others written as a cell-by-cell run would.
   void write(Range& band, int64_t c) {
     PendingColumn& column = pending[static_cast<std::size_t>(c)];
     if (column.size == 0) return;
     const std::span<const Value> values(column.values.data(), column.size);
+    snapshot.markWritten(std::span<const std::size_t>(column.entries.data(), column.size));
     column.size = 0;
     NoteResults report(snapshot, column.entries);
     const bool written =
@@ -174,7 +184,7 @@ struct Visit {
 };
 
 void visitCells(RemovalSession& session, Application& app, Range& selection,
-                const RunRequest& request, RunObserver& observer) {
+                const RunRequest& request, RunObserver& observer, RunObserver& steps) {
   UndoSnapshot& snapshot = BeginUndoSnapshot(session);
   const std::shared_ptr<UndoSnapshot> keep = session.undoSnapshot;
   // Without its workbook and sheet the record could not be restored: change nothing.
@@ -191,7 +201,7 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{app, request, observer, snapshot, {}, 0, 0, {}, {}, {}};
+  Visit run{app, request, observer, steps, snapshot, {}, 0, 0, {}, {}, {}};
   run.rule.fixed.operation = request.operation;
   run.rule.perCell = request.inputs ? &request.inputs : nullptr;
   run.rule.rules = request.rules;
@@ -212,8 +222,10 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   if (run.gaveUp > 0) tolerant([&] { observer.message(gaveUpText(run.gaveUp)); });
 }
 
-// The whole character run; `beforeCells` may hand it to the value removal.
-void runCharacters(RemovalSession& session, const RunRequest& request, RunObserver& observer) {
+// The whole character run; `beforeCells` may hand it to the value removal. The per-cell
+// steps (yield, progress, the stop test) go to `steps`, the observer behind the guard.
+void runCharacters(RemovalSession& session, const RunRequest& request, RunObserver& observer,
+                   RunObserver& steps) {
   const auto finish = [&] { tolerant([&] { observer.finish(); }); };
   const ApplicationPtr hostApp = session.hostApp;
   const auto books =
@@ -250,7 +262,7 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
         tolerant([&] { runPreparedValueRemoval(session, **mode, count, observer); });
       }
     }
-    if (goOn) visitCells(session, app, *selection, request, observer);
+    if (goOn) visitCells(session, app, *selection, request, observer, steps);
   }
 
   leaveHostRunState(app, session.userModes);
@@ -308,7 +320,7 @@ void runRemoval(RemovalSession& session, const RunRequest& request, RunObserver&
   if (row.kind == OperationKind::ValueLevel) {
     runValueRemoval(session, row.valueMode, guarded);
   } else {
-    runCharacters(session, request, guarded);
+    runCharacters(session, request, guarded, observer);
   }
 }
 

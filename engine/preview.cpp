@@ -17,8 +17,11 @@ namespace qmv {
 
 namespace {
 
-// Cells read in one host call at most, as a real run reads them.
+// Cells read in one host call at most.
 constexpr int64_t kBandCells = 1 << 16;
+// The same for a character removal, which stops at its cap: the cells read and ruled past
+// it stay few.
+constexpr int64_t kCharacterBandCells = 1 << 12;
 
 // The host's COUNTIF takes criteria of at most this many characters.
 constexpr std::size_t kMaxCriterionChars = 255;
@@ -72,7 +75,7 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
   std::u16string scratch;
   CellBlock block;
   for (const AreaRef& ref : areas) {
-    const int64_t bandRows = std::max<int64_t>(1, kBandCells / ref.columns());
+    const int64_t bandRows = std::max<int64_t>(1, kCharacterBandCells / ref.columns());
     for (int64_t top = ref.first.row; top <= ref.last.row; top += bandRows) {
       const AreaRef band{{top, ref.first.column},
                          {std::min(ref.last.row, top + bandRows - 1), ref.last.column}};

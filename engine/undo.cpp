@@ -53,17 +53,21 @@ std::u16string keptChangesText(std::size_t count) {
 
 // --- UndoSnapshot -------------------------------------------------------------------------
 
-uint64_t UndoSnapshot::storeText(const std::u16string& text) {
+void UndoSnapshot::newChunk(std::size_t atLeast) {
+  std::size_t size =
+      chunkSizes_.empty() ? kFirstChunkUnits : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
+  size = std::max(size, atLeast);
+  chunks_.push_back(uninitialisedArray<char16_t>(size));
+  chunkSizes_.push_back(size);
+  chunk_ = chunks_.back().get();
+  chunkUnits_ = size;
+  chunkUsed_ = 0;
+}
+
+inline uint64_t UndoSnapshot::storeText(const std::u16string& text) {
   if (text.empty()) return 0;
-  if (chunks_.empty() || chunkUsed_ + text.size() > chunkSizes_.back()) {
-    std::size_t size = chunkSizes_.empty() ? kFirstChunkUnits
-                                           : std::min(chunkSizes_.back() * 2, kLargestChunkUnits);
-    size = std::max(size, text.size());
-    chunks_.push_back(uninitialisedArray<char16_t>(size));
-    chunkSizes_.push_back(size);
-    chunkUsed_ = 0;
-  }
-  std::memcpy(chunks_.back().get() + chunkUsed_, text.data(), text.size() * sizeof(char16_t));
+  if (chunkUsed_ + text.size() > chunkUnits_) newChunk(text.size());
+  std::memcpy(chunk_ + chunkUsed_, text.data(), text.size() * sizeof(char16_t));
   const uint64_t location = (static_cast<uint64_t>(chunks_.size() - 1) << 32) | chunkUsed_;
   chunkUsed_ += text.size();
   return location;
@@ -106,12 +110,15 @@ void UndoSnapshot::beginBlock(const AreaRef& area) {
   blocks_.push_back(Block{area, entries_.size(), entries_.size(), false, 0, 0});
 }
 
-std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
-  // Filled in place: a copy of a half-written entry would stall on the partial stores.
-  Packed& p = entries_.emplace_back();
+void UndoSnapshot::recordIn(Packed& p, CellRef cell, const CellContent& previous) {
   p.row = static_cast<uint32_t>(cell.row);
   p.column = static_cast<uint16_t>(cell.column);
-  if (previous.isFormula()) {
+  if (const auto* text = std::get_if<std::u16string>(&previous.value);
+      text != nullptr && !previous.isFormula()) {
+    p.before = Kind::Text;
+    p.beforeLength = static_cast<uint32_t>(text->size());
+    p.beforePayload = storeText(*text);
+  } else if (previous.isFormula()) {
     p.before = Kind::Formula;
     p.beforeLength = static_cast<uint32_t>(previous.formula.size());
     p.beforePayload = storeText(previous.formula);
@@ -119,10 +126,6 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
   } else if (const auto* number = std::get_if<double>(&previous.value)) {
     p.before = Kind::Number;
     p.beforePayload = bitCast<uint64_t>(*number);
-  } else if (const auto* text = std::get_if<std::u16string>(&previous.value)) {
-    p.before = Kind::Text;
-    p.beforeLength = static_cast<uint32_t>(text->size());
-    p.beforePayload = storeText(*text);
   } else if (const auto* flag = std::get_if<bool>(&previous.value)) {
     p.before = Kind::Boolean;
     p.beforePayload = *flag ? 1 : 0;
@@ -133,6 +136,11 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
     p.before = Kind::Error;
     p.beforePayload = static_cast<uint64_t>(static_cast<int32_t>(*error));
   }
+}
+
+std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
+  // Filled in place: a copy of a half-written entry would stall on the partial stores.
+  recordIn(entries_.emplace_back(), cell, previous);
   if (blocks_.empty()) beginBlock(AreaRef{cell, cell});
   Block& block = blocks_.back();
   if (block.first == block.end) {
@@ -144,6 +152,42 @@ std::size_t UndoSnapshot::record(CellRef cell, const CellContent& previous) {
   }
   block.end = entries_.size();
   return entries_.size() - 1;
+}
+
+std::size_t UndoSnapshot::recordBlock(const CellBlock& cells) {
+  beginBlock(cells.area);
+  const std::size_t first = entries_.size();
+  const int64_t columns = cells.area.columns();
+  CellRef cell = cells.area.first;
+  for (const CellContent& previous : cells.cells) {
+    recordIn(entries_.emplace_back(), cell, previous);
+    if (++cell.column > cells.area.last.column) {
+      cell.column = cells.area.first.column;
+      ++cell.row;
+    }
+  }
+  Block& block = blocks_.back();
+  block.end = entries_.size();
+  block.topRow = cells.area.first.row;
+  block.bottomRow = cells.cells.empty()
+                        ? block.topRow
+                        : block.topRow + static_cast<int64_t>(cells.cells.size() - 1) / columns;
+  return first;
+}
+
+void UndoSnapshot::dropEntriesFrom(std::size_t end) {
+  if (blocks_.empty()) return;
+  Block& block = blocks_.back();
+  end = std::max(end, block.first);
+  if (end >= entries_.size()) return;
+  entries_.resize(end);
+  while (!formulaValues_.empty() && formulaValues_.back().first >= end) formulaValues_.pop_back();
+  block.end = end;
+  for (std::size_t i = block.first; i < block.end; ++i) {
+    const int64_t row = entries_[i].row;
+    block.topRow = i == block.first ? row : std::min(block.topRow, row);
+    block.bottomRow = i == block.first ? row : std::max(block.bottomRow, row);
+  }
 }
 
 UndoSnapshot::Block& UndoSnapshot::blockOf(std::size_t index) {
@@ -160,6 +204,29 @@ void UndoSnapshot::markWritten(std::size_t index) {
   Block& block = blockOf(index);
   block.anyWritten = true;
   ++block.unconfirmed;
+}
+
+void UndoSnapshot::markWritten(std::span<const std::size_t> indices) {
+  if (indices.empty()) return;
+  Block& block = blockOf(indices.front());
+  for (const std::size_t index : indices) {
+    Packed& p = entries_[index];
+    if (p.after == Kind::Unknown) continue;
+    p.after = Kind::Unknown;
+    ++block.unconfirmed;
+  }
+  block.anyWritten = true;
+}
+
+void UndoSnapshot::noteResultValues(std::span<const std::size_t> indices,
+                                    std::span<const Value> values) {
+  if (indices.empty()) return;
+  Block& block = blockOf(indices.front());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    Packed& p = entries_[indices[i]];
+    if (p.after == Kind::Unknown) --block.unconfirmed;
+    noteValueIn(p, values[i]);
+  }
 }
 
 void UndoSnapshot::noteResult(std::size_t index, const CellContent& after) {

@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -76,15 +77,26 @@ struct UndoSnapshot {
   void beginBlock(const AreaRef& area);
   /// Appends the next visited cell; returns its index. Call beginBlock first.
   std::size_t record(CellRef cell, const CellContent& previous);
+  /// Starts a block over `cells.area` and appends every cell of `cells` (row-major) as the
+  /// next entries, in one pass: a run records a band ahead of visiting it. Returns the
+  /// index of the first.
+  std::size_t recordBlock(const CellBlock& cells);
+  /// Forgets the entries of the last block from `end` on (never an earlier block's): the
+  /// cells it recorded ahead that the run did not visit. They must not be marked written.
+  void dropEntriesFrom(std::size_t end);
   /// Marks cell `index` as rewritten by the run; what it holds now is learnt by
   /// captureResults (or given by noteResult).
   void markWritten(std::size_t index);
+  /// markWritten for each of `indices`, entries of one block.
+  void markWritten(std::span<const std::size_t> indices);
   /// True when the run rewrote cell `index`.
   bool written(std::size_t index) const { return entries_[index].after != Kind::Same; }
   /// Records what the run left in cell `index`.
   void noteResult(std::size_t index, const CellContent& after);
   /// noteResult for a cell the run rewrote that holds the constant `value`, no formula.
   void noteResultValue(std::size_t index, const Value& value);
+  /// noteResultValue(indices[i], values[i]) for each of `values`, entries of one block.
+  void noteResultValues(std::span<const std::size_t> indices, std::span<const Value> values);
   /// Records the formats cell `index` had before the run, for undo to put back. Call in
   /// ascending order of `index`, at most once per entry.
   void recordFormats(std::size_t index, const CellFormats& formats);
@@ -134,6 +146,7 @@ struct UndoSnapshot {
     uint64_t afterPayload = 0;   ///< number bits, Boolean, error code, or text hash
   };
   static_assert(sizeof(Packed) == 32);
+  void recordIn(Packed& p, CellRef cell, const CellContent& previous);
   static void noteResultIn(Packed& p, const CellContent& after);
   static void noteValueIn(Packed& p, const Value& after);
   /// The block holding entry `index`.
@@ -149,6 +162,8 @@ struct UndoSnapshot {
   static_assert(sizeof(PackedFormats) == 16);
 
   uint64_t storeText(const std::u16string& text);
+  /// Starts a chunk of at least `atLeast` units for the texts.
+  void newChunk(std::size_t atLeast);
   std::u16string_view storedText(uint64_t location, uint32_t length) const;
   static uint64_t textHash(std::u16string_view text);
 
@@ -166,6 +181,8 @@ struct UndoSnapshot {
   std::vector<std::unique_ptr<char16_t[]>> chunks_;
   std::vector<std::size_t> chunkSizes_;
   std::size_t chunkUsed_ = 0;
+  char16_t* chunk_ = nullptr;   ///< the last chunk
+  std::size_t chunkUnits_ = 0;  ///< its size
 };
 
 /// Starts a new snapshot for a run, discarding the previous one, and remembers the active

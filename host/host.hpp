@@ -92,6 +92,11 @@ class WriteReport {
   /// Cell `index` of the write (0-based) holds the constant `value` and no formula, exactly
   /// as a read of the cell would return it.
   virtual void holds(std::size_t index, const Value& value) = 0;
+  /// holds(first + i, values[i]) for each of `values`: the cells hold exactly the values
+  /// the write gave them. Reports override it to take a run of cells in one call.
+  virtual void holdsAsWritten(std::size_t first, std::span<const Value> values) {
+    for (std::size_t i = 0; i < values.size(); ++i) holds(first + i, values[i]);
+  }
 
  protected:
   WriteReport() = default;

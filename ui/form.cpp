@@ -14,6 +14,7 @@ void Control::changed(ControlProperty property) {
 
 void Control::setCaption(std::u16string caption) {
   caption_ = std::move(caption);
+  ++captionChanges_;
   changed(ControlProperty::Caption);
 }
 

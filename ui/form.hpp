@@ -83,6 +83,8 @@ class Control {
   /// Caption of a label, button, frame, check box or option button.
   const std::u16string& caption() const { return caption_; }
   void setCaption(std::u16string caption);
+  /// How many captions were set so far: one who set the caption can tell it still shows.
+  uint64_t captionChanges() const { return captionChanges_; }
 
   /// Text of a text box or combo box. Writing a combo's text selects the entry that
   /// matches it completely (raising Click when the index changes), or none.
@@ -150,6 +152,7 @@ class Control {
   ControlKind kind_;
   std::string parent_;
   std::u16string caption_;
+  uint64_t captionChanges_ = 0;
   std::u16string text_;
   bool visible_ = true;
   bool enabled_ = true;

@@ -1,32 +1,11 @@
 #include "ui/progress_display.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace qmv {
-
-namespace {
-
-// Whether `caption` is the percentage text of `percent`, compared without building it.
-bool showsPercent(const std::u16string& caption, int64_t percent) {
-  char16_t digits[24];  // backwards
-  std::size_t length = 0;
-  uint64_t rest = percent < 0 ? 0 - static_cast<uint64_t>(percent) : static_cast<uint64_t>(percent);
-  do {
-    digits[length++] = static_cast<char16_t>(u'0' + rest % 10);
-    rest /= 10;
-  } while (rest != 0);
-  if (percent < 0) digits[length++] = u'-';
-  if (caption.size() != length + 2 || caption[length] != u' ' || caption[length + 1] != u'%') {
-    return false;
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    if (caption[i] != digits[length - 1 - i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 int64_t roundHalfEven(double x) {
   // Exact without touching the rounding mode. From 2^52 on every double is whole; below
@@ -53,15 +32,35 @@ std::u16string percentText(float value, float max) {
 
 void ProgressDisplay::setMax(float max) { bar_.setMax(max); }
 
-void ProgressDisplay::show(float value) {
-  bar_.setValue(value);
-  // Formatting the label costs more than the arithmetic: the text is made only when the
-  // label does not show this percentage already.
-  const int64_t percent = percentOf(bar_.value(), bar_.max());
-  if (percent == shownPercent_ && showsPercent(label_.caption(), percent)) return;
+int64_t ProgressDisplay::percentSpanning(float value, float max) {
+  const int64_t percent = percentOf(value, max);
+  spanMax_ = -1;
+  // The percentage never falls as the value grows (each step of its arithmetic keeps the
+  // order), so the span ends at the least value that gives more: found by halving between
+  // `value` and the maximum, over the order of the bit patterns of non-negative floats.
+  if (!(max > 0) || !std::isfinite(max) || !(value >= 0) || std::signbit(value) || value >= max ||
+      percent >= 100) {
+    return percent;
+  }
+  if (percentOf(max, max) <= percent) return percent;
+  uint32_t low = std::bit_cast<uint32_t>(value);  // gives `percent`
+  uint32_t high = std::bit_cast<uint32_t>(max);   // gives more
+  while (high - low > 1) {
+    const uint32_t middle = low + (high - low) / 2;
+    (percentOf(std::bit_cast<float>(middle), max) <= percent ? low : high) = middle;
+  }
+  spanMax_ = max;
+  spanFrom_ = value;
+  spanTo_ = std::bit_cast<float>(high);
+  spanPercent_ = percent;
+  return percent;
+}
+
+void ProgressDisplay::relabel(int64_t percent) {
   std::u16string text = percentText(bar_.value(), bar_.max());
   shownPercent_ = percent;
   if (text != label_.caption()) label_.setCaption(std::move(text));
+  shownCaption_ = label_.captionChanges();
 }
 
 }  // namespace qmv

@@ -491,10 +491,34 @@ void MemoryRange::writeColumn(int64_t row, int64_t column, std::span<const Value
       st_->cellsChanged(*sheet_, AreaRef{first, {first.row + written - 1, first.column}});
     }
   };
+  // Texts that typed input keeps as they stand go to the sheet a run at a time; the
+  // others one by one, typed.
+  const std::size_t plainEnd = values.size();
+  const auto plainRun = [&](std::size_t from) {
+    std::size_t end = from;
+    while (end < plainEnd && storedAsItself(values[end])) ++end;
+    return end;
+  };
+  bool allPlain = true;
   try {
-    for (const Value& value : values) {
-      writeTypedCell({first.row + written, first.column}, value);
-      ++written;
+    while (written < count) {
+      const auto from = static_cast<std::size_t>(written);
+      const std::size_t end = plainRun(from);
+      if (end == from) {
+        allPlain = false;
+        writeTypedCell({first.row + written, first.column}, values[from]);
+        ++written;
+        continue;
+      }
+      std::size_t done = 0;
+      try {
+        sheet_->setConstants({first.row + written, first.column}, values.subspan(from, end - from),
+                             done);
+      } catch (...) {
+        written += static_cast<int64_t>(done);
+        throw;
+      }
+      written += static_cast<int64_t>(done);
     }
   } catch (...) {
     notice();
@@ -502,17 +526,31 @@ void MemoryRange::writeColumn(int64_t row, int64_t column, std::span<const Value
   }
   notice();
   if (!report) return;
-  // What the sheet holds now, as a read would return it: the typing of each text decided
-  // there, an empty result leaving no cell.
-  const Column* stored = static_cast<const Sheet&>(*sheet_).column(first.column);
-  for (int64_t i = 0; i < count; ++i) {
-    const Cell* cell = stored ? stored->at(first.row + i) : nullptr;
-    if (!cell || !Column::isLive(*cell)) {
-      report->holds(static_cast<std::size_t>(i), Value{});
-    } else if (!(cell->flags & kHasFormula)) {
-      report->holds(static_cast<std::size_t>(i), cell->value);
-    }
+  if (allPlain) {
+    report->holdsAsWritten(0, values);
+    return;
   }
+  // What the sheet holds now, as a read would return it: a text kept as it stands is the
+  // value written; the typing of any other decided there, an empty result leaving no cell.
+  const Column* stored = static_cast<const Sheet&>(*sheet_).column(first.column);
+  for (std::size_t i = 0; i < values.size();) {
+    if (const std::size_t end = plainRun(i); end > i) {
+      report->holdsAsWritten(i, values.subspan(i, end - i));
+      i = end;
+      continue;
+    }
+    const Cell* cell = stored ? stored->at(first.row + static_cast<int64_t>(i)) : nullptr;
+    if (!cell || !Column::isLive(*cell)) {
+      report->holds(i, Value{});
+    } else if (!(cell->flags & kHasFormula)) {
+      report->holds(i, cell->value);
+    }
+    ++i;
+  }
+}
+bool MemoryRange::storedAsItself(const Value& value) const {
+  const auto* text = std::get_if<std::u16string>(&value);
+  return text != nullptr && text->size() <= kMaxCellChars && readsAsItself(*text, st_->locale);
 }
 void MemoryRange::writeTypedCell(CellRef at, const Value& value) {
   if (const auto* text = std::get_if<std::u16string>(&value);
@@ -586,18 +624,10 @@ void MemoryRange::fillBlock(CellBlock& block) const {
   block.area = a;
   block.cells.resize(static_cast<std::size_t>(a.count()));
   if (a.columns() == 1) {
-    const Column* col = sheet_->column(a.first.column);
-    for (int64_t r = a.first.row; r <= a.last.row; ++r) {
-      CellContent& out = block.cells[static_cast<std::size_t>(r - a.first.row)];
-      const Cell* c = col ? col->at(r) : nullptr;
-      if (c && Column::isLive(*c)) {
-        col->contentInto(r, out);
-      } else {
-        out.value = Value{};
-        out.formula.clear();
-      }
+    if (const Column* col = sheet_->column(a.first.column)) {
+      col->contentsInto(a.first.row, a.last.row, block.cells.data());
+      return;
     }
-    return;
   }
   for (CellContent& out : block.cells) {
     out.value = Value{};

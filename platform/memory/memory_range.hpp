@@ -125,6 +125,8 @@ class MemoryRange final : public Range {
   /// A value assigned as the user would type it, into a General cell.
   CellContent typedContent(const Value& value) const;
   static void checkLength(const CellContent& content);
+  /// True for a text that typed input stores as it stands, its length within a cell's.
+  bool storedAsItself(const Value& value) const;
   /// Writes one cell as setCellValue types it, without the call's count or change notice.
   void writeTypedCell(CellRef at, const Value& value);
   /// What the result `text` gives the cell at `at` (typedResult with the cell's format).

@@ -154,6 +154,23 @@ void Column::contentInto(int64_t row, CellContent& out) const {
   }
 }
 
+void Column::contentsInto(int64_t r1, int64_t r2, CellContent* out) const {
+  for (int64_t r = r1; r <= r2; ++r, ++out) {
+    const Cell* c = at(r);
+    if (c == nullptr || !isLive(*c)) {
+      out->value = Value{};
+      out->formula.clear();
+      continue;
+    }
+    assignValue(out->value, c->value);
+    if (c->flags & kHasFormula) {
+      out->formula = formulas_.at(r);
+    } else {
+      out->formula.clear();
+    }
+  }
+}
+
 std::optional<uint32_t> Column::fill(int64_t row) const { return formats(row).fill; }
 
 CellFormats Column::formats(int64_t row) const {
@@ -311,6 +328,34 @@ void Column::setContent(int64_t row, const CellContent& content, const HostLocal
 
 void Column::setConstant(int64_t row, const Value& value, const HostLocale& locale) {
   write(row, value, nullptr, locale);
+}
+
+void Column::setConstants(int64_t row, std::span<const Value> values, const HostLocale& locale,
+                          std::size_t& done) {
+  if (values.empty()) return;
+  // The column grows once for the whole run of rows.
+  ensure(row);
+  ensure(row + static_cast<int64_t>(values.size()) - 1);
+  for (const Value& value : values) {
+    const int64_t r = row + static_cast<int64_t>(done);
+    Cell& c = cells_[static_cast<std::size_t>(r - base_)];
+    const bool wasLive = isLive(c);
+    const bool wasNonEmpty = (c.flags & kHasFormula) || c.value.index() != 0;
+    // Only the counts of a cell that was empty or held nothing but formats change.
+    if (value.index() == 0 || !wasLive || !wasNonEmpty || (c.flags & kHasFormula)) {
+      write(r, value, nullptr, locale);
+      ++done;
+      // Emptying the last cell releases the column's storage.
+      if (value.index() == 0 && done < values.size()) {
+        ensure(r + 1);
+        ensure(row + static_cast<int64_t>(values.size()) - 1);
+      }
+      continue;
+    }
+    assignValue(c.value, value);
+    if (index_) reindex(r, locale);
+    ++done;
+  }
 }
 
 void Column::write(int64_t row, const Value& value, const std::u16string* formula,
@@ -485,6 +530,14 @@ void Sheet::setConstant(CellRef cell, const Value& value) {
     lastColumnNumber_ = cell.column;
   }
   lastColumn_->setConstant(cell.row, value, *locale_);
+}
+
+void Sheet::setConstants(CellRef first, std::span<const Value> values, std::size_t& done) {
+  if (lastColumn_ == nullptr || lastColumnNumber_ != first.column) {
+    lastColumn_ = &columns_[first.column];
+    lastColumnNumber_ = first.column;
+  }
+  lastColumn_->setConstants(first.row, values, *locale_, done);
 }
 
 void Sheet::setFill(CellRef cell, std::optional<uint32_t> colour) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -49,6 +50,8 @@ class Column {
   CellContent content(int64_t row) const;
   /// The content into `out`, whose strings keep their storage when a text replaces a text.
   void contentInto(int64_t row, CellContent& out) const;
+  /// contentInto for rows r1..r2 into out[0], out[1], ...; an empty cell gives no content.
+  void contentsInto(int64_t r1, int64_t r2, CellContent* out) const;
   std::optional<uint32_t> fill(int64_t row) const;
   CellFormats formats(int64_t row) const;
   bool hasFormula(int64_t row) const {
@@ -60,6 +63,10 @@ class Column {
   void setContent(int64_t row, const CellContent& content, const HostLocale& locale);
   /// Writes a constant, keeping the fill (the same as setContent with no formula).
   void setConstant(int64_t row, const Value& value, const HostLocale& locale);
+  /// setConstant for rows row, row + 1, ... of `values`, in one pass; `done` counts the
+  /// cells written (all of them unless an allocation fails).
+  void setConstants(int64_t row, std::span<const Value> values, const HostLocale& locale,
+                    std::size_t& done);
   void setFill(int64_t row, std::optional<uint32_t> colour);
   void setFormats(int64_t row, const CellFormats& formats);
   /// Removes content and fill.
@@ -161,6 +168,9 @@ class Sheet {
   void setContent(CellRef cell, const CellContent& content);
   /// The same for a constant.
   void setConstant(CellRef cell, const Value& value);
+  /// setConstant for the cells of one column from `first` down, in one pass; `done` counts
+  /// the cells written.
+  void setConstants(CellRef first, std::span<const Value> values, std::size_t& done);
   void setFill(CellRef cell, std::optional<uint32_t> colour);
   CellFormats formats(CellRef cell) const;
   void setFormats(CellRef cell, const CellFormats& formats);

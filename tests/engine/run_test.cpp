@@ -85,6 +85,32 @@ TEST_F(RunApi, AStopEndsTheRunAfterTheStepInProgress) {
   EXPECT_EQ(session.undoSnapshot->size(), 4u);
 }
 
+TEST_F(RunApi, AStopInsideABandLeavesOnlyTheVisitedCellsToUndo) {
+  // A1:B3 is visited row by row; the stop comes after A2, the third cell.
+  const std::vector<std::u16string> before = {u"a1", u"b1", u"c2", u"d2", u"e3", u"f3"};
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    host->setCell({static_cast<int64_t>(i / 2 + 1), static_cast<int64_t>(i % 2 + 1)},
+                  constant(text(before[i])));
+  }
+  host->select(u"A1:B3");
+  observer.stopAfterStep = 3;
+  runRemoval(session, request(Operation::RNUM), observer);
+  ASSERT_TRUE(session.undoSnapshot);
+  EXPECT_EQ(session.undoSnapshot->size(), 3U);
+  EXPECT_EQ(valueAt(2, 1), text(u"c"));
+  EXPECT_EQ(valueAt(2, 2), text(u"d2"));
+  // A cell the run never reached, changed afterwards, is none of undo's business.
+  host->setCell({3, 2}, constant(text(u"later")));
+  UndoLastRun(session);
+  for (std::size_t i = 0; i + 1 < before.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(valueAt(static_cast<int64_t>(i / 2 + 1), static_cast<int64_t>(i % 2 + 1)),
+              text(before[i]));
+  }
+  EXPECT_EQ(valueAt(3, 2), text(u"later"));
+  EXPECT_TRUE(session.told.empty());
+}
+
 TEST_F(RunApi, RefusalsAndAnEmptySelectionAreMessages) {
   struct Row {
     const char* name;

@@ -65,6 +65,39 @@ TEST(UndoSnapshotRecord, KeepsEveryKindOfContentExactly) {
   EXPECT_FALSE(snapshot.holdsPrevious(2, CellContent{Value{}, u"=x"}));
 }
 
+TEST(UndoSnapshotRecord, ABandRecordedAheadKeepsOnlyTheCellsVisited) {
+  // A1:B3, row-major; the formulas' shown values are kept apart from the entries.
+  CellBlock band{AreaRef{{1, 1}, {3, 2}},
+                 {{text(u"a1"), {}},
+                  {Value{1.0}, u"=1"},
+                  {text(u"b2"), {}},
+                  {Value{2.0}, {}},
+                  {text(u"c3"), {}},
+                  {Value{3.0}, u"=3"}}};
+  UndoSnapshot snapshot;
+  EXPECT_EQ(snapshot.recordBlock(band), 0U);
+  ASSERT_EQ(snapshot.size(), 6U);
+  for (std::size_t i = 0; i < band.cells.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(snapshot.cell(i),
+              (CellRef{static_cast<int64_t>(i / 2 + 1), static_cast<int64_t>(i % 2 + 1)}));
+    EXPECT_EQ(snapshot.previous(i), band.cells[i]);
+  }
+  // A stop after the third cell: the rest go, and the block ends on row 2.
+  snapshot.dropEntriesFrom(3);
+  ASSERT_EQ(snapshot.size(), 3U);
+  EXPECT_EQ(snapshot.blocks().back().end, 3U);
+  EXPECT_EQ(snapshot.blocks().back().bottomRow, 2);
+  // Entries recorded afterwards take the places of the dropped ones, their own values too.
+  band.cells[2] = {Value{9.0}, u"=9"};
+  EXPECT_EQ(snapshot.recordBlock(band), 3U);
+  for (std::size_t i = 0; i < band.cells.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(snapshot.previous(3 + i), band.cells[i]);
+  }
+  EXPECT_EQ(snapshot.previous(1), (CellContent{Value{1.0}, u"=1"}));
+}
+
 TEST(UndoSnapshotRecord, TellsTheRunsResultFromALaterChange) {
   UndoSnapshot snapshot;
   snapshot.beginBlock(AreaRef{{1, 1}, {4, 1}});

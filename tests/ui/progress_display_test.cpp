@@ -106,5 +106,30 @@ TEST_F(ProgressDisplayTest, RewritesALabelChangedBehindItsBack) {
   EXPECT_EQ(label.caption(), u"40 %");
 }
 
+TEST_F(ProgressDisplayTest, ShowsThePercentageOfEveryStepAsWorkedOutAlone) {
+  struct Row {
+    const char* name;
+    float max;
+    float step;
+  };
+  const Row rows[] = {
+      {"few cells", 7, 1},     {"two hundred", 200, 1}, {"an odd count", 65537, 1},
+      {"half steps", 9, 0.5f}, {"a value run's", 3, 1}, {"past the maximum", 4, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ProgressDisplay progress(bar, label);
+    progress.setMax(row.max);
+    for (float value = 0; value <= row.max * 1.5f; value += row.step) {
+      progress.show(value);
+      ASSERT_EQ(label.caption(), percentText(value, row.max)) << value;
+    }
+    // A new maximum counts from the next step on.
+    progress.setMax(row.max * 3);
+    progress.show(row.max);
+    EXPECT_EQ(label.caption(), percentText(row.max, row.max * 3));
+  }
+}
+
 }  // namespace
 }  // namespace qmv

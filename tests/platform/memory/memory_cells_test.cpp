@@ -232,6 +232,8 @@ TEST_F(MemoryCellsTest, SetColumnValuesReportedTellsWhatAReadReturns) {
       {"the empty text leaves no value", constantOf(Value{u"12"}), Value{u""}},
       {"over a formula", CellContent{Value{2.0}, u"=1+1"}, Value{u"left"}},
       {"a number", constantOf(Value{u"n"}), Value{2.5}},
+      {"a text into an empty cell", CellContent{}, Value{u"new"}},
+      {"a text below it", constantOf(Value{u"old"}), Value{u"next"}},
   };
   std::vector<Value> values;
   for (std::size_t i = 0; i < std::size(rows); ++i) {
@@ -241,7 +243,7 @@ TEST_F(MemoryCellsTest, SetColumnValuesReportedTellsWhatAReadReturns) {
   host->setFill({6, 2}, 0xff0000u);  // a cell kept by its fill once its value goes
   CollectedReport report(values.size());
   range(u"B1")->setColumnValuesReported(1, 1, values, report);
-  const CellBlock read = range(u"B1:B8")->readBlock();
+  const CellBlock read = range(u"B1:B10")->readBlock();
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].name);
     ASSERT_TRUE(report.held[i].has_value());
