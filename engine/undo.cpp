@@ -1,7 +1,6 @@
 #include "engine/undo.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <iterator>
 

@@ -1,9 +1,10 @@
 #include "ui/progress_display.hpp"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <string>
+
+#include "host/portable.hpp"
 
 namespace qmv {
 
@@ -43,15 +44,15 @@ int64_t ProgressDisplay::percentSpanning(float value, float max) {
     return percent;
   }
   if (percentOf(max, max) <= percent) return percent;
-  uint32_t low = std::bit_cast<uint32_t>(value);  // gives `percent`
-  uint32_t high = std::bit_cast<uint32_t>(max);   // gives more
+  uint32_t low = bitCast<uint32_t>(value);  // gives `percent`
+  uint32_t high = bitCast<uint32_t>(max);   // gives more
   while (high - low > 1) {
     const uint32_t middle = low + (high - low) / 2;
-    (percentOf(std::bit_cast<float>(middle), max) <= percent ? low : high) = middle;
+    (percentOf(bitCast<float>(middle), max) <= percent ? low : high) = middle;
   }
   spanMax_ = max;
   spanFrom_ = value;
-  spanTo_ = std::bit_cast<float>(high);
+  spanTo_ = bitCast<float>(high);
   spanPercent_ = percent;
   return percent;
 }
