@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/text.hpp"
 #include "tests/support/piece_source.hpp"
 #include "tools/qmv/csv.hpp"
 #include "tools/qmv/csv_stream.hpp"
