@@ -248,7 +248,8 @@ async function start(): Promise<void> {
     loading.hidden = true;
     element("form").hidden = false;
     document.getElementById("app")?.setAttribute("aria-busy", "false");
-    (window as unknown as { qmvPane?: Pane }).qmvPane = pane;
+    // Left on window for the page's own tests, which hold the pane to the engine's rule.
+    Object.assign(window, { qmvPane: pane, qmvEngine: engine });
   } catch (fault) {
     loading.textContent = `Vandrel QMV could not start: ${fault instanceof Error ? fault.message : String(fault)}`;
   }

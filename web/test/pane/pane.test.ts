@@ -166,3 +166,52 @@ test("Stop leaves the cells done; undo through Excel's list or the pane's button
     await fake.page.close();
   }
 });
+
+test("every removal of the table, through the pane, gives the cells the engine's rule gives", async () => {
+  // One column of awkward cells; each removal is chosen in the pane with the same inputs, run,
+  // and the cells compared with what the engine's own rule says for them (en-US).
+  const before: FakeValue[] = ["a1b2", "(0161) 496-0000", "AbBa [x] c", "x12y3", "  é  ", "Straße 7", "x\u0007y", "one\ntwo", "7", "a", "A", "12", "12"];
+  const fields: Record<string, string | boolean> = {
+    characters: "-()", text: "b", matchCase: false, pattern: "[0-9]+", opening: "[", closing: "]",
+    startPosition: "4", charCount: "2", unicode: true,
+  };
+  const fake = await openPane();
+  const codes = await fake.page.evaluate(() =>
+    (window as unknown as { qmvEngine: { operations(): { code: string }[] } }).qmvEngine.operations().map((op) => op.code));
+  assert.ok(codes.length >= 20, `${codes.length} removals listed`);
+  for (const code of codes) {
+    await column(fake, before);
+    await choose(fake.page, code, {});
+    for (const [id, value] of Object.entries(fields)) {
+      const shown = await fake.page.$eval(`#${id}`, (box) => (box as HTMLElement).offsetParent !== null);
+      if (shown) await choose(fake.page, code, { [id]: value });
+    }
+    const expected = await fake.page.evaluate((cells: FakeValue[]) => {
+      const w = window as unknown as {
+        qmvPane: { request(): { code: string; inputs: object } };
+        qmvEngine: {
+          operations(): { code: string; kind: string }[];
+          ruleOverBlock(c: string, i: object, l: object, cells: object[]): { index: number; outcome: string; write?: { value: FakeValue } }[];
+          valueClears(c: string, l: object, cells: object[]): boolean[];
+        };
+      };
+      const { code: chosen, inputs } = w.qmvPane.request();
+      const locale = { decimalSeparator: ".", thousandsSeparator: ",", dateOrder: "MDY", dateSeparator: "/", timeSeparator: ":", currentYear: new Date().getFullYear() };
+      const block = cells.map((value) => ({ value, formula: value, numberFormat: "General", valueType: typeof value === "number" ? "Double" : "String" }));
+      const after = [...cells];
+      if (w.qmvEngine.operations().find((op) => op.code === chosen)?.kind === "value") {
+        w.qmvEngine.valueClears(chosen, locale, block).forEach((clear, i) => { if (clear) after[i] = ""; });
+      } else {
+        for (const result of w.qmvEngine.ruleOverBlock(chosen, inputs, locale, block)) {
+          if (result.outcome === "changed" && result.write) after[result.index] = result.write.value;
+        }
+      }
+      return { chosen, after };
+    }, before);
+    assert.equal(expected.chosen, code);
+    await run(fake.page);
+    assert.deepEqual(await cells(fake, before.length), expected.after, code);
+    assert.notDeepEqual(expected.after, before, `${code} changes something in the column`);
+  }
+  await fake.page.close();
+});
