@@ -53,7 +53,11 @@ struct NumberShape {
   bool grouped = false;
   bool exponent = false;
   bool fraction = false;  ///< digits after the decimal separator
+  bool currency = false;  ///< the locale's currency symbol on its side
+  bool spaced = false;    ///< a space between the symbol and the digits
 };
+
+bool isTypedSpace(char16_t c) { return c == u' ' || c == u'\u00A0' || c == u'\u202F'; }
 
 /// A typed number in `locale`: digits grouped by the locale's thousands separator only
 /// (none when it has none, or when it is the decimal separator itself).
@@ -73,9 +77,34 @@ std::optional<double> parseNumber(std::u16string_view s, const HostLocale& local
     negative = true;
     s = s.substr(1, s.size() - 2);
   }
+  bool sign = false;
   if (!parens && !s.empty() && (s.front() == u'-' || s.front() == u'+')) {
     negative = s.front() == u'-';
+    sign = true;
     s.remove_prefix(1);
+  }
+  // The currency symbol on the locale's side ("$5", "-$5", "$-5", "($5)"; "5 €", "-5,50 €"),
+  // one space at most between; never with a percent sign.
+  bool currency = false;
+  bool spaced = false;
+  const std::u16string_view symbol = locale.currencySymbol;
+  if (!percent && !symbol.empty() && symbol.find(u'"') == std::u16string_view::npos) {
+    if (locale.currencyBefore && s.substr(0, symbol.size()) == symbol) {
+      currency = true;
+      s.remove_prefix(symbol.size());
+      spaced = !s.empty() && isTypedSpace(s.front());
+      if (spaced) s.remove_prefix(1);
+      if (!parens && !sign && !s.empty() && (s.front() == u'-' || s.front() == u'+')) {
+        negative = s.front() == u'-';
+        s.remove_prefix(1);
+      }
+    } else if (!locale.currencyBefore && s.size() >= symbol.size() &&
+               s.substr(s.size() - symbol.size()) == symbol) {
+      currency = true;
+      s.remove_suffix(symbol.size());
+      spaced = !s.empty() && isTypedSpace(s.back());
+      if (spaced) s.remove_suffix(1);
+    }
   }
   if (s.empty()) return std::nullopt;
 
@@ -132,7 +161,7 @@ std::optional<double> parseNumber(std::u16string_view s, const HostLocale& local
       if (++expDigits > 4) return std::nullopt;
       mantissa += static_cast<char>(s[i++]);
     }
-    if (expDigits == 0) return std::nullopt;
+    if (expDigits == 0 || currency) return std::nullopt;
   }
   if (i != s.size()) return std::nullopt;
   const std::optional<double> parsed = parseDecimal(mantissa);
@@ -140,7 +169,7 @@ std::optional<double> parseNumber(std::u16string_view s, const HostLocale& local
   double value = *parsed;
   if (percent) value /= 100;
   if (negative) value = -value;
-  if (shape) *shape = NumberShape{percent, grouped, exponent, fracDigits > 0};
+  if (shape) *shape = NumberShape{percent, grouped, exponent, fracDigits > 0, currency, spaced};
   return value + 0.0;  // no negative zero
 }
 
@@ -453,8 +482,16 @@ bool isGeneralFormat(std::u16string_view numberFormat) {
 // The format a General cell gets for a number typed in this shape. No Microsoft page
 // tables what typing gives; these are Excel's built-in codes for each shape ("Number format
 // codes", support.microsoft.com): whole percentages 0%, others 0.00%, grouped numbers
-// #,##0 or #,##0.00, an exponent 0.00E+00.
-std::u16string formatOfShape(const NumberShape& shape) {
+// #,##0 or #,##0.00, an exponent 0.00E+00; an amount in the user's currency the grouped
+// code with the symbol as a quoted literal on its side ("$"#,##0.00, #,##0.00 "€"), which
+// reads the same in every locale and keeps a symbol such as "CHF" from being read as codes.
+std::u16string formatOfShape(const NumberShape& shape, const HostLocale& locale) {
+  if (shape.currency) {
+    const std::u16string digits = shape.fraction ? u"#,##0.00" : u"#,##0";
+    const std::u16string symbol = u"\"" + locale.currencySymbol + u"\"";
+    const std::u16string space = shape.spaced ? u" " : u"";
+    return locale.currencyBefore ? symbol + space + digits : digits + space + symbol;
+  }
   if (shape.percent) return shape.fraction ? u"0.00%" : u"0%";
   if (shape.exponent) return u"0.00E+00";
   if (shape.grouped) return shape.fraction ? u"#,##0.00" : u"#,##0";
@@ -475,7 +512,7 @@ TypedCell typeIntoCell(std::u16string_view text, const HostLocale& locale, int c
   }
   if (std::holds_alternative<double>(out.value) && isGeneralFormat(cellFormat)) {
     NumberShape shape;
-    if (parseNumber(trimSpaces(text), locale, &shape)) out.numberFormat = formatOfShape(shape);
+    if (parseNumber(trimSpaces(text), locale, &shape)) out.numberFormat = formatOfShape(shape, locale);
   }
   return out;
 }

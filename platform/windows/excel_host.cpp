@@ -29,6 +29,8 @@ constexpr int32_t kXlColorIndexAutomatic = -4105;
 constexpr int32_t kXlColorIndexNone = -4142;
 constexpr int32_t kXlDecimalSeparator = 3;
 constexpr int32_t kXlThousandsSeparator = 4;
+constexpr int32_t kXlCurrencyCode = 25;
+constexpr int32_t kXlCurrencyBefore = 37;
 constexpr int32_t kXlDateSeparator = 17;
 constexpr int32_t kXlDateOrder = 32;
 constexpr int32_t kXlA1 = 1;
@@ -1352,6 +1354,10 @@ HostLocale excelLocale(IDispatch* app) {
   const std::u16string thousands = asText(get(app, L"International", {kXlThousandsSeparator}));
   locale.thousandsSeparator = thousands.empty() ? char16_t{0} : thousands.front();
   std::u16string date = asText(get(app, L"International", {kXlDateSeparator}));
+  // xlCurrencyCode, "Currency symbol", and xlCurrencyBefore, "True if the currency symbol
+  // precedes the currency values; False if it follows them".
+  locale.currencySymbol = asText(get(app, L"International", {kXlCurrencyCode}));
+  locale.currencyBefore = asBool(get(app, L"International", {kXlCurrencyBefore}));
   if (!decimal.empty()) locale.decimalSeparator = decimal.front();
   if (!date.empty()) locale.dateSeparator = date.front();
   switch (asInt(get(app, L"International", {kXlDateOrder}))) {

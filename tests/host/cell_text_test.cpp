@@ -304,6 +304,50 @@ TEST(TypedInput, ATextCellKeepsTypingAndAGeneralCellGetsTheTypedFormat) {
   }
 }
 
+TEST(TypedInput, AnAmountInTheUsersCurrencyIsANumberWithACurrencyFormat) {
+  HostLocale german;
+  german.decimalSeparator = u',';
+  german.thousandsSeparator = u'.';
+  german.currencySymbol = u"\u20AC";
+  german.currencyBefore = false;
+  HostLocale swiss;
+  swiss.thousandsSeparator = u'\u2019';
+  swiss.currencySymbol = u"CHF";
+  HostLocale unknown;
+  unknown.currencySymbol.clear();
+  struct Row {
+    const char* name;
+    const HostLocale& locale;
+    std::u16string typed;
+    TypedCell typing;  ///< in a General cell
+  };
+  const std::vector<Row> rows{
+      {"dollars", HostLocale{}, u"$5", {Value{5.0}, u"\"$\"#,##0"}},
+      {"dollars and cents, grouped", HostLocale{}, u"$1,234.50", {Value{1234.5}, u"\"$\"#,##0.00"}},
+      {"minus before the symbol", HostLocale{}, u"-$5", {Value{-5.0}, u"\"$\"#,##0"}},
+      {"minus after the symbol", HostLocale{}, u"$-5", {Value{-5.0}, u"\"$\"#,##0"}},
+      {"in parentheses", HostLocale{}, u"($5.25)", {Value{-5.25}, u"\"$\"#,##0.00"}},
+      {"the symbol alone", HostLocale{}, u"$", {Value{u"$"}, u""}},
+      {"two signs", HostLocale{}, u"-$-5", {Value{u"-$-5"}, u""}},
+      {"with a percent", HostLocale{}, u"$5%", {Value{u"$5%"}, u""}},
+      {"with an exponent", HostLocale{}, u"$1E3", {Value{u"$1E3"}, u""}},
+      {"on the wrong side", HostLocale{}, u"5$", {Value{u"5$"}, u""}},
+      {"euros after, spaced", german, u"12,50 \u20AC", {Value{12.5}, u"#,##0.00 \"\u20AC\""}},
+      {"euros after, grouped, unspaced", german, u"-1.234\u20AC", {Value{-1234.0}, u"#,##0\"\u20AC\""}},
+      {"euros before the German amount", german, u"\u20AC12,50", {Value{u"\u20AC12,50"}, u""}},
+      {"dollars in Germany", german, u"$5", {Value{u"$5"}, u""}},
+      {"francs, spaced, grouped", swiss, u"CHF 1\u2019234.50", {Value{1234.5}, u"\"CHF\" #,##0.00"}},
+      {"no known currency", unknown, u"$5", {Value{u"$5"}, u""}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(typeIntoCell(row.typed, row.locale, 2007, u"General"), row.typing);
+    // A cell formatted as Text keeps it as typed; one with a format of its own keeps that.
+    EXPECT_EQ(typeIntoCell(row.typed, row.locale, 2007, u"@").value, Value{row.typed});
+    EXPECT_EQ(typeIntoCell(row.typed, row.locale, 2007, u"0.0").numberFormat, u"");
+  }
+}
+
 TEST(TypedInput, YearlessDateFallsInTheCurrentYear) {
   const Value v = parseTypedInput(u"2/29", HostLocale{}, 2008);
   ASSERT_TRUE(std::holds_alternative<DateTime>(v));

@@ -439,16 +439,33 @@ bool namesColumn(std::u16string_view formula, std::u16string_view name) {
   return false;
 }
 
-// The built-in number format Excel gives a typed entry read as a date, a time or a
-// percentage in a cell of General format: the short date for a day with its year, d-mmm for
-// one without, and the time formats with or without seconds and AM/PM (ECMA-376 Part 1,
-// 18.8.30 numFmt, lists the ids).
+// How a workbook reads an entry: en-US conventions without a currency, as the package holds
+// no custom number formats of ours: "$5" stays the text it is rather than losing its symbol.
+const HostLocale& entryLocale() {
+  static const HostLocale locale = [] {
+    HostLocale noCurrency;
+    noCurrency.currencySymbol.clear();
+    return noCurrency;
+  }();
+  return locale;
+}
+
+// The built-in number format Excel gives a typed entry in a cell of General format: for a
+// number, the one the typing rule gives (a percentage, a grouped number, an exponent);
+// for a date or time, the short date for a day with its year, d-mmm for one without, and
+// the time formats with or without seconds and AM/PM (ECMA-376 Part 1, 18.8.30 numFmt,
+// lists the ids).
 std::optional<uint32_t> entryFormat(std::u16string_view typed, const Value& value) {
   while (!typed.empty() && typed.front() == u' ') typed.remove_prefix(1);
   while (!typed.empty() && typed.back() == u' ') typed.remove_suffix(1);
   if (std::holds_alternative<double>(value)) {
-    if (typed.empty() || typed.back() != u'%') return std::nullopt;
-    return typed.find(u'.') == std::u16string_view::npos ? 9 : 10;  // 0% and 0.00%
+    static constexpr std::pair<std::u16string_view, uint32_t> kBuiltIn[] = {
+        {u"0%", 9}, {u"0.00%", 10}, {u"#,##0", 3}, {u"#,##0.00", 4}, {u"0.00E+00", 11}};
+    const std::u16string code = typeIntoCell(typed, entryLocale(), 2000, u"General").numberFormat;
+    for (const auto& [builtIn, id] : kBuiltIn) {
+      if (code == builtIn) return id;
+    }
+    return std::nullopt;
   }
   if (!std::holds_alternative<DateTime>(value)) return std::nullopt;
   const std::size_t colon = typed.find(u':');
@@ -770,7 +787,7 @@ std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view 
     // The Text format keeps an entry as typed.
     if (!newText.empty()) value = std::u16string(newText);
   } else {
-    value = parseTypedInput(newText, HostLocale{}, currentYear_);
+    value = parseTypedInput(newText, entryLocale(), currentYear_);
     if (formatIs(style, generalStyles_)) {
       if (const auto id = entryFormat(newText, value)) style = withNumberFormat(style, *id);
     }
@@ -784,7 +801,7 @@ Value Workbook::changedValue(const SheetCell& cell, std::u16string_view newText,
   if (asText || formatIs(cell.style, textStyles_)) {
     return newText.empty() ? Value{} : Value{std::u16string(newText)};
   }
-  Value value = parseTypedInput(newText, HostLocale{}, currentYear_);
+  Value value = parseTypedInput(newText, entryLocale(), currentYear_);
   // An entry format keeps a typed date a date (and a percentage the number it is).
   if (formatIs(cell.style, generalStyles_) && entryFormat(newText, value)) return value;
   return storedValue(value, cell.style);

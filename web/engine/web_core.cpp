@@ -172,6 +172,8 @@ HostLocale localeOf(const json& locale, int& currentYear) {
   out.dateOrder = order == "DMY"   ? DateOrder::DayMonthYear
                   : order == "YMD" ? DateOrder::YearMonthDay
                                    : DateOrder::MonthDayYear;
+  if (locale.contains("currencySymbol")) out.currencySymbol = textField(locale, "currencySymbol");
+  out.currencyBefore = locale.value("currencyBefore", true);
   currentYear = locale.value("currentYear", 2026);
   return out;
 }

@@ -58,6 +58,10 @@ export interface CellLocale {
   dateSeparator: string;
   timeSeparator: string;
   currentYear: number;
+  /** The currency symbol a typed amount may carry, and whether it stands before the digits
+   *  ("$5") or after them ("5 €"). Absent: "$" before; "": none known, such texts stay text. */
+  currencySymbol?: string;
+  currencyBefore?: boolean;
 }
 
 /** One cell as the Excel JavaScript API reports it: values, formulas, numberFormat and valueTypes. */

@@ -102,6 +102,7 @@ TEST_F(BridgeOverMemoryTest, ACharacterRunWritesAColumnInAFewExcelCalls) {
 TEST_F(BridgeOverMemoryTest, ResultsKeepATextColumnTextAndGetTheFormatTypingGives) {
   const HostLocale german{u',', u'.', DateOrder::DayMonthYear, u'.'};
   const HostLocale french{u',', u'/', DateOrder::DayMonthYear, u'\u202F'};
+  const HostLocale euro{u',', u'.', DateOrder::DayMonthYear, u'.', u"\u20AC", false};
   struct Row {
     const char* name;
     HostLocale locale;
@@ -123,6 +124,9 @@ TEST_F(BridgeOverMemoryTest, ResultsKeepATextColumnTextAndGetTheFormatTypingGive
       {"a German percent", german, Operation::RALP, u"General", u"x12,5%", Value(0.125), u"0.00%"},
       {"a French 1.234 stays text", french, Operation::RALP, u"General", u"x1.234", Value(u"1.234"),
        u"General"},
+      {"German euros", euro, Operation::RALP, u"General", u"x12,50 \u20AC", Value(12.5),
+       u"#,##0.00 \"\u20AC\""},
+      {"dollars", HostLocale{}, Operation::RALP, u"General", u"x$5", Value(5.0), u"\"$\"#,##0"},
       {"a leading apostrophe stays", HostLocale{}, Operation::RALP, u"General", u"x'007",
        Value(u"'007"), u"General"},
   };

@@ -144,6 +144,8 @@ TEST_F(ExcelBridgeTest, ATextCellAndTheUsersSeparatorsDecideWhatAResultBecomes) 
   const HostLocale frenchNarrow{u',', u'/', DateOrder::DayMonthYear, u'\u202F'};
   const HostLocale swiss{u'.', u'.', DateOrder::DayMonthYear, u'\''};
   const HostLocale swissQuote{u'.', u'.', DateOrder::DayMonthYear, u'\u2019'};
+  const HostLocale euro{u',', u'.', DateOrder::DayMonthYear, u'.', u"\u20AC", false};
+  const HostLocale francs{u'.', u'.', DateOrder::DayMonthYear, u'\u2019', u"CHF", true};
   struct Row {
     const char* name;
     HostLocale locale;
@@ -174,6 +176,12 @@ TEST_F(ExcelBridgeTest, ATextCellAndTheUsersSeparatorsDecideWhatAResultBecomes) 
       {"Swiss right single quote groups", swissQuote, u"General", u"1\u2019234", Value(1234.0),
        u"#,##0"},
       {"a Swiss comma is no separator", swiss, u"General", u"1,234", Value(u"1,234"), u"General"},
+      {"US dollars, typed by Excel", us, u"General", u"$1,234.50", Value(1234.5),
+       u"\"$\"#,##0.00"},
+      {"German euros", euro, u"General", u"12,50 \u20AC", Value(12.5), u"#,##0.00 \"\u20AC\""},
+      {"German euros in a Text cell", euro, u"@", u"12,50 \u20AC", Value(u"12,50 \u20AC"), u"@"},
+      {"dollars stay text in Germany", euro, u"General", u"$5", Value(u"$5"), u"General"},
+      {"Swiss francs", francs, u"General", u"CHF 1\u2019234", Value(1234.0), u"\"CHF\" #,##0"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -382,7 +382,8 @@ Excel::Excel() {
   // (https://learn.microsoft.com/office/vba/api/excel.application.international): the
   // user's decimal separator (xlDecimalSeparator 3), thousands separator
   // (xlThousandsSeparator 4, "Zero or thousands separator": empty for none), date separator
-  // (xlDateSeparator 17) and date order (xlDateOrder 32: 0 month-day-year, 1 day-month-year,
+  // (xlDateSeparator 17), currency symbol and side (xlCurrencyCode 25, xlCurrencyBefore 37)
+  // and date order (xlDateOrder 32: 0 month-day-year, 1 day-month-year,
   // 2 year-month-day), as XlApplicationInternational lists them
   // (https://learn.microsoft.com/dotnet/api/microsoft.office.interop.excel.xlapplicationinternational).
   app->members[L"International"] = [this](Call& c) {
@@ -395,6 +396,11 @@ Excel::Excel() {
                                      : std::u16string(1, international.thousandsSeparator));
       case 17:
         return Variant::fromText(std::u16string(1, international.dateSeparator));
+      // xlCurrencyCode 25 (the symbol) and xlCurrencyBefore 37 (True where it precedes).
+      case 25:
+        return Variant::fromText(international.currencySymbol);
+      case 37:
+        return Variant::fromBool(international.currencyBefore);
       case 32:
         return Variant::fromInt(international.dateOrder == DateOrder::DayMonthYear   ? 1
                                 : international.dateOrder == DateOrder::YearMonthDay ? 2

@@ -1128,6 +1128,12 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
                                : std::u16string(1, locale.thousandsSeparator));
       case 17:
         return textVariant(std::u16string(1, locale.dateSeparator));
+      // xlCurrencyCode, "Currency symbol"; xlCurrencyBefore, "True if the currency symbol
+      // precedes the currency values; False if it follows them".
+      case 25:
+        return textVariant(locale.currencySymbol);
+      case 37:
+        return Variant::fromBool(locale.currencyBefore);
       case 32:
         return Variant::fromInt(locale.dateOrder == DateOrder::DayMonthYear   ? 1
                                 : locale.dateOrder == DateOrder::YearMonthDay ? 2

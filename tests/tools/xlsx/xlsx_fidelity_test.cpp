@@ -72,6 +72,10 @@ ws.write_string('A8', 'a007')
 ws.write_string('A9', 'x5%', two)
 ws.write_string('A10', 'on3/15/2024')
 ws.write_string('A11', 'x', text)
+ws.write_string('A12', 'x1,234.50')
+ws.write_string('A13', 'x1,234')
+ws.write_string('A14', 'x1.5E3')
+ws.write_string('A15', 'x$5')
 ws.write_string('B1', 'untouched', bold)
 )");
   struct Row {
@@ -95,6 +99,11 @@ ws.write_string('B1', 'untouched', bold)
       {"A9", u"5%", "float:0.05|0.00|False"},
       {"A10", u"3/15/2024", "datetime:datetime.datetime(2024, 3, 15, 0, 0)|mm-dd-yy|False"},
       {"A11", u"", ""},
+      {"A12", u"1,234.50", "float:1234.5|#,##0.00|False"},
+      {"A13", u"1,234", "int:1234|#,##0|False"},
+      {"A14", u"1.5E3", "int:1500|0.00E+00|False"},
+      // The package holds no currency format of ours: the amount stays the text it reads.
+      {"A15", u"$5", "str:'$5'|General|False"},
   };
   std::map<std::string, std::u16string> changes;
   for (const Row& row : rows) changes[row.cell] = row.text;

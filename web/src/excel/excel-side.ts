@@ -47,6 +47,8 @@ export const EN_US_LOCALE: CellLocale = {
   dateSeparator: "/",
   timeSeparator: ":",
   currentYear: new Date().getFullYear(),
+  currencySymbol: "$",
+  currencyBefore: true,
 };
 
 export interface Area {
@@ -73,13 +75,16 @@ function errorText(e: unknown): string {
 }
 
 /** The user's conventions from Application.cultureInfo (ExcelApi 1.11, dates 1.12); en-US
- *  where the host has no culture to tell. */
+ *  where the host has no culture to tell. CultureInfo names no currency symbol: outside
+ *  en-US none is assumed, so a typed amount stays the text it is rather than risk turning
+ *  a text into a number Excel would not make of it. */
 export async function readLocale(context: Excel.RequestContext): Promise<CellLocale> {
   const locale: CellLocale = { ...EN_US_LOCALE, currentYear: new Date().getFullYear() };
   const supported = (v: string) => Office.context.requirements.isSetSupported("ExcelApi", v);
   if (!supported("1.11")) return locale;
   try {
     const culture = context.workbook.application.cultureInfo;
+    culture.load("name");
     const numbers = culture.numberFormat;
     numbers.load("numberDecimalSeparator,numberGroupSeparator");
     const dates = supported("1.12") ? culture.datetimeFormat : null;
@@ -87,6 +92,7 @@ export async function readLocale(context: Excel.RequestContext): Promise<CellLoc
     await context.sync();
     locale.decimalSeparator = numbers.numberDecimalSeparator;
     locale.thousandsSeparator = numbers.numberGroupSeparator;
+    if (culture.name !== "en-US") locale.currencySymbol = "";
     if (dates) {
       locale.dateSeparator = dates.dateSeparator;
       locale.timeSeparator = dates.timeSeparator;

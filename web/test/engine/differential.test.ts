@@ -24,6 +24,7 @@ const texts = [
   "0042-A-b-C-d",
   "=SUM(A1)",
   "'007",
+  "x$1,234.50", "x-12,50 \u20ac", "x(5)", "xCHF 5",
   "x".repeat(40000) + "7",
 ];
 
@@ -46,8 +47,8 @@ const cells: CellIn[] = [
 
 const locales: CellLocale[] = [
   { decimalSeparator: ".", thousandsSeparator: ",", dateOrder: "MDY", dateSeparator: "/", timeSeparator: ":", currentYear: 2026 },
-  { decimalSeparator: ",", thousandsSeparator: ".", dateOrder: "DMY", dateSeparator: ".", timeSeparator: ":", currentYear: 2026 },
-  { decimalSeparator: ",", thousandsSeparator: "\u202f", dateOrder: "DMY", dateSeparator: "/", timeSeparator: ":", currentYear: 2026 },
+  { decimalSeparator: ",", thousandsSeparator: ".", dateOrder: "DMY", dateSeparator: ".", timeSeparator: ":", currentYear: 2026, currencySymbol: "\u20ac", currencyBefore: false },
+  { decimalSeparator: ",", thousandsSeparator: "\u202f", dateOrder: "DMY", dateSeparator: "/", timeSeparator: ":", currentYear: 2026, currencySymbol: "" },
   { decimalSeparator: ".", thousandsSeparator: ",", dateOrder: "YMD", dateSeparator: "-", timeSeparator: ":", currentYear: 2026 },
 ];
 

@@ -166,6 +166,9 @@ test("the user's culture decides how a result is typed", async () => {
     ["en-US", null, "1.5kg", 1.5],
     ["de-DE", DE_DE, "1,5kg", 1.5],
     ["fr-FR", FR_FR, "2,25m", 2.25],
+    ["en-US dollars", null, "x$1,234.50", 1234.5],
+    // CultureInfo names no currency: outside en-US an amount stays the text it reads.
+    ["de-DE euros", DE_DE, "x12,50 \u20ac", "12,50 \u20ac"],
   ];
   for (const [name, culture, before, after] of cases) {
     fake = installFakeExcel();
@@ -175,7 +178,8 @@ test("the user's culture decides how a result is typed", async () => {
     const side = await connectExcel(await realEngine());
     await side.run({ code: "RALP", inputs: {} }, control());
     const cell = fake.cell("Sheet1", 0, 0);
-    assert.deepEqual([cell.value, cell.valueType], [after, "Double"], name);
+    assert.deepEqual([cell.value, cell.valueType], [after, typeof after === "number" ? "Double" : "String"], name);
+    if (name === "en-US dollars") assert.equal(cell.numberFormat, '"$"#,##0.00', name);
     fake.uninstall();
   }
   // A host without cultureInfo runs with en-US conventions.

@@ -567,7 +567,7 @@ class FakeApplication extends Loadable {
     }
     const culture = world.culture;
     const ctx = this.ctx;
-    const part = (fields: Record<string, string>, set: string) => {
+    const part = (fields: Record<string, string>, set: string, parts: Record<string, unknown> = {}) => {
       const obj = new (class extends Loadable {
         load(arg?: unknown) {
           if (!versionAtLeast(world.excelApi, set)) throw new FakeApiError("ApiNotFound", `needs ExcelApi ${set}`);
@@ -581,16 +581,17 @@ class FakeApplication extends Loadable {
       return new Proxy(obj, {
         get(target, p) {
           if (p === "load") return target.load.bind(target);
+          if (typeof p === "string" && p in parts) return parts[p];
           if (typeof p === "string" && p in fields) return target.read(p);
           return undefined;
         },
       });
     };
-    return {
-      name: culture.name,
+    // CultureInfo is a client object too: its name is read only once loaded and synced.
+    return part({ name: culture.name }, "1.11", {
       numberFormat: part({ numberDecimalSeparator: culture.decimalSeparator, numberGroupSeparator: culture.groupSeparator }, "1.11"),
       datetimeFormat: part({ dateSeparator: culture.dateSeparator, timeSeparator: culture.timeSeparator, shortDatePattern: culture.shortDatePattern, longDatePattern: "", shortTimePattern: "", longTimePattern: "" }, "1.12"),
-    };
+    });
   }
 }
 
