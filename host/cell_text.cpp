@@ -512,7 +512,8 @@ TypedCell typeIntoCell(std::u16string_view text, const HostLocale& locale, int c
   }
   if (std::holds_alternative<double>(out.value) && isGeneralFormat(cellFormat)) {
     NumberShape shape;
-    if (parseNumber(trimSpaces(text), locale, &shape)) out.numberFormat = formatOfShape(shape, locale);
+    if (parseNumber(trimSpaces(text), locale, &shape))
+      out.numberFormat = formatOfShape(shape, locale);
   }
   return out;
 }

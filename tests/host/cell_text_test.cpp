@@ -333,10 +333,16 @@ TEST(TypedInput, AnAmountInTheUsersCurrencyIsANumberWithACurrencyFormat) {
       {"with an exponent", HostLocale{}, u"$1E3", {Value{u"$1E3"}, u""}},
       {"on the wrong side", HostLocale{}, u"5$", {Value{u"5$"}, u""}},
       {"euros after, spaced", german, u"12,50 \u20AC", {Value{12.5}, u"#,##0.00 \"\u20AC\""}},
-      {"euros after, grouped, unspaced", german, u"-1.234\u20AC", {Value{-1234.0}, u"#,##0\"\u20AC\""}},
+      {"euros after, grouped, unspaced",
+       german,
+       u"-1.234\u20AC",
+       {Value{-1234.0}, u"#,##0\"\u20AC\""}},
       {"euros before the German amount", german, u"\u20AC12,50", {Value{u"\u20AC12,50"}, u""}},
       {"dollars in Germany", german, u"$5", {Value{u"$5"}, u""}},
-      {"francs, spaced, grouped", swiss, u"CHF 1\u2019234.50", {Value{1234.5}, u"\"CHF\" #,##0.00"}},
+      {"francs, spaced, grouped",
+       swiss,
+       u"CHF 1\u2019234.50",
+       {Value{1234.5}, u"\"CHF\" #,##0.00"}},
       {"no known currency", unknown, u"$5", {Value{u"$5"}, u""}},
   };
   for (const Row& row : rows) {
