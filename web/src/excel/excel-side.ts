@@ -17,7 +17,8 @@
 // Undo: where ExcelApi 1.20 is supported a run is one Excel.run with mergeUndoGroup, one step
 // of Excel's own Undo list (docs/excel/excel-add-ins-undo-capabilities.md; every call made
 // here is one the page lists as undoable). Elsewhere the engine's record of the run restores
-// it from the pane, leaving cells changed since as they are.
+// it from the pane, leaving cells changed since as they are; a value run also keeps the look
+// of each cell it clears (KEPT_LOOK) and gives it back.
 
 import type { ExcelSide, PreviewOutcome, RunControl, RunOutcome, RunRequest } from "../addin-types.js";
 import type { CellIn, CellLocale, CellResult, CellWrite, OperationInfo, PreviewFigures, QmvEngine, RunInputs, UndoRecord } from "../engine-types.js";
@@ -37,6 +38,39 @@ export const PREVIEW_CAP = 200000;
 const PREVIEW_SAMPLES = 3;
 /** Separate clears per request of a value removal (one operation each). */
 const CLEARS_PER_REQUEST = 4096;
+/** What a value run keeps of each cell it clears, beyond its number format, for the pane's
+ *  own Undo: Range.clear() takes the fill, the font, the borders, the alignment and a
+ *  hyperlink with the contents, and getCellProperties/setCellProperties (ExcelApi 1.9,
+ *  https://learn.microsoft.com/javascript/api/excel/excel.range#excel-excel-range-getcellproperties-member(1))
+ *  read and give them back in one call per run of cells. */
+const KEPT_LOOK: Excel.CellPropertiesLoadOptions = {
+  format: {
+    fill: { color: true, pattern: true, patternColor: true },
+    font: { bold: true, color: true, italic: true, name: true, size: true, strikethrough: true, underline: true, subscript: true, superscript: true },
+    borders: { color: true, style: true, weight: true },
+    horizontalAlignment: true,
+    verticalAlignment: true,
+    wrapText: true,
+    indentLevel: true,
+    textOrientation: true,
+    protection: true,
+  },
+  hyperlink: true,
+};
+
+/** The settable part of what getCellProperties read: a cleared cell already has no fill, so
+ *  "no fill" is left out rather than written back as a white one. */
+export function settableLook(read: Excel.CellProperties): Excel.SettableCellProperties {
+  const format = { ...(read.format ?? {}) };
+  if (format.fill && (format.fill.pattern === undefined || format.fill.pattern === "None")) delete format.fill;
+  const look: Excel.SettableCellProperties = { format };
+  if (read.hyperlink && (read.hyperlink.address || read.hyperlink.documentReference)) look.hyperlink = read.hyperlink;
+  return look;
+}
+
+/** Looks of cleared cells, by their place in the run's undo record. */
+type KeptLooks = Map<number, Excel.SettableCellProperties>;
+
 /** Recorded cells read or restored per request by the pane's Undo. */
 const UNDO_BATCH = 8192;
 
@@ -264,6 +298,7 @@ function columnRows(areas: Area[]): Area[] {
 class Side implements ExcelSide {
   readonly undoByExcel: boolean;
   private record: UndoRecord | null = null;
+  private looks: KeptLooks = new Map();
   private table: Map<string, OperationInfo>;
 
   constructor(private engine: QmvEngine) {
@@ -330,7 +365,8 @@ class Side implements ExcelSide {
       const locale = await readLocale(context);
       const selection = await readSelection(context);
       const record = this.undoByExcel ? null : this.engine.newUndoRecord();
-      const run = new Run(this.engine, context, selection, locale, request, control, record);
+      const looks: KeptLooks = new Map();
+      const run = new Run(this.engine, context, selection, locale, request, control, record, looks);
       let outcome: RunOutcome;
       try {
         outcome = op.kind === "value" ? await run.values() : await run.characters();
@@ -341,6 +377,7 @@ class Side implements ExcelSide {
       if (record !== null && record.size() > 0) {
         this.record?.dispose();
         this.record = record;
+        this.looks = looks;
       } else {
         record?.dispose();
       }
@@ -357,7 +394,8 @@ class Side implements ExcelSide {
     const record = this.record;
     if (record === null || record.size() === 0) return { message: this.engine.message("nothingToUndo") };
     try {
-      const { kept, unrestored } = await Excel.run((context) => undoRecord(context, record));
+      const looks = this.looks;
+      const { kept, unrestored } = await Excel.run((context) => undoRecord(context, record, looks));
       this.record = null;
       record.dispose();
       const told: string[] = [];
@@ -401,6 +439,7 @@ class Run {
     private request: RunRequest,
     private control: RunControl,
     private record: UndoRecord | null,
+    private looks: KeptLooks,
   ) {
     this.reader = new ChunkReader(context, selection.sheet);
   }
@@ -502,6 +541,7 @@ class Run {
       let ops = 0, cleared = 0;
       const start = i;
       const batch: number[] = [];
+      const read: { first: number; look: OfficeExtension.ClientResult<Excel.CellProperties[][]> }[] = [];
       const sheet = this.sheet();
       while (i < list.length && ops < CLEARS_PER_REQUEST) {
         if (!clears[i]) {
@@ -513,13 +553,23 @@ class Run {
         for (let k = i; k <= j; k++) batch.push(k);
         // Range.clear() removes content and formats, as the COM add-in's Range.Clear does
         // (docs/excel/excel-add-ins-ranges-clear-delete.md); hidden rows are cleared too.
-        sheet.getRangeByIndexes(places[i]!.row, places[i]!.column, j - i + 1, 1).clear("All");
+        const target = sheet.getRangeByIndexes(places[i]!.row, places[i]!.column, j - i + 1, 1);
+        // Read in the same request, before the clear: the commands run in their order.
+        if (this.record) read.push({ first: batch.length - (j - i + 1), look: target.getCellProperties(KEPT_LOOK) });
+        target.clear("All");
         cleared += j - i + 1;
         ops++;
         i = j + 1;
       }
       if (ops > 0) await this.context.sync();
-      for (const k of batch) this.record?.add(this.selection.sheet, places[k]!.row, places[k]!.column, list[k]!, null);
+      const looks = new Map<number, Excel.CellProperties>();
+      for (const { first, look } of read) look.value.forEach((row, r) => looks.set(first + r, row[0]!));
+      batch.forEach((k, n) => {
+        if (!this.record) return;
+        const look = looks.get(n);
+        if (look) this.looks.set(this.record.size(), settableLook(look));
+        this.record.add(this.selection.sheet, places[k]!.row, places[k]!.column, list[k]!, null);
+      });
       this.changed += cleared;
       this.done += i - start;
       this.progress();
@@ -531,7 +581,7 @@ class Run {
 /** Restores a run from its record: reads the recorded cells as they are now (a batch per
  *  request), asks the record what to write back, and writes it (a batch per request). A batch
  *  the host refuses is counted as not restored; the others still go. */
-async function undoRecord(context: Excel.RequestContext, record: UndoRecord): Promise<{ kept: number; unrestored: number }> {
+async function undoRecord(context: Excel.RequestContext, record: UndoRecord, looks: KeptLooks): Promise<{ kept: number; unrestored: number }> {
   const places = record.cells();
   const cellRange = (p: { sheet: string; row: number; column: number }) =>
     context.workbook.worksheets.getItem(p.sheet).getRangeByIndexes(p.row, p.column, 1, 1);
@@ -571,6 +621,8 @@ async function undoRecord(context: Excel.RequestContext, record: UndoRecord): Pr
       // clears it (docs/excel/excel-add-ins-blank-null-values.md).
       range.formulas = [[w.formula]];
       range.numberFormat = [[w.numberFormat === "" ? "General" : w.numberFormat]];
+      const look = looks.get(i);
+      if (look) range.setCellProperties([[look]]);
       written++;
     }
     if (written === 0) continue;

@@ -151,14 +151,21 @@ test("the pane's Undo restores a run, leaving cells changed since and counting t
   assert.deepEqual(column(fake, "Sheet1", 0, 0, 4), ["a1", "mine", "c3", "d4"]);
   assert.equal(fake.cell("Sheet1", 3, 0).numberFormat, "@");
   assert.equal(side.canUndo(), false);
-  // A value removal's clears come back with their formats.
-  fake.setCell("Sheet1", 0, 2, { value: 7, numberFormat: "0.00" });
+  // A value removal's clears come back with their formats: the number format, the fill and
+  // the font; a cell without fill gets none.
+  fake.setCell("Sheet1", 0, 2, { value: 7, numberFormat: "0.00", fill: "#FFFF00", bold: true });
   fake.setCell("Sheet1", 1, 2, { value: 7, numberFormat: "0.00" });
-  fake.select("Sheet1", [{ row: 0, column: 2, rows: 2, columns: 1 }]);
+  fake.setCell("Sheet1", 2, 2, { value: 8, fill: "#00B050" });
+  fake.select("Sheet1", [{ row: 0, column: 2, rows: 3, columns: 1 }]);
   await side.run({ code: "RADP", inputs: {} }, control());
-  assert.deepEqual(column(fake, "Sheet1", 0, 2, 2), ["", ""]);
+  assert.deepEqual(column(fake, "Sheet1", 0, 2, 3), ["", "", 8]);
+  assert.deepEqual([fake.cell("Sheet1", 0, 2).fill, fake.cell("Sheet1", 0, 2).bold], ["", false]);
   assert.deepEqual(await side.undo(), { message: null });
-  assert.deepEqual([fake.cell("Sheet1", 0, 2).value, fake.cell("Sheet1", 1, 2).numberFormat], [7, "0.00"]);
+  const look = (row: number) => {
+    const c = fake!.cell("Sheet1", row, 2);
+    return [c.value, c.numberFormat, c.fill, c.bold];
+  };
+  assert.deepEqual([look(0), look(1), look(2)], [[7, "0.00", "#FFFF00", true], [7, "0.00", "", false], [8, "General", "#00B050", false]]);
 });
 
 test("the user's culture decides how a result is typed", async () => {

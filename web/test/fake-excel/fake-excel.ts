@@ -18,6 +18,10 @@ export interface FakeCellSpec {
   error?: boolean; // the value is an error text such as "#N/A"
   /** A text typed behind an apostrophe (its prefix character). */
   quotePrefix?: boolean;
+  /** The cell's fill colour ("#RRGGBB"; "" or absent: no fill) and bold font: what the fake
+   *  models of the formatting beyond the number format. */
+  fill?: string;
+  bold?: boolean;
 }
 
 export interface FakeAreaSpec {
@@ -105,6 +109,7 @@ interface Cell {
   format: string;
   error: boolean;
   prefix: boolean;
+  look?: { fill: string; bold: boolean };
 }
 
 const EMPTY: Readonly<Cell> = { value: "", formula: "", format: "General", error: false, prefix: false };
@@ -120,7 +125,8 @@ class Sheet {
     return this.cells.get(this.key(r, c)) ?? EMPTY;
   }
   put(r: number, c: number, cell: Cell): void {
-    if (cell.value === "" && cell.formula === "" && cell.format === "General" && !cell.prefix) {
+    const plain = !cell.look || (cell.look.fill === "" && !cell.look.bold);
+    if (cell.value === "" && cell.formula === "" && cell.format === "General" && !cell.prefix && plain) {
       this.cells.delete(this.key(r, c));
     } else {
       this.cells.set(this.key(r, c), cell);
@@ -170,7 +176,7 @@ function serialOf(year: number, month: number, day: number): number | null {
 // starting with "=" still becomes a formula there (no page settles it for the API: the
 // stricter reading, so the add-in must keep such a text with the apostrophe).
 function coerce(text: string, old: Cell): Cell {
-  const keep = { format: old.format, error: false, prefix: false };
+  const keep = { format: old.format, error: false, prefix: false, look: old.look };
   if (text === "") return { ...keep, value: "", formula: "" };
   if (text.startsWith("'")) return { ...keep, value: text.slice(1), formula: "", prefix: true };
   if (text.startsWith("=")) {
@@ -201,7 +207,7 @@ function coerce(text: string, old: Cell): Cell {
 function writeValue(v: unknown, old: Cell): Cell {
   if (typeof v === "string") return coerce(v, old);
   if (typeof v === "number" || typeof v === "boolean") {
-    return { value: v, formula: "", format: old.format, error: false, prefix: false };
+    return { value: v, formula: "", format: old.format, error: false, prefix: false, look: old.look };
   }
   throw new FakeApiError("InvalidArgument", "A cell takes a string, number or Boolean");
 }
@@ -424,6 +430,7 @@ class FakeRange extends Loadable {
               error: contents ? false : old.error,
               prefix: contents ? false : old.prefix,
               format: formats ? "General" : old.format,
+              look: formats ? undefined : old.look,
             });
           }
         }
@@ -450,6 +457,61 @@ class FakeRange extends Loadable {
       },
     });
     return out;
+  }
+
+  // typings: Range.getCellProperties and setCellProperties (ExcelApi 1.9): the format
+  // properties asked for, cell by cell, read at sync into the result's value; set, each
+  // given property of each cell. Of the formatting the fake models the fill colour (no fill
+  // reads as pattern "None" with color "#FFFFFF") and bold.
+  getCellProperties(options: { format?: { fill?: unknown; font?: unknown } }): { value: unknown[][] } {
+    if (!versionAtLeast(this.ctx.world.excelApi, "1.9")) throw new FakeApiError("ApiNotFound", "getCellProperties needs ExcelApi 1.9");
+    const result: { value: unknown[][]; known: boolean } = { value: [], known: false };
+    const out = {
+      get value(): unknown[][] {
+        if (!result.known) throw new FakeApiError("PropertyNotLoaded", "value before sync");
+        return result.value;
+      },
+    };
+    const range = this;
+    this.ctx.queue({
+      read: true,
+      write: false,
+      size: () => 64,
+      run() {
+        result.value = range.cellsOf((cell) => {
+          const format: Record<string, unknown> = {};
+          if (options.format?.fill) format.fill = cell.look?.fill ? { color: cell.look.fill, pattern: "Solid" } : { color: "#FFFFFF", pattern: "None" };
+          if (options.format?.font) format.font = { bold: cell.look?.bold ?? false };
+          return { format };
+        });
+        result.known = true;
+        range.ctx.respond(new Map([["cellProperties", result.value]]), range.a.rows * range.a.columns);
+      },
+    });
+    return out;
+  }
+  setCellProperties(values: { format?: { fill?: { color?: string }; font?: { bold?: boolean } } }[][]): void {
+    if (!versionAtLeast(this.ctx.world.excelApi, "1.9")) throw new FakeApiError("ApiNotFound", "setCellProperties needs ExcelApi 1.9");
+    const sheet = this.sheet, a = this.a, ctx = this.ctx;
+    if (values.length !== a.rows || values.some((row) => row.length !== a.columns)) {
+      throw new FakeApiError("InvalidArgument", "setCellProperties takes one entry per cell");
+    }
+    ctx.queue({
+      read: false,
+      write: true,
+      size: () => JSON.stringify(values).length,
+      run() {
+        values.forEach((row, r) => row.forEach((props, c) => {
+          const rr = a.row + r, cc = a.column + c;
+          const old = sheet.get(rr, cc);
+          const look = { fill: old.look?.fill ?? "", bold: old.look?.bold ?? false };
+          if (props.format?.fill?.color !== undefined) look.fill = props.format.fill.color;
+          if (props.format?.font?.bold !== undefined) look.bold = props.format.font.bold;
+          ctx.changing(sheet, rr, cc);
+          sheet.put(rr, cc, { ...old, look });
+        }));
+      },
+    });
   }
 
   getIntersectionOrNullObject(): never {
@@ -779,6 +841,7 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
     format: c.numberFormat ?? "General",
     error: c.error ?? false,
     prefix: c.quotePrefix ?? false,
+    look: c.fill || c.bold ? { fill: c.fill ?? "", bold: c.bold ?? false } : undefined,
   });
   return {
     addSheet(name) {
@@ -797,7 +860,10 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
     },
     cell(sheet, row, column) {
       const c = sheetOf(sheet).get(row, column);
-      return { value: c.value, formula: c.formula, numberFormat: c.format, quotePrefix: c.prefix, valueType: valueTypeOf(c) };
+      return {
+        value: c.value, formula: c.formula, numberFormat: c.format, quotePrefix: c.prefix,
+        fill: c.look?.fill ?? "", bold: c.look?.bold ?? false, valueType: valueTypeOf(c),
+      };
     },
     hideRow(sheet, row) {
       sheetOf(sheet).hidden.add(row);
