@@ -317,7 +317,7 @@ TEST(TypedInput, AnAmountInTheUsersCurrencyIsANumberWithACurrencyFormat) {
   unknown.currencySymbol.clear();
   struct Row {
     const char* name;
-    const HostLocale& locale;
+    HostLocale locale;
     std::u16string typed;
     TypedCell typing;  ///< in a General cell
   };
