@@ -17,6 +17,7 @@
 
 #include "host/address.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/apply_run.hpp"
 #include "tools/qmv/cell_rule.hpp"
 #include "tools/qmv/csv_stream.hpp"
 #include "tools/qmv/pipeline.hpp"
@@ -313,8 +314,6 @@ class FieldRule {
 
 // The characters that make a spreadsheet read a cell as a formula (CWE-1236, "Improper
 // Neutralization of Formula Elements in a CSV File"); a leading apostrophe makes it text.
-bool formulaByte(char c) { return c == '=' || c == '+' || c == '-' || c == '@'; }
-bool formulaStart(std::string_view text) { return !text.empty() && formulaByte(text[0]); }
 
 // The class of each byte for records filtered a span at a time (CsvRun::filterSpan): a byte
 // of a field is dropped or kept (how many of it are kept); the delimiter ends a field, LF
@@ -363,15 +362,12 @@ struct Tally {
 
 class CsvRun {
  public:
-  CsvRun(const Plan& plan, ApplyStreams& streams)
-      : plan_(plan),
-        streams_(streams),
-        null_(nullptr),
-        warnings_(plan.quiet ? null_ : streams.err),
-        selector_(plan.cells, false),
-        progress_(streams.err, streams.progress && !plan.quiet),
-        report_(streams.out, plan.value ? OperationKind::ValueLevel : OperationKind::CharacterLevel,
-                plan.limit) {}
+  explicit CsvRun(ApplyRun& run)
+      : run_(run),
+        plan_(run.plan()),
+        streams_(run.streams()),
+        selector_(run.selector()),
+        progress_(streams_.err, streams_.progress && !plan_.quiet) {}
 
   void run();
 
@@ -385,13 +381,11 @@ class CsvRun {
   std::string fileName() const { return plan_.file == "-" ? "standard input" : plan_.file; }
   void loadValues(InputFile& input);
 
+  ApplyRun& run_;
   const Plan& plan_;
   ApplyStreams& streams_;
-  std::ostream null_;
-  std::ostream& warnings_;
-  CellSelector selector_;
+  CellSelector& selector_;
   Progress progress_;
-  std::unique_ptr<ResultSink> sink_;
   std::unique_ptr<EncodedOutput> output_;
   std::unique_ptr<FieldRule> rule_;
   // Set when whole spans of simple records may be filtered at once; their output.
@@ -401,17 +395,14 @@ class CsvRun {
   // take none: each miss in a row doubles the wait, up to 64.
   int spanWait_ = 0;
   int spanMisses_ = 0;
+  // Records and fields so far; the span filter counts its cells here too, then hands them on.
   Tally tally_;
-  // A dry run's changes and figures, as the add-in's dialog words them.
-  ChangeReport report_;
   std::string scratch_;
   std::string guarded_;
   bool quoteFree_ = false;  ///< the last result surely holds no quote
   // The output's next bytes, handed on in large pieces.
   std::string written_;
-  // A value removal: the sheet its column goes into, and the rows the engine cleared.
-  std::shared_ptr<memory::MemoryApplication> sheet_;
-  std::vector<CellRef> loaded_;
+  // A value removal: the rows the engine cleared.
   std::vector<bool> clearedRows_;
   // Where the field being decided stands, for messages.
   int64_t row_ = 0;
@@ -446,9 +437,7 @@ std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value
                         " works on the rows of a sheet, 1,048,576 at most, and the file has "
                         "more; split it first");
       }
-      const CellRef ref{row_, column_};
-      sheet_->setCell(ref, CellContent{Value{toUtf16(value)}, {}});
-      loaded_.push_back(ref);
+      run_.load(CellRef{row_, column_}, CellContent{Value{toUtf16(value)}, {}}, value);
       return std::nullopt;
     }
     case Pass::Clear:
@@ -463,7 +452,7 @@ std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value
 
 void CsvRun::pass(InputFile& input, Pass kind) {
   DecodedSource source(input, plan_.csv.inputEncoding);
-  if (kind != Pass::Load && sink_) {
+  if (kind != Pass::Load && run_.sink() != nullptr) {
     const DetectedEncoding& detected = source.detected();
     const Encoding encoding = plan_.csv.outputEncoding.value_or(detected.encoding);
     bool mark = plan_.csv.bom.value_or(detected.byteOrderMark || encoding.name == "UTF-16");
@@ -475,7 +464,7 @@ void CsvRun::pass(InputFile& input, Pass kind) {
     }
     Encoding written = encoding;
     if (written.name == "UTF-16") written.name = "UTF-16LE";
-    output_ = std::make_unique<EncodedOutput>(*sink_, written, mark);
+    output_ = std::make_unique<EncodedOutput>(*run_.sink(), written, mark);
   }
   EncodedOutput* output = output_.get();
   const char delimiter = plan_.csv.delimiter;
@@ -523,19 +512,16 @@ void CsvRun::pass(InputFile& input, Pass kind) {
       row_ = row;
       column_ = column;
       line_ = record.line;
-      if (kind != Pass::Load) ++tally_.visited;
+      // A value removal's cells were counted as they were loaded, and its clears by the run.
+      if (kind == Pass::Characters) run_.visited();
       std::optional<std::string_view> after = decide(kind, value);
       if (!after) continue;
-      if (formulaStart(*after) && !formulaStart(value)) {
-        ++tally_.formulas;
-        if (plan_.csv.guardFormulas) {
-          guarded_.assign(1, '\'');
-          guarded_.append(*after);
-          after = guarded_;
-        }
+      if (run_.formulaResult(value, *after) && plan_.csv.guardFormulas) {
+        guarded_.assign(1, '\'');
+        guarded_.append(*after);
+        after = guarded_;
       }
-      ++tally_.changed;
-      if (plan_.dryRun) report_.add(row, column, value, *after);
+      if (kind == Pass::Characters) run_.changed({row, column}, value, *after);
       changedRecord = true;
       if (output == nullptr) continue;
       const RawField& field = record.fields[i];
@@ -653,37 +639,24 @@ bool CsvRun::filterSpan(CsvStreamReader& reader) {
   reader.skip(static_cast<std::size_t>(p - begin),
               static_cast<std::size_t>(counts.records - tally_.records));
   const bool took = counts.records > tally_.records;
+  run_.counted(counts.visited - tally_.visited, counts.changed - tally_.changed,
+               counts.formulas - tally_.formulas);
   tally_ = counts;
   written_.append(outBegin, out);
   return took;
 }
 
 void CsvRun::loadValues(InputFile& input) {
-  sheet_ = std::make_shared<memory::MemoryApplication>();
-  sheet_->addWorkbook();
   input.makeRereadable();
   pass(input, Pass::Load);
-  const Selection& selection = selector_.selection();
-  std::vector<AreaRef> areas;
-  if (selection.everyColumn()) {
-    if (tally_.widest > 1) {
-      throw UsageError("--range: " + plan_.codes +
-                       " works on a single column, and the records of " + fileName() + " have " +
-                       std::to_string(tally_.widest) +
-                       " fields; pick one with -c or --range, say -c B");
-    }
-    areas.push_back(
-        AreaRef{{selection.firstRow(), 1}, {std::max(selection.firstRow(), tally_.records), 1}});
-  } else {
-    if (!selection.singleColumn()) {
-      throw UsageError("-c: " + plan_.codes + " works on a single column; give one");
-    }
-    areas = selection.areas();
+  LoadedColumns columns;
+  if (tally_.widest > 1) {
+    columns.spread =
+        "the records of " + fileName() + " have " + std::to_string(tally_.widest) + " fields";
   }
-  const std::vector<CellRef> cleared =
-      runValueRemoval(sheet_, areas, *plan_.value, plan_.rules, loaded_, streams_,
-                      streams_.progress && !plan_.quiet);
-  for (const CellRef& ref : cleared) {
+  const int64_t first = selector_.selection().firstRow();
+  columns.column = AreaRef{{first, 1}, {std::max(first, tally_.records), 1}};
+  for (const CellRef& ref : run_.runValues(columns)) {
     const auto r = static_cast<std::size_t>(ref.row);
     if (clearedRows_.size() <= r) clearedRows_.resize(r + 1);
     clearedRows_[r] = true;
@@ -693,8 +666,6 @@ void CsvRun::loadValues(InputFile& input) {
 }
 
 void CsvRun::run() {
-  // The target is opened, and locked, before the input is read.
-  if (!plan_.dryRun) sink_ = std::make_unique<ResultSink>(plan_, streams_.out);
   InputFile input(plan_.file);
   if (!plan_.target.standardOutput && plan_.target.path == plan_.file && !input.regular()) {
     throw UsageError("--in-place: " + plan_.file +
@@ -711,18 +682,7 @@ void CsvRun::run() {
     pass(input, Pass::Characters);
   }
   if (output_) output_->finish();
-  if (plan_.dryRun) report_.finish();
-  if (tally_.formulas > 0) {
-    warnings_ << "qmv apply: " << withThousands(tally_.formulas)
-              << (tally_.formulas == 1 ? " result starts" : " results start")
-              << " with =, +, - or @ where the field did not, and a spreadsheet may run it as "
-                 "a formula"
-              << (plan_.csv.guardFormulas ? "; written with a leading apostrophe"
-                                          : "; --guard-formulas writes a leading apostrophe")
-              << '\n';
-  }
   if (rule_) streams_.gaveUp += rule_->gaveUp();
-  if (plan_.quiet) return;
   std::string over = selector_.description();
   if (over.empty()) {
     const int64_t first = selector_.selection().firstRow();
@@ -733,14 +693,15 @@ void CsvRun::run() {
     if (tally_.records > kMaxRows)
       over += " and " + withThousands(tally_.records - kMaxRows) + " more rows";
   }
-  streams_.err << summaryLine(plan_.codes, over, tally_.visited, tally_.changed, plan_.dryRun);
+  // A result a spreadsheet would run as a formula is told of: the file is text.
+  run_.finish(over, true);
 }
 
 }  // namespace
 
 void applyCsv(const Plan& plan, ApplyStreams& streams) {
-  CsvRun run(plan, streams);
-  run.run();
+  ApplyRun shared(plan, streams, false);
+  CsvRun(shared).run();
 }
 
 }  // namespace qmv::cli

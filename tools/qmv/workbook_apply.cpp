@@ -10,6 +10,7 @@
 
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/apply_run.hpp"
 #include "tools/qmv/cell_rule.hpp"
 #include "tools/qmv/pipeline.hpp"
 #include "tools/qmv/report.hpp"
@@ -71,8 +72,10 @@ std::size_t chosenSheet(const xlsx::Workbook& book, const Plan& plan, std::ostre
   return *found;
 }
 
-// One workbook run: the plan, the book, its sheet and how its values show as text.
+// One workbook run: the run's shared part, the book, its sheet and how its values show as
+// text.
 struct BookRun {
+  ApplyRun& run;
   const Plan& plan;
   ApplyStreams& streams;
   const xlsx::Workbook& book;
@@ -102,8 +105,8 @@ struct BookRun {
   // Writes the package with `editor` applied to the sheet: built in a private folder,
   // then handed to the target, which was opened (and locked) before the book was read.
   // Gives whether the workbook now asks for a full calculation when opened.
-  bool write(ResultSink& sink, const xlsx::CellEditor& editor,
-             const std::function<void()>& check) const {
+  bool write(const xlsx::CellEditor& editor, const std::function<void()>& check) const {
+    ResultSink& sink = *run.sink();
     const TemporaryFolder folder;
     const std::string built = folder.path() + "/workbook.xlsx";
     const xlsx::Workbook::Saved saved = book.save(built, {{sheet, editor}});
@@ -119,11 +122,10 @@ struct BookRun {
 
   // The summary line, and a line when formulas are to be calculated again: a dry run tells
   // whether the written workbook would ask for it.
-  void summary(const std::string& over, int64_t visited, int64_t changed, int64_t typed,
-               bool fullCalculation) const {
+  void summary(const std::string& over, int64_t typed, bool fullCalculation) const {
+    run.finish(over + " of " + sheetLabel(book, sheet));
     if (plan.quiet) return;
-    streams.err << summaryLine(plan.codes, over + " of " + sheetLabel(book, sheet), visited,
-                               changed, plan.dryRun);
+    const int64_t changed = run.changedCount();
     if (typed > 0) streams.err << typedResultsLine(typed, plan.dryRun);
     if (plan.dryRun) fullCalculation = changed > 0 && book.holdsFormulas();
     if (fullCalculation) streams.err << fullCalculationLine(plan.dryRun);
@@ -162,13 +164,10 @@ std::string describe(const CellSelector& selector) {
              : "the used range";
 }
 
-void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink) {
+void applyCharacters(const BookRun& run) {
   const CellRule rule(run.plan.removals, run.plan.rules);
-  CellSelector selector(run.plan.cells, true);
-  std::optional<ChangeReport> report;
-  if (run.plan.dryRun)
-    report.emplace(run.streams.out, OperationKind::CharacterLevel, run.plan.limit);
-  int64_t visited = 0, changed = 0, typed = 0;
+  CellSelector& selector = run.run.selector();
+  int64_t typed = 0;
   const xlsx::CellEditor editor = [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
     const std::optional<Value> read =
         readable(selector, cell, [&] { return run.book.valueOf(cell); });
@@ -180,38 +179,33 @@ void applyCharacters(const BookRun& run, std::unique_ptr<ResultSink> sink) {
     if (!visits(selector, run.book, cell, shown, blank)) return std::nullopt;
     // A formula is never rewritten; an error value has no text to change.
     if (cell.formula || blank) return std::nullopt;
-    ++visited;
+    run.run.visited();
     if (!text) return std::nullopt;
     // Between the removals of a list, the text goes through the cell as a run leaves it.
     const std::optional<std::u16string> after =
         rule.changed(*text, [&](std::u16string_view next) { return run.storedText(cell, next); });
     if (!after) return std::nullopt;
-    ++changed;
     // A result stored as a number, a date or a truth value rather than as the text it is.
     const Value stored = run.storedValue(cell, *after);
     if (!isEmpty(stored) && !std::holds_alternative<std::u16string>(stored)) ++typed;
-    if (report) report->add(cell.ref.row, cell.ref.column, toUtf8(*text), toUtf8(*after));
+    run.run.changed(cell.ref, toUtf8(*text), toUtf8(*after));
     return run.changedCellXml(cell, *after);
   };
   bool fullCalculation = false;
-  if (report) {
+  if (run.run.sink() == nullptr) {
     run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) { editor(cell); });
     selector.finish();
-    report->finish();
   } else {
-    fullCalculation = run.write(*sink, editor, [&] { selector.finish(); });
+    fullCalculation = run.write(editor, [&] { selector.finish(); });
   }
-  run.summary(describe(selector), visited, changed, typed, fullCalculation);
   run.streams.gaveUp += rule.gaveUp();
+  run.summary(describe(selector), typed, fullCalculation);
 }
 
-void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink) {
-  CellSelector selector(run.plan.cells, true);
-  auto app = std::make_shared<memory::MemoryApplication>();
-  app->addWorkbook();
-  std::vector<CellRef> loaded;
-  std::vector<std::string> texts;  // a dry run's texts of the loaded cells
+void applyValues(const BookRun& run) {
+  CellSelector& selector = run.run.selector();
   int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
+  bool any = false;
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
     const std::optional<CellContent> read =
         readable(selector, cell, [&] { return sheetCellContent(run.book, cell); });
@@ -220,72 +214,53 @@ void applyValues(const BookRun& run, std::unique_ptr<ResultSink> sink) {
     const bool blank = isEmpty(content.value) && !content.isFormula();
     const std::string shown = selector.readsText() ? toUtf8(run.shown(content.value)) : "";
     if (!visits(selector, run.book, cell, shown, blank) || blank) return;
-    app->setCell(cell.ref, content);
-    loaded.push_back(cell.ref);
-    if (run.plan.dryRun) texts.push_back(toUtf8(run.shown(content.value)));
+    run.run.load(cell.ref, content, run.plan.dryRun ? toUtf8(run.shown(content.value)) : "");
+    any = true;
     firstColumn = firstColumn == 0 ? cell.ref.column : std::min(firstColumn, cell.ref.column);
     lastColumn = std::max(lastColumn, cell.ref.column);
     firstRow = firstRow == 0 ? cell.ref.row : std::min(firstRow, cell.ref.row);
     lastRow = std::max(lastRow, cell.ref.row);
   });
   selector.finish();
-  std::vector<AreaRef> areas = selector.selection().areas();
-  if (selector.selection().everyColumn()) {
-    if (firstColumn != lastColumn) {
-      const std::string first = toUtf8(columnLetters(firstColumn));
-      throw UsageError(
-          "--range: " + run.plan.codes + " works on a single column, and the cells of " +
-          sheetLabel(run.book, run.sheet) + " span columns " + first + " to " +
-          toUtf8(columnLetters(lastColumn)) + "; pick one with -c or --range, say -c " + first);
-    }
-    areas = {loaded.empty() ? AreaRef{} : AreaRef{{firstRow, firstColumn}, {lastRow, lastColumn}}};
-  } else if (!selector.selection().singleColumn()) {
-    throw UsageError("-c: " + run.plan.codes + " works on a single column; give one");
+  LoadedColumns columns;
+  if (firstColumn != lastColumn) {
+    const std::string first = toUtf8(columnLetters(firstColumn));
+    columns.spread = "the cells of " + sheetLabel(run.book, run.sheet) + " span columns " + first +
+                     " to " + toUtf8(columnLetters(lastColumn));
+    columns.suggestedColumn = first;
   }
-  const std::vector<CellRef> clearedCells =
-      runValueRemoval(app, areas, *run.plan.value, run.plan.rules, loaded, run.streams,
-                      run.streams.progress && !run.plan.quiet);
+  columns.column = any ? AreaRef{{firstRow, firstColumn}, {lastRow, lastColumn}} : AreaRef{};
   std::unordered_set<int64_t> cleared;
-  for (const CellRef& ref : clearedCells) cleared.insert(keyOf(ref));
+  for (const CellRef& ref : run.run.runValues(columns)) cleared.insert(keyOf(ref));
   bool fullCalculation = false;
-  if (run.plan.dryRun) {
-    ChangeReport report(run.streams.out, OperationKind::ValueLevel, run.plan.limit);
-    for (std::size_t i = 0; i < loaded.size(); ++i) {
-      if (cleared.contains(keyOf(loaded[i])))
-        report.add(loaded[i].row, loaded[i].column, texts[i], "");
-    }
-    report.finish();
-  } else {
+  if (run.run.sink() != nullptr) {
     // A full clear: the value and the cell's format go, only the reference stays.
     fullCalculation = run.write(
-        *sink,
         [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
           if (!cleared.contains(keyOf(cell.ref))) return std::nullopt;
           return xlsx::cellXml(cell.ref, std::nullopt, std::monostate{});
         },
         [] {});
   }
-  run.summary(run.plan.cells.columns ? describe(selector) : toUtf8(formatAddress(areas)),
-              static_cast<int64_t>(loaded.size()), static_cast<int64_t>(cleared.size()), 0,
-              fullCalculation);
+  run.summary(
+      run.plan.cells.columns ? describe(selector) : toUtf8(formatAddress(run.run.valueAreas())), 0,
+      fullCalculation);
 }
 
 }  // namespace
 
 void applyWorkbook(const Plan& plan, ApplyStreams& streams) {
-  // The target is opened, and locked, before the workbook is read.
-  std::unique_ptr<ResultSink> sink;
-  if (!plan.dryRun) sink = std::make_unique<ResultSink>(plan, streams.out);
+  ApplyRun shared(plan, streams, true);
   const auto book = xlsx::Workbook::open(plan.file);
   std::ostream null(nullptr);
   std::ostream& warnings = plan.quiet ? null : streams.err;
   const std::size_t sheet = chosenSheet(*book, plan, warnings);
   memory::MemoryApplication host;
-  const BookRun run{plan, streams, *book, sheet, host.locale()};
+  const BookRun run{shared, plan, streams, *book, sheet, host.locale()};
   if (plan.value) {
-    applyValues(run, std::move(sink));
+    applyValues(run);
   } else {
-    applyCharacters(run, std::move(sink));
+    applyCharacters(run);
   }
 }
 

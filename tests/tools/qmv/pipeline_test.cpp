@@ -8,15 +8,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
 
+#include "host/cell_text.hpp"
 #include "host/text.hpp"
 #include "support/temp_folder.hpp"
 #include "tools/qmv/apply.hpp"
@@ -100,6 +104,104 @@ TEST(PipelineTest, AWorkbookGetsOnlyTheCellsWhoseTextChanged) {
     after.erase(changed);
   }
   EXPECT_EQ(after, before);
+}
+
+// The constant cells of a workbook's active sheet as CSV: each field the text its cell
+// shows, formulas and blanks left empty. `emptyTexts` counts the cells holding an empty
+// text, which a workbook visits and CSV cannot tell from a blank.
+std::string csvOfConstants(const std::string& path, int64_t& emptyTexts) {
+  const auto book = xlsx::Workbook::open(path);
+  std::map<int64_t, std::map<int64_t, std::string>> rows;
+  int64_t lastRow = 0, lastColumn = 0;
+  book->forEachCell(book->activeSheet(), [&](const xlsx::SheetCell& cell) {
+    if (cell.formula) return;
+    const auto text = cellText(book->valueOf(cell), HostLocale{});
+    if (text && text->empty() && !isEmpty(book->valueOf(cell))) ++emptyTexts;
+    if (!text || text->empty()) return;
+    rows[cell.ref.row][cell.ref.column] = toUtf8(*text);
+    lastRow = std::max(lastRow, cell.ref.row);
+    lastColumn = std::max(lastColumn, cell.ref.column);
+  });
+  std::string csv;
+  for (int64_t r = 1; r <= lastRow; ++r) {
+    for (int64_t c = 1; c <= lastColumn; ++c) {
+      if (c > 1) csv += ',';
+      const std::string& field = rows[r][c];
+      if (field.find_first_of(",\"\n\r") == std::string::npos) {
+        csv += field;
+        continue;
+      }
+      csv += '"';
+      for (const char ch : field) csv += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+      csv += '"';
+    }
+    csv += '\n';
+  }
+  return csv;
+}
+
+// The counts of a summary line "...: 13 cells visited, 12 would change": visited, changed.
+std::pair<int64_t, int64_t> countsOf(const std::string& err) {
+  const std::size_t visited = err.find(" cells visited, ");
+  if (visited == std::string::npos) return {-1, -1};
+  const std::size_t colon = err.rfind(": ", visited);
+  return {std::stoll(err.substr(colon + 2)), std::stoll(err.substr(visited + 16))};
+}
+
+TEST(PipelineTest, EveryFormatListsCountsAndRefusesAlike) {
+  // The same cells as a workbook, as CSV text and as CSV read as typed input: a dry run
+  // lists the same changes and counts the same cells, and each refuses a value removal
+  // over several columns the same way.
+  Folder folder;
+  for (const char* name : {"inventory.xlsx", "people.xlsx"}) {
+    const std::string book = example(name);
+    const std::string csv = folder.file(std::string(name) + ".csv");
+    int64_t emptyTexts = 0;
+    std::ofstream(csv, std::ios::binary) << csvOfConstants(book, emptyTexts);
+    struct Row {
+      const char* what;
+      const char* operation;
+      std::optional<std::string> range;
+      bool typed;  ///< the typed reading changes numbers' and dates' texts: only text columns
+    };
+    const Row rows[] = {
+        {"digits everywhere", "digits", std::nullopt, false},
+        {"trim everywhere", "trim", std::nullopt, false},
+        {"letters in column A", "letters", "A2:A20", true},
+        {"unique values in column A", "unique", "A1:A20", true},
+    };
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(name) + ": " + row.what);
+      ApplyRequest r = request(row.operation, book);
+      r.range = row.range;
+      r.dryRun = true;
+      const Ran fromBook = run(r);
+      ASSERT_EQ(fromBook.status, 0) << fromBook.err;
+      r.file = csv;
+      const Ran fromCsv = run(r);
+      ASSERT_EQ(fromCsv.status, 0) << fromCsv.err;
+      EXPECT_EQ(fromCsv.out, fromBook.out);
+      const auto [visited, changed] = countsOf(fromBook.err);
+      EXPECT_GT(changed, 0) << fromBook.err;
+      const bool everywhere = !row.range;
+      EXPECT_EQ(countsOf(fromCsv.err),
+                std::make_pair(visited - (everywhere ? emptyTexts : 0), changed));
+      if (!row.typed) continue;
+      r.typed = true;
+      const Ran typed = run(r);
+      ASSERT_EQ(typed.status, 0) << typed.err;
+      EXPECT_EQ(typed.out, fromBook.out);
+      EXPECT_EQ(countsOf(typed.err), countsOf(fromCsv.err));
+    }
+    for (const bool typed : {false, true}) {
+      ApplyRequest r = request("keep-one", csv);
+      r.typed = typed;
+      const Ran refused = run(r);
+      EXPECT_EQ(refused.status, 2) << refused.err;
+      EXPECT_NE(refused.err.find("works on a single column, and the "), std::string::npos)
+          << refused.err;
+    }
+  }
 }
 
 TEST(PipelineTest, AStoppedRunLeavesNoTemporaryFile) {
