@@ -173,7 +173,7 @@ std::vector<CellRef> ApplyRun::runValues(const LoadedColumns& columns) {
   } else {
     valueAreas_ = selection.areas();
   }
-  const std::vector<CellRef> cleared =
+  std::vector<CellRef> cleared =
       runValueRemoval(valueSheet(), valueAreas_, *plan_.value, plan_.rules, loaded_, streams_,
                       streams_.progress && !plan_.quiet);
   changed_ += static_cast<int64_t>(cleared.size());
