@@ -152,8 +152,8 @@ const std::shared_ptr<memory::MemoryApplication>& ApplyRun::valueSheet() {
   return sheet_;
 }
 
-void ApplyRun::load(CellRef ref, CellContent content, std::string_view shown) {
-  valueSheet()->setCell(ref, std::move(content));
+void ApplyRun::load(CellRef ref, const CellContent& content, std::string_view shown) {
+  valueSheet()->setCell(ref, content);
   loaded_.push_back(ref);
   ++visited_;
   if (report_) loadedTexts_.emplace_back(shown);

@@ -74,7 +74,7 @@ class ApplyRun {
 
   /// A value removal: the visited cell `ref`, loaded into the sheet the engine's value
   /// run works on; `shown` is its text, for a dry run's listing.
-  void load(CellRef ref, CellContent content, std::string_view shown);
+  void load(CellRef ref, const CellContent& content, std::string_view shown);
   /// Runs the value removal over the loaded cells and gives the ones it cleared, in the
   /// order loaded; they are counted and listed by a dry run. The selection must be one
   /// column: with every column selected, `columns` says how the loaded cells lie. Throws
