@@ -59,32 +59,9 @@ class ApplyObserver : public RunObserver {
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
-}  // namespace
-
-ResultSink::ResultSink(const Plan& plan, std::ostream& out) : out_(out) {
-  if (!plan.target.standardOutput) {
-    file_ = std::make_unique<OutputFile>(plan.target.path,
-                                         plan.target.force ? Overwrite::Force : Overwrite::Refuse);
-  }
-}
-
-void ResultSink::write(std::string_view bytes) {
-  if (file_) {
-    file_->write(bytes);
-  } else {
-    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-}
-
-void ResultSink::commit() {
-  if (file_) {
-    file_->commit();
-    return;
-  }
-  out_.flush();
-  if (!out_) throw FileError("cannot write the result to standard output");
-}
-
+// Runs the engine's value removal `operation` over `areas` (one column) of the active
+// sheet of `app`, as the add-in's dialog runs it, and gives the cells among `loaded` that
+// it cleared. The add-in's messages go to `streams.err`; a refused run throws ApplyError.
 std::vector<CellRef> runValueRemoval(const std::shared_ptr<memory::MemoryApplication>& app,
                                      const std::vector<AreaRef>& areas, Operation operation,
                                      TextRules rules, const std::vector<CellRef>& loaded,
@@ -109,6 +86,32 @@ std::vector<CellRef> runValueRemoval(const std::shared_ptr<memory::MemoryApplica
     if (isEmpty(now.value) && !now.isFormula()) cleared.push_back(ref);
   }
   return cleared;
+}
+
+}  // namespace
+
+ResultSink::ResultSink(const Plan& plan, std::ostream& out) : out_(out) {
+  if (!plan.target.standardOutput) {
+    file_ = std::make_unique<OutputFile>(plan.target.path,
+                                         plan.target.force ? Overwrite::Force : Overwrite::Refuse);
+  }
+}
+
+void ResultSink::write(std::string_view bytes) {
+  if (file_) {
+    file_->write(bytes);
+  } else {
+    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+}
+
+void ResultSink::commit() {
+  if (file_) {
+    file_->commit();
+    return;
+  }
+  out_.flush();
+  if (!out_) throw FileError("cannot write the result to standard output");
 }
 
 ApplyRun::ApplyRun(const Plan& plan, ApplyStreams& streams, bool headerAtFirstValue)

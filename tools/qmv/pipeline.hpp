@@ -1,5 +1,5 @@
-// The formats of `qmv apply` as sources and sinks of cells, and what they share: the
-// target a result goes to and the engine's value run over a sheet. Each applyX reads the
+// The formats of `qmv apply` as sources and sinks of cells, and the target a result goes
+// to; what else they share is the run of apply_run.hpp. Each applyX reads the
 // plan's file, runs the cell rule (or the value run) on the visited cells, and writes only
 // the cells it changed. They throw ApplyError (and xlsx::XlsxError for a bad workbook).
 #pragma once
@@ -37,13 +37,5 @@ class ResultSink {
   std::unique_ptr<OutputFile> file_;
   std::ostream& out_;
 };
-
-/// Runs the engine's value removal `operation` over `areas` (one column) of the active
-/// sheet of `app`, as the add-in's dialog runs it, and gives the cells among `loaded`
-/// that it cleared. The add-in's messages go to `err`; a refused run throws ApplyError.
-std::vector<CellRef> runValueRemoval(const std::shared_ptr<memory::MemoryApplication>& app,
-                                     const std::vector<AreaRef>& areas, Operation operation,
-                                     TextRules rules, const std::vector<CellRef>& loaded,
-                                     ApplyStreams& streams, bool progress);
 
 }  // namespace qmv::cli
