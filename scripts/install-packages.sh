@@ -36,8 +36,30 @@ for attempt in 1 2 3 4; do
   [ "$attempt" -lt 4 ] || { echo "install-packages: the package lists did not all update; installing from what there is" >&2; break; }
   sleep $((attempt * 20))
 done
-"${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null && exit 0
-[[ $foreign == yes ]] || exit 1
+# One line for a failed install: the packages still missing, those the lists do not offer
+# marked, so that a run stops naming what it lacks rather than with apt's pages.
+report() {
+  local p names=()
+  for p in "${missing[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 && continue
+    if apt-cache policy "$p" 2>/dev/null | grep -q 'Candidate: [^(]'; then names+=("$p")
+    else names+=("$p (not in the package lists)"); fi
+  done
+  echo "install-packages: step 'apt-get install' failed for: ${names[*]}" >&2
+}
+install_log=$(mktemp)
+trap 'rm -f "$install_log"' EXIT
+# A download a mirror drops is tried again once, after the lists are renewed.
+for attempt in 1 2; do
+  "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >"$install_log" 2>&1 && exit 0
+  [[ $attempt -eq 2 || $foreign == yes ]] && break
+  "${apt[@]}" update -qq >/dev/null 2>&1 || true
+done
+if [[ $foreign != yes ]]; then
+  { grep "^E:" "$install_log" || true; } | tail -n 2 >&2
+  report
+  exit 1
+fi
 
 # The suites (by codename) that have a package list for amd64 but none for i386.
 lists() {  # lists ARCH: the codenames with a package list for ARCH
@@ -45,11 +67,11 @@ lists() {  # lists ARCH: the codenames with a package list for ARCH
     awk -v arch="$1" '$1 == arch {print $2}' | sort -u
 }
 broken=$(comm -23 <(lists amd64) <(lists i386))
-[[ -n $broken ]] || exit 1
+[[ -n $broken ]] || { { grep "^E:" "$install_log" || true; } | tail -n 2 >&2; report; exit 1; }
 echo "install-packages: no i386 package list for $(echo $broken); installing the i386 packages" \
   "with the amd64 ones at the versions the other suites give both" >&2
 prefs=$(mktemp -d)
-trap 'rm -rf "$prefs"' EXIT
+trap 'rm -rf "$prefs" "$install_log"' EXIT
 cp /etc/apt/preferences.d/* "$prefs/" 2>/dev/null || true
 {
   for codename in $broken; do
@@ -66,6 +88,8 @@ apt+=(-o "Dir::Etc::PreferencesParts=$prefs")
 plan=$("${apt[@]}" install -s --no-install-recommends "${missing[@]}" 2>&1) || true
 if grep -q '^Remv ' <<<"$plan"; then
   echo "install-packages: installing them would remove packages; not done" >&2
+  report
   exit 1
 fi
-"${apt[@]}" install -y -qq --no-install-recommends --allow-downgrades "${missing[@]}" >/dev/null
+"${apt[@]}" install -y -qq --no-install-recommends --allow-downgrades "${missing[@]}" >/dev/null ||
+  { report; exit 1; }

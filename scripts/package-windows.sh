@@ -10,9 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-"$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
-  mingw-w64-tools wine wine64 wixl msitools osslsigncode openssl
-"$root/scripts/fetch-pcre2-source.sh"
+"$root/scripts/bootstrap.sh" windows
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}

@@ -4,7 +4,9 @@
 # add-in under Wine and the web add-in in headless Chromium when their scripts are present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/bootstrap.sh
+# Every download of the whole run first (packages, PCRE2's source, npm): a piece a mirror
+# cannot serve stops the run here, named in one line, before any build.
+./scripts/bootstrap.sh all
 
 jobs=$(nproc)
 summary=$(mktemp)

@@ -7,12 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-"$root/scripts/install-packages.sh" emscripten chromium nlohmann-json3-dev python3 openssl
-# Node.js and npm: Debian's, unless the machine has a Node.js of its own (whose npm comes with it).
-command -v npm >/dev/null || "$root/scripts/install-packages.sh" nodejs npm
+# emscripten, Chromium, Node.js, PCRE2's source and web/package-lock.json's npm packages.
+"$root/scripts/bootstrap.sh" web
 [ -d build ] || cmake --preset default >/dev/null
 cmake --build build -j"$(nproc)" --target qmv qmv_web_probe >/dev/null
-(cd web && npm ci --no-audit --no-fund)
 
 passed=0
 step() {

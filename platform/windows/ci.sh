@@ -9,22 +9,11 @@ cd "$(dirname "$0")/../.."
 root=$(pwd)
 repo=$root  # (the registry checks reuse $root for a registry path)
 
-"$root/scripts/install-packages.sh" cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 \
-  mingw-w64-tools wine wine64 xvfb xauth googletest fonts-wine wixl msitools \
-  osslsigncode openssl python3 unicode-data
-# wine32 runs the 32-bit programs: it comes from Debian's i386 architecture, whose package
-# lists a mirror may not serve whole while it syncs (install-packages.sh then takes the i386
-# packages from the suites whose lists it has). Without it the 32-bit runs below are skipped
-# and named in the summary (QMV_REQUIRE_32BIT=1 makes that a failure).
-install_wine32() {
-  "$root/scripts/install-packages.sh" wine32:i386 ||
-    { echo "NOTE: wine32:i386 could not be installed from the package lists there are"; false; }
-}
+# Its packages, the i386 Wine loader (tolerated: the 32-bit runs are then left out and named)
+# and PCRE2's source, compiled into the DLL.
+"$root/scripts/bootstrap.sh" windows
 have_wine32=yes
-install_wine32 || have_wine32=no
-
-# PCRE2, compiled into the DLL from Debian's source package of the native build's release.
-"$root/scripts/fetch-pcre2-source.sh"
+dpkg -s wine32:i386 >/dev/null 2>&1 || have_wine32=no
 
 build64=${QMV_WIN64_BUILD:-$root/build-win-x64}
 build32=${QMV_WIN32_BUILD:-$root/build-win-x86}
@@ -102,7 +91,7 @@ lasting_server
 # A mirror that failed the i386 lists at the start may have finished its sync by now.
 if [[ $have_wine32 == no ]]; then
   echo "NOTE: trying wine32:i386 again after the builds"
-  install_wine32 || true
+  "$root/scripts/install-packages.sh" wine32:i386 || echo "NOTE: wine32:i386 still cannot be installed"
 fi
 # Without wine32, or on a kernel without 32-bit support, the 32-bit programs are skipped and
 # reported, unless QMV_REQUIRE_32BIT=1 makes that a failure. The probe runs a 32-bit program
