@@ -6,8 +6,11 @@
 
 #include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
+#include "addin/host_object.hpp"
 #include "dialog/frm_prg_bar.hpp"
+#include "engine/character_inspector.hpp"
 #include "engine/operations.hpp"
+#include "host/cell_text.hpp"
 #include "wizard/frm_text_remover.hpp"
 
 namespace qmv {
@@ -43,6 +46,14 @@ std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module
     if (!row.menu.tag.empty() && removalCommand(row.operation) == command) return row.operation;
   }
   return std::nullopt;
+}
+
+void showCharacterInspector(AddinModule& module) {
+  const RangePtr cell = required(hostApplication(module).selection()).cell(1, 1);
+  const std::optional<std::u16string> text =
+      cellText(cell->value(), hostApplication(module).locale());
+  module.forms.messageBox(cell->address() + u"\n" +
+                          inspectionReport(text.value_or(u""), RemovalNaming::Ribbon));
 }
 
 void ShowWizard(AddinModule& module) {

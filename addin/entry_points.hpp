@@ -49,6 +49,11 @@ inline constexpr auto& RemoveUniqueValues = removalEntryPoint<Operation::RUDP>;
 /// of the table's menu rows; none for any other command.
 std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module));
 
+/// Shows the character inspector's list for the selection's first cell (the active cell
+/// when one cell is selected) in a message box: every invisible and non-ASCII character,
+/// its Unicode name and the Ribbon button that would take it out.
+void showCharacterInspector(AddinModule& module);
+
 /// Loads the wizard form and shows it modally.
 void ShowWizard(AddinModule& module);
 

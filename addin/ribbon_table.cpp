@@ -13,7 +13,12 @@ namespace {
 
 // The add-in's own groups, before and after the operation table's.
 constexpr RibbonGroup kWizardGroup{u"grpWizard", u"Wizard", u"W", 0x1F5F99, {{{u"QMV0"}}}};
-constexpr std::array<RibbonGroup, 2> kGroupsAfter{{
+constexpr std::array<RibbonGroup, 3> kGroupsAfter{{
+    {u"grpInspect",
+     u"Inspect",
+     u"I",
+     0x37474F,
+     {{{kInspectorTag, u"Inspect Characters", showCharacterInspector}}}},
     {u"grpUndo", u"Undo", u"U", 0x455A64, {{{u"QMV16"}}}},
     {u"grpHelp", u"Help", u"H", 0x5D4037, {{{u"QMV21"}, {u"QMV15"}, {u"QMV17"}}}},
 }};

@@ -35,6 +35,9 @@ struct RibbonGroup {
 /// The prefix of every button's id: "btn" + its tag.
 inline constexpr std::u16string_view kRibbonButtonPrefix = u"btn";
 
+/// The tag of the character inspector's button.
+inline constexpr std::u16string_view kInspectorTag = u"INSP";
+
 /// The groups, in the order the tab shows them.
 std::span<const RibbonGroup> ribbonGroups();
 

@@ -2,6 +2,10 @@
 
 #include <array>
 
+#include "engine/broken_encoding.hpp"
+#include "engine/change_case.hpp"
+#include "engine/emoji_removal.hpp"
+#include "engine/look_alikes.hpp"
 #include "engine/text_pattern.hpp"
 #include "engine/text_removals.hpp"
 #include "engine/transforms.hpp"
@@ -73,6 +77,12 @@ Result ends(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*
   return removeEnd(t, kFromEnd, *in.charCount, in.rules);
 }
 
+// The transforms that read nothing but the text.
+template <std::u16string (*kChange)(std::u16string_view)>
+Result textOnly(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
+  return kChange(t);
+}
+
 using enum OperationInputs;
 using Group = RibbonGroupId;
 constexpr OperationKind kValue = OperationKind::ValueLevel;
@@ -83,6 +93,7 @@ constexpr OperationFacts kAfterWhole{
     .side = PositionSide::After, .wholeSide = true, .startsAtSeparator = true};
 constexpr OperationFacts kBeforeCount{.side = PositionSide::Before, .startsAtSeparator = true};
 constexpr OperationFacts kAfterCount{.side = PositionSide::After, .startsAtSeparator = true};
+constexpr OperationFacts kCodePoints{.readsCodePoints = true};
 constexpr std::u16string_view kOne = u"1";
 
 constexpr std::array<OperationGroup, 11> kGroups{{
@@ -361,6 +372,65 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
      .name = "pattern",
      .meaning = "every match of the regular expression --pattern (PCRE2)",
      .ribbon = {Group::Text, u"A Pattern"}},
+    {.operation = Operation::CUPR,
+     .code = u"CUPR",
+     .question = u"Do You want to change the Text to UPPER Case in Selection?",
+     .transform = transformMakingText<textOnly<toUpperCase>>,
+     .name = "to-upper",
+     .meaning = "every letter to upper case, as Excel's UPPER",
+     .ribbon = {Group::ChangeCase, u"UPPER CASE"},
+     .facts = kCodePoints},
+    {.operation = Operation::CLWR,
+     .code = u"CLWR",
+     .question = u"Do You want to change the Text to lower Case in Selection?",
+     .transform = transformMakingText<textOnly<toLowerCase>>,
+     .name = "to-lower",
+     .meaning = "every letter to lower case, as Excel's LOWER",
+     .ribbon = {Group::ChangeCase, u"lower case"},
+     .facts = kCodePoints},
+    {.operation = Operation::CPRP,
+     .code = u"CPRP",
+     .question = u"Do You want to change the Text to Proper Case in Selection?",
+     .transform = transformMakingText<textOnly<toProperCase>>,
+     .name = "to-proper",
+     .meaning = "the first letter of every word upper case, as Excel's PROPER",
+     .ribbon = {Group::ChangeCase, u"Proper Case"},
+     .facts = kCodePoints},
+    {.operation = Operation::CSNT,
+     .code = u"CSNT",
+     .question = u"Do You want to change the Text to Sentence case in Selection?",
+     .transform = transformMakingText<textOnly<toSentenceCase>>,
+     .name = "to-sentence",
+     .meaning = "the first letter of every sentence upper case, the others lower",
+     .ribbon = {Group::ChangeCase, u"Sentence case"},
+     .facts = kCodePoints},
+    {.operation = Operation::REMJ,
+     .code = u"REMJ",
+     .question = u"Do You want to remove all Emojis in Selection?",
+     .transform = transformMakingText<textOnly<removeEmojis>>,
+     .name = "emojis",
+     .meaning = "emojis, with their joiners, skin tones and selectors",
+     .ribbon = {Group::CleanUp, u"Emojis"},
+     .facts = kCodePoints},
+    {.operation = Operation::RLKA,
+     .code = u"RLKA",
+     .question = u"Do You want to replace Look-alike Characters by their usual forms in "
+                 u"Selection?",
+     .transform = transformMakingText<textOnly<normalizeWidths>>,
+     .unicode = transformMakingText<textOnly<normalizeCompatibility>>,
+     .name = "look-alikes",
+     .meaning = "fullwidth and halfwidth forms to the usual ones; with Unicode text every "
+                "compatibility form (NFKC)",
+     .ribbon = {Group::Repair, u"Look-alike Characters"},
+     .facts = kCodePoints},
+    {.operation = Operation::RMOJ,
+     .code = u"RMOJ",
+     .question = u"Do You want to repair Broken Encodings (UTF-8 read as Windows-1252) in "
+                 u"Selection?",
+     .transform = transformMakingText<textOnly<repairBrokenEncoding>>,
+     .name = "mojibake",
+     .meaning = "text that was UTF-8 read as Windows-1252 or Latin-1, once or twice",
+     .ribbon = {Group::Repair, u"Broken Encoding"}},
 }};
 
 constexpr bool rowsInEnumOrder() {

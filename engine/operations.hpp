@@ -27,8 +27,8 @@ namespace qmv {
 
 class WorksheetFunction;
 
-/// The removals: the sixteen of the entry points, in their order, then the ones the Ribbon
-/// offers.
+/// The operations: the sixteen removals of the entry points, in their order, then the
+/// ones the Ribbon offers.
 enum class Operation {
   RNUM,  ///< all digits
   RALP,  ///< all letters
@@ -56,9 +56,16 @@ enum class Operation {
   RLBR,  ///< line breaks, joined with a space
   RACC,  ///< accents, the letters kept
   RPAT,  ///< every match of a regular expression
+  CUPR,  ///< the text to UPPER case
+  CLWR,  ///< the text to lower case
+  CPRP,  ///< the text to Proper case
+  CSNT,  ///< the text to Sentence case
+  REMJ,  ///< emojis, every sequence whole
+  RLKA,  ///< look-alike characters to their usual forms
+  RMOJ,  ///< broken encodings (UTF-8 read as Windows-1252) repaired
 };
 
-inline constexpr int kOperationCount = 26;
+inline constexpr int kOperationCount = 33;
 
 /// Whether an operation rewrites the text of each cell or clears whole values.
 enum class OperationKind { CharacterLevel, ValueLevel };
@@ -137,6 +144,9 @@ struct OperationFacts {
   bool wholeSide = false;
   /// The start position may be taken from a separator in the text (the wizard's).
   bool startsAtSeparator = false;
+  /// Reads characters as code points under both text rules (a character beyond U+FFFF must
+  /// reach it as its surrogate pair): the case changes, emojis, look-alikes.
+  bool readsCodePoints = false;
 };
 
 /// The Ribbon groups that hold operations, in the order the tab shows them.
