@@ -90,7 +90,7 @@ TEST(TextJudges, EachOperationGivesWhatItsJudgeSaysOverItsWholeTable) {
       {"clean", repairBrokenEncoding, 1300000},
       {"name",
        [](std::u16string_view c) { return toUtf16(characterName(codePointAt(c, 0).value)); },
-       250000},
+       130000},
   };
   for (const JudgeRow& row : rows) {
     SCOPED_TRACE(row.judge);
