@@ -10,6 +10,8 @@ packages=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev l
 packages+=(libpcre2-dev)
 # The manual page of qmv is generated with help2man; its completion goes where bash-completion looks.
 packages+=(help2man bash-completion)
+# The repair of broken encodings is judged over Debian's word lists in five languages.
+packages+=(wfrench wngerman wspanish wportuguese witalian)
 # The web add-in's engine reads and writes its page's requests as JSON (header-only).
 packages+=(nlohmann-json3-dev)
 missing=()
