@@ -1,5 +1,6 @@
-// The add-in's command surface: the menu's command table, the toolbar's button, and the
-// order in which a clicked tag is looked up.
+// The add-in's command surface: the menu's command table (its removals are the operation
+// table's menu rows), the toolbar's button, and the order in which a clicked tag is looked
+// up.
 #pragma once
 
 #include <array>
@@ -40,10 +41,11 @@ inline constexpr int32_t kIconAndCaption = 3;
 inline constexpr std::u16string_view kAddInItemName = u"Vandrel QMV";
 }  // namespace surface
 
-/// The menu's 21 buttons in menu order.
+/// The menu's buttons in menu order: the wizard and undo, the menu rows of the operation
+/// table in its order, then About, the user guide and Exit.
 std::span<const CommandRow> commandTable();
 
-/// The tags in the order a click compares them; the first equal tag wins.
+/// The tags in the order a click compares them (by their numbers); the first equal tag wins.
 std::span<const std::u16string_view> dispatchOrder();
 
 /// The row a click on `tag` starts, or null when no tag in the dispatch order equals it.

@@ -1,11 +1,16 @@
 #include "addin/entry_points.hpp"
 
+#include <array>
 #include <string>
+#include <utility>
 
 #include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
+#include "addin/host_object.hpp"
 #include "dialog/frm_prg_bar.hpp"
+#include "engine/character_inspector.hpp"
 #include "engine/operations.hpp"
+#include "host/cell_text.hpp"
 #include "wizard/frm_text_remover.hpp"
 
 namespace qmv {
@@ -17,41 +22,38 @@ void confirmAndRun(AddinModule& module, Operation operation) {
   module.forms.showModal(*dialog);
 }
 
-void RemoveNumbers(AddinModule& module) { confirmAndRun(module, Operation::RNUM); }
-void RemoveAlphas(AddinModule& module) { confirmAndRun(module, Operation::RALP); }
-void RemoveNonPrintable(AddinModule& module) { confirmAndRun(module, Operation::RNPC); }
-void RemoveUserChars(AddinModule& module) { confirmAndRun(module, Operation::RUDC); }
-void RemoveAllSpaces(AddinModule& module) { confirmAndRun(module, Operation::RALS); }
-void RemoveLeadTrailSpaces(AddinModule& module) { confirmAndRun(module, Operation::RLTS); }
-void RemoveExcessSpaces(AddinModule& module) { confirmAndRun(module, Operation::RLTE); }
-void RemoveTextBefore(AddinModule& module) { confirmAndRun(module, Operation::RBSP); }
-void RemoveTextAfter(AddinModule& module) { confirmAndRun(module, Operation::RASP); }
-void RemoveCharsBefore(AddinModule& module) { confirmAndRun(module, Operation::RNBP); }
-void RemoveCharsAfter(AddinModule& module) { confirmAndRun(module, Operation::RNAP); }
-void RemoveUpper(AddinModule& module) { confirmAndRun(module, Operation::RUPC); }
-void RemoveLower(AddinModule& module) { confirmAndRun(module, Operation::RLOC); }
-void RemoveDuplicatesKeepOne(AddinModule& module) { confirmAndRun(module, Operation::RDPV); }
-void RemoveAllDuplicates(AddinModule& module) { confirmAndRun(module, Operation::RADP); }
-void RemoveUniqueValues(AddinModule& module) { confirmAndRun(module, Operation::RUDP); }
+namespace {
+
+using Command = void (*)(AddinModule& module);
+
+template <std::size_t... kIndex>
+constexpr std::array<Command, sizeof...(kIndex)> commandsOf(std::index_sequence<kIndex...>) {
+  return {removalEntryPoint<static_cast<Operation>(kIndex)>...};
+}
+
+// One command per row, in the order of Operation.
+constexpr std::array<Command, kOperationCount> kRemovalCommands =
+    commandsOf(std::make_index_sequence<kOperationCount>{});
+
+}  // namespace
+
+void (*removalCommand(Operation operation))(AddinModule& module) {
+  return kRemovalCommands[static_cast<std::size_t>(operation)];
+}
 
 std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module)) {
-  struct Entry {
-    void (*command)(AddinModule& module);
-    Operation operation;
-  };
-  static constexpr Entry kEntries[] = {
-      {RemoveNumbers, Operation::RNUM},       {RemoveAlphas, Operation::RALP},
-      {RemoveNonPrintable, Operation::RNPC},  {RemoveUserChars, Operation::RUDC},
-      {RemoveAllSpaces, Operation::RALS},     {RemoveLeadTrailSpaces, Operation::RLTS},
-      {RemoveExcessSpaces, Operation::RLTE},  {RemoveTextBefore, Operation::RBSP},
-      {RemoveTextAfter, Operation::RASP},     {RemoveCharsBefore, Operation::RNBP},
-      {RemoveCharsAfter, Operation::RNAP},    {RemoveUpper, Operation::RUPC},
-      {RemoveLower, Operation::RLOC},         {RemoveDuplicatesKeepOne, Operation::RDPV},
-      {RemoveAllDuplicates, Operation::RADP}, {RemoveUniqueValues, Operation::RUDP}};
-  for (const Entry& entry : kEntries) {
-    if (entry.command == command) return entry.operation;
+  for (const OperationRow& row : operationTable()) {
+    if (!row.menu.tag.empty() && removalCommand(row.operation) == command) return row.operation;
   }
   return std::nullopt;
+}
+
+void showCharacterInspector(AddinModule& module) {
+  const RangePtr cell = required(hostApplication(module).selection()).cell(1, 1);
+  const std::optional<std::u16string> text =
+      cellText(cell->value(), hostApplication(module).locale());
+  module.forms.messageBox(cell->address() + u"\n" +
+                          inspectionReport(text.value_or(u""), RemovalNaming::Ribbon));
 }
 
 void ShowWizard(AddinModule& module) {

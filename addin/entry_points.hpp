@@ -1,6 +1,8 @@
 // The command entry points: one per removal command, the wizard, and the undo command's
 // home. Each removal entry point stores its operation code, prepares the confirm-and-
-// progress dialog and shows it modally; nothing changes until the user presses Yes.
+// progress dialog and shows it modally; nothing changes until the user presses Yes. Every
+// operation of the table has such a command (removalCommand); the sixteen of the menu carry
+// their names.
 #pragma once
 
 #include <optional>
@@ -11,30 +13,46 @@ namespace qmv {
 
 class AddinModule;
 
-void RemoveNumbers(AddinModule& module);
-void RemoveAlphas(AddinModule& module);
-void RemoveNonPrintable(AddinModule& module);
-void RemoveUserChars(AddinModule& module);
-void RemoveAllSpaces(AddinModule& module);
-void RemoveLeadTrailSpaces(AddinModule& module);
-void RemoveExcessSpaces(AddinModule& module);
-void RemoveTextBefore(AddinModule& module);
-void RemoveTextAfter(AddinModule& module);
-void RemoveCharsBefore(AddinModule& module);
-void RemoveCharsAfter(AddinModule& module);
-void RemoveUpper(AddinModule& module);
-void RemoveLower(AddinModule& module);
-void RemoveDuplicatesKeepOne(AddinModule& module);
-void RemoveAllDuplicates(AddinModule& module);
-void RemoveUniqueValues(AddinModule& module);
-
-/// The operation a removal entry point runs (RemoveNumbers: RNUM); none for any other
-/// command.
-std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module));
-
 /// Stores the operation, puts its question and input groups on the dialog and shows it;
 /// returns when the dialog has been closed (No! or the end of the run).
 void confirmAndRun(AddinModule& module, Operation operation);
+
+/// The command that confirms and runs one operation: what its menu and Ribbon buttons start.
+template <Operation kOperation>
+void removalEntryPoint(AddinModule& module) {
+  confirmAndRun(module, kOperation);
+}
+
+/// The command of an operation's buttons (removalEntryPoint of it).
+void (*removalCommand(Operation operation))(AddinModule& module);
+
+/// The removal entry points: the commands of the menu's removals, one per menu row of the
+/// operation table.
+inline constexpr auto& RemoveNumbers = removalEntryPoint<Operation::RNUM>;
+inline constexpr auto& RemoveAlphas = removalEntryPoint<Operation::RALP>;
+inline constexpr auto& RemoveNonPrintable = removalEntryPoint<Operation::RNPC>;
+inline constexpr auto& RemoveUserChars = removalEntryPoint<Operation::RUDC>;
+inline constexpr auto& RemoveAllSpaces = removalEntryPoint<Operation::RALS>;
+inline constexpr auto& RemoveLeadTrailSpaces = removalEntryPoint<Operation::RLTS>;
+inline constexpr auto& RemoveExcessSpaces = removalEntryPoint<Operation::RLTE>;
+inline constexpr auto& RemoveTextBefore = removalEntryPoint<Operation::RBSP>;
+inline constexpr auto& RemoveTextAfter = removalEntryPoint<Operation::RASP>;
+inline constexpr auto& RemoveCharsBefore = removalEntryPoint<Operation::RNBP>;
+inline constexpr auto& RemoveCharsAfter = removalEntryPoint<Operation::RNAP>;
+inline constexpr auto& RemoveUpper = removalEntryPoint<Operation::RUPC>;
+inline constexpr auto& RemoveLower = removalEntryPoint<Operation::RLOC>;
+inline constexpr auto& RemoveDuplicatesKeepOne = removalEntryPoint<Operation::RDPV>;
+inline constexpr auto& RemoveAllDuplicates = removalEntryPoint<Operation::RADP>;
+inline constexpr auto& RemoveUniqueValues = removalEntryPoint<Operation::RUDP>;
+
+/// The operation a removal entry point runs (RemoveNumbers: RNUM), read from the commands
+/// of the table's menu rows; none for any other command.
+std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module));
+
+/// Shows the character inspector's list for the selection's first cell (the active cell
+/// when one cell is selected) in a message box: every invisible and non-ASCII character,
+/// its Unicode name and the Ribbon button that would take it out.
+void showCharacterInspector(AddinModule& module);
 
 /// Loads the wizard form and shows it modally.
 void ShowWizard(AddinModule& module);

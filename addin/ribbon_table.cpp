@@ -1,5 +1,8 @@
 #include "addin/ribbon_table.hpp"
 
+#include <stdexcept>
+#include <vector>
+
 #include "addin/entry_points.hpp"
 #include "engine/operations.hpp"
 #include "host/tolerant.hpp"
@@ -8,37 +11,44 @@ namespace qmv {
 
 namespace {
 
-template <Operation kOperation>
-void removal(AddinModule& module) {
-  confirmAndRun(module, kOperation);
-}
-
-// clang-format off
-constexpr std::array<RibbonGroup, 12> kGroups{{
-    {u"grpWizard", u"Wizard", u"W", 0x1F5F99, {{{u"QMV0"}}}},
-    {u"grpCharacters", u"Characters", u"C", 0x2E7D32, {{{u"QMV1"}, {u"QMV2"}, {u"QMV3"}, {u"QMV4"}}}},
-    {u"grpSpaces", u"Spaces", u"S", 0x00838F, {{{u"QMV5"}, {u"QMV6"}, {u"QMV7"}}}},
-    {u"grpPositions", u"Positions", u"P", 0x6A1B9A, {{{u"QMV8"}, {u"QMV9"}, {u"QMV10"}, {u"QMV11"}}}},
-    {u"grpCase", u"Case", u"A", 0xAD1457, {{{u"QMV12"}, {u"QMV13"}}}},
-    {u"grpKeep", u"Keep Only", u"K", 0x2E7D32, {{
-        {u"RNDG", u"Everything but Digits", removal<Operation::RNDG>},
-        {u"RNAN", u"Everything but Letters and Digits", removal<Operation::RNAN>},
-        {u"RPSY", u"Punctuation and Symbols", removal<Operation::RPSY>}}}},
-    {u"grpText", u"Text", u"T", 0xEF6C00, {{
-        {u"RTXT", u"A Text", removal<Operation::RTXT>},
-        {u"RBTW", u"Text between Delimiters", removal<Operation::RBTW>},
-        {u"RPAT", u"A Pattern", removal<Operation::RPAT>}}}},
-    {u"grpEnds", u"Ends", u"E", 0x6A1B9A, {{
-        {u"RFNC", u"First Characters", removal<Operation::RFNC>},
-        {u"RLNC", u"Last Characters", removal<Operation::RLNC>}}}},
-    {u"grpCleanUp", u"Clean Up", u"L", 0x00838F, {{
-        {u"RLBR", u"Line Breaks", removal<Operation::RLBR>},
-        {u"RACC", u"Accents", removal<Operation::RACC>}}}},
-    {u"grpValues", u"Values", u"V", 0xC62828, {{{u"QMV18"}, {u"QMV19"}, {u"QMV20"}}}},
+// The add-in's own groups, before and after the operation table's.
+constexpr RibbonGroup kWizardGroup{u"grpWizard", u"Wizard", u"W", 0x1F5F99, {{{u"QMV0"}}}};
+constexpr std::array<RibbonGroup, 3> kGroupsAfter{{
+    {u"grpInspect",
+     u"Inspect",
+     u"I",
+     0x37474F,
+     {{{kInspectorTag, u"Inspect Characters", showCharacterInspector}}}},
     {u"grpUndo", u"Undo", u"U", 0x455A64, {{{u"QMV16"}}}},
     {u"grpHelp", u"Help", u"H", 0x5D4037, {{{u"QMV21"}, {u"QMV15"}, {u"QMV17"}}}},
 }};
-// clang-format on
+
+// The buttons of one operation group: its rows in table order, a menu removal by its menu
+// tag (and the menu's caption and command), any other by its code.
+RibbonGroup operationGroup(const OperationGroup& facts) {
+  RibbonGroup group{facts.id, facts.label, facts.keytip, facts.colour, {}};
+  std::size_t at = 0;
+  for (const OperationRow& row : operationTable()) {
+    if (row.ribbon.group != facts.group) continue;
+    if (at == group.controls.size()) {
+      throw std::logic_error("a Ribbon group holds at most four buttons");
+    }
+    const bool onMenu = !row.menu.tag.empty();
+    group.controls[at++] = {onMenu ? row.menu.tag : row.code, row.ribbon.label,
+                            onMenu ? nullptr : removalCommand(row.operation)};
+  }
+  return group;
+}
+
+const std::vector<RibbonGroup>& groups() {
+  static const std::vector<RibbonGroup> all = [] {
+    std::vector<RibbonGroup> out{kWizardGroup};
+    for (const OperationGroup& facts : operationGroups()) out.push_back(operationGroup(facts));
+    out.insert(out.end(), kGroupsAfter.begin(), kGroupsAfter.end());
+    return out;
+  }();
+  return all;
+}
 
 const CommandRow* menuRow(std::u16string_view tag) {
   for (const CommandRow& row : commandTable()) {
@@ -49,11 +59,11 @@ const CommandRow* menuRow(std::u16string_view tag) {
 
 }  // namespace
 
-std::span<const RibbonGroup> ribbonGroups() { return kGroups; }
+std::span<const RibbonGroup> ribbonGroups() { return groups(); }
 
 RibbonPlacement ribbonPlacement(std::u16string_view tag) {
   if (tag.empty()) return {};
-  for (const RibbonGroup& group : kGroups) {
+  for (const RibbonGroup& group : groups()) {
     for (std::size_t i = 0; i < group.controls.size(); ++i) {
       if (group.controls[i].tag == tag) return {&group, i, &group.controls[i]};
     }
@@ -64,20 +74,7 @@ RibbonPlacement ribbonPlacement(std::u16string_view tag) {
 std::u16string ribbonLabel(const RibbonControl& control) {
   if (!control.label.empty()) return std::u16string(control.label);
   const CommandRow* row = menuRow(control.tag);
-  if (!row) return {};
-  std::u16string out;
-  const std::u16string_view caption = row->caption;
-  for (std::size_t i = 0; i < caption.size(); ++i) {
-    if (caption[i] == u'&') {
-      if (i + 1 < caption.size() && caption[i + 1] == u'&') out += u'&';
-      if (i + 1 < caption.size())
-        ++i;
-      else
-        break;
-    }
-    out += caption[i];
-  }
-  return out;
+  return row ? withoutAcceleratorMark(row->caption) : std::u16string();
 }
 
 Command ribbonCommand(const RibbonControl& control) {

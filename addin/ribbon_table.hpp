@@ -1,7 +1,9 @@
 // The add-in's Ribbon tab, independent of any platform: its groups and their buttons, each
-// with its id, label and what a press runs. The menu's commands sit on it by their tags
-// (captions and commands come from the command table); the removals the menu does not
-// offer sit in groups of their own and open the confirm-and-progress dialog.
+// with its id, label and what a press runs. The operations' groups and buttons come from the
+// operation table (engine/operations.hpp: operationGroups and each row's Ribbon facts),
+// between the add-in's own groups (wizard; undo and help). A menu removal sits there by its
+// menu tag (caption and command from the command table); any other by its code, opening the
+// confirm-and-progress dialog.
 #pragma once
 
 #include <array>
@@ -32,6 +34,9 @@ struct RibbonGroup {
 
 /// The prefix of every button's id: "btn" + its tag.
 inline constexpr std::u16string_view kRibbonButtonPrefix = u"btn";
+
+/// The tag of the character inspector's button.
+inline constexpr std::u16string_view kInspectorTag = u"INSP";
 
 /// The groups, in the order the tab shows them.
 std::span<const RibbonGroup> ribbonGroups();

@@ -1,10 +1,12 @@
-// The operation table: the removals, one row each, with everything the rest of the
+// The operation table: the operations, one row each, with everything the rest of the
 // program derives from an operation (its code, its question, the inputs it reads, its kind,
-// its text transform or value mode, its command-line name and its wizard entry).
+// its text transforms under both text rules or its value mode, its Ribbon group and label,
+// its menu button, its command-line name and help, its wizard entry).
 //
 // Adding an operation means adding its enumerator, its row in operations.cpp and, for a
-// character operation, its transform; the dialog, the wizard's list, the engine's dispatch
-// and the command-line names all read the table.
+// character operation, its transform; the dialog, the Ribbon, the menu, the entry points,
+// the wizard's list, the engine's dispatch, the web engine and the command-line names and
+// help all read the table.
 //
 // transformText works on one text without any host or form: a file tool may call it per
 // cell value. RLTE and RNPC use the host's TRIM and CLEAN when given the host's worksheet
@@ -25,8 +27,8 @@ namespace qmv {
 
 class WorksheetFunction;
 
-/// The removals: the sixteen of the entry points, in their order, then the ones the Ribbon
-/// offers.
+/// The operations: the sixteen removals of the entry points, in their order, then the
+/// ones the Ribbon offers.
 enum class Operation {
   RNUM,  ///< all digits
   RALP,  ///< all letters
@@ -54,9 +56,16 @@ enum class Operation {
   RLBR,  ///< line breaks, joined with a space
   RACC,  ///< accents, the letters kept
   RPAT,  ///< every match of a regular expression
+  CUPR,  ///< the text to UPPER case
+  CLWR,  ///< the text to lower case
+  CPRP,  ///< the text to Proper case
+  CSNT,  ///< the text to Sentence case
+  REMJ,  ///< emojis, every sequence whole
+  RLKA,  ///< look-alike characters to their usual forms
+  RMOJ,  ///< broken encodings (UTF-8 read as Windows-1252) repaired
 };
 
-inline constexpr int kOperationCount = 26;
+inline constexpr int kOperationCount = 33;
 
 /// Whether an operation rewrites the text of each cell or clears whole values.
 enum class OperationKind { CharacterLevel, ValueLevel };
@@ -135,6 +144,50 @@ struct OperationFacts {
   bool wholeSide = false;
   /// The start position may be taken from a separator in the text (the wizard's).
   bool startsAtSeparator = false;
+  /// Reads characters as code points under both text rules (a character beyond U+FFFF must
+  /// reach it as its surrogate pair): the case changes, emojis, look-alikes.
+  bool readsCodePoints = false;
+};
+
+/// The Ribbon groups that hold operations, in the order the tab shows them.
+enum class RibbonGroupId : uint8_t {
+  None,
+  Characters,
+  Spaces,
+  Positions,
+  Case,
+  Keep,
+  Text,
+  Ends,
+  CleanUp,
+  ChangeCase,
+  Repair,
+  Values,
+};
+
+/// One Ribbon group of operations: its buttons are the rows naming it, in table order.
+struct OperationGroup {
+  RibbonGroupId group;
+  std::u16string_view id;
+  std::u16string_view label;
+  std::u16string_view keytip;  ///< also the first letter of its buttons' keytips
+  uint32_t colour;             ///< background of its buttons' pictures, 0xRRGGBB
+};
+
+/// Where the Ribbon shows an operation.
+struct RibbonFacts {
+  RibbonGroupId group = RibbonGroupId::None;
+  std::u16string_view label{};  ///< empty: the menu caption without its accelerator mark
+};
+
+/// The menu button that runs an operation (the menu offers only the entry points' sixteen).
+struct MenuFacts {
+  std::u16string_view tag{};  ///< the dispatch key ("QMV1"); empty: not on the menu
+  std::u16string_view caption{};
+  std::u16string_view onAction{};
+  int32_t faceId = 0;
+  std::u16string_view parameter{};  ///< empty: Parameter is left at the host's default
+  bool beginGroup = false;          ///< a group separator above the button
 };
 
 /// One row of the table.
@@ -142,16 +195,20 @@ struct OperationRow {
   Operation operation;
   std::u16string_view code;      ///< "RNUM"
   std::u16string_view question;  ///< asked by the confirm-and-progress dialog
-  OperationInputs inputs;
-  OperationKind kind;
-  TextTransform transform;          ///< character operations; null for value operations
-  ValueMode valueMode;              ///< value operations; KeepFirst for character operations
-  bool usesHostFunctions;           ///< asks the host's TRIM or CLEAN when it can
-  std::string_view name;            ///< command-line name ("digits"); empty for none
-  std::string_view meaning;         ///< what it removes, for help texts
-  std::u16string_view wizardEntry;  ///< caption in the wizard's list; empty for none
-  int wizardIndex;                  ///< place in the wizard's list; -1 for none
-  OperationFacts facts;
+  OperationInputs inputs = OperationInputs::None;
+  OperationKind kind = OperationKind::CharacterLevel;
+  TextTransform transform = nullptr;  ///< character operations; null for value operations
+  /// Under the Unicode text rules; null: `transform` reads the rules itself.
+  TextTransform unicode = nullptr;
+  ValueMode valueMode = ValueMode::KeepFirst;  ///< value operations
+  bool usesHostFunctions = false;              ///< asks the host's TRIM or CLEAN when it can
+  std::string_view name{};                     ///< command-line name ("digits"); empty for none
+  std::string_view meaning{};                  ///< what it does, for help texts
+  RibbonFacts ribbon{};
+  MenuFacts menu{};
+  std::u16string_view wizardEntry{};  ///< caption in the wizard's list; empty for none
+  int wizardIndex = -1;               ///< place in the wizard's list; -1 for none
+  OperationFacts facts{};
 };
 
 /// The rows, in the order of Operation.
@@ -180,6 +237,19 @@ bool usesCharCount(Operation operation);
 /// The position removal of `side` that takes all the text there (`whole`) or a number of
 /// characters.
 Operation positionOperation(PositionSide side, bool whole);
+
+/// The Ribbon's groups of operations, in the order the tab shows them.
+std::span<const OperationGroup> operationGroups();
+
+/// The Ribbon group that shows the operation; null for none.
+const OperationGroup* operationRibbonGroup(Operation operation);
+
+/// The label of the operation's Ribbon button: its own, or its menu caption without the
+/// accelerator mark.
+std::u16string operationRibbonLabel(Operation operation);
+
+/// A menu caption without its accelerator mark; a doubled mark stays as one literal '&'.
+std::u16string withoutAcceleratorMark(std::u16string_view caption);
 
 /// The operation at `index` of the wizard's list; no value for an index the table does
 /// not fill.

@@ -9,8 +9,6 @@ namespace qmv {
 
 namespace {
 
-using Result = std::optional<std::u16string>;
-
 // Whether the combining marks after a removed character go with it.
 enum class Marks { Stay, FollowTheirBase };
 
@@ -33,44 +31,27 @@ std::u16string keepUnless(std::u16string_view text, Drop drop, Marks marks = Mar
 
 bool isSpace(char32_t c) { return inClass(c, CharClass::Space); }
 
-template <CharClass kClass>
-Result classRemoval(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return removeClass(t, kClass);
-}
-Result userChars(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
-  return removeCodePoints(t, in.userChars);
-}
-Result edges(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return trimSpaceClass(t);
-}
-// The host's TRIM and CLEAN know only U+0020 and the codes 0-31: computed here.
-Result excess(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return squeezeSpaceClass(t);
-}
 }  // namespace
 
-TextTransform unicodeTransform(Operation operation) {
-  switch (operation) {
-    case Operation::RALP:
-      return transformMakingText<classRemoval<CharClass::Letter>>;
-    case Operation::RNPC:
-      return transformMakingText<classRemoval<CharClass::NonPrintable>>;
-    case Operation::RUDC:
-      return transformMakingText<userChars>;
-    case Operation::RALS:
-      return transformMakingText<classRemoval<CharClass::Space>>;
-    case Operation::RLTS:
-      return transformMakingText<edges>;
-    case Operation::RLTE:
-      return transformMakingText<excess>;
-    case Operation::RUPC:
-      return transformMakingText<classRemoval<CharClass::Upper>>;
-    case Operation::RLOC:
-      return transformMakingText<classRemoval<CharClass::Lower>>;
-    default:
-      return nullptr;
-  }
+TextTransform unicodeTransform(Operation operation) { return operationRow(operation).unicode; }
+
+namespace unicode_rules {
+bool userCharacters(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*,
+                    std::u16string& out) {
+  out = removeCodePoints(t, in.userChars);
+  return true;
 }
+bool spaceEdges(std::u16string_view t, const CharacterInputs&, WorksheetFunction*,
+                std::u16string& out) {
+  out = trimSpaceClass(t);
+  return true;
+}
+bool excessSpaces(std::u16string_view t, const CharacterInputs&, WorksheetFunction*,
+                  std::u16string& out) {
+  out = squeezeSpaceClass(t);
+  return true;
+}
+}  // namespace unicode_rules
 
 std::u16string removeClass(std::u16string_view text, CharClass c) {
   const bool letters = c == CharClass::Letter || c == CharClass::Upper || c == CharClass::Lower;

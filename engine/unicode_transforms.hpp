@@ -14,9 +14,9 @@
 
 namespace qmv {
 
-/// The transform of a character operation under the Unicode rules; null when the operation
-/// has none of its own (RNUM removes the digits 0-9 under both rules; the position cuts
-/// read the rules of their inputs; value operations).
+/// The transform of a character operation under the Unicode rules (its row's); null when
+/// the operation has none of its own (RNUM removes the digits 0-9 under both rules; the
+/// position cuts read the rules of their inputs; value operations).
 TextTransform unicodeTransform(Operation operation);
 
 /// The text without every character of the class. A removed letter (Letter, Upper, Lower)
@@ -39,6 +39,23 @@ std::u16string squeezeSpaceClass(std::u16string_view text);
 /// CutAtPosition with positions and counts in code points: a pair is never split.
 std::optional<std::u16string> cutAtCodePoint(std::u16string_view text, bool before, bool wholeRest,
                                              int16_t n, int16_t x);
+
+/// The rows' transforms under the Unicode rules.
+namespace unicode_rules {
+template <CharClass kClass>
+bool classRemoval(std::u16string_view text, const CharacterInputs&, WorksheetFunction*,
+                  std::u16string& out) {
+  out = removeClass(text, kClass);
+  return true;
+}
+bool userCharacters(std::u16string_view text, const CharacterInputs& inputs, WorksheetFunction*,
+                    std::u16string& out);
+bool spaceEdges(std::u16string_view text, const CharacterInputs& inputs, WorksheetFunction*,
+                std::u16string& out);
+/// The host's TRIM knows only U+0020: computed here.
+bool excessSpaces(std::u16string_view text, const CharacterInputs& inputs, WorksheetFunction*,
+                  std::u16string& out);
+}  // namespace unicode_rules
 
 /// The 1-based position in code points of the character at the 1-based code-unit position
 /// `unitPosition`; 0 stays 0.

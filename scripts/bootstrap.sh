@@ -25,8 +25,10 @@ native=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev lib
         # qmv's manual page is generated with help2man; its completion goes where
         # bash-completion looks.
         help2man bash-completion
-        # The web engine reads and writes its page's once-only requests as JSON (header-only).
-        nlohmann-json3-dev)
+        # The web engine's once-only requests and the recipes are JSON (header-only).
+        nlohmann-json3-dev
+        # Judges: the broken-encoding repair over real words in five languages.
+        wfrench wngerman wspanish wportuguese witalian)
 windows=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb
          xauth googletest fonts-wine wixl msitools osslsigncode openssl python3 unicode-data
          # dpkg-source unpacks PCRE2's source package and applies Debian's patches.

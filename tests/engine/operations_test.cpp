@@ -25,7 +25,7 @@ TEST(OperationTable, EveryCodeOnce) {
     codes.push_back(row.code);
     EXPECT_EQ(operationCode(row.operation), row.code);
     EXPECT_EQ(operationFromCode(row.code), row.operation);
-    EXPECT_TRUE(row.question.starts_with(u"Do You want to remove"));
+    EXPECT_TRUE(row.question.starts_with(u"Do You want to "));
     EXPECT_TRUE(row.question.ends_with(u"in Selection?"));
   }
   EXPECT_EQ(codes.at(0), u"RNUM");

@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "tools/qmv/apply.hpp"
+#include "tools/qmv/errors.hpp"
+#include "tools/qmv/inspect.hpp"
 #include "tools/qmv/plan.hpp"
 #include "tools/qmv/player.hpp"
 
@@ -246,13 +248,24 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   play->add_option("SCRIPT", script, "Session script, or - for standard input")->required();
   play->add_flag("--echo", echo, "Echo every command into the transcript");
 
+  std::string inspectFile, inspectRange;
+  CLI::App* inspect = app.add_subcommand(
+      "inspect",
+      "List the invisible and non-ASCII characters of one cell, with their Unicode names and "
+      "the removal that takes each out");
+  inspect->add_option("FILE", inspectFile, "CSV file or workbook (.xlsx, .xlsm)")->required();
+  inspect->add_option("--range", inspectRange, "The cell, like B2")->required();
+
   std::vector<const char*> argv;
   argv.reserve(args.size());
   for (const auto& arg : args) argv.push_back(arg.c_str());
   try {
     app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::CallForHelp&) {
-    const CLI::App* target = apply->parsed() ? apply : play->parsed() ? play : &app;
+    const CLI::App* target = apply->parsed()     ? apply
+                             : play->parsed()    ? play
+                             : inspect->parsed() ? inspect
+                                                 : &app;
     out << (target == &app ? app.help() : target->help("qmv"));
     return 0;
   } catch (const CLI::CallForVersion&) {
@@ -287,6 +300,15 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       }
       ApplyStreams streams{out, err, errIsTerminal, std::move(finish), ::isatty(STDIN_FILENO) == 1};
       return runApply(request, streams);
+    }
+    if (inspect->parsed()) {
+      try {
+        inspectCell(inspectFile, inspectRange, out);
+        return 0;
+      } catch (const ApplyError& e) {
+        err << "qmv inspect: " << e.what() << '\n';
+        return e.status();
+      }
     }
     if (play->parsed()) {
       PlayStreams streams{out, err};

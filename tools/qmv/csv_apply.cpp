@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/operations.hpp"
 #include "host/address.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/apply_run.hpp"
@@ -167,10 +168,18 @@ std::size_t utf16Units(std::string_view text) {
 // from the surrogate range (valid text never holds a lone surrogate), under the Unicode
 // rules the transforms see the real pair and count it as one themselves. A rule that drops
 // single characters works on the bytes of an ASCII field directly.
+// An operation that reads code points under both rules needs the real pairs.
+bool readsCodePoints(const Plan& plan) {
+  return std::any_of(plan.removals.begin(), plan.removals.end(), [](const Removal& removal) {
+    return operationRow(removal.operation).facts.readsCodePoints;
+  });
+}
+
 class FieldRule {
  public:
   explicit FieldRule(const Plan& plan)
-      : pairs_(plan.rules == TextRules::Unicode), rule_(mappedRemovals(plan), plan.rules) {
+      : pairs_(plan.rules == TextRules::Unicode || readsCodePoints(plan)),
+        rule_(mappedRemovals(plan), plan.rules) {
     fixedSlots_ = codeOf_.size();
     if (const auto& drops = rule_.asciiDrops()) {
       classes_.fill(kOther);

@@ -44,11 +44,16 @@ const std::vector<NameEntry>& nameTable() {
       if (row.name.empty()) continue;
       out.push_back({std::string(row.name), Family::Fixed, row.operation, toUtf8(row.code)});
     }
+    const auto side = [](PositionSide at) {
+      return toUtf8(operationCode(positionOperation(at, true))) + " with --all, " +
+             toUtf8(operationCode(positionOperation(at, false))) + " with --count";
+    };
+    const Operation after = positionOperation(PositionSide::After, true);
+    out.push_back({"before", Family::Before, positionOperation(PositionSide::Before, true),
+                   side(PositionSide::Before)});
+    out.push_back({"after", Family::After, after, side(PositionSide::After)});
     out.push_back(
-        {"before", Family::Before, Operation::RBSP, "RBSP with --all, RNBP with --count"});
-    out.push_back({"after", Family::After, Operation::RASP, "RASP with --all, RNAP with --count"});
-    out.push_back({"position", Family::Position, Operation::RASP,
-                   "--before or --after, with --all or --count"});
+        {"position", Family::Position, after, "--before or --after, with --all or --count"});
     return out;
   }();
   return table;

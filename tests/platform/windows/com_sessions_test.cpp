@@ -91,6 +91,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"examples/text_and_delimiters.qmv", {"frmPrgBar"}},
       {"examples/first_and_last.qmv", {"frmPrgBar"}},
       {"examples/line_breaks_and_accents.qmv", {"frmPrgBar"}},
+      {"examples/change_case_and_repair.qmv", {"frmPrgBar"}},
       {"examples/pattern.qmv", {"frmPrgBar"}},
       {"examples/hidden_rows.qmv", {"frmPrgBar"}},
       {"examples/sort_and_insert.qmv", {"frmPrgBar"}},

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "addin/ribbon_table.hpp"
 #include "dll_under_test.hpp"
 #include "engine/operations.hpp"
 #include "fake_excel.hpp"
@@ -340,10 +341,11 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
       EXPECT_EQ(e->attributes.at(L"id"), L"btn" + e->attributes.at(L"tag"));
     }
   }
-  EXPECT_EQ(groupLabels,
-            (std::set<std::wstring>{L"Characters", L"Spaces", L"Case", L"Positions", L"Keep Only",
-                                    L"Text", L"Ends", L"Clean Up", L"Values", L"Wizard", L"Undo",
-                                    L"Help", L"Options"}));
+  // Every group of the table, and the Options group of the Unicode text toggle.
+  std::set<std::wstring> tableLabels{L"Options"};
+  for (const RibbonGroup& group : ribbonGroups()) tableLabels.insert(toWide(group.label));
+  EXPECT_EQ(groupLabels, tableLabels);
+  EXPECT_EQ(groupLabels.size(), 16u);
   // The Unicode text toggle, with the callbacks a toggle button takes.
   std::vector<const Element*> toggles;
   for (const Element* e : all) {
@@ -364,8 +366,12 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
     }
   }
   ASSERT_EQ(menu.size(), 21u);
-  // The menu's commands, then one button per removal the menu does not offer.
-  EXPECT_EQ(buttonsByTag.size(), menu.size() + 10);
+  // The menu's commands, then one button per operation the menu does not offer, and the
+  // character inspector's.
+  const std::size_t offMenu = static_cast<std::size_t>(
+      std::count_if(operationTable().begin(), operationTable().end(),
+                    [](const OperationRow& row) { return row.menu.tag.empty(); }));
+  EXPECT_EQ(buttonsByTag.size(), menu.size() + offMenu + 1);
   for (auto& item : menu) {
     const std::wstring tag = text(item->props[L"Tag"]);
     SCOPED_TRACE(narrow(tag));
@@ -474,8 +480,9 @@ TEST_F(RibbonTest, EveryOnActionRunsTheCommandOfTheMenuButtonWithThatTag) {
 
 TEST_F(RibbonTest, TheRemovalsOffMenuOpenTheDialogWithTheirQuestion) {
   excel_.cells[{1, 1}].value = Value(std::u16string(u"Ab 12 cd"));
-  for (const std::u16string_view code :
-       {u"RNDG", u"RNAN", u"RPSY", u"RTXT", u"RBTW", u"RFNC", u"RLNC", u"RLBR", u"RACC", u"RPAT"}) {
+  for (const OperationRow& row : operationTable()) {
+    if (!row.menu.tag.empty()) continue;
+    const std::u16string_view code = row.code;
     SCOPED_TRACE(narrow(toWide(code)));
     const std::optional<Operation> operation = operationFromCode(code);
     ASSERT_TRUE(operation);
@@ -491,6 +498,18 @@ TEST_F(RibbonTest, TheRemovalsOffMenuOpenTheDialogWithTheirQuestion) {
     const Value kept = excel_.cells[{1, 1}].value;
     EXPECT_EQ(kept, Value(std::u16string(u"Ab 12 cd")));
   }
+}
+
+TEST_F(RibbonTest, TheInspectorShowsTheActiveCellsCharacters) {
+  excel_.cells[{1, 1}].value = Value(std::u16string(u"a\u00A0b"));
+  WindowRecorder recorder;
+  EXPECT_EQ(invokeCallback(L"OnRibbonAction", L"btnINSP", nullptr), S_OK);
+  std::wstring all;
+  for (const std::wstring& seen : recorder.seen) all += seen + L"\n";
+  EXPECT_NE(
+      all.find(L"2  U+00A0  NO-BREAK SPACE  -> Remove all Spaces in Selection (Unicode text)"),
+      std::wstring::npos)
+      << narrow(all);
 }
 
 TEST_F(RibbonTest, TheUnicodeToggleAndTheWizardsBoxShowOneStoredSetting) {
