@@ -96,6 +96,8 @@ class Pane {
   private showInputs(): void {
     const op = this.current();
     this.question.textContent = op.question;
+    // Match case opens as the dialog opens it: ticked for a pattern, not for a text.
+    if (op.inputs === "pattern" || op.inputs === "text") element<HTMLInputElement>("matchCase").checked = op.inputs === "pattern";
     const shown = new Set(BOXES[op.inputs]);
     if (op.startsAtSeparator) shown.add("separator");
     if (op.unicodeOption) shown.add("unicode");
