@@ -387,8 +387,9 @@ function isDateOrTimeFormat(format: string): boolean {
 }
 
 /** The format Excel gives a General cell when a date or time is typed into it, as it types
- *  the en-US entry the COM add-in hands it: m/d/yyyy for a date, h:mm or h:mm:ss for a time
- *  (with AM/PM when the text has one), both for a date with a time. */
+ *  the en-US entry the COM add-in hands it: m/d/yyyy for a date (d-mmm without a year),
+ *  h:mm or h:mm:ss for a time (with AM/PM when the text has one), both for a date with a
+ *  time. */
 export function dateFormatFor(serial: number, text: string): string {
   const whole = Number.isInteger(serial);
   const twelve = /\b[ap]\.?m?\.?\s*$/i.test(text.trim()) || /\b[ap]m\b/i.test(text);
@@ -396,7 +397,8 @@ export function dateFormatFor(serial: number, text: string): string {
   const clock = text.match(/\d+\s*[:.]\s*\d+(\s*[:.]\s*\d+)?/g)?.pop() ?? "";
   const seconds = clock !== "" && /\d+\s*[:.]\s*\d+\s*[:.]\s*\d+/.test(clock) && parts.length >= 3;
   const time = (seconds ? "h:mm:ss" : "h:mm") + (twelve ? " AM/PM" : "");
-  if (whole) return "m/d/yyyy";
+  // A day and month without a year ("1/2") shows as Excel shows it typed: 2-Jan.
+  if (whole) return parts.length === 2 ? "d-mmm" : "m/d/yyyy";
   if (serial < 1) return time;
   return "m/d/yyyy " + time;
 }
@@ -808,11 +810,11 @@ function sameContent(a: { value: unknown; formula: unknown }, b: { value: unknow
 }
 
 /** The entry that puts back a cell's content as it was read: a formula as a formula, a
- *  number or Boolean as itself, a text as a text. */
-function entryOf(cell: CellIn): { formula?: string; value?: Cell } {
+ *  number or Boolean as itself, a text as a text. A cell read without the formula check
+ *  (`settled` false) whose formula is its own text is taken for a text, the safer guess. */
+function entryOf(cell: CellIn, settled = true): { formula?: string; value?: Cell } {
   const f = cell.formula;
-  if (typeof f === "string" && f.startsWith("=") && !(cell.valueType === "String" && f === cell.value)) return { formula: f };
-  if (typeof f === "string" && f.startsWith("'")) return { value: textEntry(f.slice(1), cell.numberFormat) };
+  if (typeof f === "string" && f.startsWith("=") && (settled || f !== cell.value)) return { formula: f };
   if (cell.valueType === "Empty") return { value: "" };
   if (typeof cell.value === "string") return { value: textEntry(cell.value, cell.numberFormat) };
   return { value: cell.value };
@@ -946,7 +948,7 @@ class Run {
     await inParts(this.context, repairs, ({ row, column, entry }) => {
       const cell = sheet.getRangeByIndexes(row, column, 1, 1);
       cell.numberFormat = [[entry.numberFormat]];
-      const put = entryOf(entry);
+      const put = entryOf(entry, false);
       if (put.formula !== undefined) cell.formulas = [[put.formula]];
       else cell.values = [[put.value!]];
     });
@@ -1055,7 +1057,7 @@ class Run {
             }
             const now = guards.get(k)!;
             cell.numberFormat = [[now.numberFormat]];
-            const put = entryOf(now);
+            const put = entryOf(now, false);
             if (put.formula !== undefined) cell.formulas = [[put.formula]];
             else cell.values = [[put.value!]];
           });
