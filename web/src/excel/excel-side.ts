@@ -45,6 +45,8 @@ export const MAX_CHUNK_BYTES = 4 * 1024 * 1024;
 export const MAX_READ_CELLS = 5_000_000;
 /** The first chunk, before the weight of a cell is known (about 100 bytes a cell fit). */
 export const FIRST_CHUNK_CELLS = 32768;
+/** Cells the engine is asked at a time, the pane kept responsive between. */
+const ENGINE_SLICE = 4096;
 /** Changes a preview counts before it says "more than". */
 export const PREVIEW_CAP = 200000;
 const PREVIEW_SAMPLES = 3;
@@ -862,9 +864,22 @@ class Run {
       const chunk = await this.reader.read(pieces);
       if (chunk === null) break;
       const writes: { block: Block; results: CellResult[] }[] = [];
+      let asked = 0;
       for (const block of chunk.blocks) {
         seen += block.cells.filter(nonEmpty).length;
-        const results = this.engine.ruleOverBlock(this.request.code, this.request.inputs, this.locale, block.cells);
+        const results: CellResult[] = [];
+        // The engine is asked a slice at a time, the pane told between slices: a chunk sized
+        // for the request limits can take the engine seconds.
+        for (let from = 0; from < block.cells.length; from += ENGINE_SLICE) {
+          const slice = block.cells.slice(from, from + ENGINE_SLICE);
+          for (const r of this.engine.ruleOverBlock(this.request.code, this.request.inputs, this.locale, slice)) results.push({ ...r, index: r.index + from });
+          asked += slice.length;
+          if (asked < chunk.cells) {
+            const done = this.done + Math.floor(asked / 2); // the slice asked, not yet written
+            this.control.onProgress({ done, total: this.total, percent: Math.floor((100 * done) / this.total) });
+            await heardSoFar();
+          }
+        }
         gaveUp += results.filter((r) => r.outcome === "gaveUp").length;
         writes.push({ block, results: results.filter((r) => r.outcome === "changed" && r.write !== undefined) });
       }
