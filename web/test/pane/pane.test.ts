@@ -311,3 +311,22 @@ test("every caption fits the pane's 320 pixels", async () => {
   assert.deepEqual(cut.over, [], `room ${cut.room}px`);
   await fake.page.close();
 });
+
+test("a support page and a privacy statement ship, and both manifests link to them, not to the pane", async () => {
+  const xml = await readFile(join(dist, "manifest.xml"), "utf8");
+  const json = JSON.parse(await readFile(join(dist, "manifest.json"), "utf8")) as { developer: Record<string, string> };
+  // [where, the link, the page it must lead to]
+  const rows: [string, string, string][] = [
+    ["manifest.xml SupportUrl", /<SupportUrl DefaultValue="([^"]+)"/.exec(xml)?.[1] ?? "", "support.html"],
+    ["manifest.json websiteUrl", json.developer.websiteUrl ?? "", "support.html"],
+    ["manifest.json privacyUrl", json.developer.privacyUrl ?? "", "privacy.html"],
+    ["manifest.json termsOfUseUrl", json.developer.termsOfUseUrl ?? "", "support.html"],
+  ];
+  for (const [where, link, page] of rows) {
+    assert.equal(new URL(link).pathname.split("/").pop(), page, where);
+    const response = await fetch(`${base}/${page}`);
+    assert.equal(response.status, 200, `${where}: ${page} is in the folder`);
+    assert.match(await response.text(), /<h1>Vandrel QMV: (support|privacy statement)<\/h1>/, where);
+  }
+  assert.doesNotMatch(xml, /<AppDomain>/, "no AppDomain repeats the add-in's own origin");
+});
