@@ -477,7 +477,8 @@ interface SheetChange {
   shift?: string; // changeDirectionState's direction, for cells inserted or deleted
 }
 
-/** Moves `place` as `change` moves the cells; false when nothing moved it. */
+/** Moves `place` as `change` moves the cells (gone when its cells were deleted, or when a
+ *  shift without a told direction may have moved it). */
 function follow(place: Place, change: SheetChange): void {
   if (place.gone || place.sheet !== change.sheet) return;
   const a = change.area;
@@ -514,7 +515,7 @@ function follow(place: Place, change: SheetChange): void {
 
 /** Whether a change moves cells (rows, columns or cells inserted or deleted). */
 function moves(change: SheetChange): boolean {
-  return change.changeType !== "RangeEdited" && change.changeType !== "Unknown";
+  return ["RowInserted", "RowDeleted", "ColumnInserted", "ColumnDeleted", "CellInserted", "CellDeleted"].includes(change.changeType);
 }
 
 /** The sheets' change events, registered once a sheet is first worked on and heard for as
@@ -589,9 +590,6 @@ class Others {
     if (!list) return false;
     return list.some((v) => v === undefined || v !== read);
   }
-  forget(): void {
-    this.changed.clear();
-  }
 }
 
 /** The message for cells others changed during the run and left as they were. */
@@ -647,9 +645,8 @@ async function inParts<T>(context: Excel.RequestContext, parts: T[], build: (par
   try {
     await context.sync();
     return 0;
-  } catch (e) {
+  } catch {
     if (parts.length === 1) return 1;
-    void e;
     const half = Math.ceil(parts.length / 2);
     return (await inParts(context, parts.slice(0, half), build)) + (await inParts(context, parts.slice(half), build));
   }
