@@ -19,12 +19,21 @@ cd "$web"
 npx tsc -p tsconfig.json
 rm -rf "$out"
 mkdir -p "$out/engine" "$out/assets"
-cp taskpane.html taskpane.css "$out/"
+cp taskpane.html taskpane.css support.html privacy.html "$out/"
 cp -r build/js "$out/js"
 cp build/engine/qmv-engine.mjs build/engine/qmv-engine.wasm "$out/engine/"
 python3 assets/make-icons.py "$out/assets"
 sed "s|BASE_URL|$base|g" manifest/manifest.xml >"$out/manifest.xml"
 sed -e "s|BASE_URL|$base|g" -e "s|BASE_HOST|$host|g" manifest/manifest.json >"$out/manifest.json"
+# The unified manifest is sideloaded as a zip package: the manifest with its two icons.
+python3 - "$out" <<'PY'
+import sys, zipfile
+out = sys.argv[1]
+with zipfile.ZipFile(f"{out}/manifest.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.write(f"{out}/manifest.json", "manifest.json")
+    for icon in ("outline-32.png", "icon-192.png"):
+        z.write(f"{out}/assets/{icon}", f"assets/{icon}")
+PY
 
 if [ "${QMV_WEB_TEST:-0}" = 1 ]; then
   npx tsc -p tsconfig.test.json

@@ -45,6 +45,19 @@ def check(path: str, base: str) -> list[str]:
             faults.append(f"{element.tag.split('}')[1]} is not under {base}: {value}")
         if "BASE_URL" in value:
             faults.append(f"{element.tag.split('}')[1]} still says BASE_URL")
+    # A store reviewer's rules: the support link leads to a support page, not the task pane;
+    # an AppDomain is a bare origin (no path, no trailing "/") other than the add-in's own.
+    support = root.find("o:SupportUrl", NS)
+    source = root.find("o:DefaultSettings/o:SourceLocation", NS)
+    if support is not None and source is not None and support.get("DefaultValue") == source.get("DefaultValue"):
+        faults.append("SupportUrl leads to the task pane, not a support page")
+    origin = re.match(r"https://[^/]+", base)
+    for domain in root.findall("o:AppDomains/o:AppDomain", NS):
+        value = (domain.text or "").strip()
+        if not re.fullmatch(r"https?://[^/]+", value):
+            faults.append(f"AppDomain {value} is not a bare origin")
+        elif origin and value == origin.group(0):
+            faults.append(f"AppDomain {value} is the add-in's own origin")
     overrides = root.find("ov:VersionOverrides", NS)
     if overrides is None or overrides.get(XSI_TYPE) != "VersionOverridesV1_0":
         return faults + ["no VersionOverridesV1_0: no Ribbon button"]

@@ -82,7 +82,10 @@ class Pane {
       }
       const option = document.createElement("option");
       option.value = op.code;
-      option.textContent = op.caption;
+      // The list is as narrow as the pane (320 pixels): the words every caption shares go,
+      // and the full caption stands, wrapped, below the list.
+      option.textContent = shortCaption(op.caption);
+      option.title = op.caption;
       group.append(option);
     }
   }
@@ -95,7 +98,10 @@ class Pane {
 
   private showInputs(): void {
     const op = this.current();
+    element("caption").textContent = op.caption;
     this.question.textContent = op.question;
+    // Match case opens as the dialog opens it: ticked for a pattern, not for a text.
+    if (op.inputs === "pattern" || op.inputs === "text") element<HTMLInputElement>("matchCase").checked = op.inputs === "pattern";
     const shown = new Set(BOXES[op.inputs]);
     if (op.startsAtSeparator) shown.add("separator");
     if (op.unicodeOption) shown.add("unicode");
@@ -224,6 +230,13 @@ class Pane {
       this.schedulePreview();
     }
   }
+}
+
+/** A caption as the pane's list shows it: without the "Remove" every caption starts with
+ *  nor the "in Selection" most end with. */
+export function shortCaption(caption: string): string {
+  const short = caption.replace(/^Remove\s+/i, "").replace(/\s+in Selection$/i, "").replace(/^all\s+/i, "");
+  return short.charAt(0).toUpperCase() + short.slice(1);
 }
 
 /** Office's theme where the host tells it; the system's light or dark otherwise (CSS). */

@@ -79,6 +79,11 @@ function parseCell(text: string): Seen {
   return { formula: "", value: Number(text) };
 }
 
+/** A cell the web gave a date or time format that it did not have before. */
+function datedRow(format: string, row: number): boolean {
+  return (cells[row]!.fake.numberFormat ?? "General") === "General" && /^(m\/d\/yyyy|d-mmm|h:mm)/.test(format);
+}
+
 /** The selections each operation runs on: the whole column, and two areas of it. */
 const selections: { play: string; areas: { row: number; column: number; rows: number; columns: number }[] }[] = [
   { play: "A1:A17", areas: [{ row: 0, column: 0, rows: 17, columns: 1 }] },
@@ -119,7 +124,9 @@ test("every operation gives the same cells on the web as in qmv play", async () 
       ...given.play.map((l) => "  " + l),
       "  press CommandButton1",
       `print A1:A${last}`,
-      ...web.map((c, r) => `expect number-format A${r + 1} ${JSON.stringify(c.numberFormat)}`),
+      // The in-memory host keeps a date as a date in a General cell; Excel gives such a cell
+      // its date format, as the web does: those cells are held to a date below instead.
+      ...web.map((c, r) => (datedRow(c.numberFormat, r) ? "" : `expect number-format A${r + 1} ${JSON.stringify(c.numberFormat)}`)),
     ].join("\n");
     const file = join(dir, `${op.code}-${selection.areas.length}.qmv`);
     writeFileSync(file, script + "\n");
@@ -137,6 +144,9 @@ test("every operation gives the same cells on the web as in qmv play", async () 
     for (const line of out.split("\n")) {
       const m = /^A(\d+): (.*)$/.exec(line);
       if (m) printed.set(Number(m[1]), parseCell(m[2]!));
+      if (m && datedRow(web[Number(m[1]) - 1]!.numberFormat, Number(m[1]) - 1) && !m[2]!.startsWith("date:")) {
+        differences.push(`${name} A${m[1]}: the web gave a date format, play ${m[2]}`);
+      }
     }
     web.forEach((c, r) => {
       const want = printed.get(r + 1);

@@ -22,7 +22,18 @@ export interface FakeCellSpec {
    *  models of the formatting beyond the number format. */
   fill?: string;
   bold?: boolean;
+  /** More of the cell's look, shaped as getCellProperties gives it ({ format: { font: {
+   *  color: "#FF0000" } }, style: "Good" }); merged over fill and bold. */
+  look?: LookTree;
+  /** What clear("All") takes and copyFrom copies, but getCellProperties cannot read: a data
+   *  validation rule, a conditional format, a note (each a test's label). */
+  validation?: string;
+  conditionalFormat?: string;
+  note?: string;
 }
+
+/** A cell's look as a tree of getCellProperties' shape. */
+export type LookTree = { [key: string]: string | number | boolean | null | LookTree };
 
 export interface FakeAreaSpec {
   row: number; // 0-based, as Range.rowIndex
@@ -39,6 +50,9 @@ export interface FakeCulture {
   timeSeparator: string;
   shortDatePattern: string;
 }
+
+/** Who changed cells, as the change event tells it (Excel.EventSource). */
+export type FakeEditor = "Local" | "Remote";
 
 export interface FakeExcelSpec {
   /** ExcelApi versions supported ("1.20" supports every lower one); default "1.20". */
@@ -60,9 +74,29 @@ export interface FakeExcelControl {
   setCell(sheet: string, row: number, column: number, cell: FakeCellSpec): void;
   /** Cells from a top-left corner, rows of values (a string starting with "=" stays text). */
   setValues(sheet: string, row: number, column: number, rows: FakeValue[][]): void;
-  cell(sheet: string, row: number, column: number): Required<Omit<FakeCellSpec, "error">> & {
+  cell(sheet: string, row: number, column: number): Required<Omit<FakeCellSpec, "error" | "look">> & {
     valueType: string;
+    look: LookTree;
   };
+  /** The user (Local) or a co-author (Remote) types into a cell: changed at once, told by
+   *  onChanged with triggerSource "Unknown". */
+  userEdit(sheet: string, row: number, column: number, cell: FakeCellSpec, editor?: FakeEditor): void;
+  /** The user inserts or deletes whole rows or columns (0-based first, count). */
+  insertRows(sheet: string, first: number, count: number): void;
+  deleteRows(sheet: string, first: number, count: number): void;
+  insertColumns(sheet: string, first: number, count: number): void;
+  deleteColumns(sheet: string, first: number, count: number): void;
+  /** The user starts typing `text` into a cell (cell-edit mode) and, later, presses Enter. */
+  beginCellEdit(sheet: string, row: number, column: number, text: string): void;
+  endCellEdit(): void;
+  /** A cell whose writes the host refuses (a locked cell of a protected sheet). */
+  protect(sheet: string, row: number, column: number): void;
+  /** The sheets by name, and whether each is visible, hidden or very hidden. */
+  sheets(): { name: string; visibility: string }[];
+  /** Excel's own separators (File > Options > Advanced); null: "Use system separators". */
+  setExcelSeparators(separators: { decimal: string; thousands: string } | null): void;
+  /** Handlers of onChanged that are registered. */
+  handlers(): number;
   hideRow(sheet: string, row: number): void;
   rowHidden(sheet: string, row: number): boolean;
   select(sheet: string, areas: FakeAreaSpec[]): void;
@@ -73,8 +107,9 @@ export interface FakeExcelControl {
   /** Excel's own undo list: steps recorded, and Control+Z. */
   undoSteps(): number;
   excelUndo(): void;
-  /** Makes the next request fail with this error code (a host failure mid-run). */
-  failNextRequest(code: string): void;
+  /** Makes the next request fail with this error code (a host failure mid-run), after
+   *  applying its first `applied` commands. */
+  failNextRequest(code: string, applied?: number): void;
   /** Runs before every sync: tests change cells "between" requests or count time. */
   onSync(hook: (() => void) | null): void;
   /** The fake's clock in milliseconds, advanced by each request as `msPerRequest` says. */
@@ -85,8 +120,12 @@ export interface FakeExcelControl {
 
 // docs/concepts/resource-limits-and-performance-optimization.md: "Excel on the web has a
 // payload size limit for requests and responses of 5MB"; "A range is limited to five million
-// cells for read operations"; both fail with RequestPayloadSizeLimitExceeded. The fake
-// applies them on every platform (safer: desktop limits are looser).
+// cells for read operations". docs/testing/application-specific-api-error-handling.md names
+// the errors: RequestPayloadSizeLimitExceeded for a request (and a read of too many cells),
+// ResponsePayloadSizeLimitExceeded for an answer. How the 5 MB is counted on the wire is not
+// documented: the fake weighs the JSON of each command and answer in UTF-8 bytes (CJK text
+// three bytes a character, the heavier reading), and applies the limits on every platform
+// (safer: desktop limits are looser).
 export const PAYLOAD_LIMIT = 5 * 1024 * 1024;
 export const READ_CELL_LIMIT = 5_000_000;
 
@@ -109,7 +148,75 @@ interface Cell {
   format: string;
   error: boolean;
   prefix: boolean;
-  look?: { fill: string; bold: boolean };
+  look?: LookTree;
+  kept?: { validation?: string; conditionalFormat?: string; note?: string };
+}
+
+/** The bytes of a string in UTF-8. */
+export function utf8Bytes(text: string): number {
+  let n = text.length;
+  for (let i = 0; i < text.length; i++) {
+    const c = text.charCodeAt(i);
+    if (c < 0x80) continue;
+    if (c < 0x800) n += 1;
+    else if (c >= 0xd800 && c < 0xdc00) { n += 2; i++; } // a pair: four bytes for two units
+    else n += 2;
+  }
+  return n;
+}
+
+function jsonBytes(v: unknown): number {
+  return utf8Bytes(JSON.stringify(v ?? null));
+}
+
+function isTree(v: unknown): v is LookTree {
+  return typeof v === "object" && v !== null && !Array.isArray(v);
+}
+
+function mergeTree(base: LookTree | undefined, over: LookTree): LookTree {
+  const out: LookTree = { ...(base ?? {}) };
+  for (const [k, v] of Object.entries(over)) {
+    if (v === undefined) continue;
+    out[k] = isTree(v) ? mergeTree(isTree(out[k]) ? (out[k] as LookTree) : undefined, v) : v;
+  }
+  return out;
+}
+
+// typings: Excel.CellProperties: what getCellProperties reads of a cell with no formatting of
+// its own (Calibri 11, no fill, the Normal style).
+const DEFAULT_LOOK: LookTree = {
+  format: {
+    fill: { color: "#FFFFFF", pattern: "None", patternColor: "#000000" },
+    font: { bold: false, color: "#000000", italic: false, name: "Calibri", size: 11, strikethrough: false, underline: "None", subscript: false, superscript: false },
+    horizontalAlignment: "General", verticalAlignment: "Bottom", wrapText: false, indentLevel: 0, textOrientation: 0,
+    protection: { locked: true, formulaHidden: false },
+  },
+  style: "Normal",
+};
+
+/** The part of `tree` that `options` asks for (a tree of true leaves). */
+function pick(tree: LookTree, options: unknown): LookTree {
+  const out: LookTree = {};
+  if (!isTree(options)) return out;
+  for (const [k, want] of Object.entries(options)) {
+    if (!want) continue;
+    const v = tree[k];
+    if (v === undefined) continue;
+    // typings: CellBorderCollection: the load options of borders apply to each edge.
+    if (k === "borders" && isTree(v) && isTree(want)) {
+      const edges: LookTree = {};
+      for (const [edge, e] of Object.entries(v)) if (isTree(e)) edges[edge] = pick(e, want);
+      out[k] = edges;
+      continue;
+    }
+    out[k] = isTree(v) ? (want === true ? v : pick(v, want)) : v;
+  }
+  return out;
+}
+
+function sameCell(a: Cell, b: Cell): boolean {
+  return a.value === b.value && a.formula === b.formula && a.format === b.format && a.error === b.error && a.prefix === b.prefix &&
+    JSON.stringify(a.look ?? null) === JSON.stringify(b.look ?? null) && JSON.stringify(a.kept ?? null) === JSON.stringify(b.kept ?? null);
 }
 
 const EMPTY: Readonly<Cell> = { value: "", formula: "", format: "General", error: false, prefix: false };
@@ -117,7 +224,9 @@ const EMPTY: Readonly<Cell> = { value: "", formula: "", format: "General", error
 class Sheet {
   cells = new Map<number, Cell>();
   hidden = new Set<number>();
-  constructor(public name: string) {}
+  protectedCells = new Set<number>();
+  visibility = "Visible";
+  constructor(public name: string, public id: string) {}
   key(r: number, c: number): number {
     return r * COLUMNS + c;
   }
@@ -125,12 +234,52 @@ class Sheet {
     return this.cells.get(this.key(r, c)) ?? EMPTY;
   }
   put(r: number, c: number, cell: Cell): void {
-    const plain = !cell.look || (cell.look.fill === "" && !cell.look.bold);
+    const plain = (!cell.look || Object.keys(cell.look).length === 0) && (!cell.kept || Object.keys(cell.kept).length === 0);
     if (cell.value === "" && cell.formula === "" && cell.format === "General" && !cell.prefix && plain) {
       this.cells.delete(this.key(r, c));
     } else {
       this.cells.set(this.key(r, c), cell);
     }
+  }
+  /** Moves every cell at or past `first` (a row or a column) by `by`; a negative `by`
+   *  deletes the -by rows or columns from `first` first. */
+  shift(axis: "row" | "column", first: number, by: number): void {
+    const moved = new Map<number, Cell>();
+    const movedSet = (set: Set<number>) => {
+      const out = new Set<number>();
+      for (const k of set) {
+        const p = this.place(k, axis, first, by);
+        if (p !== null) out.add(p);
+      }
+      return out;
+    };
+    for (const [k, cell] of this.cells) {
+      const p = this.place(k, axis, first, by);
+      if (p !== null) moved.set(p, cell);
+    }
+    this.cells = moved;
+    this.protectedCells = movedSet(this.protectedCells);
+    if (axis === "row") {
+      const hidden = new Set<number>();
+      for (const r of this.hidden) {
+        if (r < first) hidden.add(r);
+        else if (by > 0) hidden.add(r + by);
+        else if (r >= first - by) hidden.add(r + by);
+      }
+      this.hidden = hidden;
+    }
+  }
+  private place(k: number, axis: "row" | "column", first: number, by: number): number | null {
+    let r = Math.floor(k / COLUMNS), c = k % COLUMNS;
+    let at = axis === "row" ? r : c;
+    if (at >= first) {
+      if (by < 0 && at < first - by) return null;
+      at += by;
+      if (at >= (axis === "row" ? ROWS : COLUMNS)) return null;
+    }
+    if (axis === "row") r = at;
+    else c = at;
+    return this.key(r, c);
   }
   used(): FakeAreaSpec | null {
     let r0 = Infinity, c0 = Infinity, r1 = -1, c1 = -1;
@@ -176,7 +325,7 @@ function serialOf(year: number, month: number, day: number): number | null {
 // starting with "=" still becomes a formula there (no page settles it for the API: the
 // stricter reading, so the add-in must keep such a text with the apostrophe).
 function coerce(text: string, old: Cell): Cell {
-  const keep = { format: old.format, error: false, prefix: false, look: old.look };
+  const keep = { format: old.format, error: false, prefix: false, look: old.look, kept: old.kept };
   if (text === "") return { ...keep, value: "", formula: "" };
   if (text.startsWith("'")) return { ...keep, value: text.slice(1), formula: "", prefix: true };
   if (text.startsWith("=")) {
@@ -207,7 +356,7 @@ function coerce(text: string, old: Cell): Cell {
 function writeValue(v: unknown, old: Cell): Cell {
   if (typeof v === "string") return coerce(v, old);
   if (typeof v === "number" || typeof v === "boolean") {
-    return { value: v, formula: "", format: old.format, error: false, prefix: false, look: old.look };
+    return { value: v, formula: "", format: old.format, error: false, prefix: false, look: old.look, kept: old.kept };
   }
   throw new FakeApiError("InvalidArgument", "A cell takes a string, number or Boolean");
 }
@@ -233,11 +382,67 @@ interface World {
   culture: FakeCulture | null;
   requests: FakeRequest[];
   undo: { sheet: Sheet; before: Map<number, Cell | undefined> }[][];
-  failNext: string | null;
+  failNext: { code: string; applied: number } | null;
   hook: (() => void) | null;
   clock: number;
   msPerRequest: number;
   msPerMegabyte: number;
+  handlers: { sheet: Sheet; handler: (args: unknown) => unknown; ctx: Context }[];
+  editing: { sheet: string; row: number; column: number; text: string } | null;
+  separators: { decimal: string; thousands: string } | null;
+  nextSheetId: number;
+}
+
+/** One change as onChanged tells it: a block of cells, or inserted or deleted rows or columns. */
+interface Change {
+  sheet: Sheet;
+  area: FakeAreaSpec; // the cells (for rows or columns: the whole rows or columns)
+  changeType: string;
+  byAddin: boolean;
+  editor: FakeEditor;
+  details?: { before: Cell; after: Cell };
+}
+
+function typeName(cell: Cell): string {
+  return valueTypeOf(cell) === "Empty" ? "Empty" : valueTypeOf(cell);
+}
+
+// docs/excel/excel-add-ins-events.md and the typings of Excel.WorksheetChangedEventArgs:
+// onChanged (ExcelApi 1.7) tells the changed area's address (without the sheet's name), the
+// changeType (Excel.DataChangeType), the source (Local, or Remote for a co-author), details
+// of a change to one cell only (values and types before and after, ExcelApi 1.9),
+// triggerSource (ExcelApi 1.14: "ThisLocalAddin" for this add-in's own writes, "Unknown"
+// otherwise) and changeDirectionState (ExcelApi 1.14). No page says when an event arrives:
+// the fake delivers it a task after the change, so that an add-in cannot count on seeing an
+// edit before it sends its next request (the harder reading).
+function tell(world: World, change: Change): void {
+  const listeners = world.handlers.filter((h) => h.sheet === change.sheet);
+  if (listeners.length === 0) return;
+  const { area } = change;
+  const rows = change.changeType === "RowInserted" || change.changeType === "RowDeleted";
+  const columns = change.changeType === "ColumnInserted" || change.changeType === "ColumnDeleted";
+  const address = rows ? `${area.row + 1}:${area.row + area.rows}`
+    : columns ? `${columnName(area.column)}:${columnName(area.column + area.columns - 1)}`
+    : a1(area);
+  const args: Record<string, unknown> = {
+    type: "WorksheetChanged",
+    worksheetId: change.sheet.id,
+    address,
+    changeType: change.changeType,
+    source: change.editor,
+  };
+  if (versionAtLeast(world.excelApi, "1.14")) {
+    args.triggerSource = change.byAddin ? "ThisLocalAddin" : "Unknown";
+    if (rows) args.changeDirectionState = { insertShiftDirection: change.changeType === "RowInserted" ? "Down" : undefined, deleteShiftDirection: change.changeType === "RowDeleted" ? "Up" : undefined };
+    if (columns) args.changeDirectionState = { insertShiftDirection: change.changeType === "ColumnInserted" ? "Right" : undefined, deleteShiftDirection: change.changeType === "ColumnDeleted" ? "Left" : undefined };
+  }
+  if (change.details && versionAtLeast(world.excelApi, "1.9")) {
+    const { before, after } = change.details;
+    args.details = { valueBefore: before.value, valueAfter: after.value, valueTypeBefore: typeName(before), valueTypeAfter: typeName(after) };
+  }
+  setTimeout(() => {
+    for (const l of listeners) if (world.handlers.includes(l)) void l.handler(args);
+  }, 0);
 }
 
 // docs/excel/excel-add-ins-core-concepts.md ("load", "sync"): a property is read only after
@@ -315,6 +520,10 @@ class FakeRange extends Loadable {
     this.want(names, (n) => this.fetch(n), cellData ? count : 0);
     return this;
   }
+  /** Properties a collection's load already brought (an area of a RangeAreas). */
+  preload(names: string[]): void {
+    for (const n of names) this.loaded.set(n, this.fetch(n));
+  }
   private fetch(n: string): unknown {
     switch (n) {
       case "values":
@@ -370,23 +579,9 @@ class FakeRange extends Loadable {
       throw new FakeApiError("InvalidArgument", `${name}: the array does not match the range's size`);
     }
     const data = grid as unknown[][];
-    const sheet = this.sheet, a = this.a, ctx = this.ctx;
-    ctx.queue({
-      read: false,
-      write: true,
-      size: () => JSON.stringify(data).length + 64,
-      run() {
-        for (let r = 0; r < a.rows; r++) {
-          for (let c = 0; c < a.columns; c++) {
-            const v = data[r]![c];
-            if (v === null || v === undefined) continue;
-            const rr = a.row + r, cc = a.column + c;
-            const old = sheet.get(rr, cc);
-            ctx.changing(sheet, rr, cc);
-            sheet.put(rr, cc, apply(v, { ...old }));
-          }
-        }
-      },
+    this.ctx.queueWrite(this.sheet, this.a, jsonBytes(data) + 64, (r, c, old) => {
+      const v = data[r]![c];
+      return v === null || v === undefined ? null : apply(v, { ...old });
     });
   }
   set values(grid: unknown) {
@@ -406,64 +601,108 @@ class FakeRange extends Loadable {
   }
 
   // docs/excel/excel-add-ins-ranges-clear-delete.md: clear() removes contents and formatting;
-  // clear("Contents") the contents, clear("Formats") the formatting. Hidden rows are cleared
-  // like any others (the page makes no exception).
+  // clear("Contents") the contents, clear("Formats") the formatting. Excel.ClearApplyTo.all
+  // "Clears everything in the range": data validation, conditional formats and notes go too
+  // (the fake's `kept`). Hidden rows are cleared like any others (the page makes no exception).
   clear(applyTo?: string): void {
     const what = applyTo ?? "All";
     if (!["All", "Contents", "Formats"].includes(what)) throw new FakeApiError("InvalidArgument", "clear: " + what);
-    const sheet = this.sheet, a = this.a, ctx = this.ctx;
-    ctx.queue({
-      read: false,
-      write: true,
-      size: () => 96,
-      run() {
-        for (let r = 0; r < a.rows; r++) {
-          for (let c = 0; c < a.columns; c++) {
-            const rr = a.row + r, cc = a.column + c;
-            const old = sheet.get(rr, cc);
-            ctx.changing(sheet, rr, cc);
-            const contents = what !== "Formats";
-            const formats = what !== "Contents";
-            sheet.put(rr, cc, {
-              value: contents ? "" : old.value,
-              formula: contents ? "" : old.formula,
-              error: contents ? false : old.error,
-              prefix: contents ? false : old.prefix,
-              format: formats ? "General" : old.format,
-              look: formats ? undefined : old.look,
-            });
-          }
-        }
-      },
+    const contents = what !== "Formats", formats = what !== "Contents";
+    this.ctx.queueWrite(this.sheet, this.a, 96, (_r, _c, old) => {
+      const kept = what === "All" ? undefined : what === "Formats" && old.kept ? { ...old.kept, conditionalFormat: undefined } : old.kept;
+      return {
+        value: contents ? "" : old.value,
+        formula: contents ? "" : old.formula,
+        error: contents ? false : old.error,
+        prefix: contents ? false : old.prefix,
+        format: formats ? "General" : old.format,
+        look: formats ? undefined : old.look,
+        kept: kept && Object.values(kept).some((v) => v !== undefined) ? kept : undefined,
+      };
     });
   }
 
-  // docs/excel/excel-add-ins-ranges-special-cells.md: getSpecialCellsOrNullObject gives the
-  // cells of a kind, or a null object when there are none. Only "Formulas" is modelled.
-  getSpecialCellsOrNullObject(cellType: string): FakeNullable {
-    if (cellType !== "Formulas") throw new FakeApiError("InvalidArgument", "only Formulas is modelled");
-    const out = new FakeNullable(this.ctx);
+  // docs/excel/excel-add-ins-ranges-cut-copy-paste.md and typings: Range.copyFrom(source,
+  // copyType, skipBlanks, transpose), ExcelApi 1.9: the destination takes the source's size
+  // from its top-left cell; "All" copies everything (contents, number format, look, data
+  // validation, conditional formats, notes), "Formulas" the contents, "Values" the results,
+  // "Formats" the formatting. skipBlanks leaves a destination cell whose source is empty.
+  // Transposing and a source of several areas are not modelled (refused: the fake never
+  // pretends). The source is read when the command runs, after the commands before it.
+  copyFrom(source: unknown, copyType: string = "All", skipBlanks = false, transpose = false): void {
+    if (!versionAtLeast(this.ctx.world.excelApi, "1.9")) throw new FakeApiError("ApiNotFound", "copyFrom needs ExcelApi 1.9");
+    if (!(source instanceof FakeRange) || transpose) throw new FakeApiError("InvalidArgument", "copyFrom: only a one-area range, not transposed, is modelled");
+    if (!["All", "Formulas", "Values", "Formats"].includes(copyType)) throw new FakeApiError("InvalidArgument", "copyFrom: " + copyType);
+    const from = source.a, fromSheet = source.sheet;
+    const to = { row: this.a.row, column: this.a.column, rows: from.rows, columns: from.columns };
+    if (to.row + to.rows > ROWS || to.column + to.columns > COLUMNS) throw new FakeApiError("InvalidArgument", "copyFrom: outside the sheet");
+    let snapshot: Cell[][] = [];
+    this.ctx.queueWrite(this.sheet, to, 128, (r, c, old) => {
+      if (r === 0 && c === 0) snapshot = Array.from({ length: from.rows }, (_, rr) => Array.from({ length: from.columns }, (_, cc) => fromSheet.get(from.row + rr, from.column + cc)));
+      const src = snapshot[r]![c]!;
+      if (skipBlanks && valueTypeOf(src) === "Empty") return null;
+      switch (copyType) {
+        case "All":
+          return { ...src, look: src.look && { ...src.look }, kept: src.kept && { ...src.kept } };
+        case "Formulas":
+          return { ...old, value: src.value, formula: src.formula, error: src.error, prefix: src.prefix };
+        case "Values":
+          return { ...old, value: src.value, formula: "", error: src.error, prefix: false };
+        default:
+          return { ...old, format: src.format, look: src.look, kept: src.kept?.conditionalFormat ? { ...old.kept, conditionalFormat: src.kept.conditionalFormat } : old.kept };
+      }
+    });
+  }
+
+  // docs/excel/excel-add-ins-ranges-special-cells.md: getSpecialCells(cellType) gives the
+  // cells of a kind as a RangeAreas (ExcelApi 1.9), and throws ItemNotFound when there are
+  // none; the OrNullObject form gives a null object instead. "Constants" and "Formulas" are
+  // modelled (a constant: a cell with a value and no formula); the areas are each column's
+  // runs of neighbouring cells, top to bottom, column by column.
+  getSpecialCellsOrNullObject(cellType: string): FakeRangeAreas {
+    return this.special(cellType, true);
+  }
+  getSpecialCells(cellType: string): FakeRangeAreas {
+    return this.special(cellType, false);
+  }
+  private special(cellType: string, orNull: boolean): FakeRangeAreas {
+    if (!versionAtLeast(this.ctx.world.excelApi, "1.9")) throw new FakeApiError("ApiNotFound", "getSpecialCells needs ExcelApi 1.9");
+    if (cellType !== "Formulas" && cellType !== "Constants") throw new FakeApiError("InvalidArgument", "only Formulas and Constants are modelled");
+    const out = new FakeRangeAreas(this.ctx, this.sheet, []);
     const sheet = this.sheet, a = this.a;
     this.ctx.queue({
       read: true,
       write: false,
       size: () => 64,
-      run() {
-        let any = false;
-        for (let r = 0; r < a.rows && !any; r++) {
-          for (let c = 0; c < a.columns && !any; c++) any = sheet.get(a.row + r, a.column + c).formula !== "";
+      run: () => {
+        const hits: number[] = [];
+        for (const [k, cell] of sheet.cells) {
+          const r = Math.floor(k / COLUMNS), c = k % COLUMNS;
+          if (r < a.row || r >= a.row + a.rows || c < a.column || c >= a.column + a.columns) continue;
+          const formula = cell.formula !== "";
+          if (cellType === "Formulas" ? formula : !formula && valueTypeOf(cell) !== "Empty") hits.push(c * ROWS + r);
         }
-        out.resolve(!any);
+        hits.sort((x, y) => x - y);
+        const list: FakeAreaSpec[] = [];
+        for (const h of hits) {
+          const r = h % ROWS, c = Math.floor(h / ROWS);
+          const last = list[list.length - 1];
+          if (last && last.column === c && last.row + last.rows === r) last.rows++;
+          else list.push({ row: r, column: c, rows: 1, columns: 1 });
+        }
+        if (list.length === 0 && !orNull) throw new FakeApiError("ItemNotFound", "no cells of that kind");
+        out.settle(list);
+        this.ctx.respond(new Map([["areas", list.map(a1)]]), 0);
       },
     });
     return out;
   }
 
-  // typings: Range.getCellProperties and setCellProperties (ExcelApi 1.9): the format
-  // properties asked for, cell by cell, read at sync into the result's value; set, each
-  // given property of each cell. Of the formatting the fake models the fill colour (no fill
-  // reads as pattern "None" with color "#FFFFFF") and bold.
-  getCellProperties(options: { format?: { fill?: unknown; font?: unknown } }): { value: unknown[][] } {
+  // typings: Range.getCellProperties and setCellProperties (ExcelApi 1.9): the properties
+  // asked for (a tree of true leaves), cell by cell, read at sync into the result's value;
+  // set, each given property of each cell, merged over what it has. A cell with no look of
+  // its own reads Excel's defaults (DEFAULT_LOOK).
+  getCellProperties(options: unknown): { value: unknown[][] } {
     if (!versionAtLeast(this.ctx.world.excelApi, "1.9")) throw new FakeApiError("ApiNotFound", "getCellProperties needs ExcelApi 1.9");
     const result: { value: unknown[][]; known: boolean } = { value: [], known: false };
     const out = {
@@ -476,63 +715,30 @@ class FakeRange extends Loadable {
     this.ctx.queue({
       read: true,
       write: false,
-      size: () => 64,
+      size: () => 64 + jsonBytes(options),
       run() {
-        result.value = range.cellsOf((cell) => {
-          const format: Record<string, unknown> = {};
-          if (options.format?.fill) format.fill = cell.look?.fill ? { color: cell.look.fill, pattern: "Solid" } : { color: "#FFFFFF", pattern: "None" };
-          if (options.format?.font) format.font = { bold: cell.look?.bold ?? false };
-          return { format };
-        });
+        result.value = range.cellsOf((cell) => pick(mergeTree(DEFAULT_LOOK, cell.look ?? {}), options));
         result.known = true;
         range.ctx.respond(new Map([["cellProperties", result.value]]), range.a.rows * range.a.columns);
       },
     });
     return out;
   }
-  setCellProperties(values: { format?: { fill?: { color?: string }; font?: { bold?: boolean } } }[][]): void {
+  setCellProperties(values: unknown[][]): void {
     if (!versionAtLeast(this.ctx.world.excelApi, "1.9")) throw new FakeApiError("ApiNotFound", "setCellProperties needs ExcelApi 1.9");
-    const sheet = this.sheet, a = this.a, ctx = this.ctx;
+    const a = this.a;
     if (values.length !== a.rows || values.some((row) => row.length !== a.columns)) {
       throw new FakeApiError("InvalidArgument", "setCellProperties takes one entry per cell");
     }
-    ctx.queue({
-      read: false,
-      write: true,
-      size: () => JSON.stringify(values).length,
-      run() {
-        values.forEach((row, r) => row.forEach((props, c) => {
-          const rr = a.row + r, cc = a.column + c;
-          const old = sheet.get(rr, cc);
-          const look = { fill: old.look?.fill ?? "", bold: old.look?.bold ?? false };
-          if (props.format?.fill?.color !== undefined) look.fill = props.format.fill.color;
-          if (props.format?.font?.bold !== undefined) look.bold = props.format.font.bold;
-          ctx.changing(sheet, rr, cc);
-          sheet.put(rr, cc, { ...old, look });
-        }));
-      },
+    this.ctx.queueWrite(this.sheet, a, jsonBytes(values), (r, c, old) => {
+      const props = values[r]![c];
+      if (!isTree(props)) return null;
+      return { ...old, look: mergeTree(old.look, props) };
     });
   }
 
   getIntersectionOrNullObject(): never {
     throw new FakeApiError("InvalidArgument", "not modelled");
-  }
-}
-
-// docs/develop/application-specific-api-model.md (*OrNullObject): isNullObject is known
-// after sync.
-class FakeNullable {
-  private known: boolean | null = null;
-  constructor(_ctx: Context) {}
-  resolve(isNull: boolean): void {
-    this.known = isNull;
-  }
-  get isNullObject(): boolean {
-    if (this.known === null) throw new FakeApiError("PropertyNotLoaded", "isNullObject before sync");
-    return this.known;
-  }
-  load(): this {
-    return this;
   }
 }
 
@@ -556,10 +762,59 @@ class FakeWorksheet extends Loadable {
   }
   load(arg?: unknown): this {
     const names = loadNames(arg);
-    this.want(names, (n) => (n === "name" ? this.sheet.name : undefined), 0);
+    this.want(names, (n) => (n === "name" ? this.sheet.name : n === "id" ? this.sheet.id : n === "visibility" ? this.sheet.visibility : undefined), 0);
     return this;
   }
   get name(): string { return this.got("name"); }
+  get id(): string { return this.got("id"); }
+  get visibility(): string { return this.got("visibility"); }
+  // typings: Worksheet.visibility (ExcelApi 1.1): Visible, Hidden or VeryHidden (a very
+  // hidden sheet is not listed to the user). At least one sheet stays visible.
+  set visibility(v: string) {
+    if (!["Visible", "Hidden", "VeryHidden"].includes(v)) throw new FakeApiError("InvalidArgument", "visibility: " + v);
+    const world = this.ctx.world, sheet = this.sheet;
+    this.ctx.queue({ read: false, write: true, size: () => 64, run() {
+      if (v !== "Visible" && ![...world.sheets.values()].some((s) => s !== sheet && s.visibility === "Visible")) {
+        throw new FakeApiError("InvalidOperation", "the last visible sheet cannot be hidden");
+      }
+      sheet.visibility = v;
+    } });
+  }
+  // typings: Worksheet.delete (ExcelApi 1.1): the last visible sheet cannot be deleted.
+  delete(): void {
+    const world = this.ctx.world, sheet = this.sheet;
+    this.ctx.queue({ read: false, write: true, size: () => 64, run() {
+      if (!world.sheets.has(sheet.name)) throw new FakeApiError("ItemNotFound", "the sheet is gone");
+      if (sheet.visibility === "Visible" && ![...world.sheets.values()].some((s) => s !== sheet && s.visibility === "Visible")) {
+        throw new FakeApiError("InvalidOperation", "the last visible sheet cannot be deleted");
+      }
+      world.sheets.delete(sheet.name);
+      world.order = world.order.filter((n) => n !== sheet.name);
+      world.handlers = world.handlers.filter((h) => h.sheet !== sheet);
+    } });
+  }
+  // docs/excel/excel-add-ins-events.md: worksheet.onChanged.add(handler) registers at the
+  // next sync (ExcelApi 1.7) and gives an EventHandlerResult; its remove(), then a sync of
+  // the same context, unregisters ("you must use the same RequestContext").
+  get onChanged(): { add(handler: (args: unknown) => unknown): { context: Context; remove(): void } } {
+    const ctx = this.ctx, sheet = this.sheet;
+    return {
+      add(handler) {
+        if (!versionAtLeast(ctx.world.excelApi, "1.7")) throw new FakeApiError("ApiNotFound", "onChanged needs ExcelApi 1.7");
+        const entry = { sheet, handler, ctx };
+        ctx.queue({ read: false, write: false, size: () => 64, run: () => { ctx.world.handlers.push(entry); } });
+        return {
+          context: ctx,
+          remove() {
+            ctx.queue({ read: false, write: false, size: () => 64, run: () => {
+              if (entry.ctx !== ctx) throw new FakeApiError("InvalidRequestContext", "remove in another context");
+              ctx.world.handlers = ctx.world.handlers.filter((h) => h !== entry);
+            } });
+          },
+        };
+      },
+    };
+  }
   // typings: Worksheet.getRangeByIndexes(startRow, startColumn, rowCount, columnCount).
   getRangeByIndexes(row: number, column: number, rows: number, columns: number): FakeRange {
     if (row < 0 || column < 0 || rows < 1 || columns < 1 || row + rows > ROWS || column + columns > COLUMNS) {
@@ -578,8 +833,21 @@ class FakeWorksheet extends Loadable {
 }
 
 class FakeRangeAreas extends Loadable {
+  private known: boolean;
   constructor(ctx: Context, private sheetOf: Sheet, private list: FakeAreaSpec[]) {
     super(ctx);
+    this.known = list.length > 0;
+  }
+  /** The areas found at sync (getSpecialCells). */
+  settle(list: FakeAreaSpec[]): void {
+    this.list = list;
+    this.known = true;
+  }
+  // docs/develop/application-specific-api-model.md (*OrNullObject): isNullObject is known
+  // after sync.
+  get isNullObject(): boolean {
+    if (!this.known) throw new FakeApiError("PropertyNotLoaded", "isNullObject before sync");
+    return this.list.length === 0;
   }
   get worksheet(): FakeWorksheet {
     return new FakeWorksheet(this.ctx, this.sheetOf);
@@ -588,18 +856,29 @@ class FakeRangeAreas extends Loadable {
   private areasOf: { items: FakeRange[]; load: (arg?: unknown) => unknown } | null = null;
   get areas(): { items: FakeRange[]; load: (arg?: unknown) => unknown } {
     if (this.areasOf) return this.areasOf;
-    const ranges = this.list.map((a) => new FakeRange(this.ctx, this.sheetOf, a));
-    let loaded = false;
-    const ctx = this.ctx;
+    let loaded: string[] | null = null;
+    let ranges: FakeRange[] | null = null;
+    const self = this, ctx = this.ctx;
     const collection = {
       get items(): FakeRange[] {
-        if (!loaded) throw new FakeApiError("PropertyNotLoaded", "areas.items before load and sync");
+        if (loaded === null) throw new FakeApiError("PropertyNotLoaded", "areas.items before load and sync");
+        const names = loaded;
+        ranges ??= self.list.map((a) => {
+          const r = new FakeRange(ctx, self.sheetOf, a);
+          r.preload(names);
+          return r;
+        });
         return ranges;
       },
       load(arg?: unknown) {
         const names = loadNames(arg).map((n) => n.replace(/^items\//, ""));
-        for (const r of ranges) r.load(names);
-        ctx.queue({ read: true, write: false, size: () => 32, run: () => { loaded = true; } });
+        for (const n of names) {
+          if (!["rowIndex", "columnIndex", "rowCount", "columnCount", "address", "cellCount"].includes(n)) throw new FakeApiError("InvalidArgument", `areas: ${n} is not modelled`);
+        }
+        ctx.queue({ read: true, write: false, size: () => 32, run: () => {
+          loaded = names;
+          ctx.respond(new Map([["areas", self.list]]), 0);
+        } });
         return collection;
       },
     };
@@ -611,15 +890,37 @@ class FakeRangeAreas extends Loadable {
     this.want(names, (n) => {
       if (n === "areaCount") return this.list.length;
       if (n === "address") return this.list.map((a) => `${quoteSheet(this.sheetOf.name)}!${a1(a)}`).join(",");
+      if (n === "cellCount") return this.list.reduce((k, a) => k + a.rows * a.columns, 0);
       throw new FakeApiError("InvalidArgument", `RangeAreas has no property '${n}'`);
     }, 0);
     return this;
   }
   get areaCount(): number { return this.got("areaCount"); }
   get address(): string { return this.got("address"); }
+  get cellCount(): number { return this.got("cellCount"); }
 }
 
 class FakeApplication extends Loadable {
+  // typings: Application.decimalSeparator, thousandsSeparator and useSystemSeparators
+  // (ExcelApi 1.11): "based on the local Excel settings"; with useSystemSeparators the
+  // system's (the culture's) apply.
+  load(arg?: unknown): this {
+    const world = this.ctx.world;
+    const names = loadNames(arg);
+    if (names.length > 0 && !versionAtLeast(world.excelApi, "1.11")) throw new FakeApiError("ApiNotFound", "needs ExcelApi 1.11");
+    const culture = world.culture ?? EN_US;
+    this.want(names, (n) => {
+      const own = world.separators;
+      if (n === "useSystemSeparators") return own === null;
+      if (n === "decimalSeparator") return own?.decimal ?? culture.decimalSeparator;
+      if (n === "thousandsSeparator") return own?.thousands ?? culture.groupSeparator;
+      throw new FakeApiError("InvalidArgument", `Application: ${n} is not modelled`);
+    }, 0);
+    return this;
+  }
+  get useSystemSeparators(): boolean { return this.got("useSystemSeparators"); }
+  get decimalSeparator(): string { return this.got("decimalSeparator"); }
+  get thousandsSeparator(): string { return this.got("thousandsSeparator"); }
   // typings: Application.cultureInfo (ExcelApi 1.11): name, numberFormat (1.11),
   // datetimeFormat (1.12). Reaching it without the set fails as an API the host lacks.
   get cultureInfo(): unknown {
@@ -657,6 +958,8 @@ class FakeApplication extends Loadable {
   }
 }
 
+type Writer = (r: number, c: number, old: Cell) => Cell | null;
+
 class Context {
   ops: Op[] = [];
   private response = 0;
@@ -664,18 +967,21 @@ class Context {
   private merged: Map<string, Map<number, Cell | undefined>> | null;
   workbook: unknown;
   application: FakeApplication;
-  constructor(public world: World, public mergeUndo: boolean) {
+  constructor(public world: World, public mergeUndo: boolean, public delayForCellEdit: boolean) {
     this.merged = null;
     this.application = new FakeApplication(this);
     const ctx = this;
+    const sheetNamed = (name: string) => {
+      const sheet = world.sheets.get(name);
+      if (!sheet) throw new FakeApiError("ItemNotFound", `no sheet ${name}`);
+      return sheet;
+    };
     this.workbook = {
       // docs/excel/excel-add-ins-multiple-ranges.md: getSelectedRanges gives every area of
       // the selection as one RangeAreas.
       getSelectedRanges() {
         const sel = world.selection;
-        const sheet = world.sheets.get(sel.sheet);
-        if (!sheet) throw new FakeApiError("ItemNotFound", "no sheet selected");
-        return new FakeRangeAreas(ctx, sheet, sel.areas.map((a) => ({ ...a })));
+        return new FakeRangeAreas(ctx, sheetNamed(sel.sheet), sel.areas.map((a) => ({ ...a })));
       },
       getSelectedRange() {
         const sel = world.selection;
@@ -683,16 +989,26 @@ class Context {
           // typings: Workbook.getSelectedRange "If multiple ranges are selected, this method will throw an error".
           throw new FakeApiError("InvalidSelection", "several areas are selected");
         }
-        return new FakeRange(ctx, world.sheets.get(sel.sheet)!, { ...sel.areas[0]! });
+        return new FakeRange(ctx, sheetNamed(sel.sheet), { ...sel.areas[0]! });
       },
       worksheets: {
         getItem(name: string) {
-          const sheet = world.sheets.get(name);
-          if (!sheet) throw new FakeApiError("ItemNotFound", `no sheet ${name}`);
-          return new FakeWorksheet(ctx, sheet);
+          return new FakeWorksheet(ctx, sheetNamed(name));
         },
         getActiveWorksheet() {
-          return new FakeWorksheet(ctx, world.sheets.get(world.selection.sheet)!);
+          return new FakeWorksheet(ctx, sheetNamed(world.selection.sheet));
+        },
+        // typings: WorksheetCollection.add(name) (ExcelApi 1.1): a name in use fails
+        // (ItemAlreadyExists). The sheet exists from the command on.
+        add(name: string) {
+          if (world.sheets.has(name)) throw new FakeApiError("ItemAlreadyExists", `a sheet ${name} exists`);
+          const sheet = new Sheet(name, `{${(world.nextSheetId++).toString(16).padStart(8, "0")}}`);
+          ctx.queue({ read: false, write: true, size: () => 64 + utf8Bytes(name), run: () => {
+            if (world.sheets.has(name)) throw new FakeApiError("ItemAlreadyExists", `a sheet ${name} exists`);
+            world.sheets.set(name, sheet);
+            world.order.push(name);
+          } });
+          return new FakeWorksheet(ctx, sheet);
         },
       },
       application: this.application,
@@ -703,9 +1019,44 @@ class Context {
   }
   respond(data: Map<string, unknown>, cells: number): void {
     let bytes = 0;
-    for (const v of data.values()) bytes += JSON.stringify(v ?? null).length;
+    for (const v of data.values()) bytes += jsonBytes(v);
     this.response += bytes;
     this.cellsRead += cells;
+  }
+  /** A command that changes cells of `area`: each cell's new content (null: left). A locked
+   *  cell of a protected sheet refuses the command (AccessDenied) before any of its cells
+   *  change (docs/excel/excel-add-ins-worksheets.md, "Protect a worksheet"). */
+  queueWrite(sheet: Sheet, area: FakeAreaSpec, bytes: number, each: Writer): void {
+    const ctx = this;
+    this.queue({
+      read: false,
+      write: true,
+      size: () => bytes,
+      run() {
+        if (!ctx.world.sheets.has(sheet.name)) throw new FakeApiError("ItemNotFound", "the sheet is gone");
+        const next: [number, number, Cell][] = [];
+        for (let r = 0; r < area.rows; r++) {
+          for (let c = 0; c < area.columns; c++) {
+            const rr = area.row + r, cc = area.column + c;
+            const cell = each(r, c, sheet.get(rr, cc));
+            if (cell === null) continue;
+            if (sheet.protectedCells.has(sheet.key(rr, cc))) throw new FakeApiError("AccessDenied", "the cell is locked");
+            next.push([rr, cc, cell]);
+          }
+        }
+        let one: { before: Cell; after: Cell } | undefined;
+        for (const [rr, cc, cell] of next) {
+          const before = sheet.get(rr, cc);
+          ctx.changing(sheet, rr, cc);
+          sheet.put(rr, cc, cell);
+          one = { before, after: cell };
+        }
+        if (next.length > 0) {
+          const single = area.rows === 1 && area.columns === 1;
+          tell(ctx.world, { sheet, area, changeType: "RangeEdited", byAddin: true, editor: "Local", details: single ? one : undefined });
+        }
+      },
+    });
   }
   private stepBefore: Map<string, Map<number, Cell | undefined>> | null = null;
   changing(sheet: Sheet, r: number, c: number): void {
@@ -720,70 +1071,98 @@ class Context {
   async sync(): Promise<void> {
     const world = this.world;
     world.hook?.();
+    // A request and the user's or a co-author's edits never interleave: edits land between
+    // requests (the hook above, or a test's own calls between awaits).
     const ops = this.ops;
     this.ops = [];
+    if (world.editing !== null) {
+      // RunOptions.delayForCellEdit (learn.microsoft.com/javascript/api/excel/excel.runoptions):
+      // false (the default) fails the batch while the user is in cell-edit mode; true delays
+      // it until the user leaves it. The fake has the user press Enter at once; the typed
+      // text lands before the request runs.
+      if (!this.delayForCellEdit) throw new FakeApiError("InvalidOperationInCellEditMode", "the user is editing a cell");
+      finishEdit(world);
+    }
     const requestBytes = ops.reduce((n, op) => n + op.size(), 0);
     world.clock += world.msPerRequest + (world.msPerMegabyte * requestBytes) / 1048576;
-    if (world.failNext !== null) {
-      const code = world.failNext;
-      world.failNext = null;
-      throw new FakeApiError(code, "the host failed the request");
-    }
     if (requestBytes > PAYLOAD_LIMIT) throw new FakeApiError("RequestPayloadSizeLimitExceeded", "request over 5 MB");
-    // A request is applied whole or not at all (the safer reading: no page promises
-    // partial application, so a failed request must leave no cells the add-in cannot see).
     this.response = 0;
     this.cellsRead = 0;
     this.stepBefore = new Map();
+    // A request that fails keeps what its commands before the failing one did: no page
+    // promises a request applied whole or not at all, so the fake takes the harder reading
+    // (the add-in must not assume a refused request changed nothing). An answer over the
+    // limit fails after every command ran.
+    let failure: unknown = null;
+    const fail = world.failNext;
+    world.failNext = null;
+    let applied = 0;
     try {
-      for (const op of ops) op.run();
-      world.clock += (world.msPerMegabyte * this.response) / 1048576;
-      if (this.response > PAYLOAD_LIMIT) throw new FakeApiError("RequestPayloadSizeLimitExceeded", "response over 5 MB");
-    } catch (e) {
-      for (const [name, before] of this.stepBefore) {
-        const sheet = world.sheets.get(name)!;
-        for (const [k, v] of before) {
-          if (v === undefined) sheet.cells.delete(k);
-          else sheet.cells.set(k, v);
-        }
+      for (const op of ops) {
+        if (fail !== null && applied === fail.applied) throw new FakeApiError(fail.code, "the host failed the request");
+        op.run();
+        applied++;
       }
-      this.stepBefore = null;
-      throw e;
+      if (fail !== null) throw new FakeApiError(fail.code, "the host failed the request");
+      world.clock += (world.msPerMegabyte * this.response) / 1048576;
+      if (this.response > PAYLOAD_LIMIT) throw new FakeApiError("ResponsePayloadSizeLimitExceeded", "response over 5 MB");
+    } catch (e) {
+      failure = e;
     }
-    world.requests.push({
-      requestBytes,
-      responseBytes: this.response,
-      writes: ops.filter((o) => o.write).length,
-      reads: ops.filter((o) => o.read).length,
-      cellsRead: this.cellsRead,
-      time: world.clock,
-    });
+    if (failure === null) {
+      world.requests.push({
+        requestBytes,
+        responseBytes: this.response,
+        writes: ops.filter((o) => o.write).length,
+        reads: ops.filter((o) => o.read).length,
+        cellsRead: this.cellsRead,
+        time: world.clock,
+      });
+    }
     // docs/excel/excel-add-ins-undo-capabilities.md: each sync that changes cells is an
     // undo step; with mergeUndoGroup every sync of one Excel.run is one step.
     const step = this.stepBefore;
     this.stepBefore = null;
-    if (step.size === 0) return;
-    if (this.mergeUndo) {
-      if (this.merged === null) {
-        this.merged = new Map();
-        world.undo.push([]);
+    if (step.size > 0) {
+      if (this.mergeUndo) {
+        if (this.merged === null) {
+          this.merged = new Map();
+          world.undo.push([]);
+        }
+        for (const [name, m] of step) {
+          let all = this.merged.get(name);
+          if (!all) this.merged.set(name, (all = new Map()));
+          for (const [k, v] of m) if (!all.has(k)) all.set(k, v);
+        }
+        world.undo[world.undo.length - 1] = [...this.merged].map(([name, before]) => ({ sheet: world.sheets.get(name)!, before }));
+      } else {
+        world.undo.push([...step].map(([name, before]) => ({ sheet: world.sheets.get(name)!, before })));
       }
-      for (const [name, m] of step) {
-        let all = this.merged.get(name);
-        if (!all) this.merged.set(name, (all = new Map()));
-        for (const [k, v] of m) if (!all.has(k)) all.set(k, v);
-      }
-      world.undo[world.undo.length - 1] = [...this.merged].map(([name, before]) => ({ sheet: world.sheets.get(name)!, before }));
-    } else {
-      world.undo.push([...step].map(([name, before]) => ({ sheet: world.sheets.get(name)!, before })));
     }
+    if (failure !== null) throw failure;
   }
+}
+
+/** The user leaves cell-edit mode with Enter: the typed text lands as their edit. */
+function finishEdit(world: World): void {
+  const e = world.editing;
+  if (e === null) return;
+  world.editing = null;
+  userChange(world, world.sheets.get(e.sheet)!, e.row, e.column, (old) => coerce(e.text, old), "Local");
+}
+
+function userChange(world: World, sheet: Sheet, row: number, column: number, next: (old: Cell) => Cell, editor: FakeEditor): void {
+  const before = sheet.get(row, column);
+  const after = next({ ...before });
+  sheet.put(row, column, after);
+  if (sameCell(before, after)) return;
+  tell(world, { sheet, area: { row, column, rows: 1, columns: 1 }, changeType: "RangeEdited", byAddin: false, editor, details: { before, after } });
 }
 
 export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
   const g = globalThis as Record<string, unknown>;
   const world: World = {
-    sheets: new Map([["Sheet1", new Sheet("Sheet1")]]),
+    sheets: new Map([["Sheet1", new Sheet("Sheet1", "{00000001}")]]),
     order: ["Sheet1"],
     selection: { sheet: "Sheet1", areas: [{ row: 0, column: 0, rows: 1, columns: 1 }] },
     excelApi: spec.excelApi ?? "1.20",
@@ -795,6 +1174,10 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
     clock: 0,
     msPerRequest: 0,
     msPerMegabyte: 0,
+    handlers: [],
+    editing: null,
+    separators: null,
+    nextSheetId: 2,
   };
   const sheetOf = (name: string): Sheet => {
     const s = world.sheets.get(name);
@@ -803,19 +1186,27 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
   };
   const previous = { Excel: g.Excel, Office: g.Office };
   g.Excel = {
-    // typings: Excel.run(batch) and Excel.run(options, batch); mergeUndoGroup is ExcelApi
-    // 1.20. Without the set the fake refuses the option (no page says what older hosts do:
-    // refusing shows an add-in that did not check isSetSupported first).
+    // typings: Excel.run(batch), Excel.run(options, batch) and Excel.run(context, batch) (an
+    // earlier context again, as removing an event handler needs). RunOptions: mergeUndoGroup
+    // is ExcelApi 1.20; without the set the fake refuses it (no page says what older hosts
+    // do: refusing shows an add-in that did not check isSetSupported first).
     async run(a: unknown, b?: unknown) {
-      const options = (typeof a === "function" ? {} : a) as { mergeUndoGroup?: boolean };
+      if (a instanceof Context) return (b as (ctx: unknown) => Promise<unknown>)(a);
+      const options = (typeof a === "function" ? {} : a) as { mergeUndoGroup?: boolean; delayForCellEdit?: boolean };
       const batch = (typeof a === "function" ? a : b) as (ctx: unknown) => Promise<unknown>;
       if (options.mergeUndoGroup && !versionAtLeast(world.excelApi, "1.20")) {
         throw new FakeApiError("ApiNotFound", "mergeUndoGroup needs ExcelApi 1.20");
       }
-      const ctx = new Context(world, options.mergeUndoGroup === true);
+      const ctx = new Context(world, options.mergeUndoGroup === true, options.delayForCellEdit === true);
       return batch(ctx);
     },
-    ErrorCodes: { requestPayloadSizeLimitExceeded: "RequestPayloadSizeLimitExceeded", propertyNotLoaded: "PropertyNotLoaded" },
+    ErrorCodes: {
+      requestPayloadSizeLimitExceeded: "RequestPayloadSizeLimitExceeded",
+      responsePayloadSizeLimitExceeded: "ResponsePayloadSizeLimitExceeded",
+      propertyNotLoaded: "PropertyNotLoaded",
+      invalidOperationInCellEditMode: "InvalidOperationInCellEditMode",
+      accessDenied: "AccessDenied",
+    },
   };
   g.Office = {
     context: {
@@ -835,17 +1226,32 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
     },
     HostType: { Excel: "Excel" },
   };
-  const cellSpec = (c: FakeCellSpec): Cell => ({
-    value: c.value ?? "",
-    formula: c.formula ?? "",
-    format: c.numberFormat ?? "General",
-    error: c.error ?? false,
-    prefix: c.quotePrefix ?? false,
-    look: c.fill || c.bold ? { fill: c.fill ?? "", bold: c.bold ?? false } : undefined,
-  });
+  const cellSpec = (c: FakeCellSpec): Cell => {
+    let look: LookTree | undefined;
+    if (c.fill) look = mergeTree(look, { format: { fill: { color: c.fill, pattern: "Solid" } } });
+    if (c.bold) look = mergeTree(look, { format: { font: { bold: true } } });
+    if (c.look) look = mergeTree(look, c.look);
+    const kept = c.validation || c.conditionalFormat || c.note ? { validation: c.validation, conditionalFormat: c.conditionalFormat, note: c.note } : undefined;
+    return {
+      value: c.value ?? "",
+      formula: c.formula ?? "",
+      format: c.numberFormat ?? "General",
+      error: c.error ?? false,
+      prefix: c.quotePrefix ?? false,
+      look,
+      kept,
+    };
+  };
+  const structural = (sheet: string, axis: "row" | "column", first: number, count: number, insert: boolean) => {
+    const s = sheetOf(sheet);
+    s.shift(axis, first, insert ? count : -count);
+    const area = axis === "row" ? { row: first, column: 0, rows: count, columns: COLUMNS } : { row: 0, column: first, rows: ROWS, columns: count };
+    const changeType = (axis === "row" ? "Row" : "Column") + (insert ? "Inserted" : "Deleted");
+    tell(world, { sheet: s, area, changeType, byAddin: false, editor: "Local" });
+  };
   return {
     addSheet(name) {
-      world.sheets.set(name, new Sheet(name));
+      world.sheets.set(name, new Sheet(name, `{${(world.nextSheetId++).toString(16).padStart(8, "0")}}`));
       world.order.push(name);
     },
     setCell(sheet, row, column, c) {
@@ -860,11 +1266,38 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
     },
     cell(sheet, row, column) {
       const c = sheetOf(sheet).get(row, column);
+      const look = c.look ?? {};
+      const format = isTree(look.format) ? look.format : {};
+      const fill = isTree(format.fill) ? format.fill : {};
+      const font = isTree(format.font) ? format.font : {};
       return {
         value: c.value, formula: c.formula, numberFormat: c.format, quotePrefix: c.prefix,
-        fill: c.look?.fill ?? "", bold: c.look?.bold ?? false, valueType: valueTypeOf(c),
+        fill: fill.pattern === "None" ? "" : String(fill.color ?? ""), bold: font.bold === true, valueType: valueTypeOf(c), look,
+        validation: c.kept?.validation ?? "", conditionalFormat: c.kept?.conditionalFormat ?? "", note: c.kept?.note ?? "",
       };
     },
+    userEdit(sheet, row, column, c, editor = "Local") {
+      const s = sheetOf(sheet);
+      userChange(world, s, row, column, (old) => ({ ...cellSpec(c), format: c.numberFormat ?? old.format, look: c.look || c.fill || c.bold ? cellSpec(c).look : old.look, kept: old.kept }), editor);
+    },
+    insertRows: (sheet, first, count) => structural(sheet, "row", first, count, true),
+    deleteRows: (sheet, first, count) => structural(sheet, "row", first, count, false),
+    insertColumns: (sheet, first, count) => structural(sheet, "column", first, count, true),
+    deleteColumns: (sheet, first, count) => structural(sheet, "column", first, count, false),
+    beginCellEdit(sheet, row, column, text) {
+      sheetOf(sheet);
+      world.editing = { sheet, row, column, text };
+    },
+    endCellEdit: () => finishEdit(world),
+    protect(sheet, row, column) {
+      const s = sheetOf(sheet);
+      s.protectedCells.add(s.key(row, column));
+    },
+    sheets: () => world.order.map((name) => ({ name, visibility: world.sheets.get(name)!.visibility })),
+    setExcelSeparators(separators) {
+      world.separators = separators;
+    },
+    handlers: () => world.handlers.length,
     hideRow(sheet, row) {
       sheetOf(sheet).hidden.add(row);
     },
@@ -896,8 +1329,8 @@ export function installFakeExcel(spec: FakeExcelSpec = {}): FakeExcelControl {
         }
       }
     },
-    failNextRequest(code) {
-      world.failNext = code;
+    failNextRequest(code, applied = 0) {
+      world.failNext = { code, applied };
     },
     onSync(hook) {
       world.hook = hook;

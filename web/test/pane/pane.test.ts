@@ -141,10 +141,12 @@ test("a bad pattern is told and nothing changes; an empty selection is refused",
 test("Stop leaves the cells done; undo through Excel's list or the pane's button", async () => {
   for (const excelApi of ["1.20", "1.9"]) {
     const fake = await openPane(excelApi);
-    const count = 30000;
+    const count = 100000;
+    const stopAt = excelApi === "1.9" ? 4 : 5; // 1.9 has no culture to ask
     await column(fake, Array.from({ length: count }, (_, i) => `row ${i}`));
-    // Stop is pressed while the second request is answered.
-    await fake.call(new Function("fake", `let n = 0; fake.onSync(() => { if (++n === 3) document.getElementById("stop").click(); });`) as (f: FakeExcelControl) => void);
+    // Stop is pressed while the first chunk is written (after the culture, the selection and
+    // its constants, and the chunk's read).
+    await fake.call(new Function("fake", `let n = 0; fake.onSync(() => { if (++n === ${stopAt}) document.getElementById("stop").click(); });`) as (f: FakeExcelControl) => void);
     await choose(fake.page, "RNUM", {});
     await run(fake.page);
     const stopped = await cells(fake, count);
@@ -214,4 +216,117 @@ test("every removal of the table, through the pane, gives the cells the engine's
     assert.notDeepEqual(expected.after, before, `${code} changes something in the column`);
   }
   await fake.page.close();
+});
+
+test("awkward cells come back exactly after run and Undo, on a 1.19 host and a 1.20 host", async () => {
+  // Each text holds a "#" (a text, whatever it starts with), removed by "Your characters" with
+  // the 6 of the number;
+  // [name, the cell before, what the run leaves: value, type, number format]
+  const year = new Date().getFullYear();
+  const serial = (y: number, m: number, d: number) => (Date.UTC(y, m - 1, d) - Date.UTC(1899, 11, 30)) / 86400000;
+  const rows: [string, { value: FakeValue; numberFormat?: string }, [FakeValue, string, string]][] = [
+    ["minus and a word", { value: "-5 apples#" }, ["-5 apples", "String", "General"]],
+    ["plus and a word", { value: "+1 y#" }, ["+1 y", "String", "General"]],
+    ["an equals sign", { value: "=x#" }, ["=x", "String", "General"]],
+    ["an apostrophe of its own", { value: "'007#" }, ["'007", "String", "General"]],
+    ["leading zeros", { value: "007#" }, [7, "Double", "General"]],
+    ["leading zeros in a Text cell", { value: "007#", numberFormat: "@" }, ["007", "String", "@"]],
+    // The engine types the ISO form as the text it reads as (only a real Excel can say
+    // whether Excel would make a date of it).
+    ["ISO date", { value: "2025-08-19#" }, ["2025-08-19", "String", "General"]],
+    ["day and month", { value: "1/2#" }, [serial(year, 1, 2), "Double", "d-mmm"]],
+    ["a date", { value: "3/5/2024#" }, [serial(2024, 3, 5), "Double", "m/d/yyyy"]],
+    ["a time", { value: "1:30#" }, [0.0625, "Double", "h:mm"]],
+    ["a date and time", { value: "3/5/2024 13:45#" }, [serial(2024, 3, 5) + 13.75 / 24, "Double", "m/d/yyyy h:mm"]],
+    ["TRUE", { value: "TRUE#" }, [true, "Boolean", "General"]],
+    ["a percentage", { value: "12%#" }, [0.12, "Double", "0%"]],
+    ["dollars", { value: "$1,234.50#" }, [1234.5, "Double", '"$"#,##0.00']],
+    // Typing keeps 15 significant digits, as Excel's entry does; Undo gives back all 17.
+    ["17 significant digits typed", { value: "0.30000000000000004#" }, [0.3, "Double", "General"]],
+    ["a number of 17 significant digits", { value: 1234567.8901234567, numberFormat: "0.0000" }, [123457.8901, "Double", "0.0000"]],
+    ["CJK", { value: "\u6f22\u5b57#\u304b\u306a" }, ["\u6f22\u5b57\u304b\u306a", "String", "General"]],
+    ["32,767 characters", { value: "q".repeat(32766) + "#" }, ["q".repeat(32766), "String", "General"]],
+  ];
+  for (const excelApi of ["1.19", "1.20"]) {
+    const fake = await openPane(excelApi);
+    await fake.call(new Function("fake", `
+      ${JSON.stringify(rows.map((r) => r[1]))}.forEach((cell, row) => fake.setCell("Sheet1", row, 0, cell));
+      fake.select("Sheet1", [{ row: 0, column: 0, rows: ${rows.length}, columns: 1 }]);`) as (f: FakeExcelControl) => void);
+    const snapshot = () => fake.call(new Function("fake", `
+      return Array.from({ length: ${rows.length} }, (_, row) => { const c = fake.cell("Sheet1", row, 0); return [c.value, c.formula, c.valueType, c.numberFormat]; });`) as (f: FakeExcelControl) => [FakeValue, string, string, string][]);
+    const before = await snapshot();
+    await choose(fake.page, "RUDC", { characters: "#6" });
+    await run(fake.page);
+    const after = await snapshot();
+    rows.forEach(([name, , [value, type, format]], i) => {
+      const [v, f, t, nf] = after[i]!;
+      const close = typeof v === "number" && typeof value === "number" && Math.abs(v - value) < 1e-9 * Math.max(1, Math.abs(value));
+      assert.deepEqual([close ? value : v, f, t, nf], [value, "", type, format], `${excelApi} run: ${name}`);
+    });
+    if (excelApi === "1.19") {
+      await fake.page.click("#undo");
+      await fake.page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false");
+    } else {
+      await fake.call(new Function("fake", "fake.excelUndo();") as (f: FakeExcelControl) => void);
+    }
+    const undone = await snapshot();
+    rows.forEach(([name], i) => assert.deepEqual(undone[i], before[i], `${excelApi} undo: ${name}`));
+    await fake.page.close();
+  }
+});
+
+test("the pattern's Match case opens ticked; the text's opens unticked", async () => {
+  const fake = await openPane();
+  // [removal, inputs, before, after]
+  const rows: [string, Record<string, string>, FakeValue[], FakeValue[]][] = [
+    ["RPAT", { pattern: "a" }, ["aA"], ["A"]],
+    ["RTXT", { text: "a" }, ["aA"], [""]],
+  ];
+  for (const [code, fields, before, after] of rows) {
+    await column(fake, before);
+    await choose(fake.page, code, fields);
+    await run(fake.page);
+    assert.deepEqual(await cells(fake, before.length), after, code);
+  }
+  await fake.page.close();
+});
+
+test("every caption fits the pane's 320 pixels", async () => {
+  const fake = await openPane();
+  const cut = await fake.page.evaluate(() => {
+    const select = document.getElementById("removal") as HTMLSelectElement;
+    const probe = document.createElement("span");
+    probe.style.cssText = `position:absolute;white-space:nowrap;font:${getComputedStyle(select).font}`;
+    document.body.append(probe);
+    const room = select.getBoundingClientRect().width - 24; // the arrow and the padding
+    const over: string[] = [];
+    for (const option of Array.from(select.options)) {
+      probe.textContent = option.textContent;
+      if (probe.getBoundingClientRect().width > room) over.push(option.textContent ?? "");
+    }
+    const caption = document.getElementById("caption")!;
+    if (caption.scrollWidth > caption.clientWidth) over.push(`the caption ${caption.textContent}`);
+    return { over, room };
+  });
+  assert.deepEqual(cut.over, [], `room ${cut.room}px`);
+  await fake.page.close();
+});
+
+test("a support page and a privacy statement ship, and both manifests link to them, not to the pane", async () => {
+  const xml = await readFile(join(dist, "manifest.xml"), "utf8");
+  const json = JSON.parse(await readFile(join(dist, "manifest.json"), "utf8")) as { developer: Record<string, string> };
+  // [where, the link, the page it must lead to]
+  const rows: [string, string, string][] = [
+    ["manifest.xml SupportUrl", /<SupportUrl DefaultValue="([^"]+)"/.exec(xml)?.[1] ?? "", "support.html"],
+    ["manifest.json websiteUrl", json.developer.websiteUrl ?? "", "support.html"],
+    ["manifest.json privacyUrl", json.developer.privacyUrl ?? "", "privacy.html"],
+    ["manifest.json termsOfUseUrl", json.developer.termsOfUseUrl ?? "", "support.html"],
+  ];
+  for (const [where, link, page] of rows) {
+    assert.equal(new URL(link).pathname.split("/").pop(), page, where);
+    const response = await fetch(`${base}/${page}`);
+    assert.equal(response.status, 200, `${where}: ${page} is in the folder`);
+    assert.match(await response.text(), /<h1>Vandrel QMV: (support|privacy statement)<\/h1>/, where);
+  }
+  assert.doesNotMatch(xml, /<AppDomain>/, "no AppDomain repeats the add-in's own origin");
 });
