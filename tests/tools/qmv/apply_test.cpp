@@ -328,7 +328,7 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
          r.inputs["chars"] = "\t";
          r.typed = true;
        },
-       "\"a\tb\"\n", "ab\n"},
+       "\"a\tb\"\n", "\"ab\"\n"},
       {"separator, last, after all", "after",
        [](ApplyRequest& r) {
          r.inputs["all"] = "";
@@ -352,7 +352,20 @@ TEST_F(ApplyRunTest, RunsEachKindOfRemovalThroughItsForm) {
        "a007,TRUE,x1\n", "7,,1\n"},
       {"fields are text by default", "RALP", [](ApplyRequest&) {}, "a007,TRUE,x1\n", "007,,1\n"},
       {"a rewritten text is read as typed; an unchanged one stays", "RALS",
-       [](ApplyRequest& r) { r.typed = true; }, "'007,1 2 3,'=x\n", "'007,123,=x\n"},
+       [](ApplyRequest& r) { r.typed = true; }, "'007,1 2 3,'=x\n", "'007,123,'=x\n"},
+      {"typed: only a changed field is written anew, every other byte stays", "RUDC",
+       [](ApplyRequest& r) {
+         r.inputs["chars"] = "#";
+         r.typed = true;
+         r.columns = "a";
+         r.noHeader = false;
+       },
+       "\xEF\xBB\xBF"
+       "a,b\r\n00123#,00123\r\n1/2,\"1/2\"\n50%#,12345678901234567890\r\n\"x#\",=1",
+       "\xEF\xBB\xBF"
+       "a,b\r\n123,00123\r\n1/2,\"1/2\"\n0.5,12345678901234567890\r\n\"x\",=1"},
+      {"typed keep one: the cleared field alone is emptied", "RDPV",
+       [](ApplyRequest& r) { r.typed = true; }, "007\r\n\"1/2\"\n7\n1/2\n", "007\r\n\"1/2\"\n\n\n"},
       {"texts outside the range keep their apostrophe", "RNUM",
        [](ApplyRequest& r) {
          r.range = "B1";
