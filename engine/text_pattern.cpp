@@ -43,10 +43,11 @@ constexpr uint32_t kMatchHeapKiB = 64 * 1024;
 PCRE2_SPTR units(std::u16string_view text) { return reinterpret_cast<PCRE2_SPTR>(text.data()); }
 
 // A text is always UTF-16 (an emoji is one character, a lone surrogate matches nothing and
-// fails no match); the Unicode rules give \d \w \s \b and the POSIX classes every script.
+// fails no match), so \C, which matches one code unit and would cut a surrogate pair in
+// two, is refused; the Unicode rules give \d \w \s \b and the POSIX classes every script.
 uint32_t compileOptions(bool matchCase, TextRules rules) {
-  return PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | (rules == TextRules::Unicode ? PCRE2_UCP : 0U) |
-         (matchCase ? 0U : PCRE2_CASELESS);
+  return PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_NEVER_BACKSLASH_C |
+         (rules == TextRules::Unicode ? PCRE2_UCP : 0U) | (matchCase ? 0U : PCRE2_CASELESS);
 }
 
 struct Compiled {

@@ -3,7 +3,8 @@
 //
 // The matcher is PCRE2's (16-bit library, UTF-16 text as it is), with its default options
 // but these: PCRE2_UTF always (a character is a code point, an emoji one character; a lone
-// surrogate matches nothing and fails no match, PCRE2_MATCH_INVALID_UTF);
+// surrogate matches nothing and fails no match, PCRE2_MATCH_INVALID_UTF; \C, which would
+// cut a surrogate pair, does not compile, PCRE2_NEVER_BACKSLASH_C);
 // TextRules::Unicode adds PCRE2_UCP (\d \w \s \b and [[:alpha:]] ... take every script;
 // otherwise they are ASCII classes, while \p{..} and case folding are Unicode's either way);
 // without `matchCase`, PCRE2_CASELESS. So "." matches anything but a line feed (CR and

@@ -33,7 +33,7 @@ PCRE2_SPTR units(const std::u16string& text) { return reinterpret_cast<PCRE2_SPT
 std::optional<std::u16string> substituted(const std::u16string& pattern, const std::u16string& text,
                                           bool matchCase, TextRules rules) {
   if (pattern.size() > kMaxPatternLength) return std::nullopt;
-  const uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF |
+  const uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_NEVER_BACKSLASH_C |
                            (rules == TextRules::Unicode ? PCRE2_UCP : 0U) |
                            (matchCase ? 0U : PCRE2_CASELESS);
   int error = 0;
@@ -79,7 +79,8 @@ TEST(TextPatternPcre2, RemovalMatchesPcre2Substitute) {
       u"(a|ab)(c|bcd)(d*)", u"(\\w)\\1", u"(?<n>b)\\k<n>", u"(?>a+)b", u"a++",
       u"[\\x{1F600}-\\x{1F64F}]", u".{2}", u"\\x{212A}", u"\\Qa.b\\E", u"(?x) a b # note",
       // Invalid, and past the budget on long runs of one letter.
-      u"(ab", u"[z-a]", u"\\p{Nope}", u"a{2,1}", u"(?<=a+)b", u"\\", u"*a", u"(a+)+$", u"(x+x+)+y"};
+      u"(ab", u"[z-a]", u"\\p{Nope}", u"a{2,1}", u"(?<=a+)b", u"\\", u"*a", u"\\C", u"a\\C",
+      u"(a+)+$", u"(x+x+)+y"};
   const std::u16string loneHigh = unitsOf({u'\xD800'});
   const std::u16string loneLow = unitsOf({u'\xDC00'});
   const std::vector<std::u16string> texts = {
