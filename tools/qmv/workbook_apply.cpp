@@ -121,13 +121,18 @@ struct BookRun {
   }
 
   // The summary line, and a line when formulas are to be calculated again: a dry run tells
-  // whether the written workbook would ask for it.
-  void summary(const std::string& over, int64_t typed, bool fullCalculation) const {
+  // whether the written workbook would ask for it (`sheetFormulas`: a cell of the sheet,
+  // read already, holds a formula).
+  void summary(const std::string& over, int64_t typed, bool fullCalculation,
+               bool sheetFormulas) const {
     run.finish(over + " of " + sheetLabel(book, sheet));
     if (plan.quiet) return;
     const int64_t changed = run.changedCount();
     if (typed > 0) streams.err << typedResultsLine(typed, plan.dryRun);
-    if (plan.dryRun) fullCalculation = changed > 0 && book.holdsFormulas();
+    if (plan.dryRun) {
+      const std::size_t read[] = {sheet};
+      fullCalculation = changed > 0 && (sheetFormulas || book.holdsFormulasBeyond(read));
+    }
     if (fullCalculation) streams.err << fullCalculationLine(plan.dryRun);
   }
 };
@@ -168,7 +173,9 @@ void applyCharacters(const BookRun& run) {
   const CellRule rule(run.plan.removals, run.plan.rules);
   CellSelector& selector = run.run.selector();
   int64_t typed = 0;
+  bool formulas = false;
   const xlsx::CellEditor editor = [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
+    formulas = formulas || cell.formula;
     const std::optional<Value> read =
         readable(selector, cell, [&] { return run.book.valueOf(cell); });
     if (!read) return std::nullopt;
@@ -199,14 +206,16 @@ void applyCharacters(const BookRun& run) {
     fullCalculation = run.write(editor, [&] { selector.finish(); });
   }
   run.streams.gaveUp += rule.gaveUp();
-  run.summary(describe(selector), typed, fullCalculation);
+  run.summary(describe(selector), typed, fullCalculation, formulas);
 }
 
 void applyValues(const BookRun& run) {
   CellSelector& selector = run.run.selector();
   int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
   bool any = false;
+  bool formulas = false;
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
+    formulas = formulas || cell.formula;
     const std::optional<CellContent> read =
         readable(selector, cell, [&] { return sheetCellContent(run.book, cell); });
     if (!read) return;
@@ -244,7 +253,7 @@ void applyValues(const BookRun& run) {
   }
   run.summary(
       run.plan.cells.columns ? describe(selector) : toUtf8(formatAddress(run.run.valueAreas())), 0,
-      fullCalculation);
+      fullCalculation, formulas);
 }
 
 }  // namespace

@@ -865,21 +865,18 @@ std::string Workbook::withColumnNames(const Table& table, const std::string& xml
   return out;
 }
 
-bool Workbook::holdsFormulas() const {
-  if (!holdsFormulas_) {
-    // A calculation chain lists formula cells; without one, the worksheets tell.
-    bool found = !calcChainPart_.empty();
-    for (const SheetEntry& sheet : sheets_) {
-      if (found) break;
-      const PartEntry* part = sheet.worksheet ? package_->find(sheet.part) : nullptr;
-      if (part == nullptr) continue;
-      FormulaFinder finder;
-      parsePart(finder, *package_, *part, package_->path() + ": " + sheet.part);
-      found = finder.found;
-    }
-    holdsFormulas_ = found;
+bool Workbook::holdsFormulasBeyond(std::span<const std::size_t> known) const {
+  // A calculation chain lists formula cells; without one, the worksheets tell.
+  if (!calcChainPart_.empty()) return true;
+  for (std::size_t i = 0; i < sheets_.size(); ++i) {
+    if (std::find(known.begin(), known.end(), i) != known.end()) continue;
+    const PartEntry* part = sheets_[i].worksheet ? package_->find(sheets_[i].part) : nullptr;
+    if (part == nullptr) continue;
+    FormulaFinder finder;
+    parsePart(finder, *package_, *part, package_->path() + ": " + sheets_[i].part);
+    if (finder.found) return true;
   }
-  return *holdsFormulas_;
+  return false;
 }
 
 // The workbook part with fullCalcOnLoad="1" on its <calcPr>, which is added where the
@@ -933,7 +930,9 @@ Workbook::Saved Workbook::save(const std::string& target,
   std::set<std::pair<uint32_t, int64_t>> formulasGone;
   std::vector<std::unique_ptr<DeflatedFile>> sheets;
   bool changed = false, formulasKept = false;
+  std::vector<std::size_t> rewritten;  // their rewrite told whether a formula stays
   for (const SheetEdit& edit : edits) {
+    rewritten.push_back(edit.sheet);
     sheets.push_back(std::make_unique<DeflatedFile>(target));
     const SheetRewrite rewrite = rewriteSheet(*this, edit.sheet, edit.editor, *sheets.back());
     changed = changed || rewrite.changed;
@@ -988,7 +987,7 @@ Workbook::Saved Workbook::save(const std::string& target,
     }
   }
   Saved saved;
-  if (changed && (formulasKept || holdsFormulas())) {
+  if (changed && (formulasKept || holdsFormulasBeyond(rewritten))) {
     const PartEntry& part = *package_->find(workbookPart_);
     replace(part, withFullCalculation(package_->readAll(part)));
     saved.fullCalculation = true;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -156,8 +157,10 @@ class Workbook {
   };
   Saved save(const std::string& target, const std::vector<SheetEdit>& edits) const;
 
-  /// Whether a cell of any worksheet holds a formula (read from the package on first use).
-  bool holdsFormulas() const;
+  /// Whether the workbook holds a formula beyond the worksheets `known`, whose cells the
+  /// caller has read already: it has a calculation chain, or a cell of another worksheet
+  /// holds a formula (those are parsed for it).
+  bool holdsFormulasBeyond(std::span<const std::size_t> known) const;
 
   /// The shared string `index` (precondition: below sharedStringCount()).
   std::u16string sharedString(std::size_t index) const;
@@ -192,7 +195,6 @@ class Workbook {
   std::vector<Table> tables_;
   /// The folded formulas that hold a bracket, read when a table header first changes.
   mutable std::optional<std::vector<std::u16string>> bracketFormulas_;
-  mutable std::optional<bool> holdsFormulas_;
   std::string withFullCalculation(const std::string& xml) const;
   [[noreturn]] void unreadable(const SheetCell& cell, const std::string& reason) const;
   bool date1904_ = false;
