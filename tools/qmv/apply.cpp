@@ -5,6 +5,7 @@
 #include "engine/run.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/file_format.hpp"
+#include "tools/qmv/files.hpp"
 #include "tools/qmv/pipeline.hpp"
 #include "tools/qmv/report.hpp"
 
@@ -21,6 +22,8 @@ void applyOnce(const ApplyRequest& request, ApplyStreams& streams) {
   if (!request.file && streams.inputIsTerminal) {
     throw UsageError("FILE: give the file to work on, or - (or a pipe) for standard input");
   }
+  // Before the file is opened: a named pipe would wait for a writer.
+  if (request.inPlace && request.file) checkReplaceable(*request.file);
   const Plan plan = planApply(request, formatOf(request.file.value_or("-"), request.typed));
   switch (plan.format) {
     case Format::Csv:

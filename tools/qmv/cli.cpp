@@ -199,7 +199,8 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       apply->add_option("-o,--output", output, "Write the result to OUT (- for standard output)");
   apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
   apply->add_flag("--force", request.force,
-                  "Replace a read-only OUT, or one whose owner cannot be kept");
+                  "Replace a read-only OUT, one whose owner cannot be kept, or one name of a "
+                  "hard-linked OUT (its other names keep the old content)");
   auto* columnsOption = apply->add_option(
       "-c,--columns", columns,
       "Whole columns by header name, letter or number: zip,C,3, ranges B:D or 2-4, "
