@@ -345,6 +345,7 @@ TEST(PipelineTest, TheCommandLineFollowsCsvToolConventions) {
   const std::string quotes = folder.write("quotes.tsv", "t\tn\n\"Best\" TV 4K\t\"7\"\r\n");
   const std::string quoted = folder.write("quoted.tsv", "t\tn\n\"a\tb1\"\t\"x\"\"2\"\n");
   const std::string tab = folder.write("tabs.txt", "t\tn\n\"q1\t2\n");
+  const std::string excel = folder.write("excel.tsv", "id\tnote\tqty\n1\t\"two\nlines\"\t3\n");
   struct Row {
     const char* name;
     ApplyRequest request;
@@ -394,8 +395,18 @@ TEST(PipelineTest, TheCommandLineFollowsCsvToolConventions) {
       {"--quoted-tsv reads them as CSV does",
        with(quoted, [](ApplyRequest& r) { r.quotedTsv = true; }), 0, "t\tn\n\"a\tb\"\t\"x\"\"\"\n",
        "2 cells visited, 2 changed"},
-      {"a quoted tab in literal text is two fields", request("digits", quoted), 0,
-       "t\tn\n\"a\tb\"\t\"x\"\"\"\n", "3 cells visited, 2 changed"},
+      // Excel quotes a cell holding a tab or a line break: read literally it would be cut
+      // in two, which the record's fields, more or fewer than the header's, tell.
+      {"a quoted tab in literal text stops the run", request("digits", quoted), 1, "",
+       "line 2, column 1: a field opens with a quote, and the record has 3 fields where the "
+       "header has 2"},
+      {"a quoted line break in literal text stops the run", request("digits", excel), 1, "",
+       "line 2, column 3: a field opens with a quote, and the record has 2 fields where the "
+       "header has 3: read literally, a cell that Excel quoted (one holding a line break) is "
+       "cut in two; give --quoted-tsv to read quotes as CSV does"},
+      {"--quoted-tsv reads the line break inside its cell",
+       with(excel, [](ApplyRequest& r) { r.quotedTsv = true; }), 0,
+       "id\tnote\tqty\n\t\"two\nlines\"\t\n", "3 cells visited, 2 changed"},
       {"--quoted-tsv on commas", with(csv, [](ApplyRequest& r) { r.quotedTsv = true; }), 2, "",
        "--quoted-tsv: "},
       {"an unknown operation lists every code", request("nope", csv), 2, "",
