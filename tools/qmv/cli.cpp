@@ -263,7 +263,14 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     const std::string where = apply->parsed()  ? "qmv apply: "
                               : play->parsed() ? "qmv play: "
                                                : "qmv: ";
-    err << where << e.what() << " (see --help)\n";
+    // An option given twice: CLI11 says "--output: At Most 1 required but received 2".
+    const std::string what = e.what();
+    const std::size_t colon = what.find(": At Most 1 required but received ");
+    if (colon != std::string::npos) {
+      err << where << what.substr(0, colon) << ": given more than once; give it once\n";
+      return 2;
+    }
+    err << where << what << " (see --help)\n";
     return 2;
   }
 

@@ -44,6 +44,12 @@ class DecodedSource final : public ByteSource {
   DecodedSource(InputFile& input, const std::optional<Encoding>& given) : input_(input) {
     std::string head(kChunkBytes, '\0');
     head.resize(input_.read(head.data(), head.size()));
+    // A file's format is told before it is read; standard input's only here, by its bytes.
+    if (head.starts_with(std::string_view("PK\x03\x04", 4))) {
+      throw FileError(
+          "the input is a workbook (a zip package); qmv reads a workbook from its file, not "
+          "from a pipe: save it and give its name as FILE");
+    }
     detected_ = detectEncoding(head, given ? &*given : nullptr);
     head.erase(0, detected_.markLength);
     if (!detected_.encoding.isUtf8()) {
@@ -186,6 +192,7 @@ class FieldRule {
   const std::optional<std::array<bool, 128>>& asciiDrops() const { return rule_.asciiDrops(); }
   /// The fields the rule gave up on so far.
   int64_t gaveUp() const { return rule_.gaveUp(); }
+  int64_t gaveUpChanged() const { return rule_.gaveUpChanged(); }
 
   // On Changed, `out` views the new text, valid until the next call, and `quoteFree`
   // says whether it surely holds no quote (else it may).
@@ -710,7 +717,10 @@ void CsvRun::run() {
     pass(input, Pass::Characters);
   }
   if (output_) output_->finish();
-  if (rule_) streams_.gaveUp += rule_->gaveUp();
+  if (rule_) {
+    streams_.gaveUp += rule_->gaveUp();
+    streams_.gaveUpChanged += rule_->gaveUpChanged();
+  }
   std::string over = selector_.description();
   if (over.empty()) {
     const int64_t first = selector_.selection().firstRow();

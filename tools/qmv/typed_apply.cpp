@@ -78,7 +78,10 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
     sink->commit();
   }
   if (over.empty()) over = toUtf8(app->usedRangeAddress());
-  if (rule) streams.gaveUp += rule->gaveUp();
+  if (rule) {
+    streams.gaveUp += rule->gaveUp();
+    streams.gaveUpChanged += rule->gaveUpChanged();
+  }
   run.finish(over);
 }
 
