@@ -123,10 +123,17 @@ struct BookRun {
   // The summary line, and a line when formulas are to be calculated again: a dry run tells
   // whether the written workbook would ask for it (`sheetFormulas`: a cell of the sheet,
   // read already, holds a formula).
-  void summary(const std::string& over, int64_t typed, bool fullCalculation,
-               bool sheetFormulas) const {
+  void summary(const std::string& over, int64_t typed, bool fullCalculation, bool sheetFormulas,
+               int64_t pivotCells) const {
     run.finish(over + " of " + sheetLabel(book, sheet));
     if (plan.quiet) return;
+    if (pivotCells > 0) {
+      streams.err << "qmv apply: " << withThousands(pivotCells)
+                  << (pivotCells == 1 ? " cell lies" : " cells lie") << " in a pivot table and "
+                  << (pivotCells == 1 ? "was" : "were")
+                  << " left alone: Excel refuses to change a pivot table's cells; change its "
+                     "source data and refresh it\n";
+    }
     const int64_t changed = run.changedCount();
     if (typed > 0) streams.err << typedResultsLine(typed, plan.dryRun);
     if (plan.dryRun) {
@@ -173,6 +180,7 @@ void applyCharacters(const BookRun& run) {
   const CellRule rule(run.plan.removals, run.plan.rules);
   CellSelector& selector = run.run.selector();
   int64_t typed = 0;
+  int64_t pivotCells = 0;
   bool formulas = false;
   const xlsx::CellEditor editor = [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
     formulas = formulas || cell.formula;
@@ -186,6 +194,10 @@ void applyCharacters(const BookRun& run) {
     if (!visits(selector, run.book, cell, shown, blank)) return std::nullopt;
     // A formula is never rewritten; an error value has no text to change.
     if (cell.formula || blank) return std::nullopt;
+    if (run.book.inPivotTable(run.sheet, cell.ref)) {
+      ++pivotCells;
+      return std::nullopt;
+    }
     run.run.visited();
     if (!text) return std::nullopt;
     // Between the removals of a list, the text goes through the cell as a run leaves it.
@@ -207,7 +219,7 @@ void applyCharacters(const BookRun& run) {
   }
   run.streams.gaveUp += rule.gaveUp();
   run.streams.gaveUpChanged += rule.gaveUpChanged();
-  run.summary(describe(selector), typed, fullCalculation, formulas);
+  run.summary(describe(selector), typed, fullCalculation, formulas, pivotCells);
 }
 
 void applyValues(const BookRun& run) {
@@ -215,6 +227,7 @@ void applyValues(const BookRun& run) {
   int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
   bool any = false;
   bool formulas = false;
+  int64_t pivotCells = 0;
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
     formulas = formulas || cell.formula;
     const std::optional<CellContent> read =
@@ -224,6 +237,10 @@ void applyValues(const BookRun& run) {
     const bool blank = isEmpty(content.value) && !content.isFormula();
     const std::string shown = selector.readsText() ? toUtf8(run.shown(content.value)) : "";
     if (!visits(selector, run.book, cell, shown, blank) || blank) return;
+    if (run.book.inPivotTable(run.sheet, cell.ref)) {
+      ++pivotCells;
+      return;
+    }
     run.run.load(cell.ref, content, run.plan.dryRun ? toUtf8(run.shown(content.value)) : "");
     any = true;
     firstColumn = firstColumn == 0 ? cell.ref.column : std::min(firstColumn, cell.ref.column);
@@ -254,7 +271,7 @@ void applyValues(const BookRun& run) {
   }
   run.summary(
       run.plan.cells.columns ? describe(selector) : toUtf8(formatAddress(run.run.valueAreas())), 0,
-      fullCalculation, formulas);
+      fullCalculation, formulas, pivotCells);
 }
 
 }  // namespace

@@ -355,6 +355,18 @@ class ChildLocator : public XmlHandler {
   int depth_ = 0;
 };
 
+// A pivot table's location: the cells it fills.
+class PivotLocationReader : public XmlHandler {
+ public:
+  void start(std::string_view name, const XmlAttributes& attributes) override {
+    if (name != "location") return;
+    if (const char* r = attributes.find("ref")) ref = r;
+  }
+  void end(std::string_view) override {}
+
+  std::string ref;
+};
+
 class TableReader : public XmlHandler {
  public:
   void start(std::string_view name, const XmlAttributes& attributes) override {
@@ -606,6 +618,17 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
     if (!book->sheets_[i].worksheet) continue;
     for (const Relationship& r : readRelationships(package, book->sheets_[i].part, false)) {
       const PartEntry* part = package.find(r.target);
+      if (typeIs(r.type, "pivotTable") && part != nullptr) {
+        PivotLocationReader pivot;
+        parseXml(pivot, path + ": " + r.target, package.readAll(*part));
+        const auto areas = parseReference(toUtf16(pivot.ref));
+        if (!areas || areas->size() != 1) {
+          throw XlsxError(path + ": " + r.target +
+                          ": a pivot table without a location qmv can read");
+        }
+        book->pivots_.emplace_back(i, areas->front());
+        continue;
+      }
       if (!typeIs(r.type, "table") || part == nullptr) continue;
       TableReader table;
       parseXml(table, path + ": " + r.target, package.readAll(*part));
@@ -617,6 +640,12 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
     }
   }
   return book;
+}
+
+bool Workbook::inPivotTable(std::size_t sheet, CellRef ref) const {
+  return std::any_of(pivots_.begin(), pivots_.end(), [&](const auto& pivot) {
+    return pivot.first == sheet && pivot.second.contains(ref);
+  });
 }
 
 std::optional<std::size_t> Workbook::findSheet(std::u16string_view name) const {

@@ -162,6 +162,11 @@ class Workbook {
   /// holds a formula (those are parsed for it).
   bool holdsFormulasBeyond(std::span<const std::size_t> known) const;
 
+  /// Whether `ref` of worksheet `sheet` lies in the location of one of the sheet's pivot
+  /// tables (<location ref> of each part in xl/pivotTables/ its relationships name): the
+  /// cells the pivot table fills, which Excel refuses to change by hand.
+  bool inPivotTable(std::size_t sheet, CellRef ref) const;
+
   /// The shared string `index` (precondition: below sharedStringCount()).
   std::u16string sharedString(std::size_t index) const;
   std::size_t sharedStringCount() const;
@@ -193,6 +198,7 @@ class Workbook {
   std::vector<bool> generalStyles_;
   std::unique_ptr<Styles> styles_;  ///< null when the package has no styles part
   std::vector<Table> tables_;
+  std::vector<std::pair<std::size_t, AreaRef>> pivots_;  ///< each pivot table's sheet and location
   /// The folded formulas that hold a bracket, read when a table header first changes.
   mutable std::optional<std::vector<std::u16string>> bracketFormulas_;
   std::string withFullCalculation(const std::string& xml) const;
