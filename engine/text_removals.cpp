@@ -163,8 +163,9 @@ std::u16string joinLines(std::u16string_view text, TextRules rules) {
 std::u16string removeAccents(std::u16string_view text, TextRules rules) {
   std::u16string out;
   out.reserve(text.size());
-  // Marks are accents only on a letter: on a symbol (= and a stroke, a decomposed NOT EQUAL
-  // TO) or at the start they are part of what they stand on, and stay.
+  // Marks are accents only on a letter of a script whose marks are accents: on a symbol (=
+  // and a stroke, a decomposed NOT EQUAL TO), at the start, or on a letter whose marks are
+  // spelling (a Devanagari vowel sign, a Japanese voicing mark) they stay.
   bool onLetter = false;
   for (std::size_t at = 0; at < text.size();) {
     const CodePoint c = characterAt(text, at, rules);
@@ -175,7 +176,7 @@ std::u16string removeAccents(std::u16string_view text, TextRules rules) {
     }
     at += c.units;
     const char32_t base = accentBase(c.value);
-    onLetter = inClass(base, CharClass::Letter);
+    onLetter = takesAccents(base);
     appendCodePoint(out, base);
   }
   return out;

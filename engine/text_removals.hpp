@@ -48,9 +48,12 @@ std::u16string joinLines(std::u16string_view text, TextRules rules);
 
 /// The text without accents: every character whose canonical decomposition is a letter
 /// followed by combining marks becomes the letter (e acute -> e, n tilde -> n, A ring -> A),
-/// and the combining marks that follow a letter go. A symbol keeps its marks, precomposed or
-/// not (NOT EQUAL TO stays, as does = followed by a combining stroke), and so does a mark
-/// with no letter before it. Under the Classic rules surrogate pairs stay as they are.
+/// and the combining marks that follow a letter go, for the letters that takesAccents
+/// (unicode_classes.hpp: Latin, Greek, Cyrillic and the other cased scripts). A symbol keeps
+/// its marks, precomposed or not (NOT EQUAL TO stays, as does = followed by a combining
+/// stroke), and so do a mark with no letter before it and the marks of every other script,
+/// which are spelling (Devanagari, Bengali, Tamil and Thai vowel signs, Japanese voicing
+/// marks). Under the Classic rules surrogate pairs stay as they are.
 std::u16string removeAccents(std::u16string_view text, TextRules rules);
 
 }  // namespace qmv

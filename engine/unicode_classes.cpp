@@ -56,6 +56,12 @@ char32_t accentBase(char32_t codePoint) {
   return it != bases.end() && it->codePoint == codePoint ? it->base : codePoint;
 }
 
+bool takesAccents(char32_t codePoint) {
+  // A-Z and a-z, the common case, without a search.
+  if (codePoint < 0x80) return ((codePoint | 0x20) - U'a') < 26;
+  return searchRanges(unicode_data::accentedLetters(), codePoint);
+}
+
 uint32_t generatedClassificationDigest() { return unicode_data::kDigest; }
 
 std::size_t codePointCount(std::u16string_view text) {

@@ -84,15 +84,25 @@ struct AccentBase {
   char32_t base;
 };
 
-/// The base of a character with marks in its canonical decomposition; the code point itself
-/// for every other one (a decomposition without marks, such as OHM SIGN, does not count).
+/// The base of a character whose canonical decomposition is a letter that takesAccents and
+/// marks; the code point itself for every other one (a decomposition without marks, such as
+/// OHM SIGN, does not count, nor one onto a letter whose marks are spelling: GA stays GA).
 char32_t accentBase(char32_t codePoint);
+
+/// True for a letter of a script whose combining marks are accents: the scripts whose
+/// letters come in case pairs (Latin, Greek, Cyrillic, Armenian, Georgian, Coptic,
+/// Glagolitic, Adlam, Cherokee, Deseret, Osage, Medefaidrin, Old Hungarian, Vithkuqi,
+/// Warang Citi), after Scripts.txt. The marks of every other script (Indic vowel signs and
+/// viramas, Thai, Japanese voicing marks, Arabic and Hebrew points) are spelling.
+bool takesAccents(char32_t codePoint);
 
 namespace unicode_data {
 /// The generated ranges of a class, sorted and disjoint.
 std::span<const CodeRange> ranges(CharClass c);
 /// The generated bases, sorted by code point.
 std::span<const AccentBase> accentBases();
+/// The generated letters that take accents, sorted and disjoint.
+std::span<const CodeRange> accentedLetters();
 extern const uint32_t kDigest;
 }  // namespace unicode_data
 

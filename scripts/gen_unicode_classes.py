@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Writes the character classes of the Unicode text rules as C++ range tables.
 
-Reads UnicodeData.txt (Debian's unicode-data) and writes one .cpp with, per class, the
-sorted ranges of code points, the digest of the whole classification (every code
-point's class bits), which the compiled lookup must reproduce on every platform, and the
-base letter of every character whose full canonical decomposition is a letter followed by
-combining marks (e acute -> e), for the removal of accents.
+Reads UnicodeData.txt and Scripts.txt (Debian's unicode-data) and writes one .cpp with,
+per class, the sorted ranges of code points, the digest of the whole classification (every
+code point's class bits), which the compiled lookup must reproduce on every platform, and,
+for the removal of accents, the letters of the scripts whose marks are accents and the base
+letter of each of their characters whose full canonical decomposition is such a letter
+followed by combining marks (e acute -> e).
 
-  gen_unicode_classes.py UnicodeData.txt OUTPUT.cpp
+  gen_unicode_classes.py UnicodeData.txt Scripts.txt OUTPUT.cpp
 """
 import sys
 
@@ -25,6 +26,17 @@ INVISIBLE_NAMES = ["ZERO WIDTH SPACE", "ZERO WIDTH NON-JOINER", "ZERO WIDTH JOIN
                    "WORD JOINER", "ZERO WIDTH NO-BREAK SPACE"]
 # The control that text treats as a space besides the space separators (Unicode 1 name).
 TAB_NAME = "CHARACTER TABULATION"
+
+# The scripts whose combining marks are accents: those whose letters come in case pairs
+# (Lu and Ll). They are alphabets (Cherokee, a syllabary, has no marks of its own), whose
+# vowels are letters, so a mark on a letter changes how it sounds or stresses it. In every
+# other script a mark is part of the spelling: Indic and South-East Asian vowel signs and
+# viramas, Thai tone marks, Japanese voicing marks, Arabic and Hebrew vowel points. Named,
+# so that a new Unicode version with another cased script stops the build until someone
+# decides (and the README's list says the same).
+ACCENTED_SCRIPTS = ["Adlam", "Armenian", "Cherokee", "Coptic", "Cyrillic", "Deseret",
+                    "Georgian", "Glagolitic", "Greek", "Latin", "Medefaidrin", "Old_Hungarian",
+                    "Osage", "Vithkuqi", "Warang_Citi"]
 
 
 def read_records(path):
@@ -89,10 +101,46 @@ def classify(records):
     return bits
 
 
-def accent_bases(records):
+def read_scripts(path):
+    """The script of each code point Scripts.txt names."""
+    script = {}
+    with open(path, encoding="utf-8") as data:
+        for line in data:
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            codes, name = (part.strip() for part in line.split(";"))
+            first, _, last = codes.partition("..")
+            for cp in range(int(first, 16), int(last or first, 16) + 1):
+                script[cp] = name
+    return script
+
+
+def accented_letters(records, script):
+    """The letters (L*) of ACCENTED_SCRIPTS, as a set; stops when the list is not the set of
+    scripts (other than Common) whose letters come in case pairs."""
+    cased = {}
+    letters = set()
+    for first, last, _, category, _, _ in records:
+        for cp in range(first, last + 1):
+            name = script.get(cp, "Unknown")
+            if category in ("Lu", "Ll"):
+                cased.setdefault(name, set()).add(category)
+            if category.startswith("L") and name in ACCENTED_SCRIPTS:
+                letters.add(cp)
+    found = {name for name, cases in cased.items() if len(cases) == 2 and name != "Common"}
+    if found != set(ACCENTED_SCRIPTS):
+        raise SystemExit("the scripts with case pairs are not ACCENTED_SCRIPTS: "
+                         f"new {sorted(found - set(ACCENTED_SCRIPTS))}, "
+                         f"gone {sorted(set(ACCENTED_SCRIPTS) - found)}")
+    return letters
+
+
+def accent_bases(records, letters):
     """(code point, base) for every character whose full canonical decomposition is a
-    letter (category L*) followed by combining marks (M*) only: the letter. A symbol with a
-    mark in it (NOT EQUAL TO is = and a stroke) is no accented letter and stays whole."""
+    letter of `letters` followed by combining marks (M*) only: the letter. A symbol with a
+    mark in it (NOT EQUAL TO is = and a stroke) is no accented letter and stays whole, and
+    so does a letter of a script whose marks are spelling (GA is KA and a voicing mark)."""
     category = {}
     canonical = {}
     for first, last, _, cat, _, decomposition in records:
@@ -112,16 +160,20 @@ def accent_bases(records):
         base, *marks = full(cp)
         if not marks:
             continue  # a singleton such as OHM SIGN stays
-        if not category.get(base, "").startswith("L"):
-            continue  # a symbol (or a mark) keeps its marks
+        if base not in letters:
+            continue  # a symbol, a mark or a letter whose marks are spelling keeps them
         if all(category.get(m, "").startswith("M") for m in marks):
             out.append((cp, base))
     return out
 
 
 def ranges_of(bits, bit):
+    return ranges_of_set(c for c, b in bits.items() if b & bit)
+
+
+def ranges_of_set(codes):
     out = []
-    for cp in sorted(c for c, b in bits.items() if b & bit):
+    for cp in sorted(codes):
         if out and out[-1][1] == cp - 1:
             out[-1][1] = cp
         else:
@@ -139,11 +191,13 @@ def digest(bits):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         raise SystemExit(__doc__)
     records = read_records(sys.argv[1])
     bits = classify(records)
-    lines = ["// Generated by scripts/gen_unicode_classes.py from " + sys.argv[1] + ".",
+    letters = accented_letters(records, read_scripts(sys.argv[2]))
+    lines = ["// Generated by scripts/gen_unicode_classes.py from " + sys.argv[1] + " and " +
+             sys.argv[2] + ".",
              "// Do not edit; rebuild instead.",
              '#include "engine/unicode_classes.hpp"', "", "namespace qmv::unicode_data {", ""]
     for bit, name in CLASS_NAMES:
@@ -165,7 +219,16 @@ def main():
     lines.append("")
     lines.append(f"const uint32_t kDigest = 0x{digest(bits):08X}u;")
     lines.append("")
-    bases = accent_bases(records)
+    accented = ranges_of_set(letters)
+    lines.append(f"const CodeRange kAccentedLetters[{len(accented)}] = {{")
+    for i in range(0, len(accented), 4):
+        row = ", ".join(f"{{0x{a:X}, 0x{b:X}}}" for a, b in accented[i:i + 4])
+        lines.append(f"    {row},")
+    lines.append("};")
+    lines.append("")
+    lines.append("std::span<const CodeRange> accentedLetters() { return kAccentedLetters; }")
+    lines.append("")
+    bases = accent_bases(records, letters)
     lines.append(f"const AccentBase kAccentBases[{len(bases)}] = {{")
     for i in range(0, len(bases), 4):
         row = ", ".join(f"{{0x{a:X}, 0x{b:X}}}" for a, b in bases[i:i + 4])
@@ -175,7 +238,7 @@ def main():
     lines.append("std::span<const AccentBase> accentBases() { return kAccentBases; }")
     lines.append("")
     lines.append("}  // namespace qmv::unicode_data")
-    with open(sys.argv[2], "w", encoding="utf-8") as out:
+    with open(sys.argv[3], "w", encoding="utf-8") as out:
         out.write("\n".join(lines) + "\n")
 
 

@@ -119,6 +119,10 @@ TEST(TextRemovals, EachRowUnderBothRules) {
       {"marks after an accented letter go too", Operation::RACC, u"\u00E9\u0323 \u00F1", u"e n",
        u"e n"},
       {"a musical symbol stays", Operation::RACC, u"\U0001D15E", u"\U0001D15E", u"\U0001D15E"},
+      {"the marks of Indic, Thai and Japanese are spelling", Operation::RACC,
+       u"\u09AC\u09BE\u0982\u09B2\u09BE \u0928\u092E\u0938\u094D\u0924\u0947 \u0E01\u0E34 \u304C",
+       u"\u09AC\u09BE\u0982\u09B2\u09BE \u0928\u092E\u0938\u094D\u0924\u0947 \u0E01\u0E34 \u304C",
+       u"\u09AC\u09BE\u0982\u09B2\u09BE \u0928\u092E\u0938\u094D\u0924\u0947 \u0E01\u0E34 \u304C"},
   };
   for (const RemovalRow& row : rows) {
     SCOPED_TRACE(row.name);

@@ -5,6 +5,7 @@
 #include "engine/run.hpp"
 #include "host/text.hpp"
 #include "tools/qmv/file_format.hpp"
+#include "tools/qmv/files.hpp"
 #include "tools/qmv/pipeline.hpp"
 #include "tools/qmv/report.hpp"
 
@@ -21,6 +22,8 @@ void applyOnce(const ApplyRequest& request, ApplyStreams& streams) {
   if (!request.file && streams.inputIsTerminal) {
     throw UsageError("FILE: give the file to work on, or - (or a pipe) for standard input");
   }
+  // Before the file is opened: a named pipe would wait for a writer.
+  if (request.inPlace && request.file) checkReplaceable(*request.file);
   const Plan plan = planApply(request, formatOf(request.file.value_or("-"), request.typed));
   switch (plan.format) {
     case Format::Csv:
@@ -48,8 +51,17 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
   }
   // Cells left because the removal gave up are no success: say how many, and end with a
   // status of its own.
-  const int status = streams.gaveUp > 0 ? kGaveUpStatus : 0;
-  if (status != 0) streams.err << "qmv apply: " << toUtf8(gaveUpText(streams.gaveUp)) << '\n';
+  const int status = streams.gaveUp + streams.gaveUpChanged > 0 ? kGaveUpStatus : 0;
+  if (streams.gaveUp > 0) {
+    streams.err << "qmv apply: " << toUtf8(gaveUpText(streams.gaveUp)) << '\n';
+  }
+  if (streams.gaveUpChanged > 0) {
+    const int64_t n = streams.gaveUpChanged;
+    streams.err << "qmv apply: the pattern needed too many steps in " << withThousands(n)
+                << (n == 1
+                        ? " cell and removed nothing there; the other removals changed it.\n"
+                        : " cells and removed nothing there; the other removals changed them.\n");
+  }
   if (streams.finish) streams.finish(status);
   return status;
 }

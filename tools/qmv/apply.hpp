@@ -29,6 +29,8 @@ struct ApplyStreams {
   /// Cells the removal gave up on and left as they were (a pattern past its budget); the
   /// drivers add to it, runApply reports it.
   int64_t gaveUp = 0;
+  /// Cells a removal gave up on that the other removals of the list changed.
+  int64_t gaveUpChanged = 0;
 };
 
 /// The exit status of a run that wrote its result but left cells the removal gave up on.

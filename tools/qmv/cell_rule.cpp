@@ -40,6 +40,7 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
   std::u16string current(text);
   std::u16string next;
   bool any = false;
+  bool gaveUp = false;
   for (const Removal& removal : removals_) {
     BlockRequest request;
     request.rules = rules_;
@@ -58,12 +59,14 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
       if (!inputs.charCount) inputs.charCount = 1;
     }
     const CellOutcome outcome = ruleOnText(current, request, next);
-    if (outcome == CellOutcome::GaveUp) ++gaveUp_;
+    if (outcome == CellOutcome::GaveUp) gaveUp = true;
     if (outcome != CellOutcome::Changed) continue;
     current = between && &removal != &removals_.back() ? between(next) : next;
     any = true;
   }
-  if (!any || current == text) return std::nullopt;
+  const bool same = !any || current == text;
+  if (gaveUp) ++(same ? gaveUp_ : gaveUpChanged_);
+  if (same) return std::nullopt;
   return current;
 }
 

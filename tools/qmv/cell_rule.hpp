@@ -40,15 +40,18 @@ class CellRule {
 
   const std::vector<Removal>& removals() const { return removals_; }
 
-  /// The cells whose transform gave up so far (a pattern past its budget): each was left
-  /// as it was, and counted once per removal that gave up.
+  /// The cells a removal gave up on so far (a pattern past its budget) and that were left
+  /// as they were, each counted once.
   int64_t gaveUp() const { return gaveUp_; }
+  /// The cells a removal gave up on but another removal of the list changed.
+  int64_t gaveUpChanged() const { return gaveUpChanged_; }
 
  private:
   std::vector<Removal> removals_;
   TextRules rules_;
   std::optional<std::array<bool, 128>> asciiDrops_;
   mutable int64_t gaveUp_ = 0;
+  mutable int64_t gaveUpChanged_ = 0;
 };
 
 }  // namespace qmv::cli

@@ -201,7 +201,8 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       apply->add_option("-o,--output", output, "Write the result to OUT (- for standard output)");
   apply->add_flag("--in-place", request.inPlace, "Replace FILE with the result (safely)");
   apply->add_flag("--force", request.force,
-                  "Replace a read-only OUT, or one whose owner cannot be kept");
+                  "Replace a read-only OUT, one whose owner cannot be kept, or one name of a "
+                  "hard-linked OUT (its other names keep the old content)");
   auto* columnsOption = apply->add_option(
       "-c,--columns", columns,
       "Whole columns by header name, letter or number: zip,C,3, ranges B:D or 2-4, "
@@ -275,7 +276,14 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     const std::string where = apply->parsed()  ? "qmv apply: "
                               : play->parsed() ? "qmv play: "
                                                : "qmv: ";
-    err << where << e.what() << " (see --help)\n";
+    // An option given twice: CLI11 says "--output: At Most 1 required but received 2".
+    const std::string what = e.what();
+    const std::size_t colon = what.find(": At Most 1 required but received ");
+    if (colon != std::string::npos) {
+      err << where << what.substr(0, colon) << ": given more than once; give it once\n";
+      return 2;
+    }
+    err << where << what << " (see --help)\n";
     return 2;
   }
 

@@ -45,6 +45,12 @@ class DecodedSource final : public ByteSource {
   DecodedSource(InputFile& input, const std::optional<Encoding>& given) : input_(input) {
     std::string head(kChunkBytes, '\0');
     head.resize(input_.read(head.data(), head.size()));
+    // A file's format is told before it is read; standard input's only here, by its bytes.
+    if (head.starts_with(std::string_view("PK\x03\x04", 4))) {
+      throw FileError(
+          "the input is a workbook (a zip package); qmv reads a workbook from its file, not "
+          "from a pipe: save it and give its name as FILE");
+    }
     detected_ = detectEncoding(head, given ? &*given : nullptr);
     head.erase(0, detected_.markLength);
     if (!detected_.encoding.isUtf8()) {
@@ -195,6 +201,7 @@ class FieldRule {
   const std::optional<std::array<bool, 128>>& asciiDrops() const { return rule_.asciiDrops(); }
   /// The fields the rule gave up on so far.
   int64_t gaveUp() const { return rule_.gaveUp(); }
+  int64_t gaveUpChanged() const { return rule_.gaveUpChanged(); }
 
   // On Changed, `out` views the new text, valid until the next call, and `quoteFree`
   // says whether it surely holds no quote (else it may).
@@ -332,10 +339,12 @@ struct SpanClasses {
   static constexpr unsigned char kDrop = 0, kKeep = 1, kDelimiter = 2, kLineFeed = 3,
                                  kCarriageReturn = 4, kOther = 5;
 
-  SpanClasses(const std::array<bool, 128>& drops, char delimiter, bool quoting) {
+  SpanClasses(const std::array<bool, 128>& drops, char delimiter) {
     of.fill(kOther);
     for (std::size_t b = 0; b < drops.size(); ++b) of[b] = drops[b] ? kDrop : kKeep;
-    if (quoting) of['"'] = kOther;
+    // A quote in literal tab-separated text goes the general way too, which checks the
+    // record's fields against the header's (a cell Excel quoted).
+    of['"'] = kOther;
     of['\n'] = kLineFeed;
     of['\r'] = kCarriageReturn;
     of[static_cast<unsigned char>(delimiter)] = kDelimiter;
@@ -376,7 +385,8 @@ class CsvRun {
         plan_(run.plan()),
         streams_(run.streams()),
         selector_(run.selector()),
-        progress_(streams_.err, streams_.progress && !plan_.quiet) {}
+        progress_(streams_.err, streams_.progress && !plan_.quiet),
+        headerRecord_(plan_.cells.headerRow.value_or(1)) {}
 
   void run();
 
@@ -385,6 +395,9 @@ class CsvRun {
 
   void pass(InputFile& input, Pass kind);
   bool filterSpan(CsvStreamReader& reader);
+  /// Literal tab-separated text: throws CsvFormatError when a field of `record` opens
+  /// with a quote and its fields are not as many as the header's.
+  void checkLiteralRecord(const RawRecord& record) const;
   std::optional<std::string_view> decide(Pass kind, std::string_view value);
   CsvFormatError tooLong() const;
   std::string fileName() const { return plan_.file == "-" ? "standard input" : plan_.file; }
@@ -409,6 +422,9 @@ class CsvRun {
   std::string scratch_;
   std::string guarded_;
   bool quoteFree_ = false;  ///< the last result surely holds no quote
+  // The header's record (row 1 without one) and its fields, once read.
+  int64_t headerRecord_;
+  std::size_t headerFields_ = 0;
   // The output's next bytes, handed on in large pieces.
   std::string written_;
   // A value removal: the rows the engine cleared.
@@ -505,6 +521,8 @@ void CsvRun::pass(InputFile& input, Pass kind) {
                                     "sheet"});
     }
     tally_.widest = std::max<int64_t>(tally_.widest, static_cast<int64_t>(record.fields.size()));
+    if (row == headerRecord_) headerFields_ = record.fields.size();
+    if (!quoting && row > headerRecord_) checkLiteralRecord(record);
     const std::string_view text = record.text;
     // The record's bytes before `copied` are in written_ already; the rest are copied as
     // they are, after the last changed field. A field outside the selection is never
@@ -575,6 +593,22 @@ void CsvRun::pass(InputFile& input, Pass kind) {
 // quote, a byte that is not ASCII, a lone CR, a field not visited or too long); the caller
 // reads that one, or the one the buffer cuts off, the general way. False when it took no
 // record and stopped at one it cannot take.
+void CsvRun::checkLiteralRecord(const RawRecord& record) const {
+  if (record.fields.size() == headerFields_) return;
+  for (std::size_t i = 0; i < record.fields.size(); ++i) {
+    if (!record.raw(i).starts_with('"')) continue;
+    const std::string_view before = record.text.substr(0, record.fields[i].begin);
+    const auto column = 1 + std::count_if(before.begin(), before.end(),
+                                          [](char c) { return !isUtf8Continuation(c); });
+    throw CsvFormatError(CsvError{
+        record.line, static_cast<std::size_t>(column),
+        "a field opens with a quote, and the record has " + std::to_string(record.fields.size()) +
+            " fields where the header has " + std::to_string(headerFields_) +
+            ": read literally, a cell that Excel quoted (one holding a line break) is cut in "
+            "two; give --quoted-tsv to read quotes as CSV does"});
+  }
+}
+
 bool CsvRun::filterSpan(CsvStreamReader& reader) {
   using C = SpanClasses;
   const std::string_view lines = reader.unreadLines();
@@ -642,6 +676,7 @@ bool CsvRun::filterSpan(CsvStreamReader& reader) {
     }
     counts.records = row;
     counts.widest = std::max(counts.widest, column);
+    if (row == headerRecord_) headerFields_ = static_cast<std::size_t>(column);
     // step() shows one record in 65,536; that test first, on a register.
     if ((row & 0xFFFF) == 0) progress_.step(row, "records");
   }
@@ -686,12 +721,15 @@ void CsvRun::run() {
   } else {
     rule_ = std::make_unique<FieldRule>(plan_);
     if (rule_->asciiDrops() && !plan_.dryRun) {
-      spanClasses_.emplace(*rule_->asciiDrops(), plan_.csv.delimiter, plan_.csv.quoting);
+      spanClasses_.emplace(*rule_->asciiDrops(), plan_.csv.delimiter);
     }
     pass(input, Pass::Characters);
   }
   if (output_) output_->finish();
-  if (rule_) streams_.gaveUp += rule_->gaveUp();
+  if (rule_) {
+    streams_.gaveUp += rule_->gaveUp();
+    streams_.gaveUpChanged += rule_->gaveUpChanged();
+  }
   std::string over = selector_.description();
   if (over.empty()) {
     const int64_t first = selector_.selection().firstRow();

@@ -64,6 +64,14 @@ bool readOnly(const std::string& path, const struct stat& info) {
   return ::access(path.c_str(), W_OK) != 0 || (info.st_mode & 0222) == 0;
 }
 
+// What a file that is not a plain file is, for a message.
+const char* kindOf(const struct stat& info) {
+  if (S_ISFIFO(info.st_mode)) return "a named pipe (FIFO)";
+  if (S_ISSOCK(info.st_mode)) return "a socket";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
+  return "not a plain file";
+}
+
 // ---- Temporaries removed on a signal ----------------------------------------------------
 // The handler may only make async-signal-safe calls, so the paths live in fixed arrays
 // written with the signals blocked, and a folder's files are listed with getdents64.
@@ -258,6 +266,16 @@ void InputFile::rewind() {
   if (::lseek(fd_, 0, SEEK_SET) < 0) fail(errno);
 }
 
+void checkReplaceable(const std::string& path) {
+  struct stat info {};
+  const bool found = ::stat(path.c_str(), &info) == 0;
+  if (found && (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) return;
+  if (!found && !path.starts_with("/dev/") && !path.starts_with("/proc/")) return;
+  throw FileError("--in-place: " + path + " is " + (found ? kindOf(info) : "not a plain file") +
+                  ", which cannot be replaced by the result; read it as FILE and write the "
+                  "result with -o OUT");
+}
+
 // ---- OutputFile ------------------------------------------------------------------------
 
 OutputFile::OutputFile(const std::string& path, Overwrite overwrite)
@@ -291,9 +309,22 @@ OutputFile::OutputFile(const std::string& path, Overwrite overwrite)
   const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   if (base.empty() || (found && S_ISDIR(info.st_mode))) fail(EISDIR);
   if (found) {
+    // No option makes a read-only file system writable: --force is not offered there.
+    const std::string inFolder = folder.empty() ? std::string(".") : folder;
+    if (::access(inFolder.c_str(), W_OK) != 0 && errno == EROFS) {
+      throw FileError("cannot write " + given_ +
+                      ": it is on a read-only file system; write the result elsewhere with -o OUT");
+    }
     if (readOnly(path_, info) && overwrite_ == Overwrite::Refuse) {
       throw FileError("cannot write " + given_ +
                       ": the file is read-only (give --force to replace it all the same)");
+    }
+    // Renaming over one name of a file with several would split it: the others would keep
+    // the old content.
+    if (S_ISREG(info.st_mode) && info.st_nlink > 1 && overwrite_ == Overwrite::Refuse) {
+      throw FileError("cannot write " + given_ + ": the file has " + std::to_string(info.st_nlink) +
+                      " names (hard links), and only this one would get the result; give "
+                      "--force to replace this name alone, the others keeping the old content");
     }
     exists_ = true;
     mode_ = info.st_mode & 07777;

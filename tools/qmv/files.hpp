@@ -16,8 +16,14 @@ namespace qmv::cli {
 /// The whole content of a regular file. Throws FileError ("cannot read F: reason").
 std::string readWholeFile(const std::string& path);
 
-/// Whether a read-only target may be replaced, and one whose owner cannot be kept.
+/// Whether a read-only target may be replaced, one whose owner cannot be kept, and one
+/// with other names (hard links), whose other names then keep the old content.
 enum class Overwrite { Refuse, Force };
+
+/// Throws FileError (one line: why, and what to do) when `path` cannot be replaced by its
+/// result (--in-place): a named pipe, a socket, a device, anything under /dev or /proc.
+/// A missing file or a folder is left to the reading's own message.
+void checkReplaceable(const std::string& path);
 
 /// Replaces (or creates) `path` with `content`, as OutputFile does. Throws FileError.
 void replaceFile(const std::string& path, std::string_view content,

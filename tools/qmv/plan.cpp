@@ -397,7 +397,11 @@ void checkOutputName(const Plan& plan, const std::string& output) {
     throw UsageError("-o: " + output + " names a workbook, and the result is " +
                      (plan.csv.delimiter == '\t' ? "tab-separated" : "CSV") +
                      " text; give a name ending in ." +
-                     (plan.csv.delimiter == '\t' ? "tsv" : "csv"));
+                     (plan.csv.delimiter == '\t' ? "tsv" : "csv") +
+                     // Standard input is read as text: a workbook is read from its file.
+                     (plan.file == "-" ? " (a workbook is read from its file, given as FILE, "
+                                         "not from standard input)"
+                                       : ""));
   }
   if (ext == "csv" && plan.csv.delimiter == '\t') {
     throw UsageError("-o: " + output +

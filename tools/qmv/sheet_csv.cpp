@@ -4,6 +4,7 @@
 
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/csv_stream.hpp"
 #include "tools/qmv/report.hpp"
 
 namespace qmv::cli {
@@ -32,6 +33,21 @@ void assignUtf8(std::string& out, std::u16string_view utf16) {
     out += static_cast<char>(c);
   }
 }
+
+// Bytes held in memory, handed out whole.
+class TextSource final : public ByteSource {
+ public:
+  explicit TextSource(std::string_view text) : text_(text) {}
+  std::size_t read(char* out, std::size_t capacity) override {
+    const std::size_t n = std::min(capacity, text_.size());
+    std::copy_n(text_.data(), n, out);
+    text_.remove_prefix(n);
+    return n;
+  }
+
+ private:
+  std::string_view text_;
+};
 
 }  // namespace
 
@@ -143,6 +159,40 @@ std::string sheetCsv(memory::MemoryApplication& app, const CsvLayout* layout,
       appendCsvField(out, field, options.delimiter);
     }
     out += options.lineBreak;
+  }
+  return out;
+}
+
+std::string spliceCsv(memory::MemoryApplication& app, std::string_view text,
+                      const std::vector<CellRef>& cells) {
+  std::string out;
+  out.reserve(text.size());
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  if (text.starts_with(kMark)) {
+    out.append(kMark);
+    text.remove_prefix(kMark.size());
+  }
+  const FieldReader reader = fieldReaderOf(app);
+  TextSource source(text);
+  // loadCsv has read the same text: it is well-formed UTF-8.
+  CsvStreamReader csv(source, ',', false);
+  RawRecord record;
+  std::string field;
+  auto next = cells.begin();
+  for (int64_t row = 1; csv.next(record); ++row) {
+    std::size_t copied = 0;  // bytes of the record written so far
+    for (; next != cells.end() && next->row == row; ++next) {
+      const auto c = static_cast<std::size_t>(next->column - 1);
+      if (c >= record.fields.size()) continue;
+      const RawField& raw = record.fields[c];
+      out.append(record.text.substr(copied, raw.begin - copied));
+      assignUtf8(field, reader.write(app.cell(*next)));
+      // At the very start an unquoted U+FEFF would read back as a byte-order mark.
+      appendField(out, field, ',', raw.quoted || (out.empty() && field.starts_with(kMark)));
+      copied = raw.end;
+    }
+    out.append(record.text.substr(copied));
+    out.append(record.lineBreak);
   }
   return out;
 }

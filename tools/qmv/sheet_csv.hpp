@@ -65,4 +65,11 @@ CsvLayout loadCsv(memory::MemoryApplication& app, std::string_view text);
 std::string sheetCsv(memory::MemoryApplication& app, const CsvLayout* layout,
                      const CsvWriteOptions& options);
 
+/// `text`, the CSV that loadCsv read into the active sheet, with only the fields of `cells`
+/// (in row, then column order) written anew from their cells as sheetCsv writes them, each
+/// keeping the quotes it had; every other byte (fields, quotes, each record's line break,
+/// the byte-order mark) is copied.
+std::string spliceCsv(memory::MemoryApplication& app, std::string_view text,
+                      const std::vector<CellRef>& cells);
+
 }  // namespace qmv::cli

@@ -33,6 +33,11 @@ std::string Encoding::byteOrderMark() const {
 }
 
 Encoding namedEncoding(const std::string& option, const std::string& name) {
+  // iconv takes an empty name for the locale's own encoding: no name is not a choice here.
+  if (name.empty()) {
+    throw UsageError(option +
+                     ": give an encoding's name, say UTF-8, UTF-16LE, WINDOWS-1252 or ISO-8859-1");
+  }
   std::string canonical = upper(name);
   if (canonical == "UTF8") canonical = "UTF-8";
   if (canonical == "UTF16") canonical = "UTF-16";

@@ -1,6 +1,8 @@
 // CSV text read as typed input into a sheet (`--typed`): every field becomes the value
 // Excel would make of it, the cell rule runs on the text each visited constant shows, a
-// changed text is typed back into its cell, and the sheet is written out as CSV.
+// changed text is typed back into its cell, and only the changed fields are written anew:
+// every other byte of the file is copied, so that `00123` or a 20-digit number that the
+// run did not change keeps its text.
 #include <algorithm>
 #include <ostream>
 #include <vector>
@@ -19,7 +21,9 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
   ApplyRun run(plan, streams, false);
   auto app = std::make_shared<memory::MemoryApplication>();
   app->addWorkbook();
-  const CsvLayout layout = loadCsv(*app, readWholeFile(plan.file));
+  const std::string input = readWholeFile(plan.file);
+  const CsvLayout layout = loadCsv(*app, input);
+  std::vector<CellRef> written;  // the changed and cleared cells, in file order
   const HostLocale locale = app->locale();
   CellSelector& selector = run.selector();
   const std::optional<CellRule> rule =
@@ -42,6 +46,7 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
       if (!after) continue;
       run.changed(ref, toUtf8(*text), toUtf8(*after));
       app->typeInto(ref, *after);
+      written.push_back(ref);
     }
   }
   selector.finish();
@@ -62,16 +67,21 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
                          std::to_string(used->front().columns()) + " columns";
       }
     }
-    for (const CellRef& ref : run.runValues(columns)) app->setCell(ref, CellContent{});
+    for (const CellRef& ref : run.runValues(columns)) {
+      app->setCell(ref, CellContent{});
+      written.push_back(ref);
+    }
     if (over.empty()) over = toUtf8(formatAddress(run.valueAreas()));
   }
   if (ResultSink* sink = run.sink()) {
-    const CsvWriteOptions options{',', layout.lineBreak, layout.byteOrderMark};
-    sink->write(sheetCsv(*app, &layout, options));
+    sink->write(spliceCsv(*app, input, written));
     sink->commit();
   }
   if (over.empty()) over = toUtf8(app->usedRangeAddress());
-  if (rule) streams.gaveUp += rule->gaveUp();
+  if (rule) {
+    streams.gaveUp += rule->gaveUp();
+    streams.gaveUpChanged += rule->gaveUpChanged();
+  }
   run.finish(over);
 }
 

@@ -121,13 +121,25 @@ struct BookRun {
   }
 
   // The summary line, and a line when formulas are to be calculated again: a dry run tells
-  // whether the written workbook would ask for it.
-  void summary(const std::string& over, int64_t typed, bool fullCalculation) const {
+  // whether the written workbook would ask for it (`sheetFormulas`: a cell of the sheet,
+  // read already, holds a formula).
+  void summary(const std::string& over, int64_t typed, bool fullCalculation, bool sheetFormulas,
+               int64_t pivotCells) const {
     run.finish(over + " of " + sheetLabel(book, sheet));
     if (plan.quiet) return;
+    if (pivotCells > 0) {
+      streams.err << "qmv apply: " << withThousands(pivotCells)
+                  << (pivotCells == 1 ? " cell lies" : " cells lie") << " in a pivot table and "
+                  << (pivotCells == 1 ? "was" : "were")
+                  << " left alone: Excel refuses to change a pivot table's cells; change its "
+                     "source data and refresh it\n";
+    }
     const int64_t changed = run.changedCount();
     if (typed > 0) streams.err << typedResultsLine(typed, plan.dryRun);
-    if (plan.dryRun) fullCalculation = changed > 0 && book.holdsFormulas();
+    if (plan.dryRun) {
+      const std::size_t read[] = {sheet};
+      fullCalculation = changed > 0 && (sheetFormulas || book.holdsFormulasBeyond(read));
+    }
     if (fullCalculation) streams.err << fullCalculationLine(plan.dryRun);
   }
 };
@@ -168,7 +180,10 @@ void applyCharacters(const BookRun& run) {
   const CellRule rule(run.plan.removals, run.plan.rules);
   CellSelector& selector = run.run.selector();
   int64_t typed = 0;
+  int64_t pivotCells = 0;
+  bool formulas = false;
   const xlsx::CellEditor editor = [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
+    formulas = formulas || cell.formula;
     const std::optional<Value> read =
         readable(selector, cell, [&] { return run.book.valueOf(cell); });
     if (!read) return std::nullopt;
@@ -179,6 +194,10 @@ void applyCharacters(const BookRun& run) {
     if (!visits(selector, run.book, cell, shown, blank)) return std::nullopt;
     // A formula is never rewritten; an error value has no text to change.
     if (cell.formula || blank) return std::nullopt;
+    if (run.book.inPivotTable(run.sheet, cell.ref)) {
+      ++pivotCells;
+      return std::nullopt;
+    }
     run.run.visited();
     if (!text) return std::nullopt;
     // Between the removals of a list, the text goes through the cell as a run leaves it.
@@ -199,14 +218,18 @@ void applyCharacters(const BookRun& run) {
     fullCalculation = run.write(editor, [&] { selector.finish(); });
   }
   run.streams.gaveUp += rule.gaveUp();
-  run.summary(describe(selector), typed, fullCalculation);
+  run.streams.gaveUpChanged += rule.gaveUpChanged();
+  run.summary(describe(selector), typed, fullCalculation, formulas, pivotCells);
 }
 
 void applyValues(const BookRun& run) {
   CellSelector& selector = run.run.selector();
   int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
   bool any = false;
+  bool formulas = false;
+  int64_t pivotCells = 0;
   run.book.forEachCell(run.sheet, [&](const xlsx::SheetCell& cell) {
+    formulas = formulas || cell.formula;
     const std::optional<CellContent> read =
         readable(selector, cell, [&] { return sheetCellContent(run.book, cell); });
     if (!read) return;
@@ -214,6 +237,10 @@ void applyValues(const BookRun& run) {
     const bool blank = isEmpty(content.value) && !content.isFormula();
     const std::string shown = selector.readsText() ? toUtf8(run.shown(content.value)) : "";
     if (!visits(selector, run.book, cell, shown, blank) || blank) return;
+    if (run.book.inPivotTable(run.sheet, cell.ref)) {
+      ++pivotCells;
+      return;
+    }
     run.run.load(cell.ref, content, run.plan.dryRun ? toUtf8(run.shown(content.value)) : "");
     any = true;
     firstColumn = firstColumn == 0 ? cell.ref.column : std::min(firstColumn, cell.ref.column);
@@ -244,7 +271,7 @@ void applyValues(const BookRun& run) {
   }
   run.summary(
       run.plan.cells.columns ? describe(selector) : toUtf8(formatAddress(run.run.valueAreas())), 0,
-      fullCalculation);
+      fullCalculation, formulas, pivotCells);
 }
 
 }  // namespace

@@ -355,6 +355,18 @@ class ChildLocator : public XmlHandler {
   int depth_ = 0;
 };
 
+// A pivot table's location: the cells it fills.
+class PivotLocationReader : public XmlHandler {
+ public:
+  void start(std::string_view name, const XmlAttributes& attributes) override {
+    if (name != "location") return;
+    if (const char* r = attributes.find("ref")) ref = r;
+  }
+  void end(std::string_view) override {}
+
+  std::string ref;
+};
+
 class TableReader : public XmlHandler {
  public:
   void start(std::string_view name, const XmlAttributes& attributes) override {
@@ -606,6 +618,17 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
     if (!book->sheets_[i].worksheet) continue;
     for (const Relationship& r : readRelationships(package, book->sheets_[i].part, false)) {
       const PartEntry* part = package.find(r.target);
+      if (typeIs(r.type, "pivotTable") && part != nullptr) {
+        PivotLocationReader pivot;
+        parseXml(pivot, path + ": " + r.target, package.readAll(*part));
+        const auto areas = parseReference(toUtf16(pivot.ref));
+        if (!areas || areas->size() != 1) {
+          throw XlsxError(path + ": " + r.target +
+                          ": a pivot table without a location qmv can read");
+        }
+        book->pivots_.emplace_back(i, areas->front());
+        continue;
+      }
       if (!typeIs(r.type, "table") || part == nullptr) continue;
       TableReader table;
       parseXml(table, path + ": " + r.target, package.readAll(*part));
@@ -617,6 +640,12 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
     }
   }
   return book;
+}
+
+bool Workbook::inPivotTable(std::size_t sheet, CellRef ref) const {
+  return std::any_of(pivots_.begin(), pivots_.end(), [&](const auto& pivot) {
+    return pivot.first == sheet && pivot.second.contains(ref);
+  });
 }
 
 std::optional<std::size_t> Workbook::findSheet(std::u16string_view name) const {
@@ -865,21 +894,18 @@ std::string Workbook::withColumnNames(const Table& table, const std::string& xml
   return out;
 }
 
-bool Workbook::holdsFormulas() const {
-  if (!holdsFormulas_) {
-    // A calculation chain lists formula cells; without one, the worksheets tell.
-    bool found = !calcChainPart_.empty();
-    for (const SheetEntry& sheet : sheets_) {
-      if (found) break;
-      const PartEntry* part = sheet.worksheet ? package_->find(sheet.part) : nullptr;
-      if (part == nullptr) continue;
-      FormulaFinder finder;
-      parsePart(finder, *package_, *part, package_->path() + ": " + sheet.part);
-      found = finder.found;
-    }
-    holdsFormulas_ = found;
+bool Workbook::holdsFormulasBeyond(std::span<const std::size_t> known) const {
+  // A calculation chain lists formula cells; without one, the worksheets tell.
+  if (!calcChainPart_.empty()) return true;
+  for (std::size_t i = 0; i < sheets_.size(); ++i) {
+    if (std::find(known.begin(), known.end(), i) != known.end()) continue;
+    const PartEntry* part = sheets_[i].worksheet ? package_->find(sheets_[i].part) : nullptr;
+    if (part == nullptr) continue;
+    FormulaFinder finder;
+    parsePart(finder, *package_, *part, package_->path() + ": " + sheets_[i].part);
+    if (finder.found) return true;
   }
-  return *holdsFormulas_;
+  return false;
 }
 
 // The workbook part with fullCalcOnLoad="1" on its <calcPr>, which is added where the
@@ -933,7 +959,9 @@ Workbook::Saved Workbook::save(const std::string& target,
   std::set<std::pair<uint32_t, int64_t>> formulasGone;
   std::vector<std::unique_ptr<DeflatedFile>> sheets;
   bool changed = false, formulasKept = false;
+  std::vector<std::size_t> rewritten;  // their rewrite told whether a formula stays
   for (const SheetEdit& edit : edits) {
+    rewritten.push_back(edit.sheet);
     sheets.push_back(std::make_unique<DeflatedFile>(target));
     const SheetRewrite rewrite = rewriteSheet(*this, edit.sheet, edit.editor, *sheets.back());
     changed = changed || rewrite.changed;
@@ -988,7 +1016,7 @@ Workbook::Saved Workbook::save(const std::string& target,
     }
   }
   Saved saved;
-  if (changed && (formulasKept || holdsFormulas())) {
+  if (changed && (formulasKept || holdsFormulasBeyond(rewritten))) {
     const PartEntry& part = *package_->find(workbookPart_);
     replace(part, withFullCalculation(package_->readAll(part)));
     saved.fullCalculation = true;

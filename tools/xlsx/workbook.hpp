@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -156,8 +157,15 @@ class Workbook {
   };
   Saved save(const std::string& target, const std::vector<SheetEdit>& edits) const;
 
-  /// Whether a cell of any worksheet holds a formula (read from the package on first use).
-  bool holdsFormulas() const;
+  /// Whether the workbook holds a formula beyond the worksheets `known`, whose cells the
+  /// caller has read already: it has a calculation chain, or a cell of another worksheet
+  /// holds a formula (those are parsed for it).
+  bool holdsFormulasBeyond(std::span<const std::size_t> known) const;
+
+  /// Whether `ref` of worksheet `sheet` lies in the location of one of the sheet's pivot
+  /// tables (<location ref> of each part in xl/pivotTables/ its relationships name): the
+  /// cells the pivot table fills, which Excel refuses to change by hand.
+  bool inPivotTable(std::size_t sheet, CellRef ref) const;
 
   /// The shared string `index` (precondition: below sharedStringCount()).
   std::u16string sharedString(std::size_t index) const;
@@ -190,9 +198,9 @@ class Workbook {
   std::vector<bool> generalStyles_;
   std::unique_ptr<Styles> styles_;  ///< null when the package has no styles part
   std::vector<Table> tables_;
+  std::vector<std::pair<std::size_t, AreaRef>> pivots_;  ///< each pivot table's sheet and location
   /// The folded formulas that hold a bracket, read when a table header first changes.
   mutable std::optional<std::vector<std::u16string>> bracketFormulas_;
-  mutable std::optional<bool> holdsFormulas_;
   std::string withFullCalculation(const std::string& xml) const;
   [[noreturn]] void unreadable(const SheetCell& cell, const std::string& reason) const;
   bool date1904_ = false;

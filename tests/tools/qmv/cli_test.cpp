@@ -69,6 +69,12 @@ TEST(CliTest, UsageErrorsAreOneLineWithStatusTwo) {
        {"apply", "RBSP", "x.csv", "--start", "-1"},
        "qmv apply: --start: \"-1\" is not a whole number"},
       {"play without script", {"play"}, "qmv play: "},
+      {"an option given twice",
+       {"apply", "digits", "x.csv", "-o", "a.csv", "-o", "b.csv"},
+       "qmv apply: --output: given more than once; give it once"},
+      {"an empty encoding",
+       {"apply", "digits", "x.csv", "-e", ""},
+       "qmv apply: -e: give an encoding's name"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -345,6 +345,7 @@ TEST(PipelineTest, TheCommandLineFollowsCsvToolConventions) {
   const std::string quotes = folder.write("quotes.tsv", "t\tn\n\"Best\" TV 4K\t\"7\"\r\n");
   const std::string quoted = folder.write("quoted.tsv", "t\tn\n\"a\tb1\"\t\"x\"\"2\"\n");
   const std::string tab = folder.write("tabs.txt", "t\tn\n\"q1\t2\n");
+  const std::string excel = folder.write("excel.tsv", "id\tnote\tqty\n1\t\"two\nlines\"\t3\n");
   struct Row {
     const char* name;
     ApplyRequest request;
@@ -394,8 +395,18 @@ TEST(PipelineTest, TheCommandLineFollowsCsvToolConventions) {
       {"--quoted-tsv reads them as CSV does",
        with(quoted, [](ApplyRequest& r) { r.quotedTsv = true; }), 0, "t\tn\n\"a\tb\"\t\"x\"\"\"\n",
        "2 cells visited, 2 changed"},
-      {"a quoted tab in literal text is two fields", request("digits", quoted), 0,
-       "t\tn\n\"a\tb\"\t\"x\"\"\"\n", "3 cells visited, 2 changed"},
+      // Excel quotes a cell holding a tab or a line break: read literally it would be cut
+      // in two, which the record's fields, more or fewer than the header's, tell.
+      {"a quoted tab in literal text stops the run", request("digits", quoted), 1, "",
+       "line 2, column 1: a field opens with a quote, and the record has 3 fields where the "
+       "header has 2"},
+      {"a quoted line break in literal text stops the run", request("digits", excel), 1, "",
+       "line 2, column 3: a field opens with a quote, and the record has 2 fields where the "
+       "header has 3: read literally, a cell that Excel quoted (one holding a line break) is "
+       "cut in two; give --quoted-tsv to read quotes as CSV does"},
+      {"--quoted-tsv reads the line break inside its cell",
+       with(excel, [](ApplyRequest& r) { r.quotedTsv = true; }), 0,
+       "id\tnote\tqty\n\t\"two\nlines\"\t\n", "3 cells visited, 2 changed"},
       {"--quoted-tsv on commas", with(csv, [](ApplyRequest& r) { r.quotedTsv = true; }), 2, "",
        "--quoted-tsv: "},
       {"an unknown operation lists every code", request("nope", csv), 2, "",
@@ -428,29 +439,39 @@ TEST(PipelineTest, TheCommandLineFollowsCsvToolConventions) {
   EXPECT_NE(shown.out.find("A2: \"1a\" -> \"a\""), std::string::npos) << shown.out;
   EXPECT_EQ(readWholeFile(csv), "id,name,zip\n1a,b2,c3\n");
 
-  // Without FILE, a pipe on standard input is read.
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::dup2(pipeEnds[0], STDIN_FILENO);
+  // Without FILE, a pipe on standard input is read; a workbook there is told by its bytes.
+  const auto piped = [&](const std::string& input, const std::string& output) {
+    int pipeEnds[2];
+    EXPECT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(pipeEnds[0], STDIN_FILENO);
+      ::close(pipeEnds[1]);
+      ApplyRequest r;
+      r.operation = "digits";
+      r.output = output;
+      std::ostringstream out, err;
+      ApplyStreams streams{out, err, false, {}, false};
+      const int status = runApply(r, streams);
+      std::ofstream(folder.file("piped.err")) << err.str();
+      ::_exit(status);
+    }
+    ::close(pipeEnds[0]);
+    EXPECT_EQ(::write(pipeEnds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
     ::close(pipeEnds[1]);
-    ApplyRequest r;
-    r.operation = "digits";
-    r.output = folder.file("piped.csv");
-    std::ostringstream out, err;
-    ApplyStreams streams{out, err, false, {}, false};
-    ::_exit(runApply(r, streams));
-  }
-  ::close(pipeEnds[0]);
-  const std::string input = "h\nx1\n";
-  ASSERT_EQ(::write(pipeEnds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  ::close(pipeEnds[1]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return std::pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                     readWholeFile(folder.file("piped.err")));
+  };
+  EXPECT_EQ(piped("h\nx1\n", folder.file("piped.csv")).first, 0);
   EXPECT_EQ(readWholeFile(folder.file("piped.csv")), "h\nx\n");
+  const auto [status, said] =
+      piped(std::string("PK\x03\x04\x14\0\0\0\x08\0", 10), folder.file("piped-out.csv"));
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(said,
+            "qmv apply: the input is a workbook (a zip package); qmv reads a workbook from its "
+            "file, not from a pipe: save it and give its name as FILE\n");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -545,6 +547,75 @@ TEST_F(TextApplyTest, TargetsAreWrittenSafely) {
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   toNull.output = "-";
   EXPECT_EQ(run(toNull).out, "d\n");
+}
+
+// What --in-place cannot replace safely is refused in one line saying why and what to do;
+// --force is offered only where it helps.
+TEST_F(TextApplyTest, WhatCannotBeReplacedSafelyIsRefusedInOneLine) {
+  const std::string fifo = path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string linked = write("linked.csv", "a1\n");
+  const std::string other = path("other.csv");
+  ASSERT_EQ(::link(linked.c_str(), other.c_str()), 0);
+  struct Row {
+    const char* name;
+    std::string file;
+    bool force;
+    int status;
+    const char* says;     ///< in the one line
+    const char* content;  ///< the file afterwards
+  } rows[] = {
+      {"a named pipe, which would wait for a writer", fifo, false, 1, "is a named pipe (FIFO)", ""},
+      {"a device", "/dev/null", false, 1, "is a device", ""},
+      {"a file with two names", linked, false, 1, "2 names (hard links)", "a1\n"},
+      {"with --force, this name alone", linked, true, 0, "", "a\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ApplyRequest r = request("RNUM", "");
+    r.file = row.file;
+    r.inPlace = true;
+    r.force = row.force;
+    const Ran ran = run(r);
+    EXPECT_EQ(ran.status, row.status) << ran.err;
+    if (row.status != 0) {
+      EXPECT_NE(ran.err.find(row.says), std::string::npos) << ran.err;
+      EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
+      EXPECT_NE(ran.err.find(row.force || *row.content == '\0' ? "-o OUT" : "--force"),
+                std::string::npos)
+          << ran.err;
+    }
+    if (*row.content != '\0') {
+      EXPECT_EQ(readWholeFile(row.file), row.content);
+    }
+  }
+  EXPECT_EQ(readWholeFile(other), "a1\n") << "the other name keeps the old content";
+
+  // A read-only file system, in a mount namespace of its own where one can be made: no
+  // --force is offered, as none would help.
+  const std::string script = write("ro.sh",
+                                   "set -e\nmount -t tmpfs tmpfs \"$1\"\n"
+                                   "printf 'a1\\n' > \"$1/in.csv\"\n"
+                                   "mount -o remount,ro \"$1\"\n"
+                                   "exec \"$2\" apply RNUM \"$1/in.csv\" --in-place 2>&1\n");
+  fs::create_directories(path("mnt"));
+  const std::string command =
+      "unshare -rm sh " + script + " " + path("mnt") + " " + QMV_BINARY_DIR "/tools/qmv/qmv 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string said;
+  char buffer[512];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) said.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (said.find("read-only file system") == std::string::npos &&
+      said.find("qmv apply") == std::string::npos) {
+    GTEST_SKIP() << "no mount namespace here: " << said;
+  }
+  EXPECT_NE(status, 0);
+  EXPECT_NE(said.find("read-only file system; write the result elsewhere with -o OUT"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("--force"), std::string::npos) << said;
 }
 
 TEST_F(TextApplyTest, ValueRemovalsWorkOnOneColumnBelowTheHeader) {
