@@ -25,12 +25,17 @@ native=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev lib
         # qmv's manual page is generated with help2man; its completion goes where
         # bash-completion looks.
         help2man bash-completion
-        # The web engine reads and writes its page's once-only requests as JSON (header-only).
-        nlohmann-json3-dev)
+        # The web engine reads and writes its page's once-only requests as JSON, and the
+        # engine its recipes (header-only).
+        nlohmann-json3-dev
+        # The tests hold the example recipes to the recipe schema (JSON Schema 2020-12).
+        python3-jsonschema)
 windows=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb
          xauth googletest fonts-wine wixl msitools osslsigncode openssl python3 unicode-data
          # dpkg-source unpacks PCRE2's source package and applies Debian's patches.
-         dpkg-dev)
+         dpkg-dev
+         # The engine reads recipes with nlohmann's JSON (headers only).
+         nlohmann-json3-dev)
 web=(emscripten chromium nlohmann-json3-dev python3 openssl dpkg-dev)
 
 jobs=("$@")
