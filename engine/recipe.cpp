@@ -259,6 +259,8 @@ CellRequest RecipeStep::cellRequest() const {
   if (separator) {
     in.separator = *separator;
     in.occurrence = occurrence;
+    // The wizard's box for the number of characters holds 1 unless one is given.
+    if (!in.charCount) in.charCount = 1;
   }
   return request;
 }
@@ -344,9 +346,16 @@ std::string recipeJson(const Recipe& recipe) {
   out["version"] = recipe.version;
   if (!recipe.name.empty()) out["name"] = recipe.name;
   if (!recipe.description.empty()) out["description"] = recipe.description;
-  out["steps"] = Json::array();
-  for (const RecipeStep& step : recipe.steps) out["steps"].push_back(stepJson(step));
-  return out.dump(2) + "\n";
+  // One line per step, so that a recipe reads as its list of steps.
+  std::string text = "{\n";
+  for (const auto& [key, value] : out.items())
+    text += "  " + Json(key).dump() + ": " + value.dump() + ",\n";
+  text += "  \"steps\": [\n";
+  for (std::size_t i = 0; i < recipe.steps.size(); ++i) {
+    text +=
+        "    " + stepJson(recipe.steps[i]).dump() + (i + 1 < recipe.steps.size() ? ",\n" : "\n");
+  }
+  return text + "  ]\n}\n";
 }
 
 std::string recipeSteps(const Recipe& recipe) {

@@ -4,6 +4,7 @@
 
 #include "engine/run.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/batch.hpp"
 #include "tools/qmv/file_format.hpp"
 #include "tools/qmv/pipeline.hpp"
 #include "tools/qmv/report.hpp"
@@ -38,6 +39,11 @@ void applyOnce(const ApplyRequest& request, ApplyStreams& streams) {
 }  // namespace
 
 int runApply(const ApplyRequest& request, ApplyStreams& streams) {
+  if (wantsBatch(request)) return runBatch(request, streams);
+  return applyFile(request, streams);
+}
+
+int applyFile(const ApplyRequest& request, ApplyStreams& streams) {
   try {
     applyOnce(request, streams);
   } catch (...) {

@@ -8,7 +8,9 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/recipe.hpp"
 #include "tools/qmv/apply.hpp"
+#include "tools/qmv/files.hpp"
 #include "tools/qmv/plan.hpp"
 #include "tools/qmv/player.hpp"
 
@@ -144,6 +146,27 @@ std::string operationsHelp() {
   return out.str();
 }
 
+// `qmv recipe FILE`: the recipe's name, description and steps, or why it cannot be read.
+int runRecipeCheck(const std::string& file, std::ostream& out, std::ostream& err) {
+  std::string text;
+  try {
+    text = readWholeFile(file);
+  } catch (const ApplyError& e) {
+    err << "qmv recipe: " << e.what() << '\n';
+    return 1;
+  }
+  std::string error;
+  const std::optional<Recipe> recipe = tryParseRecipe(text, error);
+  if (!recipe) {
+    err << "qmv recipe: " << file << ": " << error << '\n';
+    return 2;
+  }
+  if (!recipe->name.empty()) out << recipe->name << '\n';
+  if (!recipe->description.empty()) out << recipe->description << '\n';
+  out << recipeSteps(*recipe);
+  return 0;
+}
+
 // Keeps an option's text when it was given at all.
 std::optional<std::string> given(const CLI::Option* option, const std::string& value) {
   if (option->count() == 0) return std::nullopt;
@@ -162,18 +185,28 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   app.require_subcommand(0, 1);
 
   ApplyRequest request;
-  std::string file, range, output, sheet;
+  std::string range, output, sheet;
   std::string columns, delimiter, encoding, outputEncoding, bom, limit, headerRow;
   CLI::App* apply = app.add_subcommand("apply",
                                        "Run a removal (or a comma list of them, in order) over a "
                                        "CSV file or an .xlsx/.xlsm workbook");
   apply->footer(operationsHelp());
-  apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
-      ->required();
-  auto* fileOption = apply->add_option(
-      "FILE", file,
-      "CSV or TSV file (RFC 4180), - for standard input (the default when it is a pipe), or a "
-      "workbook (.xlsx, .xlsm)");
+  apply->add_option("OPERATION", request.operation,
+                    "Removal code or name (listed below), or a comma list of them; none with "
+                    "--recipe");
+  std::vector<std::string> files;
+  apply->add_option(
+      "FILE", files,
+      "CSV or TSV files (RFC 4180), - for standard input (the default when it is a pipe), "
+      "workbooks (.xlsx, .xlsm) or folders of them");
+  std::string recipeFile, jobs;
+  auto* recipeOption = apply->add_option(
+      "--recipe", recipeFile, "Run the steps of a recipe file (JSON), each with its own inputs");
+  apply->add_flag("--print-recipe", request.printRecipe,
+                  "Write the recipe of OPERATION and its options as JSON, and run nothing");
+  apply->add_flag("-r,--recursive", request.recursive, "Folders: their subfolders' files too");
+  auto* jobsOption =
+      apply->add_option("-j,--jobs", jobs, "Files run at once (default: the number of processors)");
   auto* rangeOption = apply->add_option(
       "--range", range, "Cells to work on, like B2:B6 or B:B (default: every field below row 1)");
   auto* sheetOption = apply->add_option(
@@ -239,6 +272,10 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
                   "Unicode text: every kind of space, invisible character and letter counts; "
                   "an emoji is one character");
 
+  std::string recipeToCheck;
+  CLI::App* recipe = app.add_subcommand("recipe", "Check a recipe file and print its steps");
+  recipe->add_option("FILE", recipeToCheck, "Recipe file (JSON)")->required();
+
   std::string script;
   bool echo = false;
   CLI::App* play = app.add_subcommand("play", "Replay a session script against the add-in");
@@ -252,23 +289,40 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   try {
     app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::CallForHelp&) {
-    const CLI::App* target = apply->parsed() ? apply : play->parsed() ? play : &app;
+    const CLI::App* target = apply->parsed()    ? apply
+                             : play->parsed()   ? play
+                             : recipe->parsed() ? recipe
+                                                : &app;
     out << (target == &app ? app.help() : target->help("qmv"));
     return 0;
   } catch (const CLI::CallForVersion&) {
     out << QMV_VERSION << '\n';
     return 0;
   } catch (const CLI::ParseError& e) {
-    const std::string where = apply->parsed()  ? "qmv apply: "
-                              : play->parsed() ? "qmv play: "
-                                               : "qmv: ";
+    const std::string where = apply->parsed()    ? "qmv apply: "
+                              : play->parsed()   ? "qmv play: "
+                              : recipe->parsed() ? "qmv recipe: "
+                                                 : "qmv: ";
     err << where << e.what() << " (see --help)\n";
     return 2;
   }
 
   const auto dispatch = [&]() -> int {
     if (apply->parsed()) {
-      request.file = given(fileOption, file);
+      // With --recipe every operand is a file.
+      request.recipeFile = given(recipeOption, recipeFile);
+      if (request.recipeFile && !request.operation.empty()) {
+        files.insert(files.begin(), request.operation);
+        request.operation.clear();
+      }
+      if (!request.recipeFile && request.operation.empty()) {
+        err << "qmv apply: OPERATION: give a removal such as digits, a comma list of them, or "
+               "--recipe FILE (see --help)\n";
+        return 2;
+      }
+      request.files = files;
+      request.file = files.empty() ? std::nullopt : std::optional<std::string>(files.front());
+      request.jobs = given(jobsOption, jobs);
       request.range = given(rangeOption, range);
       request.output = given(outputOption, output);
       request.columns = given(columnsOption, columns);
@@ -288,6 +342,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
       ApplyStreams streams{out, err, errIsTerminal, std::move(finish), ::isatty(STDIN_FILENO) == 1};
       return runApply(request, streams);
     }
+    if (recipe->parsed()) return runRecipeCheck(recipeToCheck, out, err);
     if (play->parsed()) {
       PlayStreams streams{out, err};
       return runPlay(script, echo, in, streams);
