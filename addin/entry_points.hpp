@@ -3,9 +3,11 @@
 // progress dialog and shows it modally; nothing changes until the user presses Yes.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "engine/operations.hpp"
+#include "engine/recipe.hpp"
 
 namespace qmv {
 
@@ -35,6 +37,13 @@ std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module
 /// Stores the operation, puts its question and input groups on the dialog and shows it;
 /// returns when the dialog has been closed (No! or the end of the run).
 void confirmAndRun(AddinModule& module, Operation operation);
+
+/// Runs a recipe through the dialog: its question and the preview of the whole recipe,
+/// then on Yes its steps as one run (progress, Stop, one undo); returns when the dialog has
+/// been closed. A recipe that ends by clearing values is refused with a message, nothing
+/// shown or changed. The Ribbon's "Run Recipe..." and the task pane read the file
+/// (parseRecipe, engine/recipe.hpp) and call this.
+void RunRecipe(AddinModule& module, std::shared_ptr<const Recipe> recipe);
 
 /// Loads the wizard form and shows it modally.
 void ShowWizard(AddinModule& module);

@@ -265,6 +265,26 @@ CellRequest RecipeStep::cellRequest() const {
   return request;
 }
 
+RunRequest recipeRunRequest(const Recipe& recipe) {
+  RunRequest request;
+  request.steps = recipe.characterSteps();
+  if (!request.steps.empty()) request.operation = request.steps.front().operation;
+  return request;
+}
+
+std::u16string recipeQuestion(const Recipe& recipe) {
+  std::u16string codes;
+  for (const RecipeStep& step : recipe.steps) {
+    if (!codes.empty()) codes += u", ";
+    codes += operationCode(step.operation);
+  }
+  const std::size_t n = recipe.steps.size();
+  std::u16string text = u"Run the recipe";
+  if (!recipe.name.empty()) text += u" \"" + toUtf16(recipe.name) + u"\"";
+  return text + u" (" + toUtf16(std::to_string(n)) + (n == 1 ? u" step: " : u" steps: ") + codes +
+         u")?";
+}
+
 std::optional<Operation> Recipe::valueStep() const {
   if (steps.empty() || isCharacterOperation(steps.back().operation)) return std::nullopt;
   return steps.back().operation;

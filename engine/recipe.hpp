@@ -32,6 +32,7 @@
 #include "engine/block_rule.hpp"
 #include "engine/find_nth_occurrence.hpp"
 #include "engine/operations.hpp"
+#include "engine/run.hpp"
 #include "engine/text_rules.hpp"
 
 namespace qmv {
@@ -74,6 +75,16 @@ struct Recipe {
   /// The character steps, in order, as the block rule takes them (viewing this recipe).
   std::vector<CellRequest> characterSteps() const;
 };
+
+/// The run of a recipe's character steps as one request for runRemoval and
+/// previewRemoval (engine/run.hpp, engine/preview.hpp): one preview of the whole chain,
+/// one progress, one Stop, one undo. The request views the recipe, which must outlive it.
+/// A value step is not in it (valueStep() says whether there is one).
+RunRequest recipeRunRequest(const Recipe& recipe);
+
+/// The question asked before a recipe runs over the selection:
+///   Run the recipe "Monthly contacts" (3 steps: RLTE, RACC, RNDG)?
+std::u16string recipeQuestion(const Recipe& recipe);
 
 /// A recipe that cannot be read: the step (1-based; 0 for the document itself) and the
 /// field it names, and the whole message ("step 2, count: RNUM takes no number of

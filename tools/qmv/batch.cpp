@@ -248,7 +248,7 @@ Recipe recipeOf(const ApplyRequest& request) {
   try {
     return parseRecipe(text);
   } catch (const RecipeError& e) {
-    throw UsageError("--recipe: " + *request.recipeFile + ": " + e.what());
+    throw UsageError("--recipe " + *request.recipeFile + ": " + e.what());
   }
 }
 

@@ -34,7 +34,7 @@ Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL V
         sort-rows REF KEY [ascending|descending] | insert-rows N [COUNT]
         autofilter REF FIELD "CRITERION" (the user's own sort, insertion and filter)
         unicode on|off (the user's stored choice of Unicode text rules)
-User:   click TAG | key ^z | host-undo
+User:   click TAG | key ^z | host-undo | recipe FILE (runs a recipe file through the dialog)
         while a form is shown: type CONTROL "TEXT" | paste CONTROL "TEXT" | clear CONTROL
         press CONTROL | toggle CONTROL | pick CONTROL | choose CONTROL INDEX|"ENTRY"
         mousedown [CONTROL] | close
