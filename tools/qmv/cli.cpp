@@ -96,6 +96,12 @@ holds a value and stays as it is; --header-row N names another (a title above th
 and --no-header starts at row 1. -c matches a header cell's value text (3/15/2024, True)
 or the text the sheet displays (2024-03-15 in a yyyy-mm-dd format, TRUE).
 A value removal that clears a formula cell takes it out of the calculation chain.
+Recipes (--recipe FILE, a JSON file; qmv recipe FILE checks one): each step has its own
+inputs, text rules and cells (columns, range); steps on the same cells with the same text
+rules run as one rule in one pass, a value removal (the last step only) in a pass of its own.
+Several FILEs or folders (-r: their subfolders too) run -j at a time, each written to -o DIR
+under its own name (the folder tree kept) or in place; each file's lines carry its name, in
+the order given whatever -j says, then a total line; the exit status is the worst.
 )";
 
 constexpr const char* kApplyExamples = R"(
@@ -107,6 +113,8 @@ Examples:
   qmv apply digits,squeeze notes.tsv --in-place        # two removals, in order; tabs
   cat contacts.csv | qmv apply RNUM -c '!Name' > out.csv
   qmv apply digits inventory.xlsx --range B2:B4 -o clean.xlsx
+  qmv apply trim,non-digits -c Phone --print-recipe > phones.json   # a list as a recipe
+  qmv apply --recipe phones.json exports/ -r -o clean/ # every CSV, TSV and workbook below
 )";
 
 bool isCode(std::string_view name) {
