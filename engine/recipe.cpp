@@ -57,7 +57,7 @@ class StepReader {
       if (std::find(std::begin(kStepFields), std::end(kStepFields), key) == std::end(kStepFields)) {
         fail(key, "not a field of a step");
       }
-      if (!readsField(*found, key)) fail(key, code + " takes no " + key);
+      if (!readsField(*found, key)) fail(key, std::string(code).append(" takes no ").append(key));
     }
     step_.start = number("start", 1);
     step_.count = number("count", 0);

@@ -271,14 +271,20 @@ int runFiles(const ApplyRequest& request, const Recipe& recipe, ApplyStreams& st
   }
   std::vector<FileResult> results(files.size());
   std::vector<std::string> targets(files.size());
-  // Two files of the batch never write one result.
+  // Two files of the batch never write one result, nor is one file run twice at once (in
+  // place, the second run would find the first one's lock and fail for no reason of its own).
+  std::vector<fs::path> sources(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
+    std::error_code ignored;
+    sources[i] = fs::weakly_canonical(files[i].path, ignored);
     if (request.output) targets[i] = (fs::path(*request.output) / files[i].relative).string();
-    for (std::size_t j = 0; j < i && request.output; ++j) {
-      if (targets[j] == targets[i]) {
-        results[i].status = 2;
-        results[i].err = "qmv apply: -o: the result would replace that of " + files[j].path + "\n";
-        results[i].done = true;
+    for (std::size_t j = 0; j < i && !results[i].done; ++j) {
+      if (sources[j] == sources[i]) {
+        results[i] = {2, {}, "qmv apply: given already as " + files[j].path + "\n", 0, 0, true};
+      } else if (request.output && targets[j] == targets[i]) {
+        results[i] = {
+            2, {}, "qmv apply: -o: the result would replace that of " + files[j].path + "\n",
+            0, 0,  true};
       }
     }
   }
