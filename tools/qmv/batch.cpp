@@ -50,6 +50,7 @@ struct BatchFile {
   std::string path;
   std::string relative;
   uintmax_t bytes = 0;
+  std::string error;  ///< a folder that holds none of the files qmv reads
 };
 
 bool isFolder(const std::string& path) {
@@ -65,7 +66,7 @@ std::vector<BatchFile> batchFiles(const ApplyRequest& request) {
     if (!isFolder(operand)) {
       std::error_code error;
       const uintmax_t size = fs::file_size(operand, error);
-      out.push_back({operand, fs::path(operand).filename().string(), error ? 0 : size});
+      out.push_back({operand, fs::path(operand).filename().string(), error ? 0 : size, {}});
       continue;
     }
     std::vector<BatchFile> found;
@@ -73,8 +74,10 @@ std::vector<BatchFile> batchFiles(const ApplyRequest& request) {
     const auto take = [&](const fs::directory_entry& entry) {
       std::error_code ignored;
       if (!entry.is_regular_file(ignored) || !listedFile(entry.path())) return;
-      found.push_back({entry.path().string(), fs::relative(entry.path(), operand).string(),
-                       entry.file_size(ignored)});
+      found.push_back({entry.path().string(),
+                       fs::relative(entry.path(), operand).string(),
+                       entry.file_size(ignored),
+                       {}});
     };
     if (request.recursive) {
       fs::recursive_directory_iterator it(operand, error);
@@ -91,6 +94,13 @@ std::vector<BatchFile> batchFiles(const ApplyRequest& request) {
       for (; !error && it != fs::directory_iterator(); it.increment(error)) take(*it);
     }
     if (error) throw FileError("cannot list " + operand + ": " + error.message());
+    if (found.empty()) {
+      out.push_back({operand,
+                     {},
+                     0,
+                     "cannot read " + operand + ": the folder holds no CSV, TSV or workbook file" +
+                         (request.recursive ? "" : " (-r reads its subfolders too)")});
+    }
     std::sort(found.begin(), found.end(),
               [](const BatchFile& a, const BatchFile& b) { return a.relative < b.relative; });
     out.insert(out.end(), found.begin(), found.end());
@@ -261,13 +271,10 @@ int runFiles(const ApplyRequest& request, const Recipe& recipe, ApplyStreams& st
   }
   const unsigned jobs = jobsOf(request);
   const std::vector<BatchFile> files = batchFiles(request);
-  if (request.output) {
-    std::error_code error;
-    fs::create_directories(*request.output, error);
-    if (error || !isFolder(*request.output)) {
-      throw FileError("cannot write " + *request.output + ": " +
-                      (error ? error.message() : std::string("not a folder")));
-    }
+  if (files.size() == 1 && !files.front().error.empty()) throw FileError(files.front().error);
+  // The folder is made as results go into it.
+  if (request.output && fs::exists(*request.output) && !isFolder(*request.output)) {
+    throw FileError("cannot write " + *request.output + ": not a folder");
   }
   std::vector<FileResult> results(files.size());
   std::vector<std::string> targets(files.size());
@@ -299,6 +306,9 @@ int runFiles(const ApplyRequest& request, const Recipe& recipe, ApplyStreams& st
       FileResult result;
       if (results[i].done) {
         result = results[i];
+      } else if (!files[i].error.empty()) {
+        result.status = 1;
+        result.err = "qmv apply: " + files[i].error + "\n";
       } else {
         std::ostringstream out, err;
         ApplyStreams one{out, err, false, {}, false};
