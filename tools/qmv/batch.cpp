@@ -229,7 +229,8 @@ std::string named(const std::string& lines, const std::string& file) {
     end = end == std::string::npos ? lines.size() : end + 1;
     const std::string_view line(lines.data() + from, end - from);
     constexpr std::string_view kPrefix = "qmv apply: ";
-    if (line.starts_with(kPrefix)) {
+    // A reader's message that opens with the file's name already keeps it alone.
+    if (line.starts_with(kPrefix) && !line.substr(kPrefix.size()).starts_with(file + ": ")) {
       out += std::string(kPrefix) + file + ": " + std::string(line.substr(kPrefix.size()));
     } else {
       out += line;
