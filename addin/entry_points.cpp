@@ -17,6 +17,7 @@ namespace qmv {
 
 void confirmAndRun(AddinModule& module, Operation operation) {
   module.runOptions.operation = operation;
+  module.runOptions.recipe.reset();
   const std::shared_ptr<frmPrgBar> dialog = defaultInstance(module.prgBar, module);
   dialog->askFor(operation);
   module.forms.showModal(*dialog);
@@ -40,6 +41,23 @@ constexpr std::array<Command, kOperationCount> kRemovalCommands =
 void (*removalCommand(Operation operation))(AddinModule& module) {
   return kRemovalCommands[static_cast<std::size_t>(operation)];
 }
+
+void RunRecipe(AddinModule& module, std::shared_ptr<const Recipe> recipe) {
+  if (const std::optional<Operation> value = recipe->valueStep()) {
+    // Its undo record would replace the record of the steps before it: the run would not
+    // be one undo.
+    module.tellUser(u"This recipe ends by clearing values (" +
+                    std::u16string(operationCode(*value)) +
+                    u"), which the add-in runs on its own: run that step after the others.");
+    return;
+  }
+  module.runOptions.recipe = std::move(recipe);
+  const std::shared_ptr<frmPrgBar> dialog = defaultInstance(module.prgBar, module);
+  dialog->askForRecipe();
+  module.forms.showModal(*dialog);
+  module.runOptions.recipe.reset();
+}
+
 
 std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module)) {
   for (const OperationRow& row : operationTable()) {

@@ -5,9 +5,11 @@
 // their names.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "engine/operations.hpp"
+#include "engine/recipe.hpp"
 
 namespace qmv {
 
@@ -53,6 +55,12 @@ std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module
 /// when one cell is selected) in a message box: every invisible and non-ASCII character,
 /// its Unicode name and the Ribbon button that would take it out.
 void showCharacterInspector(AddinModule& module);
+/// Runs a recipe through the dialog: its question and the preview of the whole recipe,
+/// then on Yes its steps as one run (progress, Stop, one undo); returns when the dialog has
+/// been closed. A recipe that ends by clearing values is refused with a message, nothing
+/// shown or changed. The Ribbon's "Run Recipe..." and the task pane read the file
+/// (parseRecipe, engine/recipe.hpp) and call this.
+void RunRecipe(AddinModule& module, std::shared_ptr<const Recipe> recipe);
 
 /// Loads the wizard form and shows it modally.
 void ShowWizard(AddinModule& module);

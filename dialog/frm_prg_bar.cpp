@@ -115,6 +115,16 @@ frmPrgBar::frmPrgBar(FormsSession& session)
 }
 
 void frmPrgBar::CommandButton1_Click() {
+  if (const std::shared_ptr<const Recipe> recipe = session_.runOptions.recipe) {
+    previewLive_ = false;
+    CommandButton1.setVisible(false);
+    CommandButton2.setVisible(false);
+    CommandButton3.setVisible(true);
+    lblStatus.setCaption(kRemovingNotice);
+    FormRunObserver observer(session_, *this, ProgressBar1, lblPer);
+    runRemoval(session_, recipeRunRequest(*recipe), observer);
+    return;
+  }
   const std::optional<Operation> asked = session_.runOptions.operation;
   if (const std::optional<std::u16string> error = asked ? inputError(*asked) : std::nullopt) {
     // Nothing changes: the dialog stays as it is for the user to mend the pattern.
@@ -184,6 +194,12 @@ InputSource frmPrgBar::boxInputs(Operation op, EmptyBox empty) {
 
 void frmPrgBar::refreshPreview() {
   if (!previewLive_) return;
+  if (const std::shared_ptr<const Recipe> recipe = session_.runOptions.recipe) {
+    const ApplicationPtr host = session_.hostApp;
+    lblPreview.setCaption(host ? previewText(previewRemoval(*host, recipeRunRequest(*recipe)))
+                               : std::u16string());
+    return;
+  }
   const std::optional<Operation> operation = session_.runOptions.operation;
   const ApplicationPtr app = session_.hostApp;
   if (!operation || !app) {
@@ -240,6 +256,13 @@ void frmPrgBar::askFor(Operation operation) {
     case OperationInputs::None:
       break;
   }
+  previewLive_ = true;
+  refreshPreview();
+}
+
+void frmPrgBar::askForRecipe() {
+  if (!session_.runOptions.recipe) return;
+  lblStatus.setCaption(recipeQuestion(*session_.runOptions.recipe));
   previewLive_ = true;
   refreshPreview();
 }

@@ -24,6 +24,11 @@ class frmPrgBar : public Form {  // NOLINT(readability-identifier-naming)
   /// the operation in session.runOptions.
   void askFor(Operation operation);
 
+  /// Puts the question of session.runOptions.recipe on the dialog, no input group, and the
+  /// preview of the whole recipe (before -> after of all its steps). Yes runs its steps as
+  /// one run: one progress, one Stop, one undo.
+  void askForRecipe();
+
   /// Shows in lblPreview what the operation would change over the selection with the
   /// boxes as they are (a dry run). Does nothing once Yes was pressed.
   void refreshPreview();

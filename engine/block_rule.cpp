@@ -42,13 +42,16 @@ struct PreparedRule {
   /// The transform only drops characters: a text of the same length is the same text.
   bool dropsOnly = false;
 
-  PreparedRule(const CellRequest& cell, const BlockRequest& request) {
+  PreparedRule(const CellRequest& cell, const BlockRequest& request)
+      : PreparedRule(cell, request, request.rules) {}
+
+  PreparedRule(const CellRequest& cell, const BlockRequest& request, TextRules rules) {
     const OperationRow& found = operationRow(cell.operation);
     if (found.kind != OperationKind::CharacterLevel) return;
     row = &found;
     inputs = cell.inputs;
-    // The rules are the request's, whatever the inputs say.
-    inputs.rules = request.rules;
+    // The rules are the request's (a recipe step's own), whatever the inputs say.
+    inputs.rules = rules;
     atSeparator = found.facts.startsAtSeparator && inputs.separator.has_value();
     if (inputs.rules == TextRules::Unicode) transform = unicodeTransform(cell.operation);
     if (transform == nullptr) transform = found.transform;
@@ -74,6 +77,43 @@ struct PreparedRule {
     const bool same = dropsOnly ? out.size() == text.size() : std::u16string_view(out) == text;
     return same ? CellOutcome::Kept : CellOutcome::Changed;
   }
+};
+
+// A recipe's steps made ready once for many texts: each text goes through them in turn,
+// between two buffers that keep their storage from text to text.
+class PreparedChain {
+ public:
+  explicit PreparedChain(const BlockRequest& request) {
+    rules_.reserve(request.steps.size());
+    for (const CellRequest& step : request.steps) {
+      rules_.emplace_back(step, request, step.inputs.rules);
+    }
+  }
+
+  CellOutcome apply(std::u16string_view text, std::u16string& out) {
+    std::u16string_view current = text;
+    bool changed = false;
+    for (const PreparedRule& rule : rules_) {
+      std::u16string& next = current.data() == scratch_.data() ? out : scratch_;
+      switch (rule.apply(current, next)) {
+        case CellOutcome::GaveUp:
+          return CellOutcome::GaveUp;
+        case CellOutcome::Kept:
+          break;
+        case CellOutcome::Changed:
+          current = next;
+          changed = true;
+          break;
+      }
+    }
+    if (!changed || current == text) return CellOutcome::Kept;
+    if (current.data() != out.data()) out.swap(scratch_);
+    return CellOutcome::Changed;
+  }
+
+ private:
+  std::vector<PreparedRule> rules_;
+  std::u16string scratch_;
 };
 
 // The rule over the cells of a block, `rule(text, out)` giving each text's outcome. Each
@@ -111,6 +151,7 @@ void overCells(std::span<const CellContent> cells, const BlockRequest& request,
 }  // namespace
 
 CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, std::u16string& out) {
+  if (!request.steps.empty()) return PreparedChain(request).apply(text, out);
   if (request.perCell != nullptr && *request.perCell) {
     const std::optional<CellRequest> asked = (*request.perCell)(text);
     if (!asked) return CellOutcome::Kept;
@@ -124,6 +165,13 @@ void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& reque
   if (request.perCell != nullptr && *request.perCell) {
     overCells(cells, request, results, [&](std::u16string_view text, std::u16string& out) {
       return ruleOnText(text, request, out);
+    });
+    return;
+  }
+  if (!request.steps.empty()) {
+    PreparedChain chain(request);
+    overCells(cells, request, results, [&](std::u16string_view text, std::u16string& out) {
+      return chain.apply(text, out);
     });
     return;
   }

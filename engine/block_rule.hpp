@@ -51,6 +51,14 @@ struct BlockRequest {
   /// engine's own TRIM and CLEAN rules.
   WorksheetFunction* functions = nullptr;
   HostLocale locale{};
+  /// A recipe's character steps (engine/recipe.hpp), run in order on each cell as one
+  /// rule; when given, `fixed` and `perCell` are not read, and each step keeps the text
+  /// rules of its inputs (`rules` is not read either). A step sees the text the step
+  /// before left; one whose transform fails, or whose separator the text lacks, hands the
+  /// text on as it found it. The cell changes when the last step leaves a text that
+  /// differs from the cell's; a step that gives up leaves the whole cell as it was
+  /// (GaveUp), so that a cell is never left half-way through a recipe.
+  std::span<const CellRequest> steps{};
   /// Whether the results hold each cell's text before (a preview shows it; a run, which
   /// records the cell itself, need not copy it).
   bool keepBefore = true;

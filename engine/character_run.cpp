@@ -110,6 +110,7 @@ struct Visit {
   }
 
   bool usesHostFunctions() const {
+    if (!request.steps.empty()) return rule.functions != nullptr;
     return request.rules == TextRules::Classic && operationRow(request.operation).usesHostFunctions;
   }
 
@@ -205,14 +206,20 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   run.rule.fixed.operation = request.operation;
   run.rule.perCell = request.inputs ? &request.inputs : nullptr;
   run.rule.rules = request.rules;
+  run.rule.steps = request.steps;
   run.rule.keepBefore = false;  // the undo record keeps the cell itself
   tolerant([&] { run.rule.locale = app.locale(); });
   // The host's worksheet functions, for the rows that ask them; fetched once.
   const bool asksHost =
-      request.inputs ? std::any_of(operationTable().begin(), operationTable().end(),
-                                   [](const OperationRow& row) { return row.usesHostFunctions; })
-                     : operationRow(request.operation).usesHostFunctions;
-  if (asksHost && request.rules == TextRules::Classic) {
+      !request.steps.empty() ? std::any_of(request.steps.begin(), request.steps.end(),
+                                           [](const CellRequest& step) {
+                                             return step.inputs.rules == TextRules::Classic &&
+                                                    operationRow(step.operation).usesHostFunctions;
+                                           })
+      : request.inputs       ? std::any_of(operationTable().begin(), operationTable().end(),
+                                           [](const OperationRow& row) { return row.usesHostFunctions; })
+                             : operationRow(request.operation).usesHostFunctions;
+  if (asksHost && (!request.steps.empty() || request.rules == TextRules::Classic)) {
     tolerant([&] { run.rule.functions = &app.worksheetFunction(); });
   }
   for (const AreaRef& ref : areas) {

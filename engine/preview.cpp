@@ -52,8 +52,9 @@ bool readArea(Worksheet& sheet, const AreaRef& ref, CellBlock& block, Visit&& vi
   return true;
 }
 
-void previewCharacters(Application& app, Range& selection, Operation operation,
-                       const InputSource& inputs, TextRules rules, PreviewTally& tally) {
+void previewCharacters(Application& app, Range& selection, const RunRequest& request,
+                       PreviewTally& tally) {
+  const InputSource& inputs = request.inputs;
   RangePtr visit;
   tolerant([&] {
     RangePtr constants = selection.specialCells(xl::kCellTypeConstants);
@@ -65,9 +66,10 @@ void previewCharacters(Application& app, Range& selection, Operation operation,
       tolerantGet([&] { return visit->areaRefs(); }).value_or(std::vector<AreaRef>{});
   if (!sheet) return;
   BlockRequest rule;
-  rule.fixed.operation = operation;
+  rule.fixed.operation = request.operation;
   rule.perCell = inputs ? &inputs : nullptr;
-  rule.rules = rules;
+  rule.rules = request.rules;
+  rule.steps = request.steps;
   rule.locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
   rule.keepBefore = false;
 
@@ -218,7 +220,16 @@ bool PreviewTally::count() {
 
 Preview previewRemoval(Application& app, Operation operation, const InputSource& inputs,
                        TextRules rules, int64_t cap) {
-  const OperationRow& row = operationRow(operation);
+  RunRequest request;
+  request.operation = operation;
+  request.inputs = inputs;
+  request.rules = rules;
+  return previewRemoval(app, request, cap);
+}
+
+Preview previewRemoval(Application& app, const RunRequest& request, int64_t cap) {
+  const OperationRow& row =
+      operationRow(request.steps.empty() ? request.operation : request.steps.front().operation);
   Preview preview{PreviewState::NoWorkbook, PreviewTally(row.kind, cap)};
   const std::optional<int64_t> books = tolerantGet([&] { return app.workbooksCount(); });
   if (!books || *books == 0) return preview;
@@ -244,7 +255,7 @@ Preview previewRemoval(Application& app, Operation operation, const InputSource&
   if (row.kind == OperationKind::ValueLevel) {
     previewValues(app, *selection, row.valueMode, preview.tally);
   } else {
-    previewCharacters(app, *selection, operation, inputs, rules, preview.tally);
+    previewCharacters(app, *selection, request, preview.tally);
   }
   return preview;
 }

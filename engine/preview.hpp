@@ -99,6 +99,11 @@ struct Preview {
 Preview previewRemoval(Application& app, Operation operation, const InputSource& inputs,
                        TextRules rules, int64_t cap = kPreviewCap);
 
+/// Dry run of a request as runRemoval would run it: its character steps, when it has them,
+/// as one rule over each cell (the preview is then of the whole chain, before -> after);
+/// otherwise as the overload above.
+Preview previewRemoval(Application& app, const RunRequest& request, int64_t cap = kPreviewCap);
+
 /// The line shown for a preview, for example
 ///   3 cells would change: "a1" -> "a"; "b2" -> "b"; "c3" -> "c"
 ///   More than 200,000 cells would change: ...

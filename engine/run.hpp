@@ -34,6 +34,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/block_rule.hpp"
 #include "engine/operations.hpp"
@@ -85,6 +86,12 @@ struct RunRequest {
   std::function<std::optional<ValueMode>()> beforeCells;
   /// Character operations: the text rules of every cell, whatever the inputs say.
   TextRules rules = TextRules::Classic;
+  /// A recipe's character steps (Recipe::characterSteps, engine/recipe.hpp), run in order
+  /// as one rule over each cell (BlockRequest::steps); when given, `operation`, `inputs`
+  /// and `rules` are not read. The run stays one run: one maximum, one progress, one Stop
+  /// and one undo record that brings every cell back as it was before the first step.
+  /// The steps view the recipe's texts: the recipe must outlive the run.
+  std::vector<CellRequest> steps;
 };
 
 /// Runs the request over the selection of session.hostApp (character or value removal by

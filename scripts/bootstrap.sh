@@ -28,11 +28,15 @@ native=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev lib
         # The web engine's once-only requests and the recipes are JSON (header-only).
         nlohmann-json3-dev
         # Judges: the broken-encoding repair over real words in five languages.
-        wfrench wngerman wspanish wportuguese witalian)
+        wfrench wngerman wspanish wportuguese witalian
+        # A recipe's schema checked by a validator of its own.
+        python3-jsonschema)
 windows=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb
          xauth googletest fonts-wine wixl msitools osslsigncode openssl python3 unicode-data
          # dpkg-source unpacks PCRE2's source package and applies Debian's patches.
-         dpkg-dev)
+         dpkg-dev
+         # Recipes are read with nlohmann's JSON headers in the DLL too.
+         nlohmann-json3-dev)
 web=(emscripten chromium nlohmann-json3-dev python3 openssl dpkg-dev)
 
 jobs=("$@")

@@ -2,10 +2,12 @@
 // shell, and the run options the forms share (the chosen operation, the stop request).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "engine/operations.hpp"
+#include "engine/recipe.hpp"
 #include "engine/session.hpp"
 #include "host/shell.hpp"
 #include "ui/forms_toolkit.hpp"
@@ -16,6 +18,9 @@ namespace qmv {
 struct RunOptions {
   /// The operation the dialog runs; empty before the first command.
   std::optional<Operation> operation;
+  /// When set, the dialog runs this recipe's steps as one run instead of `operation`
+  /// (RunRecipe, addin/entry_points.hpp).
+  std::shared_ptr<const Recipe> recipe;
   /// Set by a Stop click, cleared when a run starts.
   bool stopRequested = false;
 };

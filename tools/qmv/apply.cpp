@@ -4,6 +4,7 @@
 
 #include "engine/run.hpp"
 #include "host/text.hpp"
+#include "tools/qmv/batch.hpp"
 #include "tools/qmv/file_format.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/pipeline.hpp"
@@ -41,6 +42,11 @@ void applyOnce(const ApplyRequest& request, ApplyStreams& streams) {
 }  // namespace
 
 int runApply(const ApplyRequest& request, ApplyStreams& streams) {
+  if (wantsBatch(request)) return runBatch(request, streams);
+  return applyFile(request, streams);
+}
+
+int applyFile(const ApplyRequest& request, ApplyStreams& streams) {
   try {
     applyOnce(request, streams);
   } catch (...) {
@@ -51,16 +57,9 @@ int runApply(const ApplyRequest& request, ApplyStreams& streams) {
   }
   // Cells left because the removal gave up are no success: say how many, and end with a
   // status of its own.
-  const int status = streams.gaveUp + streams.gaveUpChanged > 0 ? kGaveUpStatus : 0;
+  const int status = streams.gaveUp > 0 ? kGaveUpStatus : 0;
   if (streams.gaveUp > 0) {
     streams.err << "qmv apply: " << toUtf8(gaveUpText(streams.gaveUp)) << '\n';
-  }
-  if (streams.gaveUpChanged > 0) {
-    const int64_t n = streams.gaveUpChanged;
-    streams.err << "qmv apply: the pattern needed too many steps in " << withThousands(n)
-                << (n == 1
-                        ? " cell and removed nothing there; the other removals changed it.\n"
-                        : " cells and removed nothing there; the other removals changed them.\n");
   }
   if (streams.finish) streams.finish(status);
   return status;

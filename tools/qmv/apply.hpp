@@ -29,8 +29,10 @@ struct ApplyStreams {
   /// Cells the removal gave up on and left as they were (a pattern past its budget); the
   /// drivers add to it, runApply reports it.
   int64_t gaveUp = 0;
-  /// Cells a removal gave up on that the other removals of the list changed.
-  int64_t gaveUpChanged = 0;
+  /// The cells the run visited and changed (the summary line's figures); the run adds to
+  /// them, a batch totals them.
+  int64_t visited = 0;
+  int64_t changed = 0;
 };
 
 /// The exit status of a run that wrote its result but left cells the removal gave up on.
@@ -40,6 +42,11 @@ inline constexpr int kGaveUpStatus = 3;
 /// the exit status: 0 done; 1 the file could not be read or written, or the add-in refused
 /// the run; 2 a bad option (nothing written); 3 (kGaveUpStatus) done, but the removal gave
 /// up on some cells, which were left as they were, and a line on `err` says how many.
+/// With a recipe, --print-recipe, several files or a folder, hands the run to runBatch
+/// (batch.hpp).
 int runApply(const ApplyRequest& request, ApplyStreams& streams);
+
+/// The run of one file and one pass over it, as runApply reports it.
+int applyFile(const ApplyRequest& request, ApplyStreams& streams);
 
 }  // namespace qmv::cli

@@ -193,6 +193,8 @@ std::vector<CellRef> ApplyRun::runValues(const LoadedColumns& columns) {
 }
 
 void ApplyRun::finish(const std::string& over, bool warnFormulas) {
+  streams_.visited += visited_;
+  streams_.changed += changed_;
   if (report_) report_->finish();
   if (warnFormulas && formulas_ > 0) {
     warnings_ << "qmv apply: " << withThousands(formulas_)

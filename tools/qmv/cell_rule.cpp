@@ -10,6 +10,25 @@ namespace qmv::cli {
 
 CellRule::CellRule(std::vector<Removal> removals, TextRules rules)
     : removals_(std::move(removals)), rules_(rules) {
+  // The requests view the removals' texts, which stay where they are from here on.
+  for (const Removal& removal : removals_) {
+    CellRequest request;
+    request.operation = removal.operation;
+    CharacterInputs& inputs = request.inputs;
+    inputs = {removal.start, removal.count, removal.chars, rules_};
+    inputs.text = removal.text;
+    inputs.matchCase = removal.matchCase;
+    inputs.pattern = removal.pattern;
+    inputs.opening = removal.opening;
+    inputs.closing = removal.closing;
+    if (removal.separator) {
+      inputs.separator = *removal.separator;
+      inputs.occurrence = removal.occurrence;
+      // The wizard's box for the number of characters holds 1 unless one is given.
+      if (!inputs.charCount) inputs.charCount = 1;
+    }
+    steps_.push_back(request);
+  }
   const bool filters = rules_ == TextRules::Classic && !removals_.empty() &&
                        std::all_of(removals_.begin(), removals_.end(), [](const Removal& r) {
                          return operationRow(r.operation).facts.dropsSingleCharacters;
@@ -37,35 +56,34 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
     if (kept.size() == text.size()) return std::nullopt;
     return kept;
   }
-  std::u16string current(text);
   std::u16string next;
+  if (!between || steps_.size() == 1) {
+    // The removals as one rule over the cell, the engine's own chain.
+    BlockRequest request;
+    request.steps = steps_;
+    const CellOutcome outcome = ruleOnText(text, request, next);
+    if (outcome == CellOutcome::GaveUp) ++gaveUp_;
+    if (outcome != CellOutcome::Changed) return std::nullopt;
+    return next;
+  }
+  // Each removal on what the stored cell would show after the one before; one that gives
+  // up leaves the cell as it was, as the chain does.
+  std::u16string current(text);
   bool any = false;
-  bool gaveUp = false;
-  for (const Removal& removal : removals_) {
+  for (std::size_t i = 0; i < steps_.size(); ++i) {
     BlockRequest request;
     request.rules = rules_;
-    request.fixed.operation = removal.operation;
-    CharacterInputs& inputs = request.fixed.inputs;
-    inputs = {removal.start, removal.count, removal.chars, rules_};
-    inputs.text = removal.text;
-    inputs.matchCase = removal.matchCase;
-    inputs.pattern = removal.pattern;
-    inputs.opening = removal.opening;
-    inputs.closing = removal.closing;
-    if (removal.separator) {
-      inputs.separator = *removal.separator;
-      inputs.occurrence = removal.occurrence;
-      // The wizard's box for the number of characters holds 1 unless one is given.
-      if (!inputs.charCount) inputs.charCount = 1;
-    }
+    request.fixed = steps_[i];
     const CellOutcome outcome = ruleOnText(current, request, next);
-    if (outcome == CellOutcome::GaveUp) gaveUp = true;
+    if (outcome == CellOutcome::GaveUp) {
+      ++gaveUp_;
+      return std::nullopt;
+    }
     if (outcome != CellOutcome::Changed) continue;
-    current = between && &removal != &removals_.back() ? between(next) : next;
+    current = i + 1 < steps_.size() ? between(next) : next;
     any = true;
   }
   const bool same = !any || current == text;
-  if (gaveUp) ++(same ? gaveUp_ : gaveUpChanged_);
   if (same) return std::nullopt;
   return current;
 }

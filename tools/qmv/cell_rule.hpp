@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/block_rule.hpp"
 #include "engine/text_rules.hpp"
 #include "tools/qmv/plan.hpp"
 
@@ -26,9 +27,10 @@ class CellRule {
   /// The text a cell shows once it has stored `text`.
   using Reread = std::function<std::u16string(std::u16string_view text)>;
 
-  /// The text the removals leave of `text`, only when it differs from `text`. A removal
-  /// whose transform fails, or whose separator the text lacks, leaves the text as it found
-  /// it, as a run leaves a cell.
+  /// The text the removals leave of `text`, only when it differs from `text`: the
+  /// removals as one rule (the engine's chain of steps). A removal whose transform fails,
+  /// or whose separator the text lacks, leaves the text as it found it, as a run leaves a
+  /// cell; one that gives up leaves the whole text as it was.
   /// With `between`, a list of removals sees after each removal what a later run over the
   /// stored cell would see, so that a list gives what successive runs give.
   std::optional<std::u16string> changed(std::u16string_view text, const Reread& between = {}) const;
@@ -40,18 +42,16 @@ class CellRule {
 
   const std::vector<Removal>& removals() const { return removals_; }
 
-  /// The cells a removal gave up on so far (a pattern past its budget) and that were left
-  /// as they were, each counted once.
+  /// The cells whose transform gave up so far (a pattern past its budget): each was left
+  /// as it was, and counted once.
   int64_t gaveUp() const { return gaveUp_; }
-  /// The cells a removal gave up on but another removal of the list changed.
-  int64_t gaveUpChanged() const { return gaveUpChanged_; }
 
  private:
   std::vector<Removal> removals_;
   TextRules rules_;
+  std::vector<CellRequest> steps_;  ///< the removals as the block rule takes them
   std::optional<std::array<bool, 128>> asciiDrops_;
   mutable int64_t gaveUp_ = 0;
-  mutable int64_t gaveUpChanged_ = 0;
 };
 
 }  // namespace qmv::cli

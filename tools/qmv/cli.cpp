@@ -8,8 +8,10 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/recipe.hpp"
 #include "tools/qmv/apply.hpp"
 #include "tools/qmv/errors.hpp"
+#include "tools/qmv/files.hpp"
 #include "tools/qmv/inspect.hpp"
 #include "tools/qmv/plan.hpp"
 #include "tools/qmv/player.hpp"
@@ -34,7 +36,7 @@ Host:   workbook | close-workbooks | sheet NAME | set CELL VALUE | column CELL V
         sort-rows REF KEY [ascending|descending] | insert-rows N [COUNT]
         autofilter REF FIELD "CRITERION" (the user's own sort, insertion and filter)
         unicode on|off (the user's stored choice of Unicode text rules)
-User:   click TAG | key ^z | host-undo
+User:   click TAG | key ^z | host-undo | recipe FILE (runs a recipe file through the dialog)
         while a form is shown: type CONTROL "TEXT" | paste CONTROL "TEXT" | clear CONTROL
         press CONTROL | toggle CONTROL | pick CONTROL | choose CONTROL INDEX|"ENTRY"
         mousedown [CONTROL] | close
@@ -96,6 +98,12 @@ holds a value and stays as it is; --header-row N names another (a title above th
 and --no-header starts at row 1. -c matches a header cell's value text (3/15/2024, True)
 or the text the sheet displays (2024-03-15 in a yyyy-mm-dd format, TRUE).
 A value removal that clears a formula cell takes it out of the calculation chain.
+Recipes (--recipe FILE, a JSON file; qmv recipe FILE checks one): each step has its own
+inputs, text rules and cells (columns, range); steps on the same cells with the same text
+rules run as one rule in one pass, a value removal (the last step only) in a pass of its own.
+Several FILEs or folders (-r: their subfolders too) run -j at a time, each written to -o DIR
+under its own name (the folder tree kept) or in place; each file's lines carry its name, in
+the order given whatever -j says, then a total line; the exit status is the worst.
 )";
 
 constexpr const char* kApplyExamples = R"(
@@ -107,6 +115,8 @@ Examples:
   qmv apply digits,squeeze notes.tsv --in-place        # two removals, in order; tabs
   cat contacts.csv | qmv apply RNUM -c '!Name' > out.csv
   qmv apply digits inventory.xlsx --range B2:B4 -o clean.xlsx
+  qmv apply trim,non-digits -c Phone --print-recipe > phones.json   # a list as a recipe
+  qmv apply --recipe phones.json exports/ -r -o clean/ # every CSV, TSV and workbook below
 )";
 
 bool isCode(std::string_view name) {
@@ -146,6 +156,27 @@ std::string operationsHelp() {
   return out.str();
 }
 
+// `qmv recipe FILE`: the recipe's name, description and steps, or why it cannot be read.
+int runRecipeCheck(const std::string& file, std::ostream& out, std::ostream& err) {
+  std::string text;
+  try {
+    text = readWholeFile(file);
+  } catch (const ApplyError& e) {
+    err << "qmv recipe: " << e.what() << '\n';
+    return 1;
+  }
+  std::string error;
+  const std::optional<Recipe> recipe = tryParseRecipe(text, error);
+  if (!recipe) {
+    err << "qmv recipe: " << file << ": " << error << '\n';
+    return 2;
+  }
+  if (!recipe->name.empty()) out << recipe->name << '\n';
+  if (!recipe->description.empty()) out << recipe->description << '\n';
+  out << recipeSteps(*recipe);
+  return 0;
+}
+
 // Keeps an option's text when it was given at all.
 std::optional<std::string> given(const CLI::Option* option, const std::string& value) {
   if (option->count() == 0) return std::nullopt;
@@ -164,18 +195,28 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
   app.require_subcommand(0, 1);
 
   ApplyRequest request;
-  std::string file, range, output, sheet;
+  std::string range, output, sheet;
   std::string columns, delimiter, encoding, outputEncoding, bom, limit, headerRow;
   CLI::App* apply = app.add_subcommand("apply",
                                        "Run a removal (or a comma list of them, in order) over a "
                                        "CSV file or an .xlsx/.xlsm workbook");
   apply->footer(operationsHelp());
-  apply->add_option("OPERATION", request.operation, "Removal code or name (listed below)")
-      ->required();
-  auto* fileOption = apply->add_option(
-      "FILE", file,
-      "CSV or TSV file (RFC 4180), - for standard input (the default when it is a pipe), or a "
-      "workbook (.xlsx, .xlsm)");
+  apply->add_option("OPERATION", request.operation,
+                    "Removal code or name (listed below), or a comma list of them; none with "
+                    "--recipe");
+  std::vector<std::string> files;
+  apply->add_option(
+      "FILE", files,
+      "CSV or TSV files (RFC 4180), - for standard input (the default when it is a pipe), "
+      "workbooks (.xlsx, .xlsm) or folders of them");
+  std::string recipeFile, jobs;
+  auto* recipeOption = apply->add_option(
+      "--recipe", recipeFile, "Run the steps of a recipe file (JSON), each with its own inputs");
+  apply->add_flag("--print-recipe", request.printRecipe,
+                  "Write the recipe of OPERATION and its options as JSON, and run nothing");
+  apply->add_flag("-r,--recursive", request.recursive, "Folders: their subfolders' files too");
+  auto* jobsOption =
+      apply->add_option("-j,--jobs", jobs, "Files run at once (default: the number of processors)");
   auto* rangeOption = apply->add_option(
       "--range", range, "Cells to work on, like B2:B6 or B:B (default: every field below row 1)");
   auto* sheetOption = apply->add_option(
@@ -242,6 +283,10 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
                   "Unicode text: every kind of space, invisible character and letter counts; "
                   "an emoji is one character");
 
+  std::string recipeToCheck;
+  CLI::App* recipe = app.add_subcommand("recipe", "Check a recipe file and print its steps");
+  recipe->add_option("FILE", recipeToCheck, "Recipe file (JSON)")->required();
+
   std::string script;
   bool echo = false;
   CLI::App* play = app.add_subcommand("play", "Replay a session script against the add-in");
@@ -266,6 +311,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     const CLI::App* target = apply->parsed()     ? apply
                              : play->parsed()    ? play
                              : inspect->parsed() ? inspect
+                             : recipe->parsed()  ? recipe
                                                  : &app;
     out << (target == &app ? app.help() : target->help("qmv"));
     return 0;
@@ -273,9 +319,11 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     out << QMV_VERSION << '\n';
     return 0;
   } catch (const CLI::ParseError& e) {
-    const std::string where = apply->parsed()  ? "qmv apply: "
-                              : play->parsed() ? "qmv play: "
-                                               : "qmv: ";
+    const std::string where = apply->parsed()     ? "qmv apply: "
+                              : play->parsed()    ? "qmv play: "
+                              : inspect->parsed() ? "qmv inspect: "
+                              : recipe->parsed()  ? "qmv recipe: "
+                                                  : "qmv: ";
     // An option given twice: CLI11 says "--output: At Most 1 required but received 2".
     const std::string what = e.what();
     const std::size_t colon = what.find(": At Most 1 required but received ");
@@ -289,7 +337,20 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
 
   const auto dispatch = [&]() -> int {
     if (apply->parsed()) {
-      request.file = given(fileOption, file);
+      // With --recipe every operand is a file.
+      request.recipeFile = given(recipeOption, recipeFile);
+      if (request.recipeFile && !request.operation.empty()) {
+        files.insert(files.begin(), request.operation);
+        request.operation.clear();
+      }
+      if (!request.recipeFile && request.operation.empty()) {
+        err << "qmv apply: OPERATION: give a removal such as digits, a comma list of them, or "
+               "--recipe FILE (see --help)\n";
+        return 2;
+      }
+      request.files = files;
+      request.file = files.empty() ? std::nullopt : std::optional<std::string>(files.front());
+      request.jobs = given(jobsOption, jobs);
       request.range = given(rangeOption, range);
       request.output = given(outputOption, output);
       request.columns = given(columnsOption, columns);
@@ -318,6 +379,7 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return e.status();
       }
     }
+    if (recipe->parsed()) return runRecipeCheck(recipeToCheck, out, err);
     if (play->parsed()) {
       PlayStreams streams{out, err};
       return runPlay(script, echo, in, streams);

@@ -201,7 +201,6 @@ class FieldRule {
   const std::optional<std::array<bool, 128>>& asciiDrops() const { return rule_.asciiDrops(); }
   /// The fields the rule gave up on so far.
   int64_t gaveUp() const { return rule_.gaveUp(); }
-  int64_t gaveUpChanged() const { return rule_.gaveUpChanged(); }
 
   // On Changed, `out` views the new text, valid until the next call, and `quoteFree`
   // says whether it surely holds no quote (else it may).
@@ -728,7 +727,6 @@ void CsvRun::run() {
   if (output_) output_->finish();
   if (rule_) {
     streams_.gaveUp += rule_->gaveUp();
-    streams_.gaveUpChanged += rule_->gaveUpChanged();
   }
   std::string over = selector_.description();
   if (over.empty()) {

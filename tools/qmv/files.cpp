@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace qmv::cli {
@@ -76,7 +77,10 @@ const char* kindOf(const struct stat& info) {
 // The handler may only make async-signal-safe calls, so the paths live in fixed arrays
 // written with the signals blocked, and a folder's files are listed with getdents64.
 
-constexpr std::size_t kTemporarySlots = 8;
+// Files of a batch run in parallel, each with its new file and perhaps a folder.
+constexpr std::size_t kTemporarySlots = 64;
+// The slots change on several threads; the handler only reads them.
+std::mutex temporarySlotsChanging;
 
 struct TemporarySlot {
   volatile sig_atomic_t kind = 0;  // 0 free, 1 a file, 2 a folder
@@ -103,6 +107,7 @@ class SignalsBlocked {
 
 void rememberTemporary(const std::string& path, int kind) {
   if (path.size() >= kPathBytes) return;
+  const std::lock_guard<std::mutex> changing(temporarySlotsChanging);
   const SignalsBlocked blocked;
   for (TemporarySlot& slot : temporarySlots) {
     if (slot.kind != 0) continue;
@@ -113,6 +118,7 @@ void rememberTemporary(const std::string& path, int kind) {
 }
 
 void forgetTemporary(const std::string& path) {
+  const std::lock_guard<std::mutex> changing(temporarySlotsChanging);
   const SignalsBlocked blocked;
   for (TemporarySlot& slot : temporarySlots) {
     if (slot.kind != 0 && path == slot.path) slot.kind = 0;

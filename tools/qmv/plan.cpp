@@ -350,6 +350,45 @@ void planRemovals(const ApplyRequest& request, Plan& plan) {
   }
 }
 
+// The steps of a recipe whose cells and text rules are the same (one pass over the file).
+void planRecipeSteps(const ApplyRequest& request, Plan& plan) {
+  const Recipe& recipe = *request.recipe;
+  for (const InputRow& row : inputTable()) {
+    if (given(request, row.option.name)) {
+      throw UsageError("--" + std::string(row.option.name) +
+                       ": a recipe gives each step its own inputs; leave it out");
+    }
+  }
+  if (request.unicode) {
+    throw UsageError("--unicode: a recipe gives each step its own text rules; leave it out");
+  }
+  plan.rules = recipe.steps.front().rules;
+  for (const RecipeStep& step : recipe.steps) {
+    if (!isCharacterOperation(step.operation)) {
+      plan.value = step.operation;
+    } else {
+      Removal removal;
+      removal.operation = step.operation;
+      removal.start = step.start;
+      removal.count = step.count;
+      removal.chars = step.characters;
+      removal.text = step.text;
+      removal.matchCase = step.matchCase;
+      removal.pattern = step.pattern;
+      removal.opening = step.opening;
+      removal.closing = step.closing;
+      removal.separator = step.separator;
+      removal.occurrence = step.occurrence;
+      plan.removals.push_back(std::move(removal));
+    }
+    if (!plan.codes.empty()) plan.codes += ',';
+    plan.codes += toUtf8(operationCode(step.operation));
+  }
+  if (plan.value && !plan.removals.empty()) {
+    throw UsageError("--recipe: " + plan.codes + " clears values after rewriting them in one pass");
+  }
+}
+
 // ---- Format and target -----------------------------------------------------------------
 
 bool isTabExtension(const std::string& ext) { return ext == "tsv" || ext == "tab"; }
@@ -552,13 +591,59 @@ int boundedNumber(const char* option, const std::string& text, int low, int high
   return std::stoi(significant);
 }
 
+Recipe requestRecipe(const ApplyRequest& request) {
+  if (request.recipe) return *request.recipe;
+  Plan plan;
+  plan.rules = request.unicode ? TextRules::Unicode : TextRules::Classic;
+  planRemovals(request, plan);
+  planCells(request, plan);
+  std::vector<Removal> steps = plan.removals;
+  Recipe recipe;
+  const auto cells = [&](RecipeStep& step) {
+    step.rules = plan.rules;
+    if (request.columns) {
+      for (const ColumnPick& pick : *plan.cells.columns) {
+        step.columns.push_back((pick.exclude ? "!" : "") + pick.text);
+      }
+    }
+    step.range = request.range;
+  };
+  for (const Removal& removal : steps) {
+    RecipeStep step;
+    step.operation = removal.operation;
+    step.start = removal.start;
+    step.count = removal.count;
+    step.characters = removal.chars;
+    step.text = removal.text;
+    step.matchCase = removal.matchCase;
+    step.pattern = removal.pattern;
+    step.opening = removal.opening;
+    step.closing = removal.closing;
+    step.separator = removal.separator;
+    step.occurrence = removal.occurrence;
+    cells(step);
+    recipe.steps.push_back(std::move(step));
+  }
+  if (plan.value) {
+    RecipeStep step;
+    step.operation = *plan.value;
+    cells(step);
+    recipe.steps.push_back(std::move(step));
+  }
+  return recipe;
+}
+
 Plan planApply(const ApplyRequest& request, Format format) {
   Plan plan;
   plan.format = format;
   plan.file = request.file.value_or("-");
   plan.rules = request.unicode ? TextRules::Unicode : TextRules::Classic;
   refuseForFormat(request, plan);
-  planRemovals(request, plan);
+  if (request.recipe) {
+    planRecipeSteps(request, plan);
+  } else {
+    planRemovals(request, plan);
+  }
   if (format == Format::Typed && plan.removals.size() > 1) {
     throw UsageError("OPERATION: --typed runs one removal over a sheet; give one");
   }

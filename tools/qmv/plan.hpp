@@ -14,6 +14,7 @@
 
 #include "engine/find_nth_occurrence.hpp"
 #include "engine/operations.hpp"
+#include "engine/recipe.hpp"
 #include "host/address.hpp"
 #include "tools/qmv/errors.hpp"
 #include "tools/qmv/text_encoding.hpp"
@@ -52,6 +53,18 @@ struct ApplyRequest {
   bool guardFormulas = false;
   bool unicode = false;
   bool resultsAsText = false;  ///< workbooks: store results as text, not as typed input
+
+  // Recipes and many files (batch.hpp).
+  /// Every FILE given, in order (`file` is the first); folders among them.
+  std::vector<std::string> files;
+  std::optional<std::string> recipeFile;  ///< --recipe FILE
+  bool printRecipe = false;               ///< --print-recipe: write the recipe, run nothing
+  bool recursive = false;                 ///< folders: their subfolders too
+  std::optional<std::string> jobs;        ///< -j N, as typed
+  /// The recipe whose steps the plan runs (they must share their cells and text rules):
+  /// planApply then takes the steps' own inputs, and `operation` and the input options
+  /// are not read.
+  std::optional<Recipe> recipe;
 };
 
 /// An option that gives a removal one of its inputs. A new input of an operation is one
@@ -160,6 +173,11 @@ struct Plan {
 /// 10^9); `what` names the value in the message. Leading zeros are allowed. Throws
 /// UsageError: "--start: "x" is not a whole number; the start position is 1 to 32767".
 int boundedNumber(const char* option, const std::string& text, int low, int high, const char* what);
+
+/// The recipe the command line gives: --recipe's (`recipe`, read already), or the comma
+/// list of OPERATION with the input options, -c or --range and --unicode given to each of
+/// its steps. Throws UsageError as planApply does.
+Recipe requestRecipe(const ApplyRequest& request);
 
 /// Checks the whole command line for a file of `format` (as the file's content says).
 /// Throws UsageError naming the option and what it accepts.

@@ -11,8 +11,10 @@
 #include "about/frm_ug.hpp"
 #include "addin/addin_module.hpp"
 #include "addin/connect.hpp"
+#include "addin/entry_points.hpp"
 #include "addin/ribbon_table.hpp"
 #include "dialog/frm_prg_bar.hpp"
+#include "engine/recipe.hpp"
 #include "host/text.hpp"
 #include "platform/memory/headless_toolkit.hpp"
 #include "platform/memory/memory_application.hpp"
@@ -169,6 +171,9 @@ class Player final : public memory::HeadlessUser {
                             "ribbon: no Ribbon button has the id " + toUtf8(command.text));
         }
         break;
+      case Op::Recipe:
+        runRecipe(command);
+        break;
       case Op::Key:
         // Control+Z that no macro holds is the host's Undo command, which may still run one.
         if (!app_->pressKey(command.text) && !app_->keyBinding(command.text)) {
@@ -186,6 +191,22 @@ class Player final : public memory::HeadlessUser {
         queuedOrCheck(command);
         break;
     }
+  }
+
+  // The recipe file through the dialog, as the add-in's command for it runs it; a recipe
+  // that cannot be read is a script error naming its step and field.
+  void runRecipe(const Command& command) {
+    if (!module_.hostApp) throw ScriptError(command.line, "recipe: the add-in is not connected");
+    std::string text;
+    try {
+      text = readWholeFile(pathOf(command.text));
+    } catch (const FileError& e) {
+      throw ScriptError(command.line, std::string("recipe: ") + e.what());
+    }
+    std::string error;
+    std::optional<Recipe> recipe = tryParseRecipe(text, error);
+    if (!recipe) throw ScriptError(command.line, "recipe: " + toUtf8(command.text) + ": " + error);
+    RunRecipe(module_, std::make_shared<const Recipe>(std::move(*recipe)));
   }
 
   void load(const Command& command) {

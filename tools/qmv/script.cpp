@@ -466,6 +466,7 @@ Command parseCommand(const ScriptLine& line) {
       {"disconnect", Op::Disconnect},
       {"click", Op::Click},
       {"ribbon", Op::Ribbon},
+      {"recipe", Op::Recipe},
       {"key", Op::Key},
       {"host-undo", Op::HostUndo},
       {"type", Op::Type},
@@ -558,6 +559,7 @@ Command parseCommand(const ScriptLine& line) {
       break;
     case Op::Load:
     case Op::Save:
+    case Op::Recipe:
       command.text = args.name("FILE");
       if (command.text.empty()) args.fail("missing FILE");
       break;

@@ -78,6 +78,7 @@ enum class Op {
   // User, outside forms
   Click,
   Ribbon,  ///< presses a button of the add-in's Ribbon tab by its id
+  Recipe,  ///< runs a recipe file through the dialog, as the Ribbon's "Run Recipe..." does
   Key,
   HostUndo,
   // User, on the shown form

@@ -80,7 +80,6 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
   if (over.empty()) over = toUtf8(app->usedRangeAddress());
   if (rule) {
     streams.gaveUp += rule->gaveUp();
-    streams.gaveUpChanged += rule->gaveUpChanged();
   }
   run.finish(over);
 }

@@ -218,7 +218,6 @@ void applyCharacters(const BookRun& run) {
     fullCalculation = run.write(editor, [&] { selector.finish(); });
   }
   run.streams.gaveUp += rule.gaveUp();
-  run.streams.gaveUpChanged += rule.gaveUpChanged();
   run.summary(describe(selector), typed, fullCalculation, formulas, pivotCells);
 }
 
