@@ -499,12 +499,26 @@ Variant readFormulas(IDispatch* range, InterfaceIds* ids = nullptr) {
   }
   return get(range, L"Formula", {}, ids);
 }
+// Range.FormulaArray: "The FormulaArray property also has a character limit of 255".
+constexpr std::size_t kFormulaArrayLimit = 255;
+
 // An array formula entered with Control+Shift+Enter is written in braces, as the formula
 // bar shows it, and goes back through Range.FormulaArray
-// (https://learn.microsoft.com/office/vba/api/excel.range.formulaarray).
+// (https://learn.microsoft.com/office/vba/api/excel.range.formulaarray). One longer than
+// FormulaArray takes goes through Formula2 instead: a formula set so "will always be
+// evaluated as an array" (https://learn.microsoft.com/office/vba/api/excel.range.formula2),
+// as a Control+Shift+Enter formula was ("Range.Formula vs Range.Formula2": array
+// evaluation was used for "CSE Array formulas"), so the one cell (the only kind a removal
+// clears: Excel refuses to change part of an array) calculates as it did. Excel before
+// dynamic arrays has no Formula2, and refuses such a formula as before.
 void writeFormula(IDispatch* range, std::u16string_view formula) {
   if (formula.size() > 2 && formula.front() == u'{' && formula.back() == u'}') {
-    put(range, L"FormulaArray", formula.substr(1, formula.size() - 2));
+    const std::u16string_view inner = formula.substr(1, formula.size() - 2);
+    if (inner.size() <= kFormulaArrayLimit) {
+      put(range, L"FormulaArray", inner);
+    } else {
+      put(range, L"Formula2", inner);
+    }
     return;
   }
   try {
