@@ -556,26 +556,49 @@ void markCleared(UndoSnapshot& snapshot, std::size_t index) {
 namespace {
 
 // The look the run left in the rewritten cells whose formats were recorded, read block by
-// block in one host call each.
+// block in one host call each. A clear leaves every cell it clears the same look, read once
+// from the first: between cleared cells lie cells that keep their own formats, and a read
+// over both would be split down to single cells.
 void captureRunLooks(UndoSnapshot& snapshot) {
   const std::vector<std::size_t> formatted = snapshot.formattedEntries();
   auto next = formatted.begin();
   std::vector<CellRef> cells;
   std::vector<std::size_t> entries;
+  std::vector<std::size_t> cleared;
+  std::optional<CellFormats> clearedLook;
+  bool clearedLookAsked = false;
   for (const auto& block : snapshot.blocks()) {
     cells.clear();
     entries.clear();
+    cleared.clear();
     while (next != formatted.end() && *next < block.end) {
       if (*next >= block.first && snapshot.written(*next)) {
-        cells.push_back(snapshot.cell(*next));
-        entries.push_back(*next);
+        if (snapshot.leftEmpty(*next)) {
+          cleared.push_back(*next);
+        } else {
+          cells.push_back(snapshot.cell(*next));
+          entries.push_back(*next);
+        }
       }
       ++next;
     }
+    if (cells.empty() && cleared.empty()) continue;
+    const RangePtr range = tolerantGet([&] {
+                             return snapshot.worksheet->range(formatAddress(visitedPart(block)));
+                           }).value_or(nullptr);
+    if (!range) continue;
+    if (!cleared.empty() && !clearedLookAsked) {
+      clearedLookAsked = true;
+      const CellRef first = snapshot.cell(cleared.front());
+      const auto look = tolerantGet([&] { return range->cellFormats({&first, 1}); });
+      if (look && look->size() == 1) clearedLook = look->front();
+    }
+    if (clearedLook) {
+      for (const std::size_t index : cleared) snapshot.noteLookAfterRun(index, *clearedLook);
+    }
     if (cells.empty()) continue;
     tolerant([&] {
-      const std::vector<CellFormats> looks =
-          snapshot.worksheet->range(formatAddress(visitedPart(block)))->cellFormats(cells);
+      const std::vector<CellFormats> looks = range->cellFormats(cells);
       if (looks.size() != cells.size()) return;
       for (std::size_t i = 0; i < looks.size(); ++i)
         snapshot.noteLookAfterRun(entries[i], looks[i]);

@@ -92,6 +92,8 @@ struct UndoSnapshot {
   void markWritten(std::span<const std::size_t> indices);
   /// True when the run rewrote cell `index`.
   bool written(std::size_t index) const { return entries_[index].after != Kind::Same; }
+  /// True when the run left cell `index` empty (a cleared cell).
+  bool leftEmpty(std::size_t index) const { return entries_[index].after == Kind::Empty; }
   /// Records what the run left in cell `index`.
   void noteResult(std::size_t index, const CellContent& after);
   /// noteResult for a cell the run rewrote that holds the constant `value`, no formula.
