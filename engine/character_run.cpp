@@ -146,6 +146,7 @@ struct Visit {
     PendingColumn& column = pending[static_cast<std::size_t>(c)];
     if (column.size == 0) return;
     const std::span<const Value> values(column.values.data(), column.size);
+    recordTypedFormats(band, column, c);
     snapshot.markWritten(std::span<const std::size_t>(column.entries.data(), column.size));
     column.size = 0;
     NoteResults report(snapshot, column.entries);
@@ -157,6 +158,41 @@ struct Visit {
         band.setCellValue(column.firstRow + 1 + static_cast<int64_t>(i), c + 1, values[i]);
       });
     }
+  }
+
+  // Typing gives a cell a number format with a number or a date (50% gives 0%, 1,234
+  // gives #,##0, a date the short date): the number formats of the pending cells of column
+  // `c` whose new text types as one are recorded before the write, in one host call, for
+  // undo to put back with the text. Tolerant: unread, undo leaves the format as it finds it.
+  void recordTypedFormats(Range& band, const PendingColumn& column, int64_t c) {
+    typedCells.clear();
+    typedEntries.clear();
+    for (std::size_t i = 0; i < column.size; ++i) {
+      const auto* text = std::get_if<std::u16string>(&column.values[i]);
+      // Every number, date and time has a digit; a Boolean keeps the cell's format.
+      if (text == nullptr || std::none_of(text->begin(), text->end(),
+                                          [](char16_t u) { return u >= u'0' && u <= u'9'; })) {
+        continue;
+      }
+      const Value typed = typedResult(*text, rule.locale, kAnyYear, u"General").value;
+      if (!std::holds_alternative<double>(typed) && !std::holds_alternative<DateTime>(typed)) {
+        continue;
+      }
+      typedCells.push_back(
+          CellRef{bandCells.area.first.row + column.firstRow + static_cast<int64_t>(i),
+                  bandCells.area.first.column + c});
+      typedEntries.push_back(column.entries[i]);
+    }
+    if (typedCells.empty()) return;
+    tolerant([&] {
+      const std::vector<CellFormats> formats = band.cellFormats(typedCells);
+      if (formats.size() != typedCells.size()) return;
+      for (std::size_t i = 0; i < formats.size(); ++i) {
+        CellFormats format = formats[i];
+        format.unknown |= kFillPart | kFontColorPart | kOtherFormatsPart;
+        snapshot.recordFormats(typedEntries[i], format);
+      }
+    });
   }
 
   // Visits one area of the visit range, a band of rows at a time. The bands are read
@@ -179,6 +215,10 @@ struct Visit {
     return true;
   }
 
+  // The year a typed date without one falls in tells nothing of whether it is a date.
+  static constexpr int kAnyYear = 2000;
+  std::vector<CellRef> typedCells;  // the cells of recordTypedFormats, and their entries
+  std::vector<std::size_t> typedEntries;
   CellBlock bandCells;                 // the band being visited
   std::vector<PendingColumn> pending;  // by column of the band
   BlockResults results;                // the rule's results of the band (or of one cell)
@@ -202,7 +242,7 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   tolerant([&] { areas = visit->areaRefs(); });
   if (!sheet) return;
 
-  Visit run{app, request, observer, steps, snapshot, {}, 0, 0, {}, {}, {}};
+  Visit run{app, request, observer, steps, snapshot, {}, 0, 0, {}, {}, {}, {}, {}};
   run.rule.fixed.operation = request.operation;
   run.rule.perCell = request.inputs ? &request.inputs : nullptr;
   run.rule.rules = request.rules;

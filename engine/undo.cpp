@@ -181,6 +181,7 @@ void UndoSnapshot::dropEntriesFrom(std::size_t end) {
   if (end >= entries_.size()) return;
   entries_.resize(end);
   while (!formulaValues_.empty() && formulaValues_.back().first >= end) formulaValues_.pop_back();
+  while (!formats_.empty() && formats_.back().index >= end) formats_.pop_back();
   block.end = end;
   for (std::size_t i = block.first; i < block.end; ++i) {
     const int64_t row = entries_[i].row;
@@ -287,11 +288,12 @@ void UndoSnapshot::noteValueIn(Packed& p, const Value& value) {
   }
 }
 
-void UndoSnapshot::recordFormats(std::size_t index, const CellFormats& formats) {
+UndoSnapshot::PackedFormats UndoSnapshot::packFormats(std::size_t index,
+                                                      const CellFormats& formats) {
   auto [id, added] = numberFormatIds_.try_emplace(formats.numberFormat,
                                                   static_cast<uint32_t>(numberFormats_.size()));
   if (added) numberFormats_.push_back(formats.numberFormat);
-  PackedFormats& p = formats_.emplace_back();
+  PackedFormats p;
   p.index = static_cast<uint32_t>(index);
   p.numberFormat = id->second & kFormatIdMask;
   p.numberFormat |= (static_cast<uint32_t>(formats.unknown) << kUnknownShift) & kUnknownBits;
@@ -303,20 +305,70 @@ void UndoSnapshot::recordFormats(std::size_t index, const CellFormats& formats) 
     p.numberFormat |= kFontColorSet;
     p.fontColor = *formats.fontColor;
   }
+  return p;
+}
+
+CellFormats UndoSnapshot::unpackFormats(const PackedFormats& p) const {
+  CellFormats formats;
+  formats.numberFormat = numberFormats_[p.numberFormat & kFormatIdMask];
+  if (p.numberFormat & kFillSet) formats.fill = p.fill;
+  if (p.numberFormat & kFontColorSet) formats.fontColor = p.fontColor;
+  formats.unknown =
+      static_cast<uint8_t>(((p.numberFormat & kUnknownBits) >> kUnknownShift) | kOtherFormatsPart);
+  return formats;
+}
+
+void UndoSnapshot::insertByEntry(std::deque<PackedFormats>& list, const PackedFormats& p) {
+  // Entries mostly come in order (a character run records a band's columns one after the
+  // other): the place is searched from the end.
+  if (list.empty() || list.back().index < p.index) {
+    list.push_back(p);
+    return;
+  }
+  const auto at =
+      std::lower_bound(list.begin(), list.end(), p.index,
+                       [](const PackedFormats& q, uint32_t wanted) { return q.index < wanted; });
+  if (at != list.end() && at->index == p.index) {
+    *at = p;
+  } else {
+    list.insert(at, p);
+  }
+}
+
+const UndoSnapshot::PackedFormats* UndoSnapshot::findEntry(const std::deque<PackedFormats>& list,
+                                                           std::size_t index) {
+  const auto it =
+      std::lower_bound(list.begin(), list.end(), index,
+                       [](const PackedFormats& p, std::size_t wanted) { return p.index < wanted; });
+  if (it == list.end() || it->index != index) return nullptr;
+  return &*it;
+}
+
+void UndoSnapshot::recordFormats(std::size_t index, const CellFormats& formats) {
+  insertByEntry(formats_, packFormats(index, formats));
 }
 
 std::optional<CellFormats> UndoSnapshot::formats(std::size_t index) const {
-  const auto it =
-      std::lower_bound(formats_.begin(), formats_.end(), index,
-                       [](const PackedFormats& p, std::size_t wanted) { return p.index < wanted; });
-  if (it == formats_.end() || it->index != index) return std::nullopt;
-  CellFormats formats;
-  formats.numberFormat = numberFormats_[it->numberFormat & kFormatIdMask];
-  if (it->numberFormat & kFillSet) formats.fill = it->fill;
-  if (it->numberFormat & kFontColorSet) formats.fontColor = it->fontColor;
-  formats.unknown = static_cast<uint8_t>(((it->numberFormat & kUnknownBits) >> kUnknownShift) |
-                                         kOtherFormatsPart);
-  return formats;
+  const PackedFormats* p = findEntry(formats_, index);
+  if (p == nullptr) return std::nullopt;
+  return unpackFormats(*p);
+}
+
+void UndoSnapshot::noteLookAfterRun(std::size_t index, const CellFormats& formats) {
+  insertByEntry(looksAfter_, packFormats(index, formats));
+}
+
+std::optional<CellFormats> UndoSnapshot::lookAfterRun(std::size_t index) const {
+  const PackedFormats* p = findEntry(looksAfter_, index);
+  if (p == nullptr) return std::nullopt;
+  return unpackFormats(*p);
+}
+
+std::vector<std::size_t> UndoSnapshot::formattedEntries() const {
+  std::vector<std::size_t> out;
+  out.reserve(formats_.size());
+  for (const PackedFormats& p : formats_) out.push_back(p.index);
+  return out;
 }
 
 void UndoSnapshot::keepAside(std::shared_ptr<KeptCells> copy) {
@@ -448,7 +500,10 @@ std::size_t UndoSnapshot::entryBytes() const {
   constexpr std::size_t kPerNode = 512 / sizeof(Packed);
   const std::size_t nodes = entries_.size() / kPerNode + 1;
   constexpr std::size_t kFormatsPerNode = 512 / sizeof(PackedFormats);
-  const std::size_t formatNodes = formats_.empty() ? 0 : formats_.size() / kFormatsPerNode + 1;
+  const auto nodesOf = [](const std::deque<PackedFormats>& list) -> std::size_t {
+    return list.empty() ? 0 : list.size() / kFormatsPerNode + 1;
+  };
+  const std::size_t formatNodes = nodesOf(formats_) + nodesOf(looksAfter_);
   return nodes * 512 + nodes * sizeof(void*) + formatNodes * (512 + sizeof(void*)) +
          blocks_.capacity() * sizeof(Block) + sizeof(UndoSnapshot);
 }
@@ -498,6 +553,61 @@ void markCleared(UndoSnapshot& snapshot, std::size_t index) {
   snapshot.noteResult(index, CellContent{});
 }
 
+namespace {
+
+// The look the run left in the rewritten cells whose formats were recorded, read block by
+// block in one host call each. A clear leaves every cell it clears the same look, read once
+// from the first: between cleared cells lie cells that keep their own formats, and a read
+// over both would be split down to single cells.
+void captureRunLooks(UndoSnapshot& snapshot) {
+  const std::vector<std::size_t> formatted = snapshot.formattedEntries();
+  auto next = formatted.begin();
+  std::vector<CellRef> cells;
+  std::vector<std::size_t> entries;
+  std::vector<std::size_t> cleared;
+  std::optional<CellFormats> clearedLook;
+  bool clearedLookAsked = false;
+  for (const auto& block : snapshot.blocks()) {
+    cells.clear();
+    entries.clear();
+    cleared.clear();
+    while (next != formatted.end() && *next < block.end) {
+      if (*next >= block.first && snapshot.written(*next)) {
+        if (snapshot.leftEmpty(*next)) {
+          cleared.push_back(*next);
+        } else {
+          cells.push_back(snapshot.cell(*next));
+          entries.push_back(*next);
+        }
+      }
+      ++next;
+    }
+    if (cells.empty() && cleared.empty()) continue;
+    const RangePtr range = tolerantGet([&] {
+                             return snapshot.worksheet->range(formatAddress(visitedPart(block)));
+                           }).value_or(nullptr);
+    if (!range) continue;
+    if (!cleared.empty() && !clearedLookAsked) {
+      clearedLookAsked = true;
+      const CellRef first = snapshot.cell(cleared.front());
+      const auto look = tolerantGet([&] { return range->cellFormats({&first, 1}); });
+      if (look && look->size() == 1) clearedLook = look->front();
+    }
+    if (clearedLook) {
+      for (const std::size_t index : cleared) snapshot.noteLookAfterRun(index, *clearedLook);
+    }
+    if (cells.empty()) continue;
+    tolerant([&] {
+      const std::vector<CellFormats> looks = range->cellFormats(cells);
+      if (looks.size() != cells.size()) return;
+      for (std::size_t i = 0; i < looks.size(); ++i)
+        snapshot.noteLookAfterRun(entries[i], looks[i]);
+    });
+  }
+}
+
+}  // namespace
+
 void captureRunResults(UndoSnapshot& snapshot) {
   if (!snapshot.worksheet) return;
   // One block read into again and again: its texts keep their storage.
@@ -509,6 +619,7 @@ void captureRunResults(UndoSnapshot& snapshot) {
       snapshot.noteBlockResults(block, cells);
     });
   }
+  captureRunLooks(snapshot);
 }
 
 // --- The undo command ---------------------------------------------------------------------
@@ -529,7 +640,43 @@ struct Pending {
   CellRef cell;
   KeptCells* copy = nullptr;  ///< the kept copy to put back first; null without one
   bool putBack = false;       ///< the copy came back
+  bool keepLook = false;      ///< the cell's formats stay as they are
 };
+
+// Whether two looks agree in every part both tell.
+bool sameLook(const CellFormats& a, const CellFormats& b) {
+  const auto both = [&](FormatPart part) { return a.known(part) && b.known(part); };
+  return (!both(kNumberFormatPart) || a.numberFormat == b.numberFormat) &&
+         (!both(kFillPart) || a.fill == b.fill) &&
+         (!both(kFontColorPart) || a.fontColor == b.fontColor);
+}
+
+// Marks the cells of `todo` whose formats stay: those whose look now differs from the one
+// the run left (the user formatted them since, which raises no change notice: their look
+// is the user's), and those without a kept copy that show their recorded formats already.
+// Where the looks cannot be read, the recorded formats go back.
+void keepLooks(const UndoSnapshot& snapshot, Range& range, std::vector<Pending>& todo) {
+  std::vector<CellRef> cells;
+  std::vector<std::size_t> which;
+  for (std::size_t k = 0; k < todo.size(); ++k) {
+    if (!snapshot.lookAfterRun(todo[k].index)) continue;
+    cells.push_back(todo[k].cell);
+    which.push_back(k);
+  }
+  if (cells.empty()) return;
+  const std::optional<std::vector<CellFormats>> now =
+      tolerantGet([&] { return range.cellFormats(cells); });
+  if (!now || now->size() != cells.size()) return;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    Pending& p = todo[which[i]];
+    const std::optional<CellFormats> before = snapshot.formats(p.index);
+    if (!sameLook((*now)[i], *snapshot.lookAfterRun(p.index)) ||
+        (p.copy == nullptr && before && sameLook((*now)[i], *before))) {
+      p.copy = nullptr;
+      p.keepLook = true;
+    }
+  }
+}
 
 // An array formula goes back on its own (its own host call, its own limits).
 bool isArrayFormula(const CellContent& content) {
@@ -561,7 +708,7 @@ std::vector<Pending> cellsToRestore(const UndoSnapshot& snapshot, const UndoSnap
       ++tally.kept;
       continue;
     }
-    todo.push_back(Pending{i, cell, copy, false});
+    todo.push_back(Pending{i, cell, copy, false, false});
   }
   std::stable_sort(todo.begin(), todo.end(), [](const Pending& a, const Pending& b) {
     return a.cell.column != b.cell.column ? a.cell.column < b.cell.column : a.cell.row < b.cell.row;
@@ -606,6 +753,7 @@ void restoreBlock(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block
   }
   std::vector<Pending> todo = cellsToRestore(snapshot, block, cells, tally);
   if (todo.empty()) return;
+  keepLooks(snapshot, *range, todo);
 
   // The kept copies bring back everything the clear removed but the content, which the
   // record holds exactly.
@@ -661,7 +809,7 @@ void restoreBlock(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block
 
   // Without a copy, the formats the record holds, each cell on its own.
   for (const Pending& p : todo) {
-    if (p.putBack) continue;
+    if (p.putBack || p.keepLook) continue;
     const std::optional<CellFormats> formats = snapshot.formats(p.index);
     if (!formats) continue;
     tolerant([&] {

@@ -2,7 +2,8 @@
 // each held before and what the run left in it.
 //
 // The record is compact (a fixed 32 bytes per visited cell plus the old texts, and for a
-// cleared cell its formats in 16 bytes more, with each distinct number format kept once),
+// cleared cell, or one whose result typing gave a number format, its formats and the look
+// the run left in 16 bytes each, with each distinct number format kept once),
 // grows with the cells actually visited, and restores each cell's exact content (a text
 // "007" stays a text) and recorded formats. Where the host keeps a copy of the cleared
 // areas aside (Range::keepAside), a cleared cell gets back from it everything the clear
@@ -91,18 +92,28 @@ struct UndoSnapshot {
   void markWritten(std::span<const std::size_t> indices);
   /// True when the run rewrote cell `index`.
   bool written(std::size_t index) const { return entries_[index].after != Kind::Same; }
+  /// True when the run left cell `index` empty (a cleared cell).
+  bool leftEmpty(std::size_t index) const { return entries_[index].after == Kind::Empty; }
   /// Records what the run left in cell `index`.
   void noteResult(std::size_t index, const CellContent& after);
   /// noteResult for a cell the run rewrote that holds the constant `value`, no formula.
   void noteResultValue(std::size_t index, const Value& value);
   /// noteResultValue(indices[i], values[i]) for each of `values`, entries of one block.
   void noteResultValues(std::span<const std::size_t> indices, std::span<const Value> values);
-  /// Records the formats cell `index` had before the run, for undo to put back. Call in
-  /// ascending order of `index`, at most once per entry.
+  /// Records the formats cell `index` had before the run, for undo to put back; the parts
+  /// marked unknown are left as undo finds them. Entries may come in any order; a second
+  /// record of an entry replaces the first.
   void recordFormats(std::size_t index, const CellFormats& formats);
   /// The formats recorded for cell `index`; none when none were recorded. The parts the
   /// host could not tell are marked unknown; the host's other formats always are.
   std::optional<CellFormats> formats(std::size_t index) const;
+  /// Records the look the run left in cell `index` (a cell with recorded formats), read
+  /// back once the run ended: undo tells by it a look the user gave the cell since.
+  void noteLookAfterRun(std::size_t index, const CellFormats& formats);
+  /// The look noted for cell `index`; none when none was noted.
+  std::optional<CellFormats> lookAfterRun(std::size_t index) const;
+  /// The entries with recorded formats, ascending.
+  std::vector<std::size_t> formattedEntries() const;
   /// Keeps the host's copy of cells about to be cleared, for undo to put back.
   void keepAside(std::shared_ptr<KeptCells> copy);
   /// The kept copy that holds `cell`; null when none does.
@@ -160,6 +171,11 @@ struct UndoSnapshot {
     // bits of numberFormat.
   };
   static_assert(sizeof(PackedFormats) == 16);
+  PackedFormats packFormats(std::size_t index, const CellFormats& formats);
+  CellFormats unpackFormats(const PackedFormats& p) const;
+  /// Puts `p` in `list` by its entry, replacing one of the same entry.
+  static void insertByEntry(std::deque<PackedFormats>& list, const PackedFormats& p);
+  static const PackedFormats* findEntry(const std::deque<PackedFormats>& list, std::size_t index);
 
   uint64_t storeText(const std::u16string& text);
   /// Starts a chunk of at least `atLeast` units for the texts.
@@ -169,6 +185,7 @@ struct UndoSnapshot {
 
   std::deque<Packed> entries_;
   std::deque<PackedFormats> formats_;
+  std::deque<PackedFormats> looksAfter_;  ///< by entry, as formats_
   /// The values recorded formulas showed, by entry, in ascending order of entry.
   std::deque<std::pair<std::size_t, Value>> formulaValues_;
   std::vector<std::u16string> numberFormats_;
@@ -202,11 +219,14 @@ void markCleared(UndoSnapshot& snapshot, std::size_t index);
 
 /// Reads back, block by block, what the run left in the cells it rewrote (tolerant: a
 /// block that cannot be read keeps its cells unconfirmed, and undo then restores them as
-/// long as they do not hold their old content already).
+/// long as they do not hold their old content already), and the look it left in the cells
+/// whose formats were recorded (tolerant: without it, undo puts their formats back).
 void captureRunResults(UndoSnapshot& snapshot);
 
 /// The undo command: restores the cells of the last run on its workbook and sheet, except
-/// cells changed since the run, which it counts and reports in one message. A cell the host
+/// cells changed since the run, which it counts and reports in one message. A cell whose
+/// look (number format, fill, font colour) differs from the look the run left keeps the
+/// user's look: its content comes back, its recorded formats do not. A cell the host
 /// refuses to take back is counted too, and every other cell is still restored; the message
 /// says how many could not be. Runs in the host run state of a run (events off, calculation
 /// manual, the user's modes given back afterwards), writes consecutive cells of a column in

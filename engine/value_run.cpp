@@ -667,6 +667,7 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
     }
   }
 
+  if (snapshot) captureRunResults(*snapshot);  // the looks the clears left, for undo
   if (entry == RunEntry::OnItsOwn) {
     leaveHostRunState(*app, session.userModes);
     bindUndoCommands(session);

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "engine/unicode_classes.hpp"
 #include "host/tolerant.hpp"
 
 namespace qmv {
@@ -114,8 +115,9 @@ void frmTextRemover::buildControls() {
   // The start position from an occurrence of a separator.
   Control& cmbSpChar = place(add("cmbSpChar", ControlKind::ComboBox, "Frame4"), {105, 6, 88, 19});
   cmbSpChar.comboStyle = ComboStyle::DropDownCombo;
-  cmbSpChar.maxLength = 1;
-  cmbSpChar.setText(u"Select Character");
+  // Two units: one character beyond the BMP; the form refuses a second character itself.
+  cmbSpChar.maxLength = 2;
+  cmbSpChar.setText(kSeparatorPlaceholder);
   cmbSpChar.setEnabled(false);
   Control& cmbPos = place(add("cmbPos", ControlKind::ComboBox, "Frame4"), {26, 7, 77, 18});
   cmbPos.comboStyle = ComboStyle::DropDownCombo;
@@ -157,6 +159,10 @@ void frmTextRemover::bindHandlers() {
   for (const char* name : {"txtStartPos", "txtNoOfChars", "cmbPos", "cmbSpChar"}) {
     control(name).onChange = [this] { refreshPreview(); };
   }
+  control("cmbSpChar").onChange = [this] {
+    cmbSpChar_Change();
+    refreshPreview();
+  };
 }
 
 void frmTextRemover::UserForm_Initialize() {
@@ -234,6 +240,23 @@ void frmTextRemover::cmbSpChar_Click() {
   // Typing that leaves every entry unselected chooses nothing.
   if (cmbSpChar.listIndex() < 0) return;
   control("cmbPos").setTooltip(kPositionTooltipPrefix + cmbSpChar.text());
+}
+
+void frmTextRemover::cmbSpChar_Change() {
+  Control& box = control("cmbSpChar");
+  const std::u16string& text = box.text();
+  if (text == separatorText_) return;
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++characters) {
+    i += textRules() == TextRules::Unicode ? codePointAt(text, i).units : 1;
+  }
+  if (box.listIndex() >= 0 || characters <= 1) {
+    separatorText_ = text;
+    separatorRefused_ = false;
+    return;
+  }
+  separatorRefused_ = true;
+  box.setText(separatorText_);
 }
 
 void frmTextRemover::txtStartPos_KeyPress(int& keyAscii) { numberKeyFilter(keyAscii); }

@@ -21,6 +21,13 @@ inline int wizardIndexOf(Operation operation) { return operationRow(operation).w
 inline constexpr char16_t kWizardRemoveCaption[] = u"Remove";
 inline constexpr char16_t kWizardStopCaption[] = u"Stop!";
 
+/// The separator box's design text, which names no separator the user chose.
+inline constexpr char16_t kSeparatorPlaceholder[] = u"Select Character";
+/// Told at the run button when the separator box refused what was typed into it and still
+/// holds its design text: the run does not start.
+inline constexpr char16_t kSeparatorRefusedText[] =
+    u"The separator box could not take what was typed. Type or choose one character.";
+
 /// The wizard form. Constructing it loads it: the controls take their design state and
 /// `UserForm_Initialize` fills the lists.
 class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
@@ -48,6 +55,10 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
   void cmbAN_Click();
   /// Names the chosen separator in the occurrence list's tooltip.
   void cmbSpChar_Click();
+  /// Keeps the separator box to one typed character as the text rules count characters
+  /// (an emoji is one under the Unicode rules, two under the classic ones): a longer text
+  /// that is not an entry gives way to the text before it.
+  void cmbSpChar_Change();
   /// Key filters of the two number boxes: digits, ".", backspace and Enter pass.
   void txtStartPos_KeyPress(int& keyAscii);
   void txtNoOfChars_KeyPress(int& keyAscii);
@@ -88,6 +99,9 @@ class frmTextRemover : public Form {  // NOLINT(readability-identifier-naming)
   void requestStop();
 
   FormsSession& session_;
+  /// The separator box's last text it took, and whether it refused typing since.
+  std::u16string separatorText_ = kSeparatorPlaceholder;
+  bool separatorRefused_ = false;
   bool runInProgress_ = false;
   bool previewLive_ = false;  ///< once the lists are filled
 };

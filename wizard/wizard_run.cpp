@@ -46,6 +46,14 @@ void frmTextRemover::CommandButton1_Click() {
     return;
   }
 
+  // A separator box that refused what was typed still shows its design text, whose last
+  // letter the user never chose: nothing runs until the box holds a character.
+  if (!control("CheckBox1").checked() && control("chkConSP").checked() && separatorRefused_ &&
+      control("cmbSpChar").text() == kSeparatorPlaceholder) {
+    session_.forms.messageBox(kSeparatorRefusedText, MessageIcon::Critical);
+    return;
+  }
+
   RunRequest request;
   // Both methods read the form's controls again for every cell.
   request.inputs = [this](std::u16string_view text) -> std::optional<CellRequest> {

@@ -117,7 +117,9 @@ MemoryApplication::~MemoryApplication() {
 
 int64_t MemoryApplication::workbooksCount() {
   state_->hostCall();
-  return static_cast<int64_t>(state_->books.size());
+  // Add-in workbooks are not among the user's (closeWorkbooks).
+  return static_cast<int64_t>(std::count_if(state_->books.begin(), state_->books.end(),
+                                            [](const auto& b) { return !b->addin; }));
 }
 
 WorkbookPtr MemoryApplication::activeWorkbook() {

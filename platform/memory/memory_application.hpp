@@ -136,10 +136,15 @@ class MemoryApplication final : public Application {
   void addSheet(const std::u16string& name);
   /// Makes the named sheet and its workbook active. Throws std::invalid_argument.
   void activateSheet(const SheetName& sheet);
-  /// Closes every workbook (Workbooks.Count becomes 0).
+  /// Closes every workbook the user has open (Workbooks.Count becomes 0); add-in
+  /// workbooks stay open.
   void closeWorkbooks();
-  /// Closes one workbook; the first remaining one becomes active.
+  /// Closes one workbook; the first remaining one of the user's becomes active.
   void closeWorkbook(const std::u16string& name);
+  /// Makes the named workbook an add-in workbook (Workbook.IsAddin) or the user's again:
+  /// an add-in workbook stays open but is neither counted by workbooksCount nor closed by
+  /// closeWorkbooks. Throws std::invalid_argument for no such workbook.
+  void setWorkbookIsAddin(const std::u16string& name, bool addin);
   std::u16string activeWorkbookName() const;  ///< empty when none is open
   std::u16string activeSheetName() const;     ///< empty when none is open
 

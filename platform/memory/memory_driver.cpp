@@ -142,9 +142,14 @@ void MemoryApplication::activateSheet(const SheetName& sheet) {
   state_->activeBook = book;
 }
 
+// Application.Workbooks (https://learn.microsoft.com/office/vba/api/excel.application.workbooks):
+// "The collection returned by the Workbooks property doesn't include open add-ins". Closing
+// the user's workbooks leaves an add-in workbook open and uncounted, and never active.
 void MemoryApplication::closeWorkbooks() {
-  for (const auto& b : state_->books) detail::markClosed(*b);
-  state_->books.clear();
+  for (const auto& b : state_->books) {
+    if (!b->addin) detail::markClosed(*b);
+  }
+  std::erase_if(state_->books, [](const auto& b) { return !b->addin; });
   state_->activeBook.reset();
 }
 
@@ -153,8 +158,17 @@ void MemoryApplication::closeWorkbook(const std::u16string& name) {
   detail::markClosed(*book);
   std::erase(state_->books, book);
   if (state_->activeBook == book) {
-    state_->activeBook = state_->books.empty() ? nullptr : state_->books.front();
+    state_->activeBook.reset();
+    for (const auto& b : state_->books) {
+      if (b->addin) continue;
+      state_->activeBook = b;
+      break;
+    }
   }
+}
+
+void MemoryApplication::setWorkbookIsAddin(const std::u16string& name, bool addin) {
+  findBook(*state_, name)->addin = addin;
 }
 
 std::u16string MemoryApplication::activeWorkbookName() const {
@@ -297,6 +311,7 @@ void MemoryApplication::typeInto(CellRef cell, std::u16string_view text) {
     sheet->setFormats(cell, formats);
   }
   setCell(cell, CellContent{typed.value, {}});
+  detail::giveDateFormat(*sheet, cell, CellContent{typed.value, {}});
 }
 
 CellContent MemoryApplication::cell(CellRef cell) const {

@@ -10,6 +10,8 @@
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host_error.hpp"
+#include "host/number_format.hpp"
+#include "host/text.hpp"
 
 namespace qmv::memory::detail {
 namespace {
@@ -565,6 +567,7 @@ void MemoryRange::writeTypedCell(CellRef at, const Value& value) {
     const CellContent content = typedContent(value);
     checkLength(content);
     sheet_->setContent(at, content);
+    giveDateFormat(*sheet_, at, content);
     return;
   }
   const TypedCell typed = typedInto(at, *text);
@@ -576,6 +579,7 @@ void MemoryRange::writeTypedCell(CellRef at, const Value& value) {
     formats.numberFormat = typed.numberFormat;
     sheet_->setFormats(at, formats);
   }
+  giveDateFormat(*sheet_, at, content);
 }
 TypedCell MemoryRange::typedInto(CellRef at, const std::u16string& text) const {
   // A result that stays text is text in every format; only the others ask the cell's.
@@ -669,10 +673,24 @@ void MemoryRange::writeAll(const CellContent& content) {
     for (int64_t r = a.first.row; r <= a.last.row; ++r) {
       for (int64_t c = a.first.column; c <= a.last.column; ++c) {
         sheet_->setContent({r, c}, content);
+        giveDateFormat(*sheet_, {r, c}, content);
       }
     }
   }
   st_->cellsChanged(*sheet_, areas_);
+}
+
+// Range.Formula (https://learn.microsoft.com/office/vba/api/excel.range.formula): "If you
+// set the value or formula of a cell to a date, Microsoft Excel verifies that cell is
+// already formatted with one of the date or time number formats. If not, Excel changes the
+// number format to the default short date number format." The same holds for a date typed
+// in, and for a time, which the page does not single out: the harder reading.
+void giveDateFormat(Sheet& sheet, CellRef at, const CellContent& content) {
+  if (content.isFormula() || !std::holds_alternative<DateTime>(content.value)) return;
+  CellFormats formats = sheet.formats(at);
+  if (isDateFormatCode(toUtf8(formats.numberFormat))) return;
+  formats.numberFormat = u"m/d/yyyy";
+  sheet.setFormats(at, formats);
 }
 
 MemoryRange& asMemoryRange(Range& range) {

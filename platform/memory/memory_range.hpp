@@ -152,4 +152,8 @@ class MemoryRange final : public Range {
 /// HostError when its workbook was closed.
 MemoryRange& asMemoryRange(Range& range);
 
+/// Gives the cell at `at` of `sheet`, just written with `content`, the short date format
+/// where a date went into a cell without a date or time format, as Excel does.
+void giveDateFormat(Sheet& sheet, CellRef at, const CellContent& content);
+
 }  // namespace qmv::memory::detail

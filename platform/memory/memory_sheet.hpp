@@ -212,6 +212,7 @@ struct Book {
   std::vector<std::shared_ptr<Sheet>> sheets;
   std::size_t activeSheet = 0;
   bool open = true;
+  bool addin = false;  ///< an add-in workbook: open, but not among the user's workbooks
 };
 
 /// Closes a workbook: it and its sheets refuse every further call.

@@ -1,7 +1,8 @@
 // What the files of the Excel bridge share. Each file holds the objects of one host
-// interface: excel_range.cpp ranges and the cells kept for undo, excel_sheet.cpp worksheets,
-// workbooks and their filters, excel_command_bars.cpp command bars and their controls,
-// excel_host.cpp the application, its worksheet functions and add-ins.
+// interface: excel_range.cpp ranges (their contents, formats and the cells kept for undo in
+// the files of excel_range_parts.hpp), excel_sheet.cpp worksheets, workbooks and their
+// filters, excel_command_bars.cpp command bars and their controls, excel_host.cpp the
+// application, its worksheet functions and add-ins.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,7 @@
+// Excel's ranges as the host's: their place, values and formulas read a block at a time,
+// typed writes a column at a time, clears, searches answered from the value indexes, and
+// the advanced filter. Their contents, formats and kept copies are the other excel_cell_*
+// and excel_kept_cells files' (excel_range_parts.hpp).
 #include <algorithm>
 #include <optional>
 #include <span>
@@ -11,6 +15,7 @@
 #include "platform/windows/column_index.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/excel_parts.hpp"
+#include "platform/windows/excel_range_parts.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/user_settings.hpp"
 #include "platform/windows/variant_value.hpp"
@@ -21,11 +26,6 @@ namespace {
 
 // Excel's constants used here.
 constexpr int32_t kXlFilterInPlace = 1;
-// XlColorIndex: Interior.ColorIndex reads xlColorIndexNone for a cell without fill (its
-// Color then reads white), Font.ColorIndex xlColorIndexAutomatic for the automatic colour
-// (https://learn.microsoft.com/office/vba/api/excel.xlcolorindex).
-constexpr int32_t kXlColorIndexAutomatic = -4105;
-constexpr int32_t kXlColorIndexNone = -4142;
 constexpr int32_t kXlA1 = 1;
 
 // Excel's Address stops at 255 characters: a text this long may not name the whole range.
@@ -52,10 +52,10 @@ std::optional<std::u16string> recordKey(const CellContent& cell) {
   return foldCase(cellText(cell.value, HostLocale{}).value_or(u""));
 }
 
-// Whether a cell holds the text `text`, letter case aside: how the bridge compares values
-// itself where Excel refuses a text that long.
 }  // namespace
 
+// Whether a cell holds the text `text`, letter case aside: how the bridge compares values
+// itself where Excel refuses a text that long.
 bool holdsText(const CellContent& cell, const std::u16string& text) {
   const auto* held = std::get_if<std::u16string>(&cell.value);
   return held && held->size() == text.size() &&
@@ -66,72 +66,6 @@ bool holdsText(const CellContent& cell, const std::u16string& text) {
 }
 
 namespace {
-
-// Whether Excel would take `text`, assigned as a cell's value, for a formula: "=...", or
-// "+", "-" or "@" followed by anything that does not read as a number or a date (see
-// Range.Formula and the implicit intersection operator "@" in Excel's documentation).
-// Such a text is written with the apostrophe prefix, so that it stays the text it is.
-bool readsAsFormula(const std::u16string& text) {
-  if (text.empty()) return false;
-  const char16_t first = text.front();
-  if (first == u'=') return true;
-  if (first != u'+' && first != u'-' && first != u'@') return false;
-  // Assigned values are read in en-US, the locale of every call (kAutomationLocale).
-  return std::holds_alternative<std::u16string>(parseTypedInput(text, HostLocale{}, 2000));
-}
-
-// The year Excel gives a date typed without one.
-int yearNow() {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  return now.wYear;
-}
-
-// What to assign to a cell for a result read as the user's typing would be, and the number
-// format to give the cell afterwards (empty: none). Excel reads an assigned text in en-US
-// conventions whatever the user's (every call is made with LCID 1033: "Formatting Data in
-// Excel with Various Regional Settings"), so the text is read here in the user's
-// conventions (typedResult, the rule of every host): where Excel would read it the same,
-// it goes as it is and Excel formats it as typed; otherwise a number, date or Boolean goes
-// as its typed value, with the format typing would give it, and a text with the apostrophe
-// prefix, which keeps it the text it is. A cell formatted as Text keeps the text as typed
-// ("Available number formats in Excel": Text "displays the content exactly as you type
-// it, even when you type numbers"); a typed date or number handed over would replace the
-// format or the text (Range.Formula: a date changes the cell's format to a date format).
-// `cellFormat` gives the cell's NumberFormat, none where its cells differ; it is asked
-// only when Excel and the user would read the text differently. A leading apostrophe of the
-// text itself is kept behind the prefix (Range.PrefixCharacter).
-struct TypedWrite {
-  Variant value;
-  std::u16string numberFormat;
-};
-
-template <class CellFormat>
-TypedWrite typedWrite(const std::u16string& text, const HostLocale& user, CellFormat&& cellFormat) {
-  if (!text.empty() && text.front() == u'\'') return {Variant::fromText(u"'" + text), {}};
-  const int year = yearNow();
-  const Value mine = parseTypedInput(text, user, year);
-  const Value excels = parseTypedInput(text, HostLocale{}, year);
-  const bool formula = readsAsFormula(text);
-  // Read alike, the text goes as it is, and Excel types it for the cell's format itself.
-  if (!formula && excels == mine) return {Variant::fromText(text), {}};
-  if (formula && std::holds_alternative<std::u16string>(mine)) {
-    return {Variant::fromText(u"'" + text), {}};
-  }
-  const std::optional<std::u16string> format = cellFormat();
-  if (format && isTextFormat(*format)) return {Variant::fromText(text), {}};
-  if (std::holds_alternative<std::u16string>(mine)) return {Variant::fromText(u"'" + text), {}};
-  const TypedCell typed = typedResult(text, user, year, format.value_or(u"General"));
-  return {toVariant(typed.value), typed.numberFormat};
-}
-
-// Range.NumberFormat (https://learn.microsoft.com/office/vba/api/excel.range.numberformat):
-// the code, or none for Null, which the page documents for cells whose formats differ.
-std::optional<std::u16string> numberFormatOf(IDispatch* range, InterfaceIds* ids = nullptr) {
-  const Variant code = get(range, L"NumberFormat", {}, ids);
-  if (code.type() != VT_BSTR) return std::nullopt;
-  return asText(code);
-}
 
 // Where a range lies: its sheet as Excel's external address names it ("[Book1]Sheet1")
 // and its areas.
@@ -186,8 +120,9 @@ std::optional<Place> placeOf(IDispatch* range) {
 // true; a run's index lives as long as the range it counts in.
 ValueIndexes& indexes() { return ValueIndexes::ofThisThread(); }
 
-// The DISPIDs of Excel's Range interface and of its Areas collection, shared by every
-// range object: Excel calls an add-in on its one thread.
+}  // namespace
+
+// Excel calls an add-in on its one thread: the DISPIDs are learnt once per thread.
 InterfaceIds& rangeIds() {
   thread_local InterfaceIds ids;
   return ids;
@@ -202,8 +137,6 @@ InterfaceIds& sheetIds() {
 }
 
 // A required object result; Nothing is the "object not set" error.
-}  // namespace
-
 ComPtr<IDispatch> requiredObject(const Variant& v) {
   ComPtr<IDispatch> object = asObject(v);
   if (!object) throw HostError(host_errors::kObjectNotSet, "Object variable not set");
@@ -211,310 +144,6 @@ ComPtr<IDispatch> requiredObject(const Variant& v) {
 }
 
 namespace {
-
-// The elements of a 2-D (1-based) SAFEARRAY result, row-major; a scalar is one element.
-std::vector<Variant> arrayElements(const Variant& v, int64_t rows, int64_t columns) {
-  std::vector<Variant> out;
-  const VARIANT& raw = v.get();
-  if (!(raw.vt & VT_ARRAY)) {
-    out.push_back(Variant::copyOf(raw));
-    return out;
-  }
-  SAFEARRAY* array = (raw.vt & VT_BYREF) ? *raw.pparray : raw.parray;
-  if (!array || SafeArrayGetDim(array) != 2)
-    throw HostError(host_errors::kTypeMismatch, "Type mismatch");
-  LONG rowLow = 0, rowHigh = -1, colLow = 0, colHigh = -1;
-  SafeArrayGetLBound(array, 1, &rowLow);
-  SafeArrayGetUBound(array, 1, &rowHigh);
-  SafeArrayGetLBound(array, 2, &colLow);
-  SafeArrayGetUBound(array, 2, &colHigh);
-  if (rowHigh - rowLow + 1 != rows || colHigh - colLow + 1 != columns) {
-    throw HostError(host_errors::kTypeMismatch, "Unexpected array shape");
-  }
-  out.reserve(static_cast<std::size_t>(rows * columns));
-  for (LONG r = rowLow; r <= rowHigh; ++r) {
-    for (LONG c = colLow; c <= colHigh; ++c) {
-      LONG index[2] = {r, c};
-      Variant element;
-      HRESULT hr = SafeArrayGetElement(array, index, element.raw());
-      if (FAILED(hr)) throwHostError(hr, nullptr, L"SafeArrayGetElement");
-      out.push_back(std::move(element));
-    }
-  }
-  return out;
-}
-
-class ExcelRange;
-
-// The values of an area in one call: Range.Value, which keeps dates; where it gives
-// Currency, rounded to four decimal places, Range.Value2 (one more call) gives the exact
-// number (https://learn.microsoft.com/office/vba/api/excel.range.value2).
-std::vector<Value> readValues(IDispatch* area, int64_t rows, int64_t columns) {
-  const std::vector<Variant> values =
-      arrayElements(get(area, L"Value", {}, &rangeIds()), rows, columns);
-  std::vector<Variant> exact;
-  std::vector<Value> out;
-  out.reserve(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (values[i].type() == VT_CY) {
-      if (exact.empty())
-        exact = arrayElements(get(area, L"Value2", {}, &rangeIds()), rows, columns);
-      out.push_back(toValue(exact[i].get()));
-    } else {
-      out.push_back(toValue(values[i].get()));
-    }
-  }
-  return out;
-}
-
-// Excel's colours are RGB numbers with red in the low byte (the RGB function of VBA):
-// 0xRRGGBB in the host contract is 0xBBGGRR to Excel.
-uint32_t swapRedBlue(uint32_t colour) {
-  return ((colour & 0xFFu) << 16) | (colour & 0xFF00u) | ((colour >> 16) & 0xFFu);
-}
-uint32_t rgbOfExcelColor(double colour) {
-  return swapRedBlue(static_cast<uint32_t>(colour) & 0xFFFFFFu);
-}
-double excelColorOfRgb(uint32_t rgb) { return static_cast<double>(swapRedBlue(rgb)); }
-
-// The format parts read through Excel's properties; the others are the kept copy's.
-constexpr FormatPart kReadFormatParts[] = {kNumberFormatPart, kFillPart, kFontColorPart};
-
-// The colour of a range's Interior or Font (`object`) into `colour`, none for `unset`
-// (ColorIndex tells "no fill" and "automatic" apart from a colour). False when Excel
-// answers Null, as a property of several cells does where they differ.
-bool readColour(IDispatch* range, const wchar_t* object, int32_t unset,
-                std::optional<uint32_t>& colour) {
-  const ComPtr<IDispatch> part = requiredObject(get(range, object));
-  const Variant index = get(part.get(), L"ColorIndex");
-  if (index.type() == VT_NULL) return false;
-  if (asDouble(index) == unset) {
-    colour.reset();
-    return true;
-  }
-  const Variant rgb = get(part.get(), L"Color");
-  if (rgb.type() == VT_NULL) return false;
-  colour = rgbOfExcelColor(asDouble(rgb));
-  return true;
-}
-
-// One format part of a range into `out`: Range.NumberFormat "returns Null if all cells in
-// the specified range don't have the same number format"
-// (https://learn.microsoft.com/office/vba/api/excel.range.numberformat), and Interior and
-// Font answer the same way (their Color and ColorIndex are Variants). False for Null.
-bool readFormatPart(IDispatch* range, FormatPart part, CellFormats& out) {
-  switch (part) {
-    case kNumberFormatPart: {
-      const Variant code = get(range, L"NumberFormat");
-      if (code.type() == VT_NULL) return false;
-      out.numberFormat = asText(code);
-      return true;
-    }
-    case kFillPart:
-      return readColour(range, L"Interior", kXlColorIndexNone, out.fill);
-    case kFontColorPart:
-      return readColour(range, L"Font", kXlColorIndexAutomatic, out.fontColor);
-    default:
-      return false;
-  }
-}
-
-// A part of a single cell, read on its own: one Excel will not tell (Font.ColorIndex of a
-// cell whose characters have colours of their own reads Null) is marked unknown.
-void readCellPart(IDispatch* cell, FormatPart part, CellFormats& out) {
-  if (!tolerantGet([&] { return readFormatPart(cell, part, out); }).value_or(false)) {
-    out.unknown |= part;
-  }
-}
-
-// A cell asked for by cellFormats: its row and its place in the answer.
-struct AskedCell {
-  int64_t row;
-  std::size_t index;
-};
-
-// Reads `parts` of the asked cells of one column (`asked`, by row) over the one range from
-// the first to the last, into their entries of `out`. Where a part reads Null the cells
-// differ in it: the asked cells are halved and each half read for that part, down to single
-// cells, so a column whose formats come in blocks costs a few calls per block.
-void readSpanFormats(IDispatch* sheet, int64_t column, std::span<const AskedCell> asked,
-                     uint8_t parts, std::vector<CellFormats>& out) {
-  const AreaRef span{{asked.front().row, column}, {asked.back().row, column}};
-  const ComPtr<IDispatch> range = requiredObject(get(sheet, L"Range", {formatAddress(span)}));
-  CellFormats read;
-  uint8_t differ = 0;
-  for (const FormatPart part : kReadFormatParts) {
-    if ((parts & part) == 0) continue;
-    if (span.rows() == 1) {
-      readCellPart(range.get(), part, read);
-    } else if (!readFormatPart(range.get(), part, read)) {
-      differ |= part;
-    }
-  }
-  for (const AskedCell& cell : asked) {
-    CellFormats& formats = out[cell.index];
-    if (parts & kNumberFormatPart) formats.numberFormat = read.numberFormat;
-    if (parts & kFillPart) formats.fill = read.fill;
-    if (parts & kFontColorPart) formats.fontColor = read.fontColor;
-    formats.unknown |= read.unknown & parts;
-  }
-  if (differ == 0) return;
-  const std::size_t half = asked.size() / 2;
-  readSpanFormats(sheet, column, asked.first(half), differ, out);
-  readSpanFormats(sheet, column, asked.subspan(half), differ, out);
-}
-
-// Excel's constants for the scratch workbook: Workbooks.Add(xlWBATWorksheet) makes a
-// workbook of one worksheet (https://learn.microsoft.com/office/vba/api/excel.workbooks.add,
-// https://learn.microsoft.com/office/vba/api/excel.xlwbatemplate).
-constexpr int32_t kXlWBATWorksheet = -4167;
-
-// A workbook of the add-in's own that the user never sees, made when a record first keeps
-// cells in it: an add-in workbook (Workbook.IsAddin,
-// https://learn.microsoft.com/office/vba/api/excel.workbook.isaddin: its window is not
-// visible and Excel never prompts to save it), which the user's code does not meet in
-// Workbooks ("The collection returned by the Workbooks property doesn't include open
-// add-ins", https://learn.microsoft.com/office/vba/api/excel.application.workbooks). It
-// also counts as saved (Workbook.Saved), and it is closed unsaved when the last copy kept
-// in it goes (Workbook.Close SaveChanges:=False).
-class ScratchBook {
- public:
-  explicit ScratchBook(IDispatch* app) {
-    // Workbooks.Add activates the new workbook: the user's window is made active again.
-    const ComPtr<IDispatch> userWindow = asObject(get(app, L"ActiveWindow"));
-    book_ = requiredObject(
-        call(requiredObject(get(app, L"Workbooks")).get(), L"Add", {kXlWBATWorksheet}));
-    try {
-      put(book_.get(), L"IsAddin", true);
-    } catch (...) {
-      tolerant([&] { call(book_.get(), L"Close", {false}); });
-      throw;
-    }
-    const ComPtr<IDispatch> sheets = requiredObject(get(book_.get(), L"Worksheets"));
-    sheet_ = requiredObject(get(sheets.get(), L"Item", {1}));
-    markSaved();
-    if (userWindow) tolerant([&] { call(userWindow.get(), L"Activate"); });
-  }
-  ~ScratchBook() {
-    tolerant([&] { call(book_.get(), L"Close", {false}); });
-  }
-  ScratchBook(const ScratchBook&) = delete;
-  ScratchBook& operator=(const ScratchBook&) = delete;
-
-  IDispatch* sheet() const { return sheet_.get(); }
-  void markSaved() { put(book_.get(), L"Saved", true); }
-  // The scratch sheet's cells at `area`'s address.
-  ComPtr<IDispatch> range(const AreaRef& area) const {
-    return requiredObject(get(sheet_.get(), L"Range", {formatAddress(area)}, &sheetIds()));
-  }
-
-  // The scratch book alive in this thread (Excel calls an add-in on its one thread), made
-  // when none is.
-  static std::shared_ptr<ScratchBook> shared(IDispatch* app) {
-    std::shared_ptr<ScratchBook> book = live().lock();
-    if (!book) {
-      book = std::make_shared<ScratchBook>(app);
-      live() = book;
-    }
-    return book;
-  }
-
- private:
-  static std::weak_ptr<ScratchBook>& live() {
-    thread_local std::weak_ptr<ScratchBook> book;
-    return book;
-  }
-  ComPtr<IDispatch> book_;
-  ComPtr<IDispatch> sheet_;
-};
-
-// An area copied into the scratch book at its own address, its contents cleared there: its
-// formats, comments, notes, links, validation and the like stay, since Range.Copy with a
-// Destination copies "the range to the specified range" whole
-// (https://learn.microsoft.com/office/vba/api/excel.range.copy), without the clipboard, and
-// Range.ClearContents clears only formulas and values
-// (https://learn.microsoft.com/office/vba/api/excel.range.clearcontents). Putting a cell
-// back copies it over the user's cell the same way.
-class ExcelKeptCells final : public KeptCells {
- public:
-  ExcelKeptCells(IDispatch* app, IDispatch* area, ComPtr<IDispatch> userSheet, AreaRef where)
-      : book_(ScratchBook::shared(app)), userSheet_(std::move(userSheet)), area_(where) {
-    const ComPtr<IDispatch> copy = book_->range(area_);
-    call(area, L"Copy", {copy.get()});
-    call(copy.get(), L"ClearContents");
-    book_->markSaved();
-  }
-  AreaRef area() const override { return area_; }
-  void putBack(CellRef cell) override {
-    if (!area_.contains(cell)) throw HostError(host_errors::kRefused, "The cell was not kept");
-    const AreaRef one{cell, cell};
-    const ComPtr<IDispatch> user =
-        requiredObject(get(userSheet_.get(), L"Range", {formatAddress(one)}));
-    // A copy from the scratch book leaves it as it was: still saved.
-    call(book_->range(one).get(), L"Copy", {user.get()});
-  }
-  // A run of cells in one Range.Copy.
-  void putBackArea(const AreaRef& cells) override {
-    if (!area_.contains(cells.first) || !area_.contains(cells.last)) {
-      throw HostError(host_errors::kRefused, "The cells were not kept");
-    }
-    const ComPtr<IDispatch> user =
-        requiredObject(get(userSheet_.get(), L"Range", {formatAddress(cells)}, &sheetIds()));
-    call(book_->range(cells).get(), L"Copy", {user.get()}, &rangeIds());
-  }
-
- private:
-  std::shared_ptr<ScratchBook> book_;
-  ComPtr<IDispatch> userSheet_;
-  AreaRef area_;
-};
-
-// Formula2 keeps a formula as dynamic-array Excel has it, where Formula would put
-// implicit intersection into it and stop it spilling ("Range.Formula vs Range.Formula2",
-// https://learn.microsoft.com/office/vba/excel/concepts/cells-and-ranges/range-formula-vs-formula2);
-// Excel before dynamic arrays has no Formula2, and only Formula is used there.
-bool noFormula2(const HostError& error) { return error.number() == host_errors::kNotSupported; }
-// One column of values as the two-dimensional array Range.Value and Formula take: element
-// (i, 1) is the i-th in memory. The elements are moved into it (a detached VARIANT moves its
-// string).
-Variant columnArray(std::vector<Variant>& elements) {
-  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(elements.size()), 1}, {1, 1}};
-  Variant array;
-  array.raw()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  if (!array.get().parray) throwHostError(E_OUTOFMEMORY, nullptr, L"SafeArrayCreate");
-  array.raw()->vt = VT_ARRAY | VT_VARIANT;
-  VARIANT* data = nullptr;
-  const HRESULT access = SafeArrayAccessData(array.get().parray, reinterpret_cast<void**>(&data));
-  if (FAILED(access)) throwHostError(access, nullptr, L"SafeArrayAccessData");
-  for (std::size_t i = 0; i < elements.size(); ++i) data[i] = elements[i].detach();
-  SafeArrayUnaccessData(array.get().parray);
-  return array;
-}
-
-Variant readFormulas(IDispatch* range, InterfaceIds* ids = nullptr) {
-  try {
-    return get(range, L"Formula2", {}, ids);
-  } catch (const HostError& error) {
-    if (!noFormula2(error)) throw;
-  }
-  return get(range, L"Formula", {}, ids);
-}
-// An array formula entered with Control+Shift+Enter is written in braces, as the formula
-// bar shows it, and goes back through Range.FormulaArray
-// (https://learn.microsoft.com/office/vba/api/excel.range.formulaarray).
-void writeFormula(IDispatch* range, std::u16string_view formula) {
-  if (formula.size() > 2 && formula.front() == u'{' && formula.back() == u'}') {
-    put(range, L"FormulaArray", formula.substr(1, formula.size() - 2));
-    return;
-  }
-  try {
-    put(range, L"Formula2", formula);
-    return;
-  } catch (const HostError& error) {
-    if (!noFormula2(error)) throw;
-  }
-  put(range, L"Formula", formula);
-}
 
 // A range over its automation object. A cell taken with cell() is reached through its
 // parent range until an operation needs its own object, so that writing it is one call.
@@ -785,73 +414,16 @@ class ExcelRange final : public Range {
     put(requiredObject(get(object(), L"EntireRow")).get(), L"Hidden", hidden);
   }
   // Over several cells a Null part means they differ, a failure here; of one cell each
-  // part is read on its own (readCellPart).
+  // part is read on its own.
   CellFormats formats() override {
-    const bool oneCell = static_cast<bool>(parent_) || count() == 1;
-    CellFormats out;
-    out.unknown = kOtherFormatsPart;
-    for (const FormatPart part : kReadFormatParts) {
-      if (oneCell) {
-        readCellPart(object(), part, out);
-      } else if (!readFormatPart(object(), part, out)) {
-        throw HostError(host_errors::kTypeMismatch, "The formats differ");
-      }
-    }
-    return out;
+    return readFormats(object(), static_cast<bool>(parent_) || count() == 1);
   }
-  // Each part over a whole column of the cells at once, halved where it reads Null
-  // (readSpanFormats).
+  // Each part over a whole column of the cells at once.
   std::vector<CellFormats> cellFormats(std::span<const CellRef> cells) override {
-    std::vector<CellFormats> out(cells.size());
-    if (cells.empty()) return out;
-    std::vector<AskedCell> sorted;
-    sorted.reserve(cells.size());
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      if (cells[i].row < 1 || cells[i].row > kMaxRows || cells[i].column < 1 ||
-          cells[i].column > kMaxColumns) {
-        throw HostError(host_errors::kRefused, "No such cell");
-      }
-      out[i].unknown = kOtherFormatsPart;
-    }
-    std::vector<std::size_t> order(cells.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return std::pair{cells[a].column, cells[a].row} < std::pair{cells[b].column, cells[b].row};
-    });
-    const ComPtr<IDispatch> sheet = requiredObject(get(object(), L"Worksheet"));
-    uint8_t all = 0;
-    for (const FormatPart part : kReadFormatParts) all |= part;
-    for (std::size_t from = 0; from < order.size();) {
-      const int64_t column = cells[order[from]].column;
-      sorted.clear();
-      std::size_t to = from;
-      for (; to < order.size() && cells[order[to]].column == column; ++to) {
-        sorted.push_back(AskedCell{cells[order[to]].row, order[to]});
-      }
-      readSpanFormats(sheet.get(), column, sorted, all, out);
-      from = to;
-    }
-    return out;
+    if (cells.empty()) return {};
+    return readCellFormats(requiredObject(get(object(), L"Worksheet")).get(), cells);
   }
-  void setFormats(const CellFormats& formats) override {
-    if (formats.known(kNumberFormatPart)) put(object(), L"NumberFormat", formats.numberFormat);
-    if (formats.known(kFillPart)) {
-      const ComPtr<IDispatch> interior = requiredObject(get(object(), L"Interior"));
-      if (formats.fill) {
-        put(interior.get(), L"Color", excelColorOfRgb(*formats.fill));
-      } else {
-        put(interior.get(), L"ColorIndex", kXlColorIndexNone);
-      }
-    }
-    if (formats.known(kFontColorPart)) {
-      const ComPtr<IDispatch> font = requiredObject(get(object(), L"Font"));
-      if (formats.fontColor) {
-        put(font.get(), L"Color", excelColorOfRgb(*formats.fontColor));
-      } else {
-        put(font.get(), L"ColorIndex", kXlColorIndexAutomatic);
-      }
-    }
-  }
+  void setFormats(const CellFormats& formats) override { writeFormats(object(), formats); }
   // A copy of the first area in the scratch book.
   std::unique_ptr<KeptCells> keepAside() override {
     ComPtr<IDispatch> area(object());
@@ -862,9 +434,7 @@ class ExcelRange final : public Range {
     const CellRef top = first.topLeft();
     const AreaRef where{top,
                         {top.row + first.rowsCount() - 1, top.column + first.columnsCount() - 1}};
-    return std::make_unique<ExcelKeptCells>(requiredObject(get(area.get(), L"Application")).get(),
-                                            area.get(),
-                                            requiredObject(get(area.get(), L"Worksheet")), where);
+    return keepCellsAside(area.get(), where);
   }
 
  private:

@@ -87,7 +87,7 @@ TEST_F(WizardForm, OpensInItsDesignState) {
   EXPECT_EQ(cmbSpChar.text(), u"Select Character");
   EXPECT_EQ(cmbSpChar.listIndex(), -1);
   EXPECT_FALSE(cmbSpChar.enabled());
-  EXPECT_EQ(cmbSpChar.maxLength, 1);
+  EXPECT_EQ(cmbSpChar.maxLength, 2);
   EXPECT_EQ(cmbSpChar.comboStyle, ComboStyle::DropDownCombo);
   const Control& cmbPos = form.control("cmbPos");
   EXPECT_EQ(cmbPos.text(), u"Select Position");

@@ -60,6 +60,11 @@ TEST_F(MemoryTypingTest, ACellsFormatAndTheLocaleDecideWhatAResultBecomes) {
       {"a Swiss comma groups nothing", kSwiss, u"General", u"1,234", Value{u"1,234"}, u"General"},
       {"a result starting with an apostrophe keeps it", HostLocale{}, u"General", u"'007",
        Value{u"'007"}, u"General"},
+      // Range.Formula: a date set into a cell without a date format gets the short date.
+      {"a date gets the short date", HostLocale{}, u"General", u"1/2/2026", Value{DateTime{46024}},
+       u"m/d/yyyy"},
+      {"a date keeps a date format of the cell's", HostLocale{}, u"d-mmm-yy", u"1/2/2026",
+       Value{DateTime{46024}}, u"d-mmm-yy"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -726,6 +726,9 @@ class ComSession {
       writeUserSetting(toWide(kTextRulesSetting), command.flag ? kTextRulesOn : kTextRulesOff);
       return;
     }
+    if (command.op == Op::Set || command.op == Op::Column) {
+      onUi([&] { learnFormulaResults(command); });
+    }
     if (onUi([&] { return cli::applyHostCommand(*host_, command); })) return;
     switch (command.op) {
       case Op::Connect:
@@ -1086,6 +1089,15 @@ class ComSession {
 
   std::shared_ptr<memory::MemoryApplication> host_;
   std::unique_ptr<fake::MemoryExcel> excel_;
+
+  // A formula the script writes shows the value written with it in the in-memory host,
+  // which calculates nothing; the test Excel calculates that formula to the same value
+  // when it is written again (by undo) or calculated, as Excel would.
+  void learnFormulaResults(const Command& command) {
+    for (const CellContent& content : command.values) {
+      if (content.isFormula()) excel_->formulaResults[content.formula] = content.value;
+    }
+  }
   ComPtr<IDTExtensibility2> addin_;
 
   std::vector<std::u16string> messages_;

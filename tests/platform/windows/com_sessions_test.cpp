@@ -87,6 +87,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"examples/value_undo.qmv", {"frmPrgBar", "frmTextRemover"}},
       {"examples/undo_handback.qmv", {"frmPrgBar"}},
       {"examples/exact_undo.qmv", {"frmPrgBar"}},
+      {"examples/undo_looks.qmv", {"frmPrgBar"}},
       {"examples/keep_only.qmv", {"frmPrgBar"}},
       {"examples/text_and_delimiters.qmv", {"frmPrgBar"}},
       {"examples/first_and_last.qmv", {"frmPrgBar"}},

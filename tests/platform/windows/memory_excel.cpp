@@ -775,11 +775,16 @@ ComPtr<Object> MemoryExcel::Wrappers::book(WorkbookPtr b) {
     return Variant();
   };
   // Workbook.IsAddin (https://learn.microsoft.com/office/vba/api/excel.workbook.isaddin):
-  // an add-in workbook's window is not visible, and Workbooks no longer counts it.
+  // an add-in workbook's window is not visible, and Workbooks no longer counts it ("The
+  // collection returned by the Workbooks property doesn't include open add-ins",
+  // https://learn.microsoft.com/office/vba/api/excel.application.workbooks): the host keeps
+  // it open when the user closes the workbooks.
   o->members[L"IsAddin"] = [this, b](Call& c) {
     const std::u16string name = b->name();
     if (!c.isPut()) return Variant::fromBool(excel.addinWorkbooks.count(name) != 0);
-    if (asBool(c.value)) {
+    const bool addin = asBool(c.value);
+    host.setWorkbookIsAddin(name, addin);
+    if (addin) {
       excel.addinWorkbooks.insert(name);
       excel.hiddenWorkbooks.insert(name);
     } else {
@@ -802,8 +807,7 @@ ComPtr<Object> MemoryExcel::Wrappers::workbooks() {
   // Application.Workbooks (https://learn.microsoft.com/office/vba/api/excel.application.workbooks):
   // "The collection returned by the Workbooks property doesn't include open add-ins".
   o->members[L"Count"] = [this](Call&) {
-    return number(static_cast<double>(host.workbooksCount() -
-                                      static_cast<int64_t>(excel.addinWorkbooks.size())));
+    return number(static_cast<double>(host.workbooksCount()));
   };
   o->members[L"Add"] = [this](Call& c) {
     if (intOf(c.arg(0, L"Template")) != -4167) throw Failure{1004};

@@ -79,8 +79,10 @@ class UndoThroughExcelTest : public ::testing::Test {
   uint64_t undoCalls_ = 0;
 };
 
-// "The FormulaArray property also has a character limit of 255": the one cell Excel will
-// not take back is counted and named, and every later cell still comes back.
+// "The FormulaArray property also has a character limit of 255": a longer array formula
+// goes back through Formula2, evaluated as an array as it was; an Excel without Formula2
+// will not take it back, and that one cell is counted and named while every later cell
+// still comes back.
 TEST_F(UndoThroughExcelTest, ACellExcelRefusesLeavesTheOthersRestoredAndIsCounted) {
   // As the user entered them; the formula bar shows them in braces.
   std::u16string longFormula = u"=SUM(";
@@ -89,14 +91,18 @@ TEST_F(UndoThroughExcelTest, ACellExcelRefusesLeavesTheOthersRestoredAndIsCounte
   struct Row {
     const char* name;
     std::u16string formula;
+    bool formula2;
     std::vector<std::u16string> told;
+    bool array;  ///< back as an array formula of its own (FormulaArray)
   };
   const Row rows[] = {
-      {"an array formula over 255 characters", longFormula, {unrestoredText(1, 1)}},
-      {"an array formula Excel takes", u"=SUM(B1:B2*C1:C2)", {}},
+      {"an array formula over 255 characters", longFormula, true, {}, false},
+      {"the same without Formula2", longFormula, false, {unrestoredText(1, 1)}, false},
+      {"an array formula Excel takes", u"=SUM(B1:B2*C1:C2)", true, {}, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    excel_.formula2 = row.formula2;
     host_->closeWorkbooks();
     host_->addWorkbook();
     host_->setColumn({1, 1}, {Value(u"x"), Value(u"x"), Value(u"x"), Value(u"x"), Value(u"y")});
@@ -107,7 +113,9 @@ TEST_F(UndoThroughExcelTest, ACellExcelRefusesLeavesTheOthersRestoredAndIsCounte
     EXPECT_EQ(told, row.told);
     for (const int64_t r : {1, 3, 4}) EXPECT_EQ(host_->cell({r, 1}).value, Value(u"x")) << r;
     EXPECT_EQ(host_->cell({2, 1}).formula, row.told.empty() ? row.formula : u"");
+    EXPECT_EQ(excel_.arrayCells.count({2, 1}), row.array ? 1u : 0u);
   }
+  excel_.formula2 = true;
   EXPECT_EQ(unrestoredText(3, 1),
             u"3 cells could not be restored. 1 of them holds a formula that was not taken back.");
 }
