@@ -202,4 +202,6 @@ export interface QmvEngine {
   /** The messages without a count ("nothingToUndo", "undoFailed", "notOneColumn", ...). */
   message(id: string): string;
   newUndoRecord(): UndoRecord;
+  /** The engine's memory in bytes (the module's heap: it grows, never shrinks). */
+  memoryBytes(): number;
 }

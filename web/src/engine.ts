@@ -106,6 +106,8 @@ class ChunkWriter {
   private formatOf = new Uint32Array(0);
   private ends = new Uint32Array(0);
   private units = 0;
+  private lastFormat: string | null = null;
+  private lastIndex = 0;
 
   private begin(count: number): void {
     const layout = words(this.module, this.module._qmv_chunk_cells(count), 4);
@@ -116,6 +118,7 @@ class ChunkWriter {
     this.ends = new Uint32Array(buffer, layout[3]!, count);
     this.texts.length = count;
     this.formats.clear();
+    this.lastFormat = null;
     this.units = 0;
   }
 
@@ -146,12 +149,17 @@ class ChunkWriter {
     this.units += text.length;
     this.ends[i] = this.units;
     const format = typeof numberFormat === "string" ? numberFormat : "";
-    let index = this.formats.get(format);
-    if (index === undefined) {
-      index = this.formats.size;
-      this.formats.set(format, index);
+    // Neighbours mostly share a format: the map is asked only when it changes.
+    if (format !== this.lastFormat) {
+      let index = this.formats.get(format);
+      if (index === undefined) {
+        index = this.formats.size;
+        this.formats.set(format, index);
+      }
+      this.lastFormat = format;
+      this.lastIndex = index;
     }
-    this.formatOf[i] = index;
+    this.formatOf[i] = this.lastIndex;
   }
 
   private finish(): void {
@@ -176,8 +184,13 @@ class ChunkWriter {
   }
 }
 
-/** UTF-16 units as one string, lone surrogates kept (TextDecoder would replace them). */
+const utf16 = new TextDecoder("utf-16le");
+
+/** UTF-16 units as one string, lone surrogates kept: TextDecoder, much the faster, puts
+ *  U+FFFD in their place, so a text where it shows one is read again unit by unit. */
 function decode(units: Uint16Array): string {
+  const fast = utf16.decode(units);
+  if (fast.indexOf("\ufffd") < 0) return fast;
   const parts: string[] = [];
   for (let at = 0; at < units.length; at += 8192) {
     parts.push(String.fromCharCode.apply(null, units.subarray(at, at + 8192) as unknown as number[]));
@@ -385,6 +398,9 @@ function wrap(module: EngineModule): QmvEngine {
     },
     newUndoRecord(): UndoRecord {
       return new EngineUndoRecord(module);
+    },
+    memoryBytes(): number {
+      return module.HEAPU8.length;
     },
   };
 }
