@@ -46,8 +46,9 @@ for code in RNUM RALP RALS RACC RDPV; do echo "$code $(qmv_cpu "$code")"; done >
 echo "RPAT $(qmv_cpu RPAT --pattern '\d+')" >> "$work/qmv.txt"
 
 QMV_ENGINE_DIR=$PWD/web/build/engine node web/build/test/test/engine/browser-bench.js "$work/texts.txt" > "$work/wasm.json"
+QMV_ENGINE_DIR=$PWD/web/build/engine node web/build/test/test/engine/binding-bench.js > "$work/binding.json"
 
-python3 - "$cells" "$work/native.json" "$work/qmv.txt" "$work/wasm.json" <<'PY'
+python3 - "$cells" "$work/native.json" "$work/qmv.txt" "$work/wasm.json" "$work/binding.json" <<'PY'
 import json, sys
 cells = int(sys.argv[1])
 native = {r["code"]: r for r in map(json.loads, open(sys.argv[2]))}
@@ -64,5 +65,8 @@ for r in wasm["rules"]:
           f"{1e3 / ns:.2f} | {ns / n['rule_ns']:.1f} | {n['changed']:,} / {r['changed']:,} |")
 print(f"page memory after the run: JavaScript heap {wasm['jsHeapBytes'] / 2**20:.0f} MiB, "
       f"engine (WebAssembly memory) {wasm['engineBytes'] / 2**20:.0f} MiB")
+binding = json.load(open(sys.argv[5]))
+print(f"handing over the memory of a 20,000-cell chunk, one call (node): plain export {binding['rawNs']:.0f} ns, "
+      f"Embind typed memory views {binding['embindNs']:.0f} ns")
 print(f"one preview of RNUM (wall clock): {wasm['preview']['ms']:.0f} ms: {wasm['preview']['line']}")
 PY
