@@ -1,15 +1,14 @@
 #include "web/engine/web_core.hpp"
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "addin/command_table.hpp"
-#include "addin/entry_points.hpp"
-#include "addin/ribbon_table.hpp"
 #include "engine/block_rule.hpp"
 #include "engine/box_number.hpp"
 #include "engine/operations.hpp"
@@ -22,6 +21,8 @@
 #include "host/cell_text.hpp"
 #include "host/number_format.hpp"
 #include "host/text.hpp"
+#include "web/engine/chunk.hpp"
+#include "web/engine/ribbon_place.hpp"
 
 namespace qmv::web {
 namespace {
@@ -76,28 +77,14 @@ std::string_view inputKind(OperationInputs inputs) {
   return "none";
 }
 
-// Where the Ribbon shows an operation: its own button, or the menu command's that runs it.
-std::optional<std::pair<std::u16string, std::u16string>> ribbonPlaceOf(Operation operation) {
-  for (const RibbonGroup& group : ribbonGroups()) {
-    for (const RibbonControl& control : group.controls) {
-      if (control.tag.empty()) break;
-      const bool own = operationFromCode(control.tag) == operation;
-      if (own || entryPointOperation(ribbonCommand(control)) == operation) {
-        return std::pair{ribbonLabel(control), std::u16string(group.label)};
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 json operations() {
   json out = json::array();
   for (const OperationRow& row : operationTable()) {
-    const auto place = ribbonPlaceOf(row.operation);
+    const std::optional<RibbonPlace> place = ribbonPlace(row);
     out.push_back({{"code", utf8(row.code)},
                    {"name", std::string(row.name)},
-                   {"caption", place ? utf8(place->first) : std::string(row.meaning)},
-                   {"group", place ? utf8(place->second) : std::string()},
+                   {"caption", place ? utf8(place->caption) : std::string(row.meaning)},
+                   {"group", place ? utf8(place->group) : std::string()},
                    {"meaning", std::string(row.meaning)},
                    {"question", utf8(row.question)},
                    {"inputs", std::string(inputKind(row.inputs))},
@@ -112,14 +99,9 @@ TextRules rulesOf(const json& inputs) {
   return flagField(inputs, "unicode") ? TextRules::Unicode : TextRules::Classic;
 }
 
-// The texts a request's inputs point into live here for the request's length.
-struct InputTexts {
-  std::u16string characters, text, pattern, opening, closing, separator;
-};
-
 // The inputs as the dialog takes them from its boxes when Yes is pressed: an empty number
 // box counts as 1, any other text as boxNumber reads it.
-CellRequest cellRequest(const OperationRow& row, const json& inputs, InputTexts& texts) {
+CellRequest cellRequest(const OperationRow& row, const json& inputs, ChunkRule::Texts& texts) {
   CellRequest request{row.operation, {}};
   CharacterInputs& in = request.inputs;
   const auto number = [&](const char* name) {
@@ -178,62 +160,65 @@ HostLocale localeOf(const json& locale, int& currentYear) {
   return out;
 }
 
-// A cell as the Excel JavaScript API reports it, as the add-in reads a cell: a date is a
-// number whose format shows a date; rich and unknown values have no text.
-CellContent contentOf(const json& cell) {
-  CellContent content;
+// A cell as the Excel JavaScript API reports it, in the terms of a chunk: its kind, the
+// number of a Number or Boolean, the text of a Text or an error. The page's engine.ts reads a
+// cell the same way.
+uint8_t kindOf(const json& cell, double& number, std::u16string& text) {
   const json& formula = cell.contains("formula") ? cell["formula"] : json();
-  if (formula.is_string()) {
-    const std::string& text = formula.get_ref<const std::string&>();
-    if (!text.empty() && text[0] == '=') content.formula = toUtf16(text);
-  }
+  const bool isFormula = formula.is_string() && !formula.get_ref<const std::string&>().empty() &&
+                         formula.get_ref<const std::string&>()[0] == '=';
+  const uint8_t flag = isFormula ? kFormula : 0;
   const std::string type = cell.value("valueType", std::string());
   const json& value = cell.contains("value") ? cell["value"] : json();
+  number = 0;
+  text.clear();
   if (type == "Empty" ||
       (value.is_string() && value.get_ref<const std::string&>().empty() && type != "String")) {
-    content.value = std::monostate{};
-  } else if (type == "Boolean" && value.is_boolean()) {
-    content.value = value.get<bool>();
-  } else if ((type == "Double" || type == "Integer") && value.is_number()) {
-    const double number = value.get<double>();
-    if (isDateFormatCode(cell.value("numberFormat", std::string()))) {
-      content.value = DateTime{number};
-    } else {
-      content.value = number;
-    }
-  } else if (type == "String" && value.is_string()) {
-    content.value = toUtf16(value.get_ref<const std::string&>());
-  } else {
-    const std::optional<CellError> error =
-        value.is_string() ? parseErrorText(toUtf16(value.get_ref<const std::string&>()))
-                          : std::nullopt;
-    content.value = error.value_or(CellError::Value);
+    return flag | static_cast<uint8_t>(CellKind::Empty);
   }
+  if (type == "Boolean" && value.is_boolean()) {
+    number = value.get<bool>() ? 1 : 0;
+    return flag | static_cast<uint8_t>(CellKind::Boolean);
+  }
+  if ((type == "Double" || type == "Integer") && value.is_number()) {
+    number = value.get<double>();
+    return flag | static_cast<uint8_t>(CellKind::Number);
+  }
+  if (value.is_string()) text = toUtf16(value.get_ref<const std::string&>());
+  return flag | static_cast<uint8_t>(type == "String" && value.is_string() ? CellKind::Text
+                                                                           : CellKind::Error);
+}
+
+// A cell as the add-in reads it: a date is a number whose format shows a date; rich and
+// unknown values have no text.
+CellContent contentOf(const json& cell) {
+  double number = 0;
+  std::u16string text;
+  const uint8_t kind = kindOf(cell, number, text);
+  CellContent content;
+  cellContent(kind, number, text, isDateFormatCode(cell.value("numberFormat", std::string())),
+              content);
+  if (kind & kFormula) content.formula = textField(cell, "formula");
   return content;
 }
 
-json writeOf(const TypedCell& typed) {
-  json out;
-  std::visit(
-      [&](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::monostate>) {
-          out = {{"kind", "empty"}, {"value", ""}};
-        } else if constexpr (std::is_same_v<T, double>) {
-          out = {{"kind", "number"}, {"value", v}};
-        } else if constexpr (std::is_same_v<T, bool>) {
-          out = {{"kind", "boolean"}, {"value", v}};
-        } else if constexpr (std::is_same_v<T, DateTime>) {
-          out = {{"kind", "date"}, {"value", v.serial}};
-        } else if constexpr (std::is_same_v<T, std::u16string>) {
-          out = {{"kind", "text"}, {"value", utf8(v)}};
-        } else {
-          out = {{"kind", "text"}, {"value", utf8(errorText(v))}};
-        }
-      },
-      typed.value);
-  if (!typed.numberFormat.empty()) out["numberFormat"] = utf8(typed.numberFormat);
-  return out;
+// The cells of a request as the page lays a chunk out.
+CellChunk chunkOf(const json& cells) {
+  CellChunk chunk;
+  chunk.resize(cells.size());
+  chunk.texts.clear();
+  std::map<std::string, uint32_t> formats;
+  std::u16string text;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const json& cell = cells[i];
+    chunk.kinds[i] = kindOf(cell, chunk.numbers[i], text);
+    chunk.texts.push(text);
+    const std::string format = cell.value("numberFormat", std::string());
+    const auto [at, added] = formats.try_emplace(format, static_cast<uint32_t>(formats.size()));
+    if (added) chunk.formats.push(toUtf16(format));
+    chunk.formatOf[i] = at->second;
+  }
+  return chunk;
 }
 
 const json& cellsOf(const json& request) {
@@ -242,31 +227,60 @@ const json& cellsOf(const json& request) {
   return *found;
 }
 
-json ruleOverBlock(const json& request) {
+// A rule made ready from a request's code, inputs and locale.
+std::unique_ptr<ChunkRule> prepare(const json& request) {
   const OperationRow& row = rowOf(request);
-  if (row.kind != OperationKind::CharacterLevel) throw BadRequest("not a character removal");
-  InputTexts texts;
   const json inputs = request.value("inputs", json::object());
   int currentYear = 2026;
-  BlockRequest block;
-  block.fixed = cellRequest(row, inputs, texts);
-  block.rules = rulesOf(inputs);
-  block.locale = localeOf(request.value("locale", json::object()), currentYear);
-  const json& cells = cellsOf(request);
-  std::vector<CellContent> contents;
-  contents.reserve(cells.size());
-  for (const json& cell : cells) contents.push_back(contentOf(cell));
-  BlockResults results;
-  ruleOverBlock(contents, block, results);
+  const HostLocale locale = localeOf(request.value("locale", json::object()), currentYear);
+  auto rule = std::make_unique<ChunkRule>(row, locale, currentYear);
+  if (row.kind == OperationKind::CharacterLevel) {
+    BlockRequest& block = rule->request();
+    block.fixed = cellRequest(row, inputs, rule->texts());
+    block.rules = rulesOf(inputs);
+  }
+  return rule;
+}
+
+json ruleOverBlock(const json& request) {
+  const std::unique_ptr<ChunkRule> rule = prepare(request);
+  if (rule->row().kind != OperationKind::CharacterLevel)
+    throw BadRequest("not a character removal");
+  ChunkResults results;
+  rule->over(chunkOf(cellsOf(request)), true, results);
   json out = json::array();
-  for (const CellResult& result : results.cells()) {
-    json item = {{"index", result.cell},
-                 {"outcome", result.outcome == CellOutcome::GaveUp ? "gaveUp" : "changed"},
-                 {"before", utf8(result.before)},
-                 {"after", utf8(result.after)}};
-    if (result.outcome == CellOutcome::Changed) {
-      const std::u16string format = textField(cells[result.cell], "numberFormat");
-      item["write"] = writeOf(typedResult(result.after, block.locale, currentYear, format));
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const bool changed = results.outcomes[i] == static_cast<uint8_t>(CellOutcome::Changed);
+    json item = {{"index", results.cells[i]},
+                 {"outcome", changed ? "changed" : "gaveUp"},
+                 {"before", utf8(results.before.at(i))},
+                 {"after", utf8(results.after.at(i))}};
+    if (changed) {
+      const uint8_t code = results.writeKinds[i];
+      const double number = results.writeNumbers[i];
+      json write;
+      switch (static_cast<WriteKind>(code & ~kOwnWriteText)) {
+        case WriteKind::Text:
+          write = {{"kind", "text"},
+                   {"value",
+                    utf8(code & kOwnWriteText ? results.writeTexts.at(i) : results.after.at(i))}};
+          break;
+        case WriteKind::Number:
+          write = {{"kind", "number"}, {"value", number}};
+          break;
+        case WriteKind::Date:
+          write = {{"kind", "date"}, {"value", number}};
+          break;
+        case WriteKind::Boolean:
+          write = {{"kind", "boolean"}, {"value", number != 0}};
+          break;
+        case WriteKind::Empty:
+          write = {{"kind", "empty"}, {"value", ""}};
+          break;
+      }
+      if (!results.writeFormats.at(i).empty())
+        write["numberFormat"] = utf8(results.writeFormats.at(i));
+      item["write"] = std::move(write);
     }
     out.push_back(std::move(item));
   }
@@ -274,15 +288,12 @@ json ruleOverBlock(const json& request) {
 }
 
 json valueClears(const json& request) {
-  const OperationRow& row = rowOf(request);
-  if (row.kind != OperationKind::ValueLevel) throw BadRequest("not a value removal");
-  int currentYear = 2026;
-  const HostLocale locale = localeOf(request.value("locale", json::object()), currentYear);
-  std::vector<std::optional<std::u16string>> keys;
-  for (const json& cell : cellsOf(request))
-    keys.push_back(valueListKey(contentOf(cell).value, locale));
+  const std::unique_ptr<ChunkRule> rule = prepare(request);
+  if (rule->row().kind != OperationKind::ValueLevel) throw BadRequest("not a value removal");
+  std::vector<uint8_t> clears;
+  rule->clears(chunkOf(cellsOf(request)), clears);
   json out = json::array();
-  for (const bool clear : valueListClears(row.valueMode, keys)) out.push_back(clear);
+  for (const uint8_t clear : clears) out.push_back(clear != 0);
   return out;
 }
 
@@ -408,15 +419,31 @@ json dispatch(const json& request) {
 
 }  // namespace
 
+std::string errorAnswer(std::string_view why) {
+  return json{{"error", why}}.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+RuleOrError tryPrepareRule(std::string_view request) {
+  try {
+    const json parsed = json::parse(request);
+    if (!parsed.is_object()) throw BadRequest("the request is not an object");
+    return prepare(parsed);
+  } catch (const BadRequest& fault) {
+    return std::string(fault.what());
+  } catch (const json::exception& fault) {
+    return std::string(fault.what());
+  }
+}
+
 std::string answer(std::string_view request) {
   try {
     const json parsed = json::parse(request);
     if (!parsed.is_object()) throw BadRequest("the request is not an object");
     return dispatch(parsed).dump(-1, ' ', false, json::error_handler_t::replace);
   } catch (const BadRequest& fault) {
-    return json{{"error", fault.what()}}.dump(-1, ' ', false, json::error_handler_t::replace);
+    return errorAnswer(fault.what());
   } catch (const json::exception& fault) {
-    return json{{"error", fault.what()}}.dump(-1, ' ', false, json::error_handler_t::replace);
+    return errorAnswer(fault.what());
   }
 }
 

@@ -1,6 +1,10 @@
 // The engine as the web add-in's page calls it: one request in, one answer out, both JSON
 // (UTF-8), so that the same code answers natively (the differential test's reference) and
 // compiled to WebAssembly (bindings.cpp). The page's side of it is web/src/engine.ts.
+// The page's chunks of cells do not go through JSON: the page makes a rule ready once
+// (tryPrepareRule) and hands it each chunk laid out in memory (chunk.hpp); the JSON
+// "ruleOverBlock" and "valueClears" calls lay their cells out the same way and run the
+// same rule, for the native probe.
 //
 // A request is an object with "call" naming what it asks:
 //   {"call":"operations"}                                   -> [operation, ...]
@@ -15,12 +19,26 @@
 // engine's own rules never throw past here.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <variant>
+
+#include "web/engine/chunk.hpp"
 
 namespace qmv::web {
 
 /// The answer to one request.
 std::string answer(std::string_view request);
+
+/// {"error": why}, as answer gives it.
+std::string errorAnswer(std::string_view why);
+
+/// A rule made ready, or why the request cannot make one.
+using RuleOrError = std::variant<std::unique_ptr<ChunkRule>, std::string>;
+
+/// The rule of {"code","inputs","locale"} (the shapes of "ruleOverBlock" without its
+/// cells; a value removal needs no inputs), made ready for any number of chunks.
+RuleOrError tryPrepareRule(std::string_view request);
 
 }  // namespace qmv::web

@@ -2,9 +2,15 @@
 // WebAssembly (web/engine/bindings.cpp); engine.ts loads it and implements QmvEngine.
 //
 // Call order: loadEngine() once per page; operations() for the lists the page shows (the page
-// lists nothing itself); per run, checkInputs() first, then ruleOverBlock() once per chunk of
-// cells for a character removal, or valueClears() once over the column's list for a value
-// removal; an UndoRecord per run, filled as cells are written and asked at undo time.
+// lists nothing itself); per run, checkInputs() first, then prepareRule() once and its
+// over() once per chunk of cells for a character removal, or its clears() once over the
+// column's list for a value removal; an UndoRecord per run, filled as cells are written and
+// asked at undo time. ruleOverBlock() and valueClears() do the same in one call, with an
+// object per cell: simpler, and slower over large chunks.
+//
+// Nothing of a chunk goes through JSON: its texts are copied once, as UTF-16, into the
+// engine's memory beside arrays of kinds, numbers and format indexes, and the results come
+// back as arrays and UTF-16 texts the same way (engine.ts, web/engine/bindings.cpp).
 //
 // Texts are JavaScript strings (UTF-16), as the engine counts characters.
 
@@ -123,8 +129,63 @@ export interface UndoRecord {
   dispose(): void;
 }
 
+/** A chunk as Range.load gives it ("values", "formulas", "numberFormat", "valueTypes"): rows
+ *  of the same length; cell i of the chunk is row floor(i / columns), column i % columns. */
+export interface RangeCells {
+  values: readonly (readonly unknown[])[];
+  formulas: readonly (readonly unknown[])[];
+  numberFormat: readonly (readonly unknown[])[];
+  valueTypes: readonly (readonly string[])[];
+}
+
+/** Cells for a rule: a chunk as Range.load gives it, or one object per cell. */
+export type CellSource = RangeCells | readonly CellIn[];
+
+/** The kinds of CellWrite, by the codes of ChunkResults.writeKinds. */
+export const WRITE_KINDS = ["text", "number", "date", "boolean", "empty"] as const;
+/** The codes of ChunkResults.outcomes. */
+export const CHANGED = 1;
+export const GAVE_UP = 2;
+
+/** The changed and given-up cells of a chunk, in the order of the cells, as arrays: result r
+ *  is about cell cells[r] of the chunk. Its own copy: it outlives the next call. */
+export interface ChunkResults {
+  readonly count: number;
+  readonly cells: Uint32Array;
+  readonly outcomes: Uint8Array; // CHANGED or GAVE_UP
+  /** The index in WRITE_KINDS of what typing the new text stores (changed only). */
+  readonly writeKinds: Uint8Array;
+  /** A number's or date's serial, a Boolean's 1 or 0 (changed only). */
+  readonly writeNumbers: Float64Array;
+  /** The text the cell shows ("" unless the rule was asked to keep it). */
+  before(r: number): string;
+  /** The new text ("" for a cell given up on). */
+  after(r: number): string;
+  /** What the cell must hold (CellWrite.value). */
+  writeValue(r: number): string | number | boolean;
+  /** The number format typing gives the cell; undefined: it keeps its own. */
+  writeFormat(r: number): string | undefined;
+  /** The three above as one CellWrite (changed only). */
+  write(r: number): CellWrite;
+}
+
+/** A removal made ready once for a run, for any number of chunks. */
+export interface ChunkRule {
+  readonly kind: "character" | "value";
+  /** A character removal over a chunk; `keepBefore` for the texts before (a preview). */
+  over(cells: CellSource, keepBefore?: boolean): ChunkResults;
+  /** A value removal over its whole list (one column, top to bottom): 1 for each cell it
+   *  clears, else 0. */
+  clears(cells: CellSource): Uint8Array;
+  /** Frees the rule in the engine; it must not be used after. */
+  dispose(): void;
+}
+
 export interface QmvEngine {
   operations(): OperationInfo[];
+  /** The rule of a removal with these inputs in this locale (a value removal takes no
+   *  inputs); throws EngineError for an unknown code or inputs of the wrong type. */
+  prepareRule(code: string, inputs: RunInputs, locale: CellLocale): ChunkRule;
   /** null when the inputs serve; else the message the dialog shows (a bad pattern, a position
    *  that does not convert). */
   checkInputs(code: string, inputs: RunInputs): string | null;
@@ -141,4 +202,6 @@ export interface QmvEngine {
   /** The messages without a count ("nothingToUndo", "undoFailed", "notOneColumn", ...). */
   message(id: string): string;
   newUndoRecord(): UndoRecord;
+  /** The engine's memory in bytes (the module's heap: it grows, never shrinks). */
+  memoryBytes(): number;
 }

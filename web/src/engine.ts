@@ -1,15 +1,27 @@
 // Loads the engine (WebAssembly, built by web/engine/build.sh) and gives it the QmvEngine
-// shape. Every call is one JSON request to the engine's one entry point; a request the
-// engine cannot answer throws EngineError with the engine's reason.
+// shape. Requests made once are JSON to the engine's entry point; a chunk of cells is written
+// straight into the module's memory and its results read back from there (ChunkWriter,
+// readResults; the layouts are bindings.cpp's). A request the engine cannot answer throws
+// EngineError with the engine's reason.
+//
+// prepareRule(code, inputs, locale) -> ChunkRule is the path for chunks: over(cells) for a
+// character removal, clears(list) for a value removal, both taking Range.load's arrays as
+// they are (RangeCells) or CellIn objects. ruleOverBlock and valueClears stay, over the
+// same path, for callers with CellIn objects that want CellResult objects back.
 
+import { CHANGED, WRITE_KINDS } from "./engine-types.js";
 import type {
   CellIn,
   CellLocale,
   CellResult,
+  CellSource,
   CellWrite,
+  ChunkResults,
+  ChunkRule,
   OperationInfo,
   PreviewFigures,
   QmvEngine,
+  RangeCells,
   RestoreWrite,
   RunInputs,
   UndoRecord,
@@ -17,9 +29,17 @@ import type {
 
 export class EngineError extends Error {}
 
-/** The module the emscripten build makes: its one function answers a request. */
+/** The module the emscripten build makes: JSON requests through Embind, chunks through its
+ *  plain exports over its memory (addresses are byte offsets into HEAPU8). */
 interface EngineModule {
   answer(request: string): string;
+  prepareRule(request: string): string;
+  HEAPU8: Uint8Array<ArrayBuffer>;
+  _qmv_chunk_cells(cells: number): number;
+  _qmv_chunk_texts(units: number, formats: number, formatUnits: number): number;
+  _qmv_rule_over(rule: number, keepBefore: number): number;
+  _qmv_rule_clears(rule: number): number;
+  _qmv_rule_dispose(rule: number): void;
 }
 
 type ModuleFactory = (options: { wasmBinary?: ArrayBuffer | Uint8Array }) => Promise<EngineModule>;
@@ -39,6 +59,239 @@ function ask(module: EngineModule, request: object): Answer {
     throw new EngineError(String((answer as { error: unknown }).error));
   }
   return answer;
+}
+
+// Cell kinds as web/engine/chunk.hpp numbers them.
+const EMPTY = 0, TEXT = 1, NUMBER = 2, BOOLEAN = 3, ERROR = 4, FORMULA = 0x80, OWN_WRITE_TEXT = 0x80;
+
+/** The module's memory as 32-bit words from a byte address (the layouts). */
+function words(module: EngineModule, address: number, count: number): Uint32Array {
+  return new Uint32Array(module.HEAPU8.buffer, address, count);
+}
+
+/** Writes chunks into the module's memory: the per-cell arrays in one pass over the cells,
+ *  then the texts, copied once each as UTF-16. */
+class ChunkWriter {
+  private texts: string[] = [];
+  private formats = new Map<string, number>();
+
+  constructor(private readonly module: EngineModule) {}
+
+  /** Writes the cells; returns how many. */
+  write(cells: CellSource): number {
+    if (Array.isArray(cells)) {
+      const list = cells as readonly CellIn[];
+      this.begin(list.length);
+      for (let i = 0; i < list.length; ++i) {
+        const c = list[i]!;
+        this.put(i, c.value, c.formula, c.numberFormat, c.valueType);
+      }
+    } else {
+      const range = cells as RangeCells;
+      const rows = range.values.length, columns = rows > 0 ? range.values[0]!.length : 0;
+      this.begin(rows * columns);
+      let i = 0;
+      for (let r = 0; r < rows; ++r) {
+        const values = range.values[r]!, formulas = range.formulas[r]!;
+        const formats = range.numberFormat[r]!, types = range.valueTypes[r]!;
+        for (let c = 0; c < columns; ++c) this.put(i++, values[c], formulas[c], formats[c], types[c]!);
+      }
+    }
+    this.finish();
+    return this.ends.length;
+  }
+
+  private kinds = new Uint8Array(0);
+  private numbers = new Float64Array(0);
+  private formatOf = new Uint32Array(0);
+  private ends = new Uint32Array(0);
+  private units = 0;
+  private lastFormat: string | null = null;
+  private lastIndex = 0;
+
+  private begin(count: number): void {
+    const layout = words(this.module, this.module._qmv_chunk_cells(count), 4);
+    const buffer = this.module.HEAPU8.buffer;
+    this.kinds = new Uint8Array(buffer, layout[0]!, count);
+    this.numbers = new Float64Array(buffer, layout[1]!, count);
+    this.formatOf = new Uint32Array(buffer, layout[2]!, count);
+    this.ends = new Uint32Array(buffer, layout[3]!, count);
+    this.texts.length = count;
+    this.formats.clear();
+    this.lastFormat = null;
+    this.units = 0;
+  }
+
+  // A cell as the engine reads one (web_core.cpp's kindOf): a formula is one whose text
+  // starts with "="; a value that does not fit its type is an error.
+  private put(i: number, value: unknown, formula: unknown, numberFormat: unknown, type: string): void {
+    let kind: number;
+    let text = "";
+    let number = 0;
+    if (type === "Empty" || (value === "" && type !== "String")) {
+      kind = EMPTY;
+    } else if (type === "Boolean" && typeof value === "boolean") {
+      kind = BOOLEAN;
+      number = value ? 1 : 0;
+    } else if ((type === "Double" || type === "Integer") && typeof value === "number") {
+      kind = NUMBER;
+      number = value;
+    } else if (typeof value === "string") {
+      kind = type === "String" ? TEXT : ERROR;
+      text = value;
+    } else {
+      kind = ERROR;
+    }
+    if (typeof formula === "string" && formula.charCodeAt(0) === 61) kind |= FORMULA;
+    this.kinds[i] = kind;
+    this.numbers[i] = number;
+    this.texts[i] = text;
+    this.units += text.length;
+    this.ends[i] = this.units;
+    const format = typeof numberFormat === "string" ? numberFormat : "";
+    // Neighbours mostly share a format: the map is asked only when it changes.
+    if (format !== this.lastFormat) {
+      let index = this.formats.get(format);
+      if (index === undefined) {
+        index = this.formats.size;
+        this.formats.set(format, index);
+      }
+      this.lastFormat = format;
+      this.lastIndex = index;
+    }
+    this.formatOf[i] = this.lastIndex;
+  }
+
+  private finish(): void {
+    let formatUnits = 0;
+    for (const format of this.formats.keys()) formatUnits += format.length;
+    const layout = words(this.module, this.module._qmv_chunk_texts(this.units, this.formats.size, formatUnits), 3);
+    const buffer = this.module.HEAPU8.buffer;
+    const units = new Uint16Array(buffer, layout[0]!, this.units);
+    let at = 0;
+    for (const text of this.texts) {
+      for (let k = 0; k < text.length; ++k) units[at++] = text.charCodeAt(k);
+    }
+    const formatText = new Uint16Array(buffer, layout[1]!, formatUnits);
+    const formatEnds = new Uint32Array(buffer, layout[2]!, this.formats.size);
+    at = 0;
+    let n = 0;
+    for (const format of this.formats.keys()) {
+      for (let k = 0; k < format.length; ++k) formatText[at++] = format.charCodeAt(k);
+      formatEnds[n++] = at;
+    }
+    this.texts.length = 0;
+  }
+}
+
+const utf16 = new TextDecoder("utf-16le");
+
+/** UTF-16 units as one string, lone surrogates kept: TextDecoder, much the faster, puts
+ *  U+FFFD in their place, so a text where it shows one is read again unit by unit. */
+function decode(units: Uint16Array): string {
+  const fast = utf16.decode(units);
+  if (fast.indexOf("\ufffd") < 0) return fast;
+  const parts: string[] = [];
+  for (let at = 0; at < units.length; at += 8192) {
+    parts.push(String.fromCharCode.apply(null, units.subarray(at, at + 8192) as unknown as number[]));
+  }
+  return parts.join("");
+}
+
+/** One of the results' text lists: all its texts as one string, each ending at its offset. */
+class Texts {
+  private readonly text: string;
+  private readonly ends: Uint32Array;
+
+  constructor(module: EngineModule, unitsAt: number, endsAt: number, count: number, wanted: boolean) {
+    this.ends = new Uint32Array(module.HEAPU8.buffer, endsAt, count).slice();
+    const length = count > 0 ? this.ends[count - 1]! : 0;
+    this.text = wanted && length > 0 ? decode(new Uint16Array(module.HEAPU8.buffer, unitsAt, length)) : "";
+  }
+
+  at(r: number): string {
+    return this.text.substring(r === 0 ? 0 : this.ends[r - 1]!, this.ends[r]!);
+  }
+}
+
+function readResults(module: EngineModule, layoutAt: number, keepBefore: boolean): ChunkResults {
+  const layout = words(module, layoutAt, 13);
+  const count = layout[0]!;
+  const buffer = module.HEAPU8.buffer;
+  const cells = new Uint32Array(buffer, layout[1]!, count).slice();
+  const outcomes = new Uint8Array(buffer, layout[2]!, count).slice();
+  const writeKinds = new Uint8Array(buffer, layout[3]!, count).slice();
+  const writeNumbers = new Float64Array(buffer, layout[4]!, count).slice();
+  const before = new Texts(module, layout[5]!, layout[6]!, count, keepBefore);
+  const after = new Texts(module, layout[7]!, layout[8]!, count, true);
+  const writeTexts = new Texts(module, layout[9]!, layout[10]!, count, true);
+  const writeFormats = new Texts(module, layout[11]!, layout[12]!, count, true);
+  const writeValue = (r: number): string | number | boolean => {
+    const code = writeKinds[r]!;
+    switch (WRITE_KINDS[code & ~OWN_WRITE_TEXT]) {
+      case "number":
+      case "date":
+        return writeNumbers[r]!;
+      case "boolean":
+        return writeNumbers[r] !== 0;
+      case "empty":
+        return "";
+      default:
+        return code & OWN_WRITE_TEXT ? writeTexts.at(r) : after.at(r);
+    }
+  };
+  const writeFormat = (r: number): string | undefined => {
+    const format = writeFormats.at(r);
+    return format === "" ? undefined : format;
+  };
+  return {
+    count, cells, outcomes, writeKinds, writeNumbers,
+    before: (r) => before.at(r),
+    after: (r) => after.at(r),
+    writeValue,
+    writeFormat,
+    write: (r) => {
+      const write: CellWrite = { kind: WRITE_KINDS[writeKinds[r]! & ~OWN_WRITE_TEXT] ?? "text", value: writeValue(r) };
+      const format = writeFormat(r);
+      if (format !== undefined) write.numberFormat = format;
+      return write;
+    },
+  };
+}
+
+class EngineRule implements ChunkRule {
+  constructor(
+    private readonly module: EngineModule,
+    private readonly writer: ChunkWriter,
+    private id: number,
+    readonly kind: "character" | "value",
+  ) {}
+
+  over(cells: CellSource, keepBefore = false): ChunkResults {
+    if (this.kind !== "character") throw new EngineError("not a character removal");
+    this.writer.write(cells);
+    const layout = this.module._qmv_rule_over(this.live(), keepBefore ? 1 : 0);
+    if (layout === 0) throw new EngineError("the rule failed over the chunk");
+    return readResults(this.module, layout, keepBefore);
+  }
+
+  clears(cells: CellSource): Uint8Array {
+    if (this.kind !== "value") throw new EngineError("not a value removal");
+    const count = this.writer.write(cells);
+    const at = this.module._qmv_rule_clears(this.live());
+    if (at === 0 && count > 0) throw new EngineError("the rule failed over the list");
+    return new Uint8Array(this.module.HEAPU8.buffer, at, count).slice();
+  }
+
+  dispose(): void {
+    if (this.id !== 0) this.module._qmv_rule_dispose(this.id);
+    this.id = 0;
+  }
+
+  private live(): number {
+    if (this.id === 0) throw new EngineError("the rule was disposed of");
+    return this.id;
+  }
 }
 
 interface UndoEntry {
@@ -85,7 +338,26 @@ class EngineUndoRecord implements UndoRecord {
 
 function wrap(module: EngineModule): QmvEngine {
   let operations: OperationInfo[] | null = null;
+  const writer = new ChunkWriter(module);
+  const kindOf = (code: string): "character" | "value" => {
+    operations ??= ask(module, { call: "operations" }) as OperationInfo[];
+    return operations.find((row) => row.code === code)?.kind ?? "character";
+  };
+  const prepareRule = (code: string, inputs: RunInputs, locale: CellLocale): ChunkRule => {
+    const made = JSON.parse(module.prepareRule(JSON.stringify({ code, inputs, locale }))) as { rule?: number; error?: string };
+    if (made.rule === undefined) throw new EngineError(String(made.error));
+    return new EngineRule(module, writer, made.rule, kindOf(code));
+  };
+  const withRule = <T>(code: string, inputs: RunInputs, locale: CellLocale, use: (rule: ChunkRule) => T): T => {
+    const rule = prepareRule(code, inputs, locale);
+    try {
+      return use(rule);
+    } finally {
+      rule.dispose();
+    }
+  };
   return {
+    prepareRule,
     operations(): OperationInfo[] {
       operations ??= ask(module, { call: "operations" }) as OperationInfo[];
       return operations.map((row) => ({ ...row }));
@@ -95,10 +367,25 @@ function wrap(module: EngineModule): QmvEngine {
         .message;
     },
     ruleOverBlock(code: string, inputs: RunInputs, locale: CellLocale, cells: CellIn[]): CellResult[] {
-      return ask(module, { call: "ruleOverBlock", code, inputs, locale, cells }) as CellResult[];
+      return withRule(code, inputs, locale, (rule) => {
+        const results = rule.over(cells, true);
+        const out: CellResult[] = [];
+        for (let r = 0; r < results.count; ++r) {
+          const changed = results.outcomes[r] === CHANGED;
+          const result: CellResult = {
+            index: results.cells[r]!,
+            outcome: changed ? "changed" : "gaveUp",
+            before: results.before(r),
+            after: results.after(r),
+          };
+          if (changed) result.write = results.write(r);
+          out.push(result);
+        }
+        return out;
+      });
     },
     valueClears(code: string, locale: CellLocale, cells: CellIn[]): boolean[] {
-      return ask(module, { call: "valueClears", code, locale, cells }) as boolean[];
+      return withRule(code, {}, locale, (rule) => Array.from(rule.clears(cells), (clear) => clear !== 0));
     },
     previewLine(code: string, figures: PreviewFigures): string {
       return ask(module, { call: "previewLine", code, figures }) as string;
@@ -111,6 +398,9 @@ function wrap(module: EngineModule): QmvEngine {
     },
     newUndoRecord(): UndoRecord {
       return new EngineUndoRecord(module);
+    },
+    memoryBytes(): number {
+      return module.HEAPU8.length;
     },
   };
 }
