@@ -47,16 +47,6 @@ void appendCodePoint(std::u16string& out, char32_t cp) {
   out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
 }
 
-// Where `what` next occurs in `text` from `from` on; npos when it does not.
-std::size_t findText(std::u16string_view text, std::u16string_view what, std::size_t from,
-                     bool matchCase) {
-  if (matchCase) return text.find(what, from);
-  const auto same = [](char16_t a, char16_t b) { return foldCase(a) == foldCase(b); };
-  const auto start = text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size()));
-  const auto it = std::search(start, text.end(), what.begin(), what.end(), same);
-  return it == text.end() ? std::u16string_view::npos : static_cast<std::size_t>(it - text.begin());
-}
-
 }  // namespace
 
 std::u16string keepDigits(std::u16string_view text, TextRules rules) {
@@ -89,10 +79,19 @@ std::u16string removePunctuationAndSymbols(std::u16string_view text, TextRules r
 
 std::u16string removeText(std::u16string_view text, std::u16string_view what, bool matchCase) {
   if (what.empty()) return std::u16string(text);
+  // Folding keeps every position, so without Match case the folded texts are searched.
+  std::u16string foldedText;
+  std::u16string foldedWhat;
+  if (!matchCase) {
+    foldedText = foldCase(text);
+    foldedWhat = foldCase(what);
+  }
+  const std::u16string_view haystack = matchCase ? text : std::u16string_view(foldedText);
+  const std::u16string_view needle = matchCase ? what : std::u16string_view(foldedWhat);
   std::u16string out;
   out.reserve(text.size());
   std::size_t at = 0;
-  for (std::size_t found; (found = findText(text, what, at, matchCase)) != text.npos;) {
+  for (std::size_t found; (found = haystack.find(needle, at)) != text.npos;) {
     out.append(text.substr(at, found - at));
     at = found + what.size();
   }

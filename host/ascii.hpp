@@ -25,4 +25,11 @@ inline std::string asciiLowered(std::string_view text) {
   return out;
 }
 
+/// `text` with asciiLower applied to each unit: u"TRUE" -> u"true", u"ſ" stays u"ſ".
+inline std::u16string asciiLowered(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) c = asciiLower(c);
+  return out;
+}
+
 }  // namespace qmv
