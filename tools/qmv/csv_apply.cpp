@@ -1,9 +1,10 @@
 // CSV text as a source and sink of cells: records are streamed from the input to the
 // output, and a field the rule did not change is written back byte for byte (quotes, line
 // breaks and byte-order mark included). Character removals read the input once, with
-// memory bounded by the longest record; a value removal reads its column into a sheet for
-// the engine's value run (standard input is first copied to a temporary file) and clears
-// what it cleared in a second pass.
+// memory bounded by the longest record; a value removal reads the file twice (standard
+// input is first copied to a temporary file), counting its column's values by the
+// engine's value rule, then clearing what the rule clears: it holds each distinct value
+// once and nothing per record, so a file of any length works.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -32,9 +33,6 @@ constexpr std::size_t kChunkBytes = 1 << 16;
 // The output handed on in pieces of about this size (kept small for the reason of
 // csv_stream.cpp's reads).
 constexpr std::size_t kWriteBytes = 1 << 17;
-// Text longer than a cell holds (in UTF-16 units): a value removal runs on a sheet, so its
-// column's fields must fit in cells. Character removals take fields of any length.
-constexpr std::size_t kMaxCellUnits = 32767;
 
 // ---- Input and output ------------------------------------------------------------------
 
@@ -149,16 +147,6 @@ char32_t nextCodePoint(std::string_view text, std::size_t& i) {
   }
   ++i;
   return 0xFFFD;  // not reached for valid UTF-8
-}
-
-// UTF-16 units of valid UTF-8.
-std::size_t utf16Units(std::string_view text) {
-  std::size_t units = 0;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if ((b & 0xC0) != 0x80) units += b >= 0xF0 ? 2 : 1;
-  }
-  return units;
 }
 
 // The cell rule over UTF-8 fields. A character beyond U+FFFF counts as one character in a
@@ -377,7 +365,6 @@ class CsvRun {
   void pass(InputFile& input, Pass kind);
   bool filterSpan(CsvStreamReader& reader);
   std::optional<std::string_view> decide(Pass kind, std::string_view value);
-  CsvFormatError tooLong() const;
   std::string fileName() const { return plan_.file == "-" ? "standard input" : plan_.file; }
   void loadValues(InputFile& input);
 
@@ -402,21 +389,10 @@ class CsvRun {
   bool quoteFree_ = false;  ///< the last result surely holds no quote
   // The output's next bytes, handed on in large pieces.
   std::string written_;
-  // A value removal: the rows the engine cleared.
-  std::vector<bool> clearedRows_;
   // Where the field being decided stands, for messages.
   int64_t row_ = 0;
   int64_t column_ = 0;
-  std::size_t line_ = 0;
 };
-
-CsvFormatError CsvRun::tooLong() const {
-  return CsvFormatError(
-      "line " + std::to_string(line_) + ", cell " + toUtf8(columnLetters(column_)) +
-      std::to_string(row_) +
-      ": the field holds more than 32,767 characters, the most a cell of the sheet a "
-      "value removal runs on holds");
-}
 
 std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value) {
   switch (kind) {
@@ -430,21 +406,11 @@ std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value
       }
       return std::nullopt;
     }
-    case Pass::Load: {
-      if (utf16Units(value) > kMaxCellUnits) throw tooLong();
-      if (row_ > kMaxRows) {
-        throw FileError(fileName() + ": " + plan_.codes +
-                        " works on the rows of a sheet, 1,048,576 at most, and the file has "
-                        "more; split it first");
-      }
-      run_.load(CellRef{row_, column_}, CellContent{Value{toUtf16(value)}, {}}, value);
+    case Pass::Load:
+      run_.countValue(value);
       return std::nullopt;
-    }
     case Pass::Clear:
-      if (static_cast<std::size_t>(row_) >= clearedRows_.size() ||
-          !clearedRows_[static_cast<std::size_t>(row_)]) {
-        return std::nullopt;
-      }
+      if (!run_.clearsValue({row_, column_}, value)) return std::nullopt;
       return std::string_view();
   }
   return std::nullopt;
@@ -511,7 +477,6 @@ void CsvRun::pass(InputFile& input, Pass kind) {
       if (!selector_.visits({row, column}, value, value.empty()) || value.empty()) continue;
       row_ = row;
       column_ = column;
-      line_ = record.line;
       // A value removal's cells were counted as they were loaded, and its clears by the run.
       if (kind == Pass::Characters) run_.visited();
       std::optional<std::string_view> after = decide(kind, value);
@@ -655,12 +620,8 @@ void CsvRun::loadValues(InputFile& input) {
         "the records of " + fileName() + " have " + std::to_string(tally_.widest) + " fields";
   }
   const int64_t first = selector_.selection().firstRow();
-  columns.column = AreaRef{{first, 1}, {std::max(first, tally_.records), 1}};
-  for (const CellRef& ref : run_.runValues(columns)) {
-    const auto r = static_cast<std::size_t>(ref.row);
-    if (clearedRows_.size() <= r) clearedRows_.resize(r + 1);
-    clearedRows_[r] = true;
-  }
+  columns.column = AreaRef{{first, 1}, {std::max(first, std::min(tally_.records, kMaxRows)), 1}};
+  run_.beginClears(columns);
   tally_ = Tally{};
   input.rewind();
 }

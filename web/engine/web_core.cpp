@@ -278,11 +278,10 @@ json valueClears(const json& request) {
   if (row.kind != OperationKind::ValueLevel) throw BadRequest("not a value removal");
   int currentYear = 2026;
   const HostLocale locale = localeOf(request.value("locale", json::object()), currentYear);
-  std::vector<std::optional<std::u16string>> keys;
-  for (const json& cell : cellsOf(request))
-    keys.push_back(valueListKey(contentOf(cell).value, locale));
+  std::vector<Value> values;
+  for (const json& cell : cellsOf(request)) values.push_back(contentOf(cell).value);
   json out = json::array();
-  for (const bool clear : valueListClears(row.valueMode, keys)) out.push_back(clear);
+  for (const bool clear : qmv::valueClears(row.valueMode, values, locale)) out.push_back(clear);
   return out;
 }
 
