@@ -12,6 +12,8 @@ packages+=(libpcre2-dev)
 packages+=(help2man bash-completion)
 # The web add-in's engine reads and writes its page's requests as JSON (header-only).
 packages+=(nlohmann-json3-dev)
+# A test traces which functions `qmv apply` runs, with callgrind.
+packages+=(valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
