@@ -10,6 +10,7 @@
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
+#include "host/text.hpp"
 #include "host/tolerant.hpp"
 
 namespace qmv {
@@ -165,7 +166,7 @@ std::u16string shownSample(std::u16string_view text) {
   std::u16string out = u"\"";
   std::size_t shown = std::min(text.size(), kPreviewSampleChars);
   // Never cut a surrogate pair in two: a lone half is no character at all.
-  if (shown < text.size() && shown > 0 && text[shown - 1] >= 0xD800 && text[shown - 1] <= 0xDBFF) {
+  if (shown < text.size() && shown > 0 && isHighSurrogate(text[shown - 1])) {
     --shown;
   }
   for (std::size_t i = 0; i < shown; ++i) {

@@ -4,6 +4,7 @@
 
 #include "engine/unicode_classes.hpp"
 #include "host/cell_text.hpp"
+#include "host/text.hpp"
 
 namespace qmv {
 
@@ -35,16 +36,6 @@ std::u16string keepIf(std::u16string_view text, TextRules rules, Keep keep) {
 bool lineBreak(char16_t c, TextRules rules) {
   if (c == u'\r' || c == u'\n') return true;
   return rules == TextRules::Unicode && (c == u'\u2028' || c == u'\u2029');
-}
-
-void appendCodePoint(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-    return;
-  }
-  cp -= 0x10000;
-  out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-  out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
 }
 
 }  // namespace
@@ -175,7 +166,7 @@ std::u16string removeAccents(std::u16string_view text, TextRules rules) {
     at += c.units;
     const char32_t base = accentBase(c.value);
     onLetter = inClass(base, CharClass::Letter);
-    appendCodePoint(out, base);
+    appendUtf16(out, base);
   }
   return out;
 }

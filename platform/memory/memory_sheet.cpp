@@ -4,6 +4,7 @@
 #include <array>
 
 #include "host/cell_text.hpp"
+#include "host/text.hpp"
 
 namespace qmv::memory::detail {
 
@@ -31,7 +32,7 @@ bool foldsTo(std::u16string_view text, std::u16string_view folded) {
       if ((c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c) != folded[i]) return false;
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+    if (isHighSurrogate(c) && i + 1 < text.size()) {
       // A pair folds as the code point it makes (a lone surrogate as it is).
       if (std::u16string_view pair = text.substr(i, 2); foldCase(pair) != folded.substr(i, 2)) {
         return false;

@@ -121,34 +121,6 @@ class EncodedOutput {
 
 // ---- Field texts -----------------------------------------------------------------------
 
-// One code point of valid UTF-8 at `i`, moving `i` past it.
-char32_t nextCodePoint(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b0 = byte(i);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  if (b0 < 0xE0 && i + 1 < text.size()) {
-    const char32_t c = ((b0 & 0x1Fu) << 6) | (byte(i + 1) & 0x3Fu);
-    i += 2;
-    return c;
-  }
-  if (b0 < 0xF0 && i + 2 < text.size()) {
-    const char32_t c = ((b0 & 0x0Fu) << 12) | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu);
-    i += 3;
-    return c;
-  }
-  if (i + 3 < text.size()) {
-    const char32_t c = ((b0 & 0x07u) << 18) | ((byte(i + 1) & 0x3Fu) << 12) |
-                       ((byte(i + 2) & 0x3Fu) << 6) | (byte(i + 3) & 0x3Fu);
-    i += 4;
-    return c;
-  }
-  ++i;
-  return 0xFFFD;  // not reached for valid UTF-8
-}
-
 // The cell rule over UTF-8 fields. A character beyond U+FFFF counts as one character in a
 // field (for --start, --count, --chars and --separator), so that it is always kept or
 // removed whole: under the classic rules it stands for the transforms as one unit taken
@@ -243,14 +215,13 @@ class FieldRule {
   bool map(std::string_view utf8, std::u16string& out) {
     out.clear();
     for (std::size_t i = 0; i < utf8.size();) {
-      const char32_t c = nextCodePoint(utf8, i);
+      const char32_t c = decodeUtf8(utf8, i);
       if (c < 0x10000) {
         out += static_cast<char16_t>(c);
         continue;
       }
       if (pairs_) {
-        out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-        out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        appendUtf16(out, c);
         continue;
       }
       auto found = slotOf_.find(c);
