@@ -28,10 +28,6 @@ bool foldsTo(std::u16string_view text, std::u16string_view folded) {
   if (text.size() != folded.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
-    if (c < 0x80) {
-      if ((c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c) != folded[i]) return false;
-      continue;
-    }
     if (isHighSurrogate(c) && i + 1 < text.size()) {
       // A pair folds as the code point it makes (a lone surrogate as it is).
       if (std::u16string_view pair = text.substr(i, 2); foldCase(pair) != folded.substr(i, 2)) {
