@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <unordered_map>
 #include <variant>
 
 #include "engine/block_rule.hpp"
@@ -11,6 +10,7 @@
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
+#include "host/text.hpp"
 #include "host/tolerant.hpp"
 
 namespace qmv {
@@ -22,9 +22,6 @@ constexpr int64_t kBandCells = 1 << 16;
 // The same for a character removal, which stops at its cap: the cells read and ruled past
 // it stay few.
 constexpr int64_t kCharacterBandCells = 1 << 12;
-
-// The host's COUNTIF takes criteria of at most this many characters.
-constexpr std::size_t kMaxCriterionChars = 255;
 
 // The text of a cell value; no value for an error value, which has no text.
 std::optional<std::u16string_view> textOf(const Value& value, const HostLocale& locale,
@@ -124,10 +121,10 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
         tolerantGet([&] { return work->areaRefs(); }).value_or(std::vector<AreaRef>{});
     if (!sheet || areas.empty()) return;
     const std::vector<ValueListCell> cells = readValueList(*sheet, areas);
-    std::vector<std::optional<std::u16string>> keys;
-    keys.reserve(cells.size());
-    for (const ValueListCell& c : cells) keys.push_back(valueListKey(c.content.value, locale));
-    const std::vector<bool> clears = valueListClears(mode, keys);
+    std::vector<Value> values;
+    values.reserve(cells.size());
+    for (const ValueListCell& c : cells) values.push_back(c.content.value);
+    const std::vector<bool> clears = valueClears(mode, values, locale);
     std::u16string scratch;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       if (!clears[i]) continue;
@@ -146,42 +143,19 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
       tolerantGet([&] { return column->areaRefs(); }).value_or(std::vector<AreaRef>{});
   if (!sheet || areas.empty()) return;
 
-  // The texts of the column, top down, folded for comparison; a cell without a usable
-  // text (empty, an error value, or too long for a criterion) keeps an empty key.
-  std::vector<std::u16string> texts;
-  std::vector<std::u16string> keys;
-  std::u16string scratch;
+  // The column top down, as the value rule takes it.
+  std::vector<Value> values;
   CellBlock block;
   readArea(*sheet, areas.front(), block, [&](const CellContent& content) {
-    const std::optional<std::u16string_view> text = textOf(content.value, locale, scratch);
-    const bool usable = text && !text->empty() &&
-                        (mode == ValueMode::KeepFirst || text->size() <= kMaxCriterionChars);
-    texts.emplace_back(usable ? *text : std::u16string_view());
-    keys.push_back(usable ? foldCase(*text) : std::u16string());
+    values.push_back(content.value);
     return true;
   });
-
-  std::unordered_map<std::u16string, int64_t> counts;
-  for (const std::u16string& key : keys) {
-    if (!key.empty()) ++counts[key];
-  }
-  std::unordered_map<std::u16string, int64_t> seen;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    if (keys[i].empty()) continue;
-    const int64_t count = counts[keys[i]];
-    bool cleared = false;
-    switch (mode) {
-      case ValueMode::KeepFirst:
-        cleared = seen[keys[i]]++ > 0;
-        break;
-      case ValueMode::AllRepeated:
-        cleared = count > 1;
-        break;
-      case ValueMode::AllUnique:
-        cleared = count == 1;
-        break;
-    }
-    if (cleared && !tally.add(texts[i], u"")) return;
+  const std::vector<bool> clears = valueClears(mode, values, locale);
+  std::u16string scratch;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!clears[i]) continue;
+    const std::optional<std::u16string_view> text = textOf(values[i], locale, scratch);
+    if (!tally.add(text.value_or(std::u16string_view()), u"")) return;
   }
 }
 
@@ -194,7 +168,7 @@ std::u16string shownSample(std::u16string_view text) {
   std::u16string out = u"\"";
   std::size_t shown = std::min(text.size(), kPreviewSampleChars);
   // Never cut a surrogate pair in two: a lone half is no character at all.
-  if (shown < text.size() && shown > 0 && text[shown - 1] >= 0xD800 && text[shown - 1] <= 0xDBFF) {
+  if (shown < text.size() && shown > 0 && isHighSurrogate(text[shown - 1])) {
     --shown;
   }
   for (std::size_t i = 0; i < shown; ++i) {

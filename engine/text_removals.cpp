@@ -4,6 +4,7 @@
 
 #include "engine/unicode_classes.hpp"
 #include "host/cell_text.hpp"
+#include "host/text.hpp"
 
 namespace qmv {
 
@@ -35,26 +36,6 @@ std::u16string keepIf(std::u16string_view text, TextRules rules, Keep keep) {
 bool lineBreak(char16_t c, TextRules rules) {
   if (c == u'\r' || c == u'\n') return true;
   return rules == TextRules::Unicode && (c == u'\u2028' || c == u'\u2029');
-}
-
-void appendCodePoint(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-    return;
-  }
-  cp -= 0x10000;
-  out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-  out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-}
-
-// Where `what` next occurs in `text` from `from` on; npos when it does not.
-std::size_t findText(std::u16string_view text, std::u16string_view what, std::size_t from,
-                     bool matchCase) {
-  if (matchCase) return text.find(what, from);
-  const auto same = [](char16_t a, char16_t b) { return foldCase(a) == foldCase(b); };
-  const auto start = text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size()));
-  const auto it = std::search(start, text.end(), what.begin(), what.end(), same);
-  return it == text.end() ? std::u16string_view::npos : static_cast<std::size_t>(it - text.begin());
 }
 
 }  // namespace
@@ -89,10 +70,19 @@ std::u16string removePunctuationAndSymbols(std::u16string_view text, TextRules r
 
 std::u16string removeText(std::u16string_view text, std::u16string_view what, bool matchCase) {
   if (what.empty()) return std::u16string(text);
+  // Folding keeps every position, so without Match case the folded texts are searched.
+  std::u16string foldedText;
+  std::u16string foldedWhat;
+  if (!matchCase) {
+    foldedText = foldCase(text);
+    foldedWhat = foldCase(what);
+  }
+  const std::u16string_view haystack = matchCase ? text : std::u16string_view(foldedText);
+  const std::u16string_view needle = matchCase ? what : std::u16string_view(foldedWhat);
   std::u16string out;
   out.reserve(text.size());
   std::size_t at = 0;
-  for (std::size_t found; (found = findText(text, what, at, matchCase)) != text.npos;) {
+  for (std::size_t found; (found = haystack.find(needle, at)) != text.npos;) {
     out.append(text.substr(at, found - at));
     at = found + what.size();
   }
@@ -177,7 +167,7 @@ std::u16string removeAccents(std::u16string_view text, TextRules rules) {
     at += c.units;
     const char32_t base = accentBase(c.value);
     onLetter = takesAccents(base);
-    appendCodePoint(out, base);
+    appendUtf16(out, base);
   }
   return out;
 }

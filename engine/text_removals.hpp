@@ -26,8 +26,9 @@ std::u16string keepLettersAndDigits(std::u16string_view text, TextRules rules);
 std::u16string removePunctuationAndSymbols(std::u16string_view text, TextRules rules);
 
 /// The text without every occurrence of `what`, found left to right without overlap. Without
-/// `matchCase` the comparison folds case as the value removals do (host/cell_text.hpp
-/// foldCase, unit by unit). An empty `what` gives the text unchanged.
+/// `matchCase` the comparison folds case as the value removals do (host/case_fold.hpp:
+/// Unicode's simple case folding, a surrogate pair as its code point); `*`, `?` and `~` are
+/// characters like any other. An empty `what` gives the text unchanged.
 std::u16string removeText(std::u16string_view text, std::u16string_view what, bool matchCase);
 
 /// The text without every span from `opening` to its `closing`, both included. With

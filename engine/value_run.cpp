@@ -22,9 +22,6 @@ namespace qmv {
 
 namespace {
 
-/// The host's COUNTIF takes criteria of at most this many characters.
-constexpr std::size_t kMaxCriterionChars = 255;
-
 /// Rows of the comparison column read from the host in one call.
 constexpr int64_t kBlockRows = 4096;
 
@@ -68,25 +65,6 @@ bool hasText(const Value& value, const HostLocale& locale) {
 }
 
 bool isError(const Value& value) { return std::holds_alternative<CellError>(value); }
-
-/// The key a value is compared by in process: its text folded to one letter case. None
-/// for an error value (it repeats no other cell) and for the empty text (nothing to
-/// compare). `limit` cuts nothing: a longer text has no key at all.
-std::optional<std::u16string> valueKey(const Value& value, const HostLocale& locale,
-                                       std::size_t limit) {
-  std::u16string scratch;
-  const std::u16string* text = nullptr;
-  if (const auto* own = std::get_if<std::u16string>(&value)) {
-    text = own;
-  } else {
-    std::optional<std::u16string> converted = cellText(value, locale);
-    if (!converted) return std::nullopt;
-    scratch = std::move(*converted);
-    text = &scratch;
-  }
-  if (text->empty() || text->size() > limit) return std::nullopt;
-  return foldCase(*text);
-}
 
 /// Values of the comparison column, read from the host a block of rows at a time into
 /// one block, whose texts keep their storage from block to block. The walks clear only
@@ -270,13 +248,14 @@ class DuplicateRun {
     const std::vector<RowState> after =
         entry_ == RunEntry::HostPrepared ? rowStates(*column_, rows_) : std::vector<RowState>{};
     ColumnValues values(*column_, rows_);
-    std::unordered_set<std::u16string> seen;
+    ValueTally seen(ValueMode::KeepFirst);
+    std::string key;
     for (int64_t r = 1; r <= rows_; ++r) {
       const auto i = static_cast<std::size_t>(r - 1);
       const CellContent* content = values.at(r);
       if (content != nullptr) {
-        const std::optional<std::u16string> key = valueKey(content->value, locale_, SIZE_MAX);
-        const bool repeat = key && !seen.insert(*key).second;
+        const bool repeat =
+            valueKey(key, content->value, locale_, ValueMode::KeepFirst) && seen.clears(key);
         const bool hiddenBlank = !after.empty() && after[i] == RowState::Hidden &&
                                  before[i] == RowState::Visible && !isError(content->value) &&
                                  !hasText(content->value, locale_);
@@ -339,9 +318,9 @@ class DuplicateRun {
   /// work on one area. Clears what the mode clears on a single area holding the list.
   void list(ValueMode mode, Range& selection, double nonEmpty) {
     std::vector<ValueListCell> cells = readList(selection);
-    std::vector<std::optional<std::u16string>> keys;
+    std::vector<std::optional<std::string>> keys;
     keys.reserve(cells.size());
-    for (const ValueListCell& c : cells) keys.push_back(valueListKey(c.content.value, locale_));
+    for (const ValueListCell& c : cells) keys.push_back(valueKey(c.content.value, locale_, mode));
     const std::vector<bool> clears = valueListClears(mode, keys);
     // Every cell either pass may clear is one `clears` marks: their formats are read first,
     // a batch at a time.
@@ -370,7 +349,7 @@ class DuplicateRun {
       case ValueMode::AllRepeated: {
         setMax(2 * nonEmpty);
         // The lower occurrences first, as on one area; the top-most one in the second pass.
-        std::unordered_set<std::u16string> above;
+        std::unordered_set<std::string> above;
         for (std::size_t i = 0; i < cells.size(); ++i) {
           if (keys[i]) above.insert(*keys[i]);
         }
@@ -383,7 +362,7 @@ class DuplicateRun {
           if (step(i, clears[i] && !topMost[i])) return;
         }
         // What is left of a value once a lower occurrence of it went.
-        std::unordered_set<std::u16string> repeated;
+        std::unordered_set<std::string> repeated;
         for (std::size_t i = 0; i < cells.size(); ++i) {
           if (cleared[i] && keys[i]) repeated.insert(*keys[i]);
         }
@@ -705,35 +684,6 @@ std::vector<ValueListCell> readValueList(Worksheet& sheet, std::vector<AreaRef> 
     done = area.last.row;
   }
   return cells;
-}
-
-std::optional<std::u16string> valueListKey(const Value& value, const HostLocale& locale) {
-  return valueKey(value, locale, kMaxCriterionChars);
-}
-
-std::vector<bool> valueListClears(ValueMode mode,
-                                  const std::vector<std::optional<std::u16string>>& keys) {
-  std::unordered_map<std::u16string, int64_t> counts;
-  for (const std::optional<std::u16string>& key : keys) {
-    if (key) ++counts[*key];
-  }
-  std::vector<bool> clears(keys.size(), false);
-  std::unordered_set<std::u16string> seen;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    if (!keys[i]) continue;
-    switch (mode) {
-      case ValueMode::AllRepeated:
-        clears[i] = counts[*keys[i]] > 1;
-        break;
-      case ValueMode::AllUnique:
-        clears[i] = counts[*keys[i]] == 1;
-        break;
-      case ValueMode::KeepFirst:
-        clears[i] = !seen.insert(*keys[i]).second;
-        break;
-    }
-  }
-  return clears;
 }
 
 void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& observer) {

@@ -12,6 +12,7 @@
 #include "engine/operations.hpp"
 #include "engine/run.hpp"
 #include "engine/session.hpp"
+#include "engine/value_rule.hpp"
 
 namespace qmv {
 
@@ -40,13 +41,5 @@ struct ValueListCell {
 /// The cells of `areas` (of one column of `sheet`), every row once, top to bottom,
 /// whatever the order and overlap of the areas. An area the host cannot read is left out.
 std::vector<ValueListCell> readValueList(Worksheet& sheet, std::vector<AreaRef> areas);
-
-/// The key a list cell is compared by: its cell text folded to one letter case. None for
-/// an error value, the empty text and a text longer than the host's criterion limit.
-std::optional<std::u16string> valueListKey(const Value& value, const HostLocale& locale);
-
-/// Which cells of a list `mode` clears, given each cell's key, when every clear succeeds.
-std::vector<bool> valueListClears(ValueMode mode,
-                                  const std::vector<std::optional<std::u16string>>& keys);
 
 }  // namespace qmv

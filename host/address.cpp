@@ -2,8 +2,23 @@
 
 #include <algorithm>
 
+#include "host/ascii.hpp"
+
 namespace qmv {
 namespace {
+
+template <class Char>
+std::optional<LeadingColumn> leadingLetters(std::basic_string_view<Char> text) {
+  LeadingColumn out;
+  for (; out.length < text.size(); ++out.length) {
+    const char16_t c = asciiLower(static_cast<char16_t>(text[out.length]));
+    if (c < u'a' || c > u'z') break;
+    if (out.length == 3) return std::nullopt;
+    out.column = out.column * 26 + (c - u'a' + 1);
+  }
+  if (out.column > kMaxColumns) return std::nullopt;
+  return out;
+}
 
 struct Part {
   std::optional<int64_t> row;
@@ -15,20 +30,11 @@ std::optional<Part> parsePart(std::u16string_view s) {
   Part part;
   std::size_t i = 0;
   if (i < s.size() && s[i] == u'$') ++i;
-  int64_t col = 0;
-  std::size_t letters = 0;
-  while (i < s.size()) {
-    char16_t c = s[i];
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    if (c < u'A' || c > u'Z') break;
-    col = col * 26 + (c - u'A' + 1);
-    if (++letters > 3) return std::nullopt;
-    ++i;
-  }
-  if (letters > 0) {
-    if (col > kMaxColumns) return std::nullopt;
-    part.column = col;
-  }
+  const std::optional<LeadingColumn> column = leadingLetters(s.substr(i));
+  if (!column) return std::nullopt;
+  const std::size_t letters = column->length;
+  i += letters;
+  if (letters > 0) part.column = column->column;
   if (i < s.size() && s[i] == u'$') {
     if (letters == 0) return std::nullopt;
     ++i;
@@ -188,6 +194,14 @@ int64_t cellCount(const std::vector<AreaRef>& areas) {
   int64_t n = 0;
   for (const auto& a : areas) n += a.count();
   return n;
+}
+
+std::optional<LeadingColumn> leadingColumnLetters(std::string_view text) {
+  return leadingLetters(text);
+}
+
+std::optional<LeadingColumn> leadingColumnLetters(std::u16string_view text) {
+  return leadingLetters(text);
 }
 
 }  // namespace qmv

@@ -38,6 +38,17 @@ struct AreaRef {
 /// Column letters: 1 -> "A", 28 -> "AB". Precondition: 1 <= column <= kMaxColumns.
 std::u16string columnLetters(int64_t column);
 
+/// Column letters at the start of a reference, read by leadingColumnLetters.
+struct LeadingColumn {
+  int64_t column = 0;      ///< 0 when the text starts with no letter
+  std::size_t length = 0;  ///< the letters read
+};
+
+/// The column the leading ASCII letters of `text` name, in either case ("ab12" -> 28, two
+/// letters); none when there are more than three letters or they pass XFD.
+std::optional<LeadingColumn> leadingColumnLetters(std::string_view text);
+std::optional<LeadingColumn> leadingColumnLetters(std::u16string_view text);
+
 /// Absolute address of one cell, "$B$3".
 std::u16string formatAddress(CellRef cell);
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "host/ascii.hpp"
 #include "host/civil_date.hpp"
 #include "host/portable.hpp"
 
@@ -251,7 +252,7 @@ std::optional<double> parseTime(std::u16string_view s) {
   if (s.empty()) {
     if (hour > 23) return std::nullopt;
   } else {
-    const std::u16string marker = foldCase(s);
+    const std::u16string marker = asciiLowered(s);
     if (marker != u"am" && marker != u"pm") return std::nullopt;
     if (hour > 12) return std::nullopt;
     if (hour == 12) hour = 0;
@@ -433,9 +434,9 @@ std::u16string errorText(CellError error) {
 }
 
 std::optional<CellError> parseErrorText(std::u16string_view text) {
-  const std::u16string folded = foldCase(text);
+  const std::u16string folded = asciiLowered(text);
   for (const auto& [e, t] : kErrorTexts) {
-    if (folded == foldCase(t)) return e;
+    if (folded == asciiLowered(t)) return e;
   }
   return std::nullopt;
 }
@@ -462,7 +463,7 @@ Value parseTypedInput(std::u16string_view text, const HostLocale& locale, int cu
   const std::u16string_view s = trimSpaces(text);
   if (s.empty()) return std::u16string(text);
   if (s.size() <= 5) {
-    const std::u16string folded = foldCase(s);
+    const std::u16string folded = asciiLowered(s);
     if (folded == u"true") return true;
     if (folded == u"false") return false;
   }
@@ -476,7 +477,7 @@ bool isTextFormat(std::u16string_view numberFormat) { return numberFormat == u"@
 namespace {
 
 bool isGeneralFormat(std::u16string_view numberFormat) {
-  return numberFormat.empty() || foldCase(numberFormat) == u"general";
+  return numberFormat.empty() || asciiLowered(numberFormat) == u"general";
 }
 
 // The format a General cell gets for a number typed in this shape. No Microsoft page
@@ -522,28 +523,6 @@ TypedCell typedResult(std::u16string_view text, const HostLocale& locale, int cu
                       std::u16string_view cellFormat) {
   if (!text.empty() && text.front() == u'\'') return {Value(std::u16string(text)), {}};
   return typeIntoCell(text, locale, currentYear, cellFormat);
-}
-
-char16_t foldCase(char16_t c) {
-  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
-  if (c >= 0x100 && c <= 0x17F) {
-    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    if (c == 0x178) return 0xFF;
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    const bool isUpper = oddUpper ? (c % 2 == 1) : (c % 2 == 0);
-    return isUpper ? static_cast<char16_t>(c + 1) : c;
-  }
-  if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return static_cast<char16_t>(c + 32);
-  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-  return c;
-}
-
-std::u16string foldCase(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out) c = foldCase(c);
-  return out;
 }
 
 }  // namespace qmv

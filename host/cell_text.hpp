@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/case_fold.hpp"  // foldCase, which the callers of these rules compare by
 #include "host/locale.hpp"
 #include "host/value.hpp"
 
@@ -74,12 +75,5 @@ TypedCell typeIntoCell(std::u16string_view text, const HostLocale& locale, int c
 /// starting with an apostrophe keeps it (the whole result stays text, as it reads).
 TypedCell typedResult(std::u16string_view text, const HostLocale& locale, int currentYear,
                       std::u16string_view cellFormat);
-
-/// Case folding for literal comparisons: ASCII, Latin-1, Latin Extended-A, Greek and
-/// Cyrillic capitals become small letters; every other unit is kept.
-char16_t foldCase(char16_t c);
-
-/// `text` with every unit folded by `foldCase`.
-std::u16string foldCase(std::u16string_view text);
 
 }  // namespace qmv

@@ -10,9 +10,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one code point at `i`; advances `i`. Returns kReplacement for a bad sequence
-// (consuming exactly one byte so that decoding resynchronises).
-char32_t decodeOne(std::string_view s, std::size_t& i) {
+}  // namespace
+
+char32_t decodeUtf8(std::string_view s, std::size_t& i) {
   const auto b0 = static_cast<unsigned char>(s[i]);
   if (b0 < 0x80) {
     ++i;
@@ -57,41 +57,24 @@ char32_t decodeOne(std::string_view s, std::size_t& i) {
   return cp;
 }
 
-}  // namespace
-
 std::u16string toUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
   std::size_t i = 0;
   while (i < utf8.size()) {
-    const char32_t cp = decodeOne(utf8, i);
-    if (cp < 0x10000) {
-      out.push_back(static_cast<char16_t>(cp));
-    } else {
-      const char32_t v = cp - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    }
+    appendUtf16(out, decodeUtf8(utf8, i));
   }
   return out;
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+void appendUtf16(std::u16string& out, char32_t c) {
+  if (c < 0x10000) {
+    out.push_back(static_cast<char16_t>(c));
+    return;
   }
+  const char32_t v = c - 0x10000;
+  out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
+  out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
 }
 
 std::string toUtf8(std::u16string_view utf16) {
@@ -99,11 +82,10 @@ std::string toUtf8(std::u16string_view utf16) {
   out.reserve(utf16.size());
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     char32_t cp = utf16[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+    if (isHighSurrogate(utf16[i]) && i + 1 < utf16.size() && isLowSurrogate(utf16[i + 1])) {
+      cp = pairCodePoint(utf16[i], utf16[i + 1]);
       ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+    } else if (isHighSurrogate(utf16[i]) || isLowSurrogate(utf16[i])) {
       cp = kReplacement;
     }
     appendUtf8(out, cp);
@@ -168,9 +150,6 @@ constexpr Escape kXmlAttribute[] = {
 constexpr Escape kOneLine[] = {{u'\n', u"\\n"}, {u'\r', u"\\r"}, {u'\t', u"\\t"}};
 constexpr Escape kQuotedString[] = {
     {u'"', u"\\\""}, {u'\\', u"\\\\"}, {u'\n', u"\\n"}, {u'\r', u"\\r"}, {u'\t', u"\\t"}};
-
-bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 void appendHexEscape(std::u16string& out, char16_t unit) {
   static constexpr char16_t kHex[] = u"0123456789ABCDEF";

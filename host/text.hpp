@@ -20,9 +20,44 @@ constexpr bool isUtf8Continuation(char byte) {
   return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
+/// True for a UTF-16 unit that opens a surrogate pair (U+D800-U+DBFF).
+constexpr bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+/// True for a UTF-16 unit that closes a surrogate pair (U+DC00-U+DFFF).
+constexpr bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+/// The code point of the surrogate pair `high`, `low` (the caller checked both).
+constexpr char32_t pairCodePoint(char16_t high, char16_t low) {
+  return 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) +
+         (static_cast<char32_t>(low) - 0xDC00);
+}
+
+/// Appends the UTF-16 units of a code point: one below U+10000, else a surrogate pair.
+void appendUtf16(std::u16string& out, char32_t c);
+
+/// Decodes the code point of `utf8` at `i` and moves `i` past it; a sequence that is not
+/// well-formed gives U+FFFD and moves `i` past one byte, so that decoding goes on.
+char32_t decodeUtf8(std::string_view utf8, std::size_t& i);
+
 /// Appends the UTF-8 bytes of a code point (a surrogate or a value past U+10FFFF is the
 /// caller's fault: it is encoded as it stands).
-void appendUtf8(std::string& out, char32_t c);
+inline void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
 
 /// True when the bytes are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);

@@ -30,7 +30,9 @@ native=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev lib
         # Judges: the broken-encoding repair over real words in five languages.
         wfrench wngerman wspanish wportuguese witalian
         # A recipe's schema checked by a validator of its own.
-        python3-jsonschema)
+        python3-jsonschema
+        # A test traces which functions `qmv apply` runs, with callgrind.
+        valgrind)
 windows=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb
          xauth googletest fonts-wine wixl msitools osslsigncode openssl python3 unicode-data
          # dpkg-source unpacks PCRE2's source package and applies Debian's patches.

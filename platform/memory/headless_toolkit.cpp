@@ -8,16 +8,11 @@
 namespace qmv::memory {
 namespace {
 
-bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // Reads one character (a surrogate pair counts as one key) at `i`, advancing `i`.
 char32_t nextKey(std::u16string_view text, std::size_t& i) {
   const char16_t unit = text[i++];
   if (isHighSurrogate(unit) && i < text.size() && isLowSurrogate(text[i])) {
-    const char16_t low = text[i++];
-    return 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-           (static_cast<char32_t>(low) - 0xDC00);
+    return pairCodePoint(unit, text[i++]);
   }
   return unit;
 }
@@ -25,9 +20,9 @@ char32_t nextKey(std::u16string_view text, std::size_t& i) {
 // The UTF-16 units of a key code, or nothing when it is no character.
 std::u16string unitsOf(int key) {
   if (key <= 0 || key > 0x10FFFF || (key >= 0xD800 && key <= 0xDFFF)) return {};
-  if (key < 0x10000) return std::u16string(1, static_cast<char16_t>(key));
-  const auto v = static_cast<char32_t>(key) - 0x10000;
-  return {static_cast<char16_t>(0xD800 + (v >> 10)), static_cast<char16_t>(0xDC00 + (v & 0x3FF))};
+  std::u16string units;
+  appendUtf16(units, static_cast<char32_t>(key));
+  return units;
 }
 
 // Removes the last character, keeping a surrogate pair together.

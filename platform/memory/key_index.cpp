@@ -22,16 +22,7 @@ KeyText keyText(std::u16string_view folded) {
   return KeyText{folded, std::hash<std::u16string_view>{}(folded)};
 }
 
-void foldInto(std::u16string& out, std::u16string_view text) {
-  out.assign(text.begin(), text.end());
-  for (char16_t& c : out) {
-    if (c < 0x80) {
-      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    } else {
-      c = foldCase(c);
-    }
-  }
-}
+void foldInto(std::u16string& out, std::u16string_view text) { foldCaseInto(out, text); }
 
 void KeyIndex::reserve(std::size_t keys) {
   const std::size_t slots = slotsFor(keys);

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "host/cell_text.hpp"
+#include "host/text.hpp"
 
 namespace qmv::memory::detail {
 
@@ -21,14 +22,21 @@ void assignValue(Value& to, const Value& from) {
   }
 }
 
-/// Whether `text` folded is `folded`.
+/// Whether `text` folded is `folded`, unit by unit without a copy. Folding keeps the
+/// length, so texts of other lengths are told apart at once.
 bool foldsTo(std::u16string_view text, std::u16string_view folded) {
   if (text.size() != folded.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
-    const char16_t f =
-        c < 0x80 ? (c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c) : foldCase(c);
-    if (f != folded[i]) return false;
+    if (isHighSurrogate(c) && i + 1 < text.size()) {
+      // A pair folds as the code point it makes (a lone surrogate as it is).
+      if (std::u16string_view pair = text.substr(i, 2); foldCase(pair) != folded.substr(i, 2)) {
+        return false;
+      }
+      ++i;
+      continue;
+    }
+    if (foldCase(c) != folded[i]) return false;
   }
   return true;
 }

@@ -375,15 +375,5 @@ TEST(TypedInput, FormulaTextReadsBackToTheSameContent) {
   }
 }
 
-TEST(FoldCase, LatinLettersFoldAndOthersStay) {
-  EXPECT_EQ(foldCase(u"ABC xyz"), u"abc xyz");
-  EXPECT_EQ(foldCase(u"\u00C4\u00D6\u00DC\u00C9"), u"\u00E4\u00F6\u00FC\u00E9");
-  EXPECT_EQ(foldCase(u"\u0152\u0160\u017D\u0178"), u"\u0153\u0161\u017E\u00FF");
-  EXPECT_EQ(foldCase(u"\u0141\u0139"), u"\u0142\u013A");
-  EXPECT_EQ(foldCase(u"\u00D7\u00DF"), u"\u00D7\u00DF");
-  EXPECT_EQ(foldCase(u"\u0410\u0401\u0391"), u"\u0430\u0451\u03B1");
-  EXPECT_EQ(foldCase(u"*?~<>=1"), u"*?~<>=1");
-}
-
 }  // namespace
 }  // namespace qmv

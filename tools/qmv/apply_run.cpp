@@ -1,94 +1,12 @@
 #include "tools/qmv/apply_run.hpp"
 
-#include <chrono>
 #include <ostream>
 #include <utility>
 
 #include "engine/run.hpp"
 #include "host/text.hpp"
-#include "ui/progress_display.hpp"
 
 namespace qmv::cli {
-namespace {
-
-// A session without forms: what the engine tells the user is kept for the report.
-class ApplySession : public RemovalSession {
- public:
-  void tellUser(const std::u16string& text) override { told.push_back(text); }
-  std::vector<std::u16string> told;
-};
-
-// Hears the value run: keeps its messages and shows its progress on a terminal.
-class ApplyObserver : public RunObserver {
- public:
-  ApplyObserver(std::ostream& err, bool showProgress) : err_(err), showProgress_(showProgress) {}
-  ApplyObserver(const ApplyObserver&) = delete;
-  ApplyObserver& operator=(const ApplyObserver&) = delete;
-
-  void started() override {}
-  void setMaximum(float maximum) override { max_ = maximum; }
-  void yield() override {}
-  void progress(float step) override {
-    if (!showProgress_) return;
-    const int64_t percent = percentOf(step, max_);
-    if (percent == lastPercent_) return;
-    lastPercent_ = percent;
-    if (!shown_ && std::chrono::steady_clock::now() - started_ < std::chrono::milliseconds(300)) {
-      return;
-    }
-    err_ << "\rqmv apply: " << static_cast<long long>(step) << " of "
-         << static_cast<long long>(max_) << " (" << toUtf8(percentText(step, max_)) << ")   "
-         << std::flush;
-    shown_ = true;
-  }
-  bool stopRequested() override { return false; }
-  void message(const std::u16string& text) override { messages.push_back(text); }
-  void finish() override {
-    if (shown_) err_ << '\n' << std::flush;
-    shown_ = false;
-  }
-
-  std::vector<std::u16string> messages;
-
- private:
-  std::ostream& err_;
-  bool showProgress_;
-  float max_ = 0;
-  int64_t lastPercent_ = -1;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-};
-
-// Runs the engine's value removal `operation` over `areas` (one column) of the active
-// sheet of `app`, as the add-in's dialog runs it, and gives the cells among `loaded` that
-// it cleared. The add-in's messages go to `streams.err`; a refused run throws ApplyError.
-std::vector<CellRef> runValueRemoval(const std::shared_ptr<memory::MemoryApplication>& app,
-                                     const std::vector<AreaRef>& areas, Operation operation,
-                                     TextRules rules, const std::vector<CellRef>& loaded,
-                                     ApplyStreams& streams, bool progress) {
-  app->select(formatAddress(areas));
-  ApplySession session;
-  session.hostApp = app;
-  ApplyObserver observer(streams.err, progress);
-  RunRequest request;
-  request.operation = operation;
-  request.rules = rules;
-  runRemoval(session, request, observer);
-  bool refused = false;
-  for (const auto& message : observer.messages) {
-    streams.err << "qmv apply: the add-in says: " << toUtf8(message) << '\n';
-    if (message != kEmptySelectionText) refused = true;
-  }
-  if (refused) throw ApplyError(1, "nothing written");
-  std::vector<CellRef> cleared;
-  for (const CellRef& ref : loaded) {
-    const CellContent now = app->cell(ref);
-    if (isEmpty(now.value) && !now.isFormula()) cleared.push_back(ref);
-  }
-  return cleared;
-}
-
-}  // namespace
 
 ResultSink::ResultSink(const Plan& plan, std::ostream& out) : out_(out) {
   if (!plan.target.standardOutput) {
@@ -147,22 +65,37 @@ void ApplyRun::counted(int64_t visited, int64_t changed, int64_t formulas) {
   formulas_ += formulas;
 }
 
-const std::shared_ptr<memory::MemoryApplication>& ApplyRun::valueSheet() {
-  if (!sheet_) {
-    sheet_ = std::make_shared<memory::MemoryApplication>();
-    sheet_->addWorkbook();
-  }
-  return sheet_;
-}
-
 void ApplyRun::load(CellRef ref, const CellContent& content, std::string_view shown) {
-  valueSheet()->setCell(ref, content);
   loaded_.push_back(ref);
+  loadedKeys_.push_back(valueKey(content.value, locale_, valueMode()));
   ++visited_;
   if (report_) loadedTexts_.emplace_back(shown);
 }
 
 std::vector<CellRef> ApplyRun::runValues(const LoadedColumns& columns) {
+  valueCells_ = static_cast<int64_t>(loaded_.size());
+  beginClears(columns);
+  for (const std::optional<std::string>& key : loadedKeys_) {
+    if (key) tally_->count(*key);
+  }
+  std::vector<CellRef> cleared;
+  for (std::size_t i = 0; i < loaded_.size(); ++i) {
+    if (!loadedKeys_[i] || !tally_->clears(*loadedKeys_[i])) continue;
+    cleared.push_back(loaded_[i]);
+    ++changed_;
+    if (report_) report_->add(loaded_[i].row, loaded_[i].column, loadedTexts_[i], "");
+  }
+  return cleared;
+}
+
+void ApplyRun::countValue(std::string_view utf8) {
+  if (!tally_) tally_.emplace(valueMode());
+  ++visited_;
+  ++valueCells_;
+  if (textValueKey(key_, utf8, valueMode())) tally_->count(key_);
+}
+
+void ApplyRun::beginClears(const LoadedColumns& columns) {
   const Selection& selection = selector_.selection();
   if (selection.everyColumn()) {
     if (columns.spread) {
@@ -176,20 +109,18 @@ std::vector<CellRef> ApplyRun::runValues(const LoadedColumns& columns) {
   } else {
     valueAreas_ = selection.areas();
   }
-  std::vector<CellRef> cleared =
-      runValueRemoval(valueSheet(), valueAreas_, *plan_.value, plan_.rules, loaded_, streams_,
-                      streams_.progress && !plan_.quiet);
-  changed_ += static_cast<int64_t>(cleared.size());
-  if (report_) {
-    // Both lists are in the order loaded.
-    std::size_t k = 0;
-    for (std::size_t i = 0; i < loaded_.size() && k < cleared.size(); ++i) {
-      if (loaded_[i] != cleared[k]) continue;
-      report_->add(loaded_[i].row, loaded_[i].column, loadedTexts_[i], "");
-      ++k;
-    }
+  // The add-in refuses to run over no cells, and says so; nothing is cleared.
+  if (valueCells_ == 0) {
+    streams_.err << "qmv apply: the add-in says: " << toUtf8(kEmptySelectionText) << '\n';
   }
-  return cleared;
+  if (!tally_) tally_.emplace(valueMode());
+}
+
+bool ApplyRun::clearsValue(CellRef ref, std::string_view utf8) {
+  if (!textValueKey(key_, utf8, valueMode()) || !tally_->clears(key_)) return false;
+  ++changed_;
+  if (report_) report_->add(ref.row, ref.column, utf8, "");
+  return true;
 }
 
 void ApplyRun::finish(const std::string& over, bool warnFormulas) {

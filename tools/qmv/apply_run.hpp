@@ -7,8 +7,11 @@
 //      format reads a byte of its input; sink() is null for a dry run.
 //   2. The format walks its cells, asking selector() which it visits, and tells each
 //      visited constant cell: visited(), then changed() when the rule changed its text
-//      (counted(): many at once). A value removal loads each visited cell instead
-//      (load()), then asks runValues() which cells the engine cleared and clears them.
+//      (counted(): many at once). A value removal goes by the engine's value rule, in one
+//      of two ways: a format that holds its sheet (a workbook, --typed) load()s each visited
+//      cell, then asks runValues() which of them are cleared; a CSV file is read twice,
+//      countValue() each visited field on the first read, beginClears() between the reads,
+//      clearsValue() each on the second.
 //   3. finish(over): the dry run's listing, the formula warning where the format gives
 //      one, and the summary line.
 //
@@ -23,9 +26,10 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/value_rule.hpp"
 #include "host/address.hpp"
+#include "host/locale.hpp"
 #include "host/value.hpp"
-#include "platform/memory/memory_application.hpp"
 #include "tools/qmv/apply.hpp"
 #include "tools/qmv/pipeline.hpp"
 #include "tools/qmv/plan.hpp"
@@ -72,24 +76,33 @@ class ApplyRun {
   int64_t visitedCount() const { return visited_; }
   int64_t changedCount() const { return changed_; }
 
-  /// A value removal: the visited cell `ref`, loaded into the sheet the engine's value
-  /// run works on; `shown` is its text, for a dry run's listing.
+  /// A value removal over a held sheet: the visited cell `ref`; `shown` is its text, for a
+  /// dry run's listing.
   void load(CellRef ref, const CellContent& content, std::string_view shown);
-  /// Runs the value removal over the loaded cells and gives the ones it cleared, in the
-  /// order loaded; they are counted and listed by a dry run. The selection must be one
-  /// column: with every column selected, `columns` says how the loaded cells lie. Throws
-  /// UsageError when they span several columns, ApplyError when the add-in refuses.
+  /// Which of the loaded cells the value rule clears, in the order loaded; they are
+  /// counted and listed by a dry run. The selection must be one column: with every column
+  /// selected, `columns` says how the loaded cells lie. Throws UsageError when they span
+  /// several columns.
   std::vector<CellRef> runValues(const LoadedColumns& columns);
-  /// The areas the value removal ran over (after runValues).
+  /// The areas the value removal ran over (after runValues or beginClears).
   const std::vector<AreaRef>& valueAreas() const { return valueAreas_; }
-  /// The sheet the loaded cells went into.
-  const std::shared_ptr<memory::MemoryApplication>& valueSheet();
+
+  /// A value removal over a file read twice: the first read's visited field `utf8` (a text
+  /// cell).
+  void countValue(std::string_view utf8);
+  /// Between the reads: checks the column as runValues does.
+  void beginClears(const LoadedColumns& columns);
+  /// The second read's visited field `utf8` at `ref`, in the order counted: whether it is
+  /// cleared (counted, and listed by a dry run).
+  bool clearsValue(CellRef ref, std::string_view utf8);
 
   /// The end of the run: the dry run's listing, the formula warning when `warnFormulas`,
   /// and the summary line saying what the run went `over` (nothing under --quiet).
   void finish(const std::string& over, bool warnFormulas = false);
 
  private:
+  ValueMode valueMode() const { return operationRow(*plan_.value).valueMode; }
+
   const Plan& plan_;
   ApplyStreams& streams_;
   std::ostream null_;
@@ -100,8 +113,14 @@ class ApplyRun {
   int64_t visited_ = 0;
   int64_t changed_ = 0;
   int64_t formulas_ = 0;
-  std::shared_ptr<memory::MemoryApplication> sheet_;
+  /// The locale a file's values show in: en-US, the host's default, which the formats
+  /// read their numbers and dates by too.
+  HostLocale locale_;
+  std::optional<ValueTally> tally_;
+  std::string key_;
+  int64_t valueCells_ = 0;  ///< the cells a value removal visits
   std::vector<CellRef> loaded_;
+  std::vector<std::optional<std::string>> loadedKeys_;
   std::vector<std::string> loadedTexts_;  ///< a dry run's texts of the loaded cells
   std::vector<AreaRef> valueAreas_;
 };

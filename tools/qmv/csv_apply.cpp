@@ -1,9 +1,10 @@
 // CSV text as a source and sink of cells: records are streamed from the input to the
 // output, and a field the rule did not change is written back byte for byte (quotes, line
 // breaks and byte-order mark included). Character removals read the input once, with
-// memory bounded by the longest record; a value removal reads its column into a sheet for
-// the engine's value run (standard input is first copied to a temporary file) and clears
-// what it cleared in a second pass.
+// memory bounded by the longest record; a value removal reads the file twice (standard
+// input is first copied to a temporary file), counting its column's values by the
+// engine's value rule, then clearing what the rule clears: it holds each distinct value
+// once and nothing per record, so a file of any length works.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -33,9 +34,6 @@ constexpr std::size_t kChunkBytes = 1 << 16;
 // The output handed on in pieces of about this size (kept small for the reason of
 // csv_stream.cpp's reads).
 constexpr std::size_t kWriteBytes = 1 << 17;
-// Text longer than a cell holds (in UTF-16 units): a value removal runs on a sheet, so its
-// column's fields must fit in cells. Character removals take fields of any length.
-constexpr std::size_t kMaxCellUnits = 32767;
 
 // ---- Input and output ------------------------------------------------------------------
 
@@ -129,44 +127,6 @@ class EncodedOutput {
 };
 
 // ---- Field texts -----------------------------------------------------------------------
-
-// One code point of valid UTF-8 at `i`, moving `i` past it.
-char32_t nextCodePoint(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b0 = byte(i);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  if (b0 < 0xE0 && i + 1 < text.size()) {
-    const char32_t c = ((b0 & 0x1Fu) << 6) | (byte(i + 1) & 0x3Fu);
-    i += 2;
-    return c;
-  }
-  if (b0 < 0xF0 && i + 2 < text.size()) {
-    const char32_t c = ((b0 & 0x0Fu) << 12) | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu);
-    i += 3;
-    return c;
-  }
-  if (i + 3 < text.size()) {
-    const char32_t c = ((b0 & 0x07u) << 18) | ((byte(i + 1) & 0x3Fu) << 12) |
-                       ((byte(i + 2) & 0x3Fu) << 6) | (byte(i + 3) & 0x3Fu);
-    i += 4;
-    return c;
-  }
-  ++i;
-  return 0xFFFD;  // not reached for valid UTF-8
-}
-
-// UTF-16 units of valid UTF-8.
-std::size_t utf16Units(std::string_view text) {
-  std::size_t units = 0;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if ((b & 0xC0) != 0x80) units += b >= 0xF0 ? 2 : 1;
-  }
-  return units;
-}
 
 // The cell rule over UTF-8 fields. A character beyond U+FFFF counts as one character in a
 // field (for --start, --count, --chars and --separator), so that it is always kept or
@@ -270,14 +230,13 @@ class FieldRule {
   bool map(std::string_view utf8, std::u16string& out) {
     out.clear();
     for (std::size_t i = 0; i < utf8.size();) {
-      const char32_t c = nextCodePoint(utf8, i);
+      const char32_t c = decodeUtf8(utf8, i);
       if (c < 0x10000) {
         out += static_cast<char16_t>(c);
         continue;
       }
       if (pairs_) {
-        out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-        out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        appendUtf16(out, c);
         continue;
       }
       auto found = slotOf_.find(c);
@@ -398,7 +357,6 @@ class CsvRun {
   /// with a quote and its fields are not as many as the header's.
   void checkLiteralRecord(const RawRecord& record) const;
   std::optional<std::string_view> decide(Pass kind, std::string_view value);
-  CsvFormatError tooLong() const;
   std::string fileName() const { return plan_.file == "-" ? "standard input" : plan_.file; }
   void loadValues(InputFile& input);
 
@@ -426,21 +384,10 @@ class CsvRun {
   std::size_t headerFields_ = 0;
   // The output's next bytes, handed on in large pieces.
   std::string written_;
-  // A value removal: the rows the engine cleared.
-  std::vector<bool> clearedRows_;
   // Where the field being decided stands, for messages.
   int64_t row_ = 0;
   int64_t column_ = 0;
-  std::size_t line_ = 0;
 };
-
-CsvFormatError CsvRun::tooLong() const {
-  return CsvFormatError(
-      "line " + std::to_string(line_) + ", cell " + toUtf8(columnLetters(column_)) +
-      std::to_string(row_) +
-      ": the field holds more than 32,767 characters, the most a cell of the sheet a "
-      "value removal runs on holds");
-}
 
 std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value) {
   switch (kind) {
@@ -454,21 +401,11 @@ std::optional<std::string_view> CsvRun::decide(Pass kind, std::string_view value
       }
       return std::nullopt;
     }
-    case Pass::Load: {
-      if (utf16Units(value) > kMaxCellUnits) throw tooLong();
-      if (row_ > kMaxRows) {
-        throw FileError(fileName() + ": " + plan_.codes +
-                        " works on the rows of a sheet, 1,048,576 at most, and the file has "
-                        "more; split it first");
-      }
-      run_.load(CellRef{row_, column_}, CellContent{Value{toUtf16(value)}, {}}, value);
+    case Pass::Load:
+      run_.countValue(value);
       return std::nullopt;
-    }
     case Pass::Clear:
-      if (static_cast<std::size_t>(row_) >= clearedRows_.size() ||
-          !clearedRows_[static_cast<std::size_t>(row_)]) {
-        return std::nullopt;
-      }
+      if (!run_.clearsValue({row_, column_}, value)) return std::nullopt;
       return std::string_view();
   }
   return std::nullopt;
@@ -537,7 +474,6 @@ void CsvRun::pass(InputFile& input, Pass kind) {
       if (!selector_.visits({row, column}, value, value.empty()) || value.empty()) continue;
       row_ = row;
       column_ = column;
-      line_ = record.line;
       // A value removal's cells were counted as they were loaded, and its clears by the run.
       if (kind == Pass::Characters) run_.visited();
       std::optional<std::string_view> after = decide(kind, value);
@@ -698,12 +634,8 @@ void CsvRun::loadValues(InputFile& input) {
         "the records of " + fileName() + " have " + std::to_string(tally_.widest) + " fields";
   }
   const int64_t first = selector_.selection().firstRow();
-  columns.column = AreaRef{{first, 1}, {std::max(first, tally_.records), 1}};
-  for (const CellRef& ref : run_.runValues(columns)) {
-    const auto r = static_cast<std::size_t>(ref.row);
-    if (clearedRows_.size() <= r) clearedRows_.resize(r + 1);
-    clearedRows_[r] = true;
-  }
+  columns.column = AreaRef{{first, 1}, {std::max(first, std::min(tally_.records, kMaxRows)), 1}};
+  run_.beginClears(columns);
   tally_ = Tally{};
   input.rewind();
 }

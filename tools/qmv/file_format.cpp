@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 #include "host/ascii.hpp"
@@ -29,7 +30,31 @@ std::string headOf(const std::string& path) {
   return head;
 }
 
+// The extensions of spreadsheet files, each with what a refusal calls it (empty for the
+// workbooks qmv reads).
+struct WorkbookExtension {
+  std::string_view ext;
+  std::string_view refused;
+};
+constexpr WorkbookExtension kWorkbookExtensions[] = {
+    {"xlsx", ""},
+    {"xlsm", ""},
+    {"xls", "legacy .xls workbook"},
+    {"xlsb", "binary .xlsb workbook"},
+    {"xltx", "Excel template"},
+    {"xltm", "Excel template"},
+    {"ods", "OpenDocument spreadsheet"},
+};
+
+const WorkbookExtension* workbookExtension(std::string_view ext) {
+  const auto* found = std::find_if(std::begin(kWorkbookExtensions), std::end(kWorkbookExtensions),
+                                   [&](const WorkbookExtension& w) { return w.ext == ext; });
+  return found == std::end(kWorkbookExtensions) ? nullptr : found;
+}
+
 }  // namespace
+
+bool isWorkbookExtension(std::string_view ext) { return workbookExtension(ext) != nullptr; }
 
 std::string extensionOf(const std::string& path) {
   const std::size_t dot = path.rfind('.');
@@ -46,16 +71,14 @@ FileFormat fileFormatOf(const std::string& path) {
     throw FileError(path + ": qmv reads .xlsx and .xlsm workbooks (and CSV); save this " + what +
                     " as an .xlsx workbook first");
   };
-  if (ext == "xls") refuse("legacy .xls workbook");
-  if (ext == "xlsb") refuse("binary .xlsb workbook");
-  if (ext == "xltx" || ext == "xltm") refuse("Excel template");
+  const WorkbookExtension* known = workbookExtension(ext);
+  if (known && !known->refused.empty()) refuse(std::string(known->refused));
   const bool zip = head.starts_with(std::string_view("PK\x03\x04", 4));
-  if (ext == "ods" ||
-      (zip && head.find("application/vnd.oasis.opendocument") != std::string::npos)) {
+  if (zip && head.find("application/vnd.oasis.opendocument") != std::string::npos) {
     refuse("OpenDocument spreadsheet");
   }
   const bool ole = head.starts_with(std::string_view("\xD0\xCF\x11\xE0", 4));
-  if (zip || ole || ext == "xlsx" || ext == "xlsm") return FileFormat::Workbook;
+  if (zip || ole || known) return FileFormat::Workbook;
   return FileFormat::Text;
 }
 

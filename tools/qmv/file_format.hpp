@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace qmv::cli {
 
@@ -19,6 +20,10 @@ enum class FileFormat {
 /// file and what to do for the formats qmv does not read: legacy .xls, binary .xlsb, Excel
 /// templates (.xltx, .xltm) and OpenDocument spreadsheets (.ods, or such a package).
 FileFormat fileFormatOf(const std::string& path);
+
+/// True for the extension (in lower case, as extensionOf gives it) of a spreadsheet
+/// file: the workbooks qmv reads (xlsx, xlsm) and those fileFormatOf refuses.
+bool isWorkbookExtension(std::string_view ext);
 
 /// The file name's extension after its last dot, in lower case ASCII; empty when it has
 /// none (a dot in a folder's name does not count).

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "host/address.hpp"
-#include "platform/memory/memory_application.hpp"
 #include "tools/qmv/apply.hpp"
 #include "tools/qmv/files.hpp"
 #include "tools/qmv/plan.hpp"

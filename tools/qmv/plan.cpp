@@ -392,10 +392,6 @@ void planRecipeSteps(const ApplyRequest& request, Plan& plan) {
 // ---- Format and target -----------------------------------------------------------------
 
 bool isTabExtension(const std::string& ext) { return ext == "tsv" || ext == "tab"; }
-bool isWorkbookExtension(const std::string& ext) {
-  return ext == "xlsx" || ext == "xlsm" || ext == "xls" || ext == "xlsb" || ext == "ods" ||
-         ext == "xltx" || ext == "xltm";
-}
 
 char planDelimiter(const ApplyRequest& request, const std::string& file) {
   if (request.tabs && request.delimiter) throw UsageError("-t and -d exclude each other");

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "host/ascii.hpp"
 #include "tools/qmv/csv.hpp"
 
 namespace qmv::cli {
@@ -16,8 +17,7 @@ constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
 
 std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  for (char& c : text) c = asciiUpper(c);
   return text;
 }
 

@@ -281,8 +281,8 @@ void applyWorkbook(const Plan& plan, ApplyStreams& streams) {
   std::ostream null(nullptr);
   std::ostream& warnings = plan.quiet ? null : streams.err;
   const std::size_t sheet = chosenSheet(*book, plan, warnings);
-  memory::MemoryApplication host;
-  const BookRun run{shared, plan, streams, *book, sheet, host.locale()};
+  // A workbook's numbers and dates show as in the host's default locale.
+  const BookRun run{shared, plan, streams, *book, sheet, HostLocale{}};
   if (plan.value) {
     applyValues(run);
   } else {

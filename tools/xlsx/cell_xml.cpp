@@ -80,29 +80,13 @@ namespace {
 // One pass from UTF-16 to escaped UTF-8 onto `out`: a cell's text is encoded as it is
 // escaped.
 void appendEscaped(std::string& out, std::u16string_view text) {
-  const auto put = [&out](unsigned code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  };
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
-    const bool high = c >= 0xD800 && c <= 0xDBFF;
-    const bool low = c >= 0xDC00 && c <= 0xDFFF;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      put(0x10000 + ((static_cast<unsigned>(c) - 0xD800) << 10) + (text[++i] - 0xDC00));
+    const bool high = isHighSurrogate(c);
+    const bool low = isLowSurrogate(c);
+    if (high && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+      appendUtf8(out, pairCodePoint(c, text[i + 1]));
+      ++i;
       continue;
     }
     // Tab and line feed travel as they are; a carriage return is escaped, as are the
@@ -118,7 +102,7 @@ void appendEscaped(std::string& out, std::u16string_view text) {
     } else if (c == u'>') {
       out += "&gt;";
     } else {
-      put(c);
+      appendUtf8(out, c);
     }
   }
 }

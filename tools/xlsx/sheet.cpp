@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "host/address.hpp"
 #include "host/text.hpp"
 #include "tools/xlsx/xml.hpp"
 
@@ -47,12 +48,9 @@ std::optional<Part> columnPart(std::string_view text) {
     part.absolute = true;
     text.remove_prefix(1);
   }
-  if (text.empty() || text.size() > 3) return std::nullopt;
-  for (const char c : text) {
-    if (!std::isalpha(static_cast<unsigned char>(c))) return std::nullopt;
-    part.number = part.number * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
-  }
-  if (part.number > kMaxColumns) return std::nullopt;
+  const std::optional<LeadingColumn> column = leadingColumnLetters(text);
+  if (text.empty() || !column || column->length != text.size()) return std::nullopt;
+  part.number = column->column;
   return part;
 }
 
@@ -227,13 +225,10 @@ class SheetStream : public XmlHandler {
   }
 
   CellRef parseReference(std::string_view text) const {
-    std::size_t i = 0;
-    int64_t column = 0;
-    while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i]))) {
-      column = column * 26 + (std::toupper(static_cast<unsigned char>(text[i])) - 'A' + 1);
-      if (column > kMaxColumns) outside(text);
-      ++i;
-    }
+    const std::optional<LeadingColumn> letters = leadingColumnLetters(text);
+    if (!letters) outside(text);
+    const std::size_t i = letters->length;
+    const int64_t column = letters->column;
     int64_t row = 0;
     const auto result = std::from_chars(text.data() + i, text.data() + text.size(), row);
     if (i == 0 || result.ec != std::errc() || result.ptr != text.data() + text.size() || row < 1 ||

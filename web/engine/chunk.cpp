@@ -164,11 +164,11 @@ void ChunkRule::clears(const CellChunk& chunk, std::vector<uint8_t>& out) {
   out.clear();
   if (row_.kind != OperationKind::ValueLevel) return;
   contents(chunk);
-  std::vector<std::optional<std::u16string>> keys;
-  keys.reserve(contents_.size());
-  for (const CellContent& content : contents_)
-    keys.push_back(valueListKey(content.value, block_.locale));
-  for (const bool clear : valueListClears(row_.valueMode, keys)) out.push_back(clear ? 1 : 0);
+  std::vector<Value> values;
+  values.reserve(contents_.size());
+  for (const CellContent& content : contents_) values.push_back(content.value);
+  for (const bool clear : valueClears(row_.valueMode, values, block_.locale))
+    out.push_back(clear ? 1 : 0);
 }
 
 }  // namespace qmv::web

@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
     std::size_t changed = 0;
     if (rule.row().kind == OperationKind::ValueLevel) {
       ruleNs = bestNsPerCell(texts.size(), [&] {
-        std::vector<std::optional<std::u16string>> keys;
-        keys.reserve(contents.size());
-        for (const CellContent& c : contents)
-          keys.push_back(valueListKey(c.value, rule.request().locale));
-        const std::vector<bool> clears = valueListClears(rule.row().valueMode, keys);
+        std::vector<Value> values;
+        values.reserve(contents.size());
+        for (const CellContent& c : contents) values.push_back(c.value);
+        const std::vector<bool> clears =
+            valueClears(rule.row().valueMode, values, rule.request().locale);
         changed = static_cast<std::size_t>(std::count(clears.begin(), clears.end(), true));
       });
       std::vector<uint8_t> clears;

@@ -28,7 +28,8 @@ struct Mode {
   void (*command)(AddinModule&);
 };
 
-// Texts that meet the engine's rules: letter case, accented and Greek capitals, spaces,
+// Texts that meet the engine's rules: letter case (Vietnamese, Romanian, Deseret too),
+// accented and Greek capitals, spaces,
 // a character beyond U+FFFF, texts at and beyond the 255 characters of a count criterion,
 // and characters that are wildcards or operators in other hosts' criteria.
 std::vector<std::u16string> alphabet() {
@@ -39,9 +40,10 @@ std::vector<std::u16string> alphabet() {
   longer.push_back(u'q');
   std::u16string longerUpper = p255;
   longerUpper.push_back(u'Q');
-  return {u"",       u"x",        u"X",      u"y",          u" x", u"\u00E9",
-          u"\u00C9", u"\u03A3",   u"\u03C3", u"\U0001F600", p255,  upper,
-          longer,    longerUpper, u"*",      u"?x",         u"=1", u"007"};
+  return {u"",          u"x",         u"X",      u"y",          u" x",         u"\u00E9",
+          u"\u00C9",    u"\u03A3",    u"\u03C3", u"\U0001F600", p255,          upper,
+          longer,       longerUpper,  u"*",      u"?x",         u"=1",         u"007",
+          u"Vi\u1EC7t", u"VI\u1EC6T", u"\u0218", u"\u0219",     u"\U00010400", u"\U00010428"};
 }
 
 std::string csvOf(const std::vector<std::u16string>& column) {
