@@ -58,7 +58,6 @@ void RunRecipe(AddinModule& module, std::shared_ptr<const Recipe> recipe) {
   module.runOptions.recipe.reset();
 }
 
-
 std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module)) {
   for (const OperationRow& row : operationTable()) {
     if (!row.menu.tag.empty() && removalCommand(row.operation) == command) return row.operation;
