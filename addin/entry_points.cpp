@@ -1,6 +1,10 @@
 #include "addin/entry_points.hpp"
 
 #include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -11,6 +15,8 @@
 #include "engine/character_inspector.hpp"
 #include "engine/operations.hpp"
 #include "host/cell_text.hpp"
+#include "host/host_error.hpp"
+#include "host/text.hpp"
 #include "wizard/frm_text_remover.hpp"
 
 namespace qmv {
@@ -56,6 +62,46 @@ void RunRecipe(AddinModule& module, std::shared_ptr<const Recipe> recipe) {
   dialog->askForRecipe();
   module.forms.showModal(*dialog);
   module.runOptions.recipe.reset();
+}
+
+namespace {
+
+// A recipe is a few steps: a file past this is not one, and is not read into memory.
+constexpr std::uintmax_t kMaxRecipeBytes = 1 << 20;
+
+// The file's bytes; no value when it cannot be read whole or is too large to be a recipe.
+std::optional<std::string> tryReadRecipeFile(const std::u16string& path) {
+  const std::filesystem::path file(path);
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(file, error);
+  if (error || size > kMaxRecipeBytes) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+void runRecipeFile(AddinModule& module) {
+  const std::optional<std::u16string> path = hostApplication(module).askOpenFileName(
+      std::u16string(kRecipeFileFilter), std::u16string(kRecipeFileTitle));
+  if (!path || path->empty()) return;
+  const std::optional<std::string> text = tryReadRecipeFile(*path);
+  // The file's own name: the user has just picked it, and its folder can be long.
+  const std::u16string name = std::filesystem::path(*path).filename().u16string();
+  if (!text) {
+    module.forms.messageBox(name + u" cannot be read as a recipe.", MessageIcon::Critical);
+    return;
+  }
+  std::string error;
+  std::optional<Recipe> recipe = tryParseRecipe(*text, error);
+  if (!recipe) {
+    module.forms.messageBox(name + u" cannot be run: " + toUtf16(error), MessageIcon::Critical);
+    return;
+  }
+  RunRecipe(module, std::make_shared<const Recipe>(std::move(*recipe)));
 }
 
 std::optional<Operation> entryPointOperation(void (*command)(AddinModule& module)) {

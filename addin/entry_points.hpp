@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "engine/operations.hpp"
 #include "engine/recipe.hpp"
@@ -61,6 +62,16 @@ void showCharacterInspector(AddinModule& module);
 /// shown or changed. The Ribbon's "Run Recipe..." and the task pane read the file
 /// (parseRecipe, engine/recipe.hpp) and call this.
 void RunRecipe(AddinModule& module, std::shared_ptr<const Recipe> recipe);
+
+/// The file question of "Run Recipe...": its filter and title.
+inline constexpr std::u16string_view kRecipeFileFilter = u"Recipes (*.json),*.json";
+inline constexpr std::u16string_view kRecipeFileTitle = u"Run Recipe";
+
+/// The Ribbon's "Run Recipe...": asks the host for a recipe file, reads and checks it, and
+/// runs it (RunRecipe). Cancel does nothing; a file that cannot be read (or is larger than
+/// any recipe, 1 MiB) or a bad recipe is told in one message box, naming the file or the
+/// step and field, and nothing changes.
+void runRecipeFile(AddinModule& module);
 
 /// Loads the wizard form and shows it modally.
 void ShowWizard(AddinModule& module);

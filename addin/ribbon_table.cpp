@@ -13,7 +13,8 @@ namespace {
 
 // The add-in's own groups, before and after the operation table's.
 constexpr RibbonGroup kWizardGroup{u"grpWizard", u"Wizard", u"W", 0x1F5F99, {{{u"QMV0"}}}};
-constexpr std::array<RibbonGroup, 3> kGroupsAfter{{
+constexpr std::array<RibbonGroup, 4> kGroupsAfter{{
+    {u"grpRecipe", u"Recipe", u"B", 0x1F5F99, {{{kRecipeTag, u"Run Recipe\u2026", runRecipeFile}}}},
     {u"grpInspect",
      u"Inspect",
      u"I",

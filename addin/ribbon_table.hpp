@@ -1,9 +1,9 @@
 // The add-in's Ribbon tab, independent of any platform: its groups and their buttons, each
 // with its id, label and what a press runs. The operations' groups and buttons come from the
 // operation table (engine/operations.hpp: operationGroups and each row's Ribbon facts),
-// between the add-in's own groups (wizard; undo and help). A menu removal sits there by its
-// menu tag (caption and command from the command table); any other by its code, opening the
-// confirm-and-progress dialog.
+// between the add-in's own groups (wizard; recipe, inspector, undo and help). A menu removal sits
+// there by its menu tag (caption and command from the command table); any other by its code,
+// opening the confirm-and-progress dialog.
 #pragma once
 
 #include <array>
@@ -37,6 +37,9 @@ inline constexpr std::u16string_view kRibbonButtonPrefix = u"btn";
 
 /// The tag of the character inspector's button.
 inline constexpr std::u16string_view kInspectorTag = u"INSP";
+
+/// The tag of the button that runs a recipe file.
+inline constexpr std::u16string_view kRecipeTag = u"RECP";
 
 /// The groups, in the order the tab shows them.
 std::span<const RibbonGroup> ribbonGroups();

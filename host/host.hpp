@@ -494,6 +494,17 @@ class Application {
   /// AddIns(name); throws when there is no such item.
   virtual AddInPtr addIn(const std::u16string& name) = 0;
 
+  /// Asks the user for a file to open without opening it (Excel's GetOpenFilename):
+  /// `filter` pairs a description with its wildcards ("Recipes (*.json),*.json"). The
+  /// chosen path, or no value when the user cancelled. Throws HostError where the host
+  /// cannot ask.
+  virtual std::optional<std::u16string> askOpenFileName(const std::u16string& filter,
+                                                        const std::u16string& title) {
+    (void)filter;
+    (void)title;
+    throw HostError(host_errors::kNotSupported, "this host cannot ask for a file");
+  }
+
   /// The add-in's per-user setting `name`, kept by the host between sessions; no value
   /// when it was never stored. A host that keeps no settings has none.
   virtual std::optional<std::u16string> addinSetting(const std::u16string& name) {

@@ -90,6 +90,12 @@ struct ClickOutcome {
 };
 
 /// The in-memory host application.
+/// A file question the add-in asked the host.
+struct FileQuestion {
+  std::u16string filter;
+  std::u16string title;
+};
+
 class MemoryApplication final : public Application {
  public:
   /// A host with no workbook open, en-US locale, the current year from the clock and the
@@ -126,6 +132,10 @@ class MemoryApplication final : public Application {
   AddInPtr addIn(const std::u16string& name) override;
   std::optional<std::u16string> addinSetting(const std::u16string& name) override;
   void setAddinSetting(const std::u16string& name, const std::u16string& value) override;
+  /// Answers with the next queued answer (queueFileAnswer); with none queued the user
+  /// cancels, so a script that forgot the answer changes nothing.
+  std::optional<std::u16string> askOpenFileName(const std::u16string& filter,
+                                                const std::u16string& title) override;
 
   // ---- Driver API: workbooks and sheets (not host calls) ------------------------------
   /// Opens a new workbook ("Book1", "Book2", ... when `name` is empty) with one sheet
@@ -227,6 +237,12 @@ class MemoryApplication final : public Application {
   bool hostUndo();
   /// Errors the host met running macros ("Cannot run the macro 'x'.").
   const std::vector<std::u16string>& hostErrors() const;
+
+  // ---- Driver API: file questions ----------------------------------------------------
+  /// The answer to the next file question: the path chosen, or no value for Cancel.
+  void queueFileAnswer(std::optional<std::u16string> path);
+  /// The file questions asked so far, in order.
+  const std::vector<FileQuestion>& fileQuestions() const;
 
   // ---- Driver API: locale ------------------------------------------------------------
   void setLocale(const HostLocale& locale);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -107,6 +108,10 @@ struct HostState {
   std::vector<std::shared_ptr<AddInItem>> addIns;
   /// The add-in's per-user settings, by name.
   std::map<std::u16string, std::u16string> addinSettings;
+  /// The answers to the file questions to come, in order; no value stands for Cancel.
+  std::deque<std::optional<std::u16string>> fileAnswers;
+  /// The file questions asked: filter and title.
+  std::vector<FileQuestion> fileQuestions;
 
   std::shared_ptr<Sheet> activeSheet() const {
     if (!activeBook || activeBook->sheets.empty()) return nullptr;

@@ -225,6 +225,17 @@ class ExcelApplication final : public Application {
     }
   }
 
+  // Excel's own Open dialog (the DLL imports no dialog library): it opens nothing, and
+  // answers the name chosen or False on Cancel
+  // (https://learn.microsoft.com/office/vba/api/excel.application.getopenfilename). Any
+  // answer that is not a name is taken as Cancel.
+  std::optional<std::u16string> askOpenFileName(const std::u16string& filter,
+                                                const std::u16string& title) override {
+    const Variant answer = call(app(), L"GetOpenFilename", {filter, Arg::omitted(), title});
+    if (answer.type() != VT_BSTR) return std::nullopt;
+    return asText(answer);
+  }
+
   // Excel keeps no settings for a COM add-in: they are the user's, in the registry.
   std::optional<std::u16string> addinSetting(const std::u16string& name) override {
     return readUserSetting(toWide(name));

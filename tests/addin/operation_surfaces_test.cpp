@@ -58,13 +58,13 @@ TEST(OperationSurfaces, RibbonMenuAndHelpShowWhatEachRowSays) {
   // The menu keeps the entry points' sixteen, with its five own commands.
   EXPECT_EQ(menuRemovals, 16u);
   EXPECT_EQ(commandTable().size(), menuRemovals + 5);
-  // Every Ribbon button is a menu command's, a row's or the inspector's.
+  // Every Ribbon button is a menu command's, a row's, the inspector's or the recipe's.
   for (const RibbonGroup& group : ribbonGroups()) {
     for (const RibbonControl& control : group.controls) {
       if (control.tag.empty()) continue;
       SCOPED_TRACE(toUtf8(control.tag));
       EXPECT_TRUE(findCommand(control.tag) || operationFromCode(control.tag) ||
-                  control.tag == kInspectorTag);
+                  control.tag == kInspectorTag || control.tag == kRecipeTag);
     }
   }
 }

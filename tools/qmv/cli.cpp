@@ -41,6 +41,7 @@ User:   click TAG | key ^z | host-undo | recipe FILE (runs a recipe file through
         press CONTROL | toggle CONTROL | pick CONTROL | choose CONTROL INDEX|"ENTRY"
         mousedown [CONTROL] | close
 Queued: answer "TEXT" | answer-cancel | stop-at N (the Nth yield from now)
+        answer-file FILE (the file picked at the next question for one: Run Recipe...)
 Checks: expect CELL VALUE | expect column CELL VALUE... | expect fill CELL RRGGBB|none
         expect row N hidden|shown | expect autofilter FIELD "CRITERION"|all | ... none
         expect number-format CELL "CODE" | expect font-colour CELL RRGGBB|none

@@ -333,6 +333,9 @@ class Player final : public memory::HeadlessUser {
       case Op::AnswerCancel:
         toolkit_.queueCancel();
         return;
+      case Op::AnswerFile:
+        app_->queueFileAnswer(toUtf16(pathOf(command.text)));
+        return;
       case Op::StopAt:
         toolkit_.scheduleStop(static_cast<uint64_t>(command.number));
         return;

@@ -480,6 +480,7 @@ Command parseCommand(const ScriptLine& line) {
       {"close", Op::Close},
       {"answer", Op::Answer},
       {"answer-cancel", Op::AnswerCancel},
+      {"answer-file", Op::AnswerFile},
       {"stop-at", Op::StopAt},
       {"expect", Op::ExpectCell},
       {"print", Op::Print},
@@ -560,6 +561,7 @@ Command parseCommand(const ScriptLine& line) {
     case Op::Load:
     case Op::Save:
     case Op::Recipe:
+    case Op::AnswerFile:
       command.text = args.name("FILE");
       if (command.text.empty()) args.fail("missing FILE");
       break;

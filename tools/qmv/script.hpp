@@ -95,6 +95,7 @@ enum class Op {
   // Queued for later
   Answer,
   AnswerCancel,
+  AnswerFile,  ///< the file the user picks at the next file question (Run Recipe...)
   StopAt,
   // Checks
   ExpectCell,

@@ -709,6 +709,11 @@ class ComSession {
         answers_.push_back(command.op == Op::Answer ? std::optional(command.text) : std::nullopt);
         return;
       }
+      case Op::AnswerFile: {
+        const std::u16string path = fromWide(sessionPath(command.text));
+        onUi([&] { host_->queueFileAnswer(path); });
+        return;
+      }
       case Op::Print:
         return;
       case Op::StopAt:
@@ -771,12 +776,18 @@ class ComSession {
   // A CSV file into the active sheet or out of it, as `qmv play` reads and writes it. A
   // workbook file is refused: reading and rewriting one takes the zip, XML and checksum
   // libraries of tools/xlsx, which Debian does not ship for MinGW.
-  void loadOrSave(const Command& command) {
-    std::wstring path = toWide(command.text);
+  // A file the script names, from the script's folder unless the name is absolute.
+  std::wstring sessionPath(const std::u16string& file) const {
+    std::wstring path = toWide(file);
     if (!options_.baseFolder.empty() && path.find(L':') == std::wstring::npos &&
         path.front() != L'\\' && path.front() != L'/') {
       path = options_.baseFolder + L"\\" + path;
     }
+    return path;
+  }
+
+  void loadOrSave(const Command& command) {
+    const std::wstring path = sessionPath(command.text);
     const auto failure = [&](const std::string& why) {
       return ScriptFailure("line " + std::to_string(command.line) + ": " + command.name + ": " +
                            why);

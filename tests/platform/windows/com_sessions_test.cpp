@@ -97,6 +97,7 @@ TEST_F(ComSessionsTest, SessionsPassThroughCom) {
       {"examples/hidden_rows.qmv", {"frmPrgBar"}},
       {"examples/sort_and_insert.qmv", {"frmPrgBar"}},
       {"examples/contacts.qmv", {"frmPrgBar"}},
+      {"examples/recipe_ribbon.qmv", {"frmPrgBar"}},
       {"examples/about_and_guide.qmv", {"frmUG"}},
       {"tests/platform/windows/sessions/undo.qmv", {"frmPrgBar"}},
       {"tests/platform/windows/sessions/keep_one_first_row.qmv", {"frmPrgBar"}},

@@ -1201,6 +1201,15 @@ MemoryExcel::MemoryExcel(std::shared_ptr<memory::MemoryApplication> host)
     }
     return Variant();
   };
+  // GetOpenFilename opens nothing: the name the user chose, or False on Cancel
+  // (https://learn.microsoft.com/office/vba/api/excel.application.getopenfilename); the
+  // in-memory host answers from the session.
+  m[L"GetOpenFilename"] = [h](Call& c) {
+    const Variant title = c.arg(2, L"Title");
+    const std::optional<std::u16string> chosen = h->askOpenFileName(
+        textOf(c.arg(0, L"FileFilter")), isOmitted(title) ? u"Open" : textOf(title));
+    return chosen ? Variant::fromText(*chosen) : Variant::fromBool(false);
+  };
   m[L"CommandBars"] = [w, h](Call&) {
     return Variant::fromDispatch(w->bars(h->commandBars()).get());
   };

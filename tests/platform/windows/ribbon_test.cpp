@@ -345,7 +345,7 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
   std::set<std::wstring> tableLabels{L"Options"};
   for (const RibbonGroup& group : ribbonGroups()) tableLabels.insert(toWide(group.label));
   EXPECT_EQ(groupLabels, tableLabels);
-  EXPECT_EQ(groupLabels.size(), 16u);
+  EXPECT_EQ(groupLabels.size(), 17u);
   // The Unicode text toggle, with the callbacks a toggle button takes.
   std::vector<const Element*> toggles;
   for (const Element* e : all) {
@@ -366,12 +366,12 @@ TEST_F(RibbonTest, TheXmlHoldsEveryMenuCommandOnceWithItsCaption) {
     }
   }
   ASSERT_EQ(menu.size(), 21u);
-  // The menu's commands, then one button per operation the menu does not offer, and the
-  // character inspector's.
+  // The menu's commands, then one button per operation the menu does not offer, the
+  // character inspector's and "Run Recipe...".
   const std::size_t offMenu = static_cast<std::size_t>(
       std::count_if(operationTable().begin(), operationTable().end(),
                     [](const OperationRow& row) { return row.menu.tag.empty(); }));
-  EXPECT_EQ(buttonsByTag.size(), menu.size() + offMenu + 1);
+  EXPECT_EQ(buttonsByTag.size(), menu.size() + offMenu + 2);
   for (auto& item : menu) {
     const std::wstring tag = text(item->props[L"Tag"]);
     SCOPED_TRACE(narrow(tag));
