@@ -32,7 +32,9 @@ native=(build-essential cmake git libgtest-dev libgmock-dev libbenchmark-dev lib
         # A recipe's schema checked by a validator of its own.
         python3-jsonschema
         # A test traces which functions `qmv apply` runs, with callgrind.
-        valgrind)
+        valgrind
+        # The Sentence case judge asks LibreOffice's own transliteration over UNO.
+        python3-uno)
 windows=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb
          xauth googletest fonts-wine wixl msitools osslsigncode openssl python3 unicode-data
          # dpkg-source unpacks PCRE2's source package and applies Debian's patches.

@@ -284,8 +284,8 @@ std::vector<ApplyCase> applyCases() {
        "--bom",
        std::nullopt},
       {"a 32,767-character cell", longest + "\n", {"RNUM"}, 0, "", repeated("a", 16383) + "\n"},
-      // CSV has no cell limit: a character removal takes a field of any length, and only a
-      // value removal, which runs on a sheet, is bound by a cell's 32,767 characters.
+      // CSV has no cell limit: a removal takes a field of any length, a value removal too
+      // (keep one compares whole texts, without regard to case).
       {"a 33,000-character field",
        "x," + tooLong + "\n",
        {"RNUM"},
@@ -293,11 +293,11 @@ std::vector<ApplyCase> applyCases() {
        "",
        "x," + repeated("a", 16500) + "\n"},
       {"a 33,000-character field for a value removal",
-       "h\n" + tooLong + "\n",
+       "h\n" + tooLong + "\n" + repeated("1A", 16500) + "\n",
        {"RDPV"},
-       1,
-       "32,767",
-       std::nullopt},
+       0,
+       "",
+       "h\n" + tooLong + "\n\n"},
       {"NUL bytes kept by RNUM", "a\0b1,c\n"s, {"RNUM"}, 0, "", "a\0b,c\n"s},
       {"NUL bytes removed by RNPC",
        "a\0b\x01"

@@ -1,6 +1,5 @@
-// Where the Ribbon shows an operation, for the page's lists of removals: the one thing the
-// web engine still takes from the COM add-in's layer (the Ribbon's table), kept here so
-// that the rest of web/engine sees the engine layer only.
+// Where the Ribbon shows an operation, for the page's lists of removals: the group and label
+// its row in the operation table gives, so the pane groups removals as the Ribbon does.
 #pragma once
 
 #include <optional>
@@ -15,8 +14,8 @@ struct RibbonPlace {
   std::u16string group;    ///< the Ribbon group's label
 };
 
-/// The operation's own button, or the menu command's that runs it; none for an operation
-/// the Ribbon does not show.
+/// The operation's Ribbon button: its own label, or its menu caption without the accelerator
+/// mark; none for an operation the Ribbon does not show.
 std::optional<RibbonPlace> ribbonPlace(const OperationRow& row);
 
 }  // namespace qmv::web

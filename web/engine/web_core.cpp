@@ -11,6 +11,7 @@
 
 #include "engine/block_rule.hpp"
 #include "engine/box_number.hpp"
+#include "engine/character_inspector.hpp"
 #include "engine/operations.hpp"
 #include "engine/preview.hpp"
 #include "engine/run.hpp"
@@ -404,6 +405,18 @@ json checkInputs(const json& request) {
   return {{"message", error ? json(utf8(*error)) : json(nullptr)}};
 }
 
+// The character inspector's lines for one cell's text, each removal named as on the Ribbon.
+json inspect(const json& request) {
+  const std::u16string report = inspectionReport(textField(request, "text"), RemovalNaming::Ribbon);
+  json lines = json::array();
+  for (std::size_t start = 0;;) {
+    const std::size_t end = report.find(u'\n', start);
+    lines.push_back(utf8(std::u16string_view(report).substr(start, end - start)));
+    if (end == std::u16string::npos) return lines;
+    start = end + 1;
+  }
+}
+
 json dispatch(const json& request) {
   const std::string call = request.value("call", std::string());
   if (call == "operations") return operations();
@@ -414,6 +427,7 @@ json dispatch(const json& request) {
   if (call == "countMessage") return countMessage(request);
   if (call == "message") return message(request);
   if (call == "restore") return restore(request);
+  if (call == "inspect") return inspect(request);
   throw BadRequest("no call is named " + call);
 }
 

@@ -14,6 +14,7 @@
 //   {"call":"previewLine","code","figures"}                  -> text
 //   {"call":"countMessage","id","count"}, {"call":"message","id"} -> text
 //   {"call":"restore","entries":[{"before","after","now"}]}  -> [restore write or null]
+//   {"call":"inspect","text"}                                -> [line, ...] (the inspector's)
 // The shapes are those of web/src/engine-types.ts. A request that cannot be answered (bad
 // JSON, an unknown call or code, a field of the wrong type) gets {"error": "why"}; the
 // engine's own rules never throw past here.

@@ -41,4 +41,9 @@ export interface ExcelSide {
   canUndo(): boolean;
   /** Undoes the last run from the engine's record; the message to show, if any. */
   undo(): Promise<{ message: string | null }>;
+  /** Whether the host has the active cell (ExcelApi 1.7), which the character inspector reads. */
+  readonly canInspect: boolean;
+  /** The active cell's address and its text ("" for a number, a Boolean or an empty cell,
+   *  which hold no characters of their own). */
+  activeCell(): Promise<{ address: string; text: string }>;
 }

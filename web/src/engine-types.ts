@@ -201,6 +201,10 @@ export interface QmvEngine {
   countMessage(id: "gaveUp" | "keptChanges" | "unrestored", count: number): string;
   /** The messages without a count ("nothingToUndo", "undoFailed", "notOneColumn", ...). */
   message(id: string): string;
+  /** The character inspector over one cell's text: a line per invisible or non-ASCII
+   *  character ("3  U+00A0  NO-BREAK SPACE  -> " and the removal that takes it out, where one
+   *  does), or one line saying there is none. */
+  inspect(text: string): string[];
   newUndoRecord(): UndoRecord;
   /** The engine's memory in bytes (the module's heap: it grows, never shrinks). */
   memoryBytes(): number;

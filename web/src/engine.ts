@@ -396,6 +396,9 @@ function wrap(module: EngineModule): QmvEngine {
     message(id: string): string {
       return ask(module, { call: "message", id }) as string;
     },
+    inspect(text: string): string[] {
+      return ask(module, { call: "inspect", text }) as string[];
+    },
     newUndoRecord(): UndoRecord {
       return new EngineUndoRecord(module);
     },

@@ -654,12 +654,14 @@ async function inParts<T>(context: Excel.RequestContext, parts: T[], build: (par
 
 class Side implements ExcelSide {
   readonly undoByExcel: boolean;
+  readonly canInspect: boolean;
   private record: RunRecord | null = null;
   private table: Map<string, OperationInfo>;
   readonly watch = new Watch();
 
   constructor(private engine: QmvEngine) {
     this.undoByExcel = Office.context.requirements.isSetSupported("ExcelApi", "1.20");
+    this.canInspect = Office.context.requirements.isSetSupported("ExcelApi", "1.7");
     this.table = new Map(engine.operations().map((o) => [o.code, o]));
   }
 
@@ -765,6 +767,16 @@ class Side implements ExcelSide {
     } catch {
       // Already gone (deleted by the user): nothing is left to remove.
     }
+  }
+
+  // Workbook.getActiveCell (ExcelApi 1.7, docs/excel/excel-add-ins-workbooks.md).
+  async activeCell(): Promise<{ address: string; text: string }> {
+    return Excel.run({ delayForCellEdit: true }, async (context) => {
+      const cell = context.workbook.getActiveCell().load("address, values");
+      await context.sync();
+      const value: unknown = cell.values[0]?.[0];
+      return { address: cell.address, text: typeof value === "string" ? value : "" };
+    });
   }
 
   async undo(): Promise<{ message: string | null }> {

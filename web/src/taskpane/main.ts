@@ -1,5 +1,6 @@
 // The task pane: the removals as the Ribbon groups them, each with the inputs its dialog
-// takes, the dialog's question and preview line, Run with progress and Stop, and Undo.
+// takes, the dialog's question and preview line, Run with progress and Stop, and Undo; and
+// the character inspector over the active cell.
 // Every list and text comes from the engine (operations(), its messages); the Excel side
 // (src/excel/) does the reading and writing.
 
@@ -38,6 +39,8 @@ class Pane {
   private readonly progress = element<HTMLDivElement>("progress");
   private readonly bar = element<HTMLProgressElement>("bar");
   private readonly percent = element<HTMLSpanElement>("percent");
+  private readonly inspect = element<HTMLButtonElement>("inspect");
+  private readonly inspection = element<HTMLUListElement>("inspection");
   private readonly operations: Map<string, OperationInfo>;
   private stopRequested = false;
   private busy = false;
@@ -62,6 +65,8 @@ class Pane {
     });
     this.stop.addEventListener("click", () => this.requestStop());
     this.undo.addEventListener("click", () => void this.undoRun());
+    this.inspect.hidden = !excel.canInspect;
+    this.inspect.addEventListener("click", () => void this.inspectCell());
     document.addEventListener("keydown", (event) => {
       if (event.key === "Escape" && this.busy) this.requestStop();
     });
@@ -177,6 +182,7 @@ class Pane {
     this.stop.hidden = !busy;
     this.progress.hidden = !busy;
     this.undo.disabled = busy || !this.excel.canUndo();
+    this.inspect.disabled = busy;
     if (busy) this.stop.focus();
   }
 
@@ -214,6 +220,26 @@ class Pane {
       this.setBusy(false);
       this.run.focus();
       this.schedulePreview();
+    }
+  }
+
+  /** The active cell's invisible and non-ASCII characters, each with the removal that takes
+   *  it out. */
+  private async inspectCell(): Promise<void> {
+    if (this.busy) return;
+    try {
+      const cell = await this.excel.activeCell();
+      const items = this.engine.inspect(cell.text).map((line) => {
+        const item = document.createElement("li");
+        item.textContent = line;
+        return item;
+      });
+      this.inspection.setAttribute("aria-label", `Characters of ${cell.address}`);
+      this.inspection.replaceChildren(...items);
+      this.inspection.hidden = false;
+    } catch (fault) {
+      this.inspection.hidden = true;
+      this.message.textContent = fault instanceof Error ? fault.message : String(fault);
     }
   }
 

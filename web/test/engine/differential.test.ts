@@ -201,6 +201,11 @@ function calls(engine: QmvEngine): Call[] {
       return record.restore(entries.map((entry) => entry.now));
     },
   });
+  // The inspector's names and pointers over every sample text, and names the data derives
+  // (a Hangul syllable, an ideograph, a control, a character beyond U+FFFF).
+  for (const t of [...cells.map((c) => String(c.value)), "\uac01\u4e00\u0007\u{1F44D}\u{E0001}\u0378"]) {
+    out.push({ name: `inspect ${JSON.stringify(t).slice(0, 40)}`, request: { call: "inspect", text: t }, viaEngine: (e) => e.inspect(t) });
+  }
   out.push({ name: "unknown code", request: { call: "ruleOverBlock", code: "RXYZ", inputs: {}, locale: locales[0], cells }, viaEngine: (e) => e.ruleOverBlock("RXYZ", {}, locales[0]!, cells) });
   return out;
 }

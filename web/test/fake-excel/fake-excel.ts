@@ -991,6 +991,18 @@ class Context {
         }
         return new FakeRange(ctx, sheetNamed(sel.sheet), { ...sel.areas[0]! });
       },
+      // docs/excel/excel-add-ins-workbooks.md ("Get the active cell or selected range") and
+      // typings: Workbook.getActiveCell gets the active cell as a Range (ExcelApi 1.7). No page
+      // says which cell of the selection is active: the fake takes the top-left cell of the
+      // last area, where a Control+click leaves it, so an add-in that reads the selection's
+      // first cell instead shows here.
+      getActiveCell() {
+        if (!versionAtLeast(world.excelApi, "1.7")) throw new FakeApiError("ApiNotFound", "getActiveCell needs ExcelApi 1.7");
+        const sel = world.selection;
+        const last = sel.areas[sel.areas.length - 1];
+        if (!last) throw new FakeApiError("InvalidSelection", "no cell is active");
+        return new FakeRange(ctx, sheetNamed(sel.sheet), { row: last.row, column: last.column, rows: 1, columns: 1 });
+      },
       worksheets: {
         getItem(name: string) {
           return new FakeWorksheet(ctx, sheetNamed(name));

@@ -172,7 +172,8 @@ test("Stop leaves the cells done; undo through Excel's list or the pane's button
 test("every removal of the table, through the pane, gives the cells the engine's rule gives", async () => {
   // One column of awkward cells; each removal is chosen in the pane with the same inputs, run,
   // and the cells compared with what the engine's own rule says for them (en-US).
-  const before: FakeValue[] = ["a1b2", "(0161) 496-0000", "AbBa [x] c", "x12y3", "  é  ", "Straße 7", "x\u0007y", "one\ntwo", "7", "a", "A", "12", "12"];
+  const before: FakeValue[] = ["a1b2", "(0161) 496-0000", "AbBa [x] c", "x12y3", "  é  ", "Straße 7", "x\u0007y", "one\ntwo", "7", "a", "A", "12", "12",
+    "ok \u{1F44D}\u{1F3FD}", "\uff11\uff12", "Num\u00c3\u00a9ro"];
   const fields: Record<string, string | boolean> = {
     characters: "-()", text: "b", matchCase: false, pattern: "[0-9]+", opening: "[", closing: "]",
     startPosition: "4", charCount: "2", unicode: true,
@@ -271,6 +272,37 @@ test("awkward cells come back exactly after run and Undo, on a 1.19 host and a 1
     }
     const undone = await snapshot();
     rows.forEach(([name], i) => assert.deepEqual(undone[i], before[i], `${excelApi} undo: ${name}`));
+    await fake.page.close();
+  }
+});
+
+test("Inspect characters lists the active cell's invisible and non-ASCII characters", async () => {
+  // [name, ExcelApi, the active cell's text (the selection's last area), the lines shown; null: no button]
+  const rows: [string, string, FakeValue, string[] | null][] = [
+    ["a no-break space, a zero-width space, look-alike and accented letters", "1.20", "a\u00a0b\u200bc\uff11\u00e9", [
+      "2  U+00A0  NO-BREAK SPACE  -> Remove all Spaces in Selection (Unicode text)",
+      "4  U+200B  ZERO WIDTH SPACE  -> Remove Non-Printable Characters in Selection (Unicode text)",
+      "6  U+FF11  FULLWIDTH DIGIT ONE  -> Look-alike Characters",
+      "7  U+00E9  LATIN SMALL LETTER E WITH ACUTE  -> Accents",
+    ]],
+    ["plain text", "1.7", "plain", ["No invisible or non-ASCII characters."]],
+    ["a number", "1.20", 12.5, ["No invisible or non-ASCII characters."]],
+    ["a host without the active cell", "1.6", "a\u00a0b", null],
+  ];
+  for (const [name, excelApi, active, lines] of rows) {
+    const fake = await openPane(excelApi);
+    await fake.call(new Function("fake", `
+      fake.setCell("Sheet1", 0, 0, { value: "x\u00a0" });
+      fake.setCell("Sheet1", 2, 2, { value: ${JSON.stringify(active)} });
+      fake.select("Sheet1", [{ row: 0, column: 0, rows: 1, columns: 1 }, { row: 2, column: 2, rows: 2, columns: 2 }]);`) as (f: FakeExcelControl) => void);
+    const shown = await fake.page.$eval("#inspect", (b) => !(b as HTMLButtonElement).hidden);
+    assert.equal(shown, lines !== null, name);
+    if (lines !== null) {
+      await fake.page.click("#inspect");
+      await fake.page.waitForSelector("#inspection:not([hidden]) li");
+      const got = await fake.page.$$eval("#inspection li", (items) => items.map((li) => li.textContent ?? ""));
+      assert.deepEqual(got, lines, name);
+    }
     await fake.page.close();
   }
 });
