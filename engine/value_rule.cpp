@@ -37,16 +37,46 @@ bool textValueKey(std::string& out, std::string_view utf8, ValueMode mode) {
   return true;
 }
 
-bool valueKey(std::string& out, const Value& value, const HostLocale& locale, ValueMode mode) {
+void foldedText(std::u16string& out, std::u16string_view text) { foldCaseInto(out, text); }
+
+bool foldedValueText(std::u16string& out, const Value& value, const HostLocale& locale) {
   if (const auto* text = std::get_if<std::u16string>(&value)) {
-    return textValueKey(out, toUtf8(*text), mode);
+    foldedText(out, *text);
+    return true;
   }
   const std::optional<std::u16string> converted = cellText(value, locale);
   if (!converted) {
     out.clear();
     return false;
   }
-  return textValueKey(out, toUtf8(*converted), mode);
+  foldedText(out, *converted);
+  return true;
+}
+
+bool foldsTo(std::u16string_view text, std::u16string_view folded) {
+  if (text.size() != folded.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (isHighSurrogate(c) && i + 1 < text.size()) {
+      // A pair folds as the code point it makes (a lone surrogate as it is).
+      if (std::u16string_view pair = text.substr(i, 2); foldCase(pair) != folded.substr(i, 2)) {
+        return false;
+      }
+      ++i;
+      continue;
+    }
+    if (foldCase(c) != folded[i]) return false;
+  }
+  return true;
+}
+
+bool valueKey(std::string& out, const Value& value, const HostLocale& locale, ValueMode mode) {
+  out.clear();
+  std::u16string folded;
+  if (!foldedValueText(folded, value, locale) || folded.empty()) return false;
+  if (mode != ValueMode::KeepFirst && folded.size() > kMaxCriterionChars) return false;
+  out = toUtf8(folded);
+  return true;
 }
 
 std::optional<std::string> valueKey(const Value& value, const HostLocale& locale, ValueMode mode) {

@@ -30,6 +30,20 @@ namespace qmv {
 /// The characters of the longest text the counting modes compare (a COUNTIF criterion).
 inline constexpr std::size_t kMaxCriterionChars = 255;
 
+/// The folded text that every key of a cell's value is: the value's text (a text as it
+/// stands, any other value through the cell-text rule of `locale`) folded, in UTF-16, written
+/// into `out`. False, with `out` empty, for an error value, which has no text. The empty text
+/// folds to itself: whether it counts is the caller's rule (valueKey gives it no key; a
+/// COUNTIF of the empty criterion counts it). Hosts that index UTF-16 cells key by this.
+bool foldedValueText(std::u16string& out, const Value& value, const HostLocale& locale);
+
+/// `text` (a criterion, a search) folded as foldedValueText folds a text, into `out`.
+void foldedText(std::u16string& out, std::u16string_view text);
+
+/// Whether `text` folded is `folded` (as foldedText makes it), unit by unit without a copy.
+/// Folding keeps the UTF-16 length, so texts of other lengths differ at once.
+bool foldsTo(std::u16string_view text, std::u16string_view folded);
+
 /// The key of a text given as UTF-8 (a CSV field), written into `out` (UTF-8, folded);
 /// false when the text has none under `mode`.
 bool textValueKey(std::string& out, std::string_view utf8, ValueMode mode);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <functional>
 
-#include "host/cell_text.hpp"
-
 namespace qmv::memory::detail {
 
 namespace {
@@ -21,8 +19,6 @@ std::size_t slotsFor(std::size_t keys) { return std::max(kFirstSlots, keys + key
 KeyText keyText(std::u16string_view folded) {
   return KeyText{folded, std::hash<std::u16string_view>{}(folded)};
 }
-
-void foldInto(std::u16string& out, std::u16string_view text) { foldCaseInto(out, text); }
 
 void KeyIndex::reserve(std::size_t keys) {
   const std::size_t slots = slotsFor(keys);

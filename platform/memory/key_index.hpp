@@ -1,7 +1,7 @@
 // The index of one column's cell texts for counting and finding: each distinct folded
-// text becomes a key, found through a flat open-addressing table of 8-byte slots. Per
-// key it keeps its text (in the key when short), the number of cells holding it, and,
-// once a search needs them, their rows in one shared pool.
+// text (the engine's value rule folds it: engine/value_rule.hpp) becomes a key, found through a
+// flat open-addressing table of 8-byte slots. Per key it keeps its text (in the key when short),
+// the number of cells holding it, and, once a search needs them, their rows in one shared pool.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +23,6 @@ struct KeyText {
 
 /// The text as the index hashes it.
 KeyText keyText(std::u16string_view folded);
-
-/// Writes `text` folded (as foldCase does) into `out`, reusing its storage.
-void foldInto(std::u16string& out, std::u16string_view text);
 
 /// Keys of folded texts (numbered from 1; 0 is no key), their live counts and rows.
 ///

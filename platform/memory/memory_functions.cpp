@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/transforms.hpp"
+#include "engine/value_rule.hpp"
 #include "host/cell_text.hpp"
 #include "host/host_error.hpp"
 #include "host/text.hpp"
@@ -48,7 +49,7 @@ double MemoryWorksheetFunction::countIf(Range& range, const std::u16string& text
     }
     return static_cast<double>(n);
   }
-  foldInto(scratch_, text);
+  foldedText(scratch_, text);
   for (const auto& a : r.refs()) {
     r.sheet()->forEachColumn(a.first.column, a.last.column, [&](int64_t, const Column& col) {
       n += col.countKey(scratch_, a.first.row, a.last.row, st_->locale);
@@ -74,7 +75,8 @@ std::u16string MemoryWorksheetFunction::trim(const std::u16string& text) {
 RangePtr MemoryRange::find(const std::u16string& what, Range& after) {
   enter();
   if (what.empty()) return nullptr;
-  const std::u16string folded = foldCase(what);
+  std::u16string folded;
+  foldedText(folded, what);
   const KeyText key = keyText(folded);
   std::optional<CellRef> start;
   if (auto* a = dynamic_cast<MemoryRange*>(&after); a && a->sheet_ == sheet_) {
@@ -155,13 +157,12 @@ void MemoryRange::advancedFilterUniqueInPlace() {
     for (int64_t r = rows->first.row; r <= rows->last.row; ++r) {
       std::u16string record;
       bool hasError = false;
+      std::u16string folded;
       for (int64_t c = area.first.column; c <= area.last.column; ++c) {
-        const auto text = cellText(sheet_->content({r, c}).value, st_->locale);
-        if (!text) {
+        if (!foldedValueText(folded, sheet_->content({r, c}).value, st_->locale)) {
           hasError = true;
           break;
         }
-        const std::u16string folded = foldCase(*text);
         record += toUtf16(std::to_string(folded.size()));
         record += u':';
         record += folded;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "engine/value_rule.hpp"
 #include "host/cell_text.hpp"
 #include "host/text.hpp"
 
@@ -22,25 +23,6 @@ void assignValue(Value& to, const Value& from) {
   }
 }
 
-/// Whether `text` folded is `folded`, unit by unit without a copy. Folding keeps the
-/// length, so texts of other lengths are told apart at once.
-bool foldsTo(std::u16string_view text, std::u16string_view folded) {
-  if (text.size() != folded.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (isHighSurrogate(c) && i + 1 < text.size()) {
-      // A pair folds as the code point it makes (a lone surrogate as it is).
-      if (std::u16string_view pair = text.substr(i, 2); foldCase(pair) != folded.substr(i, 2)) {
-        return false;
-      }
-      ++i;
-      continue;
-    }
-    if (foldCase(c) != folded[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 /// A column's index: the keys of the folded texts and the key of every cell.
@@ -52,18 +34,11 @@ struct Column::Index {
   /// each cell's own text, so the next lookup usually matches a neighbouring cell.
   int64_t cursor = 0;
 
-  /// Folds the cell's text into `out`; false for an empty cell and for an error value
-  /// (it has no text, so it matches nothing).
+  /// Folds the cell's text into `out` by the engine's value rule; false for an empty cell
+  /// and for an error value (it has no text, so it matches nothing).
   static bool foldedText(const Cell& c, const HostLocale& locale, std::u16string& out) {
     if (c.value.index() == 0 && !(c.flags & kHasFormula)) return false;
-    if (const auto* text = std::get_if<std::u16string>(&c.value)) {
-      foldInto(out, *text);
-      return true;
-    }
-    const auto converted = cellText(c.value, locale);
-    if (!converted) return false;
-    foldInto(out, *converted);
-    return true;
+    return foldedValueText(out, c.value, locale);
   }
 
   /// The key of the cell's folded text, made when new; 0 when it has none.

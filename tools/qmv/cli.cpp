@@ -388,12 +388,18 @@ int runQmv(const std::vector<std::string>& args, std::istream& in, std::ostream&
     out << app.help();
     return 0;
   };
+  // apply and play word their own failures; this names the command of any other.
+  const char* const where = apply->parsed()     ? "qmv apply: "
+                            : play->parsed()    ? "qmv play: "
+                            : inspect->parsed() ? "qmv inspect: "
+                            : recipe->parsed()  ? "qmv recipe: "
+                                                : "qmv: ";
   try {
     return dispatch();
   } catch (const std::bad_alloc&) {
-    err << (apply->parsed() ? "qmv apply: " : "qmv play: ") << "not enough memory\n";
+    err << where << "not enough memory\n";
   } catch (const std::exception& e) {
-    err << (apply->parsed() ? "qmv apply: " : "qmv play: ") << "failed: " << e.what() << '\n';
+    err << where << "failed: " << e.what() << '\n';
   }
   return 1;
 }

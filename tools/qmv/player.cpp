@@ -56,10 +56,8 @@ class Player final : public memory::HeadlessUser {
       try {
         runTop(command);
       } catch (const ScriptAbort&) {
-      } catch (const ScriptError& e) {
-        record(e);
-      } catch (const std::exception& e) {
-        record(ScriptError(command.line, command.name + ": " + e.what()));
+      } catch (const std::exception&) {
+        record(failureAt(command));
       }
       if (!error_ && toolkit_.scriptEnded()) {
         record(ScriptError(command.line,
@@ -69,10 +67,7 @@ class Player final : public memory::HeadlessUser {
       if (!error_) reportHostErrors();
     }
     streams_.out.flush();
-    if (error_) {
-      streams_.err << "qmv play: " << options_.scriptName << ": " << error_->what() << '\n';
-      return 2;
-    }
+    if (error_) throw *error_;
     if (failures_ > 0) {
       streams_.err << "qmv play: " << options_.scriptName << ": " << failures_ << " of " << checks_
                    << (checks_ == 1 ? " expectation" : " expectations") << " failed\n";
@@ -99,11 +94,8 @@ class Player final : public memory::HeadlessUser {
                                               "closes");
         }
         queuedOrCheck(command);
-      } catch (const ScriptError& e) {
-        record(e);
-        throw ScriptAbort{};
-      } catch (const std::exception& e) {
-        record(ScriptError(command.line, command.name + ": " + e.what()));
+      } catch (const std::exception&) {
+        record(failureAt(command));
         throw ScriptAbort{};
       }
     }
@@ -114,6 +106,30 @@ class Player final : public memory::HeadlessUser {
  private:
   void record(const ScriptError& error) {
     if (!error_) error_ = error;
+  }
+
+  // The failure in flight (call it in a catch block) as the script error of `command`, the
+  // one place a command's failure gets its words: a script error as it is; a file that
+  // cannot be read, written or understood as `qmv apply` words it (failureOf, naming the
+  // command's file); any other failure (a refused user action, a host error) by its own
+  // message. Each after the command's name.
+  ScriptError failureAt(const Command& command) const {
+    const auto named = [&](const std::string& message) {
+      return ScriptError(command.line, command.name + ": " + message);
+    };
+    try {
+      throw;
+    } catch (const ScriptError& e) {
+      return e;
+    } catch (const ApplyError&) {
+      return named(failureOf(pathOf(command.text)).what());
+    } catch (const xlsx::XlsxError&) {
+      return named(failureOf(pathOf(command.text)).what());
+    } catch (const CsvLoadError&) {
+      return named(failureOf(pathOf(command.text)).what());
+    } catch (const std::exception& e) {
+      return named(e.what());
+    }
   }
 
   void echo(const Command& command) {
@@ -197,12 +213,7 @@ class Player final : public memory::HeadlessUser {
   // that cannot be read is a script error naming its step and field.
   void runRecipe(const Command& command) {
     if (!module_.hostApp) throw ScriptError(command.line, "recipe: the add-in is not connected");
-    std::string text;
-    try {
-      text = readWholeFile(pathOf(command.text));
-    } catch (const FileError& e) {
-      throw ScriptError(command.line, std::string("recipe: ") + e.what());
-    }
+    const std::string text = readWholeFile(pathOf(command.text));
     std::string error;
     std::optional<Recipe> recipe = tryParseRecipe(text, error);
     if (!recipe) throw ScriptError(command.line, "recipe: " + toUtf8(command.text) + ": " + error);
@@ -211,23 +222,14 @@ class Player final : public memory::HeadlessUser {
 
   void load(const Command& command) {
     const std::string path = pathOf(command.text);
-    if (formatOf(command, path) == FileFormat::Workbook) {
-      loadWorkbook(command, path);
+    if (fileFormatOf(path) == FileFormat::Workbook) {
+      workbook_ = loadWorkbookSheet(*app_, path);
       return;
     }
-    std::string text;
-    try {
-      text = readWholeFile(path);
-    } catch (const FileError& e) {
-      throw ScriptError(command.line, std::string("load: ") + e.what());
-    }
+    const std::string text = readWholeFile(path);
     if (app_->workbooksCount() == 0) app_->addWorkbook();
     app_->activeSheet()->usedRange()->clear();
-    try {
-      loadCsv(*app_, text);
-    } catch (const CsvLoadError& e) {
-      throw ScriptError(command.line, "load: " + path + ": " + e.what());
-    }
+    loadCsv(*app_, text);
   }
 
   void save(const Command& command) {
@@ -235,33 +237,11 @@ class Player final : public memory::HeadlessUser {
       throw ScriptError(command.line, "save: no workbook is open");
     }
     const std::string path = pathOf(command.text);
-    if (formatOf(command, path) == FileFormat::Workbook) {
+    if (fileFormatOf(path) == FileFormat::Workbook) {
       saveWorkbook(command, path);
       return;
     }
-    try {
-      replaceFile(path, sheetCsv(*app_, nullptr, CsvWriteOptions{}));
-    } catch (const FileError& e) {
-      throw ScriptError(command.line, std::string("save: ") + e.what());
-    }
-  }
-
-  // The file's format as `qmv apply` tells it; a format qmv does not read fails the
-  // command.
-  static FileFormat formatOf(const Command& command, const std::string& path) {
-    try {
-      return fileFormatOf(path);
-    } catch (const FileError& e) {
-      throw ScriptError(command.line, command.name + ": " + e.what());
-    }
-  }
-
-  void loadWorkbook(const Command& command, const std::string& path) {
-    try {
-      workbook_ = loadWorkbookSheet(*app_, path);
-    } catch (const xlsx::XlsxError& e) {
-      throw ScriptError(command.line, std::string("load: ") + e.what());
-    }
+    replaceFile(path, sheetCsv(*app_, nullptr, CsvWriteOptions{}));
   }
 
   // A workbook is saved over a copy of the one it was loaded from, so that everything but
@@ -272,56 +252,48 @@ class Player final : public memory::HeadlessUser {
                                           ": load a workbook first (its cells are written back "
                                           "into a copy of it)");
     }
-    try {
-      saveWorkbookSheet(*app_, *workbook_, path);
-    } catch (const xlsx::XlsxError& e) {
-      throw ScriptError(command.line, std::string("save: ") + e.what());
-    }
+    saveWorkbookSheet(*app_, *workbook_, path);
   }
 
   void formAction(const Command& command) {
     memory::HeadlessToolkit& tk = toolkit_;
-    try {
-      switch (command.op) {
-        case Op::Type:
-          tk.type(tk.shownControl(command.control), command.text);
-          break;
-        case Op::Paste:
-          tk.paste(tk.shownControl(command.control), command.text);
-          break;
-        case Op::Clear:
-          tk.clear(tk.shownControl(command.control));
-          break;
-        case Op::Press:
-          tk.press(tk.shownControl(command.control));
-          break;
-        case Op::Toggle:
-          tk.toggle(tk.shownControl(command.control));
-          break;
-        case Op::Pick:
-          tk.pick(tk.shownControl(command.control));
-          break;
-        case Op::ChooseIndex:
-          tk.choose(tk.shownControl(command.control), static_cast<int>(command.number));
-          break;
-        case Op::ChooseEntry:
-          tk.choose(tk.shownControl(command.control), std::u16string_view(command.text));
-          break;
-        case Op::MouseDown:
-          if (command.control.empty()) {
-            tk.mouseDown(*tk.topForm());
-          } else {
-            tk.mouseDown(tk.shownControl(command.control));
-          }
-          break;
-        case Op::Close:
-          tk.close();
-          break;
-        default:
-          break;
-      }
-    } catch (const memory::UserActionRefused& e) {
-      throw ScriptError(command.line, command.name + ": " + e.what());
+    switch (command.op) {
+      case Op::Type:
+        tk.type(tk.shownControl(command.control), command.text);
+        break;
+      case Op::Paste:
+        tk.paste(tk.shownControl(command.control), command.text);
+        break;
+      case Op::Clear:
+        tk.clear(tk.shownControl(command.control));
+        break;
+      case Op::Press:
+        tk.press(tk.shownControl(command.control));
+        break;
+      case Op::Toggle:
+        tk.toggle(tk.shownControl(command.control));
+        break;
+      case Op::Pick:
+        tk.pick(tk.shownControl(command.control));
+        break;
+      case Op::ChooseIndex:
+        tk.choose(tk.shownControl(command.control), static_cast<int>(command.number));
+        break;
+      case Op::ChooseEntry:
+        tk.choose(tk.shownControl(command.control), std::u16string_view(command.text));
+        break;
+      case Op::MouseDown:
+        if (command.control.empty()) {
+          tk.mouseDown(*tk.topForm());
+        } else {
+          tk.mouseDown(tk.shownControl(command.control));
+        }
+        break;
+      case Op::Close:
+        tk.close();
+        break;
+      default:
+        break;
     }
   }
 
@@ -558,38 +530,53 @@ class Player final : public memory::HeadlessUser {
   std::string endedForm_;
 };
 
+// The boundary of a session: reads and plays the script, and turns whatever fails into the
+// one line and status of `qmv play`, once. A script error, of the script's text or of a
+// command (nothing runs after it), names the script and its line: status 2, as does a
+// script that cannot be read (nothing ran). Anything else is a failure of the run, worded
+// and numbered as `qmv apply` words it (failureOf).
+template <class ReadScript>
+int play(ReadScript&& readScript, const PlayOptions& options, PlayStreams& streams) {
+  try {
+    Player player(parseScript(readScript()), options, streams);
+    return player.run();
+  } catch (const std::exception&) {
+    const ApplyError failure = [&] {
+      try {
+        throw;
+      } catch (const ScriptError& e) {
+        return ApplyError(2, options.scriptName + ": " + e.what());
+      } catch (const FileError& e) {
+        return ApplyError(2, e.what());
+      } catch (const std::exception&) {
+        return failureOf(options.scriptName);
+      }
+    }();
+    streams.err << "qmv play: " << failure.what() << '\n';
+    return failure.status();
+  }
+}
+
 }  // namespace
 
 int playScript(std::string_view script, const PlayOptions& options, PlayStreams& streams) {
-  std::vector<Command> commands;
-  try {
-    commands = parseScript(script);
-  } catch (const ScriptError& e) {
-    streams.err << "qmv play: " << options.scriptName << ": " << e.what() << '\n';
-    return 2;
-  }
-  Player player(std::move(commands), options, streams);
-  return player.run();
+  return play([&] { return script; }, options, streams);
 }
 
 int runPlay(const std::string& path, bool echo, std::istream& in, PlayStreams& streams) {
   PlayOptions options;
   options.echo = echo;
   options.scriptName = path;
-  std::string script;
-  if (path == "-") {
-    script.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } else {
-    try {
-      script = readWholeFile(path);
-    } catch (const FileError& e) {
-      streams.err << "qmv play: " << e.what() << '\n';
-      return 2;
-    }
+  if (path != "-") {
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos) options.baseFolder = path.substr(0, slash == 0 ? 1 : slash);
   }
-  return playScript(script, options, streams);
+  return play(
+      [&] {
+        if (path != "-") return readWholeFile(path);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      },
+      options, streams);
 }
 
 }  // namespace qmv::cli

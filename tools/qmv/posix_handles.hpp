@@ -3,21 +3,14 @@
 #pragma once
 
 #include <iconv.h>
-#include <unistd.h>
 
 #include "host/unique_handle.hpp"
+#include "tools/xlsx/handles.hpp"
 
 namespace qmv::cli {
 
-struct CloseDescriptor {
-  void operator()(int fd) const noexcept { ::close(fd); }
-};
-struct NoDescriptor {
-  int operator()() const noexcept { return -1; }
-};
-/// A file descriptor; -1 is none. A close whose failure matters (a written file's last
-/// close) takes the descriptor with release() and checks it there.
-using UniqueFd = UniqueHandle<int, CloseDescriptor, NoDescriptor>;
+/// A file descriptor; -1 is none (the package code's own, one rule for both).
+using UniqueFd = xlsx::UniqueFd;
 
 struct CloseConverter {
   void operator()(iconv_t handle) const noexcept { ::iconv_close(handle); }

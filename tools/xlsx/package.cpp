@@ -86,10 +86,7 @@ XlsxError writeError(const std::string& path, const std::string& reason) {
 }
 
 struct Package::Archive {
-  zip_t* zip = nullptr;
-  ~Archive() {
-    if (zip != nullptr) zip_discard(zip);
-  }
+  UniqueZip zip;
 };
 
 Package::Package(std::string path, std::unique_ptr<Archive> archive, const Limits& limits)
@@ -109,8 +106,8 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
   // packaging library writes local and central headers whose timestamps differ, which
   // unzip, openpyxl and LibreOffice read. What the content depends on is checked where it is
   // read: every part is inflated to exactly the directory's size and its checksum compared.
-  archive->zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
-  if (archive->zip == nullptr) {
+  archive->zip.reset(zip_open(path.c_str(), ZIP_RDONLY, &code));
+  if (!archive->zip) {
     if (code == ZIP_ER_NOENT) throw XlsxError("cannot read " + path + ": no such file");
     if (code == ZIP_ER_OPEN || code == ZIP_ER_READ) {
       throw XlsxError("cannot read " + path + ": " + std::strerror(errno));
@@ -119,7 +116,7 @@ std::unique_ptr<Package> Package::open(const std::string& path, const Limits& li
     throw XlsxError(path + ": not an .xlsx workbook (" + zipMessage(code) + ")");
   }
   std::unique_ptr<Package> package(new Package(path, std::move(archive), limits));
-  zip_t* zip = package->archive_->zip;
+  zip_t* zip = package->archive_->zip.get();
   const zip_int64_t count = zip_get_num_entries(zip, 0);
   uint64_t total = 0;
   for (zip_int64_t i = 0; i < count; ++i) {
@@ -183,30 +180,22 @@ struct Inflater {
   Inflater& operator=(const Inflater&) = delete;
 };
 
-// An entry opened in libzip, closed when it goes.
-struct ZipFile {
-  zip_file_t* file;
-  ~ZipFile() {
-    if (file != nullptr) zip_fclose(file);
-  }
-};
-
 }  // namespace
 
 void Package::read(const PartEntry& part, const std::function<void(std::string_view)>& sink) const {
   zip_stat_t stat;
   zip_stat_init(&stat);
-  const bool known = zip_stat_index(archive_->zip, part.index, 0, &stat) == 0 &&
+  zip_t* zip = archive_->zip.get();
+  const bool known = zip_stat_index(zip, part.index, 0, &stat) == 0 &&
                      (stat.valid & ZIP_STAT_COMP_METHOD) && (stat.valid & ZIP_STAT_CRC) &&
                      stat.comp_method == ZIP_CM_DEFLATE;
   // Deflated entries are read packed and inflated here, with the checksum taken by
   // libdeflate: several times faster than libzip's way through zlib, which a sheet of a
   // million cells feels. Other methods (and stored entries, whose checksum libzip takes
   // however they are opened) go through libzip.
-  const ZipFile file{zip_fopen_index(archive_->zip, part.index, known ? ZIP_FL_COMPRESSED : 0)};
-  if (file.file == nullptr) {
-    throw XlsxError(describe(path_, part.name) +
-                    " cannot be opened: " + zip_strerror(archive_->zip));
+  const UniqueZipFile file(zip_fopen_index(zip, part.index, known ? ZIP_FL_COMPRESSED : 0));
+  if (!file) {
+    throw XlsxError(describe(path_, part.name) + " cannot be opened: " + zip_strerror(zip));
   }
   const auto damaged = [&](const std::string& reason) {
     return XlsxError(describe(path_, part.name) + " is damaged: " + reason);
@@ -230,8 +219,8 @@ void Package::read(const PartEntry& part, const std::function<void(std::string_v
   if (!inflated.empty() && !inflater.started) throw std::bad_alloc();
   bool ended = inflated.empty();
   for (;;) {
-    const zip_int64_t got = zip_fread(file.file, buffer.data(), buffer.size());
-    if (got < 0) throw damaged(zip_file_strerror(file.file));
+    const zip_int64_t got = zip_fread(file.get(), buffer.data(), buffer.size());
+    if (got < 0) throw damaged(zip_file_strerror(file.get()));
     if (got == 0) break;
     if (inflated.empty()) {
       deliver(buffer.data(), static_cast<std::size_t>(got));
@@ -269,11 +258,8 @@ std::string Package::readAll(const PartEntry& part) const {
 
 TemporaryFile::TemporaryFile(const std::string& near) {
   std::string name = near + ".qmv-XXXXXX";
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) {
-    throw writeError(near, std::strerror(errno));
-  }
-  ::close(fd);
+  // Only the name is wanted: the descriptor closes at once.
+  if (!UniqueFd(::mkstemp(name.data()))) throw writeError(near, std::strerror(errno));
   path_ = name;
 }
 
@@ -303,20 +289,18 @@ zip_int64_t deflatedSource(void* self, void* data, zip_uint64_t length, zip_sour
 
 DeflatedFile::DeflatedFile(const std::string& near)
     : packed_(near), file_(std::fopen(packed_.path().c_str(), "wb")), out_(std::size_t{1} << 16) {
-  if (file_ == nullptr) throw writeError(packed_.path(), std::strerror(errno));
+  if (!file_) throw writeError(packed_.path(), std::strerror(errno));
   pending_.reserve(kGather);
   stream_ = std::make_unique<z_stream>();
   // Deflate's fastest level: a sheet compresses five to six times faster than at the level
   // libzip 1.7 always uses (the best, whatever level it is given), to about the same size.
   if (deflateInit2(stream_.get(), 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    std::fclose(file_);
     throw writeError(packed_.path(), "cannot start deflate");
   }
 }
 
 DeflatedFile::~DeflatedFile() {
   if (stream_) deflateEnd(stream_.get());
-  if (file_ != nullptr) std::fclose(file_);
 }
 
 void DeflatedFile::pump(const char* bytes, std::size_t length, bool last) {
@@ -327,7 +311,7 @@ void DeflatedFile::pump(const char* bytes, std::size_t length, bool last) {
     stream_->avail_out = static_cast<uInt>(out_.size());
     deflate(stream_.get(), last ? Z_FINISH : Z_NO_FLUSH);
     const std::size_t have = out_.size() - stream_->avail_out;
-    if (std::fwrite(out_.data(), 1, have, file_) != have) {
+    if (std::fwrite(out_.data(), 1, have, file_.get()) != have) {
       throw writeError(packed_.path(), std::strerror(errno));
     }
     packedSize_ += have;
@@ -378,23 +362,21 @@ void DeflatedFile::writeFile(const std::string& path) {
 void DeflatedFile::finish() {
   deflatePending();
   pump(nullptr, 0, true);
-  std::FILE* file = file_;
-  file_ = nullptr;
-  if (std::fclose(file) != 0) throw writeError(packed_.path(), std::strerror(errno));
+  // Closed here, not by the owner, so that a failed flush is seen.
+  if (std::fclose(file_.release()) != 0) throw writeError(packed_.path(), std::strerror(errno));
 }
 
 int64_t DeflatedFile::serve(void* data, uint64_t length, int command) {
   switch (static_cast<zip_source_cmd_t>(command)) {
     case ZIP_SOURCE_OPEN:
-      reader_ = std::fopen(packed_.path().c_str(), "rb");
-      return reader_ == nullptr ? -1 : 0;
+      reader_.reset(std::fopen(packed_.path().c_str(), "rb"));
+      return reader_ ? 0 : -1;
     case ZIP_SOURCE_READ: {
-      const std::size_t got = std::fread(data, 1, length, reader_);
-      return std::ferror(reader_) ? -1 : static_cast<int64_t>(got);
+      const std::size_t got = std::fread(data, 1, length, reader_.get());
+      return std::ferror(reader_.get()) ? -1 : static_cast<int64_t>(got);
     }
     case ZIP_SOURCE_CLOSE:
-      if (reader_ != nullptr) std::fclose(reader_);
-      reader_ = nullptr;
+      reader_.reset();
       return 0;
     case ZIP_SOURCE_STAT: {
       auto* stat = static_cast<zip_stat_t*>(data);
@@ -430,44 +412,37 @@ void writePackage(const std::string& source, const std::string& target,
   copyFile(source, result.path());
   if (!replacements.empty() || !removals.empty()) {
     int code = 0;
-    zip_t* zip = zip_open(result.path().c_str(), 0, &code);
-    if (zip == nullptr) throw writeError(target, zipMessage(code));
+    // Declared first so that it goes last: the archive's sources read the files packed
+    // here until it is closed or discarded.
     std::vector<std::unique_ptr<DeflatedFile>> packed;
+    UniqueZip archive(zip_open(result.path().c_str(), 0, &code));
+    if (!archive) throw writeError(target, zipMessage(code));
+    zip_t* zip = archive.get();
     for (const PartReplacement& part : replacements) {
       DeflatedFile* deflated = part.deflated;
       if (deflated == nullptr) {
-        try {
-          packed.push_back(std::make_unique<DeflatedFile>(target));
-          packed.back()->writeFile(part.contentPath);
-          packed.back()->finish();
-        } catch (...) {
-          zip_discard(zip);
-          throw;
-        }
+        packed.push_back(std::make_unique<DeflatedFile>(target));
+        packed.back()->writeFile(part.contentPath);
+        packed.back()->finish();
         deflated = packed.back().get();
       }
-      zip_source_t* content = zip_source_function(zip, &deflatedSource, deflated);
-      if (content == nullptr || zip_file_replace(zip, part.index, content, 0) != 0 ||
-          zip_set_file_compression(zip, part.index, ZIP_CM_DEFLATE, 0) != 0) {
-        const std::string reason = zip_strerror(zip);
-        if (content != nullptr) zip_source_free(content);
-        zip_discard(zip);
-        throw writeError(target, reason);
+      UniqueZipSource content(zip_source_function(zip, &deflatedSource, deflated));
+      if (!content || zip_file_replace(zip, part.index, content.get(), 0) != 0) {
+        throw writeError(target, zip_strerror(zip));
+      }
+      // The archive holds the source now and frees it with itself.
+      content.release();
+      if (zip_set_file_compression(zip, part.index, ZIP_CM_DEFLATE, 0) != 0) {
+        throw writeError(target, zip_strerror(zip));
       }
     }
     for (const uint64_t index : removals) {
-      if (zip_delete(zip, index) != 0) {
-        const std::string reason = zip_strerror(zip);
-        zip_discard(zip);
-        throw writeError(target, reason);
-      }
+      if (zip_delete(zip, index) != 0) throw writeError(target, zip_strerror(zip));
     }
-    // Entries that were not replaced are copied in their packed form.
-    if (zip_close(zip) != 0) {
-      const std::string reason = zip_strerror(zip);
-      zip_discard(zip);
-      throw writeError(target, reason);
-    }
+    // Entries that were not replaced are copied in their packed form. A failed close
+    // leaves the archive open, for its owner to discard.
+    if (zip_close(zip) != 0) throw writeError(target, zip_strerror(zip));
+    archive.release();
   }
   struct stat existing;
   const std::string& modeOf = ::stat(target.c_str(), &existing) == 0 ? target : source;

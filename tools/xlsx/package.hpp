@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tools/xlsx/handles.hpp"
+
 struct z_stream_s;
 
 namespace qmv::xlsx {
@@ -117,8 +119,8 @@ class DeflatedFile {
   static constexpr std::size_t kGather = std::size_t{1} << 16;
 
   TemporaryFile packed_;
-  std::FILE* file_ = nullptr;
-  std::FILE* reader_ = nullptr;
+  UniqueStream file_;
+  UniqueStream reader_;
   std::unique_ptr<z_stream_s> stream_;
   std::vector<unsigned char> out_;
   std::string pending_;  ///< written bytes not yet deflated

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/value_rule.hpp"
 #include "memory_fixture.hpp"
 
 namespace qmv::memory {
@@ -113,6 +114,39 @@ TEST_F(MemoryFunctionsTest, CountIfFollowsTheLocale) {
   host->setLocale(german);
   EXPECT_EQ(countIf(u"A1", u"0.5"), 0);
   EXPECT_EQ(countIf(u"A1", u"0,5"), 1);
+}
+
+// COUNTIF, Find and the unique filter match a cell exactly when the engine's value rule
+// gives it and the other value one key: one comparison for the host and every tool.
+TEST_F(MemoryFunctionsTest, CountFindAndFilterAgreeWithTheValueRule) {
+  struct Row {
+    const char* name;
+    Value cell;
+    std::u16string other;
+  };
+  const std::vector<Row> rows = {
+      {"Vietnamese", Value{u"Vi\u1EC7t"}, u"VI\u1EC6T"},
+      {"Kelvin sign", Value{u"\u212A"}, u"k"},
+      {"Deseret pair", Value{u"\U00010400"}, u"\U00010428"},
+      {"fullwidth", Value{u"\uFF21"}, u"\uFF41"},
+      {"sharp s is no ss", Value{u"\u00DF"}, u"ss"},
+      {"number", Value{7.5}, u"7.5"},
+      {"logical", Value{true}, u"true"},
+      {"wildcard", Value{u"abc"}, u"a*"},
+      {"other letter", Value{u"\u0430"}, u"a"},
+  };
+  const HostLocale locale = host->locale();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto key = valueKey(row.cell, locale, ValueMode::KeepFirst);
+    const bool same = key && key == valueKey(Value{row.other}, locale, ValueMode::KeepFirst);
+    put(u"A1", row.cell);
+    put(u"A2", Value{row.other});
+    EXPECT_EQ(countIf(u"A1", row.other), same ? 1 : 0);
+    EXPECT_EQ(find(u"A1", row.other, u"A1"), same ? u"$A$1" : u"");
+    range(u"A1:A2")->advancedFilterUniqueInPlace();
+    EXPECT_EQ(host->rowHidden(2), same);
+  }
 }
 
 TEST_F(MemoryFunctionsTest, FindIsLiteralByRowsAndWraps) {
