@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -594,9 +595,9 @@ TEST_F(TextApplyTest, WhatCannotBeReplacedSafelyIsRefusedInOneLine) {
   // A read-only file system, in a mount namespace of its own where one can be made: no
   // --force is offered, as none would help.
   const std::string script = write("ro.sh",
-                                   "set -e\nmount -t tmpfs tmpfs \"$1\"\n"
-                                   "printf 'a1\\n' > \"$1/in.csv\"\n"
-                                   "mount -o remount,ro \"$1\"\n"
+                                   "mount -t tmpfs tmpfs \"$1\" || exit 97\n"
+                                   "printf 'a1\\n' > \"$1/in.csv\" || exit 97\n"
+                                   "mount -o remount,ro \"$1\" || exit 97\n"
                                    "exec \"$2\" apply RNUM \"$1/in.csv\" --in-place 2>&1\n");
   fs::create_directories(path("mnt"));
   const std::string command =
@@ -607,8 +608,9 @@ TEST_F(TextApplyTest, WhatCannotBeReplacedSafelyIsRefusedInOneLine) {
   char buffer[512];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) said.append(buffer, n);
   const int status = ::pclose(pipe);
-  if (said.find("read-only file system") == std::string::npos &&
-      said.find("qmv apply") == std::string::npos) {
+  // Only a namespace or mount this machine refuses is a reason to leave the case out; any
+  // other failure (a missing program among them) fails the test below.
+  if (said.starts_with("unshare:") || (WIFEXITED(status) && WEXITSTATUS(status) == 97)) {
     GTEST_SKIP() << "no mount namespace here: " << said;
   }
   EXPECT_NE(status, 0);
