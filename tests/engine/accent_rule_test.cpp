@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/operations.hpp"
+#include "support/command_output.hpp"
 
 namespace qmv {
 namespace {
@@ -27,23 +28,12 @@ struct RuleLine {
   std::string script;
 };
 
-struct PipeClose {
-  void operator()(FILE* pipe) const { pclose(pipe); }
-};
-
 // The script's lines, after its first ("unicodedata VERSION"), which `version` takes.
 std::vector<RuleLine> ruleFromPython(std::string& version) {
   const std::string command = std::string(QMV_PYTHON3) + " " + QMV_SOURCE_DIR +
                               "/tests/engine/accent_rule.py " + QMV_UNICODE_DATA + " " +
                               QMV_UNICODE_SCRIPTS;
-  std::unique_ptr<FILE, PipeClose> pipe(popen(command.c_str(), "r"));
-  std::string text;
-  if (pipe) {
-    char buffer[1 << 16];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) {
-      text.append(buffer, n);
-    }
-  }
+  const std::string text = test::commandOutput(command);
   std::istringstream lines(text);
   std::getline(lines, version);
   std::vector<RuleLine> rule;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/text.hpp"
+#include "support/command_output.hpp"
 
 namespace qmv {
 namespace {
@@ -23,21 +24,10 @@ struct FoldLine {
   char32_t fold;
 };
 
-struct PipeClose {
-  void operator()(FILE* pipe) const { pclose(pipe); }
-};
-
 std::vector<FoldLine> foldsFromPython(std::string& version) {
   const std::string command =
       std::string(QMV_PYTHON3) + " " + QMV_SOURCE_DIR + "/tests/host/case_fold_rule.py";
-  std::unique_ptr<FILE, PipeClose> pipe(popen(command.c_str(), "r"));
-  std::string text;
-  if (pipe) {
-    char buffer[1 << 16];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) {
-      text.append(buffer, n);
-    }
-  }
+  const std::string text = test::commandOutput(command);
   std::istringstream lines(text);
   std::getline(lines, version);
   std::vector<FoldLine> out;
