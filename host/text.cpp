@@ -57,13 +57,30 @@ char32_t decodeUtf8(std::string_view s, std::size_t& i) {
   return cp;
 }
 
+// Both converters write into a buffer sized for the longest result and trim it once: a
+// UTF-8 byte gives at most one UTF-16 unit, a UTF-16 unit at most three UTF-8 bytes. ASCII,
+// most of what cells hold, takes the short path.
 std::u16string toUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* next = out.data();
   std::size_t i = 0;
   while (i < utf8.size()) {
-    appendUtf16(out, decodeUtf8(utf8, i));
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte < 0x80) {
+      *next++ = byte;
+      ++i;
+      continue;
+    }
+    const char32_t cp = decodeUtf8(utf8, i);
+    if (cp < 0x10000) {
+      *next++ = static_cast<char16_t>(cp);
+    } else {
+      const char32_t v = cp - 0x10000;
+      *next++ = static_cast<char16_t>(0xD800 + (v >> 10));
+      *next++ = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+    }
   }
+  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 
@@ -78,18 +95,33 @@ void appendUtf16(std::u16string& out, char32_t c) {
 }
 
 std::string toUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size());
+  std::string out(utf16.size() * 3, '\0');
+  auto* next = reinterpret_cast<unsigned char*>(out.data());
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     char32_t cp = utf16[i];
+    if (cp < 0x80) {
+      *next++ = static_cast<unsigned char>(cp);
+      continue;
+    }
     if (isHighSurrogate(utf16[i]) && i + 1 < utf16.size() && isLowSurrogate(utf16[i + 1])) {
       cp = pairCodePoint(utf16[i], utf16[i + 1]);
       ++i;
     } else if (isHighSurrogate(utf16[i]) || isLowSurrogate(utf16[i])) {
       cp = kReplacement;
     }
-    appendUtf8(out, cp);
+    if (cp < 0x800) {
+      *next++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+      *next++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+      *next++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+      *next++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+      *next++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+      *next++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    *next++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
   }
+  out.resize(static_cast<std::size_t>(next - reinterpret_cast<unsigned char*>(out.data())));
   return out;
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,39 @@ TEST(Utf8, FirstInvalidByteByOffset) {
       EXPECT_EQ(toUtf8(toUtf16(row.bytes)), row.bytes);
     }
   }
+}
+
+// The bulk converters against the one-code-point encoders, over every scalar value (each
+// between ASCII neighbours, so the short path is left and rejoined) and over broken input:
+// a lone surrogate and each byte of a broken sequence become U+FFFD.
+TEST(Utf8, BulkConvertersMatchTheCodePointEncoders) {
+  for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    std::string utf8 = "a";
+    appendUtf8(utf8, cp);
+    utf8 += 'z';
+    std::u16string utf16 = u"a";
+    appendUtf16(utf16, cp);
+    utf16 += u'z';
+    if (toUtf16(utf8) != utf16 || toUtf8(utf16) != utf8) {
+      ADD_FAILURE() << "U+" << std::hex << static_cast<uint32_t>(cp);
+      break;
+    }
+  }
+  struct Row {
+    const char* name;
+    std::u16string utf16;
+    std::string utf8;
+  };
+  for (const Row& row :
+       {Row{"lone high", u"a\xD800", "a\xEF\xBF\xBD"},
+        Row{"lone low then pair", u"\xDC00\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+        Row{"high at the end", u"\xE9\xD83D", "\xC3\xA9\xEF\xBF\xBD"}}) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(toUtf8(row.utf16), row.utf8);
+  }
+  EXPECT_EQ(toUtf16("x\xC3"), u"x\xFFFD");
+  EXPECT_EQ(toUtf16("\xF0\x9F\x98y"), u"\xFFFD\xFFFD\xFFFDy");
 }
 
 TEST(EscapeText, EachSetEscapesItsUnitsAndNoOther) {
