@@ -52,6 +52,11 @@ void ApplyRun::changed(CellRef ref, std::string_view before, std::string_view af
   if (report_) report_->add(ref.row, ref.column, before, after);
 }
 
+void ApplyRun::changed(CellRef ref, std::u16string_view before, std::u16string_view after) {
+  ++changed_;
+  if (report_) report_->add(ref.row, ref.column, toUtf8(before), toUtf8(after));
+}
+
 bool ApplyRun::formulaResult(std::string_view before, std::string_view after) {
   const bool formula = !after.empty() && formulaByte(after.front()) &&
                        (before.empty() || !formulaByte(before.front()));

@@ -68,6 +68,8 @@ class ApplyRun {
   /// A visited cell whose text the rule changed from `before` to `after` (UTF-8, as
   /// written): counted and listed by a dry run.
   void changed(CellRef ref, std::string_view before, std::string_view after);
+  /// The same for texts in UTF-16, converted only when a dry run lists them.
+  void changed(CellRef ref, std::u16string_view before, std::u16string_view after);
   /// Whether the result `after` starts as a spreadsheet reads a formula (=, +, - or @)
   /// where the text `before` did not; such results are counted for the formula warning.
   bool formulaResult(std::string_view before, std::string_view after);

@@ -44,7 +44,7 @@ void applyTyped(const Plan& plan, ApplyStreams& streams) {
       run.visited();
       const std::optional<std::u16string> after = rule->changed(*text);
       if (!after) continue;
-      run.changed(ref, toUtf8(*text), toUtf8(*after));
+      run.changed(ref, *text, *after);
       app->typeInto(ref, *after);
       written.push_back(ref);
     }

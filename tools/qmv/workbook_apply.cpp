@@ -207,7 +207,7 @@ void applyCharacters(const BookRun& run) {
     // A result stored as a number, a date or a truth value rather than as the text it is.
     const Value stored = run.storedValue(cell, *after);
     if (!isEmpty(stored) && !std::holds_alternative<std::u16string>(stored)) ++typed;
-    run.run.changed(cell.ref, toUtf8(*text), toUtf8(*after));
+    run.run.changed(cell.ref, *text, *after);
     return run.changedCellXml(cell, *after);
   };
   bool fullCalculation = false;
