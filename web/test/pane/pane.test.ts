@@ -2,8 +2,10 @@
 // strict fake of Excel: each removal through the page's own controls, the preview, Stop,
 // Undo both ways, refusals.
 import assert from "node:assert/strict";
-import { readFile } from "node:fs/promises";
+import { spawnSync } from "node:child_process";
+import { mkdir, mkdtemp, readdir, readFile, writeFile } from "node:fs/promises";
 import { createServer, type Server } from "node:http";
+import { tmpdir } from "node:os";
 import { extname, join, normalize } from "node:path";
 import { after, before, test } from "node:test";
 
@@ -50,12 +52,12 @@ interface Fake {
   call<T>(fn: (fake: FakeExcelControl) => T): Promise<T>;
 }
 
-async function openPane(excelApi = "1.20"): Promise<Fake> {
+async function openPane(excelApi = "1.20", platform = ""): Promise<Fake> {
   const page = await browser.newPage();
   await page.setViewport({ width: 320, height: 800 });
   const errors: string[] = [];
   page.on("pageerror", (e) => errors.push(String(e)));
-  await page.goto(`${base}/test-taskpane.html?excelApi=${excelApi}`);
+  await page.goto(`${base}/test-taskpane.html?excelApi=${excelApi}${platform}`);
   await page.waitForSelector("#form:not([hidden])", { timeout: 30000 });
   assert.deepEqual(errors, []);
   return {
@@ -338,6 +340,13 @@ test("every caption fits the pane's 320 pixels", async () => {
     }
     const caption = document.getElementById("caption")!;
     if (caption.scrollWidth > caption.clientWidth) over.push(`the caption ${caption.textContent}`);
+    // The recipes' part, open: no control reaches past the pane.
+    (document.getElementById("recipes") as HTMLDetailsElement).open = true;
+    const pane = document.getElementById("app")!.getBoundingClientRect().right;
+    for (const control of Array.from(document.querySelectorAll("#recipes button, #recipes input, #recipes select, #recipes summary"))) {
+      if (control.getBoundingClientRect().right > pane || control.scrollWidth > control.clientWidth + 1) over.push(`#${control.id || control.tagName}`);
+    }
+    if (document.documentElement.scrollWidth > 320) over.push(`the page is ${document.documentElement.scrollWidth}px wide`);
     return { over, room };
   });
   assert.deepEqual(cut.over, [], `room ${cut.room}px`);
@@ -361,4 +370,181 @@ test("a support page and a privacy statement ship, and both manifests link to th
     assert.match(await response.text(), /<h1>Vandrel QMV: (support|privacy statement)<\/h1>/, where);
   }
   assert.doesNotMatch(xml, /<AppDomain>/, "no AppDomain repeats the add-in's own origin");
+});
+
+// The recipes' part of the pane: steps chosen, saved, run as one run, exported and imported.
+
+async function openRecipes(page: Page): Promise<void> {
+  await page.$eval("#recipes", (d) => ((d as HTMLDetailsElement).open = true));
+}
+
+async function typeInto(page: Page, id: string, value: string): Promise<void> {
+  await page.$eval(`#${id}`, (box, v) => {
+    (box as HTMLInputElement).value = v;
+    box.dispatchEvent(new Event("input", { bubbles: true }));
+  }, value);
+}
+
+async function saveRecipe(page: Page, name: string, steps: [string, Record<string, string | boolean>][]): Promise<string> {
+  await openRecipes(page);
+  for (const [code, fields] of steps) {
+    await choose(page, code, fields);
+    await page.click("#addStep");
+  }
+  await typeInto(page, "recipeName", name);
+  await typeInto(page, "recipeDescription", `${steps.length} steps`);
+  await page.click("#saveRecipe");
+  await page.waitForFunction(() => /recipe|name|step/i.test(document.getElementById("message")?.textContent ?? ""));
+  return page.$eval("#message", (p) => p.textContent ?? "");
+}
+
+async function runRecipe(page: Page): Promise<string> {
+  await page.click("#runRecipe");
+  await page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false" &&
+    !(document.getElementById("run") as HTMLButtonElement).hidden);
+  return page.$eval("#message", (p) => p.textContent ?? "");
+}
+
+async function grid(fake: Fake, rows: number, columns: number): Promise<FakeValue[][]> {
+  return fake.call(new Function("fake", `
+    return Array.from({ length: ${rows} }, (_, r) => Array.from({ length: ${columns} }, (_, c) => fake.cell("Sheet1", r, c).value));`) as (f: FakeExcelControl) => FakeValue[][]);
+}
+
+// One field per cell, as qmv writes CSV (RFC 4180 quoting).
+function csvRows(text: string): string[][] {
+  const rows: string[][] = [];
+  let row: string[] = [];
+  let field = "";
+  let quoted = false;
+  for (let i = 0; i < text.length; ++i) {
+    const c = text[i]!;
+    if (quoted) {
+      if (c === '"' && text[i + 1] === '"') { field += '"'; ++i; } else if (c === '"') quoted = false; else field += c;
+    } else if (c === '"') quoted = true;
+    else if (c === ",") { row.push(field); field = ""; }
+    else if (c === "\n" || c === "\r") {
+      if (c === "\r" && text[i + 1] === "\n") ++i;
+      row.push(field); rows.push(row); row = []; field = "";
+    } else field += c;
+  }
+  if (field !== "" || row.length) { row.push(field); rows.push(row); }
+  return rows;
+}
+
+const csvField = (v: string) => (/[",\r\n]/.test(v) ? `"${v.replace(/"/g, '""')}"` : v);
+
+test("a recipe saved in the pane runs in qmv over a folder and gives the cells the pane gave", async () => {
+  const qmv = process.env.QMV_BIN ?? "";
+  assert.ok(qmv, "QMV_BIN names the qmv program (web/test/pane/test.sh)");
+  const before: string[][] = [
+    ["  José   Núñez ", "tel. 212-555-0147"],
+    ["Zoë  Ådams", "617-555-0199 EXT. 12"],
+    ["Plain", "0161 496 0733"],
+    ["  Łódź\u00a0Street  ", "tel. 2125550147"],
+    ["Crème brûlée", "ext. 9"],
+    ["", "TEL. 020 7946 0018 ext.3"],
+  ];
+  const fake = await openPane("1.19");
+  await fake.call(new Function("fake", `
+    ${JSON.stringify(before)}.forEach((row, r) => row.forEach((value, c) => fake.setCell("Sheet1", r, c, { value })));
+    fake.select("Sheet1", [{ row: 0, column: 0, rows: ${before.length}, columns: 2 }]);`) as (f: FakeExcelControl) => void);
+  const saved = await saveRecipe(fake.page, "Tidy names and phones", [
+    ["RLTE", { unicode: true }],
+    ["RACC", { unicode: true }],
+    ["RTXT", { text: "tel. ", matchCase: false, unicode: true }],
+    ["RPAT", { pattern: "\\s*ext\\.\\s*\\d+$", matchCase: false, unicode: true }],
+  ]);
+  assert.equal(saved, 'Saved the recipe "Tidy names and phones".');
+  // One question and one preview of the whole chain.
+  assert.equal(await fake.page.$eval("#question", (p) => p.textContent), 'Run the recipe "Tidy names and phones" (4 steps: RLTE, RACC, RTXT, RPAT)?');
+  await fake.page.waitForFunction(() => /would change/.test(document.getElementById("preview")?.textContent ?? ""));
+  const preview = await fake.page.$eval("#preview", (p) => p.textContent ?? "");
+  assert.match(preview, /^9 cells would change: "  José   Núñez " -> "Jose Nunez"/);
+  // Export: the file the browser downloads.
+  const folder = await mkdtemp(join(tmpdir(), "qmv-pane-recipe-"));
+  const session = await fake.page.createCDPSession();
+  await session.send("Page.setDownloadBehavior", { behavior: "allow", downloadPath: folder });
+  await fake.page.click("#exportRecipe");
+  const file = join(folder, "tidy-names-and-phones.json");
+  for (let i = 0; i < 100 && !(await readdir(folder)).includes("tidy-names-and-phones.json"); ++i) await new Promise((r) => setTimeout(r, 100));
+  const exported = JSON.parse(await readFile(file, "utf8")) as { name: string; steps: object[] };
+  assert.equal(exported.name, "Tidy names and phones");
+  assert.equal(exported.steps.length, 4);
+  // One run, then one Undo that brings back every cell.
+  assert.equal(await runRecipe(fake.page), "");
+  const after = await grid(fake, before.length, 2);
+  assert.notDeepEqual(after, before);
+  await fake.page.click("#undo");
+  await fake.page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false");
+  assert.deepEqual(await grid(fake, before.length, 2), before, "one Undo brings back every cell");
+  await fake.page.close();
+  // The same starting cells as a folder of two CSV files, through qmv.
+  const input = join(folder, "in");
+  await mkdir(input);
+  const half = before.length / 2;
+  await writeFile(join(input, "a.csv"), before.slice(0, half).map((r) => r.map(csvField).join(",") + "\r\n").join(""));
+  await writeFile(join(input, "b.csv"), before.slice(half).map((r) => r.map(csvField).join(",") + "\r\n").join(""));
+  const qmvRun = spawnSync(qmv, ["apply", "--recipe", file, input, "-o", join(folder, "out"), "--no-header", "-q"], { encoding: "utf8" });
+  assert.equal(qmvRun.status, 0, qmvRun.stderr);
+  const files = [...csvRows(await readFile(join(folder, "out", "a.csv"), "utf8")), ...csvRows(await readFile(join(folder, "out", "b.csv"), "utf8"))];
+  after.forEach((row, r) => row.forEach((value, c) => assert.equal(files[r]?.[c], String(value), `row ${r + 1}, column ${c + 1}`)));
+});
+
+test("recipes are kept in the platform's storage, and a bad one is told before anything changes", async () => {
+  // [name, the page's platform, what is done, the message, whether the recipe is listed after]
+  const rows: [string, string, (f: Fake) => Promise<void>, RegExp, boolean][] = [
+    ["localStorage, partitioned", "&partitionKey=p1", async () => {}, /^Saved the recipe "Digits"\.$/, true],
+    ["a shared runtime's storage", "&storage=officeRuntime", async () => {}, /^Saved the recipe "Digits"\.$/, true],
+    ["the shared runtime's 10 MB are full", "&storage=officeRuntime", (f) => f.page.evaluate(() => { (window as unknown as { qmvStorage: { othersBytes: number } }).qmvStorage.othersBytes = 9_999_990; }), /^The recipe could not be kept: the storage limit of 10 MB is reached$/, false],
+    ["a browser that blocks storage", "&storage=blocked", async () => {}, /^Saved the recipe "Digits"\.$/, true],
+  ];
+  for (const [name, platform, setUp, message, listed] of rows) {
+    const fake = await openPane("1.20", platform);
+    await setUp(fake);
+    assert.match(await saveRecipe(fake.page, "Digits", [["RNUM", {}]]), message, name);
+    const names = await fake.page.$$eval("#savedRecipe option", (o) => o.map((x) => x.textContent));
+    assert.equal(names.includes("Digits"), listed, `${name}: ${names.join(", ")}`);
+    const note = await fake.page.$eval("#storageNote", (p) => !(p as HTMLElement).hidden);
+    assert.equal(note, platform.includes("blocked"), name);
+    await fake.page.close();
+  }
+  // Kept across workbooks: a new pane of the same origin (and partition) lists it.
+  const again = await openPane("1.20", "&partitionKey=p1");
+  await openRecipes(again.page);
+  assert.ok((await again.page.$$eval("#savedRecipe option", (o) => o.map((x) => x.textContent))).includes("Digits"));
+  await again.page.close();
+  const other = await openPane("1.20", "&partitionKey=p2");
+  assert.ok(!(await other.page.$$eval("#savedRecipe option", (o) => o.map((x) => x.textContent))).includes("Digits"), "another partition keeps its own");
+  await other.page.close();
+});
+
+test("an imported recipe file is read as every host reads it; one the pane cannot run changes nothing", async () => {
+  const folder = await mkdtemp(join(tmpdir(), "qmv-pane-import-"));
+  // [file, its text, the message after import, the message after Run recipe (null: not listed)]
+  const rows: [string, string, string, string | null][] = [
+    ["newer.json", '{"version": 2, "steps": [{"operation": "RNUM"}]}', "newer.json: recipe, version: version 2 is newer than this program reads (1); use a newer version of the program", null],
+    ["missing.json", '{"version": 1, "steps": [{"operation": "RNUM"}, {"operation": "RFNC"}]}', "missing.json: step 2, count: missing; RFNC needs the number of characters", null],
+    ["not-last.json", '{"version": 1, "steps": [{"operation": "RDPV"}, {"operation": "RNUM"}]}', "not-last.json: step 1, operation: RDPV clears whole values and may only be the last step", null],
+    ["clears.json", '{"version": 1, "name": "Clears", "steps": [{"operation": "RNUM"}, {"operation": "RDPV"}]}', 'Imported the recipe "Clears".',
+      "This recipe ends by clearing values (RDPV), which the add-in runs on its own: run that step after the others."],
+    ["no-name.json", '{"version": 1, "steps": [{"operation": "RNUM"}]}', 'Imported the recipe "no-name".', ""],
+  ];
+  for (const [file, text, imported, ran] of rows) {
+    const fake = await openPane();
+    await column(fake, ["a1", "a1"]);
+    await openRecipes(fake.page);
+    await writeFile(join(folder, file), text);
+    const input = await fake.page.$("input#importRecipe");
+    await input!.uploadFile(join(folder, file));
+    await fake.page.waitForFunction(() => (document.getElementById("message")?.textContent ?? "") !== "");
+    assert.equal(await fake.page.$eval("#message", (p) => p.textContent), imported, file);
+    const names = await fake.page.$$eval("#savedRecipe option", (o) => o.map((x) => x.textContent));
+    assert.equal(names.length > 1, ran !== null, `${file}: ${names.join(", ")}`);
+    if (ran !== null) {
+      assert.equal(await runRecipe(fake.page), ran, file);
+      assert.deepEqual(await cells(fake, 2), ran === "" ? ["a", "a"] : ["a1", "a1"], file);
+    }
+    await fake.page.evaluate(() => window.localStorage.clear());
+    await fake.page.close();
+  }
 });
