@@ -354,6 +354,7 @@ class Recipes {
     this.remove.addEventListener("click", () => void this.deleteRecipe());
     this.importFile.addEventListener("change", () => void this.importRecipe());
     await this.reload(null);
+    element("recipes").dataset.ready = "true";
   }
 
   /** The saved recipe shown, when one is. */
@@ -546,10 +547,13 @@ async function start(): Promise<void> {
     const engine = await loadEngine();
     const excel = await connectExcel(engine);
     const pane = new Pane(engine, excel);
-    await pane.startRecipes(openRecipeStore());
     loading.hidden = true;
     element("form").hidden = false;
     document.getElementById("app")?.setAttribute("aria-busy", "false");
+    // The removals serve at once; the saved recipes follow when their storage answers.
+    pane.startRecipes(openRecipeStore()).catch((fault: unknown) => {
+      pane.say(`Your recipes could not be read: ${fault instanceof Error ? fault.message : String(fault)}`);
+    });
     // Left on window for the page's own tests, which hold the pane to the engine's rule.
     Object.assign(window, { qmvPane: pane, qmvEngine: engine });
   } catch (fault) {
