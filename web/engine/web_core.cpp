@@ -283,8 +283,8 @@ std::unique_ptr<ChunkRule> prepare(const json& request) {
     if (const std::optional<std::string> refusal = recipeRefusal(*read)) throw BadRequest(*refusal);
     const Recipe& recipe = keptRecipe(*read);
     const std::span<const CellRequest> steps = keptSteps(recipe);
-    auto rule = std::make_unique<ChunkRule>(operationRow(steps.front().operation), locale,
-                                            currentYear);
+    auto rule =
+        std::make_unique<ChunkRule>(operationRow(steps.front().operation), locale, currentYear);
     rule->request().steps = steps;
     return rule;
   }
@@ -507,8 +507,8 @@ json readRecipe(const json& request) {
   const auto found = request.find("recipe");
   if (found == request.end()) throw BadRequest("recipe is missing");
   std::string error;
-  const std::optional<Recipe> recipe =
-      tryParseRecipe(found->is_string() ? found->get_ref<const std::string&>() : found->dump(), error);
+  const std::optional<Recipe> recipe = tryParseRecipe(
+      found->is_string() ? found->get_ref<const std::string&>() : found->dump(), error);
   if (!recipe) return {{"message", error}};
   return recipeAnswer(*recipe);
 }
