@@ -345,6 +345,14 @@ class Recipes {
       this.showSteps();
     });
     this.save.addEventListener("click", () => void this.saveRecipe());
+    // Enter in the name or the description saves: the form's own Enter would run a removal.
+    for (const box of [this.name, this.description]) {
+      box.addEventListener("keydown", (event) => {
+        if (event.key !== "Enter") return;
+        event.preventDefault();
+        void this.saveRecipe();
+      });
+    }
     this.saved.addEventListener("change", () => this.choose());
     this.run.addEventListener("click", () => {
       this.choose();

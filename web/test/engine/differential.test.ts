@@ -118,6 +118,20 @@ function withOptions(code: string, kind: string, startsAtSeparator: boolean): Ru
   return out;
 }
 
+// Recipes of several steps, each with its own inputs and text rules, and bad ones.
+const recipeTable: { version: number; name?: string; steps: Record<string, unknown>[] }[] = [
+  { version: 1, name: "Tidy", steps: [{ operation: "RLTE", unicode: true }, { operation: "RACC", unicode: true }, { operation: "RTXT", text: "b", matchCase: false }] },
+  { version: 1, steps: [{ operation: "RUDC", characters: "-()" }, { operation: "RNDG" }, { operation: "RFNC", count: 2 }] },
+  { version: 1, steps: [{ operation: "RBSP", separator: "-", occurrence: "last" }, { operation: "RPAT", pattern: "[a-z]", matchCase: true }, { operation: "CUPR" }] },
+  { version: 1, steps: [{ operation: "RBTW", opening: "(", closing: ")" }, { operation: "RNBP", start: 4, count: 2 }, { operation: "RLTE" }] },
+  { version: 1, steps: [{ operation: "RLTE" }, { operation: "RDPV" }] },
+  { version: 1, steps: [{ operation: "RDPV" }, { operation: "RLTE" }] },
+  { version: 2, steps: [{ operation: "RLTE" }] },
+  { version: 1, steps: [{ operation: "RPAT", pattern: "(a" }] },
+  { version: 1, steps: [{ operation: "RNBP", start: 2 }] },
+  { version: 1, steps: [{ operation: "RXYZ" }] },
+];
+
 interface Call {
   name: string;
   request: object;
@@ -208,18 +222,7 @@ function calls(engine: QmvEngine): Call[] {
   }
   // Recipes of several steps, each with its own inputs and text rules, run as one rule: the
   // check, the composed rule (as the page's run and preview take it) and its refusals.
-  const recipes: object[] = [
-    { version: 1, name: "Tidy", steps: [{ operation: "RLTE", unicode: true }, { operation: "RACC", unicode: true }, { operation: "RTXT", text: "b", matchCase: false }] },
-    { version: 1, steps: [{ operation: "RUDC", characters: "-()" }, { operation: "RNDG" }, { operation: "RFNC", count: 2 }] },
-    { version: 1, steps: [{ operation: "RBSP", separator: "-", occurrence: "last" }, { operation: "RPAT", pattern: "[a-z]", matchCase: true }, { operation: "CUPR" }] },
-    { version: 1, steps: [{ operation: "RBTW", opening: "(", closing: ")" }, { operation: "RNBP", start: 4, count: 2 }, { operation: "RLTE" }] },
-    { version: 1, steps: [{ operation: "RLTE" }, { operation: "RDPV" }] },
-    { version: 1, steps: [{ operation: "RDPV" }, { operation: "RLTE" }] },
-    { version: 2, steps: [{ operation: "RLTE" }] },
-    { version: 1, steps: [{ operation: "RPAT", pattern: "(a" }] },
-    { version: 1, steps: [{ operation: "RNBP", start: 2 }] },
-    { version: 1, steps: [{ operation: "RXYZ" }] },
-  ];
+  const recipes = recipeTable;
   recipes.forEach((recipe, n) => {
     out.push({ name: `recipe ${n}`, request: { call: "recipe", recipe }, viaEngine: (e) => e.recipe(recipe) });
     out.push({ name: `recipe ${n} as a file`, request: { call: "recipe", recipe: JSON.stringify(recipe) }, viaEngine: (e) => e.recipe(JSON.stringify(recipe)) });
@@ -295,15 +298,10 @@ test("a recipe's one rule gives what its steps give one after another", async ()
   const engine = await loadTestEngine();
   const locale = locales[0]!;
   const textCells = texts.filter((t) => t !== "" && t.length < 1000).map((t) => text(t));
-  // [name, the steps as a recipe file writes them, the same as the page's inputs]
-  const rows: [string, object[], [string, RunInputs][]][] = [
-    ["spaces, accents, a text", [{ operation: "RLTE", unicode: true }, { operation: "RACC", unicode: true }, { operation: "RTXT", text: "b" }],
-      [["RLTE", { unicode: true }], ["RACC", { unicode: true }], ["RTXT", { text: "b" }]]],
-    ["characters, digits kept, first two", [{ operation: "RUDC", characters: "-()" }, { operation: "RNDG" }, { operation: "RFNC", count: 2 }],
-      [["RUDC", { characters: "-()" }], ["RNDG", {}], ["RFNC", { charCount: "2" }]]],
-    ["before the last separator, a pattern, upper case", [{ operation: "RBSP", separator: "-", occurrence: "last" }, { operation: "RPAT", pattern: "[a-z]", matchCase: true }, { operation: "CUPR" }],
-      [["RBSP", { separator: "-", occurrence: "last" }], ["RPAT", { pattern: "[a-z]", matchCase: true }], ["CUPR", {}]]],
-  ];
+  // Each step as the page's inputs (a file's numbers are the dialog's texts).
+  const asInputs = ({ operation, start, count, ...rest }: Record<string, unknown>): [string, RunInputs] =>
+    [String(operation), { ...rest, ...(start === undefined ? {} : { startPosition: String(start) }), ...(count === undefined ? {} : { charCount: String(count) }) }];
+  const rows = recipeTable.slice(0, 4).map((recipe, n) => [`recipe ${n}`, recipe.steps, recipe.steps.map(asInputs)] as const);
   for (const [name, steps, inputs] of rows) {
     const recipe = { version: 1, steps };
     const composed = new Map(engine.ruleOverBlock("RLTE", { recipe }, locale, textCells).map((r) => [r.index, r.after]));
