@@ -5,6 +5,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "engine/character_inspector.hpp"
 #include "engine/operations.hpp"
 #include "engine/preview.hpp"
+#include "engine/recipe.hpp"
 #include "engine/run.hpp"
 #include "engine/text_pattern.hpp"
 #include "engine/undo.hpp"
@@ -228,12 +230,65 @@ const json& cellsOf(const json& request) {
   return *found;
 }
 
-// A rule made ready from a request's code, inputs and locale.
+// The recipe a request's inputs carry ({"recipe": {...}}, the JSON document), or none.
+std::optional<Recipe> recipeOf(const json& inputs, std::string& error) {
+  const auto found = inputs.find("recipe");
+  if (found == inputs.end() || found->is_null()) return std::nullopt;
+  std::optional<Recipe> recipe = tryParseRecipe(found->dump(), error);
+  if (!recipe) return Recipe{};
+  return recipe;
+}
+
+// Why the pane cannot run a recipe, or nothing. A value removal runs on its own list (one
+// column, top to bottom) and writes no text: it cannot share the character steps' one run
+// and one undo, so a recipe ending in one is refused before anything changes, as the
+// Ribbon's Run Recipe refuses it.
+std::optional<std::string> recipeRefusal(const Recipe& recipe) {
+  if (const std::optional<Operation> value = recipe.valueStep()) {
+    return "This recipe ends by clearing values (" + utf8(operationCode(*value)) +
+           "), which the add-in runs on its own: run that step after the others.";
+  }
+  return std::nullopt;
+}
+
+// A recipe's steps view its texts, so a rule made of one keeps the recipe alive: the
+// recipes rules were made of stay for the module's life, each distinct one once (a user
+// runs a few; the page makes a rule per run and per preview).
+const Recipe& keptRecipe(const Recipe& recipe) {
+  static std::map<std::string, std::unique_ptr<const Recipe>>* const kept =
+      new std::map<std::string, std::unique_ptr<const Recipe>>;
+  std::unique_ptr<const Recipe>& slot = (*kept)[recipeJson(recipe)];
+  if (!slot) slot = std::make_unique<const Recipe>(recipe);
+  return *slot;
+}
+
+// The spans of each kept recipe's character steps, kept beside it.
+std::span<const CellRequest> keptSteps(const Recipe& recipe) {
+  static std::map<const Recipe*, std::vector<CellRequest>>* const steps =
+      new std::map<const Recipe*, std::vector<CellRequest>>;
+  auto [at, added] = steps->try_emplace(&recipe);
+  if (added) at->second = recipe.characterSteps();
+  return at->second;
+}
+
+// A rule made ready from a request's code, inputs and locale; or from the recipe its inputs
+// carry: its character steps as one rule over each cell, as every host runs a recipe.
 std::unique_ptr<ChunkRule> prepare(const json& request) {
-  const OperationRow& row = rowOf(request);
   const json inputs = request.value("inputs", json::object());
   int currentYear = 2026;
   const HostLocale locale = localeOf(request.value("locale", json::object()), currentYear);
+  std::string error;
+  if (const std::optional<Recipe> read = recipeOf(inputs, error)) {
+    if (!error.empty()) throw BadRequest(error);
+    if (const std::optional<std::string> refusal = recipeRefusal(*read)) throw BadRequest(*refusal);
+    const Recipe& recipe = keptRecipe(*read);
+    const std::span<const CellRequest> steps = keptSteps(recipe);
+    auto rule =
+        std::make_unique<ChunkRule>(operationRow(steps.front().operation), locale, currentYear);
+    rule->request().steps = steps;
+    return rule;
+  }
+  const OperationRow& row = rowOf(request);
   auto rule = std::make_unique<ChunkRule>(row, locale, currentYear);
   if (row.kind == OperationKind::CharacterLevel) {
     BlockRequest& block = rule->request();
@@ -395,9 +450,14 @@ json restore(const json& request) {
 }
 
 json checkInputs(const json& request) {
+  const json inputs = request.value("inputs", json::object());
+  std::string unread;
+  if (const std::optional<Recipe> recipe = recipeOf(inputs, unread)) {
+    if (unread.empty()) unread = recipeRefusal(*recipe).value_or("");
+    return {{"message", unread.empty() ? json(nullptr) : json(unread)}};
+  }
   const OperationRow& row = rowOf(request);
   if (row.inputs != OperationInputs::Pattern) return {{"message", nullptr}};
-  const json inputs = request.value("inputs", json::object());
   std::u16string pattern = textField(inputs, "pattern");
   if (pattern.empty()) pattern = textField(inputs, "text");
   const std::optional<std::u16string> error =
@@ -417,6 +477,83 @@ json inspect(const json& request) {
   }
 }
 
+// A recipe for the pane: checked as every host reads one, with what the pane shows of it.
+json recipeAnswer(const Recipe& recipe) {
+  json out = {{"message", nullptr},
+              {"recipe", json::parse(recipeJson(recipe))},
+              {"json", recipeJson(recipe)},
+              {"question", utf8(recipeQuestion(recipe))},
+              {"code", nullptr}};
+  std::string lines = recipeSteps(recipe);
+  json steps = json::array();
+  for (std::size_t start = 0; start < lines.size();) {
+    const std::size_t end = lines.find('\n', start);
+    steps.push_back(lines.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  out["steps"] = std::move(steps);
+  if (const std::optional<std::string> refusal = recipeRefusal(recipe)) {
+    out["message"] = *refusal;
+  } else {
+    out["code"] = utf8(operationCode(recipe.characterSteps().front().operation));
+  }
+  return out;
+}
+
+// {"recipe": document or its JSON text}: the message naming the step and the field of a
+// bad one.
+json readRecipe(const json& request) {
+  const auto found = request.find("recipe");
+  if (found == request.end()) throw BadRequest("recipe is missing");
+  std::string error;
+  const std::optional<Recipe> recipe = tryParseRecipe(
+      found->is_string() ? found->get_ref<const std::string&>() : found->dump(), error);
+  if (!recipe) return {{"message", error}};
+  return recipeAnswer(*recipe);
+}
+
+// A recipe of the pane's chosen steps, each as its dialog took it ({"code", "inputs"}): the
+// inputs read as a run reads them, so the recipe does what the runs did.
+json makeRecipe(const json& request) {
+  const json list = request.value("steps", json::array());
+  if (!list.is_array()) throw BadRequest("steps is not a list");
+  Recipe recipe;
+  recipe.name = request.value("name", std::string());
+  recipe.description = request.value("description", std::string());
+  for (const json& chosen : list) {
+    const OperationRow& row = rowOf(chosen);
+    const json inputs = chosen.value("inputs", json::object());
+    RecipeStep step;
+    step.operation = row.operation;
+    if (row.kind == OperationKind::CharacterLevel) {
+      ChunkRule::Texts texts;
+      const CellRequest cell = cellRequest(row, inputs, texts);
+      step.start = cell.inputs.startPosition;
+      step.count = cell.inputs.charCount;
+      step.characters = texts.characters;
+      step.text = row.inputs == OperationInputs::Pattern ? u"" : texts.text;
+      step.pattern = std::u16string(cell.inputs.pattern);
+      step.matchCase = cell.inputs.matchCase;
+      step.opening = texts.opening;
+      step.closing = texts.closing;
+      if (cell.inputs.separator) {
+        step.separator = texts.separator;
+        step.start.reset();
+      }
+      step.occurrence = cell.inputs.occurrence;
+      step.rules = cell.inputs.rules;
+    }
+    recipe.steps.push_back(std::move(step));
+  }
+  // Read back as a stored one is, so that every rule of a recipe file holds (a pattern
+  // that compiles, a step's missing input).
+  std::string error;
+  const std::optional<Recipe> read = tryParseRecipe(recipeJson(recipe), error);
+  if (!read) return {{"message", error}};
+  return recipeAnswer(*read);
+}
+
 json dispatch(const json& request) {
   const std::string call = request.value("call", std::string());
   if (call == "operations") return operations();
@@ -428,6 +565,8 @@ json dispatch(const json& request) {
   if (call == "message") return message(request);
   if (call == "restore") return restore(request);
   if (call == "inspect") return inspect(request);
+  if (call == "recipe") return readRecipe(request);
+  if (call == "makeRecipe") return makeRecipe(request);
   throw BadRequest("no call is named " + call);
 }
 

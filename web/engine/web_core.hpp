@@ -15,6 +15,15 @@
 //   {"call":"countMessage","id","count"}, {"call":"message","id"} -> text
 //   {"call":"restore","entries":[{"before","after","now"}]}  -> [restore write or null]
 //   {"call":"inspect","text"}                                -> [line, ...] (the inspector's)
+//   {"call":"recipe","recipe": document or file text}        -> a recipe checked (below)
+//   {"call":"makeRecipe","name","description","steps":[{"code","inputs"}]} -> the same
+// A recipe checked: {"message"} naming the step and the field of a bad one; else its
+// document as "recipe", its file text "json", its "question", its "steps" one line each and
+// the "code" of its first character step, with "message" null, or why the pane cannot run
+// it (a recipe ending in a value removal, whose list and clears share no run with the
+// character steps). Inputs {"recipe": document} in place of a removal's make "checkInputs",
+// "ruleOverBlock" and tryPrepareRule run the recipe's character steps as one rule over
+// each cell (BlockRequest::steps), whatever the code; "previewLine" takes its first step's.
 // The shapes are those of web/src/engine-types.ts. A request that cannot be answered (bad
 // JSON, an unknown call or code, a field of the wrong type) gets {"error": "why"}; the
 // engine's own rules never throw past here.
@@ -39,7 +48,9 @@ std::string errorAnswer(std::string_view why);
 using RuleOrError = std::variant<std::unique_ptr<ChunkRule>, std::string>;
 
 /// The rule of {"code","inputs","locale"} (the shapes of "ruleOverBlock" without its
-/// cells; a value removal needs no inputs), made ready for any number of chunks.
+/// cells; a value removal needs no inputs; inputs {"recipe"} for a recipe's steps), made
+/// ready for any number of chunks. The recipes rules are made of are kept for the
+/// module's life, each distinct one once (a rule views its recipe's texts).
 RuleOrError tryPrepareRule(std::string_view request);
 
 }  // namespace qmv::web

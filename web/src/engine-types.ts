@@ -54,6 +54,31 @@ export interface RunInputs {
    *  or the last (exactly). */
   separator?: string;
   occurrence?: "first" | "last" | number;
+  /** A recipe (its JSON document, as RecipeCheck.recipe gives it): the rule then runs the
+   *  recipe's character steps, in order, as one rule over each cell, and the other inputs are
+   *  not read. The code is its first step's (RecipeCheck.code). */
+  recipe?: object;
+}
+
+/** A recipe as the engine read it, with what the pane shows of it. */
+export interface RecipeCheck {
+  /** null when the pane can run it; else why not: a bad recipe (the step and the field it
+   *  names; there is then no recipe) or one ending in a value removal (the recipe is kept). */
+  message: string | null;
+  recipe?: RecipeDocument;
+  /** The recipe file's text, as every host writes it. */
+  json?: string;
+  question?: string; // "Run the recipe "Tidy" (2 steps: RLTE, RNDG)?"
+  steps?: string[]; // "1. RLTE  leading, trailing and excessive spaces"
+  code?: string | null; // the first character step's code, a RunRequest's code
+}
+
+/** A recipe's JSON document (docs/recipe.schema.json). */
+export interface RecipeDocument {
+  version: number;
+  name?: string;
+  description?: string;
+  steps: ({ operation: string } & Record<string, unknown>)[];
 }
 
 /** The user's number and date conventions, as Excel reports them (Application.cultureInfo). */
@@ -206,6 +231,10 @@ export interface QmvEngine {
    *  does), or one line saying there is none. */
   inspect(text: string): string[];
   newUndoRecord(): UndoRecord;
+  /** A recipe read and checked as every host reads one (its document or the file's text). */
+  recipe(recipe: string | object): RecipeCheck;
+  /** A recipe of steps as their dialogs took them, read back as a stored one is. */
+  makeRecipe(name: string, description: string, steps: { code: string; inputs: RunInputs }[]): RecipeCheck;
   /** The engine's memory in bytes (the module's heap: it grows, never shrinks). */
   memoryBytes(): number;
 }

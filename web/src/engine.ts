@@ -22,6 +22,7 @@ import type {
   PreviewFigures,
   QmvEngine,
   RangeCells,
+  RecipeCheck,
   RestoreWrite,
   RunInputs,
   UndoRecord,
@@ -401,6 +402,12 @@ function wrap(module: EngineModule): QmvEngine {
     },
     newUndoRecord(): UndoRecord {
       return new EngineUndoRecord(module);
+    },
+    recipe(recipe: string | object): RecipeCheck {
+      return ask(module, { call: "recipe", recipe }) as RecipeCheck;
+    },
+    makeRecipe(name: string, description: string, steps: { code: string; inputs: RunInputs }[]): RecipeCheck {
+      return ask(module, { call: "makeRecipe", name, description, steps }) as RecipeCheck;
     },
     memoryBytes(): number {
       return module.HEAPU8.length;

@@ -118,6 +118,20 @@ function withOptions(code: string, kind: string, startsAtSeparator: boolean): Ru
   return out;
 }
 
+// Recipes of several steps, each with its own inputs and text rules, and bad ones.
+const recipeTable: { version: number; name?: string; steps: Record<string, unknown>[] }[] = [
+  { version: 1, name: "Tidy", steps: [{ operation: "RLTE", unicode: true }, { operation: "RACC", unicode: true }, { operation: "RTXT", text: "b", matchCase: false }] },
+  { version: 1, steps: [{ operation: "RUDC", characters: "-()" }, { operation: "RNDG" }, { operation: "RFNC", count: 2 }] },
+  { version: 1, steps: [{ operation: "RBSP", separator: "-", occurrence: "last" }, { operation: "RPAT", pattern: "[a-z]", matchCase: true }, { operation: "CUPR" }] },
+  { version: 1, steps: [{ operation: "RBTW", opening: "(", closing: ")" }, { operation: "RNBP", start: 4, count: 2 }, { operation: "RLTE" }] },
+  { version: 1, steps: [{ operation: "RLTE" }, { operation: "RDPV" }] },
+  { version: 1, steps: [{ operation: "RDPV" }, { operation: "RLTE" }] },
+  { version: 2, steps: [{ operation: "RLTE" }] },
+  { version: 1, steps: [{ operation: "RPAT", pattern: "(a" }] },
+  { version: 1, steps: [{ operation: "RNBP", start: 2 }] },
+  { version: 1, steps: [{ operation: "RXYZ" }] },
+];
+
 interface Call {
   name: string;
   request: object;
@@ -206,6 +220,30 @@ function calls(engine: QmvEngine): Call[] {
   for (const t of [...cells.map((c) => String(c.value)), "\uac01\u4e00\u0007\u{1F44D}\u{E0001}\u0378"]) {
     out.push({ name: `inspect ${JSON.stringify(t).slice(0, 40)}`, request: { call: "inspect", text: t }, viaEngine: (e) => e.inspect(t) });
   }
+  // Recipes of several steps, each with its own inputs and text rules, run as one rule: the
+  // check, the composed rule (as the page's run and preview take it) and its refusals.
+  const recipes = recipeTable;
+  recipes.forEach((recipe, n) => {
+    out.push({ name: `recipe ${n}`, request: { call: "recipe", recipe }, viaEngine: (e) => e.recipe(recipe) });
+    out.push({ name: `recipe ${n} as a file`, request: { call: "recipe", recipe: JSON.stringify(recipe) }, viaEngine: (e) => e.recipe(JSON.stringify(recipe)) });
+    const inputs: RunInputs = { recipe };
+    out.push({ name: `check recipe ${n}`, request: { call: "checkInputs", code: "RLTE", inputs }, viaEngine: (e) => ({ message: e.checkInputs("RLTE", inputs) }) });
+    for (const locale of [locales[0]!, locales[1]!]) {
+      const request = { call: "ruleOverBlock", code: "RLTE", inputs, locale, cells };
+      out.push({ name: `recipe ${n} ${locale.decimalSeparator}`, request, viaEngine: (e) => e.ruleOverBlock("RLTE", inputs, locale, cells) });
+      out.push({ name: `recipe ${n} ${locale.decimalSeparator} from a range`, request, viaEngine: (e) => overRange(e, "RLTE", inputs, locale) });
+    }
+  });
+  // The pane's chosen steps as their dialogs took them, made a recipe.
+  const chosen = [
+    [{ code: "RLTE", inputs: { unicode: true } }, { code: "RPAT", inputs: { pattern: "\\d+", matchCase: true } }, { code: "RNBP", inputs: { startPosition: "2", charCount: "3" } }],
+    [{ code: "RBSP", inputs: { startPosition: "1", separator: "-", occurrence: 2 } }, { code: "RUDP", inputs: {} }],
+    [{ code: "RNBP", inputs: { startPosition: "x", charCount: "1" } }],
+    [{ code: "RDPV", inputs: {} }, { code: "RNUM", inputs: {} }],
+  ];
+  chosen.forEach((steps, n) => {
+    out.push({ name: `make recipe ${n}`, request: { call: "makeRecipe", name: "N", description: "D", steps }, viaEngine: (e) => e.makeRecipe("N", "D", steps) });
+  });
   out.push({ name: "unknown code", request: { call: "ruleOverBlock", code: "RXYZ", inputs: {}, locale: locales[0], cells }, viaEngine: (e) => e.ruleOverBlock("RXYZ", {}, locales[0]!, cells) });
   return out;
 }
@@ -252,4 +290,29 @@ test("a lone surrogate goes through the binding as it is", async () => {
   const engine = await loadTestEngine();
   const got = engine.ruleOverBlock("RNUM", {}, locales[0]!, [text("\ud800a1\udc00"), text("1\udfff")]);
   assert.deepEqual(got.map((r) => [r.before, r.after]), [["\ud800a1\udc00", "\ud800a\udc00"], ["1\udfff", "\udfff"]]);
+});
+
+// A recipe's composed rule against its steps run one after another, each over the texts the
+// step before left (cells a step gives up on are left out of the cells compared).
+test("a recipe's one rule gives what its steps give one after another", async () => {
+  const engine = await loadTestEngine();
+  const locale = locales[0]!;
+  const textCells = texts.filter((t) => t !== "" && t.length < 1000).map((t) => text(t));
+  // Each step as the page's inputs (a file's numbers are the dialog's texts).
+  const asInputs = ({ operation, start, count, ...rest }: Record<string, unknown>): [string, RunInputs] =>
+    [String(operation), { ...rest, ...(start === undefined ? {} : { startPosition: String(start) }), ...(count === undefined ? {} : { charCount: String(count) }) }];
+  const rows = recipeTable.slice(0, 4).map((recipe, n) => [`recipe ${n}`, recipe.steps, recipe.steps.map(asInputs)] as const);
+  for (const [name, steps, inputs] of rows) {
+    const recipe = { version: 1, steps };
+    const composed = new Map(engine.ruleOverBlock("RLTE", { recipe }, locale, textCells).map((r) => [r.index, r.after]));
+    let now = textCells.map((c) => String(c.value));
+    for (const [code, stepInputs] of inputs) {
+      const next = [...now];
+      for (const r of engine.ruleOverBlock(code, stepInputs, locale, now.map((t) => text(t)))) if (r.outcome === "changed") next[r.index] = r.after;
+      now = next;
+    }
+    const expected = now.map((t, i) => (t === String(textCells[i]!.value) ? undefined : t));
+    assert.deepEqual(textCells.map((_, i) => composed.get(i)), expected, name);
+    assert.ok(composed.size > 3, `${name}: ${composed.size} cells change`);
+  }
 });

@@ -2,8 +2,10 @@
 // strict fake of Excel: each removal through the page's own controls, the preview, Stop,
 // Undo both ways, refusals.
 import assert from "node:assert/strict";
-import { readFile } from "node:fs/promises";
+import { spawnSync } from "node:child_process";
+import { mkdir, mkdtemp, readdir, readFile, writeFile } from "node:fs/promises";
 import { createServer, type Server } from "node:http";
+import { tmpdir } from "node:os";
 import { extname, join, normalize } from "node:path";
 import { after, before, test } from "node:test";
 
@@ -50,12 +52,12 @@ interface Fake {
   call<T>(fn: (fake: FakeExcelControl) => T): Promise<T>;
 }
 
-async function openPane(excelApi = "1.20"): Promise<Fake> {
+async function openPane(excelApi = "1.20", platform = ""): Promise<Fake> {
   const page = await browser.newPage();
   await page.setViewport({ width: 320, height: 800 });
   const errors: string[] = [];
   page.on("pageerror", (e) => errors.push(String(e)));
-  await page.goto(`${base}/test-taskpane.html?excelApi=${excelApi}`);
+  await page.goto(`${base}/test-taskpane.html?excelApi=${excelApi}${platform}`);
   await page.waitForSelector("#form:not([hidden])", { timeout: 30000 });
   assert.deepEqual(errors, []);
   return {
@@ -343,6 +345,13 @@ test("every caption fits the pane's 320 pixels", async () => {
     }
     const caption = document.getElementById("caption")!;
     if (caption.scrollWidth > caption.clientWidth) over.push(`the caption ${caption.textContent}`);
+    // The recipes' part, open: no control reaches past the pane.
+    (document.getElementById("recipes") as HTMLDetailsElement).open = true;
+    const pane = document.getElementById("app")!.getBoundingClientRect().right;
+    for (const control of Array.from(document.querySelectorAll("#recipes button, #recipes input, #recipes select, #recipes summary"))) {
+      if (control.getBoundingClientRect().right > pane || control.scrollWidth > control.clientWidth + 1) over.push(`#${control.id || control.tagName}`);
+    }
+    if (document.documentElement.scrollWidth > 320) over.push(`the page is ${document.documentElement.scrollWidth}px wide`);
     return { over, room };
   });
   assert.deepEqual(cut.over, [], `room ${cut.room}px`);
@@ -366,4 +375,149 @@ test("a support page and a privacy statement ship, and both manifests link to th
     assert.match(await response.text(), /<h1>Vandrel QMV: (support|privacy statement)<\/h1>/, where);
   }
   assert.doesNotMatch(xml, /<AppDomain>/, "no AppDomain repeats the add-in's own origin");
+});
+
+// The recipes' part of the pane: steps chosen, saved, run as one run, exported and imported.
+
+async function openRecipes(page: Page): Promise<void> {
+  await page.waitForSelector("#recipes[data-ready]");
+  await page.$eval("#recipes", (d) => ((d as HTMLDetailsElement).open = true));
+}
+
+async function saveRecipe(page: Page, name: string, steps: [string, Record<string, string | boolean>][]): Promise<string> {
+  await openRecipes(page);
+  for (const [code, fields] of steps) {
+    await choose(page, code, fields);
+    await page.click("#addStep");
+  }
+  await choose(page, steps[0]![0], { recipeName: name, recipeDescription: `${steps.length} steps` });
+  await page.focus("#recipeDescription");
+  await page.keyboard.press("Enter"); // in the description: saves, and runs nothing
+  await page.waitForFunction(() => /recipe|name|step/i.test(document.getElementById("message")?.textContent ?? ""));
+  return page.$eval("#message", (p) => p.textContent ?? "");
+}
+
+const savedNames = (page: Page) => page.$$eval("#savedRecipe option", (o) => o.map((x) => x.textContent ?? ""));
+
+async function runRecipe(page: Page): Promise<string> {
+  await page.click("#runRecipe");
+  await page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false" &&
+    !(document.getElementById("run") as HTMLButtonElement).hidden);
+  return page.$eval("#message", (p) => p.textContent ?? "");
+}
+
+async function grid(fake: Fake, rows: number, columns: number): Promise<FakeValue[][]> {
+  return fake.call(new Function("fake", `
+    return Array.from({ length: ${rows} }, (_, r) => Array.from({ length: ${columns} }, (_, c) => fake.cell("Sheet1", r, c).value));`) as (f: FakeExcelControl) => FakeValue[][]);
+}
+
+// The cells hold no comma, quote or line break: CSV's fields are then the texts themselves.
+const csvLines = (rows: string[][]) => rows.map((r) => r.join(",") + "\r\n").join("");
+const csvCells = (text: string) => text.split("\r\n").filter((l) => l !== "").map((l) => l.split(","));
+
+test("a recipe saved in the pane runs in qmv over a folder and gives the cells the pane gave", async () => {
+  const qmv = process.env.QMV_BIN ?? "";
+  assert.ok(qmv, "QMV_BIN names the qmv program (web/test/pane/test.sh)");
+  const before: string[][] = [
+    ["  José   Núñez ", "tel. 212-555-0147"],
+    ["Zoë  Ådams", "617-555-0199 EXT. 12"],
+    ["Plain", "0161 496 0733"],
+    ["  Łódź\u00a0Street  ", "tel. 2125550147"],
+    ["Crème brûlée", "ext. 9"],
+    ["", "TEL. 020 7946 0018 ext.3"],
+  ];
+  const fake = await openPane("1.19");
+  await fake.call(new Function("fake", `
+    ${JSON.stringify(before)}.forEach((row, r) => row.forEach((value, c) => fake.setCell("Sheet1", r, c, { value })));
+    fake.select("Sheet1", [{ row: 0, column: 0, rows: ${before.length}, columns: 2 }]);`) as (f: FakeExcelControl) => void);
+  const saved = await saveRecipe(fake.page, "Tidy names and phones", [
+    ["RLTE", { unicode: true }],
+    ["RACC", { unicode: true }],
+    ["RTXT", { text: "tel. ", matchCase: false, unicode: true }],
+    ["RPAT", { pattern: "\\s*ext\\.\\s*\\d+$", matchCase: false, unicode: true }],
+  ]);
+  assert.equal(saved, 'Saved the recipe "Tidy names and phones".');
+  // One question and one preview of the whole chain.
+  assert.equal(await fake.page.$eval("#question", (p) => p.textContent), 'Run the recipe "Tidy names and phones" (4 steps: RLTE, RACC, RTXT, RPAT)?');
+  await fake.page.waitForFunction(() => /would change/.test(document.getElementById("preview")?.textContent ?? ""));
+  assert.match(await fake.page.$eval("#preview", (p) => p.textContent ?? ""), /^9 cells would change: "  José   Núñez " -> "Jose Nunez"/);
+  // Export: the file the browser downloads.
+  const folder = await mkdtemp(join(tmpdir(), "qmv-pane-recipe-"));
+  const session = await fake.page.createCDPSession();
+  await session.send("Page.setDownloadBehavior", { behavior: "allow", downloadPath: folder });
+  await fake.page.click("#exportRecipe");
+  const file = join(folder, "tidy-names-and-phones.json");
+  for (let i = 0; i < 100 && !(await readdir(folder)).includes("tidy-names-and-phones.json"); ++i) await new Promise((r) => setTimeout(r, 100));
+  assert.equal((JSON.parse(await readFile(file, "utf8")) as { steps: object[] }).steps.length, 4);
+  // One run, then one Undo that brings back every cell.
+  assert.equal(await runRecipe(fake.page), "");
+  const after = await grid(fake, before.length, 2);
+  assert.notDeepEqual(after, before);
+  await fake.page.click("#undo");
+  await fake.page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false");
+  assert.deepEqual(await grid(fake, before.length, 2), before, "one Undo brings back every cell");
+  await fake.page.close();
+  // The same starting cells as a folder of two CSV files, through qmv.
+  const input = join(folder, "in");
+  await mkdir(input);
+  const half = before.length / 2;
+  await writeFile(join(input, "a.csv"), csvLines(before.slice(0, half)));
+  await writeFile(join(input, "b.csv"), csvLines(before.slice(half)));
+  const qmvRun = spawnSync(qmv, ["apply", "--recipe", file, input, "-o", join(folder, "out"), "--no-header", "-q"], { encoding: "utf8" });
+  assert.equal(qmvRun.status, 0, qmvRun.stderr);
+  const files = [...csvCells(await readFile(join(folder, "out", "a.csv"), "utf8")), ...csvCells(await readFile(join(folder, "out", "b.csv"), "utf8"))];
+  after.forEach((row, r) => row.forEach((value, c) => assert.equal(files[r]?.[c], String(value), `row ${r + 1}, column ${c + 1}`)));
+});
+
+test("recipes are kept in the platform's storage, across panes, each partition its own", async () => {
+  // [name, the page's platform, what is done, the message, whether the recipe is listed after]
+  const rows: [string, string, (f: Fake) => Promise<void>, RegExp, boolean][] = [
+    ["localStorage, partitioned", "&partitionKey=p1", async () => {}, /^Saved the recipe "Digits"\.$/, true],
+    ["a shared runtime's storage", "&storage=officeRuntime", async () => {}, /^Saved the recipe "Digits"\.$/, true],
+    ["the shared runtime's 10 MB are full", "&storage=officeRuntime", (f) => f.page.evaluate(() => { (window as unknown as { qmvStorage: { othersBytes: number } }).qmvStorage.othersBytes = 9_999_990; }), /^The recipe could not be kept: the storage limit of 10 MB is reached$/, false],
+    ["a browser that blocks storage", "&storage=blocked", async () => {}, /^Saved the recipe "Digits"\.$/, true],
+  ];
+  for (const [name, platform, setUp, message, listed] of rows) {
+    const fake = await openPane("1.20", platform);
+    await setUp(fake);
+    assert.match(await saveRecipe(fake.page, "Digits", [["RNUM", {}]]), message, name);
+    assert.equal((await savedNames(fake.page)).includes("Digits"), listed, name);
+    assert.equal(await fake.page.$eval("#storageNote", (p) => !(p as HTMLElement).hidden), platform.includes("blocked"), name);
+    await fake.page.close();
+  }
+  // Kept across workbooks: a new pane of the same partition lists it; another partition does not.
+  for (const [key, listed] of [["p1", true], ["p2", false]] as const) {
+    const again = await openPane("1.20", `&partitionKey=${key}`);
+    await openRecipes(again.page);
+    assert.equal((await savedNames(again.page)).includes("Digits"), listed, key);
+    await again.page.close();
+  }
+});
+
+test("an imported recipe file is read as every host reads it; one the pane cannot run changes nothing", async () => {
+  const folder = await mkdtemp(join(tmpdir(), "qmv-pane-import-"));
+  // [file, its text, the message after import, the message after Run recipe (null: not listed)];
+  // the engine's other refusals are the WebAssembly-against-native table's.
+  const rows: [string, string, string, string | null][] = [
+    ["missing.json", '{"version": 1, "steps": [{"operation": "RNUM"}, {"operation": "RFNC"}]}', "missing.json: step 2, count: missing; RFNC needs the number of characters", null],
+    ["clears.json", '{"version": 1, "name": "Clears", "steps": [{"operation": "RNUM"}, {"operation": "RDPV"}]}', 'Imported the recipe "Clears".',
+      "This recipe ends by clearing values (RDPV), which the add-in runs on its own: run that step after the others."],
+    ["no-name.json", '{"version": 1, "steps": [{"operation": "RNUM"}]}', 'Imported the recipe "no-name".', ""],
+  ];
+  for (const [file, text, imported, ran] of rows) {
+    const fake = await openPane();
+    await column(fake, ["a1", "a1"]);
+    await openRecipes(fake.page);
+    const listed = (await savedNames(fake.page)).length;
+    await writeFile(join(folder, file), text);
+    await (await fake.page.$("input#importRecipe"))!.uploadFile(join(folder, file));
+    await fake.page.waitForFunction(() => (document.getElementById("message")?.textContent ?? "") !== "");
+    assert.equal(await fake.page.$eval("#message", (p) => p.textContent), imported, file);
+    assert.equal((await savedNames(fake.page)).length, listed + (ran === null ? 0 : 1), file);
+    if (ran !== null) {
+      assert.equal(await runRecipe(fake.page), ran, file);
+      assert.deepEqual(await cells(fake, 2), ran === "" ? ["a", "a"] : ["a1", "a1"], file);
+    }
+    await fake.page.close();
+  }
 });
