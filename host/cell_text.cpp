@@ -473,7 +473,10 @@ std::optional<Value> typedOtherThanText(std::u16string_view text, const HostLoca
     if (folded == u"false") return false;
   }
   // Every number and date has an ASCII digit: a text without one needs no parsing.
-  if (std::none_of(s.begin(), s.end(), isDigit)) return std::nullopt;
+  if (std::none_of(s.begin(), s.end(),
+                   [](char16_t c) { return static_cast<unsigned>(c - u'0') < 10U; })) {
+    return std::nullopt;
+  }
   if (auto number = parseNumber(s, locale)) return *number;
   if (auto date = parseDateTime(s, locale, currentYear)) return *date;
   return std::nullopt;
