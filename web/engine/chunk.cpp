@@ -193,12 +193,18 @@ void ChunkRule::over(const CellChunk& chunk, bool keepBefore, ChunkResults& out)
   out.outcomes.reserve(count);
   out.writeKinds.reserve(count);
   out.writeNumbers.reserve(count);
-  for (const CellResult& result : results_.cells()) {
+  const std::span<const CellResult> found = results_.cells();
+  out.before.assign(count, [&](std::size_t r) {
+    return keepBefore ? std::u16string_view(found[r].before) : std::u16string_view();
+  });
+  out.after.assign(count, [&](std::size_t r) {
+    return found[r].outcome == CellOutcome::Changed ? std::u16string_view(found[r].after)
+                                                    : std::u16string_view();
+  });
+  for (const CellResult& result : found) {
     const bool changed = result.outcome == CellOutcome::Changed;
     out.cells.push_back(static_cast<uint32_t>(result.cell));
     out.outcomes.push_back(static_cast<uint8_t>(result.outcome));
-    out.before.push(keepBefore ? std::u16string_view(result.before) : std::u16string_view());
-    out.after.push(changed ? std::u16string_view(result.after) : std::u16string_view());
     const std::u16string_view format = chunk.formatAt(result.cell);
     if (changed && !typedResultIsText(result.after, block_.locale, currentYear_, format)) {
       addWrite(typedResult(result.after, block_.locale, currentYear_, format), result.after, out);

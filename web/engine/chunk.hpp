@@ -10,6 +10,7 @@
 // formats reads as General.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,22 @@ struct TextList {
   void push(std::u16string_view text) {
     units.insert(units.end(), text.begin(), text.end());
     ends.push_back(static_cast<uint32_t>(units.size()));
+  }
+  /// Makes the list `count` texts of `textAt(i)`, sized once (a push per text grows the
+  /// buffer as it goes, which costs as much as the rule in WebAssembly).
+  template <typename TextAt>
+  void assign(std::size_t count, TextAt&& textAt) {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) total += textAt(i).size();
+    units.resize(total);
+    ends.resize(count);
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::u16string_view text = textAt(i);
+      std::copy(text.begin(), text.end(), units.begin() + static_cast<std::ptrdiff_t>(at));
+      at += text.size();
+      ends[i] = static_cast<uint32_t>(at);
+    }
   }
 };
 

@@ -185,9 +185,15 @@ class ChunkWriter {
     const layout = words(this.module, this.module._qmv_slot_texts(this.slot, this.units, this.formats.size, formatUnits), 3);
     const buffer = this.module.HEAPU8.buffer;
     const units = new Uint16Array(buffer, layout[0]!, this.units);
+    // Indexed loops with the lengths held in locals: about twice as fast in V8 as for-of
+    // with a moving index (bench/web_engine_bench.sh).
+    const texts = this.texts;
     let at = 0;
-    for (const text of this.texts) {
-      for (let k = 0; k < text.length; ++k) units[at++] = text.charCodeAt(k);
+    for (let i = 0; i < texts.length; ++i) {
+      const text = texts[i]!;
+      const length = text.length;
+      for (let k = 0; k < length; ++k) units[at + k] = text.charCodeAt(k);
+      at += length;
     }
     const formatText = new Uint16Array(buffer, layout[1]!, formatUnits);
     const formatEnds = new Uint32Array(buffer, layout[2]!, this.formats.size);
