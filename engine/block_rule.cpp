@@ -116,22 +116,17 @@ class PreparedChain {
   std::u16string scratch_;
 };
 
-// The rule over the cells of a block, `rule(text, out)` giving each text's outcome. Each
-// cell's text is made in the place of a new result, which goes again when the cell is kept
-// or the rule fails.
-template <typename Rule>
-void overCells(std::span<const CellContent> cells, const BlockRequest& request,
+// The rule over the cells of a block, `textOf(i, scratch)` giving cell i's text (null for a
+// cell the rule keeps: a formula, an error value) and `rule(text, out)` each text's outcome.
+// Each cell's text is made in the place of a new result, which goes again when the cell is
+// kept or the rule fails.
+template <typename TextOf, typename Rule>
+void overTexts(std::size_t count, TextOf&& textOf, const BlockRequest& request,
                BlockResults& results, Rule&& rule) {
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    const CellContent& content = cells[i];
-    if (content.isFormula()) continue;
-    std::optional<std::u16string> converted;
-    const std::u16string* text = std::get_if<std::u16string>(&content.value);
-    if (text == nullptr) {
-      converted = cellText(content.value, request.locale);
-      if (!converted) continue;  // an error value has no text
-      text = &*converted;
-    }
+  std::u16string scratch;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::optional<std::u16string_view> text = textOf(i, scratch);
+    if (!text) continue;
     CellResult& result = results.add(i, CellOutcome::Kept);
     try {
       result.outcome = rule(*text, result.after);
@@ -148,6 +143,41 @@ void overCells(std::span<const CellContent> cells, const BlockRequest& request,
   }
 }
 
+// A cell's text as the rule reads it: a text as it is, any other value as the cell shows it.
+std::optional<std::u16string_view> textOfCell(const CellContent& content, const HostLocale& locale,
+                                              std::u16string& scratch) {
+  if (content.isFormula()) return std::nullopt;
+  if (const auto* text = std::get_if<std::u16string>(&content.value)) return *text;
+  std::optional<std::u16string> converted = cellText(content.value, locale);
+  if (!converted) return std::nullopt;  // an error value has no text
+  scratch = std::move(*converted);
+  return scratch;
+}
+
+// The rule of `request` over `count` cells whose texts `textOf` gives.
+template <typename TextOf>
+void ruleOver(std::size_t count, TextOf&& textOf, const BlockRequest& request,
+              BlockResults& results) {
+  if (request.perCell != nullptr && *request.perCell) {
+    overTexts(count, textOf, request, results, [&](std::u16string_view text, std::u16string& out) {
+      return ruleOnText(text, request, out);
+    });
+    return;
+  }
+  if (!request.steps.empty()) {
+    PreparedChain chain(request);
+    overTexts(count, textOf, request, results, [&](std::u16string_view text, std::u16string& out) {
+      return chain.apply(text, out);
+    });
+    return;
+  }
+  // A fixed request is made ready once for the whole block.
+  const PreparedRule rule(request.fixed, request);
+  if (rule.row == nullptr) return;
+  overTexts(count, textOf, request, results,
+            [&](std::u16string_view text, std::u16string& out) { return rule.apply(text, out); });
+}
+
 }  // namespace
 
 CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, std::u16string& out) {
@@ -162,24 +192,18 @@ CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, st
 
 void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& request,
                    BlockResults& results) {
-  if (request.perCell != nullptr && *request.perCell) {
-    overCells(cells, request, results, [&](std::u16string_view text, std::u16string& out) {
-      return ruleOnText(text, request, out);
-    });
-    return;
-  }
-  if (!request.steps.empty()) {
-    PreparedChain chain(request);
-    overCells(cells, request, results, [&](std::u16string_view text, std::u16string& out) {
-      return chain.apply(text, out);
-    });
-    return;
-  }
-  // A fixed request is made ready once for the whole block.
-  const PreparedRule rule(request.fixed, request);
-  if (rule.row == nullptr) return;
-  overCells(cells, request, results,
-            [&](std::u16string_view text, std::u16string& out) { return rule.apply(text, out); });
+  ruleOver(
+      cells.size(),
+      [&](std::size_t i, std::u16string& scratch) {
+        return textOfCell(cells[i], request.locale, scratch);
+      },
+      request, results);
+}
+
+void ruleOverTexts(std::span<const std::optional<std::u16string_view>> texts,
+                   const BlockRequest& request, BlockResults& results) {
+  ruleOver(
+      texts.size(), [&](std::size_t i, std::u16string&) { return texts[i]; }, request, results);
 }
 
 }  // namespace qmv

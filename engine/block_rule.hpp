@@ -109,4 +109,10 @@ CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, st
 void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& request,
                    BlockResults& results);
 
+/// ruleOverBlock over cells given as the texts the rule reads, without copying them: no
+/// value for a cell the rule keeps as it is (a formula, an error value); the caller gives
+/// any other value as the text the cell shows (cellText).
+void ruleOverTexts(std::span<const std::optional<std::u16string_view>> texts,
+                   const BlockRequest& request, BlockResults& results);
+
 }  // namespace qmv

@@ -1,5 +1,6 @@
 #include "host/cell_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -456,19 +457,36 @@ std::u16string formulaText(const CellContent& content) {
   return std::visit(Visitor{}, content.value);
 }
 
-Value parseTypedInput(std::u16string_view text, const HostLocale& locale, int currentYear) {
+namespace {
+
+// What typing `text` (no leading apostrophe) gives when it is not the text itself; no value
+// when the text stays as typed. Answers without copying the text, as most texts stay.
+std::optional<Value> typedOtherThanText(std::u16string_view text, const HostLocale& locale,
+                                        int currentYear) {
   if (text.empty()) return Value{};
-  if (text.front() == u'\'') return std::u16string(text.substr(1));
-  if (text.front() == u'=') return std::u16string(text);
+  if (text.front() == u'=') return std::nullopt;
   const std::u16string_view s = trimSpaces(text);
-  if (s.empty()) return std::u16string(text);
+  if (s.empty()) return std::nullopt;
   if (s.size() <= 5) {
     const std::u16string folded = asciiLowered(s);
     if (folded == u"true") return true;
     if (folded == u"false") return false;
   }
+  // Every number and date has an ASCII digit: a text without one needs no parsing.
+  if (std::none_of(s.begin(), s.end(),
+                   [](char16_t c) { return static_cast<unsigned>(c - u'0') < 10U; })) {
+    return std::nullopt;
+  }
   if (auto number = parseNumber(s, locale)) return *number;
   if (auto date = parseDateTime(s, locale, currentYear)) return *date;
+  return std::nullopt;
+}
+
+}  // namespace
+
+Value parseTypedInput(std::u16string_view text, const HostLocale& locale, int currentYear) {
+  if (!text.empty() && text.front() == u'\'') return std::u16string(text.substr(1));
+  if (auto other = typedOtherThanText(text, locale, currentYear)) return *std::move(other);
   return std::u16string(text);
 }
 
@@ -523,6 +541,13 @@ TypedCell typedResult(std::u16string_view text, const HostLocale& locale, int cu
                       std::u16string_view cellFormat) {
   if (!text.empty() && text.front() == u'\'') return {Value(std::u16string(text)), {}};
   return typeIntoCell(text, locale, currentYear, cellFormat);
+}
+
+bool typedResultIsText(std::u16string_view text, const HostLocale& locale, int currentYear,
+                       std::u16string_view cellFormat) {
+  if (!text.empty() && text.front() == u'\'') return true;
+  if (!text.empty() && isTextFormat(cellFormat)) return true;
+  return !typedOtherThanText(text, locale, currentYear).has_value();
 }
 
 }  // namespace qmv

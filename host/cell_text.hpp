@@ -76,4 +76,10 @@ TypedCell typeIntoCell(std::u16string_view text, const HostLocale& locale, int c
 TypedCell typedResult(std::u16string_view text, const HostLocale& locale, int currentYear,
                       std::u16string_view cellFormat);
 
+/// Whether typedResult stores `text` itself, as a text, with no format of its own: the
+/// common case, answered without copying the text (a caller types the rest with
+/// typedResult).
+bool typedResultIsText(std::u16string_view text, const HostLocale& locale, int currentYear,
+                       std::u16string_view cellFormat);
+
 }  // namespace qmv

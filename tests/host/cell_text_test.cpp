@@ -304,6 +304,41 @@ TEST(TypedInput, ATextCellKeepsTypingAndAGeneralCellGetsTheTypedFormat) {
   }
 }
 
+// The quick answer a caller types most results by agrees with typing the result in full.
+TEST(TypedInput, TypedResultIsTextAgreesWithTypedResult) {
+  HostLocale german;
+  german.decimalSeparator = u',';
+  german.thousandsSeparator = u'.';
+  german.dateOrder = DateOrder::DayMonthYear;
+  german.dateSeparator = u'.';
+  const std::vector<std::u16string> texts{u"",        u" ",
+                                          u"abc",     u"Caf\u00E9 ",
+                                          u"'7",      u"'",
+                                          u"=1+2",    u"TRUE",
+                                          u" false ", u"truely",
+                                          u"1234",    u"12%",
+                                          u"1.234,5", u"1,234.5",
+                                          u"1e3",     u"(5)",
+                                          u"-",       u"3/4",
+                                          u"3.12.24", u"15:04",
+                                          u"3:04 PM", u"1/2/2007 3:04",
+                                          u"ref- ()", u"#N/A",
+                                          u"\u20AC",  u"\u00A05\u00A0",
+                                          u"5 x",     u"\uFF15"};
+  const std::vector<std::u16string> formats{u"General", u"@", u"0.00", u""};
+  for (const HostLocale& locale : {HostLocale{}, german}) {
+    for (const std::u16string& format : formats) {
+      for (const std::u16string& text : texts) {
+        SCOPED_TRACE(u8(text) + " in " + u8(format));
+        const TypedCell typed = typedResult(text, locale, 2007, format);
+        const auto* stored = std::get_if<std::u16string>(&typed.value);
+        const bool itself = stored != nullptr && *stored == text && typed.numberFormat.empty();
+        EXPECT_EQ(typedResultIsText(text, locale, 2007, format), itself);
+      }
+    }
+  }
+}
+
 TEST(TypedInput, AnAmountInTheUsersCurrencyIsANumberWithACurrencyFormat) {
   HostLocale german;
   german.decimalSeparator = u',';

@@ -9,6 +9,7 @@
 #include <emscripten/val.h>
 
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,8 +24,11 @@ namespace {
 using namespace qmv::web;
 
 struct Engine {
-  CellChunk chunk;
+  // The rule's chunk, and undo's two others (restoreWrites: before, after, now).
+  CellChunk chunks[3];
+  CellChunk& chunk = chunks[0];
   ChunkResults results;
+  RestoreWrites restores;
   std::vector<uint8_t> clears;
   std::map<uint32_t, std::unique_ptr<ChunkRule>> rules;
   uint32_t nextRule = 1;
@@ -63,27 +67,63 @@ std::string prepareRule(const std::string& request) {
 
 extern "C" {
 
-/// Makes room for `cells` cells: [kinds, numbers, format indexes, text ends].
-EMSCRIPTEN_KEEPALIVE const uint32_t* qmv_chunk_cells(uint32_t cells) {
+/// Makes room for `cells` cells in chunk `slot` (0: the rule's; 1 and 2: undo's):
+/// [kinds, numbers, format indexes, text ends]; null for no such chunk.
+EMSCRIPTEN_KEEPALIVE const uint32_t* qmv_slot_cells(uint32_t slot, uint32_t cells) {
   Engine& e = engine();
-  e.chunk.resize(cells);
-  e.layout[0] = address(e.chunk.kinds);
-  e.layout[1] = address(e.chunk.numbers);
-  e.layout[2] = address(e.chunk.formatOf);
-  e.layout[3] = address(e.chunk.texts.ends);
+  if (slot >= std::size(e.chunks)) return nullptr;
+  CellChunk& chunk = e.chunks[slot];
+  chunk.resize(cells);
+  e.layout[0] = address(chunk.kinds);
+  e.layout[1] = address(chunk.numbers);
+  e.layout[2] = address(chunk.formatOf);
+  e.layout[3] = address(chunk.texts.ends);
   return e.layout;
 }
 
-/// Makes room for the chunk's texts and formats: [text units, format units, format ends].
+/// Makes room for chunk `slot`'s texts and formats: [text units, format units, format ends].
+EMSCRIPTEN_KEEPALIVE const uint32_t* qmv_slot_texts(uint32_t slot, uint32_t units, uint32_t formats,
+                                                    uint32_t formatUnits) {
+  Engine& e = engine();
+  if (slot >= std::size(e.chunks)) return nullptr;
+  CellChunk& chunk = e.chunks[slot];
+  chunk.texts.units.resize(units);
+  chunk.formats.units.resize(formatUnits);
+  chunk.formats.ends.resize(formats);
+  e.layout[0] = address(chunk.texts.units);
+  e.layout[1] = address(chunk.formats.units);
+  e.layout[2] = address(chunk.formats.ends);
+  return e.layout;
+}
+
+/// qmv_slot_cells and qmv_slot_texts of the rule's chunk.
+EMSCRIPTEN_KEEPALIVE const uint32_t* qmv_chunk_cells(uint32_t cells) {
+  return qmv_slot_cells(0, cells);
+}
 EMSCRIPTEN_KEEPALIVE const uint32_t* qmv_chunk_texts(uint32_t units, uint32_t formats,
                                                      uint32_t formatUnits) {
+  return qmv_slot_texts(0, units, formats, formatUnits);
+}
+
+/// Undo's writes over chunks 0 (before: a formula cell's text its formula), 1 (what the run
+/// left) and 2 (now): [count, writes, numbers, formula units, formula ends, format units,
+/// format ends]; null for a failure.
+EMSCRIPTEN_KEEPALIVE const uint32_t* qmv_restore() {
   Engine& e = engine();
-  e.chunk.texts.units.resize(units);
-  e.chunk.formats.units.resize(formatUnits);
-  e.chunk.formats.ends.resize(formats);
-  e.layout[0] = address(e.chunk.texts.units);
-  e.layout[1] = address(e.chunk.formats.units);
-  e.layout[2] = address(e.chunk.formats.ends);
+  try {
+    restoreWrites(e.chunks[0], e.chunks[1], e.chunks[2], e.restores);
+  } catch (...) {
+    return nullptr;
+  }
+  const RestoreWrites& r = e.restores;
+  uint32_t* out = e.layout;
+  *out++ = static_cast<uint32_t>(r.writes.size());
+  *out++ = address(r.writes);
+  *out++ = address(r.numbers);
+  for (const TextList* list : {&r.formulas, &r.formats}) {
+    *out++ = address(list->units);
+    *out++ = address(list->ends);
+  }
   return e.layout;
 }
 

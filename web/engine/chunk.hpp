@@ -10,6 +10,7 @@
 // formats reads as General.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,22 @@ struct TextList {
   void push(std::u16string_view text) {
     units.insert(units.end(), text.begin(), text.end());
     ends.push_back(static_cast<uint32_t>(units.size()));
+  }
+  /// Makes the list `count` texts of `textAt(i)`, sized once (a push per text grows the
+  /// buffer as it goes, which costs as much as the rule in WebAssembly).
+  template <typename TextAt>
+  void assign(std::size_t count, TextAt&& textAt) {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) total += textAt(i).size();
+    units.resize(total);
+    ends.resize(count);
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::u16string_view text = textAt(i);
+      std::copy(text.begin(), text.end(), units.begin() + static_cast<std::ptrdiff_t>(at));
+      at += text.size();
+      ends[i] = static_cast<uint32_t>(at);
+    }
   }
 };
 
@@ -112,6 +129,9 @@ class ChunkRule {
 
  private:
   void contents(const CellChunk& chunk);
+  /// The texts the rule reads of the chunk's cells, viewed where they are.
+  void viewTexts(const CellChunk& chunk);
+  bool isDate(const CellChunk& chunk, uint32_t format);
 
   const OperationRow& row_;
   Texts texts_;
@@ -120,7 +140,36 @@ class ChunkRule {
   std::vector<CellContent> contents_;
   std::vector<std::optional<bool>> dateFormats_;
   BlockResults results_;
+  std::vector<std::optional<std::u16string_view>> views_;
+  TextList shown_;                 ///< the texts numbers and Booleans show
+  std::vector<uint32_t> shownOf_;  ///< the cell of each of them
 };
+
+/// What undo writes back to a recorded cell (RestoreWrites::writes).
+enum class RestoreWrite : uint8_t {
+  None = 0,     ///< nothing: the cell changed since the run, and is left as it is
+  Formula = 1,  ///< its formula notation
+  Number = 2,   ///< its formula notation, and the number (a date's serial) through values
+  Boolean = 3,  ///< its formula notation, and the Boolean through values
+};
+
+/// Undo's writes, one per recorded cell, in the order of the cells.
+struct RestoreWrites {
+  std::vector<uint8_t> writes;  ///< a RestoreWrite
+  std::vector<double> numbers;  ///< the number, or the Boolean's 1 or 0
+  TextList formulas;            ///< the content in formula notation (en-US); "" clears
+  TextList formats;             ///< the number format it had
+
+  void clear();
+};
+
+/// What puts back each recorded cell: `before` as the cell was (a formula cell's text is its
+/// formula), `after` what the run left (a cleared cell: Empty; a date: its Number), `now` the
+/// cell as it is. A cell is put back only where it still holds what the run left; a number
+/// goes back through values too, exactly, as the formula notation keeps 15 digits. The three
+/// chunks have the same cells; a shorter one's missing cells count as changed.
+void restoreWrites(const CellChunk& before, const CellChunk& after, const CellChunk& now,
+                   RestoreWrites& out);
 
 /// The value a cell of the page's reads holds, as the engine reads a cell: a Number in a
 /// date format is a date.

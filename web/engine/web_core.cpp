@@ -192,19 +192,6 @@ uint8_t kindOf(const json& cell, double& number, std::u16string& text) {
                                                                            : CellKind::Error);
 }
 
-// A cell as the add-in reads it: a date is a number whose format shows a date; rich and
-// unknown values have no text.
-CellContent contentOf(const json& cell) {
-  double number = 0;
-  std::u16string text;
-  const uint8_t kind = kindOf(cell, number, text);
-  CellContent content;
-  cellContent(kind, number, text, isDateFormatCode(cell.value("numberFormat", std::string())),
-              content);
-  if (kind & kFormula) content.formula = textField(cell, "formula");
-  return content;
-}
-
 // The cells of a request as the page lays a chunk out.
 CellChunk chunkOf(const json& cells) {
   CellChunk chunk;
@@ -400,51 +387,67 @@ json message(const json& request) {
   throw BadRequest("no message is called " + id);
 }
 
-// Whether a cell still holds what the run left in it (a cleared cell: nothing).
-bool stillAsLeft(const json& now, const json& after) {
-  const CellContent content = contentOf(now);
-  if (content.isFormula()) return false;
-  if (after.is_null()) return isEmpty(content.value);
-  const std::string kind = after.value("kind", std::string());
-  const json& value = after.contains("value") ? after["value"] : json();
-  if (kind == "empty") return isEmpty(content.value);
-  if (kind == "text") {
-    const auto* text = std::get_if<std::u16string>(&content.value);
-    return text && value.is_string() && *text == toUtf16(value.get_ref<const std::string&>());
+// What a run left in a cell (a CellWrite, or null where it cleared it) as a cell of a chunk:
+// a value of the wrong type for its kind matches no cell (an Error).
+void leftIn(const json& after, CellChunk& chunk, std::size_t i) {
+  auto kind = CellKind::Empty;
+  const std::string name = after.is_object() ? after.value("kind", std::string()) : "empty";
+  const json& value = after.is_object() && after.contains("value") ? after["value"] : json();
+  if (name == "text") {
+    kind = value.is_string() ? CellKind::Text : CellKind::Error;
+    if (value.is_string()) chunk.texts.push(toUtf16(value.get_ref<const std::string&>()));
+  } else if (name == "boolean") {
+    kind = value.is_boolean() ? CellKind::Boolean : CellKind::Error;
+    if (value.is_boolean()) chunk.numbers[i] = value.get<bool>() ? 1 : 0;
+  } else if (name != "empty") {
+    kind = value.is_number() ? CellKind::Number : CellKind::Error;
+    if (value.is_number()) chunk.numbers[i] = value.get<double>();
   }
-  if (kind == "boolean") {
-    const auto* flag = std::get_if<bool>(&content.value);
-    return flag && value.is_boolean() && *flag == value.get<bool>();
-  }
-  if (!value.is_number()) return false;
-  if (const auto* number = std::get_if<double>(&content.value))
-    return *number == value.get<double>();
-  if (const auto* date = std::get_if<DateTime>(&content.value))
-    return date->serial == value.get<double>();
-  return false;
+  if (chunk.texts.size() == i) chunk.texts.push({});
+  chunk.kinds[i] = static_cast<uint8_t>(kind);
 }
 
 json restore(const json& request) {
   const auto found = request.find("entries");
   if (found == request.end() || !found->is_array()) throw BadRequest("entries is not a list");
-  json out = json::array();
+  // The three chunks the page lays out: before (a formula cell's text its formula), after, now.
+  json befores = json::array(), nows = json::array();
   for (const json& entry : *found) {
-    if (!stillAsLeft(entry.value("now", json::object()), entry.value("after", json()))) {
+    json before = entry.value("before", json::object());
+    if (!before.contains("numberFormat")) before["numberFormat"] = "General";
+    befores.push_back(std::move(before));
+    nows.push_back(entry.value("now", json::object()));
+  }
+  CellChunk before = chunkOf(befores);
+  before.texts.clear();
+  for (std::size_t i = 0; i < befores.size(); ++i) {
+    const json& cell = befores[i];
+    if (before.kinds[i] & kFormula) {
+      before.texts.push(textField(cell, "formula"));
+    } else {
+      const json& value = cell.contains("value") ? cell["value"] : json();
+      before.texts.push(value.is_string() ? toUtf16(value.get_ref<const std::string&>()) : u"");
+    }
+  }
+  CellChunk after;
+  after.resize(found->size());
+  after.texts.clear();
+  for (std::size_t i = 0; i < found->size(); ++i)
+    leftIn((*found)[i].value("after", json()), after, i);
+  RestoreWrites writes;
+  restoreWrites(before, after, chunkOf(nows), writes);
+  json out = json::array();
+  for (std::size_t i = 0; i < writes.writes.size(); ++i) {
+    const auto write = static_cast<RestoreWrite>(writes.writes[i]);
+    if (write == RestoreWrite::None) {
       out.push_back(nullptr);
       continue;
     }
-    const json before = entry.value("before", json::object());
-    const CellContent content = contentOf(before);
-    json write = {{"formula", utf8(formulaText(content))},
-                  {"numberFormat", before.value("numberFormat", std::string("General"))}};
-    // A constant number goes back through Range.values, exactly: the formula notation
-    // keeps 15 significant digits.
-    if (!content.isFormula()) {
-      if (const auto* number = std::get_if<double>(&content.value)) write["value"] = *number;
-      if (const auto* date = std::get_if<DateTime>(&content.value)) write["value"] = date->serial;
-      if (const auto* flag = std::get_if<bool>(&content.value)) write["value"] = *flag;
-    }
-    out.push_back(std::move(write));
+    json cell = {{"formula", utf8(writes.formulas.at(i))},
+                 {"numberFormat", utf8(writes.formats.at(i))}};
+    if (write == RestoreWrite::Number) cell["value"] = writes.numbers[i];
+    if (write == RestoreWrite::Boolean) cell["value"] = writes.numbers[i] != 0;
+    out.push_back(std::move(cell));
   }
   return out;
 }

@@ -37,7 +37,8 @@
 // notes) and Undo copies them back; the scratch sheet is deleted once undone or replaced.
 
 import type { ExcelSide, PreviewOutcome, RunControl, RunOutcome, RunRequest } from "../addin-types.js";
-import type { CellIn, CellLocale, CellResult, CellWrite, OperationInfo, PreviewFigures, QmvEngine, RestoreWrite, RunInputs, UndoRecord } from "../engine-types.js";
+import { CHANGED } from "../engine-types.js";
+import type { CellIn, CellLocale, CellResult, CellWrite, ChunkRule, OperationInfo, PreviewFigures, QmvEngine, RestoreWrite, RunInputs, UndoRecord } from "../engine-types.js";
 
 /** The most a chunk's read answer or write request may weigh: under the 5 MB limit with room to spare. */
 export const MAX_CHUNK_BYTES = 4 * 1024 * 1024;
@@ -687,7 +688,7 @@ class Side implements ExcelSide {
       if (op.kind === "value") {
         if (!oneColumn(selection.selected)) return { refusal: this.engine.message("notOneColumn") };
         const list = await readList(reader, columnRows(selection.areas));
-        const clears = this.engine.valueClears(request.code, locale, list);
+        const clears = this.decide(request.code, locale, list);
         list.forEach((c, i) => {
           if (!clears[i]) return;
           figures.changes++;
@@ -698,24 +699,40 @@ class Side implements ExcelSide {
         return { line: this.engine.previewLine(request.code, figures) };
       }
       const pieces = new Pieces(await constantAreas(context, selection.sheet, selection.areas));
-      while (!figures.capped) {
-        const chunk = await reader.read(pieces);
-        if (chunk === null) break;
-        for (const block of chunk.blocks) {
-          for (const result of this.engine.ruleOverBlock(request.code, request.inputs, locale, block.cells)) {
-            if (result.outcome !== "changed") continue;
-            figures.changes++;
-            if (figures.samples.length < PREVIEW_SAMPLES) figures.samples.push({ before: result.before, after: result.after });
-            if (figures.changes > PREVIEW_CAP) {
-              figures.capped = true;
-              break;
+      const rule = this.engine.prepareRule(request.code, request.inputs, locale);
+      try {
+        while (!figures.capped) {
+          const chunk = await reader.read(pieces);
+          if (chunk === null) break;
+          for (const block of chunk.blocks) {
+            const results = rule.over(block.cells, true);
+            for (let r = 0; r < results.count; ++r) {
+              if (results.outcomes[r] !== CHANGED) continue;
+              figures.changes++;
+              if (figures.samples.length < PREVIEW_SAMPLES) figures.samples.push({ before: results.before(r), after: results.after(r) });
+              if (figures.changes > PREVIEW_CAP) {
+                figures.capped = true;
+                break;
+              }
             }
+            if (figures.capped) break;
           }
-          if (figures.capped) break;
         }
+      } finally {
+        rule.dispose();
       }
       return { line: this.engine.previewLine(request.code, figures) };
     });
+  }
+
+  /** A value removal's decision over its whole list: 1 for each cell it clears. */
+  private decide(code: string, locale: CellLocale, list: CellIn[]): Uint8Array {
+    const rule = this.engine.prepareRule(code, {}, locale);
+    try {
+      return rule.clears(list);
+    } finally {
+      rule.dispose();
+    }
   }
 
   async run(request: RunRequest, control: RunControl): Promise<RunOutcome> {
@@ -864,6 +881,15 @@ class Run {
     const areas = await constantAreas(this.context, this.selection.sheet, this.selection.areas);
     this.total = areas.reduce((n, a) => n + a.rows * a.columns, 0);
     if (this.total === 0) return refused(this.engine.message("emptySelection"));
+    const rule = this.engine.prepareRule(this.request.code, this.request.inputs, this.locale);
+    try {
+      return await this.overChunks(rule, areas);
+    } finally {
+      rule.dispose();
+    }
+  }
+
+  private async overChunks(rule: ChunkRule, areas: Area[]): Promise<RunOutcome> {
     let seen = 0, gaveUp = 0;
     this.progress();
     const pieces = new Pieces(areas);
@@ -881,7 +907,14 @@ class Run {
         // for the request limits can take the engine seconds.
         for (let from = 0; from < block.cells.length; from += ENGINE_SLICE) {
           const slice = block.cells.slice(from, from + ENGINE_SLICE);
-          for (const r of this.engine.ruleOverBlock(this.request.code, this.request.inputs, this.locale, slice)) results.push({ ...r, index: r.index + from });
+          const found = rule.over(slice);
+          for (let r = 0; r < found.count; ++r) {
+            if (found.outcomes[r] !== CHANGED) {
+              ++gaveUp;
+              continue;
+            }
+            results.push({ index: found.cells[r]! + from, outcome: "changed", before: "", after: found.after(r), write: found.write(r) });
+          }
           asked += slice.length;
           if (asked < chunk.cells) {
             const done = this.done + Math.floor(asked / 2); // the slice asked, not yet written
@@ -889,8 +922,7 @@ class Run {
             await heardSoFar();
           }
         }
-        gaveUp += results.filter((r) => r.outcome === "gaveUp").length;
-        writes.push({ block, results: results.filter((r) => r.outcome === "changed" && r.write !== undefined) });
+        writes.push({ block, results });
       }
       await this.write(writes);
       this.done += chunk.cells;
@@ -995,7 +1027,13 @@ class Run {
     });
     if (stopped) return { kind: "stopped", changed: 0 };
     if (!list.some(nonEmpty)) return refused(this.engine.message("emptySelection"));
-    const clears = this.engine.valueClears(this.request.code, this.locale, list);
+    const rule = this.engine.prepareRule(this.request.code, {}, this.locale);
+    let clears: Uint8Array;
+    try {
+      clears = rule.clears(list);
+    } finally {
+      rule.dispose();
+    }
     const sheetName = this.selection.sheet;
     let scratchRow = 0;
     // Runs of neighbouring rows to clear, a request's worth at a time.
