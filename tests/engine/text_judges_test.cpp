@@ -4,9 +4,7 @@
 // lists (tests/engine/text_judges.py writes the tables).
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,13 +18,10 @@
 #include "engine/unicode_classes.hpp"
 #include "engine/unicode_text_data.hpp"
 #include "host/text.hpp"
+#include "support/command_output.hpp"
 
 namespace qmv {
 namespace {
-
-struct PipeClose {
-  void operator()(FILE* pipe) const { pclose(pipe); }
-};
 
 std::u16string fromHex(const std::string& field) {
   std::u16string out;
@@ -47,14 +42,7 @@ const std::map<std::string, std::vector<Case>>& judged() {
   static const std::map<std::string, std::vector<Case>> tables = [] {
     const std::string command = std::string(QMV_PYTHON3) + " " + QMV_SOURCE_DIR +
                                 "/tests/engine/text_judges.py /usr/share/unicode /usr/share/dict";
-    std::unique_ptr<FILE, PipeClose> pipe(popen(command.c_str(), "r"));
-    std::string text;
-    if (pipe) {
-      char buffer[1 << 16];
-      for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) {
-        text.append(buffer, n);
-      }
-    }
+    const std::string text = test::commandOutput(command);
     std::map<std::string, std::vector<Case>> out;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {

@@ -10,6 +10,16 @@
 namespace qmv {
 namespace {
 
+// Germany's separators and day-month-year dates, as the typing tests read them.
+HostLocale germanTyping() {
+  HostLocale german;
+  german.decimalSeparator = u',';
+  german.thousandsSeparator = u'.';
+  german.dateOrder = DateOrder::DayMonthYear;
+  german.dateSeparator = u'.';
+  return german;
+}
+
 std::string u8(const std::u16string& s) { return toUtf8(s); }
 
 /// Serial of a date-time built from the text the host shows, via the typed-input reader.
@@ -215,11 +225,7 @@ TEST(TypedInput, ReadsWhatTheUserTypes) {
 }
 
 TEST(TypedInput, FollowsTheLocale) {
-  HostLocale german;
-  german.decimalSeparator = u',';
-  german.dateSeparator = u'.';
-  german.dateOrder = DateOrder::DayMonthYear;
-  german.thousandsSeparator = u'.';
+  const HostLocale german = germanTyping();
   EXPECT_EQ(parseTypedInput(u"1,5", german, 2007), Value{1.5});
   EXPECT_EQ(parseTypedInput(u"1.234,5", german, 2007), Value{1234.5});
   EXPECT_EQ(parseTypedInput(u"2.1.2007", german, 2007), Value{DateTime{39084}});
@@ -255,11 +261,7 @@ TEST(TypedInput, GroupsByTheThousandsSeparatorGivenOnly) {
 }
 
 TEST(TypedInput, ATextCellKeepsTypingAndAGeneralCellGetsTheTypedFormat) {
-  HostLocale german;
-  german.decimalSeparator = u',';
-  german.dateSeparator = u'.';
-  german.dateOrder = DateOrder::DayMonthYear;
-  german.thousandsSeparator = u'.';
+  const HostLocale german = germanTyping();
   struct Row {
     const char* name;
     std::u16string typed;
@@ -306,11 +308,7 @@ TEST(TypedInput, ATextCellKeepsTypingAndAGeneralCellGetsTheTypedFormat) {
 
 // The quick answer a caller types most results by agrees with typing the result in full.
 TEST(TypedInput, TypedResultIsTextAgreesWithTypedResult) {
-  HostLocale german;
-  german.decimalSeparator = u',';
-  german.thousandsSeparator = u'.';
-  german.dateOrder = DateOrder::DayMonthYear;
-  german.dateSeparator = u'.';
+  const HostLocale german = germanTyping();
   const std::vector<std::u16string> texts{u"",        u" ",
                                           u"abc",     u"Caf\u00E9 ",
                                           u"'7",      u"'",
