@@ -419,6 +419,12 @@ void writePackage(const std::string& source, const std::string& target,
     if (!archive) throw writeError(target, zipMessage(code));
     zip_t* zip = archive.get();
     for (const PartReplacement& part : replacements) {
+      // A rewritten part keeps its entry's date: libzip would stamp the time of writing,
+      // and the same run on the same file would give other bytes each second.
+      zip_stat_t original;
+      zip_stat_init(&original);
+      const bool dated = zip_stat_index(zip, part.index, ZIP_FL_UNCHANGED, &original) == 0 &&
+                         (original.valid & ZIP_STAT_MTIME) != 0;
       DeflatedFile* deflated = part.deflated;
       if (deflated == nullptr) {
         packed.push_back(std::make_unique<DeflatedFile>(target));
@@ -433,6 +439,9 @@ void writePackage(const std::string& source, const std::string& target,
       // The archive holds the source now and frees it with itself.
       content.release();
       if (zip_set_file_compression(zip, part.index, ZIP_CM_DEFLATE, 0) != 0) {
+        throw writeError(target, zip_strerror(zip));
+      }
+      if (dated && zip_file_set_mtime(zip, part.index, original.mtime, 0) != 0) {
         throw writeError(target, zip_strerror(zip));
       }
     }

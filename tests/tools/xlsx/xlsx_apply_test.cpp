@@ -71,7 +71,8 @@ TEST(XlsxApply, ChangesOnlyTheCellsTheRemovalChanges) {
   for (const ApplyRow& row : rows) {
     SCOPED_TRACE(row.name);
     TempFolder folder;
-    const std::string input = buildWorkbook(folder, "book.xlsx");
+    const std::string input = folder.file("book.xlsx");
+    alterPackage(folder, buildWorkbook(folder, "built.xlsx"), input, "");
     std::vector<std::string> args = {"apply"};
     args.insert(args.end(), row.options.begin(), row.options.end());
     args.insert(args.begin() + 2, input);

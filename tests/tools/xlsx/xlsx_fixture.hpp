@@ -74,14 +74,16 @@ for ws in wb.worksheets:
   return cells;
 }
 
-/// The bytes of every part as Python's zipfile reads them, by part name.
-inline std::map<std::string, std::string> zipParts(const TempFolder& folder,
-                                                   const std::string& book) {
+/// The bytes of every part as Python's zipfile reads them, by part name; with `times`, each
+/// entry's date as zipfile gives it, too.
+inline std::map<std::string, std::string> zipParts(
+    const TempFolder& folder, const std::string& book,
+    std::map<std::string, std::string>* times = nullptr) {
   const std::string script = folder.write("parts.py", R"(import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
     for name in z.namelist():
         data = z.read(name)
-        sys.stdout.write("%s\n%d\n" % (name, len(data)))
+        sys.stdout.write("%s %r\n%d\n" % (name, z.getinfo(name).date_time, len(data)))
         sys.stdout.flush()
         sys.stdout.buffer.write(data)
         sys.stdout.buffer.flush()
@@ -92,7 +94,9 @@ with zipfile.ZipFile(sys.argv[1]) as z:
   while (at < out.size()) {
     const std::size_t nameEnd = out.find('\n', at);
     const std::size_t sizeEnd = out.find('\n', nameEnd + 1);
-    const std::string name = out.substr(at, nameEnd - at);
+    const std::string line = out.substr(at, nameEnd - at);
+    const std::string name = line.substr(0, line.find(' '));
+    if (times != nullptr) (*times)[name] = line.substr(line.find(' ') + 1);
     const std::size_t size = std::stoul(out.substr(nameEnd + 1, sizeEnd - nameEnd - 1));
     parts[name] = out.substr(sizeEnd + 1, size);
     at = sizeEnd + 1 + size;
@@ -101,7 +105,9 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 }
 
 /// Rewrites the package `from` into `to` with Python's zipfile, running `edit` (Python
-/// statements over `parts`, an ordered list of [name, bytes] pairs) in between.
+/// statements over `parts`, an ordered list of [name, bytes] pairs) in between. Every entry
+/// is dated 1980-01-01, as Excel dates them, so a writer that stamps the time of writing is
+/// seen.
 inline void alterPackage(const TempFolder& folder, const std::string& from, const std::string& to,
                          const std::string& edit) {
   const std::string script = folder.write("alter.py",
@@ -114,7 +120,9 @@ inline void alterPackage(const TempFolder& folder, const std::string& from, cons
                                               "\nwith zipfile.ZipFile(sys.argv[2], "
                                               "'w', zipfile.ZIP_DEFLATED) as z:\n"
                                               "    for n, b in parts:\n"
-                                              "        z.writestr(n, b)\n");
+                                              "        z.writestr(zipfile.ZipInfo(n, "
+                                              "(1980, 1, 1, 0, 0, 0)), b, "
+                                              "zipfile.ZIP_DEFLATED)\n");
   run(python() + " " + script + " " + from + " " + to);
 }
 
@@ -234,8 +242,10 @@ inline void expectOnly(const TempFolder& folder, const std::string& input,
     }
   }
 
-  const auto partsBefore = zipParts(folder, input);
-  const auto partsAfter = zipParts(folder, output);
+  std::map<std::string, std::string> timesBefore, timesAfter;
+  const auto partsBefore = zipParts(folder, input, &timesBefore);
+  const auto partsAfter = zipParts(folder, output, &timesAfter);
+  EXPECT_EQ(timesAfter, timesBefore) << "a rewritten part keeps its entry's date";
   ASSERT_EQ(partsAfter.size(), partsBefore.size());
   std::set<std::string> refs;
   for (const Change& change : changes) refs.insert(change.cell.substr(change.cell.find('!') + 1));
