@@ -1,5 +1,6 @@
 #include "dialog/frm_prg_bar.hpp"
 
+#include <optional>
 #include <string>
 
 #include "engine/box_number.hpp"
@@ -7,6 +8,7 @@
 #include "engine/run.hpp"
 #include "engine/text_pattern.hpp"
 #include "engine/transforms.hpp"
+#include "engine/value_run.hpp"
 #include "ui/form_run_observer.hpp"
 
 namespace qmv {
@@ -217,7 +219,15 @@ void frmPrgBar::refreshPreview() {
 }
 
 void frmPrgBar::askFor(Operation operation) {
-  lblStatus.setCaption(std::u16string(operationQuestion(operation)));
+  std::u16string question(operationQuestion(operation));
+  // Before Yes: what a value removal will leave since this Excel could not put it back.
+  if (operationRow(operation).kind == OperationKind::ValueLevel && session_.hostApp) {
+    if (const std::optional<std::u16string> kept = keptArrayFormulasQuestion(*session_.hostApp)) {
+      question += u" ";
+      question += *kept;
+    }
+  }
+  lblStatus.setCaption(question);
   switch (operationRow(operation).inputs) {
     case OperationInputs::StartPosition:
       Frame1.setVisible(true);

@@ -113,6 +113,9 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
   });
   if (!work) return;
   const HostLocale locale = tolerantGet([&] { return app.locale(); }).value_or(HostLocale{});
+  // The cells the run leaves since the host could not put them back are no change.
+  const std::optional<std::size_t> arrayLimit =
+      tolerantGet([&] { return work->arrayFormulaLimit(); }).value_or(std::nullopt);
   const std::size_t selectedAreas =
       tolerantGet([&] { return selection.areaRefs().size(); }).value_or(1);
   if (selectedAreas > 1) {
@@ -127,7 +130,7 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
     const std::vector<bool> clears = valueClears(mode, values, locale);
     std::u16string scratch;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-      if (!clears[i]) continue;
+      if (!clears[i] || arrayFormulaKept(cells[i].content, arrayLimit)) continue;
       const std::optional<std::u16string_view> text =
           textOf(cells[i].content.value, locale, scratch);
       if (!tally.add(text.value_or(std::u16string_view()), u"")) return;
@@ -145,15 +148,17 @@ void previewValues(Application& app, Range& selection, ValueMode mode, PreviewTa
 
   // The column top down, as the value rule takes it.
   std::vector<Value> values;
+  std::vector<bool> kept;
   CellBlock block;
   readArea(*sheet, areas.front(), block, [&](const CellContent& content) {
     values.push_back(content.value);
+    kept.push_back(arrayFormulaKept(content, arrayLimit));
     return true;
   });
   const std::vector<bool> clears = valueClears(mode, values, locale);
   std::u16string scratch;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!clears[i]) continue;
+    if (!clears[i] || kept[i]) continue;
     const std::optional<std::u16string_view> text = textOf(values[i], locale, scratch);
     if (!tally.add(text.value_or(std::u16string_view()), u"")) return;
   }

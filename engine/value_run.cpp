@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "host/address.hpp"
 #include "host/cell_text.hpp"
 #include "host/host.hpp"
+#include "host/text.hpp"
 #include "host/tolerant.hpp"
 
 namespace qmv {
@@ -163,6 +166,10 @@ class DuplicateRun {
     observer_.setMaximum(max_);
   }
 
+  /// How many array formulas the run left (keeps), and the host's limit they passed.
+  std::size_t arrayFormulasKept() const { return arrayFormulasKept_; }
+  std::size_t arrayFormulaLimit() const { return arrayLimit_.value_or(0); }
+
   /// Forms the working range: the selection within the active sheet's used range.
   void formWorkingRange(Range& selection) {
     tolerant([&] {
@@ -173,6 +180,7 @@ class DuplicateRun {
     tolerant([&] { column_ = work_->column(1); });
     if (!column_) return;
     rows_ = tolerantGet([&] { return work_->rowsCount(); }).value_or(0);
+    arrayLimit_ = tolerantGet([&] { return work_->arrayFormulaLimit(); }).value_or(std::nullopt);
     top_ = tolerantGet([&] { return column_->topLeft(); });
     // Formats shared by the whole range are read once; cells are asked only when they differ.
     if (snapshot_ != nullptr) sharedFormats_ = tolerantGet([&] { return work_->formats(); });
@@ -403,6 +411,10 @@ class DuplicateRun {
   /// walk whose later decisions do not hang on the host's counts may queue: the counts
   /// see a queued cell as it was.
   void queueClear(int64_t row, const CellContent& before) {
+    if (keeps(before, top_ ? std::optional<CellRef>(CellRef{top_->row + row - 1, top_->column})
+                           : std::nullopt)) {
+      return;
+    }
     if (!top_) {
       clearRow(row, before);  // unplaced: one by one
       return;
@@ -512,6 +524,7 @@ class DuplicateRun {
   /// is known, with `formats` when they were read before. True when the host cleared it.
   bool clearRecorded(Range& cell, std::optional<CellRef> at, const CellContent& before,
                      const std::optional<CellFormats>& formats = std::nullopt) {
+    if (keeps(before, at)) return false;
     std::optional<std::size_t> index;
     if (at && snapshot_ != nullptr) {
       std::optional<CellFormats> read = formats ? formats : sharedFormats_;
@@ -521,6 +534,14 @@ class DuplicateRun {
     const bool cleared = tolerant([&] { cell.clear(); });
     if (cleared && index) markCleared(*snapshot_, *index);
     return cleared;
+  }
+
+  /// True for a cell the run leaves since the host could not put it back (arrayFormulaKept);
+  /// each such cell is counted once, however often a walk comes to it.
+  bool keeps(const CellContent& before, std::optional<CellRef> at) {
+    if (!arrayFormulaKept(before, arrayLimit_)) return false;
+    if (!at || keptCells_.insert({at->row, at->column}).second) ++arrayFormulasKept_;
+    return true;
   }
 
   /// The cells of the working range's areas, every row once, top to bottom.
@@ -577,6 +598,9 @@ class DuplicateRun {
     std::optional<std::size_t> index;
   };
   std::vector<PendingClear> pending_;
+  std::optional<std::size_t> arrayLimit_;
+  std::set<std::pair<int64_t, int64_t>> keptCells_;
+  std::size_t arrayFormulasKept_ = 0;
   int64_t rows_ = 0;
   int64_t step_ = 0;
 };
@@ -646,6 +670,9 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
     }
   }
 
+  if (run.arrayFormulasKept() > 0) {
+    observer.message(keptArrayFormulasText(run.arrayFormulasKept(), run.arrayFormulaLimit()));
+  }
   if (snapshot) captureRunResults(*snapshot);  // the looks the clears left, for undo
   if (entry == RunEntry::OnItsOwn) {
     leaveHostRunState(*app, session.userModes);
@@ -655,6 +682,50 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
 }
 
 }  // namespace
+
+bool arrayFormulaKept(const CellContent& content, std::optional<std::size_t> limit) {
+  const std::u16string& formula = content.formula;
+  return limit && formula.size() > 2 && formula.front() == u'{' && formula.back() == u'}' &&
+         formula.size() - 2 > *limit;
+}
+
+std::optional<std::u16string> keptArrayFormulasQuestion(Application& app) {
+  const RangePtr selection = tolerantGet([&] { return app.selection(); }).value_or(nullptr);
+  if (!selection) return std::nullopt;
+  const std::optional<std::size_t> limit =
+      tolerantGet([&] { return selection->arrayFormulaLimit(); }).value_or(std::nullopt);
+  if (!limit) return std::nullopt;
+  // Only the formulas are read. SpecialCells of a single cell looks at the whole sheet, so
+  // a formula counts only inside the selection.
+  const std::vector<AreaRef> selected =
+      tolerantGet([&] { return selection->areaRefs(); }).value_or(std::vector<AreaRef>{});
+  const std::vector<RangePtr> areas =
+      tolerantGet([&] {
+        return selection->specialCells(xl::kCellTypeFormulas)->areas();
+      }).value_or(std::vector<RangePtr>{});
+  for (const RangePtr& area : areas) {
+    const std::optional<CellBlock> block = tolerantGet([&] { return area->readBlock(); });
+    if (!block || block->cells.size() != static_cast<std::size_t>(block->area.count())) continue;
+    for (int64_t r = 0; r < block->area.rows(); ++r) {
+      for (int64_t c = 0; c < block->area.columns(); ++c) {
+        const CellRef at{block->area.first.row + r, block->area.first.column + c};
+        const bool inside = std::any_of(selected.begin(), selected.end(),
+                                        [&](const AreaRef& a) { return a.contains(at); });
+        if (inside && arrayFormulaKept(block->at(r, c), limit)) {
+          return u"Array formulas longer than " + toUtf16(std::to_string(*limit)) +
+                 u" characters will be left as they are: this Excel could not put them back.";
+        }
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::u16string keptArrayFormulasText(std::size_t count, std::size_t limit) {
+  const std::u16string longer = u" longer than " + toUtf16(std::to_string(limit)) + u" characters ";
+  if (count == 1) return u"1 array formula" + longer + u"was left as it is.";
+  return toUtf16(std::to_string(count)) + u" array formulas" + longer + u"were left as they are.";
+}
 
 std::optional<std::vector<AreaRef>> singleColumnAreas(Range& selection) {
   std::optional<std::vector<AreaRef>> areas = tolerantGet([&] { return selection.areaRefs(); });

@@ -4,6 +4,7 @@
 // here serve it and callers that prepared the host themselves.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +28,21 @@ void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& obser
 /// hidden row is cleared, empty or not. Ends with the observer's finish().
 void runPreparedValueRemoval(RemovalSession& session, ValueMode mode, int32_t nonEmptyCount,
                              RunObserver& observer);
+
+/// Whether a value removal leaves `content` as it is because the host could not put it
+/// back after a clear: an array formula longer than `limit` (Range::arrayFormulaLimit),
+/// as an Excel without Range.Formula2 has for FormulaArray's 255 characters. The run, the
+/// preview and the question before the run leave out the same cells.
+bool arrayFormulaKept(const CellContent& content, std::optional<std::size_t> limit);
+
+/// The sentence the question before a value removal adds when the selection holds array
+/// formulas the run will leave (arrayFormulaKept); none when it holds none or the host puts
+/// every formula back. A host failure counts as none.
+std::optional<std::u16string> keptArrayFormulasQuestion(Application& app);
+
+/// "N array formulas longer than L characters were left as they are." ("1 array formula
+/// ... was left as it is."): told at the end of a run that left them.
+std::u16string keptArrayFormulasText(std::size_t count, std::size_t limit);
 
 /// The areas of a selection when they all lie in one and the same column; none otherwise
 /// (also when the host cannot tell). A value removal refuses any other selection.

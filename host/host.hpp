@@ -10,6 +10,7 @@
 // the host's "Nothing" (no intersection, nothing found).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,6 +52,7 @@ inline constexpr int32_t kCalculationAutomatic = -4105;
 inline constexpr int32_t kErrorHandler = 2;  ///< EnableCancelKey: the key raises a trappable error
 inline constexpr int32_t kCellTypeConstants = 2;
 inline constexpr int32_t kCellTypeVisible = 12;
+inline constexpr int32_t kCellTypeFormulas = -4123;
 inline constexpr int32_t kBarTop = 1;
 /// AutoFilter operators (XlAutoFilterOperator) that a ColumnFilter may carry.
 inline constexpr int32_t kFilterAnd = 1;
@@ -185,6 +187,10 @@ class Range {
 
   /// SpecialCells(type) restricted to this range; throws HostError 1004 when no cell matches.
   virtual RangePtr specialCells(int32_t type) = 0;
+  /// The longest array formula (its text without the braces, "=" included) the host can
+  /// write back into a cell of the range, where it has such a limit: a longer one that a
+  /// run cleared could not come back. None where every formula can go back (the default).
+  virtual std::optional<std::size_t> arrayFormulaLimit() { return std::nullopt; }
   /// Clears values and formats.
   virtual void clear() = 0;
   /// Clears values and formats of these cells of this range's sheet, as clear() would one

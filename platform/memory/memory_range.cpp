@@ -371,7 +371,7 @@ RangePtr MemoryRange::specialCells(int32_t type) {
         *sheet_, areas_,
         [](const Cell& c) { return !(c.flags & kHasFormula) && c.value.index() != 0; },
         [](const Column& column) { return column.allConstants(); });
-  } else if (type == kCellTypeFormulas) {
+  } else if (type == xl::kCellTypeFormulas) {
     found = matchingAreas(
         *sheet_, areas_, [](const Cell& c) { return (c.flags & kHasFormula) != 0; },
         [](const Column&) { return false; });

@@ -119,8 +119,6 @@ class MemoryRange final : public Range {
   void setEntireRowHidden(bool hidden) override;
 
  private:
-  static constexpr int32_t kCellTypeFormulas = -4123;
-
   void enter();
   /// A value assigned as the user would type it, into a General cell.
   CellContent typedContent(const Value& value) const;

@@ -162,9 +162,6 @@ Variant readFormulas(IDispatch* range, InterfaceIds* ids) {
   }
   return get(range, L"Formula", {}, ids);
 }
-// Range.FormulaArray: "The FormulaArray property also has a character limit of 255".
-constexpr std::size_t kFormulaArrayLimit = 255;
-
 // An array formula entered with Control+Shift+Enter is written in braces, as the formula
 // bar shows it, and goes back through Range.FormulaArray
 // (https://learn.microsoft.com/office/vba/api/excel.range.formulaarray). One longer than

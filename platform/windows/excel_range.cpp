@@ -319,6 +319,19 @@ class ExcelRange final : public Range {
   RangePtr specialCells(int32_t type) override {
     return wrapRange(requiredObject(call(object(), L"SpecialCells", {type})));
   }
+  // An Excel without Range.Formula2 writes an array formula back through FormulaArray
+  // alone, which takes 255 characters (excel_cell_writes.cpp). The range itself is asked
+  // whether it knows the member, in one call that reads no cell.
+  std::optional<std::size_t> arrayFormulaLimit() override {
+    try {
+      InterfaceIds asked;
+      asked.member(object(), L"Formula2");
+      return std::nullopt;
+    } catch (const HostError& error) {
+      if (!noFormula2(error)) throw;
+      return kFormulaArrayLimit;
+    }
+  }
   void clear() override {
     call(object(), L"Clear");
     known_.reset();

@@ -4,6 +4,7 @@
 // for undo in the add-in's own workbook.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,8 @@ std::vector<Value> readValues(IDispatch* area, int64_t rows, int64_t columns);
 /// moved into it.
 Variant columnArray(std::vector<Variant>& elements);
 
+/// Range.FormulaArray: "The FormulaArray property also has a character limit of 255".
+inline constexpr std::size_t kFormulaArrayLimit = 255;
 /// Whether `error` says the Excel has no Formula2 (Excel before dynamic arrays).
 bool noFormula2(const HostError& error);
 /// The formulas of a range: Formula2, or Formula where Excel has no Formula2.

@@ -9,6 +9,8 @@
 #include "host/cell_text.hpp"
 #include "host/host_error.hpp"
 #include "host/tolerant.hpp"
+#include "platform/memory/memory_range.hpp"
+#include "platform/memory/memory_sheet.hpp"
 #include "platform/windows/dispatch.hpp"
 #include "platform/windows/guids.hpp"
 #include "platform/windows/variant_value.hpp"
@@ -224,9 +226,18 @@ struct MemoryExcel::Wrappers {
   ComPtr<Object> functions();
   ComPtr<Object> autoFilter(const WorksheetPtr& s, const AutoFilterState& state);
   void filterUnique(const RangePtr& list);
+  // Whether `r` lies on a sheet of the user's workbooks, the sheets arrayCells describes.
+  // Arrays in an add-in workbook (the add-in's scratch copies) are not modelled: there a
+  // write forgets none of the user's arrays and HasArray reads False.
+  static bool onUsersSheet(const RangePtr& r) {
+    const auto* cells = dynamic_cast<const memory::detail::MemoryRange*>(r.get());
+    const std::shared_ptr<memory::detail::Book> book =
+        cells ? cells->sheet()->book.lock() : nullptr;
+    return !book || !book->addin;
+  }
   // A write over cells of an array formula ends their part in it.
   void forgetArrays(const RangePtr& r) {
-    if (excel.arrayCells.empty()) return;
+    if (excel.arrayCells.empty() || !onUsersSheet(r)) return;
     for (const RangePtr& cell : cellsOf(r)) {
       const CellRef at = cell->topLeft();
       excel.arrayCells.erase({at.row, at.column});
@@ -393,7 +404,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
     if (formula.empty() || formula.front() != u'=') throw Failure{1004};
     if (formula.size() > 255) throw Failure{1004};
     r->setFormula(formula);
-    for (const RangePtr& cell : cellsOf(r)) {
+    for (const RangePtr& cell : onUsersSheet(r) ? cellsOf(r) : std::vector<RangePtr>{}) {
       const CellRef at = cell->topLeft();
       excel.arrayCells.insert({at.row, at.column});
     }
@@ -407,6 +418,7 @@ ComPtr<Object> MemoryExcel::Wrappers::range(RangePtr r, RangeKind kind) {
     return Variant();
   };
   m[L"HasArray"] = [this, r](Call&) {
+    if (!onUsersSheet(r)) return Variant::fromBool(false);
     std::size_t inArrays = 0;
     const std::vector<RangePtr> cells = cellsOf(r);
     for (const RangePtr& cell : cells) {

@@ -51,6 +51,12 @@ class UndoThroughExcelTest : public ::testing::Test {
     module.hostApp = app_;
     {
       frmPrgBar dialog(module);
+      if (valueMode) {
+        dialog.askFor(*valueMode == ValueMode::AllRepeated ? Operation::RADP
+                      : *valueMode == ValueMode::KeepFirst ? Operation::RDPV
+                                                           : Operation::RUDP);
+      }
+      question_ = dialog.lblStatus.caption();
       FormRunObserver observer(module, dialog, dialog.ProgressBar1, dialog.lblPer);
       if (valueMode) {
         runValueRemoval(module, *valueMode, observer);
@@ -62,6 +68,8 @@ class UndoThroughExcelTest : public ::testing::Test {
     }
     if (between) between();
     const std::size_t before = toolkit.messages().size();
+    runTold_.clear();
+    for (std::size_t i = 0; i < before; ++i) runTold_.push_back(toolkit.messages()[i].text);
     const uint64_t calls = fake::invokeCount() + fake::namesCount();
     UndoLastRun(module);
     undoCalls_ = fake::invokeCount() + fake::namesCount() - calls;
@@ -77,28 +85,34 @@ class UndoThroughExcelTest : public ::testing::Test {
   fake::MemoryExcel excel_{host_};
   ApplicationPtr app_;
   uint64_t undoCalls_ = 0;
+  std::u16string question_;              ///< the dialog's question before the last run
+  std::vector<std::u16string> runTold_;  ///< the messages of the last run
 };
 
 // "The FormulaArray property also has a character limit of 255": a longer array formula
-// goes back through Formula2, evaluated as an array as it was; an Excel without Formula2
-// will not take it back, and that one cell is counted and named while every later cell
-// still comes back.
-TEST_F(UndoThroughExcelTest, ACellExcelRefusesLeavesTheOthersRestoredAndIsCounted) {
+// goes back through Formula2, evaluated as an array as it was. An Excel without Formula2
+// could not take it back, so the question says so, the run leaves it and tells, and every
+// other cell is cleared and comes back. A cell Excel refuses on undo is counted and named
+// while every later cell still comes back.
+TEST_F(UndoThroughExcelTest, ALongArrayFormulaGoesBackOrIsLeftAndToldBeforeTheRun) {
   // As the user entered them; the formula bar shows them in braces.
   std::u16string longFormula = u"=SUM(";
   while (longFormula.size() < 300) longFormula += u"B1:B2*C1:C2+";
   longFormula += u"0)";
+  const std::u16string asked =
+      u"Array formulas longer than 255 characters will be left as they "
+      u"are: this Excel could not put them back.";
   struct Row {
     const char* name;
     std::u16string formula;
     bool formula2;
-    std::vector<std::u16string> told;
-    bool array;  ///< back as an array formula of its own (FormulaArray)
+    bool left;   ///< asked about before the run, left by it and told
+    bool array;  ///< an array formula of its own (FormulaArray) after undo
   };
   const Row rows[] = {
-      {"an array formula over 255 characters", longFormula, true, {}, false},
-      {"the same without Formula2", longFormula, false, {unrestoredText(1, 1)}, false},
-      {"an array formula Excel takes", u"=SUM(B1:B2*C1:C2)", true, {}, true},
+      {"an array formula over 255 characters", longFormula, true, false, false},
+      {"the same without Formula2", longFormula, false, true, true},
+      {"an array formula Excel takes", u"=SUM(B1:B2*C1:C2)", false, false, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -110,9 +124,12 @@ TEST_F(UndoThroughExcelTest, ACellExcelRefusesLeavesTheOthersRestoredAndIsCounte
     excel_.arrayCells = {{2, 1}};
     host_->select(u"A1:A5");
     const std::vector<std::u16string> told = runAndUndo(ValueMode::AllRepeated);
-    EXPECT_EQ(told, row.told);
+    EXPECT_EQ(told, std::vector<std::u16string>{});
+    EXPECT_EQ(question_.ends_with(asked), row.left) << toUtf8(question_);
+    EXPECT_EQ(runTold_, row.left ? std::vector<std::u16string>{keptArrayFormulasText(1, 255)}
+                                 : std::vector<std::u16string>{});
     for (const int64_t r : {1, 3, 4}) EXPECT_EQ(host_->cell({r, 1}).value, Value(u"x")) << r;
-    EXPECT_EQ(host_->cell({2, 1}).formula, row.told.empty() ? row.formula : u"");
+    EXPECT_EQ(host_->cell({2, 1}).formula, row.formula);
     EXPECT_EQ(excel_.arrayCells.count({2, 1}), row.array ? 1u : 0u);
   }
   excel_.formula2 = true;
