@@ -593,6 +593,11 @@ std::unique_ptr<Workbook> Workbook::open(const std::string& path, const Limits& 
     }
     if (typeIs(r.type, "sharedStrings")) {
       const PartEntry& part = requirePart(package, r.target, "shared strings");
+      // The texts are shorter than the part that holds them: one allocation rather than
+      // copies of a growing pool (a workbook's run was a tenth faster), its pages touched
+      // only as texts fill them. Capped, since the size is only what the directory declares.
+      constexpr uint64_t kMostReserved = uint64_t{256} << 20;
+      book->strings_->pool.reserve(static_cast<std::size_t>(std::min(part.size, kMostReserved)));
       parsePart(*book->strings_, package, part, path + ": " + r.target);
     } else if (typeIs(r.type, "styles")) {
       StylesReader styles;
