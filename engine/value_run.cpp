@@ -709,9 +709,9 @@ std::optional<std::u16string> keptArrayFormulasQuestion(Application& app) {
     for (int64_t r = 0; r < block->area.rows(); ++r) {
       for (int64_t c = 0; c < block->area.columns(); ++c) {
         const CellRef at{block->area.first.row + r, block->area.first.column + c};
-        const bool inside = std::any_of(selected.begin(), selected.end(),
-                                        [&](const AreaRef& a) { return a.contains(at); });
-        if (inside && arrayFormulaKept(block->at(r, c), limit)) {
+        const auto inside = [&](const AreaRef& a) { return a.contains(at); };
+        if (arrayFormulaKept(block->at(r, c), limit) &&
+            std::any_of(selected.begin(), selected.end(), inside)) {
           return u"Array formulas longer than " + toUtf16(std::to_string(*limit)) +
                  u" characters will be left as they are: this Excel could not put them back.";
         }
