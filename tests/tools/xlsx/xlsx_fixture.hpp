@@ -83,7 +83,7 @@ inline std::map<std::string, std::string> zipParts(
 with zipfile.ZipFile(sys.argv[1]) as z:
     for name in z.namelist():
         data = z.read(name)
-        sys.stdout.write("%s %r\n%d\n" % (name, z.getinfo(name).date_time, len(data)))
+        sys.stdout.write("%s\t%r\n%d\n" % (name, z.getinfo(name).date_time, len(data)))
         sys.stdout.flush()
         sys.stdout.buffer.write(data)
         sys.stdout.buffer.flush()
@@ -95,8 +95,10 @@ with zipfile.ZipFile(sys.argv[1]) as z:
     const std::size_t nameEnd = out.find('\n', at);
     const std::size_t sizeEnd = out.find('\n', nameEnd + 1);
     const std::string line = out.substr(at, nameEnd - at);
-    const std::string name = line.substr(0, line.find(' '));
-    if (times != nullptr) (*times)[name] = line.substr(line.find(' ') + 1);
+    // A tab ends the name: a part's name may hold spaces, the date always does.
+    const std::size_t tab = line.rfind('\t');
+    const std::string name = line.substr(0, tab);
+    if (times != nullptr) (*times)[name] = line.substr(tab + 1);
     const std::size_t size = std::stoul(out.substr(nameEnd + 1, sizeEnd - nameEnd - 1));
     parts[name] = out.substr(sizeEnd + 1, size);
     at = sizeEnd + 1 + size;
