@@ -49,14 +49,6 @@ void (*removalCommand(Operation operation))(AddinModule& module) {
 }
 
 void RunRecipe(AddinModule& module, std::shared_ptr<const Recipe> recipe) {
-  if (const std::optional<Operation> value = recipe->valueStep()) {
-    // Its undo record would replace the record of the steps before it: the run would not
-    // be one undo.
-    module.tellUser(u"This recipe ends by clearing values (" +
-                    std::u16string(operationCode(*value)) +
-                    u"), which the add-in runs on its own: run that step after the others.");
-    return;
-  }
   module.runOptions.recipe = std::move(recipe);
   const std::shared_ptr<frmPrgBar> dialog = defaultInstance(module.prgBar, module);
   dialog->askForRecipe();

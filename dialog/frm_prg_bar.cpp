@@ -198,8 +198,20 @@ void frmPrgBar::refreshPreview() {
   if (!previewLive_) return;
   if (const std::shared_ptr<const Recipe> recipe = session_.runOptions.recipe) {
     const ApplicationPtr host = session_.hostApp;
-    lblPreview.setCaption(host ? previewText(previewRemoval(*host, recipeRunRequest(*recipe)))
-                               : std::u16string());
+    if (!host) {
+      lblPreview.setCaption(u"");
+      return;
+    }
+    const Preview preview = previewRemoval(*host, recipeRunRequest(*recipe));
+    std::u16string text = previewText(preview);
+    // The value step decides on the cells as the character steps leave them, which only the
+    // run itself writes: the preview names it rather than guess its choice.
+    const std::optional<Operation> value = recipe->valueStep();
+    if (value && preview.state == PreviewState::Ready && !recipe->characterSteps().empty()) {
+      text +=
+          u"; then " + std::u16string(operationCode(*value)) + u" clears values among the results";
+    }
+    lblPreview.setCaption(text);
     return;
   }
   const std::optional<Operation> operation = session_.runOptions.operation;

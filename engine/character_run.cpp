@@ -224,23 +224,25 @@ struct Visit {
   BlockResults results;                // the rule's results of the band (or of one cell)
 };
 
-void visitCells(RemovalSession& session, Application& app, Range& selection,
+// Visits the cells; false when the run is to end here (stopped, or without a record that
+// could be restored).
+bool visitCells(RemovalSession& session, Application& app, Range& selection,
                 const RunRequest& request, RunObserver& observer, RunObserver& steps) {
   UndoSnapshot& snapshot = BeginUndoSnapshot(session);
   const std::shared_ptr<UndoSnapshot> keep = session.undoSnapshot;
   // Without its workbook and sheet the record could not be restored: change nothing.
-  if (!snapshot.workbook || !snapshot.worksheet) return;
+  if (!snapshot.workbook || !snapshot.worksheet) return false;
   RangePtr visit;
   tolerant([&] {
     RangePtr constants = selection.specialCells(xl::kCellTypeConstants);
     if (constants) visit = app.intersect(selection, *constants);
   });
-  if (!visit) return;
+  if (!visit) return true;
   WorksheetPtr sheet;
   std::vector<AreaRef> areas;
   tolerant([&] { sheet = visit->worksheet(); });
   tolerant([&] { areas = visit->areaRefs(); });
-  if (!sheet) return;
+  if (!sheet) return true;
 
   Visit run{app, request, observer, steps, snapshot, {}, 0, 0, {}, {}, {}, {}, {}};
   run.rule.fixed.operation = request.operation;
@@ -262,11 +264,14 @@ void visitCells(RemovalSession& session, Application& app, Range& selection,
   if (asksHost && (!request.steps.empty() || request.rules == TextRules::Classic)) {
     tolerant([&] { run.rule.functions = &app.worksheetFunction(); });
   }
+  bool whole = true;
   for (const AreaRef& ref : areas) {
-    if (!run.area(*sheet, ref)) break;
+    whole = run.area(*sheet, ref);
+    if (!whole) break;
   }
   captureRunResults(snapshot);
   if (run.gaveUp > 0) tolerant([&] { observer.message(gaveUpText(run.gaveUp)); });
+  return whole;
 }
 
 // The whole character run; `beforeCells` may hand it to the value removal. The per-cell
@@ -309,7 +314,15 @@ void runCharacters(RemovalSession& session, const RunRequest& request, RunObserv
         tolerant([&] { runPreparedValueRemoval(session, **mode, count, observer); });
       }
     }
-    if (goOn) visitCells(session, app, *selection, request, observer, steps);
+    // A recipe that ends by clearing values needs one column, before anything changes.
+    if (goOn && request.afterCells && !singleColumnAreas(*selection)) {
+      tolerant([&] { observer.message(kSingleColumnText); });
+      goOn = false;
+    }
+    if (goOn && visitCells(session, app, *selection, request, observer, steps) &&
+        request.afterCells) {
+      tolerant([&] { runValueRemovalAfterCharacters(session, *request.afterCells, observer); });
+    }
   }
 
   leaveHostRunState(app, session.userModes);

@@ -213,7 +213,7 @@ Preview previewRemoval(Application& app, const RunRequest& request, int64_t cap)
   const std::optional<int64_t> books = tolerantGet([&] { return app.workbooksCount(); });
   if (!books || *books == 0) return preview;
   const RangePtr selection = tolerantGet([&] { return app.selection(); }).value_or(nullptr);
-  if (row.kind == OperationKind::ValueLevel) {
+  if (row.kind == OperationKind::ValueLevel || request.afterCells) {
     // The run's own test: one column, and every area in it.
     const auto columns =
         selection ? tolerantGet([&] { return selection->columnsCount(); }) : std::nullopt;

@@ -268,7 +268,13 @@ CellRequest RecipeStep::cellRequest() const {
 RunRequest recipeRunRequest(const Recipe& recipe) {
   RunRequest request;
   request.steps = recipe.characterSteps();
-  if (!request.steps.empty()) request.operation = request.steps.front().operation;
+  const std::optional<Operation> value = recipe.valueStep();
+  if (!request.steps.empty()) {
+    request.operation = request.steps.front().operation;
+    if (value) request.afterCells = operationRow(*value).valueMode;
+  } else if (value) {
+    request.operation = *value;  // a recipe of one value step is that removal
+  }
   return request;
 }
 

@@ -76,10 +76,11 @@ struct Recipe {
   std::vector<CellRequest> characterSteps() const;
 };
 
-/// The run of a recipe's character steps as one request for runRemoval and
-/// previewRemoval (engine/run.hpp, engine/preview.hpp): one preview of the whole chain,
-/// one progress, one Stop, one undo. The request views the recipe, which must outlive it.
-/// A value step is not in it (valueStep() says whether there is one).
+/// The run of a recipe as one request for runRemoval and previewRemoval (engine/run.hpp,
+/// engine/preview.hpp): its character steps as one chain, and its value step, when it ends
+/// with one, after them in the same run (RunRequest::afterCells): one preview, one
+/// progress, one Stop, one undo. A recipe of a value step alone is that removal. The
+/// request views the recipe, which must outlive it.
 RunRequest recipeRunRequest(const Recipe& recipe);
 
 /// The question asked before a recipe runs over the selection:

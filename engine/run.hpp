@@ -92,6 +92,12 @@ struct RunRequest {
   /// and one undo record that brings every cell back as it was before the first step.
   /// The steps view the recipe's texts: the recipe must outlive the run.
   std::vector<CellRequest> steps;
+  /// Character operations: a value removal that follows the character steps over the same
+  /// selection, in the same run (a recipe that ends by clearing values). The selection must
+  /// then be one column, which is checked before any cell changes; a Stop during the
+  /// character steps ends the run before it; its clears join the same undo record, so that
+  /// one undo brings every cell back as it was before the first step.
+  std::optional<ValueMode> afterCells;
 };
 
 /// Runs the request over the selection of session.hostApp (character or value removal by

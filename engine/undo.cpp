@@ -372,14 +372,27 @@ std::vector<std::size_t> UndoSnapshot::formattedEntries() const {
 }
 
 void UndoSnapshot::keepAside(std::shared_ptr<KeptCells> copy) {
-  if (copy) kept_.push_back(std::move(copy));
+  if (copy) kept_.emplace_back(runs_.size() - 1, std::move(copy));
 }
 
-KeptCells* UndoSnapshot::keptCopy(CellRef cell) const {
-  for (const auto& copy : kept_) {
-    if (copy->area().contains(cell)) return copy.get();
+std::size_t UndoSnapshot::runOf(std::size_t index) const {
+  std::size_t run = runs_.size() - 1;
+  while (run > 0 && index < runs_[run].firstEntry) --run;
+  return run;
+}
+
+KeptCells* UndoSnapshot::keptCopy(std::size_t index) const {
+  if (kept_.empty()) return nullptr;
+  const std::size_t run = runOf(index);
+  const CellRef at = cell(index);
+  for (const auto& [keptBy, copy] : kept_) {
+    if (keptBy == run && copy->area().contains(at)) return copy.get();
   }
   return nullptr;
+}
+
+void UndoSnapshot::beginFollowingRun() {
+  runs_.push_back(RunStart{blocks_.size(), entries_.size()});
 }
 
 CellRef UndoSnapshot::cell(std::size_t index) const {
@@ -561,13 +574,16 @@ namespace {
 // over both would be split down to single cells.
 void captureRunLooks(UndoSnapshot& snapshot) {
   const std::vector<std::size_t> formatted = snapshot.formattedEntries();
-  auto next = formatted.begin();
+  // An earlier run's looks were read when it ended; what it left may since be cleared.
+  auto next = std::lower_bound(formatted.begin(), formatted.end(), snapshot.lastRunEntry());
   std::vector<CellRef> cells;
   std::vector<std::size_t> entries;
   std::vector<std::size_t> cleared;
   std::optional<CellFormats> clearedLook;
   bool clearedLookAsked = false;
-  for (const auto& block : snapshot.blocks()) {
+  const auto& blocks = snapshot.blocks();
+  for (std::size_t b = snapshot.lastRunBlock(); b < blocks.size(); ++b) {
+    const UndoSnapshot::Block& block = blocks[b];
     cells.clear();
     entries.clear();
     cleared.clear();
@@ -612,7 +628,9 @@ void captureRunResults(UndoSnapshot& snapshot) {
   if (!snapshot.worksheet) return;
   // One block read into again and again: its texts keep their storage.
   CellBlock cells;
-  for (const auto& block : snapshot.blocks()) {
+  const auto& blocks = snapshot.blocks();
+  for (std::size_t b = snapshot.lastRunBlock(); b < blocks.size(); ++b) {
+    const UndoSnapshot::Block& block = blocks[b];
     if (block.unconfirmed == 0 || block.first == block.end) continue;
     tolerant([&] {
       snapshot.worksheet->range(formatAddress(visitedPart(block)))->readBlockInto(cells);
@@ -693,7 +711,7 @@ std::vector<Pending> cellsToRestore(const UndoSnapshot& snapshot, const UndoSnap
     const CellRef cell = snapshot.cell(i);
     const CellContent& current = contentAt(cells, cell);
     const bool hasFormats = snapshot.written(i) && snapshot.formats(i).has_value();
-    KeptCells* const copy = snapshot.written(i) ? snapshot.keptCopy(cell) : nullptr;
+    KeptCells* const copy = snapshot.written(i) ? snapshot.keptCopy(i) : nullptr;
     const bool wasBlank = isEmpty(current.value) && !current.isFormula();
     if (snapshot.changedAfterRun(cell)) {
       // Changed or moved by the user (typed over, sorted, rows inserted): whatever it
@@ -822,10 +840,13 @@ void restoreBlock(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block
   if (anyFormula) tolerant([&] { range->calculate(); });
 }
 
+// Last block first: a cell recorded twice (by a recipe's two runs, or by areas of the
+// selection that overlap) goes back through each thing it held, ending as it was before.
 RestoreTally restoreCells(const UndoSnapshot& snapshot) {
   RestoreTally tally;
-  for (const auto& block : snapshot.blocks()) {
-    if (block.first != block.end) restoreBlock(snapshot, block, *snapshot.worksheet, tally);
+  const auto& blocks = snapshot.blocks();
+  for (auto block = blocks.rbegin(); block != blocks.rend(); ++block) {
+    if (block->first != block->end) restoreBlock(snapshot, *block, *snapshot.worksheet, tally);
   }
   return tally;
 }

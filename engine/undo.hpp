@@ -116,8 +116,18 @@ struct UndoSnapshot {
   std::vector<std::size_t> formattedEntries() const;
   /// Keeps the host's copy of cells about to be cleared, for undo to put back.
   void keepAside(std::shared_ptr<KeptCells> copy);
-  /// The kept copy that holds `cell`; null when none does.
-  KeptCells* keptCopy(CellRef cell) const;
+  /// The copy kept by the run of entry `index` that holds its cell; null when none does
+  /// (a copy holds the cells as that run found them, not as an earlier run did).
+  KeptCells* keptCopy(std::size_t index) const;
+
+  /// Starts a further run in this record: a recipe's value step after its character steps,
+  /// which one undo takes back together. Its blocks and entries follow the earlier run's;
+  /// captureRunResults reads back this run's only; undo restores blocks last first, so
+  /// that a cell both runs changed comes back through what it held in between.
+  void beginFollowingRun();
+  /// The first block and the first entry of the last run (0 and 0 with a single run).
+  std::size_t lastRunBlock() const { return runs_.back().firstBlock; }
+  std::size_t lastRunEntry() const { return runs_.back().firstEntry; }
 
   /// True when `current` is exactly what the cell held before the run.
   bool holdsPrevious(std::size_t index, const CellContent& current) const;
@@ -191,7 +201,15 @@ struct UndoSnapshot {
   std::vector<std::u16string> numberFormats_;
   std::unordered_map<std::u16string, uint32_t> numberFormatIds_;
   std::vector<Block> blocks_;
-  std::vector<std::shared_ptr<KeptCells>> kept_;
+  struct RunStart {
+    std::size_t firstBlock = 0;
+    std::size_t firstEntry = 0;
+  };
+  std::vector<RunStart> runs_{RunStart{}};
+  /// The run (index into runs_) the entry belongs to.
+  std::size_t runOf(std::size_t index) const;
+  /// Each kept copy with the run that kept it.
+  std::vector<std::pair<std::size_t, std::shared_ptr<KeptCells>>> kept_;
   /// The areas changed after the run; past kMaxLaterChanges, every cell counts.
   std::vector<AreaRef> laterChanges_;
   bool everythingChanged_ = false;
@@ -217,7 +235,8 @@ std::size_t RecordClearedCell(UndoSnapshot& snapshot, CellRef cell, const CellCo
 /// Notes that cell `index` was cleared: it now holds nothing.
 void markCleared(UndoSnapshot& snapshot, std::size_t index);
 
-/// Reads back, block by block, what the run left in the cells it rewrote (tolerant: a
+/// Reads back, block by block, what the last run of the record left in the cells it
+/// rewrote (tolerant: a
 /// block that cannot be read keeps its cells unconfirmed, and undo then restores them as
 /// long as they do not hold their old content already), and the look it left in the cells
 /// whose formats were recorded (tolerant: without it, undo puts their formats back).

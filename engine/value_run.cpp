@@ -41,6 +41,11 @@ enum class RunEntry : uint8_t {
   OnItsOwn,
   /// The caller did the above and counted the cells.
   HostPrepared,
+  /// A recipe's value step, after its character steps in the same run: the host is
+  /// prepared, the cells are counted again (the steps may have emptied some), the progress
+  /// starts again, the clears join the character steps' undo record, and the run's end
+  /// (finish, the undo command) is the caller's.
+  AfterCharacters,
 };
 
 /// The text a cell is counted and searched by: a text value as it stands (not copied),
@@ -609,16 +614,19 @@ class DuplicateRun {
 /// count when the caller prepared the host.
 void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& observer,
                          RunEntry entry, double nonEmptyCount) {
+  const auto finish = [&] {
+    if (entry != RunEntry::AfterCharacters) observer.finish();
+  };
   Application* const app = session.hostApp.get();
   if (app == nullptr) {
-    observer.finish();
+    finish();
     return;
   }
   if (entry == RunEntry::OnItsOwn) {
     const std::optional<int64_t> workbooks = tolerantGet([&] { return app->workbooksCount(); });
     if (!workbooks || *workbooks == 0) {
       observer.message(kNoWorkbookText);
-      observer.finish();
+      finish();
       return;
     }
   }
@@ -630,28 +638,37 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
       selection ? singleColumnAreas(*selection) : std::nullopt;
   if (!columns || *columns != 1 || !areas) {
     observer.message(kSingleColumnText);
-    observer.finish();
+    finish();
     return;
   }
 
   double nonEmpty = nonEmptyCount;
-  if (entry == RunEntry::OnItsOwn) {
-    enterHostRunStateTolerant(*app, session.userModes);
-    observer.started();
+  if (entry != RunEntry::HostPrepared) {
+    if (entry == RunEntry::OnItsOwn) {
+      enterHostRunStateTolerant(*app, session.userModes);
+      observer.started();
+    }
     nonEmpty = tolerantGet([&] { return app->worksheetFunction().countA(*selection); }).value_or(0);
     if (nonEmpty <= 0) {
-      observer.message(kEmptySelectionText);
-      leaveHostRunState(*app, session.userModes);
-      observer.finish();
+      if (entry == RunEntry::OnItsOwn) {
+        observer.message(kEmptySelectionText);
+        leaveHostRunState(*app, session.userModes);
+      }
+      finish();
       return;
     }
   }
 
-  // The cleared cells are recorded for undo; this record replaces the previous run's.
-  BeginUndoSnapshot(session);
+  // The cleared cells are recorded for undo; this record replaces the previous run's, or
+  // after a recipe's character steps continues theirs.
+  if (entry == RunEntry::AfterCharacters && session.undoSnapshot) {
+    session.undoSnapshot->beginFollowingRun();
+  } else {
+    BeginUndoSnapshot(session);
+  }
   const std::shared_ptr<UndoSnapshot> snapshot = session.undoSnapshot;
   DuplicateRun run(*app, observer, entry, nonEmpty, snapshot.get());
-  if (entry == RunEntry::OnItsOwn) run.setMax(nonEmpty);
+  if (entry != RunEntry::HostPrepared) run.setMax(nonEmpty);
   run.formWorkingRange(*selection);
 
   if (areas->size() > 1) {
@@ -678,7 +695,7 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
     leaveHostRunState(*app, session.userModes);
     bindUndoCommands(session);
   }
-  observer.finish();
+  finish();
 }
 
 }  // namespace
@@ -764,6 +781,11 @@ void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& obser
 void runPreparedValueRemoval(RemovalSession& session, ValueMode mode, int32_t nonEmptyCount,
                              RunObserver& observer) {
   runDuplicateRemoval(session, mode, observer, RunEntry::HostPrepared, nonEmptyCount);
+}
+
+void runValueRemovalAfterCharacters(RemovalSession& session, ValueMode mode,
+                                    RunObserver& observer) {
+  runDuplicateRemoval(session, mode, observer, RunEntry::AfterCharacters, 0);
 }
 
 }  // namespace qmv

@@ -29,6 +29,14 @@ void runValueRemoval(RemovalSession& session, ValueMode mode, RunObserver& obser
 void runPreparedValueRemoval(RemovalSession& session, ValueMode mode, int32_t nonEmptyCount,
                              RunObserver& observer);
 
+/// A recipe's value step, inside the run of its character steps, which prepared the host,
+/// counted the cells and refused an empty selection or one that is not one column. Counts
+/// the cells again and sets the progress maximum anew; its clears join the undo record of
+/// the character steps (UndoSnapshot::beginFollowingRun), so that one undo takes back the
+/// whole recipe. Neither calls the observer's finish() nor binds the undo command: the
+/// caller ends the run.
+void runValueRemovalAfterCharacters(RemovalSession& session, ValueMode mode, RunObserver& observer);
+
 /// Whether a value removal leaves `content` as it is because the host could not put it
 /// back after a clear: an array formula longer than `limit` (Range::arrayFormulaLimit),
 /// as an Excel without Range.Formula2 has for FormulaArray's 255 characters. The run, the
