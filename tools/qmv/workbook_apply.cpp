@@ -92,6 +92,12 @@ struct BookRun {
     return book.changedCellXml(cell, text, plan.resultsAsText);
   }
 
+  // Both at once: the element and the value the cell then holds.
+  xlsx::Workbook::ChangedCell changedCell(const xlsx::SheetCell& cell,
+                                          std::u16string_view text) const {
+    return book.changedCell(cell, text, plan.resultsAsText);
+  }
+
   // The value the cell holds once it stores `text`.
   Value storedValue(const xlsx::SheetCell& cell, std::u16string_view text) const {
     return book.changedValue(cell, text, plan.resultsAsText);
@@ -188,7 +194,13 @@ void applyCharacters(const BookRun& run) {
         readable(selector, cell, [&] { return run.book.valueOf(cell); });
     if (!read) return std::nullopt;
     const Value& before = *read;
-    const std::optional<std::u16string> text = cellText(before, run.locale);
+    // A text is its own text: viewed, not copied (most cells of a text removal hold one).
+    std::optional<std::u16string> otherText;
+    const std::u16string* text = std::get_if<std::u16string>(&before);
+    if (text == nullptr) {
+      otherText = cellText(before, run.locale);
+      if (otherText) text = &*otherText;
+    }
     const bool blank = isEmpty(before) && !cell.formula;
     const std::string shown = text && selector.readsText() ? toUtf8(*text) : std::string();
     if (!visits(selector, run.book, cell, shown, blank)) return std::nullopt;
@@ -204,11 +216,11 @@ void applyCharacters(const BookRun& run) {
     const std::optional<std::u16string> after =
         rule.changed(*text, [&](std::u16string_view next) { return run.storedText(cell, next); });
     if (!after) return std::nullopt;
+    xlsx::Workbook::ChangedCell changed = run.changedCell(cell, *after);
     // A result stored as a number, a date or a truth value rather than as the text it is.
-    const Value stored = run.storedValue(cell, *after);
-    if (!isEmpty(stored) && !std::holds_alternative<std::u16string>(stored)) ++typed;
+    if (!isEmpty(changed.value) && !std::holds_alternative<std::u16string>(changed.value)) ++typed;
     run.run.changed(cell.ref, *text, *after);
-    return run.changedCellXml(cell, *after);
+    return std::move(changed.xml);
   };
   bool fullCalculation = false;
   if (run.run.sink() == nullptr) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -81,6 +82,23 @@ namespace {
 // escaped.
 void appendEscaped(std::string& out, std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
+    // A run of printable ASCII that needs no escape goes over in one piece.
+    std::size_t plain = i;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F &&
+           text[plain] != u'&' && text[plain] != u'<' && text[plain] != u'>' &&
+           text[plain] != u'_') {
+      ++plain;
+    }
+    if (plain > i) {
+      const std::size_t at = out.size();
+      out.resize(at + (plain - i));
+      std::transform(text.begin() + static_cast<std::ptrdiff_t>(i),
+                     text.begin() + static_cast<std::ptrdiff_t>(plain),
+                     out.begin() + static_cast<std::ptrdiff_t>(at),
+                     [](char16_t unit) { return static_cast<char>(unit); });
+      i = plain;
+      if (i == text.size()) break;
+    }
     const char16_t c = text[i];
     const bool high = isHighSurrogate(c);
     const bool low = isLowSurrogate(c);

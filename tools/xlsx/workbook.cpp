@@ -812,21 +812,42 @@ bool Workbook::formulasNameColumn(std::u16string_view name) const {
 
 std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view newText,
                                      bool asText) const {
+  return changedCell(cell, newText, asText).xml;
+}
+
+Workbook::ChangedCell Workbook::changedCell(const SheetCell& cell, std::u16string_view newText,
+                                            bool asText) const {
   std::optional<uint32_t> style = cell.style;
-  Value value;
+  ChangedCell out;
+  Value typed;
+  bool entered = false;
   if (renamesTableColumn(cell, newText)) {
     // A table's header row holds text whatever is typed into it.
-    value = std::u16string(newText);
+    typed = std::u16string(newText);
   } else if (asText || formatIs(style, textStyles_)) {
     // The Text format keeps an entry as typed.
-    if (!newText.empty()) value = std::u16string(newText);
+    if (!newText.empty()) typed = std::u16string(newText);
   } else {
-    value = parseTypedInput(newText, entryLocale(), currentYear_);
+    typed = parseTypedInput(newText, entryLocale(), currentYear_);
     if (formatIs(style, generalStyles_)) {
-      if (const auto id = entryFormat(newText, value)) style = withNumberFormat(style, *id);
+      if (const auto id = entryFormat(newText, typed)) {
+        // An entry format keeps a typed date a date (and a percentage the number it is).
+        style = withNumberFormat(style, *id);
+        out.value = typed;
+        entered = true;
+      }
     }
   }
-  return cellXml(cell.ref, style, inFileSerials(storedValue(value, style)), cell.prefix);
+  if (!std::holds_alternative<double>(typed) && !std::holds_alternative<DateTime>(typed)) {
+    // Neither the format nor the date system changes anything else: no copies of a text.
+    out.xml = cellXml(cell.ref, style, typed, cell.prefix);
+    out.value = std::move(typed);
+    return out;
+  }
+  Value stored = storedValue(typed, style);
+  out.xml = cellXml(cell.ref, style, inFileSerials(stored), cell.prefix);
+  if (!entered) out.value = std::move(stored);
+  return out;
 }
 
 Value Workbook::changedValue(const SheetCell& cell, std::u16string_view newText,

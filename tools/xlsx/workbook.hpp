@@ -134,6 +134,14 @@ class Workbook {
   /// `newText` in it; adds no cell format. What a further removal of a list sees.
   Value changedValue(const SheetCell& cell, std::u16string_view newText, bool asText = false) const;
 
+  /// changedCellXml and changedValue of one change, the text read as typed input once.
+  struct ChangedCell {
+    std::string xml;
+    Value value;
+  };
+  ChangedCell changedCell(const SheetCell& cell, std::u16string_view newText,
+                          bool asText = false) const;
+
   /// Visits every cell of a worksheet in file order. Throws XlsxError (a chart sheet, a
   /// malformed part, a cell outside the host's 1,048,576 rows and 16,384 columns).
   void forEachCell(std::size_t sheet, const CellVisitor& visit) const;
