@@ -190,18 +190,20 @@ void applyCharacters(const BookRun& run) {
   bool formulas = false;
   const xlsx::CellEditor editor = [&](const xlsx::SheetCell& cell) -> std::optional<std::string> {
     formulas = formulas || cell.formula;
-    const std::optional<Value> read =
-        readable(selector, cell, [&] { return run.book.valueOf(cell); });
-    if (!read) return std::nullopt;
-    const Value& before = *read;
-    // A text is its own text: viewed, not copied (most cells of a text removal hold one).
+    // A text is its own text: viewed where the sheet holds it, not copied (most cells of a
+    // text removal hold one); any other value is read and shown as text.
+    std::optional<std::u16string_view> text = run.book.textOf(cell);
     std::optional<std::u16string> otherText;
-    const std::u16string* text = std::get_if<std::u16string>(&before);
-    if (text == nullptr) {
-      otherText = cellText(before, run.locale);
-      if (otherText) text = &*otherText;
+    bool empty = false;
+    if (!text) {
+      const std::optional<Value> read =
+          readable(selector, cell, [&] { return run.book.valueOf(cell); });
+      if (!read) return std::nullopt;
+      empty = isEmpty(*read);
+      otherText = cellText(*read, run.locale);
+      if (otherText) text = *otherText;
     }
-    const bool blank = isEmpty(before) && !cell.formula;
+    const bool blank = empty && !cell.formula;
     const std::string shown = text && selector.readsText() ? toUtf8(*text) : std::string();
     if (!visits(selector, run.book, cell, shown, blank)) return std::nullopt;
     // A formula is never rewritten; an error value has no text to change.

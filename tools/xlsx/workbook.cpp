@@ -666,15 +666,29 @@ void Workbook::unreadable(const SheetCell& cell, const std::string& reason) cons
                   cellReference(cell.ref) + ": " + reason);
 }
 
-Value Workbook::valueOf(const SheetCell& cell) const {
-  if (!cell.problem.empty()) unreadable(cell, std::string(cell.problem));
+std::optional<std::u16string_view> Workbook::textOf(const SheetCell& cell) const {
+  if (!cell.problem.empty()) return std::nullopt;
   switch (cell.type) {
     case CellType::SharedString:
-      if (cell.raw.empty()) return std::monostate{};
-      return std::u16string(cell.text);
+      // An empty <v/> holds no value rather than an empty text.
+      if (cell.raw.empty()) return std::nullopt;
+      return cell.text;
     case CellType::InlineString:
     case CellType::FormulaString:
-      return std::u16string(cell.text);
+      return cell.text;
+    default:
+      return std::nullopt;
+  }
+}
+
+Value Workbook::valueOf(const SheetCell& cell) const {
+  if (!cell.problem.empty()) unreadable(cell, std::string(cell.problem));
+  if (const std::optional<std::u16string_view> text = textOf(cell)) return std::u16string(*text);
+  switch (cell.type) {
+    case CellType::SharedString:
+    case CellType::InlineString:
+    case CellType::FormulaString:
+      return std::monostate{};  // a shared string cell with an empty <v/>
     case CellType::Boolean:
       return cell.raw == "1" || cell.raw == "true";
     case CellType::Error:

@@ -93,6 +93,9 @@ class Workbook {
   /// be read (a value that is not a number or an ISO date, a shared string that does not
   /// exist): other cells of the sheet may still be read.
   Value valueOf(const SheetCell& cell) const;
+  /// The text of a cell valueOf reads as a text, viewed where the sheet holds it (valid
+  /// while the visitor runs); nothing for every other cell, an unreadable one included.
+  std::optional<std::u16string_view> textOf(const SheetCell& cell) const;
 
   /// The text Excel shows for the cell where it differs from its value's text: TRUE or
   /// FALSE for a Boolean, a date in its date format (dateDisplay). Nothing otherwise.
