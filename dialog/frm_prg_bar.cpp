@@ -207,7 +207,7 @@ void frmPrgBar::refreshPreview() {
     // The value step decides on the cells as the character steps leave them, which only the
     // run itself writes: the preview names it rather than guess its choice.
     const std::optional<Operation> value = recipe->valueStep();
-    if (value && preview.state == PreviewState::Ready && !recipe->characterSteps().empty()) {
+    if (value && preview.state == PreviewState::Ready && recipe->steps.size() > 1) {
       text +=
           u"; then " + std::u16string(operationCode(*value)) + u" clears values among the results";
     }

@@ -840,8 +840,8 @@ void restoreBlock(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block
   if (anyFormula) tolerant([&] { range->calculate(); });
 }
 
-// Last block first: a cell recorded twice (by a recipe's two runs, or by areas of the
-// selection that overlap) goes back through each thing it held, ending as it was before.
+// Last block first: a cell recorded by both runs of a recipe (changed by its character steps,
+// then cleared by its value step) goes back through what it held in between.
 RestoreTally restoreCells(const UndoSnapshot& snapshot) {
   RestoreTally tally;
   const auto& blocks = snapshot.blocks();

@@ -86,13 +86,9 @@ struct BookRun {
     return cellText(value, locale).value_or(std::u16string());
   }
 
-  // The <c> element of a cell whose text the rule changed: the new text as the cell
-  // stores it. The one place a changed text meets the workbook's storage.
-  std::string changedCellXml(const xlsx::SheetCell& cell, std::u16string_view text) const {
-    return book.changedCellXml(cell, text, plan.resultsAsText);
-  }
-
-  // Both at once: the element and the value the cell then holds.
+  // The <c> element of a cell whose text the rule changed, the new text as the cell stores
+  // it, and the value the cell then holds. The one place a changed text meets the
+  // workbook's storage.
   xlsx::Workbook::ChangedCell changedCell(const xlsx::SheetCell& cell,
                                           std::u16string_view text) const {
     return book.changedCell(cell, text, plan.resultsAsText);

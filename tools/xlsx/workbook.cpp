@@ -829,51 +829,44 @@ std::string Workbook::changedCellXml(const SheetCell& cell, std::u16string_view 
   return changedCell(cell, newText, asText).xml;
 }
 
+Workbook::TypedEntry Workbook::typedEntry(const SheetCell& cell, std::u16string_view newText,
+                                          bool asText) const {
+  // A table's header row holds text whatever is typed into it; the Text format keeps an
+  // entry as typed.
+  if (renamesTableColumn(cell, newText)) return {std::u16string(newText), std::nullopt};
+  if (asText || formatIs(cell.style, textStyles_)) {
+    return {newText.empty() ? Value{} : Value{std::u16string(newText)}, std::nullopt};
+  }
+  TypedEntry entry{parseTypedInput(newText, entryLocale(), currentYear_), std::nullopt};
+  if (formatIs(cell.style, generalStyles_)) entry.format = entryFormat(newText, entry.typed);
+  return entry;
+}
+
 Workbook::ChangedCell Workbook::changedCell(const SheetCell& cell, std::u16string_view newText,
                                             bool asText) const {
-  std::optional<uint32_t> style = cell.style;
+  TypedEntry entry = typedEntry(cell, newText, asText);
+  const std::optional<uint32_t> style =
+      entry.format ? withNumberFormat(cell.style, *entry.format) : cell.style;
   ChangedCell out;
-  Value typed;
-  bool entered = false;
-  if (renamesTableColumn(cell, newText)) {
-    // A table's header row holds text whatever is typed into it.
-    typed = std::u16string(newText);
-  } else if (asText || formatIs(style, textStyles_)) {
-    // The Text format keeps an entry as typed.
-    if (!newText.empty()) typed = std::u16string(newText);
-  } else {
-    typed = parseTypedInput(newText, entryLocale(), currentYear_);
-    if (formatIs(style, generalStyles_)) {
-      if (const auto id = entryFormat(newText, typed)) {
-        // An entry format keeps a typed date a date (and a percentage the number it is).
-        style = withNumberFormat(style, *id);
-        out.value = typed;
-        entered = true;
-      }
-    }
-  }
-  if (!std::holds_alternative<double>(typed) && !std::holds_alternative<DateTime>(typed)) {
+  if (!std::holds_alternative<double>(entry.typed) &&
+      !std::holds_alternative<DateTime>(entry.typed)) {
     // Neither the format nor the date system changes anything else: no copies of a text.
-    out.xml = cellXml(cell.ref, style, typed, cell.prefix);
-    out.value = std::move(typed);
+    out.xml = cellXml(cell.ref, style, entry.typed, cell.prefix);
+    out.value = std::move(entry.typed);
     return out;
   }
-  Value stored = storedValue(typed, style);
+  Value stored = storedValue(entry.typed, style);
   out.xml = cellXml(cell.ref, style, inFileSerials(stored), cell.prefix);
-  if (!entered) out.value = std::move(stored);
+  // An entry format keeps a typed date a date (and a percentage the number it is).
+  out.value = entry.format ? std::move(entry.typed) : std::move(stored);
   return out;
 }
 
 Value Workbook::changedValue(const SheetCell& cell, std::u16string_view newText,
                              bool asText) const {
-  if (renamesTableColumn(cell, newText)) return std::u16string(newText);
-  if (asText || formatIs(cell.style, textStyles_)) {
-    return newText.empty() ? Value{} : Value{std::u16string(newText)};
-  }
-  Value value = parseTypedInput(newText, entryLocale(), currentYear_);
-  // An entry format keeps a typed date a date (and a percentage the number it is).
-  if (formatIs(cell.style, generalStyles_) && entryFormat(newText, value)) return value;
-  return storedValue(value, cell.style);
+  TypedEntry entry = typedEntry(cell, newText, asText);
+  if (entry.format) return std::move(entry.typed);
+  return storedValue(entry.typed, cell.style);
 }
 
 void Workbook::forEachCell(std::size_t sheet, const CellVisitor& visit) const {

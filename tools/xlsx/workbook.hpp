@@ -194,6 +194,13 @@ class Workbook {
   std::string withAddedFormats(const std::string& xml) const;
   std::string withColumnNames(const Table& table, const std::string& xml) const;
   bool renamesTableColumn(const SheetCell& cell, std::u16string_view newText) const;
+  /// `newText` as the cell takes it in: the value typed, and the built-in number format a
+  /// General cell then gets (entryFormat), if any.
+  struct TypedEntry {
+    Value typed;
+    std::optional<uint32_t> format;
+  };
+  TypedEntry typedEntry(const SheetCell& cell, std::u16string_view newText, bool asText) const;
   /// Whether a formula of the workbook names a table column `name` in a structured
   /// reference (read from the package on first use).
   bool formulasNameColumn(std::u16string_view name) const;
