@@ -202,16 +202,8 @@ void frmPrgBar::refreshPreview() {
       lblPreview.setCaption(u"");
       return;
     }
-    const Preview preview = previewRemoval(*host, recipeRunRequest(*recipe));
-    std::u16string text = previewText(preview);
-    // The value step decides on the cells as the character steps leave them, which only the
-    // run itself writes: the preview names it rather than guess its choice.
-    const std::optional<Operation> value = recipe->valueStep();
-    if (value && preview.state == PreviewState::Ready && recipe->steps.size() > 1) {
-      text +=
-          u"; then " + std::u16string(operationCode(*value)) + u" clears values among the results";
-    }
-    lblPreview.setCaption(text);
+    lblPreview.setCaption(
+        recipePreviewText(previewRemoval(*host, recipeRunRequest(*recipe)), *recipe));
     return;
   }
   const std::optional<Operation> operation = session_.runOptions.operation;

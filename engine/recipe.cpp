@@ -291,6 +291,16 @@ std::u16string recipeQuestion(const Recipe& recipe) {
          u")?";
 }
 
+std::u16string recipePreviewText(const Preview& preview, const Recipe& recipe) {
+  std::u16string text = previewText(preview);
+  const std::optional<Operation> value = recipe.valueStep();
+  if (value && preview.state == PreviewState::Ready && recipe.steps.size() > 1) {
+    text +=
+        u"; then " + std::u16string(operationCode(*value)) + u" clears values among the results";
+  }
+  return text;
+}
+
 std::optional<Operation> Recipe::valueStep() const {
   if (steps.empty() || isCharacterOperation(steps.back().operation)) return std::nullopt;
   return steps.back().operation;

@@ -32,6 +32,7 @@
 #include "engine/block_rule.hpp"
 #include "engine/find_nth_occurrence.hpp"
 #include "engine/operations.hpp"
+#include "engine/preview.hpp"
 #include "engine/run.hpp"
 #include "engine/text_rules.hpp"
 
@@ -82,6 +83,12 @@ struct Recipe {
 /// progress, one Stop, one undo. A recipe of a value step alone is that removal. The
 /// request views the recipe, which must outlive it.
 RunRequest recipeRunRequest(const Recipe& recipe);
+
+/// The preview's line of a recipe run: the chain's before -> after, and, where a value step
+/// follows character steps, its name ("...; then RDPV clears values among the results"). The
+/// value step decides on the cells as the steps leave them, which only the run writes: its
+/// choice is named, never guessed. A preview that is not Ready (a refusal) is its own text.
+std::u16string recipePreviewText(const Preview& preview, const Recipe& recipe);
 
 /// The question asked before a recipe runs over the selection:
 ///   Run the recipe "Monthly contacts" (3 steps: RLTE, RACC, RNDG)?

@@ -226,18 +226,6 @@ std::optional<Recipe> recipeOf(const json& inputs, std::string& error) {
   return recipe;
 }
 
-// Why the pane cannot run a recipe, or nothing. A value removal runs on its own list (one
-// column, top to bottom) and writes no text: it cannot share the character steps' one run
-// and one undo, so a recipe ending in one is refused before anything changes, as the
-// Ribbon's Run Recipe refuses it.
-std::optional<std::string> recipeRefusal(const Recipe& recipe) {
-  if (const std::optional<Operation> value = recipe.valueStep()) {
-    return "This recipe ends by clearing values (" + utf8(operationCode(*value)) +
-           "), which the add-in runs on its own: run that step after the others.";
-  }
-  return std::nullopt;
-}
-
 // A recipe's steps view its texts, so a rule made of one keeps the recipe alive: the
 // recipes rules were made of stay for the module's life, each distinct one once (a user
 // runs a few; the page makes a rule per run and per preview).
@@ -259,7 +247,9 @@ std::span<const CellRequest> keptSteps(const Recipe& recipe) {
 }
 
 // A rule made ready from a request's code, inputs and locale; or from the recipe its inputs
-// carry: its character steps as one rule over each cell, as every host runs a recipe.
+// carry: its character steps as one rule over each cell, as every host runs a recipe (the
+// page runs a value step that ends it as a removal of its own, after them in the same run);
+// a recipe of a value step alone is that removal.
 std::unique_ptr<ChunkRule> prepare(const json& request) {
   const json inputs = request.value("inputs", json::object());
   int currentYear = 2026;
@@ -267,9 +257,11 @@ std::unique_ptr<ChunkRule> prepare(const json& request) {
   std::string error;
   if (const std::optional<Recipe> read = recipeOf(inputs, error)) {
     if (!error.empty()) throw BadRequest(error);
-    if (const std::optional<std::string> refusal = recipeRefusal(*read)) throw BadRequest(*refusal);
     const Recipe& recipe = keptRecipe(*read);
     const std::span<const CellRequest> steps = keptSteps(recipe);
+    if (steps.empty()) {
+      return std::make_unique<ChunkRule>(operationRow(*recipe.valueStep()), locale, currentYear);
+    }
     auto rule =
         std::make_unique<ChunkRule>(operationRow(steps.front().operation), locale, currentYear);
     rule->request().steps = steps;
@@ -341,6 +333,9 @@ json valueClears(const json& request) {
 }
 
 json previewLine(const json& request) {
+  std::string error;
+  const std::optional<Recipe> recipe = recipeOf(request.value("inputs", json::object()), error);
+  if (!error.empty()) throw BadRequest(error);
   const OperationRow& row = rowOf(request);
   const json figures = request.value("figures", json::object());
   Preview preview;
@@ -358,7 +353,7 @@ json previewLine(const json& request) {
     }
   }
   for (int64_t i = figures.value("gaveUp", int64_t{0}); i > 0; --i) preview.tally.gaveUp();
-  return utf8(previewText(preview));
+  return utf8(recipe ? recipePreviewText(preview, *recipe) : previewText(preview));
 }
 
 json countMessage(const json& request) {
@@ -456,7 +451,6 @@ json checkInputs(const json& request) {
   const json inputs = request.value("inputs", json::object());
   std::string unread;
   if (const std::optional<Recipe> recipe = recipeOf(inputs, unread)) {
-    if (unread.empty()) unread = recipeRefusal(*recipe).value_or("");
     return {{"message", unread.empty() ? json(nullptr) : json(unread)}};
   }
   const OperationRow& row = rowOf(request);
@@ -486,7 +480,8 @@ json recipeAnswer(const Recipe& recipe) {
               {"recipe", json::parse(recipeJson(recipe))},
               {"json", recipeJson(recipe)},
               {"question", utf8(recipeQuestion(recipe))},
-              {"code", nullptr}};
+              {"code", nullptr},
+              {"then", nullptr}};
   std::string lines = recipeSteps(recipe);
   json steps = json::array();
   for (std::size_t start = 0; start < lines.size();) {
@@ -496,10 +491,13 @@ json recipeAnswer(const Recipe& recipe) {
     start = end + 1;
   }
   out["steps"] = std::move(steps);
-  if (const std::optional<std::string> refusal = recipeRefusal(recipe)) {
-    out["message"] = *refusal;
+  const std::vector<CellRequest> characters = recipe.characterSteps();
+  const std::optional<Operation> value = recipe.valueStep();
+  if (characters.empty()) {
+    out["code"] = utf8(operationCode(*value));
   } else {
-    out["code"] = utf8(operationCode(recipe.characterSteps().front().operation));
+    out["code"] = utf8(operationCode(characters.front().operation));
+    if (value) out["then"] = utf8(operationCode(*value));
   }
   return out;
 }

@@ -11,19 +11,21 @@
 //   {"call":"checkInputs","code","inputs"}                   -> {"message": text or null}
 //   {"call":"ruleOverBlock","code","inputs","locale","cells"} -> [result, ...]
 //   {"call":"valueClears","code","locale","cells"}           -> [true/false per cell]
-//   {"call":"previewLine","code","figures"}                  -> text
+//   {"call":"previewLine","code","figures"[,"inputs"]}       -> text
 //   {"call":"countMessage","id","count"}, {"call":"message","id"} -> text
 //   {"call":"restore","entries":[{"before","after","now"}]}  -> [restore write or null]
 //   {"call":"inspect","text"}                                -> [line, ...] (the inspector's)
 //   {"call":"recipe","recipe": document or file text}        -> a recipe checked (below)
 //   {"call":"makeRecipe","name","description","steps":[{"code","inputs"}]} -> the same
 // A recipe checked: {"message"} naming the step and the field of a bad one; else its
-// document as "recipe", its file text "json", its "question", its "steps" one line each and
-// the "code" of its first character step, with "message" null, or why the pane cannot run
-// it (a recipe ending in a value removal, whose list and clears share no run with the
-// character steps). Inputs {"recipe": document} in place of a removal's make "checkInputs",
-// "ruleOverBlock" and tryPrepareRule run the recipe's character steps as one rule over
-// each cell (BlockRequest::steps), whatever the code; "previewLine" takes its first step's.
+// document as "recipe", its file text "json", its "question", its "steps" one line each,
+// "message" null, the "code" of its first character step (of its value step when that is
+// all it has) and "then", the value step that ends it after character steps, or null: the
+// page runs that one as a removal of its own after them, in the same run. Inputs
+// {"recipe": document} in place of a removal's make "checkInputs", "ruleOverBlock" and
+// tryPrepareRule run the recipe's character steps as one rule over each cell
+// (BlockRequest::steps), whatever the code; "previewLine" takes its first step's code and
+// names the value step that follows.
 // The shapes are those of web/src/engine-types.ts. A request that cannot be answered (bad
 // JSON, an unknown call or code, a field of the wrong type) gets {"error": "why"}; the
 // engine's own rules never throw past here.

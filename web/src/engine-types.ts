@@ -62,15 +62,16 @@ export interface RunInputs {
 
 /** A recipe as the engine read it, with what the pane shows of it. */
 export interface RecipeCheck {
-  /** null when the pane can run it; else why not: a bad recipe (the step and the field it
-   *  names; there is then no recipe) or one ending in a value removal (the recipe is kept). */
+  /** null for a recipe; else why it cannot be read (the step and the field it names). */
   message: string | null;
   recipe?: RecipeDocument;
   /** The recipe file's text, as every host writes it. */
   json?: string;
   question?: string; // "Run the recipe "Tidy" (2 steps: RLTE, RNDG)?"
   steps?: string[]; // "1. RLTE  leading, trailing and excessive spaces"
-  code?: string | null; // the first character step's code, a RunRequest's code
+  code?: string | null; // the first character step's code (or its value step's, when alone), a RunRequest's code
+  /** The value removal that ends it after character steps, run after them in the same run. */
+  then?: string | null;
 }
 
 /** A recipe's JSON document (docs/recipe.schema.json). */
@@ -219,8 +220,9 @@ export interface QmvEngine {
   /** A value removal over its list (one column, top to bottom, hidden rows included): which
    *  cells it clears. */
   valueClears(code: string, locale: CellLocale, cells: CellIn[]): boolean[];
-  /** The dialog's preview line for these figures. */
-  previewLine(code: string, figures: PreviewFigures): string;
+  /** The dialog's preview line for these figures; with a recipe's inputs, the line names the
+   *  value step that follows its character steps. */
+  previewLine(code: string, figures: PreviewFigures, inputs?: RunInputs): string;
   /** The add-in's messages with a count: "gaveUp" (cells a pattern gave up on), "keptChanges"
    *  (cells changed since the run, left by undo), "unrestored" (cells undo could not write). */
   countMessage(id: "gaveUp" | "keptChanges" | "unrestored", count: number): string;

@@ -460,8 +460,8 @@ function wrap(module: EngineModule): QmvEngine {
     valueClears(code: string, locale: CellLocale, cells: CellIn[]): boolean[] {
       return withRule(code, {}, locale, (rule) => Array.from(rule.clears(cells), (clear) => clear !== 0));
     },
-    previewLine(code: string, figures: PreviewFigures): string {
-      return ask(module, { call: "previewLine", code, figures }) as string;
+    previewLine(code: string, figures: PreviewFigures, inputs?: RunInputs): string {
+      return ask(module, { call: "previewLine", code, figures, inputs: inputs ?? {} }) as string;
     },
     countMessage(id: "gaveUp" | "keptChanges" | "unrestored", count: number): string {
       return ask(module, { call: "countMessage", id, count }) as string;

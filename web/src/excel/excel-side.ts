@@ -616,8 +616,11 @@ interface Recorded {
 class RunRecord {
   cells: Recorded[] = [];
   scratch: string | null = null;
+  /** The removal that ran after this one in the same run (a recipe's value step after its
+   *  character steps): its own record, undone first. */
+  following: RunRecord | null = null;
   private unlisten: (() => void) | null;
-  constructor(public engine: UndoRecord, watch: Watch) {
+  constructor(public engine: UndoRecord, private watch: Watch) {
     this.unlisten = watch.listen((change) => {
       if (!moves(change)) return;
       for (const c of this.cells) follow(c.place, change);
@@ -630,26 +633,35 @@ class RunRecord {
     this.cells.push(entry);
     return entry;
   }
+  /** The record of the removal that runs next in the same run. */
+  follow(engine: UndoRecord): RunRecord {
+    this.following = new RunRecord(engine, this.watch);
+    return this.following;
+  }
+  /** The cells recorded, the following runs' included. */
+  get size(): number {
+    return this.cells.length + (this.following?.size ?? 0);
+  }
   dispose(): void {
     this.unlisten?.();
     this.unlisten = null;
     this.engine.dispose();
+    this.following?.dispose();
   }
 }
 
 /** Runs `parts` in requests, each built by `build` and sent with one sync; a request the
- *  host refuses is tried again in halves, down to one part, and the parts that still fail
- *  are counted. */
-async function inParts<T>(context: Excel.RequestContext, parts: T[], build: (part: T) => void): Promise<number> {
-  if (parts.length === 0) return 0;
+ *  host refuses is tried again in halves, down to one part. The parts that still fail. */
+async function inParts<T>(context: Excel.RequestContext, parts: T[], build: (part: T) => void): Promise<T[]> {
+  if (parts.length === 0) return [];
   for (const p of parts) build(p);
   try {
     await context.sync();
-    return 0;
+    return [];
   } catch {
-    if (parts.length === 1) return 1;
+    if (parts.length === 1) return parts;
     const half = Math.ceil(parts.length / 2);
-    return (await inParts(context, parts.slice(0, half), build)) + (await inParts(context, parts.slice(half), build));
+    return [...(await inParts(context, parts.slice(0, half), build)), ...(await inParts(context, parts.slice(half), build))];
   }
 }
 
@@ -667,7 +679,7 @@ class Side implements ExcelSide {
   }
 
   canUndo(): boolean {
-    return !this.undoByExcel && this.record !== null && this.record.cells.length > 0;
+    return !this.undoByExcel && this.record !== null && this.record.size > 0;
   }
 
   private operation(code: string): OperationInfo {
@@ -680,9 +692,11 @@ class Side implements ExcelSide {
     const op = this.operation(request.code);
     const bad = this.engine.checkInputs(request.code, request.inputs);
     if (bad !== null) return { refusal: bad };
+    const then = this.valueStepAfter(request);
     return Excel.run({ delayForCellEdit: true }, async (context) => {
       const locale = await readLocale(context);
       const selection = await readSelection(context);
+      if (then !== null && !oneColumn(selection.selected)) return { refusal: this.engine.message("notOneColumn") };
       const figures: PreviewFigures = { changes: 0, capped: false, samples: [] };
       const reader = new ChunkReader(context, selection.sheet);
       if (op.kind === "value") {
@@ -696,7 +710,7 @@ class Side implements ExcelSide {
         });
         figures.capped = figures.changes > PREVIEW_CAP;
         figures.changes = Math.min(figures.changes, PREVIEW_CAP + 1);
-        return { line: this.engine.previewLine(request.code, figures) };
+        return { line: this.engine.previewLine(request.code, figures, request.inputs) };
       }
       const pieces = new Pieces(await constantAreas(context, selection.sheet, selection.areas));
       const rule = this.engine.prepareRule(request.code, request.inputs, locale);
@@ -721,8 +735,13 @@ class Side implements ExcelSide {
       } finally {
         rule.dispose();
       }
-      return { line: this.engine.previewLine(request.code, figures) };
+      return { line: this.engine.previewLine(request.code, figures, request.inputs) };
     });
+  }
+
+  /** The value removal a recipe runs after its character steps, or null. */
+  private valueStepAfter(request: RunRequest): string | null {
+    return request.inputs.recipe ? (this.engine.recipe(request.inputs.recipe).then ?? null) : null;
   }
 
   /** A value removal's decision over its whole list: 1 for each cell it clears. */
@@ -739,25 +758,31 @@ class Side implements ExcelSide {
     const op = this.operation(request.code);
     const bad = this.engine.checkInputs(request.code, request.inputs);
     if (bad !== null) return refused(bad);
+    const then = this.valueStepAfter(request);
     const batch = async (context: Excel.RequestContext): Promise<RunOutcome> => {
       const locale = await readLocale(context);
       const selection = await readSelection(context);
+      // A recipe that ends by clearing values needs one column, before anything changes.
+      if (then !== null && !oneColumn(selection.selected)) return refused(this.engine.message("notOneColumn"));
       this.watch.watch(context, selection.sheet);
       const others = new Others(selection.sheet);
       const unlisten = this.watch.listen((change) => others.hear(change));
       const record = this.undoByExcel ? null : new RunRecord(this.engine.newUndoRecord(), this.watch);
       const run = new Run(this.engine, context, selection, locale, request, control, record, others);
       let outcome: RunOutcome;
+      let leftAlone = 0;
       try {
         outcome = op.kind === "value" ? await run.values() : await run.characters();
+        if (then !== null && outcome.kind === "done") outcome = await this.valueStep(run, outcome, then, { context, selection, locale, control, record });
       } catch (e) {
         outcome = { kind: "failed", changed: run.changed, message: errorText(e) };
       } finally {
         unlisten();
+        leftAlone = run.leftAlone + (run.next?.leftAlone ?? 0);
       }
-      if (run.leftAlone > 0) outcome.message = [outcome.message, othersMessage(run.leftAlone)].filter((m) => m).join("\n");
+      if (leftAlone > 0) outcome.message = [outcome.message, othersMessage(leftAlone)].filter((m) => m).join("\n");
       // The record of a run that changed cells replaces the last run's, whose scratch sheet goes.
-      if (record !== null && record.cells.length > 0) {
+      if (record !== null && record.size > 0) {
         const old = this.record;
         this.record = record;
         if (old) await this.drop(context, old);
@@ -773,12 +798,39 @@ class Side implements ExcelSide {
     }
   }
 
-  /** Forgets a record, deleting its scratch sheet. */
+  /** A recipe's value step after its character steps (`first`, done), in the same run: it
+   *  decides on the cells as the steps left them, with its own progress from 0, a record
+   *  that follows theirs (one undo takes back both) and its own watch of others' edits, so
+   *  that the steps' writes, heard late on hosts that cannot tell whose an edit is, are not
+   *  taken for someone else's. */
+  private async valueStep(run: Run, first: RunOutcome, code: string, on: { context: Excel.RequestContext; selection: Selection; locale: CellLocale; control: RunControl; record: RunRecord | null }): Promise<RunOutcome> {
+    await heardSoFar();
+    const others = new Others(on.selection.sheet);
+    const unlisten = this.watch.listen((change) => others.hear(change));
+    const record = on.record?.follow(this.engine.newUndoRecord()) ?? null;
+    run.next = new Run(this.engine, on.context, on.selection, on.locale, { code, inputs: {} }, on.control, record, others);
+    try {
+      const second = await run.next.values(true);
+      const message = [first.message, second.message].filter((m) => m).join("\n");
+      const outcome: RunOutcome = { kind: second.kind, changed: first.changed + second.changed };
+      if (message !== "") outcome.message = message;
+      return outcome;
+    } finally {
+      unlisten();
+    }
+  }
+
+  /** Forgets a record, deleting its scratch sheets. */
   private async drop(context: Excel.RequestContext, record: RunRecord): Promise<void> {
     record.dispose();
-    if (record.scratch === null) return;
-    context.workbook.worksheets.getItem(record.scratch).delete();
-    record.scratch = null;
+    let sheets = 0;
+    for (let part: RunRecord | null = record; part !== null; part = part.following) {
+      if (part.scratch === null) continue;
+      context.workbook.worksheets.getItem(part.scratch).delete();
+      part.scratch = null;
+      sheets++;
+    }
+    if (sheets === 0) return;
     try {
       await context.sync();
     } catch {
@@ -798,7 +850,7 @@ class Side implements ExcelSide {
 
   async undo(): Promise<{ message: string | null }> {
     const record = this.record;
-    if (record === null || record.cells.length === 0) return { message: this.engine.message("nothingToUndo") };
+    if (record === null || record.size === 0) return { message: this.engine.message("nothingToUndo") };
     try {
       await heardSoFar(); // the moves told so far are followed
       const { kept, unrestored } = await Excel.run({ delayForCellEdit: true }, async (context) => {
@@ -852,6 +904,8 @@ function entryOf(cell: CellIn, settled = true): { formula?: string; value?: Cell
 class Run {
   changed = 0;
   leftAlone = 0;
+  /** The removal run after this one in the same run (a recipe's value step). */
+  next: Run | null = null;
   private done = 0;
   private total = 0;
   private reader: ChunkReader;
@@ -1010,7 +1064,9 @@ class Run {
     });
   }
 
-  async values(): Promise<RunOutcome> {
+  /** A value removal over the selection's one column; `following` other steps in the same
+   *  run, which may have emptied every cell: then it has nothing to clear, and says nothing. */
+  async values(following = false): Promise<RunOutcome> {
     if (!oneColumn(this.selection.selected)) return refused(this.engine.message("notOneColumn"));
     const rows = columnRows(this.selection.areas);
     const count = rows.reduce((n, a) => n + a.rows, 0);
@@ -1026,7 +1082,7 @@ class Run {
       return !stopped;
     });
     if (stopped) return { kind: "stopped", changed: 0 };
-    if (!list.some(nonEmpty)) return refused(this.engine.message("emptySelection"));
+    if (!list.some(nonEmpty)) return following ? { kind: "done", changed: 0 } : refused(this.engine.message("emptySelection"));
     const rule = this.engine.prepareRule(this.request.code, {}, this.locale);
     let clears: Uint8Array;
     try {
@@ -1197,14 +1253,21 @@ async function readCells(context: Excel.RequestContext, batch: Recorded[]): Prom
  *  request). A cell gone with its row or column, changed since the run, or (a cleared cell)
  *  formatted since is left and counted; one still as it was before the run is left silently
  *  (a refused request never changed it). A batch the host refuses is tried again in halves
- *  down to one cell, and only the cells that still fail are counted. */
-async function undoRecord(context: Excel.RequestContext, record: RunRecord): Promise<{ kept: number; unrestored: number }> {
+ *  down to one cell, and only the cells that still fail are counted.
+ *  A following run's record is undone first, so that its cells are back as this run left
+ *  them before this run's record reads them; a cell it had to leave (kept or unrestored) is
+ *  left by this one too, and counted once. */
+async function undoRecord(context: Excel.RequestContext, record: RunRecord, left = new Set<string>()): Promise<{ kept: number; unrestored: number }> {
+  const later = record.following ? await undoRecord(context, record.following, left) : { kept: 0, unrestored: 0 };
+  const key = (p: Place) => `${p.sheet}\u0000${p.row},${p.column}`;
+  const leaves: Recorded[] = []; // told to the earlier runs' records once this one is done
   const { now, looks } = await readNow(context, record.cells);
   const empty: CellIn = { value: "", formula: "", numberFormat: "General", valueType: "Empty" };
   const writes = record.engine.restore(now.map((c) => c ?? { ...empty, value: "\u0000gone", formula: "\u0000gone", valueType: "String" }));
   let kept = 0;
   const todo: { cell: Recorded; write: RestoreWrite }[] = [];
   record.cells.forEach((cell, i) => {
+    if (left.size > 0 && left.has(key(cell.place))) return;
     const n = now[i] ?? null;
     if (n !== null && sameContent(n, cell.before) && n.valueType === cell.before.valueType) return; // never changed
     const w = writes[i];
@@ -1212,13 +1275,14 @@ async function undoRecord(context: Excel.RequestContext, record: RunRecord): Pro
     const reformatted = cell.scratchRow !== undefined && n !== null && n.numberFormat !== "General";
     if (n === null || w === null || w === undefined || formatted || reformatted) {
       kept++;
+      leaves.push(cell);
       return;
     }
     todo.push({ cell, write: w });
   });
   let unrestored = 0;
   for (let start = 0; start < todo.length; start += UNDO_BATCH) {
-    unrestored += await inParts(context, todo.slice(start, start + UNDO_BATCH), ({ cell, write }) => {
+    const failed = await inParts(context, todo.slice(start, start + UNDO_BATCH), ({ cell, write }) => {
       const sheet = context.workbook.worksheets.getItem(cell.place.sheet);
       const range = sheet.getRangeByIndexes(cell.place.row, cell.place.column, 1, 1);
       if (cell.scratchRow !== undefined && record.scratch !== null) {
@@ -1238,8 +1302,11 @@ async function undoRecord(context: Excel.RequestContext, record: RunRecord): Pro
       if (put.formula !== undefined) range.formulas = [[put.formula]];
       else range.values = [[put.value!]];
     });
+    unrestored += failed.length;
+    for (const { cell } of failed) leaves.push(cell);
   }
-  return { kept, unrestored };
+  for (const cell of leaves) if (!cell.place.gone) left.add(key(cell.place));
+  return { kept: kept + later.kept, unrestored: unrestored + later.unrestored };
 }
 
 /** A text cell "=x" and a formula "=x" whose result is its own text read alike. */

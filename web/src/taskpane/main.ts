@@ -237,7 +237,7 @@ class Pane {
     if (this.busy) return;
     const request = this.request();
     const recipe = this.recipes.chosen();
-    // A recipe ending in a value removal is refused here, before anything changes.
+    // A recipe that cannot be read is refused here, before anything changes.
     const fault = recipe?.message ?? this.engine.checkInputs(request.code, request.inputs);
     if (fault !== null) {
       this.message.textContent = fault;

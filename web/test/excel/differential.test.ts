@@ -1,15 +1,17 @@
-// Differential: for every operation of the engine's table, the same workbook and selection
-// give the same cells (value, type, number format) through the web add-in over the strict
-// fake as through `qmv play` over the in-memory host, driving the COM add-in's dialog.
+// Differential: for every operation of the engine's table, and every example recipe that
+// names no cells, the same workbook and selection give the same cells (value, type, number
+// format) through the web add-in over the strict fake as through `qmv play` over the
+// in-memory host, driving the COM add-in's dialog (the Ribbon's button, or Run Recipe).
 import { strict as assert } from "node:assert";
 import { execFileSync } from "node:child_process";
-import { mkdtempSync, writeFileSync } from "node:fs";
+import { mkdtempSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { test } from "node:test";
 import { fileURLToPath } from "node:url";
 
 import type { InputKind, RunInputs } from "../../src/engine-types.js";
+import type { RunRequest } from "../../src/addin-types.js";
 import { connectExcel } from "../../src/excel/excel-side.js";
 import { installFakeExcel, type FakeCellSpec } from "../fake-excel/fake-excel.js";
 import { realEngine } from "./engine-under-test.js";
@@ -90,22 +92,36 @@ const selections: { play: string; areas: { row: number; column: number; rows: nu
   { play: "A9:A17,A1:A5", areas: [{ row: 8, column: 0, rows: 9, columns: 1 }, { row: 0, column: 0, rows: 5, columns: 1 }] },
 ];
 
-test("every operation gives the same cells on the web as in qmv play", async () => {
+test("every operation and example recipe gives the same cells on the web as in qmv play", async () => {
   const engine = await realEngine();
   const dir = mkdtempSync(join(tmpdir(), "qmv-diff-"));
   const operations = engine.operations();
   assert.ok(operations.length >= 20, "the engine lists its operations");
+  // Each run: its name, the pane's request, and the dialog's lines in qmv play.
+  const runs: { name: string; web: RunRequest; play: string[] }[] = operations.map((op) => ({
+    name: op.code,
+    web: { code: op.code, inputs: inputs[op.inputs].web },
+    play: [`ribbon btn${buttons[op.code] ?? op.code}`, ...inputs[op.inputs].play.map((l) => "  " + l)],
+  }));
+  const recipes = join(root, "examples/recipes");
+  for (const file of readdirSync(recipes).filter((f) => f.endsWith(".json")).sort()) {
+    const text = readFileSync(join(recipes, file), "utf8");
+    if (/"(columns|range)"/.test(text)) continue; // a file tool's cells: not the selection's
+    const check = engine.recipe(text);
+    assert.equal(check.message, null, file);
+    runs.push({ name: file, web: { code: check.code!, inputs: { recipe: check.recipe! } }, play: [`recipe ${join(recipes, file)}`] });
+  }
+  assert.ok(runs.some((r) => r.web.inputs.recipe && engine.recipe(r.web.inputs.recipe).then), "a recipe ends by clearing values");
   const differences: string[] = []; // every difference, so that one run shows them all
-  for (const selection of selections) for (const op of operations) {
-    const given = inputs[op.inputs];
-    const name = `${op.code} over ${selection.play}`;
+  for (const selection of selections) for (const [n, given] of runs.entries()) {
+    const name = `${given.name} over ${selection.play}`;
     // The web add-in over the fake.
     const fake = installFakeExcel();
     cells.forEach((c, r) => fake.setCell("Sheet1", r, 0, c.fake));
     fake.hideRow("Sheet1", hiddenRow - 1);
     fake.select("Sheet1", selection.areas);
     const side = await connectExcel(engine);
-    const outcome = await side.run({ code: op.code, inputs: given.web }, { onProgress: () => {}, stopRequested: () => false });
+    const outcome = await side.run(given.web, { onProgress: () => {}, stopRequested: () => false });
     const web = cells.map((_, r) => fake.cell("Sheet1", r, 0));
     fake.uninstall();
     if (outcome.kind === "failed") differences.push(`${name}: the web run failed: ${outcome.message}`);
@@ -120,15 +136,14 @@ test("every operation gives the same cells on the web as in qmv play", async () 
       `hide-row ${hiddenRow}`,
       `select ${selection.play}`,
       "connect",
-      `ribbon btn${buttons[op.code] ?? op.code}`,
-      ...given.play.map((l) => "  " + l),
+      ...given.play,
       "  press CommandButton1",
       `print A1:A${last}`,
       // The in-memory host keeps a date as a date in a General cell; Excel gives such a cell
       // its date format, as the web does: those cells are held to a date below instead.
       ...web.map((c, r) => (datedRow(c.numberFormat, r) ? "" : `expect number-format A${r + 1} ${JSON.stringify(c.numberFormat)}`)),
     ].join("\n");
-    const file = join(dir, `${op.code}-${selection.areas.length}.qmv`);
+    const file = join(dir, `${n}-${selection.areas.length}.qmv`);
     writeFileSync(file, script + "\n");
     let out: string;
     try {

@@ -287,6 +287,28 @@ test("the pane's Undo follows the cells through inserted and deleted rows and co
   }
 });
 
+test("a recipe's value step is undone first: a cell either step must leave is left once, counted once", async () => {
+  const engine = await realEngine();
+  const recipe = engine.recipe({ version: 1, steps: [{ operation: "RNUM" }, { operation: "RDPV" }] });
+  assert.deepEqual([recipe.code, recipe.then], ["RNUM", "RDPV"]);
+  // [name, what the user does after the run, column A after Undo, the message]
+  const rows: [string, (f: FakeExcelControl) => void, FakeValue[], string | null][] = [
+    ["nothing since", () => {}, ["a1", "a1", "b2", "c"], null],
+    ["a cleared cell typed over", (f) => f.userEdit("Sheet1", 1, 0, { value: "mine" }), ["a1", "mine", "b2", "c"], engine.countMessage("keptChanges", 1)],
+    ["a changed cell typed over", (f) => f.userEdit("Sheet1", 2, 0, { value: "mine" }), ["a1", "a1", "mine", "c"], engine.countMessage("keptChanges", 1)],
+    ["a row inserted at the top", (f) => f.insertRows("Sheet1", 0, 1), ["", "a1", "a1", "b2", "c"], null],
+  ];
+  for (const [name, change, a, message] of rows) {
+    const side = await sideOver(["a1", "a1", "b2", "c"]);
+    const outcome = await side.run({ code: recipe.code!, inputs: { recipe: recipe.recipe! } }, control());
+    assert.deepEqual([outcome.kind, column(fake!, "Sheet1", 0, 0, 4)], ["done", ["a", "", "b", "c"]], name);
+    change(fake!);
+    assert.deepEqual(await side.undo(), { message }, name);
+    assert.deepEqual(column(fake!, "Sheet1", 0, 0, a.length), a, name);
+    fake!.uninstall();
+  }
+});
+
 test("nothing typed during a run is lost: left as typed, and counted", async () => {
   const n = 20000;
   // Every other cell a repeat: a value removal clears 10,000 separate cells, in three requests.

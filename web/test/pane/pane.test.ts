@@ -96,8 +96,14 @@ async function choose(page: Page, code: string, fields: Record<string, string | 
   }
 }
 
+/** Clicks a button where it is when clicked: a preview line arriving above it moves it, and a
+ *  click at the place it was would miss. */
+async function press(page: Page, selector: string): Promise<void> {
+  await page.$eval(selector, (button) => (button as HTMLButtonElement).click());
+}
+
 async function run(page: Page): Promise<string> {
-  await page.click("#run");
+  await press(page, "#run");
   await page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false" &&
     !(document.getElementById("run") as HTMLButtonElement).hidden);
   return page.$eval("#message", (p) => p.textContent ?? "");
@@ -166,7 +172,7 @@ test("Stop leaves the cells done; undo through Excel's list or the pane's button
     const undoShown = await fake.page.$eval("#undo", (b) => !(b as HTMLButtonElement).hidden);
     assert.equal(undoShown, excelApi === "1.9", excelApi);
     if (undoShown) {
-      await fake.page.click("#undo");
+      await press(fake.page, "#undo");
       await fake.page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false");
     } else {
       await fake.call(new Function("fake", "fake.excelUndo();") as (f: FakeExcelControl) => void);
@@ -272,7 +278,7 @@ test("awkward cells come back exactly after run and Undo, on a 1.19 host and a 1
       assert.deepEqual([close ? value : v, f, t, nf], [value, "", type, format], `${excelApi} run: ${name}`);
     });
     if (excelApi === "1.19") {
-      await fake.page.click("#undo");
+      await press(fake.page, "#undo");
       await fake.page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false");
     } else {
       await fake.call(new Function("fake", "fake.excelUndo();") as (f: FakeExcelControl) => void);
@@ -305,7 +311,7 @@ test("Inspect characters lists the active cell's invisible and non-ASCII charact
     const shown = await fake.page.$eval("#inspect", (b) => !(b as HTMLButtonElement).hidden);
     assert.equal(shown, lines !== null, name);
     if (lines !== null) {
-      await fake.page.click("#inspect");
+      await press(fake.page, "#inspect");
       await fake.page.waitForSelector("#inspection:not([hidden]) li");
       const got = await fake.page.$$eval("#inspection li", (items) => items.map((li) => li.textContent ?? ""));
       assert.deepEqual(got, lines, name);
@@ -388,7 +394,7 @@ async function saveRecipe(page: Page, name: string, steps: [string, Record<strin
   await openRecipes(page);
   for (const [code, fields] of steps) {
     await choose(page, code, fields);
-    await page.click("#addStep");
+    await press(page, "#addStep");
   }
   await choose(page, steps[0]![0], { recipeName: name, recipeDescription: `${steps.length} steps` });
   await page.focus("#recipeDescription");
@@ -400,7 +406,7 @@ async function saveRecipe(page: Page, name: string, steps: [string, Record<strin
 const savedNames = (page: Page) => page.$$eval("#savedRecipe option", (o) => o.map((x) => x.textContent ?? ""));
 
 async function runRecipe(page: Page): Promise<string> {
-  await page.click("#runRecipe");
+  await press(page, "#runRecipe");
   await page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false" &&
     !(document.getElementById("run") as HTMLButtonElement).hidden);
   return page.$eval("#message", (p) => p.textContent ?? "");
@@ -414,6 +420,15 @@ async function grid(fake: Fake, rows: number, columns: number): Promise<FakeValu
 // The cells hold no comma, quote or line break: CSV's fields are then the texts themselves.
 const csvLines = (rows: string[][]) => rows.map((r) => r.join(",") + "\r\n").join("");
 const csvCells = (text: string) => text.split("\r\n").filter((l) => l !== "").map((l) => l.split(","));
+
+/** The shown recipe exported: the file the browser downloads into `folder`. */
+async function exportRecipe(fake: Fake, folder: string, name: string): Promise<string> {
+  const session = await fake.page.createCDPSession();
+  await session.send("Page.setDownloadBehavior", { behavior: "allow", downloadPath: folder });
+  await press(fake.page, "#exportRecipe");
+  for (let i = 0; i < 100 && !(await readdir(folder)).includes(name); ++i) await new Promise((r) => setTimeout(r, 100));
+  return join(folder, name);
+}
 
 test("a recipe saved in the pane runs in qmv over a folder and gives the cells the pane gave", async () => {
   const qmv = process.env.QMV_BIN ?? "";
@@ -439,21 +454,15 @@ test("a recipe saved in the pane runs in qmv over a folder and gives the cells t
   assert.equal(saved, 'Saved the recipe "Tidy names and phones".');
   // One question and one preview of the whole chain.
   assert.equal(await fake.page.$eval("#question", (p) => p.textContent), 'Run the recipe "Tidy names and phones" (4 steps: RLTE, RACC, RTXT, RPAT)?');
-  await fake.page.waitForFunction(() => /would change/.test(document.getElementById("preview")?.textContent ?? ""));
-  assert.match(await fake.page.$eval("#preview", (p) => p.textContent ?? ""), /^9 cells would change: "  José   Núñez " -> "Jose Nunez"/);
-  // Export: the file the browser downloads.
+  await fake.page.waitForFunction(() => /^9 cells would change: "  José   Núñez " -> "Jose Nunez"/.test(document.getElementById("preview")?.textContent ?? ""));
   const folder = await mkdtemp(join(tmpdir(), "qmv-pane-recipe-"));
-  const session = await fake.page.createCDPSession();
-  await session.send("Page.setDownloadBehavior", { behavior: "allow", downloadPath: folder });
-  await fake.page.click("#exportRecipe");
-  const file = join(folder, "tidy-names-and-phones.json");
-  for (let i = 0; i < 100 && !(await readdir(folder)).includes("tidy-names-and-phones.json"); ++i) await new Promise((r) => setTimeout(r, 100));
+  const file = await exportRecipe(fake, folder, "tidy-names-and-phones.json");
   assert.equal((JSON.parse(await readFile(file, "utf8")) as { steps: object[] }).steps.length, 4);
   // One run, then one Undo that brings back every cell.
   assert.equal(await runRecipe(fake.page), "");
   const after = await grid(fake, before.length, 2);
   assert.notDeepEqual(after, before);
-  await fake.page.click("#undo");
+  await press(fake.page, "#undo");
   await fake.page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false");
   assert.deepEqual(await grid(fake, before.length, 2), before, "one Undo brings back every cell");
   await fake.page.close();
@@ -467,6 +476,56 @@ test("a recipe saved in the pane runs in qmv over a folder and gives the cells t
   assert.equal(qmvRun.status, 0, qmvRun.stderr);
   const files = [...csvCells(await readFile(join(folder, "out", "a.csv"), "utf8")), ...csvCells(await readFile(join(folder, "out", "b.csv"), "utf8"))];
   after.forEach((row, r) => row.forEach((value, c) => assert.equal(files[r]?.[c], String(value), `row ${r + 1}, column ${c + 1}`)));
+});
+
+test("a recipe that ends by clearing values: one column, one preview, one run, one Undo, the cells qmv gives", async () => {
+  const qmv = process.env.QMV_BIN ?? "";
+  // Column A before, and what the chain leaves: "x" taken off, the figures typed as Excel
+  // types them, the names tidied; then each value kept once, as the steps left them.
+  const before: FakeValue[] = ["x50%", "x50%", "  José  Núñez ", "Jose Nunez", "Zoë", 7, "x7", ""];
+  const after: FakeValue[] = [0.5, "", "Jose Nunez", "", "Zoe", 7, "", ""];
+  for (const excelApi of ["1.19", "1.20"]) {
+    const fake = await openPane(excelApi);
+    await fake.call(new Function("fake", `
+      ${JSON.stringify(before)}.forEach((value, row) => { fake.setCell("Sheet1", row, 0, { value }); fake.setCell("Sheet1", row, 1, { value: "b" }); });
+      fake.select("Sheet1", [{ row: 0, column: 0, rows: ${before.length}, columns: 2 }]);`) as (f: FakeExcelControl) => void);
+    const snapshot = () => fake.call(new Function("fake", `
+      return Array.from({ length: ${before.length} }, (_, row) => [0, 1].map((column) => { const c = fake.cell("Sheet1", row, column); return [c.value, c.formula, c.valueType, c.numberFormat]; }));`) as (f: FakeExcelControl) => [FakeValue, string, string, string][][]);
+    const start = await snapshot();
+    assert.equal(await saveRecipe(fake.page, "Figures once", [["RTXT", { text: "x", matchCase: false }], ["RLTE", {}], ["RACC", {}], ["RDPV", {}]]), 'Saved the recipe "Figures once".', excelApi);
+    // Over two columns: refused before anything changes, in the preview and in the run.
+    await fake.page.waitForFunction(() => /Single Column/.test(document.getElementById("preview")?.textContent ?? ""));
+    assert.equal(await runRecipe(fake.page), "Please Select Single Column!", excelApi);
+    assert.deepEqual(await snapshot(), start, `${excelApi}: nothing changes over two columns`);
+    await fake.call(new Function("fake", `fake.select("Sheet1", [{ row: 0, column: 0, rows: ${before.length}, columns: 1 }]);`) as (f: FakeExcelControl) => void);
+    await fake.page.$eval("#recipeDescription", (box) => box.dispatchEvent(new Event("input", { bubbles: true })));
+    await fake.page.waitForFunction(() => /clears values among the results$/.test(document.getElementById("preview")?.textContent ?? ""));
+    assert.match(await fake.page.$eval("#preview", (p) => p.textContent ?? ""), /^5 cells would change: .*; then RDPV clears values among the results$/, excelApi);
+    assert.equal(await runRecipe(fake.page), "", excelApi);
+    const ran = await snapshot();
+    assert.deepEqual(ran.map((r) => r[0]![0]), after, `${excelApi} run`);
+    assert.deepEqual(ran.map((r) => r[0]![3]), ["0%", "General", "General", "General", "General", "General", "General", "General"], `${excelApi} run's formats`);
+    assert.deepEqual(ran.map((r) => r[1]), start.map((r) => r[1]), `${excelApi}: column B untouched`);
+    if (excelApi === "1.19") {
+      await press(fake.page, "#undo");
+      await fake.page.waitForFunction(() => document.getElementById("app")?.getAttribute("aria-busy") === "false");
+      assert.equal(await fake.page.$eval("#message", (p) => p.textContent), "", excelApi);
+    } else {
+      await fake.call(new Function("fake", "fake.excelUndo();") as (f: FakeExcelControl) => void);
+    }
+    assert.deepEqual(await snapshot(), start, `${excelApi}: one Undo brings back every cell and format`);
+    if (excelApi === "1.19") {
+      // The same recipe through qmv over the column as a CSV file: the same cells cleared, and
+      // each field the text the steps left (a CSV field is not typed).
+      const folder = await mkdtemp(join(tmpdir(), "qmv-pane-values-"));
+      const file = await exportRecipe(fake, folder, "figures-once.json");
+      await writeFile(join(folder, "in.csv"), before.map((v) => `${v}\r\n`).join(""));
+      const qmvRun = spawnSync(qmv, ["apply", "--recipe", file, join(folder, "in.csv"), "-o", join(folder, "out.csv"), "-c", "A", "--no-header", "-q"], { encoding: "utf8" });
+      assert.equal(qmvRun.status, 0, qmvRun.stderr);
+      assert.deepEqual((await readFile(join(folder, "out.csv"), "utf8")).split("\r\n").slice(0, before.length), after.map((v) => (v === 0.5 ? "50%" : String(v))));
+    }
+    await fake.page.close();
+  }
 });
 
 test("recipes are kept in the platform's storage, across panes, each partition its own", async () => {
@@ -494,14 +553,13 @@ test("recipes are kept in the platform's storage, across panes, each partition i
   }
 });
 
-test("an imported recipe file is read as every host reads it; one the pane cannot run changes nothing", async () => {
+test("an imported recipe file is read as every host reads it; a bad one changes nothing", async () => {
   const folder = await mkdtemp(join(tmpdir(), "qmv-pane-import-"));
   // [file, its text, the message after import, the message after Run recipe (null: not listed)];
   // the engine's other refusals are the WebAssembly-against-native table's.
   const rows: [string, string, string, string | null][] = [
     ["missing.json", '{"version": 1, "steps": [{"operation": "RNUM"}, {"operation": "RFNC"}]}', "missing.json: step 2, count: missing; RFNC needs the number of characters", null],
-    ["clears.json", '{"version": 1, "name": "Clears", "steps": [{"operation": "RNUM"}, {"operation": "RDPV"}]}', 'Imported the recipe "Clears".',
-      "This recipe ends by clearing values (RDPV), which the add-in runs on its own: run that step after the others."],
+    ["clears.json", '{"version": 1, "name": "Clears", "steps": [{"operation": "RNUM"}, {"operation": "RDPV"}]}', 'Imported the recipe "Clears".', ""],
     ["no-name.json", '{"version": 1, "steps": [{"operation": "RNUM"}]}', 'Imported the recipe "no-name".', ""],
   ];
   for (const [file, text, imported, ran] of rows) {
@@ -516,7 +574,7 @@ test("an imported recipe file is read as every host reads it; one the pane canno
     assert.equal((await savedNames(fake.page)).length, listed + (ran === null ? 0 : 1), file);
     if (ran !== null) {
       assert.equal(await runRecipe(fake.page), ran, file);
-      assert.deepEqual(await cells(fake, 2), ran === "" ? ["a", "a"] : ["a1", "a1"], file);
+      assert.deepEqual(await cells(fake, 2), file === "clears.json" ? ["a", ""] : ran === "" ? ["a", "a"] : ["a1", "a1"], file);
     }
     await fake.page.close();
   }
