@@ -154,40 +154,51 @@ std::optional<std::u16string_view> textOfCell(const CellContent& content, const 
   return scratch;
 }
 
-// The rule of `request` over `count` cells whose texts `textOf` gives.
+// The rule of `request` over `count` cells whose texts `textOf` gives, made ready once.
 template <typename TextOf>
 void ruleOver(std::size_t count, TextOf&& textOf, const BlockRequest& request,
               BlockResults& results) {
-  if (request.perCell != nullptr && *request.perCell) {
-    overTexts(count, textOf, request, results, [&](std::u16string_view text, std::u16string& out) {
-      return ruleOnText(text, request, out);
-    });
-    return;
-  }
-  if (!request.steps.empty()) {
-    PreparedChain chain(request);
-    overTexts(count, textOf, request, results, [&](std::u16string_view text, std::u16string& out) {
-      return chain.apply(text, out);
-    });
-    return;
-  }
-  // A fixed request is made ready once for the whole block.
-  const PreparedRule rule(request.fixed, request);
-  if (rule.row == nullptr) return;
+  TextRule rule(request);
+  if (rule.keepsEveryText()) return;
   overTexts(count, textOf, request, results,
             [&](std::u16string_view text, std::u16string& out) { return rule.apply(text, out); });
 }
 
 }  // namespace
 
-CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, std::u16string& out) {
-  if (!request.steps.empty()) return PreparedChain(request).apply(text, out);
-  if (request.perCell != nullptr && *request.perCell) {
-    const std::optional<CellRequest> asked = (*request.perCell)(text);
-    if (!asked) return CellOutcome::Kept;
-    return PreparedRule(*asked, request).apply(text, out);
+struct TextRule::Prepared {
+  explicit Prepared(const BlockRequest& asked) : request(asked) {
+    if (!request.steps.empty()) {
+      chain.emplace(request);
+    } else if (request.perCell == nullptr || !*request.perCell) {
+      fixed.emplace(request.fixed, request);
+    }
   }
-  return PreparedRule(request.fixed, request).apply(text, out);
+  BlockRequest request;
+  std::optional<PreparedChain> chain;  ///< a recipe's steps
+  std::optional<PreparedRule> fixed;   ///< the fixed request; neither: asked per text
+};
+
+TextRule::TextRule(const BlockRequest& request) : prepared_(std::make_unique<Prepared>(request)) {}
+TextRule::TextRule(TextRule&&) noexcept = default;
+TextRule& TextRule::operator=(TextRule&&) noexcept = default;
+TextRule::~TextRule() = default;
+
+CellOutcome TextRule::apply(std::u16string_view text, std::u16string& out) {
+  Prepared& p = *prepared_;
+  if (p.chain) return p.chain->apply(text, out);
+  if (p.fixed) return p.fixed->apply(text, out);
+  const std::optional<CellRequest> asked = (*p.request.perCell)(text);
+  if (!asked) return CellOutcome::Kept;
+  return PreparedRule(*asked, p.request).apply(text, out);
+}
+
+bool TextRule::keepsEveryText() const {
+  return prepared_->fixed && prepared_->fixed->row == nullptr;
+}
+
+CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, std::u16string& out) {
+  return TextRule(request).apply(text, out);
 }
 
 void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& request,

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -104,6 +105,27 @@ class BlockResults {
 
 /// The outcome of the rule on one text: `out` holds the new text when Changed.
 CellOutcome ruleOnText(std::u16string_view text, const BlockRequest& request, std::u16string& out);
+
+/// ruleOnText made ready once for many texts of one request (a file's fields): a recipe's
+/// steps or the fixed request are prepared once, a per-cell request is still asked per
+/// text. It views what the request views, and keeps a buffer from text to text: one
+/// thread at a time uses it.
+class TextRule {
+ public:
+  explicit TextRule(const BlockRequest& request);
+  TextRule(TextRule&&) noexcept;
+  TextRule& operator=(TextRule&&) noexcept;
+  ~TextRule();
+
+  /// The outcome on `text`, as ruleOnText gives it.
+  CellOutcome apply(std::u16string_view text, std::u16string& out);
+  /// True when the rule keeps every text as it is (a value operation's request).
+  bool keepsEveryText() const;
+
+ private:
+  struct Prepared;
+  std::unique_ptr<Prepared> prepared_;
+};
 
 /// Appends to `results` the changed and given-up cells of `cells` under `request`.
 void ruleOverBlock(std::span<const CellContent> cells, const BlockRequest& request,

@@ -29,6 +29,16 @@ CellRule::CellRule(std::vector<Removal> removals, TextRules rules)
     }
     steps_.push_back(request);
   }
+  // The rules view steps_, whose storage stays with it when a CellRule moves.
+  BlockRequest chain;
+  chain.steps = steps_;
+  chain_.emplace(chain);
+  for (const CellRequest& step : steps_) {
+    BlockRequest one;
+    one.rules = rules_;
+    one.fixed = step;
+    each_.emplace_back(one);
+  }
   const bool filters = rules_ == TextRules::Classic && !removals_.empty() &&
                        std::all_of(removals_.begin(), removals_.end(), [](const Removal& r) {
                          return operationRow(r.operation).facts.dropsSingleCharacters;
@@ -59,9 +69,7 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
   std::u16string next;
   if (!between || steps_.size() == 1) {
     // The removals as one rule over the cell, the engine's own chain.
-    BlockRequest request;
-    request.steps = steps_;
-    const CellOutcome outcome = ruleOnText(text, request, next);
+    const CellOutcome outcome = chain_->apply(text, next);
     if (outcome == CellOutcome::GaveUp) ++gaveUp_;
     if (outcome != CellOutcome::Changed) return std::nullopt;
     return next;
@@ -71,10 +79,7 @@ std::optional<std::u16string> CellRule::changed(std::u16string_view text,
   std::u16string current(text);
   bool any = false;
   for (std::size_t i = 0; i < steps_.size(); ++i) {
-    BlockRequest request;
-    request.rules = rules_;
-    request.fixed = steps_[i];
-    const CellOutcome outcome = ruleOnText(current, request, next);
+    const CellOutcome outcome = each_[i].apply(current, next);
     if (outcome == CellOutcome::GaveUp) {
       ++gaveUp_;
       return std::nullopt;

@@ -50,6 +50,9 @@ class CellRule {
   std::vector<Removal> removals_;
   TextRules rules_;
   std::vector<CellRequest> steps_;  ///< the removals as the block rule takes them
+  /// The removals as one rule, and each alone (for `between`), made ready once.
+  mutable std::optional<TextRule> chain_;
+  mutable std::vector<TextRule> each_;
   std::optional<std::array<bool, 128>> asciiDrops_;
   mutable int64_t gaveUp_ = 0;
 };
