@@ -696,12 +696,6 @@ void keepLooks(const UndoSnapshot& snapshot, Range& range, std::vector<Pending>&
   }
 }
 
-// An array formula goes back on its own (its own host call, its own limits).
-bool isArrayFormula(const CellContent& content) {
-  return content.formula.size() > 2 && content.formula.front() == u'{' &&
-         content.formula.back() == u'}';
-}
-
 // The cells of `block` that undo writes back, in ascending column, then row, so that
 // consecutive cells of a column lie next to each other; counts those left alone.
 std::vector<Pending> cellsToRestore(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block,
@@ -803,9 +797,10 @@ void restoreBlock(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block
   };
   forEachColumnRun(
       todo,
+      // An array formula goes back on its own (its own host call, its own limits).
       [&](const Pending& a, const Pending& b) {
-        return !isArrayFormula(snapshot.previous(a.index)) &&
-               !isArrayFormula(snapshot.previous(b.index));
+        return !snapshot.previous(a.index).isArrayFormula() &&
+               !snapshot.previous(b.index).isArrayFormula();
       },
       [&](std::size_t first, std::size_t end) {
         contents.clear();
@@ -813,7 +808,7 @@ void restoreBlock(const UndoSnapshot& snapshot, const UndoSnapshot::Block& block
           contents.push_back(snapshot.previous(todo[k].index));
           anyFormula = anyFormula || contents.back().isFormula();
         }
-        if (contents.size() > 1 || !isArrayFormula(contents.front())) {
+        if (contents.size() > 1 || !contents.front().isArrayFormula()) {
           const CellRef top = todo[first].cell;
           if (tolerant([&] {
                 range->setColumnContents(top.row - part.first.row + 1,

@@ -701,9 +701,7 @@ void runDuplicateRemoval(RemovalSession& session, ValueMode mode, RunObserver& o
 }  // namespace
 
 bool arrayFormulaKept(const CellContent& content, std::optional<std::size_t> limit) {
-  const std::u16string& formula = content.formula;
-  return limit && formula.size() > 2 && formula.front() == u'{' && formula.back() == u'}' &&
-         formula.size() - 2 > *limit;
+  return limit && content.isArrayFormula() && content.formula.size() - 2 > *limit;
 }
 
 std::optional<std::u16string> keptArrayFormulasQuestion(Application& app) {

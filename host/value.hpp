@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -34,12 +35,18 @@ using Value = std::variant<std::monostate, double, std::u16string, bool, DateTim
 inline bool isEmpty(const Value& v) { return std::holds_alternative<std::monostate>(v); }
 
 /// What a cell holds: a constant value, or a formula together with its current value.
+/// True for a formula as the formula bar shows an array formula: "{=SUM(A1:A3*B1:B3)}".
+inline bool isArrayFormulaText(std::u16string_view formula) {
+  return formula.size() > 2 && formula.front() == u'{' && formula.back() == u'}';
+}
+
 struct CellContent {
   Value value;
   /// Empty for a constant. An array formula entered with Control+Shift+Enter stands in
   /// braces, as the formula bar shows it: "{=SUM(A1:A3*B1:B3)}".
   std::u16string formula;
   bool isFormula() const { return !formula.empty(); }
+  bool isArrayFormula() const { return isArrayFormulaText(formula); }
   friend bool operator==(const CellContent&, const CellContent&) = default;
 };
 

@@ -172,7 +172,7 @@ Variant readFormulas(IDispatch* range, InterfaceIds* ids) {
 // clears: Excel refuses to change part of an array) calculates as it did. Excel before
 // dynamic arrays has no Formula2, and refuses such a formula as before.
 void writeFormula(IDispatch* range, std::u16string_view formula) {
-  if (formula.size() > 2 && formula.front() == u'{' && formula.back() == u'}') {
+  if (isArrayFormulaText(formula)) {
     const std::u16string_view inner = formula.substr(1, formula.size() - 2);
     if (inner.size() <= kFormulaArrayLimit) {
       put(range, L"FormulaArray", inner);

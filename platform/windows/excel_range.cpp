@@ -694,9 +694,8 @@ void ExcelRange::setColumnValues(int64_t row, int64_t column, std::span<const Va
 // array; it goes on its own through FormulaArray.
 void ExcelRange::setColumnContents(int64_t row, int64_t column,
                                    std::span<const CellContent> contents) {
-  const bool anyArray = std::any_of(contents.begin(), contents.end(), [](const CellContent& c) {
-    return c.formula.size() > 2 && c.formula.front() == u'{' && c.formula.back() == u'}';
-  });
+  const bool anyArray = std::any_of(contents.begin(), contents.end(),
+                                    [](const CellContent& c) { return c.isArrayFormula(); });
   if (contents.size() < 2 || anyArray || contents.size() > static_cast<std::size_t>(kMaxRows)) {
     Range::setColumnContents(row, column, contents);
     return;
