@@ -23,13 +23,18 @@ CodePoint characterAt(std::u16string_view text, std::size_t at, TextRules rules)
 // Copies the characters for which `keep` holds.
 template <class Keep>
 std::u16string keepIf(std::u16string_view text, TextRules rules, Keep keep) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Written through a pointer and cut to length once: a kept character is one or two units.
+  std::u16string out(text.size(), u'\0');
+  char16_t* kept = out.data();
   for (std::size_t at = 0; at < text.size();) {
     const CodePoint c = characterAt(text, at, rules);
-    if (keep(c.value)) out.append(text.substr(at, c.units));
+    if (keep(c.value)) {
+      *kept++ = text[at];
+      if (c.units == 2) *kept++ = text[at + 1];
+    }
     at += c.units;
   }
+  out.resize(static_cast<std::size_t>(kept - out.data()));
   return out;
 }
 
@@ -71,11 +76,12 @@ std::u16string removePunctuationAndSymbols(std::u16string_view text, TextRules r
 std::u16string removeText(std::u16string_view text, std::u16string_view what, bool matchCase) {
   if (what.empty()) return std::u16string(text);
   // Folding keeps every position, so without Match case the folded texts are searched.
-  std::u16string foldedText;
-  std::u16string foldedWhat;
+  // The folded copies keep their storage from text to text.
+  thread_local std::u16string foldedText;
+  thread_local std::u16string foldedWhat;
   if (!matchCase) {
-    foldedText = foldCase(text);
-    foldedWhat = foldCase(what);
+    foldCaseInto(foldedText, text);
+    foldCaseInto(foldedWhat, what);
   }
   const std::u16string_view haystack = matchCase ? text : std::u16string_view(foldedText);
   const std::u16string_view needle = matchCase ? what : std::u16string_view(foldedWhat);

@@ -127,18 +127,21 @@ std::u16string trimEdges(std::u16string_view text) {
 }
 
 std::u16string trimExcessSpaces(std::u16string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Written through a pointer and cut to length once: the result is never longer.
+  std::u16string out(text.size(), u'\0');
+  char16_t* const first = out.data();
+  char16_t* end = first;
   bool pendingSpace = false;
-  for (char16_t c : text) {
+  for (const char16_t c : text) {
     if (c == kSpace) {
-      pendingSpace = !out.empty();
+      pendingSpace = end != first;
       continue;
     }
-    if (pendingSpace) out += kSpace;
+    if (pendingSpace) *end++ = kSpace;
     pendingSpace = false;
-    out += c;
+    *end++ = c;
   }
+  out.resize(static_cast<std::size_t>(end - first));
   return out;
 }
 
