@@ -29,9 +29,6 @@ bool fixedSet(std::u16string_view t, const CharacterInputs&, WorksheetFunction*,
 Result userChars(std::u16string_view t, const CharacterInputs& in, WorksheetFunction*) {
   return RemoveChars(t, in.userChars);
 }
-Result spaces(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
-  return removeSpaces(t);
-}
 Result edges(std::u16string_view t, const CharacterInputs&, WorksheetFunction*) {
   return trimEdges(t);
 }
@@ -164,7 +161,7 @@ constexpr std::array<OperationRow, kOperationCount> kOperations{{
     {.operation = Operation::RALS,
      .code = u"RALS",
      .question = u"Do You want to remove all Spaces in Selection?",
-     .transform = transformMakingText<spaces>,
+     .transform = fixedSet<&charsets::kSpaceOnly>,
      .unicode = unicode_rules::classRemoval<CharClass::Space>,
      .name = "spaces",
      .meaning = "every space",

@@ -1,6 +1,11 @@
 #include "engine/transforms.hpp"
 
 #include <algorithm>
+#include <utility>
+
+#ifdef __wasm_simd128__
+#include <wasm_simd128.h>
+#endif
 
 namespace qmv {
 
@@ -36,20 +41,83 @@ CharacterSet::CharacterSet(std::u16string_view members) {
   for (char16_t c : members) {
     if (c < 128) {
       ascii_[c >> 6] |= uint64_t{1} << (c & 63);
+      byLowNibble_[c & 15] |= static_cast<uint8_t>(1u << (c >> 4));
     } else if (std::find(other_.begin(), other_.end(), c) == other_.end()) {
       other_.push_back(c);
     }
   }
 }
 
+namespace {
+
+#ifdef __wasm_simd128__
+// For each mask of eight lanes (bit set: the lane goes), the byte shuffle that moves the
+// kept 16-bit lanes to the front, in order.
+struct KeepShuffles {
+  alignas(16) uint8_t bytes[256][16] = {};
+  constexpr KeepShuffles() {
+    for (unsigned mask = 0; mask < 256; ++mask) {
+      unsigned at = 0;
+      for (unsigned lane = 0; lane < 8; ++lane) {
+        if ((mask >> lane) & 1u) continue;
+        bytes[mask][at++] = static_cast<uint8_t>(2 * lane);
+        bytes[mask][at++] = static_cast<uint8_t>(2 * lane + 1);
+      }
+    }
+  }
+};
+constexpr KeepShuffles kKeepShuffles;
+
+// Eight code units at a time, without a branch: the members' lanes found by two table
+// lookups on the units' nibbles, the kept ones moved to the front by a shuffle and stored
+// together. Units of 128 and up are never members of an ASCII set; a set with other members
+// takes such a block unit by unit. Returns where the vector part stopped reading and writing.
+std::pair<const char16_t*, char16_t*> removeBlocks(const char16_t* read, const char16_t* end,
+                                                   char16_t* write, const CharacterSet& set) {
+  const v128_t byLow = wasm_v128_load(set.asciiByLowNibble().data());
+  // The bit of each high nibble: none for 8 and up, so bytes of 128 and up are never members.
+  const v128_t highBit = wasm_i8x16_const(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+  const v128_t lowNibble = wasm_i8x16_splat(0x0f);
+  const v128_t byteMax = wasm_i16x8_splat(0xff);
+  const v128_t none = wasm_i8x16_splat(0);
+  const bool asciiOnly = set.asciiOnly();
+  for (; end - read >= 8; read += 8) {
+    const v128_t units = wasm_v128_load(read);
+    // Units above 255 become 255 (the narrowing reads its lanes as signed, so clamp first).
+    const v128_t clamped = wasm_u16x8_min(units, byteMax);
+    const v128_t bytes = wasm_u8x16_narrow_i16x8(clamped, clamped);
+    const v128_t member = wasm_v128_and(wasm_i8x16_swizzle(byLow, wasm_v128_and(bytes, lowNibble)),
+                                        wasm_i8x16_swizzle(highBit, wasm_u8x16_shr(bytes, 4)));
+    const uint32_t gone = wasm_i8x16_bitmask(wasm_i8x16_ne(member, none)) & 0xffu;
+    if (!asciiOnly && (wasm_i8x16_bitmask(bytes) & 0xffu) != 0) {
+      for (int k = 0; k < 8; ++k) {
+        *write = read[k];
+        write += set.contains(read[k]) ? 0 : 1;
+      }
+      continue;
+    }
+    wasm_v128_store(write, wasm_i8x16_swizzle(units, wasm_v128_load(kKeepShuffles.bytes[gone])));
+    write += 8 - __builtin_popcount(gone);
+  }
+  return {read, write};
+}
+#else
+std::pair<const char16_t*, char16_t*> removeBlocks(const char16_t* read, const char16_t*,
+                                                   char16_t* write, const CharacterSet&) {
+  return {read, write};
+}
+#endif
+
+}  // namespace
+
 void RemoveCharsInto(std::u16string_view text, const CharacterSet& set, std::u16string& out) {
   // Every character is copied and the write position advances past the kept ones only.
   out.resize(text.size());
   char16_t* const begin = out.data();
-  char16_t* write = begin;
-  for (char16_t c : text) {
-    *write = c;
-    write += set.contains(c) ? 0 : 1;
+  auto [read, write] = removeBlocks(text.data(), text.data() + text.size(), begin, set);
+  for (; read != text.data() + text.size(); ++read) {
+    *write = *read;
+    write += set.contains(*read) ? 0 : 1;
   }
   out.resize(static_cast<std::size_t>(write - begin));
 }

@@ -19,6 +19,8 @@ inline constexpr std::u16string_view kLetters =
     u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 inline constexpr std::u16string_view kUpperCase = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 inline constexpr std::u16string_view kLowerCase = u"abcdefghijklmnopqrstuvwxyz";
+/// The one character the space removal removes (kSpace below).
+inline constexpr std::u16string_view kSpaceOnly = u" ";
 /// The sample text of the user-characters box: @ # $ % , and a double quote.
 inline constexpr std::u16string_view kSampleUserChars = u"@#$%,\"";
 }  // namespace charsets
@@ -38,9 +40,15 @@ class CharacterSet {
     }
     return false;
   }
+  /// True when every member is below 128.
+  bool asciiOnly() const { return other_.empty(); }
+  /// The ASCII members as 16 bytes, one per low nibble, bit h set for the character
+  /// 16 * h + nibble (a lookup table for vector code).
+  const std::array<uint8_t, 16>& asciiByLowNibble() const { return byLowNibble_; }
 
  private:
   std::array<uint64_t, 2> ascii_{};
+  std::array<uint8_t, 16> byLowNibble_{};
   std::vector<char16_t> other_;
 };
 

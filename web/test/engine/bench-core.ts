@@ -36,13 +36,17 @@ export interface Preview {
   line: string;
 }
 
+/** Chunks of a column as Range.load gives them: each array parsed from the host's JSON
+ *  answer, so its texts are strings of their own (texts cut from one long string are slices
+ *  of it, which V8 reads more slowly, and which no page gets from Excel). */
 function chunksOf(texts: string[], size: number): RangeCells[] {
   const out: RangeCells[] = [];
+  const column = (part: string[]): string[][] => JSON.parse(JSON.stringify(part.map((t) => [t]))) as string[][];
   for (let from = 0; from < texts.length; from += size) {
     const part = texts.slice(from, from + size);
     out.push({
-      values: part.map((t) => [t]),
-      formulas: part.map((t) => [t]),
+      values: column(part),
+      formulas: column(part),
       numberFormat: part.map(() => ["General"]),
       valueTypes: part.map(() => ["String"]),
     });

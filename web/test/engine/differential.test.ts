@@ -29,6 +29,14 @@ const texts = [
   "'007",
   "x$1,234.50", "x-12,50 \u20ac", "x(5)", "xCHF 5",
   "x".repeat(40000) + "7",
+  // Sixteen units and more, as vector code reads them: members at a block's first and last
+  // unit, a block without one, units of 128 and up (and 0x8000 and up) beside members.
+  "1bcdefghijklmno2" + "3qrstuvwxyzABCD4" + "x",
+  "Ref 0123456789 ab1 \u00e9\u0000\uff10\uff11 \ud83d\ude00 \u03a9x9ab 1 2 3 4 5 6 7 8 9 0 tail \u00e9\ud83d\ude00",
+  "12345678901234567890123456789012",
+  "\u00c0\u00c1\u00c2\u00c3\u00c4\u00c5\u00c6\u00c7\u00c8\u00c9\u00ca\u00cb1\u00cd\u00ce\u00cf\u00d0",
+  "\u007f\u0080\u00ff\u0100\u7fff\u8000\uffff\u0030 \u0009\u000a\u001f\u0020 0 a Z z \u00e9\u00e9",
+  "      lots   of   spaces   inside   and   out      ",
   "a1\ud83d\ude00", "aTRUE", "a50%", "a1/2/2024", "a'007", "a1e3", "a=1",
 ];
 
