@@ -214,15 +214,19 @@ function calls(engine: QmvEngine): Call[] {
     after: i % 3 === 0 ? null : { kind: "text" as const, value: `after${i}` },
     now: i % 2 === 0 ? text(i % 3 === 0 ? "" : `after${i}`) : text("changed since"),
   }));
-  out.push({
-    name: "restore",
-    request: { call: "restore", entries },
-    viaEngine: (e) => {
-      const record = e.newUndoRecord();
-      entries.forEach((entry, i) => record.add("Sheet1", i, 0, entry.before, entry.after));
-      return record.restore(entries.map((entry) => entry.now));
-    },
-  });
+  // The first text of a list starting with a byte order mark, which a decoder may drop.
+  const marked = [text("\ufeff1x"), text("2y")].map((before) => ({ before, after: { kind: "text" as const, value: "x" }, now: text("x") }));
+  for (const [name, list] of [["restore", entries], ["restore, a byte order mark first", marked]] as const) {
+    out.push({
+      name,
+      request: { call: "restore", entries: list },
+      viaEngine: (e) => {
+        const record = e.newUndoRecord();
+        list.forEach((entry, i) => record.add("Sheet1", i, 0, entry.before, entry.after));
+        return record.restore(list.map((entry) => entry.now));
+      },
+    });
+  }
   // The inspector's names and pointers over every sample text, and names the data derives
   // (a Hangul syllable, an ideograph, a control, a character beyond U+FFFF).
   for (const t of [...cells.map((c) => String(c.value)), "\uac01\u4e00\u0007\u{1F44D}\u{E0001}\u0378"]) {
@@ -294,10 +298,20 @@ test("the WebAssembly engine answers every request as the native engine does", a
 });
 
 // JSON cannot carry a lone surrogate to the probe; the binding hands the units over as they are.
-test("a lone surrogate goes through the binding as it is", async () => {
+// Texts a decoder could take for something else: a lone surrogate, and a byte order mark
+// at the start of a list (which a decoder drops unless told not to).
+test("a lone surrogate and a leading byte order mark go through the binding as they are", async () => {
   const engine = await loadTestEngine();
-  const got = engine.ruleOverBlock("RNUM", {}, locales[0]!, [text("\ud800a1\udc00"), text("1\udfff")]);
-  assert.deepEqual(got.map((r) => [r.before, r.after]), [["\ud800a1\udc00", "\ud800a\udc00"], ["1\udfff", "\udfff"]]);
+  const rows: [string, string[], [string, string][]][] = [
+    ["lone surrogates", ["\ud800a1\udc00", "1\udfff"], [["\ud800a1\udc00", "\ud800a\udc00"], ["1\udfff", "\udfff"]]],
+    ["a byte order mark first", ["\ufeff1x", "2y"], [["\ufeff1x", "\ufeffx"], ["2y", "y"]]],
+    ["a byte order mark alone", ["\ufeff1", "a2"], [["\ufeff1", "\ufeff"], ["a2", "a"]]],
+    ["a byte order mark and a lone surrogate", ["\ufeff1\ud800", "2y"], [["\ufeff1\ud800", "\ufeff\ud800"], ["2y", "y"]]],
+  ];
+  for (const [name, given, expected] of rows) {
+    const got = engine.ruleOverBlock("RNUM", {}, locales[0]!, given.map((t) => text(t)));
+    assert.deepEqual(got.map((r) => [r.before, r.after]), expected, name);
+  }
 });
 
 // A recipe's composed rule against its steps run one after another, each over the texts the
