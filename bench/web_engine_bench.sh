@@ -4,7 +4,8 @@
 # the number of cells): per removal the native block rule over cells already read, the
 # native chunk path the page's binding runs, `qmv apply` over the texts as a CSV file (read,
 # rule, write), and the WebAssembly figure, each in CPU time (the machine is shared); then
-# the page's memory and one preview. Builds what it needs.
+# the page's memory, one preview, and what JavaScript alone spends to hand the texts over and
+# take as many back (the floor under any binding). Builds what it needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cells=${1:-1000000}
@@ -69,4 +70,6 @@ binding = json.load(open(sys.argv[5]))
 print(f"handing over the memory of a 20,000-cell chunk, one call (node): plain export {binding['rawNs']:.0f} ns, "
       f"Embind typed memory views {binding['embindNs']:.0f} ns")
 print(f"one preview of RNUM (wall clock): {wasm['preview']['ms']:.0f} ms: {wasm['preview']['line']}")
+print(f"JavaScript alone handing the texts over and taking as many back, no engine between (wall clock): "
+      f"{wasm['crossingMs'] * 1e6 / cells:.0f} ns per cell, {wasm['crossingMs'] * 1e6 / cells / native['RNUM']['rule_ns']:.1f} × the native RNUM rule")
 PY

@@ -3,7 +3,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "engine/value_run.hpp"
+#include "engine/value_rule.hpp"
 #include "host/cell_text.hpp"
 #include "host/number_format.hpp"
 #include "host/text.hpp"
@@ -79,17 +79,6 @@ bool ChunkRule::isDate(const CellChunk& chunk, uint32_t format) {
   std::optional<bool>& known = dateFormats_[slot];
   if (!known) known = isDateFormatCode(toUtf8(chunk.formatAt(slot)));
   return *known;
-}
-
-void ChunkRule::contents(const CellChunk& chunk) {
-  dateFormats_.assign(chunk.formats.size() + 1, std::nullopt);
-  contents_.resize(chunk.size());
-  for (std::size_t i = 0; i < chunk.size(); ++i) {
-    const uint8_t kind = chunk.kinds[i];
-    const bool number = static_cast<CellKind>(kind & ~kFormula) == CellKind::Number;
-    cellContent(kind, chunk.numbers[i], chunk.texts.at(i),
-                number && isDate(chunk, chunk.formatOf[i]), contents_[i]);
-  }
 }
 
 void ChunkRule::viewTexts(const CellChunk& chunk) {
@@ -221,12 +210,20 @@ void ChunkRule::over(const CellChunk& chunk, bool keepBefore, ChunkResults& out)
 void ChunkRule::clears(const CellChunk& chunk, std::vector<uint8_t>& out) {
   out.clear();
   if (row_.kind != OperationKind::ValueLevel) return;
-  contents(chunk);
-  std::vector<Value> values;
-  values.reserve(contents_.size());
-  for (const CellContent& content : contents_) values.push_back(content.value);
-  for (const bool clear : valueClears(row_.valueMode, values, block_.locale))
-    out.push_back(clear ? 1 : 0);
+  dateFormats_.assign(chunk.formats.size() + 1, std::nullopt);
+  // Each cell's key straight from the chunk, through one cell's content reused: a value
+  // removal reads the value, whether a formula gave it or not.
+  std::vector<std::optional<std::string>> keys(chunk.size());
+  CellContent content;
+  std::string key;
+  for (std::size_t i = 0; i < chunk.size(); ++i) {
+    const uint8_t kind = chunk.kinds[i];
+    const bool number = static_cast<CellKind>(kind & ~kFormula) == CellKind::Number;
+    cellContent(kind, chunk.numbers[i], chunk.texts.at(i),
+                number && isDate(chunk, chunk.formatOf[i]), content);
+    if (valueKey(key, content.value, block_.locale, row_.valueMode)) keys[i] = key;
+  }
+  for (const bool clear : valueListClears(row_.valueMode, keys)) out.push_back(clear ? 1 : 0);
 }
 
 void RestoreWrites::clear() {

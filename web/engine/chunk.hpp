@@ -128,7 +128,6 @@ class ChunkRule {
   void clears(const CellChunk& chunk, std::vector<uint8_t>& out);
 
  private:
-  void contents(const CellChunk& chunk);
   /// The texts the rule reads of the chunk's cells, viewed where they are.
   void viewTexts(const CellChunk& chunk);
   bool isDate(const CellChunk& chunk, uint32_t format);
@@ -137,7 +136,6 @@ class ChunkRule {
   Texts texts_;
   BlockRequest block_;
   int currentYear_;
-  std::vector<CellContent> contents_;
   std::vector<std::optional<bool>> dateFormats_;
   BlockResults results_;
   std::vector<std::optional<std::u16string_view>> views_;

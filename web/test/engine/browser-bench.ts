@@ -92,9 +92,10 @@ try {
     rules.push(best);
   }
   const preview: Preview = await page.evaluate(() => (window as unknown as Window).qmvBench.preview());
+  const crossingMs: number = await page.evaluate(() => (window as unknown as Window).qmvBench.crossing());
   const engineBytes = await page.evaluate(() => (window as unknown as { qmvEngine: { memoryBytes(): number } }).qmvEngine.memoryBytes());
   const metrics = await page.metrics();
-  console.log(JSON.stringify({ rules, preview, jsHeapBytes: metrics.JSHeapUsedSize ?? 0, engineBytes }));
+  console.log(JSON.stringify({ rules, preview, crossingMs, jsHeapBytes: metrics.JSHeapUsedSize ?? 0, engineBytes }));
 } finally {
   await browser.close();
   server.close();
