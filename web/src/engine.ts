@@ -234,8 +234,10 @@ class Texts {
   private readonly ends: Uint32Array;
 
   constructor(module: EngineModule, unitsAt: number, endsAt: number, count: number, wanted: boolean, utf8At = 0, utf8Bytes = 0) {
-    this.ends = new Uint32Array(module.HEAPU8.buffer, endsAt, count).slice();
-    const length = count > 0 ? this.ends[count - 1]! : 0;
+    const ends = new Uint32Array(module.HEAPU8.buffer, endsAt, count);
+    const length = count > 0 ? ends[count - 1]! : 0;
+    // A list of empty texts (most write texts and formats) keeps no copy of its ends.
+    this.ends = wanted && length > 0 ? ends.slice() : new Uint32Array(0);
     if (!wanted || length === 0) {
       this.text = "";
     } else if (utf8At !== 0) {
@@ -246,6 +248,7 @@ class Texts {
   }
 
   at(r: number): string {
+    if (this.text === "") return "";
     return this.text.substring(r === 0 ? 0 : this.ends[r - 1]!, this.ends[r]!);
   }
 }
