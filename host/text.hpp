@@ -14,6 +14,9 @@ std::u16string toUtf16(std::string_view utf8);
 
 /// Encodes UTF-16; a lone surrogate becomes U+FFFD.
 std::string toUtf8(std::u16string_view utf16);
+/// Encodes UTF-16 into `out`, its storage reused; false, `out` then unspecified, when the
+/// units hold a lone surrogate, which UTF-8 cannot carry.
+bool toUtf8Exactly(std::u16string_view utf16, std::string& out);
 
 /// True for a byte that goes on a UTF-8 sequence (10xxxxxx) rather than starting one.
 constexpr bool isUtf8Continuation(char byte) {

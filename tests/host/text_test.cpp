@@ -35,7 +35,8 @@ TEST(Utf8, FirstInvalidByteByOffset) {
 
 // The bulk converters against the one-code-point encoders, over every scalar value (each
 // between ASCII neighbours, so the short path is left and rejoined) and over broken input:
-// a lone surrogate and each byte of a broken sequence become U+FFFD.
+// a lone surrogate and each byte of a broken sequence become U+FFFD (the exact encoder refuses
+// a lone surrogate).
 TEST(Utf8, BulkConvertersMatchTheCodePointEncoders) {
   for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;
@@ -45,7 +46,9 @@ TEST(Utf8, BulkConvertersMatchTheCodePointEncoders) {
     std::u16string utf16 = u"a";
     appendUtf16(utf16, cp);
     utf16 += u'z';
-    if (toUtf16(utf8) != utf16 || toUtf8(utf16) != utf8) {
+    std::string exactly;
+    if (toUtf16(utf8) != utf16 || toUtf8(utf16) != utf8 || !toUtf8Exactly(utf16, exactly) ||
+        exactly != utf8) {
       ADD_FAILURE() << "U+" << std::hex << static_cast<uint32_t>(cp);
       break;
     }
@@ -61,6 +64,8 @@ TEST(Utf8, BulkConvertersMatchTheCodePointEncoders) {
         Row{"high at the end", u"\xE9\xD83D", "\xC3\xA9\xEF\xBF\xBD"}}) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(toUtf8(row.utf16), row.utf8);
+    std::string exactly;
+    EXPECT_FALSE(toUtf8Exactly(row.utf16, exactly));  // the exact form refuses a lone surrogate
   }
   EXPECT_EQ(toUtf16("x\xC3"), u"x\xFFFD");
   EXPECT_EQ(toUtf16("\xF0\x9F\x98y"), u"\xFFFD\xFFFD\xFFFDy");

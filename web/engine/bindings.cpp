@@ -7,7 +7,6 @@
 #include <emscripten/bind.h>
 #include <emscripten/emscripten.h>
 #include <emscripten/val.h>
-#include <wasm_simd128.h>
 
 #include <cstdint>
 #include <iterator>
@@ -17,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "host/text.hpp"
 #include "web/engine/chunk.hpp"
 #include "web/engine/web_core.hpp"
 
@@ -35,7 +35,7 @@ struct Engine {
   uint32_t nextRule = 1;
   uint32_t layout[24] = {};
   /// The results' text lists as UTF-8 (before, after, write texts, write formats).
-  std::vector<uint8_t> utf8[4];
+  std::string utf8[4];
 };
 
 Engine& engine() {
@@ -43,55 +43,14 @@ Engine& engine() {
   return *one;
 }
 
-template <typename T>
-uint32_t address(const std::vector<T>& items) {
+template <typename Items>  // a vector or a string
+uint32_t address(const Items& items) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(items.data()));
 }
 
 ChunkRule* ruleOf(uint32_t id) {
   const auto found = engine().rules.find(id);
   return found == engine().rules.end() ? nullptr : found->second.get();
-}
-
-// The UTF-8 of `units` into `out`; false when they hold a lone surrogate, which UTF-8
-// cannot carry. Eight ASCII units at a time.
-bool utf8Of(std::u16string_view units, std::vector<uint8_t>& out) {
-  out.resize(units.size() * 3);
-  uint8_t* write = out.data();
-  const char16_t* read = units.data();
-  const char16_t* const end = read + units.size();
-  const v128_t notAscii = wasm_i16x8_splat(static_cast<int16_t>(0xff80));
-  while (read != end) {
-    while (end - read >= 8) {
-      const v128_t eight = wasm_v128_load(read);
-      if (wasm_v128_any_true(wasm_v128_and(eight, notAscii))) break;
-      // Sixteen bytes stored, eight kept: three bytes a unit leave room for the rest.
-      wasm_v128_store(write, wasm_u8x16_narrow_i16x8(eight, eight));
-      write += 8;
-      read += 8;
-    }
-    if (read == end) break;
-    const uint32_t unit = *read++;
-    if (unit < 0x80) {
-      *write++ = static_cast<uint8_t>(unit);
-    } else if (unit < 0x800) {
-      *write++ = static_cast<uint8_t>(0xc0 | (unit >> 6));
-      *write++ = static_cast<uint8_t>(0x80 | (unit & 0x3f));
-    } else if (unit < 0xd800 || unit >= 0xe000) {
-      *write++ = static_cast<uint8_t>(0xe0 | (unit >> 12));
-      *write++ = static_cast<uint8_t>(0x80 | ((unit >> 6) & 0x3f));
-      *write++ = static_cast<uint8_t>(0x80 | (unit & 0x3f));
-    } else {
-      if (unit >= 0xdc00 || read == end || *read < 0xdc00 || *read >= 0xe000) return false;
-      const uint32_t point = 0x10000 + ((unit - 0xd800) << 10) + (*read++ - 0xdc00);
-      *write++ = static_cast<uint8_t>(0xf0 | (point >> 18));
-      *write++ = static_cast<uint8_t>(0x80 | ((point >> 12) & 0x3f));
-      *write++ = static_cast<uint8_t>(0x80 | ((point >> 6) & 0x3f));
-      *write++ = static_cast<uint8_t>(0x80 | (point & 0x3f));
-    }
-  }
-  out.resize(static_cast<std::size_t>(write - out.data()));
-  return true;
 }
 
 std::string answerRequest(const std::string& request) { return answer(request); }
@@ -196,8 +155,9 @@ EMSCRIPTEN_KEEPALIVE const uint32_t* qmv_rule_over(uint32_t id, int keepBefore) 
     const TextList& list = *lists[k];
     *out++ = address(list.units);
     *out++ = address(list.ends);
-    std::vector<uint8_t>& utf8 = e.utf8[k];
-    const bool asUtf8 = !list.units.empty() && utf8Of({list.units.data(), list.units.size()}, utf8);
+    std::string& utf8 = e.utf8[k];
+    const bool asUtf8 =
+        !list.units.empty() && qmv::toUtf8Exactly({list.units.data(), list.units.size()}, utf8);
     *out++ = asUtf8 ? address(utf8) : 0;
     *out++ = asUtf8 ? static_cast<uint32_t>(utf8.size()) : 0;
   }
