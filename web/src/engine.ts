@@ -241,15 +241,12 @@ class Texts {
   constructor(module: EngineModule, unitsAt: number, endsAt: number, count: number, wanted: boolean, utf8At = 0, utf8Bytes = 0) {
     const ends = new Uint32Array(module.HEAPU8.buffer, endsAt, count);
     const length = count > 0 ? ends[count - 1]! : 0;
-    // A list of empty texts (most write texts and formats) keeps no copy of its ends.
-    this.ends = wanted && length > 0 ? ends.slice() : new Uint32Array(0);
-    if (!wanted || length === 0) {
-      this.text = "";
-    } else if (utf8At !== 0) {
-      this.text = utf8.decode(new Uint8Array(module.HEAPU8.buffer, utf8At, utf8Bytes));
-    } else {
-      this.text = decode(new Uint16Array(module.HEAPU8.buffer, unitsAt, length));
-    }
+    // A list of empty texts (most write texts and formats), or one not wanted, keeps nothing.
+    const read = wanted && length > 0;
+    this.ends = read ? ends.slice() : new Uint32Array(0);
+    this.text = !read ? ""
+      : utf8At !== 0 ? utf8.decode(new Uint8Array(module.HEAPU8.buffer, utf8At, utf8Bytes))
+      : decode(new Uint16Array(module.HEAPU8.buffer, unitsAt, length));
   }
 
   at(r: number): string {
